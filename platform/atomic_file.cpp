@@ -1,0 +1,91 @@
+#include "platform/atomic_file.h"
+
+#include "platform/paths.h"
+#include "platform/unique_fd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+namespace qvr {
+
+namespace {
+
+bool writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// The process umask, read without umask(2), which would change it for every thread
+// for a moment.
+mode_t currentUmask()
+{
+    FILE* status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return 022;
+    char line[256];
+    unsigned mask = 022;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::sscanf(line, "Umask: %o", &mask) == 1)
+            break;
+    }
+    std::fclose(status);
+    return static_cast<mode_t>(mask & 0777);
+}
+
+// A new file gets the permissions a plain creation would give it; a replaced one
+// keeps its own.
+mode_t modeFor(const std::string& target)
+{
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0)
+        return st.st_mode & 07777;
+    return 0666 & ~currentUmask();
+}
+
+} // namespace
+
+bool replaceFileAtomically(const std::string& path, std::string_view contents)
+{
+    if (path.empty())
+        return false;
+    const std::string target = resolvedPath(path);
+    const std::string folder = parentFolder(target);
+    const auto slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    std::string pattern = folder + "/." + name + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    UniqueFd fd(::mkostemp(buffer.data(), O_CLOEXEC));
+    if (!fd)
+        return false;
+    const std::string temp(buffer.data());
+
+    const bool written = ::fchmod(fd.get(), modeFor(target)) == 0 && writeAll(fd.get(), contents)
+        && ::fsync(fd.get()) == 0;
+    const bool closed = ::close(fd.release()) == 0;
+    if (!written || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // The rename itself must reach the disk, or a crash could bring back the old file.
+    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
+        ::fsync(dir.get());
+    return true;
+}
+
+} // namespace qvr

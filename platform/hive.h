@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qvr {
+
+// One registry value as the hive file holds it: a type number and exact bytes.
+struct HiveValue {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+
+    bool operator==(const HiveValue&) const = default;
+};
+
+// A settings hive in REGEDIT4 text form, kept line by line so that a write changes
+// only the line of the value it sets and leaves every other byte of the file as it
+// was. Key paths are full ("HKEY_LOCAL_MACHINE\SOFTWARE\QVR"); key and value names
+// compare without regard to case. The default value of a key is the name "".
+class HiveDocument {
+public:
+    // A larger file is refused as malformed.
+    static constexpr std::size_t kMaxFileSize = std::size_t(16) << 20;
+
+    // Nothing when the text is not a well-formed REGEDIT4 file.
+    static std::optional<HiveDocument> parse(std::string_view text);
+
+    bool hasKey(std::string_view keyPath) const;
+
+    // The value in effect (the last one of that name when a file repeats it), or
+    // nothing.
+    std::optional<HiveValue> findValue(std::string_view keyPath, std::string_view name) const;
+
+    // Sets a value of an existing key: rewrites the value's line in place, or adds
+    // a line at the end of the key's section. Never creates a key: false when the
+    // key is absent, or when the name holds a line end (it could not be written).
+    bool setValue(std::string_view keyPath, std::string_view name, const HiveValue& value);
+
+    // The file's text: the parsed text itself, with only what setValue changed.
+    std::string serialize() const;
+
+private:
+    // One logical line of the file (a hex list's continuation lines included), kept
+    // verbatim together with what it means.
+    struct Line {
+        enum class Kind { Header, Blank, Comment, Section, Value };
+
+        Kind kind = Kind::Blank;
+        std::string text;  // the bytes of the line, inner line ends included, own line end excluded
+        std::string eol;   // "\n", "\r\n", or "" for a last line without one
+        std::string key;   // Section and Value: the key path, case-folded
+        std::string name;  // Value: the name as written, unescaped
+        HiveValue value;   // Value: what it holds
+    };
+
+    HiveDocument() = default;
+
+    // Index of the line holding the value in effect, or -1.
+    std::ptrdiff_t findValueLine(std::string_view foldedKey, std::string_view name) const;
+
+    std::vector<Line> m_lines;
+    std::string m_newline = "\r\n";  // for lines we add; CR LF unless the file uses LF
+};
+
+} // namespace qvr

@@ -1,0 +1,62 @@
+#include "platform/named_mutex.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
+
+namespace qvr {
+
+namespace {
+
+bool isPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+        && name.find('\0') == std::string::npos;
+}
+
+int flockRetrying(int fd, int operation)
+{
+    int rc;
+    do
+        rc = ::flock(fd, operation);
+    while (rc != 0 && errno == EINTR);
+    return rc;
+}
+
+} // namespace
+
+std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const std::string& name)
+{
+    if (!isPlainName(name))
+        return std::nullopt;
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return std::nullopt;
+    // Creators take turns on the folder's lock, so that "am I the first?" and
+    // "I am here now" happen as one step: two processes starting at the same
+    // moment cannot both find the name unused.
+    if (flockRetrying(dir.get(), LOCK_EX) != 0)
+        return std::nullopt;
+
+    UniqueFd presence(::openat(dir.get(), name.c_str(),
+                               O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!presence)
+        return std::nullopt;
+
+    bool existed;
+    if (flockRetrying(presence.get(), LOCK_EX | LOCK_NB) == 0) {
+        existed = false;
+    } else if (errno == EWOULDBLOCK) {
+        existed = true;
+    } else {
+        return std::nullopt;
+    }
+    // Going from exclusive to shared is not atomic for flock, but every creator is
+    // still waiting for the folder's lock, so nobody can look in between.
+    if (flockRetrying(presence.get(), LOCK_SH | LOCK_NB) != 0)
+        return std::nullopt;
+    return NamedMutex(std::move(presence), existed);
+}
+
+} // namespace qvr

@@ -1,0 +1,92 @@
+#include "platform/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+namespace qvr {
+
+namespace {
+
+std::string envOr(const char* name, std::string_view fallback)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? std::string(value) : std::string(fallback);
+}
+
+} // namespace
+
+std::string hivePath()
+{
+    if (const char* explicitPath = std::getenv("QVR_REGISTRY"); explicitPath && *explicitPath)
+        return explicitPath;
+    std::string config = envOr("XDG_CONFIG_HOME", "");
+    if (config.empty())
+        config = envOr("HOME", "") + "/.config";
+    return config + "/quavero/registry.reg";
+}
+
+bool ensurePrivateDirectory(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        return false;
+    if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0)
+        return false;
+    return true;
+}
+
+std::optional<std::string> runtimeDirectory()
+{
+    const std::string base = envOr("XDG_RUNTIME_DIR", "");
+    const std::string dir = base.empty() ? "/tmp/quavero-" + std::to_string(::getuid())
+                                         : base + "/quavero";
+    if (!ensurePrivateDirectory(dir))
+        return std::nullopt;
+    return dir;
+}
+
+std::string tempFolder()
+{
+    std::string dir = envOr("TMPDIR", "/tmp");
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+std::string parentFolder(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string resolvedPath(const std::string& path)
+{
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string resolved(real);
+        std::free(real);
+        return resolved;
+    }
+    return path;
+}
+
+std::string modulePath()
+{
+    std::string buffer(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size())
+        return {};
+    buffer.resize(static_cast<size_t>(n));
+    return buffer;
+}
+
+} // namespace qvr

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qvr {
+
+// Result codes with the numbers of the Windows registry functions, which the rest
+// of the program and its tests reason in.
+enum RegResult : long {
+    RegSuccess = 0,
+    RegFileNotFound = 2,       // key or value absent
+    RegAccessDenied = 5,       // the key was not opened for this kind of access
+    RegInvalidHandle = 6,      // the key is not open
+    RegMoreData = 234,         // the caller's buffer is too small
+    RegBadDb = 1009,           // the hive file cannot be parsed; it is left alone
+    RegKeyDeleted = 1018,      // the key vanished between open and write
+    RegWriteFault = 29,        // the hive file could not be replaced
+    RegInvalidParameter = 87,  // data without a size, or a value name the file cannot hold
+};
+
+// Value types of the registry.
+enum RegType : std::uint32_t {
+    RegNone = 0,
+    RegSz = 1,
+    RegExpandSz = 2,
+    RegBinary = 3,
+    RegDword = 4,
+};
+
+enum class RegAccess { Read, Write };
+
+class HiveDocument;
+
+// An open key of the HKEY_LOCAL_MACHINE hive. A key opened for reading sees the
+// hive as it was when it was opened; a write goes to the file at once.
+class RegistryKey {
+public:
+    RegistryKey();
+    RegistryKey(RegistryKey&&) noexcept;
+    RegistryKey& operator=(RegistryKey&&) noexcept;
+    ~RegistryKey();
+
+    bool isOpen() const noexcept;
+    void close() noexcept;
+
+    // RegQueryValueEx: copies the value's bytes into `data` (which may be null to
+    // ask for the size only) and reports its type and size in bytes. RegMoreData,
+    // with the needed size in `*size`, when the buffer is too small.
+    long queryValue(std::string_view name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size) const;
+
+    // Stores `text` as REG_SZ with its terminating NUL (length + 1 bytes).
+    long setStringValue(std::string_view name, std::string_view text);
+
+private:
+    friend class Registry;
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// The machine-wide hive, kept in one REGEDIT4 file (see hivePath()). Keys are never
+// created here: they come from the installer.
+class Registry {
+public:
+    explicit Registry(std::string hivePath);
+
+    // Opens HKEY_LOCAL_MACHINE\<subKey> (backslash-separated). RegFileNotFound when
+    // the key or the file is absent; RegBadDb when the file cannot be parsed.
+    long openKey(std::string_view subKey, RegAccess access, RegistryKey& key) const;
+
+    const std::string& path() const noexcept { return m_hivePath; }
+
+private:
+    std::string m_hivePath;
+};
+
+} // namespace qvr

@@ -1,0 +1,123 @@
+#include "platform/atomic_file.h"
+#include "platform/exclusive_file.h"
+#include "platform/unique_fd.h"
+
+#include "tests/support/disk_full.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace qvr {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+TEST(ReplaceFileAtomically, WritesNewAndReplacesOldKeepingPermissions)
+{
+    TempDir dir;
+    const std::string path = dir.file("queue.txt");
+    ASSERT_TRUE(replaceFileAtomically(path, "first\r\n"));
+    EXPECT_EQ(readFile(path), "first\r\n");
+
+    ::chmod(path.c_str(), 0640);
+    ASSERT_TRUE(replaceFileAtomically(path, ""));
+    EXPECT_EQ(readFile(path), "");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(test::countEntries(dir.path()), 1u) << "no temporary file may stay behind";
+}
+
+TEST(ReplaceFileAtomically, AFailedWriteLeavesTheOldFileWhole)
+{
+    TempDir dir;
+    const std::string path = dir.file("queue.txt");
+    const std::string old(10000, 'o');
+    writeFile(path, old);
+    {
+        test::DiskFull diskFull(4096);
+        EXPECT_FALSE(replaceFileAtomically(path, std::string(20000, 'n')));
+    }
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(test::countEntries(dir.path()), 1u);
+    EXPECT_FALSE(replaceFileAtomically(dir.file("missing/queue.txt"), "x"));
+}
+
+TEST(ReplaceFileAtomically, ReplacesTheTargetOfALinkNotTheLink)
+{
+    TempDir dir;
+    writeFile(dir.file("real.reg"), "old");
+    ASSERT_EQ(::symlink("real.reg", dir.file("link.reg").c_str()), 0);
+    ASSERT_TRUE(replaceFileAtomically(dir.file("link.reg"), "new"));
+    EXPECT_EQ(readFile(dir.file("real.reg")), "new");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("link.reg").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(ReadExclusive, LockedMissingAndSpecialFilesCannotBeRead)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.qvr");
+    writeFile(path, "track=1\r\nsecond\r\n");
+    EXPECT_EQ(readFileExclusive(path), "track=1\r\nsecond\r\n");
+    EXPECT_EQ(readFirstLineExclusive(path, 100), "track=1");
+    {
+        UniqueFd holder(::open(path.c_str(), O_RDONLY));
+        ASSERT_EQ(::flock(holder.get(), LOCK_SH), 0);
+        EXPECT_FALSE(readFileExclusive(path)) << "a file another program holds locked";
+        EXPECT_FALSE(readFirstLineExclusive(path, 100));
+    }
+    EXPECT_TRUE(readFileExclusive(path)) << "the lock ends with its holder";
+
+    EXPECT_FALSE(readFileExclusive(dir.file("missing")));
+    EXPECT_FALSE(readFileExclusive(dir.path())) << "a folder";
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(readFirstLineExclusive(dir.file("fifo"), 100)) << "must neither block nor read";
+}
+
+TEST(ReadExclusive, FirstLineEndsAtLfOrCrLfAndIsBounded)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.qvr");
+    struct Case {
+        std::string contents;
+        std::optional<std::string> line;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"\r\nnext", ""},
+        {"abc", "abc"},
+        {"abc\nnext", "abc"},
+        {"a\rb\r\n", "a\rb"},
+        {"abc\r", "abc\r"},  // a CR without LF is part of the line
+        {"12345\r\n", "12345"},
+        {"123456\n", std::nullopt},
+        {std::string(100000, 'x'), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        writeFile(path, c.contents);
+        EXPECT_EQ(readFirstLineExclusive(path, 5), c.line) << "contents: " << c.contents.substr(0, 20);
+    }
+}
+
+TEST(SplitTextLines, TextModeLineEnds)
+{
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(splitTextLines(""), Lines {});
+    EXPECT_EQ(splitTextLines("a\r\nb\r\n"), (Lines {"a", "b"}));
+    EXPECT_EQ(splitTextLines("a\nb"), (Lines {"a", "b"}));
+    EXPECT_EQ(splitTextLines("\r\n\r\nx\r\r\n"), (Lines {"", "", "x\r"}));
+}
+
+} // namespace
+} // namespace qvr

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace qvr::test {
+
+// A child process for tests that need real, separate processes. Its standard input
+// and output are pipes; it is killed and reaped when the object goes away.
+class ChildProcess {
+public:
+    // Starts `argv` with the test's environment plus `env` ("NAME=value" entries,
+    // which replace variables of the same name).
+    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
+
+    // Closes the child's standard input, so that its reads see the end.
+    void closeInput();
+    // One line of the child's output, without its LF; empty at the end of output.
+    std::string readLine();
+    // Everything the child still writes until it closes its output.
+    std::string readAll();
+    // Waits for the child to end: its exit code, or 128 + the signal that ended it.
+    int wait();
+    void kill(int signal);
+
+private:
+    pid_t m_pid = -1;
+    int m_input = -1;
+    int m_output = -1;
+    std::string m_pending;
+};
+
+// Runs a command to its end and returns its exit code (see ChildProcess::wait).
+int runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+               std::string* output = nullptr);
+
+} // namespace qvr::test
