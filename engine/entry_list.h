@@ -1,0 +1,169 @@
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace qvr {
+
+// An element owns its successor through `next`.
+template <class Node>
+concept ListNode = requires(Node& node) {
+    { node.next } -> std::same_as<std::unique_ptr<Node>&>;
+};
+
+// An element that also points back at its predecessor (not owning).
+template <class Node>
+concept DoublyLinkedNode = ListNode<Node> && requires(Node& node) {
+    { node.prev } -> std::same_as<Node*&>;
+};
+
+template <class Node>
+concept TitledNode = ListNode<Node> && requires(const Node& node) {
+    { node.title } -> std::convertible_to<std::string_view>;
+};
+
+// An ordered list that owns its elements. It is empty exactly when it has no head;
+// the tail is only looked at while there is a head. Removal from the middle and
+// the search by title exist only for elements that can support them (a back link,
+// a title).
+template <ListNode Node>
+class EntryList {
+public:
+    EntryList() = default;
+    ~EntryList() { RemoveAll(); }
+
+    EntryList(const EntryList&) = delete;
+    EntryList& operator=(const EntryList&) = delete;
+
+    EntryList(EntryList&& other) noexcept
+        : m_head(std::move(other.m_head)),
+          m_tail(std::exchange(other.m_tail, nullptr)),
+          m_count(std::exchange(other.m_count, 0))
+    {
+    }
+
+    EntryList& operator=(EntryList&& other) noexcept
+    {
+        if (this != &other) {
+            RemoveAll();
+            m_head = std::move(other.m_head);
+            m_tail = std::exchange(other.m_tail, nullptr);
+            m_count = std::exchange(other.m_count, 0);
+        }
+        return *this;
+    }
+
+    // Appends `node`, taking it over, and returns it; nothing happens for a null
+    // node. Whatever the node still linked to is dropped.
+    Node* AddTail(std::unique_ptr<Node> node)
+    {
+        if (!node)
+            return nullptr;
+        node->next.reset();
+        Node* added = node.get();
+        if (!m_head) {
+            if constexpr (DoublyLinkedNode<Node>)
+                added->prev = nullptr;
+            m_head = std::move(node);
+        } else {
+            if constexpr (DoublyLinkedNode<Node>)
+                added->prev = m_tail;
+            m_tail->next = std::move(node);
+        }
+        m_tail = added;
+        ++m_count;
+        return added;
+    }
+
+    Node* GetHead() noexcept { return m_head.get(); }
+    const Node* GetHead() const noexcept { return m_head.get(); }
+
+    // The element at `index`, or none when index >= count.
+    Node* GetAt(std::uint32_t index) noexcept
+    {
+        return const_cast<Node*>(std::as_const(*this).GetAt(index));
+    }
+
+    const Node* GetAt(std::uint32_t index) const noexcept
+    {
+        if (index >= m_count)
+            return nullptr;
+        const Node* node = m_head.get();
+        for (; node && index > 0; --index)
+            node = node->next.get();
+        return node;
+    }
+
+    std::uint32_t GetCount() const noexcept { return m_count; }
+    bool IsEmpty() const noexcept { return !m_head; }
+
+    // Index of the first element whose title equals `title` byte for byte, or -1.
+    // The index is wider than the count so that every position fits.
+    std::int64_t FindTitle(std::string_view title) const noexcept
+        requires TitledNode<Node>
+    {
+        std::int64_t index = 0;
+        for (const Node* node = m_head.get(); node; node = node->next.get(), ++index) {
+            if (std::string_view(node->title) == title)
+                return index;
+        }
+        return -1;
+    }
+
+    // Unlinks and frees the element at `index`; nothing when index >= count.
+    void RemoveAt(std::uint32_t index) noexcept
+        requires DoublyLinkedNode<Node>
+    {
+        Node* node = GetAt(index);
+        if (!node)
+            return;
+        Node* before = node->prev;
+        if (!before) {
+            RemoveHead();
+            return;
+        }
+        // `before->next` owns `node`; take it over so `node` dies at the end of
+        // this scope, with its own successor already moved out of it.
+        std::unique_ptr<Node> removed = std::move(before->next);
+        before->next = std::move(removed->next);
+        if (before->next)
+            before->next->prev = before;
+        else
+            m_tail = before;
+        --m_count;
+    }
+
+    // Frees the first element; nothing when the list is empty.
+    void RemoveHead() noexcept
+    {
+        if (!m_head)
+            return;
+        std::unique_ptr<Node> removed = std::move(m_head);
+        m_head = std::move(removed->next);
+        if (m_head) {
+            if constexpr (DoublyLinkedNode<Node>)
+                m_head->prev = nullptr;
+        } else {
+            m_tail = nullptr;
+        }
+        --m_count;
+    }
+
+    // One element at a time: letting the head's unique_ptr free the chain would
+    // recurse once per element and could overflow the stack on a long list.
+    void RemoveAll() noexcept
+    {
+        while (m_head)
+            RemoveHead();
+    }
+
+private:
+    std::unique_ptr<Node> m_head;
+    Node* m_tail = nullptr;
+    std::uint32_t m_count = 0;
+};
+
+} // namespace qvr

@@ -1,0 +1,121 @@
+#include "engine/queue_files.h"
+
+#include "platform/atomic_file.h"
+#include "platform/exclusive_file.h"
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace qvr {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// The file's lines as a C-string reader sees them: without their line ends, each
+// cut at its first NUL byte, empty ones left out. Nothing when the file cannot be
+// read.
+std::optional<std::vector<std::string>> readLines(const std::string& path)
+{
+    const std::optional<std::string> text = readFileExclusive(path);
+    if (!text)
+        return std::nullopt;
+    std::vector<std::string> lines;
+    for (std::string& line : splitTextLines(*text)) {
+        if (const auto nul = line.find('\0'); nul != std::string::npos)
+            line.resize(nul);
+        if (!line.empty())
+            lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// The first two pieces of `line` split at "|", where leading separators are
+// skipped and a run of them counts as one. Nothing when there are fewer than two.
+std::optional<std::pair<std::string_view, std::string_view>> splitTitleAndUrl(std::string_view line)
+{
+    std::string_view pieces[2];
+    for (std::string_view& piece : pieces) {
+        const auto start = line.find_first_not_of('|');
+        if (start == std::string_view::npos)
+            return std::nullopt;
+        line.remove_prefix(start);
+        piece = line.substr(0, line.find('|'));
+        line.remove_prefix(piece.size());
+    }
+    return std::pair(pieces[0], pieces[1]);
+}
+
+bool holdsLineBreakOrNul(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\n\0", 2)) != std::string_view::npos;
+}
+
+} // namespace
+
+bool IsStorableQueueItem(std::string_view title, std::string_view url)
+{
+    const auto storable = [](std::string_view text) {
+        return !text.empty() && text.find('|') == std::string_view::npos && !holdsLineBreakOrNul(text);
+    };
+    return storable(title) && storable(url);
+}
+
+bool IsStorableRawEntry(std::string_view text)
+{
+    return !text.empty() && !holdsLineBreakOrNul(text);
+}
+
+bool LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& path)
+{
+    const auto lines = readLines(path);
+    if (!lines)
+        return false;
+    for (const std::string& line : *lines) {
+        // A damaged or hand-edited line must not stop the load nor queue a track
+        // without an address; it is simply left out.
+        if (const auto fields = splitTitleAndUrl(line))
+            queue.AddTail(std::make_unique<QueueItem>(std::string(fields->first), std::string(fields->second)));
+    }
+    return true;
+}
+
+bool SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path)
+{
+    std::string contents;
+    for (const QueueItem* item = queue.GetHead(); item; item = item->next.get()) {
+        // Such an item is refused where it enters the queue; should one slip
+        // through, keeping the old file beats writing a line that loads as
+        // something else or not at all.
+        if (!IsStorableQueueItem(item->title, item->url))
+            return false;
+        contents.append(item->title).append("|").append(item->url).append(kLineEnd);
+    }
+    return replaceFileAtomically(path, contents);
+}
+
+bool LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path)
+{
+    const auto lines = readLines(path);
+    if (!lines)
+        return false;
+    for (const std::string& line : *lines)
+        entries.AddTail(std::make_unique<RawEntryItem>(line));
+    return true;
+}
+
+bool SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path)
+{
+    std::string contents;
+    for (const RawEntryItem* entry = entries.GetHead(); entry; entry = entry->next.get()) {
+        // As for the download queue: refused on entry, and never half-written here.
+        if (!IsStorableRawEntry(entry->text))
+            return false;
+        contents.append(entry->text).append(kLineEnd);
+    }
+    return replaceFileAtomically(path, contents);
+}
+
+} // namespace qvr

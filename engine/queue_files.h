@@ -1,0 +1,41 @@
+#pragma once
+
+#include "engine/entry_list.h"
+#include "engine/queue_item.h"
+
+#include <string>
+#include <string_view>
+
+namespace qvr {
+
+// The two queue files are plain text, one element per line, each line ending in
+// CR LF. The download queue holds "title|url" lines, head first; the raw queue
+// one raw entry per line, oldest first. When reading, a line ends at LF (a CR just
+// before it is dropped), empty lines are skipped and a line counts only up to a
+// NUL byte.
+//
+// The load functions append the file's elements to the list in file order. They
+// return false, leaving the list as it was, when the file is missing, is not a
+// regular file, is locked by another program or cannot be read.
+//
+// The save functions replace the file as a whole, so that a crash or a full disk
+// leaves the old file intact. They return false, leaving the file as it was, when
+// it cannot be written or when the list holds an element that would not read back
+// as itself (see the IsStorable functions).
+
+bool LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& path);
+bool SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path);
+
+bool LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path);
+bool SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path);
+
+// True when a queue item with this title and URL survives a save and a load
+// unchanged: both non-empty, without "|", LF or NUL. A CR is fine: every line ends
+// in CR LF and the reader drops only the CR right before the LF.
+bool IsStorableQueueItem(std::string_view title, std::string_view url);
+
+// True when a raw entry survives a save and a load unchanged: non-empty, without
+// LF or NUL.
+bool IsStorableRawEntry(std::string_view text);
+
+} // namespace qvr
