@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/named_mutex.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace qvr {
+
+// Where this process finds what it shares with the rest of the system.
+struct AppEnvironment {
+    std::string hivePath;                   // the settings hive file
+    std::optional<std::string> runtimeDir;  // named objects; none: we count as alone
+
+    static AppEnvironment fromProcess();
+};
+
+// The process: decides at start-up whether it installs, hands its request to the
+// instance that already runs, or becomes the running instance itself, and holds
+// the settings and the request that the rest of the program reads.
+class CquaveromfcApp {
+public:
+    enum class StartPath { NotStarted, Install, HandedOver, MainWindow };
+
+    // A request line longer than this is not a request the store would send.
+    static constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+
+    explicit CquaveromfcApp(AppEnvironment environment);
+
+    // The whole life of the process. Always false: there is nothing to run after it.
+    bool InitInstance(int argc, char** argv);
+
+    StartPath startPath() const noexcept { return m_startPath; }
+
+    std::string m_strDirectory;
+    std::string m_strDownloadQueuePath;
+    std::string m_strRawQueuePath;
+    std::string m_strDownloadFolder;
+    std::string m_strInstallationId;
+    std::string m_strRequest;
+
+private:
+    bool DetectOtherInstance();
+    void RunInstallStep();
+    void ReadRequestFile(const std::string& path);
+    void RunMainWindow(int argc, char** argv);
+
+    AppEnvironment m_environment;
+    // Held for the life of the process: while it is open, later starts see that
+    // an instance runs, even after an older instance that we took over from ends.
+    std::optional<NamedMutex> m_instanceMutex;
+    StartPath m_startPath = StartPath::NotStarted;
+};
+
+} // namespace qvr

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/registry.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qvr {
+
+class CquaveromfcApp;
+
+// Registry keys of the program, below HKEY_LOCAL_MACHINE.
+std::string BaseKeyPath();
+std::string ClientKeyPath();
+std::string QueueKeyPath();
+
+// Reads one string setting the way the program always has: through a 1024-byte
+// buffer, so at most 1023 characters and a NUL; REG_SZ or REG_EXPAND_SZ, taken
+// verbatim; a size of 0 is the empty string; anything else is no value.
+std::optional<std::string> ReadStringSetting(const RegistryKey& key, std::string_view name);
+
+// Fills the application's five settings. A key that does not open is skipped with
+// its values; there are no defaults.
+void LoadSettings(const Registry& registry, CquaveromfcApp& app);
+
+// Stores `text` as REG_SZ in the existing key `keyPath`; never creates the key.
+long WriteStringValue(const Registry& registry, std::string_view keyPath, std::string_view name,
+                      std::string_view text);
+
+// The installation's identifier: a GUID written as 32 upper-case hexadecimal
+// digits, Data1, Data2, Data3 and the eight bytes of Data4 in order.
+struct Guid {
+    std::uint32_t Data1 = 0;
+    std::uint16_t Data2 = 0;
+    std::uint16_t Data3 = 0;
+    std::array<std::uint8_t, 8> Data4 {};
+};
+Guid GuidFromBytes(const std::array<std::uint8_t, 16>& bytes);
+std::string FormatInstallationId(const Guid& guid);
+
+} // namespace qvr

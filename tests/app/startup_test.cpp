@@ -1,0 +1,171 @@
+#include "app/application.h"
+
+#include "platform/named_mutex.h"
+#include "platform/unique_fd.h"
+#include "res/strings.h"
+
+#include "tests/app/hive_fixture.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <vector>
+
+namespace qvr {
+namespace {
+
+using test::makeHive;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+using StartPath = CquaveromfcApp::StartPath;
+
+bool isInstallationId(const std::string& id)
+{
+    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
+               return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F');
+           });
+}
+
+class Startup : public ::testing::Test {
+protected:
+    Startup()
+    {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        writeFile(hivePath(), makeHive("\"Directory\"=\"" + m_dir.path() + "\"",
+                                       "\"DownloadFolder\"=\"/music\"", "\"RawQueue\"=\"/raw\""));
+        writeFile(requestPath(), "track=42&format=mp3\r\nsecond line\r\n");
+        m_runtime = m_dir.file("run");
+        ::mkdir(m_runtime.c_str(), 0700);
+    }
+
+    std::string hivePath() const { return m_dir.file("registry.reg"); }
+    std::string requestPath() const { return m_dir.file("request.qvr"); }
+
+    // Starts the application object in-process with these arguments.
+    CquaveromfcApp start(std::vector<std::string> args)
+    {
+        CquaveromfcApp app(AppEnvironment {hivePath(), m_runtime});
+        args.insert(args.begin(), "quavero");
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        EXPECT_FALSE(app.InitInstance(static_cast<int>(args.size()), argv.data()));
+        return app;
+    }
+
+    // Another instance of the program, as far as this process can tell.
+    std::optional<NamedMutex> otherInstance()
+    {
+        return NamedMutex::create(m_runtime, loadString(IDS_INSTANCE_MUTEX));
+    }
+
+    TempDir m_dir;
+    std::string m_runtime;
+};
+
+TEST_F(Startup, InstallCreatesTheInstallationIdOnceAndRemovesTheOldPlugin)
+{
+    writeFile(m_dir.file("quavero_ieplug.dll"), "MZ");
+    auto app = start({"-INSTALL"});
+    EXPECT_EQ(app.startPath(), StartPath::Install);
+    EXPECT_TRUE(isInstallationId(app.m_strInstallationId)) << app.m_strInstallationId;
+    EXPECT_NE(readFile(hivePath()).find("\"GUID\"=\"" + app.m_strInstallationId + "\"\r\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("quavero_ieplug.dll")));
+
+    const std::string afterFirst = readFile(hivePath());
+    auto again = start({"/install"});
+    EXPECT_EQ(again.m_strInstallationId, app.m_strInstallationId);
+    EXPECT_EQ(readFile(hivePath()), afterFirst) << "an existing id is never replaced";
+}
+
+TEST_F(Startup, InstallWithoutAClientKeyWritesNothing)
+{
+    const std::string text = makeHive("\"Directory\"=\"/nowhere\"", "", "\"RawQueue\"=\"/raw\"");
+    writeFile(hivePath(), text);
+    auto app = start({"/install"});
+    EXPECT_TRUE(isInstallationId(app.m_strInstallationId)) << "the process still has an id";
+    EXPECT_EQ(readFile(hivePath()), text);
+}
+
+TEST_F(Startup, InstallIgnoresTheRequestFileAndTheRunningInstance)
+{
+    const auto running = otherInstance();
+    auto app = start({requestPath(), "/switch", "/install"});
+    EXPECT_EQ(app.startPath(), StartPath::Install);
+    EXPECT_EQ(app.m_strRequest, "");
+}
+
+TEST_F(Startup, ASecondStartReadsTheRequestsFirstLineAndEnds)
+{
+    const auto running = otherInstance();
+    auto app = start({requestPath()});
+    EXPECT_EQ(app.startPath(), StartPath::HandedOver);
+    EXPECT_EQ(app.m_strRequest, "track=42&format=mp3");
+    EXPECT_EQ(app.m_strDownloadFolder, "/music") << "settings are loaded before the hand-over";
+    EXPECT_EQ(readFile(requestPath()), "track=42&format=mp3\r\nsecond line\r\n") << "left as it was";
+}
+
+TEST_F(Startup, RequestsThatAreNotReadAsRequests)
+{
+    const auto running = otherInstance();
+    writeFile(m_dir.file("upper.QVR"), "track=1\r\n");
+    writeFile(m_dir.file("empty.qvr"), "\r\nlater=1\r\n");
+    writeFile(m_dir.file("nul.qvr"), std::string("a=1\0b=2\n", 8));
+    writeFile(m_dir.file("long.qvr"), std::string(CquaveromfcApp::kMaxRequestBytes + 1, 'x'));
+    writeFile(m_dir.file("request.qvr.txt"), "inside=1\n");
+
+    EXPECT_EQ(start({m_dir.file("upper.QVR")}).m_strRequest, "") << "the marker is case-sensitive";
+    EXPECT_EQ(start({m_dir.file("empty.qvr")}).m_strRequest, "");
+    EXPECT_EQ(start({m_dir.file("missing.qvr")}).m_strRequest, "");
+    EXPECT_EQ(start({m_dir.file("nul.qvr")}).m_strRequest, "a=1");
+    EXPECT_EQ(start({m_dir.file("long.qvr")}).m_strRequest, "");
+    EXPECT_EQ(start({m_dir.file("request.qvr.txt")}).m_strRequest, "inside=1")
+        << "the marker may stand anywhere in the path";
+
+    UniqueFd holder(::open(requestPath().c_str(), O_RDONLY));
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+    EXPECT_EQ(start({requestPath()}).m_strRequest, "") << "a file another program holds locked";
+}
+
+TEST_F(Startup, SwitchTakesOverOnlyWhenAnotherInstanceRuns)
+{
+    {
+        const auto running = otherInstance();
+        auto app = start({"/switch", requestPath()});
+        EXPECT_EQ(app.startPath(), StartPath::MainWindow);
+        EXPECT_EQ(app.m_strRequest, "track=42&format=mp3") << "the new window keeps its own request";
+    }
+    auto alone = start({requestPath()});
+    EXPECT_EQ(alone.startPath(), StartPath::MainWindow);
+    auto aloneWithSwitch = start({"-switch"});
+    EXPECT_EQ(aloneWithSwitch.startPath(), StartPath::MainWindow);
+}
+
+// The real executable, as the installer and a user run it.
+TEST_F(Startup, ExecutableInstallsOnceFromAFreshHive)
+{
+    const std::vector<std::string> env {"QVR_REGISTRY=" + hivePath(), "XDG_RUNTIME_DIR=" + m_runtime,
+                                        "QT_QPA_PLATFORM=offscreen"};
+    ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "/install"}, env), 0);
+    const std::string first = readFile(hivePath());
+    const auto at = first.find("\"GUID\"=\"");
+    ASSERT_NE(at, std::string::npos) << first;
+    EXPECT_TRUE(isInstallationId(first.substr(at + 8, 32)));
+
+    ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "/install"}, env), 0);
+    EXPECT_EQ(readFile(hivePath()), first);
+}
+
+} // namespace
+} // namespace qvr
