@@ -1,0 +1,46 @@
+# Entry point for people: `make demo` and `make test` work on a fresh Debian 12.
+
+PACKAGES := g++ make cmake qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
+            libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xdotool \
+            fonts-liberation xdg-utils xdg-user-dirs
+JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX   ?= $(HOME)/.local
+SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
+# Widgets need a display; give them a virtual one when there is none.
+XVFB     := $(if $(DISPLAY),,xvfb-run -a)
+
+.PHONY: all deps build test demo install clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQVR_BUILD_TESTS=OFF
+	cmake --build build -j$(JOBS)
+
+test: deps
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQVR_SANITIZE=ON -DQVR_BUILD_TESTS=ON
+	cmake --build build-test -j$(JOBS)
+	$(XVFB) ctest --test-dir build-test --output-on-failure -j$(JOBS) --timeout 300
+
+demo: build
+	@echo
+	@echo "Built build/quavero. To run it against your settings hive:"
+	@echo "  QVR_REGISTRY=/path/to/registry.reg build/quavero [request.qvr]"
+	@echo "The demo store and main window come with the next release of this Makefile."
+
+install: build
+	cmake --install build --prefix "$(PREFIX)"
+	PREFIX="$(PREFIX)" sh packaging/install-user.sh
+
+clean:
+	rm -rf build build-test

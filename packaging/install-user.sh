@@ -1,0 +1,52 @@
+#!/bin/sh
+# Installs Quavero for the current user after `cmake --install` has put the
+# program under $PREFIX/lib/quavero: a command on PATH, the desktop entry and the
+# request-file type, and, on a first install, the settings hive the program reads.
+set -eu
+
+PREFIX=${PREFIX:-$HOME/.local}
+here=$(cd "$(dirname "$0")" && pwd)
+install_dir="$PREFIX/lib/quavero"
+data_home=${XDG_DATA_HOME:-$HOME/.local/share}
+hive=${QVR_REGISTRY:-${XDG_CONFIG_HOME:-$HOME/.config}/quavero/registry.reg}
+
+mkdir -p "$PREFIX/bin"
+ln -sf "$install_dir/quavero" "$PREFIX/bin/quavero"
+
+# Desktop integration: opening a .qvr file starts (or hands over to) Quavero.
+mkdir -p "$PREFIX/share/applications" "$PREFIX/share/mime/packages"
+sed "s|@BINDIR@|$PREFIX/bin|" "$here/quavero.desktop.in" > "$PREFIX/share/applications/quavero.desktop"
+cp "$here/quavero-mime.xml" "$PREFIX/share/mime/packages/quavero.xml"
+command -v update-mime-database >/dev/null && update-mime-database "$PREFIX/share/mime" >/dev/null 2>&1 || true
+command -v update-desktop-database >/dev/null && update-desktop-database "$PREFIX/share/applications" >/dev/null 2>&1 || true
+
+# A REG_SZ text in the hive file: backslashes and quotes are escaped.
+reg_sz() {
+  printf '"%s"="%s"\r\n' "$1" "$(printf '%s' "$2" | sed 's/\\/\\\\/g; s/"/\\"/g')"
+}
+
+if [ ! -e "$hive" ]; then
+  music=$(xdg-user-dir MUSIC 2>/dev/null || true)
+  if [ -z "$music" ] || [ "$music" = "$HOME" ]; then
+    music="$HOME/Music"
+  fi
+  download_folder="$music/Quavero"
+  queue_dir="$data_home/quavero"
+  mkdir -p "$(dirname "$hive")" "$download_folder" "$queue_dir"
+  tmp="$hive.tmp.$$"
+  {
+    printf 'REGEDIT4\r\n\r\n'
+    printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]\r\n'
+    reg_sz Directory "$install_dir"
+    printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]\r\n'
+    reg_sz DownloadFolder "$download_folder"
+    printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Queue]\r\n'
+    reg_sz RawQueue "$queue_dir/rawqueue.txt"
+    reg_sz DownloadQueue "$queue_dir/downloadqueue.txt"
+  } > "$tmp"
+  mv "$tmp" "$hive"
+  echo "Wrote the settings hive $hive"
+fi
+
+QVR_REGISTRY="$hive" "$install_dir/quavero" /install
+echo "Installed $install_dir/quavero (command: $PREFIX/bin/quavero)"
