@@ -43,6 +43,10 @@ std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const st
                                O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
     if (!presence)
         return std::nullopt;
+    UniqueFd owner(::openat(dir.get(), (name + ".owner").c_str(),
+                            O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!owner)
+        return std::nullopt;
 
     bool existed;
     if (flockRetrying(presence.get(), LOCK_EX | LOCK_NB) == 0) {
@@ -56,7 +60,28 @@ std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const st
     // still waiting for the folder's lock, so nobody can look in between.
     if (flockRetrying(presence.get(), LOCK_SH | LOCK_NB) != 0)
         return std::nullopt;
-    return NamedMutex(std::move(presence), existed);
+    return NamedMutex(std::move(presence), std::move(owner), existed);
+}
+
+bool NamedMutex::lock()
+{
+    if (m_lockCount > 0) {
+        ++m_lockCount;
+        return true;
+    }
+    if (flockRetrying(m_owner.get(), LOCK_EX) != 0)
+        return false;
+    m_lockCount = 1;
+    return true;
+}
+
+bool NamedMutex::unlock()
+{
+    if (m_lockCount == 0)
+        return false;
+    if (--m_lockCount == 0)
+        ::flock(m_owner.get(), LOCK_UN);
+    return true;
 }
 
 } // namespace qvr

@@ -7,10 +7,12 @@
 
 namespace qvr {
 
-// A named mutex shared by the processes of one user, kept as a file in a private
-// folder (see runtimeDirectory()). Every process that has the mutex open holds a
-// shared flock on that file; the kernel drops it when the process ends, however it
-// ends, so only live processes count.
+// A named mutex shared by the processes of one user, kept as files in a private
+// folder (see runtimeDirectory()). Every object that has the mutex open holds a
+// shared flock on the file of its name, and the object that owns the mutex holds
+// an exclusive flock on "<name>.owner"; the kernel drops both when the process
+// ends, however it ends, so only live processes count and a dead owner frees the
+// mutex. Each object is used by one thread at a time.
 class NamedMutex {
 public:
     // Creates the mutex, or opens it when another process has it open, without
@@ -22,12 +24,25 @@ public:
     // (the Windows ERROR_ALREADY_EXISTS).
     bool alreadyExisted() const noexcept { return m_alreadyExisted; }
 
+    // Waits without a time limit until no other object owns the mutex, then owns
+    // it. An object that already owns it owns it once more (release as often).
+    bool lock();
+
+    // Gives up one ownership. False, and nothing happens, when this object does
+    // not own the mutex.
+    bool unlock();
+
+    bool ownsLock() const noexcept { return m_lockCount > 0; }
+
 private:
-    NamedMutex(UniqueFd presence, bool alreadyExisted)
-        : m_presence(std::move(presence)), m_alreadyExisted(alreadyExisted) {}
+    NamedMutex(UniqueFd presence, UniqueFd owner, bool alreadyExisted)
+        : m_presence(std::move(presence)), m_owner(std::move(owner)),
+          m_alreadyExisted(alreadyExisted) {}
 
     UniqueFd m_presence;
+    UniqueFd m_owner;
     bool m_alreadyExisted = false;
+    unsigned m_lockCount = 0;
 };
 
 } // namespace qvr

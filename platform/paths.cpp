@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <utility>
 #include <string_view>
 
 namespace qvr {
@@ -77,6 +79,27 @@ std::string resolvedPath(const std::string& path)
         return resolved;
     }
     return path;
+}
+
+std::optional<TempFolder> TempFolder::create(const std::string& prefix)
+{
+    std::string pattern = tempFolder() + prefix + "-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        return std::nullopt;
+    return TempFolder(pattern);
+}
+
+TempFolder::TempFolder(TempFolder&& other) noexcept
+    : m_path(std::exchange(other.m_path, {}))
+{
+}
+
+TempFolder::~TempFolder()
+{
+    if (!m_path.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
 }
 
 std::string modulePath()

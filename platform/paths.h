@@ -28,6 +28,23 @@ std::string parentFolder(const std::string& path);
 // `path` with every link resolved, or `path` itself when it does not exist yet.
 std::string resolvedPath(const std::string& path);
 
+// A private folder under tempFolder() that is removed, with what it holds, when
+// the object goes away.
+class TempFolder {
+public:
+    static std::optional<TempFolder> create(const std::string& prefix);
+    TempFolder(TempFolder&& other) noexcept;
+    TempFolder& operator=(TempFolder&&) = delete;
+    TempFolder(const TempFolder&) = delete;
+    ~TempFolder();
+
+    const std::string& path() const noexcept { return m_path; }
+
+private:
+    explicit TempFolder(std::string path) : m_path(std::move(path)) {}
+    std::string m_path;
+};
+
 // The running executable's path, or empty when it cannot be read.
 std::string modulePath();
 

@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace qvr {
@@ -48,9 +50,12 @@ TEST(NamedMutex, RefusesNamesThatAreNotPlainAndMissingFolders)
     EXPECT_FALSE(NamedMutex::create(dir.file("missing"), "m"));
 }
 
-std::unique_ptr<ChildProcess> startProbe(const std::string& folder)
+std::unique_ptr<ChildProcess> startProbe(const std::string& folder, const char* mode = nullptr)
 {
-    return std::make_unique<ChildProcess>(std::vector<std::string> {QVR_INSTANCE_PROBE, folder});
+    std::vector<std::string> args {QVR_INSTANCE_PROBE, folder};
+    if (mode)
+        args.push_back(mode);
+    return std::make_unique<ChildProcess>(args);
 }
 
 std::string probeAnswer(ChildProcess& probe)
@@ -99,6 +104,42 @@ TEST(NamedMutex, ProcessesStartingTogetherFindExactlyOneFirst)
         EXPECT_EQ(std::count(answers.begin(), answers.end(), "alone"), 1) << "round " << round;
         EXPECT_EQ(std::count(answers.begin(), answers.end(), "other"), kProcesses - 1);
     }
+}
+
+TEST(NamedMutex, OwnershipIsHandedOverAndOnlyTheOwnerCanRelease)
+{
+    TempDir dir;
+    auto window = NamedMutex::create(dir.path(), "gate");
+    auto worker = NamedMutex::create(dir.path(), "gate");
+    ASSERT_TRUE(window && worker);
+    EXPECT_FALSE(worker->unlock()) << "releasing a mutex one does not own";
+    ASSERT_TRUE(window->lock());
+    ASSERT_TRUE(window->lock());
+
+    std::atomic<bool> workerOwns {false};
+    std::thread thread([&] {
+        worker->lock();
+        workerOwns = true;
+    });
+    EXPECT_TRUE(window->unlock());
+    EXPECT_FALSE(workerOwns) << "still owned once";
+    EXPECT_TRUE(window->unlock());
+    thread.join();
+    EXPECT_TRUE(workerOwns);
+    EXPECT_FALSE(window->unlock());
+    EXPECT_TRUE(worker->unlock());
+}
+
+TEST(NamedMutex, AnOwnerThatDiesFreesTheMutex)
+{
+    TempDir dir;
+    auto owner = startProbe(dir.path(), "lock");
+    ASSERT_EQ(probeAnswer(*owner), "alone");
+    owner->kill(SIGKILL);
+    owner->wait();
+    auto successor = NamedMutex::create(dir.path(), "probe-mutex");
+    ASSERT_TRUE(successor);
+    EXPECT_TRUE(successor->lock()) << "must not wait for a dead owner";
 }
 
 TEST(RuntimeDirectory, IsPrivateAndRefusesAFolderOfAnotherKind)

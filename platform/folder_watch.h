@@ -1,0 +1,98 @@
+#pragma once
+
+#include "platform/unique_fd.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+namespace qvr {
+
+// Waits for changes in a folder and everything below it, and can be woken from
+// another thread. Built on inotify, which watches single folders only: every folder
+// of the tree gets its own watch, and folders that appear or leave later are added
+// or dropped as their events come in.
+//
+// One thread owns the object and calls everything but wake(); wake() may be called
+// from any thread, also while that thread waits.
+class FolderWatch {
+public:
+    enum class Event { Changed, Woken, Failed };
+
+    // How far the watch reaches, so that a huge or looping tree cannot use up the
+    // kernel's watches. Folders more than `depth` levels below the watched folder
+    // are left out, and so is every folder found once `folders` folders (the
+    // watched one included) have watches. The tree is walked breadth first, so the
+    // folders left out are the deepest. Changes in them go unnoticed.
+    struct Limits {
+        std::size_t folders = 10000;
+        int depth = 32;
+    };
+
+    // Creates the inotify instance and the wake-up counter; valid() is false when
+    // either cannot be made.
+    FolderWatch();
+    explicit FolderWatch(Limits limits);
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    bool valid() const { return m_inotify.valid() && m_wake.valid(); }
+
+    // Watches `folder` and every folder below it, in place of any earlier folder.
+    // Changes still pending from the earlier folder are forgotten. `folder` itself
+    // may be a symbolic link to a folder; links below it are not followed. False,
+    // with nothing watched, when `folder` is empty, missing, not a folder or not
+    // readable.
+    bool watch(const std::string& folder);
+    void unwatch();
+    bool watching() const { return m_root >= 0; }
+
+    // Blocks until something changes in the watched tree (a name created, deleted
+    // or moved in or out, attributes changed, a file written to), or until wake().
+    // All changes pending at that moment come back as one Changed. When changes and
+    // a wake are both pending, Changed comes first and the next wait() returns Woken
+    // before it looks at further changes, so a folder that never stops changing (a
+    // running download) cannot hold a wake back. Any number of wake() calls before
+    // a wait() make one Woken. When the kernel had to drop events, that is a
+    // Changed too, and the tree is walked anew to find folders made meanwhile.
+    //
+    // When the watched folder itself is deleted or moved away, that is a Changed
+    // and the watch ends (watching() becomes false); from then on, as with no
+    // folder watched, only wake() ends a wait. Failed on an unexpected error of
+    // the kernel objects.
+    Event wait();
+
+    // Ends the current or the next wait() with Woken. Only writes to a counter, so
+    // it may even be called from a signal handler.
+    void wake();
+
+private:
+    struct Folder {
+        int parent = -1;                     // -1 for the watched folder
+        std::string name;                    // the full path for the watched folder
+        std::map<std::string, int> children; // name -> watch descriptor
+    };
+    enum class Drained { Nothing, Changed, Failed };
+    enum class Taken { Nothing, Wake, Failed };
+
+    void addTree(int parent, const std::string& name);
+    int addFolder(int parent, const std::string& name, const std::string& path);
+    void dropTree(int wd);
+    std::string pathOf(int wd) const;
+    int depthOf(int wd) const;
+    bool handle(std::uint32_t mask, int wd, const std::string& name);
+    Drained drainEvents();
+    Taken takeWake();
+
+    Limits m_limits;
+    UniqueFd m_inotify;
+    UniqueFd m_wake;
+    std::unordered_map<int, Folder> m_folders; // by watch descriptor
+    int m_root = -1;
+    bool m_overflowed = false;
+    bool m_wakeFirst = false;
+};
+
+} // namespace qvr

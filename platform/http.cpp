@@ -1,0 +1,470 @@
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <utility>
+
+namespace qvr {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Keeps one poll's timeout within an int however long the stall limit is; libcurl
+// wakes earlier when its own timers say so.
+constexpr std::chrono::milliseconds kLongestPoll {1000};
+
+struct EasyCleanup {
+    void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
+};
+struct MultiCleanup {
+    void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+};
+struct SlistCleanup {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+using HeaderList = std::unique_ptr<curl_slist, SlistCleanup>;
+
+using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+
+std::string_view trimmed(std::string_view text)
+{
+    constexpr std::string_view space = " \t\r\n";
+    const auto first = text.find_first_not_of(space);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::optional<std::string> lastField(const HeaderFields& fields, std::string_view name)
+{
+    for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
+        if (equalIgnoringCase(it->first, name))
+            return it->second;
+    }
+    return std::nullopt;
+}
+
+// "HTTP/1.1 200 OK" or "HTTP/2 200": the number after the first space.
+int statusOf(std::string_view statusLine)
+{
+    const auto space = statusLine.find(' ');
+    if (space == std::string_view::npos)
+        return 0;
+    const std::string_view rest = statusLine.substr(space + 1);
+    int status = 0;
+    std::from_chars(rest.data(), rest.data() + rest.size(), status);
+    return status;
+}
+
+// The easy handle with its own multi handle, and what the current request has
+// received so far. libcurl only moves data while one of the loops below drives it, and
+// the body callback pauses the transfer once a read's worth is buffered, so a body of
+// any size passes through a buffer of about one read plus one libcurl chunk.
+// Shared by a client and the responses it hands out, so that a response which outlives
+// its client still fails cleanly instead of touching freed handles.
+class CurlSession {
+public:
+    CurlSession(const std::string& userAgent, const HttpOptions& options)
+        : m_options(options), m_multi(curl_multi_init()), m_easy(curl_easy_init())
+    {
+        if (!m_multi || !m_easy || !configure(userAgent))
+            m_easy.reset();
+    }
+    ~CurlSession() { detach(); }
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+
+    // Ends the request before, sends this one and waits for the final response's head.
+    // Returns the request's number, or nothing when no head arrived.
+    std::optional<std::uint64_t> start(const std::string& url,
+                                       const std::vector<std::string>& extraHeaders)
+    {
+        detach();
+        ++m_request;
+        m_status = 0;
+        m_headers.clear();
+        m_headersDone = false;
+        m_body.clear();
+        m_bodyStart = 0;
+        m_bodyLimit = CURL_MAX_WRITE_SIZE;
+        m_bodyPeak = 0;
+        m_paused = false;
+        m_finished = false;
+        m_failed = false;
+        m_connected = false;
+        if (!m_easy)
+            return std::nullopt;
+
+        HeaderList lines;
+        for (const std::string& header : extraHeaders) {
+            // Callers used to a raw header block may end a line with CR LF; libcurl adds its
+            // own, and an empty line would end the request's head early.
+            std::string_view given = header;
+            while (!given.empty() && (given.back() == '\r' || given.back() == '\n'))
+                given.remove_suffix(1);
+            if (given.empty())
+                continue;
+            const std::string line(given);
+            curl_slist* head = curl_slist_append(lines.get(), line.c_str());
+            if (!head)
+                return std::nullopt;
+            if (!lines)
+                lines.reset(head);
+        }
+        if (curl_easy_setopt(m_easy.get(), CURLOPT_URL, url.c_str()) != CURLE_OK
+            || curl_easy_setopt(m_easy.get(), CURLOPT_HTTPHEADER, lines.get()) != CURLE_OK)
+            return std::nullopt;
+        m_requestHeaders = std::move(lines);
+        if (curl_multi_add_handle(m_multi.get(), m_easy.get()) != CURLM_OK)
+            return std::nullopt;
+        m_attached = true;
+
+        driveUntil([this] { return m_headersDone; });
+        if (!m_headersDone) {
+            detach();
+            return std::nullopt;
+        }
+        return m_request;
+    }
+
+    int status() const { return m_status; }
+    const HeaderFields& headers() const { return m_headers; }
+    std::size_t bodyPeak(std::uint64_t request) const { return request == m_request ? m_bodyPeak : 0; }
+
+    std::int64_t read(std::uint64_t request, char* buffer, std::size_t size)
+    {
+        if (request != m_request)
+            return -1;
+        // Buffering at least one libcurl chunk keeps tiny reads from pausing and resuming
+        // the transfer for every few bytes.
+        m_bodyLimit = std::max<std::size_t>(size, CURL_MAX_WRITE_SIZE);
+        std::size_t copied = 0;
+        while (true) {
+            copied += takeBuffered(buffer + copied, size - copied);
+            if (copied == size)
+                break;
+            if (m_finished) {
+                if (m_failed && copied == 0)
+                    return -1;
+                break;
+            }
+            if (m_paused) {
+                // Resuming may hand over the held-back data at once, from inside the call.
+                m_paused = false;
+                if (curl_easy_pause(m_easy.get(), CURLPAUSE_CONT) != CURLE_OK)
+                    finish(false);
+                continue;
+            }
+            const std::size_t wanted = size - copied;
+            driveUntil([this, wanted] { return m_paused || buffered() >= wanted; });
+        }
+        return static_cast<std::int64_t>(copied);
+    }
+
+    // A response going away ends its transfer; an unread body cannot stay on the
+    // connection, so libcurl drops it then.
+    void end(std::uint64_t request)
+    {
+        if (request != m_request)
+            return;
+        detach();
+        m_body = {};
+        m_bodyStart = 0;
+    }
+
+private:
+    bool configure(const std::string& userAgent)
+    {
+        CURL* easy = m_easy.get();
+        const auto connectMs = static_cast<long>(std::max<std::int64_t>(m_options.connect.count(), 1));
+        return curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str()) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, m_options.followRedirects ? 1L : 0L)
+                == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L) == CURLE_OK
+            // Through a proxy, its answer to CONNECT would otherwise look like the
+            // response's own head.
+            && curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlSession::onHeader) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlSession::onBody) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlSession::onConnected) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_PREREQDATA, this) == CURLE_OK;
+    }
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self) noexcept
+    {
+        const size_t length = size * count;
+        try {
+            static_cast<CurlSession*>(self)->takeHeaderLine(std::string_view(data, length));
+        } catch (...) {
+            return 0; // libcurl ends the transfer with an error
+        }
+        return length;
+    }
+
+    static size_t onBody(char* data, size_t size, size_t count, void* self) noexcept
+    {
+        try {
+            return static_cast<CurlSession*>(self)->takeBody(data, size * count);
+        } catch (...) {
+            return 0;
+        }
+    }
+
+    static int onConnected(void* self, char*, char*, int, int) noexcept
+    {
+        auto* session = static_cast<CurlSession*>(self);
+        session->m_connected = true;
+        session->m_lastProgress = Clock::now();
+        return CURL_PREREQFUNC_OK;
+    }
+
+    void takeHeaderLine(std::string_view line)
+    {
+        m_lastProgress = Clock::now();
+        // Lines after the head are trailers of a chunked body.
+        if (m_headersDone)
+            return;
+        if (line.starts_with("HTTP/")) {
+            // Each status line starts a new head: interim (1xx) answers and followed
+            // redirects must not mix into the final one.
+            m_status = statusOf(trimmed(line));
+            m_headers.clear();
+            return;
+        }
+        if (trimmed(line).empty()) {
+            const bool interim = m_status < 200;
+            const auto location = lastField(m_headers, "Location");
+            const bool redirected = m_options.followRedirects && m_status >= 300 && m_status < 400
+                && location && !location->empty();
+            m_headersDone = !interim && !redirected;
+            return;
+        }
+        if ((line.front() == ' ' || line.front() == '\t') && !m_headers.empty()) {
+            std::string& value = m_headers.back().second;
+            value += ' ';
+            value += trimmed(line);
+            return;
+        }
+        const auto colon = line.find(':');
+        if (colon == std::string_view::npos)
+            return;
+        m_headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    }
+
+    size_t takeBody(const char* data, size_t length)
+    {
+        // libcurl skips the bodies of redirects it follows; anything else before the
+        // final head is not part of the answer either.
+        if (!m_headersDone)
+            return length;
+        if (buffered() >= m_bodyLimit) {
+            m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        if (m_bodyStart > 0) {
+            m_body.erase(m_body.begin(), m_body.begin() + static_cast<std::ptrdiff_t>(m_bodyStart));
+            m_bodyStart = 0;
+        }
+        m_body.insert(m_body.end(), data, data + length);
+        m_bodyPeak = std::max(m_bodyPeak, m_body.size());
+        m_lastProgress = Clock::now();
+        return length;
+    }
+
+    std::size_t buffered() const { return m_body.size() - m_bodyStart; }
+
+    std::size_t takeBuffered(char* out, std::size_t size)
+    {
+        const std::size_t n = std::min(size, buffered());
+        if (n > 0)
+            std::memcpy(out, m_body.data() + m_bodyStart, n);
+        m_bodyStart += n;
+        if (m_bodyStart == m_body.size()) {
+            m_body.clear();
+            m_bodyStart = 0;
+        }
+        return n;
+    }
+
+    // Runs the transfer until `satisfied` holds or it ends. Time spent here without a
+    // byte arriving counts towards the stall limit; time the caller spends between
+    // reads does not, since nothing is received then anyway. Before the connection
+    // stands, libcurl's own connect timeout runs first.
+    template <typename Predicate>
+    void driveUntil(Predicate satisfied)
+    {
+        m_lastProgress = Clock::now();
+        while (!m_finished) {
+            int running = 0;
+            if (curl_multi_perform(m_multi.get(), &running) != CURLM_OK) {
+                finish(false);
+                return;
+            }
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy.get())
+                    finish(message->data.result == CURLE_OK);
+            }
+            if (m_finished || satisfied())
+                return;
+
+            const auto limit = m_connected ? m_options.stall : m_options.connect + m_options.stall;
+            const auto idle
+                = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_lastProgress);
+            if (idle >= limit) {
+                finish(false);
+                return;
+            }
+            const auto wait = std::min(limit - idle, kLongestPoll);
+            const int waitMs = static_cast<int>(wait.count()) + 1;
+            if (curl_multi_poll(m_multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+                finish(false);
+                return;
+            }
+        }
+    }
+
+    void finish(bool ok)
+    {
+        m_finished = true;
+        m_failed = !ok;
+        // A complete transfer leaves its connection to the multi handle's cache for the
+        // next request; an incomplete one is closed.
+        detach();
+    }
+
+    void detach()
+    {
+        if (m_attached)
+            curl_multi_remove_handle(m_multi.get(), m_easy.get());
+        m_attached = false;
+    }
+
+    HttpOptions m_options;
+    MultiHandle m_multi;
+    HeaderList m_requestHeaders; // referenced by the easy handle while a request runs
+    EasyHandle m_easy;
+    bool m_attached = false;
+
+    std::uint64_t m_request = 0;
+    int m_status = 0;
+    HeaderFields m_headers;
+    bool m_headersDone = false;
+
+    // Body bytes received and not yet read start at m_bodyStart.
+    std::vector<char> m_body;
+    std::size_t m_bodyStart = 0;
+    std::size_t m_bodyLimit = CURL_MAX_WRITE_SIZE;
+    std::size_t m_bodyPeak = 0;
+    bool m_paused = false;
+
+    bool m_finished = false;
+    bool m_failed = false;
+    bool m_connected = false;
+    Clock::time_point m_lastProgress;
+};
+
+class CurlResponse final : public HttpResponse {
+public:
+    CurlResponse(std::shared_ptr<CurlSession> session, std::uint64_t request)
+        : m_session(std::move(session))
+        , m_request(request)
+        , m_status(m_session->status())
+        , m_headers(m_session->headers())
+    {
+    }
+    ~CurlResponse() override { m_session->end(m_request); }
+    CurlResponse(const CurlResponse&) = delete;
+    CurlResponse& operator=(const CurlResponse&) = delete;
+
+    int statusCode() const override { return m_status; }
+    std::optional<std::string> header(std::string_view name) const override
+    {
+        return lastField(m_headers, name);
+    }
+    std::int64_t read(char* buffer, std::size_t size) override
+    {
+        return m_session->read(m_request, buffer, size);
+    }
+
+    std::size_t bodyPeak() const { return m_session->bodyPeak(m_request); }
+
+private:
+    std::shared_ptr<CurlSession> m_session;
+    std::uint64_t m_request;
+    int m_status;
+    HeaderFields m_headers;
+};
+
+class CurlClient final : public HttpClient {
+public:
+    CurlClient(const std::string& userAgent, const HttpOptions& options)
+        : m_session(std::make_shared<CurlSession>(userAgent, options))
+    {
+    }
+
+    std::unique_ptr<HttpResponse> get(const std::string& url,
+                                      const std::vector<std::string>& extraHeaders) override
+    {
+        const auto request = m_session->start(url, extraHeaders);
+        if (!request)
+            return nullptr;
+        return std::make_unique<CurlResponse>(m_session, *request);
+    }
+
+private:
+    std::shared_ptr<CurlSession> m_session;
+};
+
+} // namespace
+
+std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpTimeouts timeouts)
+{
+    return std::make_unique<CurlClient>(userAgent, timeouts);
+}
+
+HttpClientFactory curlHttpClientFactory(HttpTimeouts timeouts)
+{
+    return [timeouts](const std::string& userAgent) { return makeCurlHttpClient(userAgent, timeouts); };
+}
+
+std::size_t curlBodyBufferPeak(const HttpResponse& response)
+{
+    const auto* curlResponse = dynamic_cast<const CurlResponse*>(&response);
+    return curlResponse ? curlResponse->bodyPeak() : 0;
+}
+
+CurlGlobal::CurlGlobal()
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CurlGlobal::~CurlGlobal()
+{
+    curl_global_cleanup();
+}
+
+} // namespace qvr

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qvr {
+
+// How a client waits and whether it follows redirects. Most callers only set the
+// timeouts, hence the second name.
+struct HttpOptions {
+    std::chrono::milliseconds connect {15000}; // name lookup and TCP/TLS connect
+    std::chrono::milliseconds stall {30000};   // no byte received for this long ends the request
+    bool followRedirects = false;
+};
+using HttpTimeouts = HttpOptions;
+
+// One response being received. The body is pulled by the caller in pieces.
+class HttpResponse {
+public:
+    virtual ~HttpResponse() = default;
+
+    // 0 when none was obtained.
+    virtual int statusCode() const = 0;
+
+    // The value of the last header line with this name (compared without regard to
+    // case), with surrounding white space removed; nothing when there is none.
+    virtual std::optional<std::string> header(std::string_view name) const = 0;
+
+    // Reads up to `size` bytes of the body: fills the buffer completely unless the
+    // body ends first (returns fewer, 0 at the end). Returns -1 on a transfer failure
+    // (connection dropped, stall timeout, body shorter than its Content-Length, the
+    // response was superseded by a newer request on the same client, ...). Bytes that
+    // arrived before a failure are returned first; the failure shows on the next call.
+    virtual std::int64_t read(char* buffer, std::size_t size) = 0;
+};
+
+// A session: one per thread, carrying the User-Agent. Not thread-safe; each worker
+// owns one.
+class HttpClient {
+public:
+    virtual ~HttpClient() = default;
+
+    // GET `url` (http:// or https://) with extra request header lines, sent as given
+    // (e.g. "RANGE: 123-" or "Cache-Control: no-cache"). Returns once the status line
+    // and headers have arrived; nullptr when the request failed before that (bad URL,
+    // name lookup, connect, send, timeout). Only one response may be open per client
+    // at a time; opening a new one ends the previous.
+    virtual std::unique_ptr<HttpResponse> get(const std::string& url,
+                                              const std::vector<std::string>& extraHeaders) = 0;
+};
+
+// The real transport over libcurl. Proxies come from libcurl's standard
+// http_proxy/https_proxy/no_proxy variables; TLS peers are verified.
+std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpTimeouts timeouts = {});
+
+using HttpClientFactory = std::function<std::unique_ptr<HttpClient>(const std::string& userAgent)>;
+HttpClientFactory curlHttpClientFactory(HttpTimeouts timeouts = {});
+
+// The most body bytes a response from makeCurlHttpClient() has held in its own
+// buffer at any one time so far; 0 for other responses. Lets tests check that a
+// large body is never buffered whole.
+std::size_t curlBodyBufferPeak(const HttpResponse& response);
+
+// libcurl's process-wide initialisation; main() holds one of these before any thread
+// starts and until every thread has ended.
+class CurlGlobal {
+public:
+    CurlGlobal();
+    ~CurlGlobal();
+    CurlGlobal(const CurlGlobal&) = delete;
+    CurlGlobal& operator=(const CurlGlobal&) = delete;
+};
+
+} // namespace qvr
