@@ -1,0 +1,179 @@
+// qvr-store-sim: the store simulator as a program, for the demo and benchmarks.
+//
+//   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
+//
+// SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. Each track's
+// content follows from a pattern made from its id (qvr::sim::patternFromId). With
+// --requests-dir, one request file "<ID>.qvr" per track is written into DIR (made
+// when missing). Once the server listens, one line "listening 127.0.0.1:PORT" goes
+// to stdout; SIGINT or SIGTERM stop it with exit code 0.
+
+#include "tools/store-sim/store_sim.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using qvr::sim::StoreSimulator;
+using qvr::sim::Track;
+
+struct Options {
+    int port = 0;
+    std::vector<Track> tracks;
+    std::string requestsDir;
+};
+
+constexpr const char* kUsage =
+    "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n";
+
+std::optional<std::uint64_t> parseSize(std::string_view text)
+{
+    std::uint64_t unit = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+        case 'K': unit = 1ULL << 10; break;
+        case 'M': unit = 1ULL << 20; break;
+        case 'G': unit = 1ULL << 30; break;
+        default: break;
+        }
+        if (unit != 1)
+            text.remove_suffix(1);
+    }
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()
+        || value > UINT64_MAX / unit)
+        return std::nullopt;
+    return value * unit;
+}
+
+// Ids go into URLs and file names unchanged, so only plain characters are allowed.
+bool isPlainId(std::string_view id)
+{
+    return !id.empty() && id != "." && id != ".."
+        && std::all_of(id.begin(), id.end(), [](unsigned char c) {
+               return std::isalnum(c) || c == '-' || c == '_' || c == '.';
+           });
+}
+
+// The title may hold colons; the id ends at the first one, the size follows the last.
+std::optional<Track> parseTrack(std::string_view text)
+{
+    const auto first = text.find(':');
+    const auto last = text.rfind(':');
+    if (first == std::string_view::npos || first == last)
+        return std::nullopt;
+    const std::string_view id = text.substr(0, first);
+    const auto size = parseSize(text.substr(last + 1));
+    if (!isPlainId(id) || !size)
+        return std::nullopt;
+    return Track {std::string(id), std::string(text.substr(first + 1, last - first - 1)), *size,
+                  qvr::sim::patternFromId(id)};
+}
+
+std::optional<Options> parseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (i + 1 >= argc) {
+            std::cerr << "qvr-store-sim: " << arg << " needs a value\n";
+            return std::nullopt;
+        }
+        const std::string_view value = argv[++i];
+        if (arg == "--port") {
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), options.port);
+            if (ec != std::errc() || end != value.data() + value.size() || options.port < 0
+                || options.port > 65535) {
+                std::cerr << "qvr-store-sim: bad port " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (arg == "--track") {
+            auto track = parseTrack(value);
+            if (!track) {
+                std::cerr << "qvr-store-sim: bad track " << value << " (ID:TITLE:SIZE)\n";
+                return std::nullopt;
+            }
+            options.tracks.push_back(std::move(*track));
+        } else if (arg == "--requests-dir") {
+            options.requestsDir = value;
+        } else {
+            std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+bool writeRequestFiles(const std::string& folder, const std::vector<Track>& tracks)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        std::cerr << "qvr-store-sim: cannot make " << folder << ": " << error.message() << "\n";
+        return false;
+    }
+    for (const auto& track : tracks) {
+        const std::string path = folder + "/" + track.id + ".qvr";
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file << "track=" << track.id << "\r\n";
+        file.close();
+        if (!file) {
+            std::cerr << "qvr-store-sim: cannot write " << path << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::cout << kUsage;
+        return 0;
+    }
+    const auto options = parseOptions(argc, argv);
+    if (!options) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    if (!options->requestsDir.empty() && !writeRequestFiles(options->requestsDir, options->tracks))
+        return 1;
+
+    // Blocked before any thread starts, so that every server thread inherits the
+    // mask and the signals wait for sigwait below.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    StoreSimulator simulator;
+    for (const auto& track : options->tracks)
+        simulator.addTrack(track);
+    if (!simulator.start(options->port)) {
+        std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
+        return 1;
+    }
+    std::cout << "listening " << simulator.hostPort() << std::endl;
+
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) {
+    }
+    simulator.stop();
+    return 0;
+}

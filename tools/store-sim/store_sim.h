@@ -1,0 +1,136 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace qvr::sim {
+
+// A track of the simulated store. Its bytes are not stored anywhere: they follow
+// from `pattern` and the offset (see trackBytes), so tracks of any size cost nothing.
+struct Track {
+    std::string id;
+    std::string title;
+    std::uint64_t size = 0;
+    std::uint32_t pattern = 0;
+};
+
+// Fills `out` with the `n` bytes of a track's content that start at `offset`. The
+// byte at a given offset depends only on the pattern and that offset, so any range
+// equals the same slice of the whole track.
+void trackBytes(std::uint32_t pattern, std::uint64_t offset, char* out, std::size_t n);
+// `n` bytes from `offset` (not cut at a track's size: the content goes on forever).
+std::string trackContent(std::uint32_t pattern, std::uint64_t offset, std::size_t n);
+// The whole track, for tracks small enough to hold in memory.
+std::string trackContent(const Track& track);
+// The pattern the command-line program gives a track with this id.
+std::uint32_t patternFromId(std::string_view id);
+
+// One request as it came in: everything is raw, nothing is decoded.
+struct RecordedRequest {
+    std::string method;
+    std::string path;  // the target up to the '?'
+    std::string query; // the target after the '?', empty when there is none
+    // In the order and with the names as sent.
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    // The first header of this name, compared without regard to case.
+    std::optional<std::string> header(std::string_view name) const;
+};
+
+// How a track-file request with a resume header ("RANGE: <n>-" or "bytes=<n>-") is
+// answered.
+enum class ResumeMode {
+    Honour,         // 200, the bytes from n on and a Content-Range
+    Ignore,         // 200 and the whole track, no Content-Range
+    PartialContent, // as Honour, but with status 206
+};
+
+namespace detail {
+struct SimState;
+class Listener;
+} // namespace detail
+
+// The store's web server in miniature, on 127.0.0.1 only. It serves track info,
+// track files (with the resume behaviours a store may show), the version list and
+// update files, the radio page and the home page, and records every request.
+// Faults can be switched on while it runs; every setter is thread-safe.
+class StoreSimulator {
+public:
+    StoreSimulator();
+    ~StoreSimulator();
+    StoreSimulator(const StoreSimulator&) = delete;
+    StoreSimulator& operator=(const StoreSimulator&) = delete;
+
+    // Starts listening on 127.0.0.1:`port`; 0 picks a free port. False when the port
+    // cannot be bound or the simulator already runs.
+    bool start(int port = 0);
+    // Stops listening and ends every open connection, stalled ones included.
+    void stop();
+    bool running() const;
+
+    // The bound port (kept while down), 0 before the first start.
+    int port() const;
+    // "127.0.0.1:PORT", the value for QVR_STORE_HOST.
+    std::string hostPort() const;
+    // The download address a track-info answer carries for this track.
+    std::string trackUrl(std::string_view id) const;
+
+    void addTrack(Track track);
+
+    // Track-info requests get this status and body, whatever they ask for.
+    void setTrackInfoAnswer(int status, std::string body);
+    void clearTrackInfoAnswer();
+
+    void setResumeMode(ResumeMode mode);
+
+    // The next `times` track-file answers (every one when negative) close the
+    // connection once `bytes` bytes of their body have been sent.
+    void setDropAfter(std::uint64_t bytes, int times = -1);
+    void clearDrop();
+
+    // The next `times` track-file answers (every one when negative) send nothing more
+    // after `bytes` bytes of their body (0: right after the headers) until
+    // releaseStalls() or stop().
+    void setStallAfter(std::uint64_t bytes, int times = -1);
+    // Ends the stall knob and lets every stalled answer send the rest.
+    void releaseStalls();
+    // Waits until `count` answers have stalled since the last releaseStalls().
+    bool waitForStalls(std::size_t count,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
+    // Going down closes the listening socket, so that connections are refused, and
+    // ends every open connection; coming up listens on the same port again.
+    void goDown();
+    bool comeUp();
+
+    void setVersionText(std::string text);
+    void setVersionFile(std::string name, std::string bytes);
+    void setRadioStatus(int status);
+
+    std::vector<RecordedRequest> requests() const;
+    void clearRequests();
+    // Waits until at least `count` recorded requests have a path that starts with
+    // `pathPrefix`.
+    bool waitForRequests(std::string_view pathPrefix, std::size_t count,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
+private:
+    bool startListener(int port);
+    void stopListener();
+
+    std::unique_ptr<detail::SimState> m_state;
+    mutable std::mutex m_control; // serialises start, stop, down and up
+    std::unique_ptr<detail::Listener> m_listener;
+    std::thread m_thread;
+};
+
+} // namespace qvr::sim
