@@ -7,6 +7,8 @@
 #include "platform/random.h"
 #include "platform/registry.h"
 #include "res/strings.h"
+#include "ui/main_window.h"
+#include "platform/http.h"
 
 #include <QApplication>
 
@@ -27,7 +29,7 @@ constexpr const char* kLegacyPluginName = "quavero_ieplug.dll";
 
 AppEnvironment AppEnvironment::fromProcess()
 {
-    return AppEnvironment {qvr::hivePath(), runtimeDirectory()};
+    return AppEnvironment {qvr::hivePath(), runtimeDirectory(), storeHostFromEnvironment()};
 }
 
 CquaveromfcApp::CquaveromfcApp(AppEnvironment environment)
@@ -119,7 +121,20 @@ void CquaveromfcApp::RunMainWindow(int argc, char** argv)
     QCoreApplication::setOrganizationName(QString::fromStdString(loadString(IDS_PRODUCT_NAME)));
     QCoreApplication::setApplicationName(QString::fromStdString(loadString(IDS_APP_TITLE)));
 
-    std::fprintf(stderr, "quavero: this build has no main window yet; nothing more to do.\n");
+    // Without the shared folder the gates still work between our own threads,
+    // in a folder of this process's own.
+    const std::optional<TempFolder> privateGates =
+        m_environment.runtimeDir ? std::nullopt : TempFolder::create("quavero-gates");
+    const std::string gateFolder = m_environment.runtimeDir ? *m_environment.runtimeDir
+        : privateGates                                      ? privateGates->path()
+                                                            : std::string();
+
+    MainWindowEnvironment environment;
+    environment.storeHost = m_environment.storeHost;
+    environment.gateFolder = gateFolder;
+    environment.http = curlHttpClientFactory();
+    CquaveromfcDlg dialog(*this, std::move(environment));
+    dialog.DoModal();
 }
 
 } // namespace qvr

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/named_mutex.h"
+#include "ui/application_strings.h"
 
 #include <cstddef>
 #include <optional>
@@ -12,6 +13,7 @@ namespace qvr {
 struct AppEnvironment {
     std::string hivePath;                   // the settings hive file
     std::optional<std::string> runtimeDir;  // named objects; none: we count as alone
+    std::string storeHost;                  // "host" or "host:port" of the store
 
     static AppEnvironment fromProcess();
 };
@@ -19,7 +21,7 @@ struct AppEnvironment {
 // The process: decides at start-up whether it installs, hands its request to the
 // instance that already runs, or becomes the running instance itself, and holds
 // the settings and the request that the rest of the program reads.
-class CquaveromfcApp {
+class CquaveromfcApp : public ApplicationStrings {
 public:
     enum class StartPath { NotStarted, Install, HandedOver, MainWindow };
 
@@ -27,24 +29,23 @@ public:
     static constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 
     explicit CquaveromfcApp(AppEnvironment environment);
+    virtual ~CquaveromfcApp() = default;
+    CquaveromfcApp(CquaveromfcApp&&) = default;
+    CquaveromfcApp& operator=(CquaveromfcApp&&) = default;
 
     // The whole life of the process. Always false: there is nothing to run after it.
     bool InitInstance(int argc, char** argv);
 
     StartPath startPath() const noexcept { return m_startPath; }
 
-    std::string m_strDirectory;
-    std::string m_strDownloadQueuePath;
-    std::string m_strRawQueuePath;
-    std::string m_strDownloadFolder;
-    std::string m_strInstallationId;
-    std::string m_strRequest;
+protected:
+    // Starts the GUI framework and runs the main window to its end.
+    virtual void RunMainWindow(int argc, char** argv);
 
 private:
     bool DetectOtherInstance();
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
-    void RunMainWindow(int argc, char** argv);
 
     AppEnvironment m_environment;
     // Held for the life of the process: while it is open, later starts see that

@@ -20,7 +20,7 @@ protected:
     CquaveromfcApp load(const std::string& hiveText)
     {
         writeFile(m_dir.file("registry.reg"), hiveText);
-        CquaveromfcApp app(AppEnvironment {m_dir.file("registry.reg"), std::nullopt});
+        CquaveromfcApp app(AppEnvironment {m_dir.file("registry.reg"), std::nullopt, ""});
         LoadSettings(registry(), app);
         return app;
     }
@@ -99,7 +99,7 @@ TEST_F(Settings, WritingNeverCreatesAKeyAndKeepsTheRestOfTheFile)
     expected.replace(expected.find("\"/old\""), 6, "\"/new \\\"q\\\"\"");
     EXPECT_EQ(hive(), expected);
 
-    CquaveromfcApp app(AppEnvironment {m_dir.file("registry.reg"), std::nullopt});
+    CquaveromfcApp app(AppEnvironment {m_dir.file("registry.reg"), std::nullopt, ""});
     LoadSettings(registry(), app);
     EXPECT_EQ(app.m_strDownloadFolder, "/new \"q\"");
 }

@@ -35,6 +35,16 @@ bool isInstallationId(const std::string& id)
            });
 }
 
+// The application without its window: the tests look at the decisions of the
+// start-up, not at a window that would wait for a user.
+class WindowlessApp : public CquaveromfcApp {
+public:
+    using CquaveromfcApp::CquaveromfcApp;
+
+protected:
+    void RunMainWindow(int, char**) override {}
+};
+
 class Startup : public ::testing::Test {
 protected:
     Startup()
@@ -51,9 +61,9 @@ protected:
     std::string requestPath() const { return m_dir.file("request.qvr"); }
 
     // Starts the application object in-process with these arguments.
-    CquaveromfcApp start(std::vector<std::string> args)
+    WindowlessApp start(std::vector<std::string> args)
     {
-        CquaveromfcApp app(AppEnvironment {hivePath(), m_runtime});
+        WindowlessApp app(AppEnvironment {hivePath(), m_runtime, ""});
         args.insert(args.begin(), "quavero");
         std::vector<char*> argv;
         for (auto& a : args)

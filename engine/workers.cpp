@@ -1,0 +1,321 @@
+#include "engine/workers.h"
+
+#include "engine/messages.h"
+#include "engine/queue_item.h"
+#include "engine/store_request.h"
+#include "platform/folder_watch.h"
+#include "platform/named_mutex.h"
+#include "platform/unique_fd.h"
+#include "res/strings.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace qvr {
+
+namespace {
+
+constexpr const char* kNetworkError = "Network Error";
+constexpr std::size_t kAnswerLimit = 9999;
+constexpr std::size_t kChunkSize = 5000;
+constexpr std::chrono::milliseconds kFolderReportInterval {50};
+
+void sendStatus(MessageSink& window, const std::string& text)
+{
+    window.SendMessage(WM_SET_STATUS, 0, reinterpret_cast<std::intptr_t>(text.c_str()));
+}
+
+// Sleeps for `pause`, but wakes early when `interrupted` says so, so that a user's
+// request or the window's close is never kept waiting for a retry.
+template <class Interrupted>
+void pauseUnless(std::chrono::milliseconds pause, Interrupted interrupted)
+{
+    constexpr auto kSlice = std::chrono::milliseconds(20);
+    const auto until = std::chrono::steady_clock::now() + pause;
+    while (!interrupted() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(kSlice);
+}
+
+// The gate a worker waits at; without one the worker cannot be handed work and
+// only reports its end.
+std::optional<NamedMutex> openGate(const WorkerShared& shared, unsigned nameId)
+{
+    return NamedMutex::create(shared.m_gateFolder, loadString(nameId));
+}
+
+bool writeAllAt(int fd, const char* data, std::size_t size, std::uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+// --- resolver ----------------------------------------------------------------
+
+struct ResolveResult {
+    std::int32_t flags = 0;
+    std::unique_ptr<QueueItem> item;
+};
+
+ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
+                         std::array<char, kAnswerLimit + 1>& answer)
+{
+    ResolveResult result;
+    const std::string& entry = shared.m_strCurRawEntry;
+    if (entry.empty()) {
+        // Nothing to ask for; consuming it keeps it from being handed over forever.
+        result.flags = RSF_CONSUMED;
+        return result;
+    }
+    const std::string path = FormatStrings(loadString(IDS_TRACK_INFO_PATH),
+                                           {EncodeRequestText(entry), shared.m_strInstallationId});
+    const std::string url = "http://" + shared.m_storeHost + path;
+
+    bool failed = true;
+    std::size_t length = 0;
+    if (auto response = http.get(url, {})) {
+        failed = false;
+        if (response->statusCode() == 200) {
+            const std::int64_t n = response->read(answer.data(), kAnswerLimit);
+            if (n < 0)
+                failed = true;
+            else
+                length = static_cast<std::size_t>(n);
+        }
+    }
+    if (failed) {
+        result.flags = RSF_NETWORK_ERROR;
+        sendStatus(window, kNetworkError);
+        pauseUnless(shared.m_retryPause, [&] { return shared.m_bStopThreads.load(); });
+        return result;
+    }
+    if (auto info = ParseTrackInfo(std::string_view(answer.data(), length)))
+        result.item = std::make_unique<QueueItem>(std::move(info->title), std::move(info->url));
+    result.flags = RSF_CONSUMED;
+    return result;
+}
+
+// --- downloader --------------------------------------------------------------
+
+// Where an answer's body goes in the target file.
+struct WritePlan {
+    std::uint64_t offset = 0;  // where the first byte of the body belongs
+    bool rewrite = false;      // the body is the whole track: cut the file to it
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+};
+
+// A body that continues the n bytes on disk is appended; a whole track replaces
+// the file; anything else cannot be placed and the attempt fails.
+std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t onDisk)
+{
+    const std::uint64_t length = ParseContentLength(response.header("Content-Length").value_or(""));
+    const auto range = response.header("Content-Range");
+    if (range) {
+        const auto start = ContentRangeStart(*range);
+        if (!start || *start != onDisk)
+            return std::nullopt;
+        return WritePlan {onDisk, false, onDisk, onDisk + length};
+    }
+    if (response.statusCode() != 200)
+        return std::nullopt;
+    return WritePlan {0, true, 0, length};
+}
+
+bool userStopped(const WorkerShared& shared)
+{
+    return shared.m_bStopThreads || shared.m_bPaused || shared.m_bCancelCurrent || shared.m_bClearQueue;
+}
+
+// One attempt on the head item; returns its flags without the user's requests.
+std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
+                         std::vector<char>& buffer, bool& failedAttempt)
+{
+    const std::string folder = shared.m_downloadFolder.get();
+    const std::string& title = shared.m_strCurTitle;
+    const std::string target = folder + "/" + title + ".mp3";
+
+    // A title is a file name, never a path: anything that would lead out of the
+    // download folder takes the road of a file that cannot be opened.
+    const bool safeName = !folder.empty() && title.find('/') == std::string::npos
+        && title.find('\0') == std::string::npos;
+    UniqueFd file;
+    if (safeName)
+        file.reset(::open(target.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_DSYNC, 0644));
+    struct stat st {};
+    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(file.get(), &st) != 0
+        || !S_ISREG(st.st_mode)) {
+        window.SendMessage(WM_FILE_OPEN_FAILED, 0, reinterpret_cast<std::intptr_t>(target.c_str()));
+        return DLF_DONE;
+    }
+
+    const auto address = SplitTrackUrl(shared.m_strCurUrl);
+    if (!address) {
+        sendStatus(window, "Invalid Address");
+        return DLF_DONE;
+    }
+    const std::string url = address->scheme + address->host + address->object + "&guid="
+        + shared.m_strInstallationId;
+
+    const auto onDisk = static_cast<std::uint64_t>(st.st_size);
+    std::vector<std::string> headers;
+    if (onDisk > 0)
+        headers.push_back("RANGE: " + std::to_string(onDisk) + "-");
+    std::unique_ptr<HttpResponse> response = http.get(url, headers);
+    sendStatus(window, response ? title : std::string(kNetworkError));
+    if (!response) {
+        failedAttempt = true;
+        return DLF_NETWORK_ERROR;
+    }
+    const int status = response->statusCode();
+    // A track already whole on disk (its queue entry outlived a crash) is asked
+    // for from its end; the store says there is nothing more, and it is done.
+    if (status == 416 && onDisk > 0
+        && UnsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
+        return DLF_DONE;
+    if (status != 200 && status != 206) {
+        failedAttempt = true;
+        return 0;
+    }
+    const auto plan = planWrite(*response, onDisk);
+    if (!plan) {
+        failedAttempt = true;
+        return DLF_NETWORK_ERROR;
+    }
+
+    std::int32_t flags = 0;
+    std::uint64_t position = plan->offset;
+    std::uint64_t done = plan->done;
+    int lastPercent = -1;
+    while (!userStopped(shared)) {
+        const std::int64_t n = response->read(buffer.data(), buffer.size());
+        if (n == 0) {
+            flags |= DLF_DONE;
+            break;
+        }
+        if (n < 0 || !writeAllAt(file.get(), buffer.data(), static_cast<std::size_t>(n), position)
+            ) {
+            flags |= DLF_NETWORK_ERROR;
+            failedAttempt = true;
+            sendStatus(window, kNetworkError);
+            break;
+        }
+        position += static_cast<std::uint64_t>(n);
+        done += static_cast<std::uint64_t>(n);
+        // A report that would show the same figure again only costs the transfer a
+        // round trip to the window's thread for every chunk.
+        const int percent = Percent(done, plan->total);
+        if (percent != lastPercent) {
+            window.SendMessage(WM_DOWNLOAD_PROGRESS, 0, percent);
+            lastPercent = percent;
+        }
+    }
+    // A rewritten track keeps only what this attempt wrote, so that what is on
+    // disk is always a true beginning of the track and the next attempt resumes
+    // from the right place.
+    if (plan->rewrite && static_cast<std::uint64_t>(st.st_size) > position)
+        ::ftruncate(file.get(), static_cast<off_t>(position));
+    ::fdatasync(file.get());
+    return flags;
+}
+
+} // namespace
+
+int TrackResolver(MessageSink& window, WorkerShared& shared)
+{
+    std::unique_ptr<HttpClient> http = shared.m_http ? shared.m_http("Track Info Session") : nullptr;
+    std::optional<NamedMutex> gate = openGate(shared, IDS_RESOLVE_GATE);
+    auto answer = std::make_unique<std::array<char, kAnswerLimit + 1>>();
+    answer->fill(0);
+
+    while (http && gate && !shared.m_bStopThreads) {
+        gate->lock();
+        if (shared.m_bStopThreads) {
+            gate->unlock();
+            continue;
+        }
+        ResolveResult result = resolveOne(window, shared, *http, *answer);
+        gate->unlock();
+        // The window takes the item out of the pointer it is given; should the
+        // window be gone, the item is freed here.
+        window.SendMessage(WM_ENTRY_RESOLVED,
+                           result.item ? reinterpret_cast<std::uintptr_t>(&result.item) : 0,
+                           result.flags);
+    }
+    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_RESOLVER);
+    return 1;
+}
+
+int TrackDownloader(MessageSink& window, WorkerShared& shared)
+{
+    std::unique_ptr<HttpClient> http = shared.m_http ? shared.m_http("Download Session") : nullptr;
+    std::optional<NamedMutex> gate = openGate(shared, IDS_DOWNLOAD_GATE);
+    std::vector<char> buffer(kChunkSize);
+
+    while (http && gate && !shared.m_bStopThreads) {
+        gate->lock();
+        if (shared.m_bStopThreads) {
+            gate->unlock();
+            continue;
+        }
+        bool failedAttempt = false;
+        std::int32_t flags = downloadOne(window, shared, *http, buffer, failedAttempt);
+        if (failedAttempt)
+            pauseUnless(shared.m_retryPause, [&] { return userStopped(shared); });
+        if (shared.m_bPaused)
+            flags |= DLF_PAUSED;
+        if (shared.m_bCancelCurrent)
+            flags |= DLF_CANCEL_CURRENT;
+        if (shared.m_bClearQueue)
+            flags |= DLF_CLEAR_QUEUE;
+        gate->unlock();
+        window.SendMessage(WM_DOWNLOAD_FINISHED, 0, flags);
+    }
+    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_DOWNLOADER);
+    return 1;
+}
+
+int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
+{
+    while (!shared.m_bStopThreads) {
+        if (shared.m_bFolderChanged) {
+            // A folder that cannot be watched (missing, unreadable) leaves the
+            // thread waiting for the window's own wake-ups, so that a folder chosen
+            // later is watched and closing still works.
+            watch.watch(shared.m_downloadFolder.get());
+            shared.m_bFolderChanged = false;
+        }
+        const FolderWatch::Event event = watch.wait();
+        if (event == FolderWatch::Event::Failed)
+            break;
+        window.SendMessage(WM_FOLDER_CHANGED, 0, 0);
+        // A running download changes the folder with every chunk; changes that
+        // come this soon after a report are gathered into the next one, so the
+        // transfer does not pay for a trip to the window's thread per chunk.
+        if (event == FolderWatch::Event::Changed)
+            pauseUnless(kFolderReportInterval, [&] { return shared.m_bStopThreads || shared.m_bFolderChanged; });
+    }
+    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_WATCHER);
+    return 1;
+}
+
+} // namespace qvr

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "engine/shared_string.h"
+#include "platform/http.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+namespace qvr {
+
+class FolderWatch;
+class MessageSink;
+
+// What the main window shares with its three worker threads. The flags are the
+// window's requests, polled by the workers without a lock; the job slots are
+// written by the window only while the worker waits at its gate.
+struct WorkerShared {
+    std::atomic<bool> m_bStopThreads {false};
+    std::atomic<bool> m_bPaused {false};
+    std::atomic<bool> m_bCancelCurrent {false};
+    std::atomic<bool> m_bClearQueue {false};
+    std::atomic<bool> m_bFolderChanged {true};
+
+    std::string m_strCurTitle;
+    std::string m_strCurUrl;
+    std::string m_strCurRawEntry;
+
+    SharedString m_downloadFolder;
+    std::string m_strInstallationId;
+    std::string m_storeHost;   // "host" or "host:port" of the store's web server
+    std::string m_gateFolder;  // where the two gates live
+    HttpClientFactory m_http;
+    // How long a worker waits after a failed exchange before it reports, so that
+    // a dead network is not hammered.
+    std::chrono::milliseconds m_retryPause {1000};
+};
+
+// The thread procedures. Each returns 1 when it ended on a stop request and sends
+// WM_THREAD_EXITED with its bit as its very last act, on every path.
+int TrackResolver(MessageSink& window, WorkerShared& shared);
+int TrackDownloader(MessageSink& window, WorkerShared& shared);
+int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch);
+
+} // namespace qvr

@@ -1,0 +1,191 @@
+#include "tests/ui/window_fixture.h"
+
+#include "engine/queue_files.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace qvr::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+TEST_F(WindowTest, RequestsTravelFromRawEntryToTrackFileInOrder)
+{
+    addTrack("a", "Left Over", 12000);
+    addTrack("b", "Brand New", 70000);
+    writeFile(m_strings.m_strRawQueuePath, "track=a\r\n");
+    m_strings.m_strRequest = "track=b";
+    openWindow();
+
+    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Brand New")) && m_window->queue().IsEmpty()
+                                      && status() == "No Files in Queue"; }));
+    EXPECT_EQ(readFile(trackPath("Left Over")), expectedContent("a", 12000));
+    EXPECT_EQ(readFile(trackPath("Brand New")), expectedContent("b", 70000));
+    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "");
+
+    // The entry left from the last run goes first, and every request carries the id.
+    const auto infos = requestsTo("/downloader/downloader_dlm.html");
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_EQ(infos[0].query, "track=a&guid=0123456789ABCDEF0123456789ABCDEF");
+    EXPECT_EQ(infos[1].query, "track=b&guid=0123456789ABCDEF0123456789ABCDEF");
+    EXPECT_EQ(infos[0].header("User-Agent"), "Track Info Session");
+    for (const auto& file : requestsTo("/tracks/")) {
+        EXPECT_EQ(file.header("User-Agent"), "Download Session");
+        EXPECT_FALSE(file.header("RANGE")) << "a new file is asked for whole";
+        EXPECT_THAT(file.query, HasSubstr("&guid=0123456789ABCDEF0123456789ABCDEF"));
+    }
+    closeWindow();
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "") << "every raw entry was consumed";
+}
+
+TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
+{
+    openWindow();
+    m_store.setTrackInfoAnswer(404, "<title>T</title><url>http://x/y?z</url>");
+    m_window->AddRawEntry("track=missing");
+    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+    m_store.setTrackInfoAnswer(200, "<TITLE>T</TITLE><url>http://x/y?z</url>");
+    m_window->AddRawEntry("track=upper");
+    m_window->AddRawEntry("");  // refused outright
+    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+    EXPECT_TRUE(m_window->queue().IsEmpty());
+    EXPECT_EQ(status(), "No Files in Queue");
+    EXPECT_EQ(requestsTo("/downloader/").size(), 2u);
+}
+
+TEST_F(WindowTest, AQueuedTitleIsNotQueuedTwice)
+{
+    addTrack("a", "Same", 50000);
+    addTrack("b", "Same", 60000);
+    m_store.setStallAfter(0);
+    openWindow();
+    m_window->AddRawEntry("track=a");
+    m_window->AddRawEntry("track=b");
+    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+    EXPECT_THAT(queueTitles(), ElementsAre("Same"));
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Same")), expectedContent("a", 50000));
+}
+
+TEST_F(WindowTest, ANetworkErrorKeepsTheEntryAndHoldsDownloadsUntilTheStoreIsBack)
+{
+    addTrack("a", "Queued Before", 30000);
+    addTrack("b", "Added Offline", 30000);
+    writeFile(m_strings.m_strDownloadQueuePath, "Queued Before|" + m_store.trackUrl("a") + "\r\n");
+    const int port = m_store.port();
+    m_store.goDown();
+    openWindow();
+    m_window->AddRawEntry("track=b");
+    ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
+    ASSERT_TRUE(waitFor([&] { return m_window->m_bResolverOffline; }));
+    EXPECT_EQ(m_window->rawEntries().GetCount(), 1u);
+
+    ASSERT_TRUE(m_store.comeUp());
+    ASSERT_EQ(m_store.port(), port);
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("Added Offline")); }));
+    EXPECT_EQ(readFile(trackPath("Queued Before")), expectedContent("a", 30000));
+}
+
+class ResumeTest : public WindowTest, public ::testing::WithParamInterface<sim::ResumeMode> {};
+
+TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrack)
+{
+    constexpr std::uint64_t kSize = 400000;
+    addTrack("r", "Resumed", kSize);
+    m_store.setResumeMode(GetParam());
+    writeFile(trackPath("Resumed"), expectedContent("r", kSize).substr(0, 123456));
+    writeFile(m_strings.m_strDownloadQueuePath, "Resumed|" + m_store.trackUrl("r") + "\r\n");
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Resumed")), expectedContent("r", kSize));
+    const auto files = requestsTo("/tracks/");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].header("RANGE"), "123456-");
+}
+
+TEST_F(WindowTest, ATrackAlreadyWholeOnDiskIsFinishedNotFetchedAgain)
+{
+    addTrack("w", "Whole", 20000);
+    writeFile(trackPath("Whole"), expectedContent("w", 20000));
+    writeFile(m_strings.m_strDownloadQueuePath, "Whole|" + m_store.trackUrl("w") + "\r\n");
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(requestsTo("/tracks/").size(), 1u);
+    EXPECT_EQ(readFile(trackPath("Whole")), expectedContent("w", 20000));
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
+                         ::testing::Values(sim::ResumeMode::Honour, sim::ResumeMode::Ignore,
+                                           sim::ResumeMode::PartialContent));
+
+TEST_F(WindowTest, PauseCancelAndClearTakeEffectAtTheDownloadersReport)
+{
+    addTrack("a", "First", 300000);
+    addTrack("b", "Second", 300000);
+    addTrack("c", "Third", 20000);
+    writeFile(m_strings.m_strDownloadQueuePath, "First|" + m_store.trackUrl("a") + "\r\nSecond|"
+                  + m_store.trackUrl("b") + "\r\nThird|" + m_store.trackUrl("c") + "\r\n");
+    m_store.setStallAfter(100000, 1);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    ASSERT_TRUE(waitFor([&] { return m_window->controlAs<QLabel>(IDC_PERCENT_TEXT)->text() != "0%"; }));
+
+    // Paused, with a cancel asked for: the pause wins and the cancel waits.
+    m_window->shared().m_bPaused = true;
+    m_window->shared().m_bCancelCurrent = true;
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
+    EXPECT_THAT(queueTitles(), ElementsAre("First", "Second", "Third"));
+    const auto partial = fs::file_size(trackPath("First"));
+    EXPECT_GT(partial, 0u);
+    EXPECT_LT(partial, 300000u) << "the pause ends the transfer within a chunk";
+
+    // Resuming delivers the cancel at the next report; then a clear empties the rest.
+    m_store.setStallAfter(50000, 1);
+    m_window->shared().m_bPaused = false;
+    m_window->StartNextDownload();
+    ASSERT_TRUE(waitFor([&] { return queueTitles() == std::vector<std::string> {"Second", "Third"}; }));
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    m_window->shared().m_bClearQueue = true;
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "");
+    EXPECT_FALSE(fs::exists(trackPath("Third")));
+}
+
+TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
+{
+    addTrack("p", "../escape", 1000);
+    addTrack("q", "AC/DC", 1000);
+    openWindow();
+    m_window->AddRawEntry("track=p");
+    m_window->AddRawEntry("track=q");
+    ASSERT_TRUE(waitFor([&] { return m_prompts.asked.size() == 2 && m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(m_prompts.asked[1].caption, "File error!");
+    EXPECT_EQ(m_prompts.asked[1].text,
+              "Unable to open file: " + trackPath("AC/DC")
+                  + " for writing!\n\nPlease close any application that currently accesses that "
+                    "file and try again.");
+    EXPECT_FALSE(fs::exists(m_dir.file("escape.mp3")));
+    EXPECT_TRUE(requestsTo("/tracks/").empty());
+}
+
+TEST_F(WindowTest, ClosingWorksWithAMissingFolderAndKeepsPendingEntriesForTheNextStart)
+{
+    m_strings.m_strDownloadFolder = m_dir.file("no such folder");
+    m_store.goDown();
+    openWindow();
+    m_window->AddRawEntry("track=x");
+    m_window->AddRawEntry("track=y");
+    ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
+    closeWindow();
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=x\r\ntrack=y\r\n");
+}
+
+} // namespace
+} // namespace qvr::test

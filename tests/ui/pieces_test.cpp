@@ -1,0 +1,106 @@
+#include "engine/file_list.h"
+#include "engine/store_request.h"
+#include "res/dialog_templates.h"
+#include "ui/layout.h"
+
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace qvr {
+namespace {
+
+TEST(TrackInfoAnswer, TagsAreFoundCaseSensitivelyFromTheStart)
+{
+    auto info = ParseTrackInfo("<x><title> A &amp; B </title><url>http://h/p?q=1</url>");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->title, " A &amp; B ");
+    EXPECT_EQ(info->url, "http://h/p?q=1");
+
+    EXPECT_FALSE(ParseTrackInfo("<TITLE>A</TITLE><url>http://h/p</url>"));
+    EXPECT_FALSE(ParseTrackInfo("<title></title><url>http://h/p</url>"));
+    EXPECT_FALSE(ParseTrackInfo("<title>A</title>"));
+    EXPECT_FALSE(ParseTrackInfo("</title><title>A<url>http://h/p</url>")) << "closing tag first";
+    EXPECT_EQ(TextBetweenTags("<u>1</u><u>2</u>", "<u>", "</u>"), "1");
+    // What the queue file could not keep back is refused.
+    EXPECT_FALSE(ParseTrackInfo("<title>A|B</title><url>http://h/p</url>"));
+    EXPECT_FALSE(ParseTrackInfo("<title>A\nB</title><url>http://h/p</url>"));
+    EXPECT_FALSE(ParseTrackInfo("<title>A</title><url>http://h/p\r</url>"));
+}
+
+TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
+{
+    EXPECT_EQ(EncodeRequestText("track=1&x=%41"), "track=1&x=%41");
+    EXPECT_EQ(EncodeRequestText("a b\"<>\\^`{|}#\x01\x7f\xc3\xa9"),
+              "a%20b%22%3C%3E%5C%5E%60%7B%7C%7D%23%01%7F%C3%A9");
+    EXPECT_EQ(FormatStrings("/p?%s&guid=%s", {"a%sb", "ID"}), "/p?a%sb&guid=ID");
+
+    auto address = SplitTrackUrl("http://h:81/t/a.mp3?x=1");
+    ASSERT_TRUE(address);
+    EXPECT_EQ(address->scheme + address->host + "|" + address->object, "http://h:81|/t/a.mp3?x=1");
+    EXPECT_TRUE(SplitTrackUrl("https://h/x"));
+    EXPECT_FALSE(SplitTrackUrl("ftp://h/x"));
+    EXPECT_FALSE(SplitTrackUrl("http://h"));
+    EXPECT_FALSE(SplitTrackUrl("http:///x"));
+}
+
+TEST(StoreAddresses, HeaderNumbersAndPercent)
+{
+    EXPECT_EQ(ParseContentLength(" +10000x"), 10000u);
+    EXPECT_EQ(ParseContentLength("-5"), 0u);
+    EXPECT_EQ(ParseContentLength(""), 0u);
+    EXPECT_EQ(ParseContentLength("5000000000"), 5000000000u) << "tracks over 4 GiB";
+    EXPECT_EQ(ContentRangeStart("bytes 123456-399999/400000"), 123456u);
+    EXPECT_FALSE(ContentRangeStart("bytes */400000"));
+    EXPECT_FALSE(ContentRangeStart("items 1-2/3"));
+    EXPECT_EQ(UnsatisfiedRangeSize("bytes */400000"), 400000u);
+    EXPECT_FALSE(UnsatisfiedRangeSize("bytes 0-1/400000"));
+    EXPECT_EQ(Percent(5000, 10000), 50);
+    EXPECT_EQ(Percent(9999, 10000), 99);
+    EXPECT_EQ(Percent(7, 0), 0);
+    EXPECT_EQ(Percent(3000000000ull, 6000000000ull), 50);
+}
+
+TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
+{
+    test::TempDir dir;
+    for (const char* name : {"b.mp3", "A.MP3", "c.txt", ".hidden.mp3", "mp3", "a.mp3.part"})
+        test::writeFile(dir.file(name), "");
+    ::mkdir(dir.file("album.mp3").c_str(), 0755);
+    ::mkdir(dir.file("sub").c_str(), 0755);
+    test::writeFile(dir.file("sub/deep.mp3"), "");
+    EXPECT_EQ(ListDownloadedFiles(dir.path()), (std::vector<std::string> {"[album.mp3]", "A.MP3", "b.mp3"}));
+    EXPECT_TRUE(ListDownloadedFiles(dir.file("missing")).empty());
+}
+
+TEST(DownloadedFiles, SelectionIsFoundByPrefixFromTheSecondEntryRound)
+{
+    const std::vector<std::string> entries {"Song.mp3", "song.mp3 (2)", "Zed.mp3"};
+    EXPECT_EQ(FindStringPrefix(entries, "SONG.MP3", 0), 1) << "starts after the first entry";
+    EXPECT_EQ(FindStringPrefix(entries, "zed", 0), 2);
+    EXPECT_EQ(FindStringPrefix({"Song.mp3", "Zed.mp3"}, "song", 0), 0) << "wraps round";
+    EXPECT_EQ(FindStringPrefix(entries, "gone", 0), -1);
+    EXPECT_EQ(FindStringPrefix({}, "a", 0), -1);
+}
+
+TEST(WindowLayout, DialogUnitsFolderLabelAndProgress)
+{
+    const DialogTemplate* main = FindDialogTemplate(IDD_MAIN_WINDOW);
+    ASSERT_TRUE(main);
+    for (const DialogControl& control : main->controls) {
+        if (control.id == IDC_BROWSER_PLACE) {
+            EXPECT_EQ(DialogUnitsToPixels(control.x, control.y, 0, 0).topLeft(), QPoint(134, 83));
+        }
+    }
+    EXPECT_EQ(FolderLabel("/home/me/Music/abcd"), "/home/me/Music/abcd");
+    EXPECT_EQ(FolderLabel("12345678901234567890"), "12345678901234567890");
+    EXPECT_EQ(FolderLabel("123456789012345678901"), "12345678901234567...");
+    EXPECT_EQ(ProgressBarWidth(0), 0);
+    EXPECT_EQ(ProgressBarWidth(50), 62);
+    EXPECT_EQ(ProgressBarWidth(100), 125);
+}
+
+} // namespace
+} // namespace qvr

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "tools/store-sim/store_sim.h"
+#include "ui/main_window.h"
+
+#include "tests/support/temp_dir.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qvr::test {
+
+// Answers the window's questions the way a test says, and remembers them.
+class ScriptedPrompts : public Prompts {
+public:
+    struct Asked {
+        std::string text;
+        std::string caption;
+        unsigned type;
+    };
+    int messageBox(QWidget*, const std::string& text, const std::string& caption, unsigned type) override
+    {
+        asked.push_back({text, caption, type});
+        return answer;
+    }
+    std::optional<std::string> chooseFolder(QWidget*, const std::string&, const std::string&) override
+    {
+        return folder;
+    }
+
+    std::vector<Asked> asked;
+    int answer = IDOK;
+    std::optional<std::string> folder;
+};
+
+// A window on the offscreen platform with a store simulator, its own settings,
+// folders and gates.
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest()
+    {
+        m_store.start();
+        m_strings.m_strDownloadFolder = m_dir.file("music");
+        m_strings.m_strDownloadQueuePath = m_dir.file("downloadqueue.txt");
+        m_strings.m_strRawQueuePath = m_dir.file("rawqueue.txt");
+        m_strings.m_strInstallationId = "0123456789ABCDEF0123456789ABCDEF";
+        ::mkdir(m_strings.m_strDownloadFolder.c_str(), 0755);
+        ::mkdir(m_dir.file("gates").c_str(), 0700);
+    }
+    ~WindowTest() override { closeWindow(); }
+
+    void addTrack(const std::string& id, const std::string& title, std::uint64_t size)
+    {
+        m_store.addTrack({id, title, size, sim::patternFromId(id)});
+    }
+    std::string expectedContent(const std::string& id, std::uint64_t size)
+    {
+        return sim::trackContent({id, "", size, sim::patternFromId(id)});
+    }
+    std::string trackPath(const std::string& title) const
+    {
+        return m_strings.m_strDownloadFolder + "/" + title + ".mp3";
+    }
+
+    void openWindow()
+    {
+        MainWindowEnvironment environment;
+        environment.storeHost = m_store.hostPort();
+        environment.gateFolder = m_dir.file("gates");
+        environment.http = curlHttpClientFactory({std::chrono::milliseconds(5000),
+                                                  std::chrono::milliseconds(5000)});
+        environment.prompts = &m_prompts;
+        environment.retryPause = std::chrono::milliseconds(50);
+        m_window = std::make_unique<CquaveromfcDlg>(m_strings, std::move(environment));
+        m_window->OnInitDialog();
+        m_window->show();
+    }
+
+    // Closes the window as the close button does and waits until every worker
+    // has said it ended.
+    void closeWindow()
+    {
+        if (!m_window)
+            return;
+        m_window->OnClose();
+        EXPECT_TRUE(waitFor([&] { return m_window->exitedThreads() == THREAD_BITS_ALL; }));
+        m_window->EndWindow();
+        m_window.reset();
+    }
+
+    // Runs the window's events until `condition` holds (or a generous limit).
+    static bool waitFor(const std::function<bool()>& condition)
+    {
+        return QTest::qWaitFor(condition, 30000);
+    }
+
+    std::string status() const
+    {
+        return m_window->controlAs<QLabel>(IDC_STATUS_TEXT)->text().toStdString();
+    }
+    std::vector<std::string> queueTitles() const
+    {
+        std::vector<std::string> titles;
+        for (const QueueItem* item = m_window->queue().GetHead(); item; item = item->next.get())
+            titles.push_back(item->title);
+        return titles;
+    }
+    std::vector<sim::RecordedRequest> requestsTo(std::string_view prefix) const
+    {
+        std::vector<sim::RecordedRequest> matching;
+        for (auto& request : m_store.requests()) {
+            if (request.path.starts_with(prefix))
+                matching.push_back(request);
+        }
+        return matching;
+    }
+
+    TempDir m_dir;
+    sim::StoreSimulator m_store;
+    ApplicationStrings m_strings;
+    ScriptedPrompts m_prompts;
+    std::unique_ptr<CquaveromfcDlg> m_window;
+};
+
+} // namespace qvr::test

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "res/dialog_templates.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <map>
+
+namespace qvr {
+
+// Makes the widget of one template control; the window decides per control ID
+// which class stands for it (see MainWindowControlFactory).
+using ControlFactory = std::function<QWidget*(const DialogControl& control, QWidget* parent)>;
+
+// The controls of a template, made as children of `parent` at their template
+// places and found by ID afterwards.
+class DialogControls {
+public:
+    void build(const DialogTemplate& dialogTemplate, QWidget* parent, const ControlFactory& factory);
+
+    QWidget* control(int id) const;
+    template <class Widget>
+    Widget* control(int id) const { return qobject_cast<Widget*>(control(id)); }
+
+private:
+    std::map<int, QWidget*> m_controls;  // owned by their Qt parent
+};
+
+// A plain Qt widget for a control: a push button, a label or a list widget.
+QWidget* MakePlainControl(const DialogControl& control, QWidget* parent);
+
+} // namespace qvr

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QRect>
+
+#include <string>
+
+namespace qvr {
+
+// Dialog units of the template's font ("MS Shell Dlg" 8 pt at 96 dpi): base units 6 x 13.
+QRect DialogUnitsToPixels(int x, int y, int cx, int cy);
+
+// The folder as the window shows it: whole up to 20 characters, else its first 17
+// and "...".
+std::string FolderLabel(const std::string& folder);
+
+// Width in pixels of the progress bar for `percent`: 125 at 100 percent.
+int ProgressBarWidth(int percent);
+
+// Where the progress bar starts; its width grows to the right from here.
+constexpr QRect kProgressBarOrigin {562, 88, 0, 10};
+
+} // namespace qvr

@@ -1,0 +1,463 @@
+#include "ui/main_window.h"
+
+#include "engine/file_list.h"
+#include "engine/queue_files.h"
+#include "engine/store_request.h"
+#include "platform/unique_fd.h"
+#include "res/strings.h"
+#include "ui/layout.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace qvr {
+
+namespace {
+
+constexpr const char* kNoFilesInQueue = "No Files in Queue";
+constexpr const char* kDownloadingPaused = "Downloading Paused";
+
+// What the plain stand-ins of the image buttons say.
+const char* buttonCaption(int id)
+{
+    switch (id) {
+    case IDC_HOME_PAGE: return "Store";
+    case IDC_REMOVE: return "Remove";
+    case IDC_CLEAR: return "Clear";
+    case IDC_CHOOSE_FOLDER: return "Choose Folder";
+    case IDC_OPEN_FOLDER: return "Open Folder";
+    case IDC_RESUME: return "Resume";
+    case IDC_PAUSE: return "Pause";
+    case IDC_MINIMIZE: return "_";
+    case IDC_CLOSE: return "X";
+    default: return "";
+    }
+}
+
+// The one place that decides which class stands for which control of the window.
+QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
+{
+    QWidget* widget = MakePlainControl(control, parent);
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        button->setText(QString::fromUtf8(buttonCaption(control.id)));
+        button->setAutoDefault(false);
+        button->setFocusPolicy(Qt::NoFocus);
+    }
+    if (control.id == IDC_PROGRESS_BAR) {
+        widget->setAutoFillBackground(true);
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Window, QColor(255, 102, 0));
+        widget->setPalette(palette);
+    }
+    return widget;
+}
+
+} // namespace
+
+CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint),
+      m_app(app),
+      m_environment(std::move(environment)),
+      m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
+      m_pump(std::make_unique<MessagePump>(
+          [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+              return WindowProc(message, wParam, lParam);
+          }))
+{
+    m_shared.m_downloadFolder.set(m_app.m_strDownloadFolder);
+    m_shared.m_strInstallationId = m_app.m_strInstallationId;
+    m_shared.m_storeHost = m_environment.storeHost;
+    m_shared.m_gateFolder = m_environment.gateFolder;
+    m_shared.m_http = m_environment.http;
+    m_shared.m_retryPause = m_environment.retryPause;
+}
+
+CquaveromfcDlg::~CquaveromfcDlg()
+{
+    LetWorkersGo();
+}
+
+int CquaveromfcDlg::DoModal()
+{
+    OnInitDialog();
+    const int result = exec();
+    EndWindow();
+    return result;
+}
+
+void CquaveromfcDlg::EndWindow()
+{
+    LetWorkersGo();
+    PostNcDestroy();
+}
+
+bool CquaveromfcDlg::OnInitDialog()
+{
+    // The window's handle is published here for later starts of the program, and
+    // the self-update check runs here; both come with the instance hand-off and
+    // the updater.
+
+    // The window holds both gates while its workers are idle.
+    m_pDownloadGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_DOWNLOAD_GATE));
+    m_pResolveGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_RESOLVE_GATE));
+    if (m_pDownloadGate)
+        m_pDownloadGate->lock();
+    if (m_pResolveGate)
+        m_pResolveGate->lock();
+
+    // The look: title and controls; the skin, fonts and colours come with the
+    // skinned controls.
+    setWindowTitle(QString::fromStdString(loadString(IDS_APP_TITLE)));
+    if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
+        m_controls.build(*dialogTemplate, this, MainWindowControlFactory);
+    if (auto* close = m_controls.control<QPushButton>(IDC_CLOSE))
+        connect(close, &QPushButton::clicked, this, [this] { OnClose(); });
+    if (auto* minimize = m_controls.control<QPushButton>(IDC_MINIMIZE))
+        connect(minimize, &QPushButton::clicked, this, [this] { showMinimized(); });
+
+    LoadDownloadQueue();
+    RefillQueueList();
+
+    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
+        folder->setText(QString::fromStdString(FolderLabel(m_app.m_strDownloadFolder)));
+    ResetProgress();
+    if (auto* radio = m_controls.control<QLabel>(IDC_RADIO_LABEL))
+        radio->setText("Click Here to Load Online Radio");
+
+    // The radio check and the drop target of the queue list come with the radio
+    // panel and the skinned controls.
+
+    RefreshFileList();
+    StartWorkers();
+    return true;
+}
+
+void CquaveromfcDlg::StartWorkers()
+{
+    startWorker(m_pWatcherThread, [this] { FolderWatcher(*m_pump, m_shared, m_folderWatch); });
+    startWorker(m_pResolverThread, [this] { TrackResolver(*m_pump, m_shared); });
+    LoadRawQueue();
+    StartNextResolve();
+    if (!m_app.m_strRequest.empty())
+        AddRawEntry(m_app.m_strRequest);
+    startWorker(m_pDownloaderThread, [this] { TrackDownloader(*m_pump, m_shared); });
+    StartNextDownload();
+}
+
+template <class Body>
+void CquaveromfcDlg::startWorker(std::optional<std::thread>& thread, Body body)
+{
+    {
+        std::lock_guard lock(m_finishedMutex);
+        ++m_workersRunning;
+    }
+    thread.emplace([this, body] {
+        body();
+        std::lock_guard lock(m_finishedMutex);
+        --m_workersRunning;
+        m_finishedChanged.notify_all();
+    });
+}
+
+void CquaveromfcDlg::LetWorkersGo()
+{
+    m_pump->close();
+    if (!m_pWatcherThread && !m_pResolverThread && !m_pDownloaderThread)
+        return;
+    m_shared.m_bStopThreads = true;
+    m_shared.m_bPaused = true;
+    if (m_pDownloadGate)
+        m_pDownloadGate->unlock();
+    if (m_pResolveGate)
+        m_pResolveGate->unlock();
+    m_folderWatch.wake();
+
+    std::unique_lock lock(m_finishedMutex);
+    const bool allEnded = m_finishedChanged.wait_for(lock, m_environment.workerGrace,
+                                                     [this] { return m_workersRunning == 0; });
+    lock.unlock();
+    if (!allEnded) {
+        // A worker stuck in the network cannot be stopped; its state is ours, so
+        // the process ends here, after saving what must survive. Every file we
+        // write is replaced whole, so nothing is left half-written.
+        PostNcDestroy();
+        std::_Exit(0);
+    }
+    for (auto* thread : {&m_pWatcherThread, &m_pResolverThread, &m_pDownloaderThread}) {
+        if (*thread && (*thread)->joinable())
+            (*thread)->join();
+        thread->reset();
+    }
+}
+
+void CquaveromfcDlg::PostNcDestroy()
+{
+    if (!m_bSwitchQuit)
+        SaveRawQueue();
+}
+
+std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
+    switch (message) {
+    case WM_FOLDER_CHANGED:
+        if (!m_bDownloading || m_bRefreshOnce) {
+            RefreshFileList();
+            if (m_bDownloading)
+                m_bRefreshOnce = false;
+        }
+        break;
+    case WM_SET_STATUS:
+        SetStatus(reinterpret_cast<const char*>(lParam));
+        break;
+    case WM_DOWNLOAD_PROGRESS:
+        SetProgress(static_cast<int>(lParam));
+        break;
+    case WM_DOWNLOAD_FINISHED:
+        OnDownloadFinished(static_cast<std::int32_t>(lParam));
+        break;
+    case WM_FILE_OPEN_FAILED:
+        OnFileOpenFailed(reinterpret_cast<const char*>(lParam));
+        break;
+    case WM_SWITCH_QUIT:
+        m_bSwitchQuit = true;
+        done(0);
+        break;
+    case WM_ENTRY_RESOLVED:
+        OnEntryResolved(reinterpret_cast<std::unique_ptr<QueueItem>*>(wParam),
+                        static_cast<std::int32_t>(lParam));
+        break;
+    case WM_THREAD_EXITED:
+        m_nExitedThreads |= static_cast<std::int32_t>(lParam);
+        if (m_nExitedThreads == THREAD_BITS_ALL)
+            done(0);
+        break;
+    case WM_COPYDATA:
+        OnCopyData(reinterpret_cast<const CopyDataStruct*>(lParam));
+        break;
+    case WM_SYSCOMMAND:
+        if (wParam == SC_RESTORE && m_bShowAllowed) {
+            if (isMinimized())
+                showNormal();
+            raise();
+            activateWindow();
+        }
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
+{
+    if (m_pDownloadGate)
+        m_pDownloadGate->lock();
+    m_bDownloading = false;
+    ResetProgress();
+    if (flags & DLF_PAUSED) {
+        SetStatus(kDownloadingPaused);
+        return;
+    }
+    if (flags & DLF_CLEAR_QUEUE) {
+        m_queue.RemoveAll();
+        m_shared.m_bClearQueue = false;
+    } else if (flags & DLF_CANCEL_CURRENT) {
+        m_queue.RemoveHead();
+        m_shared.m_bCancelCurrent = false;
+    } else if (flags & DLF_DONE) {
+        m_queue.RemoveHead();
+    }
+    RefillQueueList();
+    SaveDownloadQueue();
+    StartNextDownload();
+}
+
+void CquaveromfcDlg::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags)
+{
+    if (m_pResolveGate)
+        m_pResolveGate->lock();
+    m_bResolving = false;
+    m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;
+    if (flags & RSF_CONSUMED) {
+        m_shared.m_strCurRawEntry.clear();
+        m_rawEntries.RemoveHead();
+        // An item whose title is already queued stays with the resolver, which
+        // frees it.
+        if (item && *item && m_queue.FindTitle((*item)->title) < 0) {
+            m_queue.AddTail(std::move(*item));
+            RefillQueueList();
+            SaveDownloadQueue();
+            StartNextDownload();
+        }
+    }
+    if (!m_bResolverOffline && m_queue.IsEmpty())
+        SetStatus(kNoFilesInQueue);
+    StartNextResolve();
+}
+
+void CquaveromfcDlg::OnFileOpenFailed(const char* path)
+{
+    const std::string text = FormatStrings(
+        "Unable to open file: %s for writing!\n\nPlease close any application that currently "
+        "accesses that file and try again.",
+        {path ? path : ""});
+    m_prompts->messageBox(this, text, "File error!", MB_OK);
+}
+
+void CquaveromfcDlg::OnCopyData(const CopyDataStruct* data)
+{
+    if (!data || data->dwData != COPYDATA_RAW_ENTRY || !data->lpData)
+        return;
+    AddRawEntry(static_cast<const char*>(data->lpData));
+    StartNextDownload();
+}
+
+void CquaveromfcDlg::StartNextDownload()
+{
+    const QueueItem* head = m_queue.GetHead();
+    if (!head) {
+        SetStatus(kNoFilesInQueue);
+        return;
+    }
+    if (m_bDownloading || m_shared.m_bPaused || m_bResolverOffline)
+        return;
+    m_shared.m_strCurTitle = head->title;
+    m_shared.m_strCurUrl = head->url;
+    m_bRefreshOnce = true;
+    m_bDownloading = true;
+    if (m_pDownloadGate)
+        m_pDownloadGate->unlock();
+}
+
+void CquaveromfcDlg::StartNextResolve()
+{
+    const RawEntryItem* head = m_rawEntries.GetHead();
+    if (!head || m_bResolving)
+        return;
+    m_shared.m_strCurRawEntry = head->text;
+    m_bResolving = true;
+    if (m_pResolveGate)
+        m_pResolveGate->unlock();
+}
+
+void CquaveromfcDlg::AddRawEntry(const RawEntry& text)
+{
+    // An empty request would be handed to the resolver again and again, and one
+    // with a line break could not be kept in the raw-queue file.
+    if (!IsStorableRawEntry(text))
+        return;
+    m_rawEntries.AddTail(std::make_unique<RawEntryItem>(text));
+    StartNextResolve();
+}
+
+void CquaveromfcDlg::RefillQueueList()
+{
+    auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
+    if (!list)
+        return;
+    list->clear();
+    for (const QueueItem* item = m_queue.GetHead(); item; item = item->next.get())
+        list->addItem(QString::fromStdString(item->title));
+}
+
+void CquaveromfcDlg::RefreshFileList()
+{
+    auto* list = m_controls.control<QListWidget>(IDC_FILE_LIST);
+    const std::string folder = m_shared.m_downloadFolder.get();
+    if (!list || folder.empty())
+        return;
+    const QListWidgetItem* selected = list->currentItem();
+    const std::optional<std::string> remembered = selected && selected->isSelected()
+        ? std::optional(selected->text().toStdString())
+        : std::nullopt;
+    list->clear();
+    const std::vector<std::string> entries = ListDownloadedFiles(folder);
+    for (const std::string& entry : entries)
+        list->addItem(QString::fromStdString(entry));
+    if (remembered) {
+        const int index = FindStringPrefix(entries, *remembered, 0);
+        if (index >= 0)
+            list->setCurrentRow(index);
+    }
+}
+
+void CquaveromfcDlg::ResetProgress()
+{
+    if (auto* bar = m_controls.control(IDC_PROGRESS_BAR))
+        bar->setGeometry(kProgressBarOrigin);
+    if (auto* percent = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
+        percent->setText("0%");
+}
+
+void CquaveromfcDlg::SetProgress(int percent)
+{
+    if (auto* text = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
+        text->setText(QString::number(percent) + "%");
+    if (auto* bar = m_controls.control(IDC_PROGRESS_BAR)) {
+        QRect place = kProgressBarOrigin;
+        place.setWidth(ProgressBarWidth(percent));
+        bar->setGeometry(place);
+    }
+}
+
+void CquaveromfcDlg::SetStatus(const std::string& text)
+{
+    if (auto* status = m_controls.control<QLabel>(IDC_STATUS_TEXT))
+        status->setText(QString::fromStdString(text));
+}
+
+void CquaveromfcDlg::LoadDownloadQueue()
+{
+    qvr::LoadDownloadQueue(m_queue, m_app.m_strDownloadQueuePath);
+}
+
+void CquaveromfcDlg::SaveDownloadQueue()
+{
+    qvr::SaveDownloadQueue(m_queue, m_app.m_strDownloadQueuePath);
+}
+
+void CquaveromfcDlg::LoadRawQueue()
+{
+    qvr::LoadRawQueue(m_rawEntries, m_app.m_strRawQueuePath);
+}
+
+void CquaveromfcDlg::SaveRawQueue()
+{
+    qvr::SaveRawQueue(m_rawEntries, m_app.m_strRawQueuePath);
+}
+
+void CquaveromfcDlg::OnClose()
+{
+    m_shared.m_bStopThreads = true;
+    m_shared.m_bPaused = true;
+    if (m_pDownloadGate)
+        m_pDownloadGate->unlock();
+    WakeFolderWatcher(m_shared.m_downloadFolder.get());
+    if (m_pResolveGate)
+        m_pResolveGate->unlock();
+}
+
+void CquaveromfcDlg::WakeFolderWatcher(const std::string& folder)
+{
+    // The wake-up file is a change in the watched folder. A file of that name that
+    // is already there is someone else's and is left alone; the watcher also has
+    // a wake-up of its own for folders where no file can be made.
+    if (!folder.empty()) {
+        const std::string marker = folder + "/InUse.dat";
+        UniqueFd fd(::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (fd) {
+            fd.reset();
+            ::unlink(marker.c_str());
+        }
+    }
+    m_folderWatch.wake();
+}
+
+} // namespace qvr

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "engine/entry_list.h"
+#include "engine/messages.h"
+#include "engine/queue_item.h"
+#include "engine/workers.h"
+#include "platform/folder_watch.h"
+#include "platform/named_mutex.h"
+#include "ui/application_strings.h"
+#include "ui/dialog_builder.h"
+#include "ui/message_pump.h"
+#include "ui/prompts.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+class QLabel;
+class QListWidget;
+
+namespace qvr {
+
+// What the main window needs from the process around it.
+struct MainWindowEnvironment {
+    std::string storeHost;   // "host" or "host:port"
+    std::string gateFolder;  // folder of the two gates (named mutexes)
+    HttpClientFactory http;
+    Prompts* prompts = nullptr;  // null: the real dialogs
+    std::chrono::milliseconds retryPause {1000};
+    // How long the end of the window waits for workers that are still busy.
+    std::chrono::milliseconds workerGrace {5000};
+};
+
+// The program's window: owns the download queue, the pending requests, the two
+// gates and the three workers, and is the only place where they change. Workers
+// report through SendMessage; every report, like every message from outside,
+// enters through WindowProc on the window's thread.
+class CquaveromfcDlg : public QDialog {
+public:
+    CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent = nullptr);
+    ~CquaveromfcDlg() override;
+
+    // Runs the window to its end: initialisation, the modal run, and the teardown
+    // that lets the workers go and saves the pending requests.
+    int DoModal();
+
+    // The parts of DoModal, for a window that is run by someone else's event loop.
+    bool OnInitDialog();
+    void EndWindow();
+
+    // The one entry for every message, whoever sends it.
+    std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    MessageSink& messageSink() { return *m_pump; }
+
+    // Operations of the window (window's thread only).
+    void StartNextDownload();
+    void StartNextResolve();
+    void AddRawEntry(const RawEntry& text);
+    void RefillQueueList();
+    void RefreshFileList();
+    void ResetProgress();
+    void SetProgress(int percent);
+    void LoadDownloadQueue();
+    void SaveDownloadQueue();
+    void LoadRawQueue();
+    void SaveRawQueue();
+    // The close command: lets every worker end; the window ends once all have.
+    void OnClose();
+
+    QWidget* control(int id) const { return m_controls.control(id); }
+    template <class Widget>
+    Widget* controlAs(int id) const { return m_controls.control<Widget>(id); }
+    const EntryList<QueueItem>& queue() const { return m_queue; }
+    const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
+    std::int32_t exitedThreads() const { return m_nExitedThreads; }
+    WorkerShared& shared() { return m_shared; }
+    Prompts& prompts() { return *m_prompts; }
+
+    bool m_bDownloading = false;
+    bool m_bRefreshOnce = true;
+    bool m_bResolving = false;
+    bool m_bResolverOffline = false;
+    bool m_bSwitchQuit = false;
+    bool m_bShowAllowed = true;
+    std::int32_t m_nExitedThreads = 0;
+
+
+private:
+    void PostNcDestroy();
+    void SetStatus(const std::string& text);
+    void WakeFolderWatcher(const std::string& folder);
+    void OnDownloadFinished(std::int32_t flags);
+    void OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags);
+    void OnFileOpenFailed(const char* path);
+    void OnCopyData(const CopyDataStruct* data);
+    void StartWorkers();
+    void LetWorkersGo();
+    template <class Body>
+    void startWorker(std::optional<std::thread>& thread, Body body);
+
+    ApplicationStrings& m_app;
+    MainWindowEnvironment m_environment;
+    QtPrompts m_qtPrompts;
+    Prompts* m_prompts;
+    DialogControls m_controls;
+    std::unique_ptr<MessagePump> m_pump;
+
+    WorkerShared m_shared;
+    EntryList<QueueItem> m_queue;
+    EntryList<RawEntryItem> m_rawEntries;
+    std::optional<NamedMutex> m_pDownloadGate;
+    std::optional<NamedMutex> m_pResolveGate;
+    FolderWatch m_folderWatch;
+
+    std::optional<std::thread> m_pWatcherThread;
+    std::optional<std::thread> m_pResolverThread;
+    std::optional<std::thread> m_pDownloaderThread;
+    // Workers that have returned, whether or not the window heard of it.
+    std::mutex m_finishedMutex;
+    std::condition_variable m_finishedChanged;
+    int m_workersRunning = 0;
+};
+
+} // namespace qvr
