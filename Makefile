@@ -33,10 +33,7 @@ test: deps
 	$(XVFB) ctest --test-dir build-test --output-on-failure -j$(JOBS) --timeout 300
 
 demo: build
-	@echo
-	@echo "Built build/quavero. To run it against your settings hive:"
-	@echo "  QVR_REGISTRY=/path/to/registry.reg build/quavero [request.qvr]"
-	@echo "The demo store and main window come with the next release of this Makefile."
+	tools/demo.sh build
 
 install: build
 	cmake --install build --prefix "$(PREFIX)"

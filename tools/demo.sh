@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The demo: a store simulator with a few sample tracks, a throw-away settings hive
+# and request files, and the program downloading them. With a display the window
+# stays until you close it; without one it runs on a virtual display, a screenshot
+# is saved, and the window is closed with a click once the tracks are in.
+set -euo pipefail
+
+build=${1:-build}
+here=$(cd "$(dirname "$0")/.." && pwd)
+bin="$here/$build"
+demo=$(mktemp -d "${TMPDIR:-/tmp}/quavero-demo-XXXXXX")
+mkdir -p "$demo/music" "$demo/requests" "$demo/queues" "$demo/run"
+chmod 700 "$demo/run"
+
+"$bin/qvr-store-sim" --port 0 \
+  --track "night:Night Drive:3000000" \
+  --track "rain:Rain On Tin:2200000" \
+  --track "tide:Low Tide:1800000" \
+  --requests-dir "$demo/requests" > "$demo/store.out" &
+store=$!
+trap 'kill $store 2>/dev/null || true' EXIT
+for _ in $(seq 100); do grep -q '^listening ' "$demo/store.out" && break; sleep 0.1; done
+host=$(sed -n 's/^listening //p' "$demo/store.out")
+[ -n "$host" ] || { echo "the store simulator did not start" >&2; exit 1; }
+
+cat > "$demo/registry.reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]
+"Directory"="$bin"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]
+"DownloadFolder"="$demo/music"
+"GUID"=""
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Queue]
+"RawQueue"="$demo/queues/rawqueue.txt"
+"DownloadQueue"="$demo/queues/downloadqueue.txt"
+REG
+
+# The other requests wait in the raw queue, as if left from an earlier run.
+printf 'track=rain\r\ntrack=tide\r\n' > "$demo/queues/rawqueue.txt"
+
+export QVR_REGISTRY="$demo/registry.reg" QVR_STORE_HOST="$host" XDG_RUNTIME_DIR="$demo/run"
+"$bin/quavero" /install
+echo "Store simulator on $host; settings in $QVR_REGISTRY"
+
+expected=3
+downloaded() { find "$demo/music" -name '*.mp3' -size +1000k | wc -l; }
+
+if [ -n "${DISPLAY:-}" ]; then
+  echo "Close the Quavero window when you have seen enough."
+  "$bin/quavero" "$demo/requests/night.qvr"
+else
+  xvfb-run -a -s "-screen 0 1024x300x24" bash -c '
+    "$0/quavero" "$1/requests/night.qvr" &
+    app=$!
+    for _ in $(seq 600); do
+      [ "$(find "$1/music" -name "*.mp3" | wc -l)" -ge 3 ] && [ ! -s "$1/queues/downloadqueue.txt" ] && break
+      sleep 0.1
+    done
+    "$0/qvr-screenshot" "$1/screenshot.png" || true
+    # Close the window with its own close button, as a user would.
+    window=$(xdotool search --sync --name "^Quavero$" | head -n 1)
+    xdotool mousemove --window "$window" 761 8 click 1 || kill "$app"
+    wait "$app"
+  ' "$bin" "$demo"
+  echo "Screenshot: $demo/screenshot.png"
+fi
+
+echo
+echo "Downloaded tracks in $demo/music:"
+ls -l "$demo/music"
+[ "$(downloaded)" -ge "$expected" ] || { echo "not every sample track arrived" >&2; exit 1; }
