@@ -52,9 +52,34 @@ TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
     m_window->AddRawEntry("track=upper");
     m_window->AddRawEntry("");  // refused outright
     ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+    // Only the first 9999 bytes of an answer are read: a closing tag beyond them is not seen.
+    const std::string head = "<title>Far</title><url>http://127.0.0.1:1/t?x=1";
+    m_store.setTrackInfoAnswer(200, head + std::string(9999 - head.size(), ' ') + "</url>");
+    m_window->AddRawEntry("track=long");
+    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
     EXPECT_TRUE(m_window->queue().IsEmpty());
     EXPECT_EQ(status(), "No Files in Queue");
-    EXPECT_EQ(requestsTo("/downloader/").size(), 2u);
+    EXPECT_EQ(requestsTo("/downloader/").size(), 3u);
+
+    m_store.setTrackInfoAnswer(200, head + std::string(9999 - head.size() - 6, ' ') + "</url>");
+    m_store.setStallAfter(0);
+    m_window->AddRawEntry("track=fits");
+    ASSERT_TRUE(waitFor([&] { return !m_window->queue().IsEmpty(); }));
+    EXPECT_THAT(queueTitles(), ElementsAre("Far"));
+}
+
+TEST_F(WindowTest, ASwitchQuitEndsTheWindowAndLeavesTheRawQueueFileAlone)
+{
+    writeFile(m_strings.m_strRawQueuePath, "track=old\r\n");
+    m_store.goDown();
+    openWindow();
+    m_window->AddRawEntry("track=new");
+    ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
+    m_window->messageSink().SendMessage(WM_SWITCH_QUIT, 0, 0);
+    EXPECT_TRUE(m_window->m_bSwitchQuit);
+    m_window->EndWindow();  // the workers are still running: the end lets them go
+    m_window.reset();
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\n");
 }
 
 TEST_F(WindowTest, AQueuedTitleIsNotQueuedTwice)
