@@ -2,20 +2,21 @@
 
 #include "app/command_line.h"
 #include "app/settings.h"
+#include "engine/messages.h"
 #include "platform/exclusive_file.h"
+#include "platform/handoff.h"
 #include "platform/paths.h"
 #include "platform/random.h"
 #include "platform/registry.h"
 #include "res/strings.h"
-#include "ui/main_window.h"
-#include "platform/http.h"
+#include "ui/gui_main.h"
 
-#include <QApplication>
-
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace qvr {
 
@@ -60,10 +61,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
         ReadRequestFile(fileName);
 
     if (otherInstance) {
-        // Handing the request to the running window (restore, request, and with
-        // "switch" the request to quit) needs the hand-off channel, which this
-        // build does not have yet; without a window to reach the request is
-        // dropped, as it is when the running window cannot be found.
+        HandOver(cmdInfo.m_bSwitch == 1);
         if (cmdInfo.m_bSwitch != 1) {
             m_startPath = StartPath::HandedOver;
             return false;
@@ -73,6 +71,26 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     m_startPath = StartPath::MainWindow;
     RunMainWindow(argc, argv);
     return false;
+}
+
+void CquaveromfcApp::HandOver(bool switchOver)
+{
+    // Every message waits for the running window's answer before the next one
+    // goes, so the window sees them in this order. Without a window to reach,
+    // the request is dropped.
+    const std::string& folder = *m_environment.runtimeDir;
+    const std::uint32_t handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
+    const bool isWindow = handle != 0 && IsWindow(folder, handle);
+    if (isWindow) {
+        SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}});
+        if (!m_strRequest.empty()) {
+            std::string data = m_strRequest;
+            data.push_back('\0');
+            SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)});
+        }
+    }
+    if (switchOver && handle != 0)
+        SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, 0, 0, {}});
 }
 
 bool CquaveromfcApp::DetectOtherInstance()
@@ -116,25 +134,22 @@ void CquaveromfcApp::ReadRequestFile(const std::string& path)
 
 void CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
-    int qtArgc = argc;
-    QApplication application(qtArgc, argv);
-    QCoreApplication::setOrganizationName(QString::fromStdString(loadString(IDS_PRODUCT_NAME)));
-    QCoreApplication::setApplicationName(QString::fromStdString(loadString(IDS_APP_TITLE)));
-
-    // Without the shared folder the gates still work between our own threads,
-    // in a folder of this process's own.
-    const std::optional<TempFolder> privateGates =
-        m_environment.runtimeDir ? std::nullopt : TempFolder::create("quavero-gates");
-    const std::string gateFolder = m_environment.runtimeDir ? *m_environment.runtimeDir
-        : privateGates                                      ? privateGates->path()
-                                                            : std::string();
-
-    MainWindowEnvironment environment;
-    environment.storeHost = m_environment.storeHost;
-    environment.gateFolder = gateFolder;
-    environment.http = curlHttpClientFactory();
-    CquaveromfcDlg dialog(*this, std::move(environment));
-    dialog.DoModal();
+    const std::string library = parentFolder(modulePath()) + "/" + kGuiLibraryName;
+    // The GUI framework cannot be unloaded safely: closing the handle leaves it loaded.
+    const std::unique_ptr<void, int (*)(void*)> gui(
+        ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE), ::dlclose);
+    const auto entry = gui ? reinterpret_cast<GuiEntry>(::dlsym(gui.get(), kGuiEntryName)) : nullptr;
+    if (!entry) {
+        std::fprintf(stderr, "quavero: cannot load %s: %s\n", library.c_str(), ::dlerror());
+        return;
+    }
+    GuiStartup startup;
+    startup.storeHost = m_environment.storeHost;
+    startup.runtimeDir = m_environment.runtimeDir;
+    startup.writeDownloadFolder = [hive = m_environment.hivePath](const std::string& folder) {
+        return WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
+    };
+    entry(this, &startup, argc, argv);
 }
 
 } // namespace qvr

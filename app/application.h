@@ -44,6 +44,7 @@ protected:
 
 private:
     bool DetectOtherInstance();
+    void HandOver(bool switchOver);
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
 

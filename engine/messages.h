@@ -21,6 +21,7 @@ enum WindowMessage : unsigned {
 };
 
 constexpr std::uintptr_t SC_RESTORE = 0xF120;
+constexpr std::uintptr_t SC_MINIMIZE = 0xF020;
 constexpr std::uintptr_t COPYDATA_RAW_ENTRY = 1125;
 
 // What a WM_COPYDATA message carries.

@@ -6,6 +6,7 @@
 #include "platform/unique_fd.h"
 #include "res/strings.h"
 #include "ui/layout.h"
+#include "ui/shell.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -100,9 +101,9 @@ void CquaveromfcDlg::EndWindow()
 
 bool CquaveromfcDlg::OnInitDialog()
 {
-    // The window's handle is published here for later starts of the program, and
-    // the self-update check runs here; both come with the instance hand-off and
-    // the updater.
+    Publish();
+    // The self-update check runs here and may leave the window hidden; it comes
+    // with the updater.
 
     // The window holds both gates while its workers are idle.
     m_pDownloadGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_DOWNLOAD_GATE));
@@ -117,10 +118,20 @@ bool CquaveromfcDlg::OnInitDialog()
     setWindowTitle(QString::fromStdString(loadString(IDS_APP_TITLE)));
     if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
         m_controls.build(*dialogTemplate, this, MainWindowControlFactory);
-    if (auto* close = m_controls.control<QPushButton>(IDC_CLOSE))
-        connect(close, &QPushButton::clicked, this, [this] { OnClose(); });
-    if (auto* minimize = m_controls.control<QPushButton>(IDC_MINIMIZE))
-        connect(minimize, &QPushButton::clicked, this, [this] { showMinimized(); });
+    const std::pair<int, void (CquaveromfcDlg::*)()> commands[] = {
+        {IDC_REMOVE, &CquaveromfcDlg::OnRemove},         {IDC_CLEAR, &CquaveromfcDlg::OnClear},
+        {IDC_CHOOSE_FOLDER, &CquaveromfcDlg::OnChooseFolder}, {IDC_OPEN_FOLDER, &CquaveromfcDlg::OnOpenFolder},
+        {IDC_RESUME, &CquaveromfcDlg::OnResume},         {IDC_PAUSE, &CquaveromfcDlg::OnPause},
+        {IDC_HOME_PAGE, &CquaveromfcDlg::OnHomePage},    {IDC_MINIMIZE, &CquaveromfcDlg::OnMinimize},
+        {IDC_CLOSE, &CquaveromfcDlg::OnClose},
+    };
+    for (const auto& [id, command] : commands) {
+        if (auto* button = m_controls.control<QPushButton>(id))
+            connect(button, &QPushButton::clicked, this, [this, command = command] { (this->*command)(); });
+    }
+    if (auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST))
+        connect(files, &QListWidget::itemDoubleClicked, this, [this] { OnOpenFile(); });
+    SetLatched(true, false);
 
     LoadDownloadQueue();
     RefillQueueList();
@@ -168,7 +179,10 @@ void CquaveromfcDlg::startWorker(std::optional<std::thread>& thread, Body body)
 
 void CquaveromfcDlg::LetWorkersGo()
 {
+    // Closed first: a message from outside that is being delivered then returns,
+    // and the server can end.
     m_pump->close();
+    m_handoffServer.reset();
     if (!m_pWatcherThread && !m_pResolverThread && !m_pDownloaderThread)
         return;
     m_shared.m_bStopThreads = true;
@@ -201,6 +215,44 @@ void CquaveromfcDlg::PostNcDestroy()
 {
     if (!m_bSwitchQuit)
         SaveRawQueue();
+    if (m_windowHandle != 0 && !m_environment.handoffFolder.empty())
+        UnpublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+}
+
+void CquaveromfcDlg::Publish()
+{
+    if (m_environment.handoffFolder.empty())
+        return;
+    m_windowHandle = NewWindowHandle();
+    m_handoffServer = HandoffServer::start(
+        WindowSocketPath(m_environment.handoffFolder, m_windowHandle),
+        [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
+    if (m_handoffServer)
+        PublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+}
+
+// Runs on the hand-off server's thread. Another process may send only what a
+// second start sends; the request text is one line, taken up to its first NUL.
+std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
+{
+    switch (message.message) {
+    case WM_SYSCOMMAND:
+        if (message.wParam != SC_RESTORE)
+            return 0;
+        return m_pump->SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+    case WM_SWITCH_QUIT:
+        return m_pump->SendMessage(WM_SWITCH_QUIT, 0, 0);
+    case WM_COPYDATA: {
+        std::string text = message.data.substr(0, message.data.find('\0'));
+        text = text.substr(0, text.find_first_of("\r\n"));
+        if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
+            return 0;
+        const CopyDataStruct data {COPYDATA_RAW_ENTRY, static_cast<std::uint32_t>(text.size() + 1), text.c_str()};
+        return m_pump->SendMessage(WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&data));
+    }
+    default:
+        return 0;
+    }
 }
 
 std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
@@ -247,6 +299,8 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
                 showNormal();
             raise();
             activateWindow();
+        } else if (wParam == SC_MINIMIZE) {
+            showMinimized();
         }
         break;
     default:
@@ -431,6 +485,124 @@ void CquaveromfcDlg::LoadRawQueue()
 void CquaveromfcDlg::SaveRawQueue()
 {
     qvr::SaveRawQueue(m_rawEntries, m_app.m_strRawQueuePath);
+}
+
+void CquaveromfcDlg::SetLatched(bool resume, bool pause)
+{
+    m_bResumeLatched = resume;
+    m_bPauseLatched = pause;
+    for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
+        if (auto* button = m_controls.control<QPushButton>(id)) {
+            button->setCheckable(true);
+            button->setChecked(latched);
+        }
+    }
+}
+
+void CquaveromfcDlg::OnRemove()
+{
+    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
+    const int index = list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1;
+    if (index < 0) {
+        m_prompts->messageBox(this, "Please choose a track in the download queue to remove.",
+                              "No track selected", MB_OK);
+        return;
+    }
+    if (index != 0 || m_shared.m_bPaused) {
+        m_queue.RemoveAt(static_cast<std::uint32_t>(index));
+        RefillQueueList();
+        SaveDownloadQueue();
+        return;
+    }
+    const int answer = m_prompts->messageBox(
+        this,
+        "The track that you've chosen to remove is currently in the process of downloading.\n"
+        "Are you sure you want to cancel the current download?",
+        "Remove Current Download?", MB_OKCANCEL);
+    if (answer == IDOK)
+        m_shared.m_bCancelCurrent = true;
+}
+
+void CquaveromfcDlg::OnClear()
+{
+    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
+    if (!list || list->count() == 0)
+        return;
+    const int answer = m_prompts->messageBox(this, "Are you sure you want to remove ALL tracks from the download queue?",
+                                             "Clear Download Queue?", MB_YESNO);
+    if (answer != IDYES)
+        return;
+    if (m_shared.m_bPaused) {
+        m_queue.RemoveAll();
+        RefillQueueList();
+        SaveDownloadQueue();
+    } else {
+        m_shared.m_bClearQueue = true;
+    }
+}
+
+void CquaveromfcDlg::OnChooseFolder()
+{
+    const std::optional<std::string> chosen =
+        m_prompts->chooseFolder(this, "Choose a download folder", m_app.m_strDownloadFolder);
+    if (!chosen || chosen->empty() || *chosen == m_app.m_strDownloadFolder)
+        return;
+    // The settings first: a folder that cannot be kept is not taken.
+    if (!m_environment.writeDownloadFolder || m_environment.writeDownloadFolder(*chosen) != 0)
+        return;
+    const std::string oldFolder = m_app.m_strDownloadFolder;
+    m_app.m_strDownloadFolder = *chosen;
+    m_shared.m_downloadFolder.set(*chosen);
+    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
+        folder->setText(QString::fromStdString(FolderLabel(*chosen)));
+    RefreshFileList();
+    m_shared.m_bFolderChanged = true;
+    WakeFolderWatcher(oldFolder);
+}
+
+void CquaveromfcDlg::OnOpenFolder()
+{
+    ShellOpen(m_app.m_strDownloadFolder);
+}
+
+void CquaveromfcDlg::OnResume()
+{
+    if (m_queue.IsEmpty()) {
+        SetStatus(kNoFilesInQueue);
+        return;
+    }
+    SetLatched(true, false);
+    m_shared.m_bPaused = false;
+    StartNextDownload();
+}
+
+void CquaveromfcDlg::OnPause()
+{
+    if (m_queue.IsEmpty())
+        return;
+    SetLatched(false, true);
+    m_shared.m_bPaused = true;
+    if (!m_bDownloading)
+        SetStatus(kDownloadingPaused);
+}
+
+void CquaveromfcDlg::OnHomePage()
+{
+    ShellOpen(loadString(IDS_HOME_URL, m_environment.storeHost));
+}
+
+void CquaveromfcDlg::OnMinimize()
+{
+    // Posted, not sent: the click finishes before the window goes.
+    QMetaObject::invokeMethod(this, [this] { WindowProc(WM_SYSCOMMAND, SC_MINIMIZE, 0); }, Qt::QueuedConnection);
+}
+
+void CquaveromfcDlg::OnOpenFile()
+{
+    const auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST);
+    if (!files || !files->currentItem())
+        return;
+    ShellOpen(m_app.m_strDownloadFolder + "/" + files->currentItem()->text().toStdString());
 }
 
 void CquaveromfcDlg::OnClose()

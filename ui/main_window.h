@@ -5,6 +5,7 @@
 #include "engine/queue_item.h"
 #include "engine/workers.h"
 #include "platform/folder_watch.h"
+#include "platform/handoff.h"
 #include "platform/named_mutex.h"
 #include "ui/application_strings.h"
 #include "ui/dialog_builder.h"
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,6 +32,11 @@ namespace qvr {
 struct MainWindowEnvironment {
     std::string storeHost;   // "host" or "host:port"
     std::string gateFolder;  // folder of the two gates (named mutexes)
+    // Where the window publishes itself for later starts of the program; empty:
+    // it cannot be reached from outside.
+    std::string handoffFolder;
+    // Stores a newly chosen download folder in the settings; 0 on success.
+    std::function<long(const std::string&)> writeDownloadFolder;
     HttpClientFactory http;
     Prompts* prompts = nullptr;  // null: the real dialogs
     std::chrono::milliseconds retryPause {1000};
@@ -70,6 +77,16 @@ public:
     void SaveDownloadQueue();
     void LoadRawQueue();
     void SaveRawQueue();
+    // The user's commands.
+    void OnRemove();
+    void OnClear();
+    void OnChooseFolder();
+    void OnOpenFolder();
+    void OnResume();
+    void OnPause();
+    void OnHomePage();
+    void OnMinimize();
+    void OnOpenFile();
     // The close command: lets every worker end; the window ends once all have.
     void OnClose();
 
@@ -89,6 +106,11 @@ public:
     bool m_bSwitchQuit = false;
     bool m_bShowAllowed = true;
     std::int32_t m_nExitedThreads = 0;
+    // The latched looks of the resume and pause buttons: at start the program is
+    // not paused, so resume shows latched.
+    bool m_bResumeLatched = true;
+    bool m_bPauseLatched = false;
+    std::uint32_t windowHandle() const { return m_windowHandle; }
 
 
 private:
@@ -100,6 +122,9 @@ private:
     void OnFileOpenFailed(const char* path);
     void OnCopyData(const CopyDataStruct* data);
     void StartWorkers();
+    void Publish();
+    std::int64_t DeliverFromOutside(const HandoffMessage& message);
+    void SetLatched(bool resume, bool pause);
     void LetWorkersGo();
     template <class Body>
     void startWorker(std::optional<std::thread>& thread, Body body);
@@ -117,6 +142,8 @@ private:
     std::optional<NamedMutex> m_pDownloadGate;
     std::optional<NamedMutex> m_pResolveGate;
     FolderWatch m_folderWatch;
+    std::uint32_t m_windowHandle = 0;
+    std::unique_ptr<HandoffServer> m_handoffServer;
 
     std::optional<std::thread> m_pWatcherThread;
     std::optional<std::thread> m_pResolverThread;

@@ -22,6 +22,10 @@ int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::st
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
+    if ((type & 0xF) == MB_OKCANCEL) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
+    }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return IDOK;

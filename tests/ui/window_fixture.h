@@ -81,6 +81,7 @@ protected:
                                                   std::chrono::milliseconds(5000)});
         environment.prompts = &m_prompts;
         environment.retryPause = std::chrono::milliseconds(50);
+        environment.writeDownloadFolder = m_writeDownloadFolder;
         m_window = std::make_unique<CquaveromfcDlg>(m_strings, std::move(environment));
         m_window->OnInitDialog();
         m_window->show();
@@ -129,6 +130,7 @@ protected:
     sim::StoreSimulator m_store;
     ApplicationStrings m_strings;
     ScriptedPrompts m_prompts;
+    std::function<long(const std::string&)> m_writeDownloadFolder;
     std::unique_ptr<CquaveromfcDlg> m_window;
 };
 

@@ -1,0 +1,395 @@
+#include "platform/handoff.h"
+
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+
+namespace qvr {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kMagic[4] = {'Q', 'V', 'R', '1'};
+// Magic, message, wParam, lParam, dataTag, dataLength.
+constexpr std::size_t kHeaderSize = 4 + 4 + 8 + 8 + 8 + 4;
+constexpr std::size_t kAnswerSize = 8;
+
+bool isPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos
+        && name.find('\0') == std::string::npos;
+}
+
+template <typename T>
+void appendLittleEndian(std::string& out, T value)
+{
+    auto bits = static_cast<std::make_unsigned_t<T>>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        out.push_back(static_cast<char>(bits & 0xFF));
+        bits >>= 8;
+    }
+}
+
+template <typename T>
+T loadLittleEndian(const char* bytes)
+{
+    std::make_unsigned_t<T> bits = 0;
+    for (std::size_t i = sizeof(T); i-- > 0;)
+        bits = (bits << 8) | static_cast<unsigned char>(bytes[i]);
+    return static_cast<T>(bits);
+}
+
+bool fillAddress(const std::string& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path || path.find('\0') != std::string::npos)
+        return false;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return true;
+}
+
+// Waits until `fd` is ready for `events`. False when the deadline passes first, or
+// when `wake` (ignored when -1) becomes readable: the server is being stopped.
+bool waitReady(int fd, short events, Clock::time_point deadline, int wake)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd fds[] = {{fd, events, 0}, {wake, POLLIN, 0}};
+        const int n = ::poll(fds, 2, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        if (n < 0 && errno != EINTR)
+            return false;
+        if (n <= 0)
+            continue;
+        if (fds[1].revents != 0)
+            return false;
+        // Errors and hang-ups count as ready: the next read or write reports them.
+        return true;
+    }
+}
+
+bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline, int wake = -1)
+{
+    while (size > 0) {
+        const ssize_t n = ::recv(fd, out, size, MSG_DONTWAIT);
+        if (n > 0) {
+            out += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            return false;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!waitReady(fd, POLLIN, deadline, wake))
+                return false;
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
+{
+    while (!data.empty()) {
+        // MSG_NOSIGNAL: a peer that went away must not kill the process with SIGPIPE.
+        const ssize_t n = ::send(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0) {
+            data.remove_prefix(static_cast<std::size_t>(n));
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!waitReady(fd, POLLOUT, deadline, -1))
+                return false;
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+UniqueFd connectTo(const std::string& path, std::chrono::milliseconds timeout)
+{
+    sockaddr_un address {};
+    if (!fillAddress(path, address))
+        return {};
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd)
+        return {};
+    // Not a non-blocking connect: on a Unix socket whose listener has a full queue,
+    // that fails at once with EAGAIN instead of waiting for room. A blocking connect
+    // does wait, for at most the send timeout.
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return {};
+        const timeval limit {static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
+        if (::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
+            return {};
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            return fd;
+        if (errno != EINTR)
+            return {};
+    }
+}
+
+// Publishers and unpublishers take turns on the folder's lock, so that a handle
+// published between an unpublish's check and its removal is never removed.
+UniqueFd lockFolder(const std::string& folder)
+{
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return {};
+    int rc;
+    do
+        rc = ::flock(dir.get(), LOCK_EX);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0 ? std::move(dir) : UniqueFd();
+}
+
+} // namespace
+
+std::uint32_t NewWindowHandle()
+{
+    for (;;) {
+        std::uint32_t handle = 0;
+        const ssize_t n = ::getrandom(&handle, sizeof handle, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n != static_cast<ssize_t>(sizeof handle)) {
+            // Without random bytes: the handle only has to differ from other
+            // windows' handles, and the process id and the clock see to that.
+            const auto ticks = static_cast<std::uint64_t>(Clock::now().time_since_epoch().count());
+            handle = static_cast<std::uint32_t>(ticks ^ (ticks >> 32))
+                ^ (static_cast<std::uint32_t>(::getpid()) << 20);
+        }
+        if (handle != 0)
+            return handle;
+    }
+}
+
+bool PublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle)
+{
+    if (!isPlainName(name))
+        return false;
+    const UniqueFd lock = lockFolder(folder);
+    if (!lock)
+        return false;
+    std::string bytes;
+    appendLittleEndian(bytes, handle);
+    return replaceFileAtomically(folder + "/" + name, bytes);
+}
+
+std::uint32_t FindWindowHandle(const std::string& folder, const std::string& name)
+{
+    if (!isPlainName(name))
+        return 0;
+    // O_NONBLOCK: a FIFO planted under the name must not hang the new process.
+    const UniqueFd fd(::open((folder + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 4)
+        return 0;
+    char bytes[4];
+    if (::pread(fd.get(), bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        return 0;
+    return loadLittleEndian<std::uint32_t>(bytes);
+}
+
+void UnpublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle)
+{
+    if (handle == 0 || !isPlainName(name))
+        return;
+    const UniqueFd lock = lockFolder(folder);
+    if (lock && FindWindowHandle(folder, name) == handle)
+        ::unlinkat(lock.get(), name.c_str(), 0);
+}
+
+std::string WindowSocketPath(const std::string& folder, std::uint32_t handle)
+{
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(handle));
+    return folder + "/window-" + hex + ".sock";
+}
+
+bool PeerIsSameUser(int connectedFd)
+{
+    ucred peer {};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(connectedFd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && size == sizeof peer
+        && peer.uid == ::getuid();
+}
+
+HandoffServer::HandoffServer(std::string path, Deliver deliver, Options options, UniqueFd listener,
+                             UniqueFd wake, dev_t device, ino_t inode)
+    : m_path(std::move(path))
+    , m_deliver(std::move(deliver))
+    , m_options(options)
+    , m_listener(std::move(listener))
+    , m_wake(std::move(wake))
+    , m_device(device)
+    , m_inode(inode)
+{
+}
+
+std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPath, Deliver deliver,
+                                                    Options options)
+{
+    sockaddr_un address {};
+    if (!deliver || !fillAddress(socketPath, address))
+        return nullptr;
+    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!listener || !wake)
+        return nullptr;
+    // The socket file takes its mode from the socket, so made 0600 before it has a
+    // name it is never open to anyone else, not even for a moment.
+    ::fchmod(listener.get(), 0600);
+
+    struct stat st {};
+    if (::lstat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
+        ::unlink(socketPath.c_str());
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return nullptr;
+    if (::lstat(socketPath.c_str(), &st) != 0
+        || ((st.st_mode & 077) != 0 && ::chmod(socketPath.c_str(), 0600) != 0)
+        || ::listen(listener.get(), SOMAXCONN) != 0) {
+        ::unlink(socketPath.c_str());
+        return nullptr;
+    }
+
+    std::unique_ptr<HandoffServer> server(new HandoffServer(socketPath, std::move(deliver), options,
+                                                            std::move(listener), std::move(wake),
+                                                            st.st_dev, st.st_ino));
+    try {
+        server->m_thread = std::thread(&HandoffServer::run, server.get());
+    } catch (const std::system_error&) {
+        return nullptr; // the destructor removes the socket file
+    }
+    return server;
+}
+
+HandoffServer::~HandoffServer()
+{
+    if (m_thread.joinable()) {
+        const std::uint64_t one = 1;
+        ssize_t written;
+        do
+            written = ::write(m_wake.get(), &one, sizeof one);
+        while (written < 0 && errno == EINTR);
+        m_thread.join();
+    }
+    m_listener.reset();
+    struct stat st {};
+    if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode)
+        ::unlink(m_path.c_str());
+}
+
+void HandoffServer::run()
+{
+    for (;;) {
+        pollfd fds[] = {{m_listener.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents != 0)
+            return;
+        if (const UniqueFd connection(::accept4(m_listener.get(), nullptr, nullptr,
+                                                SOCK_CLOEXEC | SOCK_NONBLOCK));
+            connection) {
+            serve(connection.get());
+        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // The connection stays queued and would wake the poll again at once;
+            // give the process a moment to free what it lacks, still open to a stop.
+            pollfd stop {m_wake.get(), POLLIN, 0};
+            if (::poll(&stop, 1, 100) > 0)
+                return;
+        }
+    }
+}
+
+void HandoffServer::serve(int connection)
+{
+    if (!PeerIsSameUser(connection))
+        return;
+    const auto deadline = Clock::now() + m_options.readTimeout;
+    char header[kHeaderSize];
+    if (!readExact(connection, header, sizeof header, deadline, m_wake.get())
+        || std::memcmp(header, kMagic, sizeof kMagic) != 0)
+        return;
+    HandoffMessage message;
+    message.message = loadLittleEndian<std::uint32_t>(header + 4);
+    message.wParam = loadLittleEndian<std::uint64_t>(header + 8);
+    message.lParam = loadLittleEndian<std::int64_t>(header + 16);
+    message.dataTag = loadLittleEndian<std::uint64_t>(header + 24);
+    const auto length = loadLittleEndian<std::uint32_t>(header + 32);
+    if (length > kHandoffMaxData)
+        return;
+    message.data.resize(length);
+    if (!readExact(connection, message.data.data(), length, deadline, m_wake.get()))
+        return;
+
+    std::int64_t result;
+    try {
+        result = m_deliver(message);
+    } catch (...) {
+        // One message the window could not take must not end the window; the
+        // sender sees no answer.
+        return;
+    }
+    std::string answer;
+    appendLittleEndian(answer, result);
+    writeAll(connection, answer, Clock::now() + m_options.readTimeout);
+}
+
+bool IsWindow(const std::string& folder, std::uint32_t handle)
+{
+    return handle != 0 && connectTo(WindowSocketPath(folder, handle), HandoffClientOptions {}.connect);
+}
+
+std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
+                                               const HandoffMessage& message, HandoffClientOptions options)
+{
+    if (handle == 0 || message.data.size() > kHandoffMaxData)
+        return std::nullopt;
+    const UniqueFd fd = connectTo(WindowSocketPath(folder, handle), options.connect);
+    if (!fd)
+        return std::nullopt;
+
+    std::string frame(kMagic, sizeof kMagic);
+    appendLittleEndian(frame, message.message);
+    appendLittleEndian(frame, message.wParam);
+    appendLittleEndian(frame, message.lParam);
+    appendLittleEndian(frame, message.dataTag);
+    appendLittleEndian(frame, static_cast<std::uint32_t>(message.data.size()));
+    frame += message.data;
+
+    // The window answers only once it has handled the message, which may take it a
+    // while; the whole exchange shares the answer's time limit.
+    const auto deadline = Clock::now() + options.answer;
+    char answer[kAnswerSize];
+    if (!writeAll(fd.get(), frame, deadline) || !readExact(fd.get(), answer, sizeof answer, deadline))
+        return std::nullopt;
+    return loadLittleEndian<std::int64_t>(answer);
+}
+
+} // namespace qvr

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "platform/unique_fd.h"
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace qvr {
+
+// How a second start of the program reaches the running window. The window
+// publishes a handle under a name in the private runtime folder and listens on a
+// socket named after that handle; the new process reads the handle, connects and
+// sends window messages, one per connection, each waiting for the window's answer.
+//
+// A frame on the socket, all numbers little-endian: "QVR1", uint32 message,
+// uint64 wParam, int64 lParam, uint64 dataTag, uint32 dataLength, then dataLength
+// bytes of data. The answer is the int64 result.
+struct HandoffMessage {
+    std::uint32_t message = 0;
+    std::uint64_t wParam = 0;
+    std::int64_t lParam = 0;
+    std::uint64_t dataTag = 0;
+    std::string data; // raw bytes as received (bounded), may be empty
+};
+
+// The most data one message may carry: a request text of 64 KiB and its NUL.
+constexpr std::size_t kHandoffMaxData = 64 * 1024 + 1;
+
+// A random, non-zero handle for a new window.
+std::uint32_t NewWindowHandle();
+
+// Stores `handle` in the file `name` of `folder` (exactly 4 bytes, little-endian),
+// replacing whatever an older window stored there. Readers see the old handle or
+// the new one, never a mix. False when the name is not a plain file name or the
+// file cannot be written.
+bool PublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
+
+// The handle stored under `name`, or 0 when there is none or the file is not a
+// regular file of exactly 4 bytes.
+std::uint32_t FindWindowHandle(const std::string& folder, const std::string& name);
+
+// Removes the published handle, but only while it is still `handle`: a newer window
+// may have published over it and must stay findable.
+void UnpublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
+
+// folder + "/window-XXXXXXXX.sock", the handle in 8 upper-case hex digits.
+std::string WindowSocketPath(const std::string& folder, std::uint32_t handle);
+
+// True when the process at the other end of a connected Unix socket runs as our
+// user.
+bool PeerIsSameUser(int connectedFd);
+
+struct HandoffServerOptions {
+    // How long one sender may take to send its whole message. A sender that is
+    // slower, sends too little or sends nothing is dropped, so it cannot hold up
+    // the senders after it for longer than this.
+    std::chrono::milliseconds readTimeout {2000};
+};
+
+// The window's end: a thread that accepts one connection after another, reads one
+// message from each, hands it to `deliver` and writes back what that returns.
+// Messages are handled one at a time, in the order their senders connected.
+// Connections from other users, malformed or oversized frames and connections that
+// close without a message are dropped without an answer and without calling
+// `deliver`.
+class HandoffServer {
+public:
+    using Deliver = std::function<std::int64_t(const HandoffMessage&)>;
+    using Options = HandoffServerOptions;
+
+    // Listens on `socketPath` (an old socket file there is replaced; the new one
+    // gets mode 0600). Null when it cannot listen. `deliver` runs on the server's
+    // own thread; it should pass the message to the window's thread and wait for
+    // the result there.
+    static std::unique_ptr<HandoffServer> start(const std::string& socketPath, Deliver deliver,
+                                                Options options = {});
+
+    // Stops accepting, ends the thread and removes the socket file. A sender that is
+    // still sending is dropped at once, but a `deliver` call that is running is
+    // waited for, and its answer still goes out. So the server must not be destroyed
+    // on a thread that a running `deliver` waits for: with a blocking hand-over to
+    // the window's thread, the window destroys its server only outside its message
+    // handlers, and must keep handling messages until the destructor has returned,
+    // or destroy the server from another thread.
+    ~HandoffServer();
+
+    HandoffServer(const HandoffServer&) = delete;
+    HandoffServer& operator=(const HandoffServer&) = delete;
+
+    const std::string& socketPath() const noexcept { return m_path; }
+
+private:
+    HandoffServer(std::string path, Deliver deliver, Options options, UniqueFd listener,
+                  UniqueFd wake, dev_t device, ino_t inode);
+
+    void run();
+    void serve(int connection);
+
+    std::string m_path;
+    Deliver m_deliver;
+    Options m_options;
+    UniqueFd m_listener;
+    UniqueFd m_wake;
+    // The socket file we made, so that we never remove one that replaced it.
+    dev_t m_device;
+    ino_t m_inode;
+    std::thread m_thread;
+};
+
+struct HandoffClientOptions {
+    std::chrono::milliseconds connect {2000};
+    // Long: the window may be busy, and the sender is meant to wait for it.
+    std::chrono::milliseconds answer {30000};
+};
+
+// True when a connection to the window's socket succeeds. The connection is closed
+// at once; the window takes it for nothing. A socket file left behind by a window
+// that died refuses the connection, so it counts as no window.
+bool IsWindow(const std::string& folder, std::uint32_t handle);
+
+// Sends one message to the window and waits for its answer. Nothing when the window
+// cannot be reached in `options.connect`, drops the message, or does not answer in
+// `options.answer`, or when the data is larger than kHandoffMaxData.
+std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
+                                               const HandoffMessage& message,
+                                               HandoffClientOptions options = {});
+
+} // namespace qvr

@@ -1,0 +1,142 @@
+// Two real processes of the program: the running instance and a second start.
+#include "platform/handoff.h"
+#include "platform/named_mutex.h"
+#include "res/strings.h"
+#include "tools/store-sim/store_sim.h"
+
+#include "tests/app/hive_fixture.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait_for_files.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace qvr {
+namespace {
+
+using test::ChildProcess;
+using test::readFile;
+using test::waitForFiles;
+using test::writeFile;
+namespace fs = std::filesystem;
+
+class SecondStart : public ::testing::Test {
+protected:
+    SecondStart()
+    {
+        m_store.start();
+        for (const char* folder : {"music", "queues", "requests"})
+            ::mkdir(m_dir.file(folder).c_str(), 0755);
+        ::mkdir(m_dir.file("run").c_str(), 0700);
+        writeFile(m_dir.file("registry.reg"),
+                  test::makeHive("\"Directory\"=\"" + m_dir.path() + "\"",
+                                 "\"DownloadFolder\"=\"" + m_dir.file("music") + "\"\r\n\"GUID\"=\"G\"",
+                                 "\"RawQueue\"=\"" + m_dir.file("queues/raw.txt") + "\"\r\n\"DownloadQueue\"=\""
+                                     + m_dir.file("queues/download.txt") + "\""));
+    }
+
+    std::vector<std::string> environment() const
+    {
+        return {"QVR_REGISTRY=" + m_dir.file("registry.reg"), "XDG_RUNTIME_DIR=" + m_dir.file("run"),
+                "QVR_STORE_HOST=" + m_store.hostPort(), "QT_QPA_PLATFORM=offscreen"};
+    }
+    std::string objects() const { return m_dir.file("run/quavero"); }
+    std::uint32_t publishedHandle() const { return FindWindowHandle(objects(), loadString(IDS_HANDOFF_MAPPING)); }
+
+    // Starts an instance and waits until its window can be reached.
+    std::unique_ptr<ChildProcess> startInstance(std::vector<std::string> args = {}, std::uint32_t after = 0)
+    {
+        args.insert(args.begin(), QVR_EXECUTABLE);
+        auto process = std::make_unique<ChildProcess>(args, environment());
+        EXPECT_TRUE(waitForFiles(m_dir.file("run"), [&] {
+            const std::uint32_t handle = publishedHandle();
+            return handle != 0 && handle != after && IsWindow(objects(), handle);
+        }));
+        return process;
+    }
+    int secondStart(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), QVR_EXECUTABLE);
+        return test::runProcess(args, environment());
+    }
+    std::string request(const std::string& name, const std::string& contents)
+    {
+        writeFile(m_dir.file("requests/" + name), contents);
+        return m_dir.file("requests/" + name);
+    }
+    bool trackArrives(const std::string& title, std::uint64_t size)
+    {
+        const std::string path = m_dir.file("music/" + title + ".mp3");
+        return waitForFiles(m_dir.path(), [&] {
+            std::error_code error;
+            return fs::file_size(path, error) == size && !error
+                && readFile(m_dir.file("queues/download.txt")).empty();
+        });
+    }
+
+    test::TempDir m_dir;
+    sim::StoreSimulator m_store;
+};
+
+TEST_F(SecondStart, HandsTheFirstLineOfItsRequestToTheRunningInstance)
+{
+    m_store.addTrack({"t", "Handed Over", 50000, 7});
+    auto first = startInstance();
+    EXPECT_EQ(secondStart({request("a.qvr", "track=t\r\nignored=1\r\n")}), 0);
+    ASSERT_TRUE(trackArrives("Handed Over", 50000));
+    const auto infos = m_store.requests();
+    ASSERT_FALSE(infos.empty());
+    EXPECT_EQ(infos[0].query, "track=t&guid=G");
+
+    // No request, an empty first line, a marker in capitals: only a restore.
+    m_store.clearRequests();
+    EXPECT_EQ(secondStart({}), 0);
+    EXPECT_EQ(secondStart({request("empty.qvr", "\r\ntrack=t\r\n")}), 0);
+    EXPECT_EQ(secondStart({request("upper.QVR", "track=t\r\n")}), 0);
+    EXPECT_TRUE(m_store.requests().empty());
+}
+
+TEST_F(SecondStart, SwitchMakesTheNewProcessTakeOverWithItsOwnRequest)
+{
+    m_store.addTrack({"old", "From Before", 20000, 1});
+    m_store.addTrack({"new", "Brought Along", 20000, 2});
+    writeFile(m_dir.file("queues/raw.txt"), "track=old\r\n");
+    m_store.goDown();
+    auto first = startInstance();
+    const std::uint32_t firstHandle = publishedHandle();
+
+    auto second = startInstance({"/switch", request("new.qvr", "track=new\r\n")}, firstHandle);
+    EXPECT_EQ(first->wait(), 0) << "the old window quits when asked";
+    EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=old\r\n") << "left for the new instance";
+    EXPECT_NE(publishedHandle(), firstHandle);
+
+    ASSERT_TRUE(m_store.comeUp());
+    EXPECT_TRUE(trackArrives("From Before", 20000));
+    EXPECT_TRUE(trackArrives("Brought Along", 20000));
+}
+
+TEST_F(SecondStart, AWindowThatDiedIsNotWaitedFor)
+{
+    m_store.addTrack({"t", "After The Crash", 10000, 3});
+    auto first = startInstance();
+    first->kill(SIGKILL);
+    first->wait();
+    // Something still holds the instance name, but the published window is gone.
+    const auto holder = NamedMutex::create(objects(), loadString(IDS_INSTANCE_MUTEX));
+    ASSERT_TRUE(holder && holder->alreadyExisted() == false);
+    EXPECT_EQ(secondStart({request("a.qvr", "track=t\r\n")}), 0) << "ends at once: nobody to hand over to";
+    EXPECT_TRUE(m_store.requests().empty());
+
+    const std::uint32_t stale = publishedHandle();
+    auto taker = startInstance({"-switch", request("b.qvr", "track=t\r\n")}, stale);
+    EXPECT_TRUE(trackArrives("After The Crash", 10000));
+}
+
+} // namespace
+} // namespace qvr

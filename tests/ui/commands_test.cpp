@@ -1,0 +1,199 @@
+#include "tests/ui/window_fixture.h"
+#include "ui/layout.h"
+
+#include <QPushButton>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace qvr::test {
+namespace {
+
+using ::testing::ElementsAre;
+namespace fs = std::filesystem;
+
+// The user's commands, with the window's questions answered by the test and a
+// stand-in for xdg-open first on PATH that writes down what it was asked to open.
+class CommandTest : public WindowTest {
+protected:
+    CommandTest()
+    {
+        ::mkdir(m_dir.file("bin").c_str(), 0755);
+        writeFile(m_dir.file("bin/xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + m_dir.file("opened") + "\"\n");
+        ::chmod(m_dir.file("bin/xdg-open").c_str(), 0755);
+        m_oldPath = std::getenv("PATH");
+        ::setenv("PATH", (m_dir.file("bin") + ":" + m_oldPath).c_str(), 1);
+    }
+    ~CommandTest() override { ::setenv("PATH", m_oldPath.c_str(), 1); }
+
+    // A queue of three tracks whose downloads stall at once, so nothing finishes.
+    void openWithStalledQueue()
+    {
+        std::string queue;
+        for (const char* id : {"a", "b", "c"}) {
+            addTrack(id, std::string("Track ") + id, 100000);
+            queue += std::string("Track ") + id + "|" + m_store.trackUrl(id) + "\r\n";
+        }
+        writeFile(m_strings.m_strDownloadQueuePath, queue);
+        m_store.setStallAfter(0);
+        openWindow();
+    }
+    void select(int row) { m_window->controlAs<QListWidget>(IDC_QUEUE_LIST)->setCurrentRow(row); }
+    void click(int id) { QTest::mouseClick(m_window->controlAs<QPushButton>(id), Qt::LeftButton); }
+    std::string opened() { return fs::exists(m_dir.file("opened")) ? readFile(m_dir.file("opened")) : ""; }
+
+    std::string m_oldPath;
+};
+
+TEST_F(CommandTest, RemoveAsksOnlyForTheHeadWhileNotPaused)
+{
+    openWithStalledQueue();
+    click(IDC_REMOVE);
+    ASSERT_EQ(m_prompts.asked.size(), 1u);
+    EXPECT_EQ(m_prompts.asked[0].caption, "No track selected");
+    EXPECT_EQ(m_prompts.asked[0].text, "Please choose a track in the download queue to remove.");
+
+    select(2);
+    click(IDC_REMOVE);
+    EXPECT_EQ(m_prompts.asked.size(), 1u) << "another item goes at once, download or not";
+    EXPECT_THAT(queueTitles(), ElementsAre("Track a", "Track b"));
+    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "Track a|" + m_store.trackUrl("a") + "\r\nTrack b|"
+                                                              + m_store.trackUrl("b") + "\r\n");
+
+    select(0);
+    m_prompts.answer = IDCANCEL;
+    click(IDC_REMOVE);
+    ASSERT_EQ(m_prompts.asked.size(), 2u);
+    EXPECT_EQ(m_prompts.asked[1].caption, "Remove Current Download?");
+    EXPECT_EQ(m_prompts.asked[1].type & 0xF, MB_OKCANCEL);
+    EXPECT_FALSE(m_window->shared().m_bCancelCurrent);
+
+    m_prompts.answer = IDOK;
+    select(0);
+    click(IDC_REMOVE);
+    EXPECT_TRUE(m_window->shared().m_bCancelCurrent);
+    EXPECT_EQ(m_window->queue().GetCount(), 2u) << "the downloader's report removes it";
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return queueTitles() == std::vector<std::string> {"Track b"}; }));
+
+    // While paused the head item goes at once, without a question.
+    click(IDC_PAUSE);
+    select(0);
+    click(IDC_REMOVE);
+    EXPECT_TRUE(m_window->queue().IsEmpty());
+    EXPECT_EQ(m_prompts.asked.size(), 3u);
+}
+
+TEST_F(CommandTest, ClearAsksAndWaitsForTheDownloaderUnlessPaused)
+{
+    openWithStalledQueue();
+    m_prompts.answer = IDNO;
+    click(IDC_CLEAR);
+    ASSERT_EQ(m_prompts.asked.size(), 1u);
+    EXPECT_EQ(m_prompts.asked[0].caption, "Clear Download Queue?");
+    EXPECT_EQ(m_prompts.asked[0].text, "Are you sure you want to remove ALL tracks from the download queue?");
+    EXPECT_FALSE(m_window->shared().m_bClearQueue);
+
+    m_prompts.answer = IDYES;
+    click(IDC_CLEAR);
+    EXPECT_TRUE(m_window->shared().m_bClearQueue);
+    EXPECT_EQ(m_window->queue().GetCount(), 3u);
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "");
+
+    click(IDC_CLEAR);
+    EXPECT_EQ(m_prompts.asked.size(), 2u) << "an empty queue asks nothing";
+}
+
+TEST_F(CommandTest, PauseAndResumeLatchTheirButtonsAndKeepTheHeadItem)
+{
+    openWindow();
+    click(IDC_PAUSE);
+    EXPECT_FALSE(m_window->shared().m_bPaused) << "pausing an empty queue does nothing";
+    click(IDC_RESUME);
+    EXPECT_EQ(status(), "No Files in Queue");
+    EXPECT_TRUE(m_window->m_bResumeLatched);
+
+    closeWindow();
+    addTrack("a", "Paused One", 300000);
+    writeFile(m_strings.m_strDownloadQueuePath, "Paused One|" + m_store.trackUrl("a") + "\r\n");
+    m_store.setStallAfter(100000, 1);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    click(IDC_PAUSE);
+    EXPECT_TRUE(m_window->m_bPauseLatched);
+    EXPECT_FALSE(m_window->m_bResumeLatched);
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
+    EXPECT_THAT(queueTitles(), ElementsAre("Paused One"));
+
+    click(IDC_RESUME);
+    EXPECT_TRUE(m_window->m_bResumeLatched);
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Paused One")), expectedContent("a", 300000));
+}
+
+TEST_F(CommandTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
+{
+    const std::string other = m_dir.file("other music");
+    ::mkdir(other.c_str(), 0755);
+    writeFile(other + "/there.mp3", "");
+    std::vector<std::string> stored;
+    long storeResult = 1;
+    m_writeDownloadFolder = [&](const std::string& folder) {
+        stored.push_back(folder);
+        return storeResult;
+    };
+    openWindow();
+    auto* files = m_window->controlAs<QListWidget>(IDC_FILE_LIST);
+
+    m_prompts.folder = other;
+    click(IDC_CHOOSE_FOLDER);
+    EXPECT_EQ(stored, std::vector<std::string> {other});
+    EXPECT_EQ(m_strings.m_strDownloadFolder, m_dir.file("music")) << "not kept, so not taken";
+
+    storeResult = 0;
+    m_prompts.folder = m_strings.m_strDownloadFolder;
+    click(IDC_CHOOSE_FOLDER);
+    EXPECT_EQ(stored.size(), 1u) << "the same folder changes nothing, not even the settings";
+
+    m_prompts.folder = other;
+    click(IDC_CHOOSE_FOLDER);
+    EXPECT_EQ(m_strings.m_strDownloadFolder, other);
+    ASSERT_EQ(files->count(), 1);
+    EXPECT_EQ(files->item(0)->text(), "there.mp3");
+    EXPECT_EQ(m_window->controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(), FolderLabel(other));
+
+    // The watcher follows: a new track in the new folder shows up by itself.
+    ASSERT_TRUE(waitFor([&] { return !m_window->shared().m_bFolderChanged; }));
+    writeFile(other + "/arrived.mp3", "");
+    ASSERT_TRUE(waitFor([&] { return files->count() == 2; }));
+}
+
+TEST_F(CommandTest, OpenCommandsHandTheirTargetToTheDesktop)
+{
+    writeFile(trackPath("Song"), "");
+    openWindow();
+    click(IDC_OPEN_FOLDER);
+    click(IDC_HOME_PAGE);
+    auto* files = m_window->controlAs<QListWidget>(IDC_FILE_LIST);
+    ASSERT_EQ(files->count(), 1);
+    files->setCurrentRow(0);
+    emit files->itemDoubleClicked(files->item(0));
+    const std::string expected = m_strings.m_strDownloadFolder + "\nhttp://" + m_store.hostPort() + "/\n"
+        + trackPath("Song") + "\n";
+    ASSERT_TRUE(waitFor([&] { return opened().size() >= expected.size(); }));
+    // Each opener runs on its own, so only the set of targets is fixed.
+    for (const std::string& target : {m_strings.m_strDownloadFolder, "http://" + m_store.hostPort() + "/", trackPath("Song")})
+        EXPECT_NE(opened().find(target + "\n"), std::string::npos) << target;
+
+    click(IDC_MINIMIZE);
+    ASSERT_TRUE(waitFor([&] { return m_window->isMinimized(); }));
+    m_window->messageSink().SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_FALSE(m_window->isMinimized());
+}
+
+} // namespace
+} // namespace qvr::test

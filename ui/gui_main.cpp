@@ -1,0 +1,46 @@
+#include "ui/gui_main.h"
+
+#include "platform/http.h"
+#include "platform/paths.h"
+#include "res/strings.h"
+#include "ui/main_window.h"
+
+#include <QApplication>
+
+namespace qvr {
+
+void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char** argv)
+{
+    // Before any thread exists.
+    const CurlGlobal curl;
+    int qtArgc = argc;
+    QApplication application(qtArgc, argv);
+    QCoreApplication::setOrganizationName(QString::fromStdString(loadString(IDS_PRODUCT_NAME)));
+    QCoreApplication::setApplicationName(QString::fromStdString(loadString(IDS_APP_TITLE)));
+
+    // Without the shared folder the gates still work between our own threads,
+    // in a folder of this process's own.
+    const std::optional<TempFolder> privateGates =
+        startup.runtimeDir ? std::nullopt : TempFolder::create("quavero-gates");
+    const std::string gateFolder = startup.runtimeDir ? *startup.runtimeDir
+        : privateGates                                ? privateGates->path()
+                                                      : std::string();
+
+    MainWindowEnvironment environment;
+    environment.storeHost = startup.storeHost;
+    environment.gateFolder = gateFolder;
+    environment.handoffFolder = startup.runtimeDir.value_or("");
+    environment.http = curlHttpClientFactory();
+    environment.writeDownloadFolder = startup.writeDownloadFolder;
+    CquaveromfcDlg dialog(app, std::move(environment));
+    dialog.DoModal();
+}
+
+} // namespace qvr
+
+extern "C" __attribute__((visibility("default"))) void qvr_run_gui(qvr::ApplicationStrings* app,
+                                                                  const qvr::GuiStartup* startup,
+                                                                  int argc, char** argv)
+{
+    qvr::RunGui(*app, *startup, argc, argv);
+}
