@@ -38,8 +38,9 @@ REGEDIT4
 "DownloadQueue"="$demo/queues/downloadqueue.txt"
 REG
 
-# The other requests wait in the raw queue, as if left from an earlier run.
-printf 'track=rain\r\ntrack=tide\r\n' > "$demo/queues/rawqueue.txt"
+# One request waits in the raw queue, as if left from an earlier run; the last one
+# comes from a second start while the window runs.
+printf 'track=rain\r\n' > "$demo/queues/rawqueue.txt"
 
 export QVR_REGISTRY="$demo/registry.reg" QVR_STORE_HOST="$host" XDG_RUNTIME_DIR="$demo/run"
 "$bin/quavero" /install
@@ -48,20 +49,32 @@ echo "Store simulator on $host; settings in $QVR_REGISTRY"
 expected=3
 downloaded() { find "$demo/music" -name '*.mp3' -size +1000k | wc -l; }
 
+# Starts the window with the first request, then opens the last request file as a
+# user would while it runs: that second start hands it over and ends.
+hand_over_when_up() { # bin demo
+  for _ in $(seq 300); do [ -s "$2/run/quavero/QVRMDL" ] && break; sleep 0.05; done
+  "$1/quavero" "$2/requests/tide.qvr"
+}
+
 if [ -n "${DISPLAY:-}" ]; then
   echo "Close the Quavero window when you have seen enough."
-  "$bin/quavero" "$demo/requests/night.qvr"
+  "$bin/quavero" "$demo/requests/night.qvr" &
+  app=$!
+  hand_over_when_up "$bin" "$demo"
+  wait $app
 else
-  xvfb-run -a -s "-screen 0 1024x300x24" bash -c '
+  # xvfb-run goes through /bin/sh, which drops exported shell functions.
+  xvfb-run -a -s "-screen 0 1024x300x24" bash -c "$(declare -f hand_over_when_up)"'
     "$0/quavero" "$1/requests/night.qvr" &
     app=$!
+    hand_over_when_up "$0" "$1"
     for _ in $(seq 600); do
       [ "$(find "$1/music" -name "*.mp3" | wc -l)" -ge 3 ] && [ ! -s "$1/queues/downloadqueue.txt" ] && break
       sleep 0.1
     done
     "$0/qvr-screenshot" "$1/screenshot.png" || true
     # Close the window with its own close button, as a user would.
-    window=$(xdotool search --sync --name "^Quavero$" | head -n 1)
+    window=$(xdotool search --sync --onlyvisible --name "^Quavero$" | head -n 1)
     xdotool mousemove --window "$window" 761 8 click 1 || kill "$app"
     wait "$app"
   ' "$bin" "$demo"
