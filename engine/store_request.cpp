@@ -93,32 +93,45 @@ std::uint64_t ParseContentLength(std::string_view value)
     return error == std::errc() ? length : 0;
 }
 
-std::optional<std::uint64_t> ContentRangeStart(std::string_view value)
+namespace {
+
+struct NumberAndRest {
+    std::uint64_t number;
+    std::string_view rest;
+};
+
+// The decimal number right after `prefix` (leading blanks skipped) and what
+// follows it.
+std::optional<NumberAndRest> numberAfter(std::string_view value, std::string_view prefix)
 {
     while (!value.empty() && value.front() == ' ')
         value.remove_prefix(1);
-    if (!value.starts_with("bytes "))
+    if (!value.starts_with(prefix))
         return std::nullopt;
-    value.remove_prefix(6);
-    std::uint64_t first = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), first);
-    if (error != std::errc() || end == value.data() + value.size() || *end != '-')
+    value.remove_prefix(prefix.size());
+    std::uint64_t number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc())
         return std::nullopt;
-    return first;
+    return NumberAndRest {number, value.substr(static_cast<std::size_t>(end - value.data()))};
+}
+
+} // namespace
+
+std::optional<std::uint64_t> ContentRangeStart(std::string_view value)
+{
+    const auto parsed = numberAfter(value, "bytes ");
+    if (!parsed || !parsed->rest.starts_with('-'))
+        return std::nullopt;
+    return parsed->number;
 }
 
 std::optional<std::uint64_t> UnsatisfiedRangeSize(std::string_view value)
 {
-    while (!value.empty() && value.front() == ' ')
-        value.remove_prefix(1);
-    if (!value.starts_with("bytes */"))
+    const auto parsed = numberAfter(value, "bytes */");
+    if (!parsed || !parsed->rest.empty())
         return std::nullopt;
-    value.remove_prefix(8);
-    std::uint64_t size = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), size);
-    if (error != std::errc() || end != value.data() + value.size())
-        return std::nullopt;
-    return size;
+    return parsed->number;
 }
 
 int Percent(std::uint64_t done, std::uint64_t total)

@@ -15,13 +15,8 @@ namespace {
 
 UniqueFd openExclusive(const std::string& path)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (!fd)
-        return {};
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return {};
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+    UniqueFd fd = openRegularFile(path);
+    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return {};
     return fd;
 }
@@ -47,15 +42,35 @@ bool readInto(int fd, std::string& out, Stop stop)
 
 } // namespace
 
+UniqueFd openRegularFile(const std::string& path)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
+        return {};
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return {};
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return {};
+    }
+    return fd;
+}
+
+std::optional<std::string> readAll(int fd, std::size_t maxBytes)
+{
+    std::string text;
+    if (!readInto(fd, text, [maxBytes](const std::string& s) { return s.size() > maxBytes; }))
+        return std::nullopt;
+    return text;
+}
+
 std::optional<std::string> readFileExclusive(const std::string& path)
 {
     const UniqueFd fd = openExclusive(path);
     if (!fd)
         return std::nullopt;
-    std::string text;
-    if (!readInto(fd.get(), text, [](const std::string&) { return false; }))
-        return std::nullopt;
-    return text;
+    return readAll(fd.get());
 }
 
 std::optional<std::string> readFirstLineExclusive(const std::string& path, std::size_t maxBytes)

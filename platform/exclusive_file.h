@@ -1,12 +1,23 @@
 #pragma once
 
+#include "platform/unique_fd.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qvr {
+
+// A regular file opened for reading without blocking (a FIFO cannot hang us);
+// invalid, with errno telling why, when it cannot be opened or is something else.
+UniqueFd openRegularFile(const std::string& path);
+
+// The rest of `fd`, at most `maxBytes` + 1 bytes so that a longer file shows as
+// such; nothing on a read error.
+std::optional<std::string> readAll(int fd, std::size_t maxBytes = SIZE_MAX);
 
 // Reading a file the way the program's Windows heritage opens it: without sharing.
 // The file is opened without blocking (a FIFO cannot hang us), must be a regular

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include "platform/atomic_file.h"
+#include "platform/exclusive_file.h"
 #include "platform/hive.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
@@ -48,28 +49,13 @@ long resultForOpenError(int error)
 // Reads and parses the hive into `doc`; the result code tells why there is none.
 long loadHive(const std::string& path, std::optional<HiveDocument>& doc)
 {
-    // Non-blocking, so that a FIFO put in the file's place cannot hang the reader.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd fd = openRegularFile(path);
     if (!fd)
         return resultForOpenError(errno);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    const std::optional<std::string> text = readAll(fd.get(), HiveDocument::kMaxFileSize);
+    if (!text)
         return RegBadDb;
-
-    std::string text;
-    char buffer[65536];
-    while (text.size() <= HiveDocument::kMaxFileSize) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return RegBadDb;
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    doc = HiveDocument::parse(text);
+    doc = HiveDocument::parse(*text);
     return doc ? RegSuccess : RegBadDb;
 }
 
