@@ -56,15 +56,6 @@ TEST(EntryListTest, RemovalRelinksNeighboursAndEmptiedListsStartAfresh)
     queue.RemoveAt(0);  // the only element: head and tail at once
     queue.RemoveHead(); // already empty
     EXPECT_EQ(titlesOf(queue), Titles{});
-
-    // Without back links only the tail tells where the next element goes.
-    EntryList<RawEntryItem> entries;
-    entries.AddTail(std::make_unique<RawEntryItem>("one"));
-    entries.RemoveHead();
-    const RawEntryItem* two = entries.AddTail(std::make_unique<RawEntryItem>("two"));
-    entries.AddTail(std::make_unique<RawEntryItem>("three"));
-    EXPECT_EQ(entries.GetHead(), two);
-    EXPECT_EQ(entries.GetAt(1)->text, "three");
 }
 
 TEST(EntryListTest, GetAtAndFindTitle)

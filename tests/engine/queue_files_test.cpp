@@ -56,26 +56,41 @@ Texts textsOf(const EntryList<RawEntryItem>& entries)
     return texts;
 }
 
-TEST(QueueFilesTest, SavesCrLfLinesAndLoadsThemBack)
+TEST(QueueFilesTest, SavesExactCrLfLinesOrKeepsTheOldFileWhole)
 {
     TempDir dir;
-    // A CR inside survives, even at the end of a line, since the reader drops only one.
-    const Items items{{"A", "http://x/1"}, {"B\rC", "u\r"}};
-    ASSERT_TRUE(SaveDownloadQueue(makeQueue(items), dir.file("queue")));
-    EXPECT_EQ(readFile(dir.file("queue")), "A|http://x/1\r\nB\rC|u\r\r\n");
-    EntryList<QueueItem> queue;
-    ASSERT_TRUE(LoadDownloadQueue(queue, dir.file("queue")));
-    EXPECT_EQ(itemsOf(queue), items);
-
-    const Texts texts{"id=1&t=a", "id=2 b"};
-    ASSERT_TRUE(SaveRawQueue(makeEntries(texts), dir.file("raw")));
-    EXPECT_EQ(readFile(dir.file("raw")), "id=1&t=a\r\nid=2 b\r\n");
-    EntryList<RawEntryItem> entries;
-    ASSERT_TRUE(LoadRawQueue(entries, dir.file("raw")));
-    EXPECT_EQ(textsOf(entries), texts);
-
     ASSERT_TRUE(SaveRawQueue(EntryList<RawEntryItem>(), dir.file("raw")));
     EXPECT_EQ(readFile(dir.file("raw")), "");
+    // A CR inside survives, even at the end of a line, since the reader drops only one.
+    const Items items{{"A", "http://x/1"}, {"B\rC", "u\r"}};
+    const Texts texts{"id=1&t=a", "id=2 b"};
+    ASSERT_TRUE(SaveDownloadQueue(makeQueue(items), dir.file("queue")));
+    ASSERT_TRUE(SaveRawQueue(makeEntries(texts), dir.file("raw")));
+    const std::string queueFile = "A|http://x/1\r\nB\rC|u\r\r\n";
+    const std::string rawFile = "id=1&t=a\r\nid=2 b\r\n";
+    EXPECT_EQ(readFile(dir.file("queue")), queueFile);
+    EXPECT_EQ(readFile(dir.file("raw")), rawFile);
+    EntryList<QueueItem> queue;
+    EntryList<RawEntryItem> entries;
+    ASSERT_TRUE(LoadDownloadQueue(queue, dir.file("queue")));
+    ASSERT_TRUE(LoadRawQueue(entries, dir.file("raw")));
+    EXPECT_EQ(itemsOf(queue), items);
+    EXPECT_EQ(textsOf(entries), texts);
+
+    // Elements that would read back differently, one of each kind.
+    for (const auto& bad : Items{{"A|B", "u"}, {"A", "u\n"}, {"A\0B"s, "u"}, {"A", ""}})
+        EXPECT_FALSE(SaveDownloadQueue(makeQueue({{"Good", "u"}, bad}), dir.file("queue")))
+            << testing::PrintToString(bad);
+    for (const std::string& bad : {"a\nb"s, "a\0b"s, ""s})
+        EXPECT_FALSE(SaveRawQueue(makeEntries({"good", bad}), dir.file("raw"))) << testing::PrintToString(bad);
+    {
+        const test::DiskFull full(64);
+        ASSERT_TRUE(full.active());
+        EXPECT_FALSE(SaveDownloadQueue(makeQueue({{std::string(100, 't'), "u"}}), dir.file("queue")));
+        EXPECT_FALSE(SaveRawQueue(makeEntries({std::string(100, 'r')}), dir.file("raw")));
+    }
+    EXPECT_EQ(readFile(dir.file("queue")), queueFile);
+    EXPECT_EQ(readFile(dir.file("raw")), rawFile);
     EXPECT_EQ(test::countEntries(dir.path()), 2u) << "temporary files left behind";
 }
 
@@ -106,29 +121,6 @@ TEST(QueueFilesTest, LoadingAppendsGoodLinesOrLeavesTheListsAlone)
     ::close(fd);
     EXPECT_EQ(itemsOf(queue), items);
     EXPECT_EQ(textsOf(entries), texts);
-}
-
-TEST(QueueFilesTest, RefusedOrFailedSavesKeepTheOldFilesWhole)
-{
-    TempDir dir;
-    writeFile(dir.file("queue"), "Old|u0\r\n");
-    writeFile(dir.file("raw"), "old\r\n");
-    // Elements that would read back differently, one of each kind.
-    for (const auto& bad : Items{{"A|B", "u"}, {"A", "u\n"}, {"A\0B"s, "u"}, {"A", ""}})
-        EXPECT_FALSE(SaveDownloadQueue(makeQueue({{"Good", "u"}, bad}), dir.file("queue")))
-            << testing::PrintToString(bad);
-    for (const std::string& bad : {"a\nb"s, "a\0b"s, ""s})
-        EXPECT_FALSE(SaveRawQueue(makeEntries({"good", bad}), dir.file("raw"))) << testing::PrintToString(bad);
-
-    {
-        const test::DiskFull full(64);
-        ASSERT_TRUE(full.active());
-        EXPECT_FALSE(SaveDownloadQueue(makeQueue({{std::string(100, 't'), "u"}}), dir.file("queue")));
-        EXPECT_FALSE(SaveRawQueue(makeEntries({std::string(100, 'r')}), dir.file("raw")));
-    }
-    EXPECT_EQ(readFile(dir.file("queue")), "Old|u0\r\n");
-    EXPECT_EQ(readFile(dir.file("raw")), "old\r\n");
-    EXPECT_EQ(test::countEntries(dir.path()), 2u) << "temporary files left behind";
 }
 
 } // namespace
