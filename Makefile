@@ -1,7 +1,8 @@
 # Entry point for people: `make demo` and `make test` work on a fresh Debian 12.
 
-PACKAGES := g++ make cmake qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
-            libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xdotool \
+# pkgconf finds cpp-httplib at build time; xauth is what xvfb-run needs to start a display.
+PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
+            libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth xdotool \
             fonts-liberation xdg-utils xdg-user-dirs
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= $(HOME)/.local
