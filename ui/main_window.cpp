@@ -119,10 +119,14 @@ bool CquaveromfcDlg::OnInitDialog()
     if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
         m_controls.build(*dialogTemplate, this, MainWindowControlFactory);
     const std::pair<int, void (CquaveromfcDlg::*)()> commands[] = {
-        {IDC_REMOVE, &CquaveromfcDlg::OnRemove},         {IDC_CLEAR, &CquaveromfcDlg::OnClear},
-        {IDC_CHOOSE_FOLDER, &CquaveromfcDlg::OnChooseFolder}, {IDC_OPEN_FOLDER, &CquaveromfcDlg::OnOpenFolder},
-        {IDC_RESUME, &CquaveromfcDlg::OnResume},         {IDC_PAUSE, &CquaveromfcDlg::OnPause},
-        {IDC_HOME_PAGE, &CquaveromfcDlg::OnHomePage},    {IDC_MINIMIZE, &CquaveromfcDlg::OnMinimize},
+        {IDC_REMOVE, &CquaveromfcDlg::OnRemove},
+        {IDC_CLEAR, &CquaveromfcDlg::OnClear},
+        {IDC_CHOOSE_FOLDER, &CquaveromfcDlg::OnChooseFolder},
+        {IDC_OPEN_FOLDER, &CquaveromfcDlg::OnOpenFolder},
+        {IDC_RESUME, &CquaveromfcDlg::OnResume},
+        {IDC_PAUSE, &CquaveromfcDlg::OnPause},
+        {IDC_HOME_PAGE, &CquaveromfcDlg::OnHomePage},
+        {IDC_MINIMIZE, &CquaveromfcDlg::OnMinimize},
         {IDC_CLOSE, &CquaveromfcDlg::OnClose},
     };
     for (const auto& [id, command] : commands) {
