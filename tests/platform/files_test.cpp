@@ -110,14 +110,5 @@ TEST(ReadExclusive, FirstLineEndsAtLfOrCrLfAndIsBounded)
     }
 }
 
-TEST(SplitTextLines, TextModeLineEnds)
-{
-    using Lines = std::vector<std::string>;
-    EXPECT_EQ(splitTextLines(""), Lines {});
-    EXPECT_EQ(splitTextLines("a\r\nb\r\n"), (Lines {"a", "b"}));
-    EXPECT_EQ(splitTextLines("a\nb"), (Lines {"a", "b"}));
-    EXPECT_EQ(splitTextLines("\r\n\r\nx\r\r\n"), (Lines {"", "", "x\r"}));
-}
-
 } // namespace
 } // namespace qvr

@@ -694,13 +694,23 @@ void StoreSimulator::setResumeMode(ResumeMode mode)
     m_state->resumeMode = mode;
 }
 
+namespace {
+
+// Sets one of the fault knobs, or clears it with times 0.
+void setFault(std::optional<detail::SimState::Fault>& fault, std::uint64_t bytes, int times)
+{
+    if (times == 0)
+        fault.reset();
+    else
+        fault = detail::SimState::Fault {bytes, times};
+}
+
+} // namespace
+
 void StoreSimulator::setDropAfter(std::uint64_t bytes, int times)
 {
     std::lock_guard lock(m_state->mutex);
-    if (times == 0)
-        m_state->drop.reset();
-    else
-        m_state->drop = detail::SimState::Fault {bytes, times};
+    setFault(m_state->drop, bytes, times);
 }
 
 void StoreSimulator::clearDrop()
@@ -711,10 +721,7 @@ void StoreSimulator::clearDrop()
 void StoreSimulator::setStallAfter(std::uint64_t bytes, int times)
 {
     std::lock_guard lock(m_state->mutex);
-    if (times == 0)
-        m_state->stall.reset();
-    else
-        m_state->stall = detail::SimState::Fault {bytes, times};
+    setFault(m_state->stall, bytes, times);
 }
 
 void StoreSimulator::releaseStalls()
