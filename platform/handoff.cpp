@@ -167,6 +167,37 @@ UniqueFd lockFolder(const std::string& folder)
 
 } // namespace
 
+std::string EncodeHandoffFrame(const HandoffMessage& message)
+{
+    std::string frame(kMagic, sizeof kMagic);
+    appendLittleEndian(frame, message.message);
+    appendLittleEndian(frame, message.wParam);
+    appendLittleEndian(frame, message.lParam);
+    appendLittleEndian(frame, message.dataTag);
+    appendLittleEndian(frame, static_cast<std::uint32_t>(message.data.size()));
+    frame += message.data;
+    return frame;
+}
+
+std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, Clock::time_point deadline, int wake)
+{
+    char header[kHeaderSize];
+    if (!readExact(fd, header, sizeof header, deadline, wake) || std::memcmp(header, kMagic, sizeof kMagic) != 0)
+        return std::nullopt;
+    HandoffMessage message;
+    message.message = loadLittleEndian<std::uint32_t>(header + 4);
+    message.wParam = loadLittleEndian<std::uint64_t>(header + 8);
+    message.lParam = loadLittleEndian<std::int64_t>(header + 16);
+    message.dataTag = loadLittleEndian<std::uint64_t>(header + 24);
+    const auto length = loadLittleEndian<std::uint32_t>(header + 32);
+    if (length > kHandoffMaxData)
+        return std::nullopt;
+    message.data.resize(length);
+    if (!readExact(fd, message.data.data(), length, deadline, wake))
+        return std::nullopt;
+    return message;
+}
+
 std::uint32_t NewWindowHandle()
 {
     for (;;) {
@@ -331,26 +362,14 @@ void HandoffServer::serve(int connection)
 {
     if (!PeerIsSameUser(connection))
         return;
-    const auto deadline = Clock::now() + m_options.readTimeout;
-    char header[kHeaderSize];
-    if (!readExact(connection, header, sizeof header, deadline, m_wake.get())
-        || std::memcmp(header, kMagic, sizeof kMagic) != 0)
-        return;
-    HandoffMessage message;
-    message.message = loadLittleEndian<std::uint32_t>(header + 4);
-    message.wParam = loadLittleEndian<std::uint64_t>(header + 8);
-    message.lParam = loadLittleEndian<std::int64_t>(header + 16);
-    message.dataTag = loadLittleEndian<std::uint64_t>(header + 24);
-    const auto length = loadLittleEndian<std::uint32_t>(header + 32);
-    if (length > kHandoffMaxData)
-        return;
-    message.data.resize(length);
-    if (!readExact(connection, message.data.data(), length, deadline, m_wake.get()))
+    const std::optional<HandoffMessage> message =
+        ReceiveHandoffFrame(connection, Clock::now() + m_options.readTimeout, m_wake.get());
+    if (!message)
         return;
 
     std::int64_t result;
     try {
-        result = m_deliver(message);
+        result = m_deliver(*message);
     } catch (...) {
         // One message the window could not take must not end the window; the
         // sender sees no answer.
@@ -375,14 +394,7 @@ std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::u
     if (!fd)
         return std::nullopt;
 
-    std::string frame(kMagic, sizeof kMagic);
-    appendLittleEndian(frame, message.message);
-    appendLittleEndian(frame, message.wParam);
-    appendLittleEndian(frame, message.lParam);
-    appendLittleEndian(frame, message.dataTag);
-    appendLittleEndian(frame, static_cast<std::uint32_t>(message.data.size()));
-    frame += message.data;
-
+    const std::string frame = EncodeHandoffFrame(message);
     // The window answers only once it has handled the message, which may take it a
     // while; the whole exchange shares the answer's time limit.
     const auto deadline = Clock::now() + options.answer;

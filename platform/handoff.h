@@ -34,6 +34,16 @@ struct HandoffMessage {
 // The most data one message may carry: a request text of 64 KiB and its NUL.
 constexpr std::size_t kHandoffMaxData = 64 * 1024 + 1;
 
+// The frame that carries `message` (data longer than kHandoffMaxData is sent as it
+// is, and refused by the receiver).
+std::string EncodeHandoffFrame(const HandoffMessage& message);
+
+// Reads one frame from the connected socket `fd` (which may be non-blocking) until
+// `deadline`. Nothing when the frame is malformed, oversized, incomplete by then, or
+// when `wake` (ignored when -1) becomes readable first.
+std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, std::chrono::steady_clock::time_point deadline,
+                                                  int wake = -1);
+
 // A random, non-zero handle for a new window.
 std::uint32_t NewWindowHandle();
 
