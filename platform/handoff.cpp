@@ -1,7 +1,9 @@
 #include "platform/handoff.h"
 
 #include "platform/atomic_file.h"
+#include "platform/paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -17,7 +19,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string_view>
+#include <vector>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -32,6 +36,9 @@ constexpr char kMagic[4] = {'Q', 'V', 'R', '1'};
 // Magic, message, wParam, lParam, dataTag, dataLength.
 constexpr std::size_t kHeaderSize = 4 + 4 + 8 + 8 + 8 + 4;
 constexpr std::size_t kAnswerSize = 8;
+constexpr std::string_view kSocketPrefix = "window-";
+constexpr std::string_view kSocketSuffix = ".sock";
+constexpr std::string_view kBindingSuffix = ".binding";
 
 bool isPlainName(const std::string& name)
 {
@@ -58,15 +65,38 @@ T loadLittleEndian(const char* bytes)
     return static_cast<T>(bits);
 }
 
-bool fillAddress(const std::string& path, sockaddr_un& address)
-{
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path || path.find('\0') != std::string::npos)
-        return false;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    return true;
-}
+// The address of the socket file `path`. A socket address holds a path of at most
+// 107 bytes, and a runtime folder may be deeper than that; such a path is reached
+// through a descriptor of its folder, /proc/self/fd/N/name, which is always short.
+class SocketAddress {
+public:
+    bool assign(const std::string& path)
+    {
+        m_address = {};
+        m_address.sun_family = AF_UNIX;
+        m_folder.reset();
+        if (path.empty() || path.find('\0') != std::string::npos)
+            return false;
+        std::string reachable = path;
+        if (path.size() >= sizeof m_address.sun_path) {
+            m_folder.reset(::open(parentFolder(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!m_folder)
+                return false;
+            reachable = "/proc/self/fd/" + std::to_string(m_folder.get()) + path.substr(path.rfind('/'));
+        }
+        if (reachable.size() >= sizeof m_address.sun_path)
+            return false;
+        std::memcpy(m_address.sun_path, reachable.data(), reachable.size());
+        return true;
+    }
+
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&m_address); }
+    socklen_t size() const { return sizeof m_address; }
+
+private:
+    sockaddr_un m_address {};
+    UniqueFd m_folder; // keeps /proc/self/fd/N meaning the folder while the address is used
+};
 
 // Waits until `fd` is ready for `events`. False when the deadline passes first, or
 // when `wake` (ignored when -1) becomes readable: the server is being stopped.
@@ -127,8 +157,8 @@ bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
 
 UniqueFd connectTo(const std::string& path, std::chrono::milliseconds timeout)
 {
-    sockaddr_un address {};
-    if (!fillAddress(path, address))
+    SocketAddress address;
+    if (!address.assign(path))
         return {};
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd)
@@ -144,11 +174,21 @@ UniqueFd connectTo(const std::string& path, std::chrono::milliseconds timeout)
         const timeval limit {static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
         if (::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
             return {};
-        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        if (::connect(fd.get(), address.get(), address.size()) == 0)
             return fd;
         if (errno != EINTR)
             return {};
     }
+}
+
+// True when nobody listens on the socket file `path` any more.
+bool refusesConnections(const std::string& path)
+{
+    SocketAddress address;
+    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd || !address.assign(path))
+        return false;
+    return ::connect(fd.get(), address.get(), address.size()) != 0 && errno == ECONNREFUSED;
 }
 
 // Publishers and unpublishers take turns on the folder's lock, so that a handle
@@ -257,7 +297,36 @@ std::string WindowSocketPath(const std::string& folder, std::uint32_t handle)
 {
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(handle));
-    return folder + "/window-" + hex + ".sock";
+    return folder + "/" + std::string(kSocketPrefix) + hex + std::string(kSocketSuffix);
+}
+
+void RemoveDeadWindowSockets(const std::string& folder)
+{
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* listing = dir ? ::fdopendir(::dup(dir.get())) : nullptr;
+    if (!listing)
+        return;
+    std::vector<std::string> dead;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        const bool socketName = name.size() == kSocketPrefix.size() + 8 + kSocketSuffix.size()
+            && name.starts_with(kSocketPrefix) && name.ends_with(kSocketSuffix);
+        const bool leftWhileBinding = name.starts_with(kSocketPrefix) && name.ends_with(kBindingSuffix);
+        struct stat st {};
+        if ((!socketName && !leftWhileBinding)
+            || ::fstatat(dir.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode))
+            continue;
+        // A window binding right now may not listen yet: only a name that has been
+        // left this way for a while is one of a process that died there.
+        if (leftWhileBinding && std::time(nullptr) - st.st_mtime < 60)
+            continue;
+        const std::string path = folder + "/" + std::string(name);
+        if (leftWhileBinding || refusesConnections(path))
+            dead.push_back(path);
+    }
+    ::closedir(listing);
+    for (const std::string& path : dead)
+        ::unlink(path.c_str());
 }
 
 bool PeerIsSameUser(int connectedFd)
@@ -283,8 +352,11 @@ HandoffServer::HandoffServer(std::string path, Deliver deliver, Options options,
 std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPath, Deliver deliver,
                                                     Options options)
 {
-    sockaddr_un address {};
-    if (!deliver || !fillAddress(socketPath, address))
+    // Bound under a name of its own and moved into place only once it listens, so
+    // that a window cleaning up after dead ones never takes it for one of them.
+    const std::string bindPath = socketPath + std::string(kBindingSuffix);
+    SocketAddress address;
+    if (!deliver || !address.assign(bindPath))
         return nullptr;
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
@@ -295,14 +367,15 @@ std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPat
     ::fchmod(listener.get(), 0600);
 
     struct stat st {};
-    if (::lstat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
-        ::unlink(socketPath.c_str());
-    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    if (::lstat(bindPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
+        ::unlink(bindPath.c_str());
+    if (::bind(listener.get(), address.get(), address.size()) != 0)
         return nullptr;
-    if (::lstat(socketPath.c_str(), &st) != 0
-        || ((st.st_mode & 077) != 0 && ::chmod(socketPath.c_str(), 0600) != 0)
-        || ::listen(listener.get(), SOMAXCONN) != 0) {
-        ::unlink(socketPath.c_str());
+    if (::lstat(bindPath.c_str(), &st) != 0
+        || ((st.st_mode & 077) != 0 && ::chmod(bindPath.c_str(), 0600) != 0)
+        || ::listen(listener.get(), SOMAXCONN) != 0
+        || ::rename(bindPath.c_str(), socketPath.c_str()) != 0) {
+        ::unlink(bindPath.c_str());
         return nullptr;
     }
 

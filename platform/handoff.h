@@ -64,6 +64,10 @@ void UnpublishWindowHandle(const std::string& folder, const std::string& name, s
 // folder + "/window-XXXXXXXX.sock", the handle in 8 upper-case hex digits.
 std::string WindowSocketPath(const std::string& folder, std::uint32_t handle);
 
+// Removes the window sockets in `folder` that refuse a connection: each is what a
+// window that was killed left behind.
+void RemoveDeadWindowSockets(const std::string& folder);
+
 // True when the process at the other end of a connected Unix socket runs as our
 // user.
 bool PeerIsSameUser(int connectedFd);

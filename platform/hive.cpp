@@ -389,12 +389,12 @@ bool HiveDocument::setValue(std::string_view keyPath, std::string_view name, con
     if (section == m_lines.size())
         return false;
 
-    // After the section's last line that says something, so that the blank lines
-    // separating it from the next section stay where they are.
+    // After the key's last value, so that the blank lines separating it from the
+    // next key, and the comments that introduce that key, stay where they are.
     std::size_t after = section;
     for (std::size_t i = section + 1;
          i < m_lines.size() && m_lines[i].kind != Line::Kind::Section; ++i) {
-        if (m_lines[i].kind != Line::Kind::Blank)
+        if (m_lines[i].kind == Line::Kind::Value)
             after = i;
     }
 

@@ -16,6 +16,8 @@ using Clock = std::chrono::steady_clock;
 // Keeps one poll's timeout within an int however long the stall limit is; libcurl
 // wakes earlier when its own timers say so.
 constexpr std::chrono::milliseconds kLongestPoll {1000};
+// How often a client that can be interrupted looks at its interrupt while it waits.
+constexpr std::chrono::milliseconds kInterruptPoll {100};
 
 struct EasyCleanup {
     void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
@@ -143,6 +145,8 @@ public:
         return m_request;
     }
 
+    void setInterrupt(std::function<bool()> interrupted) { m_interrupted = std::move(interrupted); }
+
     int status() const { return m_status; }
     const HeaderFields& headers() const { return m_headers; }
     std::size_t bodyPeak(std::uint64_t request) const { return request == m_request ? m_bodyPeak : 0; }
@@ -160,7 +164,7 @@ public:
             if (copied == size)
                 break;
             if (m_finished) {
-                if (m_failed && copied == 0)
+                if (m_failed)
                     return -1;
                 break;
             }
@@ -334,11 +338,11 @@ private:
             const auto limit = m_connected ? m_options.stall : m_options.connect + m_options.stall;
             const auto idle
                 = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_lastProgress);
-            if (idle >= limit) {
+            if (idle >= limit || (m_interrupted && m_interrupted())) {
                 finish(false);
                 return;
             }
-            const auto wait = std::min(limit - idle, kLongestPoll);
+            const auto wait = std::min(limit - idle, m_interrupted ? kInterruptPoll : kLongestPoll);
             const int waitMs = static_cast<int>(wait.count()) + 1;
             if (curl_multi_poll(m_multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
                 finish(false);
@@ -364,6 +368,7 @@ private:
     }
 
     HttpOptions m_options;
+    std::function<bool()> m_interrupted;
     MultiHandle m_multi;
     HeaderList m_requestHeaders; // referenced by the easy handle while a request runs
     EasyHandle m_easy;
@@ -435,11 +440,37 @@ public:
         return std::make_unique<CurlResponse>(m_session, *request);
     }
 
+    void setInterrupt(std::function<bool()> interrupted) override
+    {
+        m_session->setInterrupt(std::move(interrupted));
+    }
+
 private:
     std::shared_ptr<CurlSession> m_session;
 };
 
+struct UrlCleanup {
+    void operator()(CURLU* url) const noexcept { curl_url_cleanup(url); }
+};
+
 } // namespace
+
+bool IsFetchableUrl(const std::string& url)
+{
+    const std::unique_ptr<CURLU, UrlCleanup> parsed(curl_url());
+    if (!parsed || url.find('\0') != std::string::npos
+        || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+        return false;
+    char* scheme = nullptr;
+    char* host = nullptr;
+    const bool hasParts = curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK
+        && curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK;
+    const bool fetchable = hasParts && host && *host
+        && (std::string_view(scheme) == "http" || std::string_view(scheme) == "https");
+    curl_free(scheme);
+    curl_free(host);
+    return fetchable;
+}
 
 std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpTimeouts timeouts)
 {

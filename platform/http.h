@@ -34,10 +34,11 @@ public:
     virtual std::optional<std::string> header(std::string_view name) const = 0;
 
     // Reads up to `size` bytes of the body: fills the buffer completely unless the
-    // body ends first (returns fewer, 0 at the end). Returns -1 on a transfer failure
-    // (connection dropped, stall timeout, body shorter than its Content-Length, the
-    // response was superseded by a newer request on the same client, ...). Bytes that
-    // arrived before a failure are returned first; the failure shows on the next call.
+    // body ends first (returns fewer, 0 at the end). Returns -1 when the transfer
+    // fails before the read is complete (connection dropped, stall timeout, body
+    // shorter than its Content-Length, the client interrupted, the response was
+    // superseded by a newer request on the same client, ...): a read that a failure
+    // cut short is a failed read, whatever bytes it had already received.
     virtual std::int64_t read(char* buffer, std::size_t size) = 0;
 };
 
@@ -54,7 +55,17 @@ public:
     // at a time; opening a new one ends the previous.
     virtual std::unique_ptr<HttpResponse> get(const std::string& url,
                                               const std::vector<std::string>& extraHeaders) = 0;
+
+    // From now on, a request or read of this client that is waiting for the network
+    // fails within about 100 ms once `interrupted` returns true, so that a user's
+    // pause or close never waits for a stalled store. Asked on the client's thread.
+    virtual void setInterrupt(std::function<bool()> interrupted) = 0;
 };
+
+// True when libcurl's URL parser takes `url` as an http:// or https:// address with
+// a host (a space, a tab or a port past 65535 are refused, as any request with it
+// would be).
+bool IsFetchableUrl(const std::string& url);
 
 // The real transport over libcurl. Proxies come from libcurl's standard
 // http_proxy/https_proxy/no_proxy variables; TLS peers are verified.

@@ -26,11 +26,15 @@ int flockRetrying(int fd, int operation)
 
 } // namespace
 
-std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const std::string& name)
+std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const std::string& name,
+                                             Failure* failure)
 {
+    Failure ignored;
+    Failure& why = failure ? *failure : ignored;
+    why = Failure::Other;
     if (!isPlainName(name))
         return std::nullopt;
-    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
         return std::nullopt;
     // Creators take turns on the folder's lock, so that "am I the first?" and
@@ -38,15 +42,20 @@ std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const st
     // moment cannot both find the name unused.
     if (flockRetrying(dir.get(), LOCK_EX) != 0)
         return std::nullopt;
+    const auto unlockFolder = [&dir] { ::flock(dir.get(), LOCK_UN); };
 
-    UniqueFd presence(::openat(dir.get(), name.c_str(),
-                               O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
-    if (!presence)
+    const auto openName = [&](const std::string& file) {
+        UniqueFd fd(::openat(dir.get(), file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+        if (!fd && (errno == EACCES || errno == EPERM))
+            why = Failure::AccessDenied;
+        return fd;
+    };
+    UniqueFd presence = openName(name);
+    UniqueFd owner = presence ? openName(name + ".owner") : UniqueFd();
+    if (!owner) {
+        unlockFolder();
         return std::nullopt;
-    UniqueFd owner(::openat(dir.get(), (name + ".owner").c_str(),
-                            O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
-    if (!owner)
-        return std::nullopt;
+    }
 
     bool existed;
     if (flockRetrying(presence.get(), LOCK_EX | LOCK_NB) == 0) {
@@ -60,7 +69,22 @@ std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const st
     // still waiting for the folder's lock, so nobody can look in between.
     if (flockRetrying(presence.get(), LOCK_SH | LOCK_NB) != 0)
         return std::nullopt;
-    return NamedMutex(std::move(presence), std::move(owner), existed);
+    unlockFolder();
+    why = Failure::None;
+    return NamedMutex(std::move(dir), std::move(presence), std::move(owner), existed);
+}
+
+bool NamedMutex::openElsewhere() const
+{
+    // As in create(): under the folder's lock, the presence lock can turn
+    // exclusive only when nobody else holds it. A failed attempt drops ours (flock
+    // converts by unlocking first), so it is taken again either way.
+    if (flockRetrying(m_folder.get(), LOCK_EX) != 0)
+        return true;
+    const bool alone = flockRetrying(m_presence.get(), LOCK_EX | LOCK_NB) == 0;
+    flockRetrying(m_presence.get(), LOCK_SH | LOCK_NB);
+    ::flock(m_folder.get(), LOCK_UN);
+    return !alone;
 }
 
 bool NamedMutex::lock()

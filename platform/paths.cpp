@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <utility>
 #include <string_view>
+#include <vector>
 
 namespace qvr {
 
@@ -43,14 +44,44 @@ bool ensurePrivateDirectory(const std::string& path)
     return true;
 }
 
+namespace {
+
+std::string cacheHome()
+{
+    if (std::string cache = envOr("XDG_CACHE_HOME", ""); !cache.empty())
+        return cache;
+    const std::string home = envOr("HOME", "");
+    return home.empty() ? std::string() : home + "/.cache";
+}
+
+} // namespace
+
+std::vector<std::string> runtimeDirectoryCandidates()
+{
+    std::vector<std::string> candidates;
+    if (const std::string base = envOr("XDG_RUNTIME_DIR", ""); !base.empty())
+        candidates.push_back(base + "/quavero");
+    candidates.push_back("/tmp/quavero-" + std::to_string(::getuid()));
+    if (const std::string cache = cacheHome(); !cache.empty())
+        candidates.push_back(cache + "/quavero-run");
+    return candidates;
+}
+
+std::optional<std::string> firstPrivateDirectory(const std::vector<std::string>& candidates)
+{
+    for (const std::string& candidate : candidates) {
+        if (ensurePrivateDirectory(candidate))
+            return candidate;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> runtimeDirectory()
 {
-    const std::string base = envOr("XDG_RUNTIME_DIR", "");
-    const std::string dir = base.empty() ? "/tmp/quavero-" + std::to_string(::getuid())
-                                         : base + "/quavero";
-    if (!ensurePrivateDirectory(dir))
-        return std::nullopt;
-    return dir;
+    // The last resort lives in the cache folder, which a new account may not have.
+    if (const std::string cache = cacheHome(); !cache.empty())
+        ::mkdir(cache.c_str(), 0700);
+    return firstPrivateDirectory(runtimeDirectoryCandidates());
 }
 
 std::string tempFolder()

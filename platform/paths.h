@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qvr {
 
@@ -9,12 +10,16 @@ namespace qvr {
 // ${XDG_CONFIG_HOME:-$HOME/.config}/quavero/registry.reg.
 std::string hivePath();
 
-// The private per-user folder for named objects (mutexes, hand-off socket):
-// $XDG_RUNTIME_DIR/quavero, else /tmp/quavero-<uid>. It is created with mode 0700
-// when missing; nothing is returned when it cannot be made, or when what is there
-// is not a folder of ours that only we can enter (another user could otherwise
-// plant objects in it).
+// The private per-user folder for named objects (mutexes, hand-off socket): the
+// first of $XDG_RUNTIME_DIR/quavero, /tmp/quavero-<uid> and
+// ${XDG_CACHE_HOME:-$HOME/.cache}/quavero-run that is a folder of ours only we can
+// enter, created with mode 0700 when missing. A folder that another user made or
+// that is a link is passed over (it could hold objects planted by someone else).
+// Nothing when none of them can be used.
 std::optional<std::string> runtimeDirectory();
+// The folders runtimeDirectory() tries, in order, and the way it tries them.
+std::vector<std::string> runtimeDirectoryCandidates();
+std::optional<std::string> firstPrivateDirectory(const std::vector<std::string>& candidates);
 
 // Makes `path` a folder of ours with mode 0700, as runtimeDirectory() does.
 bool ensurePrivateDirectory(const std::string& path);

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -118,6 +119,31 @@ TEST(Handoff, HandsOverMessagesAndAnswersOnlyWhileTheWindowLives)
         EXPECT_EQ(window.messages(), expected);
     }
     EXPECT_EQ(test::countEntries(dir.path()), 0u) << "the window removes its socket";
+}
+
+TEST(Handoff, AFolderOfAnyDepthIsReachableAndDeadWindowsAreSweptAway)
+{
+    TempDir dir;
+    const std::string deep = dir.file(std::string(120, 'd'));
+    ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+    {
+        RecordingWindow window(deep);
+        ASSERT_TRUE(window.server) << "a socket path longer than an address holds";
+        EXPECT_TRUE(IsWindow(deep, kHandle));
+        EXPECT_EQ(SendHandoffMessage(deep, kHandle, {kSysCommand, 0xF120, 0, 0, {}}), -std::int64_t {kSysCommand});
+
+        // What killed windows left: sockets nobody listens on. A live window, a file
+        // that is no socket and other names stay.
+        const std::string dead = WindowSocketPath(deep, 0x0000DEAD);
+        ASSERT_TRUE(rawSocket(WindowSocketPath(dir.path(), 0x0000DEAD), true));
+        ASSERT_EQ(::rename(WindowSocketPath(dir.path(), 0x0000DEAD).c_str(), dead.c_str()), 0);
+        test::writeFile(WindowSocketPath(deep, 0x0000F11E), "");
+        test::writeFile(deep + "/QVRMDL", "");
+        RemoveDeadWindowSockets(deep);
+        EXPECT_FALSE(std::filesystem::exists(dead));
+        EXPECT_TRUE(IsWindow(deep, kHandle));
+        EXPECT_EQ(test::countEntries(deep), 3u);
+    }
 }
 
 TEST(Handoff, DropsBadSendersWithoutDeliveringOrHoldingUpTheNext)

@@ -100,9 +100,12 @@ TEST(Hive, EditsChangeOnlyTheValuesLineAndNeverCreateAKey)
         // A new value goes to the key's last section, before its blank lines.
         {twoKeys, kKey, "New", value(4, {"\x2a\0\0\0", 4}),
          edited(twoKeys, "\"dup\"\n", "\"dup\"\n\"New\"=dword:0000002a\n")},
-        {crLf, kKey, "", sz("d"), edited(crLf, "; last\r\n", "; last\r\n@=\"d\"\r\n")},
+        {crLf, kKey, "", sz("d"), edited(crLf, "\r\n; last\r\n", "\r\n@=\"d\"\r\n; last\r\n")},
         {bare + "\n\n[HKEY_LOCAL_MACHINE\\Y]\n", kKey, "A", sz("x"),
          bare + "\n\"A\"=\"x\"\n\n[HKEY_LOCAL_MACHINE\\Y]\n"},
+        // The comments that introduce the next key stay with it.
+        {bare + "\n\"A\"=\"1\"\n\n; the next key\n[HKEY_LOCAL_MACHINE\\Y]\n", kKey, "B", sz("x"),
+         bare + "\n\"A\"=\"1\"\n\"B\"=\"x\"\n\n; the next key\n[HKEY_LOCAL_MACHINE\\Y]\n"},
         {bare, kKey, "A", sz("x"), bare + "\n\"A\"=\"x\""},
     };
     for (const auto& [before, key, name, v, after] : cases) {

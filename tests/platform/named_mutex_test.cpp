@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -86,24 +90,84 @@ TEST(NamedMutex, OnlyLiveProcessesCountAndATakeoverKeepsTheNameAlive)
     EXPECT_EQ(probeAnswer(*fourth), "alone") << "a killed holder must not keep the name";
 }
 
-TEST(NamedMutex, ProcessesStartingTogetherFindExactlyOneFirst)
+TEST(NamedMutex, CreatorsRacingForANameFindExactlyOneFirst)
 {
-    constexpr int kRounds = 10;
-    constexpr int kProcesses = 6;
+    // Descriptors of their own make threads race as processes do, and threads can
+    // race often enough to hit a window of a few instructions.
+    constexpr int kRounds = 500;
+    TempDir dir;
     for (int round = 0; round < kRounds; ++round) {
-        TempDir dir;
-        std::vector<std::unique_ptr<ChildProcess>> probes;
-        for (int i = 0; i < kProcesses; ++i)
-            probes.push_back(startProbe(dir.path()));
-        // All of them are waiting for their input to end; let them go at once.
-        for (auto& probe : probes)
-            probe->closeInput();
-        std::vector<std::string> answers;
-        for (auto& probe : probes)
-            answers.push_back(probe->readLine());
-        EXPECT_EQ(std::count(answers.begin(), answers.end(), "alone"), 1) << "round " << round;
-        EXPECT_EQ(std::count(answers.begin(), answers.end(), "other"), kProcesses - 1);
+        const std::string name = "m" + std::to_string(round);
+        std::atomic<int> ready {0};
+        std::optional<NamedMutex> made[3];
+        std::vector<std::thread> creators;
+        for (auto& mutex : made) {
+            creators.emplace_back([&] {
+                ++ready;
+                while (ready < 3) {
+                }
+                mutex = NamedMutex::create(dir.path(), name);
+            });
+        }
+        for (auto& creator : creators)
+            creator.join();
+        ASSERT_TRUE(made[0] && made[1] && made[2]) << "round " << round;
+        ASSERT_EQ(std::count_if(std::begin(made), std::end(made), [](const auto& m) { return !m->alreadyExisted(); }), 1)
+            << "round " << round;
     }
+}
+
+TEST(NamedMutex, OnlyItsHoldersKeepANameAndTheyCanTellWhetherOthersDo)
+{
+    TempDir dir;
+    auto mutex = NamedMutex::create(dir.path(), "m");
+    ASSERT_TRUE(mutex);
+    EXPECT_FALSE(mutex->openElsewhere());
+    {
+        // A program started meanwhile (a browser opened from the window) must not
+        // inherit the name and keep it after we let it go.
+        ChildProcess child({"/bin/sh", "-c", "echo started; exec cat"});
+        ASSERT_EQ(child.readLine(), "started");
+        auto other = NamedMutex::create(dir.path(), "m");
+        EXPECT_TRUE(mutex->openElsewhere());
+        other.reset();
+        EXPECT_FALSE(mutex->openElsewhere());
+        EXPECT_FALSE(mutex->openElsewhere()) << "asking does not let the name go";
+        mutex.reset();
+        auto again = NamedMutex::create(dir.path(), "m");
+        ASSERT_TRUE(again);
+        EXPECT_FALSE(again->alreadyExisted()) << "the child holds nothing of ours";
+    }
+}
+
+TEST(NamedMutex, ANameWeMayNotOpenIsSomebodysElse)
+{
+    TempDir dir;
+    ASSERT_TRUE(NamedMutex::create(dir.path(), "m"));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.file("m").c_str(), 0600), 0);
+    const auto failureAs = [&](bool otherUser) {
+        if (otherUser && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            return 9;
+        NamedMutex::Failure failure = NamedMutex::Failure::None;
+        const bool made = NamedMutex::create(dir.path(), "m", &failure).has_value();
+        return made ? 1 : failure == NamedMutex::Failure::AccessDenied ? 0 : 2;
+    };
+    // Root opens everything: the other user is played by a child process.
+    if (::getuid() == 0) {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(failureAs(true));
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit " << WEXITSTATUS(status);
+    } else {
+        ASSERT_EQ(::chmod(dir.file("m").c_str(), 0), 0);
+        EXPECT_EQ(failureAs(false), 0);
+    }
+    NamedMutex::Failure failure = NamedMutex::Failure::None;
+    EXPECT_FALSE(NamedMutex::create(dir.file("missing"), "m", &failure));
+    EXPECT_EQ(failure, NamedMutex::Failure::Other);
 }
 
 TEST(NamedMutex, OwnershipIsHandedOverAndOnlyTheOwnerCanRelease)
@@ -160,6 +224,16 @@ TEST(RuntimeDirectory, IsPrivateAndRefusesAFolderOfAnotherKind)
     EXPECT_FALSE(ensurePrivateDirectory(dir.file("plain")));
     ASSERT_EQ(::symlink(folder.c_str(), dir.file("link").c_str()), 0);
     EXPECT_FALSE(ensurePrivateDirectory(dir.file("link"))) << "a planted link must not be followed";
+
+    // An unusable folder is passed over for the next, the same way by every start.
+    EXPECT_EQ(firstPrivateDirectory({dir.file("plain/x"), dir.file("link"), dir.file("mine")}), dir.file("mine"));
+    EXPECT_FALSE(firstPrivateDirectory({dir.file("plain/x")}));
+    ::setenv("XDG_RUNTIME_DIR", "/r", 1);
+    ::setenv("XDG_CACHE_HOME", "/c", 1);
+    EXPECT_EQ(runtimeDirectoryCandidates(),
+              (std::vector<std::string> {"/r/quavero", "/tmp/quavero-" + std::to_string(::getuid()), "/c/quavero-run"}));
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include "platform/hive.h"
 #include "tests/support/disk_full.h"
 #include "tests/support/temp_dir.h"
 
@@ -96,7 +97,7 @@ TEST_F(RegistryTest, OnlyAWriteKeyWritesAndOnlyItsValuesLineChanges)
     EXPECT_EQ(writer.setStringValue("Bad\nName", "x"), RegInvalidParameter);
     std::string expected = kHive;
     expected.replace(expected.find("\"GUID\"=\"\""), 9, "\"GUID\"=\"a\\\"b\\\\c\"");
-    expected.insert(expected.size() - 1, "\"DownloadFolder\"=hex(1):2f,6d,20,22,71,22,5c,0d,0a,00\n");
+    expected.insert(expected.find("; end"), "\"DownloadFolder\"=hex(1):2f,6d,20,22,71,22,5c,0d,0a,00\n");
     EXPECT_EQ(test::readFile(m_path), expected);
 
     // A full disk: the result is looked at only once the limit is gone again.
@@ -116,6 +117,12 @@ TEST_F(RegistryTest, OnlyAWriteKeyWritesAndOnlyItsValuesLineChanges)
         EXPECT_EQ(writer.setStringValue("GUID", "X"), answer);
         EXPECT_EQ(test::readFile(m_path), changed);
     }
+
+    // A file the next start could not read any more is never written.
+    const std::string nearlyFull = kHive + ";" + std::string(HiveDocument::kMaxFileSize - kHive.size() - 2, 'x') + "\n";
+    test::writeFile(m_path, nearlyFull);
+    EXPECT_EQ(writer.setStringValue("GUID", "0123456789ABCDEF0123456789ABCDEF"), RegWriteFault);
+    EXPECT_TRUE(test::readFile(m_path) == nearlyFull);
 
     writer.close();
     EXPECT_EQ(writer.setStringValue("GUID", "X"), RegInvalidHandle);
