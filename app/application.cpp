@@ -14,9 +14,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace qvr {
 
@@ -60,12 +62,9 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     if (!fileName.empty())
         ReadRequestFile(fileName);
 
-    if (otherInstance) {
-        HandOver(cmdInfo.m_bSwitch == 1);
-        if (cmdInfo.m_bSwitch != 1) {
-            m_startPath = StartPath::HandedOver;
-            return false;
-        }
+    if (otherInstance && HandOver(cmdInfo.m_bSwitch == 1) && cmdInfo.m_bSwitch != 1) {
+        m_startPath = StartPath::HandedOver;
+        return false;
     }
 
     m_startPath = StartPath::MainWindow;
@@ -73,17 +72,45 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     return false;
 }
 
-void CquaveromfcApp::HandOver(bool switchOver)
+std::uint32_t CquaveromfcApp::WaitForWindow(bool& instanceEnded)
+{
+    // The other instance may have started a moment ago (two request files opened
+    // at once) and not have published its window yet.
+    const std::string& folder = *m_environment.runtimeDir;
+    const auto deadline = std::chrono::steady_clock::now() + m_environment.windowWait;
+    instanceEnded = false;
+    for (;;) {
+        const std::uint32_t handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
+        if (handle != 0 && IsWindow(folder, handle))
+            return handle;
+        if (m_instanceMutex && !m_instanceMutex->openElsewhere()) {
+            instanceEnded = true;
+            return 0;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return handle;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool CquaveromfcApp::HandOver(bool switchOver)
 {
     // Every message waits for the running window's answer before the next one
     // goes, so the window sees them in this order. Without a window to reach,
-    // the request is dropped.
+    // the request is dropped; but when the other instance has ended meanwhile,
+    // this one runs instead, with its request.
     const std::string& folder = *m_environment.runtimeDir;
-    const std::uint32_t handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
+    bool instanceEnded = false;
+    const std::uint32_t handle = WaitForWindow(instanceEnded);
+    if (instanceEnded)
+        return false;
     const bool isWindow = handle != 0 && IsWindow(folder, handle);
     if (isWindow) {
         SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}});
-        if (!m_strRequest.empty()) {
+        // A process that takes over keeps its request itself; the window it ends
+        // keeps what it is handed in its raw-queue file, and the request would
+        // then be asked for twice.
+        if (!m_strRequest.empty() && !switchOver) {
             std::string data = m_strRequest;
             data.push_back('\0');
             SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)});
@@ -91,14 +118,19 @@ void CquaveromfcApp::HandOver(bool switchOver)
     }
     if (switchOver && handle != 0)
         SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, 0, 0, {}});
+    return true;
 }
 
 bool CquaveromfcApp::DetectOtherInstance()
 {
     if (!m_environment.runtimeDir)
         return false;
-    m_instanceMutex = NamedMutex::create(*m_environment.runtimeDir, loadString(IDS_INSTANCE_MUTEX));
-    return m_instanceMutex && m_instanceMutex->alreadyExisted();
+    NamedMutex::Failure failure = NamedMutex::Failure::None;
+    m_instanceMutex = NamedMutex::create(*m_environment.runtimeDir, loadString(IDS_INSTANCE_MUTEX), &failure);
+    // A name we may not open is somebody's, as Windows says of a mutex it
+    // denies: counting ourselves alone would run a second window on the same
+    // queue files.
+    return m_instanceMutex ? m_instanceMutex->alreadyExisted() : failure == NamedMutex::Failure::AccessDenied;
 }
 
 void CquaveromfcApp::RunInstallStep()

@@ -3,7 +3,9 @@
 #include "platform/named_mutex.h"
 #include "ui/application_strings.h"
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,6 +16,8 @@ struct AppEnvironment {
     std::string hivePath;                   // the settings hive file
     std::optional<std::string> runtimeDir;  // named objects; none: we count as alone
     std::string storeHost;                  // "host" or "host:port" of the store
+    // How long a second start waits for the running instance to show its window.
+    std::chrono::milliseconds windowWait {10000};
 
     static AppEnvironment fromProcess();
 };
@@ -44,7 +48,9 @@ protected:
 
 private:
     bool DetectOtherInstance();
-    void HandOver(bool switchOver);
+    // False when there turned out to be no other instance to hand over to.
+    bool HandOver(bool switchOver);
+    std::uint32_t WaitForWindow(bool& instanceEnded);
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
 

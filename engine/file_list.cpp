@@ -53,7 +53,7 @@ std::vector<std::string> ListDownloadedFiles(const std::string& folder)
     for (auto it = std::filesystem::directory_iterator(folder, error);
          !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.starts_with('.') || !endsWithMp3(name))
+        if (!endsWithMp3(name))
             continue;
         std::error_code typeError;
         entries.push_back(it->is_directory(typeError) ? "[" + name + "]" : name);

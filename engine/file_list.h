@@ -8,7 +8,7 @@ namespace qvr {
 
 // The downloaded-files list: the entries of `folder` itself (not of its
 // subfolders) whose names end in ".mp3" in any letter case, files by name and
-// folders as "[name]", hidden (dot) entries left out, in the list's sort order.
+// folders as "[name]", in the list's sort order.
 // Empty when the folder cannot be read.
 std::vector<std::string> ListDownloadedFiles(const std::string& folder);
 

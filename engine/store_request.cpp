@@ -2,6 +2,7 @@
 
 #include "engine/queue_files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -78,6 +79,16 @@ std::optional<TrackAddress> SplitTrackUrl(std::string_view url)
                              std::string(rest.substr(slash))};
     }
     return std::nullopt;
+}
+
+std::optional<std::string> TrackFileRequestUrl(std::string_view url, std::string_view installationId)
+{
+    const auto address = SplitTrackUrl(url);
+    if (!address)
+        return std::nullopt;
+    std::string object = address->object;
+    object.insert(std::min(object.find('#'), object.size()), "&guid=" + std::string(installationId));
+    return address->scheme + address->host + object;
 }
 
 std::uint64_t ParseContentLength(std::string_view value)

@@ -42,6 +42,11 @@ struct TrackAddress {
 };
 std::optional<TrackAddress> SplitTrackUrl(std::string_view url);
 
+// The address a track file is asked for at: the track's address with
+// "&guid=<installation id>" added to its query, before a "#fragment" (which is
+// never sent). Nothing when the address does not split as above.
+std::optional<std::string> TrackFileRequestUrl(std::string_view url, std::string_view installationId);
+
 // The leading decimal number of a Content-Length value, after blanks and a sign;
 // 0 when there is none.
 std::uint64_t ParseContentLength(std::string_view value);

@@ -26,6 +26,7 @@ namespace qvr {
 namespace {
 
 constexpr const char* kNetworkError = "Network Error";
+constexpr const char* kInvalidAddress = "Invalid Address";
 constexpr std::size_t kAnswerLimit = 9999;
 constexpr std::size_t kChunkSize = 5000;
 constexpr std::chrono::milliseconds kFolderReportInterval {50};
@@ -95,6 +96,8 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     if (auto response = http.get(url, {})) {
         failed = false;
         if (response->statusCode() == 200) {
+            // An answer cut off by a failure is not the answer: the entry is kept
+            // and asked for again.
             const std::int64_t n = response->read(answer.data(), kAnswerLimit);
             if (n < 0)
                 failed = true;
@@ -104,13 +107,23 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     }
     if (failed) {
         result.flags = RSF_NETWORK_ERROR;
-        sendStatus(window, kNetworkError);
-        pauseUnless(shared.m_retryPause, [&] { return shared.m_bStopThreads.load(); });
+        if (!shared.m_bStopThreads) {
+            sendStatus(window, kNetworkError);
+            pauseUnless(shared.m_retryPause, [&] { return shared.m_bStopThreads.load(); });
+        }
         return result;
     }
-    if (auto info = ParseTrackInfo(std::string_view(answer.data(), length)))
-        result.item = std::make_unique<QueueItem>(std::move(info->title), std::move(info->url));
     result.flags = RSF_CONSUMED;
+    auto info = ParseTrackInfo(std::string_view(answer.data(), length));
+    if (!info)
+        return result;
+    // An address no request could be made with would block the queue for good.
+    const std::optional<std::string> fileUrl = TrackFileRequestUrl(info->url, shared.m_strInstallationId);
+    if (!fileUrl || !IsFetchableUrl(*fileUrl)) {
+        sendStatus(window, kInvalidAddress);
+        return result;
+    }
+    result.item = std::make_unique<QueueItem>(std::move(info->title), std::move(info->url));
     return result;
 }
 
@@ -121,24 +134,34 @@ struct WritePlan {
     std::uint64_t offset = 0;  // where the first byte of the body belongs
     bool rewrite = false;      // the body is the whole track: cut the file to it
     std::uint64_t done = 0;
-    std::uint64_t total = 0;
+    std::uint64_t total = 0;   // for the percentage only
+    std::uint64_t end = 0;     // nothing is written at or past this offset
+    bool announced = false;    // the answer said where the body ends
 };
 
 // A body that continues the n bytes on disk is appended; a whole track replaces
-// the file; anything else cannot be placed and the attempt fails.
-std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t onDisk)
+// the file; anything else cannot be placed and the attempt fails. A body is
+// written only as far as the answer said it goes; one that says nothing is taken
+// up to a size no track reaches.
+std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t onDisk,
+                                   std::uint64_t unannouncedLimit)
 {
-    const std::uint64_t length = ParseContentLength(response.header("Content-Length").value_or(""));
-    const auto range = response.header("Content-Range");
-    if (range) {
+    const std::optional<std::string> lengthHeader = response.header("Content-Length");
+    const std::uint64_t length = ParseContentLength(lengthHeader.value_or(""));
+    WritePlan plan;
+    if (const auto range = response.header("Content-Range")) {
         const auto start = ContentRangeStart(*range);
         if (!start || *start != onDisk)
             return std::nullopt;
-        return WritePlan {onDisk, false, onDisk, onDisk + length};
-    }
-    if (response.statusCode() != 200)
+        plan = WritePlan {onDisk, false, onDisk, onDisk + length};
+    } else if (response.statusCode() == 200) {
+        plan = WritePlan {0, true, 0, length};
+    } else {
         return std::nullopt;
-    return WritePlan {0, true, 0, length};
+    }
+    plan.announced = lengthHeader.has_value();
+    plan.end = plan.announced ? plan.offset + length : unannouncedLimit;
+    return plan;
 }
 
 bool userStopped(const WorkerShared& shared)
@@ -146,13 +169,35 @@ bool userStopped(const WorkerShared& shared)
     return shared.m_bStopThreads || shared.m_bPaused || shared.m_bCancelCurrent || shared.m_bClearQueue;
 }
 
+// True while `file` is still the file at `path`: a track that was deleted or
+// moved away while it was written is nowhere the user would look for it.
+bool stillAt(int file, const std::string& path)
+{
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(file, &opened) == 0 && opened.st_nlink > 0 && ::stat(path.c_str(), &named) == 0
+        && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 // One attempt on the head item; returns its flags without the user's requests.
 std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
                          std::vector<char>& buffer, bool& failedAttempt)
 {
+    // A request that came before the attempt began leaves nothing to do, not even
+    // an empty file.
+    if (userStopped(shared))
+        return 0;
     const std::string folder = shared.m_downloadFolder.get();
     const std::string& title = shared.m_strCurTitle;
     const std::string target = folder + "/" + title + ".mp3";
+
+    // Checked before the file is made, so that an address that can never be
+    // fetched leaves no empty track behind.
+    const std::optional<std::string> url = TrackFileRequestUrl(shared.m_strCurUrl, shared.m_strInstallationId);
+    if (!url || !IsFetchableUrl(*url)) {
+        sendStatus(window, kInvalidAddress);
+        return DLF_DONE;
+    }
 
     // A title is a file name, never a path: anything that would lead out of the
     // download folder takes the road of a file that cannot be opened.
@@ -168,19 +213,13 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         return DLF_DONE;
     }
 
-    const auto address = SplitTrackUrl(shared.m_strCurUrl);
-    if (!address) {
-        sendStatus(window, "Invalid Address");
-        return DLF_DONE;
-    }
-    const std::string url = address->scheme + address->host + address->object + "&guid="
-        + shared.m_strInstallationId;
-
     const auto onDisk = static_cast<std::uint64_t>(st.st_size);
     std::vector<std::string> headers;
     if (onDisk > 0)
         headers.push_back("RANGE: " + std::to_string(onDisk) + "-");
-    std::unique_ptr<HttpResponse> response = http.get(url, headers);
+    std::unique_ptr<HttpResponse> response = http.get(*url, headers);
+    if (!response && userStopped(shared))
+        return 0;
     sendStatus(window, response ? title : std::string(kNetworkError));
     if (!response) {
         failedAttempt = true;
@@ -196,9 +235,10 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         failedAttempt = true;
         return 0;
     }
-    const auto plan = planWrite(*response, onDisk);
+    const auto plan = planWrite(*response, onDisk, shared.m_unannouncedTrackLimit);
     if (!plan) {
         failedAttempt = true;
+        sendStatus(window, kNetworkError);
         return DLF_NETWORK_ERROR;
     }
 
@@ -206,21 +246,36 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     std::uint64_t position = plan->offset;
     std::uint64_t done = plan->done;
     int lastPercent = -1;
+    const auto fail = [&] {
+        flags |= DLF_NETWORK_ERROR;
+        failedAttempt = true;
+        sendStatus(window, kNetworkError);
+    };
     while (!userStopped(shared)) {
         const std::int64_t n = response->read(buffer.data(), buffer.size());
-        if (n == 0) {
-            flags |= DLF_DONE;
+        if (n == 0 || (n > 0 && position >= plan->end && plan->announced)) {
+            // The end of the body, or of what the answer announced: anything a
+            // store sends beyond that is not part of the track.
+            if (stillAt(file.get(), target))
+                flags |= DLF_DONE;
+            else
+                fail();
             break;
         }
-        if (n < 0 || !writeAllAt(file.get(), buffer.data(), static_cast<std::size_t>(n), position)
-            ) {
-            flags |= DLF_NETWORK_ERROR;
-            failedAttempt = true;
-            sendStatus(window, kNetworkError);
+        if (n < 0) {
+            // A transfer ended by the user's own request is no network error.
+            if (!userStopped(shared))
+                fail();
             break;
         }
-        position += static_cast<std::uint64_t>(n);
-        done += static_cast<std::uint64_t>(n);
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(
+            static_cast<std::uint64_t>(n), plan->end > position ? plan->end - position : 0));
+        if (size == 0 || !writeAllAt(file.get(), buffer.data(), size, position)) {
+            fail();
+            break;
+        }
+        position += size;
+        done += size;
         // A report that would show the same figure again only costs the transfer a
         // round trip to the window's thread for every chunk.
         const int percent = Percent(done, plan->total);
@@ -231,7 +286,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     }
     // A rewritten track keeps only what this attempt wrote, so that what is on
     // disk is always a true beginning of the track and the next attempt resumes
-    // from the right place.
+    // from the right place. A track that left its place starts anew next time.
     if (plan->rewrite && static_cast<std::uint64_t>(st.st_size) > position)
         ::ftruncate(file.get(), static_cast<off_t>(position));
     ::fdatasync(file.get());
@@ -243,6 +298,8 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
 int TrackResolver(MessageSink& window, WorkerShared& shared)
 {
     std::unique_ptr<HttpClient> http = shared.m_http ? shared.m_http("Track Info Session") : nullptr;
+    if (http)
+        http->setInterrupt([&shared] { return shared.m_bStopThreads.load(); });
     std::optional<NamedMutex> gate = openGate(shared, IDS_RESOLVE_GATE);
     auto answer = std::make_unique<std::array<char, kAnswerLimit + 1>>();
     answer->fill(0);
@@ -268,6 +325,8 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
 int TrackDownloader(MessageSink& window, WorkerShared& shared)
 {
     std::unique_ptr<HttpClient> http = shared.m_http ? shared.m_http("Download Session") : nullptr;
+    if (http)
+        http->setInterrupt([&shared] { return userStopped(shared); });
     std::optional<NamedMutex> gate = openGate(shared, IDS_DOWNLOAD_GATE);
     std::vector<char> buffer(kChunkSize);
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace qvr {
@@ -34,6 +35,9 @@ struct WorkerShared {
     // How long a worker waits after a failed exchange before it reports, so that
     // a dead network is not hammered.
     std::chrono::milliseconds m_retryPause {1000};
+    // Where a track answer that does not say its length is cut off: far beyond any
+    // track the store sells, but a hostile answer cannot fill the disk.
+    std::uint64_t m_unannouncedTrackLimit = std::uint64_t(1) << 30;
 };
 
 // The thread procedures. Each returns 1 when it ended on a stop request and sends

@@ -8,6 +8,8 @@
 #include "ui/layout.h"
 #include "ui/shell.h"
 
+#include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -23,6 +25,13 @@ namespace {
 
 constexpr const char* kNoFilesInQueue = "No Files in Queue";
 constexpr const char* kDownloadingPaused = "Downloading Paused";
+// Where an entry of the downloaded-files list keeps its name's bytes.
+constexpr int kEntryBytesRole = Qt::UserRole;
+
+std::string entryName(const QListWidgetItem& item)
+{
+    return item.data(kEntryBytesRole).toByteArray().toStdString();
+}
 
 // What the plain stand-ins of the image buttons say.
 const char* buttonCaption(int id)
@@ -78,6 +87,7 @@ CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment en
     m_shared.m_gateFolder = m_environment.gateFolder;
     m_shared.m_http = m_environment.http;
     m_shared.m_retryPause = m_environment.retryPause;
+    m_shared.m_unannouncedTrackLimit = m_environment.unannouncedTrackLimit;
 }
 
 CquaveromfcDlg::~CquaveromfcDlg()
@@ -227,6 +237,7 @@ void CquaveromfcDlg::Publish()
 {
     if (m_environment.handoffFolder.empty())
         return;
+    RemoveDeadWindowSockets(m_environment.handoffFolder);
     m_windowHandle = NewWindowHandle();
     m_handoffServer = HandoffServer::start(
         WindowSocketPath(m_environment.handoffFolder, m_windowHandle),
@@ -247,8 +258,7 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
     case WM_SWITCH_QUIT:
         return m_pump->SendMessage(WM_SWITCH_QUIT, 0, 0);
     case WM_COPYDATA: {
-        std::string text = message.data.substr(0, message.data.find('\0'));
-        text = text.substr(0, text.find_first_of("\r\n"));
+        const std::string text = message.data.substr(0, message.data.find('\0'));
         if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
             return 0;
         const CopyDataStruct data {COPYDATA_RAW_ENTRY, static_cast<std::uint32_t>(text.size() + 1), text.c_str()};
@@ -319,22 +329,36 @@ void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
         m_pDownloadGate->lock();
     m_bDownloading = false;
     ResetProgress();
-    if (flags & DLF_PAUSED) {
+    // A pause the user has lifted again before this report came does not hold
+    // the queue up: the report then counts as an ordinary one.
+    if ((flags & DLF_PAUSED) && m_shared.m_bPaused) {
         SetStatus(kDownloadingPaused);
         return;
     }
+    // The queue may have changed while the downloader worked: the report is about
+    // the item it was handed, and acts only while that item is still the head.
+    const QueueItem* head = m_queue.GetHead();
+    const bool headReported = head && head->title == m_shared.m_strCurTitle;
     if (flags & DLF_CLEAR_QUEUE) {
-        m_queue.RemoveAll();
+        if (m_clearTarget == m_shared.m_strCurTitle)
+            m_queue.RemoveAll();
+        m_clearTarget.reset();
         m_shared.m_bClearQueue = false;
     } else if (flags & DLF_CANCEL_CURRENT) {
-        m_queue.RemoveHead();
+        if (headReported && m_cancelTarget == m_shared.m_strCurTitle)
+            m_queue.RemoveHead();
+        m_cancelTarget.reset();
         m_shared.m_bCancelCurrent = false;
-    } else if (flags & DLF_DONE) {
+    } else if ((flags & DLF_DONE) && headReported) {
         m_queue.RemoveHead();
     }
     RefillQueueList();
     SaveDownloadQueue();
     StartNextDownload();
+    // A pause that came too late for this report still shows once the download
+    // has stopped.
+    if (m_shared.m_bPaused && !m_queue.IsEmpty())
+        SetStatus(kDownloadingPaused);
 }
 
 void CquaveromfcDlg::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags)
@@ -346,6 +370,7 @@ void CquaveromfcDlg::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int3
     if (flags & RSF_CONSUMED) {
         m_shared.m_strCurRawEntry.clear();
         m_rawEntries.RemoveHead();
+        SaveRawQueue();
         // An item whose title is already queued stays with the resolver, which
         // frees it.
         if (item && *item && m_queue.FindTitle((*item)->title) < 0) {
@@ -386,6 +411,7 @@ void CquaveromfcDlg::StartNextDownload()
     }
     if (m_bDownloading || m_shared.m_bPaused || m_bResolverOffline)
         return;
+    DropStaleRequests();
     m_shared.m_strCurTitle = head->title;
     m_shared.m_strCurUrl = head->url;
     m_bRefreshOnce = true;
@@ -412,6 +438,8 @@ void CquaveromfcDlg::AddRawEntry(const RawEntry& text)
     if (!IsStorableRawEntry(text))
         return;
     m_rawEntries.AddTail(std::make_unique<RawEntryItem>(text));
+    // Saved at once: a request lives in memory only as long as the process does.
+    SaveRawQueue();
     StartNextResolve();
 }
 
@@ -433,12 +461,16 @@ void CquaveromfcDlg::RefreshFileList()
         return;
     const QListWidgetItem* selected = list->currentItem();
     const std::optional<std::string> remembered = selected && selected->isSelected()
-        ? std::optional(selected->text().toStdString())
+        ? std::optional(entryName(*selected))
         : std::nullopt;
     list->clear();
     const std::vector<std::string> entries = ListDownloadedFiles(folder);
-    for (const std::string& entry : entries)
-        list->addItem(QString::fromStdString(entry));
+    for (const std::string& entry : entries) {
+        // A name need not be valid text: it is shown as well as it can be, and
+        // its bytes are kept for opening and finding it again.
+        auto* item = new QListWidgetItem(QFile::decodeName(QByteArray::fromStdString(entry)), list);
+        item->setData(kEntryBytesRole, QByteArray::fromStdString(entry));
+    }
     if (remembered) {
         const int index = FindStringPrefix(entries, *remembered, 0);
         if (index >= 0)
@@ -491,6 +523,36 @@ void CquaveromfcDlg::SaveRawQueue()
     qvr::SaveRawQueue(m_rawEntries, m_app.m_strRawQueuePath);
 }
 
+void CquaveromfcDlg::DropStaleRequests()
+{
+    // A cancel or clear aims at the track that was current when it was asked for;
+    // once that track has left the head of the queue, it aims at nothing.
+    const QueueItem* head = m_queue.GetHead();
+    const auto stale = [head](const std::optional<std::string>& target) {
+        return target && (!head || head->title != *target);
+    };
+    if (stale(m_cancelTarget)) {
+        m_cancelTarget.reset();
+        m_shared.m_bCancelCurrent = false;
+    }
+    if (stale(m_clearTarget)) {
+        m_clearTarget.reset();
+        m_shared.m_bClearQueue = false;
+    }
+}
+
+void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Enter ends the window as Escape does: the dialog's own end, which lets the
+    // workers go and keeps the pending requests.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CquaveromfcDlg::SetLatched(bool resume, bool pause)
 {
     m_bResumeLatched = resume;
@@ -514,17 +576,24 @@ void CquaveromfcDlg::OnRemove()
     }
     if (index != 0 || m_shared.m_bPaused) {
         m_queue.RemoveAt(static_cast<std::uint32_t>(index));
+        DropStaleRequests();
         RefillQueueList();
         SaveDownloadQueue();
         return;
     }
+    // The box runs the window's events: the track may finish, and the next one
+    // start, before the answer comes. The answer is about the track that was asked.
+    const std::string asked = m_queue.GetHead()->title;
     const int answer = m_prompts->messageBox(
         this,
         "The track that you've chosen to remove is currently in the process of downloading.\n"
         "Are you sure you want to cancel the current download?",
         "Remove Current Download?", MB_OKCANCEL);
-    if (answer == IDOK)
+    const QueueItem* head = m_queue.GetHead();
+    if (answer == IDOK && head && head->title == asked) {
+        m_cancelTarget = asked;
         m_shared.m_bCancelCurrent = true;
+    }
 }
 
 void CquaveromfcDlg::OnClear()
@@ -534,13 +603,15 @@ void CquaveromfcDlg::OnClear()
         return;
     const int answer = m_prompts->messageBox(this, "Are you sure you want to remove ALL tracks from the download queue?",
                                              "Clear Download Queue?", MB_YESNO);
-    if (answer != IDYES)
+    if (answer != IDYES || m_queue.IsEmpty())
         return;
     if (m_shared.m_bPaused) {
         m_queue.RemoveAll();
+        DropStaleRequests();
         RefillQueueList();
         SaveDownloadQueue();
     } else {
+        m_clearTarget = m_queue.GetHead()->title;
         m_shared.m_bClearQueue = true;
     }
 }
@@ -572,6 +643,8 @@ void CquaveromfcDlg::OnOpenFolder()
 void CquaveromfcDlg::OnResume()
 {
     if (m_queue.IsEmpty()) {
+        // The click has already toggled the button; its look stays what it was.
+        SetLatched(m_bResumeLatched, m_bPauseLatched);
         SetStatus(kNoFilesInQueue);
         return;
     }
@@ -582,8 +655,10 @@ void CquaveromfcDlg::OnResume()
 
 void CquaveromfcDlg::OnPause()
 {
-    if (m_queue.IsEmpty())
+    if (m_queue.IsEmpty()) {
+        SetLatched(m_bResumeLatched, m_bPauseLatched);
         return;
+    }
     SetLatched(false, true);
     m_shared.m_bPaused = true;
     if (!m_bDownloading)
@@ -606,7 +681,7 @@ void CquaveromfcDlg::OnOpenFile()
     const auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST);
     if (!files || !files->currentItem())
         return;
-    ShellOpen(m_app.m_strDownloadFolder + "/" + files->currentItem()->text().toStdString());
+    ShellOpen(m_app.m_strDownloadFolder + "/" + entryName(*files->currentItem()));
 }
 
 void CquaveromfcDlg::OnClose()

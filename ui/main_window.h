@@ -40,6 +40,7 @@ struct MainWindowEnvironment {
     HttpClientFactory http;
     Prompts* prompts = nullptr;  // null: the real dialogs
     std::chrono::milliseconds retryPause {1000};
+    std::uint64_t unannouncedTrackLimit = std::uint64_t(1) << 30;
     // How long the end of the window waits for workers that are still busy.
     std::chrono::milliseconds workerGrace {5000};
 };
@@ -113,8 +114,12 @@ public:
     std::uint32_t windowHandle() const { return m_windowHandle; }
 
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void PostNcDestroy();
+    void DropStaleRequests();
     void SetStatus(const std::string& text);
     void WakeFolderWatcher(const std::string& folder);
     void OnDownloadFinished(std::int32_t flags);
@@ -139,6 +144,9 @@ private:
     WorkerShared m_shared;
     EntryList<QueueItem> m_queue;
     EntryList<RawEntryItem> m_rawEntries;
+    // The track a pending cancel or clear was asked for.
+    std::optional<std::string> m_cancelTarget;
+    std::optional<std::string> m_clearTarget;
     std::optional<NamedMutex> m_pDownloadGate;
     std::optional<NamedMutex> m_pResolveGate;
     FolderWatch m_folderWatch;

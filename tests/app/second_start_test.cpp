@@ -94,6 +94,12 @@ TEST_F(SecondStart, HandsTheFirstLineOfItsRequestToTheRunningInstance)
     ASSERT_FALSE(infos.empty());
     EXPECT_EQ(infos[0].query, "track=t&guid=G");
 
+    // The line is handed over whole, a CR inside it included, as from the command line.
+    m_store.clearRequests();
+    EXPECT_EQ(secondStart({request("cr.qvr", "track=t\rx=1\r\n")}), 0);
+    ASSERT_TRUE(m_store.waitForRequests("/downloader/", 1));
+    EXPECT_EQ(m_store.requests()[0].query, "track=t%0Dx=1&guid=G");
+
     // No request, an empty first line, a marker in capitals: only a restore.
     m_store.clearRequests();
     EXPECT_EQ(secondStart({}), 0);
@@ -113,29 +119,29 @@ TEST_F(SecondStart, SwitchMakesTheNewProcessTakeOverWithItsOwnRequest)
 
     auto second = startInstance({"/switch", request("new.qvr", "track=new\r\n")}, firstHandle);
     EXPECT_EQ(first->wait(), 0) << "the old window quits when asked";
-    EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=old\r\n") << "left for the new instance";
     EXPECT_NE(publishedHandle(), firstHandle);
 
     ASSERT_TRUE(m_store.comeUp());
     EXPECT_TRUE(trackArrives("From Before", 20000));
     EXPECT_TRUE(trackArrives("Brought Along", 20000));
+    // The request is the new instance's alone: it is asked for once.
+    std::size_t asked = 0;
+    for (const auto& recorded : m_store.requests())
+        asked += recorded.query.starts_with("track=new&") ? 1 : 0;
+    EXPECT_EQ(asked, 1u);
 }
 
-TEST_F(SecondStart, AWindowThatDiedIsNotWaitedFor)
+TEST_F(SecondStart, AfterAWindowThatDiedTheNextStartRunsItself)
 {
     m_store.addTrack({"t", "After The Crash", 10000, 3});
     auto first = startInstance();
+    const std::uint32_t stale = publishedHandle();
     first->kill(SIGKILL);
     first->wait();
-    // Something still holds the instance name, but the published window is gone.
-    const auto holder = NamedMutex::create(objects(), loadString(IDS_INSTANCE_MUTEX));
-    ASSERT_TRUE(holder && holder->alreadyExisted() == false);
-    EXPECT_EQ(secondStart({request("a.qvr", "track=t\r\n")}), 0) << "ends at once: nobody to hand over to";
-    EXPECT_TRUE(m_store.requests().empty());
-
-    const std::uint32_t stale = publishedHandle();
-    auto taker = startInstance({"-switch", request("b.qvr", "track=t\r\n")}, stale);
+    // Its handle is still published, and its socket still there.
+    auto next = startInstance({request("a.qvr", "track=t\r\n")}, stale);
     EXPECT_TRUE(trackArrives("After The Crash", 10000));
+    EXPECT_FALSE(fs::exists(WindowSocketPath(objects(), stale))) << "what the dead window left is swept away";
 }
 
 } // namespace

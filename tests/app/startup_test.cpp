@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "platform/handoff.h"
 #include "platform/named_mutex.h"
 #include "platform/unique_fd.h"
 #include "res/strings.h"
@@ -11,12 +12,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace qvr {
@@ -63,7 +70,7 @@ protected:
     // Starts the application object in-process with these arguments.
     WindowlessApp start(std::vector<std::string> args)
     {
-        WindowlessApp app(AppEnvironment {hivePath(), m_runtime, ""});
+        WindowlessApp app(AppEnvironment {hivePath(), m_runtime, "", m_windowWait});
         args.insert(args.begin(), "quavero");
         std::vector<char*> argv;
         for (auto& a : args)
@@ -79,9 +86,95 @@ protected:
         return NamedMutex::create(m_runtime, loadString(IDS_INSTANCE_MUTEX));
     }
 
+    // The test plays the running instance's window: it records what reaches it.
+    void publishWindow()
+    {
+        m_window = HandoffServer::start(WindowSocketPath(m_runtime, kHandle), [this](const HandoffMessage& m) {
+            const std::lock_guard lock(m_mutex);
+            m_received.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " + m.data);
+            return 0;
+        });
+        ASSERT_TRUE(m_window);
+        ASSERT_TRUE(PublishWindowHandle(m_runtime, loadString(IDS_HANDOFF_MAPPING), kHandle));
+    }
+    std::vector<std::string> received()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_received;
+    }
+
+    static constexpr std::uint32_t kHandle = 0x5EC0;
     TempDir m_dir;
     std::string m_runtime;
+    std::chrono::milliseconds m_windowWait {0};
+    std::unique_ptr<HandoffServer> m_window;
+    std::mutex m_mutex;
+    std::vector<std::string> m_received;
 };
+
+// Blocks until `path` has been opened `times` times from now on, or a few seconds
+// have passed; false then.
+bool waitForOpens(const std::string& path, int times)
+{
+    const UniqueFd watch(::inotify_init1(IN_CLOEXEC));
+    if (!watch || ::inotify_add_watch(watch.get(), path.c_str(), IN_OPEN) < 0)
+        return false;
+    for (int seen = 0; seen < times;) {
+        pollfd ready {watch.get(), POLLIN, 0};
+        if (::poll(&ready, 1, 5000) <= 0)
+            return false;
+        alignas(inotify_event) char events[4096];
+        const ssize_t n = ::read(watch.get(), events, sizeof events);
+        for (ssize_t at = 0; at < n; ++seen)
+            at += static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(events + at)->len);
+    }
+    return true;
+}
+
+TEST_F(Startup, ASecondStartRestoresTheWindowThenHandsItsRequestOver)
+{
+    const auto running = otherInstance();
+    publishWindow();
+    EXPECT_EQ(start({requestPath()}).startPath(), StartPath::HandedOver);
+    const std::string restore = "274 61728 ";
+    EXPECT_EQ(received(), (std::vector<std::string> {restore, "74 0 " + std::string("track=42&format=mp3\0", 20)}));
+
+    // One that takes over keeps its request, and only restores and ends the other.
+    m_received.clear();
+    EXPECT_EQ(start({"/switch", requestPath()}).startPath(), StartPath::MainWindow);
+    EXPECT_EQ(received(), (std::vector<std::string> {restore, "1130 0 "}));
+}
+
+TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublished)
+{
+    // Two requests opened at once: the first start holds the name but has not
+    // published its window yet.
+    m_windowWait = std::chrono::seconds(20);
+    const auto running = otherInstance();
+    writeFile(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), std::string("\xC0\x5E\0\0", 4));
+    std::optional<WindowlessApp> second;
+    std::thread starting([&] { second.emplace(start({requestPath()})); });
+    const bool lookedTwice = waitForOpens(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), 2);
+    publishWindow();
+    starting.join();
+    EXPECT_TRUE(lookedTwice) << "looked once and gave up";
+    EXPECT_EQ(second->startPath(), StartPath::HandedOver);
+    EXPECT_EQ(received().size(), 2u);
+}
+
+TEST_F(Startup, ASecondStartWhoseOtherInstanceEndsMeanwhileRunsItself)
+{
+    m_windowWait = std::chrono::seconds(20);
+    auto running = otherInstance();
+    writeFile(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), std::string("\xC0\x5E\0\0", 4));
+    std::optional<WindowlessApp> second;
+    std::thread starting([&] { second.emplace(start({requestPath()})); });
+    waitForOpens(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), 2);
+    running.reset();
+    starting.join();
+    EXPECT_EQ(second->startPath(), StartPath::MainWindow);
+    EXPECT_EQ(second->m_strRequest, "track=42&format=mp3");
+}
 
 TEST_F(Startup, InstallCreatesTheInstallationIdOnceAndRemovesTheOldPlugin)
 {

@@ -85,6 +85,100 @@ TEST_F(CommandTest, RemoveAsksOnlyForTheHeadWhileNotPaused)
     EXPECT_EQ(m_prompts.asked.size(), 3u);
 }
 
+TEST_F(CommandTest, ACancelOrClearWaitsOutAPauseAndTakesEffectAtTheNextReport)
+{
+    addTrack("a", "First", 300000);
+    addTrack("b", "Second", 300000);
+    addTrack("c", "Third", 20000);
+    writeFile(m_strings.m_strDownloadQueuePath, "First|" + m_store.trackUrl("a") + "\r\nSecond|"
+                  + m_store.trackUrl("b") + "\r\nThird|" + m_store.trackUrl("c") + "\r\n");
+    m_store.setStallAfter(100000, 1);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    ASSERT_TRUE(waitFor([&] { return m_window->controlAs<QLabel>(IDC_PERCENT_TEXT)->text() != "0%"; }));
+
+    // Paused, with a cancel asked for: the pause wins and the cancel waits. (The
+    // pause comes while the question is open, so that the downloader cannot see
+    // the cancel alone first.)
+    m_prompts.whileAsked = [&](const std::string&) { click(IDC_PAUSE); };
+    select(0);
+    click(IDC_REMOVE);
+    m_prompts.whileAsked = nullptr;
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
+    EXPECT_THAT(queueTitles(), ElementsAre("First", "Second", "Third"));
+    const auto partial = fs::file_size(trackPath("First"));
+    EXPECT_GT(partial, 0u);
+    EXPECT_LT(partial, 300000u) << "the pause ends the transfer, stalled or not";
+
+    // Resuming delivers the cancel at the next report; then a clear empties the rest.
+    m_store.releaseStalls();
+    m_store.setStallAfter(50000, 1);
+    click(IDC_RESUME);
+    ASSERT_TRUE(waitFor([&] { return queueTitles() == std::vector<std::string> {"Second", "Third"}; }));
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    m_prompts.answer = IDYES;
+    click(IDC_CLEAR);
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "");
+    EXPECT_FALSE(fs::exists(trackPath("Third")));
+}
+
+// Each scenario changes the queue while a report is on its way; the tracks left
+// must all arrive whole.
+TEST_F(CommandTest, AReportActsOnlyOnTheTrackItIsAbout)
+{
+    const auto expectRestArrives = [&](const char* scenario) {
+        SCOPED_TRACE(scenario);
+        ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+        EXPECT_EQ(readFile(trackPath("Track b")), expectedContent("b", 100000));
+        EXPECT_EQ(readFile(trackPath("Track c")), expectedContent("c", 100000));
+        closeWindow();
+        for (const char* title : {"Track a", "Track b", "Track c"})
+            fs::remove(trackPath(title));
+    };
+
+    // Paused, the head removed and resumed before the downloader's report: the
+    // download that then finishes is not the head any more.
+    openWithStalledQueue();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    click(IDC_PAUSE);
+    select(0);
+    click(IDC_REMOVE);
+    click(IDC_RESUME);
+    m_store.releaseStalls();
+    expectRestArrives("finished after its removal");
+
+    // A cancel left pending by a pause goes with the track it was for.
+    openWithStalledQueue();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    m_prompts.whileAsked = [&](const std::string&) { click(IDC_PAUSE); };
+    select(0);
+    click(IDC_REMOVE);
+    m_prompts.whileAsked = nullptr;
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
+    select(0);
+    click(IDC_REMOVE);
+    click(IDC_RESUME);
+    expectRestArrives("cancel pending through a pause");
+
+    // The track finishes, and the next one starts, while the question is open.
+    openWithStalledQueue();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    m_prompts.whileAsked = [&](const std::string&) {
+        m_store.releaseStalls();
+        m_store.setStallAfter(0, 1);
+        ASSERT_TRUE(waitFor([&] { return queueTitles() == std::vector<std::string> {"Track b", "Track c"}; }));
+        ASSERT_TRUE(m_store.waitForStalls(1));
+    };
+    select(0);
+    click(IDC_REMOVE);
+    m_prompts.whileAsked = nullptr;
+    m_store.releaseStalls();
+    expectRestArrives("answered after the track was done");
+}
+
 TEST_F(CommandTest, ClearAsksAndWaitsForTheDownloaderUnlessPaused)
 {
     openWithStalledQueue();
@@ -105,16 +199,29 @@ TEST_F(CommandTest, ClearAsksAndWaitsForTheDownloaderUnlessPaused)
 
     click(IDC_CLEAR);
     EXPECT_EQ(m_prompts.asked.size(), 2u) << "an empty queue asks nothing";
+
+    // Cleared while paused: gone at once, and for good.
+    closeWindow();
+    openWithStalledQueue();
+    click(IDC_PAUSE);
+    click(IDC_CLEAR);
+    EXPECT_TRUE(m_window->queue().IsEmpty());
+    closeWindow();
+    openWindow();
+    EXPECT_TRUE(m_window->queue().IsEmpty());
 }
 
 TEST_F(CommandTest, PauseAndResumeLatchTheirButtonsAndKeepTheHeadItem)
 {
     openWindow();
+    const auto latched = [&](int id) { return m_window->controlAs<QPushButton>(id)->isChecked(); };
     click(IDC_PAUSE);
     EXPECT_FALSE(m_window->shared().m_bPaused) << "pausing an empty queue does nothing";
     click(IDC_RESUME);
     EXPECT_EQ(status(), "No Files in Queue");
     EXPECT_TRUE(m_window->m_bResumeLatched);
+    EXPECT_TRUE(latched(IDC_RESUME)) << "the clicks changed nothing, not even the looks";
+    EXPECT_FALSE(latched(IDC_PAUSE));
 
     closeWindow();
     addTrack("a", "Paused One", 300000);

@@ -2,6 +2,11 @@
 
 #include "engine/queue_files.h"
 
+#include "platform/unique_fd.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -53,15 +58,15 @@ TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
     m_window->AddRawEntry("");  // refused outright
     ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
     // Only the first 9999 bytes of an answer are read: a closing tag beyond them is not seen.
-    const std::string head = "<title>Far</title><url>http://127.0.0.1:1/t?x=1";
-    m_store.setTrackInfoAnswer(200, head + std::string(9999 - head.size(), ' ') + "</url>");
+    const std::string tail = "<title>Far</title><url>http://127.0.0.1:1/t?x=1</url>";
+    m_store.setTrackInfoAnswer(200, std::string(9999 - tail.size() + 1, ' ') + tail);
     m_window->AddRawEntry("track=long");
     ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
     EXPECT_TRUE(m_window->queue().IsEmpty());
     EXPECT_EQ(status(), "No Files in Queue");
     EXPECT_EQ(requestsTo("/downloader/").size(), 3u);
 
-    m_store.setTrackInfoAnswer(200, head + std::string(9999 - head.size() - 6, ' ') + "</url>");
+    m_store.setTrackInfoAnswer(200, std::string(9999 - tail.size(), ' ') + tail);
     m_store.setStallAfter(0);
     m_window->AddRawEntry("track=fits");
     ASSERT_TRUE(waitFor([&] { return !m_window->queue().IsEmpty(); }));
@@ -74,12 +79,16 @@ TEST_F(WindowTest, ASwitchQuitEndsTheWindowAndLeavesTheRawQueueFileAlone)
     m_store.goDown();
     openWindow();
     m_window->AddRawEntry("track=new");
+    // Kept on disk as soon as it arrives, not only at a clean end.
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
     ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
     m_window->messageSink().SendMessage(WM_SWITCH_QUIT, 0, 0);
     EXPECT_TRUE(m_window->m_bSwitchQuit);
+    // From now on the file is the newer instance's.
+    writeFile(m_strings.m_strRawQueuePath, "track=newer\r\n");
     m_window->EndWindow();  // the workers are still running: the end lets them go
     m_window.reset();
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\n");
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=newer\r\n");
 }
 
 TEST_F(WindowTest, AQueuedTitleIsNotQueuedTwice)
@@ -92,6 +101,8 @@ TEST_F(WindowTest, AQueuedTitleIsNotQueuedTwice)
     m_window->AddRawEntry("track=b");
     ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
     EXPECT_THAT(queueTitles(), ElementsAre("Same"));
+    // The queue file follows the queue while the track is still on its way.
+    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "Same|" + m_store.trackUrl("a") + "\r\n");
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Same")), expectedContent("a", 50000));
@@ -148,39 +159,60 @@ INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
                          ::testing::Values(sim::ResumeMode::Honour, sim::ResumeMode::Ignore,
                                            sim::ResumeMode::PartialContent));
 
-TEST_F(WindowTest, PauseCancelAndClearTakeEffectAtTheDownloadersReport)
+TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 {
-    addTrack("a", "First", 300000);
-    addTrack("b", "Second", 300000);
-    addTrack("c", "Third", 20000);
-    writeFile(m_strings.m_strDownloadQueuePath, "First|" + m_store.trackUrl("a") + "\r\nSecond|"
-                  + m_store.trackUrl("b") + "\r\nThird|" + m_store.trackUrl("c") + "\r\n");
+    addTrack("d", "Deleted", 300000);
+    writeFile(m_strings.m_strDownloadQueuePath, "Deleted|" + m_store.trackUrl("d") + "\r\n");
     m_store.setStallAfter(100000, 1);
     openWindow();
     ASSERT_TRUE(m_store.waitForStalls(1));
-    ASSERT_TRUE(waitFor([&] { return m_window->controlAs<QLabel>(IDC_PERCENT_TEXT)->text() != "0%"; }));
-
-    // Paused, with a cancel asked for: the pause wins and the cancel waits.
-    m_window->shared().m_bPaused = true;
-    m_window->shared().m_bCancelCurrent = true;
-    m_store.releaseStalls();
-    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
-    EXPECT_THAT(queueTitles(), ElementsAre("First", "Second", "Third"));
-    const auto partial = fs::file_size(trackPath("First"));
-    EXPECT_GT(partial, 0u);
-    EXPECT_LT(partial, 300000u) << "the pause ends the transfer within a chunk";
-
-    // Resuming delivers the cancel at the next report; then a clear empties the rest.
-    m_store.setStallAfter(50000, 1);
-    m_window->shared().m_bPaused = false;
-    m_window->StartNextDownload();
-    ASSERT_TRUE(waitFor([&] { return queueTitles() == std::vector<std::string> {"Second", "Third"}; }));
-    ASSERT_TRUE(m_store.waitForStalls(1));
-    m_window->shared().m_bClearQueue = true;
+    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Deleted")) == 100000; }));
+    fs::remove(trackPath("Deleted"));
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "");
-    EXPECT_FALSE(fs::exists(trackPath("Third")));
+    EXPECT_EQ(readFile(trackPath("Deleted")), expectedContent("d", 300000));
+    EXPECT_EQ(requestsTo("/tracks/").size(), 2u);
+}
+
+TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
+{
+    // A store that takes the connection and never answers, and a stall limit far
+    // beyond the test's patience: only the interrupt ends the wait.
+    UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(silent.get(), 8), 0);
+    ASSERT_EQ(::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/t?x=1";
+    m_adjustEnvironment = [](MainWindowEnvironment& environment) {
+        environment.http = curlHttpClientFactory({std::chrono::minutes(5), std::chrono::minutes(5)});
+    };
+    std::vector<UniqueFd> connections; // held open, unanswered
+    const auto waitForConnection = [&] {
+        pollfd waiting {silent.get(), POLLIN, 0};
+        if (::poll(&waiting, 1, 30000) != 1)
+            return false;
+        connections.emplace_back(::accept4(silent.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        return static_cast<bool>(connections.back());
+    };
+
+    writeFile(m_strings.m_strDownloadQueuePath, "Silent|" + url + "\r\n");
+    openWindow();
+    ASSERT_TRUE(waitForConnection());
+    m_window->OnPause();
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
+    m_window->OnResume();
+    ASSERT_TRUE(waitForConnection());
+    closeWindow();
+}
+
+TEST_F(WindowTest, EnterEndsTheWindowAsEscapeDoes)
+{
+    openWindow();
+    QTest::keyClick(m_window.get(), Qt::Key_Return);
+    EXPECT_EQ(m_window->result(), QDialog::Accepted);
+    EXPECT_FALSE(m_window->isVisible());
 }
 
 TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)

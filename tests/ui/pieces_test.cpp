@@ -44,6 +44,11 @@ TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
     EXPECT_FALSE(SplitTrackUrl("ftp://h/x"));
     EXPECT_FALSE(SplitTrackUrl("http://h"));
     EXPECT_FALSE(SplitTrackUrl("http:///x"));
+
+    // The installation id joins the query, never a fragment that is not sent.
+    EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1", "ID"), "http://h/t?x=1&guid=ID");
+    EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1#f#g", "ID"), "http://h/t?x=1&guid=ID#f#g");
+    EXPECT_FALSE(TrackFileRequestUrl("file:///t?x=1", "ID"));
 }
 
 TEST(StoreAddresses, HeaderNumbersAndPercent)
@@ -61,17 +66,23 @@ TEST(StoreAddresses, HeaderNumbersAndPercent)
     EXPECT_EQ(Percent(9999, 10000), 99);
     EXPECT_EQ(Percent(7, 0), 0);
     EXPECT_EQ(Percent(3000000000ull, 6000000000ull), 50);
+    // A body longer than its announced length gives large figures, never a wrapped one.
+    EXPECT_EQ(Percent(10001, 10000), 100);
+    EXPECT_EQ(Percent(UINT64_MAX, 1), INT32_MAX);
+    EXPECT_EQ(Percent(1, UINT64_MAX), 0);
 }
 
 TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
 {
     test::TempDir dir;
-    for (const char* name : {"b.mp3", "A.MP3", "c.txt", ".hidden.mp3", "mp3", "a.mp3.part"})
+    for (const char* name : {"b.mp3", "a.mp3", "A.MP3", "c.txt", ".38 Special.mp3", "mp3", "a.mp3.part"})
         test::writeFile(dir.file(name), "");
     ::mkdir(dir.file("album.mp3").c_str(), 0755);
     ::mkdir(dir.file("sub").c_str(), 0755);
     test::writeFile(dir.file("sub/deep.mp3"), "");
-    EXPECT_EQ(ListDownloadedFiles(dir.path()), (std::vector<std::string> {"[album.mp3]", "A.MP3", "b.mp3"}));
+    // Case does not count, except between names that differ only in case.
+    EXPECT_EQ(ListDownloadedFiles(dir.path()),
+              (std::vector<std::string> {".38 Special.mp3", "[album.mp3]", "A.MP3", "a.mp3", "b.mp3"}));
     EXPECT_TRUE(ListDownloadedFiles(dir.file("missing")).empty());
 }
 

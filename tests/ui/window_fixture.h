@@ -31,6 +31,8 @@ public:
     int messageBox(QWidget*, const std::string& text, const std::string& caption, unsigned type) override
     {
         asked.push_back({text, caption, type});
+        if (whileAsked)
+            whileAsked(caption);
         return answer;
     }
     std::optional<std::string> chooseFolder(QWidget*, const std::string&, const std::string&) override
@@ -40,6 +42,8 @@ public:
 
     std::vector<Asked> asked;
     int answer = IDOK;
+    // Runs while a box is open, as the user's events would.
+    std::function<void(const std::string& caption)> whileAsked;
     std::optional<std::string> folder;
 };
 
@@ -82,6 +86,8 @@ protected:
         environment.prompts = &m_prompts;
         environment.retryPause = std::chrono::milliseconds(50);
         environment.writeDownloadFolder = m_writeDownloadFolder;
+        if (m_adjustEnvironment)
+            m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_strings, std::move(environment));
         m_window->OnInitDialog();
         m_window->show();
@@ -131,6 +137,7 @@ protected:
     ApplicationStrings m_strings;
     ScriptedPrompts m_prompts;
     std::function<long(const std::string&)> m_writeDownloadFolder;
+    std::function<void(MainWindowEnvironment&)> m_adjustEnvironment;
     std::unique_ptr<CquaveromfcDlg> m_window;
 };
 

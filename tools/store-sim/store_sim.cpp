@@ -322,8 +322,15 @@ struct SimState {
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     std::map<std::string, Track, std::less<>> tracks;
-    std::optional<std::pair<int, std::string>> trackInfoAnswer;
+    struct FixedAnswer {
+        int status;
+        std::string body;
+        std::optional<std::size_t> cutAfter;
+    };
+    std::optional<FixedAnswer> trackInfoAnswer;
     ResumeMode resumeMode = ResumeMode::Honour;
+    Framing framing = Framing::Length;
+    std::uint64_t understatedBy = 0;
     std::optional<Fault> drop;
     std::optional<Fault> stall;
     std::uint64_t stallGeneration = 0;
@@ -459,9 +466,17 @@ private:
     void answerTrackInfo(std::string_view query, httplib::Response& res)
     {
         std::unique_lock lock(m_state.mutex);
-        if (m_state.trackInfoAnswer) {
-            res.status = m_state.trackInfoAnswer->first;
-            res.set_content(m_state.trackInfoAnswer->second, "text/html");
+        if (const auto& fixed = m_state.trackInfoAnswer) {
+            res.status = fixed->status;
+            if (!fixed->cutAfter) {
+                res.set_content(fixed->body, "text/html");
+                return;
+            }
+            res.set_header("Content-Length", std::to_string(fixed->body.size()));
+            res.set_content_provider("text/html", [sent = fixed->body.substr(0, *fixed->cutAfter)](
+                                                      size_t offset, httplib::DataSink& sink) {
+                return offset < sent.size() && sink.write(sent.data() + offset, sent.size() - offset);
+            });
             return;
         }
         const auto track = m_state.tracks.find(queryValue(query, "track"));
@@ -520,19 +535,33 @@ private:
                 res.set_header("Content-Range", "bytes */" + std::to_string(size));
                 return;
             }
-            body.start = *offset;
-            if (m_state.resumeMode == ResumeMode::PartialContent)
+            const ResumeMode mode = m_state.resumeMode;
+            if (mode != ResumeMode::PartialWithoutRange)
+                body.start = *offset;
+            if (mode == ResumeMode::PartialContent || mode == ResumeMode::PartialWithoutRange)
                 res.status = 206;
-            res.set_header("Content-Range", "bytes " + std::to_string(body.start) + "-"
-                               + std::to_string(size - 1) + "/" + std::to_string(size));
+            const std::uint64_t claimed = body.start + (mode == ResumeMode::MisplacedRange ? 1 : 0);
+            if (mode != ResumeMode::PartialWithoutRange)
+                res.set_header("Content-Range", "bytes " + std::to_string(claimed) + "-"
+                                   + std::to_string(size - 1) + "/" + std::to_string(size));
         }
         body.length = size - body.start;
+        const Framing framing = m_state.framing;
+        const std::uint64_t understatedBy = m_state.understatedBy;
         body.dropAt = SimState::take(m_state.drop, body.length);
         body.stallAt = SimState::take(m_state.stall, body.length);
         body.stallGeneration = m_state.stallGeneration;
         lock.unlock();
 
-        res.set_header("Content-Length", std::to_string(body.length));
+        if (framing == Framing::ChunkedUnderstated) {
+            res.set_header("Content-Length", std::to_string(body.length - std::min(body.length, understatedBy)));
+            res.set_chunked_content_provider("audio/mpeg", [this, body](size_t sent, httplib::DataSink& sink) {
+                return sendChunk(body, sent, sink);
+            });
+            return;
+        }
+        if (framing == Framing::Length)
+            res.set_header("Content-Length", std::to_string(body.length));
         if (body.length == 0) {
             res.set_header("Content-Type", "audio/mpeg");
             return;
@@ -676,10 +705,10 @@ void StoreSimulator::addTrack(Track track)
     m_state->tracks.insert_or_assign(std::move(id), std::move(track));
 }
 
-void StoreSimulator::setTrackInfoAnswer(int status, std::string body)
+void StoreSimulator::setTrackInfoAnswer(int status, std::string body, std::optional<std::size_t> cutAfter)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->trackInfoAnswer.emplace(status, std::move(body));
+    m_state->trackInfoAnswer = detail::SimState::FixedAnswer {status, std::move(body), cutAfter};
 }
 
 void StoreSimulator::clearTrackInfoAnswer()
@@ -692,6 +721,13 @@ void StoreSimulator::setResumeMode(ResumeMode mode)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->resumeMode = mode;
+}
+
+void StoreSimulator::setFraming(Framing framing, std::uint64_t shortBy)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->framing = framing;
+    m_state->understatedBy = shortBy;
 }
 
 namespace {

@@ -52,6 +52,16 @@ enum class ResumeMode {
     Honour,         // 200, the bytes from n on and a Content-Range
     Ignore,         // 200 and the whole track, no Content-Range
     PartialContent, // as Honour, but with status 206
+    // What a broken store may do, for tests:
+    MisplacedRange,     // 200 and the bytes from n on, but a Content-Range that starts at n + 1
+    PartialWithoutRange, // 206 and the whole track, no Content-Range
+};
+
+// How track-file answers mark the end of their body.
+enum class Framing {
+    Length,             // a true Content-Length
+    NoLength,           // no length at all: the body ends when the connection closes
+    ChunkedUnderstated, // chunked, with a Content-Length that claims less than is sent
 };
 
 namespace detail {
@@ -86,11 +96,15 @@ public:
 
     void addTrack(Track track);
 
-    // Track-info requests get this status and body, whatever they ask for.
-    void setTrackInfoAnswer(int status, std::string body);
+    // Track-info requests get this status and body, whatever they ask for; with
+    // `cutAfter`, the body's length is announced but the connection closes after
+    // that many of its bytes.
+    void setTrackInfoAnswer(int status, std::string body, std::optional<std::size_t> cutAfter = std::nullopt);
     void clearTrackInfoAnswer();
 
     void setResumeMode(ResumeMode mode);
+    // `shortBy`: how many bytes less a ChunkedUnderstated length claims.
+    void setFraming(Framing framing, std::uint64_t shortBy = 0);
 
     // The next `times` track-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
