@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qvr {
 
@@ -14,8 +15,9 @@ struct AppEnvironment {
     std::string hivePath;                   // the settings hive file
     std::optional<std::string> runtimeDir;  // named objects; none: we count as alone
     std::string storeHost;                  // "host" or "host:port" of the store
+    std::string_view guiImage {};           // the window library the executable carries
 
-    static AppEnvironment fromProcess();
+    static AppEnvironment fromProcess(std::string_view guiImage);
 };
 
 // The process: decides at start-up whether it installs, hands its request to the
