@@ -31,6 +31,8 @@ public:
     int messageBox(QWidget*, const std::string& text, const std::string& caption, unsigned type) override
     {
         asked.push_back({text, caption, type});
+        if (whileAsking)
+            whileAsking();
         return answer;
     }
     std::optional<std::string> chooseFolder(QWidget*, const std::string&, const std::string&) override
@@ -40,6 +42,8 @@ public:
 
     std::vector<Asked> asked;
     int answer = IDOK;
+    // Runs while a box is open, as events from outside would.
+    std::function<void()> whileAsking;
     std::optional<std::string> folder;
 };
 
@@ -74,6 +78,14 @@ protected:
 
     void openWindow()
     {
+        makeWindow();
+        m_window->OnInitDialog();
+        m_window->show();
+    }
+
+    // The window, made but not yet initialised.
+    void makeWindow()
+    {
         MainWindowEnvironment environment;
         environment.storeHost = m_store.hostPort();
         environment.gateFolder = m_dir.file("gates");
@@ -82,9 +94,9 @@ protected:
         environment.prompts = &m_prompts;
         environment.retryPause = std::chrono::milliseconds(50);
         environment.writeDownloadFolder = m_writeDownloadFolder;
+        if (m_adjustEnvironment)
+            m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_strings, std::move(environment));
-        m_window->OnInitDialog();
-        m_window->show();
     }
 
     // Closes the window as the close button does and waits until every worker
@@ -131,6 +143,7 @@ protected:
     ApplicationStrings m_strings;
     ScriptedPrompts m_prompts;
     std::function<long(const std::string&)> m_writeDownloadFolder;
+    std::function<void(MainWindowEnvironment&)> m_adjustEnvironment;
     std::unique_ptr<CquaveromfcDlg> m_window;
 };
 
