@@ -236,11 +236,6 @@ TEST_F(CheckForUpdate, TheNewProgramMustBeServedWholeBeforeTheQuestion)
         m_store.setVersionFile("quavero", m_newer, c.status);
         EXPECT_EQ(check(), UPD_OPEN_FAILED);
     }
-    sim::StoreSimulator empty; // publishes a version and no program
-    empty.start();
-    empty.setVersionText("2.1.0.1");
-    EXPECT_EQ(CAutoUpdater(environment()).CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, empty.hostPort())),
-              UPD_OPEN_FAILED);
     EXPECT_TRUE(m_prompts.questions.empty());
     expectUntouched();
 }
