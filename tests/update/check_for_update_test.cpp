@@ -169,6 +169,11 @@ TEST_F(CheckForUpdate, CopiesAcrossFileSystemsAndFollowsARenamedProgram)
     EXPECT_EQ(modeOf(renamed), 0750u);
     EXPECT_EQ(leftInShm, 0) << (a.st_dev != b.st_dev ? "copied and removed" : "renamed");
     EXPECT_EQ(requestsFor("my-player"), 1u) << "its present name";
+
+    std::string url = folderUrl() + "my player";
+    EXPECT_TRUE(CAutoUpdater(env).OpenUrl(url));
+    EXPECT_EQ(url, folderUrl() + "my%20player") << "the caller gets the address as sent";
+    EXPECT_EQ(requestsFor("my%20player"), 1u);
 }
 
 TEST_F(CheckForUpdate, NoSessionOrNoNetworkMakesNoRequest)
