@@ -5,13 +5,13 @@
 #include "engine/messages.h"
 #include "platform/exclusive_file.h"
 #include "platform/handoff.h"
+#include "platform/memory_library.h"
 #include "platform/paths.h"
 #include "platform/random.h"
 #include "platform/registry.h"
 #include "res/strings.h"
 #include "ui/gui_main.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,9 +30,9 @@ constexpr const char* kLegacyPluginName = "quavero_ieplug.dll";
 
 } // namespace
 
-AppEnvironment AppEnvironment::fromProcess()
+AppEnvironment AppEnvironment::fromProcess(std::string_view guiImage)
 {
-    return AppEnvironment {qvr::hivePath(), runtimeDirectory(), storeHostFromEnvironment()};
+    return AppEnvironment {qvr::hivePath(), runtimeDirectory(), storeHostFromEnvironment(), guiImage};
 }
 
 CquaveromfcApp::CquaveromfcApp(AppEnvironment environment)
@@ -166,13 +166,12 @@ void CquaveromfcApp::ReadRequestFile(const std::string& path)
 
 void CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
-    const std::string library = parentFolder(modulePath()) + "/" + kGuiLibraryName;
-    // The GUI framework cannot be unloaded safely: closing the handle leaves it loaded.
-    const std::unique_ptr<void, int (*)(void*)> gui(
-        ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE), ::dlclose);
-    const auto entry = gui ? reinterpret_cast<GuiEntry>(::dlsym(gui.get(), kGuiEntryName)) : nullptr;
+    std::string error;
+    const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);
+    const auto entry = gui ? reinterpret_cast<GuiEntry>(gui->symbol(kGuiEntryName)) : nullptr;
     if (!entry) {
-        std::fprintf(stderr, "quavero: cannot load %s: %s\n", library.c_str(), ::dlerror());
+        std::fprintf(stderr, "quavero: cannot load the window part: %s\n",
+                     gui ? "it has no entry" : error.c_str());
         return;
     }
     GuiStartup startup;

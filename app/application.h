@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qvr {
 
@@ -16,10 +17,11 @@ struct AppEnvironment {
     std::string hivePath;                   // the settings hive file
     std::optional<std::string> runtimeDir;  // named objects; none: we count as alone
     std::string storeHost;                  // "host" or "host:port" of the store
+    std::string_view guiImage {};           // the window library the executable carries
     // How long a second start waits for the running instance to show its window.
     std::chrono::milliseconds windowWait {10000};
 
-    static AppEnvironment fromProcess();
+    static AppEnvironment fromProcess(std::string_view guiImage);
 };
 
 // The process: decides at start-up whether it installs, hands its request to the

@@ -1,8 +1,14 @@
 #include "app/application.h"
 
+// The window library inside the executable (embedded_gui.S).
+extern "C" const char qvr_gui_image_begin[];
+extern "C" const char qvr_gui_image_end[];
+
 int main(int argc, char** argv)
 {
-    qvr::CquaveromfcApp app(qvr::AppEnvironment::fromProcess());
+    const std::string_view guiImage(qvr_gui_image_begin,
+                                    static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin));
+    qvr::CquaveromfcApp app(qvr::AppEnvironment::fromProcess(guiImage));
     app.InitInstance(argc, argv);
     return 0;
 }

@@ -118,4 +118,22 @@ bool SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& pat
     return replaceFileAtomically(path, contents);
 }
 
+bool AppendRawQueue(std::string_view text, const std::string& path)
+{
+    if (!IsStorableRawEntry(text))
+        return false;
+    std::string contents;
+    if (pathExists(path)) {
+        auto existing = readFileExclusive(path);
+        if (!existing)
+            return false;
+        contents = std::move(*existing);
+        // A last line without its line end would otherwise run into ours.
+        if (!contents.empty() && contents.back() != '\n')
+            contents.append(kLineEnd);
+    }
+    contents.append(text).append(kLineEnd);
+    return replaceFileAtomically(path, contents);
+}
+
 } // namespace qvr

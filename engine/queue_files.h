@@ -29,6 +29,12 @@ bool SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& pat
 bool LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path);
 bool SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path);
 
+// Adds one raw entry as a last line behind those in the file, making the file when
+// it is missing; the file is replaced whole, as by the save functions. False, the
+// file as it was, when the entry is not storable or the file exists but cannot be
+// read (locked by another program, say) or cannot be written.
+bool AppendRawQueue(std::string_view text, const std::string& path);
+
 // True when a queue item with this title and URL survives a save and a load
 // unchanged: both non-empty, without "|", LF or NUL. A CR is fine: every line ends
 // in CR LF and the reader drops only the CR right before the LF.

@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
-# The demo: a store simulator with a few sample tracks, a throw-away settings hive
-# and request files, and the program downloading them. With a display the window
-# stays until you close it; without one it runs on a virtual display, a screenshot
-# is saved, and the window is closed with a click once the tracks are in.
+# The demo: a store simulator with a few sample tracks and a newer build of the
+# program, a throw-away settings hive and request files, and the program, run from
+# an install folder that holds nothing but its one executable. At its start it
+# finds the newer build, asks to update, replaces itself and hands over to the new
+# version, which downloads the tracks. With a display you answer the boxes and the
+# window stays until you close it; without one it runs on a virtual display, the
+# boxes are answered with the keyboard, a screenshot is saved, and the window is
+# closed with a click once the tracks are in.
 set -euo pipefail
 
 build=${1:-build}
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin="$here/$build"
 demo=$(mktemp -d "${TMPDIR:-/tmp}/quavero-demo-XXXXXX")
-mkdir -p "$demo/music" "$demo/requests" "$demo/queues" "$demo/run"
+install="$demo/install"
+mkdir -p "$demo/music" "$demo/requests" "$demo/queues" "$demo/run" "$install"
 chmod 700 "$demo/run"
+
+# The program as a user has it, and the same program stamped as the next release.
+cp "$bin/quavero" "$install/quavero"
+"$here/tools/stamp-version" "$bin/quavero" "$demo/quavero-2.1.0.1" 2.1.0.1
 
 "$bin/qvr-store-sim" --port 0 \
   --track "night:Night Drive:3000000" \
   --track "rain:Rain On Tin:2200000" \
   --track "tide:Low Tide:1800000" \
-  --requests-dir "$demo/requests" > "$demo/store.out" &
+  --requests-dir "$demo/requests" \
+  --version-text 2.1.0.1 --version-file "quavero=$demo/quavero-2.1.0.1" > "$demo/store.out" &
 store=$!
 trap 'kill $store 2>/dev/null || true' EXIT
 for _ in $(seq 100); do grep -q '^listening ' "$demo/store.out" && break; sleep 0.1; done
@@ -27,7 +37,7 @@ cat > "$demo/registry.reg" <<REG
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]
-"Directory"="$bin"
+"Directory"="$install"
 
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]
 "DownloadFolder"="$demo/music"
@@ -43,45 +53,68 @@ REG
 printf 'track=rain\r\n' > "$demo/queues/rawqueue.txt"
 
 export QVR_REGISTRY="$demo/registry.reg" QVR_STORE_HOST="$host" XDG_RUNTIME_DIR="$demo/run"
-"$bin/quavero" /install
-echo "Store simulator on $host; settings in $QVR_REGISTRY"
+"$install/quavero" /install
+echo "Store simulator on $host, publishing version 2.1.0.1; settings in $QVR_REGISTRY"
 
 expected=3
 downloaded() { find "$demo/music" -name '*.mp3' -size +1000k | wc -l; }
 
-# Starts the window with the first request, then opens the last request file as a
-# user would while it runs: that second start hands it over and ends.
-hand_over_when_up() { # bin demo
-  for _ in $(seq 300); do [ -s "$2/run/quavero/QVRMDL" ] && break; sleep 0.05; done
+# The running instance of the program in the install folder, if any.
+instance() {
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/exe" 2>/dev/null)" = "$1/quavero" ] && { echo "${p#/proc/}"; return; }
+  done
+  return 0
+}
+
+# Opens the last request file as a user would once a window runs (it holds the
+# download gates then): that second start hands the request over and ends.
+hand_over_when_up() { # install demo
+  for _ in $(seq 600); do [ -e "$2/run/quavero/QVRDownload" ] && break; sleep 0.1; done
   "$1/quavero" "$2/requests/tide.qvr"
 }
 
 if [ -n "${DISPLAY:-}" ]; then
-  echo "Close the Quavero window when you have seen enough."
-  "$bin/quavero" "$demo/requests/night.qvr" &
+  echo "Answer Yes to the update question and OK to the notice; close the Quavero window when you have seen enough."
+  "$install/quavero" "$demo/requests/night.qvr" &
   app=$!
-  hand_over_when_up "$bin" "$demo"
+  hand_over_when_up "$install" "$demo"
   wait $app
+  # After an update the window is the new version's, which is not our child.
+  while [ -n "$(instance "$install")" ]; do sleep 0.5; done
 else
   # xvfb-run goes through /bin/sh, which drops exported shell functions.
-  xvfb-run -a -s "-screen 0 1024x300x24" bash -c "$(declare -f hand_over_when_up)"'
-    "$0/quavero" "$1/requests/night.qvr" &
+  xvfb-run -a -s "-screen 0 1024x300x24" bash -c "$(declare -f hand_over_when_up instance)"'
+    install=$0 demo=$1 shots=$2
+    "$install/quavero" "$demo/requests/night.qvr" &
     app=$!
-    hand_over_when_up "$0" "$1"
+    # The question, then the notice: Return answers Yes, then OK.
+    question=$(timeout 60 xdotool search --sync --onlyvisible --pid $app | head -n 1)
+    xdotool windowfocus --sync "$question" key Return
+    notice=$(timeout 60 xdotool search --sync --onlyvisible --name "^Updater$" | head -n 1)
+    xdotool windowfocus --sync "$notice" key Return
+    wait $app   # the old version ends once the new one has taken over
+    hand_over_when_up "$install" "$demo"
     for _ in $(seq 600); do
-      [ "$(find "$1/music" -name "*.mp3" | wc -l)" -ge 3 ] && [ ! -s "$1/queues/downloadqueue.txt" ] && break
+      [ "$(find "$demo/music" -name "*.mp3" | wc -l)" -ge 3 ] && [ ! -s "$demo/queues/downloadqueue.txt" ] && break
       sleep 0.1
     done
-    "$0/qvr-screenshot" "$1/screenshot.png" || true
+    "$shots/qvr-screenshot" "$demo/screenshot.png" || true
     # Close the window with its own close button, as a user would.
-    window=$(xdotool search --sync --onlyvisible --name "^Quavero$" | head -n 1)
-    xdotool mousemove --window "$window" 761 8 click 1 || kill "$app"
-    wait "$app"
-  ' "$bin" "$demo"
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Quavero$" | head -n 1)
+    running=$(instance "$install")
+    xdotool mousemove --window "$window" 761 8 click 1 || kill "$running"
+    while [ -n "$(instance "$install")" ]; do sleep 0.1; done
+  ' "$install" "$demo" "$bin"
   echo "Screenshot: $demo/screenshot.png"
 fi
 
 echo
+if cmp -s "$install/quavero" "$demo/quavero-2.1.0.1"; then
+  echo "Updated: $install/quavero is version 2.1.0.1, the old one is $install/OldExecutable.bak"
+else
+  echo "Not updated: $install/quavero is the version it was"
+fi
 echo "Downloaded tracks in $demo/music:"
 ls -l "$demo/music"
 [ "$(downloaded)" -ge "$expected" ] || { echo "not every sample track arrived" >&2; exit 1; }

@@ -32,6 +32,10 @@ void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char**
     environment.handoffFolder = startup.runtimeDir.value_or("");
     environment.http = curlHttpClientFactory();
     environment.writeDownloadFolder = startup.writeDownloadFolder;
+    SelfUpdateEnvironment update;
+    update.storeHost = startup.storeHost;
+    update.updater.http = curlHttpClientFactory();
+    environment.selfUpdate = std::move(update);
     CquaveromfcDlg dialog(app, std::move(environment));
     dialog.DoModal();
 }

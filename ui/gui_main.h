@@ -18,10 +18,10 @@ struct GuiStartup {
 // Starts the GUI framework and runs the main window to its end.
 void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char** argv);
 
-// The window part lives in a library of its own that the executable loads only
-// when it opens a window, so that a start that only hands its request over does
-// not load the GUI framework at all. This is the library's entry.
-constexpr const char* kGuiLibraryName = "libquavero-gui.so";
+// The window part lives in a library of its own, carried inside the executable and
+// loaded only when a window opens, so that a start that only hands its request
+// over does not load the GUI framework at all. This is the library's entry.
+constexpr const char* kGuiLibraryName = "quavero-gui";
 constexpr const char* kGuiEntryName = "qvr_run_gui";
 using GuiEntry = void (*)(ApplicationStrings* app, const GuiStartup* startup, int argc, char** argv);
 

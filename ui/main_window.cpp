@@ -112,8 +112,8 @@ void CquaveromfcDlg::EndWindow()
 bool CquaveromfcDlg::OnInitDialog()
 {
     Publish();
-    // The self-update check runs here and may leave the window hidden; it comes
-    // with the updater.
+    if (RunSelfUpdate())
+        return KeepHiddenUntilTakenOver();
 
     // The window holds both gates while its workers are idle.
     m_pDownloadGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_DOWNLOAD_GATE));
@@ -437,6 +437,10 @@ void CquaveromfcDlg::AddRawEntry(const RawEntry& text)
     // with a line break could not be kept in the raw-queue file.
     if (!IsStorableRawEntry(text))
         return;
+    if (m_bRequestsToFile) {
+        AppendRawQueue(text, m_app.m_strRawQueuePath);
+        return;
+    }
     m_rawEntries.AddTail(std::make_unique<RawEntryItem>(text));
     // Saved at once: a request lives in memory only as long as the process does.
     SaveRawQueue();

@@ -11,6 +11,7 @@
 #include "ui/dialog_builder.h"
 #include "ui/message_pump.h"
 #include "ui/prompts.h"
+#include "update/self_update.h"
 
 #include <QDialog>
 
@@ -43,6 +44,11 @@ struct MainWindowEnvironment {
     std::uint64_t unannouncedTrackLimit = std::uint64_t(1) << 30;
     // How long the end of the window waits for workers that are still busy.
     std::chrono::milliseconds workerGrace {5000};
+    // The update check at the window's start; none: no check.
+    std::optional<SelfUpdateEnvironment> selfUpdate;
+    // How long a window that handed over to a newer executable waits to be told
+    // to go before it goes by itself.
+    std::chrono::milliseconds handedOverLimit {60000};
 };
 
 // The program's window: owns the download queue, the pending requests, the two
@@ -61,6 +67,12 @@ public:
     // The parts of DoModal, for a window that is run by someone else's event loop.
     bool OnInitDialog();
     void EndWindow();
+
+    // The update step of the start; true when a newer executable took over.
+    bool RunSelfUpdate();
+    // Refuses to show the window while m_bShowAllowed is false.
+    void setVisible(bool visible) override;
+    void done(int result) override;
 
     // The one entry for every message, whoever sends it.
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
@@ -120,6 +132,7 @@ protected:
 private:
     void PostNcDestroy();
     void DropStaleRequests();
+    bool KeepHiddenUntilTakenOver();
     void SetStatus(const std::string& text);
     void WakeFolderWatcher(const std::string& folder);
     void OnDownloadFinished(std::int32_t flags);
@@ -151,6 +164,9 @@ private:
     std::optional<NamedMutex> m_pResolveGate;
     FolderWatch m_folderWatch;
     std::uint32_t m_windowHandle = 0;
+    // Requests from outside go to the raw-queue file instead of the list: while the
+    // update step runs (before the list is loaded) and after it handed over.
+    bool m_bRequestsToFile = false;
     std::unique_ptr<HandoffServer> m_handoffServer;
 
     std::optional<std::thread> m_pWatcherThread;

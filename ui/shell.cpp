@@ -1,6 +1,7 @@
 #include "ui/shell.h"
 
-#include <QProcess>
+#include "platform/process_launch.h"
+
 #include <QStandardPaths>
 
 namespace qvr {
@@ -10,7 +11,8 @@ bool ShellOpen(const std::string& target)
     const QString opener = QStandardPaths::findExecutable("xdg-open");
     if (opener.isEmpty() || target.empty())
         return false;
-    return QProcess::startDetached(opener, {QString::fromStdString(target)});
+    // The target goes as the bytes it is: a file name need not be valid text.
+    return StartDetached(opener.toStdString(), {target});
 }
 
 } // namespace qvr

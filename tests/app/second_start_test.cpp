@@ -70,6 +70,16 @@ protected:
         writeFile(m_dir.file("requests/" + name), contents);
         return m_dir.file("requests/" + name);
     }
+    // What reached the store about tracks (a start also asks for the version list).
+    std::vector<sim::RecordedRequest> trackRequests() const
+    {
+        std::vector<sim::RecordedRequest> found;
+        for (auto& request : m_store.requests()) {
+            if (!request.path.starts_with("/downloader/app_versions/"))
+                found.push_back(request);
+        }
+        return found;
+    }
     bool trackArrives(const std::string& title, std::uint64_t size)
     {
         const std::string path = m_dir.file("music/" + title + ".mp3");
@@ -90,7 +100,7 @@ TEST_F(SecondStart, HandsTheFirstLineOfItsRequestToTheRunningInstance)
     auto first = startInstance();
     EXPECT_EQ(secondStart({request("a.qvr", "track=t\r\nignored=1\r\n")}), 0);
     ASSERT_TRUE(trackArrives("Handed Over", 50000));
-    const auto infos = m_store.requests();
+    const auto infos = trackRequests();
     ASSERT_FALSE(infos.empty());
     EXPECT_EQ(infos[0].query, "track=t&guid=G");
 
@@ -105,7 +115,7 @@ TEST_F(SecondStart, HandsTheFirstLineOfItsRequestToTheRunningInstance)
     EXPECT_EQ(secondStart({}), 0);
     EXPECT_EQ(secondStart({request("empty.qvr", "\r\ntrack=t\r\n")}), 0);
     EXPECT_EQ(secondStart({request("upper.QVR", "track=t\r\n")}), 0);
-    EXPECT_TRUE(m_store.requests().empty());
+    EXPECT_TRUE(trackRequests().empty());
 }
 
 TEST_F(SecondStart, SwitchMakesTheNewProcessTakeOverWithItsOwnRequest)

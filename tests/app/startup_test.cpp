@@ -70,7 +70,7 @@ protected:
     // Starts the application object in-process with these arguments.
     WindowlessApp start(std::vector<std::string> args)
     {
-        WindowlessApp app(AppEnvironment {hivePath(), m_runtime, "", m_windowWait});
+        WindowlessApp app(AppEnvironment {hivePath(), m_runtime, "", {}, m_windowWait});
         args.insert(args.begin(), "quavero");
         std::vector<char*> argv;
         for (auto& a : args)

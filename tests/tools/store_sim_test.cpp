@@ -120,6 +120,12 @@ TEST_F(StoreSim, ServesVersionsAndRadioPage)
     sim.setVersionFile("quavero", "new build");
     sim.setRadioStatus(503);
     EXPECT_EQ(fetch("/downloader/app_versions/QVR_DLM/quavero").second, "new build");
+    sim.setVersionFile("quavero", "<html>busy</html>", 503);
+    EXPECT_EQ(fetch("/downloader/app_versions/QVR_DLM/quavero"), std::pair(503, std::string("<html>busy</html>")));
+    sim.setVersionFile("quavero", "new build");
+    sim.setUpdateDropAfter(4, 1);
+    EXPECT_EQ(fetch("/downloader/app_versions/QVR_DLM/quavero").first, 0) << "cut short once";
+    EXPECT_EQ(fetch("/downloader/app_versions/QVR_DLM/quavero").second, "new build");
     EXPECT_EQ(fetch("/radio_2/radio_dlm2.html").first, 503);
     EXPECT_EQ(fetch("/elsewhere").first, 404);
 }
@@ -179,8 +185,10 @@ TEST_F(StoreSim, ComesBackOnTheSamePortAndRecordsEveryRequestAsSent)
 TEST(StoreSimProgram, ServesItsTracksWritesRequestFilesAndStopsCleanlyOnSigterm)
 {
     test::TempDir dir;
+    test::writeFile(dir.file("program"), "new build");
     test::ChildProcess program({QVR_STORE_SIM_PROGRAM, "--port", "0", "--track", "x-1:Title: with colon:1K",
-                                "--requests-dir", dir.file("requests")});
+                                "--requests-dir", dir.file("requests"), "--version-text", "2.3.0.0",
+                                "--version-file", "quavero=" + dir.file("program")});
     ASSERT_TRUE(program.started());
     const std::string line = program.readLine();
     const std::string prefix = "listening 127.0.0.1:";
@@ -194,9 +202,12 @@ TEST(StoreSimProgram, ServesItsTracksWritesRequestFilesAndStopsCleanlyOnSigterm)
     const auto track = client.Get("/tracks/x-1.mp3?dl=x-1&guid=G");
     ASSERT_TRUE(track);
     EXPECT_EQ(track->body, trackContent(patternFromId("x-1"), 0, 1024));
+    EXPECT_EQ(client.Get("/downloader/app_versions/QVR_DLM/index.html")->body, "2.3.0.0");
+    EXPECT_EQ(client.Get("/downloader/app_versions/QVR_DLM/quavero")->body, "new build");
     program.kill(SIGTERM);
     EXPECT_EQ(program.wait(), 0);
     EXPECT_EQ(test::runProcess({QVR_STORE_SIM_PROGRAM, "--track", "no-size"}), 2);
+    EXPECT_EQ(test::runProcess({QVR_STORE_SIM_PROGRAM, "--version-file", "quavero=" + dir.file("missing")}), 2);
 }
 
 } // namespace

@@ -100,10 +100,10 @@ TEST_F(CommandTest, ACancelOrClearWaitsOutAPauseAndTakesEffectAtTheNextReport)
     // Paused, with a cancel asked for: the pause wins and the cancel waits. (The
     // pause comes while the question is open, so that the downloader cannot see
     // the cancel alone first.)
-    m_prompts.whileAsked = [&](const std::string&) { click(IDC_PAUSE); };
+    m_prompts.whileAsking = [&] { click(IDC_PAUSE); };
     select(0);
     click(IDC_REMOVE);
-    m_prompts.whileAsked = nullptr;
+    m_prompts.whileAsking = nullptr;
     ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     EXPECT_THAT(queueTitles(), ElementsAre("First", "Second", "Third"));
     const auto partial = fs::file_size(trackPath("First"));
@@ -152,10 +152,10 @@ TEST_F(CommandTest, AReportActsOnlyOnTheTrackItIsAbout)
     // A cancel left pending by a pause goes with the track it was for.
     openWithStalledQueue();
     ASSERT_TRUE(m_store.waitForStalls(1));
-    m_prompts.whileAsked = [&](const std::string&) { click(IDC_PAUSE); };
+    m_prompts.whileAsking = [&] { click(IDC_PAUSE); };
     select(0);
     click(IDC_REMOVE);
-    m_prompts.whileAsked = nullptr;
+    m_prompts.whileAsking = nullptr;
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     select(0);
@@ -166,7 +166,7 @@ TEST_F(CommandTest, AReportActsOnlyOnTheTrackItIsAbout)
     // The track finishes, and the next one starts, while the question is open.
     openWithStalledQueue();
     ASSERT_TRUE(m_store.waitForStalls(1));
-    m_prompts.whileAsked = [&](const std::string&) {
+    m_prompts.whileAsking = [&] {
         m_store.releaseStalls();
         m_store.setStallAfter(0, 1);
         ASSERT_TRUE(waitFor([&] { return queueTitles() == std::vector<std::string> {"Track b", "Track c"}; }));
@@ -174,7 +174,7 @@ TEST_F(CommandTest, AReportActsOnlyOnTheTrackItIsAbout)
     };
     select(0);
     click(IDC_REMOVE);
-    m_prompts.whileAsked = nullptr;
+    m_prompts.whileAsking = nullptr;
     m_store.releaseStalls();
     expectRestArrives("answered after the track was done");
 }
@@ -295,6 +295,17 @@ TEST_F(CommandTest, OpenCommandsHandTheirTargetToTheDesktop)
     // Each opener runs on its own, so only the set of targets is fixed.
     for (const std::string& target : {m_strings.m_strDownloadFolder, "http://" + m_store.hostPort() + "/", trackPath("Song")})
         EXPECT_NE(opened().find(target + "\n"), std::string::npos) << target;
+
+    // A name that is not valid text is opened, and kept selected, by its bytes.
+    const std::string latin1 = m_strings.m_strDownloadFolder + "/Caf\xe9.mp3";
+    writeFile(latin1, "");
+    ASSERT_TRUE(waitFor([&] { return files->count() == 2; }));
+    files->setCurrentRow(0);
+    writeFile(trackPath("Zebra"), "");
+    ASSERT_TRUE(waitFor([&] { return files->count() == 3; }));
+    ASSERT_EQ(files->currentRow(), 0) << "the selection survives the refresh";
+    emit files->itemDoubleClicked(files->currentItem());
+    ASSERT_TRUE(waitFor([&] { return opened().find(latin1 + "\n") != std::string::npos; }));
 
     click(IDC_MINIMIZE);
     ASSERT_TRUE(waitFor([&] { return m_window->isMinimized(); }));

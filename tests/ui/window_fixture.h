@@ -31,8 +31,8 @@ public:
     int messageBox(QWidget*, const std::string& text, const std::string& caption, unsigned type) override
     {
         asked.push_back({text, caption, type});
-        if (whileAsked)
-            whileAsked(caption);
+        if (whileAsking)
+            whileAsking();
         return answer;
     }
     std::optional<std::string> chooseFolder(QWidget*, const std::string&, const std::string&) override
@@ -42,8 +42,8 @@ public:
 
     std::vector<Asked> asked;
     int answer = IDOK;
-    // Runs while a box is open, as the user's events would.
-    std::function<void(const std::string& caption)> whileAsked;
+    // Runs while a box is open, as events from outside would.
+    std::function<void()> whileAsking;
     std::optional<std::string> folder;
 };
 
@@ -78,6 +78,14 @@ protected:
 
     void openWindow()
     {
+        makeWindow();
+        m_window->OnInitDialog();
+        m_window->show();
+    }
+
+    // The window, made but not yet initialised.
+    void makeWindow()
+    {
         MainWindowEnvironment environment;
         environment.storeHost = m_store.hostPort();
         environment.gateFolder = m_dir.file("gates");
@@ -89,8 +97,6 @@ protected:
         if (m_adjustEnvironment)
             m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_strings, std::move(environment));
-        m_window->OnInitDialog();
-        m_window->show();
     }
 
     // Closes the window as the close button does and waits until every worker

@@ -1,11 +1,13 @@
 // qvr-store-sim: the store simulator as a program, for the demo and benchmarks.
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
+//                 [--version-text TEXT] [--version-file NAME=PATH]...
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. Each track's
 // content follows from a pattern made from its id (qvr::sim::patternFromId). With
 // --requests-dir, one request file "<ID>.qvr" per track is written into DIR (made
-// when missing). Once the server listens, one line "listening 127.0.0.1:PORT" goes
+// when missing). --version-text sets the body of the update folder's version list;
+// --version-file serves the file at PATH (read at start) as NAME in that folder. Once the server listens, one line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
 #include "tools/store-sim/store_sim.h"
@@ -19,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,10 +36,13 @@ struct Options {
     int port = 0;
     std::vector<Track> tracks;
     std::string requestsDir;
+    std::optional<std::string> versionText;
+    std::vector<std::pair<std::string, std::string>> versionFiles; // name, bytes
 };
 
 constexpr const char* kUsage =
-    "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n";
+    "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
+    "                     [--version-text TEXT] [--version-file NAME=PATH]...\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -109,6 +115,18 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.tracks.push_back(std::move(*track));
         } else if (arg == "--requests-dir") {
             options.requestsDir = value;
+        } else if (arg == "--version-text") {
+            options.versionText = std::string(value);
+        } else if (arg == "--version-file") {
+            const auto equals = value.find('=');
+            std::ifstream file(std::string(value.substr(equals == std::string_view::npos ? 0 : equals + 1)),
+                               std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            if (equals == std::string_view::npos || !isPlainId(value.substr(0, equals)) || !file) {
+                std::cerr << "qvr-store-sim: bad update file " << value << " (NAME=PATH)\n";
+                return std::nullopt;
+            }
+            options.versionFiles.emplace_back(value.substr(0, equals), bytes);
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -165,6 +183,10 @@ int main(int argc, char** argv)
     StoreSimulator simulator;
     for (const auto& track : options->tracks)
         simulator.addTrack(track);
+    if (options->versionText)
+        simulator.setVersionText(*options->versionText);
+    for (const auto& [name, bytes] : options->versionFiles)
+        simulator.setVersionFile(name, bytes);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;

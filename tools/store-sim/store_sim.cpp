@@ -336,7 +336,12 @@ struct SimState {
     std::uint64_t stallGeneration = 0;
     std::size_t stalled = 0;
     std::string versionText = "2.1.0.0";
-    std::map<std::string, std::string, std::less<>> versionFiles;
+    struct VersionFile {
+        std::shared_ptr<const std::string> bytes;
+        int status = 200;
+    };
+    std::map<std::string, VersionFile, std::less<>> versionFiles;
+    std::optional<Fault> updateDrop;
     int radioStatus = 200;
     std::vector<RecordedRequest> requests;
     bool stopping = false;
@@ -503,7 +508,22 @@ private:
             res.status = 404;
             return;
         }
-        res.set_content(file->second, "application/octet-stream");
+        res.status = file->second.status;
+        const std::shared_ptr<const std::string> bytes = file->second.bytes;
+        const auto dropAt = SimState::take(m_state.updateDrop, bytes->size());
+        if (!dropAt) {
+            res.set_content(*bytes, "application/octet-stream");
+            return;
+        }
+        // Announced whole, sent in part: the client sees the connection break.
+        res.set_header("Content-Length", std::to_string(bytes->size()));
+        res.set_content_provider("application/octet-stream",
+                                 [bytes, end = *dropAt](size_t sent, httplib::DataSink& sink) {
+                                     if (sent >= end)
+                                         return false;
+                                     return sink.write(bytes->data() + sent,
+                                                       std::min<std::uint64_t>(end - sent, kChunkSize));
+                                 });
     }
 
     // What one track-file answer sends, fixed before its headers go out.
@@ -797,10 +817,17 @@ void StoreSimulator::setVersionText(std::string text)
     m_state->versionText = std::move(text);
 }
 
-void StoreSimulator::setVersionFile(std::string name, std::string bytes)
+void StoreSimulator::setVersionFile(std::string name, std::string bytes, int status)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->versionFiles.insert_or_assign(std::move(name), std::move(bytes));
+    m_state->versionFiles.insert_or_assign(
+        std::move(name), detail::SimState::VersionFile {std::make_shared<const std::string>(std::move(bytes)), status});
+}
+
+void StoreSimulator::setUpdateDropAfter(std::uint64_t bytes, int times)
+{
+    std::lock_guard lock(m_state->mutex);
+    setFault(m_state->updateDrop, bytes, times);
 }
 
 void StoreSimulator::setRadioStatus(int status)

@@ -126,8 +126,14 @@ public:
     void goDown();
     bool comeUp();
 
+    // The version list's body (status 200).
     void setVersionText(std::string text);
-    void setVersionFile(std::string name, std::string bytes);
+    // An update file: `name` in the update folder answers `status` and `bytes`.
+    // Names that were not set answer 404.
+    void setVersionFile(std::string name, std::string bytes, int status = 200);
+    // The next `times` update-file answers (every one when negative) close the
+    // connection once `bytes` bytes of their body have been sent.
+    void setUpdateDropAfter(std::uint64_t bytes, int times = -1);
     void setRadioStatus(int status);
 
     std::vector<RecordedRequest> requests() const;

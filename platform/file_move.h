@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/unique_fd.h"
+
+#include <string>
+#include <string_view>
+
+namespace qvr {
+
+// Writes all of `data` to `fd`, going on after short writes and interruptions.
+bool writeAll(int fd, std::string_view data);
+
+// Gives the file at `from` the name `to`, replacing a file there. A rename when
+// both lie on one file system; otherwise a copy, on disk before `from` is removed.
+// The copy is made under a temporary name beside `to`, so `to` never names a
+// partial file, and it keeps the permission bits of `from`. False, with `from` in
+// place and `to` as it was, on failure.
+bool moveFile(const std::string& from, const std::string& to);
+
+// A new, empty file at `path` that only we can read and write, opened for
+// writing. A file of ours that is there is replaced; a link is never followed, and
+// a file of someone else's (in a shared temporary folder, say) makes it fail.
+UniqueFd createFreshFile(const std::string& path);
+
+// Gives `to` the permission bits (rwx for user, group and others) of `from`.
+bool copyPermissions(const std::string& from, const std::string& to);
+
+} // namespace qvr

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string_view>
+
+namespace qvr {
+
+// True when a network interface other than loopback is up and has an address.
+bool HasNetworkInterface();
+
+// True for "localhost" and for numeric loopback addresses (127.0.0.0/8, ::1, also
+// in brackets).
+bool IsLoopbackHost(std::string_view host);
+
+} // namespace qvr

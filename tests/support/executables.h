@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+namespace qvr::test {
+
+// A copy of the file `from` at `to`, with the same permission bits.
+void copyExecutable(const std::string& from, const std::string& to);
+
+// A copy of the executable `from` at `to` that carries the file version `version`
+// ("2.1.0.1"), made with tools/stamp-version.
+void stampedCopy(const std::string& from, const std::string& to, const std::string& version);
+
+} // namespace qvr::test

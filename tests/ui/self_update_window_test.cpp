@@ -1,0 +1,153 @@
+// The window's side of an update: its boxes, and the hidden instance that waits
+// for the newer one.
+#include "tests/ui/window_fixture.h"
+
+#include "tests/support/executables.h"
+
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+namespace qvr::test {
+namespace {
+
+// A window whose start finds version 2.1.0.1 published for its 2.1.0.0 program.
+class UpdateWindowTest : public WindowTest {
+protected:
+    UpdateWindowTest()
+    {
+        ::mkdir(m_dir.file("install").c_str(), 0755);
+        ::mkdir(m_dir.file("tmp").c_str(), 0700);
+        copyExecutable(QVR_VERSION_PROBE, m_dir.file("install/quavero"));
+        stampedCopy(QVR_VERSION_PROBE, m_dir.file("newer"), "2.1.0.1");
+        m_store.setVersionText("2.1.0.1");
+        m_store.setVersionFile("quavero", readFile(m_dir.file("newer")));
+        m_prompts.answer = IDYES;
+        m_adjustEnvironment = [this](MainWindowEnvironment& environment) {
+            SelfUpdateEnvironment update;
+            update.storeHost = m_store.hostPort();
+            update.updater.http = environment.http;
+            update.updater.executable = m_dir.file("install/quavero");
+            update.updater.tempFolder = m_dir.file("tmp/");
+            update.launch = [this](const std::string& program, const std::vector<std::string>& args) {
+                m_launched.push_back(program + " " + args.at(0));
+                return true;
+            };
+            environment.selfUpdate = std::move(update);
+            environment.handedOverLimit = m_handedOverLimit;
+        };
+    }
+
+    // A hidden window has no workers to wait for.
+    void endHiddenWindow()
+    {
+        m_window->EndWindow();
+        m_window.reset();
+    }
+
+    std::vector<std::string> m_launched;
+    std::chrono::milliseconds m_handedOverLimit {60000};
+};
+
+TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver)
+{
+    writeFile(m_strings.m_strRawQueuePath, "track=old\r\n");
+    writeFile(m_strings.m_strDownloadQueuePath, "Queued|http://127.0.0.1:1/q.mp3\r\n");
+    m_strings.m_strRequest = "track=new";
+    openWindow();
+
+    ASSERT_EQ(m_prompts.asked.size(), 2u);
+    EXPECT_EQ(m_prompts.asked[0].text, "THIS VERSION OF THE MUSIC MANAGER IS NO LONGER FUNCTIONAL.  "
+                                       "PLEASE CLICK YES TO DOWNLOAD THE NEW VERSION.");
+    EXPECT_EQ(m_prompts.asked[0].caption, "");
+    EXPECT_EQ(m_prompts.asked[0].type, unsigned(MB_YESNO | MB_ICONQUESTION));
+    EXPECT_EQ(m_prompts.asked[1].text, "The application was updated successfully.");
+    EXPECT_EQ(m_prompts.asked[1].caption, "Updater");
+    EXPECT_EQ(m_prompts.asked[1].type, unsigned(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(m_launched, std::vector<std::string> {m_dir.file("install/quavero") + " /switch"});
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
+
+    // Nothing of a running window: no gates, no controls, no queue, no workers.
+    EXPECT_EQ(countEntries(m_dir.file("gates")), 0u);
+    EXPECT_EQ(m_window->control(IDC_STATUS_TEXT), nullptr);
+    EXPECT_TRUE(m_window->queue().IsEmpty());
+    EXPECT_TRUE(requestsTo("/downloader/downloader_dlm.html").empty());
+
+    // Whatever asks, it does not show.
+    m_window->show();
+    m_window->showNormal();
+    m_window->showMinimized();
+    m_window->WindowProc(WM_SYSCOMMAND, SC_RESTORE, 0);
+    QTest::qWait(50);
+    EXPECT_FALSE(m_window->isVisible());
+
+    // A request handed over now is kept for the newer instance.
+    const CopyDataStruct data {COPYDATA_RAW_ENTRY, 12, "track=later"};
+    m_window->WindowProc(WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&data));
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
+
+    QSignalSpy finished(m_window.get(), &QDialog::finished);
+    m_window->WindowProc(WM_SWITCH_QUIT, 0, 0);
+    EXPECT_EQ(finished.count(), 1);
+    endHiddenWindow();
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
+    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "Queued|http://127.0.0.1:1/q.mp3\r\n");
+}
+
+TEST_F(UpdateWindowTest, TheHiddenRunEndsWhenTakenOver)
+{
+    m_strings.m_strRequest = "track=new";
+    makeWindow();
+    QTimer::singleShot(0, m_window.get(), [this] {
+        // What a second start does: restore, then take over.
+        m_window->WindowProc(WM_SYSCOMMAND, SC_RESTORE, 0);
+        EXPECT_FALSE(m_window->isVisible());
+        m_window->WindowProc(WM_SWITCH_QUIT, 0, 0);
+    });
+    EXPECT_EQ(m_window->DoModal(), 0);
+    EXPECT_TRUE(m_window->m_bSwitchQuit);
+    m_window.reset();
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=new\r\n");
+}
+
+TEST_F(UpdateWindowTest, AHiddenWindowNeverTakenOverEndsByItselfAndKeepsTheRequests)
+{
+    m_handedOverLimit = std::chrono::milliseconds(100);
+    writeFile(m_strings.m_strRawQueuePath, "track=old\r\n");
+    m_strings.m_strRequest = "track=new";
+    makeWindow();
+    EXPECT_EQ(m_window->DoModal(), 0);
+    EXPECT_TRUE(m_window->m_bSwitchQuit);
+    m_window.reset();
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n")
+        << "the file holds the requests; an empty list must not replace it";
+}
+
+TEST_F(UpdateWindowTest, DecliningStartsNormallyAndKeepsWhatArrivedDuringTheQuestion)
+{
+    addTrack("during", "Handed Over Meanwhile", 20000);
+    addTrack("own", "Own Request", 20000);
+    writeFile(m_strings.m_strRawQueuePath, "track=own\r\n");
+    m_prompts.answer = IDNO;
+    m_prompts.whileAsking = [this] {
+        const CopyDataStruct data {COPYDATA_RAW_ENTRY, 13, "track=during"};
+        m_window->WindowProc(WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&data));
+    };
+    openWindow();
+    m_prompts.whileAsking = nullptr;
+    EXPECT_EQ(m_prompts.asked.size(), 1u);
+    EXPECT_TRUE(m_launched.empty());
+    EXPECT_TRUE(m_window->isVisible());
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && m_window->rawEntries().IsEmpty()
+                                      && status() == "No Files in Queue"; }));
+    EXPECT_EQ(readFile(trackPath("Handed Over Meanwhile")), expectedContent("during", 20000));
+    const auto infos = requestsTo("/downloader/downloader_dlm.html");
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_TRUE(infos[0].query.starts_with("track=own&")) << "the older entry first";
+    EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
+    EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
+}
+
+} // namespace
+} // namespace qvr::test

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "platform/http.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qvr {
+
+// Results of CAutoUpdater::CheckForUpdate.
+enum UpdateResult : int {
+    UPD_INSTALLED = 0,        // a newer executable replaced the running one's file
+    UPD_NO_CONNECTION = 1,    // no session, or no network
+    UPD_OPEN_FAILED = 2,      // the version list or the new executable could not be fetched
+    UPD_NO_DATA = 3,          // the version list delivered no bytes
+    UPD_DOWNLOAD_FAILED = 4,  // the new executable could not be stored, or is not a newer one
+    UPD_NO_LOCAL_VERSION = 5, // the running executable carries no version
+    UPD_NOT_NEWER = 6,        // nothing newer published, or a malformed version text
+    UPD_NOT_INSTALLED = 7,    // the user said no, or the files could not be exchanged
+};
+
+// CompareVersions results besides 1, -1 and 0.
+enum VersionCompareError : int { VER_BAD_FIRST = -21, VER_BAD_SECOND = -22 };
+
+// The two boxes of an update. The window shows them; tests answer them.
+class UpdatePrompts {
+public:
+    virtual ~UpdatePrompts() = default;
+    // The Yes/No question before the download; false only for No.
+    virtual bool askToInstall(const std::string& question) = 0;
+    // The notice after the exchange; returns once the user has closed it.
+    virtual void announceInstalled(const std::string& text, const std::string& caption) = 0;
+};
+
+// The file operations of the exchange, real by default; tests derive to make one
+// fail.
+class ExecutableFiles {
+public:
+    virtual ~ExecutableFiles() = default;
+    // False when nothing was removed (there was nothing, say).
+    virtual bool remove(const std::string& path);
+    // A rename, or across file systems a copy on disk before the source goes.
+    virtual bool move(const std::string& from, const std::string& to);
+    virtual bool copyPermissions(const std::string& from, const std::string& to);
+};
+
+// Everything the updater reaches outside itself.
+struct UpdaterEnvironment {
+    // Makes the session; none, or a factory that makes none, means no session.
+    HttpClientFactory http;
+    UpdatePrompts* prompts = nullptr;        // null: the question is answered No
+    std::shared_ptr<ExecutableFiles> files;  // null: the real file system
+    std::string executable;                  // empty: the running executable
+    std::string tempFolder;                  // empty: the user's temporary folder
+    std::function<bool()> networkUp;         // null: a non-loopback interface is up
+};
+
+// Checks the store's update folder for a newer release of the program and, when
+// the user agrees, puts it in place of the running executable's file. Everything
+// runs on the calling thread; nothing is kept between calls but the session.
+class CAutoUpdater {
+public:
+    explicit CAutoUpdater(UpdaterEnvironment environment = {});
+    virtual ~CAutoUpdater();
+    CAutoUpdater(const CAutoUpdater&) = delete;
+    CAutoUpdater& operator=(const CAutoUpdater&) = delete;
+
+    // A session exists, and either some interface other than loopback is up or
+    // `url` points at a loopback host.
+    bool IsInternetConnected(const std::string& url) const;
+
+    // Canonicalises `url` (written back into it) and sends a GET that no cache may
+    // answer. Null when the address is too long or the request failed before an
+    // answer's head arrived.
+    std::unique_ptr<HttpResponse> OpenUrl(std::string& url);
+
+    // One read of up to `size` bytes; true when at least one byte came.
+    bool ReadChunk(HttpResponse& request, char* buffer, std::size_t size, std::size_t& received);
+
+    // The whole body, 4096 bytes at a time, into a new file at `path`. False on a
+    // failed read or write; what was written stays for the caller to remove.
+    bool DownloadToFile(HttpResponse& request, const std::string& path);
+
+    // The running executable's full path, links resolved (or the stand-in given).
+    std::string GetModulePath() const;
+
+    // "%d.%d.%d.%d" of an executable's file version; empty when it has none.
+    static std::string GetFileVersion(const std::string& path);
+
+    // True when every character is a decimal digit; an empty text passes.
+    static bool IsDigitsOnly(std::string_view text);
+
+    // 1 when `first` is the newer version text, -1 when older, 0 when equal;
+    // VER_BAD_FIRST when `first` is malformed, else VER_BAD_SECOND when `second` is.
+    static int CompareVersions(std::string_view first, std::string_view second);
+
+    // Moves the executable aside as "OldExecutable.bak" in its own folder (a
+    // previous one is removed) and puts the new file, with the executable's
+    // permissions, in its place. When the second move fails the old file gets its
+    // name back. False when the executable's name does not hold the new file.
+    bool ReplaceExecutable(const std::string& exePath, const std::string& newPath);
+
+    // The whole check-and-install against the update folder `folderUrl` (ending in
+    // "/"); one of UpdateResult.
+    int CheckForUpdate(const std::string& folderUrl);
+
+    // The file the last successful CheckForUpdate installed: the executable's path
+    // as it was before the exchange (the running program's own path now names the
+    // backup).
+    const std::string& installedExecutable() const { return m_installed; }
+
+private:
+    int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local);
+
+    UpdaterEnvironment m_environment;
+    std::unique_ptr<HttpClient> m_hSession;
+    std::string m_installed;
+};
+
+} // namespace qvr
