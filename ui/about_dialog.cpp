@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <utility>
+
 namespace qvr {
 
 CAboutDialog::CAboutDialog(VersionSource version, QWidget* parent)

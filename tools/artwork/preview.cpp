@@ -36,11 +36,11 @@ CImageList Button(const std::vector<File>& files, const ButtonImages& button)
 
 void DrawStandIns(QPainter& painter, const Places& places, const QImage& bar)
 {
-    const auto label = [&painter](const QRect& rect, const QString& text, const QFont& font, QColor text_color,
+    const auto label = [&painter](const QRect& rect, const QString& text, const QFont& font, QColor textColor,
                                   QColor back, Qt::Alignment align) {
         painter.fillRect(rect, back);
         painter.setFont(font);
-        painter.setPen(text_color);
+        painter.setPen(textColor);
         painter.drawText(rect, int(align | Qt::AlignVCenter), text);
     };
     const auto list = [&painter](const QRect& rect, const QStringList& lines) {
