@@ -10,7 +10,7 @@ SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 # Widgets need a display; give them a virtual one when there is none.
 XVFB     := $(if $(DISPLAY),,xvfb-run -a)
 
-.PHONY: all deps build test demo install clean
+.PHONY: all deps build test demo install uninstall artwork clean
 
 all: build
 
@@ -38,7 +38,17 @@ demo: build
 
 install: build
 	cmake --install build --prefix "$(PREFIX)"
-	PREFIX="$(PREFIX)" sh packaging/install-user.sh
+	PREFIX="$(PREFIX)" CMAKE_MANIFEST=build/install_manifest.txt sh packaging/install-user.sh
+
+# Removes what install put in place; the settings hive and the queue files stay.
+uninstall:
+	PREFIX="$(PREFIX)" sh packaging/uninstall-user.sh
+
+# Draws the program's pictures into res/images again (commit what changes).
+artwork: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQVR_BUILD_TESTS=OFF
+	cmake --build build --target qvr-artwork -j$(JOBS)
+	build/qvr-artwork res/images
 
 clean:
 	rm -rf build build-test

@@ -1,7 +1,10 @@
 #!/bin/sh
 # Installs Quavero for the current user after `cmake --install` has put the
-# program under $PREFIX/lib/quavero: a command on PATH, the desktop entry and the
-# request-file type, and, on a first install, the settings hive the program reads.
+# program under $PREFIX/lib/quavero and its icon into the hicolor theme: a command
+# on PATH, the desktop entry and the request-file type, and, on a first install,
+# the settings hive the program reads. Every file put in place, those of
+# `cmake --install` included ($CMAKE_MANIFEST, its install_manifest.txt), is
+# listed in $PREFIX/lib/quavero/install-manifest.txt for uninstall-user.sh.
 set -eu
 
 PREFIX=${PREFIX:-$HOME/.local}
@@ -19,6 +22,22 @@ sed "s|@BINDIR@|$PREFIX/bin|" "$here/quavero.desktop.in" > "$PREFIX/share/applic
 cp "$here/quavero-mime.xml" "$PREFIX/share/mime/packages/quavero.xml"
 command -v update-mime-database >/dev/null && update-mime-database "$PREFIX/share/mime" >/dev/null 2>&1 || true
 command -v update-desktop-database >/dev/null && update-desktop-database "$PREFIX/share/applications" >/dev/null 2>&1 || true
+# Icon caches look at the theme folder's time.
+[ -d "$PREFIX/share/icons/hicolor" ] && touch "$PREFIX/share/icons/hicolor"
+
+manifest="$install_dir/install-manifest.txt"
+mkdir -p "$install_dir"
+{
+  if [ -n "${CMAKE_MANIFEST:-}" ] && [ -f "$CMAKE_MANIFEST" ]; then
+    cat "$CMAKE_MANIFEST"
+    echo
+  fi
+  echo "$PREFIX/bin/quavero"
+  echo "$PREFIX/share/applications/quavero.desktop"
+  echo "$PREFIX/share/mime/packages/quavero.xml"
+  echo "$manifest"
+} | sed '/^$/d' | sort -u > "$manifest.tmp.$$"
+mv "$manifest.tmp.$$" "$manifest"
 
 # A REG_SZ text in the hive file: backslashes and quotes are escaped.
 reg_sz() {

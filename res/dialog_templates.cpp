@@ -26,13 +26,27 @@ constexpr std::array kMainWindowControls {
     DialogControl {IDC_BROWSER_PLACE, ControlKind::Static, CS_HIDDEN, "<Radio location>", 89, 51, 255, 35},
 };
 
-constexpr DialogTemplate kMainWindow {IDD_MAIN_WINDOW, 515, 77, "MS Shell Dlg", 8, kMainWindowControls};
+constexpr DialogTemplate kMainWindow {IDD_MAIN_WINDOW, 515, 77, "MS Shell Dlg", 8, kMainWindowControls, "Quavero"};
+
+constexpr std::array kAboutBoxControls {
+    DialogControl {IDC_STATIC, ControlKind::Static, CS_ICON, "186", 11, 17, 20, 20},
+    DialogControl {IDC_ABOUT_PRODUCT, ControlKind::Static, CS_NONE, "Music Manager", 40, 10, 119, 11},
+    DialogControl {IDC_ABOUT_VERSION, ControlKind::Static, CS_NONE, "Version: ", 40, 23, 119, 11},
+    DialogControl {IDC_STATIC, ControlKind::Static, CS_NONE, "\xC2\xA9 Quavero. All rights reserved.", 40, 36, 119, 11},
+    DialogControl {IDC_ABOUT_OK, ControlKind::Button, CS_DEFAULT, "OK", 178, 7, 50, 16},
+};
+
+constexpr DialogTemplate kAboutBox {IDD_ABOUTBOX, 235, 55, "MS Shell Dlg", 8, kAboutBoxControls, "About Music Manager"};
 
 } // namespace
 
 const DialogTemplate* FindDialogTemplate(int id)
 {
-    return id == IDD_MAIN_WINDOW ? &kMainWindow : nullptr;
+    switch (id) {
+    case IDD_MAIN_WINDOW: return &kMainWindow;
+    case IDD_ABOUTBOX: return &kAboutBox;
+    default: return nullptr;
+    }
 }
 
 } // namespace qvr

@@ -17,6 +17,8 @@ enum ControlStyle : unsigned {
     CS_ALIGN_RIGHT = 1u << 5,
     CS_ALIGN_CENTER = 1u << 6,
     CS_BITMAP = 1u << 7,
+    CS_ICON = 1u << 8,     // a static showing the icon whose resource number is its text
+    CS_DEFAULT = 1u << 9,  // the default push button
 };
 
 // One control of a dialog template; the rectangle is in dialog units.
@@ -38,6 +40,7 @@ struct DialogTemplate {
     const char* fontFace;
     int pointSize;
     std::span<const DialogControl> controls;
+    const char* caption;
 };
 
 // Control IDs of the main window's template.
@@ -62,6 +65,16 @@ enum MainWindowControl : int {
 };
 
 constexpr int IDD_MAIN_WINDOW = 102;
+
+// Control IDs of the About box's template.
+enum AboutBoxControl : int {
+    IDC_ABOUT_OK = 1,
+    IDC_ABOUT_VERSION = 1040,
+    IDC_ABOUT_PRODUCT = 1041,
+};
+
+constexpr int IDD_ABOUTBOX = 100;
+constexpr int IDC_STATIC = -1;
 
 // The template with this resource number, or null.
 const DialogTemplate* FindDialogTemplate(int id);

@@ -1,10 +1,13 @@
 #include "ui/dialog_builder.h"
 
+#include "controls/resources.h"
 #include "ui/layout.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+
+#include <cstdlib>
 
 namespace qvr {
 
@@ -12,10 +15,15 @@ void DialogControls::build(const DialogTemplate& dialogTemplate, QWidget* parent
                            const ControlFactory& factory)
 {
     parent->setFixedSize(DialogUnitsToPixels(0, 0, dialogTemplate.cx, dialogTemplate.cy).size());
+    if (dialogTemplate.caption)
+        parent->setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
     for (const DialogControl& control : dialogTemplate.controls) {
         QWidget* widget = factory(control, parent);
         widget->setObjectName(QString::number(control.id));
-        widget->setGeometry(DialogUnitsToPixels(control.x, control.y, control.cx, control.cy));
+        QRect place = DialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
+        if (control.style & CS_ICON)
+            place.setSize(QSize(kIconControlSize, kIconControlSize));  // an icon control takes the icon's size
+        widget->setGeometry(place);
         widget->setVisible(!(control.style & CS_HIDDEN));
         m_controls[control.id] = widget;
     }
@@ -30,8 +38,11 @@ QWidget* DialogControls::control(int id) const
 QWidget* MakePlainControl(const DialogControl& control, QWidget* parent)
 {
     switch (control.kind) {
-    case ControlKind::Button:
-        return new QPushButton(QString::fromUtf8(control.text), parent);
+    case ControlKind::Button: {
+        auto* button = new QPushButton(QString::fromUtf8(control.text), parent);
+        button->setDefault(control.style & CS_DEFAULT);
+        return button;
+    }
     case ControlKind::ListBox: {
         auto* list = new QListWidget(parent);
         list->setSortingEnabled(false);
@@ -39,6 +50,12 @@ QWidget* MakePlainControl(const DialogControl& control, QWidget* parent)
         return list;
     }
     case ControlKind::Static: {
+        if (control.style & CS_ICON) {
+            auto* icon = new QLabel(parent);
+            const auto id = static_cast<unsigned>(std::strtoul(control.text, nullptr, 10));
+            icon->setPixmap(LoadIconResource(id).pixmap(kIconControlSize));
+            return icon;
+        }
         auto* label = new QLabel(QString::fromUtf8(control.text), parent);
         Qt::Alignment alignment = Qt::AlignVCenter;
         if (control.style & CS_ALIGN_RIGHT)

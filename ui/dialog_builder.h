@@ -27,7 +27,11 @@ private:
     std::map<int, QWidget*> m_controls;  // owned by their Qt parent
 };
 
-// A plain Qt widget for a control: a push button, a label or a list widget.
+// Icon controls show the icon at this size.
+constexpr int kIconControlSize = 32;
+
+// A plain Qt widget for a control: a push button, a label (showing an icon for
+// CS_ICON) or a list widget.
 QWidget* MakePlainControl(const DialogControl& control, QWidget* parent);
 
 } // namespace qvr

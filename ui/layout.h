@@ -19,4 +19,12 @@ int ProgressBarWidth(int percent);
 // Where the progress bar starts; its width grows to the right from here.
 constexpr QRect kProgressBarOrigin {562, 88, 0, 10};
 
+// Places the window gives in pixels, over the template's: the status text's
+// top-left corner (its size stays the template's), the two caption buttons and the
+// radio panel.
+constexpr QPoint kStatusTextOrigin {578, 49};
+constexpr QRect kMinimizeButtonRect {732, 3, 10, 9};
+constexpr QRect kCloseButtonRect {755, 3, 10, 9};
+constexpr QRect kBrowserRect {134, 83, 384, 56};
+
 } // namespace qvr

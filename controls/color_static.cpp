@@ -1,0 +1,50 @@
+#include "controls/color_static.h"
+
+#include <QGuiApplication>
+
+namespace qvr {
+
+namespace {
+
+QColor ColorOr(COLORREF color, QPalette::ColorRole systemRole)
+{
+    return color == kSystemColor ? QGuiApplication::palette().color(systemRole) : ColorFromColorRef(color);
+}
+
+} // namespace
+
+CColorStaticST::CColorStaticST(QWidget* parent)
+    : QLabel(parent),
+      m_crText(QGuiApplication::palette().color(QPalette::ButtonText)),
+      m_crBack(QGuiApplication::palette().color(QPalette::Button))
+{
+    setAutoFillBackground(true);
+    ApplyColors();
+}
+
+void CColorStaticST::SetForeColor(COLORREF color)
+{
+    m_crText = ColorOr(color, QPalette::ButtonText);
+    ApplyColors();
+}
+
+void CColorStaticST::SetBackColor(COLORREF color)
+{
+    m_crBack = ColorOr(color, QPalette::Button);
+    ApplyColors();
+}
+
+void CColorStaticST::ApplyColors()
+{
+    // The same colours whether the control is enabled or not, as with the
+    // platform's own colour query.
+    QPalette colors = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        colors.setColor(group, QPalette::WindowText, m_crText);
+        colors.setColor(group, QPalette::Window, m_crBack);
+    }
+    setPalette(colors);
+    update();
+}
+
+} // namespace qvr

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "controls/colorref.h"
+
+#include <QDialog>
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QRegion>
+#include <QSize>
+
+#include <optional>
+#include <vector>
+
+namespace qvr {
+
+// How the skin covers the client area.
+enum SkinLayout : int {
+    SKIN_TOPLEFT = 0,    // once at the origin, unscaled
+    SKIN_TILE = 1,       // in rows and columns from the origin
+    SKIN_CENTER = 2,     // once, centred (clipped when larger than the client area)
+    SKIN_STRETCH = 3,    // scaled to the client area
+    SKIN_FITWINDOW = 4,  // as SKIN_TOPLEFT; setting it sizes the window to the skin
+};
+
+// One copy of the skin: its top-left `extent`, clipped to the skin, drawn at `at`;
+// or, for a stretch, the whole skin scaled onto the rectangle (`at`, `extent`).
+struct SkinBlit {
+    QPoint at;
+    QSize extent;
+    bool stretch = false;
+    bool operator==(const SkinBlit&) const = default;
+};
+
+// The copies that paint a `skin`-sized bitmap onto a `client`-sized area in
+// `layout`; none for an empty area or skin or an unknown layout.
+std::vector<SkinBlit> SkinBlits(int layout, QSize client, QSize skin);
+
+// Whether a press at `point` acts as a press on a caption: dragging is on and the
+// point lies in `client` (both in the same coordinates), whose right and bottom
+// edge lines lie outside.
+bool IsDragHit(bool dragAnywhere, const QRect& client, const QPoint& point);
+
+// The pixels of `image` whose colour is not `key`.
+QRegion RegionWithoutColor(const QImage& image, QColor key);
+
+// A dialog painted with a bitmap, shaped by a key colour, and moved by a drag on
+// any point of its own surface (children answer their own presses).
+class CDialogSK : public QDialog {
+    Q_OBJECT
+public:
+    explicit CDialogSK(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+
+    void SetDragAnywhere(bool on) { m_bDragAnywhere = on; }
+
+    // Adopts the program's bitmap `id` as the skin; a missing bitmap leaves the
+    // dialog without a skin. True (as SetSkinBitmap).
+    bool LoadSkinBitmap(unsigned id);
+    // Adopts `skin`; a null image removes the skin. Always true.
+    bool SetSkinBitmap(QImage skin);
+    void ReleaseSkinBitmap();
+    // With SKIN_FITWINDOW and a skin present, the window takes the skin's size. A
+    // skin adopted later does not resize the window.
+    void SetSkinLayout(int layout);
+    // On: the window leaves out every pixel of `color` as painted by the skin. Off:
+    // the whole window shows again. False, and nothing changed, where the platform
+    // cannot shape top-level windows.
+    bool SetColorKey(COLORREF color, bool on);
+
+    bool hasSkin() const { return !m_skin.isNull(); }
+    const QImage& skin() const { return m_skin; }
+    int skinLayout() const { return m_nSkinLayout; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+    // X11 shapes top-level windows; offscreen and native Wayland cannot.
+    virtual bool CanShapeWindow() const;
+
+private:
+    void UpdateMask();
+
+    bool m_bDragAnywhere = false;
+    QImage m_skin;
+    int m_nSkinLayout = SKIN_TOPLEFT;
+    std::optional<QColor> m_colorKey;  // while the window is shaped
+
+    // A drag on the surface: where it started, and whether the window follows the
+    // mouse itself because the window system would not move it.
+    struct Drag {
+        QPoint pressGlobal;
+        QPoint windowAtPress;
+        bool following = false;
+    };
+    std::optional<Drag> m_drag;
+};
+
+} // namespace qvr

@@ -1,0 +1,96 @@
+#include "controls/drag_drop_list_box.h"
+
+#include "platform/exclusive_file.h"
+
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QUrl>
+
+#include <vector>
+
+namespace qvr {
+
+namespace {
+
+// The dropped local files, in the order of the drop. Remote addresses (sftp:// and
+// the like) are no files of ours; desktop mounts of them arrive as local paths.
+std::vector<std::string> LocalPaths(const QMimeData* data)
+{
+    std::vector<std::string> paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    return paths;
+}
+
+template <class Event>
+void AcceptLocalFiles(Event* event)
+{
+    if (LocalPaths(event->mimeData()).empty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+} // namespace
+
+CDragDropListBox::CDragDropListBox(QWidget* parent) : QListWidget(parent)
+{
+    setDropIndicatorShown(false);
+    DragAcceptFiles(false);
+}
+
+void CDragDropListBox::DragAcceptFiles(bool accept)
+{
+    setAcceptDrops(accept);
+    viewport()->setAcceptDrops(accept);
+}
+
+void CDragDropListBox::dragEnterEvent(QDragEnterEvent* event)
+{
+    AcceptLocalFiles(event);
+}
+
+void CDragDropListBox::dragMoveEvent(QDragMoveEvent* event)
+{
+    AcceptLocalFiles(event);
+}
+
+void CDragDropListBox::dropEvent(QDropEvent* event)
+{
+    const std::vector<std::string> paths = LocalPaths(event->mimeData());
+    if (paths.empty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    DropTarget* target = FindDropTarget();
+    if (!target)
+        return;
+    // Last to first; a folder, a missing file, a file someone else holds locked or
+    // an empty first line gives no request, but the queue is still looked at.
+    for (auto path = paths.rbegin(); path != paths.rend(); ++path) {
+        const auto line = readFirstLineExclusive(*path, kMaxLineBytes);
+        if (line && !line->empty())
+            target->AddRawEntry(*line);
+        target->StartNextDownload();
+    }
+}
+
+DropTarget* CDragDropListBox::FindDropTarget() const
+{
+    for (QWidget* widget = parentWidget(); widget; widget = widget->parentWidget()) {
+        if (auto* target = dynamic_cast<DropTarget*>(widget))
+            return target;
+    }
+    return nullptr;
+}
+
+} // namespace qvr

@@ -1,0 +1,89 @@
+#include "controls/image_button.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace qvr {
+
+CImageButton::CImageButton(QWidget* parent) : QAbstractButton(parent)
+{
+    // Moves without a button held keep the hover picture up to date.
+    setMouseTracking(true);
+}
+
+void CImageButton::SetImages(const CImageList& images)
+{
+    m_images = images;
+    updateGeometry();
+    update();
+}
+
+int CImageButton::ImageIndex(int mouseState, bool latchable, bool latched)
+{
+    switch (mouseState) {
+    case BTN_IDLE: return latchable && latched ? 1 : 0;
+    case BTN_HOVER: return 1;
+    case BTN_PRESSED: return 2;
+    default: return -1;
+    }
+}
+
+QSize CImageButton::sizeHint() const
+{
+    return m_images.size();
+}
+
+void CImageButton::paintEvent(QPaintEvent*)
+{
+    // Neither the enabled, focused nor down state of the button plays a part, and
+    // nothing else is painted: what the pictures leave transparent shows the parent.
+    QPainter painter(this);
+    m_images.Draw(painter, ImageIndex(m_nMouseState, m_bLatchable, m_bLatched), QPoint(0, 0));
+}
+
+bool CImageButton::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Enter:
+        m_nMouseState = BTN_HOVER;
+        update();
+        break;
+    // A popup (the window's menu) or another window taking the mouse must not leave
+    // a hover or pressed picture behind.
+    case QEvent::Leave:
+    case QEvent::WindowDeactivate:
+        m_nMouseState = BTN_IDLE;
+        update();
+        break;
+    default:
+        break;
+    }
+    return QAbstractButton::event(event);
+}
+
+void CImageButton::mouseMoveEvent(QMouseEvent* event)
+{
+    // While the left button is held Qt sends this button every move, inside or out.
+    m_nMouseState = rect().contains(event->position().toPoint()) ? BTN_HOVER : BTN_IDLE;
+    QAbstractButton::mouseMoveEvent(event);
+    repaint();
+}
+
+void CImageButton::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_nMouseState = BTN_PRESSED;
+    QAbstractButton::mousePressEvent(event);
+    update();
+}
+
+void CImageButton::mouseReleaseEvent(QMouseEvent* event)
+{
+    // Idle after a click even with the mouse still over the button, until it moves.
+    if (event->button() == Qt::LeftButton)
+        m_nMouseState = BTN_IDLE;
+    QAbstractButton::mouseReleaseEvent(event);
+    update();
+}
+
+} // namespace qvr

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "controls/image_list.h"
+
+#include <QAbstractButton>
+
+namespace qvr {
+
+// A push button that draws only one of three pictures: idle (0), hover or latched
+// (1) and pressed (2). Clicks are the standard button's `clicked`.
+class CImageButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    enum MouseState : int { BTN_IDLE = 0, BTN_HOVER = 1, BTN_PRESSED = 2 };
+
+    explicit CImageButton(QWidget* parent = nullptr);
+
+    // The button keeps its own copy of `images`; the caller's list stays the caller's.
+    void SetImages(const CImageList& images);
+    const CImageList& images() const { return m_images; }
+
+    int mouseState() const { return m_nMouseState; }
+
+    // The picture a state shows; -1 (nothing) for a state outside the three.
+    static int ImageIndex(int mouseState, bool latchable, bool latched);
+
+    QSize sizeHint() const override;
+
+    // Written by the owner, who then calls update(): an idle button that is both
+    // latchable and latched shows the hover picture.
+    bool m_bLatchable = false;
+    bool m_bLatched = false;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    int m_nMouseState = BTN_IDLE;
+    CImageList m_images;
+};
+
+} // namespace qvr

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+
+#include <vector>
+
+class QPainter;
+
+namespace qvr {
+
+// Pictures of one size, each with one colour standing for "show what is beneath".
+// A plain value: copying it gives an independent list.
+class CImageList {
+public:
+    CImageList() = default;
+    explicit CImageList(QSize size) : m_size(size) {}
+
+    // Appends `bitmap` with every pixel of `maskColor` made transparent; a bitmap of
+    // another size is cut (or padded with transparent pixels) to the list's size.
+    // False, and nothing appended, for a null bitmap.
+    bool AddMasked(const QImage& bitmap, QColor maskColor);
+
+    QSize size() const { return m_size; }
+    int count() const { return static_cast<int>(m_images.size()); }
+    bool empty() const { return m_images.empty(); }
+
+    // Draws picture `index` unscaled with its top-left corner at `at`; an index the
+    // list does not have draws nothing.
+    void Draw(QPainter& painter, int index, QPoint at) const;
+
+private:
+    QSize m_size;
+    std::vector<QImage> m_images;  // premultiplied ARGB
+};
+
+} // namespace qvr

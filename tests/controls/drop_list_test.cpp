@@ -1,0 +1,110 @@
+#include "controls/drag_drop_list_box.h"
+
+#include "tests/support/temp_dir.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qvr {
+namespace {
+
+// The window a list sits in, remembering what the list asked of it.
+class Window : public QWidget, public DropTarget {
+public:
+    void AddRawEntry(const std::string& text) override { calls.push_back("add " + text); }
+    void StartNextDownload() override { calls.push_back("start"); }
+    std::vector<std::string> calls;
+};
+
+class DropTest : public testing::Test {
+protected:
+    DropTest()
+    {
+        m_list = new CDragDropListBox(new QWidget(&m_window));  // the window is not the direct parent
+        m_list->DragAcceptFiles(true);
+    }
+
+    // Drags `urls` over the list and drops them; whether the list took the drag.
+    bool Drop(const QList<QUrl>& urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at(5, 5);
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_list->viewport(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_list->viewport(), &drop);
+        EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+        return drop.isAccepted();
+    }
+
+    QUrl File(const std::string& name, const std::string& contents)
+    {
+        test::writeFile(m_dir.file(name), contents);
+        return QUrl::fromLocalFile(QString::fromStdString(m_dir.file(name)));
+    }
+
+    test::TempDir m_dir;
+    Window m_window;
+    CDragDropListBox* m_list;
+};
+
+TEST_F(DropTest, FirstLinesBecomeRequestsFromTheLastFileToTheFirst)
+{
+    ASSERT_TRUE(Drop({File("a.qvr", "track=1\r\nsecond line\r\n"), File("b.qvr", "track=2\n"),
+                      File("c.qvr", "track=3")}));
+    EXPECT_EQ(m_window.calls, (std::vector<std::string> {"add track=3", "start", "add track=2", "start",
+                                                         "add track=1", "start"}));
+    EXPECT_EQ(test::readFile(m_dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
+    EXPECT_EQ(m_list->count(), 0) << "the window fills the list, not the drop";
+}
+
+TEST_F(DropTest, FilesWithoutARequestGiveNoneButStillStartTheQueue)
+{
+    ::mkdir(m_dir.file("folder.qvr").c_str(), 0755);
+    const QUrl locked = File("locked.qvr", "track=9\n");
+    const int holder = ::open(m_dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    ASSERT_TRUE(Drop({QUrl::fromLocalFile(QString::fromStdString(m_dir.file("folder.qvr"))), File("ok.qvr", "ok\n"),
+                      locked, File("empty.qvr", ""), File("blank.qvr", "\nsecond\n"),
+                      QUrl::fromLocalFile(QString::fromStdString(m_dir.file("missing.qvr"))),
+                      QUrl(QStringLiteral("sftp://host/remote.qvr"))}));
+    ::close(holder);
+    EXPECT_EQ(m_window.calls,
+              (std::vector<std::string> {"start", "start", "start", "start", "add ok", "start", "start"}))
+        << "missing, blank, empty, locked, ok, folder; the remote address is no file";
+}
+
+TEST_F(DropTest, OnlyLocalFilesAreTaken)
+{
+    EXPECT_FALSE(Drop({QUrl(QStringLiteral("https://example.com/a.qvr"))}));
+    QMimeData text;
+    text.setText(QStringLiteral("track=1"));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_list->viewport(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    EXPECT_TRUE(m_window.calls.empty());
+
+    CDragDropListBox orphan;
+    orphan.DragAcceptFiles(true);
+    QMimeData data;
+    data.setUrls({File("a.qvr", "x\n")});
+    QDropEvent drop(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(orphan.viewport(), &drop);  // no window to hand it to: nothing happens
+    EXPECT_TRUE(m_window.calls.empty());
+}
+
+} // namespace
+} // namespace qvr

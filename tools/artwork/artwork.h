@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+#include <map>
+#include <vector>
+
+namespace qvr::artwork {
+
+// Where the main window shows its controls, in pixels: the skin's panels sit
+// behind them and each button's pictures are drawn over the skin beneath it.
+struct Places {
+    QRect queueList;
+    QRect fileList;
+    QRect folderText;
+    QRect statusText;
+    QRect percentText;
+    QRect progressTrack;  // the bar at 100 percent
+    QRect radio;
+    std::map<int, QRect> buttons;  // by control ID
+};
+Places MainWindowPlaces();
+
+struct File {
+    QString name;  // in res/images
+    QByteArray bytes;
+};
+
+// Every picture of the program as the files res/images holds; empty, with
+// `error` set, when the pictures cannot be made here as they were made for the
+// committed files (Liberation Sans must be installed).
+std::vector<File> RenderArtwork(QString* error);
+
+// The pictures themselves.
+QImage RenderSkin(const Places& places);
+// Idle, hover and pressed pictures of button `id` at `place`, black where the skin
+// shows through.
+std::vector<QImage> RenderButton(int id, const QRect& place, const QImage& skin);
+QImage RenderProgressBar();
+QImage RenderIcon(int size);
+
+} // namespace qvr::artwork

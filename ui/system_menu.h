@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class QMenu;
+
+namespace qvr {
+
+// Commands of the window's own system menu, numbered as the system's.
+enum SystemCommand : unsigned {
+    SC_MOVE = 0xF010,
+    SC_MINIMIZE = 0xF020,
+    SC_CLOSE = 0xF060,
+    SC_RESTORE = 0xF120,
+};
+
+// The item the window adds for its About box.
+constexpr unsigned IDM_ABOUTBOX = 16;
+
+struct SystemMenuItem {
+    unsigned id = 0;   // 0 with an empty text: a separator
+    std::string text;  // "&" marks the access key
+    bool enabled = true;
+    bool operator==(const SystemMenuItem&) const = default;
+};
+
+// The window's menu: Restore (only while minimised), Move, Minimize, Close, and
+// after a separator the About item when `aboutText` is not empty.
+std::vector<SystemMenuItem> SystemMenuItems(const std::string& aboutText, bool minimized);
+
+// Run whenever the menu opens: every item whose text is exactly "&Move" is
+// disabled, so that only a drag on the skin moves the window.
+void DisableMoveItems(std::vector<SystemMenuItem>& items);
+
+// Only command 16 itself opens the About box; 17 to 31 are other commands.
+constexpr bool OpensAboutBox(unsigned command)
+{
+    return command == IDM_ABOUTBOX;
+}
+
+// Replaces the actions of `menu` with `items`; each action carries its command
+// number as its data.
+void FillMenu(QMenu& menu, const std::vector<SystemMenuItem>& items);
+
+} // namespace qvr
