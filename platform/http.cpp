@@ -197,12 +197,14 @@ private:
     {
         CURL* easy = m_easy.get();
         const auto connectMs = static_cast<long>(std::max<std::int64_t>(m_options.connect.count(), 1));
+        const auto totalMs = static_cast<long>(std::max<std::int64_t>(m_options.total.count(), 0));
         return curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str()) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, totalMs) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, m_options.followRedirects ? 1L : 0L)
                 == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L) == CURLE_OK

@@ -18,6 +18,10 @@ struct HttpOptions {
     std::chrono::milliseconds connect {15000}; // name lookup and TCP/TLS connect
     std::chrono::milliseconds stall {30000};   // no byte received for this long ends the request
     bool followRedirects = false;
+    // The whole exchange, from sending the request to the end of the body, ends after
+    // this long; 0: no limit. Time the caller spends between reads counts too, so this
+    // is for short exchanges that must never keep their caller waiting longer.
+    std::chrono::milliseconds total {0};
 };
 using HttpTimeouts = HttpOptions;
 

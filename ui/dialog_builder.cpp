@@ -1,5 +1,6 @@
 #include "ui/dialog_builder.h"
 
+#include "controls/control_id.h"
 #include "controls/resources.h"
 #include "ui/layout.h"
 
@@ -14,25 +15,24 @@ namespace qvr {
 void DialogControls::build(const DialogTemplate& dialogTemplate, QWidget* parent,
                            const ControlFactory& factory)
 {
+    m_parent = parent;
     parent->setFixedSize(DialogUnitsToPixels(0, 0, dialogTemplate.cx, dialogTemplate.cy).size());
     if (dialogTemplate.caption)
         parent->setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
     for (const DialogControl& control : dialogTemplate.controls) {
         QWidget* widget = factory(control, parent);
-        widget->setObjectName(QString::number(control.id));
+        SetControlId(widget, control.id);
         QRect place = DialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
         if (control.style & CS_ICON)
             place.setSize(QSize(kIconControlSize, kIconControlSize));  // an icon control takes the icon's size
         widget->setGeometry(place);
         widget->setVisible(!(control.style & CS_HIDDEN));
-        m_controls[control.id] = widget;
     }
 }
 
 QWidget* DialogControls::control(int id) const
 {
-    const auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
+    return FindControl(m_parent, id);
 }
 
 QWidget* MakePlainControl(const DialogControl& control, QWidget* parent)

@@ -2,10 +2,10 @@
 
 #include "res/dialog_templates.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
-#include <map>
 
 namespace qvr {
 
@@ -14,7 +14,8 @@ namespace qvr {
 using ControlFactory = std::function<QWidget*(const DialogControl& control, QWidget* parent)>;
 
 // The controls of a template, made as children of `parent` at their template
-// places and found by ID afterwards.
+// places and found by ID afterwards: by the mark each one carries (controls/control_id.h),
+// so that a control which has taken another's place is found under its ID.
 class DialogControls {
 public:
     void build(const DialogTemplate& dialogTemplate, QWidget* parent, const ControlFactory& factory);
@@ -24,7 +25,7 @@ public:
     Widget* control(int id) const { return qobject_cast<Widget*>(control(id)); }
 
 private:
-    std::map<int, QWidget*> m_controls;  // owned by their Qt parent
+    QPointer<QWidget> m_parent;
 };
 
 // Icon controls show the icon at this size.

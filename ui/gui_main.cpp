@@ -1,9 +1,11 @@
 #include "ui/gui_main.h"
 
+#include "controls/web_engine.h"
 #include "platform/http.h"
 #include "platform/paths.h"
 #include "res/strings.h"
 #include "ui/main_window.h"
+#include "ui/right_click_filter.h"
 
 #include <QApplication>
 
@@ -12,9 +14,13 @@ namespace qvr {
 void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char** argv)
 {
     // Before any thread exists.
+    PrepareWebEngine();
     const CurlGlobal curl;
     int qtArgc = argc;
     QApplication application(qtArgc, argv);
+    // Keeps right clicks away from the window's browser once the window names it.
+    RightClickFilter rightClicks;
+    application.installEventFilter(&rightClicks);
     QCoreApplication::setOrganizationName(QString::fromStdString(loadString(IDS_PRODUCT_NAME)));
     QCoreApplication::setApplicationName(QString::fromStdString(loadString(IDS_APP_TITLE)));
 

@@ -95,6 +95,15 @@ protected:
             });
         });
         m_server.Get("/silent", [this](const Request&, Response&) { m_ended.wait_for(20s); });
+        // A byte every 20 ms for 20 s: never quiet long enough to stall.
+        m_server.Get("/trickle", [this](const Request&, Response& response) {
+            response.set_chunked_content_provider(kBinary, [this](std::size_t offset, DataSink& sink) {
+                if (offset < 1000 && m_ended.wait_for(20ms) == std::future_status::timeout)
+                    return sink.write("x", 1);
+                sink.done();
+                return true;
+            });
+        });
         m_server.set_keep_alive_timeout(1);
         m_server.set_tcp_nodelay(true);
         m_port = m_server.bind_to_any_port("127.0.0.1");
@@ -223,6 +232,17 @@ TEST(HttpUrl, OnlyAddressesLibcurlWouldFetchOverHttpPass)
         EXPECT_FALSE(IsFetchableUrl(url));
     }
     EXPECT_FALSE(IsFetchableUrl(std::string("http://h/a\0b", 12)));
+}
+
+TEST_F(HttpTest, TheTotalLimitEndsExchangesThatNeverStall)
+{
+    // The head of /silent never comes, the body of /trickle goes on: the stall limit
+    // would let either keep the caller for 20 s, and the test would fail after that.
+    auto client = makeCurlHttpClient("Get Radio Status", {.stall = 60s, .total = 300ms});
+    EXPECT_FALSE(client->get(url("/silent"), {}));
+    auto trickling = client->get(url("/trickle"), {});
+    ASSERT_TRUE(trickling);
+    EXPECT_EQ(drain(*trickling, 1).reads.back(), -1);
 }
 
 } // namespace

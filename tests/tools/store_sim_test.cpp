@@ -130,6 +130,23 @@ TEST_F(StoreSim, ServesVersionsAndRadioPage)
     EXPECT_EQ(fetch("/elsewhere").first, 404);
 }
 
+TEST_F(StoreSim, RadioPageCanBeRedirectedAndShowsItsColour)
+{
+    sim.setRadioRedirect(301);
+    const auto moved = get("/radio_2/radio_dlm2.html");
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->status, 301);
+    const std::string target = moved->get_header_value("Location");
+    const auto page = fetch(target);
+    EXPECT_EQ(page.first, 200);
+    EXPECT_NE(page.second.find("background:#1B5E20;"), std::string::npos) << page.second;
+
+    sim.setRadioStatus(404);
+    EXPECT_EQ(fetch(target).first, 404) << "the new address answers as the page does";
+    sim.setRadioRedirect(0);
+    EXPECT_EQ(fetch("/radio_2/radio_dlm2.html").first, 404);
+}
+
 TEST_F(StoreSim, DropClosesTheConnectionAfterTheGivenBytesOfTheGivenAnswers)
 {
     sim.setDropAfter(70'000, 1);

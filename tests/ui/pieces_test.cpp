@@ -1,6 +1,8 @@
+#include "controls/control_id.h"
 #include "engine/file_list.h"
 #include "engine/store_request.h"
 #include "res/dialog_templates.h"
+#include "ui/dialog_builder.h"
 #include "ui/layout.h"
 
 #include "tests/support/temp_dir.h"
@@ -111,6 +113,29 @@ TEST(WindowLayout, DialogUnitsFolderLabelAndProgress)
     EXPECT_EQ(ProgressBarWidth(0), 0);
     EXPECT_EQ(ProgressBarWidth(50), 62);
     EXPECT_EQ(ProgressBarWidth(100), 125);
+}
+
+TEST(DialogControls, AreFoundByTheirMarkAlsoWhenAnotherTookThePlace)
+{
+    QWidget window;
+    DialogControls controls;
+    controls.build(*FindDialogTemplate(IDD_MAIN_WINDOW), &window, MakePlainControl);
+    QWidget* placeholder = controls.control(IDC_BROWSER_PLACE);
+    ASSERT_TRUE(placeholder);
+    EXPECT_EQ(FindControl(&window, IDC_BROWSER_PLACE), placeholder);
+    EXPECT_FALSE(placeholder->isVisibleTo(&window));
+
+    delete placeholder;
+    EXPECT_EQ(controls.control(IDC_BROWSER_PLACE), nullptr) << "never a deleted widget";
+    auto* successor = new QWidget(&window);
+    SetControlId(successor, IDC_BROWSER_PLACE);
+    EXPECT_EQ(controls.control(IDC_BROWSER_PLACE), successor);
+
+    // Only direct children count, as only they are the dialog's controls.
+    auto* nested = new QWidget(successor);
+    SetControlId(nested, 4242);
+    EXPECT_EQ(FindControl(&window, 4242), nullptr);
+    EXPECT_EQ(FindControl(nullptr, IDC_BROWSER_PLACE), nullptr);
 }
 
 } // namespace

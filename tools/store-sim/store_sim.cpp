@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <condition_variable>
 #include <map>
 
@@ -29,6 +30,8 @@ constexpr std::string_view kTrackSuffix = ".mp3";
 constexpr std::string_view kVersionsPrefix = "/downloader/app_versions/QVR_DLM/";
 constexpr std::string_view kVersionList = "index.html";
 constexpr std::string_view kRadioPath = "/radio_2/radio_dlm2.html";
+// Where the radio page is redirected to when the redirect knob is on.
+constexpr std::string_view kRadioMovedPath = "/radio_2/on_air.html";
 
 // Request headers that httplib must not see under their own name: it answers a
 // Range value it cannot parse (the client's "RANGE: <n>-") with 416 before any
@@ -108,6 +111,19 @@ std::string trackAddress(int port, std::string_view id)
 {
     return "http://127.0.0.1:" + std::to_string(port) + std::string(kTracksPrefix) + std::string(id)
         + std::string(kTrackSuffix) + "?dl=" + std::string(id);
+}
+
+// Coloured from edge to edge, so that a test sees where it is shown.
+std::string radioPage()
+{
+    char background[8];
+    std::snprintf(background, sizeof background, "#%06X", static_cast<unsigned>(kRadioPageBackground));
+    return std::string("<!DOCTYPE html><html><head><title>Quavero Radio</title><style>"
+                       "html,body{margin:0;height:100%;overflow:hidden;background:")
+        + background
+        + ";color:#FFD54F;font:bold 20px sans-serif}"
+          "body{display:flex;align-items:center;justify-content:center}"
+          "</style></head><body>On air: Quavero Radio</body></html>\n";
 }
 
 std::string queryValue(std::string_view query, std::string_view name)
@@ -343,6 +359,7 @@ struct SimState {
     std::map<std::string, VersionFile, std::less<>> versionFiles;
     std::optional<Fault> updateDrop;
     int radioStatus = 200;
+    int radioRedirect = 0;
     std::vector<RecordedRequest> requests;
     bool stopping = false;
 };
@@ -453,11 +470,15 @@ private:
         }
         if (path.starts_with(kVersionsPrefix))
             return answerVersions(path.substr(kVersionsPrefix.size()), res);
-        if (path == kRadioPath) {
+        if (path == kRadioPath || path == kRadioMovedPath) {
             std::lock_guard lock(m_state.mutex);
+            if (path == kRadioPath && m_state.radioRedirect != 0) {
+                res.status = m_state.radioRedirect;
+                res.set_header("Location", std::string(kRadioMovedPath));
+                return;
+            }
             res.status = m_state.radioStatus;
-            res.set_content("<html><head><title>Radio</title></head><body>On air</body></html>\n",
-                            "text/html");
+            res.set_content(radioPage(), "text/html");
             return;
         }
         if (path == "/") {
@@ -834,6 +855,12 @@ void StoreSimulator::setRadioStatus(int status)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->radioStatus = status;
+}
+
+void StoreSimulator::setRadioRedirect(int status)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->radioRedirect = status;
 }
 
 std::vector<RecordedRequest> StoreSimulator::requests() const

@@ -34,6 +34,10 @@ std::string trackContent(const Track& track);
 // The pattern the command-line program gives a track with this id.
 std::uint32_t patternFromId(std::string_view id);
 
+// The radio page fills its window with this colour (0xRRGGBB), so that tests can
+// find it on the screen.
+inline constexpr std::uint32_t kRadioPageBackground = 0x1B5E20;
+
 // One request as it came in: everything is raw, nothing is decoded.
 struct RecordedRequest {
     std::string method;
@@ -134,7 +138,12 @@ public:
     // The next `times` update-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
     void setUpdateDropAfter(std::uint64_t bytes, int times = -1);
+    // The radio page's status (200 at first). Its body is always the page itself: one
+    // colour, kRadioPageBackground, behind a line of text.
     void setRadioStatus(int status);
+    // Non-zero: the radio page's address answers with this status and a Location to
+    // another address, which answers as the radio page does.
+    void setRadioRedirect(int status);
 
     std::vector<RecordedRequest> requests() const;
     void clearRequests();

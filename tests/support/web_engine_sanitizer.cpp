@@ -1,0 +1,25 @@
+// Sanitizer defaults for test programs that start Qt WebEngine; options given in
+// ASAN_OPTIONS and LSAN_OPTIONS still come on top. Linked into such programs only.
+
+// Qt WebEngine's own code deletes objects through a pointer to a base of another size.
+// Leak checking is off: when the process ends while Chromium's threads are still
+// winding down, LeakSanitizer's own thread stopper crashes now and then (about one
+// run in a dozen here), which would make the tests fail at random.
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options()
+{
+    return "new_delete_type_mismatch=0:detect_leaks=0";
+}
+
+// For a run with detect_leaks=1: allocations kept until the process ends by the
+// libraries that a web view on a real display brings in; none of their stacks holds
+// a frame of ours.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions()
+{
+    return "leak:libQt6WebEngineCore\n"
+           "leak:libdbus-1.so\n"    // the accessibility bus connection
+           "leak:libfontconfig.so\n" // font caches
+           // Two small blocks allocated from code outside every library still loaded at
+           // the end: the report names the library mapped just before that code, the
+           // sanitizer runtime, at an offset past its end.
+           "leak:libubsan.so\n";
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/http.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPointer>
+#include <QRect>
+
+#include <string>
+
+class QWidget;
+
+namespace qvr {
+
+class SimpleBrowser;
+
+inline constexpr const char* kRadioStatusAgent = "Get Radio Status";
+inline constexpr const char* kRadioPromptText = "Click Here to Load Online Radio";
+inline constexpr QRgb kRadioPromptTextColour = qRgb(255, 102, 0);
+inline constexpr QRgb kRadioPromptBackColour = qRgb(255, 255, 255);
+// Where the browser shows the page, in the main window: the prompt's place.
+inline constexpr QRect kRadioBrowserRect {134, 83, 384, 56};
+
+// The prompt's font, "Arial Bold" at 14 points: the face name carries the weight,
+// which fontconfig would not understand as part of a family name.
+QFont RadioPromptFont();
+
+// The radio check runs on the window's thread, which stands still while it waits:
+// it gives up after 3 seconds in all, and follows redirects to the final answer.
+HttpOptions RadioCheckOptions();
+
+// The final status of a GET of `url` as a client of `http` sees it, with the agent
+// "Get Radio Status"; the body is never read. 0 when no answer came.
+int RadioPageStatus(const HttpClientFactory& http, const std::string& url);
+
+// The main window's radio panel: the store's radio page in a browser when it answers,
+// otherwise a prompt whose clicks try again. The prompt and the browser belong to the
+// window; the panel only switches between them.
+class RadioPanel {
+public:
+    // `http` makes the clients of the check, normally curlHttpClientFactory(RadioCheckOptions()).
+    RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactory http, std::string url);
+
+    // The browser in place of the window's control `placeholderId`, then moved over
+    // the prompt. Both stay visible until the first check.
+    void CreateBrowser(QWidget* window, int placeholderId);
+
+    // Checks the page: when it answers 200 the prompt goes and the browser shows the
+    // page (loading it itself); otherwise the browser goes and the prompt stays. Without
+    // a browser nothing is checked and the prompt stays, so the user can still retry.
+    void LoadRadio();
+
+    // A click on the prompt.
+    void OnRadioPromptClicked() { LoadRadio(); }
+
+private:
+    QPointer<QWidget> m_prompt;
+    SimpleBrowser& m_browser;
+    HttpClientFactory m_http;
+    std::string m_url;
+};
+
+} // namespace qvr
