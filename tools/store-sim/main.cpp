@@ -1,8 +1,9 @@
 // qvr-store-sim: the store simulator as a program, for the demo and benchmarks.
 //
-//   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
+//   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR] [--rate BYTES]
 //
-// SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. Each track's
+// SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
+// track file is sent at no more than BYTES (same suffixes) per second. Each track's
 // content follows from a pattern made from its id (qvr::sim::patternFromId). With
 // --requests-dir, one request file "<ID>.qvr" per track is written into DIR (made
 // when missing). Once the server listens, one line "listening 127.0.0.1:PORT" goes
@@ -33,10 +34,11 @@ struct Options {
     int port = 0;
     std::vector<Track> tracks;
     std::string requestsDir;
+    std::uint64_t rate = 0;
 };
 
 constexpr const char* kUsage =
-    "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n";
+    "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR] [--rate BYTES]\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -109,6 +111,13 @@ std::optional<Options> parseOptions(int argc, char** argv)
             options.tracks.push_back(std::move(*track));
         } else if (arg == "--requests-dir") {
             options.requestsDir = value;
+        } else if (arg == "--rate") {
+            const auto rate = parseSize(value);
+            if (!rate) {
+                std::cerr << "qvr-store-sim: bad rate " << value << "\n";
+                return std::nullopt;
+            }
+            options.rate = *rate;
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -165,6 +174,7 @@ int main(int argc, char** argv)
     StoreSimulator simulator;
     for (const auto& track : options->tracks)
         simulator.addTrack(track);
+    simulator.setRate(options->rate);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;

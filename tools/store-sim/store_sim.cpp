@@ -324,6 +324,7 @@ struct SimState {
     std::map<std::string, Track, std::less<>> tracks;
     std::optional<std::pair<int, std::string>> trackInfoAnswer;
     ResumeMode resumeMode = ResumeMode::Honour;
+    std::uint64_t rate = 0;
     std::optional<Fault> drop;
     std::optional<Fault> stall;
     std::uint64_t stallGeneration = 0;
@@ -499,6 +500,8 @@ private:
         std::optional<std::uint64_t> dropAt;
         std::optional<std::uint64_t> stallAt;
         std::uint64_t stallGeneration = 0;
+        std::uint64_t rate = 0;
+        std::chrono::steady_clock::time_point started;
     };
 
     void answerTrackFile(std::string_view id, const httplib::Request& req, httplib::Response& res)
@@ -530,6 +533,8 @@ private:
         body.dropAt = SimState::take(m_state.drop, body.length);
         body.stallAt = SimState::take(m_state.stall, body.length);
         body.stallGeneration = m_state.stallGeneration;
+        body.rate = m_state.rate;
+        body.started = std::chrono::steady_clock::now();
         lock.unlock();
 
         res.set_header("Content-Length", std::to_string(body.length));
@@ -562,9 +567,28 @@ private:
                 end = std::min(end, *body.stallAt);
         }
         std::array<char, kChunkSize> buffer;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - sent));
+        std::uint64_t chunk = buffer.size();
+        if (body.rate != 0) {
+            // Small pieces, about twenty a second, keep the pace even.
+            chunk = std::clamp<std::uint64_t>(body.rate / 20, 1, chunk);
+            if (!pace(body, sent))
+                return false;
+        }
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, end - sent));
         trackBytes(body.pattern, body.start + sent, buffer.data(), n);
         return sink.write(buffer.data(), n);
+    }
+
+    // Waits until `sent` bytes are due at the answer's rate; false when the server
+    // stops first.
+    bool pace(const Body& body, std::uint64_t sent)
+    {
+        const auto due = body.started
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(static_cast<double>(sent) / static_cast<double>(body.rate)));
+        std::unique_lock lock(m_state.mutex);
+        m_state.changed.wait_until(lock, due, [&] { return m_state.stopping; });
+        return !m_state.stopping;
     }
 
     // Holds a stalled answer until its stall is lifted; false when the server stops
@@ -692,6 +716,12 @@ void StoreSimulator::setResumeMode(ResumeMode mode)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->resumeMode = mode;
+}
+
+void StoreSimulator::setRate(std::uint64_t bytesPerSecond)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->rate = bytesPerSecond;
 }
 
 namespace {

@@ -92,6 +92,11 @@ public:
 
     void setResumeMode(ResumeMode mode);
 
+    // Each track-file answer from now on sends its body at no more than this many
+    // bytes per second, so that a client can be caught in the middle of a track; 0
+    // sends as fast as the connection takes it.
+    void setRate(std::uint64_t bytesPerSecond);
+
     // The next `times` track-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
     void setDropAfter(std::uint64_t bytes, int times = -1);
