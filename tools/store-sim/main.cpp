@@ -1,9 +1,11 @@
 // qvr-store-sim: the store simulator as a program, for the demo and benchmarks.
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR] [--rate BYTES]
+//                 [--latency MS]
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
-// track file is sent at no more than BYTES (same suffixes) per second. Each track's
+// track file is sent at no more than BYTES (same suffixes) per second; with
+// --latency, every answer waits MS milliseconds first. Each track's
 // content follows from a pattern made from its id (qvr::sim::patternFromId). With
 // --requests-dir, one request file "<ID>.qvr" per track is written into DIR (made
 // when missing). Once the server listens, one line "listening 127.0.0.1:PORT" goes
@@ -35,10 +37,12 @@ struct Options {
     std::vector<Track> tracks;
     std::string requestsDir;
     std::uint64_t rate = 0;
+    int latencyMs = 0;
 };
 
 constexpr const char* kUsage =
-    "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR] [--rate BYTES]\n";
+    "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR] [--rate BYTES]\n"
+    "                     [--latency MS]\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -118,6 +122,12 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 return std::nullopt;
             }
             options.rate = *rate;
+        } else if (arg == "--latency") {
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), options.latencyMs);
+            if (ec != std::errc() || end != value.data() + value.size() || options.latencyMs < 0) {
+                std::cerr << "qvr-store-sim: bad latency " << value << "\n";
+                return std::nullopt;
+            }
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -175,6 +185,7 @@ int main(int argc, char** argv)
     for (const auto& track : options->tracks)
         simulator.addTrack(track);
     simulator.setRate(options->rate);
+    simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;

@@ -325,6 +325,7 @@ struct SimState {
     std::optional<std::pair<int, std::string>> trackInfoAnswer;
     ResumeMode resumeMode = ResumeMode::Honour;
     std::uint64_t rate = 0;
+    std::chrono::milliseconds latency {0};
     std::optional<Fault> drop;
     std::optional<Fault> stall;
     std::uint64_t stallGeneration = 0;
@@ -428,6 +429,14 @@ private:
 
     void answer(const httplib::Request& req, httplib::Response& res)
     {
+        {
+            std::unique_lock lock(m_state.mutex);
+            const auto due = std::chrono::steady_clock::now() + m_state.latency;
+            if (m_state.changed.wait_until(lock, due, [&] { return m_state.stopping; })) {
+                res.status = 503;
+                return;
+            }
+        }
         const std::string_view target(req.target);
         const std::string_view path = target.substr(0, target.find('?'));
         const std::string_view query =
@@ -501,6 +510,7 @@ private:
         std::optional<std::uint64_t> stallAt;
         std::uint64_t stallGeneration = 0;
         std::uint64_t rate = 0;
+    std::chrono::milliseconds latency {0};
         std::chrono::steady_clock::time_point started;
     };
 
@@ -722,6 +732,12 @@ void StoreSimulator::setRate(std::uint64_t bytesPerSecond)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->rate = bytesPerSecond;
+}
+
+void StoreSimulator::setLatency(std::chrono::milliseconds latency)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->latency = latency;
 }
 
 namespace {

@@ -97,6 +97,10 @@ public:
     // sends as fast as the connection takes it.
     void setRate(std::uint64_t bytesPerSecond);
 
+    // Every answer from now on waits this long before it is made, as a store far
+    // away would; zero answers at once.
+    void setLatency(std::chrono::milliseconds latency);
+
     // The next `times` track-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
     void setDropAfter(std::uint64_t bytes, int times = -1);
