@@ -181,7 +181,7 @@ ended_by_itself() { # PID ROUND LOG
 finished_now=0 partial_now=0
 for ((round = 1; round <= rounds; round++)); do
   log="$work/logs/round-$round.log"
-  args=() first="" second="" note=""
+  args=() first="" second="" second_how="" note="" since="the start"
   if [ "$round" -eq 1 ] || [ $(( RANDOM % 3 )) -ne 0 ]; then
     next_request; first=$request
     [ -n "$first" ] && args=("$work/requests/$first.qvr")
@@ -204,8 +204,8 @@ for ((round = 1; round <= rounds; round++)); do
       echo "round $round: the second start failed (exit status $status)"
       failures=$(( failures + 1 ))
     else
-      made "$second" "$round" "handed over"
-      handed_over=$(( handed_over + 1 ))
+      second_how="handed over $pause ms after the first start held the lock"
+      since="the hand-over"
     fi
   fi
 
@@ -219,9 +219,13 @@ for ((round = 1; round <= rounds; round++)); do
       wait "$app_pid" 2>/dev/null
       kills=$(( kills + 1 ))
       note+=", killed ${pause} ms later$([ -n "$shown" ] || echo ' before its window showed')"
+      if [ -n "$second_how" ]; then
+        made "$second" "$round" "$second_how, killed $pause ms after it"
+        handed_over=$(( handed_over + 1 ))
+      fi
       if [ -n "$first" ]; then
         if [ -n "$shown" ]; then
-          made "$first" "$round" "on the command line"
+          made "$first" "$round" "on the command line, killed $pause ms after $since"
           from_command_line=$(( from_command_line + 1 ))
         else
           # Killed before it showed that it took the request: ask again later.
