@@ -84,20 +84,7 @@ for _ in $(seq 100); do grep -q '^listening ' "$work/store.out" && break; sleep 
 host=$(sed -n 's/^listening //p' "$work/store.out")
 [ -n "$host" ] || { echo "crash test: the store simulator did not start" >&2; failures=1; exit 1; }
 
-cat > "$work/registry.reg" <<REG
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]
-"Directory"="$build"
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]
-"DownloadFolder"="$work/music"
-"GUID"=""
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Queue]
-"RawQueue"="$work/queues/rawqueue.txt"
-"DownloadQueue"="$work/queues/downloadqueue.txt"
-REG
+"$here/tools/write-hive.sh" "$work/registry.reg" "$build" "$work/music" "$work/queues"
 
 unset QT_QPA_PLATFORM  # the window must be a real one, for xdotool to find
 export QVR_REGISTRY="$work/registry.reg" QVR_STORE_HOST="$host" XDG_RUNTIME_DIR="$work/run"
