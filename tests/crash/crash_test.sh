@@ -267,7 +267,12 @@ done
 if ! kill -0 "$app_pid" 2>/dev/null; then
   ended_by_itself "$app_pid" final "$log"
 else
-  window=$(window_of "$app_pid")
+  window=""
+  for _ in $(seq 300); do
+    window=$(window_of "$app_pid")
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
   [ -n "$window" ] && xdotool mousemove --window "$window" 761 8 click 1
   for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$app_pid" 2>/dev/null; then
