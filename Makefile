@@ -1,16 +1,20 @@
 # Entry point for people: `make demo` and `make test` work on a fresh Debian 12.
 
-# pkgconf finds cpp-httplib at build time; xauth is what xvfb-run needs to start a display.
+# pkgconf finds cpp-httplib at build time; xauth is what xvfb-run needs to start a display;
+# clang and its runtime libraries (libFuzzer among them) build the fuzz targets.
 PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
             libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth xdotool \
-            fonts-liberation xdg-utils xdg-user-dirs
+            fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= $(HOME)/.local
 SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 # Widgets need a display; give them a virtual one when there is none.
 XVFB     := $(if $(DISPLAY),,xvfb-run -a)
+# make fuzz: how long each fuzz target runs; make crash-test: how many kills.
+SECONDS  ?= 60
+ROUNDS   ?= 200
 
-.PHONY: all deps build test demo install uninstall artwork clean
+.PHONY: all deps build test demo install uninstall artwork clean fuzz crash-test
 
 all: build
 
@@ -50,5 +54,18 @@ artwork: deps
 	cmake --build build --target qvr-artwork -j$(JOBS)
 	build/qvr-artwork res/images
 
+# Every fuzz target for SECONDS each, as many at once as there are cores.
+fuzz: deps
+	cmake -S . -B build-fuzz -DQVR_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j$(JOBS)
+	ls tests/fuzz/corpus | xargs -P $(JOBS) -I{} \
+	  tests/fuzz/run.sh build-fuzz/fuzz_{} $(SECONDS) tests/fuzz/corpus/{} build-fuzz/runs/{}
+
+# The crash-consistency test with ROUNDS kills, on the test build.
+crash-test: deps
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQVR_SANITIZE=ON -DQVR_BUILD_TESTS=ON
+	cmake --build build-test -j$(JOBS) --target quavero qvr-store-sim qvr_crash_check
+	tests/crash/crash_test.sh --build build-test --rounds $(ROUNDS)
+
 clean:
-	rm -rf build build-test
+	rm -rf build build-test build-fuzz

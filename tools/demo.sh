@@ -33,20 +33,7 @@ for _ in $(seq 100); do grep -q '^listening ' "$demo/store.out" && break; sleep 
 host=$(sed -n 's/^listening //p' "$demo/store.out")
 [ -n "$host" ] || { echo "the store simulator did not start" >&2; exit 1; }
 
-cat > "$demo/registry.reg" <<REG
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]
-"Directory"="$install"
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]
-"DownloadFolder"="$demo/music"
-"GUID"=""
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Queue]
-"RawQueue"="$demo/queues/rawqueue.txt"
-"DownloadQueue"="$demo/queues/downloadqueue.txt"
-REG
+"$here/tools/write-hive.sh" "$demo/registry.reg" "$install" "$demo/music" "$demo/queues"
 
 # One request waits in the raw queue, as if left from an earlier run; the last one
 # comes from a second start while the window runs.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <ranges>
 #include <set>
 #include <string>
@@ -171,6 +172,24 @@ TEST_F(StoreSim, StalledAnswerGoesOnWhenReleased)
     EXPECT_EQ(received, whole);
 }
 
+TEST_F(StoreSim, RateAndLatencySlowAnswersDownAndKeepTheirBytes)
+{
+    // 200 000 bytes at 400 000 a second: the last piece is due 0.45 s after the
+    // answer starts, which the latency puts off by 0.2 s. Only that lower bound is
+    // checked; a busy machine can only make the answer slower.
+    sim.setRate(400'000);
+    sim.setLatency(std::chrono::milliseconds(200));
+    const auto started = std::chrono::steady_clock::now();
+    const auto [status, body] = fetch(kTrackTarget);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(600));
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(body, whole);
+    EXPECT_EQ(fetch("/downloader/downloader_dlm.html?track=a1&guid=G").first, 200);
+    const auto rest = get(kTrackTarget, {{"RANGE", "123457-"}});
+    ASSERT_TRUE(rest);
+    EXPECT_EQ(rest->body, whole.substr(123'457));
+}
+
 TEST_F(StoreSim, ComesBackOnTheSamePortAndRecordsEveryRequestAsSent)
 {
     const int port = sim.port();
@@ -205,7 +224,7 @@ TEST(StoreSimProgram, ServesItsTracksWritesRequestFilesAndStopsCleanlyOnSigterm)
     test::writeFile(dir.file("program"), "new build");
     test::ChildProcess program({QVR_STORE_SIM_PROGRAM, "--port", "0", "--track", "x-1:Title: with colon:1K",
                                 "--requests-dir", dir.file("requests"), "--version-text", "2.3.0.0",
-                                "--version-file", "quavero=" + dir.file("program")});
+                                "--version-file", "quavero=" + dir.file("program"), "--rate", "64K", "--latency", "5"});
     ASSERT_TRUE(program.started());
     const std::string line = program.readLine();
     const std::string prefix = "listening 127.0.0.1:";
@@ -223,7 +242,10 @@ TEST(StoreSimProgram, ServesItsTracksWritesRequestFilesAndStopsCleanlyOnSigterm)
     EXPECT_EQ(client.Get("/downloader/app_versions/QVR_DLM/quavero")->body, "new build");
     program.kill(SIGTERM);
     EXPECT_EQ(program.wait(), 0);
-    EXPECT_EQ(test::runProcess({QVR_STORE_SIM_PROGRAM, "--track", "no-size"}), 2);
+    for (const char* option : {"--track", "--rate", "--latency"}) {
+        SCOPED_TRACE(option);
+        EXPECT_EQ(test::runProcess({QVR_STORE_SIM_PROGRAM, option, "no-size"}), 2);
+    }
     EXPECT_EQ(test::runProcess({QVR_STORE_SIM_PROGRAM, "--version-file", "quavero=" + dir.file("missing")}), 2);
 }
 

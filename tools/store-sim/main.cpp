@@ -1,9 +1,11 @@
 // qvr-store-sim: the store simulator as a program, for the demo and benchmarks.
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
-//                 [--version-text TEXT] [--version-file NAME=PATH]...
+//                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
 //
-// SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. Each track's
+// SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
+// track file is sent at no more than BYTES (same suffixes) per second; with
+// --latency, every answer waits MS milliseconds first. Each track's
 // content follows from a pattern made from its id (qvr::sim::patternFromId). With
 // --requests-dir, one request file "<ID>.qvr" per track is written into DIR (made
 // when missing). --version-text sets the body of the update folder's version list;
@@ -38,11 +40,13 @@ struct Options {
     std::string requestsDir;
     std::optional<std::string> versionText;
     std::vector<std::pair<std::string, std::string>> versionFiles; // name, bytes
+    std::uint64_t rate = 0;
+    int latencyMs = 0;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
-    "                     [--version-text TEXT] [--version-file NAME=PATH]...\n";
+    "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -127,6 +131,19 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 return std::nullopt;
             }
             options.versionFiles.emplace_back(value.substr(0, equals), bytes);
+        } else if (arg == "--rate") {
+            const auto rate = parseSize(value);
+            if (!rate) {
+                std::cerr << "qvr-store-sim: bad rate " << value << "\n";
+                return std::nullopt;
+            }
+            options.rate = *rate;
+        } else if (arg == "--latency") {
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), options.latencyMs);
+            if (ec != std::errc() || end != value.data() + value.size() || options.latencyMs < 0) {
+                std::cerr << "qvr-store-sim: bad latency " << value << "\n";
+                return std::nullopt;
+            }
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -187,6 +204,8 @@ int main(int argc, char** argv)
         simulator.setVersionText(*options->versionText);
     for (const auto& [name, bytes] : options->versionFiles)
         simulator.setVersionFile(name, bytes);
+    simulator.setRate(options->rate);
+    simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;

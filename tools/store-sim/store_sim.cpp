@@ -347,6 +347,8 @@ struct SimState {
     ResumeMode resumeMode = ResumeMode::Honour;
     Framing framing = Framing::Length;
     std::uint64_t understatedBy = 0;
+    std::uint64_t rate = 0;
+    std::chrono::milliseconds latency {0};
     std::optional<Fault> drop;
     std::optional<Fault> stall;
     std::uint64_t stallGeneration = 0;
@@ -456,6 +458,14 @@ private:
 
     void answer(const httplib::Request& req, httplib::Response& res)
     {
+        {
+            std::unique_lock lock(m_state.mutex);
+            const auto due = std::chrono::steady_clock::now() + m_state.latency;
+            if (m_state.changed.wait_until(lock, due, [&] { return m_state.stopping; })) {
+                res.status = 503;
+                return;
+            }
+        }
         const std::string_view target(req.target);
         const std::string_view path = target.substr(0, target.find('?'));
         const std::string_view query =
@@ -555,6 +565,9 @@ private:
         std::optional<std::uint64_t> dropAt;
         std::optional<std::uint64_t> stallAt;
         std::uint64_t stallGeneration = 0;
+        std::uint64_t rate = 0;
+    std::chrono::milliseconds latency {0};
+        std::chrono::steady_clock::time_point started;
     };
 
     void answerTrackFile(std::string_view id, const httplib::Request& req, httplib::Response& res)
@@ -592,6 +605,8 @@ private:
         body.dropAt = SimState::take(m_state.drop, body.length);
         body.stallAt = SimState::take(m_state.stall, body.length);
         body.stallGeneration = m_state.stallGeneration;
+        body.rate = m_state.rate;
+        body.started = std::chrono::steady_clock::now();
         lock.unlock();
 
         if (framing == Framing::ChunkedUnderstated) {
@@ -632,9 +647,28 @@ private:
                 end = std::min(end, *body.stallAt);
         }
         std::array<char, kChunkSize> buffer;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - sent));
+        std::uint64_t chunk = buffer.size();
+        if (body.rate != 0) {
+            // Small pieces, about twenty a second, keep the pace even.
+            chunk = std::clamp<std::uint64_t>(body.rate / 20, 1, chunk);
+            if (!pace(body, sent))
+                return false;
+        }
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, end - sent));
         trackBytes(body.pattern, body.start + sent, buffer.data(), n);
         return sink.write(buffer.data(), n);
+    }
+
+    // Waits until `sent` bytes are due at the answer's rate; false when the server
+    // stops first.
+    bool pace(const Body& body, std::uint64_t sent)
+    {
+        const auto due = body.started
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(static_cast<double>(sent) / static_cast<double>(body.rate)));
+        std::unique_lock lock(m_state.mutex);
+        m_state.changed.wait_until(lock, due, [&] { return m_state.stopping; });
+        return !m_state.stopping;
     }
 
     // Holds a stalled answer until its stall is lifted; false when the server stops
@@ -769,6 +803,18 @@ void StoreSimulator::setFraming(Framing framing, std::uint64_t shortBy)
     std::lock_guard lock(m_state->mutex);
     m_state->framing = framing;
     m_state->understatedBy = shortBy;
+}
+
+void StoreSimulator::setRate(std::uint64_t bytesPerSecond)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->rate = bytesPerSecond;
+}
+
+void StoreSimulator::setLatency(std::chrono::milliseconds latency)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->latency = latency;
 }
 
 namespace {

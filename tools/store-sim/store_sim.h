@@ -110,6 +110,15 @@ public:
     // `shortBy`: how many bytes less a ChunkedUnderstated length claims.
     void setFraming(Framing framing, std::uint64_t shortBy = 0);
 
+    // Each track-file answer from now on sends its body at no more than this many
+    // bytes per second, so that a client can be caught in the middle of a track; 0
+    // sends as fast as the connection takes it.
+    void setRate(std::uint64_t bytesPerSecond);
+
+    // Every answer from now on waits this long before it is made, as a store far
+    // away would; zero answers at once.
+    void setLatency(std::chrono::milliseconds latency);
+
     // The next `times` track-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
     void setDropAfter(std::uint64_t bytes, int times = -1);

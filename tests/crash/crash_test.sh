@@ -1,0 +1,297 @@
+#!/usr/bin/env bash
+# Crash consistency: the real program downloads from the store simulator, slowed to a
+# few MB/s, and is killed with SIGKILL at a random moment, round after round. Each
+# round starts it, now and then with a new request on its command line, sometimes
+# hands it another request through a second start, and kills it. After every kill
+# qvr_crash_check looks at what is on disk: the settings hive parses, both queue
+# files are whole, every downloaded file is a true beginning of its track (all of
+# it once it has left the queue), and every request made is still somewhere. A last,
+# clean run then downloads what is left and is closed with its close button; every
+# request ever made must then be downloaded, byte for byte.
+#
+#   tests/crash/crash_test.sh [--build DIR] [--rounds N] [--seed N] [--keep]
+#
+# It runs on a virtual display of its own, wide enough for the whole window (its
+# close button is clicked) and out of the way of anything else. A request counts as
+# made once the program has shown that it took it: a command-line request when the
+# window was on screen before the kill, a handed-over one when the second start had
+# ended while the window still ran. The seed makes a run repeatable up to timing.
+set -uo pipefail
+
+if [ -z "${QVR_CRASH_TEST_DISPLAY:-}" ]; then
+  export QVR_CRASH_TEST_DISPLAY=1
+  exec xvfb-run -a -s "-screen 0 1024x300x24" "$0" "$@"
+fi
+
+here=$(cd "$(dirname "$0")/../.." && pwd)
+build=build-test rounds=20 seed=$(( $(date +%s) % 32768 )) keep=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --build) build=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
+    --seed) seed=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--rounds N] [--seed N] [--keep]" >&2; exit 2 ;;
+  esac
+done
+case $build in /*) ;; *) build=$here/$build ;; esac
+for program in quavero qvr-store-sim qvr_crash_check; do
+  [ -x "$build/$program" ] || { echo "crash test: $build/$program is missing; build it first" >&2; exit 2; }
+done
+
+RANDOM=$seed
+rate=$((2 * 1024 * 1024))  # bytes per second for each track
+latency=150                # ms before the store answers anything, as over the internet
+kill_within=2500           # ms: the latest a kill comes after a start or a hand-over
+hand_over_within=1500      # ms: the latest a second start comes after the first
+soon=60                    # ms: a quarter of them come this soon, where races are
+
+random_ms() { # LATEST
+  if [ $(( RANDOM % 4 )) -eq 0 ]; then echo $(( RANDOM % (soon + 1) )); else echo $(( RANDOM % ($1 + 1) )); fi
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qvr-crash-XXXXXX")
+mkdir -p "$work/music" "$work/queues" "$work/run" "$work/logs"
+chmod 700 "$work/run"
+store_pid="" app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
+  [ -n "$store_pid" ] && kill "$store_pid" 2>/dev/null && wait "$store_pid" 2>/dev/null
+  if [ "$keep" = 1 ] || [ "${failures:-1}" -ne 0 ]; then
+    echo "crash test: files kept in $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+
+# The store: a track per round and a few more, 1 to 3 MB each, so that most kills
+# find a download under way.
+track_count=$(( rounds + 4 ))
+[ "$track_count" -lt 6 ] && track_count=6
+ids=() titles=() sizes=() track_args=()
+: > "$work/tracks.tsv"
+for ((i = 1; i <= track_count; i++)); do
+  id=$(printf 't%03d' "$i") title=$(printf 'Track %03d' "$i") size=$(( 1000000 + RANDOM * 61 ))
+  ids+=("$id") titles+=("$title") sizes+=("$size")
+  track_args+=(--track "$id:$title:$size")
+  printf '%s\t%s\t%s\n' "$id" "$title" "$size" >> "$work/tracks.tsv"
+done
+"$build/qvr-store-sim" --port 0 --rate "$rate" --latency "$latency" --requests-dir "$work/requests" "${track_args[@]}" \
+  > "$work/store.out" 2> "$work/logs/store.err" &
+store_pid=$!
+for _ in $(seq 100); do grep -q '^listening ' "$work/store.out" && break; sleep 0.1; done
+host=$(sed -n 's/^listening //p' "$work/store.out")
+[ -n "$host" ] || { echo "crash test: the store simulator did not start" >&2; failures=1; exit 1; }
+
+"$here/tools/write-hive.sh" "$work/registry.reg" "$build" "$work/music" "$work/queues"
+
+unset QT_QPA_PLATFORM  # the window must be a real one, for xdotool to find
+export QVR_REGISTRY="$work/registry.reg" QVR_STORE_HOST="$host" XDG_RUNTIME_DIR="$work/run"
+# A killed process reports nothing; one that ends by itself must not fail over leaks
+# of the libraries it loads.
+export ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+"$build/quavero" /install > "$work/logs/install.log" 2>&1
+
+: > "$work/requests.tsv"
+pool=("${ids[@]}")
+kills=0 failures=0 compared=0 from_command_line=0 handed_over=0 too_early=0 lost=0
+declare -A reported_lost=()
+
+next_request() { # sets $request to the next track no one asked for yet, or ""
+  request=""
+  if [ ${#pool[@]} -gt 0 ]; then
+    request=${pool[0]}
+    pool=("${pool[@]:1}")
+  fi
+}
+made() { # ID ROUND HOW
+  printf '%s\t%s\t%s\n' "$1" "$2" "$3" >> "$work/requests.tsv"
+}
+nap_ms() {
+  sleep "$(printf '%d.%03d' $(( $1 / 1000 )) $(( $1 % 1000 )))"
+}
+# True once the process holds the instance lock: it has a file of the shared
+# running-instances folder open. A second start made after that is a second start.
+holds_lock() { # PID
+  local fd
+  for fd in /proc/"$1"/fd/*; do
+    case $(readlink "$fd" 2>/dev/null) in "$work/run/quavero/"*) return 0 ;; esac
+  done
+  return 1
+}
+window_of() { # PID: the id of its window on screen, if any
+  xdotool search --onlyvisible --pid "$1" --name '^Quavero$' 2>/dev/null | head -n 1
+}
+check() { # ROUND [--final]
+  local round=$1 out status line id seen=(--seen "$work/seen.tsv")
+  shift
+  missing_now=0
+  # The last check compares every file again, whole.
+  [ "${1:-}" = --final ] && seen=()
+  out=$("$build/qvr_crash_check" --store "$host" --hive "$work/registry.reg" \
+    --download-queue "$work/queues/downloadqueue.txt" --raw-queue "$work/queues/rawqueue.txt" \
+    --music "$work/music" --tracks "$work/tracks.tsv" --requests "$work/requests.tsv" \
+    "${seen[@]}" "$@")
+  status=$?
+  while IFS= read -r line; do
+    case $line in
+      "checked: "*)
+        compared=$(( compared + $(sed -n 's/.* \([0-9]*\) bytes compared$/\1/p' <<< "$line") ))
+        finished_now=$(sed -n 's/^checked: \([0-9]*\) finished.*/\1/p' <<< "$line")
+        partial_now=$(sed -n 's/.* \([0-9]*\) partial.*/\1/p' <<< "$line") ;;
+      "FAIL lost "*)
+        id=${line#FAIL lost }
+        id=${id%%:*}
+        missing_now=$(( missing_now + 1 ))
+        if [ -z "${reported_lost[$id]:-}" ]; then
+          reported_lost[$id]=1
+          lost=$(( lost + 1 ))
+          failures=$(( failures + 1 ))
+          problems+="  ${line#FAIL }"$'\n'
+        fi ;;
+      FAIL*)
+        failures=$(( failures + 1 ))
+        problems+="  ${line#FAIL }"$'\n' ;;
+    esac
+  done <<< "$out"
+  [ "$status" -le 1 ] || { problems+="  the checker failed ($status)"$'\n'; failures=$(( failures + 1 )); }
+}
+ended_by_itself() { # PID ROUND LOG
+  wait "$1"
+  echo "round $2: the program ended by itself (exit status $?); its output:"
+  tail -n 30 "$3" | sed 's/^/    /'
+  echo "    (instance files: $(ls -l "$work/run/quavero" | tr '\n' ' '))"
+  failures=$(( failures + 1 ))
+}
+
+finished_now=0 partial_now=0
+for ((round = 1; round <= rounds; round++)); do
+  log="$work/logs/round-$round.log"
+  args=() first="" second="" second_how="" note="" since="the start"
+  if [ "$round" -eq 1 ] || [ $(( RANDOM % 3 )) -ne 0 ]; then
+    next_request; first=$request
+    [ -n "$first" ] && args=("$work/requests/$first.qvr")
+  fi
+  note="started with ${first:-no request}"
+  "$build/quavero" "${args[@]}" > "$log" 2>&1 &
+  app_pid=$!
+
+  if [ ${#pool[@]} -gt 0 ] && [ $(( RANDOM % 2 )) -eq 0 ]; then
+    for _ in $(seq 2000); do holds_lock "$app_pid" || ! kill -0 "$app_pid" 2>/dev/null && break; sleep 0.005; done
+    pause=$(random_ms "$hand_over_within")
+    nap_ms "$pause"
+    next_request; second=$request
+    note+=", $second handed over after ${pause} ms"
+    timeout 60 "$build/quavero" "$work/requests/$second.qvr" >> "$work/logs/round-$round-second.log" 2>&1
+    status=$?
+    if ! kill -0 "$app_pid" 2>/dev/null; then
+      ended_by_itself "$app_pid" "$round" "$log"; app_pid=""
+    elif [ "$status" -ne 0 ]; then
+      echo "round $round: the second start failed (exit status $status)"
+      failures=$(( failures + 1 ))
+    else
+      second_how="handed over $pause ms after the first start held the lock"
+      since="the hand-over"
+    fi
+  fi
+
+  if [ -n "$app_pid" ]; then
+    pause=$(random_ms "$kill_within")
+    nap_ms "$pause"
+    shown=$(window_of "$app_pid")
+    if ! kill -KILL "$app_pid" 2>/dev/null; then
+      ended_by_itself "$app_pid" "$round" "$log"
+    else
+      wait "$app_pid" 2>/dev/null
+      kills=$(( kills + 1 ))
+      note+=", killed ${pause} ms later$([ -n "$shown" ] || echo ' before its window showed')"
+      if [ -n "$second_how" ]; then
+        made "$second" "$round" "$second_how, killed $pause ms after it"
+        handed_over=$(( handed_over + 1 ))
+      fi
+      if [ -n "$first" ]; then
+        if [ -n "$shown" ]; then
+          made "$first" "$round" "on the command line, killed $pause ms after $since"
+          from_command_line=$(( from_command_line + 1 ))
+        else
+          # Killed before it showed that it took the request: ask again later.
+          too_early=$(( too_early + 1 ))
+          pool+=("$first")
+        fi
+      fi
+    fi
+    app_pid=""
+  fi
+  problems=""
+  check "$round"
+  echo "round $round: $note; on disk $finished_now finished, $partial_now partial"
+  printf '%s' "$problems"
+done
+
+# The clean run: no new request, until everything asked for is downloaded, then the
+# close button.
+made_count=$(wc -l < "$work/requests.tsv")
+remaining=0
+for ((i = 0; i < track_count; i++)); do remaining=$(( remaining + sizes[i] )); done
+log="$work/logs/final.log"
+"$build/quavero" > "$log" 2>&1 &
+app_pid=$!
+all_in() {
+  local id i size
+  [ -s "$work/queues/downloadqueue.txt" ] && return 1
+  while IFS=$'\t' read -r id _ _; do
+    i=$(( 10#${id#t} - 1 ))
+    size=$(stat -c %s "$work/music/${titles[i]}.mp3" 2>/dev/null || echo 0)
+    [ "$size" -eq "${sizes[i]}" ] || return 1
+  done < "$work/requests.tsv"
+  return 0
+}
+# Long enough for every track at the store's rate, with room for a slow machine; a
+# run that lost requests ends here too, and the check below names them.
+deadline=$(( $(date +%s) + remaining / rate + 120 ))
+last="" idle=0
+while ! all_in && [ "$(date +%s)" -lt "$deadline" ] && kill -0 "$app_pid" 2>/dev/null; do
+  sleep 0.2
+  # Nothing queued and nothing on disk changing for ten seconds: what is still
+  # missing is not coming.
+  state=$(cat "$work/queues/"*.txt 2>/dev/null; stat -c '%n %s' "$work/music/"* 2>/dev/null)
+  if [ "$state" = "$last" ] && ! grep -q . "$work/queues/downloadqueue.txt" 2>/dev/null; then
+    idle=$(( idle + 1 ))
+    [ "$idle" -ge 50 ] && break
+  else
+    idle=0
+  fi
+  last=$state
+done
+if ! kill -0 "$app_pid" 2>/dev/null; then
+  ended_by_itself "$app_pid" final "$log"
+else
+  window=""
+  for _ in $(seq 300); do
+    window=$(window_of "$app_pid")
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] && xdotool mousemove --window "$window" 761 8 click 1
+  for _ in $(seq 300); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    echo "final: the window $([ -n "$window" ] && echo 'did not close on its close button' || echo 'never showed')"
+    failures=$(( failures + 1 ))
+    kill -KILL "$app_pid"
+  fi
+  wait "$app_pid"
+  status=$?
+  [ "$status" -eq 0 ] || { echo "final: the program ended with status $status"; failures=$(( failures + 1 )); }
+fi
+app_pid=""
+problems=""
+check final --final
+echo "final: $missing_now of $made_count requests made are not downloaded"
+printf '%s' "$problems"
+
+echo "crash test: $rounds rounds, $kills kills, $made_count requests made" \
+  "($from_command_line on the command line, $handed_over handed over; $too_early asked again after a kill" \
+  "before the window showed), $finished_now tracks finished, $compared bytes compared," \
+  "$lost requests lost, $failures failures (seed $seed)"
+[ "$failures" -eq 0 ]

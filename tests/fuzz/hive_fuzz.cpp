@@ -1,0 +1,155 @@
+// The settings hive: a file that parses is written back byte for byte, and after
+// any sequence of value writes the written text parses again and holds exactly the
+// values written, every other value as it was.
+
+#include "platform/hive.h"
+#include "tests/fuzz/fuzz_support.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using qvr::HiveDocument;
+using qvr::HiveValue;
+
+// Used when the fuzzer's text does not parse, so that writes are tried every time.
+constexpr std::string_view kFallback =
+    "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]\r\n\"Directory\"=\"/opt/q\"\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]\r\n\"GUID\"=\"0123\"\r\n@=dword:00000010\r\n";
+
+std::string folded(std::string_view s)
+{
+    std::string result(s);
+    for (char& c : result)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return result;
+}
+
+struct Probe {
+    std::string key;
+    std::string name;
+};
+
+// Key and value names as they appear in the text, roughly: they only serve as
+// places to look, so a wrong guess costs nothing.
+std::vector<Probe> probesIn(std::string_view text, std::vector<std::string>& keys)
+{
+    std::vector<Probe> probes;
+    std::string key;
+    while (!text.empty()) {
+        std::string_view line = text.substr(0, text.find('\n'));
+        text.remove_prefix(std::min(text.size(), line.size() + 1));
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            key = std::string(line.substr(1, line.size() - 2));
+            keys.push_back(key);
+        } else if (!line.empty() && line.front() == '@') {
+            probes.push_back({key, ""});
+        } else if (!line.empty() && line.front() == '"') {
+            std::string name;
+            for (std::size_t i = 1; i < line.size() && line[i] != '"'; ++i) {
+                if (line[i] == '\\' && i + 1 < line.size())
+                    ++i;
+                name += line[i];
+            }
+            probes.push_back({key, name});
+        }
+    }
+    return probes;
+}
+
+HiveValue consumeValue(FuzzedDataProvider& in)
+{
+    // The types with a form of their own come up often; any other goes as hex(N).
+    static constexpr std::uint32_t kTypes[] = {1, 1, 3, 4, 4, 2, 7, 0, 11};
+    HiveValue value;
+    value.type = in.ConsumeBool() ? in.PickValueInArray(kTypes) : in.ConsumeIntegral<std::uint32_t>();
+    const std::string bytes = in.ConsumeRandomLengthString(80);
+    value.data.assign(bytes.begin(), bytes.end());
+    if (value.type == 1 && in.ConsumeBool())
+        value.data.push_back(0);
+    return value;
+}
+
+std::string pick(FuzzedDataProvider& in, const std::vector<std::string>& known, std::size_t maxLength)
+{
+    if (known.empty() || in.ConsumeBool())
+        return in.ConsumeRandomLengthString(maxLength);
+    std::string chosen = known[in.ConsumeIntegralInRange<std::size_t>(0, known.size() - 1)];
+    // Names compare without regard to case; the written name keeps the file's spelling.
+    if (!chosen.empty() && in.ConsumeBool())
+        chosen[0] = static_cast<char>(chosen[0] ^ 0x20);
+    return chosen;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    const std::string text = in.ConsumeRandomLengthString(8192);
+
+    std::optional<HiveDocument> doc = HiveDocument::parse(text);
+    std::string_view source = text;
+    if (doc) {
+        QVR_FUZZ_CHECK(doc->serialize() == text, "a parsed file is written back byte for byte");
+    } else {
+        source = kFallback;
+        doc = HiveDocument::parse(kFallback);
+        QVR_FUZZ_CHECK(doc, "the fallback hive parses");
+    }
+
+    std::vector<std::string> keys;
+    std::vector<Probe> probes = probesIn(source, keys);
+    std::vector<std::string> names;
+    for (const Probe& probe : probes)
+        names.push_back(probe.name);
+    std::vector<std::optional<HiveValue>> before;
+    for (const Probe& probe : probes)
+        before.push_back(doc->findValue(probe.key, probe.name));
+
+    std::map<std::pair<std::string, std::string>, HiveValue> written;
+    const std::size_t originalProbes = probes.size();
+    for (int writes = in.ConsumeIntegralInRange(0, 6); writes > 0; --writes) {
+        const std::string key = pick(in, keys, 40);
+        const std::string name = pick(in, names, 24);
+        const HiveValue value = consumeValue(in);
+        const bool writable = doc->hasKey(key) && name.find_first_of("\r\n") == std::string::npos;
+        QVR_FUZZ_CHECK(doc->setValue(key, name, value) == writable,
+                       "a value is set exactly when its key exists and its name fits on a line");
+        if (writable) {
+            written[{folded(key), folded(name)}] = value;
+            probes.push_back({key, name});
+        }
+    }
+
+    const std::string out = doc->serialize();
+    const std::optional<HiveDocument> reread = HiveDocument::parse(out);
+    QVR_FUZZ_CHECK(reread, "what the writer writes parses");
+    QVR_FUZZ_CHECK(reread->serialize() == out, "the written file is read back byte for byte");
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+        const Probe& probe = probes[i];
+        const auto set = written.find({folded(probe.key), folded(probe.name)});
+        std::optional<HiveValue> expected;
+        if (set != written.end())
+            expected = set->second;
+        else if (i < originalProbes)
+            expected = before[i];
+        else
+            continue;
+        QVR_FUZZ_CHECK(doc->findValue(probe.key, probe.name) == expected,
+                       "a value reads as last written, or as it was");
+        QVR_FUZZ_CHECK(reread->findValue(probe.key, probe.name) == expected,
+                       "a value survives writing and reading the file");
+    }
+    return 0;
+}
