@@ -1,5 +1,6 @@
 #include "tools/store-sim/store_sim.h"
 
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 #include <httplib.h>
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -56,26 +56,9 @@ std::uint64_t mix(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
 bool isHidden(std::string_view name)
 {
-    return equalsIgnoringCase(name, "Range") || equalsIgnoringCase(name, "Accept-Encoding");
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
+    return EqualsIgnoringCase(name, "Range") || EqualsIgnoringCase(name, "Accept-Encoding");
 }
 
 std::optional<std::uint64_t> parseNumber(std::string_view text)
@@ -95,7 +78,7 @@ std::optional<std::uint64_t> resumeOffset(const httplib::Request& req)
     if (!req.has_header("Range"))
         return std::nullopt;
     const std::string header = req.get_header_value("Range");
-    std::string_view value = trimmed(header);
+    std::string_view value = Trim(header, kBlanks);
     if (value.starts_with("bytes="))
         value.remove_prefix(6);
     if (!value.ends_with('-') || value.size() < 2)
@@ -289,7 +272,7 @@ private:
         if (colon == std::string_view::npos)
             return line;
         const std::string_view name = text.substr(0, colon);
-        m_head.headers.emplace_back(std::string(name), std::string(trimmed(text.substr(colon + 1))));
+        m_head.headers.emplace_back(std::string(name), std::string(Trim(text.substr(colon + 1), kBlanks)));
         if (isHidden(name))
             line.insert(0, kHiddenPrefix);
         return line;
@@ -435,9 +418,9 @@ private:
         for (auto it = req.headers.begin(); it != req.headers.end();) {
             const std::string_view name(it->first);
             if (name.size() > kHiddenPrefix.size()
-                && equalsIgnoringCase(name.substr(0, kHiddenPrefix.size()), kHiddenPrefix)) {
+                && EqualsIgnoringCase(name.substr(0, kHiddenPrefix.size()), kHiddenPrefix)) {
                 const std::string original(name.substr(kHiddenPrefix.size()));
-                if (!equalsIgnoringCase(original, "Accept-Encoding"))
+                if (!EqualsIgnoringCase(original, "Accept-Encoding"))
                     restored.emplace(original, it->second);
                 it = req.headers.erase(it);
             } else {
@@ -727,7 +710,7 @@ std::uint32_t patternFromId(std::string_view id)
 std::optional<std::string> RecordedRequest::header(std::string_view name) const
 {
     for (const auto& [key, value] : headers) {
-        if (equalsIgnoringCase(key, name))
+        if (EqualsIgnoringCase(key, name))
             return value;
     }
     return std::nullopt;
