@@ -457,14 +457,14 @@ bool IsFetchableUrl(const std::string& url)
     return fetchable;
 }
 
-std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpTimeouts timeouts)
+std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpOptions options)
 {
-    return std::make_unique<CurlClient>(userAgent, timeouts);
+    return std::make_unique<CurlClient>(userAgent, options);
 }
 
-HttpClientFactory curlHttpClientFactory(HttpTimeouts timeouts)
+HttpClientFactory curlHttpClientFactory(HttpOptions options)
 {
-    return [timeouts](const std::string& userAgent) { return makeCurlHttpClient(userAgent, timeouts); };
+    return [options](const std::string& userAgent) { return makeCurlHttpClient(userAgent, options); };
 }
 
 std::size_t curlBodyBufferPeak(const HttpResponse& response)
