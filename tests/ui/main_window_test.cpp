@@ -3,6 +3,7 @@
 #include "engine/queue_files.h"
 
 #include "platform/unique_fd.h"
+#include "tests/support/disk_full.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -172,6 +173,23 @@ TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Deleted")), expectedContent("d", 300000));
     EXPECT_EQ(requestsTo("/tracks/").size(), 2u);
+}
+
+TEST_F(WindowTest, AWriteThatFailsIsAFailedAttemptAndTheTrackStaysQueued)
+{
+    addTrack("f", "Full Disk", 30000);
+    writeFile(m_strings.m_strDownloadQueuePath, "Full Disk|" + m_store.trackUrl("f") + "\r\n");
+    {
+        const DiskFull full(12000);
+        ASSERT_TRUE(full.active());
+        openWindow();
+        ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/f").size() >= 3 && status() == "Network Error"; }));
+        EXPECT_THAT(queueTitles(), ElementsAre("Full Disk"));
+        EXPECT_EQ(readFile(trackPath("Full Disk")), expectedContent("f", 12000));
+    }
+    // With room again it resumes where the disk stopped it.
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Full Disk")), expectedContent("f", 30000));
 }
 
 TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
