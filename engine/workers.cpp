@@ -326,7 +326,7 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
     while (!shared.m_bStopThreads) {
         if (shared.m_bFolderChanged) {
             // A folder that cannot be watched (missing, unreadable) leaves the
-            // thread waiting for the window's own wake-ups, so that a folder chosen
+            // thread waiting for the window's pokes, so that a folder chosen
             // later is watched and closing still works.
             watch.watch(shared.m_downloadFolder.get());
             shared.m_bFolderChanged = false;

@@ -3,7 +3,6 @@
 #include "engine/file_list.h"
 #include "engine/queue_files.h"
 #include "engine/store_request.h"
-#include "platform/unique_fd.h"
 #include "res/strings.h"
 #include "ui/layout.h"
 #include "ui/shell.h"
@@ -13,9 +12,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -205,7 +201,7 @@ void CquaveromfcDlg::LetWorkersGo()
         m_pDownloadGate->unlock();
     if (m_pResolveGate)
         m_pResolveGate->unlock();
-    m_folderWatch.wake();
+    m_folderWatch.poke();
 
     std::unique_lock lock(m_finishedMutex);
     const bool allEnded = m_finishedChanged.wait_for(lock, m_environment.workerGrace,
@@ -629,14 +625,13 @@ void CquaveromfcDlg::OnChooseFolder()
     // The settings first: a folder that cannot be kept is not taken.
     if (!m_environment.writeDownloadFolder || m_environment.writeDownloadFolder(*chosen) != 0)
         return;
-    const std::string oldFolder = m_app.m_strDownloadFolder;
     m_app.m_strDownloadFolder = *chosen;
     m_shared.m_downloadFolder.set(*chosen);
     if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
         folder->setText(QString::fromStdString(FolderLabel(*chosen)));
     RefreshFileList();
     m_shared.m_bFolderChanged = true;
-    WakeFolderWatcher(oldFolder);
+    m_folderWatch.poke();
 }
 
 void CquaveromfcDlg::OnOpenFolder()
@@ -694,25 +689,9 @@ void CquaveromfcDlg::OnClose()
     m_shared.m_bPaused = true;
     if (m_pDownloadGate)
         m_pDownloadGate->unlock();
-    WakeFolderWatcher(m_shared.m_downloadFolder.get());
+    m_folderWatch.poke();
     if (m_pResolveGate)
         m_pResolveGate->unlock();
-}
-
-void CquaveromfcDlg::WakeFolderWatcher(const std::string& folder)
-{
-    // The wake-up file is a change in the watched folder. A file of that name that
-    // is already there is someone else's and is left alone; the watcher also has
-    // a wake-up of its own for folders where no file can be made.
-    if (!folder.empty()) {
-        const std::string marker = folder + "/InUse.dat";
-        UniqueFd fd(::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-        if (fd) {
-            fd.reset();
-            ::unlink(marker.c_str());
-        }
-    }
-    m_folderWatch.wake();
 }
 
 } // namespace qvr

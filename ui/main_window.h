@@ -134,7 +134,6 @@ private:
     void DropStaleRequests();
     bool KeepHiddenUntilTakenOver();
     void SetStatus(const std::string& text);
-    void WakeFolderWatcher(const std::string& folder);
     void OnDownloadFinished(std::int32_t flags);
     void OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags);
     void OnFileOpenFailed(const char* path);
