@@ -27,7 +27,7 @@ constexpr std::chrono::milliseconds kFolderReportInterval {50};
 
 void sendStatus(MessageSink& window, const std::string& text)
 {
-    window.SendMessage(WM_SET_STATUS, 0, reinterpret_cast<std::intptr_t>(text.c_str()));
+    Send(window, msg::SetStatus {text.c_str()});
 }
 
 // Sleeps for `pause`, but wakes early when `interrupted` says so, so that a user's
@@ -173,7 +173,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         && title.find('\0') == std::string::npos;
     std::optional<TrackFile> file = safeName ? TrackFile::openForResume(target) : std::nullopt;
     if (!file) {
-        window.SendMessage(WM_FILE_OPEN_FAILED, 0, reinterpret_cast<std::intptr_t>(target.c_str()));
+        Send(window, msg::FileOpenFailed {target.c_str()});
         return DLF_DONE;
     }
 
@@ -244,7 +244,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         // round trip to the window's thread for every chunk.
         const int percent = Percent(done, plan->total);
         if (percent != lastPercent) {
-            window.SendMessage(WM_DOWNLOAD_PROGRESS, 0, percent);
+            Send(window, msg::DownloadProgress {percent});
             lastPercent = percent;
         }
     }
@@ -282,11 +282,9 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
         gate->unlock();
         // The window takes the item out of the pointer it is given; should the
         // window be gone, the item is freed here.
-        window.SendMessage(WM_ENTRY_RESOLVED,
-                           result.item ? reinterpret_cast<std::uintptr_t>(&result.item) : 0,
-                           result.flags);
+        Send(window, msg::EntryResolved {result.item ? &result.item : nullptr, result.flags});
     }
-    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_RESOLVER);
+    Send(window, msg::ThreadExited {THREAD_BIT_RESOLVER});
     return 1;
 }
 
@@ -315,9 +313,9 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         if (shared.m_bClearQueue)
             flags |= DLF_CLEAR_QUEUE;
         gate->unlock();
-        window.SendMessage(WM_DOWNLOAD_FINISHED, 0, flags);
+        Send(window, msg::DownloadFinished {flags});
     }
-    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_DOWNLOADER);
+    Send(window, msg::ThreadExited {THREAD_BIT_DOWNLOADER});
     return 1;
 }
 
@@ -334,14 +332,14 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
         const FolderWatch::Event event = watch.wait();
         if (event == FolderWatch::Event::Failed)
             break;
-        window.SendMessage(WM_FOLDER_CHANGED, 0, 0);
+        Send(window, msg::FolderChanged {});
         // A running download changes the folder with every chunk; changes that
         // come this soon after a report are gathered into the next one, so the
         // transfer does not pay for a trip to the window's thread per chunk.
         if (event == FolderWatch::Event::Changed)
             pauseUnless(kFolderReportInterval, [&] { return shared.m_bStopThreads || shared.m_bFolderChanged; });
     }
-    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_WATCHER);
+    Send(window, msg::ThreadExited {THREAD_BIT_WATCHER});
     return 1;
 }
 

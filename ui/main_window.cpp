@@ -250,15 +250,15 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
     case WM_SYSCOMMAND:
         if (message.wParam != SC_RESTORE)
             return 0;
-        return m_pump->SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+        return Send(*m_pump, msg::SysCommand {SC_RESTORE});
     case WM_SWITCH_QUIT:
-        return m_pump->SendMessage(WM_SWITCH_QUIT, 0, 0);
+        return Send(*m_pump, msg::SwitchQuit {});
     case WM_COPYDATA: {
         const std::string text = message.data.substr(0, message.data.find('\0'));
         if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
             return 0;
         const CopyDataStruct data {COPYDATA_RAW_ENTRY, static_cast<std::uint32_t>(text.size() + 1), text.c_str()};
-        return m_pump->SendMessage(WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&data));
+        return Send(*m_pump, msg::CopyData {&data});
     }
     default:
         return 0;
@@ -267,6 +267,7 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
 
 std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
 {
+    const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
         if (!m_bDownloading || m_bRefreshOnce) {
@@ -276,47 +277,51 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         }
         break;
     case WM_SET_STATUS:
-        SetStatus(reinterpret_cast<const char*>(lParam));
+        SetStatus(msg::SetStatus::unpack(params).text);
         break;
     case WM_DOWNLOAD_PROGRESS:
-        SetProgress(static_cast<int>(lParam));
+        SetProgress(msg::DownloadProgress::unpack(params).percent);
         break;
     case WM_DOWNLOAD_FINISHED:
-        OnDownloadFinished(static_cast<std::int32_t>(lParam));
+        OnDownloadFinished(msg::DownloadFinished::unpack(params).flags);
         break;
     case WM_FILE_OPEN_FAILED:
-        OnFileOpenFailed(reinterpret_cast<const char*>(lParam));
+        OnFileOpenFailed(msg::FileOpenFailed::unpack(params).path);
         break;
     case WM_SWITCH_QUIT:
         m_bSwitchQuit = true;
         done(0);
         break;
     case WM_ENTRY_RESOLVED:
-        OnEntryResolved(reinterpret_cast<std::unique_ptr<QueueItem>*>(wParam),
-                        static_cast<std::int32_t>(lParam));
+        OnEntryResolved(msg::EntryResolved::unpack(params));
         break;
     case WM_THREAD_EXITED:
-        m_nExitedThreads |= static_cast<std::int32_t>(lParam);
+        m_nExitedThreads |= msg::ThreadExited::unpack(params).bit;
         if (m_nExitedThreads == THREAD_BITS_ALL)
             done(0);
         break;
     case WM_COPYDATA:
-        OnCopyData(reinterpret_cast<const CopyDataStruct*>(lParam));
+        OnCopyData(msg::CopyData::unpack(params).data);
         break;
     case WM_SYSCOMMAND:
-        if (wParam == SC_RESTORE && m_bShowAllowed) {
-            if (isMinimized())
-                showNormal();
-            raise();
-            activateWindow();
-        } else if (wParam == SC_MINIMIZE) {
-            showMinimized();
-        }
+        OnSysCommand(msg::SysCommand::unpack(params).command);
         break;
     default:
         break;
     }
     return 0;
+}
+
+void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
+{
+    if (command == SC_RESTORE && m_bShowAllowed) {
+        if (isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+    } else if (command == SC_MINIMIZE) {
+        showMinimized();
+    }
 }
 
 void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
@@ -357,8 +362,10 @@ void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
         SetStatus(kDownloadingPaused);
 }
 
-void CquaveromfcDlg::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags)
+void CquaveromfcDlg::OnEntryResolved(const msg::EntryResolved& report)
 {
+    std::unique_ptr<QueueItem>* const item = report.item;
+    const std::int32_t flags = report.flags;
     if (m_pResolveGate)
         m_pResolveGate->lock();
     m_bResolving = false;
@@ -672,7 +679,7 @@ void CquaveromfcDlg::OnHomePage()
 void CquaveromfcDlg::OnMinimize()
 {
     // Posted, not sent: the click finishes before the window goes.
-    QMetaObject::invokeMethod(this, [this] { WindowProc(WM_SYSCOMMAND, SC_MINIMIZE, 0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { Send(*m_pump, msg::SysCommand {SC_MINIMIZE}); }, Qt::QueuedConnection);
 }
 
 void CquaveromfcDlg::OnOpenFile()

@@ -135,7 +135,8 @@ private:
     bool KeepHiddenUntilTakenOver();
     void SetStatus(const std::string& text);
     void OnDownloadFinished(std::int32_t flags);
-    void OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags);
+    void OnEntryResolved(const msg::EntryResolved& report);
+    void OnSysCommand(std::uintptr_t command);
     void OnFileOpenFailed(const char* path);
     void OnCopyData(const CopyDataStruct* data);
     void StartWorkers();
