@@ -3,8 +3,11 @@
 #include "engine/file_list.h"
 #include "engine/queue_files.h"
 #include "engine/store_request.h"
+#include "engine/workers.h"
+#include "platform/handoff.h"
 #include "res/strings.h"
 #include "ui/layout.h"
+#include "ui/message_pump.h"
 #include "ui/shell.h"
 
 #include <QFile>
@@ -12,8 +15,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-
-#include <cstdlib>
 
 namespace qvr {
 
@@ -75,7 +76,9 @@ CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment en
       m_pump(std::make_unique<MessagePump>(
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               return WindowProc(message, wParam, lParam);
-          }))
+          })),
+      m_workers(*m_pump),
+      m_shared(m_workers.shared())
 {
     m_shared.m_downloadFolder.set(m_app.m_strDownloadFolder);
     m_shared.m_strInstallationId = m_app.m_strInstallationId;
@@ -91,6 +94,11 @@ CquaveromfcDlg::~CquaveromfcDlg()
     LetWorkersGo();
 }
 
+MessageSink& CquaveromfcDlg::messageSink()
+{
+    return *m_pump;
+}
+
 int CquaveromfcDlg::DoModal()
 {
     OnInitDialog();
@@ -99,10 +107,11 @@ int CquaveromfcDlg::DoModal()
     return result;
 }
 
-void CquaveromfcDlg::EndWindow()
+bool CquaveromfcDlg::EndWindow()
 {
-    LetWorkersGo();
+    m_bWorkersEnded = LetWorkersGo();
     PostNcDestroy();
+    return m_bWorkersEnded;
 }
 
 bool CquaveromfcDlg::OnInitDialog()
@@ -112,12 +121,7 @@ bool CquaveromfcDlg::OnInitDialog()
         return KeepHiddenUntilTakenOver();
 
     // The window holds both gates while its workers are idle.
-    m_pDownloadGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_DOWNLOAD_GATE));
-    m_pResolveGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_RESOLVE_GATE));
-    if (m_pDownloadGate)
-        m_pDownloadGate->lock();
-    if (m_pResolveGate)
-        m_pResolveGate->lock();
+    m_workers.takeGates();
 
     // The look: title and controls; the skin, fonts and colours come with the
     // skinned controls.
@@ -162,63 +166,26 @@ bool CquaveromfcDlg::OnInitDialog()
 
 void CquaveromfcDlg::StartWorkers()
 {
-    startWorker(m_pWatcherThread, [this] { FolderWatcher(*m_pump, m_shared, m_folderWatch); });
-    startWorker(m_pResolverThread, [this] { TrackResolver(*m_pump, m_shared); });
+    m_workers.start(WorkerSet::Worker::FolderWatcher);
+    m_workers.start(WorkerSet::Worker::Resolver);
     LoadRawQueue();
     StartNextResolve();
     if (!m_app.m_strRequest.empty())
         AddRawEntry(m_app.m_strRequest);
-    startWorker(m_pDownloaderThread, [this] { TrackDownloader(*m_pump, m_shared); });
+    m_workers.start(WorkerSet::Worker::Downloader);
     StartNextDownload();
 }
 
-template <class Body>
-void CquaveromfcDlg::startWorker(std::optional<std::thread>& thread, Body body)
+bool CquaveromfcDlg::LetWorkersGo()
 {
-    {
-        std::lock_guard lock(m_finishedMutex);
-        ++m_workersRunning;
-    }
-    thread.emplace([this, body] {
-        body();
-        std::lock_guard lock(m_finishedMutex);
-        --m_workersRunning;
-        m_finishedChanged.notify_all();
-    });
-}
-
-void CquaveromfcDlg::LetWorkersGo()
-{
-    // Closed first: a message from outside that is being delivered then returns,
-    // and the server can end.
+    // Closed first: a report or a message from outside that is being delivered
+    // then returns, so the workers are cut off from the window at once and the
+    // server can end.
     m_pump->close();
     m_handoffServer.reset();
-    if (!m_pWatcherThread && !m_pResolverThread && !m_pDownloaderThread)
-        return;
-    m_shared.m_bStopThreads = true;
-    m_shared.m_bPaused = true;
-    if (m_pDownloadGate)
-        m_pDownloadGate->unlock();
-    if (m_pResolveGate)
-        m_pResolveGate->unlock();
-    m_folderWatch.poke();
-
-    std::unique_lock lock(m_finishedMutex);
-    const bool allEnded = m_finishedChanged.wait_for(lock, m_environment.workerGrace,
-                                                     [this] { return m_workersRunning == 0; });
-    lock.unlock();
-    if (!allEnded) {
-        // A worker stuck in the network cannot be stopped; its state is ours, so
-        // the process ends here, after saving what must survive. Every file we
-        // write is replaced whole, so nothing is left half-written.
-        PostNcDestroy();
-        std::_Exit(0);
-    }
-    for (auto* thread : {&m_pWatcherThread, &m_pResolverThread, &m_pDownloaderThread}) {
-        if (*thread && (*thread)->joinable())
-            (*thread)->join();
-        thread->reset();
-    }
+    m_workers.disconnect();
+    m_workers.requestStop();
+    return m_workers.wait(m_environment.workerGrace);
 }
 
 void CquaveromfcDlg::PostNcDestroy()
@@ -326,8 +293,7 @@ void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
 
 void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
 {
-    if (m_pDownloadGate)
-        m_pDownloadGate->lock();
+    m_workers.takeBack(WorkerSet::Gate::Download);
     m_bDownloading = false;
     ResetProgress();
     // A pause the user has lifted again before this report came does not hold
@@ -366,8 +332,7 @@ void CquaveromfcDlg::OnEntryResolved(const msg::EntryResolved& report)
 {
     std::unique_ptr<QueueItem>* const item = report.item;
     const std::int32_t flags = report.flags;
-    if (m_pResolveGate)
-        m_pResolveGate->lock();
+    m_workers.takeBack(WorkerSet::Gate::Resolve);
     m_bResolving = false;
     m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;
     if (flags & RSF_CONSUMED) {
@@ -419,8 +384,7 @@ void CquaveromfcDlg::StartNextDownload()
     m_shared.m_strCurUrl = head->url;
     m_bRefreshOnce = true;
     m_bDownloading = true;
-    if (m_pDownloadGate)
-        m_pDownloadGate->unlock();
+    m_workers.handOver(WorkerSet::Gate::Download);
 }
 
 void CquaveromfcDlg::StartNextResolve()
@@ -430,8 +394,7 @@ void CquaveromfcDlg::StartNextResolve()
         return;
     m_shared.m_strCurRawEntry = head->text;
     m_bResolving = true;
-    if (m_pResolveGate)
-        m_pResolveGate->unlock();
+    m_workers.handOver(WorkerSet::Gate::Resolve);
 }
 
 void CquaveromfcDlg::AddRawEntry(const RawEntry& text)
@@ -638,7 +601,7 @@ void CquaveromfcDlg::OnChooseFolder()
         folder->setText(QString::fromStdString(FolderLabel(*chosen)));
     RefreshFileList();
     m_shared.m_bFolderChanged = true;
-    m_folderWatch.poke();
+    m_workers.pokeFolderWatcher();
 }
 
 void CquaveromfcDlg::OnOpenFolder()
@@ -692,13 +655,7 @@ void CquaveromfcDlg::OnOpenFile()
 
 void CquaveromfcDlg::OnClose()
 {
-    m_shared.m_bStopThreads = true;
-    m_shared.m_bPaused = true;
-    if (m_pDownloadGate)
-        m_pDownloadGate->unlock();
-    m_folderWatch.poke();
-    if (m_pResolveGate)
-        m_pResolveGate->unlock();
+    m_workers.requestStop();
 }
 
 } // namespace qvr

@@ -3,31 +3,25 @@
 #include "engine/entry_list.h"
 #include "engine/messages.h"
 #include "engine/queue_item.h"
-#include "engine/workers.h"
-#include "platform/folder_watch.h"
-#include "platform/handoff.h"
-#include "platform/named_mutex.h"
+#include "engine/worker_set.h"
+#include "platform/http.h"
 #include "ui/application_strings.h"
 #include "ui/dialog_builder.h"
-#include "ui/message_pump.h"
 #include "ui/prompts.h"
 #include "update/self_update.h"
 
 #include <QDialog>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
-
-class QLabel;
-class QListWidget;
 
 namespace qvr {
+
+class HandoffServer;
+class MessagePump;
+struct HandoffMessage;
 
 // What the main window needs from the process around it.
 struct MainWindowEnvironment {
@@ -42,7 +36,8 @@ struct MainWindowEnvironment {
     Prompts* prompts = nullptr;  // null: the real dialogs
     std::chrono::milliseconds retryPause {1000};
     std::uint64_t unannouncedTrackLimit = std::uint64_t(1) << 30;
-    // How long the end of the window waits for workers that are still busy.
+    // How long the end of the window waits for workers that are still busy; the
+    // end says whether they all ended.
     std::chrono::milliseconds workerGrace {5000};
     // The update check at the window's start; none: no check.
     std::optional<SelfUpdateEnvironment> selfUpdate;
@@ -63,10 +58,14 @@ public:
     // Runs the window to its end: initialisation, the modal run, and the teardown
     // that lets the workers go and saves the pending requests.
     int DoModal();
+    // Whether every worker ended by the end of DoModal(). One that did not still
+    // runs: the process must end without unwinding what it may use.
+    bool WorkersEnded() const { return m_bWorkersEnded; }
 
     // The parts of DoModal, for a window that is run by someone else's event loop.
+    // EndWindow() says whether every worker ended within the grace period.
     bool OnInitDialog();
-    void EndWindow();
+    bool EndWindow();
 
     // The update step of the start; true when a newer executable took over.
     bool RunSelfUpdate();
@@ -76,7 +75,7 @@ public:
 
     // The one entry for every message, whoever sends it.
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
-    MessageSink& messageSink() { return *m_pump; }
+    MessageSink& messageSink();
 
     // Operations of the window (window's thread only).
     void StartNextDownload();
@@ -109,7 +108,6 @@ public:
     const EntryList<QueueItem>& queue() const { return m_queue; }
     const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
     std::int32_t exitedThreads() const { return m_nExitedThreads; }
-    WorkerShared& shared() { return m_shared; }
     Prompts& prompts() { return *m_prompts; }
 
     bool m_bDownloading = false;
@@ -143,9 +141,7 @@ private:
     void Publish();
     std::int64_t DeliverFromOutside(const HandoffMessage& message);
     void SetLatched(bool resume, bool pause);
-    void LetWorkersGo();
-    template <class Body>
-    void startWorker(std::optional<std::thread>& thread, Body body);
+    bool LetWorkersGo();
 
     ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
@@ -154,28 +150,20 @@ private:
     DialogControls m_controls;
     std::unique_ptr<MessagePump> m_pump;
 
-    WorkerShared m_shared;
+    WorkerSet m_workers;
+    // What the workers read: the window's requests, the job slots and the settings.
+    WorkerShared& m_shared;
     EntryList<QueueItem> m_queue;
     EntryList<RawEntryItem> m_rawEntries;
     // The track a pending cancel or clear was asked for.
     std::optional<std::string> m_cancelTarget;
     std::optional<std::string> m_clearTarget;
-    std::optional<NamedMutex> m_pDownloadGate;
-    std::optional<NamedMutex> m_pResolveGate;
-    FolderWatch m_folderWatch;
     std::uint32_t m_windowHandle = 0;
     // Requests from outside go to the raw-queue file instead of the list: while the
     // update step runs (before the list is loaded) and after it handed over.
     bool m_bRequestsToFile = false;
     std::unique_ptr<HandoffServer> m_handoffServer;
-
-    std::optional<std::thread> m_pWatcherThread;
-    std::optional<std::thread> m_pResolverThread;
-    std::optional<std::thread> m_pDownloaderThread;
-    // Workers that have returned, whether or not the window heard of it.
-    std::mutex m_finishedMutex;
-    std::condition_variable m_finishedChanged;
-    int m_workersRunning = 0;
+    bool m_bWorkersEnded = true;
 };
 
 } // namespace qvr

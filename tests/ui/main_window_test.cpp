@@ -4,6 +4,7 @@
 
 #include "platform/unique_fd.h"
 #include "tests/support/disk_full.h"
+#include "tests/support/stuck_network.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -223,6 +224,25 @@ TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
     m_window->OnResume();
     ASSERT_TRUE(waitForConnection());
     closeWindow();
+}
+
+TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
+{
+    StuckNetwork network;
+    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
+        environment.http = network.factory();
+        environment.workerGrace = std::chrono::milliseconds(100);
+    };
+    openWindow();
+    m_window->AddRawEntry("track=stuck");
+    ASSERT_TRUE(network.waitUntilStuck());
+    m_window->OnClose();
+    EXPECT_FALSE(m_window->EndWindow());
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=stuck\r\n");
+    // The window goes first; the worker, once free, must not touch it.
+    m_window.reset();
+    network.release();
+    EXPECT_TRUE(network.waitUntilGone());
 }
 
 TEST_F(WindowTest, EnterEndsTheWindowAsEscapeDoes)
