@@ -73,6 +73,7 @@ CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment en
       m_app(app),
       m_environment(std::move(environment)),
       m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
+      m_desktop(m_environment.desktop ? m_environment.desktop : &m_shellOpener),
       m_pump(std::make_unique<MessagePump>(
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               return WindowProc(message, wParam, lParam);
@@ -606,7 +607,7 @@ void CquaveromfcDlg::OnChooseFolder()
 
 void CquaveromfcDlg::OnOpenFolder()
 {
-    ShellOpen(m_app.m_strDownloadFolder);
+    m_desktop->open(m_app.m_strDownloadFolder);
 }
 
 void CquaveromfcDlg::OnResume()
@@ -636,7 +637,7 @@ void CquaveromfcDlg::OnPause()
 
 void CquaveromfcDlg::OnHomePage()
 {
-    ShellOpen(loadString(IDS_HOME_URL, m_environment.storeHost));
+    m_desktop->open(loadString(IDS_HOME_URL, m_environment.storeHost));
 }
 
 void CquaveromfcDlg::OnMinimize()
@@ -650,7 +651,7 @@ void CquaveromfcDlg::OnOpenFile()
     const auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST);
     if (!files || !files->currentItem())
         return;
-    ShellOpen(m_app.m_strDownloadFolder + "/" + entryName(*files->currentItem()));
+    m_desktop->open(m_app.m_strDownloadFolder + "/" + entryName(*files->currentItem()));
 }
 
 void CquaveromfcDlg::OnClose()

@@ -8,6 +8,7 @@
 #include "ui/application_strings.h"
 #include "ui/dialog_builder.h"
 #include "ui/prompts.h"
+#include "ui/shell.h"
 #include "update/self_update.h"
 
 #include <QDialog>
@@ -34,6 +35,7 @@ struct MainWindowEnvironment {
     std::function<long(const std::string&)> writeDownloadFolder;
     HttpClientFactory http;
     Prompts* prompts = nullptr;  // null: the real dialogs
+    DesktopOpener* desktop = nullptr;  // null: xdg-open
     std::chrono::milliseconds retryPause {1000};
     std::uint64_t unannouncedTrackLimit = std::uint64_t(1) << 30;
     // How long the end of the window waits for workers that are still busy; the
@@ -147,6 +149,8 @@ private:
     MainWindowEnvironment m_environment;
     QtPrompts m_qtPrompts;
     Prompts* m_prompts;
+    ShellOpener m_shellOpener;
+    DesktopOpener* m_desktop;
     DialogControls m_controls;
     std::unique_ptr<MessagePump> m_pump;
 
