@@ -53,6 +53,8 @@ struct MainWindowEnvironment {
 // report through SendMessage; every report, like every message from outside,
 // enters through WindowProc on the window's thread.
 class CquaveromfcDlg : public QDialog {
+    Q_OBJECT
+
 public:
     CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent = nullptr);
     ~CquaveromfcDlg() override;
