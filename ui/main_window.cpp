@@ -5,209 +5,25 @@
 #include "engine/store_request.h"
 #include "engine/workers.h"
 #include "platform/handoff.h"
-#include "res/strings.h"
 #include "ui/layout.h"
 #include "ui/message_pump.h"
-#include "ui/shell.h"
 
 #include <QFile>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
 
 namespace qvr {
 
 namespace {
 
-constexpr const char* kNoFilesInQueue = "No Files in Queue";
-constexpr const char* kDownloadingPaused = "Downloading Paused";
 // Where an entry of the downloaded-files list keeps its name's bytes.
 constexpr int kEntryBytesRole = Qt::UserRole;
 
-std::string entryName(const QListWidgetItem& item)
-{
-    return item.data(kEntryBytesRole).toByteArray().toStdString();
-}
-
-// What the plain stand-ins of the image buttons say.
-const char* buttonCaption(int id)
-{
-    switch (id) {
-    case IDC_HOME_PAGE: return "Store";
-    case IDC_REMOVE: return "Remove";
-    case IDC_CLEAR: return "Clear";
-    case IDC_CHOOSE_FOLDER: return "Choose Folder";
-    case IDC_OPEN_FOLDER: return "Open Folder";
-    case IDC_RESUME: return "Resume";
-    case IDC_PAUSE: return "Pause";
-    case IDC_MINIMIZE: return "_";
-    case IDC_CLOSE: return "X";
-    default: return "";
-    }
-}
-
-// The one place that decides which class stands for which control of the window.
-QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
-{
-    QWidget* widget = MakePlainControl(control, parent);
-    if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        button->setText(QString::fromUtf8(buttonCaption(control.id)));
-        button->setAutoDefault(false);
-        button->setFocusPolicy(Qt::NoFocus);
-    }
-    if (control.id == IDC_PROGRESS_BAR) {
-        widget->setAutoFillBackground(true);
-        QPalette palette = widget->palette();
-        palette.setColor(QPalette::Window, QColor(255, 102, 0));
-        widget->setPalette(palette);
-    }
-    return widget;
-}
-
 } // namespace
-
-CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint
-                  | Qt::WindowCloseButtonHint),
-      m_app(app),
-      m_environment(std::move(environment)),
-      m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
-      m_desktop(m_environment.desktop ? m_environment.desktop : &m_shellOpener),
-      m_pump(std::make_unique<MessagePump>(
-          [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-              return WindowProc(message, wParam, lParam);
-          })),
-      m_workers(*m_pump),
-      m_shared(m_workers.shared())
-{
-    m_shared.m_downloadFolder.set(m_app.m_strDownloadFolder);
-    m_shared.m_strInstallationId = m_app.m_strInstallationId;
-    m_shared.m_storeHost = m_environment.storeHost;
-    m_shared.m_gateFolder = m_environment.gateFolder;
-    m_shared.m_http = m_environment.http;
-    m_shared.m_retryPause = m_environment.retryPause;
-    m_shared.m_unannouncedTrackLimit = m_environment.unannouncedTrackLimit;
-}
-
-CquaveromfcDlg::~CquaveromfcDlg()
-{
-    LetWorkersGo();
-}
 
 MessageSink& CquaveromfcDlg::messageSink()
 {
     return *m_pump;
-}
-
-int CquaveromfcDlg::DoModal()
-{
-    OnInitDialog();
-    const int result = exec();
-    EndWindow();
-    return result;
-}
-
-bool CquaveromfcDlg::EndWindow()
-{
-    m_bWorkersEnded = LetWorkersGo();
-    PostNcDestroy();
-    return m_bWorkersEnded;
-}
-
-bool CquaveromfcDlg::OnInitDialog()
-{
-    Publish();
-    if (RunSelfUpdate())
-        return KeepHiddenUntilTakenOver();
-
-    // The window holds both gates while its workers are idle.
-    m_workers.takeGates();
-
-    // The look: title and controls; the skin, fonts and colours come with the
-    // skinned controls.
-    setWindowTitle(QString::fromStdString(loadString(IDS_APP_TITLE)));
-    if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
-        m_controls.build(*dialogTemplate, this, MainWindowControlFactory);
-    const std::pair<int, void (CquaveromfcDlg::*)()> commands[] = {
-        {IDC_REMOVE, &CquaveromfcDlg::OnRemove},
-        {IDC_CLEAR, &CquaveromfcDlg::OnClear},
-        {IDC_CHOOSE_FOLDER, &CquaveromfcDlg::OnChooseFolder},
-        {IDC_OPEN_FOLDER, &CquaveromfcDlg::OnOpenFolder},
-        {IDC_RESUME, &CquaveromfcDlg::OnResume},
-        {IDC_PAUSE, &CquaveromfcDlg::OnPause},
-        {IDC_HOME_PAGE, &CquaveromfcDlg::OnHomePage},
-        {IDC_MINIMIZE, &CquaveromfcDlg::OnMinimize},
-        {IDC_CLOSE, &CquaveromfcDlg::OnClose},
-    };
-    for (const auto& [id, command] : commands) {
-        if (auto* button = m_controls.control<QPushButton>(id))
-            connect(button, &QPushButton::clicked, this, [this, command = command] { (this->*command)(); });
-    }
-    if (auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST))
-        connect(files, &QListWidget::itemDoubleClicked, this, [this] { OnOpenFile(); });
-    SetLatched(true, false);
-
-    LoadDownloadQueue();
-    RefillQueueList();
-
-    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        folder->setText(QString::fromStdString(FolderLabel(m_app.m_strDownloadFolder)));
-    ResetProgress();
-    if (auto* radio = m_controls.control<QLabel>(IDC_RADIO_LABEL))
-        radio->setText("Click Here to Load Online Radio");
-
-    // The radio check and the drop target of the queue list come with the radio
-    // panel and the skinned controls.
-
-    RefreshFileList();
-    StartWorkers();
-    return true;
-}
-
-void CquaveromfcDlg::StartWorkers()
-{
-    m_workers.start(WorkerSet::Worker::FolderWatcher);
-    m_workers.start(WorkerSet::Worker::Resolver);
-    LoadRawQueue();
-    StartNextResolve();
-    if (!m_app.m_strRequest.empty())
-        AddRawEntry(m_app.m_strRequest);
-    m_workers.start(WorkerSet::Worker::Downloader);
-    StartNextDownload();
-}
-
-bool CquaveromfcDlg::LetWorkersGo()
-{
-    // Closed first: a report or a message from outside that is being delivered
-    // then returns, so the workers are cut off from the window at once and the
-    // server can end.
-    m_pump->close();
-    m_handoffServer.reset();
-    m_workers.disconnect();
-    m_workers.requestStop();
-    return m_workers.wait(m_environment.workerGrace);
-}
-
-void CquaveromfcDlg::PostNcDestroy()
-{
-    if (!m_bSwitchQuit)
-        SaveRawQueue();
-    if (m_windowHandle != 0 && !m_environment.handoffFolder.empty())
-        UnpublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
-}
-
-void CquaveromfcDlg::Publish()
-{
-    if (m_environment.handoffFolder.empty())
-        return;
-    RemoveDeadWindowSockets(m_environment.handoffFolder);
-    m_windowHandle = NewWindowHandle();
-    m_handoffServer = HandoffServer::start(
-        WindowSocketPath(m_environment.handoffFolder, m_windowHandle),
-        [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
-    if (m_handoffServer)
-        PublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
 }
 
 // Runs on the hand-off server's thread. Another process may send only what a
@@ -432,7 +248,7 @@ void CquaveromfcDlg::RefreshFileList()
         return;
     const QListWidgetItem* selected = list->currentItem();
     const std::optional<std::string> remembered = selected && selected->isSelected()
-        ? std::optional(entryName(*selected))
+        ? std::optional(FileEntryName(*selected))
         : std::nullopt;
     list->clear();
     const std::vector<std::string> entries = ListDownloadedFiles(folder);
@@ -512,151 +328,9 @@ void CquaveromfcDlg::DropStaleRequests()
     }
 }
 
-void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
+std::string CquaveromfcDlg::FileEntryName(const QListWidgetItem& item)
 {
-    // Enter ends the window as Escape does: the dialog's own end, which lets the
-    // workers go and keeps the pending requests.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void CquaveromfcDlg::SetLatched(bool resume, bool pause)
-{
-    m_bResumeLatched = resume;
-    m_bPauseLatched = pause;
-    for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
-        if (auto* button = m_controls.control<QPushButton>(id)) {
-            button->setCheckable(true);
-            button->setChecked(latched);
-        }
-    }
-}
-
-void CquaveromfcDlg::OnRemove()
-{
-    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
-    const int index = list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1;
-    if (index < 0) {
-        m_prompts->messageBox(this, "Please choose a track in the download queue to remove.",
-                              "No track selected", MB_OK);
-        return;
-    }
-    if (index != 0 || m_shared.m_bPaused) {
-        m_queue.RemoveAt(static_cast<std::uint32_t>(index));
-        DropStaleRequests();
-        RefillQueueList();
-        SaveDownloadQueue();
-        return;
-    }
-    // The box runs the window's events: the track may finish, and the next one
-    // start, before the answer comes. The answer is about the track that was asked.
-    const std::string asked = m_queue.GetHead()->title;
-    const int answer = m_prompts->messageBox(
-        this,
-        "The track that you've chosen to remove is currently in the process of downloading.\n"
-        "Are you sure you want to cancel the current download?",
-        "Remove Current Download?", MB_OKCANCEL);
-    const QueueItem* head = m_queue.GetHead();
-    if (answer == IDOK && head && head->title == asked) {
-        m_cancelTarget = asked;
-        m_shared.m_bCancelCurrent = true;
-    }
-}
-
-void CquaveromfcDlg::OnClear()
-{
-    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
-    if (!list || list->count() == 0)
-        return;
-    const int answer = m_prompts->messageBox(this, "Are you sure you want to remove ALL tracks from the download queue?",
-                                             "Clear Download Queue?", MB_YESNO);
-    if (answer != IDYES || m_queue.IsEmpty())
-        return;
-    if (m_shared.m_bPaused) {
-        m_queue.RemoveAll();
-        DropStaleRequests();
-        RefillQueueList();
-        SaveDownloadQueue();
-    } else {
-        m_clearTarget = m_queue.GetHead()->title;
-        m_shared.m_bClearQueue = true;
-    }
-}
-
-void CquaveromfcDlg::OnChooseFolder()
-{
-    const std::optional<std::string> chosen =
-        m_prompts->chooseFolder(this, "Choose a download folder", m_app.m_strDownloadFolder);
-    if (!chosen || chosen->empty() || *chosen == m_app.m_strDownloadFolder)
-        return;
-    // The settings first: a folder that cannot be kept is not taken.
-    if (!m_environment.writeDownloadFolder || m_environment.writeDownloadFolder(*chosen) != 0)
-        return;
-    m_app.m_strDownloadFolder = *chosen;
-    m_shared.m_downloadFolder.set(*chosen);
-    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        folder->setText(QString::fromStdString(FolderLabel(*chosen)));
-    RefreshFileList();
-    m_shared.m_bFolderChanged = true;
-    m_workers.pokeFolderWatcher();
-}
-
-void CquaveromfcDlg::OnOpenFolder()
-{
-    m_desktop->open(m_app.m_strDownloadFolder);
-}
-
-void CquaveromfcDlg::OnResume()
-{
-    if (m_queue.IsEmpty()) {
-        // The click has already toggled the button; its look stays what it was.
-        SetLatched(m_bResumeLatched, m_bPauseLatched);
-        SetStatus(kNoFilesInQueue);
-        return;
-    }
-    SetLatched(true, false);
-    m_shared.m_bPaused = false;
-    StartNextDownload();
-}
-
-void CquaveromfcDlg::OnPause()
-{
-    if (m_queue.IsEmpty()) {
-        SetLatched(m_bResumeLatched, m_bPauseLatched);
-        return;
-    }
-    SetLatched(false, true);
-    m_shared.m_bPaused = true;
-    if (!m_bDownloading)
-        SetStatus(kDownloadingPaused);
-}
-
-void CquaveromfcDlg::OnHomePage()
-{
-    m_desktop->open(loadString(IDS_HOME_URL, m_environment.storeHost));
-}
-
-void CquaveromfcDlg::OnMinimize()
-{
-    // Posted, not sent: the click finishes before the window goes.
-    QMetaObject::invokeMethod(this, [this] { Send(*m_pump, msg::SysCommand {SC_MINIMIZE}); }, Qt::QueuedConnection);
-}
-
-void CquaveromfcDlg::OnOpenFile()
-{
-    const auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST);
-    if (!files || !files->currentItem())
-        return;
-    m_desktop->open(m_app.m_strDownloadFolder + "/" + entryName(*files->currentItem()));
-}
-
-void CquaveromfcDlg::OnClose()
-{
-    m_workers.requestStop();
+    return item.data(kEntryBytesRole).toByteArray().toStdString();
 }
 
 } // namespace qvr

@@ -18,6 +18,8 @@
 #include <memory>
 #include <optional>
 
+class QListWidgetItem;
+
 namespace qvr {
 
 class HandoffServer;
@@ -127,25 +129,39 @@ public:
     bool m_bPauseLatched = false;
     std::uint32_t windowHandle() const { return m_windowHandle; }
 
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void PostNcDestroy();
-    void DropStaleRequests();
+    static constexpr const char* kNoFilesInQueue = "No Files in Queue";
+    static constexpr const char* kDownloadingPaused = "Downloading Paused";
+
+    // The start and the end (window_lifecycle.cpp, self_update.cpp).
+    void Publish();
     bool KeepHiddenUntilTakenOver();
-    void SetStatus(const std::string& text);
+    void StartWorkers();
+    bool LetWorkersGo();
+    void PostNcDestroy();
+
+    // The look (window_look.cpp): the controls made and their first state.
+    void SetUpLook();
+    void SetUpControls();
+    void SetLatched(bool resume, bool pause);
+
+    // The user's commands bound to their controls (commands.cpp).
+    void ConnectCommands();
+
+    // The reports and messages (main_window.cpp).
+    std::int64_t DeliverFromOutside(const HandoffMessage& message);
     void OnDownloadFinished(std::int32_t flags);
     void OnEntryResolved(const msg::EntryResolved& report);
     void OnSysCommand(std::uintptr_t command);
     void OnFileOpenFailed(const char* path);
     void OnCopyData(const CopyDataStruct* data);
-    void StartWorkers();
-    void Publish();
-    std::int64_t DeliverFromOutside(const HandoffMessage& message);
-    void SetLatched(bool resume, bool pause);
-    bool LetWorkersGo();
+    void SetStatus(const std::string& text);
+    void DropStaleRequests();
+    // The bytes of a downloaded file's name, whatever the list shows.
+    static std::string FileEntryName(const QListWidgetItem& item);
 
     ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
