@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 namespace qvr {
 
@@ -76,80 +77,69 @@ public:
 namespace msg {
 
 namespace detail {
-// The one place where a pointer becomes a parameter and back.
+
+// The one place where a payload becomes a parameter and back.
 template <class T>
-std::uintptr_t toParam(T* pointer) noexcept
+std::uintptr_t toWParam(T* pointer) noexcept
 {
     return reinterpret_cast<std::uintptr_t>(pointer);
 }
 template <class T>
-T* fromParam(std::uintptr_t param) noexcept
-{
-    return reinterpret_cast<T*>(param);
-}
-template <class T>
 std::intptr_t toLParam(T* pointer) noexcept
 {
-    return static_cast<std::intptr_t>(toParam(pointer));
+    return static_cast<std::intptr_t>(toWParam(pointer));
 }
-template <class T>
-T* fromLParam(std::intptr_t param) noexcept
+inline std::intptr_t toLParam(std::int32_t number) noexcept
 {
-    return fromParam<T>(static_cast<std::uintptr_t>(param));
+    return number;
 }
+template <class Payload>
+Payload fromParam(std::uintptr_t param) noexcept
+{
+    if constexpr (std::is_pointer_v<Payload>)
+        return reinterpret_cast<Payload>(param);
+    else
+        return static_cast<Payload>(param);
+}
+
+// A message without a payload.
+template <unsigned Number>
+struct Signal {
+    static constexpr unsigned kNumber = Number;
+    MessageParams pack() const noexcept { return {}; }
+    static Signal unpack(MessageParams) noexcept { return {}; }
+};
+
+// A message whose payload travels in lParam: a 32-bit number, or a pointer.
+template <unsigned Number, class Payload>
+struct InLParam {
+    static constexpr unsigned kNumber = Number;
+    Payload value {};
+    MessageParams pack() const noexcept { return {0, toLParam(value)}; }
+    static InLParam unpack(MessageParams p) noexcept
+    {
+        return {fromParam<Payload>(static_cast<std::uintptr_t>(p.lParam))};
+    }
+};
+
 } // namespace detail
 
 // The folder watcher saw a change in the download folder.
-struct FolderChanged {
-    static constexpr unsigned kNumber = WM_FOLDER_CHANGED;
-    MessageParams pack() const noexcept { return {}; }
-    static FolderChanged unpack(MessageParams) noexcept { return {}; }
-};
-
-// The status text to show; lParam.
-struct SetStatus {
-    static constexpr unsigned kNumber = WM_SET_STATUS;
-    const char* text = nullptr; // NUL-terminated
-    MessageParams pack() const noexcept { return {0, detail::toLParam(text)}; }
-    static SetStatus unpack(MessageParams p) noexcept
-    {
-        return {detail::fromLParam<const char>(p.lParam)};
-    }
-};
-
-// How far the running download is, in percent; lParam.
-struct DownloadProgress {
-    static constexpr unsigned kNumber = WM_DOWNLOAD_PROGRESS;
-    std::int32_t percent = 0;
-    MessageParams pack() const noexcept { return {0, percent}; }
-    static DownloadProgress unpack(MessageParams p) noexcept { return {static_cast<std::int32_t>(p.lParam)}; }
-};
-
-// An attempt on the head item ended; lParam: its DLF_ flags.
-struct DownloadFinished {
-    static constexpr unsigned kNumber = WM_DOWNLOAD_FINISHED;
-    std::int32_t flags = 0;
-    MessageParams pack() const noexcept { return {0, flags}; }
-    static DownloadFinished unpack(MessageParams p) noexcept { return {static_cast<std::int32_t>(p.lParam)}; }
-};
-
-// The target file cannot be opened; lParam: its full path.
-struct FileOpenFailed {
-    static constexpr unsigned kNumber = WM_FILE_OPEN_FAILED;
-    const char* path = nullptr; // NUL-terminated
-    MessageParams pack() const noexcept { return {0, detail::toLParam(path)}; }
-    static FileOpenFailed unpack(MessageParams p) noexcept
-    {
-        return {detail::fromLParam<const char>(p.lParam)};
-    }
-};
-
+using FolderChanged = detail::Signal<WM_FOLDER_CHANGED>;
+// The status text to show, NUL-terminated.
+using SetStatus = detail::InLParam<WM_SET_STATUS, const char*>;
+// How far the running download is, in percent.
+using DownloadProgress = detail::InLParam<WM_DOWNLOAD_PROGRESS, std::int32_t>;
+// An attempt on the head item ended, with these DLF_ flags.
+using DownloadFinished = detail::InLParam<WM_DOWNLOAD_FINISHED, std::int32_t>;
+// The target file, whose full path this is (NUL-terminated), cannot be opened.
+using FileOpenFailed = detail::InLParam<WM_FILE_OPEN_FAILED, const char*>;
 // A newer instance takes over: the window ends without saving its raw entries.
-struct SwitchQuit {
-    static constexpr unsigned kNumber = WM_SWITCH_QUIT;
-    MessageParams pack() const noexcept { return {}; }
-    static SwitchQuit unpack(MessageParams) noexcept { return {}; }
-};
+using SwitchQuit = detail::Signal<WM_SWITCH_QUIT>;
+// The worker with this THREAD_BIT_ ended.
+using ThreadExited = detail::InLParam<WM_THREAD_EXITED, std::int32_t>;
+// Data handed over by another instance.
+using CopyData = detail::InLParam<WM_COPYDATA, const CopyDataStruct*>;
 
 // A track-info request ended. wParam: the sender's new item, or null; the window may
 // move the item out, and the sender frees whatever is left. lParam: the RSF_ flags.
@@ -157,32 +147,10 @@ struct EntryResolved {
     static constexpr unsigned kNumber = WM_ENTRY_RESOLVED;
     std::unique_ptr<QueueItem>* item = nullptr;
     std::int32_t flags = 0;
-    MessageParams pack() const noexcept
-    {
-        return {detail::toParam(item), flags};
-    }
+    MessageParams pack() const noexcept { return {detail::toWParam(item), flags}; }
     static EntryResolved unpack(MessageParams p) noexcept
     {
-        return {detail::fromParam<std::unique_ptr<QueueItem>>(p.wParam), static_cast<std::int32_t>(p.lParam)};
-    }
-};
-
-// A worker ended; lParam: its THREAD_BIT_.
-struct ThreadExited {
-    static constexpr unsigned kNumber = WM_THREAD_EXITED;
-    std::int32_t bit = 0;
-    MessageParams pack() const noexcept { return {0, bit}; }
-    static ThreadExited unpack(MessageParams p) noexcept { return {static_cast<std::int32_t>(p.lParam)}; }
-};
-
-// Data handed over by another instance; lParam.
-struct CopyData {
-    static constexpr unsigned kNumber = WM_COPYDATA;
-    const CopyDataStruct* data = nullptr;
-    MessageParams pack() const noexcept { return {0, detail::toLParam(data)}; }
-    static CopyData unpack(MessageParams p) noexcept
-    {
-        return {detail::fromLParam<const CopyDataStruct>(p.lParam)};
+        return {detail::fromParam<std::unique_ptr<QueueItem>*>(p.wParam), static_cast<std::int32_t>(p.lParam)};
     }
 };
 

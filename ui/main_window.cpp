@@ -61,16 +61,16 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         }
         break;
     case WM_SET_STATUS:
-        SetStatus(msg::SetStatus::unpack(params).text);
+        SetStatus(msg::SetStatus::unpack(params).value);
         break;
     case WM_DOWNLOAD_PROGRESS:
-        SetProgress(msg::DownloadProgress::unpack(params).percent);
+        SetProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
-        OnDownloadFinished(msg::DownloadFinished::unpack(params).flags);
+        OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
         break;
     case WM_FILE_OPEN_FAILED:
-        OnFileOpenFailed(msg::FileOpenFailed::unpack(params).path);
+        OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
         break;
     case WM_SWITCH_QUIT:
         m_bSwitchQuit = true;
@@ -80,12 +80,12 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         OnEntryResolved(msg::EntryResolved::unpack(params));
         break;
     case WM_THREAD_EXITED:
-        m_nExitedThreads |= msg::ThreadExited::unpack(params).bit;
+        m_nExitedThreads |= msg::ThreadExited::unpack(params).value;
         if (m_nExitedThreads == THREAD_BITS_ALL)
             done(0);
         break;
     case WM_COPYDATA:
-        OnCopyData(msg::CopyData::unpack(params).data);
+        OnCopyData(msg::CopyData::unpack(params).value);
         break;
     case WM_SYSCOMMAND:
         OnSysCommand(msg::SysCommand::unpack(params).command);

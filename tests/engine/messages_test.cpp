@@ -36,13 +36,13 @@ TEST(Messages, EveryPayloadArrivesAsSentUnderItsOwnNumber)
 {
     Recorder window;
     const std::string text = "Network Error";
-    EXPECT_EQ(throughWindow(msg::SetStatus {text.c_str()}, window).text, text.c_str());
-    EXPECT_EQ(throughWindow(msg::FileOpenFailed {text.c_str()}, window).path, text.c_str());
+    EXPECT_EQ(throughWindow(msg::SetStatus {text.c_str()}, window).value, text.c_str());
+    EXPECT_EQ(throughWindow(msg::FileOpenFailed {text.c_str()}, window).value, text.c_str());
     for (const std::int32_t number : {0, 100, -1, INT32_MIN, INT32_MAX}) {
         SCOPED_TRACE(number);
-        EXPECT_EQ(throughWindow(msg::DownloadProgress {number}, window).percent, number);
-        EXPECT_EQ(throughWindow(msg::DownloadFinished {number}, window).flags, number);
-        EXPECT_EQ(throughWindow(msg::ThreadExited {number}, window).bit, number);
+        EXPECT_EQ(throughWindow(msg::DownloadProgress {number}, window).value, number);
+        EXPECT_EQ(throughWindow(msg::DownloadFinished {number}, window).value, number);
+        EXPECT_EQ(throughWindow(msg::ThreadExited {number}, window).value, number);
     }
 
     auto item = std::make_unique<QueueItem>("Title", "http://h/t?x=1");
@@ -53,7 +53,7 @@ TEST(Messages, EveryPayloadArrivesAsSentUnderItsOwnNumber)
     EXPECT_EQ(throughWindow(msg::EntryResolved {nullptr, RSF_CONSUMED}, window).item, nullptr);
 
     const CopyDataStruct data {COPYDATA_RAW_ENTRY, 8, "track=1"};
-    EXPECT_EQ(throughWindow(msg::CopyData {&data}, window).data, &data);
+    EXPECT_EQ(throughWindow(msg::CopyData {&data}, window).value, &data);
     EXPECT_EQ(throughWindow(msg::SysCommand {SC_RESTORE}, window).command, SC_RESTORE);
     throughWindow(msg::FolderChanged {}, window);
     throughWindow(msg::SwitchQuit {}, window);

@@ -18,7 +18,7 @@ public:
     {
         if (message == WM_THREAD_EXITED) {
             std::lock_guard lock(m_mutex);
-            m_exited |= msg::ThreadExited::unpack({wParam, lParam}).bit;
+            m_exited |= msg::ThreadExited::unpack({wParam, lParam}).value;
             m_changed.notify_all();
         }
         return 0;

@@ -23,26 +23,28 @@ bool isHidden(std::string_view name)
     return EqualsIgnoringCase(name, "Range") || EqualsIgnoringCase(name, "Accept-Encoding");
 }
 
-bool waitReadable(int fd, int stopEvent, int timeoutMs)
+// Waits up to `timeoutMs` for `events` on `fd`; true when one of `ready` came
+// before the stop event.
+bool waitFor(int fd, short events, short ready, int stopEvent, int timeoutMs)
 {
-    std::array<pollfd, 2> fds {{{fd, POLLIN, 0}, {stopEvent, POLLIN, 0}}};
+    std::array<pollfd, 2> fds {{{fd, events, 0}, {stopEvent, POLLIN, 0}}};
     for (;;) {
         const int n = ::poll(fds.data(), fds.size(), timeoutMs);
         if (n < 0 && errno == EINTR)
             continue;
-        return n > 0 && fds[1].revents == 0 && fds[0].revents != 0;
+        return n > 0 && fds[1].revents == 0 && (fds[0].revents & ready) != 0;
     }
+}
+
+// Readable also when the peer hung up or the socket failed: the read then says so.
+bool waitReadable(int fd, int stopEvent, int timeoutMs)
+{
+    return waitFor(fd, POLLIN, POLLIN | POLLPRI | POLLHUP | POLLERR | POLLNVAL, stopEvent, timeoutMs);
 }
 
 bool waitWritable(int fd, int stopEvent, int timeoutMs)
 {
-    std::array<pollfd, 2> fds {{{fd, POLLOUT, 0}, {stopEvent, POLLIN, 0}}};
-    for (;;) {
-        const int n = ::poll(fds.data(), fds.size(), timeoutMs);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n > 0 && fds[1].revents == 0 && (fds[0].revents & POLLOUT) != 0;
-    }
+    return waitFor(fd, POLLOUT, POLLOUT, stopEvent, timeoutMs);
 }
 
 void addressOf(int sock, bool peer, std::string& ip, int& port)
