@@ -149,7 +149,7 @@ std::string Connection::headLine(std::string line)
         const auto space = text.find(' ');
         m_head.method = std::string(text.substr(0, space));
         if (m_head.method.empty())
-            m_head.method = "?"; // a malformed line still starts the head
+            m_head.method.push_back('?'); // a malformed line still starts the head
         if (space != std::string_view::npos) {
             std::string_view target = text.substr(space + 1);
             target = target.substr(0, target.find(' '));
