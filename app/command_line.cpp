@@ -1,19 +1,10 @@
 #include "app/command_line.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/text.h"
 
 namespace qvr {
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x))
-                   == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::string_view switchText(std::string_view argument)
 {
@@ -26,9 +17,9 @@ std::string_view switchText(std::string_view argument)
 
 void CMyCommandLineInfo::ParseParam(std::string_view param, bool bFlag, bool /*bLast*/)
 {
-    if (bFlag && equalsIgnoringCase(param, "install")) {
+    if (bFlag && EqualsIgnoringCase(param, "install")) {
         m_bInstall = 1;
-    } else if (bFlag && equalsIgnoringCase(param, "switch")) {
+    } else if (bFlag && EqualsIgnoringCase(param, "switch")) {
         m_bSwitch = 1;
     } else if (!bFlag && m_strFileName.empty()) {
         m_strFileName = param;

@@ -1,28 +1,31 @@
 #pragma once
 
-#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace qvr {
 
+// The requirements are spelt with <type_traits>: Qt's moc, which reads this header
+// through the window's, cannot parse the standard <concepts> header.
+
 // An element owns its successor through `next`.
 template <class Node>
 concept ListNode = requires(Node& node) {
-    { node.next } -> std::same_as<std::unique_ptr<Node>&>;
+    requires std::is_same_v<decltype((node.next)), std::unique_ptr<Node>&>;
 };
 
 // An element that also points back at its predecessor (not owning).
 template <class Node>
 concept DoublyLinkedNode = ListNode<Node> && requires(Node& node) {
-    { node.prev } -> std::same_as<Node*&>;
+    requires std::is_same_v<decltype((node.prev)), Node*&>;
 };
 
 template <class Node>
 concept TitledNode = ListNode<Node> && requires(const Node& node) {
-    { node.title } -> std::convertible_to<std::string_view>;
+    requires std::is_convertible_v<decltype((node.title)), std::string_view>;
 };
 
 // An ordered list that owns its elements. It is empty exactly when it has no head;

@@ -1,23 +1,28 @@
 #pragma once
 
+#include "engine/queue_item.h"
+
 #include <cstdint>
+#include <memory>
+#include <type_traits>
 
 namespace qvr {
 
 // Messages the workers (and other instances) send to the main window. Every one is
 // delivered synchronously: the sender waits until the window's thread has handled it.
+// What each carries, and where, is fixed by its type in namespace msg below.
 enum WindowMessage : unsigned {
     WM_SYSCOMMAND = 0x0112,
     WM_COPYDATA = 0x004A,
     WM_USER = 0x0400,
     WM_FOLDER_CHANGED = WM_USER + 100,    // 1124
-    WM_SET_STATUS = WM_USER + 102,        // 1126, lParam: const char* text
-    WM_DOWNLOAD_PROGRESS = WM_USER + 103, // 1127, lParam: percent
-    WM_DOWNLOAD_FINISHED = WM_USER + 104, // 1128, lParam: DLF_ flags
-    WM_FILE_OPEN_FAILED = WM_USER + 105,  // 1129, lParam: const char* path
+    WM_SET_STATUS = WM_USER + 102,        // 1126
+    WM_DOWNLOAD_PROGRESS = WM_USER + 103, // 1127
+    WM_DOWNLOAD_FINISHED = WM_USER + 104, // 1128
+    WM_FILE_OPEN_FAILED = WM_USER + 105,  // 1129
     WM_SWITCH_QUIT = WM_USER + 106,       // 1130
-    WM_ENTRY_RESOLVED = WM_USER + 107,    // 1131, wParam: QueueItem* or 0, lParam: RSF_ flags
-    WM_THREAD_EXITED = WM_USER + 108,     // 1132, lParam: THREAD_BIT_
+    WM_ENTRY_RESOLVED = WM_USER + 107,    // 1131
+    WM_THREAD_EXITED = WM_USER + 108,     // 1132
 };
 
 constexpr std::uintptr_t SC_RESTORE = 0xF120;
@@ -51,6 +56,12 @@ enum ThreadBits : std::int32_t {
     THREAD_BITS_ALL = 7,
 };
 
+// A message's two parameters as they travel.
+struct MessageParams {
+    std::uintptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+};
+
 // The receiving end of the messages: the main window. SendMessage returns once the
 // message has been handled (or at once, with 0, when the window is gone).
 class MessageSink {
@@ -58,5 +69,107 @@ public:
     virtual ~MessageSink() = default;
     virtual std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 };
+
+// One type per message: its number, what it carries, and the one pair that puts the
+// payload into the parameters (pack) and takes it out again (unpack). Senders and
+// the window both go through these, so the two ends cannot disagree. A pointer in a
+// payload is valid only while the message is being handled: the sender waits.
+namespace msg {
+
+namespace detail {
+
+// The one place where a payload becomes a parameter and back.
+template <class T>
+std::uintptr_t toWParam(T* pointer) noexcept
+{
+    return reinterpret_cast<std::uintptr_t>(pointer);
+}
+template <class T>
+std::intptr_t toLParam(T* pointer) noexcept
+{
+    return static_cast<std::intptr_t>(toWParam(pointer));
+}
+inline std::intptr_t toLParam(std::int32_t number) noexcept
+{
+    return number;
+}
+template <class Payload>
+Payload fromParam(std::uintptr_t param) noexcept
+{
+    if constexpr (std::is_pointer_v<Payload>)
+        return reinterpret_cast<Payload>(param);
+    else
+        return static_cast<Payload>(param);
+}
+
+// A message without a payload.
+template <unsigned Number>
+struct Signal {
+    static constexpr unsigned kNumber = Number;
+    MessageParams pack() const noexcept { return {}; }
+    static Signal unpack(MessageParams) noexcept { return {}; }
+};
+
+// A message whose payload travels in lParam: a 32-bit number, or a pointer.
+template <unsigned Number, class Payload>
+struct InLParam {
+    static constexpr unsigned kNumber = Number;
+    Payload value {};
+    MessageParams pack() const noexcept { return {0, toLParam(value)}; }
+    static InLParam unpack(MessageParams p) noexcept
+    {
+        return {fromParam<Payload>(static_cast<std::uintptr_t>(p.lParam))};
+    }
+};
+
+} // namespace detail
+
+// The folder watcher saw a change in the download folder.
+using FolderChanged = detail::Signal<WM_FOLDER_CHANGED>;
+// The status text to show, NUL-terminated.
+using SetStatus = detail::InLParam<WM_SET_STATUS, const char*>;
+// How far the running download is, in percent.
+using DownloadProgress = detail::InLParam<WM_DOWNLOAD_PROGRESS, std::int32_t>;
+// An attempt on the head item ended, with these DLF_ flags.
+using DownloadFinished = detail::InLParam<WM_DOWNLOAD_FINISHED, std::int32_t>;
+// The target file, whose full path this is (NUL-terminated), cannot be opened.
+using FileOpenFailed = detail::InLParam<WM_FILE_OPEN_FAILED, const char*>;
+// A newer instance takes over: the window ends without saving its raw entries.
+using SwitchQuit = detail::Signal<WM_SWITCH_QUIT>;
+// The worker with this THREAD_BIT_ ended.
+using ThreadExited = detail::InLParam<WM_THREAD_EXITED, std::int32_t>;
+// Data handed over by another instance.
+using CopyData = detail::InLParam<WM_COPYDATA, const CopyDataStruct*>;
+
+// A track-info request ended. wParam: the sender's new item, or null; the window may
+// move the item out, and the sender frees whatever is left. lParam: the RSF_ flags.
+struct EntryResolved {
+    static constexpr unsigned kNumber = WM_ENTRY_RESOLVED;
+    std::unique_ptr<QueueItem>* item = nullptr;
+    std::int32_t flags = 0;
+    MessageParams pack() const noexcept { return {detail::toWParam(item), flags}; }
+    static EntryResolved unpack(MessageParams p) noexcept
+    {
+        return {detail::fromParam<std::unique_ptr<QueueItem>*>(p.wParam), static_cast<std::int32_t>(p.lParam)};
+    }
+};
+
+// A command of the system menu (SC_RESTORE, SC_MINIMIZE); wParam.
+struct SysCommand {
+    static constexpr unsigned kNumber = WM_SYSCOMMAND;
+    std::uintptr_t command = 0;
+    MessageParams pack() const noexcept { return {command, 0}; }
+    static SysCommand unpack(MessageParams p) noexcept { return {p.wParam}; }
+};
+
+} // namespace msg
+
+// Sends one typed message and waits for the answer.
+template <class Message>
+std::intptr_t Send(MessageSink& window, const Message& message)
+{
+    const MessageParams params = message.pack();
+    return window.SendMessage(Message::kNumber, params.wParam, params.lParam);
+}
 
 } // namespace qvr

@@ -1,9 +1,9 @@
 #include "engine/store_request.h"
 
 #include "engine/queue_files.h"
+#include "platform/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace qvr {
@@ -93,8 +93,7 @@ std::optional<std::string> TrackFileRequestUrl(std::string_view url, std::string
 
 std::uint64_t ParseContentLength(std::string_view value)
 {
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-        value.remove_prefix(1);
+    value = TrimStart(value, kBlanks);
     if (!value.empty() && value.front() == '+')
         value.remove_prefix(1);
     else if (!value.empty() && value.front() == '-')
@@ -115,8 +114,7 @@ struct NumberAndRest {
 // follows it.
 std::optional<NumberAndRest> numberAfter(std::string_view value, std::string_view prefix)
 {
-    while (!value.empty() && value.front() == ' ')
-        value.remove_prefix(1);
+    value = TrimStart(value, " ");
     if (!value.starts_with(prefix))
         return std::nullopt;
     value.remove_prefix(prefix.size());

@@ -5,16 +5,10 @@
 #include "engine/store_request.h"
 #include "platform/folder_watch.h"
 #include "platform/named_mutex.h"
-#include "platform/unique_fd.h"
+#include "platform/track_file.h"
 #include "res/strings.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -33,7 +27,7 @@ constexpr std::chrono::milliseconds kFolderReportInterval {50};
 
 void sendStatus(MessageSink& window, const std::string& text)
 {
-    window.SendMessage(WM_SET_STATUS, 0, reinterpret_cast<std::intptr_t>(text.c_str()));
+    Send(window, msg::SetStatus {text.c_str()});
 }
 
 // Sleeps for `pause`, but wakes early when `interrupted` says so, so that a user's
@@ -52,22 +46,6 @@ void pauseUnless(std::chrono::milliseconds pause, Interrupted interrupted)
 std::optional<NamedMutex> openGate(const WorkerShared& shared, unsigned nameId)
 {
     return NamedMutex::create(shared.m_gateFolder, loadString(nameId));
-}
-
-bool writeAllAt(int fd, const char* data, std::size_t size, std::uint64_t offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
 }
 
 // --- resolver ----------------------------------------------------------------
@@ -169,16 +147,6 @@ bool userStopped(const WorkerShared& shared)
     return shared.m_bStopThreads || shared.m_bPaused || shared.m_bCancelCurrent || shared.m_bClearQueue;
 }
 
-// True while `file` is still the file at `path`: a track that was deleted or
-// moved away while it was written is nowhere the user would look for it.
-bool stillAt(int file, const std::string& path)
-{
-    struct stat opened {};
-    struct stat named {};
-    return ::fstat(file, &opened) == 0 && opened.st_nlink > 0 && ::stat(path.c_str(), &named) == 0
-        && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
-}
-
 // One attempt on the head item; returns its flags without the user's requests.
 std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
                          std::vector<char>& buffer, bool& failedAttempt)
@@ -203,17 +171,13 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     // download folder takes the road of a file that cannot be opened.
     const bool safeName = !folder.empty() && title.find('/') == std::string::npos
         && title.find('\0') == std::string::npos;
-    UniqueFd file;
-    if (safeName)
-        file.reset(::open(target.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_DSYNC, 0644));
-    struct stat st {};
-    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(file.get(), &st) != 0
-        || !S_ISREG(st.st_mode)) {
-        window.SendMessage(WM_FILE_OPEN_FAILED, 0, reinterpret_cast<std::intptr_t>(target.c_str()));
+    std::optional<TrackFile> file = safeName ? TrackFile::openForResume(target) : std::nullopt;
+    if (!file) {
+        Send(window, msg::FileOpenFailed {target.c_str()});
         return DLF_DONE;
     }
 
-    const auto onDisk = static_cast<std::uint64_t>(st.st_size);
+    const std::uint64_t onDisk = file->sizeAtOpen();
     std::vector<std::string> headers;
     if (onDisk > 0)
         headers.push_back("RANGE: " + std::to_string(onDisk) + "-");
@@ -256,7 +220,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         if (n == 0 || (n > 0 && position >= plan->end && plan->announced)) {
             // The end of the body, or of what the answer announced: anything a
             // store sends beyond that is not part of the track.
-            if (stillAt(file.get(), target))
+            if (file->stillAt(target))
                 flags |= DLF_DONE;
             else
                 fail();
@@ -270,7 +234,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         }
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(
             static_cast<std::uint64_t>(n), plan->end > position ? plan->end - position : 0));
-        if (size == 0 || !writeAllAt(file.get(), buffer.data(), size, position)) {
+        if (size == 0 || !file->writeAt(position, buffer.data(), size)) {
             fail();
             break;
         }
@@ -280,16 +244,20 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         // round trip to the window's thread for every chunk.
         const int percent = Percent(done, plan->total);
         if (percent != lastPercent) {
-            window.SendMessage(WM_DOWNLOAD_PROGRESS, 0, percent);
+            Send(window, msg::DownloadProgress {percent});
             lastPercent = percent;
         }
     }
     // A rewritten track keeps only what this attempt wrote, so that what is on
     // disk is always a true beginning of the track and the next attempt resumes
     // from the right place. A track that left its place starts anew next time.
-    if (plan->rewrite && static_cast<std::uint64_t>(st.st_size) > position)
-        ::ftruncate(file.get(), static_cast<off_t>(position));
-    ::fdatasync(file.get());
+    // A track whose end may not have reached the disk is not done.
+    const bool cut = !plan->rewrite || onDisk <= position || file->truncate(position);
+    if (!cut || !file->sync()) {
+        flags &= ~DLF_DONE;
+        if (!(flags & DLF_NETWORK_ERROR))
+            fail();
+    }
     return flags;
 }
 
@@ -314,11 +282,9 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
         gate->unlock();
         // The window takes the item out of the pointer it is given; should the
         // window be gone, the item is freed here.
-        window.SendMessage(WM_ENTRY_RESOLVED,
-                           result.item ? reinterpret_cast<std::uintptr_t>(&result.item) : 0,
-                           result.flags);
+        Send(window, msg::EntryResolved {result.item ? &result.item : nullptr, result.flags});
     }
-    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_RESOLVER);
+    Send(window, msg::ThreadExited {THREAD_BIT_RESOLVER});
     return 1;
 }
 
@@ -347,9 +313,9 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         if (shared.m_bClearQueue)
             flags |= DLF_CLEAR_QUEUE;
         gate->unlock();
-        window.SendMessage(WM_DOWNLOAD_FINISHED, 0, flags);
+        Send(window, msg::DownloadFinished {flags});
     }
-    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_DOWNLOADER);
+    Send(window, msg::ThreadExited {THREAD_BIT_DOWNLOADER});
     return 1;
 }
 
@@ -358,7 +324,7 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
     while (!shared.m_bStopThreads) {
         if (shared.m_bFolderChanged) {
             // A folder that cannot be watched (missing, unreadable) leaves the
-            // thread waiting for the window's own wake-ups, so that a folder chosen
+            // thread waiting for the window's pokes, so that a folder chosen
             // later is watched and closing still works.
             watch.watch(shared.m_downloadFolder.get());
             shared.m_bFolderChanged = false;
@@ -366,14 +332,14 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
         const FolderWatch::Event event = watch.wait();
         if (event == FolderWatch::Event::Failed)
             break;
-        window.SendMessage(WM_FOLDER_CHANGED, 0, 0);
+        Send(window, msg::FolderChanged {});
         // A running download changes the folder with every chunk; changes that
         // come this soon after a report are gathered into the next one, so the
         // transfer does not pay for a trip to the window's thread per chunk.
         if (event == FolderWatch::Event::Changed)
             pauseUnless(kFolderReportInterval, [&] { return shared.m_bStopThreads || shared.m_bFolderChanged; });
     }
-    window.SendMessage(WM_THREAD_EXITED, 0, THREAD_BIT_WATCHER);
+    Send(window, msg::ThreadExited {THREAD_BIT_WATCHER});
     return 1;
 }
 

@@ -97,12 +97,12 @@ FolderWatch::Event FolderWatch::wait()
 {
     if (!valid())
         return Event::Failed;
-    // The last wait() reported changes; a wake that came meanwhile goes first now,
+    // The last wait() reported changes; a poke that came meanwhile goes first now,
     // or a folder that keeps changing could hold it back for ever.
     if (std::exchange(m_wakeFirst, false)) {
         switch (takeWake()) {
         case Taken::Wake:
-            return Event::Woken;
+            return Event::Poked;
         case Taken::Failed:
             return Event::Failed;
         case Taken::Nothing:
@@ -130,17 +130,17 @@ FolderWatch::Event FolderWatch::wait()
         if (fds[1].revents & POLLIN) {
             const Taken taken = takeWake();
             if (taken != Taken::Nothing)
-                return taken == Taken::Wake ? Event::Woken : Event::Failed;
+                return taken == Taken::Wake ? Event::Poked : Event::Failed;
         }
     }
 }
 
-void FolderWatch::wake()
+void FolderWatch::poke()
 {
     // The caller may be a signal handler, which must find errno as it left it.
     const int savedErrno = errno;
     const std::uint64_t one = 1;
-    // EAGAIN means the counter is full, so a wake is pending anyway.
+    // EAGAIN means the counter is full, so a poke is pending anyway.
     while (::write(m_wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
     errno = savedErrno;

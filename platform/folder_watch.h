@@ -15,11 +15,11 @@ namespace qvr {
 // of the tree gets its own watch, and folders that appear or leave later are added
 // or dropped as their events come in.
 //
-// One thread owns the object and calls everything but wake(); wake() may be called
+// One thread owns the object and calls everything but poke(); poke() may be called
 // from any thread, also while that thread waits.
 class FolderWatch {
 public:
-    enum class Event { Changed, Woken, Failed };
+    enum class Event { Changed, Poked, Failed };
 
     // How far the watch reaches, so that a huge or looping tree cannot use up the
     // kernel's watches. Folders more than `depth` levels below the watched folder
@@ -50,23 +50,27 @@ public:
     bool watching() const { return m_root >= 0; }
 
     // Blocks until something changes in the watched tree (a name created, deleted
-    // or moved in or out, attributes changed, a file written to), or until wake().
+    // or moved in or out, attributes changed, a file written to), or until poke().
     // All changes pending at that moment come back as one Changed. When changes and
-    // a wake are both pending, Changed comes first and the next wait() returns Woken
+    // a poke are both pending, Changed comes first and the next wait() returns Poked
     // before it looks at further changes, so a folder that never stops changing (a
-    // running download) cannot hold a wake back. Any number of wake() calls before
-    // a wait() make one Woken. When the kernel had to drop events, that is a
+    // running download) cannot hold a poke back. Any number of poke() calls before
+    // a wait() make one Poked. When the kernel had to drop events, that is a
     // Changed too, and the tree is walked anew to find folders made meanwhile.
     //
     // When the watched folder itself is deleted or moved away, that is a Changed
     // and the watch ends (watching() becomes false); from then on, as with no
-    // folder watched, only wake() ends a wait. Failed on an unexpected error of
+    // folder watched, only poke() ends a wait. Failed on an unexpected error of
     // the kernel objects.
     Event wait();
 
-    // Ends the current or the next wait() with Woken. Only writes to a counter, so
-    // it may even be called from a signal handler.
-    void wake();
+    // Gets the waiting thread's attention as a change in the folder would, without
+    // touching the folder: ends the current or the next wait() with Poked. This is
+    // how the thread is asked to look at its stop and move requests; no wake-up
+    // file is made, so it works for a missing or read-only folder too, and a file
+    // of the user's is never touched. Only writes to a counter, so it may even be
+    // called from a signal handler.
+    void poke();
 
 private:
     struct Folder {

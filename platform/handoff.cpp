@@ -337,8 +337,8 @@ bool PeerIsSameUser(int connectedFd)
         && peer.uid == ::getuid();
 }
 
-HandoffServer::HandoffServer(std::string path, Deliver deliver, Options options, UniqueFd listener,
-                             UniqueFd wake, dev_t device, ino_t inode)
+HandoffServer::HandoffServer(std::string path, Deliver deliver, HandoffServerOptions options,
+                             UniqueFd listener, UniqueFd wake, dev_t device, ino_t inode)
     : m_path(std::move(path))
     , m_deliver(std::move(deliver))
     , m_options(options)
@@ -350,7 +350,7 @@ HandoffServer::HandoffServer(std::string path, Deliver deliver, Options options,
 }
 
 std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPath, Deliver deliver,
-                                                    Options options)
+                                                    HandoffServerOptions options)
 {
     // Bound under a name of its own and moved into place only once it listens, so
     // that a window cleaning up after dead ones never takes it for one of them.

@@ -88,14 +88,13 @@ struct HandoffServerOptions {
 class HandoffServer {
 public:
     using Deliver = std::function<std::int64_t(const HandoffMessage&)>;
-    using Options = HandoffServerOptions;
 
     // Listens on `socketPath` (an old socket file there is replaced; the new one
     // gets mode 0600). Null when it cannot listen. `deliver` runs on the server's
     // own thread; it should pass the message to the window's thread and wait for
     // the result there.
     static std::unique_ptr<HandoffServer> start(const std::string& socketPath, Deliver deliver,
-                                                Options options = {});
+                                                HandoffServerOptions options = {});
 
     // Stops accepting, ends the thread and removes the socket file. A sender that is
     // still sending is dropped at once, but a `deliver` call that is running is
@@ -112,7 +111,7 @@ public:
     const std::string& socketPath() const noexcept { return m_path; }
 
 private:
-    HandoffServer(std::string path, Deliver deliver, Options options, UniqueFd listener,
+    HandoffServer(std::string path, Deliver deliver, HandoffServerOptions options, UniqueFd listener,
                   UniqueFd wake, dev_t device, ino_t inode);
 
     void run();
@@ -120,7 +119,7 @@ private:
 
     std::string m_path;
     Deliver m_deliver;
-    Options m_options;
+    HandoffServerOptions m_options;
     UniqueFd m_listener;
     UniqueFd m_wake;
     // The socket file we made, so that we never remove one that replaced it.

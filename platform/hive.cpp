@@ -1,5 +1,7 @@
 #include "platform/hive.h"
 
+#include "platform/text.h"
+
 #include <cstdio>
 #include <utility>
 
@@ -15,55 +17,16 @@ constexpr std::uint32_t kTypeSz = 1;
 constexpr std::uint32_t kTypeBinary = 3;
 constexpr std::uint32_t kTypeDword = 4;
 
-bool isBlank(char c)
+// A line's text without the blanks around it; a stray CR before the line end (common
+// in files that went through another editor) counts as a blank at its end.
+std::string_view lineContent(std::string_view s)
 {
-    return c == ' ' || c == '\t';
+    return TrimEnd(TrimStart(s, kBlanks), " \t\r");
 }
 
-// Leading blanks and trailing blanks or CR (a stray CR before the line end is
-// common in files that went through another editor).
-std::string_view trimmed(std::string_view s)
+bool consumeIgnoringCase(std::string_view& s, std::string_view prefix)
 {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && (isBlank(s.back()) || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-void skipBlanks(std::string_view& s)
-{
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-}
-
-char foldChar(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string folded(std::string_view s)
-{
-    std::string result(s);
-    for (char& c : result)
-        c = foldChar(c);
-    return result;
-}
-
-bool equalsFolded(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (foldChar(a[i]) != foldChar(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool consumeFolded(std::string_view& s, std::string_view prefix)
-{
-    if (s.size() < prefix.size() || !equalsFolded(s.substr(0, prefix.size()), prefix))
+    if (!StartsWithIgnoringCase(s, prefix))
         return false;
     s.remove_prefix(prefix.size());
     return true;
@@ -122,11 +85,11 @@ std::optional<std::string> consumeQuoted(std::string_view& s)
 std::optional<std::vector<std::uint8_t>> parseHexList(std::string_view list)
 {
     std::vector<std::uint8_t> bytes;
-    if (trimmed(list).empty())
+    if (lineContent(list).empty())
         return bytes;
     while (true) {
         const auto comma = list.find(',');
-        const auto byte = parseHexNumber(trimmed(list.substr(0, comma)), 2);
+        const auto byte = parseHexNumber(lineContent(list.substr(0, comma)), 2);
         if (!byte)
             return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(*byte));
@@ -229,8 +192,7 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
     std::string_view header = physical[0].text;
     if (header.substr(0, kBom.size()) == kBom)
         header.remove_prefix(kBom.size());
-    while (!header.empty() && (isBlank(header.back()) || header.back() == '\r'))
-        header.remove_suffix(1);
+    header = TrimEnd(header, " \t\r");
     if (header != kHeader)
         return std::nullopt;
 
@@ -244,7 +206,7 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
     for (std::size_t i = 1; i < physical.size(); ++i) {
         Line line;
         line.text = physical[i].text;
-        std::string_view rest = trimmed(physical[i].text);
+        std::string_view rest = lineContent(physical[i].text);
 
         if (rest.empty()) {
             line.kind = Line::Kind::Blank;
@@ -256,7 +218,7 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
             if (rest.size() < 3 || rest.back() != ']' || rest[1] == '-')
                 return std::nullopt;
             line.kind = Line::Kind::Section;
-            line.key = folded(rest.substr(1, rest.size() - 2));
+            line.key = rest.substr(1, rest.size() - 2);
             currentKey = line.key;
             inSection = true;
         } else if (rest.front() == '"' || rest.front() == '@') {
@@ -272,11 +234,11 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
                     return std::nullopt;
                 line.name = std::move(*name);
             }
-            skipBlanks(rest);
+            rest = TrimStart(rest, kBlanks);
             if (rest.empty() || rest.front() != '=')
                 return std::nullopt;
             rest.remove_prefix(1);
-            skipBlanks(rest);
+            rest = TrimStart(rest, kBlanks);
 
             if (!rest.empty() && rest.front() == '"') {
                 auto str = consumeQuoted(rest);
@@ -285,14 +247,14 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
                 line.value.type = kTypeSz;
                 line.value.data.assign(str->begin(), str->end());
                 line.value.data.push_back(0);
-            } else if (consumeFolded(rest, "dword:")) {
+            } else if (consumeIgnoringCase(rest, "dword:")) {
                 const auto dword = parseHexNumber(rest, 8);
                 if (!dword)
                     return std::nullopt;
                 line.value.type = kTypeDword;
                 line.value.data = {std::uint8_t(*dword), std::uint8_t(*dword >> 8),
                                    std::uint8_t(*dword >> 16), std::uint8_t(*dword >> 24)};
-            } else if (consumeFolded(rest, "hex")) {
+            } else if (consumeIgnoringCase(rest, "hex")) {
                 line.value.type = kTypeBinary;
                 if (!rest.empty() && rest.front() == '(') {
                     const auto close = rest.find(')');
@@ -316,7 +278,7 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
                     line.text += physical[i].eol;
                     ++i;
                     line.text += physical[i].text;
-                    list += trimmed(physical[i].text);
+                    list += lineContent(physical[i].text);
                 }
                 auto bytes = parseHexList(list);
                 if (!bytes)
@@ -334,12 +296,12 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
     return doc;
 }
 
-std::ptrdiff_t HiveDocument::findValueLine(std::string_view foldedKey, std::string_view name) const
+std::ptrdiff_t HiveDocument::findValueLine(std::string_view keyPath, std::string_view name) const
 {
     for (std::size_t i = m_lines.size(); i-- > 0;) {
         const Line& line = m_lines[i];
-        if (line.kind == Line::Kind::Value && line.key == foldedKey
-            && equalsFolded(line.name, name))
+        if (line.kind == Line::Kind::Value && EqualsIgnoringCase(line.key, keyPath)
+            && EqualsIgnoringCase(line.name, name))
             return static_cast<std::ptrdiff_t>(i);
     }
     return -1;
@@ -347,9 +309,8 @@ std::ptrdiff_t HiveDocument::findValueLine(std::string_view foldedKey, std::stri
 
 bool HiveDocument::hasKey(std::string_view keyPath) const
 {
-    const std::string key = folded(keyPath);
     for (const Line& line : m_lines) {
-        if (line.kind == Line::Kind::Section && line.key == key)
+        if (line.kind == Line::Kind::Section && EqualsIgnoringCase(line.key, keyPath))
             return true;
     }
     return false;
@@ -358,7 +319,7 @@ bool HiveDocument::hasKey(std::string_view keyPath) const
 std::optional<HiveValue> HiveDocument::findValue(std::string_view keyPath,
                                                  std::string_view name) const
 {
-    const std::ptrdiff_t index = findValueLine(folded(keyPath), name);
+    const std::ptrdiff_t index = findValueLine(keyPath, name);
     if (index < 0)
         return std::nullopt;
     return m_lines[static_cast<std::size_t>(index)].value;
@@ -369,9 +330,7 @@ bool HiveDocument::setValue(std::string_view keyPath, std::string_view name, con
     // A name is always written in quotes on one line; a line end in it cannot be.
     if (name.find_first_of("\r\n") != std::string_view::npos)
         return false;
-    const std::string key = folded(keyPath);
-
-    if (const std::ptrdiff_t index = findValueLine(key, name); index >= 0) {
+    if (const std::ptrdiff_t index = findValueLine(keyPath, name); index >= 0) {
         Line& line = m_lines[static_cast<std::size_t>(index)];
         // The name keeps the spelling the file gave it.
         line.text = formatValueLine(line.name, value);
@@ -381,7 +340,7 @@ bool HiveDocument::setValue(std::string_view keyPath, std::string_view name, con
 
     std::size_t section = m_lines.size();
     for (std::size_t i = m_lines.size(); i-- > 0;) {
-        if (m_lines[i].kind == Line::Kind::Section && m_lines[i].key == key) {
+        if (m_lines[i].kind == Line::Kind::Section && EqualsIgnoringCase(m_lines[i].key, keyPath)) {
             section = i;
             break;
         }
@@ -398,7 +357,7 @@ bool HiveDocument::setValue(std::string_view keyPath, std::string_view name, con
             after = i;
     }
 
-    Line added{Line::Kind::Value, formatValueLine(name, value), m_newline, key,
+    Line added{Line::Kind::Value, formatValueLine(name, value), m_newline, m_lines[section].key,
                std::string(name), value};
     if (m_lines[after].eol.empty()) {
         // The file ended without a line end; it still does, after the new line.

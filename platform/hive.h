@@ -52,7 +52,7 @@ private:
         Kind kind = Kind::Blank;
         std::string text;  // the bytes of the line, inner line ends included, own line end excluded
         std::string eol;   // "\n", "\r\n", or "" for a last line without one
-        std::string key;   // Section and Value: the key path, case-folded
+        std::string key;   // Section and Value: the key path as the section line writes it
         std::string name;  // Value: the name as written, unescaped
         HiveValue value;   // Value: what it holds
     };
@@ -60,7 +60,7 @@ private:
     HiveDocument() = default;
 
     // Index of the line holding the value in effect, or -1.
-    std::ptrdiff_t findValueLine(std::string_view foldedKey, std::string_view name) const;
+    std::ptrdiff_t findValueLine(std::string_view keyPath, std::string_view name) const;
 
     std::vector<Line> m_lines;
     std::string m_newline = "\r\n";  // for lines we add; CR LF unless the file uses LF

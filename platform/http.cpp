@@ -1,5 +1,7 @@
 #include "platform/http.h"
 
+#include "platform/text.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -34,29 +36,10 @@ using HeaderList = std::unique_ptr<curl_slist, SlistCleanup>;
 
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 
-std::string_view trimmed(std::string_view text)
-{
-    constexpr std::string_view space = " \t\r\n";
-    const auto first = text.find_first_not_of(space);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
-bool equalIgnoringCase(std::string_view a, std::string_view b)
-{
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(),
-                      [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 std::optional<std::string> lastField(const HeaderFields& fields, std::string_view name)
 {
     for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
-        if (equalIgnoringCase(it->first, name))
+        if (EqualsIgnoringCase(it->first, name))
             return it->second;
     }
     return std::nullopt;
@@ -256,11 +239,11 @@ private:
         if (line.starts_with("HTTP/")) {
             // Each status line starts a new head: interim (1xx) answers and followed
             // redirects must not mix into the final one.
-            m_status = statusOf(trimmed(line));
+            m_status = statusOf(Trim(line));
             m_headers.clear();
             return;
         }
-        if (trimmed(line).empty()) {
+        if (Trim(line).empty()) {
             const bool interim = m_status < 200;
             const auto location = lastField(m_headers, "Location");
             const bool redirected = m_options.followRedirects && m_status >= 300 && m_status < 400
@@ -271,13 +254,13 @@ private:
         if ((line.front() == ' ' || line.front() == '\t') && !m_headers.empty()) {
             std::string& value = m_headers.back().second;
             value += ' ';
-            value += trimmed(line);
+            value += Trim(line);
             return;
         }
         const auto colon = line.find(':');
         if (colon == std::string_view::npos)
             return;
-        m_headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+        m_headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     }
 
     size_t takeBody(const char* data, size_t length)
@@ -474,14 +457,14 @@ bool IsFetchableUrl(const std::string& url)
     return fetchable;
 }
 
-std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpTimeouts timeouts)
+std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpOptions options)
 {
-    return std::make_unique<CurlClient>(userAgent, timeouts);
+    return std::make_unique<CurlClient>(userAgent, options);
 }
 
-HttpClientFactory curlHttpClientFactory(HttpTimeouts timeouts)
+HttpClientFactory curlHttpClientFactory(HttpOptions options)
 {
-    return [timeouts](const std::string& userAgent) { return makeCurlHttpClient(userAgent, timeouts); };
+    return [options](const std::string& userAgent) { return makeCurlHttpClient(userAgent, options); };
 }
 
 std::size_t curlBodyBufferPeak(const HttpResponse& response)

@@ -12,8 +12,7 @@
 
 namespace qvr {
 
-// How a client waits and whether it follows redirects. Most callers only set the
-// timeouts, hence the second name.
+// How a client waits and whether it follows redirects.
 struct HttpOptions {
     std::chrono::milliseconds connect {15000}; // name lookup and TCP/TLS connect
     std::chrono::milliseconds stall {30000};   // no byte received for this long ends the request
@@ -23,7 +22,6 @@ struct HttpOptions {
     // is for short exchanges that must never keep their caller waiting longer.
     std::chrono::milliseconds total {0};
 };
-using HttpTimeouts = HttpOptions;
 
 // One response being received. The body is pulled by the caller in pieces.
 class HttpResponse {
@@ -73,10 +71,10 @@ bool IsFetchableUrl(const std::string& url);
 
 // The real transport over libcurl. Proxies come from libcurl's standard
 // http_proxy/https_proxy/no_proxy variables; TLS peers are verified.
-std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpTimeouts timeouts = {});
+std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpOptions options = {});
 
 using HttpClientFactory = std::function<std::unique_ptr<HttpClient>(const std::string& userAgent)>;
-HttpClientFactory curlHttpClientFactory(HttpTimeouts timeouts = {});
+HttpClientFactory curlHttpClientFactory(HttpOptions options = {});
 
 // The most body bytes a response from makeCurlHttpClient() has held in its own
 // buffer at any one time so far; 0 for other responses. Lets tests check that a

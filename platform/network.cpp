@@ -1,5 +1,7 @@
 #include "platform/network.h"
 
+#include "platform/text.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -15,18 +17,6 @@ namespace {
 struct InterfaceListDeleter {
     void operator()(ifaddrs* list) const noexcept { ::freeifaddrs(list); }
 };
-
-bool equalsLowerCase(std::string_view text, std::string_view lower)
-{
-    if (text.size() != lower.size())
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-        if (c != lower[i])
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -49,7 +39,7 @@ bool IsLoopbackHost(std::string_view host)
 {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    if (equalsLowerCase(host, "localhost"))
+    if (EqualsIgnoringCase(host, "localhost"))
         return true;
     const std::string text(host);
     in_addr v4 {};

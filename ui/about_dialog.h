@@ -12,6 +12,8 @@ namespace qvr {
 // The About box: the program's icon, product name and the running executable's
 // version. A plain dialog, not a skinned one.
 class CAboutDialog : public QDialog {
+    Q_OBJECT
+
 public:
     // The version text of the running executable; empty when it cannot be read.
     using VersionSource = std::function<std::string()>;

@@ -9,6 +9,8 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+
 namespace qvr {
 
 void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char** argv)
@@ -44,6 +46,13 @@ void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char**
     environment.selfUpdate = std::move(update);
     CquaveromfcDlg dialog(app, std::move(environment));
     dialog.DoModal();
+    if (!dialog.WorkersEnded()) {
+        // A worker stuck where no request reaches it still runs code of this
+        // library with libcurl and the window's state; unwinding would pull them
+        // from under it. What must survive is on disk by now (every file we write
+        // is replaced whole), so the process ends here, saying it did not end well.
+        std::_Exit(kExitWorkersStuck);
+    }
 }
 
 } // namespace qvr

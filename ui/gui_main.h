@@ -15,7 +15,12 @@ struct GuiStartup {
     std::function<long(const std::string&)> writeDownloadFolder;
 };
 
-// Starts the GUI framework and runs the main window to its end.
+// The process's exit status when a worker did not end within its grace period
+// after the window closed.
+constexpr int kExitWorkersStuck = 3;
+
+// Starts the GUI framework and runs the main window to its end. When a worker does
+// not end, the process ends here with kExitWorkersStuck.
 void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char** argv);
 
 // The window part lives in a library of its own, carried inside the executable and

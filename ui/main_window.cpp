@@ -3,247 +3,27 @@
 #include "engine/file_list.h"
 #include "engine/queue_files.h"
 #include "engine/store_request.h"
-#include "platform/unique_fd.h"
-#include "res/strings.h"
+#include "engine/workers.h"
+#include "platform/handoff.h"
 #include "ui/layout.h"
-#include "ui/shell.h"
+#include "ui/message_pump.h"
 
 #include <QFile>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
 
 namespace qvr {
 
 namespace {
 
-constexpr const char* kNoFilesInQueue = "No Files in Queue";
-constexpr const char* kDownloadingPaused = "Downloading Paused";
 // Where an entry of the downloaded-files list keeps its name's bytes.
 constexpr int kEntryBytesRole = Qt::UserRole;
 
-std::string entryName(const QListWidgetItem& item)
-{
-    return item.data(kEntryBytesRole).toByteArray().toStdString();
-}
-
-// What the plain stand-ins of the image buttons say.
-const char* buttonCaption(int id)
-{
-    switch (id) {
-    case IDC_HOME_PAGE: return "Store";
-    case IDC_REMOVE: return "Remove";
-    case IDC_CLEAR: return "Clear";
-    case IDC_CHOOSE_FOLDER: return "Choose Folder";
-    case IDC_OPEN_FOLDER: return "Open Folder";
-    case IDC_RESUME: return "Resume";
-    case IDC_PAUSE: return "Pause";
-    case IDC_MINIMIZE: return "_";
-    case IDC_CLOSE: return "X";
-    default: return "";
-    }
-}
-
-// The one place that decides which class stands for which control of the window.
-QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
-{
-    QWidget* widget = MakePlainControl(control, parent);
-    if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        button->setText(QString::fromUtf8(buttonCaption(control.id)));
-        button->setAutoDefault(false);
-        button->setFocusPolicy(Qt::NoFocus);
-    }
-    if (control.id == IDC_PROGRESS_BAR) {
-        widget->setAutoFillBackground(true);
-        QPalette palette = widget->palette();
-        palette.setColor(QPalette::Window, QColor(255, 102, 0));
-        widget->setPalette(palette);
-    }
-    return widget;
-}
-
 } // namespace
 
-CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint
-                  | Qt::WindowCloseButtonHint),
-      m_app(app),
-      m_environment(std::move(environment)),
-      m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
-      m_pump(std::make_unique<MessagePump>(
-          [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-              return WindowProc(message, wParam, lParam);
-          }))
+MessageSink& CquaveromfcDlg::messageSink()
 {
-    m_shared.m_downloadFolder.set(m_app.m_strDownloadFolder);
-    m_shared.m_strInstallationId = m_app.m_strInstallationId;
-    m_shared.m_storeHost = m_environment.storeHost;
-    m_shared.m_gateFolder = m_environment.gateFolder;
-    m_shared.m_http = m_environment.http;
-    m_shared.m_retryPause = m_environment.retryPause;
-    m_shared.m_unannouncedTrackLimit = m_environment.unannouncedTrackLimit;
-}
-
-CquaveromfcDlg::~CquaveromfcDlg()
-{
-    LetWorkersGo();
-}
-
-int CquaveromfcDlg::DoModal()
-{
-    OnInitDialog();
-    const int result = exec();
-    EndWindow();
-    return result;
-}
-
-void CquaveromfcDlg::EndWindow()
-{
-    LetWorkersGo();
-    PostNcDestroy();
-}
-
-bool CquaveromfcDlg::OnInitDialog()
-{
-    Publish();
-    if (RunSelfUpdate())
-        return KeepHiddenUntilTakenOver();
-
-    // The window holds both gates while its workers are idle.
-    m_pDownloadGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_DOWNLOAD_GATE));
-    m_pResolveGate = NamedMutex::create(m_environment.gateFolder, loadString(IDS_RESOLVE_GATE));
-    if (m_pDownloadGate)
-        m_pDownloadGate->lock();
-    if (m_pResolveGate)
-        m_pResolveGate->lock();
-
-    // The look: title and controls; the skin, fonts and colours come with the
-    // skinned controls.
-    setWindowTitle(QString::fromStdString(loadString(IDS_APP_TITLE)));
-    if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
-        m_controls.build(*dialogTemplate, this, MainWindowControlFactory);
-    const std::pair<int, void (CquaveromfcDlg::*)()> commands[] = {
-        {IDC_REMOVE, &CquaveromfcDlg::OnRemove},
-        {IDC_CLEAR, &CquaveromfcDlg::OnClear},
-        {IDC_CHOOSE_FOLDER, &CquaveromfcDlg::OnChooseFolder},
-        {IDC_OPEN_FOLDER, &CquaveromfcDlg::OnOpenFolder},
-        {IDC_RESUME, &CquaveromfcDlg::OnResume},
-        {IDC_PAUSE, &CquaveromfcDlg::OnPause},
-        {IDC_HOME_PAGE, &CquaveromfcDlg::OnHomePage},
-        {IDC_MINIMIZE, &CquaveromfcDlg::OnMinimize},
-        {IDC_CLOSE, &CquaveromfcDlg::OnClose},
-    };
-    for (const auto& [id, command] : commands) {
-        if (auto* button = m_controls.control<QPushButton>(id))
-            connect(button, &QPushButton::clicked, this, [this, command = command] { (this->*command)(); });
-    }
-    if (auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST))
-        connect(files, &QListWidget::itemDoubleClicked, this, [this] { OnOpenFile(); });
-    SetLatched(true, false);
-
-    LoadDownloadQueue();
-    RefillQueueList();
-
-    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        folder->setText(QString::fromStdString(FolderLabel(m_app.m_strDownloadFolder)));
-    ResetProgress();
-    if (auto* radio = m_controls.control<QLabel>(IDC_RADIO_LABEL))
-        radio->setText("Click Here to Load Online Radio");
-
-    // The radio check and the drop target of the queue list come with the radio
-    // panel and the skinned controls.
-
-    RefreshFileList();
-    StartWorkers();
-    return true;
-}
-
-void CquaveromfcDlg::StartWorkers()
-{
-    startWorker(m_pWatcherThread, [this] { FolderWatcher(*m_pump, m_shared, m_folderWatch); });
-    startWorker(m_pResolverThread, [this] { TrackResolver(*m_pump, m_shared); });
-    LoadRawQueue();
-    StartNextResolve();
-    if (!m_app.m_strRequest.empty())
-        AddRawEntry(m_app.m_strRequest);
-    startWorker(m_pDownloaderThread, [this] { TrackDownloader(*m_pump, m_shared); });
-    StartNextDownload();
-}
-
-template <class Body>
-void CquaveromfcDlg::startWorker(std::optional<std::thread>& thread, Body body)
-{
-    {
-        std::lock_guard lock(m_finishedMutex);
-        ++m_workersRunning;
-    }
-    thread.emplace([this, body] {
-        body();
-        std::lock_guard lock(m_finishedMutex);
-        --m_workersRunning;
-        m_finishedChanged.notify_all();
-    });
-}
-
-void CquaveromfcDlg::LetWorkersGo()
-{
-    // Closed first: a message from outside that is being delivered then returns,
-    // and the server can end.
-    m_pump->close();
-    m_handoffServer.reset();
-    if (!m_pWatcherThread && !m_pResolverThread && !m_pDownloaderThread)
-        return;
-    m_shared.m_bStopThreads = true;
-    m_shared.m_bPaused = true;
-    if (m_pDownloadGate)
-        m_pDownloadGate->unlock();
-    if (m_pResolveGate)
-        m_pResolveGate->unlock();
-    m_folderWatch.wake();
-
-    std::unique_lock lock(m_finishedMutex);
-    const bool allEnded = m_finishedChanged.wait_for(lock, m_environment.workerGrace,
-                                                     [this] { return m_workersRunning == 0; });
-    lock.unlock();
-    if (!allEnded) {
-        // A worker stuck in the network cannot be stopped; its state is ours, so
-        // the process ends here, after saving what must survive. Every file we
-        // write is replaced whole, so nothing is left half-written.
-        PostNcDestroy();
-        std::_Exit(0);
-    }
-    for (auto* thread : {&m_pWatcherThread, &m_pResolverThread, &m_pDownloaderThread}) {
-        if (*thread && (*thread)->joinable())
-            (*thread)->join();
-        thread->reset();
-    }
-}
-
-void CquaveromfcDlg::PostNcDestroy()
-{
-    if (!m_bSwitchQuit)
-        SaveRawQueue();
-    if (m_windowHandle != 0 && !m_environment.handoffFolder.empty())
-        UnpublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
-}
-
-void CquaveromfcDlg::Publish()
-{
-    if (m_environment.handoffFolder.empty())
-        return;
-    RemoveDeadWindowSockets(m_environment.handoffFolder);
-    m_windowHandle = NewWindowHandle();
-    m_handoffServer = HandoffServer::start(
-        WindowSocketPath(m_environment.handoffFolder, m_windowHandle),
-        [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
-    if (m_handoffServer)
-        PublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+    return *m_pump;
 }
 
 // Runs on the hand-off server's thread. Another process may send only what a
@@ -254,15 +34,15 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
     case WM_SYSCOMMAND:
         if (message.wParam != SC_RESTORE)
             return 0;
-        return m_pump->SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+        return Send(*m_pump, msg::SysCommand {SC_RESTORE});
     case WM_SWITCH_QUIT:
-        return m_pump->SendMessage(WM_SWITCH_QUIT, 0, 0);
+        return Send(*m_pump, msg::SwitchQuit {});
     case WM_COPYDATA: {
         const std::string text = message.data.substr(0, message.data.find('\0'));
         if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
             return 0;
         const CopyDataStruct data {COPYDATA_RAW_ENTRY, static_cast<std::uint32_t>(text.size() + 1), text.c_str()};
-        return m_pump->SendMessage(WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&data));
+        return Send(*m_pump, msg::CopyData {&data});
     }
     default:
         return 0;
@@ -271,6 +51,7 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
 
 std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
 {
+    const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
         if (!m_bDownloading || m_bRefreshOnce) {
@@ -280,42 +61,34 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         }
         break;
     case WM_SET_STATUS:
-        SetStatus(reinterpret_cast<const char*>(lParam));
+        SetStatus(msg::SetStatus::unpack(params).value);
         break;
     case WM_DOWNLOAD_PROGRESS:
-        SetProgress(static_cast<int>(lParam));
+        SetProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
-        OnDownloadFinished(static_cast<std::int32_t>(lParam));
+        OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
         break;
     case WM_FILE_OPEN_FAILED:
-        OnFileOpenFailed(reinterpret_cast<const char*>(lParam));
+        OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
         break;
     case WM_SWITCH_QUIT:
         m_bSwitchQuit = true;
         done(0);
         break;
     case WM_ENTRY_RESOLVED:
-        OnEntryResolved(reinterpret_cast<std::unique_ptr<QueueItem>*>(wParam),
-                        static_cast<std::int32_t>(lParam));
+        OnEntryResolved(msg::EntryResolved::unpack(params));
         break;
     case WM_THREAD_EXITED:
-        m_nExitedThreads |= static_cast<std::int32_t>(lParam);
+        m_nExitedThreads |= msg::ThreadExited::unpack(params).value;
         if (m_nExitedThreads == THREAD_BITS_ALL)
             done(0);
         break;
     case WM_COPYDATA:
-        OnCopyData(reinterpret_cast<const CopyDataStruct*>(lParam));
+        OnCopyData(msg::CopyData::unpack(params).value);
         break;
     case WM_SYSCOMMAND:
-        if (wParam == SC_RESTORE && m_bShowAllowed) {
-            if (isMinimized())
-                showNormal();
-            raise();
-            activateWindow();
-        } else if (wParam == SC_MINIMIZE) {
-            showMinimized();
-        }
+        OnSysCommand(msg::SysCommand::unpack(params).command);
         break;
     default:
         break;
@@ -323,10 +96,21 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     return 0;
 }
 
+void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
+{
+    if (command == SC_RESTORE && m_bShowAllowed) {
+        if (isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+    } else if (command == SC_MINIMIZE) {
+        showMinimized();
+    }
+}
+
 void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
 {
-    if (m_pDownloadGate)
-        m_pDownloadGate->lock();
+    m_workers.takeBack(WorkerSet::Gate::Download);
     m_bDownloading = false;
     ResetProgress();
     // A pause the user has lifted again before this report came does not hold
@@ -361,10 +145,11 @@ void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
         SetStatus(kDownloadingPaused);
 }
 
-void CquaveromfcDlg::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags)
+void CquaveromfcDlg::OnEntryResolved(const msg::EntryResolved& report)
 {
-    if (m_pResolveGate)
-        m_pResolveGate->lock();
+    std::unique_ptr<QueueItem>* const item = report.item;
+    const std::int32_t flags = report.flags;
+    m_workers.takeBack(WorkerSet::Gate::Resolve);
     m_bResolving = false;
     m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;
     if (flags & RSF_CONSUMED) {
@@ -416,8 +201,7 @@ void CquaveromfcDlg::StartNextDownload()
     m_shared.m_strCurUrl = head->url;
     m_bRefreshOnce = true;
     m_bDownloading = true;
-    if (m_pDownloadGate)
-        m_pDownloadGate->unlock();
+    m_workers.handOver(WorkerSet::Gate::Download);
 }
 
 void CquaveromfcDlg::StartNextResolve()
@@ -427,8 +211,7 @@ void CquaveromfcDlg::StartNextResolve()
         return;
     m_shared.m_strCurRawEntry = head->text;
     m_bResolving = true;
-    if (m_pResolveGate)
-        m_pResolveGate->unlock();
+    m_workers.handOver(WorkerSet::Gate::Resolve);
 }
 
 void CquaveromfcDlg::AddRawEntry(const RawEntry& text)
@@ -465,7 +248,7 @@ void CquaveromfcDlg::RefreshFileList()
         return;
     const QListWidgetItem* selected = list->currentItem();
     const std::optional<std::string> remembered = selected && selected->isSelected()
-        ? std::optional(entryName(*selected))
+        ? std::optional(FileEntryName(*selected))
         : std::nullopt;
     list->clear();
     const std::vector<std::string> entries = ListDownloadedFiles(folder);
@@ -545,174 +328,9 @@ void CquaveromfcDlg::DropStaleRequests()
     }
 }
 
-void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
+std::string CquaveromfcDlg::FileEntryName(const QListWidgetItem& item)
 {
-    // Enter ends the window as Escape does: the dialog's own end, which lets the
-    // workers go and keeps the pending requests.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void CquaveromfcDlg::SetLatched(bool resume, bool pause)
-{
-    m_bResumeLatched = resume;
-    m_bPauseLatched = pause;
-    for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
-        if (auto* button = m_controls.control<QPushButton>(id)) {
-            button->setCheckable(true);
-            button->setChecked(latched);
-        }
-    }
-}
-
-void CquaveromfcDlg::OnRemove()
-{
-    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
-    const int index = list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1;
-    if (index < 0) {
-        m_prompts->messageBox(this, "Please choose a track in the download queue to remove.",
-                              "No track selected", MB_OK);
-        return;
-    }
-    if (index != 0 || m_shared.m_bPaused) {
-        m_queue.RemoveAt(static_cast<std::uint32_t>(index));
-        DropStaleRequests();
-        RefillQueueList();
-        SaveDownloadQueue();
-        return;
-    }
-    // The box runs the window's events: the track may finish, and the next one
-    // start, before the answer comes. The answer is about the track that was asked.
-    const std::string asked = m_queue.GetHead()->title;
-    const int answer = m_prompts->messageBox(
-        this,
-        "The track that you've chosen to remove is currently in the process of downloading.\n"
-        "Are you sure you want to cancel the current download?",
-        "Remove Current Download?", MB_OKCANCEL);
-    const QueueItem* head = m_queue.GetHead();
-    if (answer == IDOK && head && head->title == asked) {
-        m_cancelTarget = asked;
-        m_shared.m_bCancelCurrent = true;
-    }
-}
-
-void CquaveromfcDlg::OnClear()
-{
-    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
-    if (!list || list->count() == 0)
-        return;
-    const int answer = m_prompts->messageBox(this, "Are you sure you want to remove ALL tracks from the download queue?",
-                                             "Clear Download Queue?", MB_YESNO);
-    if (answer != IDYES || m_queue.IsEmpty())
-        return;
-    if (m_shared.m_bPaused) {
-        m_queue.RemoveAll();
-        DropStaleRequests();
-        RefillQueueList();
-        SaveDownloadQueue();
-    } else {
-        m_clearTarget = m_queue.GetHead()->title;
-        m_shared.m_bClearQueue = true;
-    }
-}
-
-void CquaveromfcDlg::OnChooseFolder()
-{
-    const std::optional<std::string> chosen =
-        m_prompts->chooseFolder(this, "Choose a download folder", m_app.m_strDownloadFolder);
-    if (!chosen || chosen->empty() || *chosen == m_app.m_strDownloadFolder)
-        return;
-    // The settings first: a folder that cannot be kept is not taken.
-    if (!m_environment.writeDownloadFolder || m_environment.writeDownloadFolder(*chosen) != 0)
-        return;
-    const std::string oldFolder = m_app.m_strDownloadFolder;
-    m_app.m_strDownloadFolder = *chosen;
-    m_shared.m_downloadFolder.set(*chosen);
-    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        folder->setText(QString::fromStdString(FolderLabel(*chosen)));
-    RefreshFileList();
-    m_shared.m_bFolderChanged = true;
-    WakeFolderWatcher(oldFolder);
-}
-
-void CquaveromfcDlg::OnOpenFolder()
-{
-    ShellOpen(m_app.m_strDownloadFolder);
-}
-
-void CquaveromfcDlg::OnResume()
-{
-    if (m_queue.IsEmpty()) {
-        // The click has already toggled the button; its look stays what it was.
-        SetLatched(m_bResumeLatched, m_bPauseLatched);
-        SetStatus(kNoFilesInQueue);
-        return;
-    }
-    SetLatched(true, false);
-    m_shared.m_bPaused = false;
-    StartNextDownload();
-}
-
-void CquaveromfcDlg::OnPause()
-{
-    if (m_queue.IsEmpty()) {
-        SetLatched(m_bResumeLatched, m_bPauseLatched);
-        return;
-    }
-    SetLatched(false, true);
-    m_shared.m_bPaused = true;
-    if (!m_bDownloading)
-        SetStatus(kDownloadingPaused);
-}
-
-void CquaveromfcDlg::OnHomePage()
-{
-    ShellOpen(loadString(IDS_HOME_URL, m_environment.storeHost));
-}
-
-void CquaveromfcDlg::OnMinimize()
-{
-    // Posted, not sent: the click finishes before the window goes.
-    QMetaObject::invokeMethod(this, [this] { WindowProc(WM_SYSCOMMAND, SC_MINIMIZE, 0); }, Qt::QueuedConnection);
-}
-
-void CquaveromfcDlg::OnOpenFile()
-{
-    const auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST);
-    if (!files || !files->currentItem())
-        return;
-    ShellOpen(m_app.m_strDownloadFolder + "/" + entryName(*files->currentItem()));
-}
-
-void CquaveromfcDlg::OnClose()
-{
-    m_shared.m_bStopThreads = true;
-    m_shared.m_bPaused = true;
-    if (m_pDownloadGate)
-        m_pDownloadGate->unlock();
-    WakeFolderWatcher(m_shared.m_downloadFolder.get());
-    if (m_pResolveGate)
-        m_pResolveGate->unlock();
-}
-
-void CquaveromfcDlg::WakeFolderWatcher(const std::string& folder)
-{
-    // The wake-up file is a change in the watched folder. A file of that name that
-    // is already there is someone else's and is left alone; the watcher also has
-    // a wake-up of its own for folders where no file can be made.
-    if (!folder.empty()) {
-        const std::string marker = folder + "/InUse.dat";
-        UniqueFd fd(::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-        if (fd) {
-            fd.reset();
-            ::unlink(marker.c_str());
-        }
-    }
-    m_folderWatch.wake();
+    return item.data(kEntryBytesRole).toByteArray().toStdString();
 }
 
 } // namespace qvr

@@ -3,31 +3,28 @@
 #include "engine/entry_list.h"
 #include "engine/messages.h"
 #include "engine/queue_item.h"
-#include "engine/workers.h"
-#include "platform/folder_watch.h"
-#include "platform/handoff.h"
-#include "platform/named_mutex.h"
+#include "engine/worker_set.h"
+#include "platform/http.h"
 #include "ui/application_strings.h"
 #include "ui/dialog_builder.h"
-#include "ui/message_pump.h"
 #include "ui/prompts.h"
+#include "ui/shell.h"
 #include "update/self_update.h"
 
 #include <QDialog>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 
-class QLabel;
-class QListWidget;
+class QListWidgetItem;
 
 namespace qvr {
+
+class HandoffServer;
+class MessagePump;
+struct HandoffMessage;
 
 // What the main window needs from the process around it.
 struct MainWindowEnvironment {
@@ -40,9 +37,11 @@ struct MainWindowEnvironment {
     std::function<long(const std::string&)> writeDownloadFolder;
     HttpClientFactory http;
     Prompts* prompts = nullptr;  // null: the real dialogs
+    DesktopOpener* desktop = nullptr;  // null: xdg-open
     std::chrono::milliseconds retryPause {1000};
     std::uint64_t unannouncedTrackLimit = std::uint64_t(1) << 30;
-    // How long the end of the window waits for workers that are still busy.
+    // How long the end of the window waits for workers that are still busy; the
+    // end says whether they all ended.
     std::chrono::milliseconds workerGrace {5000};
     // The update check at the window's start; none: no check.
     std::optional<SelfUpdateEnvironment> selfUpdate;
@@ -56,6 +55,8 @@ struct MainWindowEnvironment {
 // report through SendMessage; every report, like every message from outside,
 // enters through WindowProc on the window's thread.
 class CquaveromfcDlg : public QDialog {
+    Q_OBJECT
+
 public:
     CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent = nullptr);
     ~CquaveromfcDlg() override;
@@ -63,10 +64,14 @@ public:
     // Runs the window to its end: initialisation, the modal run, and the teardown
     // that lets the workers go and saves the pending requests.
     int DoModal();
+    // Whether every worker ended by the end of DoModal(). One that did not still
+    // runs: the process must end without unwinding what it may use.
+    bool WorkersEnded() const { return m_bWorkersEnded; }
 
     // The parts of DoModal, for a window that is run by someone else's event loop.
+    // EndWindow() says whether every worker ended within the grace period.
     bool OnInitDialog();
-    void EndWindow();
+    bool EndWindow();
 
     // The update step of the start; true when a newer executable took over.
     bool RunSelfUpdate();
@@ -76,7 +81,7 @@ public:
 
     // The one entry for every message, whoever sends it.
     std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
-    MessageSink& messageSink() { return *m_pump; }
+    MessageSink& messageSink();
 
     // Operations of the window (window's thread only).
     void StartNextDownload();
@@ -109,7 +114,6 @@ public:
     const EntryList<QueueItem>& queue() const { return m_queue; }
     const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
     std::int32_t exitedThreads() const { return m_nExitedThreads; }
-    WorkerShared& shared() { return m_shared; }
     Prompts& prompts() { return *m_prompts; }
 
     bool m_bDownloading = false;
@@ -125,57 +129,63 @@ public:
     bool m_bPauseLatched = false;
     std::uint32_t windowHandle() const { return m_windowHandle; }
 
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void PostNcDestroy();
-    void DropStaleRequests();
+    static constexpr const char* kNoFilesInQueue = "No Files in Queue";
+    static constexpr const char* kDownloadingPaused = "Downloading Paused";
+
+    // The start and the end (window_lifecycle.cpp, self_update.cpp).
+    void Publish();
     bool KeepHiddenUntilTakenOver();
-    void SetStatus(const std::string& text);
-    void WakeFolderWatcher(const std::string& folder);
+    void StartWorkers();
+    bool LetWorkersGo();
+    void PostNcDestroy();
+
+    // The look (window_look.cpp): the controls made and their first state.
+    void SetUpLook();
+    void SetUpControls();
+    void SetLatched(bool resume, bool pause);
+
+    // The user's commands bound to their controls (commands.cpp).
+    void ConnectCommands();
+
+    // The reports and messages (main_window.cpp).
+    std::int64_t DeliverFromOutside(const HandoffMessage& message);
     void OnDownloadFinished(std::int32_t flags);
-    void OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags);
+    void OnEntryResolved(const msg::EntryResolved& report);
+    void OnSysCommand(std::uintptr_t command);
     void OnFileOpenFailed(const char* path);
     void OnCopyData(const CopyDataStruct* data);
-    void StartWorkers();
-    void Publish();
-    std::int64_t DeliverFromOutside(const HandoffMessage& message);
-    void SetLatched(bool resume, bool pause);
-    void LetWorkersGo();
-    template <class Body>
-    void startWorker(std::optional<std::thread>& thread, Body body);
+    void SetStatus(const std::string& text);
+    void DropStaleRequests();
+    // The bytes of a downloaded file's name, whatever the list shows.
+    static std::string FileEntryName(const QListWidgetItem& item);
 
     ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
     QtPrompts m_qtPrompts;
     Prompts* m_prompts;
+    ShellOpener m_shellOpener;
+    DesktopOpener* m_desktop;
     DialogControls m_controls;
     std::unique_ptr<MessagePump> m_pump;
 
-    WorkerShared m_shared;
+    WorkerSet m_workers;
+    // What the workers read: the window's requests, the job slots and the settings.
+    WorkerShared& m_shared;
     EntryList<QueueItem> m_queue;
     EntryList<RawEntryItem> m_rawEntries;
     // The track a pending cancel or clear was asked for.
     std::optional<std::string> m_cancelTarget;
     std::optional<std::string> m_clearTarget;
-    std::optional<NamedMutex> m_pDownloadGate;
-    std::optional<NamedMutex> m_pResolveGate;
-    FolderWatch m_folderWatch;
     std::uint32_t m_windowHandle = 0;
     // Requests from outside go to the raw-queue file instead of the list: while the
     // update step runs (before the list is loaded) and after it handed over.
     bool m_bRequestsToFile = false;
     std::unique_ptr<HandoffServer> m_handoffServer;
-
-    std::optional<std::thread> m_pWatcherThread;
-    std::optional<std::thread> m_pResolverThread;
-    std::optional<std::thread> m_pDownloaderThread;
-    // Workers that have returned, whether or not the window heard of it.
-    std::mutex m_finishedMutex;
-    std::condition_variable m_finishedChanged;
-    int m_workersRunning = 0;
+    bool m_bWorkersEnded = true;
 };
 
 } // namespace qvr

@@ -16,6 +16,8 @@ bool LiesWithin(const QObject* receiver, const QWidget* target);
 // it, so that the page never sees them and never opens its context menu. Everything
 // else passes. Without a target, or once it is gone, nothing is swallowed.
 class RightClickFilter final : public QObject {
+    Q_OBJECT
+
 public:
     using QObject::QObject;
 

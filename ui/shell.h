@@ -8,4 +8,17 @@ namespace qvr {
 // (xdg-open, found on PATH, started detached). False when it could not be started.
 bool ShellOpen(const std::string& target);
 
+// The window's way out to the desktop, passed in so that tests can see what it
+// opened. The real one is ShellOpen.
+class DesktopOpener {
+public:
+    virtual ~DesktopOpener() = default;
+    virtual bool open(const std::string& target) = 0;
+};
+
+class ShellOpener final : public DesktopOpener {
+public:
+    bool open(const std::string& target) override { return ShellOpen(target); }
+};
+
 } // namespace qvr

@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
+#include "platform/track_file.h"
 #include "platform/unique_fd.h"
 
 #include "tests/support/disk_full.h"
@@ -108,6 +109,35 @@ TEST(ReadExclusive, FirstLineEndsAtLfOrCrLfAndIsBounded)
         writeFile(path, c.contents);
         EXPECT_EQ(readFirstLineExclusive(path, 5), c.line) << "contents: " << c.contents.substr(0, 20);
     }
+}
+
+TEST(TrackFile, OneDownloadAtATimeIntoARegularFileThatStaysWhereItWas)
+{
+    TempDir dir;
+    const std::string path = dir.file("Song.mp3");
+    writeFile(path, "12345");
+    auto file = TrackFile::openForResume(path);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->sizeAtOpen(), 5u);
+    EXPECT_FALSE(TrackFile::openForResume(path)) << "locked by the first";
+    ::mkdir(dir.file("Folder.mp3").c_str(), 0755);
+    ::symlink("Song.mp3", dir.file("Link.mp3").c_str());
+    EXPECT_FALSE(TrackFile::openForResume(dir.file("Folder.mp3")));
+    EXPECT_FALSE(TrackFile::openForResume(dir.file("Link.mp3")));
+
+    ASSERT_TRUE(file->writeAt(3, "abcdef", 6));
+    ASSERT_TRUE(file->truncate(7));
+    ASSERT_TRUE(file->sync());
+    EXPECT_EQ(readFile(path), "123abcd");
+    {
+        test::DiskFull diskFull(8);
+        EXPECT_FALSE(file->writeAt(6, "xyz", 3)) << "only part of it fits";
+    }
+    EXPECT_TRUE(file->stillAt(path));
+    ::rename(path.c_str(), dir.file("Moved.mp3").c_str());
+    EXPECT_FALSE(file->stillAt(path));
+    writeFile(path, "");
+    EXPECT_FALSE(file->stillAt(path)) << "another file under the name";
 }
 
 } // namespace

@@ -17,13 +17,13 @@ using Event = FolderWatch::Event;
 using test::TempDir;
 using test::writeFile;
 
-// What the changes made so far amount to. The wake() behind them ends the wait also
-// when the watch missed them, so a fault shows as Woken instead of a hung test.
+// What the changes made so far amount to. The poke() behind them ends the wait also
+// when the watch missed them, so a fault shows as Poked instead of a hung test.
 Event settle(FolderWatch& watch)
 {
-    watch.wake();
+    watch.poke();
     const Event first = watch.wait();
-    EXPECT_TRUE(first != Event::Changed || watch.wait() == Event::Woken) << "pending changes must come as one";
+    EXPECT_TRUE(first != Event::Changed || watch.wait() == Event::Poked) << "pending changes must come as one";
     return first;
 }
 
@@ -34,7 +34,7 @@ TEST(FolderWatch, ReportsChangesAnywhereInTheTreeAlsoInFoldersThatCameLater)
     fs::create_directories(dir.file("sub/subsub"));
     FolderWatch watch;
     ASSERT_TRUE(watch.watch(dir.path()));
-    EXPECT_EQ(settle(watch), Event::Woken);
+    EXPECT_EQ(settle(watch), Event::Poked);
 
     writeFile(dir.file("a.mp3"), "x");
     EXPECT_EQ(settle(watch), Event::Changed) << "created";
@@ -74,14 +74,14 @@ TEST(FolderWatch, LeavesOutFoldersTooDeepAlsoWhenTheyCameLater)
     FolderWatch watch(FolderWatch::Limits {.folders = 10, .depth = 1});
     ASSERT_TRUE(watch.watch(dir.path()));
     writeFile(dir.file("a/b/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Woken) << "too deep";
+    EXPECT_EQ(settle(watch), Event::Poked) << "too deep";
     fs::create_directory(dir.file("a/late"));
     EXPECT_EQ(settle(watch), Event::Changed);
     writeFile(dir.file("a/late/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Woken) << "too deep, although it came later";
+    EXPECT_EQ(settle(watch), Event::Poked) << "too deep, although it came later";
 }
 
-TEST(FolderWatch, AWakeIsNeitherLostNorHeldBackByChanges)
+TEST(FolderWatch, APokeIsNeitherLostNorHeldBackByChanges)
 {
     TempDir dir;
     FolderWatch watch;
@@ -89,16 +89,16 @@ TEST(FolderWatch, AWakeIsNeitherLostNorHeldBackByChanges)
         ASSERT_TRUE(!watched || watch.watch(dir.path()));
         Event seen = Event::Failed;
         std::thread waiter([&] { seen = watch.wait(); });
-        watch.wake();
+        watch.poke();
         waiter.join();
-        EXPECT_EQ(seen, Event::Woken) << "watched: " << watched;
+        EXPECT_EQ(seen, Event::Poked) << "watched: " << watched;
     }
 
-    watch.wake();
+    watch.poke();
     writeFile(dir.file("a"), "x");
     EXPECT_EQ(watch.wait(), Event::Changed);
     writeFile(dir.file("b"), "x");
-    EXPECT_EQ(watch.wait(), Event::Woken) << "the wake must not wait behind the next change";
+    EXPECT_EQ(watch.wait(), Event::Poked) << "the poke must not wait behind the next change";
     EXPECT_EQ(watch.wait(), Event::Changed);
 }
 
@@ -112,7 +112,7 @@ TEST(FolderWatch, EndsWithItsFolderOrWhenAnotherReplacesIt)
     writeFile(dir.file("first/before"), "x");
     ASSERT_TRUE(watch.watch(dir.file("second")));
     writeFile(dir.file("first/after"), "x");
-    EXPECT_EQ(settle(watch), Event::Woken) << "nothing of the first folder may be left";
+    EXPECT_EQ(settle(watch), Event::Poked) << "nothing of the first folder may be left";
     writeFile(dir.file("second/a"), "x");
     EXPECT_EQ(settle(watch), Event::Changed);
     for (const std::string& bad : {dir.file("missing"), dir.file("second/a"), std::string()})
@@ -124,7 +124,7 @@ TEST(FolderWatch, EndsWithItsFolderOrWhenAnotherReplacesIt)
     EXPECT_EQ(settle(watch), Event::Changed);
     EXPECT_FALSE(watch.watching());
     writeFile(dir.file("moved/sub/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Woken) << "no watch may stay on the moved tree";
+    EXPECT_EQ(settle(watch), Event::Poked) << "no watch may stay on the moved tree";
     ASSERT_TRUE(watch.watch(dir.file("moved/sub")));
     fs::remove_all(dir.file("moved"));
     EXPECT_EQ(settle(watch), Event::Changed);

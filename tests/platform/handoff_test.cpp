@@ -33,7 +33,7 @@ std::string fields(const HandoffMessage& m)
 
 // A window that records what reaches it and answers with the message number, negated.
 struct RecordingWindow {
-    explicit RecordingWindow(const std::string& folder, HandoffServer::Options options = {})
+    explicit RecordingWindow(const std::string& folder, HandoffServerOptions options = {})
         : server(HandoffServer::start(WindowSocketPath(folder, kHandle), [this](const HandoffMessage& m) {
               const std::lock_guard lock(mutex);
               received.push_back(fields(m));

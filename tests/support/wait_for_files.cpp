@@ -22,7 +22,7 @@ bool waitForFiles(const std::string& folder, const std::function<bool()>& condit
     std::thread watchdog([&] {
         std::unique_lock lock(mutex);
         if (!finished.wait_until(lock, deadline, [&] { return done; }))
-            watch.wake();
+            watch.poke();
     });
     bool met = condition();
     while (!met && std::chrono::steady_clock::now() < deadline) {

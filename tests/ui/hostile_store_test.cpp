@@ -11,7 +11,7 @@ namespace {
 using ::testing::ElementsAre;
 namespace fs = std::filesystem;
 
-using HostileStoreTest = WindowTest;
+class HostileStoreTest : public WindowTest {};
 
 TEST_F(HostileStoreTest, AnAnswerCutShortKeepsTheRequest)
 {

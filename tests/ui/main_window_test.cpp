@@ -3,6 +3,8 @@
 #include "engine/queue_files.h"
 
 #include "platform/unique_fd.h"
+#include "tests/support/disk_full.h"
+#include "tests/support/stuck_network.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -174,6 +176,23 @@ TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
     EXPECT_EQ(requestsTo("/tracks/").size(), 2u);
 }
 
+TEST_F(WindowTest, AWriteThatFailsIsAFailedAttemptAndTheTrackStaysQueued)
+{
+    addTrack("f", "Full Disk", 30000);
+    writeFile(m_strings.m_strDownloadQueuePath, "Full Disk|" + m_store.trackUrl("f") + "\r\n");
+    {
+        const DiskFull full(12000);
+        ASSERT_TRUE(full.active());
+        openWindow();
+        ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/f").size() >= 3 && status() == "Network Error"; }));
+        EXPECT_THAT(queueTitles(), ElementsAre("Full Disk"));
+        EXPECT_EQ(readFile(trackPath("Full Disk")), expectedContent("f", 12000));
+    }
+    // With room again it resumes where the disk stopped it.
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Full Disk")), expectedContent("f", 30000));
+}
+
 TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
 {
     // A store that takes the connection and never answers, and a stall limit far
@@ -205,6 +224,25 @@ TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
     m_window->OnResume();
     ASSERT_TRUE(waitForConnection());
     closeWindow();
+}
+
+TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
+{
+    StuckNetwork network;
+    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
+        environment.http = network.factory();
+        environment.workerGrace = std::chrono::milliseconds(100);
+    };
+    openWindow();
+    m_window->AddRawEntry("track=stuck");
+    ASSERT_TRUE(network.waitUntilStuck());
+    m_window->OnClose();
+    EXPECT_FALSE(m_window->EndWindow());
+    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=stuck\r\n");
+    // The window goes first; the worker, once free, must not touch it.
+    m_window.reset();
+    network.release();
+    EXPECT_TRUE(network.waitUntilGone());
 }
 
 TEST_F(WindowTest, EnterEndsTheWindowAsEscapeDoes)

@@ -84,7 +84,7 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
 
     // A request handed over now is kept for the newer instance.
     const CopyDataStruct data {COPYDATA_RAW_ENTRY, 12, "track=later"};
-    m_window->WindowProc(WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&data));
+    Send(m_window->messageSink(), msg::CopyData {&data});
     EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
 
     QSignalSpy finished(m_window.get(), &QDialog::finished);
@@ -132,7 +132,7 @@ TEST_F(UpdateWindowTest, DecliningStartsNormallyAndKeepsWhatArrivedDuringTheQues
     m_prompts.answer = IDNO;
     m_prompts.whileAsking = [this] {
         const CopyDataStruct data {COPYDATA_RAW_ENTRY, 13, "track=during"};
-        m_window->WindowProc(WM_COPYDATA, 0, reinterpret_cast<std::intptr_t>(&data));
+        Send(m_window->messageSink(), msg::CopyData {&data});
     };
     openWindow();
     m_prompts.whileAsking = nullptr;

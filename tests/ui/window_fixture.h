@@ -47,8 +47,19 @@ public:
     std::optional<std::string> folder;
 };
 
+// Writes down what the window asked the desktop to open.
+class RecordingDesktop : public DesktopOpener {
+public:
+    bool open(const std::string& target) override
+    {
+        opened.push_back(target);
+        return true;
+    }
+    std::vector<std::string> opened;
+};
+
 // A window on the offscreen platform with a store simulator, its own settings,
-// folders and gates.
+// folders and gates, and a desktop that only writes down what it is asked to open.
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest()
@@ -92,6 +103,7 @@ protected:
         environment.http = curlHttpClientFactory({std::chrono::milliseconds(5000),
                                                   std::chrono::milliseconds(5000)});
         environment.prompts = &m_prompts;
+        environment.desktop = &m_desktop;
         environment.retryPause = std::chrono::milliseconds(50);
         environment.writeDownloadFolder = m_writeDownloadFolder;
         if (m_adjustEnvironment)
@@ -142,6 +154,7 @@ protected:
     sim::StoreSimulator m_store;
     ApplicationStrings m_strings;
     ScriptedPrompts m_prompts;
+    RecordingDesktop m_desktop;
     std::function<long(const std::string&)> m_writeDownloadFolder;
     std::function<void(MainWindowEnvironment&)> m_adjustEnvironment;
     std::unique_ptr<CquaveromfcDlg> m_window;

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "platform/http.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace qvr::test {
+
+// A transport whose requests hang, deaf to any interrupt, until the test releases
+// them: a connection stuck where no request of the program reaches it. Its clients
+// may outlive it.
+class StuckNetwork {
+public:
+    HttpClientFactory factory() const
+    {
+        return [state = m_state](const std::string&) { return std::make_unique<Client>(state); };
+    }
+
+    // Waits until a request hangs.
+    bool waitUntilStuck(std::chrono::milliseconds limit = std::chrono::seconds(30))
+    {
+        std::unique_lock lock(m_state->mutex);
+        return m_state->changed.wait_for(lock, limit, [&] { return m_state->stuck > 0; });
+    }
+    // Every hanging request, and every later one, fails.
+    void release()
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->released = true;
+        m_state->changed.notify_all();
+    }
+    // Waits until every client made has been destroyed.
+    bool waitUntilGone(std::chrono::milliseconds limit = std::chrono::seconds(30))
+    {
+        std::unique_lock lock(m_state->mutex);
+        return m_state->changed.wait_for(lock, limit, [&] { return m_state->clients == 0; });
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int stuck = 0;
+        int clients = 0;
+        bool released = false;
+    };
+
+    class Client final : public HttpClient {
+    public:
+        explicit Client(std::shared_ptr<State> state) : m_state(std::move(state))
+        {
+            std::lock_guard lock(m_state->mutex);
+            ++m_state->clients;
+        }
+        ~Client() override
+        {
+            std::lock_guard lock(m_state->mutex);
+            --m_state->clients;
+            m_state->changed.notify_all();
+        }
+        std::unique_ptr<HttpResponse> get(const std::string&, const std::vector<std::string>&) override
+        {
+            std::unique_lock lock(m_state->mutex);
+            ++m_state->stuck;
+            m_state->changed.notify_all();
+            m_state->changed.wait(lock, [&] { return m_state->released; });
+            --m_state->stuck;
+            return nullptr;
+        }
+        void setInterrupt(std::function<bool()>) override {}
+
+    private:
+        std::shared_ptr<State> m_state;
+    };
+
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+} // namespace qvr::test

@@ -1,0 +1,136 @@
+// The start and the end of the window: its order of events on the way up, the
+// workers' start, and the teardown that lets them go and keeps what must survive.
+#include "ui/main_window.h"
+
+#include "engine/workers.h"
+#include "platform/handoff.h"
+#include "res/strings.h"
+#include "ui/message_pump.h"
+
+#include <QKeyEvent>
+
+namespace qvr {
+
+CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint
+                  | Qt::WindowCloseButtonHint),
+      m_app(app),
+      m_environment(std::move(environment)),
+      m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
+      m_desktop(m_environment.desktop ? m_environment.desktop : &m_shellOpener),
+      m_pump(std::make_unique<MessagePump>(
+          [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+              return WindowProc(message, wParam, lParam);
+          })),
+      m_workers(*m_pump),
+      m_shared(m_workers.shared())
+{
+    m_shared.m_downloadFolder.set(m_app.m_strDownloadFolder);
+    m_shared.m_strInstallationId = m_app.m_strInstallationId;
+    m_shared.m_storeHost = m_environment.storeHost;
+    m_shared.m_gateFolder = m_environment.gateFolder;
+    m_shared.m_http = m_environment.http;
+    m_shared.m_retryPause = m_environment.retryPause;
+    m_shared.m_unannouncedTrackLimit = m_environment.unannouncedTrackLimit;
+}
+
+CquaveromfcDlg::~CquaveromfcDlg()
+{
+    LetWorkersGo();
+}
+
+int CquaveromfcDlg::DoModal()
+{
+    OnInitDialog();
+    const int result = exec();
+    EndWindow();
+    return result;
+}
+
+bool CquaveromfcDlg::EndWindow()
+{
+    m_bWorkersEnded = LetWorkersGo();
+    PostNcDestroy();
+    return m_bWorkersEnded;
+}
+
+bool CquaveromfcDlg::OnInitDialog()
+{
+    Publish();
+    if (RunSelfUpdate())
+        return KeepHiddenUntilTakenOver();
+
+    // The window holds both gates while its workers are idle.
+    m_workers.takeGates();
+
+    SetUpLook();
+    LoadDownloadQueue();
+    RefillQueueList();
+    SetUpControls();
+
+    // The radio check and the drop target of the queue list come with the radio
+    // panel and the skinned controls.
+
+    RefreshFileList();
+    StartWorkers();
+    return true;
+}
+
+void CquaveromfcDlg::StartWorkers()
+{
+    m_workers.start(WorkerSet::Worker::FolderWatcher);
+    m_workers.start(WorkerSet::Worker::Resolver);
+    LoadRawQueue();
+    StartNextResolve();
+    if (!m_app.m_strRequest.empty())
+        AddRawEntry(m_app.m_strRequest);
+    m_workers.start(WorkerSet::Worker::Downloader);
+    StartNextDownload();
+}
+
+bool CquaveromfcDlg::LetWorkersGo()
+{
+    // Closed first: a report or a message from outside that is being delivered
+    // then returns, so the workers are cut off from the window at once and the
+    // server can end.
+    m_pump->close();
+    m_handoffServer.reset();
+    m_workers.disconnect();
+    m_workers.requestStop();
+    return m_workers.wait(m_environment.workerGrace);
+}
+
+void CquaveromfcDlg::PostNcDestroy()
+{
+    if (!m_bSwitchQuit)
+        SaveRawQueue();
+    if (m_windowHandle != 0 && !m_environment.handoffFolder.empty())
+        UnpublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+}
+
+void CquaveromfcDlg::Publish()
+{
+    if (m_environment.handoffFolder.empty())
+        return;
+    RemoveDeadWindowSockets(m_environment.handoffFolder);
+    m_windowHandle = NewWindowHandle();
+    m_handoffServer = HandoffServer::start(
+        WindowSocketPath(m_environment.handoffFolder, m_windowHandle),
+        [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
+    if (m_handoffServer)
+        PublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+}
+
+void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Enter ends the window as Escape does: the dialog's own end, which lets the
+    // workers go and keeps the pending requests.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace qvr
