@@ -62,7 +62,7 @@ std::vector<Probe> probesIn(std::string_view text, std::vector<std::string>& key
                     ++i;
                 name += line[i];
             }
-            probes.push_back({key, name});
+            probes.push_back({key, name, std::nullopt, true});
             names.push_back(name);
         }
     }
