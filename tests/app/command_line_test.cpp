@@ -2,70 +2,38 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace qvr {
 namespace {
 
-struct Parsed {
-    int install;
-    int switchFlag;
-    std::string fileName;
-};
-
-Parsed parse(std::vector<const char*> args)
+TEST(CommandLine, OwnSwitchesInAnyCaseAndTheFirstPathAsTheFile)
 {
-    args.insert(args.begin(), "quavero");
-    CMyCommandLineInfo info;
-    ParseCommandLine(static_cast<int>(args.size()), args.data(), info);
-    return {info.m_bInstall, info.m_bSwitch, info.m_strFileName};
-}
-
-TEST(CommandLine, OwnSwitchesInAnyCaseWithSlashOrDash)
-{
-    for (const char* arg : {"/install", "-install", "--install", "/INSTALL", "-InStAlL"}) {
-        const Parsed p = parse({arg});
-        EXPECT_EQ(p.install, 1) << arg;
-        EXPECT_EQ(p.switchFlag, 0) << arg;
-        EXPECT_EQ(p.fileName, "") << arg;
+    using Parsed = std::tuple<int, int, std::string>; // install, switch, file name
+    const std::pair<std::vector<const char*>, Parsed> cases[] = {
+        {{"/install"}, {1, 0, ""}}, {{"-install"}, {1, 0, ""}}, {{"--install"}, {1, 0, ""}},
+        {{"/INSTALL"}, {1, 0, ""}}, {{"-InStAlL"}, {1, 0, ""}},
+        {{"/switch"}, {0, 1, ""}}, {{"-SWITCH"}, {0, 1, ""}}, {{"--Switch"}, {0, 1, ""}},
+        // Near misses and the framework's own switches change nothing.
+        {{"/installs"}, {0, 0, ""}}, {{"-swit"}, {0, 0, ""}}, {{"/pt"}, {0, 0, ""}},
+        {{"/Embedding"}, {0, 0, ""}}, {{"-"}, {0, 0, ""}}, {{"/"}, {0, 0, ""}},
+        {{"/home/me/Downloads/track.qvr"}, {0, 0, "/home/me/Downloads/track.qvr"}},
+        // A path that only looks like a switch name; later file names have no effect.
+        {{"/switch", "/tmp/install", "second.qvr", "--install"}, {1, 1, "/tmp/install"}},
+        {{"relative.qvr", "other.qvr"}, {0, 0, "relative.qvr"}},
+    };
+    for (auto [args, expected] : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        args.insert(args.begin(), "quavero");
+        CMyCommandLineInfo info;
+        ParseCommandLine(static_cast<int>(args.size()), args.data(), info);
+        EXPECT_EQ(Parsed(info.m_bInstall, info.m_bSwitch, info.m_strFileName), expected);
     }
-    for (const char* arg : {"/switch", "-SWITCH", "--Switch"}) {
-        const Parsed p = parse({arg});
-        EXPECT_EQ(p.switchFlag, 1) << arg;
-        EXPECT_EQ(p.install, 0) << arg;
-    }
-    // Near misses and the framework's own switches change nothing.
-    for (const char* arg : {"/installs", "-swit", "/pt", "/Embedding", "-", "/"}) {
-        const Parsed p = parse({arg});
-        EXPECT_EQ(p.install + p.switchFlag, 0) << arg;
-        EXPECT_EQ(p.fileName, "") << arg;
-    }
-}
-
-TEST(CommandLine, FirstPathIsTheFileNameAndPathsAreNotSwitches)
-{
-    Parsed p = parse({"/home/me/Downloads/track.qvr"});
-    EXPECT_EQ(p.fileName, "/home/me/Downloads/track.qvr");
-    EXPECT_EQ(p.install, 0);
-
-    p = parse({"/switch", "/tmp/install", "second.qvr", "--install"});
-    EXPECT_EQ(p.fileName, "/tmp/install") << "a path that only looks like a switch name";
-    EXPECT_EQ(p.switchFlag, 1);
-    EXPECT_EQ(p.install, 1);
-
-    p = parse({"relative.qvr", "other.qvr"});
-    EXPECT_EQ(p.fileName, "relative.qvr") << "later file names have no effect";
-}
-
-TEST(CommandLine, SwitchClassification)
-{
-    EXPECT_TRUE(IsSwitchArgument("/install"));
-    EXPECT_TRUE(IsSwitchArgument("-x"));
-    EXPECT_TRUE(IsSwitchArgument("--long/with/slashes"));
-    EXPECT_FALSE(IsSwitchArgument("/a/b"));
-    EXPECT_FALSE(IsSwitchArgument("/install/"));
-    EXPECT_FALSE(IsSwitchArgument("file.qvr"));
-    EXPECT_FALSE(IsSwitchArgument(""));
+    for (const char* arg : {"/install", "-x", "--long/with/slashes"})
+        EXPECT_TRUE(IsSwitchArgument(arg)) << arg;
+    for (const char* arg : {"/a/b", "/install/", "file.qvr", ""})
+        EXPECT_FALSE(IsSwitchArgument(arg)) << arg;
 }
 
 } // namespace

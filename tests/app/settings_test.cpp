@@ -2,8 +2,7 @@
 
 #include "app/application.h"
 
-#include "tests/app/hive_fixture.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/program_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,97 +10,52 @@ namespace qvr {
 namespace {
 
 using test::makeHive;
-using test::readFile;
-using test::TempDir;
-using test::writeFile;
 
-class Settings : public ::testing::Test {
-protected:
-    CquaveromfcApp load(const std::string& hiveText)
-    {
-        writeFile(m_dir.file("registry.reg"), hiveText);
-        CquaveromfcApp app(AppEnvironment {m_dir.file("registry.reg"), std::nullopt, ""});
-        LoadSettings(registry(), app);
-        return app;
-    }
-    Registry registry() const { return Registry(m_dir.file("registry.reg")); }
-    std::string hive() const { return readFile(m_dir.file("registry.reg")); }
-
-    TempDir m_dir;
-};
-
-TEST_F(Settings, AllFiveValuesLoadFromTheirKeys)
+// Directory, DownloadFolder, GUID, RawQueue and DownloadQueue as loaded from `hive`.
+std::vector<std::string> loaded(const std::string& path, const std::optional<std::string>& hive = std::nullopt)
 {
-    const auto app = load(makeHive("\"Directory\"=\"/opt/quavero\"",
-                                   "\"downloadfolder\"=\"/music/Q\"\r\n\"GUID\"=\"ABC\"",
-                                   "\"RawQueue\"=\"/q/raw.txt\"\r\n\"DownloadQueue\"=hex(2):2f,64,00"));
-    EXPECT_EQ(app.m_strDirectory, "/opt/quavero");
-    EXPECT_EQ(app.m_strDownloadFolder, "/music/Q") << "value names compare without case";
-    EXPECT_EQ(app.m_strInstallationId, "ABC");
-    EXPECT_EQ(app.m_strRawQueuePath, "/q/raw.txt");
-    EXPECT_EQ(app.m_strDownloadQueuePath, "/d") << "REG_EXPAND_SZ is accepted";
+    if (hive)
+        test::writeFile(path, *hive);
+    CquaveromfcApp app(AppEnvironment {path, std::nullopt, ""});
+    LoadSettings(Registry(path), app);
+    return {app.m_strDirectory, app.m_strDownloadFolder, app.m_strInstallationId, app.m_strRawQueuePath,
+            app.m_strDownloadQueuePath};
 }
 
-TEST_F(Settings, LengthLimitIs1023Characters)
+TEST(Settings, EachValueComesFromItsKeyAsAStringOfAtMost1023Characters)
 {
     const std::string fits(1023, 'f');
-    auto app = load(makeHive("", "\"DownloadFolder\"=\"" + fits + "\"", ""));
-    EXPECT_EQ(app.m_strDownloadFolder, fits);
-    app = load(makeHive("", "\"DownloadFolder\"=\"" + fits + "x\"", ""));
-    EXPECT_EQ(app.m_strDownloadFolder, "");
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        // Value names compare without case; REG_EXPAND_SZ is taken.
+        {makeHive("\"Directory\"=\"/opt/quavero\"", "\"downloadfolder\"=\"/music/Q\"\r\n\"GUID\"=\"ABC\"",
+                  "\"RawQueue\"=\"/q/raw.txt\"\r\n\"DownloadQueue\"=hex(2):2f,64,00"),
+         {"/opt/quavero", "/music/Q", "ABC", "/q/raw.txt", "/d"}},
+        {makeHive("", "\"DownloadFolder\"=\"" + fits + "\"", ""), {"", fits, "", "", ""}},
+        {makeHive("", "\"DownloadFolder\"=\"" + fits + "x\"", ""), {"", "", "", "", ""}},
+        // No NUL, a DWORD, REG_BINARY: refused; size 0 is the empty string.
+        {makeHive("\"Directory\"=hex(1):2f,61", "\"GUID\"=dword:0000002a\r\n\"DownloadFolder\"=hex:2f,00",
+                  "\"RawQueue\"=hex(1):\r\n\"DownloadQueue\"=\"%HOME%\\\\queue.txt\""),
+         {"", "", "", "", "%HOME%\\queue.txt"}},
+        // A missing key skips only its own values.
+        {makeHive("\"Directory\"=\"/opt\"", "\"GUID\"=\"G\"", ""), {"/opt", "", "G", "", ""}},
+        {makeHive("\"Directory\"=\"/opt\"", "\"GUID\"=\"G\"", "") + "\"stray\"=bogus:12\r\n", {"", "", "", "", ""}},
+    };
+    test::TempDir dir;
+    for (const auto& [hive, values] : cases) {
+        SCOPED_TRACE(hive.substr(0, 200));
+        EXPECT_EQ(loaded(dir.file("registry.reg"), hive), values);
+    }
 }
 
-TEST_F(Settings, RejectedValuesLeaveTheirMemberEmpty)
+TEST(Settings, AWrittenFolderLoadsBackAndNoKeyIsMade)
 {
-    const auto app = load(makeHive("\"Directory\"=hex(1):2f,61",                 // no NUL
-                                   "\"GUID\"=dword:0000002a\r\n"                  // wrong type
-                                   "\"DownloadFolder\"=hex:2f,00",                // REG_BINARY
-                                   "\"RawQueue\"=hex(1):\r\n"                     // size 0
-                                   "\"DownloadQueue\"=\"%HOME%\\\\queue.txt\""));  // kept verbatim
-    EXPECT_EQ(app.m_strDirectory, "");
-    EXPECT_EQ(app.m_strInstallationId, "");
-    EXPECT_EQ(app.m_strDownloadFolder, "");
-    EXPECT_EQ(app.m_strRawQueuePath, "") << "size 0 is the empty string";
-    EXPECT_EQ(app.m_strDownloadQueuePath, "%HOME%\\queue.txt");
-}
-
-TEST_F(Settings, AMissingKeySkipsOnlyItsOwnValues)
-{
-    const auto app = load(makeHive("\"Directory\"=\"/opt\"", "\"GUID\"=\"G\"", ""));
-    EXPECT_EQ(app.m_strDirectory, "/opt");
-    EXPECT_EQ(app.m_strInstallationId, "G");
-    EXPECT_EQ(app.m_strRawQueuePath, "");
-    EXPECT_EQ(app.m_strDownloadQueuePath, "");
-}
-
-TEST_F(Settings, AMalformedHiveGivesEmptySettingsAndIsNeverRewritten)
-{
-    const std::string broken = makeHive("\"Directory\"=\"/opt\"", "\"GUID\"=\"G\"", "")
-        + "\"stray\"=bogus:12\r\n";
-    const auto app = load(broken);
-    EXPECT_EQ(app.m_strDirectory, "");
-    EXPECT_EQ(app.m_strInstallationId, "");
-    EXPECT_NE(WriteStringValue(registry(), ClientKeyPath(), "GUID", "NEW"), RegSuccess);
-    EXPECT_EQ(hive(), broken);
-}
-
-TEST_F(Settings, WritingNeverCreatesAKeyAndKeepsTheRestOfTheFile)
-{
-    const std::string text = "REGEDIT4\r\n\r\n; installed by hand\r\n"
-                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]\r\n"
-                              "\"DownloadFolder\"=\"/old\"\r\n\"Other\"=dword:00000001\r\n";
-    writeFile(m_dir.file("registry.reg"), text);
-    EXPECT_NE(WriteStringValue(registry(), QueueKeyPath(), "RawQueue", "/x"), RegSuccess);
-    EXPECT_EQ(hive(), text);
-
-    ASSERT_EQ(WriteStringValue(registry(), ClientKeyPath(), "DownloadFolder", "/new \"q\""), RegSuccess);
-    std::string expected = text;
-    expected.replace(expected.find("\"/old\""), 6, "\"/new \\\"q\\\"\"");
-    EXPECT_EQ(hive(), expected);
-
-    CquaveromfcApp app(AppEnvironment {m_dir.file("registry.reg"), std::nullopt, ""});
-    LoadSettings(registry(), app);
-    EXPECT_EQ(app.m_strDownloadFolder, "/new \"q\"");
+    test::TempDir dir;
+    const std::string path = dir.file("registry.reg");
+    test::writeFile(path, makeHive("", "\"DownloadFolder\"=\"/old\"", ""));
+    EXPECT_NE(WriteStringValue(Registry(path), QueueKeyPath(), "RawQueue", "/x"), RegSuccess);
+    ASSERT_EQ(WriteStringValue(Registry(path), ClientKeyPath(), "DownloadFolder", "/new \"q\""), RegSuccess);
+    EXPECT_EQ(loaded(path), (std::vector<std::string> {"", "/new \"q\"", "", "", ""}));
+    EXPECT_EQ(test::readFile(path).find("Queue]"), std::string::npos);
 }
 
 TEST(InstallationId, FormatsDataFieldsAsUpperCaseHex)

@@ -5,7 +5,7 @@
 #include "platform/unique_fd.h"
 #include "res/strings.h"
 
-#include "tests/app/hive_fixture.h"
+#include "tests/support/program_fixture.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -131,141 +131,102 @@ bool waitForOpens(const std::string& path, int times)
     return true;
 }
 
-TEST_F(Startup, ASecondStartRestoresTheWindowThenHandsItsRequestOver)
+TEST_F(Startup, ASecondStartRestoresTheWindowThenHandsItsRequestOverOrTakesOver)
 {
+    EXPECT_EQ(start({requestPath()}).startPath(), StartPath::MainWindow);
+    EXPECT_EQ(start({"-switch"}).startPath(), StartPath::MainWindow) << "nobody to take over from";
     const auto running = otherInstance();
     publishWindow();
     EXPECT_EQ(start({requestPath()}).startPath(), StartPath::HandedOver);
     const std::string restore = "274 61728 ";
     EXPECT_EQ(received(), (std::vector<std::string> {restore, "74 0 " + std::string("track=42&format=mp3\0", 20)}));
-
     // One that takes over keeps its request, and only restores and ends the other.
     m_received.clear();
-    EXPECT_EQ(start({"/switch", requestPath()}).startPath(), StartPath::MainWindow);
+    auto takingOver = start({"/switch", requestPath()});
+    EXPECT_EQ(takingOver.startPath(), StartPath::MainWindow);
+    EXPECT_EQ(takingOver.m_strRequest, "track=42&format=mp3");
     EXPECT_EQ(received(), (std::vector<std::string> {restore, "1130 0 "}));
 }
 
-TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublished)
+TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublishedUnlessItsInstanceEnds)
 {
     // Two requests opened at once: the first start holds the name but has not
     // published its window yet.
     m_windowWait = std::chrono::seconds(20);
-    const auto running = otherInstance();
-    writeFile(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), std::string("\xC0\x5E\0\0", 4));
-    std::optional<WindowlessApp> second;
-    std::thread starting([&] { second.emplace(start({requestPath()})); });
-    const bool lookedTwice = waitForOpens(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), 2);
-    publishWindow();
-    starting.join();
-    EXPECT_TRUE(lookedTwice) << "looked once and gave up";
-    EXPECT_EQ(second->startPath(), StartPath::HandedOver);
-    EXPECT_EQ(received().size(), 2u);
+    const std::string mapping = m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING);
+    for (const bool published : {false, true}) {
+        SCOPED_TRACE(published ? "published" : "ended");
+        auto running = otherInstance();
+        writeFile(mapping, std::string("\xC0\x5E\0\0", 4));
+        std::optional<WindowlessApp> second;
+        std::thread starting([&] { second.emplace(start({requestPath()})); });
+        EXPECT_TRUE(waitForOpens(mapping, 2)) << "looked once and gave up";
+        if (published)
+            publishWindow();
+        else
+            running.reset();
+        starting.join();
+        EXPECT_EQ(second->startPath(), published ? StartPath::HandedOver : StartPath::MainWindow);
+        EXPECT_EQ(second->m_strRequest, "track=42&format=mp3");
+        EXPECT_EQ(received().size(), published ? 2u : 0u);
+    }
 }
 
-TEST_F(Startup, ASecondStartWhoseOtherInstanceEndsMeanwhileRunsItself)
-{
-    m_windowWait = std::chrono::seconds(20);
-    auto running = otherInstance();
-    writeFile(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), std::string("\xC0\x5E\0\0", 4));
-    std::optional<WindowlessApp> second;
-    std::thread starting([&] { second.emplace(start({requestPath()})); });
-    waitForOpens(m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING), 2);
-    running.reset();
-    starting.join();
-    EXPECT_EQ(second->startPath(), StartPath::MainWindow);
-    EXPECT_EQ(second->m_strRequest, "track=42&format=mp3");
-}
-
-TEST_F(Startup, InstallCreatesTheInstallationIdOnceAndRemovesTheOldPlugin)
-{
-    writeFile(m_dir.file("quavero_ieplug.dll"), "MZ");
-    auto app = start({"-INSTALL"});
-    EXPECT_EQ(app.startPath(), StartPath::Install);
-    EXPECT_TRUE(isInstallationId(app.m_strInstallationId)) << app.m_strInstallationId;
-    EXPECT_NE(readFile(hivePath()).find("\"GUID\"=\"" + app.m_strInstallationId + "\"\r\n"),
-              std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(m_dir.file("quavero_ieplug.dll")));
-
-    const std::string afterFirst = readFile(hivePath());
-    auto again = start({"/install"});
-    EXPECT_EQ(again.m_strInstallationId, app.m_strInstallationId);
-    EXPECT_EQ(readFile(hivePath()), afterFirst) << "an existing id is never replaced";
-}
-
-TEST_F(Startup, InstallWithoutAClientKeyWritesNothing)
-{
-    const std::string text = makeHive("\"Directory\"=\"/nowhere\"", "", "\"RawQueue\"=\"/raw\"");
-    writeFile(hivePath(), text);
-    auto app = start({"/install"});
-    EXPECT_TRUE(isInstallationId(app.m_strInstallationId)) << "the process still has an id";
-    EXPECT_EQ(readFile(hivePath()), text);
-}
-
-TEST_F(Startup, InstallIgnoresTheRequestFileAndTheRunningInstance)
+TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
 {
     const auto running = otherInstance();
-    auto app = start({requestPath(), "/switch", "/install"});
-    EXPECT_EQ(app.startPath(), StartPath::Install);
-    EXPECT_EQ(app.m_strRequest, "");
-}
-
-TEST_F(Startup, ASecondStartReadsTheRequestsFirstLineAndEnds)
-{
-    const auto running = otherInstance();
-    auto app = start({requestPath()});
-    EXPECT_EQ(app.startPath(), StartPath::HandedOver);
-    EXPECT_EQ(app.m_strRequest, "track=42&format=mp3");
-    EXPECT_EQ(app.m_strDownloadFolder, "/music") << "settings are loaded before the hand-over";
-    EXPECT_EQ(readFile(requestPath()), "track=42&format=mp3\r\nsecond line\r\n") << "left as it was";
-}
-
-TEST_F(Startup, RequestsThatAreNotReadAsRequests)
-{
-    const auto running = otherInstance();
+    const std::pair<const char*, std::string> cases[] = {
+        {"request.qvr", "track=42&format=mp3"},
+        {"upper.QVR", ""}, // the marker is case-sensitive
+        {"empty.qvr", ""},
+        {"missing.qvr", ""},
+        {"nul.qvr", "a=1"},
+        {"request.qvr.txt", "inside=1"}, // the marker may stand anywhere in the path
+    };
     writeFile(m_dir.file("upper.QVR"), "track=1\r\n");
     writeFile(m_dir.file("empty.qvr"), "\r\nlater=1\r\n");
     writeFile(m_dir.file("nul.qvr"), std::string("a=1\0b=2\n", 8));
     writeFile(m_dir.file("request.qvr.txt"), "inside=1\n");
-
-    EXPECT_EQ(start({m_dir.file("upper.QVR")}).m_strRequest, "") << "the marker is case-sensitive";
-    EXPECT_EQ(start({m_dir.file("empty.qvr")}).m_strRequest, "");
-    EXPECT_EQ(start({m_dir.file("missing.qvr")}).m_strRequest, "");
-    EXPECT_EQ(start({m_dir.file("nul.qvr")}).m_strRequest, "a=1");
-    EXPECT_EQ(start({m_dir.file("request.qvr.txt")}).m_strRequest, "inside=1")
-        << "the marker may stand anywhere in the path";
-
+    for (const auto& [name, line] : cases) {
+        SCOPED_TRACE(name);
+        auto app = start({m_dir.file(name)});
+        EXPECT_EQ(app.startPath(), StartPath::HandedOver);
+        EXPECT_EQ(app.m_strRequest, line);
+        EXPECT_EQ(app.m_strDownloadFolder, "/music") << "settings are loaded before the hand-over";
+    }
+    EXPECT_EQ(readFile(requestPath()), "track=42&format=mp3\r\nsecond line\r\n");
     UniqueFd holder(::open(requestPath().c_str(), O_RDONLY));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
     EXPECT_EQ(start({requestPath()}).m_strRequest, "") << "a file another program holds locked";
 }
 
-TEST_F(Startup, SwitchTakesOverOnlyWhenAnotherInstanceRuns)
+// The real executable first, as the installer runs it.
+TEST_F(Startup, InstallGivesAnIdOnceRemovesTheOldPluginAndIgnoresEverythingElse)
 {
-    {
-        const auto running = otherInstance();
-        auto app = start({"/switch", requestPath()});
-        EXPECT_EQ(app.startPath(), StartPath::MainWindow);
-        EXPECT_EQ(app.m_strRequest, "track=42&format=mp3") << "the new window keeps its own request";
-    }
-    auto alone = start({requestPath()});
-    EXPECT_EQ(alone.startPath(), StartPath::MainWindow);
-    auto aloneWithSwitch = start({"-switch"});
-    EXPECT_EQ(aloneWithSwitch.startPath(), StartPath::MainWindow);
-}
-
-// The real executable, as the installer and a user run it.
-TEST_F(Startup, ExecutableInstallsOnceFromAFreshHive)
-{
+    writeFile(m_dir.file("quavero_ieplug.dll"), "MZ");
     const std::vector<std::string> env {"QVR_REGISTRY=" + hivePath(), "XDG_RUNTIME_DIR=" + m_runtime,
                                         "QT_QPA_PLATFORM=offscreen"};
-    ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "/install"}, env), 0);
-    const std::string first = readFile(hivePath());
-    const auto at = first.find("\"GUID\"=\"");
-    ASSERT_NE(at, std::string::npos) << first;
-    EXPECT_TRUE(isInstallationId(first.substr(at + 8, 32)));
+    ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "-INSTALL"}, env), 0);
+    const std::string installed = readFile(hivePath());
+    const auto at = installed.find("\"GUID\"=\"");
+    ASSERT_NE(at, std::string::npos) << installed;
+    const std::string id = installed.substr(at + 8, 32);
+    EXPECT_TRUE(isInstallationId(id)) << id;
+    EXPECT_EQ(installed.substr(at + 40, 3), "\"\r\n");
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("quavero_ieplug.dll")));
 
-    ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "/install"}, env), 0);
-    EXPECT_EQ(readFile(hivePath()), first);
+    // Again, with a request, /switch and another instance: none of them counts.
+    const auto running = otherInstance();
+    auto again = start({requestPath(), "/switch", "/install"});
+    EXPECT_EQ(again.startPath(), StartPath::Install);
+    EXPECT_EQ(again.m_strRequest, "");
+    EXPECT_EQ(again.m_strInstallationId, id);
+    EXPECT_EQ(readFile(hivePath()), installed) << "an existing id is never replaced";
+
+    const std::string noClientKey = makeHive("\"Directory\"=\"/nowhere\"", "", "\"RawQueue\"=\"/raw\"");
+    writeFile(hivePath(), noClientKey);
+    EXPECT_TRUE(isInstallationId(start({"/install"}).m_strInstallationId)) << "the process still has an id";
+    EXPECT_EQ(readFile(hivePath()), noClientKey);
 }
 
 } // namespace

@@ -62,22 +62,17 @@ TEST(ColorStatic, TextOnItsBackgroundFillingTheControl)
 
 TEST(Fonts, PointSizesAt96DpiAndFaceNames)
 {
-    EXPECT_EQ(PointFontPixelSize(80), 11);
-    EXPECT_EQ(PointFontPixelSize(110), 15);
-    EXPECT_EQ(PointFontPixelSize(140), 19);
-    EXPECT_EQ(PointFontPixelSize(90), 12);
-
-    const QFont arial = MakePointFont(QStringLiteral("Arial"), 110);
-    EXPECT_EQ(arial.pixelSize(), 15);
-    EXPECT_FALSE(arial.bold());
-    EXPECT_EQ(QFontInfo(arial).family(), QStringLiteral("Liberation Sans")) << "fonts-liberation installed?";
-
-    const QFont bold = MakePointFont(QStringLiteral("Arial Bold"), 140);
-    EXPECT_EQ(bold.family(), QStringLiteral("Arial"));
-    EXPECT_TRUE(bold.bold());
-    EXPECT_TRUE(QFontInfo(bold).bold());
-    EXPECT_EQ(QFontInfo(bold).family(), QStringLiteral("Liberation Sans"));
-
+    for (const auto& [points, pixels] : {std::pair(80, 11), {90, 12}, {110, 15}, {140, 19}})
+        EXPECT_EQ(PointFontPixelSize(points), pixels) << points;
+    for (const char* face : {"Arial", "Arial Bold"}) {
+        SCOPED_TRACE(face);
+        const QFont font = MakePointFont(QString::fromLatin1(face), 110);
+        EXPECT_EQ(font.pixelSize(), 15);
+        EXPECT_EQ(font.family(), QStringLiteral("Arial"));
+        EXPECT_EQ(font.bold(), face[5] != '\0');
+        EXPECT_EQ(QFontInfo(font).bold(), font.bold());
+        EXPECT_EQ(QFontInfo(font).family(), QStringLiteral("Liberation Sans")) << "fonts-liberation installed?";
+    }
     EXPECT_EQ(MakePointFont(QStringLiteral("MS Shell Dlg"), 80).family(), QStringLiteral("Arial"));
     EXPECT_FALSE(MakePointFont(QStringLiteral("Bold"), 80).bold()) << "only a suffix after a space";
 }

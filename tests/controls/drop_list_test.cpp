@@ -1,5 +1,6 @@
 #include "controls/drag_drop_list_box.h"
 
+#include "platform/unique_fd.h"
 #include "tests/support/temp_dir.h"
 
 #include <QApplication>
@@ -9,10 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <fcntl.h>
-#include <unistd.h>
+
+#include <optional>
 
 namespace qvr {
 namespace {
@@ -27,43 +29,42 @@ public:
 
 class DropTest : public testing::Test {
 protected:
-    DropTest()
-    {
-        m_list = new CDragDropListBox(new QWidget(&m_window));  // the window is not the direct parent
-        m_list->DragAcceptFiles(true);
-    }
+    DropTest() { m_list->DragAcceptFiles(true); }
 
-    // Drags `urls` over the list and drops them; whether the list took the drag.
+    // Drags `data` over `list` and drops it there; whether the list took the drag.
+    static bool Drop(const QMimeData& data, CDragDropListBox* list)
+    {
+        const QPoint at(5, 5);
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &drop);
+        EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+        return drop.isAccepted();
+    }
     bool Drop(const QList<QUrl>& urls)
     {
         QMimeData data;
         data.setUrls(urls);
-        const QPoint at(5, 5);
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(m_list->viewport(), &enter);
-        if (!enter.isAccepted())
-            return false;
-        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(m_list->viewport(), &drop);
-        EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
-        return drop.isAccepted();
+        return Drop(data, m_list);
     }
-
-    QUrl File(const std::string& name, const std::string& contents)
+    QUrl File(const std::string& name, const std::optional<std::string>& contents = std::nullopt)
     {
-        test::writeFile(m_dir.file(name), contents);
+        if (contents)
+            test::writeFile(m_dir.file(name), *contents);
         return QUrl::fromLocalFile(QString::fromStdString(m_dir.file(name)));
     }
 
     test::TempDir m_dir;
     Window m_window;
-    CDragDropListBox* m_list;
+    CDragDropListBox* m_list = new CDragDropListBox(new QWidget(&m_window)); // the window is not the direct parent
 };
 
 TEST_F(DropTest, FirstLinesBecomeRequestsFromTheLastFileToTheFirst)
 {
-    ASSERT_TRUE(Drop({File("a.qvr", "track=1\r\nsecond line\r\n"), File("b.qvr", "track=2\n"),
-                      File("c.qvr", "track=3")}));
+    ASSERT_TRUE(Drop({File("a.qvr", "track=1\r\nsecond line\r\n"), File("b.qvr", "track=2\n"), File("c.qvr", "track=3")}));
     EXPECT_EQ(m_window.calls, (std::vector<std::string> {"add track=3", "start", "add track=2", "start",
                                                          "add track=1", "start"}));
     EXPECT_EQ(test::readFile(m_dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
@@ -74,35 +75,25 @@ TEST_F(DropTest, FilesWithoutARequestGiveNoneButStillStartTheQueue)
 {
     ::mkdir(m_dir.file("folder.qvr").c_str(), 0755);
     const QUrl locked = File("locked.qvr", "track=9\n");
-    const int holder = ::open(m_dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    ASSERT_TRUE(Drop({QUrl::fromLocalFile(QString::fromStdString(m_dir.file("folder.qvr"))), File("ok.qvr", "ok\n"),
-                      locked, File("empty.qvr", ""), File("blank.qvr", "\nsecond\n"),
-                      QUrl::fromLocalFile(QString::fromStdString(m_dir.file("missing.qvr"))),
-                      QUrl(QStringLiteral("sftp://host/remote.qvr"))}));
-    ::close(holder);
-    EXPECT_EQ(m_window.calls,
-              (std::vector<std::string> {"start", "start", "start", "start", "add ok", "start", "start"}))
+    const UniqueFd holder(::open(m_dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+    ASSERT_TRUE(Drop({File("folder.qvr"), File("ok.qvr", "ok\n"), locked, File("empty.qvr", ""),
+                      File("blank.qvr", "\nsecond\n"), File("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr"))}));
+    EXPECT_EQ(m_window.calls, (std::vector<std::string> {"start", "start", "start", "start", "add ok", "start", "start"}))
         << "missing, blank, empty, locked, ok, folder; the remote address is no file";
 }
 
-TEST_F(DropTest, OnlyLocalFilesAreTaken)
+TEST_F(DropTest, OnlyLocalFilesAreTakenAndOnlyByAListInAWindow)
 {
     EXPECT_FALSE(Drop({QUrl(QStringLiteral("https://example.com/a.qvr"))}));
     QMimeData text;
     text.setText(QStringLiteral("track=1"));
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(m_list->viewport(), &enter);
-    EXPECT_FALSE(enter.isAccepted());
-    EXPECT_TRUE(m_window.calls.empty());
-
+    EXPECT_FALSE(Drop(text, m_list));
     CDragDropListBox orphan;
     orphan.DragAcceptFiles(true);
     QMimeData data;
     data.setUrls({File("a.qvr", "x\n")});
-    QDropEvent drop(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(orphan.viewport(), &drop);  // no window to hand it to: nothing happens
+    Drop(data, &orphan); // no window to hand it to: nothing happens
     EXPECT_TRUE(m_window.calls.empty());
 }
 

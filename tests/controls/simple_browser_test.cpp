@@ -78,48 +78,24 @@ TEST_F(SimpleBrowserTest, TheViewFillsTheWindowAfterEveryResize)
     }
 }
 
-TEST_F(SimpleBrowserTest, NothingHappensBeforeCreationOrAfterTheWindowEnds)
+TEST_F(SimpleBrowserTest, NothingHappensBeforeCreationAfterAFailedOneOrAfterTheWindowEnds)
 {
     const QObjectList before = window.children();
+    const QWidgetList topLevels = QApplication::topLevelWidgets();
     SimpleBrowser browser;
     const auto touchEverything = [&] {
         browser.NavigateTo("http://127.0.0.1:1/");
         browser.ShowWindow(true);
         browser.MoveWindow(QRect(1, 2, 3, 4));
         browser.DestroyWindow();
-    };
-    touchEverything();
-    EXPECT_EQ(window.children(), before);
-
-    // Ended by its owner, by the parent, or by the object itself.
-    for (const auto& end : std::initializer_list<std::function<void()>> {
-             [&] { browser.DestroyWindow(); },
-             [&] { delete browser.widget(); },
-         }) {
-        ASSERT_TRUE(browser.Create(kPlace, &window, 77));
-        end();
         EXPECT_EQ(browser.widget(), nullptr);
         EXPECT_EQ(browser.view(), nullptr);
-        touchEverything();
         EXPECT_EQ(window.children(), before);
-    }
-    {
-        auto parent = std::make_unique<QWidget>();
-        ASSERT_TRUE(browser.Create(kPlace, parent.get(), 77));
-        parent.reset();
-        EXPECT_EQ(browser.view(), nullptr);
-        touchEverything();
-    }
-}
-
-TEST_F(SimpleBrowserTest, AFailedCreationLeavesNoWidget)
-{
-    const QWidgetList topLevels = QApplication::topLevelWidgets();
-    SimpleBrowser browser;
+        EXPECT_EQ(QApplication::topLevelWidgets(), topLevels);
+    };
+    touchEverything();
     EXPECT_FALSE(browser.Create(kPlace, nullptr, 77));
-    EXPECT_EQ(browser.widget(), nullptr);
-    EXPECT_EQ(browser.view(), nullptr);
-    EXPECT_EQ(QApplication::topLevelWidgets(), topLevels);
+    touchEverything();
 
     // Creating again replaces the window made before.
     ASSERT_TRUE(browser.Create(kPlace, &window, 77));
@@ -127,6 +103,19 @@ TEST_F(SimpleBrowserTest, AFailedCreationLeavesNoWidget)
     ASSERT_TRUE(browser.Create(kPlace, &window, 78));
     EXPECT_EQ(first, nullptr);
     EXPECT_EQ(FindControl(&window, 77), nullptr);
+    // Ended by its owner, by the parent, or by the object itself.
+    for (const auto& end : std::initializer_list<std::function<void()>> {
+             [&] { browser.DestroyWindow(); },
+             [&] { delete browser.widget(); },
+         }) {
+        ASSERT_TRUE(browser.Create(kPlace, &window, 77));
+        end();
+        touchEverything();
+    }
+    auto parent = std::make_unique<QWidget>();
+    ASSERT_TRUE(browser.Create(kPlace, parent.get(), 77));
+    parent.reset();
+    touchEverything();
 }
 
 TEST_F(SimpleBrowserTest, CreateInPlaceOfTakesThePlaceholdersPlaceAndId)

@@ -39,12 +39,11 @@ protected:
 TEST(SkinGeometry, HitTestIsInsideTheClientRectangleWithoutItsRightAndBottomLines)
 {
     const QRect client(100, 50, 20, 10);  // x 100..119, y 50..59
-    EXPECT_TRUE(IsDragHit(true, client, QPoint(100, 50)));
-    EXPECT_TRUE(IsDragHit(true, client, QPoint(119, 59)));
-    EXPECT_FALSE(IsDragHit(true, client, QPoint(120, 55))) << "right edge line";
-    EXPECT_FALSE(IsDragHit(true, client, QPoint(110, 60))) << "bottom edge line";
-    EXPECT_FALSE(IsDragHit(true, client, QPoint(99, 55)));
-    EXPECT_FALSE(IsDragHit(true, client, QPoint(110, 49)));
+    for (const QPoint inside : {QPoint(100, 50), QPoint(119, 59)})
+        EXPECT_TRUE(IsDragHit(true, client, inside));
+    // The right and bottom edge lines are outside.
+    for (const QPoint outside : {QPoint(120, 55), QPoint(110, 60), QPoint(99, 55), QPoint(110, 49)})
+        EXPECT_FALSE(IsDragHit(true, client, outside)) << outside.x() << "," << outside.y();
     EXPECT_FALSE(IsDragHit(false, client, QPoint(110, 55))) << "dragging off";
     EXPECT_FALSE(IsDragHit(true, QRect(0, 0, 0, 0), QPoint(0, 0)));
 }
@@ -99,8 +98,6 @@ TEST(SkinDialog, PaintsTheSkinInEachLayout)
         {SKIN_CENTER, QSize(2, 1), QPoint(0, 0), SkinAt(1, 1)},
         {SKIN_STRETCH, QSize(8, 6), QPoint(7, 5), SkinAt(3, 2)},
         {SKIN_STRETCH, QSize(8, 6), QPoint(2, 2), SkinAt(1, 1)},
-        {5, QSize(10, 7), QPoint(0, 0), none},
-        {-1, QSize(10, 7), QPoint(0, 0), none},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "layout " << c.layout << " at " << c.at.x() << "," << c.at.y());
@@ -151,12 +148,8 @@ TEST(SkinDialog, ColorKeyLeavesOutTheKeyPixelsWhereWindowsCanBeShaped)
     dialog.SetSkinBitmap(skin);
     dialog.SetSkinLayout(SKIN_FITWINDOW);
     ASSERT_TRUE(dialog.SetColorKey(0x808040, true));
-    const QRegion shape = dialog.mask();
-    EXPECT_FALSE(shape.contains(QPoint(0, 0)));
-    EXPECT_FALSE(shape.contains(QPoint(7, 5)));
-    EXPECT_TRUE(shape.contains(QPoint(3, 2))) << "a neighbour of the key colour stays";
-    EXPECT_TRUE(shape.contains(QPoint(1, 0)));
-    EXPECT_EQ(shape, QRegion(0, 0, 8, 6) - QRegion(0, 0, 1, 1) - QRegion(7, 5, 1, 1));
+    // A neighbour of the key colour at (3, 2) stays.
+    EXPECT_EQ(dialog.mask(), QRegion(0, 0, 8, 6) - QRegion(0, 0, 1, 1) - QRegion(7, 5, 1, 1));
 
     dialog.SetSkinBitmap(CoordinateSkin(8, 6));
     EXPECT_EQ(dialog.mask(), QRegion(0, 0, 8, 6)) << "the shape follows a new skin";
@@ -207,10 +200,8 @@ TEST(SkinDialogOnX11, TheProgramsSkinShapesAFramelessWindow)
     EXPECT_EQ(dialog.size(), QSize(773, 146));
     const QRegion shape = dialog.mask();
     EXPECT_EQ(shape, RegionWithoutColor(LoadBitmapResource(IDB_SKIN), kKey));
-    EXPECT_FALSE(shape.contains(QPoint(0, 0)));
-    EXPECT_FALSE(shape.contains(QPoint(772, 145)));
-    EXPECT_TRUE(shape.contains(QPoint(17, 0)));
-    EXPECT_TRUE(shape.contains(QPoint(386, 73)));
+    EXPECT_FALSE(shape.contains(QPoint(0, 0)) || shape.contains(QPoint(772, 145)));
+    EXPECT_TRUE(shape.contains(QPoint(17, 0)) && shape.contains(QPoint(386, 73)));
 }
 
 TEST(SkinDialog, RegionWithoutColorKeepsEveryOtherPixel)

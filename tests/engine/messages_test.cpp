@@ -1,4 +1,10 @@
+// The window's messages, and the worker set that reports through them.
 #include "engine/messages.h"
+#include "engine/worker_set.h"
+#include "engine/workers.h"
+
+#include "tests/support/stuck_network.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,69 +14,102 @@
 namespace qvr {
 namespace {
 
-// What a window would see of a typed message.
-struct Seen {
-    unsigned message = 0;
-    MessageParams params;
-};
-
-class Recorder : public MessageSink {
+// Remembers the last message, and collects the bits of the workers that said they ended.
+class Window : public MessageSink {
 public:
     std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override
     {
-        seen = {message, {wParam, lParam}};
+        std::lock_guard lock(m_mutex);
+        last = {message, {wParam, lParam}};
+        if (message == WM_THREAD_EXITED)
+            m_exited |= msg::ThreadExited::unpack({wParam, lParam}).value;
+        m_changed.notify_all();
         return 0;
     }
-    Seen seen;
-};
+    bool waitForExits(std::int32_t bits)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return (m_exited & bits) == bits; });
+    }
+    std::int32_t exited()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_exited;
+    }
+    template <class Message>
+    Message roundTrip(const Message& message)
+    {
+        Send(*this, message);
+        EXPECT_EQ(last.first, Message::kNumber);
+        return Message::unpack(last.second);
+    }
 
-template <class Message>
-Message throughWindow(const Message& message, Recorder& window)
-{
-    Send(window, message);
-    EXPECT_EQ(window.seen.message, Message::kNumber);
-    return Message::unpack(window.seen.params);
-}
+    std::pair<unsigned, MessageParams> last;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::int32_t m_exited = 0;
+};
 
 TEST(Messages, EveryPayloadArrivesAsSentUnderItsOwnNumber)
 {
-    Recorder window;
+    Window window;
     const std::string text = "Network Error";
-    EXPECT_EQ(throughWindow(msg::SetStatus {text.c_str()}, window).value, text.c_str());
-    EXPECT_EQ(throughWindow(msg::FileOpenFailed {text.c_str()}, window).value, text.c_str());
+    EXPECT_EQ(window.roundTrip(msg::SetStatus {text.c_str()}).value, text.c_str());
+    EXPECT_EQ(window.roundTrip(msg::FileOpenFailed {text.c_str()}).value, text.c_str());
     for (const std::int32_t number : {0, 100, -1, INT32_MIN, INT32_MAX}) {
         SCOPED_TRACE(number);
-        EXPECT_EQ(throughWindow(msg::DownloadProgress {number}, window).value, number);
-        EXPECT_EQ(throughWindow(msg::DownloadFinished {number}, window).value, number);
-        EXPECT_EQ(throughWindow(msg::ThreadExited {number}, window).value, number);
+        EXPECT_EQ(window.roundTrip(msg::DownloadProgress {number}).value, number);
+        EXPECT_EQ(window.roundTrip(msg::DownloadFinished {number}).value, number);
+        EXPECT_EQ(window.roundTrip(msg::ThreadExited {number}).value, number);
     }
-
     auto item = std::make_unique<QueueItem>("Title", "http://h/t?x=1");
-    const auto resolved = throughWindow(msg::EntryResolved {&item, RSF_CONSUMED | RSF_NETWORK_ERROR}, window);
+    const auto resolved = window.roundTrip(msg::EntryResolved {&item, RSF_CONSUMED | RSF_NETWORK_ERROR});
     ASSERT_EQ(resolved.item, &item);
     EXPECT_EQ((*resolved.item)->title, "Title");
     EXPECT_EQ(resolved.flags, RSF_CONSUMED | RSF_NETWORK_ERROR);
-    EXPECT_EQ(throughWindow(msg::EntryResolved {nullptr, RSF_CONSUMED}, window).item, nullptr);
-
+    EXPECT_EQ(window.roundTrip(msg::EntryResolved {nullptr, RSF_CONSUMED}).item, nullptr);
     const CopyDataStruct data {COPYDATA_RAW_ENTRY, 8, "track=1"};
-    EXPECT_EQ(throughWindow(msg::CopyData {&data}, window).value, &data);
-    EXPECT_EQ(throughWindow(msg::SysCommand {SC_RESTORE}, window).command, SC_RESTORE);
-    throughWindow(msg::FolderChanged {}, window);
-    throughWindow(msg::SwitchQuit {}, window);
-}
+    EXPECT_EQ(window.roundTrip(msg::CopyData {&data}).value, &data);
+    EXPECT_EQ(window.roundTrip(msg::SysCommand {SC_RESTORE}).command, SC_RESTORE);
+    window.roundTrip(msg::FolderChanged {});
+    window.roundTrip(msg::SwitchQuit {});
 
-TEST(Messages, KeepTheirNumbersAndParameterPlaces)
-{
     // Other instances send these numbers; a restore travels in wParam, everything
     // else the workers report in lParam.
-    EXPECT_EQ(msg::FolderChanged::kNumber, 1124u);
-    EXPECT_EQ(msg::SetStatus::kNumber, 1126u);
-    EXPECT_EQ(msg::ThreadExited::kNumber, 1132u);
-    EXPECT_EQ(msg::SwitchQuit::kNumber, 1130u);
+    EXPECT_EQ((std::vector<unsigned> {msg::FolderChanged::kNumber, msg::SetStatus::kNumber, msg::ThreadExited::kNumber,
+                                      msg::SwitchQuit::kNumber}),
+              (std::vector<unsigned> {1124, 1126, 1132, 1130}));
     EXPECT_EQ((msg::SysCommand {SC_RESTORE}.pack().wParam), SC_RESTORE);
     EXPECT_EQ((msg::DownloadFinished {DLF_DONE}.pack().wParam), 0u);
     EXPECT_EQ((msg::DownloadFinished {DLF_DONE}.pack().lParam), DLF_DONE);
     EXPECT_EQ((msg::EntryResolved {nullptr, RSF_CONSUMED}.pack().wParam), 0u) << "no item: 0";
+}
+
+TEST(WorkerSet, SaysWhenAWorkerDoesNotEndWithinTheGracePeriod)
+{
+    test::TempDir gates;
+    test::StuckNetwork network;
+    Window window;
+    WorkerSet workers(window);
+    workers.shared().m_gateFolder = gates.path();
+    workers.shared().m_http = network.factory();
+    workers.shared().m_strCurRawEntry = "track=1";
+    workers.takeGates();
+    for (const auto worker : {WorkerSet::Worker::FolderWatcher, WorkerSet::Worker::Resolver, WorkerSet::Worker::Downloader})
+        workers.start(worker);
+    workers.handOver(WorkerSet::Gate::Resolve);
+    ASSERT_TRUE(network.waitUntilStuck());
+
+    // The idle ones go at once; the resolver hangs in its request, whatever it is told.
+    workers.requestStop();
+    ASSERT_TRUE(window.waitForExits(THREAD_BIT_WATCHER | THREAD_BIT_DOWNLOADER));
+    EXPECT_FALSE(workers.wait(std::chrono::milliseconds(50)));
+    EXPECT_FALSE(workers.wait(std::chrono::milliseconds(0))) << "asked again, the same answer";
+    network.release();
+    EXPECT_TRUE(workers.wait(std::chrono::seconds(30)));
+    EXPECT_EQ(window.exited(), THREAD_BITS_ALL);
 }
 
 } // namespace

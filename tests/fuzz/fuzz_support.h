@@ -3,12 +3,13 @@
 // Shared pieces of the fuzz targets: a property check that stops the run with a
 // readable reason, and a scratch file for the code under test that reads files.
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -70,29 +71,15 @@ inline const ScratchFolder& scratch()
 // tested then.
 inline void writeFile(const std::string& path, std::string_view bytes)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    QVR_FUZZ_CHECK(fd >= 0, "the scratch file can be written");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        QVR_FUZZ_CHECK(n > 0, "the scratch file can be written");
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    QVR_FUZZ_CHECK(out.flush(), "the scratch file can be written");
 }
 
 inline std::string readFile(const std::string& path)
 {
-    std::string bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return bytes;
-    char buffer[16384];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 } // namespace qvr::fuzz

@@ -31,14 +31,17 @@ std::string folded(std::string_view s)
     return result;
 }
 
+// A place to look at, and what it held before the writes (for the text's own).
 struct Probe {
     std::string key;
     std::string name;
+    std::optional<HiveValue> before;
+    bool original = true;
 };
 
 // Key and value names as they appear in the text, roughly: they only serve as
 // places to look, so a wrong guess costs nothing.
-std::vector<Probe> probesIn(std::string_view text, std::vector<std::string>& keys)
+std::vector<Probe> probesIn(std::string_view text, std::vector<std::string>& keys, std::vector<std::string>& names)
 {
     std::vector<Probe> probes;
     std::string key;
@@ -52,16 +55,15 @@ std::vector<Probe> probesIn(std::string_view text, std::vector<std::string>& key
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             key = std::string(line.substr(1, line.size() - 2));
             keys.push_back(key);
-        } else if (!line.empty() && line.front() == '@') {
-            probes.push_back({key, ""});
-        } else if (!line.empty() && line.front() == '"') {
+        } else if (!line.empty() && (line.front() == '@' || line.front() == '"')) {
             std::string name;
-            for (std::size_t i = 1; i < line.size() && line[i] != '"'; ++i) {
+            for (std::size_t i = 1; line.front() == '"' && i < line.size() && line[i] != '"'; ++i) {
                 if (line[i] == '\\' && i + 1 < line.size())
                     ++i;
                 name += line[i];
             }
-            probes.push_back({key, name});
+            probes.push_back({key, name, std::nullopt, true});
+            names.push_back(name);
         }
     }
     return probes;
@@ -109,16 +111,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::vector<std::string> keys;
-    std::vector<Probe> probes = probesIn(source, keys);
     std::vector<std::string> names;
-    for (const Probe& probe : probes)
-        names.push_back(probe.name);
-    std::vector<std::optional<HiveValue>> before;
-    for (const Probe& probe : probes)
-        before.push_back(doc->findValue(probe.key, probe.name));
+    std::vector<Probe> probes = probesIn(source, keys, names);
+    for (Probe& probe : probes)
+        probe.before = doc->findValue(probe.key, probe.name);
 
     std::map<std::pair<std::string, std::string>, HiveValue> written;
-    const std::size_t originalProbes = probes.size();
     for (int writes = in.ConsumeIntegralInRange(0, 6); writes > 0; --writes) {
         const std::string key = pick(in, keys, 40);
         const std::string name = pick(in, names, 24);
@@ -128,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        "a value is set exactly when its key exists and its name fits on a line");
         if (writable) {
             written[{folded(key), folded(name)}] = value;
-            probes.push_back({key, name});
+            probes.push_back({key, name, std::nullopt, false});
         }
     }
 
@@ -136,16 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<HiveDocument> reread = HiveDocument::parse(out);
     QVR_FUZZ_CHECK(reread, "what the writer writes parses");
     QVR_FUZZ_CHECK(reread->serialize() == out, "the written file is read back byte for byte");
-    for (std::size_t i = 0; i < probes.size(); ++i) {
-        const Probe& probe = probes[i];
+    for (const Probe& probe : probes) {
         const auto set = written.find({folded(probe.key), folded(probe.name)});
-        std::optional<HiveValue> expected;
-        if (set != written.end())
-            expected = set->second;
-        else if (i < originalProbes)
-            expected = before[i];
-        else
+        if (set == written.end() && !probe.original)
             continue;
+        const std::optional<HiveValue> expected = set != written.end() ? set->second : probe.before;
         QVR_FUZZ_CHECK(doc->findValue(probe.key, probe.name) == expected,
                        "a value reads as last written, or as it was");
         QVR_FUZZ_CHECK(reread->findValue(probe.key, probe.name) == expected,

@@ -8,6 +8,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -28,11 +29,8 @@ bool standsBetween(std::string_view answer, std::string_view text, std::string_v
 
 bool mentionsTag(std::string_view text)
 {
-    for (std::string_view tag : {"<title>", "</title>", "<url>", "</url>"}) {
-        if (text.find(tag) != std::string_view::npos)
-            return true;
-    }
-    return false;
+    const std::string_view tags[] = {"<title>", "</title>", "<url>", "</url>"};
+    return std::ranges::any_of(tags, [&](std::string_view tag) { return text.find(tag) != std::string_view::npos; });
 }
 
 } // namespace
@@ -60,10 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mentionsTag(head) || mentionsTag(title) || mentionsTag(url))
         return 0;
     const std::optional<qvr::TrackInfo> info = qvr::ParseTrackInfo(answer);
-    if (keepable(title) && keepable(url)) {
-        QVR_FUZZ_CHECK(info && info->title == title && info->url == url, "a store answer gives its title and address");
-    } else {
-        QVR_FUZZ_CHECK(!info, "a title or address the queue cannot keep is refused");
-    }
+    const bool keep = keepable(title) && keepable(url);
+    QVR_FUZZ_CHECK(!keep || (info && info->title == title && info->url == url), "a store answer gives its title and address");
+    QVR_FUZZ_CHECK(keep || !info, "a title or address the queue cannot keep is refused");
     return 0;
 }

@@ -1,14 +1,13 @@
 #include "platform/handoff.h"
 
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -74,7 +73,6 @@ TEST(HandoffMapping, NewestHandleWinsAndOnlyItsOwnerRemovesIt)
     EXPECT_EQ(test::readFile(dir.file("QVRMDL")), std::string("\x44\x33\x22\x11", 4));
     ASSERT_TRUE(PublishWindowHandle(dir.path(), "QVRMDL", 0xA0B0C0D0));
     EXPECT_EQ(FindWindowHandle(dir.path(), "QVRMDL"), 0xA0B0C0D0u);
-
     // The old window ends after the new one has published.
     UnpublishWindowHandle(dir.path(), "QVRMDL", 0x11223344);
     EXPECT_EQ(FindWindowHandle(dir.path(), "QVRMDL"), 0xA0B0C0D0u);
@@ -106,7 +104,6 @@ TEST(Handoff, HandsOverMessagesAndAnswersOnlyWhileTheWindowLives)
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0600u);
         EXPECT_TRUE(IsWindow(dir.path(), kHandle));
-
         std::vector<std::string> expected;
         for (const HandoffMessage& message : {HandoffMessage {kSysCommand, 0xF120, -2, 7, {}},
                  {kCopyData, 0, -5, 1125, std::string("abc", 4)}, // the text and its NUL: cbData 4
@@ -114,8 +111,7 @@ TEST(Handoff, HandsOverMessagesAndAnswersOnlyWhileTheWindowLives)
             EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, message), -static_cast<std::int64_t>(message.message));
             expected.push_back(fields(message));
         }
-        const HandoffMessage tooLong {kCopyData, 0, 0, 1125, std::string(kHandoffMaxData + 1, 'x')};
-        EXPECT_FALSE(SendHandoffMessage(dir.path(), kHandle, tooLong));
+        EXPECT_FALSE(SendHandoffMessage(dir.path(), kHandle, {kCopyData, 0, 0, 1125, std::string(kHandoffMaxData + 1, 'x')}));
         EXPECT_EQ(window.messages(), expected);
     }
     EXPECT_EQ(test::countEntries(dir.path()), 0u) << "the window removes its socket";
@@ -126,24 +122,20 @@ TEST(Handoff, AFolderOfAnyDepthIsReachableAndDeadWindowsAreSweptAway)
     TempDir dir;
     const std::string deep = dir.file(std::string(120, 'd'));
     ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
-    {
-        RecordingWindow window(deep);
-        ASSERT_TRUE(window.server) << "a socket path longer than an address holds";
-        EXPECT_TRUE(IsWindow(deep, kHandle));
-        EXPECT_EQ(SendHandoffMessage(deep, kHandle, {kSysCommand, 0xF120, 0, 0, {}}), -std::int64_t {kSysCommand});
-
-        // What killed windows left: sockets nobody listens on. A live window, a file
-        // that is no socket and other names stay.
-        const std::string dead = WindowSocketPath(deep, 0x0000DEAD);
-        ASSERT_TRUE(rawSocket(WindowSocketPath(dir.path(), 0x0000DEAD), true));
-        ASSERT_EQ(::rename(WindowSocketPath(dir.path(), 0x0000DEAD).c_str(), dead.c_str()), 0);
-        test::writeFile(WindowSocketPath(deep, 0x0000F11E), "");
-        test::writeFile(deep + "/QVRMDL", "");
-        RemoveDeadWindowSockets(deep);
-        EXPECT_FALSE(std::filesystem::exists(dead));
-        EXPECT_TRUE(IsWindow(deep, kHandle));
-        EXPECT_EQ(test::countEntries(deep), 3u);
-    }
+    RecordingWindow window(deep);
+    ASSERT_TRUE(window.server) << "a socket path longer than an address holds";
+    EXPECT_EQ(SendHandoffMessage(deep, kHandle, {kSysCommand, 0xF120, 0, 0, {}}), -std::int64_t {kSysCommand});
+    // What killed windows left: sockets nobody listens on. A live window, a file
+    // that is no socket and other names stay.
+    const std::string dead = WindowSocketPath(deep, 0x0000DEAD);
+    ASSERT_TRUE(rawSocket(WindowSocketPath(dir.path(), 0x0000DEAD), true));
+    ASSERT_EQ(::rename(WindowSocketPath(dir.path(), 0x0000DEAD).c_str(), dead.c_str()), 0);
+    test::writeFile(WindowSocketPath(deep, 0x0000F11E), "");
+    test::writeFile(deep + "/QVRMDL", "");
+    RemoveDeadWindowSockets(deep);
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_TRUE(IsWindow(deep, kHandle));
+    EXPECT_EQ(test::countEntries(deep), 3u);
 }
 
 TEST(Handoff, DropsBadSendersWithoutDeliveringOrHoldingUpTheNext)
@@ -174,7 +166,6 @@ TEST(Handoff, RefusesSendersOfOtherUsers)
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
     const UniqueFd one(pair[0]), two(pair[1]);
     EXPECT_TRUE(PeerIsSameUser(one.get()));
-
     if (::getuid() != 0)
         GTEST_SKIP() << "needs root to send as another user";
     // Open the way for the other user, so that only the server's own check stops it.
@@ -183,17 +174,9 @@ TEST(Handoff, RefusesSendersOfOtherUsers)
     RecordingWindow window(dir.path());
     ASSERT_TRUE(window.server);
     ASSERT_EQ(::chmod(WindowSocketPath(dir.path(), kHandle).c_str(), 0666), 0);
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(2);
-        ::_exit(!IsWindow(dir.path(), kHandle) ? 3 : SendHandoffMessage(dir.path(), kHandle, {}) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "exit " << WEXITSTATUS(status) << "; 1: answered, 2: could not change user, 3: cannot reach " << dir.path();
+    EXPECT_EQ(test::exitCodeAsNobody([&] {
+        return !IsWindow(dir.path(), kHandle) ? 3 : SendHandoffMessage(dir.path(), kHandle, {}) ? 1 : 0;
+    }), 0) << "1: answered, 3: cannot reach " << dir.path();
     EXPECT_TRUE(window.messages().empty());
 }
 

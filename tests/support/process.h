@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,10 @@ private:
 // Runs a command to its end and returns its exit code (see ChildProcess::wait).
 int runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                std::string* output = nullptr);
+
+// Runs `body` in a forked child that has become the user "nobody" (which needs
+// root) and returns its result as the child's exit code; 99 when it could not
+// change user.
+int exitCodeAsNobody(const std::function<int()>& body);
 
 } // namespace qvr::test

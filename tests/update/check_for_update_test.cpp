@@ -197,86 +197,61 @@ TEST_F(CheckForUpdate, NoSessionOrNoNetworkMakesNoRequest)
     expectUntouched();
 }
 
-TEST_F(CheckForUpdate, TheVersionListUnreachableOrEmpty)
+TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
 {
-    m_store.goDown();
-    EXPECT_EQ(check(), UPD_OPEN_FAILED);
-    ASSERT_TRUE(m_store.comeUp());
-    m_store.setVersionText("");
-    EXPECT_EQ(check(), UPD_NO_DATA);
-    EXPECT_TRUE(m_prompts.questions.empty());
-    expectUntouched();
-}
-
-TEST_F(CheckForUpdate, PublishedVersionsThatAreNotNewer)
-{
-    for (const char* published : {"2.1.0.0", "2.1", "2.0.9.9", "2.1.0.1\n", "2.1.0.1.5", " 2.1.0.1",
-                                  "<html><body><h1>404 Not Found</h1></body></html>"}) {
-        SCOPED_TRACE(published);
-        m_store.setVersionText(published);
-        EXPECT_EQ(check(), UPD_NOT_NEWER);
-    }
-    EXPECT_TRUE(m_prompts.questions.empty());
-    EXPECT_EQ(requestsFor("quavero"), 0u);
-    expectUntouched();
-}
-
-TEST_F(CheckForUpdate, AProgramWithoutAVersionIsNeverReplaced)
-{
-    writeFile(exePath(), "#!/bin/sh\n");
-    m_original = readFile(exePath());
-    EXPECT_EQ(check(), UPD_NO_LOCAL_VERSION);
-    EXPECT_EQ(requestsFor("quavero"), 0u);
-    expectUntouched();
-}
-
-TEST_F(CheckForUpdate, TheNewProgramMustBeServedWholeBeforeTheQuestion)
-{
-    struct Case {
-        const char* what;
-        int status;
-    };
-    for (const Case& c : {Case {"not found", 404}, Case {"a server error", 500}, Case {"a redirect", 302}}) {
-        SCOPED_TRACE(c.what);
-        m_store.setVersionFile("quavero", m_newer, c.status);
-        EXPECT_EQ(check(), UPD_OPEN_FAILED);
-    }
-    EXPECT_TRUE(m_prompts.questions.empty());
-    expectUntouched();
-}
-
-TEST_F(CheckForUpdate, AnythingButANewerWholeProgramIsThrownAway)
-{
+    const std::string pristine = m_original;
     test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("older"), "2.0.0.0");
+    const auto versionText = [&](std::string text) { return [&, text] { m_store.setVersionText(text); }; };
+    const auto served = [&](std::string bytes, int status = 200) {
+        return [&, bytes, status] { m_store.setVersionFile("quavero", bytes, status); };
+    };
     struct Case {
         const char* what;
-        std::string served;
-        std::uint64_t dropAfter;
+        std::function<void()> setUp;
+        int result;
+        bool asked; // the question came, after the new program was fetched
+        bool fetched;
     };
     const Case cases[] = {
-        {"a break midway", m_newer, m_newer.size() / 2},
-        {"an error page with status 200", "<html><body>Please try again later</body></html>", 0},
-        {"an older program", readFile(m_dir.file("older")), 0},
-        {"the same version", m_original, 0},
-        {"the newer program cut short", m_newer.substr(0, m_newer.size() - 100), 0},
+        {"the list unreachable", [&] { m_store.goDown(); }, UPD_OPEN_FAILED, false, false},
+        {"an empty list", versionText(""), UPD_NO_DATA, false, false},
+        {"the same version", versionText("2.1.0.0"), UPD_NOT_NEWER, false, false},
+        {"a short same version", versionText("2.1"), UPD_NOT_NEWER, false, false},
+        {"an older version", versionText("2.0.9.9"), UPD_NOT_NEWER, false, false},
+        {"a line end", versionText("2.1.0.1\n"), UPD_NOT_NEWER, false, false},
+        {"five fields", versionText("2.1.0.1.5"), UPD_NOT_NEWER, false, false},
+        {"a blank", versionText(" 2.1.0.1"), UPD_NOT_NEWER, false, false},
+        {"an HTML list", versionText("<html><body><h1>404 Not Found</h1></body></html>"), UPD_NOT_NEWER, false, false},
+        {"no local version", [&] { writeFile(exePath(), m_original = "#!/bin/sh\n"); }, UPD_NO_LOCAL_VERSION, false,
+         false},
+        // The new program must be served whole before the question.
+        {"not found", served(m_newer, 404), UPD_OPEN_FAILED, false, true},
+        {"a server error", served(m_newer, 500), UPD_OPEN_FAILED, false, true},
+        {"a redirect", served(m_newer, 302), UPD_OPEN_FAILED, false, true},
+        // Anything but a newer whole program is thrown away.
+        {"a break midway", [&] { m_store.setUpdateDropAfter(m_newer.size() / 2, 1); }, UPD_DOWNLOAD_FAILED, true, true},
+        {"an error page with status 200", served("<html><body>Please try again later</body></html>"),
+         UPD_DOWNLOAD_FAILED, true, true},
+        {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true},
+        {"the same program", served(pristine), UPD_DOWNLOAD_FAILED, true, true},
+        {"the newer program cut short", served(m_newer.substr(0, m_newer.size() - 100)), UPD_DOWNLOAD_FAILED, true, true},
+        {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true},
+        {"No again at the next start", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        m_store.setVersionFile("quavero", c.served);
-        m_store.setUpdateDropAfter(c.dropAfter, c.dropAfter ? 1 : 0);
-        EXPECT_EQ(check(), UPD_DOWNLOAD_FAILED);
+        writeFile(exePath(), m_original = pristine);
+        ASSERT_TRUE(m_store.comeUp());
+        publish("2.1.0.1", m_newer);
+        m_store.setUpdateDropAfter(0, 0);
+        m_store.clearRequests();
+        m_prompts = {};
+        c.setUp();
+        EXPECT_EQ(check(), c.result);
+        EXPECT_EQ(m_prompts.questions.size(), c.asked ? 1u : 0u);
+        EXPECT_EQ(requestsFor("quavero") > 0, c.fetched);
         expectUntouched();
     }
-    EXPECT_EQ(m_prompts.questions.size(), std::size(cases));
-}
-
-TEST_F(CheckForUpdate, NoTouchesNothing)
-{
-    m_prompts.answer = false;
-    EXPECT_EQ(check(), UPD_NOT_INSTALLED);
-    EXPECT_EQ(m_prompts.questions.size(), 1u);
-    expectUntouched();
-    EXPECT_EQ(check(), UPD_NOT_INSTALLED) << "asked again at the next start";
 }
 
 TEST_F(CheckForUpdate, AFailedExchangeLeavesTheProgramUnderItsName)
@@ -306,16 +281,8 @@ TEST_F(CheckForUpdate, TheStepOfAStartAnnouncesHidesAndRelaunches)
         return false; // the outcome is not looked at
     };
     EXPECT_TRUE(RunSelfUpdate(env, [&] { events.push_back("hide after " + m_prompts.notices.at(0)); }));
-    EXPECT_EQ(events, (std::vector<std::string> {
-                          "hide after The application was updated successfully.|Updater",
-                          "launch " + exePath() + " /switch",
-                      }));
-
-    events.clear();
-    m_prompts.notices.clear();
-    EXPECT_FALSE(RunSelfUpdate(env, [&] { events.push_back("hide"); })) << "now it is the same version";
-    EXPECT_TRUE(events.empty());
-    EXPECT_TRUE(m_prompts.notices.empty());
+    EXPECT_EQ(events, (std::vector<std::string> {"hide after The application was updated successfully.|Updater",
+                                                 "launch " + exePath() + " /switch"}));
 }
 
 } // namespace

@@ -5,26 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace qvr {
 namespace {
 
-struct Comparison {
-    const char* first;
-    const char* second;
-    int expected;
-};
-
-void expectComparisons(std::initializer_list<Comparison> cases)
+TEST(VersionText, ComparesNumericallyFieldByFieldAndTellsMalformedTextsApart)
 {
-    for (const Comparison& c : cases) {
-        SCOPED_TRACE(std::string("\"") + c.first + "\" against \"" + c.second + "\"");
-        EXPECT_EQ(CAutoUpdater::CompareVersions(c.first, c.second), c.expected);
-    }
-}
-
-TEST(VersionText, ComparesNumericallyFieldByField)
-{
-    expectComparisons({
+    using namespace std::string_view_literals;
+    const std::tuple<std::string_view, std::string_view, int> cases[] = {
         {"2.1.0.1", "2.1.0.0", 1},
         {"2.1.0.0", "2.1.0.0", 0},
         {"2.1.0.0", "2.1.0.1", -1},
@@ -35,21 +24,10 @@ TEST(VersionText, ComparesNumericallyFieldByField)
         {"0", "0.0.0.0", 0},
         {"2.1.0.65535", "2.1.1.0", -1},
         {"2147483647", "2147483646.9", 1},
-    });
-}
-
-TEST(VersionText, DotsSeparateOnlyFields)
-{
-    expectComparisons({
+        // Dots only separate fields.
         {"..2..1.", "2.1.0.0", 0},
         {".2..1...0.1.", "2.1.0.1", 0},
         {"2.1.0.1", "..2.1..0.0..", 1},
-    });
-}
-
-TEST(VersionText, MalformedTextsAreToldApart)
-{
-    expectComparisons({
         {"", "2.1.0.0", VER_BAD_FIRST},
         {"...", "2.1.0.0", VER_BAD_FIRST},
         {"2.1.0.1\n", "2.1.0.0", VER_BAD_FIRST},
@@ -59,6 +37,7 @@ TEST(VersionText, MalformedTextsAreToldApart)
         {"v2.1.0.1", "2.1.0.0", VER_BAD_FIRST},
         {"+2.1", "2.1.0.0", VER_BAD_FIRST},
         {"-1", "2.1.0.0", VER_BAD_FIRST},
+        {"2.1\0" "1"sv, "2.1.0.0", VER_BAD_FIRST},
         {"<html><body>Not Found</body></html>", "2.1.0.0", VER_BAD_FIRST},
         {"2147483648", "2.1.0.0", VER_BAD_FIRST},
         {"99999999999999999999.1", "2.1.0.0", VER_BAD_FIRST},
@@ -66,11 +45,11 @@ TEST(VersionText, MalformedTextsAreToldApart)
         {"2.1.0.0", "2.1.0.0.0", VER_BAD_SECOND},
         {"2.1.0.0", "2,1", VER_BAD_SECOND},
         {"x", "y", VER_BAD_FIRST},
-    });
-    EXPECT_TRUE(CAutoUpdater::IsDigitsOnly(""));
-    EXPECT_TRUE(CAutoUpdater::IsDigitsOnly("0123456789"));
-    EXPECT_FALSE(CAutoUpdater::IsDigitsOnly("12a"));
-    EXPECT_FALSE(CAutoUpdater::IsDigitsOnly(std::string("1\0" "2", 3)));
+    };
+    for (const auto& [first, second, expected] : cases) {
+        SCOPED_TRACE(testing::PrintToString(first) + " against " + testing::PrintToString(second));
+        EXPECT_EQ(CAutoUpdater::CompareVersions(first, second), expected);
+    }
 }
 
 TEST(Url, CanonicalFormEscapesOnlyBeforeTheQuery)
