@@ -63,6 +63,8 @@ TEST_F(CommandTest, RemoveAsksOnlyForTheHeadWhileNotPaused)
     // While paused the head item goes at once, without a question.
     ASSERT_TRUE(m_store.waitForStalls(1));
     click(IDC_PAUSE);
+    // The paused download's report has come: resuming can hand the next track over.
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     m_window->AddRawEntry("track=c");
     ASSERT_TRUE(waitFor([&] { return m_window->queue().GetCount() == 2; }));
     select(0);
