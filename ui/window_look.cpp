@@ -106,7 +106,8 @@ constexpr COLORREF kOrange = MakeColorRef(255, 102, 0);
 constexpr COLORREF kWhite = MakeColorRef(255, 255, 255);
 
 // A static that notifies: a left press on it is its click, and the press is its
-// own, so that it does not start a drag of the window.
+// own, so that it does not start a drag of the window. The second press of a
+// double click is no click.
 class ClickNotifier final : public QObject {
 public:
     ClickNotifier(QWidget* control, std::function<void()> clicked)
@@ -118,12 +119,13 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
-            && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
+            || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+            return false;
+        if (type == QEvent::MouseButtonPress)
             m_clicked();
-            return true;
-        }
-        return false;
+        return true;
     }
 
 private:
