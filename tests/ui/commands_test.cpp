@@ -79,7 +79,10 @@ TEST_F(CommandTest, RemoveAsksOnlyForTheHeadWhileNotPaused)
     EXPECT_THAT(queueTitles(), ElementsAre("Track c"));
     EXPECT_EQ(m_prompts.asked.size(), 2u);
 
-    // Confirmed: the downloader's report removes it; what it had stays on disk.
+    // Confirmed: the downloader's report removes it; what it had stays on disk. (The
+    // report of the paused download comes first: the wait for the stall below runs no
+    // events of the window.)
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     m_store.releaseStalls();
     m_store.setStallAfter(0, 1);
     click(IDC_RESUME);
