@@ -86,7 +86,9 @@ else
       [ "$(find "$demo/music" -name "*.mp3" | wc -l)" -ge 3 ] && [ ! -s "$demo/queues/downloadqueue.txt" ] && break
       sleep 0.1
     done
-    "$shots/qvr-screenshot" "$demo/screenshot.png" || true
+    # Once the radio page (the simulator paints it 1B5E20) is on the screen too.
+    "$shots/qvr-screenshot" --wait-for 512 0 1 300 1B5E20 "$demo/screenshot.png" > /dev/null \
+      || "$shots/qvr-screenshot" "$demo/screenshot.png" || true
     # Close the window with its own close button, as a user would.
     window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Quavero$" | head -n 1)
     running=$(instance "$install")

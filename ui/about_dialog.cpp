@@ -1,6 +1,5 @@
 #include "ui/about_dialog.h"
 
-#include "controls/fonts.h"
 #include "res/strings.h"
 
 #include <QLabel>
@@ -14,10 +13,8 @@ CAboutDialog::CAboutDialog(VersionSource version, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_version(std::move(version))
 {
-    if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_ABOUTBOX)) {
-        setFont(MakePointFont(QString::fromUtf8(dialogTemplate->fontFace), dialogTemplate->pointSize * 10));
+    if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_ABOUTBOX))
         m_controls.build(*dialogTemplate, this, MakePlainControl);
-    }
     if (auto* ok = m_controls.control<QPushButton>(IDC_ABOUT_OK))
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }

@@ -6,9 +6,9 @@
 #include "ui/layout.h"
 #include "ui/message_pump.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
 
 namespace qvr {
 
@@ -26,8 +26,8 @@ void CquaveromfcDlg::ConnectCommands()
         {IDC_CLOSE, &CquaveromfcDlg::OnClose},
     };
     for (const auto& [id, command] : commands) {
-        if (auto* button = m_controls.control<QPushButton>(id))
-            connect(button, &QPushButton::clicked, this, [this, command = command] { (this->*command)(); });
+        if (auto* button = m_controls.control<QAbstractButton>(id))
+            connect(button, &QAbstractButton::clicked, this, [this, command = command] { (this->*command)(); });
     }
     if (auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST))
         connect(files, &QListWidget::itemDoubleClicked, this, [this] { OnOpenFile(); });
@@ -110,8 +110,6 @@ void CquaveromfcDlg::OnOpenFolder()
 void CquaveromfcDlg::OnResume()
 {
     if (m_queue.IsEmpty()) {
-        // The click has already toggled the button; its look stays what it was.
-        SetLatched(m_bResumeLatched, m_bPauseLatched);
         SetStatus(kNoFilesInQueue);
         return;
     }
@@ -122,10 +120,8 @@ void CquaveromfcDlg::OnResume()
 
 void CquaveromfcDlg::OnPause()
 {
-    if (m_queue.IsEmpty()) {
-        SetLatched(m_bResumeLatched, m_bPauseLatched);
+    if (m_queue.IsEmpty())
         return;
-    }
     SetLatched(false, true);
     m_shared.m_bPaused = true;
     if (!m_bDownloading)

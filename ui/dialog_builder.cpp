@@ -1,6 +1,7 @@
 #include "ui/dialog_builder.h"
 
 #include "controls/control_id.h"
+#include "controls/fonts.h"
 #include "controls/resources.h"
 #include "ui/layout.h"
 
@@ -16,6 +17,8 @@ void DialogControls::build(const DialogTemplate& dialogTemplate, QWidget* parent
                            const ControlFactory& factory)
 {
     m_parent = parent;
+    if (dialogTemplate.fontFace)
+        parent->setFont(MakePointFont(QString::fromUtf8(dialogTemplate.fontFace), dialogTemplate.pointSize * 10));
     parent->setFixedSize(DialogUnitsToPixels(0, 0, dialogTemplate.cx, dialogTemplate.cy).size());
     if (dialogTemplate.caption)
         parent->setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
@@ -33,6 +36,15 @@ void DialogControls::build(const DialogTemplate& dialogTemplate, QWidget* parent
 QWidget* DialogControls::control(int id) const
 {
     return FindControl(m_parent, id);
+}
+
+Qt::Alignment StaticAlignment(const DialogControl& control)
+{
+    if (control.style & CS_ALIGN_RIGHT)
+        return Qt::AlignVCenter | Qt::AlignRight;
+    if (control.style & CS_ALIGN_CENTER)
+        return Qt::AlignVCenter | Qt::AlignHCenter;
+    return Qt::AlignVCenter | Qt::AlignLeft;
 }
 
 QWidget* MakePlainControl(const DialogControl& control, QWidget* parent)
@@ -57,14 +69,7 @@ QWidget* MakePlainControl(const DialogControl& control, QWidget* parent)
             return icon;
         }
         auto* label = new QLabel(QString::fromUtf8(control.text), parent);
-        Qt::Alignment alignment = Qt::AlignVCenter;
-        if (control.style & CS_ALIGN_RIGHT)
-            alignment |= Qt::AlignRight;
-        else if (control.style & CS_ALIGN_CENTER)
-            alignment |= Qt::AlignHCenter;
-        else
-            alignment |= Qt::AlignLeft;
-        label->setAlignment(alignment);
+        label->setAlignment(StaticAlignment(control));
         return label;
     }
     }

@@ -14,7 +14,7 @@ namespace qvr {
 using ControlFactory = std::function<QWidget*(const DialogControl& control, QWidget* parent)>;
 
 // The controls of a template, made as children of `parent` at their template
-// places and found by ID afterwards: by the mark each one carries (controls/control_id.h),
+// places, in the template's font and the size it gives, and found by ID afterwards: by the mark each one carries (controls/control_id.h),
 // so that a control which has taken another's place is found under its ID.
 class DialogControls {
 public:
@@ -30,6 +30,9 @@ private:
 
 // Icon controls show the icon at this size.
 constexpr int kIconControlSize = 32;
+
+// How a static control of the template aligns its text.
+Qt::Alignment StaticAlignment(const DialogControl& control);
 
 // A plain Qt widget for a control: a push button, a label (showing an icon for
 // CS_ICON) or a list widget.

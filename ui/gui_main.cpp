@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "res/strings.h"
 #include "ui/main_window.h"
+#include "ui/radio_panel.h"
 #include "ui/right_click_filter.h"
 
 #include <QApplication>
@@ -39,6 +40,11 @@ void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char**
     environment.gateFolder = gateFolder;
     environment.handoffFolder = startup.runtimeDir.value_or("");
     environment.http = curlHttpClientFactory();
+    // Nothing is seen on the offscreen platform, and Qt WebEngine finds no graphics
+    // there: the radio panel goes without its browser.
+    environment.radioBrowser = QGuiApplication::platformName() != QLatin1String("offscreen");
+    environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
+    environment.rightClicks = &rightClicks;
     environment.writeDownloadFolder = startup.writeDownloadFolder;
     SelfUpdateEnvironment update;
     update.storeHost = startup.storeHost;

@@ -7,6 +7,7 @@
 #include "platform/handoff.h"
 #include "ui/layout.h"
 #include "ui/message_pump.h"
+#include "ui/system_menu.h"
 
 #include <QFile>
 #include <QLabel>
@@ -98,13 +99,29 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
 
 void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
 {
-    if (command == SC_RESTORE && m_bShowAllowed) {
+    if (OpensAboutBox(command)) {
+        OnAbout();
+        return;
+    }
+    switch (command) {
+    case SC_RESTORE:
+        if (!m_bShowAllowed)
+            break;
         if (isMinimized())
             showNormal();
         raise();
         activateWindow();
-    } else if (command == SC_MINIMIZE) {
+        break;
+    case SC_MINIMIZE:
         showMinimized();
+        break;
+    case SC_CLOSE:
+        // The dialog's own end, as Escape: the end of the window lets the workers go.
+        reject();
+        break;
+    default:
+        // Move is never enabled: a drag on the skin moves the window.
+        break;
     }
 }
 

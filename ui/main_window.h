@@ -1,5 +1,8 @@
 #pragma once
 
+#include "controls/dialog_sk.h"
+#include "controls/drag_drop_list_box.h"
+#include "controls/simple_browser.h"
 #include "engine/entry_list.h"
 #include "engine/messages.h"
 #include "engine/queue_item.h"
@@ -8,10 +11,9 @@
 #include "ui/application_strings.h"
 #include "ui/dialog_builder.h"
 #include "ui/prompts.h"
+#include "ui/radio_panel.h"
 #include "ui/shell.h"
 #include "update/self_update.h"
-
-#include <QDialog>
 
 #include <chrono>
 #include <functional>
@@ -19,11 +21,13 @@
 #include <optional>
 
 class QListWidgetItem;
+class QMenu;
 
 namespace qvr {
 
 class HandoffServer;
 class MessagePump;
+class RightClickFilter;
 struct HandoffMessage;
 
 // What the main window needs from the process around it.
@@ -36,6 +40,13 @@ struct MainWindowEnvironment {
     // Stores a newly chosen download folder in the settings; 0 on success.
     std::function<long(const std::string&)> writeDownloadFolder;
     HttpClientFactory http;
+    // The radio panel's browser. Left out, the panel keeps its prompt and asks the
+    // store nothing, and Qt WebEngine is never started.
+    bool radioBrowser = false;
+    // Makes the clients of the radio page's check (see RadioCheckOptions()).
+    HttpClientFactory radioHttp;
+    // Told the browser's view once it exists, so that right clicks never reach the page.
+    RightClickFilter* rightClicks = nullptr;
     Prompts* prompts = nullptr;  // null: the real dialogs
     DesktopOpener* desktop = nullptr;  // null: xdg-open
     std::chrono::milliseconds retryPause {1000};
@@ -53,8 +64,9 @@ struct MainWindowEnvironment {
 // The program's window: owns the download queue, the pending requests, the two
 // gates and the three workers, and is the only place where they change. Workers
 // report through SendMessage; every report, like every message from outside,
-// enters through WindowProc on the window's thread.
-class CquaveromfcDlg : public QDialog {
+// enters through WindowProc on the window's thread. Request files dropped on its
+// queue list come to it as to any DropTarget.
+class CquaveromfcDlg : public CDialogSK, public DropTarget {
     Q_OBJECT
 
 public:
@@ -84,9 +96,9 @@ public:
     MessageSink& messageSink();
 
     // Operations of the window (window's thread only).
-    void StartNextDownload();
+    void StartNextDownload() override;
     void StartNextResolve();
-    void AddRawEntry(const RawEntry& text);
+    void AddRawEntry(const RawEntry& text) override;
     void RefillQueueList();
     void RefreshFileList();
     void ResetProgress();
@@ -95,6 +107,8 @@ public:
     void SaveDownloadQueue();
     void LoadRawQueue();
     void SaveRawQueue();
+    // Shows the radio page when it answers, else the prompt (the radio panel).
+    void LoadRadio();
     // The user's commands.
     void OnRemove();
     void OnClear();
@@ -105,6 +119,9 @@ public:
     void OnHomePage();
     void OnMinimize();
     void OnOpenFile();
+    void OnRadioPromptClicked();
+    // The window's own menu, as a right click on the skin or Alt+Space opens it.
+    void OpenSystemMenu(const QPoint& at);
     // The close command: lets every worker end; the window ends once all have.
     void OnClose();
 
@@ -123,14 +140,11 @@ public:
     bool m_bSwitchQuit = false;
     bool m_bShowAllowed = true;
     std::int32_t m_nExitedThreads = 0;
-    // The latched looks of the resume and pause buttons: at start the program is
-    // not paused, so resume shows latched.
-    bool m_bResumeLatched = true;
-    bool m_bPauseLatched = false;
     std::uint32_t windowHandle() const { return m_windowHandle; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     static constexpr const char* kNoFilesInQueue = "No Files in Queue";
@@ -139,6 +153,7 @@ private:
     // The start and the end (window_lifecycle.cpp, self_update.cpp).
     void Publish();
     bool KeepHiddenUntilTakenOver();
+    void KeepBrowserReadyToShow();
     void StartWorkers();
     bool LetWorkersGo();
     void PostNcDestroy();
@@ -146,6 +161,7 @@ private:
     // The look (window_look.cpp): the controls made and their first state.
     void SetUpLook();
     void SetUpControls();
+    // The latched looks of the resume and pause buttons.
     void SetLatched(bool resume, bool pause);
 
     // The user's commands bound to their controls (commands.cpp).
@@ -156,6 +172,7 @@ private:
     void OnDownloadFinished(std::int32_t flags);
     void OnEntryResolved(const msg::EntryResolved& report);
     void OnSysCommand(std::uintptr_t command);
+    void OnAbout();
     void OnFileOpenFailed(const char* path);
     void OnCopyData(const CopyDataStruct* data);
     void SetStatus(const std::string& text);
@@ -170,6 +187,9 @@ private:
     ShellOpener m_shellOpener;
     DesktopOpener* m_desktop;
     DialogControls m_controls;
+    SimpleBrowser m_browser;
+    std::unique_ptr<RadioPanel> m_radio;  // once the controls exist
+    QMenu* m_systemMenu = nullptr;        // a child, made when first opened
     std::unique_ptr<MessagePump> m_pump;
 
     WorkerSet m_workers;

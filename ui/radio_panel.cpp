@@ -1,7 +1,9 @@
 #include "ui/radio_panel.h"
 
+#include "controls/fonts.h"
 #include "controls/simple_browser.h"
 #include "res/strings.h"
+#include "ui/layout.h"
 
 #include <QWidget>
 
@@ -11,16 +13,7 @@ namespace qvr {
 
 QFont RadioPromptFont()
 {
-    QString face = QString::fromStdString(loadString(IDS_RADIO_FONT, ""));
-    QFont font;
-    const QString bold = QStringLiteral(" Bold");
-    if (face.endsWith(bold)) {
-        face.chop(bold.size());
-        font.setBold(true);
-    }
-    font.setFamily(face);
-    font.setPointSize(14);
-    return font;
+    return MakePointFont(QString::fromStdString(loadString(IDS_RADIO_FONT, "")), 140);
 }
 
 HttpOptions RadioCheckOptions()
@@ -46,7 +39,7 @@ RadioPanel::RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactor
 void RadioPanel::CreateBrowser(QWidget* window, int placeholderId)
 {
     m_browser.CreateInPlaceOf(window, placeholderId);
-    m_browser.MoveWindow(kRadioBrowserRect);
+    m_browser.MoveWindow(kBrowserRect);
 }
 
 void RadioPanel::LoadRadio()

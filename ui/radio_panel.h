@@ -1,11 +1,10 @@
 #pragma once
 
+#include "controls/colorref.h"
 #include "platform/http.h"
 
-#include <QColor>
 #include <QFont>
 #include <QPointer>
-#include <QRect>
 
 #include <string>
 
@@ -17,13 +16,10 @@ class SimpleBrowser;
 
 inline constexpr const char* kRadioStatusAgent = "Get Radio Status";
 inline constexpr const char* kRadioPromptText = "Click Here to Load Online Radio";
-inline constexpr QRgb kRadioPromptTextColour = qRgb(255, 102, 0);
-inline constexpr QRgb kRadioPromptBackColour = qRgb(255, 255, 255);
-// Where the browser shows the page, in the main window: the prompt's place.
-inline constexpr QRect kRadioBrowserRect {134, 83, 384, 56};
+inline constexpr COLORREF kRadioPromptTextColour = MakeColorRef(255, 102, 0);
+inline constexpr COLORREF kRadioPromptBackColour = MakeColorRef(255, 255, 255);
 
-// The prompt's font, "Arial Bold" at 14 points: the face name carries the weight,
-// which fontconfig would not understand as part of a family name.
+// The prompt's font, "Arial Bold" at 14 points.
 QFont RadioPromptFont();
 
 // The radio check runs on the window's thread, which stands still while it waits:
@@ -43,7 +39,7 @@ public:
     RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactory http, std::string url);
 
     // The browser in place of the window's control `placeholderId`, then moved over
-    // the prompt. Both stay visible until the first check.
+    // the prompt (kBrowserRect). Both stay visible until the first check.
     void CreateBrowser(QWidget* window, int placeholderId);
 
     // Checks the page: when it answers 200 the prompt goes and the browser shows the

@@ -68,16 +68,16 @@ void CquaveromfcDlg::setVisible(bool visible)
 {
     if (visible && !m_bShowAllowed)
         return;
-    QDialog::setVisible(visible);
+    CDialogSK::setVisible(visible);
 }
 
 void CquaveromfcDlg::done(int result)
 {
-    QDialog::done(result);
+    CDialogSK::done(result);
     // Hiding is what ends the modal run, and closing hides only a window that was
     // shown; one kept hidden from the start would otherwise run on for good.
     if (!m_bShowAllowed)
-        QDialog::setVisible(false);
+        CDialogSK::setVisible(false);
 }
 
 } // namespace qvr

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/messages.h"
+
 #include <string>
 #include <vector>
 
@@ -7,13 +9,10 @@ class QMenu;
 
 namespace qvr {
 
-// Commands of the window's own system menu, numbered as the system's.
-enum SystemCommand : unsigned {
-    SC_MOVE = 0xF010,
-    SC_MINIMIZE = 0xF020,
-    SC_CLOSE = 0xF060,
-    SC_RESTORE = 0xF120,
-};
+// Commands of the window's own system menu, numbered as the system's, besides
+// SC_RESTORE and SC_MINIMIZE, which also come as messages.
+constexpr std::uintptr_t SC_MOVE = 0xF010;
+constexpr std::uintptr_t SC_CLOSE = 0xF060;
 
 // The item the window adds for its About box.
 constexpr unsigned IDM_ABOUTBOX = 16;

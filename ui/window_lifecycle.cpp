@@ -12,8 +12,7 @@
 namespace qvr {
 
 CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint
-                  | Qt::WindowCloseButtonHint),
+    : CDialogSK(parent, Qt::Window),
       m_app(app),
       m_environment(std::move(environment)),
       m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
@@ -67,13 +66,24 @@ bool CquaveromfcDlg::OnInitDialog()
     LoadDownloadQueue();
     RefillQueueList();
     SetUpControls();
-
-    // The radio check and the drop target of the queue list come with the radio
-    // panel and the skinned controls.
-
+    LoadRadio();
+    KeepBrowserReadyToShow();
+    if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
+        queue->DragAcceptFiles(true);
     RefreshFileList();
     StartWorkers();
     return true;
+}
+
+void CquaveromfcDlg::KeepBrowserReadyToShow()
+{
+    // The page's view draws with OpenGL, and Qt cannot switch a shown window over to
+    // that: a view that first draws in a shown window has the window made anew, with
+    // another X11 id and at another place. A view gets its drawing surface with its
+    // first page; when the radio's page has not come now, an empty one gives it one
+    // while the window is still hidden.
+    if (m_browser.widget() && m_browser.widget()->isHidden())
+        m_browser.NavigateTo("about:blank");
 }
 
 void CquaveromfcDlg::StartWorkers()
@@ -130,7 +140,11 @@ void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
         accept();
         return;
     }
-    QDialog::keyPressEvent(event);
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
+        OpenSystemMenu(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
+    CDialogSK::keyPressEvent(event);
 }
 
 } // namespace qvr

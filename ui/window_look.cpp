@@ -1,84 +1,257 @@
-// The window's look: which control stands for which ID, the title, and the
-// controls' first state.
+// The window's look: which class stands for which control, the skin, the texts'
+// fonts and colours, the places given in pixels, the buttons' pictures, and the
+// window's own menu.
 #include "ui/main_window.h"
 
+#include "controls/color_static.h"
+#include "controls/fonts.h"
+#include "controls/image_button.h"
+#include "controls/resources.h"
+#include "res/images.h"
 #include "res/strings.h"
+#include "ui/about_dialog.h"
 #include "ui/layout.h"
+#include "ui/message_pump.h"
+#include "ui/right_click_filter.h"
+#include "ui/system_menu.h"
+#include "update/auto_updater.h"
 
+#include <QContextMenuEvent>
 #include <QLabel>
-#include <QPushButton>
+#include <QMenu>
+#include <QPainter>
+#include <QWebEngineView>
+
+#include <algorithm>
+#include <functional>
 
 namespace qvr {
 
 namespace {
 
-// What the plain stand-ins of the image buttons say.
-const char* buttonCaption(int id)
+QString ResourceText(unsigned id)
 {
-    switch (id) {
-    case IDC_HOME_PAGE: return "Store";
-    case IDC_REMOVE: return "Remove";
-    case IDC_CLEAR: return "Clear";
-    case IDC_CHOOSE_FOLDER: return "Choose Folder";
-    case IDC_OPEN_FOLDER: return "Open Folder";
-    case IDC_RESUME: return "Resume";
-    case IDC_PAUSE: return "Pause";
-    case IDC_MINIMIZE: return "_";
-    case IDC_CLOSE: return "X";
-    default: return "";
-    }
+    return QString::fromStdString(loadString(id, ""));
+}
+
+bool IsImageButton(int id)
+{
+    return std::any_of(kButtonImages.begin(), kButtonImages.end(),
+                       [id](const ButtonImages& button) { return button.controlId == id; });
+}
+
+// The progress bar shows bitmap IDB_PROGRESS side by side across its width: a
+// picture as wide as the full bar, of which the bar's width shows the left part.
+QPixmap ProgressPicture()
+{
+    const QImage tile = LoadBitmapResource(IDB_PROGRESS);
+    if (tile.isNull())
+        return {};
+    QPixmap picture(ProgressBarWidth(100), tile.height());
+    QPainter painter(&picture);
+    painter.drawTiledPixmap(picture.rect(), QPixmap::fromImage(tile));
+    return picture;
 }
 
 // The one place that decides which class stands for which control of the window.
 QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
 {
-    QWidget* widget = MakePlainControl(control, parent);
-    if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        button->setText(QString::fromUtf8(buttonCaption(control.id)));
-        button->setAutoDefault(false);
+    if (IsImageButton(control.id)) {
+        auto* button = new CImageButton(parent);
+        // Keys act on the window (Enter and Escape end it), never on a button.
         button->setFocusPolicy(Qt::NoFocus);
+        return button;
     }
-    if (control.id == IDC_PROGRESS_BAR) {
-        widget->setAutoFillBackground(true);
-        QPalette palette = widget->palette();
-        palette.setColor(QPalette::Window, QColor(255, 102, 0));
-        widget->setPalette(palette);
+    switch (control.id) {
+    case IDC_QUEUE_LIST:
+        return new CDragDropListBox(parent);
+    case IDC_STATUS_TEXT:
+    case IDC_PERCENT_TEXT:
+    case IDC_FOLDER_TEXT:
+    case IDC_RADIO_LABEL: {
+        auto* text = new CColorStaticST(parent);
+        text->setAlignment(StaticAlignment(control));
+        text->setText(QString::fromUtf8(control.text));
+        return text;
     }
-    return widget;
+    case IDC_PROGRESS_BAR: {
+        auto* bar = new QLabel(parent);
+        bar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        bar->setPixmap(ProgressPicture());
+        return bar;
+    }
+    default:
+        return MakePlainControl(control, parent);
+    }
 }
+
+struct TextLook {
+    unsigned face;     // string of the face name
+    int tenthsOfPoint;
+    COLORREF text;
+    COLORREF back;
+};
+
+void ApplyTextLook(QWidget* control, const TextLook& look)
+{
+    auto* text = qobject_cast<CColorStaticST*>(control);
+    if (!text)
+        return;
+    text->setFont(MakePointFont(ResourceText(look.face), look.tenthsOfPoint));
+    text->SetForeColor(look.text);
+    text->SetBackColor(look.back);
+}
+
+constexpr COLORREF kOrange = MakeColorRef(255, 102, 0);
+constexpr COLORREF kWhite = MakeColorRef(255, 255, 255);
+
+// A static that notifies: a left press on it is its click, and the press is its
+// own, so that it does not start a drag of the window. The second press of a
+// double click is no click.
+class ClickNotifier final : public QObject {
+public:
+    ClickNotifier(QWidget* control, std::function<void()> clicked)
+        : QObject(control), m_clicked(std::move(clicked))
+    {
+        control->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
+            || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+            return false;
+        if (type == QEvent::MouseButtonPress)
+            m_clicked();
+        return true;
+    }
+
+private:
+    std::function<void()> m_clicked;
+};
 
 } // namespace
 
 void CquaveromfcDlg::SetUpLook()
 {
-    // The title and the controls; the skin, fonts and colours come with the
-    // skinned controls.
-    setWindowTitle(QString::fromStdString(loadString(IDS_APP_TITLE)));
     if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
         m_controls.build(*dialogTemplate, this, MainWindowControlFactory);
+    // No caption and no frame: the skin is the whole window. Both flags are set
+    // before the window is first shown; a change later would make it anew.
+    setWindowFlag(Qt::FramelessWindowHint);
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setWindowTitle(ResourceText(IDS_APP_TITLE));
+    // The menu (with its About item, string IDS_ABOUT_MENU) is made as it opens:
+    // see OpenSystemMenu.
+    //
+    // The icon is all a minimised window shows, and the window system draws it:
+    // an iconic window is not mapped on X11, so there is nothing of ours to paint.
+    setWindowIcon(LoadIconResource(IDI_QUAVERO));
+
+    SetDragAnywhere(true);
+    LoadSkinBitmap(IDB_SKIN);
+    SetSkinLayout(SKIN_FITWINDOW);
+    SetColorKey(kSkinColorKey, true);
+
+    ApplyTextLook(control(IDC_STATUS_TEXT), {IDS_STATUS_FONT, 110, kOrange, kWhite});
+    if (QWidget* status = control(IDC_STATUS_TEXT))
+        status->move(kStatusTextOrigin);
+    ApplyTextLook(control(IDC_PERCENT_TEXT), {IDS_PERCENT_FONT, 110, kOrange, kWhite});
+    ApplyTextLook(control(IDC_FOLDER_TEXT), {IDS_FOLDER_FONT, 80, MakeColorRef(0, 0, 0), MakeColorRef(254, 226, 207)});
+    if (QWidget* minimize = control(IDC_MINIMIZE))
+        minimize->setGeometry(kMinimizeButtonRect);
+    if (QWidget* close = control(IDC_CLOSE))
+        close->setGeometry(kCloseButtonRect);
+    for (const ButtonImages& button : kButtonImages) {
+        if (auto* imageButton = m_controls.control<CImageButton>(button.controlId))
+            imageButton->SetImages(
+                LoadImageListResource({button.bitmaps[0], button.bitmaps[1], button.bitmaps[2]}));
+    }
     ConnectCommands();
 }
 
 void CquaveromfcDlg::SetUpControls()
 {
+    // Not paused at start: resume shows latched.
     SetLatched(true, false);
     if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
         folder->setText(QString::fromStdString(FolderLabel(m_app.m_strDownloadFolder)));
     ResetProgress();
-    if (auto* radio = m_controls.control<QLabel>(IDC_RADIO_LABEL))
-        radio->setText("Click Here to Load Online Radio");
+
+    QWidget* prompt = control(IDC_RADIO_LABEL);
+    if (auto* text = qobject_cast<CColorStaticST*>(prompt)) {
+        text->setFont(RadioPromptFont());
+        text->SetForeColor(kRadioPromptTextColour);
+        text->SetBackColor(kRadioPromptBackColour);
+        text->setText(kRadioPromptText);
+        new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
+    }
+    m_radio = std::make_unique<RadioPanel>(prompt, m_browser, m_environment.radioHttp,
+                                           loadString(IDS_RADIO_URL, m_environment.storeHost));
+    if (m_environment.radioBrowser) {
+        m_radio->CreateBrowser(this, IDC_BROWSER_PLACE);
+        if (m_environment.rightClicks)
+            m_environment.rightClicks->setTarget(m_browser.view());
+    }
 }
 
 void CquaveromfcDlg::SetLatched(bool resume, bool pause)
 {
-    m_bResumeLatched = resume;
-    m_bPauseLatched = pause;
     for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
-        if (auto* button = m_controls.control<QPushButton>(id)) {
-            button->setCheckable(true);
-            button->setChecked(latched);
+        if (auto* button = m_controls.control<CImageButton>(id)) {
+            button->m_bLatchable = true;
+            button->m_bLatched = latched;
+            button->update();
         }
     }
+}
+
+void CquaveromfcDlg::LoadRadio()
+{
+    if (m_radio)
+        m_radio->LoadRadio();
+}
+
+void CquaveromfcDlg::OnRadioPromptClicked()
+{
+    LoadRadio();
+}
+
+void CquaveromfcDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The skin answers, and so do the texts painted on it; the controls that take
+    // clicks of their own (buttons, lists, the radio prompt, the page) do not.
+    QWidget* under = childAt(event->pos());
+    const bool onSkin = !under || under == control(IDC_PROGRESS_BAR)
+        || (qobject_cast<CColorStaticST*>(under) && under != control(IDC_RADIO_LABEL));
+    if (!onSkin) {
+        event->ignore();
+        return;
+    }
+    OpenSystemMenu(event->globalPos());
+}
+
+void CquaveromfcDlg::OpenSystemMenu(const QPoint& at)
+{
+    if (!m_systemMenu) {
+        m_systemMenu = new QMenu(this);
+        connect(m_systemMenu, &QMenu::triggered, this, [this](QAction* action) {
+            Send(*m_pump, msg::SysCommand {action->data().toUInt()});
+        });
+    }
+    std::vector<SystemMenuItem> items = SystemMenuItems(loadString(IDS_ABOUT_MENU, ""), isMinimized());
+    DisableMoveItems(items);
+    FillMenu(*m_systemMenu, items);
+    m_systemMenu->popup(at);
+}
+
+void CquaveromfcDlg::OnAbout()
+{
+    // The version of the executable that runs, read afresh at each opening.
+    CAboutDialog box([] { return CAutoUpdater::GetFileVersion(CAutoUpdater().GetModulePath()); }, this);
+    box.DoModal();
 }
 
 } // namespace qvr

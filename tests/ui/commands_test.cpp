@@ -1,7 +1,10 @@
 #include "tests/ui/window_fixture.h"
+#include "controls/image_button.h"
 #include "ui/layout.h"
 
-#include <QPushButton>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 
 #include <sys/stat.h>
 
@@ -29,7 +32,13 @@ protected:
         openWindow();
     }
     void select(int row) { m_window->controlAs<QListWidget>(IDC_QUEUE_LIST)->setCurrentRow(row); }
-    void click(int id) { QTest::mouseClick(m_window->controlAs<QPushButton>(id), Qt::LeftButton); }
+    void click(int id) { QTest::mouseClick(m_window->controlAs<QAbstractButton>(id), Qt::LeftButton); }
+    // Whether the button shows its latched look (the hover picture while idle).
+    bool latched(int id) const
+    {
+        const auto* button = m_window->controlAs<CImageButton>(id);
+        return CImageButton::ImageIndex(CImageButton::BTN_IDLE, button->m_bLatchable, button->m_bLatched) == 1;
+    }
 };
 
 TEST_F(CommandTest, RemoveAsksOnlyForTheHeadWhileNotPaused)
@@ -72,7 +81,10 @@ TEST_F(CommandTest, RemoveAsksOnlyForTheHeadWhileNotPaused)
     EXPECT_THAT(queueTitles(), ElementsAre("Track c"));
     EXPECT_EQ(m_prompts.asked.size(), 2u);
 
-    // Confirmed: the downloader's report removes it; what it had stays on disk.
+    // Confirmed: the downloader's report removes it; what it had stays on disk. (The
+    // report of the paused download comes first: the wait for the stall below runs no
+    // events of the window.)
+    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     m_store.releaseStalls();
     m_store.setStallAfter(0, 1);
     click(IDC_RESUME);
@@ -226,11 +238,11 @@ TEST_F(CommandTest, ClearAsksAndWaitsForTheDownloaderUnlessPaused)
 TEST_F(CommandTest, PauseAndResumeLatchTheirButtonsAndKeepTheHeadItem)
 {
     openWindow();
-    const auto latched = [&](int id) { return m_window->controlAs<QPushButton>(id)->isChecked(); };
+    EXPECT_TRUE(latched(IDC_RESUME)) << "not paused at start";
+    EXPECT_FALSE(latched(IDC_PAUSE));
     click(IDC_PAUSE);
     click(IDC_RESUME);
     EXPECT_EQ(status(), "No Files in Queue");
-    EXPECT_TRUE(m_window->m_bResumeLatched);
     EXPECT_TRUE(latched(IDC_RESUME)) << "the clicks changed nothing, not even the looks";
     EXPECT_FALSE(latched(IDC_PAUSE));
     // Nor the downloads: a request that comes now is fetched at once.
@@ -246,16 +258,34 @@ TEST_F(CommandTest, PauseAndResumeLatchTheirButtonsAndKeepTheHeadItem)
     openWindow();
     ASSERT_TRUE(m_store.waitForStalls(1));
     click(IDC_PAUSE);
-    EXPECT_TRUE(m_window->m_bPauseLatched);
-    EXPECT_FALSE(m_window->m_bResumeLatched);
+    EXPECT_TRUE(latched(IDC_PAUSE));
+    EXPECT_FALSE(latched(IDC_RESUME));
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     EXPECT_THAT(queueTitles(), ElementsAre("Paused One"));
 
     click(IDC_RESUME);
-    EXPECT_TRUE(m_window->m_bResumeLatched);
+    EXPECT_TRUE(latched(IDC_RESUME));
+    EXPECT_FALSE(latched(IDC_PAUSE));
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Paused One")), expectedContent("a", 300000));
+}
+
+TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
+{
+    addTrack("d", "Dropped", 5000);
+    writeFile(m_dir.file("dropped.qvr"), "track=d\r\n");
+    openWindow();
+    QWidget* list = m_window->controlAs<QListWidget>(IDC_QUEUE_LIST)->viewport();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(m_dir.file("dropped.qvr")))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &drop);
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("Dropped")); }));
+    EXPECT_EQ(readFile(trackPath("Dropped")), expectedContent("d", 5000));
 }
 
 TEST_F(CommandTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)

@@ -7,10 +7,10 @@
 #include "res/strings.h"
 #include "tests/controls/browser_test_support.h"
 #include "tools/store-sim/store_sim.h"
+#include "ui/layout.h"
 #include "ui/right_click_filter.h"
 
 #include <QApplication>
-#include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
@@ -35,7 +35,7 @@ protected:
         EXPECT_TRUE(started);
         window.resize(700, 250);
         SetControlId(prompt, IDC_RADIO_LABEL);
-        prompt->setGeometry(kRadioBrowserRect);
+        prompt->setGeometry(kBrowserRect);
         auto* placeholder = new QLabel("<Radio location>", &window);
         SetControlId(placeholder, IDC_BROWSER_PLACE);
         placeholder->setGeometry(134, 83, 383, 57);
@@ -207,16 +207,6 @@ TEST_F(RadioPanelTest, ARightClickInsideTheShownPageOpensNoMenu)
     QTest::mouseClick(input, Qt::RightButton, {}, middle);
     EXPECT_TRUE(QTest::qWaitFor([&] { return presses() == "0,2"; }, 30000)) << presses();
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "nor does the view open a menu";
-}
-
-TEST(RadioPrompt, FontIsBoldArialAt14Points)
-{
-    const QFont font = RadioPromptFont();
-    EXPECT_EQ(font.family(), "Arial");
-    EXPECT_EQ(font.pointSize(), 14);
-    EXPECT_TRUE(QFontInfo(font).bold());
-    EXPECT_TRUE(QFontInfo(font).exactMatch() || QFontInfo(font).family() == "Liberation Sans")
-        << QFontInfo(font).family().toStdString();
 }
 
 } // namespace

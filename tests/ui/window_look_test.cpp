@@ -1,0 +1,160 @@
+// The window's look and its own menu, on the offscreen platform (where the window
+// goes without its browser and cannot be shaped).
+#include "tests/ui/window_fixture.h"
+
+#include "controls/color_static.h"
+#include "controls/drag_drop_list_box.h"
+#include "controls/image_button.h"
+#include "controls/resources.h"
+#include "res/images.h"
+#include "ui/about_dialog.h"
+#include "ui/layout.h"
+#include "ui/system_menu.h"
+
+#include <QFontInfo>
+#include <QMenu>
+#include <QTimer>
+
+namespace qvr::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+// A point of the bare skin, away from every control.
+constexpr QPoint kBareSkin {10, 73};
+
+TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
+{
+    m_strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
+    ::mkdir(m_strings.m_strDownloadFolder.c_str(), 0755);
+    openWindow();
+    CquaveromfcDlg& window = *m_window;
+    EXPECT_EQ(window.size(), QSize(773, 146)) << "the skin's size, not the template's";
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(window.windowTitle(), "Quavero");
+    const QImage skin = LoadBitmapResource(IDB_SKIN);
+    EXPECT_EQ(window.grab().toImage().pixel(kBareSkin), skin.pixel(kBareSkin));
+
+    for (const ButtonImages& images : kButtonImages) {
+        SCOPED_TRACE(images.controlId);
+        const auto* button = window.controlAs<CImageButton>(images.controlId);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(button->images().count(), 3);
+    }
+    EXPECT_EQ(window.control(IDC_MINIMIZE)->geometry(), kMinimizeButtonRect);
+    EXPECT_EQ(window.control(IDC_CLOSE)->geometry(), kCloseButtonRect);
+    EXPECT_TRUE(window.controlAs<CDragDropListBox>(IDC_QUEUE_LIST)->acceptDrops());
+
+    struct Look {
+        int id;
+        int pixelSize;
+        bool bold;
+        QColor text;
+        QColor back;
+    };
+    const QColor orange(255, 102, 0);
+    for (const Look& look : {Look {IDC_STATUS_TEXT, 15, false, orange, Qt::white},
+                             Look {IDC_PERCENT_TEXT, 15, false, orange, Qt::white},
+                             Look {IDC_FOLDER_TEXT, 11, false, Qt::black, QColor(254, 226, 207)},
+                             Look {IDC_RADIO_LABEL, 19, true, orange, Qt::white}}) {
+        SCOPED_TRACE(look.id);
+        const auto* text = window.controlAs<CColorStaticST>(look.id);
+        ASSERT_TRUE(text);
+        const QFontInfo font(text->font());
+        EXPECT_EQ(font.family(), "Liberation Sans") << "Arial, found through fontconfig";
+        EXPECT_EQ(font.pixelSize(), look.pixelSize);
+        EXPECT_EQ(font.bold(), look.bold);
+        EXPECT_EQ(text->foreColor(), look.text);
+        EXPECT_EQ(text->backColor(), look.back);
+    }
+    EXPECT_EQ(window.control(IDC_STATUS_TEXT)->pos(), kStatusTextOrigin);
+    EXPECT_EQ(window.controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(),
+              m_strings.m_strDownloadFolder.substr(0, 17) + "...");
+    EXPECT_EQ(window.controlAs<QLabel>(IDC_RADIO_LABEL)->text(), "Click Here to Load Online Radio");
+    EXPECT_TRUE(window.control(IDC_RADIO_LABEL)->isVisible()) << "no browser here: the prompt stays";
+
+    // The bar shows its bitmap side by side, as wide as the percentage says.
+    EXPECT_EQ(window.controlAs<QLabel>(IDC_PERCENT_TEXT)->text(), "0%");
+    EXPECT_EQ(window.control(IDC_PROGRESS_BAR)->geometry(), QRect(562, 88, 0, 10));
+    window.SetProgress(50);
+    QWidget* bar = window.control(IDC_PROGRESS_BAR);
+    EXPECT_EQ(bar->geometry(), QRect(562, 88, 62, 10));
+    const QImage tile = LoadBitmapResource(IDB_PROGRESS);
+    const QImage shown = bar->grab().toImage();
+    for (int x = 0; x < shown.width(); ++x) {
+        for (int y = 0; y < shown.height(); ++y)
+            ASSERT_EQ(shown.pixel(x, y), tile.pixel(x % tile.width(), y)) << x << ", " << y;
+    }
+}
+
+// At the next turn of the events, closes the About box if one is open and writes
+// down its version line (and whether it has an owner).
+std::shared_ptr<std::string> TakeAboutBox()
+{
+    auto shown = std::make_shared<std::string>("(no box)");
+    QTimer::singleShot(0, [shown] {
+        if (auto* box = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget())) {
+            *shown = box->m_strVersion + (box->parentWidget() ? "" : " (no owner)");
+            box->accept();
+        }
+    });
+    return shown;
+}
+
+TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommandsAndTheAboutBox)
+{
+    openWindow();
+    const auto popup = [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); };
+    const auto closePopup = [&] {
+        if (popup())
+            popup()->close();
+    };
+    // Right clicks as the window system delivers them, which makes a context menu
+    // request of each press.
+    const auto rightClick = [&](QPoint at) { QTest::mouseClick(m_window->QWidget::windowHandle(), Qt::RightButton, {}, at); };
+    // Controls that take clicks of their own keep their right clicks.
+    rightClick(m_window->control(IDC_QUEUE_LIST)->geometry().center());
+    rightClick(m_window->control(IDC_RADIO_LABEL)->geometry().center());
+    EXPECT_EQ(popup(), nullptr);
+
+    rightClick(kBareSkin);
+    ASSERT_TRUE(popup());
+    std::vector<std::string> items;
+    for (const QAction* action : popup()->actions())
+        items.push_back(action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
+    EXPECT_THAT(items, ElementsAre("&Restore (off)", "&Move (off)", "Mi&nimize", "&Close", "",
+                                   "About Quavero Music Manager..."));
+    // Chooses the item of `command` with the keyboard.
+    const auto choose = [&](std::uintptr_t command) {
+        for (QAction* action : popup()->actions()) {
+            if (!action->isSeparator() && action->data().toUInt() == command)
+                popup()->setActiveAction(action);
+        }
+        QTest::keyClick(popup(), Qt::Key_Return);
+        closePopup();
+    };
+    // The test program carries no version note.
+    auto shown = TakeAboutBox();
+    choose(IDM_ABOUTBOX);
+    EXPECT_EQ(*shown, "Version: ");
+
+    // Only command 16 itself opens it.
+    shown = TakeAboutBox();
+    m_window->messageSink().SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX + 1, 0);
+    EXPECT_EQ(*shown, "(no box)");
+
+    QTest::keyClick(m_window.get(), Qt::Key_Space, Qt::AltModifier);
+    ASSERT_TRUE(popup()) << "Alt+Space opens it too";
+    choose(SC_MINIMIZE);
+    ASSERT_TRUE(waitFor([&] { return m_window->isMinimized(); }));
+    m_window->messageSink().SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+    rightClick(kBareSkin);
+    ASSERT_TRUE(popup());
+    choose(SC_CLOSE);
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(m_window->result(), QDialog::Rejected);
+}
+
+} // namespace
+} // namespace qvr::test
