@@ -9,7 +9,7 @@
 #include "ui/about_dialog.h"
 #include "ui/layout.h"
 
-#include "tests/app/hive_fixture.h"
+#include "tests/support/program_fixture.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
