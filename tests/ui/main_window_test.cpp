@@ -2,13 +2,10 @@
 
 #include "engine/queue_files.h"
 
-#include "platform/unique_fd.h"
 #include "tests/support/disk_full.h"
+#include "tests/support/silent_store.h"
 #include "tests/support/stuck_network.h"
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -197,32 +194,19 @@ TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
 {
     // A store that takes the connection and never answers, and a stall limit far
     // beyond the test's patience: only the interrupt ends the wait.
-    UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(silent.get(), 8), 0);
-    ASSERT_EQ(::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/t?x=1";
+    SilentStore silent;
+    const std::string url = "http://" + silent.host() + "/t?x=1";
     m_adjustEnvironment = [](MainWindowEnvironment& environment) {
         environment.http = curlHttpClientFactory({std::chrono::minutes(5), std::chrono::minutes(5)});
-    };
-    std::vector<UniqueFd> connections; // held open, unanswered
-    const auto waitForConnection = [&] {
-        pollfd waiting {silent.get(), POLLIN, 0};
-        if (::poll(&waiting, 1, 30000) != 1)
-            return false;
-        connections.emplace_back(::accept4(silent.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        return static_cast<bool>(connections.back());
     };
 
     writeFile(m_strings.m_strDownloadQueuePath, "Silent|" + url + "\r\n");
     openWindow();
-    ASSERT_TRUE(waitForConnection());
+    ASSERT_TRUE(silent.acceptOne());
     m_window->OnPause();
     ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     m_window->OnResume();
-    ASSERT_TRUE(waitForConnection());
+    ASSERT_TRUE(silent.acceptOne());
     closeWindow();
 }
 

@@ -2,10 +2,10 @@
 
 #include "controls/control_id.h"
 #include "controls/simple_browser.h"
-#include "platform/unique_fd.h"
 #include "res/dialog_templates.h"
 #include "res/strings.h"
 #include "tests/controls/browser_test_support.h"
+#include "tests/support/silent_store.h"
 #include "tools/store-sim/store_sim.h"
 #include "ui/layout.h"
 #include "ui/right_click_filter.h"
@@ -18,8 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace qvr {
 namespace {
@@ -153,15 +151,9 @@ TEST_F(RadioPanelTest, AClickOnThePromptTriesAgain)
 // check's time limit.
 TEST_F(RadioPanelTest, AStoreThatNeverAnswersLeavesThePrompt)
 {
-    UniqueFd mute(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(mute.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(mute.get(), 4), 0);
-    ASSERT_EQ(::getsockname(mute.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-
+    test::SilentStore mute;
     RadioPanel silent(prompt, browser, curlHttpClientFactory(RadioCheckOptions()),
-                      loadString(IDS_RADIO_URL, "127.0.0.1:" + std::to_string(ntohs(address.sin_port))));
+                      loadString(IDS_RADIO_URL, mute.host()));
     silent.LoadRadio();
     EXPECT_TRUE(promptShown());
 }
