@@ -144,51 +144,39 @@ TEST(VersionNote, ReadsEveryClassAndByteOrder)
 
 TEST(VersionNote, DamagedOrForeignFilesHaveNoVersion)
 {
-    struct Case {
-        const char* what;
-        std::function<void(ElfImage&)> setUp;
-        std::function<void(const ElfImage&, std::string&)> damage;
-    };
-    const auto none = [](ElfImage&) {};
-    const auto keep = [](const ElfImage&, std::string&) {};
-    const Case cases[] = {
-        {"another section name", [](ElfImage& i) { i.sectionName = ".note.quavero.versio"; }, keep},
-        {"another note name", [](ElfImage& i) { i.noteName = std::string("Quaver\0", 7); }, keep},
-        {"another note type", [](ElfImage& i) { i.noteType = 2; }, keep},
-        {"a short descriptor", [](ElfImage& i) { i.descriptorSize = 48; }, keep},
-        {"a wrong signature", [](ElfImage& i) { i.signature = 0xFEEF04BC; }, keep},
-        {"no ELF magic", none, [](const ElfImage&, std::string& b) { b[1] = 'e'; }},
-        {"an unknown class", none, [](const ElfImage&, std::string& b) { b[4] = 3; }},
-        {"an unknown byte order", none, [](const ElfImage&, std::string& b) { b[5] = 0; }},
-        {"section headers past the end", none,
-         [](const ElfImage& i, std::string& b) { i.putWord(b, 40, b.size()); }},
-        {"section headers at an offset that wraps", none,
-         [](const ElfImage& i, std::string& b) { i.putWord(b, 40, ~std::uint64_t(0) - 8); }},
-        {"a section header size too small", none, [](const ElfImage& i, std::string& b) { i.put(b, 58, 16, 2); }},
-        {"section names beyond the count", none, [](const ElfImage& i, std::string& b) { i.put(b, 62, 7, 2); }},
-        {"a note section past the end", none,
-         [](const ElfImage& i, std::string& b) { i.putWord(b, i.sectionAt(2) + 24, 1ULL << 40); }},
-        {"a note section of huge size", none,
-         [](const ElfImage& i, std::string& b) { i.putWord(b, i.sectionAt(2) + 32, ~std::uint64_t(0)); }},
-        {"a note whose name runs past the section", none,
-         [](const ElfImage& i, std::string& b) { i.put(b, ElfImage::kNotesAt, 0xFFFFFFF0u, 4); }},
-        {"a note whose descriptor runs past the section", none,
-         [](const ElfImage& i, std::string& b) { i.put(b, ElfImage::kNotesAt + 4, 0xFFFFFFFFu, 4); }},
-        {"a section name offset past the names", none,
-         [](const ElfImage& i, std::string& b) { i.put(b, i.sectionAt(2), 0xFFFFFFFFu, 4); }},
-        {"a note section without contents", none,
-         [](const ElfImage& i, std::string& b) { i.put(b, i.sectionAt(2) + 4, 8, 4); }},
-        {"a huge section count with the escape", none, [](const ElfImage& i, std::string& b) {
+    using Image = ElfImage;
+    // Each case changes the image or its bytes.
+    const std::pair<const char*, std::function<void(ElfImage&, std::string&)>> cases[] = {
+        {"another section name", [](Image& i, std::string& b) { i.sectionName = ".note.quavero.versio", b = i.bytes(); }},
+        {"another note name", [](Image& i, std::string& b) { i.noteName = std::string("Quaver\0", 7), b = i.bytes(); }},
+        {"another note type", [](Image& i, std::string& b) { i.noteType = 2, b = i.bytes(); }},
+        {"a short descriptor", [](Image& i, std::string& b) { i.descriptorSize = 48, b = i.bytes(); }},
+        {"a wrong signature", [](Image& i, std::string& b) { i.signature = 0xFEEF04BC, b = i.bytes(); }},
+        {"no ELF magic", [](Image&, std::string& b) { b[1] = 'e'; }},
+        {"an unknown class", [](Image&, std::string& b) { b[4] = 3; }},
+        {"an unknown byte order", [](Image&, std::string& b) { b[5] = 0; }},
+        {"section headers past the end", [](Image& i, std::string& b) { i.putWord(b, 40, b.size()); }},
+        {"section headers at an offset that wraps", [](Image& i, std::string& b) { i.putWord(b, 40, ~0ULL - 8); }},
+        {"a section header size too small", [](Image& i, std::string& b) { i.put(b, 58, 16, 2); }},
+        {"section names beyond the count", [](Image& i, std::string& b) { i.put(b, 62, 7, 2); }},
+        {"a note section past the end", [](Image& i, std::string& b) { i.putWord(b, i.sectionAt(2) + 24, 1ULL << 40); }},
+        {"a note section of huge size", [](Image& i, std::string& b) { i.putWord(b, i.sectionAt(2) + 32, ~0ULL); }},
+        {"a note whose name runs past the section",
+         [](Image& i, std::string& b) { i.put(b, ElfImage::kNotesAt, 0xFFFFFFF0u, 4); }},
+        {"a note whose descriptor runs past the section",
+         [](Image& i, std::string& b) { i.put(b, ElfImage::kNotesAt + 4, 0xFFFFFFFFu, 4); }},
+        {"a section name offset past the names", [](Image& i, std::string& b) { i.put(b, i.sectionAt(2), ~0u, 4); }},
+        {"a note section without contents", [](Image& i, std::string& b) { i.put(b, i.sectionAt(2) + 4, 8, 4); }},
+        {"a huge section count with the escape", [](Image& i, std::string& b) {
              i.put(b, 60, 0, 2);
              i.putWord(b, i.sectionAt(0) + 32, 1ULL << 33);
          }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, change] : cases) {
+        SCOPED_TRACE(what);
         ElfImage image;
-        c.setUp(image);
         std::string bytes = image.bytes();
-        c.damage(image, bytes);
+        change(image, bytes);
         EXPECT_FALSE(ParseFileVersion(bytes));
     }
     EXPECT_FALSE(ParseFileVersion(""));
@@ -207,16 +195,13 @@ TEST(VersionNote, FilesOnDiskOfAnySizeAndKind)
 {
     TempDir dir;
     ElfImage image;
-    const std::string huge = dir.file("huge");
-    writeFile(huge, image.bytes());
     // Sparse: costs nothing on disk, but no reader may try to hold it.
-    ASSERT_EQ(::truncate(huge.c_str(), off_t(64) << 30), 0);
-    EXPECT_EQ(ReadFileVersion(huge), (FileVersion {2, 1, 3, 4}));
-
-    const std::string hugeText = dir.file("huge-text");
-    writeFile(hugeText, "not a program");
-    ASSERT_EQ(::truncate(hugeText.c_str(), off_t(64) << 30), 0);
-    EXPECT_FALSE(ReadFileVersion(hugeText));
+    for (const bool program : {true, false}) {
+        const std::string huge = dir.file(program ? "huge" : "huge-text");
+        writeFile(huge, program ? image.bytes() : "not a program");
+        ASSERT_EQ(::truncate(huge.c_str(), off_t(64) << 30), 0);
+        EXPECT_EQ(ReadFileVersion(huge), program ? std::optional(FileVersion {2, 1, 3, 4}) : std::nullopt);
+    }
 
     const std::string fifo = dir.file("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
