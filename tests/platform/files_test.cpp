@@ -74,24 +74,13 @@ TEST(ReadExclusive, FirstLineEndsAtLfOrCrLfAndIsBounded)
 {
     TempDir dir;
     const std::string path = dir.file("a.qvr");
-    struct Case {
-        std::string contents;
-        std::optional<std::string> line;
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"\r\nnext", ""}, {"a\rb\r\n", "a\rb"}, {"abc\r", "abc\r"}, // a CR without LF is part of the line
+        {"12345\r\n", "12345"}, {"123456\n", std::nullopt}, {std::string(100000, 'x'), std::nullopt},
     };
-    const Case cases[] = {
-        {"", ""},
-        {"\r\nnext", ""},
-        {"abc", "abc"},
-        {"abc\nnext", "abc"},
-        {"a\rb\r\n", "a\rb"},
-        {"abc\r", "abc\r"},  // a CR without LF is part of the line
-        {"12345\r\n", "12345"},
-        {"123456\n", std::nullopt},
-        {std::string(100000, 'x'), std::nullopt},
-    };
-    for (const auto& c : cases) {
-        writeFile(path, c.contents);
-        EXPECT_EQ(readFirstLineExclusive(path, 5), c.line) << "contents: " << c.contents.substr(0, 20);
+    for (const auto& [contents, line] : cases) {
+        writeFile(path, contents);
+        EXPECT_EQ(readFirstLineExclusive(path, 5), line) << "contents: " << contents.substr(0, 20);
     }
 }
 
