@@ -18,11 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -37,9 +36,7 @@ using StartPath = CquaveromfcApp::StartPath;
 
 bool isInstallationId(const std::string& id)
 {
-    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
-               return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F');
-           });
+    return std::regex_match(id, std::regex("[0-9A-F]{32}"));
 }
 
 // The application without its window: the tests look at the decisions of the
