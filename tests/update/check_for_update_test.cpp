@@ -216,17 +216,12 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         {"the list unreachable", [&] { m_store.goDown(); }, UPD_OPEN_FAILED, false, false},
         {"an empty list", versionText(""), UPD_NO_DATA, false, false},
         {"the same version", versionText("2.1.0.0"), UPD_NOT_NEWER, false, false},
-        {"a short same version", versionText("2.1"), UPD_NOT_NEWER, false, false},
         {"an older version", versionText("2.0.9.9"), UPD_NOT_NEWER, false, false},
-        {"a line end", versionText("2.1.0.1\n"), UPD_NOT_NEWER, false, false},
-        {"five fields", versionText("2.1.0.1.5"), UPD_NOT_NEWER, false, false},
-        {"a blank", versionText(" 2.1.0.1"), UPD_NOT_NEWER, false, false},
         {"an HTML list", versionText("<html><body><h1>404 Not Found</h1></body></html>"), UPD_NOT_NEWER, false, false},
         {"no local version", [&] { writeFile(exePath(), m_original = "#!/bin/sh\n"); }, UPD_NO_LOCAL_VERSION, false,
          false},
         // The new program must be served whole before the question.
         {"not found", served(m_newer, 404), UPD_OPEN_FAILED, false, true},
-        {"a server error", served(m_newer, 500), UPD_OPEN_FAILED, false, true},
         {"a redirect", served(m_newer, 302), UPD_OPEN_FAILED, false, true},
         // Anything but a newer whole program is thrown away.
         {"a break midway", [&] { m_store.setUpdateDropAfter(m_newer.size() / 2, 1); }, UPD_DOWNLOAD_FAILED, true, true},
@@ -236,7 +231,6 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         {"the same program", served(pristine), UPD_DOWNLOAD_FAILED, true, true},
         {"the newer program cut short", served(m_newer.substr(0, m_newer.size() - 100)), UPD_DOWNLOAD_FAILED, true, true},
         {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true},
-        {"No again at the next start", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
