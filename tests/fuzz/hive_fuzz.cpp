@@ -1,12 +1,13 @@
 // The settings hive: a file that parses is written back byte for byte, and after
 // any sequence of value writes the written text parses again and holds exactly the
-// values written, every other value as it was.
+// values written, each on one line, every other value as it was.
 
 #include "platform/hive.h"
 #include "tests/fuzz/fuzz_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -117,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         probe.before = doc->findValue(probe.key, probe.name);
 
     std::map<std::pair<std::string, std::string>, HiveValue> written;
+    std::ptrdiff_t changed = 0;
     for (int writes = in.ConsumeIntegralInRange(0, 6); writes > 0; --writes) {
         const std::string key = pick(in, keys, 40);
         const std::string name = pick(in, names, 24);
@@ -125,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QVR_FUZZ_CHECK(doc->setValue(key, name, value) == writable,
                        "a value is set exactly when its key exists and its name fits on a line");
         if (writable) {
+            ++changed;
             written[{folded(key), folded(name)}] = value;
             probes.push_back({key, name, std::nullopt, false});
         }
@@ -134,6 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<HiveDocument> reread = HiveDocument::parse(out);
     QVR_FUZZ_CHECK(reread, "what the writer writes parses");
     QVR_FUZZ_CHECK(reread->serialize() == out, "the written file is read back byte for byte");
+    // A line end of the data's own would be one another editor could mangle.
+    for (const char end : {'\n', '\r'})
+        QVR_FUZZ_CHECK(std::ranges::count(out, end) <= std::ranges::count(source, end) + changed,
+                       "each value written takes one line");
     for (const Probe& probe : probes) {
         const auto set = written.find({folded(probe.key), folded(probe.name)});
         if (set == written.end() && !probe.original)
