@@ -42,16 +42,11 @@ TEST(Text, OnlyAsciiLettersHaveACaseWhateverTheLocale)
 
 TEST(Text, TrimRemovesOnlyTheGivenBytesAtTheEnds)
 {
-    EXPECT_EQ(Trim(" \t\r\nvalue \r\n"), "value");
-    EXPECT_EQ(Trim(" a b\t"), "a b");
+    EXPECT_EQ(Trim(" \t\r\na b \r\n"), "a b");
     EXPECT_EQ(Trim("\r value\r", kBlanks), "\r value\r");
     EXPECT_EQ(TrimStart("  x  ", kBlanks), "x  ");
     EXPECT_EQ(TrimEnd("x \r \r", " \r"), "x");
-    // All of it trimmed: empty, but still a piece of the text.
-    const std::string blanks = " \t ";
-    EXPECT_TRUE(Trim(blanks).empty());
-    EXPECT_EQ(TrimStart(blanks).data(), blanks.data() + blanks.size());
-    EXPECT_EQ(TrimEnd(blanks).data(), blanks.data());
+    EXPECT_EQ(Trim(" \t "), "");
 }
 
 } // namespace
