@@ -57,11 +57,8 @@ protected:
     }
     std::vector<sim::RecordedRequest> checks() const
     {
-        std::vector<sim::RecordedRequest> found;
-        for (auto& request : store.requests()) {
-            if (request.header("User-Agent") == kRadioStatusAgent)
-                found.push_back(request);
-        }
+        auto found = store.requests();
+        std::erase_if(found, [](const auto& request) { return request.header("User-Agent") != kRadioStatusAgent; });
         return found;
     }
 
