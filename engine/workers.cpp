@@ -326,8 +326,12 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             // A folder that cannot be watched (missing, unreadable) leaves the
             // thread waiting for the window's pokes, so that a folder chosen
             // later is watched and closing still works.
-            watch.watch(shared.m_downloadFolder.get());
+            const bool watching = watch.watch(shared.m_downloadFolder.get());
             shared.m_bFolderChanged = false;
+            // The window listed the folder before this watch existed; a file that
+            // came in between shows only if the window lists it again.
+            if (watching)
+                Send(window, msg::FolderChanged {});
         }
         const FolderWatch::Event event = watch.wait();
         if (event == FolderWatch::Event::Failed)

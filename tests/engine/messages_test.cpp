@@ -23,6 +23,8 @@ public:
         last = {message, {wParam, lParam}};
         if (message == WM_THREAD_EXITED)
             m_exited |= msg::ThreadExited::unpack({wParam, lParam}).value;
+        if (message == WM_FOLDER_CHANGED)
+            ++m_folderReports;
         m_changed.notify_all();
         return 0;
     }
@@ -30,6 +32,11 @@ public:
     {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return (m_exited & bits) == bits; });
+    }
+    bool waitForFolderReports(int count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_folderReports >= count; });
     }
     std::int32_t exited()
     {
@@ -50,6 +57,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::int32_t m_exited = 0;
+    int m_folderReports = 0;
 };
 
 TEST(Messages, EveryPayloadArrivesAsSentUnderItsOwnNumber)
@@ -100,6 +108,25 @@ TEST(WorkerSet, SaysWhenAWorkerDoesNotEndWithinTheGracePeriod)
     network.release();
     EXPECT_TRUE(workers.wait(std::chrono::seconds(30)));
     EXPECT_EQ(window.exited(), THREAD_BITS_ALL);
+}
+
+// The window lists a folder before the watch on it is in place; a file that arrives
+// in between shows only if the watcher reports once it watches.
+TEST(WorkerSet, TheFolderWatcherReportsOnceEachFolderIsWatched)
+{
+    test::TempDir first, second;
+    Window window;
+    WorkerSet workers(window);
+    workers.shared().m_downloadFolder.set(first.path());
+    workers.start(WorkerSet::Worker::FolderWatcher);
+    EXPECT_TRUE(window.waitForFolderReports(1)) << "no report for the first folder";
+
+    workers.shared().m_downloadFolder.set(second.path());
+    workers.shared().m_bFolderChanged = true;
+    workers.pokeFolderWatcher();
+    EXPECT_TRUE(window.waitForFolderReports(3)) << "the poke's report, then the new watch's";
+    workers.requestStop();
+    EXPECT_TRUE(workers.wait(std::chrono::seconds(30)));
 }
 
 } // namespace
