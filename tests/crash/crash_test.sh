@@ -9,13 +9,14 @@
 # clean run then downloads what is left and is closed with its close button; every
 # request ever made must then be downloaded, byte for byte.
 #
-#   tests/crash/crash_test.sh [--build DIR] [--rounds N] [--seed N] [--keep]
+#   tests/crash/crash_test.sh [--build DIR] [--rounds N] [--random N] [--keep]
 #
 # It runs on a virtual display of its own, wide enough for the whole window (its
 # close button is clicked) and out of the way of anything else. A request counts as
 # made once the program has shown that it took it: a command-line request when the
 # window was on screen before the kill, a handed-over one when the second start had
-# ended while the window still ran. The seed makes a run repeatable up to timing.
+# ended while the window still ran. The number given with --random makes a run
+# repeatable up to timing.
 set -uo pipefail
 
 if [ -z "${QVR_CRASH_TEST_DISPLAY:-}" ]; then
@@ -24,14 +25,14 @@ if [ -z "${QVR_CRASH_TEST_DISPLAY:-}" ]; then
 fi
 
 here=$(cd "$(dirname "$0")/../.." && pwd)
-build=build-test rounds=20 seed=$(( $(date +%s) % 32768 )) keep=0
+build=build-test rounds=20 random_start=$(( $(date +%s) % 32768 )) keep=0
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
-    --seed) seed=$2; shift 2 ;;
+    --random) random_start=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--build DIR] [--rounds N] [--seed N] [--keep]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--rounds N] [--random N] [--keep]" >&2; exit 2 ;;
   esac
 done
 case $build in /*) ;; *) build=$here/$build ;; esac
@@ -39,7 +40,7 @@ for program in quavero qvr-store-sim qvr_crash_check; do
   [ -x "$build/$program" ] || { echo "crash test: $build/$program is missing; build it first" >&2; exit 2; }
 done
 
-RANDOM=$seed
+RANDOM=$random_start
 rate=$((2 * 1024 * 1024))  # bytes per second for each track
 latency=150                # ms before the store answers anything, as over the internet
 kill_within=2500           # ms: the latest a kill comes after a start or a hand-over
@@ -293,5 +294,5 @@ printf '%s' "$problems"
 echo "crash test: $rounds rounds, $kills kills, $made_count requests made" \
   "($from_command_line on the command line, $handed_over handed over; $too_early asked again after a kill" \
   "before the window showed), $finished_now tracks finished, $compared bytes compared," \
-  "$lost requests lost, $failures failures (seed $seed)"
+  "$lost requests lost, $failures failures (--random $random_start)"
 [ "$failures" -eq 0 ]
