@@ -1,9 +1,9 @@
 #include "platform/handoff.h"
 
 #include "platform/atomic_file.h"
+#include "platform/folder_listing.h"
 #include "platform/paths.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -302,19 +302,18 @@ std::string WindowSocketPath(const std::string& folder, std::uint32_t handle)
 
 void RemoveDeadWindowSockets(const std::string& folder)
 {
-    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* listing = dir ? ::fdopendir(::dup(dir.get())) : nullptr;
+    const FolderListing listing = listFolder(UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!listing)
         return;
     std::vector<std::string> dead;
-    while (const dirent* entry = ::readdir(listing)) {
+    while (const dirent* entry = ::readdir(listing.get())) {
         const std::string_view name = entry->d_name;
         const bool socketName = name.size() == kSocketPrefix.size() + 8 + kSocketSuffix.size()
             && name.starts_with(kSocketPrefix) && name.ends_with(kSocketSuffix);
         const bool leftWhileBinding = name.starts_with(kSocketPrefix) && name.ends_with(kBindingSuffix);
         struct stat st {};
         if ((!socketName && !leftWhileBinding)
-            || ::fstatat(dir.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode))
+            || ::fstatat(::dirfd(listing.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode))
             continue;
         // A window binding right now may not listen yet: only a name that has been
         // left this way for a while is one of a process that died there.
@@ -324,7 +323,6 @@ void RemoveDeadWindowSockets(const std::string& folder)
         if (leftWhileBinding || refusesConnections(path))
             dead.push_back(path);
     }
-    ::closedir(listing);
     for (const std::string& path : dead)
         ::unlink(path.c_str());
 }
