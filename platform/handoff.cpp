@@ -82,7 +82,9 @@ public:
             m_folder.reset(::open(parentFolder(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
             if (!m_folder)
                 return false;
-            reachable = "/proc/self/fd/" + std::to_string(m_folder.get()) + path.substr(path.rfind('/'));
+            // A name without a folder lies in the current one (npos + 1 is 0).
+            const std::string name = path.substr(path.rfind('/') + 1);
+            reachable = "/proc/self/fd/" + std::to_string(m_folder.get()) + "/" + name;
         }
         if (reachable.size() >= sizeof m_address.sun_path)
             return false;
