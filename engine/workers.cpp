@@ -9,7 +9,6 @@
 #include "res/strings.h"
 
 #include <array>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <thread>
