@@ -72,23 +72,20 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     return false;
 }
 
-std::uint32_t CquaveromfcApp::WaitForWindow(bool& instanceEnded)
+std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow()
 {
     // The other instance may have started a moment ago (two request files opened
     // at once) and not have published its window yet.
     const std::string& folder = *m_environment.runtimeDir;
     const auto deadline = std::chrono::steady_clock::now() + m_environment.windowWait;
-    instanceEnded = false;
     for (;;) {
         const std::uint32_t handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
         if (handle != 0 && IsWindow(folder, handle))
-            return handle;
-        if (m_instanceMutex && !m_instanceMutex->openElsewhere()) {
-            instanceEnded = true;
-            return 0;
-        }
+            return FoundWindow {handle, true};
+        if (m_instanceMutex && !m_instanceMutex->openElsewhere())
+            return std::nullopt;
         if (std::chrono::steady_clock::now() >= deadline)
-            return handle;
+            return FoundWindow {handle, false};
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
@@ -99,13 +96,12 @@ bool CquaveromfcApp::HandOver(bool switchOver)
     // goes, so the window sees them in this order. Without a window to reach,
     // the request is dropped; but when the other instance has ended meanwhile,
     // this one runs instead, with its request.
-    const std::string& folder = *m_environment.runtimeDir;
-    bool instanceEnded = false;
-    const std::uint32_t handle = WaitForWindow(instanceEnded);
-    if (instanceEnded)
+    const auto found = WaitForWindow();
+    if (!found)
         return false;
-    const bool isWindow = handle != 0 && IsWindow(folder, handle);
-    if (isWindow) {
+    const std::string& folder = *m_environment.runtimeDir;
+    const std::uint32_t handle = found->handle;
+    if (found->reachable) {
         SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}});
         // A process that takes over keeps its request itself; the window it ends
         // keeps what it is handed in its raw-queue file, and the request would

@@ -52,7 +52,14 @@ private:
     bool DetectOtherInstance();
     // False when there turned out to be no other instance to hand over to.
     bool HandOver(bool switchOver);
-    std::uint32_t WaitForWindow(bool& instanceEnded);
+    // The handle the running instance published last (0: none) and whether its
+    // window answers, once it answers or the wait is over; nothing when that
+    // instance has ended meanwhile.
+    struct FoundWindow {
+        std::uint32_t handle = 0;
+        bool reachable = false;
+    };
+    std::optional<FoundWindow> WaitForWindow();
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
 

@@ -9,7 +9,6 @@
 #include "res/strings.h"
 
 #include <array>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -111,7 +110,6 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
 struct WritePlan {
     std::uint64_t offset = 0;  // where the first byte of the body belongs
     bool rewrite = false;      // the body is the whole track: cut the file to it
-    std::uint64_t done = 0;
     std::uint64_t total = 0;   // for the percentage only
     std::uint64_t end = 0;     // nothing is written at or past this offset
     bool announced = false;    // the answer said where the body ends
@@ -131,9 +129,9 @@ std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t o
         const auto start = ContentRangeStart(*range);
         if (!start || *start != onDisk)
             return std::nullopt;
-        plan = WritePlan {onDisk, false, onDisk, onDisk + length};
+        plan = WritePlan {onDisk, false, onDisk + length};
     } else if (response.statusCode() == 200) {
-        plan = WritePlan {0, true, 0, length};
+        plan = WritePlan {0, true, length};
     } else {
         return std::nullopt;
     }
@@ -208,7 +206,6 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
 
     std::int32_t flags = 0;
     std::uint64_t position = plan->offset;
-    std::uint64_t done = plan->done;
     int lastPercent = -1;
     const auto fail = [&] {
         flags |= DLF_NETWORK_ERROR;
@@ -239,10 +236,9 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
             break;
         }
         position += size;
-        done += size;
         // A report that would show the same figure again only costs the transfer a
         // round trip to the window's thread for every chunk.
-        const int percent = Percent(done, plan->total);
+        const int percent = Percent(position, plan->total);
         if (percent != lastPercent) {
             Send(window, msg::DownloadProgress {percent});
             lastPercent = percent;

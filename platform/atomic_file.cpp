@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 
+#include "platform/exclusive_file.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
 
@@ -7,27 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <vector>
 
 namespace qvr {
 
 namespace {
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
 
 // The process umask, read without umask(2), which would change it for every thread
 // for a moment.
@@ -63,29 +48,36 @@ bool replaceFileAtomically(const std::string& path, std::string_view contents)
     if (path.empty())
         return false;
     const std::string target = resolvedPath(path);
-    const std::string folder = parentFolder(target);
-    const auto slash = target.rfind('/');
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    return placeFileAtomically(target, modeFor(target), [contents](int fd) { return writeAll(fd, contents); });
+}
 
-    std::string pattern = folder + "/." + name + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    UniqueFd fd(::mkostemp(buffer.data(), O_CLOEXEC));
+bool placeFileAtomically(const std::string& path, mode_t mode, const std::function<bool(int fd)>& fill)
+{
+    if (path.empty())
+        return false;
+    const std::string folder = parentFolder(path);
+    const auto slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    std::string temp = folder + "/." + name + ".XXXXXX";
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd)
         return false;
-    const std::string temp(buffer.data());
-
-    const bool written = ::fchmod(fd.get(), modeFor(target)) == 0 && writeAll(fd.get(), contents)
-        && ::fsync(fd.get()) == 0;
+    const bool written = ::fchmod(fd.get(), mode) == 0 && fill(fd.get()) && ::fsync(fd.get()) == 0;
     const bool closed = ::close(fd.release()) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), target.c_str()) != 0) {
+    if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
     // The rename itself must reach the disk, or a crash could bring back the old file.
+    syncFolder(folder);
+    return true;
+}
+
+void syncFolder(const std::string& folder)
+{
     if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
         ::fsync(dir.get());
-    return true;
 }
 
 } // namespace qvr

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,5 +15,14 @@ namespace qvr {
 // points to is replaced and the link stays. Returns false (old file untouched) on
 // any failure.
 bool replaceFileAtomically(const std::string& path, std::string_view contents);
+
+// The same way of replacing, for contents that `fill` writes into the temporary
+// file's descriptor (false from it abandons the new file), with the permission bits
+// `mode`. The name `path` itself gets the new file: a link there is replaced, not
+// followed.
+bool placeFileAtomically(const std::string& path, mode_t mode, const std::function<bool(int fd)>& fill);
+
+// Flushes the entries of `folder`, so that a rename in it survives a crash.
+void syncFolder(const std::string& folder);
 
 } // namespace qvr

@@ -65,6 +65,19 @@ std::optional<std::string> readAll(int fd, std::size_t maxBytes)
     return text;
 }
 
+bool writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 std::optional<std::string> readFileExclusive(const std::string& path)
 {
     const UniqueFd fd = openExclusive(path);

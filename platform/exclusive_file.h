@@ -19,6 +19,9 @@ UniqueFd openRegularFile(const std::string& path);
 // such; nothing on a read error.
 std::optional<std::string> readAll(int fd, std::size_t maxBytes = SIZE_MAX);
 
+// Writes all of `data` to `fd`, going on after short writes and interruptions.
+bool writeAll(int fd, std::string_view data);
+
 // Reading a file the way the program's Windows heritage opens it: without sharing.
 // The file is opened without blocking (a FIFO cannot hang us), must be a regular
 // file, and is held under an exclusive, non-blocking flock while it is read; a file

@@ -1,5 +1,6 @@
 #include "platform/file_move.h"
 
+#include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
@@ -34,32 +35,15 @@ bool copyContents(int from, int to)
     }
 }
 
-void syncFolder(const std::string& folder)
-{
-    if (UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
-        ::fsync(dir.get());
-}
-
 bool copyAcross(const std::string& from, const std::string& to)
 {
     const UniqueFd source = openRegularFile(from);
     struct stat st {};
     if (!source || ::fstat(source.get(), &st) != 0)
         return false;
-    const std::string folder = parentFolder(to);
-    const auto slash = to.rfind('/');
-    std::string pattern = folder + "/." + (slash == std::string::npos ? to : to.substr(slash + 1)) + ".XXXXXX";
-    UniqueFd target(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!target)
+    if (!placeFileAtomically(to, st.st_mode & kPermissionBits,
+                             [&source](int target) { return copyContents(source.get(), target); }))
         return false;
-    const bool copied = ::fchmod(target.get(), st.st_mode & kPermissionBits) == 0
-        && copyContents(source.get(), target.get()) && ::fsync(target.get()) == 0;
-    const bool closed = ::close(target.release()) == 0;
-    if (!copied || !closed || ::rename(pattern.c_str(), to.c_str()) != 0) {
-        ::unlink(pattern.c_str());
-        return false;
-    }
-    syncFolder(folder);
     // The copy is complete and on disk; a source that cannot be removed only
     // leaves a stray file behind.
     ::unlink(from.c_str());
@@ -67,19 +51,6 @@ bool copyAcross(const std::string& from, const std::string& to)
 }
 
 } // namespace
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 bool moveFile(const std::string& from, const std::string& to)
 {

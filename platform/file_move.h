@@ -3,12 +3,8 @@
 #include "platform/unique_fd.h"
 
 #include <string>
-#include <string_view>
 
 namespace qvr {
-
-// Writes all of `data` to `fd`, going on after short writes and interruptions.
-bool writeAll(int fd, std::string_view data);
 
 // Gives the file at `from` the name `to`, replacing a file there. A rename when
 // both lie on one file system; otherwise a copy, on disk before `from` is removed.

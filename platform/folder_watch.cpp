@@ -1,6 +1,7 @@
 #include "platform/folder_watch.h"
 
-#include <dirent.h>
+#include "platform/folder_listing.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -25,23 +25,15 @@ namespace {
 constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO
     | IN_ATTRIB | IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
-
 // The names of the folders directly in `path`. A link to a folder is not one of
 // them: following links could lead out of the tree or round in a loop.
 std::vector<std::string> subfolders(const std::string& path, bool followLink)
 {
     std::vector<std::string> names;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
-    if (!fd)
-        return names;
-    UniqueDir dir(::fdopendir(fd.get()));
+    const FolderListing dir = listFolder(
+        UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW))));
     if (!dir)
         return names;
-    fd.release(); // closedir closes it
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..")

@@ -1,9 +1,9 @@
 #include "platform/handoff.h"
 
 #include "platform/atomic_file.h"
+#include "platform/folder_listing.h"
 #include "platform/paths.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -82,7 +82,9 @@ public:
             m_folder.reset(::open(parentFolder(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
             if (!m_folder)
                 return false;
-            reachable = "/proc/self/fd/" + std::to_string(m_folder.get()) + path.substr(path.rfind('/'));
+            // A name without a folder lies in the current one (npos + 1 is 0).
+            const std::string name = path.substr(path.rfind('/') + 1);
+            reachable = "/proc/self/fd/" + std::to_string(m_folder.get()) + "/" + name;
         }
         if (reachable.size() >= sizeof m_address.sun_path)
             return false;
@@ -302,19 +304,18 @@ std::string WindowSocketPath(const std::string& folder, std::uint32_t handle)
 
 void RemoveDeadWindowSockets(const std::string& folder)
 {
-    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* listing = dir ? ::fdopendir(::dup(dir.get())) : nullptr;
+    const FolderListing listing = listFolder(UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!listing)
         return;
     std::vector<std::string> dead;
-    while (const dirent* entry = ::readdir(listing)) {
+    while (const dirent* entry = ::readdir(listing.get())) {
         const std::string_view name = entry->d_name;
         const bool socketName = name.size() == kSocketPrefix.size() + 8 + kSocketSuffix.size()
             && name.starts_with(kSocketPrefix) && name.ends_with(kSocketSuffix);
         const bool leftWhileBinding = name.starts_with(kSocketPrefix) && name.ends_with(kBindingSuffix);
         struct stat st {};
         if ((!socketName && !leftWhileBinding)
-            || ::fstatat(dir.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode))
+            || ::fstatat(::dirfd(listing.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode))
             continue;
         // A window binding right now may not listen yet: only a name that has been
         // left this way for a while is one of a process that died there.
@@ -324,7 +325,6 @@ void RemoveDeadWindowSockets(const std::string& folder)
         if (leftWhileBinding || refusesConnections(path))
             dead.push_back(path);
     }
-    ::closedir(listing);
     for (const std::string& path : dead)
         ::unlink(path.c_str());
 }

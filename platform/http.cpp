@@ -100,9 +100,7 @@ public:
         for (const std::string& header : extraHeaders) {
             // Callers used to a raw header block may end a line with CR LF; libcurl adds its
             // own, and an empty line would end the request's head early.
-            std::string_view given = header;
-            while (!given.empty() && (given.back() == '\r' || given.back() == '\n'))
-                given.remove_suffix(1);
+            const std::string_view given = TrimEnd(header, "\r\n");
             if (given.empty())
                 continue;
             const std::string line(given);

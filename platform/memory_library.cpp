@@ -1,6 +1,6 @@
 #include "platform/memory_library.h"
 
-#include "platform/file_move.h"
+#include "platform/exclusive_file.h"
 
 #include <dlfcn.h>
 #include <sys/mman.h>

@@ -40,9 +40,9 @@ std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const st
     // Creators take turns on the folder's lock, so that "am I the first?" and
     // "I am here now" happen as one step: two processes starting at the same
     // moment cannot both find the name unused.
+    // Every early return below drops this lock by closing the folder.
     if (flockRetrying(dir.get(), LOCK_EX) != 0)
         return std::nullopt;
-    const auto unlockFolder = [&dir] { ::flock(dir.get(), LOCK_UN); };
 
     const auto openName = [&](const std::string& file) {
         UniqueFd fd(::openat(dir.get(), file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
@@ -52,10 +52,8 @@ std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const st
     };
     UniqueFd presence = openName(name);
     UniqueFd owner = presence ? openName(name + ".owner") : UniqueFd();
-    if (!owner) {
-        unlockFolder();
+    if (!owner)
         return std::nullopt;
-    }
 
     bool existed;
     if (flockRetrying(presence.get(), LOCK_EX | LOCK_NB) == 0) {
@@ -69,7 +67,8 @@ std::optional<NamedMutex> NamedMutex::create(const std::string& folder, const st
     // still waiting for the folder's lock, so nobody can look in between.
     if (flockRetrying(presence.get(), LOCK_SH | LOCK_NB) != 0)
         return std::nullopt;
-    unlockFolder();
+    // The folder stays open for openElsewhere(); its lock goes now.
+    ::flock(dir.get(), LOCK_UN);
     why = Failure::None;
     return NamedMutex(std::move(dir), std::move(presence), std::move(owner), existed);
 }

@@ -1,5 +1,6 @@
 #include "update/auto_updater.h"
 
+#include "platform/exclusive_file.h"
 #include "platform/file_move.h"
 #include "platform/network.h"
 #include "platform/paths.h"

@@ -138,6 +138,14 @@ TEST(Handoff, AFolderOfAnyDepthIsReachableAndDeadWindowsAreSweptAway)
     EXPECT_EQ(test::countEntries(deep), 3u);
 }
 
+TEST(Handoff, ALongSocketNameWithoutAFolderIsRefusedNotThrown)
+{
+    // Only a folder in front can be shortened; the name alone is too long for an address.
+    std::unique_ptr<HandoffServer> server;
+    EXPECT_NO_THROW(server = HandoffServer::start(std::string(120, 's'), [](const HandoffMessage&) { return 0; }));
+    EXPECT_FALSE(server);
+}
+
 TEST(Handoff, DropsBadSendersWithoutDeliveringOrHoldingUpTheNext)
 {
     TempDir dir;
