@@ -140,7 +140,6 @@ public:
     bool m_bSwitchQuit = false;
     bool m_bShowAllowed = true;
     std::int32_t m_nExitedThreads = 0;
-    std::uint32_t windowHandle() const { return m_windowHandle; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
