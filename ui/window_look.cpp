@@ -182,9 +182,7 @@ void CquaveromfcDlg::SetUpControls()
 
     QWidget* prompt = control(IDC_RADIO_LABEL);
     if (auto* text = qobject_cast<CColorStaticST*>(prompt)) {
-        text->setFont(RadioPromptFont());
-        text->SetForeColor(kRadioPromptTextColour);
-        text->SetBackColor(kRadioPromptBackColour);
+        ApplyTextLook(text, {IDS_RADIO_FONT, 140, kOrange, kWhite});
         text->setText(kRadioPromptText);
         new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
     }
