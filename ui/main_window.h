@@ -131,7 +131,6 @@ public:
     const EntryList<QueueItem>& queue() const { return m_queue; }
     const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
     std::int32_t exitedThreads() const { return m_nExitedThreads; }
-    Prompts& prompts() { return *m_prompts; }
 
     bool m_bDownloading = false;
     bool m_bRefreshOnce = true;
