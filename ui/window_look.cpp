@@ -166,8 +166,7 @@ void CquaveromfcDlg::SetUpLook()
         close->setGeometry(kCloseButtonRect);
     for (const ButtonImages& button : kButtonImages) {
         if (auto* imageButton = m_controls.control<CImageButton>(button.controlId))
-            imageButton->SetImages(
-                LoadImageListResource({button.bitmaps[0], button.bitmaps[1], button.bitmaps[2]}));
+            imageButton->SetImages(LoadImageListResource(button.bitmaps));
     }
     ConnectCommands();
 }
