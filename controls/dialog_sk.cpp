@@ -55,8 +55,7 @@ std::vector<SkinBlit> SkinBlits(int layout, QSize client, QSize skin)
 
 bool IsDragHit(bool dragAnywhere, const QRect& client, const QPoint& point)
 {
-    return dragAnywhere && point.x() >= client.x() && point.x() < client.x() + client.width()
-        && point.y() >= client.y() && point.y() < client.y() + client.height();
+    return dragAnywhere && client.contains(point);
 }
 
 QRegion RegionWithoutColor(const QImage& image, QColor key)

@@ -27,15 +27,19 @@ std::vector<std::string> LocalPaths(const QMimeData* data)
     return paths;
 }
 
+// The local files a drag brings; the drag is taken as a copy when there are any
+// and refused otherwise.
 template <class Event>
-void AcceptLocalFiles(Event* event)
+std::vector<std::string> AcceptLocalFiles(Event* event)
 {
-    if (LocalPaths(event->mimeData()).empty()) {
+    std::vector<std::string> paths = LocalPaths(event->mimeData());
+    if (paths.empty()) {
         event->ignore();
-        return;
+    } else {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
     }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    return paths;
 }
 
 } // namespace
@@ -64,15 +68,9 @@ void CDragDropListBox::dragMoveEvent(QDragMoveEvent* event)
 
 void CDragDropListBox::dropEvent(QDropEvent* event)
 {
-    const std::vector<std::string> paths = LocalPaths(event->mimeData());
-    if (paths.empty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    const std::vector<std::string> paths = AcceptLocalFiles(event);
     DropTarget* target = FindDropTarget();
-    if (!target)
+    if (paths.empty() || !target)
         return;
     // Last to first; a folder, a missing file, a file someone else holds locked or
     // an empty first line gives no request, but the queue is still looked at.

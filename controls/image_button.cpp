@@ -63,10 +63,14 @@ bool CImageButton::event(QEvent* event)
 
 void CImageButton::mouseMoveEvent(QMouseEvent* event)
 {
-    // While the left button is held Qt sends this button every move, inside or out.
-    m_nMouseState = rect().contains(event->position().toPoint()) ? BTN_HOVER : BTN_IDLE;
+    // While the left button is held Qt sends this button every move, inside or out;
+    // with tracking on, every move over it as well. Only a change of picture paints.
+    const int state = rect().contains(event->position().toPoint()) ? BTN_HOVER : BTN_IDLE;
+    const bool changed = state != m_nMouseState;
+    m_nMouseState = state;
     QAbstractButton::mouseMoveEvent(event);
-    repaint();
+    if (changed)
+        update();
 }
 
 void CImageButton::mousePressEvent(QMouseEvent* event)

@@ -28,7 +28,7 @@ QIcon LoadIconResource(unsigned id)
     return icon;
 }
 
-CImageList LoadImageListResource(std::initializer_list<unsigned> ids)
+CImageList LoadImageListResource(std::span<const unsigned> ids)
 {
     CImageList list;
     for (const unsigned id : ids) {

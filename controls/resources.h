@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QString>
 
-#include <initializer_list>
+#include <span>
 
 namespace qvr {
 
@@ -25,6 +25,6 @@ QIcon LoadIconResource(unsigned id);
 
 // A button's pictures: bitmaps `ids` in order, black (0x000000) as the mask colour,
 // the list sized by the first bitmap. Bitmaps the program lacks are left out.
-CImageList LoadImageListResource(std::initializer_list<unsigned> ids);
+CImageList LoadImageListResource(std::span<const unsigned> ids);
 
 } // namespace qvr

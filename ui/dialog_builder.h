@@ -14,8 +14,9 @@ namespace qvr {
 using ControlFactory = std::function<QWidget*(const DialogControl& control, QWidget* parent)>;
 
 // The controls of a template, made as children of `parent` at their template
-// places, in the template's font and the size it gives, and found by ID afterwards: by the mark each one carries (controls/control_id.h),
-// so that a control which has taken another's place is found under its ID.
+// places; the parent takes the template's font, size and caption. A control is
+// found by ID afterwards through the mark it carries (controls/control_id.h), so
+// that one which has taken another's place is found under that place's ID.
 class DialogControls {
 public:
     void build(const DialogTemplate& dialogTemplate, QWidget* parent, const ControlFactory& factory);

@@ -131,7 +131,6 @@ public:
     const EntryList<QueueItem>& queue() const { return m_queue; }
     const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
     std::int32_t exitedThreads() const { return m_nExitedThreads; }
-    Prompts& prompts() { return *m_prompts; }
 
     bool m_bDownloading = false;
     bool m_bRefreshOnce = true;
@@ -140,7 +139,6 @@ public:
     bool m_bSwitchQuit = false;
     bool m_bShowAllowed = true;
     std::int32_t m_nExitedThreads = 0;
-    std::uint32_t windowHandle() const { return m_windowHandle; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

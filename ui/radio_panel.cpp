@@ -1,8 +1,6 @@
 #include "ui/radio_panel.h"
 
-#include "controls/fonts.h"
 #include "controls/simple_browser.h"
-#include "res/strings.h"
 #include "ui/layout.h"
 
 #include <QWidget>
@@ -10,11 +8,6 @@
 #include <utility>
 
 namespace qvr {
-
-QFont RadioPromptFont()
-{
-    return MakePointFont(QString::fromStdString(loadString(IDS_RADIO_FONT, "")), 140);
-}
 
 HttpOptions RadioCheckOptions()
 {

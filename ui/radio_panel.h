@@ -1,9 +1,7 @@
 #pragma once
 
-#include "controls/colorref.h"
 #include "platform/http.h"
 
-#include <QFont>
 #include <QPointer>
 
 #include <string>
@@ -16,11 +14,6 @@ class SimpleBrowser;
 
 inline constexpr const char* kRadioStatusAgent = "Get Radio Status";
 inline constexpr const char* kRadioPromptText = "Click Here to Load Online Radio";
-inline constexpr COLORREF kRadioPromptTextColour = MakeColorRef(255, 102, 0);
-inline constexpr COLORREF kRadioPromptBackColour = MakeColorRef(255, 255, 255);
-
-// The prompt's font, "Arial Bold" at 14 points.
-QFont RadioPromptFont();
 
 // The radio check runs on the window's thread, which stands still while it waits:
 // it gives up after 3 seconds in all, and follows redirects to the final answer.

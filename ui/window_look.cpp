@@ -166,8 +166,7 @@ void CquaveromfcDlg::SetUpLook()
         close->setGeometry(kCloseButtonRect);
     for (const ButtonImages& button : kButtonImages) {
         if (auto* imageButton = m_controls.control<CImageButton>(button.controlId))
-            imageButton->SetImages(
-                LoadImageListResource({button.bitmaps[0], button.bitmaps[1], button.bitmaps[2]}));
+            imageButton->SetImages(LoadImageListResource(button.bitmaps));
     }
     ConnectCommands();
 }
@@ -182,9 +181,7 @@ void CquaveromfcDlg::SetUpControls()
 
     QWidget* prompt = control(IDC_RADIO_LABEL);
     if (auto* text = qobject_cast<CColorStaticST*>(prompt)) {
-        text->setFont(RadioPromptFont());
-        text->SetForeColor(kRadioPromptTextColour);
-        text->SetBackColor(kRadioPromptBackColour);
+        ApplyTextLook(text, {IDS_RADIO_FONT, 140, kOrange, kWhite});
         text->setText(kRadioPromptText);
         new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
     }
