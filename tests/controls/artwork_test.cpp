@@ -12,11 +12,6 @@
 namespace qvr {
 namespace {
 
-bool IsKey(QRgb pixel)
-{
-    return (pixel & RGB_MASK) == (qRgb(64, 128, 128) & RGB_MASK);
-}
-
 TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
 {
     test::TempDir out;
@@ -41,19 +36,7 @@ TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
 
 TEST(Artwork, PicturesAreResourcesOfTheProgram)
 {
-    // The key colour only in the rounded corners, where the window is cut away.
-    const QImage skin = LoadBitmapResource(IDB_SKIN);
-    int keyPixels = 0;
-    for (int y = 0; y < skin.height(); ++y) {
-        for (int x = 0; x < skin.width(); ++x) {
-            if (!IsKey(skin.pixel(x, y)))
-                continue;
-            ++keyPixels;
-            ASSERT_TRUE((x < 17 || x >= skin.width() - 17) && (y < 17 || y >= skin.height() - 17)) << x << "," << y;
-        }
-    }
-    EXPECT_GT(keyPixels, 4 * 50);
-
+    // Where the skin's key colour lies, the real window test shows on screen.
     for (const ButtonImages& button : kButtonImages) {
         SCOPED_TRACE(testing::Message() << "button " << button.controlId);
         std::vector<QImage> pictures;

@@ -1,9 +1,5 @@
 #include "controls/dialog_sk.h"
-#include "controls/resources.h"
-#include "res/images.h"
 
-#include <QApplication>
-#include <QGuiApplication>
 #include <QPushButton>
 #include <QTest>
 
@@ -172,24 +168,6 @@ TEST(SkinDialog, DragOnTheSurfaceMovesTheWindowByHandWithoutAWindowManager)
     QTest::mouseMove(&dialog, QPoint(90, 90));
     EXPECT_EQ(dialog.pos(), start + QPoint(30, 16)) << "the release ends the drag";
     EXPECT_EQ(drag(button, QPoint(5, 5), QPoint(20, 20)), start + QPoint(30, 16)) << "a child's own press";
-}
-
-// Run on a real X display (qvr_controls_x11_tests); skipped elsewhere.
-TEST(SkinDialogOnX11, TheProgramsSkinShapesAFramelessWindow)
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X display";
-    CDialogSK dialog(nullptr, Qt::FramelessWindowHint);
-    ASSERT_TRUE(dialog.LoadSkinBitmap(IDB_SKIN));
-    dialog.SetSkinLayout(SKIN_FITWINDOW);
-    ASSERT_TRUE(dialog.SetColorKey(kSkinColorKey, true));
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    EXPECT_EQ(dialog.size(), QSize(773, 146));
-    const QRegion shape = dialog.mask();
-    EXPECT_EQ(shape, RegionWithoutColor(LoadBitmapResource(IDB_SKIN), kKey));
-    EXPECT_FALSE(shape.contains(QPoint(0, 0)) || shape.contains(QPoint(772, 145)));
-    EXPECT_TRUE(shape.contains(QPoint(17, 0)) && shape.contains(QPoint(386, 73)));
 }
 
 } // namespace

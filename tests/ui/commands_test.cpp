@@ -284,9 +284,11 @@ TEST_F(CommandTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
     writeFile(other + "/there.mp3", "");
     std::vector<std::string> stored;
     long storeResult = 1;
-    m_writeDownloadFolder = [&](const std::string& folder) {
-        stored.push_back(folder);
-        return storeResult;
+    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
+        environment.writeDownloadFolder = [&](const std::string& folder) {
+            stored.push_back(folder);
+            return storeResult;
+        };
     };
     openWindow();
     auto* files = m_window->controlAs<QListWidget>(IDC_FILE_LIST);

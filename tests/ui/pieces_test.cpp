@@ -14,24 +14,8 @@
 namespace qvr {
 namespace {
 
-TEST(TrackInfoAnswer, TagsAreFoundCaseSensitivelyFromTheStart)
-{
-    auto info = ParseTrackInfo("<x><title> A &amp; B </title><url>http://h/p?q=1</url>");
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->title, " A &amp; B ");
-    EXPECT_EQ(info->url, "http://h/p?q=1");
-
-    EXPECT_FALSE(ParseTrackInfo("<TITLE>A</TITLE><url>http://h/p</url>"));
-    EXPECT_FALSE(ParseTrackInfo("<title></title><url>http://h/p</url>"));
-    EXPECT_FALSE(ParseTrackInfo("<title>A</title>"));
-    EXPECT_FALSE(ParseTrackInfo("</title><title>A<url>http://h/p</url>")) << "closing tag first";
-    EXPECT_EQ(TextBetweenTags("<u>1</u><u>2</u>", "<u>", "</u>"), "1");
-    // What the queue file could not keep back is refused.
-    EXPECT_FALSE(ParseTrackInfo("<title>A|B</title><url>http://h/p</url>"));
-    EXPECT_FALSE(ParseTrackInfo("<title>A\nB</title><url>http://h/p</url>"));
-    EXPECT_FALSE(ParseTrackInfo("<title>A</title><url>http://h/p\r</url>"));
-}
-
+// Track-info answers, download addresses and the length and range headers are the
+// fuzz targets' (tests/fuzz); here what no target reads.
 TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
 {
     EXPECT_EQ(EncodeRequestText("track=1&x=%41"), "track=1&x=%41");
@@ -39,31 +23,14 @@ TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
               "a%20b%22%3C%3E%5C%5E%60%7B%7C%7D%23%01%7F%C3%A9");
     EXPECT_EQ(FormatStrings("/p?%s&guid=%s", {"a%sb", "ID"}), "/p?a%sb&guid=ID");
 
-    auto address = SplitTrackUrl("http://h:81/t/a.mp3?x=1");
-    ASSERT_TRUE(address);
-    EXPECT_EQ(address->scheme + address->host + "|" + address->object, "http://h:81|/t/a.mp3?x=1");
-    EXPECT_TRUE(SplitTrackUrl("https://h/x"));
-    EXPECT_FALSE(SplitTrackUrl("ftp://h/x"));
-    EXPECT_FALSE(SplitTrackUrl("http://h"));
-    EXPECT_FALSE(SplitTrackUrl("http:///x"));
-
     // The installation id joins the query, never a fragment that is not sent.
     EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1", "ID"), "http://h/t?x=1&guid=ID");
     EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1#f#g", "ID"), "http://h/t?x=1&guid=ID#f#g");
     EXPECT_FALSE(TrackFileRequestUrl("file:///t?x=1", "ID"));
 }
 
-TEST(StoreAddresses, HeaderNumbersAndPercent)
+TEST(StoreAddresses, PercentOfAnyFigures)
 {
-    EXPECT_EQ(ParseContentLength(" +10000x"), 10000u);
-    EXPECT_EQ(ParseContentLength("-5"), 0u);
-    EXPECT_EQ(ParseContentLength(""), 0u);
-    EXPECT_EQ(ParseContentLength("5000000000"), 5000000000u) << "tracks over 4 GiB";
-    EXPECT_EQ(ContentRangeStart("bytes 123456-399999/400000"), 123456u);
-    EXPECT_FALSE(ContentRangeStart("bytes */400000"));
-    EXPECT_FALSE(ContentRangeStart("items 1-2/3"));
-    EXPECT_EQ(UnsatisfiedRangeSize("bytes */400000"), 400000u);
-    EXPECT_FALSE(UnsatisfiedRangeSize("bytes 0-1/400000"));
     EXPECT_EQ(Percent(5000, 10000), 50);
     EXPECT_EQ(Percent(9999, 10000), 99);
     EXPECT_EQ(Percent(7, 0), 0);

@@ -5,13 +5,11 @@
 #include "controls/resources.h"
 #include "res/images.h"
 #include "res/strings.h"
-#include "tools/store-sim/store_sim.h"
 #include "ui/about_dialog.h"
 #include "ui/layout.h"
 
 #include "tests/support/program_fixture.h"
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -21,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <sstream>
 
@@ -52,29 +49,12 @@ QRgb ScreenPixel(QPoint at)
 constexpr QRgb kPage = sim::kRadioPageBackground;
 constexpr QPoint kBareSkin {10, 73};
 
-class RealWindow : public ::testing::Test {
+class RealWindow : public test::ProgramFolder {
 protected:
-    RealWindow()
-    {
-        m_store.start();
-        for (const char* folder : {"music", "queues"})
-            ::mkdir(m_dir.file(folder).c_str(), 0755);
-        ::mkdir(m_dir.file("run").c_str(), 0700);
-        test::writeFile(m_dir.file("registry.reg"),
-                        test::makeHive("\"Directory\"=\"" + m_dir.path() + "\"",
-                                       "\"DownloadFolder\"=\"" + m_dir.file("music") + "\"\r\n\"GUID\"=\"G\"",
-                                       "\"RawQueue\"=\"" + m_dir.file("queues/raw.txt") + "\"\r\n\"DownloadQueue\"=\""
-                                           + m_dir.file("queues/download.txt") + "\""));
-    }
-
     // Starts `program` and waits for its window: its X id, and where it lies.
     void start(const std::string& program)
     {
-        m_program = std::make_unique<test::ChildProcess>(
-            std::vector<std::string> {program},
-            std::vector<std::string> {"QVR_REGISTRY=" + m_dir.file("registry.reg"),
-                                      "XDG_RUNTIME_DIR=" + m_dir.file("run"), "QVR_STORE_HOST=" + m_store.hostPort(),
-                                      "QT_QPA_PLATFORM=xcb"});
+        m_program = std::make_unique<test::ChildProcess>(std::vector<std::string> {program}, environment("xcb"));
         m_pid = std::to_string(m_program->pid());
         std::istringstream found(X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", m_pid, "--name", "^Quavero$"}));
         std::getline(found, m_window);
@@ -165,8 +145,6 @@ protected:
         EXPECT_EQ(m_program->wait(), 0);
     }
 
-    test::TempDir m_dir;
-    sim::StoreSimulator m_store;
     std::unique_ptr<test::ChildProcess> m_program;
     std::string m_pid;
     std::string m_window;

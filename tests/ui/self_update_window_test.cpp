@@ -78,7 +78,7 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
     m_window->showNormal();
     m_window->showMinimized();
     m_window->WindowProc(WM_SYSCOMMAND, SC_RESTORE, 0);
-    QTest::qWait(50);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(m_window->isVisible());
 
     // A request handed over now is kept for the newer instance.

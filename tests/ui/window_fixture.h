@@ -105,7 +105,6 @@ protected:
         environment.prompts = &m_prompts;
         environment.desktop = &m_desktop;
         environment.retryPause = std::chrono::milliseconds(50);
-        environment.writeDownloadFolder = m_writeDownloadFolder;
         if (m_adjustEnvironment)
             m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_strings, std::move(environment));
@@ -152,7 +151,6 @@ protected:
     ApplicationStrings m_strings;
     ScriptedPrompts m_prompts;
     RecordingDesktop m_desktop;
-    std::function<long(const std::string&)> m_writeDownloadFolder;
     std::function<void(MainWindowEnvironment&)> m_adjustEnvironment;
     std::unique_ptr<CquaveromfcDlg> m_window;
 };

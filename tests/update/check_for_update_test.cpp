@@ -130,9 +130,7 @@ TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOne)
     EXPECT_EQ(modeOf(exePath()), 0750u) << "the new program gets the old one's mode";
     EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == m_original);
     EXPECT_EQ(test::countEntries(m_dir.file("tmp")), 0u);
-    ASSERT_EQ(m_prompts.questions.size(), 1u);
-    EXPECT_EQ(m_prompts.questions[0], "THIS VERSION OF THE MUSIC MANAGER IS NO LONGER FUNCTIONAL.  "
-                                      "PLEASE CLICK YES TO DOWNLOAD THE NEW VERSION.");
+    EXPECT_EQ(m_prompts.questions.size(), 1u) << "its words are the window test's check";
 
     for (const auto& request : m_store.requests()) {
         SCOPED_TRACE(request.path);

@@ -91,13 +91,4 @@ void DrawCard(QPainter& painter, const QRectF& rect, qreal radius, const QColor&
     painter.restore();
 }
 
-QColor Shade(const QColor& color, qreal amount)
-{
-    const auto channel = [amount](int value) {
-        const qreal v = amount >= 0 ? value + (255 - value) * amount : value * (1 + amount);
-        return static_cast<int>(std::lround(v));
-    };
-    return QColor(channel(color.red()), channel(color.green()), channel(color.blue()), color.alpha());
-}
-
 } // namespace qvr::artwork

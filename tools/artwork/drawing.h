@@ -36,7 +36,4 @@ void DrawWell(QPainter& painter, const QRectF& rect, qreal radius);
 // A white card raised from a well, for the controls with a white background.
 void DrawCard(QPainter& painter, const QRectF& rect, qreal radius, const QColor& face);
 
-// Each colour channel of `color` scaled towards white (amount > 0) or black (< 0).
-QColor Shade(const QColor& color, qreal amount);
-
 } // namespace qvr::artwork

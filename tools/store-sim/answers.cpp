@@ -68,6 +68,17 @@ std::string queryValue(std::string_view query, std::string_view name)
     return {};
 }
 
+// Announced whole, sent up to `end`: the client sees the connection break.
+void answerCut(httplib::Response& res, const char* type, std::shared_ptr<const std::string> bytes,
+               std::uint64_t end)
+{
+    end = std::min<std::uint64_t>(end, bytes->size());
+    res.set_header("Content-Length", std::to_string(bytes->size()));
+    res.set_content_provider(type, [bytes, end](size_t sent, httplib::DataSink& sink) {
+        return sent < end && sink.write(bytes->data() + sent, std::min<std::uint64_t>(end - sent, kChunkSize));
+    });
+}
+
 } // namespace
 
 void Listener::answer(const httplib::Request& req, httplib::Response& res)
@@ -109,15 +120,10 @@ void Listener::answerTrackInfo(std::string_view query, httplib::Response& res)
     std::unique_lock lock(m_state.mutex);
     if (const auto& fixed = m_state.trackInfoAnswer) {
         res.status = fixed->status;
-        if (!fixed->cutAfter) {
+        if (fixed->cutAfter)
+            answerCut(res, "text/html", std::make_shared<const std::string>(fixed->body), *fixed->cutAfter);
+        else
             res.set_content(fixed->body, "text/html");
-            return;
-        }
-        res.set_header("Content-Length", std::to_string(fixed->body.size()));
-        res.set_content_provider("text/html", [sent = fixed->body.substr(0, *fixed->cutAfter)](
-                                                  size_t offset, httplib::DataSink& sink) {
-            return offset < sent.size() && sink.write(sent.data() + offset, sent.size() - offset);
-        });
         return;
     }
     const auto track = m_state.tracks.find(queryValue(query, "track"));
@@ -147,19 +153,10 @@ void Listener::answerVersions(std::string_view name, httplib::Response& res)
     res.status = file->second.status;
     const std::shared_ptr<const std::string> bytes = file->second.bytes;
     const auto dropAt = SimState::take(m_state.updateDrop, bytes->size());
-    if (!dropAt) {
+    if (dropAt)
+        answerCut(res, "application/octet-stream", bytes, *dropAt);
+    else
         res.set_content(*bytes, "application/octet-stream");
-        return;
-    }
-    // Announced whole, sent in part: the client sees the connection break.
-    res.set_header("Content-Length", std::to_string(bytes->size()));
-    res.set_content_provider("application/octet-stream",
-                             [bytes, end = *dropAt](size_t sent, httplib::DataSink& sink) {
-                                 if (sent >= end)
-                                     return false;
-                                 return sink.write(bytes->data() + sent,
-                                                   std::min<std::uint64_t>(end - sent, kChunkSize));
-                             });
 }
 
 void Listener::answerRadio(std::string_view path, httplib::Response& res)

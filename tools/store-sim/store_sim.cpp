@@ -88,12 +88,6 @@ void StoreSimulator::stop()
     stopListener();
 }
 
-bool StoreSimulator::running() const
-{
-    std::lock_guard control(m_control);
-    return m_listener != nullptr;
-}
-
 int StoreSimulator::port() const
 {
     return m_state->port;
@@ -120,12 +114,6 @@ void StoreSimulator::setTrackInfoAnswer(int status, std::string body, std::optio
 {
     std::lock_guard lock(m_state->mutex);
     m_state->trackInfoAnswer = detail::SimState::FixedAnswer {status, std::move(body), cutAfter};
-}
-
-void StoreSimulator::clearTrackInfoAnswer()
-{
-    std::lock_guard lock(m_state->mutex);
-    m_state->trackInfoAnswer.reset();
 }
 
 void StoreSimulator::setResumeMode(ResumeMode mode)
@@ -170,11 +158,6 @@ void StoreSimulator::setDropAfter(std::uint64_t bytes, int times)
 {
     std::lock_guard lock(m_state->mutex);
     setFault(m_state->drop, bytes, times);
-}
-
-void StoreSimulator::clearDrop()
-{
-    setDropAfter(0, 0);
 }
 
 void StoreSimulator::setStallAfter(std::uint64_t bytes, int times)

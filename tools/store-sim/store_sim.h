@@ -89,7 +89,6 @@ public:
     bool start(int port = 0);
     // Stops listening and ends every open connection, stalled ones included.
     void stop();
-    bool running() const;
 
     // The bound port (kept while down), 0 before the first start.
     int port() const;
@@ -104,7 +103,6 @@ public:
     // `cutAfter`, the body's length is announced but the connection closes after
     // that many of its bytes.
     void setTrackInfoAnswer(int status, std::string body, std::optional<std::size_t> cutAfter = std::nullopt);
-    void clearTrackInfoAnswer();
 
     void setResumeMode(ResumeMode mode);
     // `shortBy`: how many bytes less a ChunkedUnderstated length claims.
@@ -122,7 +120,6 @@ public:
     // The next `times` track-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
     void setDropAfter(std::uint64_t bytes, int times = -1);
-    void clearDrop();
 
     // The next `times` track-file answers (every one when negative) send nothing more
     // after `bytes` bytes of their body (0: right after the headers) until
