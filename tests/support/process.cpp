@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -31,6 +32,13 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overr
             result.push_back(text);
     }
     result.insert(result.end(), overrides.begin(), overrides.end());
+    // A program on the offscreen platform must not reach a display either: Qt would
+    // open it for a GL context, and the system's drivers would decide the test.
+    if (std::find(result.begin(), result.end(), "QT_QPA_PLATFORM=offscreen") != result.end()) {
+        std::erase_if(result, [](const std::string& entry) {
+            return entry.starts_with("DISPLAY=") || entry.starts_with("WAYLAND_DISPLAY=");
+        });
+    }
     return result;
 }
 
