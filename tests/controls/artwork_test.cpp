@@ -1,3 +1,4 @@
+#include "controls/colorref.h"
 #include "controls/resources.h"
 #include "res/images.h"
 
@@ -5,12 +6,55 @@
 #include "tests/support/temp_dir.h"
 
 #include <QDir>
-#include <QFile>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+
 namespace qvr {
 namespace {
+
+// The first pixel where `made` is not what `kept` holds, as the window would use it:
+// a key colour (where the window or a button is see-through) and full transparency
+// must be exactly where they were; every other pixel may differ by a level or two,
+// as antialiased edges do from one build of the rasteriser to another. Empty: alike.
+std::string FirstDifference(const QImage& made, const QImage& kept, std::optional<QRgb> key)
+{
+    if (made.size() != kept.size())
+        return "size differs";
+    const QImage a = made.convertToFormat(QImage::Format_ARGB32);
+    const QImage b = kept.convertToFormat(QImage::Format_ARGB32);
+    constexpr int kTolerance = 2;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            const bool exact = (key && ((p & RGB_MASK) == *key || (q & RGB_MASK) == *key))
+                || qAlpha(p) == 0 || qAlpha(q) == 0;
+            const bool near = std::abs(qRed(p) - qRed(q)) <= kTolerance && std::abs(qGreen(p) - qGreen(q)) <= kTolerance
+                && std::abs(qBlue(p) - qBlue(q)) <= kTolerance && std::abs(qAlpha(p) - qAlpha(q)) <= kTolerance;
+            if (exact ? p != q : !near)
+                return QString::asprintf("pixel %d,%d is %08x, not %08x", x, y, p, q).toStdString();
+        }
+    }
+    return {};
+}
+
+// The colour that stands for "see-through" in picture `name`, if it has one.
+std::optional<QRgb> KeyColourOf(const QString& name)
+{
+    if (name == QString::number(IDB_SKIN) + ".bmp")
+        return ColorFromColorRef(kSkinColorKey).rgb() & RGB_MASK;
+    for (const ButtonImages& button : kButtonImages) {
+        for (const unsigned id : button.bitmaps) {
+            if (name == QString::number(id) + ".bmp")
+                return qRgb(0, 0, 0) & RGB_MASK;  // the image lists' mask colour
+        }
+    }
+    return std::nullopt;
+}
 
 TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
 {
@@ -22,15 +66,10 @@ TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
     EXPECT_EQ(QDir(QString::fromStdString(out.path())).entryList(QDir::Files, QDir::Name), names);
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString() + ": run qvr-artwork res/images and commit the result");
-        QFile made(QString::fromStdString(out.file(name.toStdString())));
-        QFile kept(committed.filePath(name));
-        ASSERT_TRUE(made.open(QIODevice::ReadOnly) && kept.open(QIODevice::ReadOnly));
-        const QByteArray madeBytes = made.readAll();
-        const QByteArray keptBytes = kept.readAll();
-        if (name.endsWith(QLatin1String(".bmp")))
-            EXPECT_TRUE(madeBytes == keptBytes);
-        else  // a PNG's bytes also depend on the compressor's version
-            EXPECT_EQ(QImage::fromData(madeBytes), QImage::fromData(keptBytes));
+        const QImage made(QString::fromStdString(out.file(name.toStdString())));
+        const QImage kept(committed.filePath(name));
+        ASSERT_FALSE(made.isNull() || kept.isNull());
+        EXPECT_EQ(FirstDifference(made, kept, KeyColourOf(name)), "");
     }
 }
 
