@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/settings.h"
+#include "engine/queue_files.h"
 #include "engine/messages.h"
 #include "platform/exclusive_file.h"
 #include "platform/handoff.h"
@@ -68,7 +69,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     }
 
     m_startPath = StartPath::MainWindow;
-    RunMainWindow(argc, argv);
+    m_exitStatus = RunMainWindow(argc, argv);
     return false;
 }
 
@@ -160,15 +161,25 @@ void CquaveromfcApp::ReadRequestFile(const std::string& path)
     }
 }
 
-void CquaveromfcApp::RunMainWindow(int argc, char** argv)
+void CquaveromfcApp::KeepRequestForLater()
+{
+    if (!m_strRequest.empty())
+        AppendRawQueue(m_strRequest, m_strRawQueuePath);
+}
+
+int CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);
     const auto entry = gui ? reinterpret_cast<GuiEntry>(gui->symbol(kGuiEntryName)) : nullptr;
     if (!entry) {
-        std::fprintf(stderr, "quavero: cannot load the window part: %s\n",
-                     gui ? "it has no entry" : error.c_str());
-        return;
+        // The window part needs libraries that this machine may lack or have broken
+        // (Qt, libcurl); the loader's message names the one. The request is not lost
+        // with this process: the next start that can open its window takes it.
+        KeepRequestForLater();
+        std::fprintf(stderr, "quavero: cannot open the window: %s\n",
+                     gui ? "the window part has no entry" : error.c_str());
+        return kExitNoWindow;
     }
     GuiStartup startup;
     startup.storeHost = m_environment.storeHost;
@@ -177,6 +188,7 @@ void CquaveromfcApp::RunMainWindow(int argc, char** argv)
         return WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
     };
     entry(this, &startup, argc, argv);
+    return 0;
 }
 
 } // namespace qvr

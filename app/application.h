@@ -39,14 +39,20 @@ public:
     CquaveromfcApp(CquaveromfcApp&&) = default;
     CquaveromfcApp& operator=(CquaveromfcApp&&) = default;
 
+    // The process's exit status when its window could not be opened at all (a library
+    // of the window part is missing or broken).
+    static constexpr int kExitNoWindow = 2;
+
     // The whole life of the process. Always false: there is nothing to run after it.
     bool InitInstance(int argc, char** argv);
 
     StartPath startPath() const noexcept { return m_startPath; }
+    // What the process ends with: 0 once its path ran as it should.
+    int exitStatus() const noexcept { return m_exitStatus; }
 
 protected:
-    // Starts the GUI framework and runs the main window to its end.
-    virtual void RunMainWindow(int argc, char** argv);
+    // Starts the GUI framework and runs the main window to its end; the exit status.
+    virtual int RunMainWindow(int argc, char** argv);
 
 private:
     bool DetectOtherInstance();
@@ -62,12 +68,15 @@ private:
     std::optional<FoundWindow> WaitForWindow();
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
+    // Puts this start's request into the raw-queue file, for the next start that runs.
+    void KeepRequestForLater();
 
     AppEnvironment m_environment;
     // Held for the life of the process: while it is open, later starts see that
     // an instance runs, even after an older instance that we took over from ends.
     std::optional<NamedMutex> m_instanceMutex;
     StartPath m_startPath = StartPath::NotStarted;
+    int m_exitStatus = 0;
 };
 
 } // namespace qvr

@@ -10,5 +10,5 @@ int main(int argc, char** argv)
                                     static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin));
     qvr::CquaveromfcApp app(qvr::AppEnvironment::fromProcess(guiImage));
     app.InitInstance(argc, argv);
-    return 0;
+    return app.exitStatus();
 }

@@ -46,7 +46,7 @@ public:
     using CquaveromfcApp::CquaveromfcApp;
 
 protected:
-    void RunMainWindow(int, char**) override {}
+    int RunMainWindow(int, char**) override { return 0; }
 };
 
 class Startup : public ::testing::Test {
@@ -224,6 +224,25 @@ TEST_F(Startup, InstallGivesAnIdOnceRemovesTheOldPluginAndIgnoresEverythingElse)
     writeFile(hivePath(), noClientKey);
     EXPECT_TRUE(isInstallationId(start({"/install"}).m_strInstallationId)) << "the process still has an id";
     EXPECT_EQ(readFile(hivePath()), noClientKey);
+}
+
+// A machine whose Qt is missing or broken, as a package that forgot a dependency
+// leaves it: the program says what it lacks and ends with a failure, and the
+// request it was opened with waits in the raw-queue file for the next start.
+class BrokenMachine : public test::ProgramFolder {};
+
+TEST_F(BrokenMachine, WithoutItsWindowLibrariesTheProgramSaysWhatIsMissingFailsAndKeepsTheRequest)
+{
+    ::mkdir(m_dir.file("lib").c_str(), 0755);
+    writeFile(m_dir.file("lib/libQt6Widgets.so.6"), "");
+    std::vector<std::string> env = environment();
+    env.push_back("LD_LIBRARY_PATH=" + m_dir.file("lib"));
+    std::string output;
+    const int status = test::runProcess(
+        {"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE, request("a.qvr", "track=a\r\n")}, env, &output);
+    EXPECT_EQ(status, CquaveromfcApp::kExitNoWindow);
+    EXPECT_NE(output.find("libQt6Widgets.so.6"), std::string::npos) << output;
+    EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=a\r\n");
 }
 
 } // namespace
