@@ -8,6 +8,26 @@ namespace qvr {
 class MessageSink;
 struct WorkerShared;
 
+// How the window hands work to its workers, as the queue decisions see it: a job
+// slot is filled, then the worker's gate is handed over; the report comes back
+// once the worker has let the gate go, and the window takes it back.
+class WorkerGates {
+public:
+    enum class Gate { Resolve, Download };
+
+    // Lets the worker behind `gate` take the job its slot holds; nothing happens
+    // while the worker holds the gate.
+    virtual void handOver(Gate gate) = 0;
+    // Takes the gate back after the worker reported its job (the worker has released
+    // it by then, so this does not wait).
+    virtual void takeBack(Gate gate) = 0;
+    // The folder watcher looks at its requests now (a moved folder, a stop).
+    virtual void pokeFolderWatcher() = 0;
+
+protected:
+    ~WorkerGates() = default;
+};
+
 // The window's three workers (the folder watcher, the track resolver and the track
 // downloader), the two gates through which the window hands them work, and what
 // they share. Everything here is called on the window's thread.
@@ -19,10 +39,9 @@ struct WorkerShared;
 // going nowhere. What the set cannot keep alive is the process around it (libcurl's
 // global state, the code of a library being unloaded): when wait() says a worker
 // still runs, whoever owns the process ends it rather than unwinding.
-class WorkerSet {
+class WorkerSet final : public WorkerGates {
 public:
     enum class Worker { FolderWatcher, Resolver, Downloader };
-    enum class Gate { Resolve, Download };
 
     // The workers report to `window` until disconnect().
     explicit WorkerSet(MessageSink& window);
@@ -40,19 +59,14 @@ public:
     // at its gate until it is handed a job. A gate that cannot be made hands nothing
     // over, and its worker only reports its end.
     void takeGates();
-    // Lets the worker behind `gate` take the job its slot holds; nothing happens
-    // while the worker holds the gate.
-    void handOver(Gate gate);
-    // Takes the gate back after the worker reported its job (the worker has released
-    // it by then, so this does not wait).
-    void takeBack(Gate gate);
+    void handOver(Gate gate) override;
+    void takeBack(Gate gate) override;
 
     // Starts a worker (each once). They report every step, and WM_THREAD_EXITED as
     // their last act.
     void start(Worker worker);
 
-    // The folder watcher looks at its requests now (a moved folder, a stop).
-    void pokeFolderWatcher();
+    void pokeFolderWatcher() override;
 
     // Asks every worker to end: the stop and pause requests set, the download gate
     // released, the folder watcher poked, the resolve gate released. An idle worker

@@ -1,9 +1,7 @@
 #include "ui/main_window.h"
 
 #include "engine/file_list.h"
-#include "engine/queue_files.h"
 #include "engine/store_request.h"
-#include "engine/workers.h"
 #include "platform/handoff.h"
 #include "ui/layout.h"
 #include "ui/message_pump.h"
@@ -55,11 +53,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
-        if (!m_bDownloading || m_bRefreshOnce) {
-            RefreshFileList();
-            if (m_bDownloading)
-                m_bRefreshOnce = false;
-        }
+        m_queueController.OnFolderChanged();
         break;
     case WM_SET_STATUS:
         SetStatus(msg::SetStatus::unpack(params).value);
@@ -68,26 +62,30 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         SetProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
-        OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
+        m_queueController.OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
         break;
     case WM_FILE_OPEN_FAILED:
         OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
         break;
     case WM_SWITCH_QUIT:
-        m_bSwitchQuit = true;
+        m_queueController.OnSwitchQuit();
         done(0);
         break;
-    case WM_ENTRY_RESOLVED:
-        OnEntryResolved(msg::EntryResolved::unpack(params));
+    case WM_ENTRY_RESOLVED: {
+        const msg::EntryResolved report = msg::EntryResolved::unpack(params);
+        m_queueController.OnEntryResolved(report.item, report.flags);
         break;
+    }
     case WM_THREAD_EXITED:
-        m_nExitedThreads |= msg::ThreadExited::unpack(params).value;
-        if (m_nExitedThreads == THREAD_BITS_ALL)
+        if (m_queueController.OnThreadExited(msg::ThreadExited::unpack(params).value))
             done(0);
         break;
-    case WM_COPYDATA:
-        OnCopyData(msg::CopyData::unpack(params).value);
+    case WM_COPYDATA: {
+        const CopyDataStruct* data = msg::CopyData::unpack(params).value;
+        if (data && data->dwData == COPYDATA_RAW_ENTRY && data->lpData)
+            m_queueController.OnCopyData(static_cast<const char*>(data->lpData));
         break;
+    }
     case WM_SYSCOMMAND:
         OnSysCommand(msg::SysCommand::unpack(params).command);
         break;
@@ -125,68 +123,6 @@ void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
     }
 }
 
-void CquaveromfcDlg::OnDownloadFinished(std::int32_t flags)
-{
-    m_workers.takeBack(WorkerSet::Gate::Download);
-    m_bDownloading = false;
-    ResetProgress();
-    // A pause the user has lifted again before this report came does not hold
-    // the queue up: the report then counts as an ordinary one.
-    if ((flags & DLF_PAUSED) && m_shared.m_bPaused) {
-        SetStatus(kDownloadingPaused);
-        return;
-    }
-    // The queue may have changed while the downloader worked: the report is about
-    // the item it was handed, and acts only while that item is still the head.
-    const QueueItem* head = m_queue.GetHead();
-    const bool headReported = head && head->title == m_shared.m_strCurTitle;
-    if (flags & DLF_CLEAR_QUEUE) {
-        if (m_clearTarget == m_shared.m_strCurTitle)
-            m_queue.RemoveAll();
-        m_clearTarget.reset();
-        m_shared.m_bClearQueue = false;
-    } else if (flags & DLF_CANCEL_CURRENT) {
-        if (headReported && m_cancelTarget == m_shared.m_strCurTitle)
-            m_queue.RemoveHead();
-        m_cancelTarget.reset();
-        m_shared.m_bCancelCurrent = false;
-    } else if ((flags & DLF_DONE) && headReported) {
-        m_queue.RemoveHead();
-    }
-    RefillQueueList();
-    SaveDownloadQueue();
-    StartNextDownload();
-    // A pause that came too late for this report still shows once the download
-    // has stopped.
-    if (m_shared.m_bPaused && !m_queue.IsEmpty())
-        SetStatus(kDownloadingPaused);
-}
-
-void CquaveromfcDlg::OnEntryResolved(const msg::EntryResolved& report)
-{
-    std::unique_ptr<QueueItem>* const item = report.item;
-    const std::int32_t flags = report.flags;
-    m_workers.takeBack(WorkerSet::Gate::Resolve);
-    m_bResolving = false;
-    m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;
-    if (flags & RSF_CONSUMED) {
-        m_shared.m_strCurRawEntry.clear();
-        m_rawEntries.RemoveHead();
-        SaveRawQueue();
-        // An item whose title is already queued stays with the resolver, which
-        // frees it.
-        if (item && *item && m_queue.FindTitle((*item)->title) < 0) {
-            m_queue.AddTail(std::move(*item));
-            RefillQueueList();
-            SaveDownloadQueue();
-            StartNextDownload();
-        }
-    }
-    if (!m_bResolverOffline && m_queue.IsEmpty())
-        SetStatus(kNoFilesInQueue);
-    StartNextResolve();
-}
-
 void CquaveromfcDlg::OnFileOpenFailed(const char* path)
 {
     const std::string text = FormatStrings(
@@ -196,71 +132,19 @@ void CquaveromfcDlg::OnFileOpenFailed(const char* path)
     m_prompts->messageBox(this, text, "File error!", MB_OK);
 }
 
-void CquaveromfcDlg::OnCopyData(const CopyDataStruct* data)
-{
-    if (!data || data->dwData != COPYDATA_RAW_ENTRY || !data->lpData)
-        return;
-    AddRawEntry(static_cast<const char*>(data->lpData));
-    StartNextDownload();
-}
-
-void CquaveromfcDlg::StartNextDownload()
-{
-    const QueueItem* head = m_queue.GetHead();
-    if (!head) {
-        SetStatus(kNoFilesInQueue);
-        return;
-    }
-    if (m_bDownloading || m_shared.m_bPaused || m_bResolverOffline)
-        return;
-    DropStaleRequests();
-    m_shared.m_strCurTitle = head->title;
-    m_shared.m_strCurUrl = head->url;
-    m_bRefreshOnce = true;
-    m_bDownloading = true;
-    m_workers.handOver(WorkerSet::Gate::Download);
-}
-
-void CquaveromfcDlg::StartNextResolve()
-{
-    const RawEntryItem* head = m_rawEntries.GetHead();
-    if (!head || m_bResolving)
-        return;
-    m_shared.m_strCurRawEntry = head->text;
-    m_bResolving = true;
-    m_workers.handOver(WorkerSet::Gate::Resolve);
-}
-
-void CquaveromfcDlg::AddRawEntry(const RawEntry& text)
-{
-    // An empty request would be handed to the resolver again and again, and one
-    // with a line break could not be kept in the raw-queue file.
-    if (!IsStorableRawEntry(text))
-        return;
-    if (m_bRequestsToFile) {
-        AppendRawQueue(text, m_app.m_strRawQueuePath);
-        return;
-    }
-    m_rawEntries.AddTail(std::make_unique<RawEntryItem>(text));
-    // Saved at once: a request lives in memory only as long as the process does.
-    SaveRawQueue();
-    StartNextResolve();
-}
-
-void CquaveromfcDlg::RefillQueueList()
+void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
 {
     auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
     if (!list)
         return;
     list->clear();
-    for (const QueueItem* item = m_queue.GetHead(); item; item = item->next.get())
+    for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
         list->addItem(QString::fromStdString(item->title));
 }
 
-void CquaveromfcDlg::RefreshFileList()
+void CquaveromfcDlg::RefreshFileList(const std::string& folder)
 {
     auto* list = m_controls.control<QListWidget>(IDC_FILE_LIST);
-    const std::string folder = m_shared.m_downloadFolder.get();
     if (!list || folder.empty())
         return;
     const QListWidgetItem* selected = list->currentItem();
@@ -307,42 +191,20 @@ void CquaveromfcDlg::SetStatus(const std::string& text)
         status->setText(QString::fromStdString(text));
 }
 
-void CquaveromfcDlg::LoadDownloadQueue()
+void CquaveromfcDlg::ShowFolder(const std::string& folder)
 {
-    qvr::LoadDownloadQueue(m_queue, m_app.m_strDownloadQueuePath);
+    if (auto* text = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
+        text->setText(QString::fromStdString(FolderLabel(folder)));
 }
 
-void CquaveromfcDlg::SaveDownloadQueue()
+int CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, unsigned type)
 {
-    qvr::SaveDownloadQueue(m_queue, m_app.m_strDownloadQueuePath);
+    return m_prompts->messageBox(this, text, caption, type);
 }
 
-void CquaveromfcDlg::LoadRawQueue()
+std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)
 {
-    qvr::LoadRawQueue(m_rawEntries, m_app.m_strRawQueuePath);
-}
-
-void CquaveromfcDlg::SaveRawQueue()
-{
-    qvr::SaveRawQueue(m_rawEntries, m_app.m_strRawQueuePath);
-}
-
-void CquaveromfcDlg::DropStaleRequests()
-{
-    // A cancel or clear aims at the track that was current when it was asked for;
-    // once that track has left the head of the queue, it aims at nothing.
-    const QueueItem* head = m_queue.GetHead();
-    const auto stale = [head](const std::optional<std::string>& target) {
-        return target && (!head || head->title != *target);
-    };
-    if (stale(m_cancelTarget)) {
-        m_cancelTarget.reset();
-        m_shared.m_bCancelCurrent = false;
-    }
-    if (stale(m_clearTarget)) {
-        m_clearTarget.reset();
-        m_shared.m_bClearQueue = false;
-    }
+    return m_prompts->chooseFolder(this, title, startFolder);
 }
 
 std::string CquaveromfcDlg::FileEntryName(const QListWidgetItem& item)

@@ -5,6 +5,7 @@
 #include "controls/simple_browser.h"
 #include "engine/entry_list.h"
 #include "engine/messages.h"
+#include "engine/queue_controller.h"
 #include "engine/queue_item.h"
 #include "engine/worker_set.h"
 #include "platform/http.h"
@@ -61,12 +62,13 @@ struct MainWindowEnvironment {
     std::chrono::milliseconds handedOverLimit {60000};
 };
 
-// The program's window: owns the download queue, the pending requests, the two
-// gates and the three workers, and is the only place where they change. Workers
-// report through SendMessage; every report, like every message from outside,
-// enters through WindowProc on the window's thread. Request files dropped on its
-// queue list come to it as to any DropTarget.
-class CquaveromfcDlg : public CDialogSK, public DropTarget {
+// The program's window: the skinned dialog with its controls, the one entry of every
+// message (WindowProc), and the workers. What is decided about the queue, the window
+// asks its QueueController, which it shows through QueueView. Workers report through
+// SendMessage; every report, like every message from outside, enters through
+// WindowProc on the window's thread. Request files dropped on its queue list come to
+// it as to any DropTarget.
+class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView {
     Q_OBJECT
 
 public:
@@ -96,26 +98,17 @@ public:
     MessageSink& messageSink();
 
     // Operations of the window (window's thread only).
-    void StartNextDownload() override;
-    void StartNextResolve();
-    void AddRawEntry(const RawEntry& text) override;
-    void RefillQueueList();
-    void RefreshFileList();
-    void ResetProgress();
-    void SetProgress(int percent);
-    void LoadDownloadQueue();
-    void SaveDownloadQueue();
-    void LoadRawQueue();
-    void SaveRawQueue();
+    void StartNextDownload() override { m_queueController.StartNextDownload(); }
+    void AddRawEntry(const RawEntry& text) override { m_queueController.AddRawEntry(text); }
     // Shows the radio page when it answers, else the prompt (the radio panel).
     void LoadRadio();
     // The user's commands.
     void OnRemove();
-    void OnClear();
-    void OnChooseFolder();
+    void OnClear() { m_queueController.Clear(); }
+    void OnChooseFolder() { m_queueController.ChooseFolder(); }
     void OnOpenFolder();
-    void OnResume();
-    void OnPause();
+    void OnResume() { m_queueController.Resume(); }
+    void OnPause() { m_queueController.Pause(); }
     void OnHomePage();
     void OnMinimize();
     void OnOpenFile();
@@ -128,26 +121,16 @@ public:
     QWidget* control(int id) const { return m_controls.control(id); }
     template <class Widget>
     Widget* controlAs(int id) const { return m_controls.control<Widget>(id); }
-    const EntryList<QueueItem>& queue() const { return m_queue; }
-    const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
-    std::int32_t exitedThreads() const { return m_nExitedThreads; }
-
-    bool m_bDownloading = false;
-    bool m_bRefreshOnce = true;
-    bool m_bResolving = false;
-    bool m_bResolverOffline = false;
-    bool m_bSwitchQuit = false;
-    bool m_bShowAllowed = true;
-    std::int32_t m_nExitedThreads = 0;
+    const QueueController& queueController() const { return m_queueController; }
+    const EntryList<QueueItem>& queue() const { return m_queueController.queue(); }
+    const EntryList<RawEntryItem>& rawEntries() const { return m_queueController.rawEntries(); }
+    std::int32_t exitedThreads() const { return m_queueController.exitedThreads(); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    static constexpr const char* kNoFilesInQueue = "No Files in Queue";
-    static constexpr const char* kDownloadingPaused = "Downloading Paused";
-
     // The start and the end (window_lifecycle.cpp, self_update.cpp).
     void Publish();
     bool KeepHiddenUntilTakenOver();
@@ -159,22 +142,26 @@ private:
     // The look (window_look.cpp): the controls made and their first state.
     void SetUpLook();
     void SetUpControls();
-    // The latched looks of the resume and pause buttons.
-    void SetLatched(bool resume, bool pause);
 
     // The user's commands bound to their controls (commands.cpp).
     void ConnectCommands();
 
+    // What the queue decisions show (main_window.cpp).
+    void SetStatus(const std::string& text) override;
+    void ResetProgress() override;
+    void SetProgress(int percent) override;
+    void ShowQueue(const EntryList<QueueItem>& queue) override;
+    void RefreshFileList(const std::string& folder) override;
+    void ShowLatched(bool resume, bool pause) override;
+    void ShowFolder(const std::string& folder) override;
+    int Ask(const std::string& text, const std::string& caption, unsigned type) override;
+    std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
+
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);
-    void OnDownloadFinished(std::int32_t flags);
-    void OnEntryResolved(const msg::EntryResolved& report);
     void OnSysCommand(std::uintptr_t command);
     void OnAbout();
     void OnFileOpenFailed(const char* path);
-    void OnCopyData(const CopyDataStruct* data);
-    void SetStatus(const std::string& text);
-    void DropStaleRequests();
     // The bytes of a downloaded file's name, whatever the list shows.
     static std::string FileEntryName(const QListWidgetItem& item);
 
@@ -193,15 +180,12 @@ private:
     WorkerSet m_workers;
     // What the workers read: the window's requests, the job slots and the settings.
     WorkerShared& m_shared;
-    EntryList<QueueItem> m_queue;
-    EntryList<RawEntryItem> m_rawEntries;
-    // The track a pending cancel or clear was asked for.
-    std::optional<std::string> m_cancelTarget;
-    std::optional<std::string> m_clearTarget;
+    QueueFiles m_queueFiles;
+    QueueController m_queueController;
+    // The window may be shown; false once a newer executable was installed and
+    // started, for this one is then only waiting to be told to go.
+    bool m_bShowAllowed = true;
     std::uint32_t m_windowHandle = 0;
-    // Requests from outside go to the raw-queue file instead of the list: while the
-    // update step runs (before the list is loaded) and after it handed over.
-    bool m_bRequestsToFile = false;
     std::unique_ptr<HandoffServer> m_handoffServer;
     bool m_bWorkersEnded = true;
 };

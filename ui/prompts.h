@@ -1,23 +1,13 @@
 #pragma once
 
+#include "engine/message_box.h"
+
 #include <optional>
 #include <string>
 
 class QWidget;
 
 namespace qvr {
-
-// Message box types and answers, with the numbers the rest of the program uses.
-enum MessageBoxType : unsigned {
-    MB_OK = 0x0,
-    MB_OKCANCEL = 0x1,
-    MB_YESNO = 0x4,
-    MB_ICONERROR = 0x10,
-    MB_ICONQUESTION = 0x20,
-    MB_ICONWARNING = 0x30,
-    MB_ICONINFORMATION = 0x40,
-};
-enum MessageBoxAnswer : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 // Every modal question the program asks goes through here, so that tests can
 // answer it; the real one shows the dialogs.

@@ -41,12 +41,12 @@ bool CquaveromfcDlg::RunSelfUpdate()
     // The boxes run event loops, in which a later start may hand its request over.
     // The raw-queue file keeps it: this window loads the file right after, or the
     // newer instance does.
-    m_bRequestsToFile = true;
+    m_queueController.SendRequestsToFile(true);
     WindowUpdatePrompts prompts(*m_prompts, this);
     SelfUpdateEnvironment environment = *m_environment.selfUpdate;
     environment.updater.prompts = &prompts;
     const bool installed = qvr::RunSelfUpdate(environment, [this] { m_bShowAllowed = false; });
-    m_bRequestsToFile = installed;
+    m_queueController.SendRequestsToFile(installed);
     return installed;
 }
 
@@ -58,7 +58,7 @@ bool CquaveromfcDlg::KeepHiddenUntilTakenOver()
     // invisible one holding the instance name for good, and every later start would
     // hand its request to it. The file holds every request, so going loses nothing.
     QTimer::singleShot(m_environment.handedOverLimit, this, [this] {
-        m_bSwitchQuit = true;
+        m_queueController.OnSwitchQuit();
         done(0);
     });
     return true;

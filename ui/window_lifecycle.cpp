@@ -22,7 +22,9 @@ CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment en
               return WindowProc(message, wParam, lParam);
           })),
       m_workers(*m_pump),
-      m_shared(m_workers.shared())
+      m_shared(m_workers.shared()),
+      m_queueFiles(m_app.m_strDownloadQueuePath, m_app.m_strRawQueuePath),
+      m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder)
 {
     m_shared.m_downloadFolder.set(m_app.m_strDownloadFolder);
     m_shared.m_strInstallationId = m_app.m_strInstallationId;
@@ -63,14 +65,13 @@ bool CquaveromfcDlg::OnInitDialog()
     m_workers.takeGates();
 
     SetUpLook();
-    LoadDownloadQueue();
-    RefillQueueList();
+    m_queueController.LoadDownloadQueue();
     SetUpControls();
     LoadRadio();
     KeepBrowserReadyToShow();
     if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
-    RefreshFileList();
+    RefreshFileList(m_queueController.downloadFolder());
     StartWorkers();
     return true;
 }
@@ -90,12 +91,12 @@ void CquaveromfcDlg::StartWorkers()
 {
     m_workers.start(WorkerSet::Worker::FolderWatcher);
     m_workers.start(WorkerSet::Worker::Resolver);
-    LoadRawQueue();
-    StartNextResolve();
+    m_queueController.LoadRawQueue();
+    m_queueController.StartNextResolve();
     if (!m_app.m_strRequest.empty())
-        AddRawEntry(m_app.m_strRequest);
+        m_queueController.AddRawEntry(m_app.m_strRequest);
     m_workers.start(WorkerSet::Worker::Downloader);
-    StartNextDownload();
+    m_queueController.StartNextDownload();
 }
 
 bool CquaveromfcDlg::LetWorkersGo()
@@ -112,8 +113,7 @@ bool CquaveromfcDlg::LetWorkersGo()
 
 void CquaveromfcDlg::PostNcDestroy()
 {
-    if (!m_bSwitchQuit)
-        SaveRawQueue();
+    m_queueController.SaveAtEnd();
     if (m_windowHandle != 0 && !m_environment.handoffFolder.empty())
         UnpublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
 }

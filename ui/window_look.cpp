@@ -174,9 +174,8 @@ void CquaveromfcDlg::SetUpLook()
 void CquaveromfcDlg::SetUpControls()
 {
     // Not paused at start: resume shows latched.
-    SetLatched(true, false);
-    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        folder->setText(QString::fromStdString(FolderLabel(m_app.m_strDownloadFolder)));
+    ShowLatched(true, false);
+    ShowFolder(m_queueController.downloadFolder());
     ResetProgress();
 
     QWidget* prompt = control(IDC_RADIO_LABEL);
@@ -194,7 +193,7 @@ void CquaveromfcDlg::SetUpControls()
     }
 }
 
-void CquaveromfcDlg::SetLatched(bool resume, bool pause)
+void CquaveromfcDlg::ShowLatched(bool resume, bool pause)
 {
     for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
         if (auto* button = m_controls.control<CImageButton>(id)) {

@@ -296,7 +296,7 @@ TEST_F(CommandTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
     m_prompts.folder = other;
     click(IDC_CHOOSE_FOLDER);
     EXPECT_EQ(stored, std::vector<std::string> {other});
-    EXPECT_EQ(m_strings.m_strDownloadFolder, m_dir.file("music")) << "not kept, so not taken";
+    EXPECT_EQ(m_window->queueController().downloadFolder(), m_dir.file("music")) << "not kept, so not taken";
 
     storeResult = 0;
     m_prompts.folder = m_strings.m_strDownloadFolder;
@@ -305,7 +305,7 @@ TEST_F(CommandTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
 
     m_prompts.folder = other;
     click(IDC_CHOOSE_FOLDER);
-    EXPECT_EQ(m_strings.m_strDownloadFolder, other);
+    EXPECT_EQ(m_window->queueController().downloadFolder(), other);
     ASSERT_EQ(files->count(), 1);
     EXPECT_EQ(files->item(0)->text(), "there.mp3");
     EXPECT_EQ(m_window->controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(), FolderLabel(other));

@@ -82,7 +82,7 @@ TEST_F(WindowTest, ASwitchQuitEndsTheWindowAndLeavesTheRawQueueFileAlone)
     EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
     ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
     m_window->messageSink().SendMessage(WM_SWITCH_QUIT, 0, 0);
-    EXPECT_TRUE(m_window->m_bSwitchQuit);
+    EXPECT_TRUE(m_window->queueController().switchQuit());
     // From now on the file is the newer instance's.
     writeFile(m_strings.m_strRawQueuePath, "track=newer\r\n");
     m_window->EndWindow();  // the workers are still running: the end lets them go
@@ -117,7 +117,7 @@ TEST_F(WindowTest, ANetworkErrorKeepsTheEntryAndHoldsDownloadsUntilTheStoreIsBac
     openWindow();
     m_window->AddRawEntry("track=b");
     ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
-    ASSERT_TRUE(waitFor([&] { return m_window->m_bResolverOffline; }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queueController().resolverOffline(); }));
     EXPECT_EQ(m_window->rawEntries().GetCount(), 1u);
 
     ASSERT_TRUE(m_store.comeUp());

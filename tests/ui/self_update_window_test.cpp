@@ -101,7 +101,7 @@ TEST_F(UpdateWindowTest, AHiddenWindowNeverTakenOverEndsByItselfAndKeepsTheReque
     m_strings.m_strRequest = "track=new";
     makeWindow();
     EXPECT_EQ(m_window->DoModal(), 0);
-    EXPECT_TRUE(m_window->m_bSwitchQuit);
+    EXPECT_TRUE(m_window->queueController().switchQuit());
     m_window.reset();
     EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n")
         << "the file holds the requests; an empty list must not replace it";

@@ -73,7 +73,7 @@ TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
     EXPECT_EQ(window.controlAs<QLabel>(IDC_PERCENT_TEXT)->text(), "0%");
     QWidget* bar = window.control(IDC_PROGRESS_BAR);
     EXPECT_EQ(bar->width(), 0);
-    window.SetProgress(50);
+    Send(window.messageSink(), msg::DownloadProgress {50});
     EXPECT_EQ(bar->width(), ProgressBarWidth(100) / 2);
     const QImage tile = LoadBitmapResource(IDB_PROGRESS);
     const QImage shown = bar->grab().toImage();

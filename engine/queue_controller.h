@@ -1,0 +1,153 @@
+#pragma once
+
+#include "engine/entry_list.h"
+#include "engine/queue_item.h"
+#include "engine/worker_set.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qvr {
+
+struct WorkerShared;
+
+// Where the two lists are kept between runs (engine/queue_files.h on disk). Each call
+// says whether it worked; a failed save leaves what was kept as it was.
+class QueueStore {
+public:
+    virtual ~QueueStore() = default;
+    virtual bool LoadDownloadQueue(EntryList<QueueItem>& queue) = 0;
+    virtual bool SaveDownloadQueue(const EntryList<QueueItem>& queue) = 0;
+    virtual bool LoadRawQueue(EntryList<RawEntryItem>& entries) = 0;
+    virtual bool SaveRawQueue(const EntryList<RawEntryItem>& entries) = 0;
+    // One more raw entry behind those kept, without the list in memory.
+    virtual bool AppendRawQueue(std::string_view text) = 0;
+};
+
+// The queue files at the paths of the settings.
+class QueueFiles final : public QueueStore {
+public:
+    QueueFiles(std::string downloadQueuePath, std::string rawQueuePath);
+    bool LoadDownloadQueue(EntryList<QueueItem>& queue) override;
+    bool SaveDownloadQueue(const EntryList<QueueItem>& queue) override;
+    bool LoadRawQueue(EntryList<RawEntryItem>& entries) override;
+    bool SaveRawQueue(const EntryList<RawEntryItem>& entries) override;
+    bool AppendRawQueue(std::string_view text) override;
+
+private:
+    std::string m_downloadQueuePath;
+    std::string m_rawQueuePath;
+};
+
+// What the queue decisions show the user and ask of them. The main window draws it;
+// tests write it down.
+class QueueView {
+public:
+    virtual ~QueueView() = default;
+    virtual void SetStatus(const std::string& text) = 0;
+    virtual void ResetProgress() = 0;
+    virtual void SetProgress(int percent) = 0;
+    // The queue list, in queue order (a row is an index in the queue).
+    virtual void ShowQueue(const EntryList<QueueItem>& queue) = 0;
+    // The downloaded-files list, read again from `folder`.
+    virtual void RefreshFileList(const std::string& folder) = 0;
+    // The latched looks of the resume and pause buttons.
+    virtual void ShowLatched(bool resume, bool pause) = 0;
+    virtual void ShowFolder(const std::string& folder) = 0;
+    // A message box of the window (MB_ types, ID answers: engine/message_box.h).
+    virtual int Ask(const std::string& text, const std::string& caption, unsigned type) = 0;
+    // The folder browser; nothing when the user cancelled.
+    virtual std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) = 0;
+};
+
+// The main window's queue decisions, without the window: the download queue and the
+// raw entries, the hand-over of jobs to the resolver and the downloader through their
+// gates, the handling of their reports, the user's queue commands with the targets of
+// a pending cancel or clear, and when the two lists are saved. Everything runs on the
+// window's thread; the workers see only what `shared` holds.
+class QueueController {
+public:
+    // Stores a newly chosen download folder in the settings; 0 on success.
+    using FolderWriter = std::function<long(const std::string&)>;
+
+    QueueController(QueueView& view, WorkerGates& gates, WorkerShared& shared, QueueStore& store,
+                    FolderWriter writeDownloadFolder);
+
+    static constexpr const char* kNoFilesInQueue = "No Files in Queue";
+    static constexpr const char* kDownloadingPaused = "Downloading Paused";
+
+    // The start: the download queue shown, the raw entries that wait from last time.
+    void LoadDownloadQueue();
+    void LoadRawQueue();
+
+    // The operations of the window.
+    void StartNextDownload();
+    void StartNextResolve();
+    // A request, from a drop, a second start or the command line; false when it was
+    // not taken (empty, not storable, or it could not be kept).
+    bool AddRawEntry(const RawEntry& text);
+    // A request handed over by a second start.
+    bool OnCopyData(const RawEntry& text);
+
+    // The workers' reports.
+    void OnFolderChanged();
+    void OnDownloadFinished(std::int32_t flags);
+    // `item` is the resolver's new item or null; it is moved out when queued.
+    void OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags);
+    // True once every worker has said it ended.
+    bool OnThreadExited(std::int32_t bit);
+
+    // The user's commands. `selected` is the selected row of the queue list, -1 for none.
+    void Remove(int selected);
+    void Clear();
+    void ChooseFolder();
+    void Resume();
+    void Pause();
+
+    // A newer instance takes over: the raw entries are its business from now on.
+    void OnSwitchQuit() { m_bSwitchQuit = true; }
+    // Requests go straight to the raw-queue file instead of the list: while the
+    // update step runs (the list is not loaded yet) and after it handed over.
+    void SendRequestsToFile(bool toFile) { m_bRequestsToFile = toFile; }
+    // The end of the window: the raw entries saved for the next start, unless a
+    // newer instance took over.
+    void SaveAtEnd();
+
+    const EntryList<QueueItem>& queue() const { return m_queue; }
+    const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
+    std::string downloadFolder() const;
+    std::int32_t exitedThreads() const { return m_nExitedThreads; }
+    bool switchQuit() const { return m_bSwitchQuit; }
+    bool resolverOffline() const { return m_bResolverOffline; }
+
+private:
+    void SaveDownloadQueue();
+    void SaveRawQueue();
+    void DropStaleRequests();
+
+    QueueView& m_view;
+    WorkerGates& m_gates;
+    WorkerShared& m_shared;
+    QueueStore& m_store;
+    FolderWriter m_writeDownloadFolder;
+
+    EntryList<QueueItem> m_queue;
+    EntryList<RawEntryItem> m_rawEntries;
+    // The track a pending cancel or clear was asked for.
+    std::optional<std::string> m_cancelTarget;
+    std::optional<std::string> m_clearTarget;
+
+    bool m_bDownloading = false;
+    bool m_bRefreshOnce = true;
+    bool m_bResolving = false;
+    bool m_bResolverOffline = false;
+    bool m_bSwitchQuit = false;
+    bool m_bRequestsToFile = false;
+    std::int32_t m_nExitedThreads = 0;
+};
+
+} // namespace qvr
