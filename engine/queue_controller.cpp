@@ -5,6 +5,8 @@
 #include "engine/queue_files.h"
 #include "engine/workers.h"
 
+#include <utility>
+
 namespace qvr {
 
 using Gate = WorkerGates::Gate;
@@ -55,6 +57,7 @@ void QueueController::LoadDownloadQueue()
 void QueueController::LoadRawQueue()
 {
     m_store.LoadRawQueue(m_rawEntries);
+    m_bRawQueueLoaded = true;
 }
 
 void QueueController::SaveDownloadQueue()
@@ -69,7 +72,8 @@ void QueueController::SaveRawQueue()
 
 void QueueController::SaveAtEnd()
 {
-    if (!m_bSwitchQuit)
+    // A list never loaded is not the file's whole content.
+    if (!m_bSwitchQuit && m_bRawQueueLoaded)
         SaveRawQueue();
 }
 
@@ -111,13 +115,40 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     // with a line break could not be kept in the raw-queue file.
     if (!IsStorableRawEntry(text))
         return false;
-    if (m_bRequestsToFile)
-        return m_store.AppendRawQueue(text);
+    if (!m_bRawQueueLoaded) {
+        if (m_store.AppendRawQueue(text))
+            return true;
+        WarnNotKept();
+        return false;
+    }
+    // A request is taken only once it is on disk: a request that lives in memory
+    // only is lost with the process, and whoever handed it over would believe it
+    // safe. One that cannot be saved is not taken; its sender keeps it.
     m_rawEntries.AddTail(std::make_unique<RawEntryItem>(text));
-    // Saved at once: a request lives in memory only as long as the process does.
-    SaveRawQueue();
+    if (!m_store.SaveRawQueue(m_rawEntries)) {
+        DropLastRawEntry();
+        WarnNotKept();
+        return false;
+    }
     StartNextResolve();
     return true;
+}
+
+void QueueController::DropLastRawEntry()
+{
+    EntryList<RawEntryItem> kept;
+    for (const RawEntryItem* entry = m_rawEntries.GetHead(); entry && entry->next; entry = entry->next.get())
+        kept.AddTail(std::make_unique<RawEntryItem>(entry->text));
+    m_rawEntries = std::move(kept);
+}
+
+void QueueController::WarnNotKept()
+{
+    if (std::exchange(m_bWarnedNotKept, true))
+        return;
+    m_view.Warn("A track request could not be saved, so it was not taken. The disk may be full.\n\n"
+                "Make room on the disk, then open the request file again.",
+                "Quavero Music Manager");
 }
 
 bool QueueController::OnCopyData(const RawEntry& text)
@@ -179,17 +210,22 @@ void QueueController::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int
     m_bResolving = false;
     m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;
     if (flags & RSF_CONSUMED) {
-        m_shared.m_strCurRawEntry.clear();
-        m_rawEntries.RemoveHead();
-        SaveRawQueue();
-        // An item whose title is already queued stays with the resolver, which
-        // frees it.
-        if (item && *item && m_queue.FindTitle((*item)->title) < 0) {
+        // The track is on disk in the download queue before its request leaves the
+        // raw queue, so that a crash between the two saves leaves it in both rather
+        // than in neither; resolved again, its title is found queued and it is
+        // dropped. An item whose title is already queued stays with the resolver,
+        // which frees it.
+        const bool added = item && *item && m_queue.FindTitle((*item)->title) < 0;
+        if (added) {
             m_queue.AddTail(std::move(*item));
             m_view.ShowQueue(m_queue);
             SaveDownloadQueue();
-            StartNextDownload();
         }
+        m_shared.m_strCurRawEntry.clear();
+        m_rawEntries.RemoveHead();
+        SaveRawQueue();
+        if (added)
+            StartNextDownload();
     }
     if (!m_bResolverOffline && m_queue.IsEmpty())
         m_view.SetStatus(kNoFilesInQueue);

@@ -62,6 +62,9 @@ public:
     virtual int Ask(const std::string& text, const std::string& caption, unsigned type) = 0;
     // The folder browser; nothing when the user cancelled.
     virtual std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) = 0;
+    // A message box shown once what is being handled now is done: the sender of a
+    // message is not kept waiting for the user.
+    virtual void Warn(const std::string& text, const std::string& caption) = 0;
 };
 
 // The main window's queue decisions, without the window: the download queue and the
@@ -81,6 +84,9 @@ public:
     static constexpr const char* kDownloadingPaused = "Downloading Paused";
 
     // The start: the download queue shown, the raw entries that wait from last time.
+    // Until the raw entries are loaded (while the update step runs, and for good in a
+    // window that handed over to a newer executable) requests go straight to the
+    // raw-queue file, behind what waits there.
     void LoadDownloadQueue();
     void LoadRawQueue();
 
@@ -110,9 +116,6 @@ public:
 
     // A newer instance takes over: the raw entries are its business from now on.
     void OnSwitchQuit() { m_bSwitchQuit = true; }
-    // Requests go straight to the raw-queue file instead of the list: while the
-    // update step runs (the list is not loaded yet) and after it handed over.
-    void SendRequestsToFile(bool toFile) { m_bRequestsToFile = toFile; }
     // The end of the window: the raw entries saved for the next start, unless a
     // newer instance took over.
     void SaveAtEnd();
@@ -128,6 +131,9 @@ private:
     void SaveDownloadQueue();
     void SaveRawQueue();
     void DropStaleRequests();
+    // Tells the user, once a run, that a request could not be kept.
+    void WarnNotKept();
+    void DropLastRawEntry();
 
     QueueView& m_view;
     WorkerGates& m_gates;
@@ -146,7 +152,8 @@ private:
     bool m_bResolving = false;
     bool m_bResolverOffline = false;
     bool m_bSwitchQuit = false;
-    bool m_bRequestsToFile = false;
+    bool m_bRawQueueLoaded = false;
+    bool m_bWarnedNotKept = false;
     std::int32_t m_nExitedThreads = 0;
 };
 
