@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QTimer>
 
 namespace qvr {
 
@@ -81,9 +82,10 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
             done(0);
         break;
     case WM_COPYDATA: {
+        // TRUE once the request is kept, which tells the second start it may go.
         const CopyDataStruct* data = msg::CopyData::unpack(params).value;
         if (data && data->dwData == COPYDATA_RAW_ENTRY && data->lpData)
-            m_queueController.OnCopyData(static_cast<const char*>(data->lpData));
+            return m_queueController.OnCopyData(static_cast<const char*>(data->lpData)) ? 1 : 0;
         break;
     }
     case WM_SYSCOMMAND:
@@ -200,6 +202,13 @@ void CquaveromfcDlg::ShowFolder(const std::string& folder)
 int CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, unsigned type)
 {
     return m_prompts->messageBox(this, text, caption, type);
+}
+
+void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
+{
+    QTimer::singleShot(0, this, [this, text, caption] {
+        m_prompts->messageBox(this, text, caption, MB_OK | MB_ICONWARNING);
+    });
 }
 
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)

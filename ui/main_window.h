@@ -156,6 +156,7 @@ private:
     void ShowFolder(const std::string& folder) override;
     int Ask(const std::string& text, const std::string& caption, unsigned type) override;
     std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
+    void Warn(const std::string& text, const std::string& caption) override;
 
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);

@@ -39,21 +39,22 @@ bool CquaveromfcDlg::RunSelfUpdate()
     if (!m_environment.selfUpdate)
         return false;
     // The boxes run event loops, in which a later start may hand its request over.
-    // The raw-queue file keeps it: this window loads the file right after, or the
-    // newer instance does.
-    m_queueController.SendRequestsToFile(true);
+    // The raw-queue file keeps it (the raw entries are not loaded yet): this window
+    // loads the file right after, or the newer instance does.
     WindowUpdatePrompts prompts(*m_prompts, this);
     SelfUpdateEnvironment environment = *m_environment.selfUpdate;
     environment.updater.prompts = &prompts;
-    const bool installed = qvr::RunSelfUpdate(environment, [this] { m_bShowAllowed = false; });
-    m_queueController.SendRequestsToFile(installed);
+    const bool installed = qvr::RunSelfUpdate(environment, [this] {
+        m_bShowAllowed = false;
+        // The newer instance finds the request of this start in the raw-queue file.
+        if (!m_app.m_strRequest.empty())
+            AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath);
+    });
     return installed;
 }
 
 bool CquaveromfcDlg::KeepHiddenUntilTakenOver()
 {
-    if (!m_app.m_strRequest.empty())
-        AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath);
     // A newer instance that never starts, or never tells us to go, would leave this
     // invisible one holding the instance name for good, and every later start would
     // hand its request to it. The file holds every request, so going loses nothing.

@@ -10,10 +10,12 @@ bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::function
     CAutoUpdater updater(environment.updater);
     if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, environment.storeHost)) != UPD_INSTALLED)
         return false;
-    if (environment.updater.prompts)
-        environment.updater.prompts->announceInstalled(kUpdatedText, kUpdatedCaption);
+    // Before the notice: the process may end while it is open, and what the new
+    // version must take over has to be on disk by then.
     if (keepHidden)
         keepHidden();
+    if (environment.updater.prompts)
+        environment.updater.prompts->announceInstalled(kUpdatedText, kUpdatedCaption);
     const std::string program = updater.installedExecutable();
     const std::vector<std::string> args {kTakeOverSwitch};
     if (environment.launch)

@@ -23,10 +23,11 @@ constexpr const char* kUpdatedCaption = "Updater";
 constexpr const char* kTakeOverSwitch = "/switch";
 
 // The update step of a start: checks for a newer release and installs it when the
-// user agrees (CAutoUpdater::CheckForUpdate). After an install it shows the notice,
-// calls `keepHidden` so that this instance never shows itself, and starts the new
-// executable with "/switch", which takes over from this one. True when a new
-// executable was installed and started (whether the start worked is not known).
+// user agrees (CAutoUpdater::CheckForUpdate). After an install it calls `keepHidden`,
+// so that this instance never shows itself and hands on what the new one needs,
+// shows the notice, and starts the new executable with "/switch", which takes over
+// from this one. True when a new executable was installed and started (whether the
+// start worked is not known).
 bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::function<void()>& keepHidden);
 
 } // namespace qvr
