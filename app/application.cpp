@@ -63,9 +63,21 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     if (!fileName.empty())
         ReadRequestFile(fileName);
 
-    if (otherInstance && HandOver(cmdInfo.m_bSwitch == 1) && cmdInfo.m_bSwitch != 1) {
-        m_startPath = StartPath::HandedOver;
-        return false;
+    if (otherInstance) {
+        std::string why;
+        const HandOff handOff = HandOver(cmdInfo.m_bSwitch == 1, why);
+        if (handOff == HandOff::Failed) {
+            std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. The file is left as it is; "
+                                 "open it again once Quavero runs.\n",
+                         fileName.c_str(), why.c_str());
+            m_startPath = StartPath::HandOffFailed;
+            m_exitStatus = kExitNotHandedOver;
+            return false;
+        }
+        if (handOff == HandOff::Delivered && cmdInfo.m_bSwitch != 1) {
+            m_startPath = StartPath::HandedOver;
+            return false;
+        }
     }
 
     m_startPath = StartPath::MainWindow;
@@ -91,30 +103,57 @@ std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow()
     }
 }
 
-bool CquaveromfcApp::HandOver(bool switchOver)
+CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& why)
 {
     // Every message waits for the running window's answer before the next one
-    // goes, so the window sees them in this order. Without a window to reach,
-    // the request is dropped; but when the other instance has ended meanwhile,
-    // this one runs instead, with its request.
+    // goes, so the window sees them in this order. When the other instance has
+    // ended meanwhile, this one runs instead, with its request.
     const auto found = WaitForWindow();
     if (!found)
-        return false;
+        return HandOff::NoInstance;
     const std::string& folder = *m_environment.runtimeDir;
     const std::uint32_t handle = found->handle;
+    // A process that takes over keeps its request itself; the window it ends
+    // keeps what it is handed in its raw-queue file, and the request would then
+    // be asked for twice.
+    const bool handsRequest = !m_strRequest.empty() && !switchOver;
     if (found->reachable) {
         SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}});
-        // A process that takes over keeps its request itself; the window it ends
-        // keeps what it is handed in its raw-queue file, and the request would
-        // then be asked for twice.
-        if (!m_strRequest.empty() && !switchOver) {
+        if (handsRequest) {
             std::string data = m_strRequest;
             data.push_back('\0');
-            SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)});
+            const auto taken = SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)});
+            // Only a window that said it kept the request has it: one that went away
+            // while we waited has not, and then the name is soon free for us.
+            if (!taken && OtherInstanceEnds())
+                return HandOff::NoInstance;
+            if (!taken || *taken != 1) {
+                why = taken ? "the running Quavero could not save it (is the disk full?)"
+                            : "the running Quavero did not answer";
+                return HandOff::Failed;
+            }
         }
+    } else if (handsRequest) {
+        why = "the running Quavero cannot be reached";
+        return HandOff::Failed;
     }
     if (switchOver && handle != 0)
         SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, 0, 0, {}});
+    return HandOff::Delivered;
+}
+
+bool CquaveromfcApp::OtherInstanceEnds()
+{
+    // A process that dies closes its files one after another: the socket may be
+    // gone a moment before the name is.
+    if (!m_instanceMutex)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (m_instanceMutex->openElsewhere()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     return true;
 }
 

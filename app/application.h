@@ -29,7 +29,8 @@ struct AppEnvironment {
 // the settings and the request that the rest of the program reads.
 class CquaveromfcApp : public ApplicationStrings {
 public:
-    enum class StartPath { NotStarted, Install, HandedOver, MainWindow };
+    // HandOffFailed: another instance runs, but the request could not be given to it.
+    enum class StartPath { NotStarted, Install, HandedOver, HandOffFailed, MainWindow };
 
     // A request line longer than this is not a request the store would send.
     static constexpr std::size_t kMaxRequestBytes = 64 * 1024;
@@ -39,6 +40,10 @@ public:
     CquaveromfcApp(CquaveromfcApp&&) = default;
     CquaveromfcApp& operator=(CquaveromfcApp&&) = default;
 
+    // The process's exit status when the running instance did not take the request
+    // (it could not save it, or it went away without answering and left the name
+    // taken); the request file stays for the user to open again.
+    static constexpr int kExitNotHandedOver = 1;
     // The process's exit status when its window could not be opened at all (a library
     // of the window part is missing or broken).
     static constexpr int kExitNoWindow = 2;
@@ -56,8 +61,14 @@ protected:
 
 private:
     bool DetectOtherInstance();
-    // False when there turned out to be no other instance to hand over to.
-    bool HandOver(bool switchOver);
+    enum class HandOff { Delivered, NoInstance, Failed };
+    // NoInstance when there turned out to be no other instance to hand over to (it
+    // may have ended while we talked to it); Failed, with `why` said, when the
+    // request could not be given to the one that runs.
+    HandOff HandOver(bool switchOver, std::string& why);
+    // Whether the other instance has let the name go within a moment; one that
+    // died while it talked to us is still ending.
+    bool OtherInstanceEnds();
     // The handle the running instance published last (0: none) and whether its
     // window answers, once it answers or the wait is over; nothing when that
     // instance has ended meanwhile.

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "engine/messages.h"
 
 #include "platform/handoff.h"
 #include "platform/named_mutex.h"
@@ -19,9 +20,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -87,9 +90,11 @@ protected:
     void publishWindow()
     {
         m_window = HandoffServer::start(WindowSocketPath(m_runtime, kHandle), [this](const HandoffMessage& m) {
-            const std::lock_guard lock(m_mutex);
-            m_received.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " + m.data);
-            return 0;
+            {
+                const std::lock_guard lock(m_mutex);
+                m_received.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " + m.data);
+            }
+            return m.message == WM_COPYDATA ? m_keepRequest() : std::int64_t(0);
         });
         ASSERT_TRUE(m_window);
         ASSERT_TRUE(PublishWindowHandle(m_runtime, loadString(IDS_HANDOFF_MAPPING), kHandle));
@@ -105,6 +110,8 @@ protected:
     std::string m_runtime;
     std::chrono::milliseconds m_windowWait {0};
     std::unique_ptr<HandoffServer> m_window;
+    // The window's answer to a request: 1 once it is kept.
+    std::function<std::int64_t()> m_keepRequest = [] { return 1; };
     std::mutex m_mutex;
     std::vector<std::string> m_received;
 };
@@ -145,6 +152,37 @@ TEST_F(Startup, ASecondStartRestoresTheWindowThenHandsItsRequestOverOrTakesOver)
     EXPECT_EQ(received(), (std::vector<std::string> {restore, "1130 0 "}));
 }
 
+TEST_F(Startup, ASecondStartGoesOnlyOnceTheRunningWindowSaidItKeptTheRequest)
+{
+    struct Case {
+        const char* window;
+        std::function<std::int64_t()> answer;
+        bool nameFreed;
+        StartPath path;
+        int status;
+    };
+    std::optional<NamedMutex> running;
+    // A window that dies while it handles the request sends no answer.
+    const auto dies = [&]() -> std::int64_t { throw std::runtime_error("gone"); };
+    const Case cases[] = {
+        {"kept it", [] { return 1; }, false, StartPath::HandedOver, 0},
+        {"could not save it", [] { return 0; }, false, StartPath::HandOffFailed, CquaveromfcApp::kExitNotHandedOver},
+        {"died and left the name", [&] { running.reset(); return dies(); }, true, StartPath::MainWindow, 0},
+        {"died, the name still held", dies, false, StartPath::HandOffFailed, CquaveromfcApp::kExitNotHandedOver},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.window);
+        running = otherInstance();
+        publishWindow();
+        m_keepRequest = c.answer;
+        auto app = start({requestPath()});
+        EXPECT_EQ(app.startPath(), c.path);
+        EXPECT_EQ(app.exitStatus(), c.status);
+        EXPECT_EQ(app.m_strRequest, "track=42&format=mp3");
+        m_window.reset();
+    }
+}
+
 TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublishedUnlessItsInstanceEnds)
 {
     // Two requests opened at once: the first start holds the name but has not
@@ -172,6 +210,7 @@ TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublishedUnlessItsInstanceEn
 TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
 {
     const auto running = otherInstance();
+    publishWindow();
     const std::pair<const char*, std::string> cases[] = {
         {"request.qvr", "track=42&format=mp3"},
         {"upper.QVR", ""}, // the marker is case-sensitive
