@@ -67,6 +67,35 @@ UniqueFd createFreshFile(const std::string& path)
     return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 }
 
+bool linkOrCopy(const std::string& from, const std::string& to)
+{
+    // link() does not replace: the name is made beside `to` and renamed over it.
+    const std::string temp = to + ".link";
+    ::unlink(temp.c_str());
+    if (::link(from.c_str(), temp.c_str()) == 0) {
+        if (::rename(temp.c_str(), to.c_str()) == 0) {
+            // A rename between two names of one file does nothing: `to` was already
+            // this file, and the spare name goes.
+            ::unlink(temp.c_str());
+            syncFolder(parentFolder(to));
+            return true;
+        }
+        ::unlink(temp.c_str());
+        return false;
+    }
+    const UniqueFd source = openRegularFile(from);
+    struct stat st {};
+    return source && ::fstat(source.get(), &st) == 0
+        && placeFileAtomically(to, st.st_mode & kPermissionBits,
+                               [&source](int target) { return copyContents(source.get(), target); });
+}
+
+bool syncFile(const std::string& path)
+{
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    return file && ::fsync(file.get()) == 0;
+}
+
 bool copyPermissions(const std::string& from, const std::string& to)
 {
     struct stat st {};

@@ -21,4 +21,12 @@ UniqueFd createFreshFile(const std::string& path);
 // Gives `to` the permission bits (rwx for user, group and others) of `from`.
 bool copyPermissions(const std::string& from, const std::string& to);
 
+// A second name `to` for the file at `from` (a hard link; a copy, on disk, where the
+// file system has no links), and the folder of `to` flushed. A file at `to` is
+// replaced. False, with `to` as it was, on failure.
+bool linkOrCopy(const std::string& from, const std::string& to);
+
+// Flushes the contents of the file at `path` to the disk.
+bool syncFile(const std::string& path);
+
 } // namespace qvr

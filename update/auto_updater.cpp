@@ -3,6 +3,7 @@
 #include "platform/exclusive_file.h"
 #include "platform/file_move.h"
 #include "platform/network.h"
+#include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "res/strings.h"
 #include "update/url.h"
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <stdio.h>
+
 namespace qvr {
 
 namespace {
@@ -18,6 +21,18 @@ namespace {
 constexpr std::size_t kChunk = 4096;
 constexpr const char* kBackupName = "OldExecutable.bak";
 constexpr int kHttpOk = 200;
+
+std::string fileName(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where the new program waits beside the executable until it takes its place.
+std::string stagedPath(const std::string& exePath)
+{
+    return parentFolder(exePath) + "/." + fileName(exePath) + ".update";
+}
 
 // Drops a file that must not stay behind; a failure leaves nothing worse.
 void discard(const std::string& path)
@@ -34,14 +49,22 @@ bool ExecutableFiles::remove(const std::string& path)
     return std::filesystem::remove(path, error);
 }
 
-bool ExecutableFiles::move(const std::string& from, const std::string& to)
+bool ExecutableFiles::stage(const std::string& from, const std::string& to, const std::string& like)
 {
-    return moveFile(from, to);
+    return moveFile(from, to) && copyPermissions(like, to) && syncFile(to);
 }
 
-bool ExecutableFiles::copyPermissions(const std::string& from, const std::string& to)
+bool ExecutableFiles::keep(const std::string& from, const std::string& to)
 {
-    return qvr::copyPermissions(from, to);
+    return linkOrCopy(from, to);
+}
+
+bool ExecutableFiles::replace(const std::string& from, const std::string& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return false;
+    syncFolder(parentFolder(to));
+    return true;
 }
 
 CAutoUpdater::CAutoUpdater(UpdaterEnvironment environment)
@@ -108,20 +131,34 @@ bool CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::stri
 {
     ExecutableFiles& files = *m_environment.files;
     const std::string backup = parentFolder(exePath) + "/" + kBackupName;
-    files.remove(backup);
+    const std::string staged = stagedPath(exePath);
     // A downloaded file is not executable; it runs only with the old one's mode.
-    if (!files.copyPermissions(exePath, newPath) || !files.move(exePath, backup))
+    if (!files.stage(newPath, staged, exePath) || !files.keep(exePath, backup) || !files.replace(staged, exePath)) {
+        files.remove(staged);
         return false;
-    if (files.move(newPath, exePath))
-        return true;
-    // Without this the program would lose its name, and the user's command with it.
-    files.move(backup, exePath);
-    return false;
+    }
+    return true;
+}
+
+void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
+{
+    // The staged new program, and the halves of copies made for it (or, by earlier
+    // versions, for the executable itself): ".NAME.update", ".NAME.XXXXXX" and
+    // "..NAME.update.XXXXXX".
+    const std::string name = fileName(exePath);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(parentFolder(exePath), error)) {
+        const std::string found = entry.path().filename();
+        const bool ours = found.starts_with("." + name + ".") || found.starts_with(".." + name + ".update.");
+        if (ours && entry.is_regular_file(error))
+            discard(entry.path());
+    }
 }
 
 int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 {
     m_installed.clear();
+    RemoveStaleExchangeFiles(GetModulePath());
     if (!IsInternetConnected(folderUrl))
         return UPD_NO_CONNECTION;
 
@@ -149,8 +186,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local)
 {
     const std::string temp = m_environment.tempFolder.empty() ? tempFolder() : m_environment.tempFolder;
-    const auto slash = exePath.rfind('/');
-    const std::string name = slash == std::string::npos ? exePath : exePath.substr(slash + 1);
+    const std::string name = fileName(exePath);
 
     std::string url = folderUrl + name;
     auto download = OpenUrl(url);

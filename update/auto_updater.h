@@ -42,9 +42,13 @@ public:
     virtual ~ExecutableFiles() = default;
     // False when nothing was removed (there was nothing, say).
     virtual bool remove(const std::string& path);
-    // A rename, or across file systems a copy on disk before the source goes.
-    virtual bool move(const std::string& from, const std::string& to);
-    virtual bool copyPermissions(const std::string& from, const std::string& to);
+    // The file at `from` takes the name `to` (a rename, or across file systems a
+    // copy), gets the permission bits of the file `like`, and is on disk.
+    virtual bool stage(const std::string& from, const std::string& to, const std::string& like);
+    // A second name `to` for the file at `from`, while `from` keeps its own.
+    virtual bool keep(const std::string& from, const std::string& to);
+    // `from` takes the place of `to` in one step, on disk.
+    virtual bool replace(const std::string& from, const std::string& to);
 };
 
 // Everything the updater reaches outside itself.
@@ -97,11 +101,17 @@ public:
     // VER_BAD_FIRST when `first` is malformed, else VER_BAD_SECOND when `second` is.
     static int CompareVersions(std::string_view first, std::string_view second);
 
-    // Moves the executable aside as "OldExecutable.bak" in its own folder (a
-    // previous one is removed) and puts the new file, with the executable's
-    // permissions, in its place. When the second move fails the old file gets its
-    // name back. False when the executable's name does not hold the new file.
+    // Puts the new file, with the executable's permissions, in the executable's
+    // place, and keeps the old one as "OldExecutable.bak" in its folder (a previous
+    // one is replaced). The executable's name names a whole program at every moment,
+    // the old one or the new one: the new file is first put beside it and onto the
+    // disk, the backup is a second name of the old file, and a rename then swaps
+    // the new file in. False, with the executable as it was, on failure.
     bool ReplaceExecutable(const std::string& exePath, const std::string& newPath);
+
+    // Removes what an exchange that was cut short (a crash, a kill) left beside the
+    // executable at `exePath`.
+    static void RemoveStaleExchangeFiles(const std::string& exePath);
 
     // The whole check-and-install against the update folder `folderUrl` (ending in
     // "/"); one of UpdateResult.

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -36,19 +39,42 @@ public:
     std::vector<std::string> notices;
 };
 
-// Moves as the real file system does, except the one the test picks.
-class FailingMoves : public ExecutableFiles {
+// The real file operations, except the one the test picks, with a look at the
+// executable's name after each: a kill could come at any of these moments.
+class WatchedFiles : public ExecutableFiles {
 public:
-    explicit FailingMoves(int failing) : m_failing(failing) {}
-    bool move(const std::string& from, const std::string& to) override
+    WatchedFiles(std::string exe, int failing, std::vector<std::string> wholePrograms)
+        : m_exe(std::move(exe)), m_failing(failing), m_wholePrograms(std::move(wholePrograms))
     {
-        moves.push_back(from + " -> " + to);
-        return static_cast<int>(moves.size()) != m_failing && ExecutableFiles::move(from, to);
     }
-    std::vector<std::string> moves;
+    bool stage(const std::string& from, const std::string& to, const std::string& like) override
+    {
+        return step([&] { return ExecutableFiles::stage(from, to, like); });
+    }
+    bool keep(const std::string& from, const std::string& to) override
+    {
+        return step([&] { return ExecutableFiles::keep(from, to); });
+    }
+    bool replace(const std::string& from, const std::string& to) override
+    {
+        return step([&] { return ExecutableFiles::replace(from, to); });
+    }
+    int steps = 0;
 
 private:
+    bool step(const std::function<bool()>& operation)
+    {
+        if (++steps == m_failing)
+            return false;
+        const bool done = operation();
+        const std::string program = test::readFile(m_exe);
+        EXPECT_TRUE(std::find(m_wholePrograms.begin(), m_wholePrograms.end(), program) != m_wholePrograms.end())
+            << "after step " << steps << " the executable's name holds no whole program";
+        return done;
+    }
+    std::string m_exe;
     int m_failing;
+    std::vector<std::string> m_wholePrograms;
 };
 
 mode_t modeOf(const std::string& path)
@@ -246,20 +272,28 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     }
 }
 
-TEST_F(CheckForUpdate, AFailedExchangeLeavesTheProgramUnderItsName)
+TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExchangeLeavesIt)
 {
-    for (const int failing : {1, 2}) {
-        SCOPED_TRACE(failing == 1 ? "moving the program aside fails" : "moving the new one in fails");
-        auto files = std::make_shared<FailingMoves>(failing);
+    // What an exchange cut short by a kill left behind goes at the next check.
+    writeFile(m_dir.file("install/.quavero.update"), "half");
+    writeFile(m_dir.file("install/.quavero.Ab12Cd"), "half of a copy");
+    for (const int failing : {1, 2, 3, 0}) {
+        SCOPED_TRACE(failing);
+        auto files = std::make_shared<WatchedFiles>(exePath(), failing, std::vector {m_original, m_newer});
         m_files = files;
-        EXPECT_EQ(check(), UPD_NOT_INSTALLED);
-        EXPECT_TRUE(readFile(exePath()) == m_original);
-        EXPECT_EQ(modeOf(exePath()), 0750u);
-        EXPECT_FALSE(fs::exists(m_dir.file("install/OldExecutable.bak")));
-        EXPECT_EQ(files->moves.size(), failing == 1 ? 1u : 3u) << "the backup is moved back";
+        EXPECT_EQ(check(), failing ? UPD_NOT_INSTALLED : UPD_INSTALLED);
+        EXPECT_EQ(files->steps, failing ? failing : 3);
+        if (failing) {
+            EXPECT_TRUE(readFile(exePath()) == m_original);
+            EXPECT_EQ(modeOf(exePath()), 0750u);
+            EXPECT_EQ(test::countEntries(m_dir.file("install")), failing == 3 ? 2u : 1u) << "and the backup";
+        }
         fs::remove_all(m_dir.file("tmp"));
         fs::create_directory(m_dir.file("tmp"));
     }
+    EXPECT_TRUE(readFile(exePath()) == m_newer);
+    EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == m_original);
+    EXPECT_EQ(test::countEntries(m_dir.file("install")), 2u);
 }
 
 TEST_F(CheckForUpdate, TheStepOfAStartAnnouncesHidesAndRelaunches)
@@ -272,9 +306,11 @@ TEST_F(CheckForUpdate, TheStepOfAStartAnnouncesHidesAndRelaunches)
         events.push_back("launch " + program + " " + args.at(0));
         return false; // the outcome is not looked at
     };
-    EXPECT_TRUE(RunSelfUpdate(env, [&] { events.push_back("hide after " + m_prompts.notices.at(0)); }));
-    EXPECT_EQ(events, (std::vector<std::string> {"hide after The application was updated successfully.|Updater",
-                                                 "launch " + exePath() + " /switch"}));
+    // Hidden, and what the new version needs handed on, before the notice: the
+    // process may be killed while the notice is open.
+    EXPECT_TRUE(RunSelfUpdate(env, [&] { events.push_back("hide, notices " + std::to_string(m_prompts.notices.size())); }));
+    EXPECT_EQ(m_prompts.notices, std::vector<std::string> {"The application was updated successfully.|Updater"});
+    EXPECT_EQ(events, (std::vector<std::string> {"hide, notices 0", "launch " + exePath() + " /switch"}));
 }
 
 } // namespace
