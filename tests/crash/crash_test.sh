@@ -291,6 +291,68 @@ check final --final
 echo "final: $missing_now of $made_count requests made are not downloaded"
 printf '%s' "$problems"
 
+# The update road: a copy of the program installed alone, the store publishing a
+# newer version of it, the question answered Yes, and a kill at a random moment
+# after that, while the new version is fetched, put in place and started. After
+# each kill the file at the program's name must be a whole program, the old one or
+# the new one. One round in ten of the above, at least two.
+update_rounds=$(( rounds / 10 )); [ "$update_rounds" -lt 2 ] && update_rounds=2
+update_kills=0 update_failures=0
+u="$work/update"
+mkdir -p "$u/install" "$u/music" "$u/queues" "$u/run" "$u/tmp"
+chmod 700 "$u/run"
+cp "$build/quavero" "$u/old"
+"$here/tools/stamp-version" "$build/quavero" "$u/new" 2.1.0.1
+"$build/qvr-store-sim" --port 0 --latency "$latency" --version-text 2.1.0.1 --version-file "quavero=$u/new" \
+  > "$u/store.out" 2> "$work/logs/update-store.err" &
+update_store_pid=$!
+for _ in $(seq 100); do grep -q '^listening ' "$u/store.out" && break; sleep 0.1; done
+update_host=$(sed -n 's/^listening //p' "$u/store.out")
+"$here/tools/write-hive.sh" "$u/registry.reg" "$u/install" "$u/music" "$u/queues"
+installed_pids() { # every process that runs a program of the install folder
+  local exe pid
+  for exe in /proc/[0-9]*/exe; do
+    case $(readlink "$exe" 2>/dev/null) in
+      "$u/install/"*) pid=${exe#/proc/}; echo "${pid%/exe}" ;;
+    esac
+  done
+}
+for ((round = 1; round <= update_rounds; round++)); do
+  rm -f "$u/install/"* "$u/install/".[!.]* 2>/dev/null
+  cp "$u/old" "$u/install/quavero"
+  log="$work/logs/update-$round.log"
+  QVR_REGISTRY="$u/registry.reg" QVR_STORE_HOST="$update_host" XDG_RUNTIME_DIR="$u/run" TMPDIR="$u/tmp" \
+    "$u/install/quavero" > "$log" 2>&1 &
+  app_pid=$!
+  question=$(timeout 60 xdotool search --sync --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1)
+  pause=$(random_ms 1500)
+  if [ -n "$question" ]; then
+    xdotool windowfocus --sync "$question" key Return 2>/dev/null
+    nap_ms "$pause"
+    note="killed $pause ms after Yes"
+  else
+    note="the question never showed"
+    update_failures=$(( update_failures + 1 ))
+  fi
+  for pid in $(installed_pids); do kill -KILL "$pid" 2>/dev/null; done
+  wait "$app_pid" 2>/dev/null
+  app_pid=""
+  update_kills=$(( update_kills + 1 ))
+  if cmp -s "$u/install/quavero" "$u/old"; then
+    note+=", the old program stands"
+  elif cmp -s "$u/install/quavero" "$u/new"; then
+    note+=", the new program stands"
+  else
+    note+=", NO WHOLE PROGRAM at its name"
+    update_failures=$(( update_failures + 1 ))
+  fi
+  [ -x "$u/install/quavero" ] || { note+=", not executable"; update_failures=$(( update_failures + 1 )); }
+  echo "update round $round: $note"
+done
+kill "$update_store_pid" 2>/dev/null; wait "$update_store_pid" 2>/dev/null
+failures=$(( failures + update_failures ))
+echo "update road: $update_rounds rounds, $update_kills kills, $update_failures failures"
+
 echo "crash test: $rounds rounds, $kills kills, $made_count requests made" \
   "($from_command_line on the command line, $handed_over handed over; $too_early asked again after a kill" \
   "before the window showed), $finished_now tracks finished, $compared bytes compared," \
