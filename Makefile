@@ -1,10 +1,11 @@
 # Entry point for people: `make demo` and `make test` work on a fresh Debian 12.
 
 # pkgconf finds cpp-httplib at build time; xauth is what xvfb-run needs to start a display;
-# clang and its runtime libraries (libFuzzer among them) build the fuzz targets.
+# clang and its runtime libraries (libFuzzer among them) build the fuzz targets; libssl-dev
+# checks the signatures of updates, and openssl makes the build's key and signs with it.
 PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
-            libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth xdotool \
-            fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev
+            libssl-dev openssl libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth \
+            xdotool fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= $(HOME)/.local
 SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)

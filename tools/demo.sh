@@ -17,9 +17,12 @@ install="$demo/install"
 mkdir -p "$demo/music" "$demo/requests" "$demo/queues" "$demo/run" "$install"
 chmod 700 "$demo/run"
 
-# The program as a user has it, and the same program stamped as the next release.
+# The program as a user has it, and the same program stamped as the next release and
+# signed with the key this build trusts; the store publishes the signature beside it.
+key="$bin/update-signing/private.pem"
+[ -f "$key" ] || { echo "no $key: the demo needs a build that trusts a key of its own (no QVR_UPDATE_PUBLIC_KEY)" >&2; exit 1; }
 cp "$bin/quavero" "$install/quavero"
-"$here/tools/stamp-version" "$bin/quavero" "$demo/quavero-2.1.0.1" 2.1.0.1
+"$here/tools/stamp-version" "$bin/quavero" "$demo/quavero-2.1.0.1" 2.1.0.1 "$key"
 
 "$bin/qvr-store-sim" --port 0 \
   --track "night:Night Drive:3000000" \

@@ -5,7 +5,9 @@
 #include "platform/network.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "platform/signature.h"
 #include "res/strings.h"
+#include "update/release_key.h"
 #include "update/url.h"
 
 #include <array>
@@ -21,6 +23,10 @@ namespace {
 constexpr std::size_t kChunk = 4096;
 constexpr const char* kBackupName = "OldExecutable.bak";
 constexpr int kHttpOk = 200;
+constexpr const char* kSignatureSuffix = ".sig";
+// Far above any build of the program; a larger download is not read into memory to
+// be checked.
+constexpr std::size_t kLargestProgram = 512u << 20;
 
 std::string fileName(const std::string& path)
 {
@@ -199,8 +205,9 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     const std::string target = temp + name;
     const bool stored = DownloadToFile(*download, target);
     download.reset();
-    // Only a whole executable of a newer version may take the program's place.
-    if (!stored || CompareVersions(GetFileVersion(target), local) != 1) {
+    // Only a whole executable of a newer version, signed with the makers' key, may
+    // take the program's place.
+    if (!stored || CompareVersions(GetFileVersion(target), local) != 1 || !IsSigned(url, target)) {
         discard(target);
         return UPD_DOWNLOAD_FAILED;
     }
@@ -208,6 +215,24 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
         return UPD_NOT_INSTALLED;
     m_installed = exePath;
     return UPD_INSTALLED;
+}
+
+bool CAutoUpdater::IsSigned(const std::string& url, const std::string& path)
+{
+    std::string signatureUrl = url + kSignatureSuffix;
+    auto answer = OpenUrl(signatureUrl);
+    if (!answer || answer->statusCode() != kHttpOk)
+        return false;
+    // One byte more than a signature shows a longer body: a read fills the buffer
+    // unless the body ends first.
+    std::array<char, kEd25519SignatureSize + 1> signature;
+    if (answer->read(signature.data(), signature.size()) != static_cast<std::int64_t>(kEd25519SignatureSize))
+        return false;
+    answer.reset();
+    const UniqueFd file = openRegularFile(path);
+    const auto program = file ? readAll(file.get(), kLargestProgram) : std::nullopt;
+    return program && program->size() <= kLargestProgram
+        && VerifyEd25519(kReleasePublicKey, *program, std::string_view(signature.data(), kEd25519SignatureSize));
 }
 
 } // namespace qvr

@@ -16,7 +16,7 @@ enum UpdateResult : int {
     UPD_NO_CONNECTION = 1,    // no session, or no network
     UPD_OPEN_FAILED = 2,      // the version list or the new executable could not be fetched
     UPD_NO_DATA = 3,          // the version list delivered no bytes
-    UPD_DOWNLOAD_FAILED = 4,  // the new executable could not be stored, or is not a newer one
+    UPD_DOWNLOAD_FAILED = 4,  // the new executable could not be stored, is not a newer one, or is not signed
     UPD_NO_LOCAL_VERSION = 5, // the running executable carries no version
     UPD_NOT_NEWER = 6,        // nothing newer published, or a malformed version text
     UPD_NOT_INSTALLED = 7,    // the user said no, or the files could not be exchanged
@@ -124,6 +124,10 @@ public:
 
 private:
     int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local);
+    // True when the update folder's "<name>.sig" beside the executable's address
+    // `url` answers 200 with exactly 64 bytes that are the Ed25519 signature of the
+    // file at `path` by the release key built into the program.
+    bool IsSigned(const std::string& url, const std::string& path);
 
     UpdaterEnvironment m_environment;
     std::unique_ptr<HttpClient> m_hSession;

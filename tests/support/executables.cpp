@@ -16,10 +16,11 @@ void copyExecutable(const std::string& from, const std::string& to)
         ADD_FAILURE() << "cannot copy " << from << " to " << to << ": " << error.message();
 }
 
-void stampedCopy(const std::string& from, const std::string& to, const std::string& version)
+void stampedCopy(const std::string& from, const std::string& to, const std::string& version, const std::string& key)
 {
     std::string output;
-    const int status = runProcess({"/bin/sh", QVR_STAMP_SCRIPT, from, to, version}, {}, &output);
+    const int status = runProcess(
+        {"/bin/sh", QVR_STAMP_SCRIPT, from, to, version, key.empty() ? QVR_UPDATE_SIGNING_KEY : key}, {}, &output);
     if (status != 0)
         ADD_FAILURE() << "stamp-version " << version << " failed (" << status << "): " << output;
 }

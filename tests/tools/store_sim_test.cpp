@@ -171,6 +171,7 @@ TEST(StoreSimProgram, ServesItsTracksWritesRequestFilesAndStopsCleanlyOnSigterm)
 {
     test::TempDir dir;
     test::writeFile(dir.file("program"), "new build");
+    test::writeFile(dir.file("program.sig"), "its signature");
     test::ChildProcess program({QVR_STORE_SIM_PROGRAM, "--port", "0", "--track", "x-1:Title: with colon:1K",
                                 "--requests-dir", dir.file("requests"), "--version-text", "2.3.0.0",
                                 "--version-file", "quavero=" + dir.file("program"), "--rate", "64K", "--latency", "5"});
@@ -188,6 +189,7 @@ TEST(StoreSimProgram, ServesItsTracksWritesRequestFilesAndStopsCleanlyOnSigterm)
     EXPECT_EQ(body("/tracks/x-1.mp3?dl=x-1&guid=G"), trackContent(patternFromId("x-1"), 0, 1024));
     EXPECT_EQ(body(kUpdate + "index.html"), "2.3.0.0");
     EXPECT_EQ(body(kUpdate + "quavero"), "new build");
+    EXPECT_EQ(body(kUpdate + "quavero.sig"), "its signature");
     program.kill(SIGTERM);
     EXPECT_EQ(program.wait(), 0);
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>> {{"--track", "no-size"},

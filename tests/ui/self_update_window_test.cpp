@@ -22,6 +22,7 @@ protected:
         stampedCopy(QVR_VERSION_PROBE, m_dir.file("newer"), "2.1.0.1");
         m_store.setVersionText("2.1.0.1");
         m_store.setVersionFile("quavero", readFile(m_dir.file("newer")));
+        m_store.setVersionFile("quavero.sig", readFile(m_dir.file("newer.sig")));
         m_prompts.answer = IDYES;
         m_adjustEnvironment = [this](MainWindowEnvironment& environment) {
             SelfUpdateEnvironment update;

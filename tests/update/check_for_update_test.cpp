@@ -5,6 +5,7 @@
 #include "update/self_update.h"
 
 #include "tests/support/executables.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,7 @@ protected:
         m_original = readFile(exePath());
         test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("newer"), "2.1.0.1");
         m_newer = readFile(m_dir.file("newer"));
+        m_signature = readFile(m_dir.file("newer.sig"));
         publish("2.1.0.1", m_newer);
     }
 
@@ -106,6 +108,7 @@ protected:
     {
         m_store.setVersionText(version);
         m_store.setVersionFile("quavero", program, status);
+        m_store.setVersionFile("quavero.sig", m_signature);
     }
 
     UpdaterEnvironment environment()
@@ -143,6 +146,7 @@ protected:
     std::shared_ptr<ExecutableFiles> m_files;
     std::string m_original;
     std::string m_newer;
+    std::string m_signature;
 };
 
 TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOne)
@@ -166,6 +170,7 @@ TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOne)
     }
     EXPECT_EQ(requestsFor("index.html"), 1u);
     EXPECT_EQ(requestsFor("quavero"), 1u);
+    EXPECT_EQ(requestsFor("quavero.sig"), 1u);
 }
 
 TEST_F(CheckForUpdate, CopiesAcrossFileSystemsAndFollowsARenamedProgram)
@@ -181,6 +186,7 @@ TEST_F(CheckForUpdate, CopiesAcrossFileSystemsAndFollowsARenamedProgram)
     const std::string renamed = m_dir.file("install/my-player");
     fs::rename(exePath(), renamed);
     m_store.setVersionFile("my-player", m_newer);
+    m_store.setVersionFile("my-player.sig", m_signature);
 
     UpdaterEnvironment env = environment();
     env.executable = renamed;
@@ -225,6 +231,14 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
 {
     const std::string pristine = m_original;
     test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("older"), "2.0.0.0");
+    // The newer program signed with a key of someone else's, and with one byte changed.
+    ASSERT_EQ(test::runProcess({QVR_OPENSSL, "genpkey", "-algorithm", "ED25519", "-out", m_dir.file("other.pem")}), 0);
+    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("forged"), "2.1.0.1", m_dir.file("other.pem"));
+    std::string flipped = m_newer;
+    flipped[flipped.size() / 2] ^= 1;
+    const auto signature = [&](std::string bytes, int status = 200) {
+        return [&, bytes, status] { m_store.setVersionFile("quavero.sig", bytes, status); };
+    };
     const auto versionText = [&](std::string text) { return [&, text] { m_store.setVersionText(text); }; };
     const auto served = [&](std::string bytes, int status = 200) {
         return [&, bytes, status] { m_store.setVersionFile("quavero", bytes, status); };
@@ -253,7 +267,10 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
          UPD_DOWNLOAD_FAILED, true, true},
         {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true},
         {"the same program", served(pristine), UPD_DOWNLOAD_FAILED, true, true},
-        {"the newer program cut short", served(m_newer.substr(0, m_newer.size() - 100)), UPD_DOWNLOAD_FAILED, true, true},
+        {"no signature", signature("", 404), UPD_DOWNLOAD_FAILED, true, true},
+        {"another key's signature", signature(readFile(m_dir.file("forged.sig"))), UPD_DOWNLOAD_FAILED, true, true},
+        {"the signature and a byte more", signature(m_signature + "x"), UPD_DOWNLOAD_FAILED, true, true},
+        {"one byte of the program flipped", served(flipped), UPD_DOWNLOAD_FAILED, true, true},
         {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true},
     };
     for (const Case& c : cases) {

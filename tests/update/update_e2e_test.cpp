@@ -65,6 +65,7 @@ TEST_F(InstalledProgram, UpdatesItselfAndTheNewVersionTakesOver)
     const std::string older = readFile(program());
     m_store.setVersionText("2.1.0.1");
     m_store.setVersionFile("quavero", newer);
+    m_store.setVersionFile("quavero.sig", readFile(m_dir.file("published.sig")));
     m_store.addTrack({"old", "Left Over", 20000, 1});
     m_store.addTrack({"new", "Brought Along", 20000, 2});
     writeFile(m_dir.file("queues/raw.txt"), "track=old\r\n");

@@ -9,7 +9,10 @@
 // content follows from a pattern made from its id (qvr::sim::patternFromId). With
 // --requests-dir, one request file "<ID>.qvr" per track is written into DIR (made
 // when missing). --version-text sets the body of the update folder's version list;
-// --version-file serves the file at PATH (read at start) as NAME in that folder. Once the server listens, one line "listening 127.0.0.1:PORT" goes
+// --version-file serves the file at PATH (read at start) as NAME in that folder, and
+// its signature PATH.sig (tools/sign-release), when there is one, as NAME.sig; a
+// later --version-file NAME.sig=FILE serves another. Once the server listens, one
+// line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
 #include "tools/store-sim/store_sim.h"
@@ -131,6 +134,10 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 return std::nullopt;
             }
             options.versionFiles.emplace_back(value.substr(0, equals), bytes);
+            std::ifstream signature(std::string(value.substr(equals + 1)) + ".sig", std::ios::binary);
+            if (signature)
+                options.versionFiles.emplace_back(std::string(value.substr(0, equals)) + ".sig",
+                    std::string((std::istreambuf_iterator<char>(signature)), std::istreambuf_iterator<char>()));
         } else if (arg == "--rate") {
             const auto rate = parseSize(value);
             if (!rate) {
