@@ -2,10 +2,13 @@
 
 # pkgconf finds cpp-httplib at build time; xauth is what xvfb-run needs to start a display;
 # clang and its runtime libraries (libFuzzer among them) build the fuzz targets; libssl-dev
-# checks the signatures of updates, and openssl makes the build's key and signs with it.
+# checks the signatures of updates, and openssl makes the build's key and signs with it;
+# Qt SVG is for the artwork generator's scalable icon; debhelper to appstream build and
+# check the Debian package; shared-mime-info and gio type files in the install test.
 PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
             libssl-dev openssl libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth \
-            xdotool fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev
+            xdotool fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev qt6-svg-dev \
+            debhelper dpkg-dev lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= $(HOME)/.local
 SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
@@ -13,7 +16,7 @@ SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 SECONDS  ?= 60
 ROUNDS   ?= 200
 
-.PHONY: all deps build test demo install uninstall artwork clean fuzz crash-test
+.PHONY: all deps build test demo install uninstall deb package-check artwork clean fuzz crash-test
 
 all: build
 
@@ -49,6 +52,20 @@ install: build
 uninstall:
 	PREFIX="$(PREFIX)" sh packaging/uninstall-user.sh
 
+# The Debian package, built in build-deb/ from a copy of this tree without its build
+# folders; the .deb lands in build-deb/.
+deb: deps
+	rm -rf build-deb
+	mkdir -p build-deb/quavero
+	tar -cf - --exclude-vcs --exclude=./build --exclude='./build-*' . | tar -xf - -C build-deb/quavero
+	cd build-deb/quavero && dpkg-buildpackage -us -uc -b -j$(JOBS)
+
+# Builds the package and checks it as a distribution would: lintian finds no error,
+# the desktop entry and the AppStream metadata validate, and the dependencies name
+# the libraries of the window part inside the executable.
+package-check: deb
+	tools/check-package.sh build-deb
+
 # Draws the program's pictures into res/images again (commit what changes).
 artwork: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQVR_BUILD_TESTS=OFF
@@ -69,4 +86,4 @@ crash-test: deps
 	tests/crash/crash_test.sh --build build-test --rounds $(ROUNDS)
 
 clean:
-	rm -rf build build-test build-fuzz
+	rm -rf build build-test build-fuzz build-deb

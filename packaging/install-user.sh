@@ -1,25 +1,18 @@
 #!/bin/sh
-# Installs Quavero for the current user after `cmake --install` has put the
-# program under $PREFIX/lib/quavero and its icon into the hicolor theme: a command
-# on PATH, the desktop entry and the request-file type, and, on a first install,
-# the settings hive the program reads. Every file put in place, those of
-# `cmake --install` included ($CMAKE_MANIFEST, its install_manifest.txt), is
-# listed in $PREFIX/lib/quavero/install-manifest.txt for uninstall-user.sh.
+# Finishes a per-user install after `cmake --install` has put the program under
+# $PREFIX/lib/quavero, the command in $PREFIX/bin and the desktop entry, the
+# request-file type and the icons under $PREFIX/share: refreshes the desktop's
+# caches and, on a first install, writes the settings hive the program reads. Every
+# file put in place, those of `cmake --install` ($CMAKE_MANIFEST, its
+# install_manifest.txt), is listed in $PREFIX/lib/quavero/install-manifest.txt for
+# uninstall-user.sh.
 set -eu
 
 PREFIX=${PREFIX:-$HOME/.local}
-here=$(cd "$(dirname "$0")" && pwd)
 install_dir="$PREFIX/lib/quavero"
 data_home=${XDG_DATA_HOME:-$HOME/.local/share}
 hive=${QVR_REGISTRY:-${XDG_CONFIG_HOME:-$HOME/.config}/quavero/registry.reg}
 
-mkdir -p "$PREFIX/bin"
-ln -sf "$install_dir/quavero" "$PREFIX/bin/quavero"
-
-# Desktop integration: opening a .qvr file starts (or hands over to) Quavero.
-mkdir -p "$PREFIX/share/applications" "$PREFIX/share/mime/packages"
-sed "s|@BINDIR@|$PREFIX/bin|" "$here/quavero.desktop.in" > "$PREFIX/share/applications/quavero.desktop"
-cp "$here/quavero-mime.xml" "$PREFIX/share/mime/packages/quavero.xml"
 command -v update-mime-database >/dev/null && update-mime-database "$PREFIX/share/mime" >/dev/null 2>&1 || true
 command -v update-desktop-database >/dev/null && update-desktop-database "$PREFIX/share/applications" >/dev/null 2>&1 || true
 # Icon caches look at the theme folder's time.
@@ -32,9 +25,6 @@ mkdir -p "$install_dir"
     cat "$CMAKE_MANIFEST"
     echo
   fi
-  echo "$PREFIX/bin/quavero"
-  echo "$PREFIX/share/applications/quavero.desktop"
-  echo "$PREFIX/share/mime/packages/quavero.xml"
   echo "$manifest"
 } | sed '/^$/d' | sort -u > "$manifest.tmp.$$"
 mv "$manifest.tmp.$$" "$manifest"

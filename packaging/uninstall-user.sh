@@ -1,8 +1,9 @@
 #!/bin/sh
 # Removes what `make install` put in place for the current user: the files listed
 # in $PREFIX/lib/quavero/install-manifest.txt or, for an installation without that
-# list, the files of every layout Quavero was installed in. The settings hive, the
-# queue files and the downloaded tracks stay.
+# list, the files of every layout Quavero was installed in; and the executable a
+# self-update replaced. The settings hive, the queue files and the downloaded
+# tracks stay.
 set -eu
 
 PREFIX=${PREFIX:-$HOME/.local}
@@ -31,6 +32,8 @@ echo "$files" | while IFS= read -r file; do
     *) echo "uninstall: leaving $file (outside $PREFIX)" >&2 ;;
   esac
 done
+# A self-update leaves the executable it replaced beside the new one.
+rm -f "$install_dir/OldExecutable.bak"
 rmdir "$install_dir" 2>/dev/null || true
 
 command -v update-mime-database >/dev/null && [ -d "$PREFIX/share/mime" ] \

@@ -6,8 +6,9 @@
 
 namespace qvr {
 
-// Resource numbers of the program's pictures (the files are res/images/<number>.bmp
-// and res/images/186-<size>.png, made by tools/artwork).
+// Resource numbers of the program's pictures (the files are res/images/<number>.bmp,
+// res/images/186-<size>.png and the scalable 186.svg, made by tools/artwork; the
+// icon theme gets every size, the program the ones below).
 constexpr unsigned IDB_SKIN = 191;      // 773 x 146, 24-bit; 0x808040 outside its rounded outline
 constexpr unsigned IDB_PROGRESS = 189;  // 2 x 10
 constexpr unsigned IDI_QUAVERO = 186;   // 16, 32, 48 and 256 pixels

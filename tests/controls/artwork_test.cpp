@@ -66,6 +66,10 @@ TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
     EXPECT_EQ(QDir(QString::fromStdString(out.path())).entryList(QDir::Files, QDir::Name), names);
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString() + ": run qvr-artwork res/images and commit the result");
+        if (name.endsWith(QStringLiteral(".svg"))) {
+            EXPECT_EQ(test::readFile(out.file(name.toStdString())), test::readFile(committed.filePath(name).toStdString()));
+            continue;
+        }
         const QImage made(QString::fromStdString(out.file(name.toStdString())));
         const QImage kept(committed.filePath(name));
         ASSERT_FALSE(made.isNull() || kept.isNull());

@@ -66,7 +66,7 @@ std::vector<File> RenderArtwork(QString* error)
         return {};
     }
     // Bitmaps as 24-bit BMP: the bytes depend on the pixels alone. The icon is PNG,
-    // which icon themes need, with its alpha channel.
+    // which icon themes need, with its alpha channel, and SVG for any other size.
     std::vector<File> files;
     const Places places = MainWindowPlaces();
     const QImage skin = RenderSkin(places);
@@ -77,8 +77,9 @@ std::vector<File> RenderArtwork(QString* error)
             files.push_back({FileName(BitmapResourcePath(button.bitmaps[i])), Encode(pictures[i], "BMP")});
     }
     files.push_back({FileName(BitmapResourcePath(IDB_PROGRESS)), Encode(RenderProgressBar(), "BMP")});
-    for (const int size : kIconSizes)
+    for (const int size : kThemeIconSizes)
         files.push_back({FileName(IconResourcePath(IDI_QUAVERO, size)), Encode(RenderIcon(size), "PNG")});
+    files.push_back({QString::number(IDI_QUAVERO) + QStringLiteral(".svg"), RenderIconSvg()});
     return files;
 }
 

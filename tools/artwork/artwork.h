@@ -41,5 +41,11 @@ QImage RenderSkin(const Places& places);
 std::vector<QImage> RenderButton(int id, const QRect& place, const QImage& skin);
 QImage RenderProgressBar();
 QImage RenderIcon(int size);
+// The icon as an SVG document, drawn by the same code as the PNGs.
+QByteArray RenderIconSvg();
+
+// The sizes of the icon's PNGs, for the desktop's icon theme; the program's own
+// window icon uses some of them (kIconSizes).
+constexpr int kThemeIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
 } // namespace qvr::artwork

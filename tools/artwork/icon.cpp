@@ -2,7 +2,9 @@
 #include "tools/artwork/drawing.h"
 #include "tools/artwork/mark.h"
 
+#include <QBuffer>
 #include <QPainter>
+#include <QSvgGenerator>
 #include <QTransform>
 
 #include <algorithm>
@@ -67,6 +69,24 @@ QImage RenderIcon(int size)
     DrawMark(painter, QRectF(0, 0, size, size));
     painter.end();
     return icon.convertToFormat(QImage::Format_ARGB32);
+}
+
+QByteArray RenderIconSvg()
+{
+    // Drawn as the largest PNG: its lines are the ones meant to be scaled.
+    constexpr int kSize = 256;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    QSvgGenerator svg;
+    svg.setOutputDevice(&buffer);
+    svg.setSize(QSize(kSize, kSize));
+    svg.setViewBox(QRect(0, 0, kSize, kSize));
+    svg.setTitle(QStringLiteral("Quavero"));
+    svg.setDescription(QStringLiteral("The icon of the Quavero Music Manager"));
+    QPainter painter(&svg);
+    DrawMark(painter, QRectF(0, 0, kSize, kSize));
+    painter.end();
+    return bytes;
 }
 
 QImage RenderProgressBar()
