@@ -302,7 +302,7 @@ u="$work/update"
 mkdir -p "$u/install" "$u/music" "$u/queues" "$u/run" "$u/tmp"
 chmod 700 "$u/run"
 cp "$build/quavero" "$u/old"
-"$here/tools/stamp-version" "$build/quavero" "$u/new" 2.1.0.1
+"$here/tools/stamp-version" "$build/quavero" "$u/new" 2.1.0.1 "$build/update-signing/private.pem"
 "$build/qvr-store-sim" --port 0 --latency "$latency" --version-text 2.1.0.1 --version-file "quavero=$u/new" \
   > "$u/store.out" 2> "$work/logs/update-store.err" &
 update_store_pid=$!
