@@ -3,7 +3,7 @@
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "engine/queue_files.h"
-#include "engine/messages.h"
+#include "ui/window_messages.h"
 #include "platform/exclusive_file.h"
 #include "platform/handoff.h"
 #include "platform/memory_library.h"
@@ -11,12 +11,13 @@
 #include "platform/random.h"
 #include "platform/registry.h"
 #include "res/strings.h"
-#include "ui/gui_main.h"
+#include "app/gui_entry.h"
 
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -31,9 +32,17 @@ constexpr const char* kLegacyPluginName = "quavero_ieplug.dll";
 
 } // namespace
 
+std::string StoreHostFromEnvironment()
+{
+    const char* host = std::getenv("QVR_STORE_HOST");
+    if (host && isValidStoreHost(host))
+        return host;
+    return std::string(defaultStoreHost());
+}
+
 AppEnvironment AppEnvironment::fromProcess(std::string_view guiImage)
 {
-    return AppEnvironment {qvr::hivePath(), runtimeDirectory(), storeHostFromEnvironment(), guiImage};
+    return AppEnvironment {{qvr::hivePath(), runtimeDirectory(), StoreHostFromEnvironment(), {}}, guiImage};
 }
 
 CquaveromfcApp::CquaveromfcApp(AppEnvironment environment)
@@ -45,7 +54,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
 {
     const bool otherInstance = DetectOtherInstance();
 
-    LoadSettings(Registry(m_environment.hivePath), *this);
+    LoadSettings(Registry(m_environment.configuration.hivePath), m_environment.configuration.strings);
 
     CMyCommandLineInfo cmdInfo;
     ParseCommandLine(argc, argv, cmdInfo);
@@ -89,7 +98,7 @@ std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow()
 {
     // The other instance may have started a moment ago (two request files opened
     // at once) and not have published its window yet.
-    const std::string& folder = *m_environment.runtimeDir;
+    const std::string& folder = *m_environment.configuration.runtimeDir;
     const auto deadline = std::chrono::steady_clock::now() + m_environment.windowWait;
     for (;;) {
         const std::uint32_t handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
@@ -111,16 +120,16 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
     const auto found = WaitForWindow();
     if (!found)
         return HandOff::NoInstance;
-    const std::string& folder = *m_environment.runtimeDir;
+    const std::string& folder = *m_environment.configuration.runtimeDir;
     const std::uint32_t handle = found->handle;
     // A process that takes over keeps its request itself; the window it ends
     // keeps what it is handed in its raw-queue file, and the request would then
     // be asked for twice.
-    const bool handsRequest = !m_strRequest.empty() && !switchOver;
+    const bool handsRequest = !m_environment.configuration.strings.m_strRequest.empty() && !switchOver;
     if (found->reachable) {
         SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}});
         if (handsRequest) {
-            std::string data = m_strRequest;
+            std::string data = m_environment.configuration.strings.m_strRequest;
             data.push_back('\0');
             const auto taken = SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)});
             // Only a window that said it kept the request has it: one that went away
@@ -159,10 +168,10 @@ bool CquaveromfcApp::OtherInstanceEnds()
 
 bool CquaveromfcApp::DetectOtherInstance()
 {
-    if (!m_environment.runtimeDir)
+    if (!m_environment.configuration.runtimeDir)
         return false;
     NamedMutex::Failure failure = NamedMutex::Failure::None;
-    m_instanceMutex = NamedMutex::create(*m_environment.runtimeDir, loadString(IDS_INSTANCE_MUTEX), &failure);
+    m_instanceMutex = NamedMutex::create(*m_environment.configuration.runtimeDir, loadString(IDS_INSTANCE_MUTEX), &failure);
     // A name we may not open is somebody's, as Windows says of a mutex it
     // denies: counting ourselves alone would run a second window on the same
     // queue files.
@@ -173,19 +182,19 @@ void CquaveromfcApp::RunInstallStep()
 {
     // With no install folder there is no plug-in to look for; the bare name would
     // point at the root of the file system.
-    if (!m_strDirectory.empty()) {
-        const std::string plugin = m_strDirectory + "/" + kLegacyPluginName;
+    if (!m_environment.configuration.strings.m_strDirectory.empty()) {
+        const std::string plugin = m_environment.configuration.strings.m_strDirectory + "/" + kLegacyPluginName;
         if (pathExists(plugin))
             ::unlink(plugin.c_str());
     }
 
-    if (m_strInstallationId.empty()) {
+    if (m_environment.configuration.strings.m_strInstallationId.empty()) {
         std::string id;
         if (const auto bytes = randomGuidBytes())
             id = FormatInstallationId(GuidFromBytes(*bytes));
         if (!id.empty())
-            WriteStringValue(Registry(m_environment.hivePath), ClientKeyPath(), "GUID", id);
-        m_strInstallationId = id;
+            WriteStringValue(Registry(m_environment.configuration.hivePath), ClientKeyPath(), "GUID", id);
+        m_environment.configuration.strings.m_strInstallationId = id;
     }
 }
 
@@ -196,14 +205,14 @@ void CquaveromfcApp::ReadRequestFile(const std::string& path)
     if (auto line = readFirstLineExclusive(path, kMaxRequestBytes)) {
         // The request travels on as a C string, so it ends at a NUL.
         line->resize(::strnlen(line->c_str(), line->size()));
-        m_strRequest = std::move(*line);
+        m_environment.configuration.strings.m_strRequest = std::move(*line);
     }
 }
 
 void CquaveromfcApp::KeepRequestForLater()
 {
-    if (!m_strRequest.empty())
-        AppendRawQueue(m_strRequest, m_strRawQueuePath);
+    if (!m_environment.configuration.strings.m_strRequest.empty())
+        AppendRawQueue(m_environment.configuration.strings.m_strRequest, m_environment.configuration.strings.m_strRawQueuePath);
 }
 
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)
@@ -220,14 +229,7 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
                      gui ? "the window part has no entry" : error.c_str());
         return kExitNoWindow;
     }
-    GuiStartup startup;
-    startup.storeHost = m_environment.storeHost;
-    startup.runtimeDir = m_environment.runtimeDir;
-    startup.writeDownloadFolder = [hive = m_environment.hivePath](const std::string& folder) {
-        return WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
-    };
-    entry(this, &startup, argc, argv);
-    return 0;
+    return entry(&m_environment.configuration, argc, argv);
 }
 
 } // namespace qvr

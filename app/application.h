@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/named_mutex.h"
-#include "ui/application_strings.h"
+#include "engine/configuration.h"
 
 #include <chrono>
 #include <cstddef>
@@ -12,11 +12,13 @@
 
 namespace qvr {
 
-// Where this process finds what it shares with the rest of the system.
+// $QVR_STORE_HOST when it is set and valid, else the compiled-in host.
+std::string StoreHostFromEnvironment();
+
+// What the process starts with: where it finds what it shares with the rest of the
+// system (the configuration, whose settings the start then reads), and its window.
 struct AppEnvironment {
-    std::string hivePath;                   // the settings hive file
-    std::optional<std::string> runtimeDir;  // named objects; none: we count as alone
-    std::string storeHost;                  // "host" or "host:port" of the store
+    Configuration configuration;
     std::string_view guiImage {};           // the window library the executable carries
     // How long a second start waits for the running instance to show its window.
     std::chrono::milliseconds windowWait {10000};
@@ -26,8 +28,9 @@ struct AppEnvironment {
 
 // The process: decides at start-up whether it installs, hands its request to the
 // instance that already runs, or becomes the running instance itself, and holds
-// the settings and the request that the rest of the program reads.
-class CquaveromfcApp : public ApplicationStrings {
+// the configuration, with the settings and the request, that the rest of the
+// program reads.
+class CquaveromfcApp {
 public:
     // HandOffFailed: another instance runs, but the request could not be given to it.
     enum class StartPath { NotStarted, Install, HandedOver, HandOffFailed, MainWindow };
@@ -52,6 +55,8 @@ public:
     bool InitInstance(int argc, char** argv);
 
     StartPath startPath() const noexcept { return m_startPath; }
+    const Configuration& configuration() const noexcept { return m_environment.configuration; }
+    const ApplicationStrings& strings() const noexcept { return m_environment.configuration.strings; }
     // What the process ends with: 0 once its path ran as it should.
     int exitStatus() const noexcept { return m_exitStatus; }
 

@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-#include "app/application.h"
+#include "engine/configuration.h"
 #include "res/strings.h"
 
 #include <cstdio>
@@ -53,7 +53,7 @@ std::optional<std::string> ReadStringSetting(const RegistryKey& key, std::string
     return std::string(text, ::strnlen(text, size));
 }
 
-void LoadSettings(const Registry& registry, CquaveromfcApp& app)
+void LoadSettings(const Registry& registry, ApplicationStrings& app)
 {
     if (RegistryKey key; registry.openKey(BaseKeyPath(), RegAccess::Read, key) == RegSuccess) {
         readInto(key, "Directory", app.m_strDirectory);

@@ -10,7 +10,7 @@
 
 namespace qvr {
 
-class CquaveromfcApp;
+struct ApplicationStrings;
 
 // Registry keys of the program, below HKEY_LOCAL_MACHINE.
 std::string BaseKeyPath();
@@ -24,7 +24,7 @@ std::optional<std::string> ReadStringSetting(const RegistryKey& key, std::string
 
 // Fills the application's five settings. A key that does not open is skipped with
 // its values; there are no defaults.
-void LoadSettings(const Registry& registry, CquaveromfcApp& app);
+void LoadSettings(const Registry& registry, ApplicationStrings& app);
 
 // Stores `text` as REG_SZ in the existing key `keyPath`; never creates the key.
 long WriteStringValue(const Registry& registry, std::string_view keyPath, std::string_view name,

@@ -11,7 +11,7 @@
 // threads are still winding down, LeakSanitizer's own thread stopper crashes now and
 // then (about one run in a dozen here), which would make the tests fail at random.
 // On the offscreen platform the program's window goes without its web view
-// (ui/gui_main.cpp), so the program's leaks are checked there.
+// (app/gui_entry.cpp), so the program's leaks are checked there.
 extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options()
 {
     const char* platform = ::getenv("QT_QPA_PLATFORM");

@@ -8,32 +8,19 @@
 
 namespace qvr {
 
-// Messages the workers (and other instances) send to the main window. Every one is
-// delivered synchronously: the sender waits until the window's thread has handled it.
-// What each carries, and where, is fixed by its type in namespace msg below.
+// Messages the workers send to the main window (the window's own vocabulary, and what
+// other instances send it, is ui/window_messages.h). Every one is delivered
+// synchronously: the sender waits until the window's thread has handled it. What each
+// carries, and where, is fixed by its type in namespace msg below.
 enum WindowMessage : unsigned {
-    WM_SYSCOMMAND = 0x0112,
-    WM_COPYDATA = 0x004A,
     WM_USER = 0x0400,
     WM_FOLDER_CHANGED = WM_USER + 100,    // 1124
     WM_SET_STATUS = WM_USER + 102,        // 1126
     WM_DOWNLOAD_PROGRESS = WM_USER + 103, // 1127
     WM_DOWNLOAD_FINISHED = WM_USER + 104, // 1128
     WM_FILE_OPEN_FAILED = WM_USER + 105,  // 1129
-    WM_SWITCH_QUIT = WM_USER + 106,       // 1130
     WM_ENTRY_RESOLVED = WM_USER + 107,    // 1131
     WM_THREAD_EXITED = WM_USER + 108,     // 1132
-};
-
-constexpr std::uintptr_t SC_RESTORE = 0xF120;
-constexpr std::uintptr_t SC_MINIMIZE = 0xF020;
-constexpr std::uintptr_t COPYDATA_RAW_ENTRY = 1125;
-
-// What a WM_COPYDATA message carries.
-struct CopyDataStruct {
-    std::uintptr_t dwData = 0;
-    std::uint32_t cbData = 0;
-    const void* lpData = nullptr;
 };
 
 enum DownloadFlags : std::int32_t {
@@ -134,12 +121,8 @@ using DownloadProgress = detail::InLParam<WM_DOWNLOAD_PROGRESS, std::int32_t>;
 using DownloadFinished = detail::InLParam<WM_DOWNLOAD_FINISHED, std::int32_t>;
 // The target file, whose full path this is (NUL-terminated), cannot be opened.
 using FileOpenFailed = detail::InLParam<WM_FILE_OPEN_FAILED, const char*>;
-// A newer instance takes over: the window ends without saving its raw entries.
-using SwitchQuit = detail::Signal<WM_SWITCH_QUIT>;
 // The worker with this THREAD_BIT_ ended.
 using ThreadExited = detail::InLParam<WM_THREAD_EXITED, std::int32_t>;
-// Data handed over by another instance.
-using CopyData = detail::InLParam<WM_COPYDATA, const CopyDataStruct*>;
 
 // A track-info request ended. wParam: the sender's new item, or null; the window may
 // move the item out, and the sender frees whatever is left. lParam: the RSF_ flags.
@@ -152,14 +135,6 @@ struct EntryResolved {
     {
         return {detail::fromParam<std::unique_ptr<QueueItem>*>(p.wParam), static_cast<std::int32_t>(p.lParam)};
     }
-};
-
-// A command of the system menu (SC_RESTORE, SC_MINIMIZE); wParam.
-struct SysCommand {
-    static constexpr unsigned kNumber = WM_SYSCOMMAND;
-    std::uintptr_t command = 0;
-    MessageParams pack() const noexcept { return {command, 0}; }
-    static SysCommand unpack(MessageParams p) noexcept { return {p.wParam}; }
 };
 
 } // namespace msg

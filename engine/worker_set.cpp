@@ -58,7 +58,7 @@ private:
 // What the threads use; each thread holds a reference, so it outlives the set for
 // as long as a thread that was let go still runs.
 struct WorkerSet::Common {
-    explicit Common(MessageSink& window) : relay(window) {}
+    Common(MessageSink& window, const Configuration& configuration) : shared(configuration), relay(window) {}
 
     WorkerShared shared;
     FolderWatch watch;
@@ -79,8 +79,8 @@ struct WorkerSet::Threads {
     }
 };
 
-WorkerSet::WorkerSet(MessageSink& window)
-    : m_common(std::make_shared<Common>(window)), m_threads(std::make_unique<Threads>())
+WorkerSet::WorkerSet(MessageSink& window, const Configuration& configuration)
+    : m_common(std::make_shared<Common>(window, configuration)), m_threads(std::make_unique<Threads>())
 {
 }
 

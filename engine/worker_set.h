@@ -6,6 +6,7 @@
 namespace qvr {
 
 class MessageSink;
+struct Configuration;
 struct WorkerShared;
 
 // How the window hands work to its workers, as the queue decisions see it: a job
@@ -43,8 +44,8 @@ class WorkerSet final : public WorkerGates {
 public:
     enum class Worker { FolderWatcher, Resolver, Downloader };
 
-    // The workers report to `window` until disconnect().
-    explicit WorkerSet(MessageSink& window);
+    // The workers report to `window` until disconnect(), and read `configuration`.
+    WorkerSet(MessageSink& window, const Configuration& configuration);
     // Asks every worker to stop and disconnects them (the window must answer no
     // more by then, see disconnect()); workers still running are let go.
     ~WorkerSet();

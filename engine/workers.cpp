@@ -65,8 +65,8 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         return result;
     }
     const std::string path = FormatStrings(loadString(IDS_TRACK_INFO_PATH),
-                                           {EncodeRequestText(entry), shared.m_strInstallationId});
-    const std::string url = "http://" + shared.m_storeHost + path;
+                                           {EncodeRequestText(entry), shared.config.strings.m_strInstallationId});
+    const std::string url = "http://" + shared.config.storeHost + path;
 
     bool failed = true;
     std::size_t length = 0;
@@ -95,7 +95,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     if (!info)
         return result;
     // An address no request could be made with would block the queue for good.
-    const std::optional<std::string> fileUrl = TrackFileRequestUrl(info->url, shared.m_strInstallationId);
+    const std::optional<std::string> fileUrl = TrackFileRequestUrl(info->url, shared.config.strings.m_strInstallationId);
     if (!fileUrl || !IsFetchableUrl(*fileUrl)) {
         sendStatus(window, kInvalidAddress);
         return result;
@@ -159,7 +159,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
 
     // Checked before the file is made, so that an address that can never be
     // fetched leaves no empty track behind.
-    const std::optional<std::string> url = TrackFileRequestUrl(shared.m_strCurUrl, shared.m_strInstallationId);
+    const std::optional<std::string> url = TrackFileRequestUrl(shared.m_strCurUrl, shared.config.strings.m_strInstallationId);
     if (!url || !IsFetchableUrl(*url)) {
         sendStatus(window, kInvalidAddress);
         return DLF_DONE;

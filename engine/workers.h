@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/configuration.h"
 #include "engine/shared_string.h"
 #include "platform/http.h"
 
@@ -15,8 +16,16 @@ class MessageSink;
 
 // What the main window shares with its three worker threads. The flags are the
 // window's requests, polled by the workers without a lock; the job slots are
-// written by the window only while the worker waits at its gate.
+// written by the window only while the worker waits at its gate. The configuration
+// is the start's own, which outlives every worker.
 struct WorkerShared {
+    explicit WorkerShared(const Configuration& configuration)
+        : config(configuration), m_downloadFolder(configuration.strings.m_strDownloadFolder)
+    {
+    }
+
+    const Configuration& config;
+
     std::atomic<bool> m_bStopThreads {false};
     std::atomic<bool> m_bPaused {false};
     std::atomic<bool> m_bCancelCurrent {false};
@@ -27,9 +36,7 @@ struct WorkerShared {
     std::string m_strCurUrl;
     std::string m_strCurRawEntry;
 
-    SharedString m_downloadFolder;
-    std::string m_strInstallationId;
-    std::string m_storeHost;   // "host" or "host:port" of the store's web server
+    SharedString m_downloadFolder;  // the one the user chose last
     std::string m_gateFolder;  // where the two gates live
     HttpClientFactory m_http;
     // How long a worker waits after a failed exchange before it reports, so that

@@ -86,14 +86,6 @@ bool isValidStoreHost(std::string_view host)
     return !name.empty() && name.size() <= 253 && std::all_of(name.begin(), name.end(), isHostChar);
 }
 
-std::string storeHostFromEnvironment()
-{
-    const char* host = std::getenv("QVR_STORE_HOST");
-    if (host && isValidStoreHost(host))
-        return host;
-    return std::string(kDefaultStoreHost);
-}
-
 std::string loadString(unsigned id, std::string_view storeHost)
 {
     const auto it = std::find_if(kTable.begin(), kTable.end(),
@@ -109,7 +101,7 @@ std::string loadString(unsigned id, std::string_view storeHost)
 
 std::string loadString(unsigned id)
 {
-    return loadString(id, storeHostFromEnvironment());
+    return loadString(id, kDefaultStoreHost);
 }
 
 } // namespace qvr

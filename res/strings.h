@@ -37,14 +37,12 @@ std::string_view defaultStoreHost();
 // digits, "-" and "." or an IPv6 address in brackets.
 bool isValidStoreHost(std::string_view host);
 
-// $QVR_STORE_HOST when it is set and valid, else the compiled-in host.
-std::string storeHostFromEnvironment();
-
 // String `id` of the table with `storeHost` as the store's host in the strings that
 // name it; empty for a number the table does not have.
 std::string loadString(unsigned id, std::string_view storeHost);
 
-// The same, with the store's host taken from the environment.
+// The same, with the compiled-in store host in the strings that name one; a start
+// that talks to another store passes its host to the form above.
 std::string loadString(unsigned id);
 
 } // namespace qvr

@@ -43,7 +43,7 @@ void CquaveromfcDlg::OnOpenFolder()
 
 void CquaveromfcDlg::OnHomePage()
 {
-    m_desktop->open(loadString(IDS_HOME_URL, m_environment.storeHost));
+    m_desktop->open(loadString(IDS_HOME_URL, m_config.storeHost));
 }
 
 void CquaveromfcDlg::OnMinimize()

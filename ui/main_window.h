@@ -5,11 +5,12 @@
 #include "controls/simple_browser.h"
 #include "engine/entry_list.h"
 #include "engine/messages.h"
+#include "ui/window_messages.h"
 #include "engine/queue_controller.h"
 #include "engine/queue_item.h"
 #include "engine/worker_set.h"
 #include "platform/http.h"
-#include "ui/application_strings.h"
+#include "engine/configuration.h"
 #include "ui/dialog_builder.h"
 #include "ui/prompts.h"
 #include "ui/radio_panel.h"
@@ -31,13 +32,10 @@ class MessagePump;
 class RightClickFilter;
 struct HandoffMessage;
 
-// What the main window needs from the process around it.
+// What the main window needs from the process around it, besides the configuration:
+// the resources and the ways out that the start makes for it, or tests give it.
 struct MainWindowEnvironment {
-    std::string storeHost;   // "host" or "host:port"
     std::string gateFolder;  // folder of the two gates (named mutexes)
-    // Where the window publishes itself for later starts of the program; empty:
-    // it cannot be reached from outside.
-    std::string handoffFolder;
     // Stores a newly chosen download folder in the settings; 0 on success.
     std::function<long(const std::string&)> writeDownloadFolder;
     HttpClientFactory http;
@@ -72,7 +70,9 @@ class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView {
     Q_OBJECT
 
 public:
-    CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent = nullptr);
+    // The window publishes itself for later starts in the configuration's runtime
+    // folder; without one it cannot be reached from outside.
+    CquaveromfcDlg(const Configuration& configuration, MainWindowEnvironment environment, QWidget* parent = nullptr);
     ~CquaveromfcDlg() override;
 
     // Runs the window to its end: initialisation, the modal run, and the teardown
@@ -166,7 +166,8 @@ private:
     // The bytes of a downloaded file's name, whatever the list shows.
     static std::string FileEntryName(const QListWidgetItem& item);
 
-    ApplicationStrings& m_app;
+    const Configuration& m_config;
+    const ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
     QtPrompts m_qtPrompts;
     Prompts* m_prompts;

@@ -44,7 +44,7 @@ bool CquaveromfcDlg::RunSelfUpdate()
     WindowUpdatePrompts prompts(*m_prompts, this);
     SelfUpdateEnvironment environment = *m_environment.selfUpdate;
     environment.updater.prompts = &prompts;
-    const bool installed = qvr::RunSelfUpdate(environment, [this] {
+    const bool installed = qvr::RunSelfUpdate(environment, m_config.storeHost, [this] {
         m_bShowAllowed = false;
         // The newer instance finds the request of this start in the raw-queue file.
         if (!m_app.m_strRequest.empty())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/messages.h"
+#include "ui/window_messages.h"
 
 #include <string>
 #include <vector>
@@ -8,11 +8,6 @@
 class QMenu;
 
 namespace qvr {
-
-// Commands of the window's own system menu, numbered as the system's, besides
-// SC_RESTORE and SC_MINIMIZE, which also come as messages.
-constexpr std::uintptr_t SC_MOVE = 0xF010;
-constexpr std::uintptr_t SC_CLOSE = 0xF060;
 
 // The item the window adds for its About box.
 constexpr unsigned IDM_ABOUTBOX = 16;

@@ -11,9 +11,11 @@
 
 namespace qvr {
 
-CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment environment, QWidget* parent)
+CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnvironment environment,
+                               QWidget* parent)
     : CDialogSK(parent, Qt::Window),
-      m_app(app),
+      m_config(configuration),
+      m_app(configuration.strings),
       m_environment(std::move(environment)),
       m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
       m_desktop(m_environment.desktop ? m_environment.desktop : &m_shellOpener),
@@ -21,14 +23,11 @@ CquaveromfcDlg::CquaveromfcDlg(ApplicationStrings& app, MainWindowEnvironment en
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               return WindowProc(message, wParam, lParam);
           })),
-      m_workers(*m_pump),
+      m_workers(*m_pump, configuration),
       m_shared(m_workers.shared()),
       m_queueFiles(m_app.m_strDownloadQueuePath, m_app.m_strRawQueuePath),
       m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder)
 {
-    m_shared.m_downloadFolder.set(m_app.m_strDownloadFolder);
-    m_shared.m_strInstallationId = m_app.m_strInstallationId;
-    m_shared.m_storeHost = m_environment.storeHost;
     m_shared.m_gateFolder = m_environment.gateFolder;
     m_shared.m_http = m_environment.http;
     m_shared.m_retryPause = m_environment.retryPause;
@@ -114,21 +113,21 @@ bool CquaveromfcDlg::LetWorkersGo()
 void CquaveromfcDlg::PostNcDestroy()
 {
     m_queueController.SaveAtEnd();
-    if (m_windowHandle != 0 && !m_environment.handoffFolder.empty())
-        UnpublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+    if (m_windowHandle != 0 && m_config.runtimeDir)
+        UnpublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
 }
 
 void CquaveromfcDlg::Publish()
 {
-    if (m_environment.handoffFolder.empty())
+    if (!m_config.runtimeDir)
         return;
-    RemoveDeadWindowSockets(m_environment.handoffFolder);
+    RemoveDeadWindowSockets(*m_config.runtimeDir);
     m_windowHandle = NewWindowHandle();
     m_handoffServer = HandoffServer::start(
-        WindowSocketPath(m_environment.handoffFolder, m_windowHandle),
+        WindowSocketPath(*m_config.runtimeDir, m_windowHandle),
         [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     if (m_handoffServer)
-        PublishWindowHandle(m_environment.handoffFolder, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+        PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
 }
 
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)

@@ -185,7 +185,7 @@ void CquaveromfcDlg::SetUpControls()
         new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
     }
     m_radio = std::make_unique<RadioPanel>(prompt, m_browser, m_environment.radioHttp,
-                                           loadString(IDS_RADIO_URL, m_environment.storeHost));
+                                           loadString(IDS_RADIO_URL, m_config.storeHost));
     if (m_environment.radioBrowser) {
         m_radio->CreateBrowser(this, IDC_BROWSER_PLACE);
         if (m_environment.rightClicks)

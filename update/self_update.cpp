@@ -5,10 +5,11 @@
 
 namespace qvr {
 
-bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::function<void()>& keepHidden)
+bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
+                   const std::function<void()>& keepHidden)
 {
     CAutoUpdater updater(environment.updater);
-    if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, environment.storeHost)) != UPD_INSTALLED)
+    if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, storeHost)) != UPD_INSTALLED)
         return false;
     // Before the notice: the process may end while it is open, and what the new
     // version must take over has to be on disk by then.

@@ -14,7 +14,6 @@ using ProcessLauncher = std::function<bool(const std::string& program, const std
 // What a start of the program needs to update itself.
 struct SelfUpdateEnvironment {
     UpdaterEnvironment updater;
-    std::string storeHost;   // "host" or "host:port" of the update folder
     ProcessLauncher launch;  // null: a real detached start
 };
 
@@ -28,6 +27,8 @@ constexpr const char* kTakeOverSwitch = "/switch";
 // shows the notice, and starts the new executable with "/switch", which takes over
 // from this one. True when a new executable was installed and started (whether the
 // start worked is not known).
-bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::function<void()>& keepHidden);
+// `storeHost` ("host" or "host:port") serves the update folder.
+bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
+                   const std::function<void()>& keepHidden);
 
 } // namespace qvr

@@ -17,7 +17,7 @@ std::vector<std::string> loaded(const std::string& path, const std::optional<std
 {
     if (hive)
         test::writeFile(path, *hive);
-    CquaveromfcApp app(AppEnvironment {path, std::nullopt, ""});
+    ApplicationStrings app;
     LoadSettings(Registry(path), app);
     return {app.m_strDirectory, app.m_strDownloadFolder, app.m_strInstallationId, app.m_strRawQueuePath,
             app.m_strDownloadQueuePath};
@@ -84,11 +84,12 @@ TEST(StringTable, OnlyPlausibleHostsAreTakenFromTheEnvironment)
         EXPECT_FALSE(isValidStoreHost(host)) << host;
 
     ::setenv("QVR_STORE_HOST", "127.0.0.1:4242", 1);
-    EXPECT_EQ(loadString(IDS_HOME_URL), "http://127.0.0.1:4242/");
+    EXPECT_EQ(StoreHostFromEnvironment(), "127.0.0.1:4242");
+    EXPECT_EQ(loadString(IDS_HOME_URL), "http://" + std::string(defaultStoreHost()) + "/") << "the table reads no environment";
     ::setenv("QVR_STORE_HOST", "evil/../path", 1);
-    EXPECT_EQ(storeHostFromEnvironment(), defaultStoreHost());
+    EXPECT_EQ(StoreHostFromEnvironment(), defaultStoreHost());
     ::unsetenv("QVR_STORE_HOST");
-    EXPECT_EQ(storeHostFromEnvironment(), defaultStoreHost());
+    EXPECT_EQ(StoreHostFromEnvironment(), defaultStoreHost());
 }
 
 } // namespace

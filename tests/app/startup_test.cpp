@@ -1,5 +1,5 @@
 #include "app/application.h"
-#include "engine/messages.h"
+#include "ui/window_messages.h"
 
 #include "platform/handoff.h"
 #include "platform/named_mutex.h"
@@ -70,7 +70,7 @@ protected:
     // Starts the application object in-process with these arguments.
     WindowlessApp start(std::vector<std::string> args)
     {
-        WindowlessApp app(AppEnvironment {hivePath(), m_runtime, "", {}, m_windowWait});
+        WindowlessApp app(AppEnvironment {{hivePath(), m_runtime, "", {}}, {}, m_windowWait});
         args.insert(args.begin(), "quavero");
         std::vector<char*> argv;
         for (auto& a : args)
@@ -148,7 +148,7 @@ TEST_F(Startup, ASecondStartRestoresTheWindowThenHandsItsRequestOverOrTakesOver)
     m_received.clear();
     auto takingOver = start({"/switch", requestPath()});
     EXPECT_EQ(takingOver.startPath(), StartPath::MainWindow);
-    EXPECT_EQ(takingOver.m_strRequest, "track=42&format=mp3");
+    EXPECT_EQ(takingOver.strings().m_strRequest, "track=42&format=mp3");
     EXPECT_EQ(received(), (std::vector<std::string> {restore, "1130 0 "}));
 }
 
@@ -178,7 +178,7 @@ TEST_F(Startup, ASecondStartGoesOnlyOnceTheRunningWindowSaidItKeptTheRequest)
         auto app = start({requestPath()});
         EXPECT_EQ(app.startPath(), c.path);
         EXPECT_EQ(app.exitStatus(), c.status);
-        EXPECT_EQ(app.m_strRequest, "track=42&format=mp3");
+        EXPECT_EQ(app.strings().m_strRequest, "track=42&format=mp3");
         m_window.reset();
     }
 }
@@ -202,7 +202,7 @@ TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublishedUnlessItsInstanceEn
             running.reset();
         starting.join();
         EXPECT_EQ(second->startPath(), published ? StartPath::HandedOver : StartPath::MainWindow);
-        EXPECT_EQ(second->m_strRequest, "track=42&format=mp3");
+        EXPECT_EQ(second->strings().m_strRequest, "track=42&format=mp3");
         EXPECT_EQ(received().size(), published ? 2u : 0u);
     }
 }
@@ -227,13 +227,13 @@ TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
         SCOPED_TRACE(name);
         auto app = start({m_dir.file(name)});
         EXPECT_EQ(app.startPath(), StartPath::HandedOver);
-        EXPECT_EQ(app.m_strRequest, line);
-        EXPECT_EQ(app.m_strDownloadFolder, "/music") << "settings are loaded before the hand-over";
+        EXPECT_EQ(app.strings().m_strRequest, line);
+        EXPECT_EQ(app.strings().m_strDownloadFolder, "/music") << "settings are loaded before the hand-over";
     }
     EXPECT_EQ(readFile(requestPath()), "track=42&format=mp3\r\nsecond line\r\n");
     UniqueFd holder(::open(requestPath().c_str(), O_RDONLY));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
-    EXPECT_EQ(start({requestPath()}).m_strRequest, "") << "a file another program holds locked";
+    EXPECT_EQ(start({requestPath()}).strings().m_strRequest, "") << "a file another program holds locked";
 }
 
 // The real executable first, as the installer runs it.
@@ -255,13 +255,13 @@ TEST_F(Startup, InstallGivesAnIdOnceRemovesTheOldPluginAndIgnoresEverythingElse)
     const auto running = otherInstance();
     auto again = start({requestPath(), "/switch", "/install"});
     EXPECT_EQ(again.startPath(), StartPath::Install);
-    EXPECT_EQ(again.m_strRequest, "");
-    EXPECT_EQ(again.m_strInstallationId, id);
+    EXPECT_EQ(again.strings().m_strRequest, "");
+    EXPECT_EQ(again.strings().m_strInstallationId, id);
     EXPECT_EQ(readFile(hivePath()), installed) << "an existing id is never replaced";
 
     const std::string noClientKey = makeHive("\"Directory\"=\"/nowhere\"", "", "\"RawQueue\"=\"/raw\"");
     writeFile(hivePath(), noClientKey);
-    EXPECT_TRUE(isInstallationId(start({"/install"}).m_strInstallationId)) << "the process still has an id";
+    EXPECT_TRUE(isInstallationId(start({"/install"}).strings().m_strInstallationId)) << "the process still has an id";
     EXPECT_EQ(readFile(hivePath()), noClientKey);
 }
 

@@ -78,11 +78,7 @@ TEST(Messages, EveryPayloadArrivesAsSentUnderItsOwnNumber)
     EXPECT_EQ((*resolved.item)->title, "Title");
     EXPECT_EQ(resolved.flags, RSF_CONSUMED | RSF_NETWORK_ERROR);
     EXPECT_EQ(window.roundTrip(msg::EntryResolved {nullptr, RSF_CONSUMED}).item, nullptr);
-    const CopyDataStruct data {COPYDATA_RAW_ENTRY, 8, "track=1"};
-    EXPECT_EQ(window.roundTrip(msg::CopyData {&data}).value, &data);
-    EXPECT_EQ(window.roundTrip(msg::SysCommand {SC_RESTORE}).command, SC_RESTORE);
     window.roundTrip(msg::FolderChanged {});
-    window.roundTrip(msg::SwitchQuit {});
 }
 
 TEST(WorkerSet, SaysWhenAWorkerDoesNotEndWithinTheGracePeriod)
@@ -90,7 +86,8 @@ TEST(WorkerSet, SaysWhenAWorkerDoesNotEndWithinTheGracePeriod)
     test::TempDir gates;
     test::StuckNetwork network;
     Window window;
-    WorkerSet workers(window);
+    const Configuration configuration;
+    WorkerSet workers(window, configuration);
     workers.shared().m_gateFolder = gates.path();
     workers.shared().m_http = network.factory();
     workers.shared().m_strCurRawEntry = "track=1";
@@ -116,7 +113,8 @@ TEST(WorkerSet, TheFolderWatcherReportsOnceEachFolderIsWatched)
 {
     test::TempDir first, second;
     Window window;
-    WorkerSet workers(window);
+    const Configuration configuration;
+    WorkerSet workers(window, configuration);
     workers.shared().m_downloadFolder.set(first.path());
     workers.start(WorkerSet::Worker::FolderWatcher);
     EXPECT_TRUE(window.waitForFolderReports(1)) << "no report for the first folder";

@@ -148,7 +148,8 @@ protected:
 
     RecordingView view;
     RecordingGates gates;
-    WorkerShared shared;
+    const Configuration configuration;
+    WorkerShared shared {configuration};
     MemoryStore store;
     std::vector<std::string> folderWrites;
     long folderWriteResult = 0;

@@ -27,7 +27,7 @@ protected:
             addTrack(id, std::string("Track ") + id, 100000);
             queue += std::string("Track ") + id + "|" + m_store.trackUrl(id) + "\r\n";
         }
-        writeFile(m_strings.m_strDownloadQueuePath, queue);
+        writeFile(m_config.strings.m_strDownloadQueuePath, queue);
         m_store.setStallAfter(0);
         openWindow();
     }
@@ -53,7 +53,7 @@ TEST_F(CommandTest, RemoveAsksOnlyForTheHeadWhileNotPaused)
     click(IDC_REMOVE);
     EXPECT_EQ(m_prompts.asked.size(), 1u) << "another item goes at once, download or not";
     EXPECT_THAT(queueTitles(), ElementsAre("Track a", "Track b"));
-    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "Track a|" + m_store.trackUrl("a") + "\r\nTrack b|"
+    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "Track a|" + m_store.trackUrl("a") + "\r\nTrack b|"
                                                               + m_store.trackUrl("b") + "\r\n");
 
     // Not confirmed: the download goes on, and the track arrives whole.
@@ -103,7 +103,7 @@ TEST_F(CommandTest, ACancelOrClearWaitsOutAPauseAndTakesEffectAtTheNextReport)
     addTrack("a", "First", 300000);
     addTrack("b", "Second", 300000);
     addTrack("c", "Third", 20000);
-    writeFile(m_strings.m_strDownloadQueuePath, "First|" + m_store.trackUrl("a") + "\r\nSecond|"
+    writeFile(m_config.strings.m_strDownloadQueuePath, "First|" + m_store.trackUrl("a") + "\r\nSecond|"
                   + m_store.trackUrl("b") + "\r\nThird|" + m_store.trackUrl("c") + "\r\n");
     m_store.setStallAfter(100000, 1);
     openWindow();
@@ -134,7 +134,7 @@ TEST_F(CommandTest, ACancelOrClearWaitsOutAPauseAndTakesEffectAtTheNextReport)
     EXPECT_EQ(m_window->queue().GetCount(), 2u) << "the downloader's report empties it";
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "");
+    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "");
     EXPECT_TRUE(requestsTo("/tracks/c").empty());
     EXPECT_FALSE(fs::exists(trackPath("Third")));
 }
@@ -242,7 +242,7 @@ TEST_F(CommandTest, PauseAndResumeLatchTheirButtonsAndKeepTheHeadItem)
 
     closeWindow();
     addTrack("a", "Paused One", 300000);
-    writeFile(m_strings.m_strDownloadQueuePath, "Paused One|" + m_store.trackUrl("a") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Paused One|" + m_store.trackUrl("a") + "\r\n");
     m_store.setStallAfter(100000, 1);
     openWindow();
     ASSERT_TRUE(m_store.waitForStalls(1));
@@ -299,7 +299,7 @@ TEST_F(CommandTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
     EXPECT_EQ(m_window->queueController().downloadFolder(), m_dir.file("music")) << "not kept, so not taken";
 
     storeResult = 0;
-    m_prompts.folder = m_strings.m_strDownloadFolder;
+    m_prompts.folder = m_config.strings.m_strDownloadFolder;
     click(IDC_CHOOSE_FOLDER);
     EXPECT_EQ(stored.size(), 1u) << "the same folder changes nothing, not even the settings";
 
@@ -328,11 +328,11 @@ TEST_F(CommandTest, OpenCommandsHandTheirTargetToTheDesktop)
     ASSERT_EQ(files->count(), 1);
     files->setCurrentRow(0);
     emit files->itemDoubleClicked(files->item(0));
-    EXPECT_THAT(m_desktop.opened, ElementsAre(m_strings.m_strDownloadFolder, "http://" + m_store.hostPort() + "/",
+    EXPECT_THAT(m_desktop.opened, ElementsAre(m_config.strings.m_strDownloadFolder, "http://" + m_store.hostPort() + "/",
                                               trackPath("Song")));
 
     // A name that is not valid text is opened, and kept selected, by its bytes.
-    const std::string latin1 = m_strings.m_strDownloadFolder + "/Caf\xe9.mp3";
+    const std::string latin1 = m_config.strings.m_strDownloadFolder + "/Caf\xe9.mp3";
     writeFile(latin1, "");
     ASSERT_TRUE(waitFor([&] { return files->count() == 2; }));
     files->setCurrentRow(0);

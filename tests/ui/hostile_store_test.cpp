@@ -42,7 +42,7 @@ TEST_F(HostileStoreTest, AddressesNoRequestCanBeMadeWithAreDroppedAtOnce)
 
     // From a queue file: dropped without a file, and without blocking the rest.
     addTrack("g", "Good", 3000);
-    writeFile(m_strings.m_strDownloadQueuePath, "Ftp|ftp://127.0.0.1/t?x=1\r\nSpace|http://127.0.0.1/a b?x=1\r\n"
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Ftp|ftp://127.0.0.1/t?x=1\r\nSpace|http://127.0.0.1/a b?x=1\r\n"
                                                 "Good|" + m_store.trackUrl("g") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
@@ -56,7 +56,7 @@ TEST_F(HostileStoreTest, ABodyIsWrittenOnlyAsFarAsItsAnswerSaid)
     // Longer than its Content-Length: the rest is not part of the track.
     addTrack("l", "Long", 20000);
     m_store.setFraming(sim::Framing::ChunkedUnderstated, 5000);
-    writeFile(m_strings.m_strDownloadQueuePath, "Long|" + m_store.trackUrl("l") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Long|" + m_store.trackUrl("l") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Long")), expectedContent("l", 15000));
@@ -66,7 +66,7 @@ TEST_F(HostileStoreTest, ABodyIsWrittenOnlyAsFarAsItsAnswerSaid)
     addTrack("e", "Endless", 30000);
     m_store.setFraming(sim::Framing::NoLength);
     m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.unannouncedTrackLimit = 10000; };
-    writeFile(m_strings.m_strDownloadQueuePath, "Endless|" + m_store.trackUrl("e") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Endless|" + m_store.trackUrl("e") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/e").size() >= 3 && status() == "Network Error"; }));
     EXPECT_THAT(queueTitles(), ElementsAre("Endless"));
@@ -80,7 +80,7 @@ TEST_F(HostileStoreTest, AResumeAnswerThatCannotBePlacedFailsVisiblyAndChangesNo
         SCOPED_TRACE(static_cast<int>(mode));
         m_store.setResumeMode(mode);
         writeFile(trackPath("Resumed"), expectedContent("r", 50000).substr(0, 1000));
-        writeFile(m_strings.m_strDownloadQueuePath, "Resumed|" + m_store.trackUrl("r") + "\r\n");
+        writeFile(m_config.strings.m_strDownloadQueuePath, "Resumed|" + m_store.trackUrl("r") + "\r\n");
         openWindow();
         // Retried, and failing the same way each time.
         ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/r").size() >= 3 && status() == "Network Error"; }));

@@ -21,15 +21,15 @@ TEST_F(WindowTest, RequestsTravelFromRawEntryToTrackFileInOrder)
 {
     addTrack("a", "Left Over", 12000);
     addTrack("b", "Brand New", 70000);
-    writeFile(m_strings.m_strRawQueuePath, "track=a\r\n");
-    m_strings.m_strRequest = "track=b";
+    writeFile(m_config.strings.m_strRawQueuePath, "track=a\r\n");
+    m_config.strings.m_strRequest = "track=b";
     openWindow();
 
     ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Brand New")) && m_window->queue().IsEmpty()
                                       && status() == "No Files in Queue"; }));
     EXPECT_EQ(readFile(trackPath("Left Over")), expectedContent("a", 12000));
     EXPECT_EQ(readFile(trackPath("Brand New")), expectedContent("b", 70000));
-    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "");
+    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "");
 
     // The entry left from the last run goes first, and every request carries the id.
     const auto infos = requestsTo("/downloader/downloader_dlm.html");
@@ -43,7 +43,7 @@ TEST_F(WindowTest, RequestsTravelFromRawEntryToTrackFileInOrder)
         EXPECT_THAT(file.query, HasSubstr("&guid=0123456789ABCDEF0123456789ABCDEF"));
     }
     closeWindow();
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "") << "every raw entry was consumed";
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "") << "every raw entry was consumed";
 }
 
 TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
@@ -74,20 +74,20 @@ TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
 
 TEST_F(WindowTest, ASwitchQuitEndsTheWindowAndLeavesTheRawQueueFileAlone)
 {
-    writeFile(m_strings.m_strRawQueuePath, "track=old\r\n");
+    writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
     m_store.goDown();
     openWindow();
     m_window->AddRawEntry("track=new");
     // Kept on disk as soon as it arrives, not only at a clean end.
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
     ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
     m_window->messageSink().SendMessage(WM_SWITCH_QUIT, 0, 0);
     EXPECT_TRUE(m_window->queueController().switchQuit());
     // From now on the file is the newer instance's.
-    writeFile(m_strings.m_strRawQueuePath, "track=newer\r\n");
+    writeFile(m_config.strings.m_strRawQueuePath, "track=newer\r\n");
     m_window->EndWindow();  // the workers are still running: the end lets them go
     m_window.reset();
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=newer\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=newer\r\n");
 }
 
 TEST_F(WindowTest, AQueuedTitleIsNotQueuedTwice)
@@ -101,7 +101,7 @@ TEST_F(WindowTest, AQueuedTitleIsNotQueuedTwice)
     ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
     EXPECT_THAT(queueTitles(), ElementsAre("Same"));
     // The queue file follows the queue while the track is still on its way.
-    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "Same|" + m_store.trackUrl("a") + "\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "Same|" + m_store.trackUrl("a") + "\r\n");
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Same")), expectedContent("a", 50000));
@@ -111,7 +111,7 @@ TEST_F(WindowTest, ANetworkErrorKeepsTheEntryAndHoldsDownloadsUntilTheStoreIsBac
 {
     addTrack("a", "Queued Before", 30000);
     addTrack("b", "Added Offline", 30000);
-    writeFile(m_strings.m_strDownloadQueuePath, "Queued Before|" + m_store.trackUrl("a") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Queued Before|" + m_store.trackUrl("a") + "\r\n");
     const int port = m_store.port();
     m_store.goDown();
     openWindow();
@@ -134,7 +134,7 @@ TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrack)
     addTrack("r", "Resumed", kSize);
     m_store.setResumeMode(GetParam());
     writeFile(trackPath("Resumed"), expectedContent("r", kSize).substr(0, 123456));
-    writeFile(m_strings.m_strDownloadQueuePath, "Resumed|" + m_store.trackUrl("r") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Resumed|" + m_store.trackUrl("r") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Resumed")), expectedContent("r", kSize));
@@ -147,7 +147,7 @@ TEST_F(WindowTest, ATrackAlreadyWholeOnDiskIsFinishedNotFetchedAgain)
 {
     addTrack("w", "Whole", 20000);
     writeFile(trackPath("Whole"), expectedContent("w", 20000));
-    writeFile(m_strings.m_strDownloadQueuePath, "Whole|" + m_store.trackUrl("w") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Whole|" + m_store.trackUrl("w") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(requestsTo("/tracks/").size(), 1u);
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
 TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 {
     addTrack("d", "Deleted", 300000);
-    writeFile(m_strings.m_strDownloadQueuePath, "Deleted|" + m_store.trackUrl("d") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Deleted|" + m_store.trackUrl("d") + "\r\n");
     m_store.setStallAfter(100000, 1);
     openWindow();
     ASSERT_TRUE(m_store.waitForStalls(1));
@@ -176,7 +176,7 @@ TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 TEST_F(WindowTest, AWriteThatFailsIsAFailedAttemptAndTheTrackStaysQueued)
 {
     addTrack("f", "Full Disk", 30000);
-    writeFile(m_strings.m_strDownloadQueuePath, "Full Disk|" + m_store.trackUrl("f") + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Full Disk|" + m_store.trackUrl("f") + "\r\n");
     {
         const DiskFull full(12000);
         ASSERT_TRUE(full.active());
@@ -200,7 +200,7 @@ TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
         environment.http = curlHttpClientFactory({std::chrono::minutes(5), std::chrono::minutes(5)});
     };
 
-    writeFile(m_strings.m_strDownloadQueuePath, "Silent|" + url + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|" + url + "\r\n");
     openWindow();
     ASSERT_TRUE(silent.acceptOne());
     m_window->OnPause();
@@ -222,7 +222,7 @@ TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
     ASSERT_TRUE(network.waitUntilStuck());
     m_window->OnClose();
     EXPECT_FALSE(m_window->EndWindow());
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=stuck\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=stuck\r\n");
     // The window goes first; the worker, once free, must not touch it.
     m_window.reset();
     network.release();
@@ -256,14 +256,14 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
 
 TEST_F(WindowTest, ClosingWorksWithAMissingFolderAndKeepsPendingEntriesForTheNextStart)
 {
-    m_strings.m_strDownloadFolder = m_dir.file("no such folder");
+    m_config.strings.m_strDownloadFolder = m_dir.file("no such folder");
     m_store.goDown();
     openWindow();
     m_window->AddRawEntry("track=x");
     m_window->AddRawEntry("track=y");
     ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
     closeWindow();
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=x\r\ntrack=y\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=x\r\ntrack=y\r\n");
 }
 
 } // namespace

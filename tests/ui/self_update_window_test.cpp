@@ -26,7 +26,6 @@ protected:
         m_prompts.answer = IDYES;
         m_adjustEnvironment = [this](MainWindowEnvironment& environment) {
             SelfUpdateEnvironment update;
-            update.storeHost = m_store.hostPort();
             update.updater.http = environment.http;
             update.updater.executable = m_dir.file("install/quavero");
             update.updater.tempFolder = m_dir.file("tmp/");
@@ -52,9 +51,9 @@ protected:
 
 TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver)
 {
-    writeFile(m_strings.m_strRawQueuePath, "track=old\r\n");
-    writeFile(m_strings.m_strDownloadQueuePath, "Queued|http://127.0.0.1:1/q.mp3\r\n");
-    m_strings.m_strRequest = "track=new";
+    writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Queued|http://127.0.0.1:1/q.mp3\r\n");
+    m_config.strings.m_strRequest = "track=new";
     openWindow();
 
     ASSERT_EQ(m_prompts.asked.size(), 2u);
@@ -66,7 +65,7 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
     EXPECT_EQ(m_prompts.asked[1].caption, "Updater");
     EXPECT_EQ(m_prompts.asked[1].type, unsigned(MB_OK | MB_ICONINFORMATION));
     EXPECT_EQ(m_launched, std::vector<std::string> {m_dir.file("install/quavero") + " /switch"});
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
 
     // Nothing of a running window: no gates, no controls, no queue, no workers.
     EXPECT_EQ(countEntries(m_dir.file("gates")), 0u);
@@ -85,26 +84,26 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
     // A request handed over now is kept for the newer instance.
     const CopyDataStruct data {COPYDATA_RAW_ENTRY, 12, "track=later"};
     Send(m_window->messageSink(), msg::CopyData {&data});
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
 
     QSignalSpy finished(m_window.get(), &QDialog::finished);
     m_window->WindowProc(WM_SWITCH_QUIT, 0, 0);
     EXPECT_EQ(finished.count(), 1);
     endHiddenWindow();
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
-    EXPECT_EQ(readFile(m_strings.m_strDownloadQueuePath), "Queued|http://127.0.0.1:1/q.mp3\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "Queued|http://127.0.0.1:1/q.mp3\r\n");
 }
 
 TEST_F(UpdateWindowTest, AHiddenWindowNeverTakenOverEndsByItselfAndKeepsTheRequests)
 {
     m_handedOverLimit = std::chrono::milliseconds(100);
-    writeFile(m_strings.m_strRawQueuePath, "track=old\r\n");
-    m_strings.m_strRequest = "track=new";
+    writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
+    m_config.strings.m_strRequest = "track=new";
     makeWindow();
     EXPECT_EQ(m_window->DoModal(), 0);
     EXPECT_TRUE(m_window->queueController().switchQuit());
     m_window.reset();
-    EXPECT_EQ(readFile(m_strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n")
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n")
         << "the file holds the requests; an empty list must not replace it";
 }
 
@@ -112,7 +111,7 @@ TEST_F(UpdateWindowTest, DecliningStartsNormallyAndKeepsWhatArrivedDuringTheQues
 {
     addTrack("during", "Handed Over Meanwhile", 20000);
     addTrack("own", "Own Request", 20000);
-    writeFile(m_strings.m_strRawQueuePath, "track=own\r\n");
+    writeFile(m_config.strings.m_strRawQueuePath, "track=own\r\n");
     m_prompts.answer = IDNO;
     m_prompts.whileAsking = [this] {
         const CopyDataStruct data {COPYDATA_RAW_ENTRY, 13, "track=during"};

@@ -65,11 +65,12 @@ protected:
     WindowTest()
     {
         m_store.start();
-        m_strings.m_strDownloadFolder = m_dir.file("music");
-        m_strings.m_strDownloadQueuePath = m_dir.file("downloadqueue.txt");
-        m_strings.m_strRawQueuePath = m_dir.file("rawqueue.txt");
-        m_strings.m_strInstallationId = "0123456789ABCDEF0123456789ABCDEF";
-        ::mkdir(m_strings.m_strDownloadFolder.c_str(), 0755);
+        m_config.storeHost = m_store.hostPort();
+        m_config.strings.m_strDownloadFolder = m_dir.file("music");
+        m_config.strings.m_strDownloadQueuePath = m_dir.file("downloadqueue.txt");
+        m_config.strings.m_strRawQueuePath = m_dir.file("rawqueue.txt");
+        m_config.strings.m_strInstallationId = "0123456789ABCDEF0123456789ABCDEF";
+        ::mkdir(m_config.strings.m_strDownloadFolder.c_str(), 0755);
         ::mkdir(m_dir.file("gates").c_str(), 0700);
     }
     ~WindowTest() override { closeWindow(); }
@@ -84,7 +85,7 @@ protected:
     }
     std::string trackPath(const std::string& title) const
     {
-        return m_strings.m_strDownloadFolder + "/" + title + ".mp3";
+        return m_config.strings.m_strDownloadFolder + "/" + title + ".mp3";
     }
 
     void openWindow()
@@ -98,7 +99,6 @@ protected:
     void makeWindow()
     {
         MainWindowEnvironment environment;
-        environment.storeHost = m_store.hostPort();
         environment.gateFolder = m_dir.file("gates");
         environment.http = curlHttpClientFactory({std::chrono::milliseconds(5000),
                                                   std::chrono::milliseconds(5000)});
@@ -107,7 +107,7 @@ protected:
         environment.retryPause = std::chrono::milliseconds(50);
         if (m_adjustEnvironment)
             m_adjustEnvironment(environment);
-        m_window = std::make_unique<CquaveromfcDlg>(m_strings, std::move(environment));
+        m_window = std::make_unique<CquaveromfcDlg>(m_config, std::move(environment));
     }
 
     // Closes the window as the close button does and waits until every worker
@@ -148,7 +148,7 @@ protected:
 
     TempDir m_dir;
     sim::StoreSimulator m_store;
-    ApplicationStrings m_strings;
+    Configuration m_config;
     ScriptedPrompts m_prompts;
     RecordingDesktop m_desktop;
     std::function<void(MainWindowEnvironment&)> m_adjustEnvironment;

@@ -25,8 +25,8 @@ constexpr QPoint kBareSkin {10, 73};
 
 TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
 {
-    m_strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
-    ::mkdir(m_strings.m_strDownloadFolder.c_str(), 0755);
+    m_config.strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
+    ::mkdir(m_config.strings.m_strDownloadFolder.c_str(), 0755);
     openWindow();
     CquaveromfcDlg& window = *m_window;
     const QImage skin = LoadBitmapResource(IDB_SKIN);
@@ -65,7 +65,7 @@ TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
                   std::tuple(QString("Liberation Sans"), look.pixelSize, look.bold, look.text, look.back));
     }
     EXPECT_EQ(window.controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(),
-              m_strings.m_strDownloadFolder.substr(0, 17) + "...");
+              m_config.strings.m_strDownloadFolder.substr(0, 17) + "...");
     EXPECT_EQ(window.controlAs<QLabel>(IDC_RADIO_LABEL)->text(), "Click Here to Load Online Radio");
     EXPECT_TRUE(window.control(IDC_RADIO_LABEL)->isVisible()) << "no browser here: the prompt stays";
 

@@ -318,14 +318,13 @@ TEST_F(CheckForUpdate, TheStepOfAStartAnnouncesHidesAndRelaunches)
     std::vector<std::string> events;
     SelfUpdateEnvironment env;
     env.updater = environment();
-    env.storeHost = m_store.hostPort();
     env.launch = [&](const std::string& program, const std::vector<std::string>& args) {
         events.push_back("launch " + program + " " + args.at(0));
         return false; // the outcome is not looked at
     };
     // Hidden, and what the new version needs handed on, before the notice: the
     // process may be killed while the notice is open.
-    EXPECT_TRUE(RunSelfUpdate(env, [&] { events.push_back("hide, notices " + std::to_string(m_prompts.notices.size())); }));
+    EXPECT_TRUE(RunSelfUpdate(env, m_store.hostPort(), [&] { events.push_back("hide, notices " + std::to_string(m_prompts.notices.size())); }));
     EXPECT_EQ(m_prompts.notices, std::vector<std::string> {"The application was updated successfully.|Updater"});
     EXPECT_EQ(events, (std::vector<std::string> {"hide, notices 0", "launch " + exePath() + " /switch"}));
 }

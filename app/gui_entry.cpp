@@ -1,4 +1,6 @@
-#include "ui/gui_main.h"
+#include "app/gui_entry.h"
+
+#include "app/settings.h"
 
 #include "controls/web_engine.h"
 #include "platform/http.h"
@@ -14,7 +16,9 @@
 
 namespace qvr {
 
-void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char** argv)
+namespace {
+
+int RunGui(const Configuration& configuration, int argc, char** argv)
 {
     // Before any thread exists.
     PrepareWebEngine();
@@ -29,28 +33,25 @@ void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char**
 
     // Without the shared folder the gates still work between our own threads,
     // in a folder of this process's own.
-    const std::optional<TempFolder> privateGates =
-        startup.runtimeDir ? std::nullopt : TempFolder::create("quavero-gates");
-    const std::string gateFolder = startup.runtimeDir ? *startup.runtimeDir
-        : privateGates                                ? privateGates->path()
-                                                      : std::string();
+    const std::optional<std::string>& runtimeDir = configuration.runtimeDir;
+    const std::optional<TempFolder> privateGates = runtimeDir ? std::nullopt : TempFolder::create("quavero-gates");
+    const std::string gateFolder = runtimeDir ? *runtimeDir : privateGates ? privateGates->path() : std::string();
 
     MainWindowEnvironment environment;
-    environment.storeHost = startup.storeHost;
     environment.gateFolder = gateFolder;
-    environment.handoffFolder = startup.runtimeDir.value_or("");
     environment.http = curlHttpClientFactory();
     // Nothing is seen on the offscreen platform, and Qt WebEngine finds no graphics
     // there: the radio panel goes without its browser.
     environment.radioBrowser = QGuiApplication::platformName() != QLatin1String("offscreen");
     environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
     environment.rightClicks = &rightClicks;
-    environment.writeDownloadFolder = startup.writeDownloadFolder;
+    environment.writeDownloadFolder = [hive = configuration.hivePath](const std::string& folder) {
+        return WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
+    };
     SelfUpdateEnvironment update;
-    update.storeHost = startup.storeHost;
     update.updater.http = curlHttpClientFactory();
     environment.selfUpdate = std::move(update);
-    CquaveromfcDlg dialog(app, std::move(environment));
+    CquaveromfcDlg dialog(configuration, std::move(environment));
     dialog.DoModal();
     if (!dialog.WorkersEnded()) {
         // A worker stuck where no request reaches it still runs code of this
@@ -59,13 +60,14 @@ void RunGui(ApplicationStrings& app, const GuiStartup& startup, int argc, char**
         // is replaced whole), so the process ends here, saying it did not end well.
         std::_Exit(kExitWorkersStuck);
     }
+    return 0;
 }
 
+} // namespace
 } // namespace qvr
 
-extern "C" __attribute__((visibility("default"))) void qvr_run_gui(qvr::ApplicationStrings* app,
-                                                                  const qvr::GuiStartup* startup,
-                                                                  int argc, char** argv)
+extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Configuration* configuration, int argc,
+                                                                 char** argv)
 {
-    qvr::RunGui(*app, *startup, argc, argv);
+    return qvr::RunGui(*configuration, argc, argv);
 }

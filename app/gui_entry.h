@@ -1,0 +1,24 @@
+#pragma once
+
+// The contract between the executable and the window part of the program, which
+// lives in a library of its own, carried inside the executable and loaded only when
+// a window opens, so that a start that only hands its request over does not load
+// the GUI framework at all.
+
+#include "engine/configuration.h"
+
+namespace qvr {
+
+// The process's exit status when a worker did not end within its grace period
+// after the window closed.
+constexpr int kExitWorkersStuck = 3;
+
+constexpr const char* kGuiLibraryName = "quavero-gui";
+constexpr const char* kGuiEntryName = "qvr_run_gui";
+
+// Starts the GUI framework and runs the main window to its end; the process's exit
+// status. When a worker does not end, the process ends in there, with
+// kExitWorkersStuck.
+using GuiEntry = int (*)(const Configuration* configuration, int argc, char** argv);
+
+} // namespace qvr

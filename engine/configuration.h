@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace qvr {
+
+// The program-wide strings the application object holds: the settings, and the
+// request that came with this start.
+struct ApplicationStrings {
+    std::string m_strDirectory;
+    std::string m_strDownloadQueuePath;
+    std::string m_strRawQueuePath;
+    std::string m_strDownloadFolder;  // the folder at the start; the window keeps the current one
+    std::string m_strInstallationId;
+    std::string m_strRequest;
+};
+
+// What this start of the program found out before its window opens: where it meets
+// the rest of the system, which store it talks to, and the settings it read. The
+// start-up builds it once (app/), and everything after reads it by reference;
+// nothing in it changes while the program runs.
+struct Configuration {
+    std::string hivePath;                   // the settings hive file
+    std::optional<std::string> runtimeDir;  // named objects and the hand-off; none: we count as alone
+    std::string storeHost;                  // "host" or "host:port" of the store
+    ApplicationStrings strings;
+};
+
+} // namespace qvr
