@@ -136,6 +136,24 @@ TEST(ImageList, CopiesAreIndependentAndMissingPicturesDrawNothing)
     painter.end();
     EXPECT_EQ(canvas.pixelColor(3, 3), kParent);
     EXPECT_FALSE(CImageList(QSize(8, 6)).AddMasked(QImage(), Qt::black));
+
+    // A picture at twice the ratio fills the same logical size, pixel for pixel on a
+    // surface of its ratio.
+    QImage sharp(16, 12, QImage::Format_RGB32);
+    sharp.fill(kPictures[0]);
+    sharp.setPixelColor(15, 0, Qt::black);
+    sharp.setDevicePixelRatio(2);
+    CImageList list(QSize(8, 6));
+    ASSERT_TRUE(list.AddMasked(sharp, Qt::black));
+    QImage surface(18, 14, QImage::Format_RGB32);
+    surface.setDevicePixelRatio(2);
+    surface.fill(kParent);
+    QPainter sharpPainter(&surface);
+    list.Draw(sharpPainter, 0, QPoint(0, 0));
+    sharpPainter.end();
+    EXPECT_EQ(surface.pixelColor(15, 11), kPictures[0]) << "all of it, not a quarter";
+    EXPECT_EQ(surface.pixelColor(15, 0), kParent);
+    EXPECT_EQ(surface.pixelColor(16, 11), kParent);
 }
 
 } // namespace
