@@ -37,7 +37,10 @@ void CImageButton::paintEvent(QPaintEvent*)
 {
     // Neither the enabled, focused nor down state of the button plays a part, and
     // nothing else is painted: what the pictures leave transparent shows the parent.
+    // Pictures of another ratio than the screen's are scaled smoothly; at their own
+    // ratio they are drawn pixel for pixel.
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     m_images.Draw(painter, ImageIndex(m_nMouseState, m_bLatchable, m_bLatched), QPoint(0, 0));
 }
 

@@ -1,6 +1,6 @@
 // The window's look: which class stands for which control, the skin, the texts'
-// fonts and colours, the places given in pixels, the buttons' pictures, and the
-// window's own menu.
+// fonts and colours, the places given in pixels, the buttons' pictures, where the
+// window opens, and the window's own menu.
 #include "ui/main_window.h"
 
 #include "controls/color_static.h"
@@ -17,9 +17,12 @@
 #include "update/auto_updater.h"
 
 #include <QContextMenuEvent>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -42,14 +45,17 @@ bool IsImageButton(int id)
 
 // The progress bar shows bitmap IDB_PROGRESS side by side across its width: a
 // picture as wide as the full bar, of which the bar's width shows the left part.
-QPixmap ProgressPicture()
+QPixmap ProgressPicture(qreal devicePixelRatio)
 {
-    const QImage tile = LoadBitmapResource(IDB_PROGRESS);
+    const QImage tile = LoadBitmapResource(IDB_PROGRESS, devicePixelRatio);
     if (tile.isNull())
         return {};
-    QPixmap picture(ProgressBarWidth(100), tile.height());
+    const qreal ratio = tile.devicePixelRatio();
+    const QSize size(ProgressBarWidth(100), qRound(tile.height() / ratio));
+    QPixmap picture(size * ratio);
+    picture.setDevicePixelRatio(ratio);
     QPainter painter(&picture);
-    painter.drawTiledPixmap(picture.rect(), QPixmap::fromImage(tile));
+    painter.drawTiledPixmap(QRect(QPoint(0, 0), size), QPixmap::fromImage(tile));
     return picture;
 }
 
@@ -77,7 +83,7 @@ QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
     case IDC_PROGRESS_BAR: {
         auto* bar = new QLabel(parent);
         bar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        bar->setPixmap(ProgressPicture());
+        bar->setPixmap(ProgressPicture(parent->devicePixelRatioF()));
         return bar;
     }
     default:
@@ -166,9 +172,14 @@ void CquaveromfcDlg::SetUpLook()
         close->setGeometry(kCloseButtonRect);
     for (const ButtonImages& button : kButtonImages) {
         if (auto* imageButton = m_controls.control<CImageButton>(button.controlId))
-            imageButton->SetImages(LoadImageListResource(button.bitmaps));
+            imageButton->SetImages(LoadImageListResource(button.bitmaps, devicePixelRatioF()));
     }
     ConnectCommands();
+
+    // Placed once, before it shows: Qt would centre it and, were it wider than the
+    // screen, cut off its right end, where the caption buttons are.
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    move(WindowPlace((screen ? screen : this->screen())->availableGeometry(), size()));
 }
 
 void CquaveromfcDlg::SetUpControls()
