@@ -1,6 +1,6 @@
 // The window's look: which class stands for which control, the skin, the texts'
-// fonts and colours, the places given in pixels, the buttons' pictures, where the
-// window opens, and the window's own menu.
+// fonts and colours, the places given in pixels, the buttons' pictures, what
+// assistive technology reads, where the window opens, and the window's own menu.
 #include "ui/main_window.h"
 
 #include "controls/color_static.h"
@@ -37,10 +37,11 @@ QString ResourceText(unsigned id)
     return QString::fromStdString(loadString(id, ""));
 }
 
-bool IsImageButton(int id)
+const ButtonImages* FindButtonImages(int id)
 {
-    return std::any_of(kButtonImages.begin(), kButtonImages.end(),
-                       [id](const ButtonImages& button) { return button.controlId == id; });
+    const auto found = std::find_if(kButtonImages.begin(), kButtonImages.end(),
+                                    [id](const ButtonImages& button) { return button.controlId == id; });
+    return found == kButtonImages.end() ? nullptr : &*found;
 }
 
 // The progress bar shows bitmap IDB_PROGRESS side by side across its width: a
@@ -60,12 +61,13 @@ QPixmap ProgressPicture(qreal devicePixelRatio)
 }
 
 // The one place that decides which class stands for which control of the window.
-QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
+QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
 {
-    if (IsImageButton(control.id)) {
+    if (FindButtonImages(control.id)) {
         auto* button = new CImageButton(parent);
-        // Keys act on the window (Enter and Escape end it), never on a button.
-        button->setFocusPolicy(Qt::NoFocus);
+        // Tab reaches every button; a click leaves the focus where it was, so that
+        // Enter after a click still ends the window.
+        button->setFocusPolicy(Qt::TabFocus);
         return button;
     }
     switch (control.id) {
@@ -89,6 +91,24 @@ QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
     default:
         return MakePlainControl(control, parent);
     }
+}
+
+// What assistive technology reads for each control: a button's name, a list's,
+// and for the texts (whose own words are their names) what they tell.
+QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
+{
+    QWidget* made = MakeMainWindowControl(control, parent);
+    if (const ButtonImages* button = FindButtonImages(control.id))
+        made->setAccessibleName(QString::fromUtf8(button->name));
+    switch (control.id) {
+    case IDC_QUEUE_LIST: made->setAccessibleName(QStringLiteral("Download queue")); break;
+    case IDC_FILE_LIST: made->setAccessibleName(QStringLiteral("Downloaded tracks")); break;
+    case IDC_STATUS_TEXT: made->setAccessibleDescription(QStringLiteral("Download status")); break;
+    case IDC_PERCENT_TEXT: made->setAccessibleDescription(QStringLiteral("Download progress")); break;
+    case IDC_FOLDER_TEXT: made->setAccessibleDescription(QStringLiteral("Download folder")); break;
+    default: break;
+    }
+    return made;
 }
 
 struct TextLook {
@@ -189,6 +209,10 @@ void CquaveromfcDlg::SetUpControls()
     if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
         folder->setText(QString::fromStdString(FolderLabel(m_app.m_strDownloadFolder)));
     ResetProgress();
+    // The keyboard starts in the queue, as it always did: Enter there ends the
+    // window, and Tab goes on to the tracks and round the buttons.
+    if (QWidget* queue = control(IDC_QUEUE_LIST))
+        queue->setFocus();
 
     QWidget* prompt = control(IDC_RADIO_LABEL);
     if (auto* text = qobject_cast<CColorStaticST*>(prompt)) {
@@ -229,6 +253,11 @@ void CquaveromfcDlg::OnRadioPromptClicked()
 
 void CquaveromfcDlg::contextMenuEvent(QContextMenuEvent* event)
 {
+    // The Menu key (which X11 also sends as this request) opens it as Alt+Space does.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        OpenSystemMenu(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
     // The skin answers, and so do the texts painted on it; the controls that take
     // clicks of their own (buttons, lists, the radio prompt, the page) do not.
     QWidget* under = childAt(event->pos());
@@ -249,6 +278,8 @@ void CquaveromfcDlg::OpenSystemMenu(const QPoint& at)
             Send(*m_pump, msg::SysCommand {action->data().toUInt()});
         });
     }
+    if (m_systemMenu->isVisible())
+        return;  // asked twice by one key
     std::vector<SystemMenuItem> items = SystemMenuItems(loadString(IDS_ABOUT_MENU, ""), isMinimized());
     DisableMoveItems(items);
     FillMenu(*m_systemMenu, items);

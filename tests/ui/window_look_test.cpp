@@ -11,6 +11,7 @@
 #include "ui/layout.h"
 #include "ui/system_menu.h"
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QMenu>
 #include <QTimer>
@@ -149,6 +150,39 @@ TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommandsAndTheAboutBox)
     choose(SC_CLOSE);
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(m_window->result(), QDialog::Rejected);
+}
+
+TEST_F(WindowTest, TheKeyboardReachesAndPressesEveryControlThatAssistiveTechnologyNames)
+{
+    openWindow();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    const auto name = [](QWidget* widget) {
+        QAccessibleInterface* accessible = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
+        return accessible ? accessible->text(QAccessible::Name).toStdString() : "(nothing)";
+    };
+    // From the queue, where the keyboard starts, once round the window in its order.
+    std::vector<std::string> walked {name(m_window->focusWidget())};
+    for (int step = 0; step < 11; ++step) {
+        QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
+        walked.push_back(name(m_window->focusWidget()));
+    }
+    EXPECT_THAT(walked, ElementsAre("Download queue", "Downloaded tracks", "Store", "Remove", "Clear", "Choose Folder",
+                                    "Open Folder", "Resume", "Pause", "Minimize", "Close", "Download queue"));
+    // The texts read as they show.
+    m_window->SetProgress(42);
+    EXPECT_EQ(name(m_window->control(IDC_PERCENT_TEXT)), "42%");
+    EXPECT_EQ(name(m_window->control(IDC_STATUS_TEXT)), "No Files in Queue");
+
+    // Space and Enter press the focused button (Remove, with nothing chosen, says so).
+    m_window->control(IDC_REMOVE)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Space);
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(m_prompts.asked.size(), 2u);
+    EXPECT_TRUE(m_window->isVisible());
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Menu);
+    ASSERT_TRUE(qobject_cast<QMenu*>(QApplication::activePopupWidget())) << "the Menu key opens the window's menu";
+    QApplication::activePopupWidget()->close();
 }
 
 } // namespace
