@@ -95,8 +95,7 @@ void CquaveromfcDlg::OnChooseFolder()
         return;
     m_app.m_strDownloadFolder = *chosen;
     m_shared.m_downloadFolder.set(*chosen);
-    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        folder->setText(QString::fromStdString(FolderLabel(*chosen)));
+    ShowFolder(*chosen);
     RefreshFileList();
     m_shared.m_bFolderChanged = true;
     m_workers.pokeFolderWatcher();

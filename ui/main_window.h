@@ -161,6 +161,8 @@ private:
     void SetUpControls();
     // The latched looks of the resume and pause buttons.
     void SetLatched(bool resume, bool pause);
+    // The folder text (cut short) and its tooltip (whole) for `folder`.
+    void ShowFolder(const std::string& folder);
 
     // The user's commands bound to their controls (commands.cpp).
     void ConnectCommands();

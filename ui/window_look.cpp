@@ -206,8 +206,7 @@ void CquaveromfcDlg::SetUpControls()
 {
     // Not paused at start: resume shows latched.
     SetLatched(true, false);
-    if (auto* folder = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        folder->setText(QString::fromStdString(FolderLabel(m_app.m_strDownloadFolder)));
+    ShowFolder(m_app.m_strDownloadFolder);
     ResetProgress();
     // The keyboard starts in the queue, as it always did: Enter there ends the
     // window, and Tab goes on to the tracks and round the buttons.
@@ -227,6 +226,18 @@ void CquaveromfcDlg::SetUpControls()
         if (m_environment.rightClicks)
             m_environment.rightClicks->setTarget(m_browser.view());
     }
+}
+
+void CquaveromfcDlg::ShowFolder(const std::string& folder)
+{
+    auto* text = m_controls.control<QLabel>(IDC_FOLDER_TEXT);
+    if (!text)
+        return;
+    const QString whole = QString::fromStdString(folder);
+    text->setText(QString::fromStdString(FolderLabel(folder)));
+    // The label cuts a long path short; the tooltip has all of it, as plain text on
+    // one line whatever the folder's name holds.
+    text->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(whole.toHtmlEscaped()));
 }
 
 void CquaveromfcDlg::SetLatched(bool resume, bool pause)

@@ -14,6 +14,7 @@
 #include <QAccessible>
 #include <QFontInfo>
 #include <QMenu>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 namespace qvr::test {
@@ -26,7 +27,7 @@ constexpr QPoint kBareSkin {10, 73};
 
 TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
 {
-    m_strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
+    m_strings.m_strDownloadFolder = m_dir.file("a <i>folder</i> with a long name");
     ::mkdir(m_strings.m_strDownloadFolder.c_str(), 0755);
     openWindow();
     CquaveromfcDlg& window = *m_window;
@@ -67,6 +68,8 @@ TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
     }
     EXPECT_EQ(window.controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(),
               m_strings.m_strDownloadFolder.substr(0, 17) + "...");
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(window.control(IDC_FOLDER_TEXT)->toolTip()).toPlainText().toStdString(),
+              m_strings.m_strDownloadFolder) << "the whole folder, markup and all";
     EXPECT_EQ(window.controlAs<QLabel>(IDC_RADIO_LABEL)->text(), "Click Here to Load Online Radio");
     EXPECT_TRUE(window.control(IDC_RADIO_LABEL)->isVisible()) << "no browser here: the prompt stays";
 
