@@ -1,8 +1,9 @@
 # Entry point for people: `make demo` and `make test` work on a fresh Debian 12.
 
-# pkgconf finds cpp-httplib at build time; xauth is what xvfb-run needs to start a display;
-# clang and its runtime libraries (libFuzzer among them) build the fuzz targets.
-PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
+# pkgconf finds cpp-httplib and libxcb (whose header the window part uses) at build
+# time; xauth is what xvfb-run needs to start a display; clang and its runtime
+# libraries (libFuzzer among them) build the fuzz targets.
+PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev libxcb1-dev \
             libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth xdotool \
             fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
