@@ -1,11 +1,12 @@
 # Entry point for people: `make demo` and `make test` work on a fresh Debian 12.
 
-# pkgconf finds cpp-httplib at build time; xauth is what xvfb-run needs to start a display;
-# clang and its runtime libraries (libFuzzer among them) build the fuzz targets; libssl-dev
-# checks the signatures of updates, and openssl makes the build's key and signs with it;
-# Qt SVG is for the artwork generator's scalable icon; debhelper to appstream build and
-# check the Debian package; shared-mime-info and gio type files in the install test.
-PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev \
+# pkgconf finds cpp-httplib and libxcb (whose header the window part uses) at build
+# time; xauth is what xvfb-run needs to start a display; clang and its runtime
+# libraries (libFuzzer among them) build the fuzz targets; libssl-dev checks the
+# signatures of updates, and openssl makes the build's key and signs with it; Qt SVG
+# is for the artwork generator's scalable icon; debhelper to appstream build and check
+# the Debian package; shared-mime-info and gio type files in the install test.
+PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev libxcb1-dev \
             libssl-dev openssl libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth \
             xdotool fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev qt6-svg-dev \
             debhelper dpkg-dev lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin

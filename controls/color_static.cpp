@@ -19,6 +19,8 @@ CColorStaticST::CColorStaticST(QWidget* parent)
       m_crBack(QGuiApplication::palette().color(QPalette::Button))
 {
     setAutoFillBackground(true);
+    // What it shows may come from outside (a track's title): never read as markup.
+    setTextFormat(Qt::PlainText);
     ApplyColors();
 }
 

@@ -7,7 +7,7 @@
 namespace qvr {
 
 // A text control with its own text and background colours; the background fills
-// the whole control, behind the text as well.
+// the whole control, behind the text as well. The text is plain text.
 class CColorStaticST : public QLabel {
     Q_OBJECT
 public:

@@ -7,20 +7,37 @@
 #include <QPainter>
 #include <QWindow>
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace qvr {
 
 namespace {
 
+QSize LogicalSize(const QImage& image)
+{
+    return image.deviceIndependentSize().toSize();
+}
+
+// Blits are in logical pixels; a skin with a device pixel ratio above 1 has that
+// many pixels to each of them.
 void PaintSkin(QPainter& painter, const QImage& skin, int layout, QSize client)
 {
-    for (const SkinBlit& blit : SkinBlits(layout, client, skin.size())) {
+    const qreal ratio = skin.devicePixelRatio();
+    for (const SkinBlit& blit : SkinBlits(layout, client, LogicalSize(skin))) {
         if (blit.stretch)
             painter.drawImage(QRect(blit.at, blit.extent), skin);
         else
-            painter.drawImage(blit.at, skin, QRect(QPoint(0, 0), blit.extent) & skin.rect());
+            painter.drawImage(QPointF(blit.at), skin, QRectF(QPointF(0, 0), QSizeF(blit.extent) * ratio) & QRectF(skin.rect()));
     }
+}
+
+// The device pixels [first, end) that logical pixel `at` covers in a line of `count`.
+std::pair<int, int> DevicePixels(int at, qreal ratio, int count)
+{
+    const int first = std::min(count - 1, static_cast<int>(std::floor(at * ratio)));
+    return {first, std::clamp(static_cast<int>(std::ceil((at + 1) * ratio)), first + 1, count)};
 }
 
 } // namespace
@@ -62,23 +79,38 @@ QRegion RegionWithoutColor(const QImage& image, QColor key)
 {
     const QImage pixels = image.convertToFormat(QImage::Format_RGB32);
     const QRgb keyRgb = key.rgb() & RGB_MASK;
+    const qreal ratio = image.devicePixelRatio();
+    const int width = static_cast<int>(std::ceil(pixels.width() / ratio));
+    const int height = static_cast<int>(std::ceil(pixels.height() / ratio));
     // Rows with the same runs share one band, which keeps the region small.
     std::vector<QRect> rects;
     std::vector<std::pair<int, int>> band;
     std::vector<std::pair<int, int>> row;
+    std::vector<char> shows(static_cast<std::size_t>(std::max(width, 0)));
     int bandTop = 0;
     const auto closeBand = [&](int bottom) {
         for (const auto& [left, right] : band)
             rects.emplace_back(left, bandTop, right - left, bottom - bandTop);
     };
-    for (int y = 0; y < pixels.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+    for (int y = 0; y < height; ++y) {
+        // A logical pixel shows when none of its device pixels is the key: at the
+        // skin's own ratio no key colour is then ever seen.
+        std::fill(shows.begin(), shows.end(), 1);
+        const auto [top, bottom] = DevicePixels(y, ratio, pixels.height());
+        for (int deviceY = top; deviceY < bottom; ++deviceY) {
+            const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(deviceY));
+            for (int x = 0; x < width; ++x) {
+                const auto [left, right] = DevicePixels(x, ratio, pixels.width());
+                for (int deviceX = left; deviceX < right && shows[x]; ++deviceX)
+                    shows[x] = (line[deviceX] & RGB_MASK) != keyRgb;
+            }
+        }
         row.clear();
-        for (int x = 0; x < pixels.width();) {
-            while (x < pixels.width() && (line[x] & RGB_MASK) == keyRgb)
+        for (int x = 0; x < width;) {
+            while (x < width && !shows[x])
                 ++x;
             const int start = x;
-            while (x < pixels.width() && (line[x] & RGB_MASK) != keyRgb)
+            while (x < width && shows[x])
                 ++x;
             if (x > start)
                 row.emplace_back(start, x);
@@ -89,17 +121,57 @@ QRegion RegionWithoutColor(const QImage& image, QColor key)
             bandTop = y;
         }
     }
-    closeBand(pixels.height());
+    closeBand(height);
     QRegion region;
     region.setRects(rects.data(), static_cast<int>(rects.size()));
     return region;
+}
+
+QImage WithoutColor(const QImage& image, QColor key)
+{
+    QImage filled = image.convertToFormat(QImage::Format_RGB32);
+    const QRgb keyRgb = key.rgb() & RGB_MASK;
+    const int width = filled.width();
+    std::vector<int> filledRows;
+    for (int y = 0; y < filled.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(filled.scanLine(y));
+        bool any = false;
+        for (int x = 0; x < width;) {
+            if ((line[x] & RGB_MASK) != keyRgb) {
+                any = true;
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < width && (line[x] & RGB_MASK) == keyRgb)
+                ++x;
+            // The run [start, x) between its neighbours, each half to the nearer one.
+            for (int i = start; i < x; ++i) {
+                const bool fromLeft = start > 0 && (x == width || i - start < x - i);
+                if (fromLeft || x < width)
+                    line[i] = fromLeft ? line[start - 1] : line[x];
+            }
+        }
+        if (any)
+            filledRows.push_back(y);
+    }
+    if (filledRows.empty())
+        return filled;
+    // Rows of nothing but the key take the nearest row that had something else.
+    for (int y = 0, next = 0; y < filled.height(); ++y) {
+        while (next + 1 < static_cast<int>(filledRows.size()) && std::abs(filledRows[next + 1] - y) <= std::abs(filledRows[next] - y))
+            ++next;
+        if (filledRows[next] != y)
+            std::copy_n(filled.constScanLine(filledRows[next]), filled.bytesPerLine(), filled.scanLine(y));
+    }
+    return filled;
 }
 
 CDialogSK::CDialogSK(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags) {}
 
 bool CDialogSK::LoadSkinBitmap(unsigned id)
 {
-    return SetSkinBitmap(LoadBitmapResource(id));
+    return SetSkinBitmap(LoadBitmapResource(id, devicePixelRatioF()));
 }
 
 bool CDialogSK::SetSkinBitmap(QImage skin)
@@ -115,13 +187,14 @@ bool CDialogSK::SetSkinBitmap(QImage skin)
 void CDialogSK::ReleaseSkinBitmap()
 {
     m_skin = QImage();
+    m_face = QImage();
 }
 
 void CDialogSK::SetSkinLayout(int layout)
 {
     m_nSkinLayout = layout;
     if (layout == SKIN_FITWINDOW && hasSkin()) {
-        const QSize size = m_skin.size();
+        const QSize size = LogicalSize(m_skin);
         if (minimumSize() == maximumSize()) {
             setFixedSize(size);
         } else {
@@ -140,6 +213,7 @@ bool CDialogSK::SetColorKey(COLORREF color, bool on)
 {
     if (!CanShapeWindow())
         return false;
+    m_face = QImage();
     if (on) {
         m_colorKey = ColorFromColorRef(color);
         UpdateMask();
@@ -162,8 +236,11 @@ void CDialogSK::UpdateMask()
 {
     if (!m_colorKey)
         return;
-    // The shape follows what the skin paints, in whatever layout.
-    QImage painted(size(), QImage::Format_RGB32);
+    // The shape follows what the skin paints, in whatever layout, at the skin's own
+    // ratio: the window takes it in logical pixels, which Qt scales to the screen's.
+    const qreal ratio = hasSkin() ? m_skin.devicePixelRatio() : 1;
+    QImage painted(size() * ratio, QImage::Format_RGB32);
+    painted.setDevicePixelRatio(ratio);
     painted.fill(palette().color(backgroundRole()));
     {
         QPainter painter(&painted);
@@ -177,7 +254,15 @@ void CDialogSK::paintEvent(QPaintEvent*)
     if (!hasSkin())
         return;
     QPainter painter(this);
-    PaintSkin(painter, m_skin, m_nSkinLayout, size());
+    // At the skin's own ratio every pixel lands on one of the screen's, and the
+    // shape is exact. At any other the skin is scaled smoothly, and the shape, whole
+    // logical pixels scaled and rounded, may take in a sliver beyond the outline:
+    // there the key colour must not show.
+    const bool scaled = painter.deviceTransform().m11() != m_skin.devicePixelRatio();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, scaled);
+    if (scaled && m_colorKey && m_face.isNull())
+        m_face = WithoutColor(m_skin, *m_colorKey);
+    PaintSkin(painter, scaled && m_colorKey ? m_face : m_skin, m_nSkinLayout, size());
 }
 
 void CDialogSK::resizeEvent(QResizeEvent* event)

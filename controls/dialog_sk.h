@@ -41,8 +41,14 @@ std::vector<SkinBlit> SkinBlits(int layout, QSize client, QSize skin);
 // edge lines lie outside.
 bool IsDragHit(bool dragAnywhere, const QRect& client, const QPoint& point);
 
-// The pixels of `image` whose colour is not `key`.
+// The logical pixels of `image` (its pixels over its device pixel ratio) none of
+// whose pixels has the colour `key`.
 QRegion RegionWithoutColor(const QImage& image, QColor key);
+
+// `image` with every pixel of `key` in the colour of the nearest other pixel of its
+// row (of the nearest row, in rows of nothing but the key), so that scaling it
+// blends no key colour into the pixels next to it.
+QImage WithoutColor(const QImage& image, QColor key);
 
 // A dialog painted with a bitmap, shaped by a key colour, and moved by a drag on
 // any point of its own surface (children answer their own presses).
@@ -53,10 +59,12 @@ public:
 
     void SetDragAnywhere(bool on) { m_bDragAnywhere = on; }
 
-    // Adopts the program's bitmap `id` as the skin; a missing bitmap leaves the
-    // dialog without a skin. True (as SetSkinBitmap).
+    // Adopts the program's bitmap `id`, from the set for the screen's device pixel
+    // ratio, as the skin; a missing bitmap leaves the dialog without a skin. True
+    // (as SetSkinBitmap).
     bool LoadSkinBitmap(unsigned id);
-    // Adopts `skin`; a null image removes the skin. Always true.
+    // Adopts `skin`, whose logical size (pixels over device pixel ratio) is the size
+    // it covers; a null image removes the skin. Always true.
     bool SetSkinBitmap(QImage skin);
     void ReleaseSkinBitmap();
     // With SKIN_FITWINDOW and a skin present, the window takes the skin's size. A
@@ -86,6 +94,7 @@ private:
 
     bool m_bDragAnywhere = false;
     QImage m_skin;
+    QImage m_face;  // the skin without its key colour, made when first painted scaled
     int m_nSkinLayout = SKIN_TOPLEFT;
     std::optional<QColor> m_colorKey;  // while the window is shaped
 

@@ -1,5 +1,6 @@
 #include "controls/image_button.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -35,10 +36,29 @@ QSize CImageButton::sizeHint() const
 
 void CImageButton::paintEvent(QPaintEvent*)
 {
-    // Neither the enabled, focused nor down state of the button plays a part, and
-    // nothing else is painted: what the pictures leave transparent shows the parent.
+    // Neither the enabled nor the down state of the button plays a part, and besides
+    // the focus mark nothing else is painted: what the pictures leave transparent
+    // shows the parent. Pictures of another ratio than the screen's are scaled
+    // smoothly; at their own ratio they are drawn pixel for pixel.
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     m_images.Draw(painter, ImageIndex(m_nMouseState, m_bLatchable, m_bLatched), QPoint(0, 0));
+    if (hasFocus()) {
+        painter.setPen(QPen(Qt::white, 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void CImageButton::keyPressEvent(QKeyEvent* event)
+{
+    // The focused button is the one Enter presses, as in a dialog; Space is the
+    // standard button's own.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 bool CImageButton::event(QEvent* event)

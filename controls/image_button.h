@@ -7,7 +7,8 @@
 namespace qvr {
 
 // A push button that draws only one of three pictures: idle (0), hover or latched
-// (1) and pressed (2). Clicks are the standard button's `clicked`.
+// (1) and pressed (2), and a dotted mark over it while it has the keyboard focus.
+// Clicks are the standard button's `clicked`; Space, Enter and Return press it.
 class CImageButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -33,6 +34,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -8,7 +8,9 @@ bool CImageList::AddMasked(const QImage& bitmap, QColor maskColor)
 {
     if (bitmap.isNull() || m_size.isEmpty())
         return false;
-    QImage picture = bitmap.convertToFormat(QImage::Format_ARGB32).copy(QRect(QPoint(0, 0), m_size));
+    const qreal ratio = bitmap.devicePixelRatio();
+    QImage picture = bitmap.convertToFormat(QImage::Format_ARGB32).copy(QRect(QPoint(0, 0), m_size * ratio));
+    picture.setDevicePixelRatio(ratio);
     const QRgb mask = maskColor.rgb();
     for (int y = 0; y < picture.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));

@@ -11,15 +11,18 @@ class QPainter;
 
 namespace qvr {
 
-// Pictures of one size, each with one colour standing for "show what is beneath".
-// A plain value: copying it gives an independent list.
+// Pictures of one logical size, each with one colour standing for "show what is
+// beneath". A picture may have more pixels than its logical size (a device pixel
+// ratio above 1), to be sharp on a screen of that ratio. A plain value: copying it
+// gives an independent list.
 class CImageList {
 public:
     CImageList() = default;
     explicit CImageList(QSize size) : m_size(size) {}
 
     // Appends `bitmap` with every pixel of `maskColor` made transparent; a bitmap of
-    // another size is cut (or padded with transparent pixels) to the list's size.
+    // another size is cut (or padded with transparent pixels) to the list's size at
+    // the bitmap's device pixel ratio.
     // False, and nothing appended, for a null bitmap.
     bool AddMasked(const QImage& bitmap, QColor maskColor);
 
@@ -27,8 +30,8 @@ public:
     int count() const { return static_cast<int>(m_images.size()); }
     bool empty() const { return m_images.empty(); }
 
-    // Draws picture `index` unscaled with its top-left corner at `at`; an index the
-    // list does not have draws nothing.
+    // Draws picture `index` at its logical size with its top-left corner at `at`; an
+    // index the list does not have draws nothing.
     void Draw(QPainter& painter, int index, QPoint at) const;
 
 private:

@@ -7,14 +7,29 @@ QString BitmapResourcePath(unsigned id)
     return QStringLiteral(":/qvr/bitmaps/%1.bmp").arg(id);
 }
 
+QString BitmapResourcePath(unsigned id, int scale)
+{
+    return scale == 1 ? BitmapResourcePath(id) : QStringLiteral(":/qvr/bitmaps/%1@%2x.bmp").arg(id).arg(scale);
+}
+
+int PictureScale(qreal devicePixelRatio)
+{
+    return devicePixelRatio > 1 ? 2 : 1;
+}
+
 QString IconResourcePath(unsigned id, int size)
 {
     return QStringLiteral(":/qvr/icons/%1-%2.png").arg(id).arg(size);
 }
 
-QImage LoadBitmapResource(unsigned id)
+QImage LoadBitmapResource(unsigned id, qreal devicePixelRatio)
 {
-    return QImage(BitmapResourcePath(id));
+    const int scale = PictureScale(devicePixelRatio);
+    QImage bitmap(BitmapResourcePath(id, scale));
+    if (bitmap.isNull())
+        return scale == 1 ? bitmap : LoadBitmapResource(id);
+    bitmap.setDevicePixelRatio(scale);
+    return bitmap;
 }
 
 QIcon LoadIconResource(unsigned id)
@@ -28,15 +43,15 @@ QIcon LoadIconResource(unsigned id)
     return icon;
 }
 
-CImageList LoadImageListResource(std::span<const unsigned> ids)
+CImageList LoadImageListResource(std::span<const unsigned> ids, qreal devicePixelRatio)
 {
     CImageList list;
     for (const unsigned id : ids) {
-        const QImage bitmap = LoadBitmapResource(id);
+        const QImage bitmap = LoadBitmapResource(id, devicePixelRatio);
         if (bitmap.isNull())
             continue;
         if (list.size().isEmpty())
-            list = CImageList(bitmap.size());
+            list = CImageList(bitmap.deviceIndependentSize().toSize());
         list.AddMasked(bitmap, Qt::black);
     }
     return list;

@@ -73,9 +73,12 @@ if [ -n "${DISPLAY:-}" ]; then
   # After an update the window is the new version's, which is not our child.
   while [ -n "$(instance "$install")" ]; do sleep 0.5; done
 else
+  # The virtual display, the places on it and the screenshot in device pixels, at
+  # the scale QT_SCALE_FACTOR gives the window (QT_SCALE_FACTOR=2 make demo).
+  px() { awk -v scale="${QT_SCALE_FACTOR:-1}" -v v="$1" 'BEGIN { printf "%d", v * scale + 0.5 }'; }
   # xvfb-run goes through /bin/sh, which drops exported shell functions.
-  xvfb-run -a -s "-screen 0 1024x300x24" bash -c "$(declare -f hand_over_when_up instance)"'
-    install=$0 demo=$1 shots=$2
+  xvfb-run -a -s "-screen 0 $(px 1024)x$(px 300)x24" bash -c "$(declare -f hand_over_when_up instance)"'
+    install=$0 demo=$1 shots=$2 middle=$3 height=$4 closeX=$5 closeY=$6
     "$install/quavero" "$demo/requests/night.qvr" &
     app=$!
     # The question, then the notice: Return answers Yes, then OK.
@@ -90,14 +93,14 @@ else
       sleep 0.1
     done
     # Once the radio page (the simulator paints it 1B5E20) is on the screen too.
-    "$shots/qvr-screenshot" --wait-for 512 0 1 300 1B5E20 "$demo/screenshot.png" > /dev/null \
-      || "$shots/qvr-screenshot" "$demo/screenshot.png" || true
+    env -u QT_SCALE_FACTOR "$shots/qvr-screenshot" --wait-for "$middle" 0 1 "$height" 1B5E20 "$demo/screenshot.png" \
+      > /dev/null || env -u QT_SCALE_FACTOR "$shots/qvr-screenshot" "$demo/screenshot.png" || true
     # Close the window with its own close button, as a user would.
     window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Quavero$" | head -n 1)
     running=$(instance "$install")
-    xdotool mousemove --window "$window" 761 8 click 1 || kill "$running"
+    xdotool mousemove --window "$window" "$closeX" "$closeY" click 1 || kill "$running"
     while [ -n "$(instance "$install")" ]; do sleep 0.1; done
-  ' "$install" "$demo" "$bin"
+  ' "$install" "$demo" "$bin" "$(px 512)" "$(px 300)" "$(px 761)" "$(px 8)"
   echo "Screenshot: $demo/screenshot.png"
 fi
 

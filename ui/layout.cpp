@@ -1,5 +1,7 @@
 #include "ui/layout.h"
 
+#include <algorithm>
+
 namespace qvr {
 
 namespace {
@@ -26,6 +28,15 @@ std::string FolderLabel(const std::string& folder)
     if (folder.size() > 20)
         return folder.substr(0, 17) + "...";
     return folder;
+}
+
+QPoint WindowPlace(const QRect& available, QSize size)
+{
+    const auto place = [](int start, int length, int window) {
+        return window > length ? start + length - window : start + (length - window) / 2;
+    };
+    return {place(available.left(), available.width(), size.width()),
+            std::max(available.top(), place(available.top(), available.height(), size.height()))};
 }
 
 int ProgressBarWidth(int percent)

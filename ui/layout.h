@@ -13,6 +13,11 @@ QRect DialogUnitsToPixels(int x, int y, int cx, int cy);
 // and "...".
 std::string FolderLabel(const std::string& folder);
 
+// Where a window of `size` opens on a screen whose free area is `available`:
+// centred, inside the area; one larger than the area keeps its top right corner
+// (the caption buttons) in it.
+QPoint WindowPlace(const QRect& available, QSize size);
+
 // Width in pixels of the progress bar for `percent`: 125 at 100 percent.
 int ProgressBarWidth(int percent);
 

@@ -193,12 +193,6 @@ void CquaveromfcDlg::SetStatus(const std::string& text)
         status->setText(QString::fromStdString(text));
 }
 
-void CquaveromfcDlg::ShowFolder(const std::string& folder)
-{
-    if (auto* text = m_controls.control<QLabel>(IDC_FOLDER_TEXT))
-        text->setText(QString::fromStdString(FolderLabel(folder)));
-}
-
 int CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, unsigned type)
 {
     return m_prompts->messageBox(this, text, caption, type);

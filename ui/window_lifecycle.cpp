@@ -133,13 +133,17 @@ void CquaveromfcDlg::Publish()
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
 {
     // Enter ends the window as Escape does: the dialog's own end, which lets the
-    // workers go and keeps the pending requests.
+    // workers go and keeps the pending requests. A focused button takes its Enter
+    // for itself (it presses the button), so this is Enter anywhere else.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         accept();
         return;
     }
-    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
+    // The window's menu, on Alt+Space (which a window manager may keep for itself)
+    // and on the Menu key; a focused button, list or text does not take either.
+    if ((event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier)
+        || (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier)) {
         OpenSystemMenu(mapToGlobal(QPoint(0, 0)));
         return;
     }

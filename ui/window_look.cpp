@@ -1,6 +1,6 @@
 // The window's look: which class stands for which control, the skin, the texts'
-// fonts and colours, the places given in pixels, the buttons' pictures, and the
-// window's own menu.
+// fonts and colours, the places given in pixels, the buttons' pictures, what
+// assistive technology reads, where the window opens, and the window's own menu.
 #include "ui/main_window.h"
 
 #include "controls/color_static.h"
@@ -17,9 +17,12 @@
 #include "update/auto_updater.h"
 
 #include <QContextMenuEvent>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -34,32 +37,37 @@ QString ResourceText(unsigned id)
     return QString::fromStdString(loadString(id, ""));
 }
 
-bool IsImageButton(int id)
+const ButtonImages* FindButtonImages(int id)
 {
-    return std::any_of(kButtonImages.begin(), kButtonImages.end(),
-                       [id](const ButtonImages& button) { return button.controlId == id; });
+    const auto found = std::find_if(kButtonImages.begin(), kButtonImages.end(),
+                                    [id](const ButtonImages& button) { return button.controlId == id; });
+    return found == kButtonImages.end() ? nullptr : &*found;
 }
 
 // The progress bar shows bitmap IDB_PROGRESS side by side across its width: a
 // picture as wide as the full bar, of which the bar's width shows the left part.
-QPixmap ProgressPicture()
+QPixmap ProgressPicture(qreal devicePixelRatio)
 {
-    const QImage tile = LoadBitmapResource(IDB_PROGRESS);
+    const QImage tile = LoadBitmapResource(IDB_PROGRESS, devicePixelRatio);
     if (tile.isNull())
         return {};
-    QPixmap picture(ProgressBarWidth(100), tile.height());
+    const qreal ratio = tile.devicePixelRatio();
+    const QSize size(ProgressBarWidth(100), qRound(tile.height() / ratio));
+    QPixmap picture(size * ratio);
+    picture.setDevicePixelRatio(ratio);
     QPainter painter(&picture);
-    painter.drawTiledPixmap(picture.rect(), QPixmap::fromImage(tile));
+    painter.drawTiledPixmap(QRect(QPoint(0, 0), size), QPixmap::fromImage(tile));
     return picture;
 }
 
 // The one place that decides which class stands for which control of the window.
-QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
+QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
 {
-    if (IsImageButton(control.id)) {
+    if (FindButtonImages(control.id)) {
         auto* button = new CImageButton(parent);
-        // Keys act on the window (Enter and Escape end it), never on a button.
-        button->setFocusPolicy(Qt::NoFocus);
+        // Tab reaches every button; a click leaves the focus where it was, so that
+        // Enter after a click still ends the window.
+        button->setFocusPolicy(Qt::TabFocus);
         return button;
     }
     switch (control.id) {
@@ -77,12 +85,30 @@ QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
     case IDC_PROGRESS_BAR: {
         auto* bar = new QLabel(parent);
         bar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        bar->setPixmap(ProgressPicture());
+        bar->setPixmap(ProgressPicture(parent->devicePixelRatioF()));
         return bar;
     }
     default:
         return MakePlainControl(control, parent);
     }
+}
+
+// What assistive technology reads for each control: a button's name, a list's,
+// and for the texts (whose own words are their names) what they tell.
+QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
+{
+    QWidget* made = MakeMainWindowControl(control, parent);
+    if (const ButtonImages* button = FindButtonImages(control.id))
+        made->setAccessibleName(QString::fromUtf8(button->name));
+    switch (control.id) {
+    case IDC_QUEUE_LIST: made->setAccessibleName(QStringLiteral("Download queue")); break;
+    case IDC_FILE_LIST: made->setAccessibleName(QStringLiteral("Downloaded tracks")); break;
+    case IDC_STATUS_TEXT: made->setAccessibleDescription(QStringLiteral("Download status")); break;
+    case IDC_PERCENT_TEXT: made->setAccessibleDescription(QStringLiteral("Download progress")); break;
+    case IDC_FOLDER_TEXT: made->setAccessibleDescription(QStringLiteral("Download folder")); break;
+    default: break;
+    }
+    return made;
 }
 
 struct TextLook {
@@ -166,9 +192,14 @@ void CquaveromfcDlg::SetUpLook()
         close->setGeometry(kCloseButtonRect);
     for (const ButtonImages& button : kButtonImages) {
         if (auto* imageButton = m_controls.control<CImageButton>(button.controlId))
-            imageButton->SetImages(LoadImageListResource(button.bitmaps));
+            imageButton->SetImages(LoadImageListResource(button.bitmaps, devicePixelRatioF()));
     }
     ConnectCommands();
+
+    // Placed once, before it shows: Qt would centre it and, were it wider than the
+    // screen, cut off its right end, where the caption buttons are.
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    move(WindowPlace((screen ? screen : this->screen())->availableGeometry(), size()));
 }
 
 void CquaveromfcDlg::SetUpControls()
@@ -177,6 +208,10 @@ void CquaveromfcDlg::SetUpControls()
     ShowLatched(true, false);
     ShowFolder(m_queueController.downloadFolder());
     ResetProgress();
+    // The keyboard starts in the queue, as it always did: Enter there ends the
+    // window, and Tab goes on to the tracks and round the buttons.
+    if (QWidget* queue = control(IDC_QUEUE_LIST))
+        queue->setFocus();
 
     QWidget* prompt = control(IDC_RADIO_LABEL);
     if (auto* text = qobject_cast<CColorStaticST*>(prompt)) {
@@ -191,6 +226,18 @@ void CquaveromfcDlg::SetUpControls()
         if (m_environment.rightClicks)
             m_environment.rightClicks->setTarget(m_browser.view());
     }
+}
+
+void CquaveromfcDlg::ShowFolder(const std::string& folder)
+{
+    auto* text = m_controls.control<QLabel>(IDC_FOLDER_TEXT);
+    if (!text)
+        return;
+    const QString whole = QString::fromStdString(folder);
+    text->setText(QString::fromStdString(FolderLabel(folder)));
+    // The label cuts a long path short; the tooltip has all of it, as plain text on
+    // one line whatever the folder's name holds.
+    text->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(whole.toHtmlEscaped()));
 }
 
 void CquaveromfcDlg::ShowLatched(bool resume, bool pause)
@@ -217,6 +264,11 @@ void CquaveromfcDlg::OnRadioPromptClicked()
 
 void CquaveromfcDlg::contextMenuEvent(QContextMenuEvent* event)
 {
+    // The Menu key (which X11 also sends as this request) opens it as Alt+Space does.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        OpenSystemMenu(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
     // The skin answers, and so do the texts painted on it; the controls that take
     // clicks of their own (buttons, lists, the radio prompt, the page) do not.
     QWidget* under = childAt(event->pos());
@@ -237,6 +289,8 @@ void CquaveromfcDlg::OpenSystemMenu(const QPoint& at)
             Send(*m_pump, msg::SysCommand {action->data().toUInt()});
         });
     }
+    if (m_systemMenu->isVisible())
+        return;  // asked twice by one key
     std::vector<SystemMenuItem> items = SystemMenuItems(loadString(IDS_ABOUT_MENU, ""), isMinimized());
     DisableMoveItems(items);
     FillMenu(*m_systemMenu, items);

@@ -42,9 +42,11 @@ std::string FirstDifference(const QImage& made, const QImage& kept, std::optiona
     return {};
 }
 
-// The colour that stands for "see-through" in picture `name`, if it has one.
-std::optional<QRgb> KeyColourOf(const QString& name)
+// The colour that stands for "see-through" in picture `name` (at any scale), if it
+// has one.
+std::optional<QRgb> KeyColourOf(QString name)
 {
+    name.remove(QStringLiteral("@2x"));
     if (name == QString::number(IDB_SKIN) + ".bmp")
         return ColorFromColorRef(kSkinColorKey).rgb() & RGB_MASK;
     for (const ButtonImages& button : kButtonImages) {
@@ -77,21 +79,26 @@ TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
     }
 }
 
-TEST(Artwork, PicturesAreResourcesOfTheProgram)
+TEST(Artwork, PicturesAreResourcesOfTheProgramAtEachScale)
 {
     // Where the skin's key colour lies, the real window test shows on screen.
-    for (const ButtonImages& button : kButtonImages) {
-        SCOPED_TRACE(testing::Message() << "button " << button.controlId);
-        std::vector<QImage> pictures;
-        for (const unsigned id : button.bitmaps)
-            pictures.push_back(LoadBitmapResource(id).convertToFormat(QImage::Format_RGB32));
-        EXPECT_FALSE(pictures[0].isNull());
-        EXPECT_EQ(pictures[1].size(), pictures[0].size());
-        EXPECT_EQ(pictures[2].size(), pictures[0].size());
-        EXPECT_NE(pictures[0], pictures[1]) << "hover differs from idle";
-        EXPECT_NE(pictures[0], pictures[2]) << "pressed differs from idle";
-        EXPECT_NE(pictures[1], pictures[2]);
+    for (const int scale : kPictureScales) {
+        for (const ButtonImages& button : kButtonImages) {
+            SCOPED_TRACE(testing::Message() << "button " << button.controlId << " at scale " << scale);
+            std::vector<QImage> pictures;
+            for (const unsigned id : button.bitmaps)
+                pictures.push_back(LoadBitmapResource(id, scale).convertToFormat(QImage::Format_RGB32));
+            EXPECT_EQ(pictures[0].size(), LoadBitmapResource(button.bitmaps[0]).size() * scale);
+            EXPECT_EQ(pictures[0].devicePixelRatio(), scale);
+            EXPECT_EQ(pictures[1].size(), pictures[0].size());
+            EXPECT_EQ(pictures[2].size(), pictures[0].size());
+            EXPECT_NE(pictures[0], pictures[1]) << "hover differs from idle";
+            EXPECT_NE(pictures[0], pictures[2]) << "pressed differs from idle";
+            EXPECT_NE(pictures[1], pictures[2]);
+        }
+        EXPECT_EQ(LoadBitmapResource(IDB_SKIN, scale).size(), QSize(773, 146) * scale);
     }
+    EXPECT_EQ(LoadBitmapResource(IDB_SKIN, 1.5).devicePixelRatio(), 2) << "the larger set between whole ratios";
     EXPECT_FALSE(LoadIconResource(IDI_QUAVERO).isNull());
     EXPECT_TRUE(LoadBitmapResource(179).isNull()) << "no such bitmap";
 }

@@ -52,6 +52,8 @@ TEST(ColorStatic, TextOnItsBackgroundFillingTheControl)
         ASSERT_GT(colors.count(c.expectedBack.rgb()), 0u);
         EXPECT_GT(colors.at(c.expectedBack.rgb()), 120 * 40 / 2) << "the background fills the control";
         EXPECT_EQ(text.grab().toImage().pixelColor(119, 39), c.expectedBack);
+        text.setText(QStringLiteral("<b></b>"));
+        EXPECT_GT(Colors(text).count(c.expectedText.rgb()), 0u) << "markup (in a track's title) shows as it is";
     }
 
     CColorStaticST fresh;

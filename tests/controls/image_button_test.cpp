@@ -39,6 +39,8 @@ protected:
         m_button = new CImageButton(&m_parent);
         m_button->setGeometry(10, 10, 12, 8);  // larger than its pictures
         m_button->SetImages(ThreePictures());
+        // As in the window, only a test that means to gives it the keyboard focus.
+        m_button->setFocusPolicy(Qt::NoFocus);
         // Away from wherever an earlier test left the mouse: a window shown under it
         // would have the button hovered from the start.
         m_parent.move(100, 100);
@@ -115,6 +117,22 @@ TEST_F(ImageButtonTest, DrawnUnscaledAtTheTopLeftAlikeWhenDisabled)
     EXPECT_EQ(m_parent.grab(m_button->geometry()).toImage(), enabled);
 }
 
+TEST_F(ImageButtonTest, TheKeyboardPressesTheFocusedButtonWhichShowsAMark)
+{
+    QSignalSpy clicks(m_button, &QAbstractButton::clicked);
+    const QImage unfocused = m_parent.grab(m_button->geometry()).toImage();
+    m_parent.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&m_parent));
+    m_button->setFocusPolicy(Qt::TabFocus);
+    m_button->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(m_parent.grab(m_button->geometry()).toImage(), unfocused) << "a visible focus mark";
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        {Qt::Key_Space, {}}, {Qt::Key_Return, {}}, {Qt::Key_Enter, Qt::KeypadModifier}, {Qt::Key_Return, Qt::ControlModifier}};
+    for (const auto& [key, modifiers] : keys)
+        QTest::keyClick(m_button, key, modifiers);
+    EXPECT_EQ(clicks.count(), 3) << "Space, Return and Enter; not Ctrl+Return";
+}
+
 // The mouse states the button shows are checked on screen above; here what it never
 // shows.
 TEST(ImageList, CopiesAreIndependentAndMissingPicturesDrawNothing)
@@ -136,6 +154,24 @@ TEST(ImageList, CopiesAreIndependentAndMissingPicturesDrawNothing)
     painter.end();
     EXPECT_EQ(canvas.pixelColor(3, 3), kParent);
     EXPECT_FALSE(CImageList(QSize(8, 6)).AddMasked(QImage(), Qt::black));
+
+    // A picture at twice the ratio fills the same logical size, pixel for pixel on a
+    // surface of its ratio.
+    QImage sharp(16, 12, QImage::Format_RGB32);
+    sharp.fill(kPictures[0]);
+    sharp.setPixelColor(15, 0, Qt::black);
+    sharp.setDevicePixelRatio(2);
+    CImageList list(QSize(8, 6));
+    ASSERT_TRUE(list.AddMasked(sharp, Qt::black));
+    QImage surface(18, 14, QImage::Format_RGB32);
+    surface.setDevicePixelRatio(2);
+    surface.fill(kParent);
+    QPainter sharpPainter(&surface);
+    list.Draw(sharpPainter, 0, QPoint(0, 0));
+    sharpPainter.end();
+    EXPECT_EQ(surface.pixelColor(15, 11), kPictures[0]) << "all of it, not a quarter";
+    EXPECT_EQ(surface.pixelColor(15, 0), kParent);
+    EXPECT_EQ(surface.pixelColor(16, 11), kParent);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "controls/dialog_sk.h"
 
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 
@@ -140,6 +141,46 @@ TEST(SkinDialog, ColorKeyLeavesOutTheKeyPixelsWhereWindowsCanBeShaped)
     EXPECT_TRUE(dialog.SetColorKey(0x808040, false));
     EXPECT_TRUE(dialog.mask().isEmpty());
     EXPECT_TRUE(ShapingDialog().SetColorKey(0x808040, false)) << "never shaped";
+}
+
+TEST(SkinDialog, ASkinAtTwiceTheRatioCoversItsLogicalSizeAndItsKeyNeverShows)
+{
+    QImage skin = CoordinateSkin(8, 6);
+    for (const QPoint key : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1), QPoint(6, 4)})
+        skin.setPixelColor(key, kKey);
+    const QImage pixels = skin;
+    skin.setDevicePixelRatio(2);
+    ShapingDialog dialog;
+    dialog.SetSkinBitmap(skin);
+    dialog.SetSkinLayout(SKIN_FITWINDOW);
+    ASSERT_TRUE(dialog.SetColorKey(0x808040, true));
+    EXPECT_EQ(dialog.size(), QSize(4, 3));
+    // Whole logical pixels: one pixel of four in the key colour leaves that one out.
+    EXPECT_EQ(dialog.mask(), QRegion(0, 0, 4, 3) - QRegion(0, 0, 1, 1) - QRegion(3, 2, 1, 1));
+    // Painted as the shape shows it: at its own ratio the skin lands pixel for pixel
+    // where the shape has it; scaled, none of the key colour blends into the edge
+    // (the skin's own colours have little green).
+    QImage expected = pixels.copy();
+    {
+        QPainter painter(&expected);
+        painter.fillRect(QRect(0, 0, 2, 2), Qt::black);
+        painter.fillRect(QRect(6, 4, 2, 2), Qt::black);
+    }
+    for (const qreal ratio : {2.0, 1.5, 1.0}) {
+        SCOPED_TRACE(ratio);
+        QImage shown(QSize(4, 3) * ratio, QImage::Format_RGB32);
+        shown.setDevicePixelRatio(ratio);
+        shown.fill(Qt::black);
+        dialog.render(&shown);
+        shown.setDevicePixelRatio(1);
+        if (ratio == 2) {
+            EXPECT_EQ(shown, expected) << "pixel for pixel";
+        }
+        for (int y = 0; y < shown.height() && ratio != 2; ++y) {
+            for (int x = 0; x < shown.width(); ++x)
+                ASSERT_LE(qGreen(shown.pixel(x, y)), qRed(shown.pixel(x, y)) + 20) << x << ", " << y;
+        }
+    }
 }
 
 TEST(SkinDialog, DragOnTheSurfaceMovesTheWindowByHandWithoutAWindowManager)

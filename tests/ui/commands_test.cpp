@@ -309,6 +309,7 @@ TEST_F(CommandTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
     ASSERT_EQ(files->count(), 1);
     EXPECT_EQ(files->item(0)->text(), "there.mp3");
     EXPECT_EQ(m_window->controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(), FolderLabel(other));
+    EXPECT_THAT(m_window->control(IDC_FOLDER_TEXT)->toolTip().toStdString(), ::testing::HasSubstr(other));
 
     // The watcher follows: a track being written in the new folder shows up by
     // itself, once the watcher has moved there.

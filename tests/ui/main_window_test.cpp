@@ -232,7 +232,8 @@ TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
 TEST_F(WindowTest, EnterEndsTheWindowAsEscapeDoes)
 {
     openWindow();
-    QTest::keyClick(m_window.get(), Qt::Key_Return);
+    ASSERT_EQ(m_window->focusWidget(), m_window->control(IDC_QUEUE_LIST));
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
     EXPECT_EQ(m_window->result(), QDialog::Accepted);
     EXPECT_FALSE(m_window->isVisible());
 }

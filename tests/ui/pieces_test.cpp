@@ -71,6 +71,25 @@ TEST(WindowLayout, FolderLabelKeepsTwentyCharacters)
     EXPECT_EQ(FolderLabel("123456789012345678901"), "12345678901234567...");
 }
 
+TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
+{
+    const QSize window(773, 146);
+    struct Case {
+        QRect available;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {QRect(0, 0, 1280, 1024), QPoint(253, 439)},
+        {QRect(100, 30, 1280, 994), QPoint(353, 454)},  // a panel at the left and at the top
+        {QRect(0, 0, 640, 512), QPoint(-133, 183)},     // 1280 x 1024 at scale 2: the right end stays
+        {QRect(0, 20, 600, 100), QPoint(-173, 20)},     // and the top
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.available.width() << " x " << c.available.height());
+        EXPECT_EQ(WindowPlace(c.available, window), c.expected);
+    }
+}
+
 TEST(DialogControls, AreFoundByTheirMarkAlsoWhenAnotherTookThePlace)
 {
     QWidget window;

@@ -11,8 +11,10 @@
 #include "ui/layout.h"
 #include "ui/system_menu.h"
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QMenu>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 namespace qvr::test {
@@ -25,7 +27,7 @@ constexpr QPoint kBareSkin {10, 73};
 
 TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
 {
-    m_config.strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
+    m_config.strings.m_strDownloadFolder = m_dir.file("a <i>folder</i> with a long name");
     ::mkdir(m_config.strings.m_strDownloadFolder.c_str(), 0755);
     openWindow();
     CquaveromfcDlg& window = *m_window;
@@ -66,6 +68,8 @@ TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
     }
     EXPECT_EQ(window.controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(),
               m_config.strings.m_strDownloadFolder.substr(0, 17) + "...");
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(window.control(IDC_FOLDER_TEXT)->toolTip()).toPlainText().toStdString(),
+              m_config.strings.m_strDownloadFolder) << "the whole folder, markup and all";
     EXPECT_EQ(window.controlAs<QLabel>(IDC_RADIO_LABEL)->text(), "Click Here to Load Online Radio");
     EXPECT_TRUE(window.control(IDC_RADIO_LABEL)->isVisible()) << "no browser here: the prompt stays";
 
@@ -149,6 +153,39 @@ TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommandsAndTheAboutBox)
     choose(SC_CLOSE);
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(m_window->result(), QDialog::Rejected);
+}
+
+TEST_F(WindowTest, TheKeyboardReachesAndPressesEveryControlThatAssistiveTechnologyNames)
+{
+    openWindow();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    const auto name = [](QWidget* widget) {
+        QAccessibleInterface* accessible = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
+        return accessible ? accessible->text(QAccessible::Name).toStdString() : "(nothing)";
+    };
+    // From the queue, where the keyboard starts, once round the window in its order.
+    std::vector<std::string> walked {name(m_window->focusWidget())};
+    for (int step = 0; step < 11; ++step) {
+        QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
+        walked.push_back(name(m_window->focusWidget()));
+    }
+    EXPECT_THAT(walked, ElementsAre("Download queue", "Downloaded tracks", "Store", "Remove", "Clear", "Choose Folder",
+                                    "Open Folder", "Resume", "Pause", "Minimize", "Close", "Download queue"));
+    // The texts read as they show.
+    Send(m_window->messageSink(), msg::DownloadProgress {42});
+    EXPECT_EQ(name(m_window->control(IDC_PERCENT_TEXT)), "42%");
+    EXPECT_EQ(name(m_window->control(IDC_STATUS_TEXT)), "No Files in Queue");
+
+    // Space and Enter press the focused button (Remove, with nothing chosen, says so).
+    m_window->control(IDC_REMOVE)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Space);
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(m_prompts.asked.size(), 2u);
+    EXPECT_TRUE(m_window->isVisible());
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Menu);
+    ASSERT_TRUE(qobject_cast<QMenu*>(QApplication::activePopupWidget())) << "the Menu key opens the window's menu";
+    QApplication::activePopupWidget()->close();
 }
 
 } // namespace

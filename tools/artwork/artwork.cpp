@@ -69,14 +69,20 @@ std::vector<File> RenderArtwork(QString* error)
     // which icon themes need, with its alpha channel, and SVG for any other size.
     std::vector<File> files;
     const Places places = MainWindowPlaces();
-    const QImage skin = RenderSkin(places);
-    files.push_back({FileName(BitmapResourcePath(IDB_SKIN)), Encode(skin, "BMP")});
-    for (const ButtonImages& button : kButtonImages) {
-        const std::vector<QImage> pictures = RenderButton(button.controlId, places.buttons.at(button.controlId), skin);
-        for (std::size_t i = 0; i < pictures.size(); ++i)
-            files.push_back({FileName(BitmapResourcePath(button.bitmaps[i])), Encode(pictures[i], "BMP")});
+    for (const int scale : kPictureScales) {
+        const QImage skin = RenderSkin(places, scale);
+        files.push_back({FileName(BitmapResourcePath(IDB_SKIN, scale)), Encode(skin, "BMP")});
+        for (const ButtonImages& button : kButtonImages) {
+            const std::vector<QImage> pictures =
+                RenderButton(button.controlId, places.buttons.at(button.controlId), skin);
+            for (std::size_t i = 0; i < pictures.size(); ++i)
+                files.push_back({FileName(BitmapResourcePath(button.bitmaps[i], scale)), Encode(pictures[i], "BMP")});
+        }
+        // Ten rows of a gradient, and at scale 2 a row between each two.
+        const QImage bar = RenderProgressBar();
+        files.push_back({FileName(BitmapResourcePath(IDB_PROGRESS, scale)),
+                         Encode(bar.scaled(bar.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), "BMP")});
     }
-    files.push_back({FileName(BitmapResourcePath(IDB_PROGRESS)), Encode(RenderProgressBar(), "BMP")});
     for (const int size : kThemeIconSizes)
         files.push_back({FileName(IconResourcePath(IDI_QUAVERO, size)), Encode(RenderIcon(size), "PNG")});
     files.push_back({QString::number(IDI_QUAVERO) + QStringLiteral(".svg"), RenderIconSvg()});

@@ -34,10 +34,11 @@ struct File {
 // committed files (Liberation Sans must be installed).
 std::vector<File> RenderArtwork(QString* error);
 
-// The pictures themselves.
-QImage RenderSkin(const Places& places);
+// The pictures themselves. A picture at scale 2 has twice the pixels each way and
+// that device pixel ratio; places stay in the window's logical pixels.
+QImage RenderSkin(const Places& places, int scale = 1);
 // Idle, hover and pressed pictures of button `id` at `place`, black where the skin
-// shows through.
+// shows through, at the skin's scale.
 std::vector<QImage> RenderButton(int id, const QRect& place, const QImage& skin);
 QImage RenderProgressBar();
 QImage RenderIcon(int size);

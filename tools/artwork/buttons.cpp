@@ -1,7 +1,7 @@
 #include "tools/artwork/artwork.h"
 #include "tools/artwork/drawing.h"
 
-#include "res/dialog_templates.h"
+#include "res/images.h"
 
 #include <QPainter>
 
@@ -13,18 +13,14 @@ namespace {
 
 enum State { Idle, Hover, Pressed };
 
+// A wide button shows its name; the caption buttons (minimise, close) a symbol.
 QString Caption(int id)
 {
-    switch (id) {
-    case IDC_HOME_PAGE: return QStringLiteral("Store");
-    case IDC_REMOVE: return QStringLiteral("Remove");
-    case IDC_CLEAR: return QStringLiteral("Clear");
-    case IDC_CHOOSE_FOLDER: return QStringLiteral("Choose Folder");
-    case IDC_OPEN_FOLDER: return QStringLiteral("Open Folder");
-    case IDC_RESUME: return QStringLiteral("Resume");
-    case IDC_PAUSE: return QStringLiteral("Pause");
-    default: return {};
+    for (const ButtonImages& button : kButtonImages) {
+        if (button.controlId == id)
+            return QString::fromUtf8(button.name);
     }
+    return {};
 }
 
 struct Look {
@@ -147,9 +143,11 @@ QImage Compose(const QImage& layer, const QImage& beneath)
 std::vector<QImage> RenderButton(int id, const QRect& place, const QImage& skin)
 {
     std::vector<QImage> pictures;
-    const QImage beneath = skin.copy(place);
+    const qreal scale = skin.devicePixelRatio();
+    const QImage beneath = skin.copy(QRect(place.topLeft() * scale, place.size() * scale));
     for (const State state : {Idle, Hover, Pressed}) {
-        QImage layer(place.size(), QImage::Format_ARGB32_Premultiplied);
+        QImage layer(place.size() * scale, QImage::Format_ARGB32_Premultiplied);
+        layer.setDevicePixelRatio(scale);
         layer.fill(Qt::transparent);
         QPainter painter(&layer);
         if (id == IDC_CLOSE || id == IDC_MINIMIZE)

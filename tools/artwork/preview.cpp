@@ -20,17 +20,19 @@ QImage Decode(const std::vector<File>& files, const QString& name)
     return {};
 }
 
-QImage Bitmap(const std::vector<File>& files, unsigned id)
+QImage Bitmap(const std::vector<File>& files, unsigned id, int scale = 1)
 {
-    return Decode(files, BitmapResourcePath(id).section(QLatin1Char('/'), -1));
+    QImage bitmap = Decode(files, BitmapResourcePath(id, scale).section(QLatin1Char('/'), -1));
+    bitmap.setDevicePixelRatio(scale);
+    return bitmap;
 }
 
-CImageList Button(const std::vector<File>& files, const ButtonImages& button)
+CImageList Button(const std::vector<File>& files, const ButtonImages& button, int scale = 1)
 {
-    const QImage first = Bitmap(files, button.bitmaps[0]);
-    CImageList list(first.size());
+    const QImage first = Bitmap(files, button.bitmaps[0], scale);
+    CImageList list(first.deviceIndependentSize().toSize());
     for (const unsigned id : button.bitmaps)
-        list.AddMasked(Bitmap(files, id), Qt::black);
+        list.AddMasked(Bitmap(files, id, scale), Qt::black);
     return list;
 }
 
@@ -72,15 +74,15 @@ void DrawStandIns(QPainter& painter, const Places& places, const QImage& bar)
     painter.drawTiledPixmap(QRect(places.progressTrack.topLeft(), QSize(77, 10)), QPixmap::fromImage(bar));
 }
 
-QImage Window(const std::vector<File>& files)
+QImage Window(const std::vector<File>& files, int scale)
 {
     const Places places = MainWindowPlaces();
-    QImage window = Bitmap(files, IDB_SKIN).convertToFormat(QImage::Format_ARGB32);
+    QImage window = Bitmap(files, IDB_SKIN, scale).convertToFormat(QImage::Format_ARGB32);
     QPainter painter(&window);
-    DrawStandIns(painter, places, Bitmap(files, IDB_PROGRESS));
+    DrawStandIns(painter, places, Bitmap(files, IDB_PROGRESS, scale));
     for (const ButtonImages& button : kButtonImages) {
         const bool latched = button.controlId == IDC_RESUME;
-        Button(files, button).Draw(painter, latched ? 1 : 0, places.buttons.at(button.controlId).topLeft());
+        Button(files, button, scale).Draw(painter, latched ? 1 : 0, places.buttons.at(button.controlId).topLeft());
     }
     painter.end();
     const QRgb key = QColor(64, 128, 128).rgb();
@@ -98,7 +100,7 @@ QImage Window(const std::vector<File>& files)
 
 QImage RenderPreview(const std::vector<File>& files)
 {
-    const QImage window = Window(files);
+    const QImage window = Window(files, 1);
     const int margin = 24;
     const int zoomedWidth = window.width() * 2;
     QImage preview(zoomedWidth + 2 * margin, margin * 5 + window.height() * 3 + 9 * 36, QImage::Format_RGB32);
@@ -109,7 +111,7 @@ QImage RenderPreview(const std::vector<File>& files)
                                       QColor(150, 170, 196)));
     painter.drawImage(margin, margin, window);
     int y = window.height() + 3 * margin;
-    painter.drawImage(QRect(margin, y, zoomedWidth, window.height() * 2), window);
+    painter.drawImage(QRect(margin, y, zoomedWidth, window.height() * 2), Window(files, 2));
     y += window.height() * 2 + margin;
     const Places places = MainWindowPlaces();
     const QImage skin = Bitmap(files, IDB_SKIN);

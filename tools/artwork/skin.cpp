@@ -23,14 +23,14 @@ const QColor kHeading(255, 128, 48);
 const QColor kMuted(139, 145, 157);
 const QColor kFolderBack(254, 226, 207);  // the folder text's own background
 
-// Signed distance of the centre of pixel (x, y) from the skin's rounded outline:
-// negative inside.
-qreal OutlineDistance(int x, int y)
+// Signed distance of the point (x, y) from the skin's rounded outline: negative
+// inside.
+qreal OutlineDistance(qreal x, qreal y)
 {
     const qreal halfWidth = kWidth / 2.0;
     const qreal halfHeight = kHeight / 2.0;
-    const qreal qx = std::abs(x + 0.5 - halfWidth) - (halfWidth - kCornerRadius);
-    const qreal qy = std::abs(y + 0.5 - halfHeight) - (halfHeight - kCornerRadius);
+    const qreal qx = std::abs(x - halfWidth) - (halfWidth - kCornerRadius);
+    const qreal qy = std::abs(y - halfHeight) - (halfHeight - kCornerRadius);
     const qreal outside = std::hypot(std::max(qx, 0.0), std::max(qy, 0.0));
     return outside + std::min(std::max(qx, qy), 0.0) - kCornerRadius;
 }
@@ -153,20 +153,22 @@ void DrawProgressTrack(QPainter& painter, const QRect& track)
 }
 
 // The key colour outside the rounded outline, a dark rim and a faint light ring
-// just inside it.
-void CutOutline(QImage& skin)
+// just inside it. The window's shape is made of whole logical pixels (Qt scales it
+// to the screen), so at every scale the key colour covers exactly the logical
+// pixels whose centre lies outside; within them the rim follows the finer outline.
+void CutOutline(QImage& skin, int scale)
 {
     const QRgb key = QColor(64, 128, 128).rgb();
-    for (int y = 0; y < kHeight; ++y) {
+    for (int y = 0; y < skin.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(skin.scanLine(y));
-        for (int x = 0; x < kWidth; ++x) {
-            const qreal distance = OutlineDistance(x, y);
-            if (distance > 0) {
+        for (int x = 0; x < skin.width(); ++x) {
+            const qreal distance = OutlineDistance((x + 0.5) / scale, (y + 0.5) / scale);
+            if (OutlineDistance(x / scale + 0.5, y / scale + 0.5) > 0) {
                 line[x] = key;
             } else if (distance > -1) {
                 line[x] = qRgb(8, 9, 11);
             } else if (distance > -2) {
-                const int lift = y < kHeight / 2 ? 34 : 12;
+                const int lift = y / scale < kHeight / 2 ? 34 : 12;
                 const QColor base = QColor::fromRgb(line[x]);
                 line[x] = qRgb(std::min(255, base.red() + lift), std::min(255, base.green() + lift),
                                std::min(255, base.blue() + lift));
@@ -179,9 +181,10 @@ void CutOutline(QImage& skin)
 
 } // namespace
 
-QImage RenderSkin(const Places& places)
+QImage RenderSkin(const Places& places, int scale)
 {
-    QImage skin(kWidth, kHeight, QImage::Format_RGB32);
+    QImage skin(kWidth * scale, kHeight * scale, QImage::Format_RGB32);
+    skin.setDevicePixelRatio(scale);
     QPainter painter(&skin);
     DrawBody(painter);
     DrawBrand(painter);
@@ -227,7 +230,7 @@ QImage RenderSkin(const Places& places)
     DrawProgressTrack(painter, places.progressTrack);
     painter.end();
 
-    CutOutline(skin);
+    CutOutline(skin, scale);
     return skin;
 }
 
