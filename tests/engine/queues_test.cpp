@@ -117,6 +117,12 @@ TEST(QueueFiles, SaveExactCrLfLinesAndLoadOnlyGoodOnesOrLeaveFilesAndListsAlone)
     const Texts texts {"id=1&t=a", "first", "second\rlast"};
     EXPECT_EQ(itemsOf(queue), items);
     EXPECT_EQ(textsOf(entries), texts);
+    // A request kept for the next start goes on a line of its own, also after a
+    // last line without its end.
+    ASSERT_TRUE(AppendRawQueue("track=2", dir.file("raw")) && AppendRawQueue("track=1", dir.file("new")));
+    EXPECT_FALSE(AppendRawQueue("a\nb", dir.file("new")));
+    EXPECT_EQ(readFile(dir.file("raw")) + readFile(dir.file("new")),
+              "\r\nfirst\n\r\n\0hidden\r\nsecond\rlast\r\ntrack=2\r\ntrack=1\r\n"s);
 
     // Another program holds the file locked.
     const int fd = ::open(dir.file("queue").c_str(), O_RDONLY | O_CLOEXEC);
