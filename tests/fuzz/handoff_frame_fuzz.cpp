@@ -11,8 +11,8 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -21,22 +21,18 @@
 namespace {
 
 using qvr::HandoffMessage;
+using qvr::kHandoffMaxData;
 
 constexpr std::size_t kHeaderSize = 36;
 
-// Little-endian, as the frame has it.
-std::uint32_t dataLengthOf(std::string_view frame)
-{
-    std::uint32_t length = 0;
-    for (std::size_t i = 4; i-- > 0;)
-        length = (length << 8) | static_cast<unsigned char>(frame[32 + i]);
-    return length;
-}
-
 bool startsWithFrame(std::string_view bytes)
 {
-    return bytes.size() >= kHeaderSize && bytes.starts_with("QVR1") && dataLengthOf(bytes) <= qvr::kHandoffMaxData
-        && bytes.size() - kHeaderSize >= dataLengthOf(bytes);
+    if (bytes.size() < kHeaderSize || !bytes.starts_with("QVR1"))
+        return false;
+    std::uint32_t length = 0; // little-endian, as the frame has it
+    for (std::size_t i = 4; i-- > 0;)
+        length = (length << 8) | static_cast<unsigned char>(bytes[32 + i]);
+    return length <= kHandoffMaxData && bytes.size() - kHeaderSize >= length;
 }
 
 // Sends `bytes` from one end of a fresh socket pair and receives on the other. The
@@ -45,34 +41,24 @@ std::optional<HandoffMessage> sendAndReceive(const std::string& bytes, bool nonB
 {
     int ends[2];
     QVR_FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0, "a socket pair can be made");
-    const qvr::UniqueFd sender(ends[0]);
-    const qvr::UniqueFd receiver(ends[1]);
+    const qvr::UniqueFd sender(ends[0]), receiver(ends[1]);
     if (nonBlocking)
         ::fcntl(receiver.get(), F_SETFL, ::fcntl(receiver.get(), F_GETFL) | O_NONBLOCK);
-
     // Most frames fit the socket's buffer at once; only the rest needs a thread.
-    std::size_t sentAtOnce = 0;
-    if (const ssize_t n = ::send(sender.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT); n > 0)
-        sentAtOnce = static_cast<std::size_t>(n);
-    auto sendRest = [&, done = sentAtOnce]() mutable {
-        while (done < bytes.size()) {
-            const ssize_t n = ::send(sender.get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                break; // the receiver stopped reading and closed its end
-            done += static_cast<std::size_t>(n);
-        }
+    const ssize_t atOnce = ::send(sender.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    auto sendRest = [&, done = static_cast<std::size_t>(std::max<ssize_t>(atOnce, 0))]() mutable {
+        for (ssize_t n = 1; done < bytes.size() && n > 0; done += static_cast<std::size_t>(std::max<ssize_t>(n, 0)))
+            n = ::send(sender.get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL); // <= 0: receiver gone
         ::shutdown(sender.get(), SHUT_WR);
     };
-    std::optional<std::thread> writer;
-    if (sentAtOnce == bytes.size())
+    std::optional<std::jthread> writer;
+    if (atOnce == static_cast<ssize_t>(bytes.size()))
         sendRest();
     else
         writer.emplace(sendRest);
     // Generous: it only matters when the receiver would wait for a sender that is done.
     auto message = qvr::ReceiveHandoffFrame(receiver.get(), std::chrono::steady_clock::now() + std::chrono::seconds(20));
     ::shutdown(receiver.get(), SHUT_RDWR);
-    if (writer)
-        writer->join();
     return message;
 }
 
@@ -92,27 +78,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto message = sendAndReceive(bytes, nonBlocking);
         QVR_FUZZ_CHECK(message.has_value() == startsWithFrame(bytes),
                        "a frame is received exactly when the bytes start with a well-formed one");
-        if (message) {
-            QVR_FUZZ_CHECK(message->data.size() <= qvr::kHandoffMaxData, "received data is within the limit");
-            const std::string frame = qvr::EncodeHandoffFrame(*message);
-            QVR_FUZZ_CHECK(std::string_view(bytes).starts_with(frame), "encoding what was received gives the bytes back");
-        }
+        QVR_FUZZ_CHECK(!message || message->data.size() <= kHandoffMaxData, "received data is within the limit");
+        QVR_FUZZ_CHECK(!message || bytes.starts_with(qvr::EncodeHandoffFrame(*message)),
+                       "encoding what was received gives the bytes back");
         return 0;
     }
 
-    HandoffMessage sent;
-    sent.message = in.ConsumeIntegral<std::uint32_t>();
-    sent.wParam = in.ConsumeIntegral<std::uint64_t>();
-    sent.lParam = in.ConsumeIntegral<std::int64_t>();
-    sent.dataTag = in.ConsumeIntegral<std::uint64_t>();
+    HandoffMessage sent {in.ConsumeIntegral<std::uint32_t>(), in.ConsumeIntegral<std::uint64_t>(),
+                         in.ConsumeIntegral<std::int64_t>(), in.ConsumeIntegral<std::uint64_t>(), {}};
     // Lengths around the limit come up often; the data repeats what the fuzzer gave.
-    static constexpr std::size_t kLengths[] = {0, 1, qvr::kHandoffMaxData - 1, qvr::kHandoffMaxData,
-                                               qvr::kHandoffMaxData + 1};
+    static constexpr std::size_t kLengths[] = {0, 1, kHandoffMaxData - 1, kHandoffMaxData, kHandoffMaxData + 1};
     const std::size_t length = in.ConsumeBool() ? in.PickValueInArray(kLengths)
-                                                : in.ConsumeIntegralInRange<std::size_t>(0, qvr::kHandoffMaxData + 64);
-    std::string pattern = in.ConsumeRemainingBytesAsString();
-    if (pattern.empty())
-        pattern = "x";
+                                                : in.ConsumeIntegralInRange<std::size_t>(0, kHandoffMaxData + 64);
+    const std::string pattern = in.ConsumeRemainingBytesAsString() + "x";
     while (sent.data.size() < length)
         sent.data += pattern;
     sent.data.resize(length);
@@ -120,8 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string frame = qvr::EncodeHandoffFrame(sent);
     QVR_FUZZ_CHECK(frame.size() == kHeaderSize + length, "a frame is its header and its data");
     const auto received = sendAndReceive(frame, nonBlocking);
-    QVR_FUZZ_CHECK(length > qvr::kHandoffMaxData || (received && fieldsOf(*received) == fieldsOf(sent)),
+    QVR_FUZZ_CHECK(length > kHandoffMaxData || (received && fieldsOf(*received) == fieldsOf(sent)),
                    "a message within the limit arrives unchanged");
-    QVR_FUZZ_CHECK(length <= qvr::kHandoffMaxData || !received, "a message over the limit is refused");
+    QVR_FUZZ_CHECK(length <= kHandoffMaxData || !received, "a message over the limit is refused");
     return 0;
 }

@@ -3,6 +3,7 @@
 // values written, each on one line, every other value as it was.
 
 #include "platform/hive.h"
+#include "platform/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -16,7 +17,6 @@
 
 namespace {
 
-using qvr::HiveDocument;
 using qvr::HiveValue;
 
 // Used when the fuzzer's text does not parse, so that writes are tried every time.
@@ -24,18 +24,16 @@ constexpr std::string_view kFallback =
     "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]\r\n\"Directory\"=\"/opt/q\"\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]\r\n\"GUID\"=\"0123\"\r\n@=dword:00000010\r\n";
 
-std::string folded(std::string_view s)
+std::pair<std::string, std::string> folded(std::string key, std::string name)
 {
-    std::string result(s);
-    for (char& c : result)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return result;
+    for (std::string* text : {&key, &name})
+        std::ranges::transform(*text, text->begin(), qvr::AsciiLower);
+    return {key, name};
 }
 
 // A place to look at, and what it held before the writes (for the text's own).
 struct Probe {
-    std::string key;
-    std::string name;
+    std::string key, name;
     std::optional<HiveValue> before;
     bool original = true;
 };
@@ -47,23 +45,19 @@ std::vector<Probe> probesIn(std::string_view text, std::vector<std::string>& key
     std::vector<Probe> probes;
     std::string key;
     while (!text.empty()) {
-        std::string_view line = text.substr(0, text.find('\n'));
-        text.remove_prefix(std::min(text.size(), line.size() + 1));
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.remove_suffix(1);
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
-            line.remove_prefix(1);
+        const auto end = text.find('\n');
+        const std::string_view line = qvr::Trim(text.substr(0, end), " \t\r");
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            key = std::string(line.substr(1, line.size() - 2));
-            keys.push_back(key);
-        } else if (!line.empty() && (line.front() == '@' || line.front() == '"')) {
+            keys.push_back(key = std::string(line.substr(1, line.size() - 2)));
+        } else if (line.starts_with('@') || line.starts_with('"')) {
             std::string name;
             for (std::size_t i = 1; line.front() == '"' && i < line.size() && line[i] != '"'; ++i) {
                 if (line[i] == '\\' && i + 1 < line.size())
                     ++i;
                 name += line[i];
             }
-            probes.push_back({key, name, std::nullopt, true});
+            probes.push_back({key, name});
             names.push_back(name);
         }
     }
@@ -100,19 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     const std::string text = in.ConsumeRandomLengthString(8192);
+    auto doc = qvr::HiveDocument::parse(text);
+    QVR_FUZZ_CHECK(!doc || doc->serialize() == text, "a parsed file is written back byte for byte");
+    const std::string_view source = doc ? std::string_view(text) : kFallback;
+    if (!doc)
+        doc = qvr::HiveDocument::parse(kFallback);
+    QVR_FUZZ_CHECK(doc, "the fallback hive parses");
 
-    std::optional<HiveDocument> doc = HiveDocument::parse(text);
-    std::string_view source = text;
-    if (doc) {
-        QVR_FUZZ_CHECK(doc->serialize() == text, "a parsed file is written back byte for byte");
-    } else {
-        source = kFallback;
-        doc = HiveDocument::parse(kFallback);
-        QVR_FUZZ_CHECK(doc, "the fallback hive parses");
-    }
-
-    std::vector<std::string> keys;
-    std::vector<std::string> names;
+    std::vector<std::string> keys, names;
     std::vector<Probe> probes = probesIn(source, keys, names);
     for (Probe& probe : probes)
         probe.before = doc->findValue(probe.key, probe.name);
@@ -128,13 +117,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        "a value is set exactly when its key exists and its name fits on a line");
         if (writable) {
             ++changed;
-            written[{folded(key), folded(name)}] = value;
+            written[folded(key, name)] = value;
             probes.push_back({key, name, std::nullopt, false});
         }
     }
 
     const std::string out = doc->serialize();
-    const std::optional<HiveDocument> reread = HiveDocument::parse(out);
+    const auto reread = qvr::HiveDocument::parse(out);
     QVR_FUZZ_CHECK(reread, "what the writer writes parses");
     QVR_FUZZ_CHECK(reread->serialize() == out, "the written file is read back byte for byte");
     // A line end of the data's own would be one another editor could mangle.
@@ -142,12 +131,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QVR_FUZZ_CHECK(std::ranges::count(out, end) <= std::ranges::count(source, end) + changed,
                        "each value written takes one line");
     for (const Probe& probe : probes) {
-        const auto set = written.find({folded(probe.key), folded(probe.name)});
+        const auto set = written.find(folded(probe.key, probe.name));
         if (set == written.end() && !probe.original)
             continue;
         const std::optional<HiveValue> expected = set != written.end() ? set->second : probe.before;
-        QVR_FUZZ_CHECK(doc->findValue(probe.key, probe.name) == expected,
-                       "a value reads as last written, or as it was");
+        QVR_FUZZ_CHECK(doc->findValue(probe.key, probe.name) == expected, "a value reads as last written, or as it was");
         QVR_FUZZ_CHECK(reread->findValue(probe.key, probe.name) == expected,
                        "a value survives writing and reading the file");
     }

@@ -10,18 +10,18 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
-using qvr::EntryList;
-using qvr::QueueItem;
-using qvr::RawEntryItem;
+using namespace qvr;
+using fuzz::readFile;
 
 std::vector<std::string> fields(const QueueItem& item) { return {item.title, item.url}; }
 std::vector<std::string> fields(const RawEntryItem& entry) { return {entry.text}; }
-bool storable(const QueueItem& item) { return qvr::IsStorableQueueItem(item.title, item.url); }
-bool storable(const RawEntryItem& entry) { return qvr::IsStorableRawEntry(entry.text); }
+bool storable(const QueueItem& item) { return IsStorableQueueItem(item.title, item.url); }
+bool storable(const RawEntryItem& entry) { return IsStorableRawEntry(entry.text); }
 
 // The list's elements, and whether every one of them is storable.
 template <class Node>
@@ -35,50 +35,40 @@ std::pair<std::vector<std::vector<std::string>>, bool> elementsOf(const EntryLis
     return result;
 }
 
-// Elements the fuzzer makes up, storable or not.
-template <class Node>
-void fill(FuzzedDataProvider& in, EntryList<Node>& list)
-{
-    for (int n = in.ConsumeIntegralInRange(0, 8); n > 0; --n) {
-        std::string first = in.ConsumeRandomLengthString(std::is_same_v<Node, QueueItem> ? 40 : 60);
-        if constexpr (std::is_same_v<Node, QueueItem>)
-            list.AddTail(std::make_unique<QueueItem>(std::move(first), in.ConsumeRandomLengthString(60)));
-        else
-            list.AddTail(std::make_unique<RawEntryItem>(std::move(first)));
-    }
-}
-
 template <class Node>
 void check(FuzzedDataProvider& in, bool (*load)(EntryList<Node>&, const std::string&),
            bool (*save)(const EntryList<Node>&, const std::string&))
 {
-    const std::string a = qvr::fuzz::scratch().file("a");
-    const std::string b = qvr::fuzz::scratch().file("b");
+    const std::string a = fuzz::scratchFile("a"), b = fuzz::scratchFile("b");
+    EntryList<Node> first, again;
     if (in.ConsumeBool()) {
         // A file as anything may have left it.
-        qvr::fuzz::writeFile(a, in.ConsumeRemainingBytesAsString());
-        EntryList<Node> loaded;
-        QVR_FUZZ_CHECK(load(loaded, a), "a readable file loads");
-        QVR_FUZZ_CHECK(elementsOf(loaded).second, "whatever loads can be stored");
-        QVR_FUZZ_CHECK(save(loaded, b), "whatever loads can be saved");
-        EntryList<Node> again;
+        fuzz::writeFile(a, in.ConsumeRemainingBytesAsString());
+        QVR_FUZZ_CHECK(load(first, a), "a readable file loads");
+        QVR_FUZZ_CHECK(elementsOf(first).second, "whatever loads can be stored");
+        QVR_FUZZ_CHECK(save(first, b), "whatever loads can be saved");
         QVR_FUZZ_CHECK(load(again, b), "a saved file loads");
-        QVR_FUZZ_CHECK(elementsOf(again) == elementsOf(loaded), "load, save, load gives the same list");
-        const std::string saved = qvr::fuzz::readFile(b);
-        QVR_FUZZ_CHECK(save(again, b) && qvr::fuzz::readFile(b) == saved, "saving the same list writes the same file");
+        QVR_FUZZ_CHECK(elementsOf(again) == elementsOf(first), "load, save, load gives the same list");
+        const std::string saved = readFile(b);
+        QVR_FUZZ_CHECK(save(again, b) && readFile(b) == saved, "saving the same list writes the same file");
         return;
     }
-    // A list made in memory, saved over a file that holds something else.
+    // A list made in memory, storable or not, saved over a file that holds something else.
     const std::string old = in.ConsumeRandomLengthString(40);
-    qvr::fuzz::writeFile(a, old);
-    EntryList<Node> list;
-    fill(in, list);
-    const bool ok = elementsOf(list).second;
-    QVR_FUZZ_CHECK(save(list, a) == ok, "a list is saved exactly when every element is storable");
-    QVR_FUZZ_CHECK(ok || qvr::fuzz::readFile(a) == old, "a refused save leaves the file as it was");
-    EntryList<Node> loaded;
-    QVR_FUZZ_CHECK(!ok || load(loaded, a), "a saved file loads");
-    QVR_FUZZ_CHECK(!ok || elementsOf(loaded) == elementsOf(list), "save then load gives the same list");
+    fuzz::writeFile(a, old);
+    for (int n = in.ConsumeIntegralInRange(0, 8); n > 0; --n) {
+        if constexpr (std::is_same_v<Node, QueueItem>) {
+            std::string title = in.ConsumeRandomLengthString(40);
+            first.AddTail(std::make_unique<QueueItem>(std::move(title), in.ConsumeRandomLengthString(60)));
+        } else {
+            first.AddTail(std::make_unique<RawEntryItem>(in.ConsumeRandomLengthString(60)));
+        }
+    }
+    const bool ok = elementsOf(first).second;
+    QVR_FUZZ_CHECK(save(first, a) == ok, "a list is saved exactly when every element is storable");
+    QVR_FUZZ_CHECK(ok || readFile(a) == old, "a refused save leaves the file as it was");
+    QVR_FUZZ_CHECK(!ok || load(again, a), "a saved file loads");
+    QVR_FUZZ_CHECK(!ok || elementsOf(again) == elementsOf(first), "save then load gives the same list");
 }
 
 } // namespace
@@ -87,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     if (in.ConsumeBool())
-        check<QueueItem>(in, qvr::LoadDownloadQueue, qvr::SaveDownloadQueue);
+        check<QueueItem>(in, LoadDownloadQueue, SaveDownloadQueue);
     else
-        check<RawEntryItem>(in, qvr::LoadRawQueue, qvr::SaveRawQueue);
+        check<RawEntryItem>(in, LoadRawQueue, SaveRawQueue);
     return 0;
 }

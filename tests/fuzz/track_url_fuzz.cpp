@@ -9,27 +9,14 @@
 #include <optional>
 #include <string>
 
-namespace {
-
-bool hasSplittableForm(std::string_view url)
-{
-    for (std::string_view scheme : {"http://", "https://"}) {
-        if (url.starts_with(scheme)) {
-            const auto slash = url.find('/', scheme.size());
-            return slash != std::string_view::npos && slash > scheme.size();
-        }
-    }
-    return false;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view url(reinterpret_cast<const char*>(data), size);
+    const std::size_t schemeEnd = url.starts_with("http://") ? 7 : url.starts_with("https://") ? 8 : 0;
+    const auto slash = url.find('/', schemeEnd);
+    const bool splittable = schemeEnd > 0 && slash != std::string_view::npos && slash > schemeEnd;
     const std::optional<qvr::TrackAddress> address = qvr::SplitTrackUrl(url);
-    QVR_FUZZ_CHECK(address.has_value() == hasSplittableForm(url),
-                   "an address is split exactly when it has a scheme, a host and a path");
+    QVR_FUZZ_CHECK(address.has_value() == splittable, "an address is split exactly when it has a scheme, a host and a path");
     if (!address)
         return 0;
     QVR_FUZZ_CHECK(address->scheme + address->host + address->object == url, "the pieces give the address back");

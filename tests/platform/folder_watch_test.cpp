@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -32,39 +33,30 @@ TEST(FolderWatch, ReportsChangesAnywhereInTheTreeAlsoInFoldersThatCameLater)
     TempDir dir;
     TempDir outside;
     fs::create_directories(dir.file("sub/subsub"));
+    fs::create_directories(outside.file("album/cd1"));
     FolderWatch watch;
     ASSERT_TRUE(watch.watch(dir.path()));
     EXPECT_EQ(settle(watch), Event::Poked);
-
-    writeFile(dir.file("a.mp3"), "x");
-    EXPECT_EQ(settle(watch), Event::Changed) << "created";
-    std::ofstream(dir.file("a.mp3"), std::ios::app) << "next chunk";
-    EXPECT_EQ(settle(watch), Event::Changed) << "appended";
-    fs::permissions(dir.file("a.mp3"), fs::perms::owner_read);
-    EXPECT_EQ(settle(watch), Event::Changed) << "attributes";
-    fs::rename(dir.file("a.mp3"), dir.file("b.mp3"));
-    EXPECT_EQ(settle(watch), Event::Changed) << "renamed";
-    fs::remove(dir.file("b.mp3"));
-    EXPECT_EQ(settle(watch), Event::Changed) << "removed";
-
-    writeFile(dir.file("sub/subsub/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Changed) << "in a subfolder";
-    fs::create_directory(dir.file("new"));
-    EXPECT_EQ(settle(watch), Event::Changed);
-    writeFile(dir.file("new/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Changed) << "in a folder made after watch()";
-    // Moved in with a folder already inside it, then moved within the tree.
-    fs::create_directories(outside.file("album/cd1"));
-    fs::rename(outside.file("album"), dir.file("album"));
-    EXPECT_EQ(settle(watch), Event::Changed);
-    writeFile(dir.file("album/cd1/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Changed);
-    fs::rename(dir.file("album"), dir.file("sub/album"));
-    EXPECT_EQ(settle(watch), Event::Changed);
-    fs::create_directory(dir.file("sub/album/cd2"));
-    EXPECT_EQ(settle(watch), Event::Changed);
-    writeFile(dir.file("sub/album/cd2/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Changed) << "a folder made in a moved one has the new path";
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"created", [&] { writeFile(dir.file("a.mp3"), "x"); }},
+        {"appended", [&] { std::ofstream(dir.file("a.mp3"), std::ios::app) << "next chunk"; }},
+        {"attributes", [&] { fs::permissions(dir.file("a.mp3"), fs::perms::owner_read); }},
+        {"renamed", [&] { fs::rename(dir.file("a.mp3"), dir.file("b.mp3")); }},
+        {"removed", [&] { fs::remove(dir.file("b.mp3")); }},
+        {"in a subfolder", [&] { writeFile(dir.file("sub/subsub/a"), "x"); }},
+        {"a folder made", [&] { fs::create_directory(dir.file("new")); }},
+        {"in a folder made after watch()", [&] { writeFile(dir.file("new/a"), "x"); }},
+        // Moved in with a folder already inside it, then moved within the tree.
+        {"moved in", [&] { fs::rename(outside.file("album"), dir.file("album")); }},
+        {"in a folder moved in", [&] { writeFile(dir.file("album/cd1/a"), "x"); }},
+        {"moved within", [&] { fs::rename(dir.file("album"), dir.file("sub/album")); }},
+        {"a folder made in a moved one", [&] { fs::create_directory(dir.file("sub/album/cd2")); }},
+        {"in that folder, which has the new path", [&] { writeFile(dir.file("sub/album/cd2/a"), "x"); }},
+    };
+    for (const auto& [what, change] : changes) {
+        change();
+        EXPECT_EQ(settle(watch), Event::Changed) << what;
+    }
 }
 
 TEST(FolderWatch, LeavesOutFoldersTooDeepAlsoWhenTheyCameLater)

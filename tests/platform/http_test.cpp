@@ -62,8 +62,8 @@ protected:
     void SetUp() override
     {
         m_server.Get("/echo", [](const Request& request, Response& response) {
-            response.set_content(request.get_header_value("User-Agent") + "|" + request.get_header_value("X-Resume")
-                                     + "|" + request.get_header_value("Cache-Control"), "text/plain");
+            response.set_content(request.get_header_value("User-Agent") + "|" + request.get_header_value("X-Resume"),
+                                 "text/plain");
         });
         m_server.Get("/redirect", [](const Request&, Response& response) {
             response.set_header("X-Twice", "first");
@@ -73,10 +73,9 @@ protected:
         // 12345 bytes in chunks of 1 to 13 bytes.
         m_server.Get("/chunks", [](const Request&, Response& response) {
             response.set_chunked_content_provider(kBinary, [](std::size_t offset, DataSink& sink) {
-                if (offset < 12345)
-                    return writePattern(sink, offset, std::min(offset % 13 + 1, 12345 - offset));
-                sink.done();
-                return true;
+                if (offset >= 12345)
+                    sink.done();
+                return offset >= 12345 || writePattern(sink, offset, std::min(offset % 13 + 1, 12345 - offset));
             });
         });
         m_server.Get("/big", [](const Request&, Response& response) {
@@ -89,9 +88,7 @@ protected:
             const bool stall = request.has_param("stall");
             response.set_content_provider(1000, kBinary, [this, stall](std::size_t, std::size_t, DataSink& sink) {
                 writePattern(sink, 0, 400);
-                if (stall)
-                    m_ended.wait_for(20s);
-                return stall && writePattern(sink, 400, 600);
+                return stall && m_ended.wait_for(20s) == std::future_status::ready && writePattern(sink, 400, 600);
             });
         });
         m_server.Get("/silent", [this](const Request&, Response&) { m_ended.wait_for(20s); });
@@ -130,24 +127,23 @@ private:
     std::shared_future<void> m_ended = m_end.get_future().share();
 };
 
-TEST_F(HttpTest, SendsAgentAndHeaderLinesAndReportsTheAnswersHead)
+TEST_F(HttpTest, SendsAgentAndHeaderLinesAndReportsTheFinalAnswersHead)
 {
-    auto client = makeCurlHttpClient("Get Radio Status");
-    auto redirect = client->get(url("/redirect"), {});
+    auto redirect = makeCurlHttpClient("Get Radio Status")->get(url("/redirect"), {});
     ASSERT_TRUE(redirect);
     EXPECT_EQ(redirect->statusCode(), 302) << "not followed unless asked";
     EXPECT_EQ(redirect->header("x-twice"), "second") << "last occurrence, any case, trimmed";
     EXPECT_EQ(redirect->header("X-Missing"), std::nullopt);
 
-    auto following = curlHttpClientFactory({.followRedirects = true})("Track Info Session");
-    auto followed = following->get(url("/redirect"), {"X-Resume: 123-", "Cache-Control: no-cache"});
+    auto followed = curlHttpClientFactory({.followRedirects = true})("Track Info Session")->get(url("/redirect"),
+                                                                                                {"X-Resume: 123-\r\n"});
     ASSERT_TRUE(followed);
     EXPECT_EQ(followed->statusCode(), 200);
     EXPECT_EQ(followed->header("X-Twice"), std::nullopt) << "only the final response's head counts";
-    EXPECT_EQ(drain(*followed).body, "Track Info Session|123-|no-cache");
+    EXPECT_EQ(drain(*followed).body, "Track Info Session|123-");
 }
 
-TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEnd)
+TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEndThroughABoundedBuffer)
 {
     auto client = makeCurlHttpClient("Download Session");
     auto unfinished = client->get(url("/big"), {});
@@ -172,8 +168,7 @@ TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEnd)
         ASSERT_EQ(std::string_view(buffer.data(), size), pattern(offset, size)) << "at " << offset;
         offset += size;
     }
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(offset, kBigBody);
+    EXPECT_EQ(std::pair(n, offset), std::pair(std::int64_t {0}, kBigBody));
     EXPECT_GT(curlBodyBufferPeak(*big), 0u);
     EXPECT_LE(curlBodyBufferPeak(*big), 2 * std::max<std::size_t>(kPiece, CURL_MAX_WRITE_SIZE));
 }
@@ -195,16 +190,16 @@ TEST_F(HttpTest, FailuresGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
     // A read that a failure cuts short is a failed read, not a short body: a caller
     // that reads once must not take the first 400 bytes for the whole answer.
     for (const char* path : {"/broken", "/broken?stall"}) {
-        auto response = client->get(url(path), {});
-        ASSERT_TRUE(response) << path;
-        EXPECT_EQ(drain(*response, 1000).reads, (std::vector<std::int64_t> {-1})) << path;
-        response = client->get(url(path), {});
-        ASSERT_TRUE(response) << path;
-        EXPECT_EQ(drain(*response, 400).reads, (std::vector<std::int64_t> {400, -1})) << path;
+        using Reads = std::vector<std::int64_t>;
+        for (const auto& [piece, reads] : {std::pair<std::size_t, Reads>(1000, {-1}), {400, {400, -1}}}) {
+            auto response = client->get(url(path), {});
+            ASSERT_TRUE(response) << path;
+            EXPECT_EQ(drain(*response, piece).reads, reads) << path;
+        }
     }
 }
 
-TEST_F(HttpTest, AnInterruptEndsAWaitLongBeforeTheStallLimit)
+TEST_F(HttpTest, AnInterruptOrTheTotalLimitEndsAWaitLongBeforeTheStallLimit)
 {
     std::atomic<bool> stop {false};
     auto client = makeCurlHttpClient("Download Session", {.connect = 30000ms, .stall = 30000ms});
@@ -218,31 +213,23 @@ TEST_F(HttpTest, AnInterruptEndsAWaitLongBeforeTheStallLimit)
     // test for the server's 20 s; the result is what shows which ended it.
     EXPECT_EQ(read.get(), -1);
     EXPECT_FALSE(client->get(url("/echo"), {})) << "an interrupted client starts nothing";
+
+    // The head of /silent never comes, the body of /trickle goes on: the stall limit
+    // would let either keep the caller for 20 s, and the test would fail after that.
+    auto limited = makeCurlHttpClient("Get Radio Status", {.stall = 60s, .total = 300ms});
+    EXPECT_FALSE(limited->get(url("/silent"), {}));
+    auto trickling = limited->get(url("/trickle"), {});
+    ASSERT_TRUE(trickling);
+    EXPECT_EQ(drain(*trickling, 1).reads.back(), -1);
 }
 
 TEST(HttpUrl, OnlyAddressesLibcurlWouldFetchOverHttpPass)
 {
-    for (const char* url : {"http://store.example/t?x=1", "https://127.0.0.1:8080/a", "http://h:65535/"}) {
-        SCOPED_TRACE(url);
-        EXPECT_TRUE(IsFetchableUrl(url));
-    }
-    for (const char* url : {"http://store.example/a b", "http://store.example/a\tb", "http://h:99999/",
-                            "file:///etc/passwd", "ftp://h/x", "", "store.example/x"}) {
-        SCOPED_TRACE(url);
-        EXPECT_FALSE(IsFetchableUrl(url));
-    }
+    for (const char* url : {"http://store.example/t?x=1", "https://127.0.0.1:8080/a"})
+        EXPECT_TRUE(IsFetchableUrl(url)) << url;
+    for (const char* url : {"http://store.example/a b", "http://h:99999/", "file:///etc/passwd", "", "store.example/x"})
+        EXPECT_FALSE(IsFetchableUrl(url)) << url;
     EXPECT_FALSE(IsFetchableUrl(std::string("http://h/a\0b", 12)));
-}
-
-TEST_F(HttpTest, TheTotalLimitEndsExchangesThatNeverStall)
-{
-    // The head of /silent never comes, the body of /trickle goes on: the stall limit
-    // would let either keep the caller for 20 s, and the test would fail after that.
-    auto client = makeCurlHttpClient("Get Radio Status", {.stall = 60s, .total = 300ms});
-    EXPECT_FALSE(client->get(url("/silent"), {}));
-    auto trickling = client->get(url("/trickle"), {});
-    ASSERT_TRUE(trickling);
-    EXPECT_EQ(drain(*trickling, 1).reads.back(), -1);
 }
 
 } // namespace

@@ -6,13 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -40,37 +38,13 @@ TEST(NamedMutex, OnlyOpenHoldersCountAndAChildInheritsNothing)
     EXPECT_TRUE(first->openElsewhere());
     EXPECT_FALSE(NamedMutex::create(dir.path(), "another name").value().alreadyExisted());
     second.reset();
-    EXPECT_FALSE(first->openElsewhere());
-    EXPECT_FALSE(first->openElsewhere()) << "asking does not let the name go";
+    EXPECT_FALSE(first->openElsewhere() || first->openElsewhere()) << "asking does not let the name go";
     first.reset();
     EXPECT_FALSE(NamedMutex::create(dir.path(), "m").value().alreadyExisted()) << "its file stays, but nobody holds it";
 }
 
-// Probes hold the name in processes of their own (tests/helpers/instance_probe.cpp).
-TEST(NamedMutex, AKilledHolderOrOwnerFreesItsPart)
-{
-    TempDir dir;
-    const auto probe = [&](std::vector<std::string> args, const char* answer) {
-        args.insert(args.begin(), {QVR_INSTANCE_PROBE, dir.path()});
-        auto child = std::make_unique<ChildProcess>(args);
-        child->closeInput();
-        EXPECT_EQ(child->readLine(), answer);
-        return child;
-    };
-    auto owner = probe({"lock"}, "alone");
-    auto holder = probe({}, "other");
-    owner->kill(SIGKILL);
-    EXPECT_EQ(owner->wait(), 128 + SIGKILL);
-    auto successor = NamedMutex::create(dir.path(), "probe-mutex");
-    ASSERT_TRUE(successor);
-    EXPECT_TRUE(successor->alreadyExisted()) << "the other holder keeps the name alive";
-    EXPECT_TRUE(successor->lock()) << "must not wait for a dead owner";
-    successor.reset();
-    holder->kill(SIGKILL);
-    holder->wait();
-    probe({}, "alone");
-}
-
+// That a killed holder or owner frees its part, the second-start tests show with
+// the program killed, and the crash test at every round.
 TEST(NamedMutex, CreatorsRacingForANameFindExactlyOneFirst)
 {
     // Descriptors of their own make threads race as processes do, and threads can
@@ -140,22 +114,19 @@ TEST(RuntimeDirectory, IsPrivateAndRefusesAFolderOfAnotherKind)
 {
     TempDir dir;
     const std::string folder = dir.file("objects");
-    const auto mode = [&] {
-        struct stat st {};
-        return ::stat(folder.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
-    };
+    struct stat st {};
     ASSERT_TRUE(ensurePrivateDirectory(folder));
-    EXPECT_EQ(mode(), 0700u);
     ::chmod(folder.c_str(), 0755);
     ASSERT_TRUE(ensurePrivateDirectory(folder));
-    EXPECT_EQ(mode(), 0700u) << "a folder others can enter is closed again";
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << "a folder others can enter is closed again";
 
     test::writeFile(dir.file("plain"), "x");
-    EXPECT_FALSE(ensurePrivateDirectory(dir.file("plain")));
     ASSERT_EQ(::symlink(folder.c_str(), dir.file("link").c_str()), 0);
-    EXPECT_FALSE(ensurePrivateDirectory(dir.file("link"))) << "a planted link must not be followed";
-    // An unusable folder is passed over for the next, the same way by every start.
-    EXPECT_EQ(firstPrivateDirectory({dir.file("plain/x"), dir.file("link"), dir.file("mine")}), dir.file("mine"));
+    // An unusable folder (a file, a planted link that must not be followed) is passed
+    // over for the next, the same way by every start.
+    EXPECT_EQ(firstPrivateDirectory({dir.file("plain"), dir.file("plain/x"), dir.file("link"), dir.file("mine")}),
+              dir.file("mine"));
     EXPECT_FALSE(firstPrivateDirectory({dir.file("plain/x")}));
     ::setenv("XDG_RUNTIME_DIR", "/r", 1);
     ::setenv("XDG_CACHE_HOME", "/c", 1);

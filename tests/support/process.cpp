@@ -21,24 +21,17 @@ namespace {
 
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides)
 {
-    std::vector<std::string> result;
+    const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    std::vector<std::string> result(overrides);
     for (char** entry = environ; *entry; ++entry) {
         const std::string text(*entry);
-        const std::string name = text.substr(0, text.find('='));
-        bool replaced = false;
-        for (const auto& o : overrides)
-            replaced = replaced || o.substr(0, o.find('=')) == name;
-        if (!replaced)
+        if (std::ranges::none_of(overrides, [&](const std::string& o) { return nameOf(o) == nameOf(text); }))
             result.push_back(text);
     }
-    result.insert(result.end(), overrides.begin(), overrides.end());
     // A program on the offscreen platform must not reach a display either: Qt would
     // open it for a GL context, and the system's drivers would decide the test.
-    if (std::find(result.begin(), result.end(), "QT_QPA_PLATFORM=offscreen") != result.end()) {
-        std::erase_if(result, [](const std::string& entry) {
-            return entry.starts_with("DISPLAY=") || entry.starts_with("WAYLAND_DISPLAY=");
-        });
-    }
+    if (std::ranges::find(result, "QT_QPA_PLATFORM=offscreen") != result.end())
+        std::erase_if(result, [&](const std::string& e) { return nameOf(e) == "DISPLAY" || nameOf(e) == "WAYLAND_DISPLAY"; });
     return result;
 }
 
@@ -49,6 +42,15 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
         result.push_back(s.data());
     result.push_back(nullptr);
     return result;
+}
+
+// The exit code of the child `pid` once it ended, or 128 + the signal that ended it.
+int waitFor(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 } // namespace
@@ -68,10 +70,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vect
 
     std::vector<std::string> args = argv;
     std::vector<std::string> environment = mergedEnvironment(env);
-    auto argPointers = pointers(args);
-    auto envPointers = pointers(environment);
-    const int rc = ::posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argPointers.data(),
-                                 envPointers.data());
+    const int rc = ::posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, pointers(args).data(),
+                                 pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -102,49 +102,39 @@ void ChildProcess::closeInput()
     }
 }
 
+bool ChildProcess::readMore()
+{
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(m_output, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+    }
+    if (n > 0)
+        m_pending.append(buffer, static_cast<size_t>(n));
+    return n > 0;
+}
+
 std::string ChildProcess::readLine()
 {
-    for (;;) {
-        if (const auto end = m_pending.find('\n'); end != std::string::npos) {
-            std::string line = m_pending.substr(0, end);
-            m_pending.erase(0, end + 1);
-            return line;
-        }
-        char buffer[512];
-        const ssize_t n = ::read(m_output, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    std::size_t end;
+    while ((end = m_pending.find('\n')) == std::string::npos) {
+        if (!readMore())
             return std::exchange(m_pending, {});
-        m_pending.append(buffer, static_cast<size_t>(n));
     }
+    std::string line = m_pending.substr(0, end);
+    m_pending.erase(0, end + 1);
+    return line;
 }
 
 std::string ChildProcess::readAll()
 {
-    std::string all = std::exchange(m_pending, {});
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(m_output, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return all;
-        all.append(buffer, static_cast<size_t>(n));
+    while (readMore()) {
     }
+    return std::exchange(m_pending, {});
 }
 
 int ChildProcess::wait()
 {
-    if (m_pid <= 0)
-        return -1;
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    m_pid = -1;
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return WEXITSTATUS(status);
+    return m_pid > 0 ? waitFor(std::exchange(m_pid, -1)) : -1;
 }
 
 void ChildProcess::kill(int signal)
@@ -158,9 +148,9 @@ int runProcess(const std::vector<std::string>& argv, const std::vector<std::stri
 {
     ChildProcess child(argv, env);
     child.closeInput();
-    std::string text = child.readAll();
+    const std::string text = child.readAll();
     if (output)
-        *output = std::move(text);
+        *output = text;
     return child.wait();
 }
 
@@ -169,10 +159,7 @@ int exitCodeAsNobody(const std::function<int()>& body)
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? body() : 99);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return waitFor(child);
 }
 
 } // namespace qvr::test

@@ -19,7 +19,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }
 
     // Closes the child's standard input, so that its reads see the end.
@@ -33,6 +32,9 @@ public:
     void kill(int signal);
 
 private:
+    // Reads what the child wrote next into m_pending; false at the end of its output.
+    bool readMore();
+
     pid_t m_pid = -1;
     int m_input = -1;
     int m_output = -1;
