@@ -55,24 +55,19 @@ protected:
     CDragDropListBox* m_list = new CDragDropListBox(new QWidget(&m_window));
 };
 
-TEST_F(DropTest, FirstLinesBecomeRequestsFromTheLastFileToTheFirst)
-{
-    ASSERT_TRUE(Drop({File("a.qvr", "track=1\r\nsecond line\r\n"), File("b.qvr", "track=2\n"), File("c.qvr", "track=3")}, m_list));
-    EXPECT_EQ(m_window.calls, "add track=3; start; add track=2; start; add track=1; start; ");
-    EXPECT_EQ(test::readFile(m_dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
-    EXPECT_EQ(m_list->count(), 0) << "the window fills the list, not the drop";
-}
-
-TEST_F(DropTest, FilesWithoutARequestGiveNoneButStillStartTheQueue)
+TEST_F(DropTest, FirstLinesBecomeRequestsFromTheLastFileToTheFirstAndEveryFileStartsTheQueue)
 {
     ::mkdir(m_dir.file("folder.qvr").c_str(), 0755);
     const QUrl locked = File("locked.qvr", "track=9\n");
     const UniqueFd holder(::open(m_dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
-    ASSERT_TRUE(Drop({File("folder.qvr"), File("ok.qvr", "ok\n"), locked, File("empty.qvr", ""),
-                      File("blank.qvr", "\nsecond\n"), File("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr"))}, m_list));
-    EXPECT_EQ(m_window.calls, "start; start; start; start; add ok; start; start; ")
-        << "missing, blank, empty, locked, ok, folder; the remote address is no file";
+    ASSERT_TRUE(Drop({File("a.qvr", "track=1\r\nsecond line\r\n"), File("folder.qvr"), locked, File("empty.qvr", ""),
+                      File("blank.qvr", "\nsecond\n"), File("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr")),
+                      File("b.qvr", "track=2\n"), File("c.qvr", "track=3")}, m_list));
+    EXPECT_EQ(m_window.calls, "add track=3; start; add track=2; start; start; start; start; start; start; add track=1; start; ")
+        << "c, b, missing, blank, empty, locked, folder, a; the remote address is no file";
+    EXPECT_EQ(test::readFile(m_dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
+    EXPECT_EQ(m_list->count(), 0) << "the window fills the list, not the drop";
 }
 
 TEST_F(DropTest, OnlyLocalFilesAreTakenAndOnlyByAListInAWindow)
