@@ -59,14 +59,12 @@ TEST(Artwork, PicturesAreResourcesOfTheProgramAtEachScale)
 {
     for (const int scale : kPictureScales) {
         for (const ButtonImages& button : kButtonImages) {
-            SCOPED_TRACE(testing::Message() << "button " << button.controlId << " at scale " << scale);
-            std::vector<QImage> pictures;
-            for (const unsigned id : button.bitmaps)
-                pictures.push_back(LoadBitmapResource(id, scale).convertToFormat(QImage::Format_RGB32));
-            EXPECT_EQ(std::tuple(pictures[0].size(), pictures[0].devicePixelRatio()),
-                      std::tuple(LoadBitmapResource(button.bitmaps[0]).size() * scale, qreal(scale)));
-            EXPECT_TRUE(pictures[1].size() == pictures[0].size() && pictures[2].size() == pictures[0].size());
-            EXPECT_TRUE(pictures[0] != pictures[1] && pictures[0] != pictures[2] && pictures[1] != pictures[2]);
+            QImage p[3];
+            for (int state = 0; state < 3; ++state)
+                p[state] = LoadBitmapResource(button.bitmaps[state], scale).convertToFormat(QImage::Format_RGB32);
+            EXPECT_TRUE(p[0].devicePixelRatio() == scale && p[0].size() == LoadBitmapResource(button.bitmaps[0]).size() * scale
+                        && p[1].size() == p[0].size() && p[2].size() == p[0].size() && p[0] != p[1] && p[0] != p[2] && p[1] != p[2])
+                << "button " << button.controlId << " at scale " << scale;
         }
     }
     EXPECT_EQ(LoadBitmapResource(IDB_SKIN, 1.5).devicePixelRatio(), 2) << "the larger set between whole ratios";

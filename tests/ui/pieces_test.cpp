@@ -1,8 +1,5 @@
-#include "controls/control_id.h"
 #include "engine/file_list.h"
 #include "engine/store_request.h"
-#include "res/dialog_templates.h"
-#include "ui/dialog_builder.h"
 #include "ui/layout.h"
 
 #include "tests/support/temp_dir.h"
@@ -78,22 +75,6 @@ TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
     };
     for (const auto& [available, expected] : cases)
         EXPECT_EQ(WindowPlace(available, QSize(773, 146)), expected) << available.width() << " x " << available.height();
-}
-
-// Only the window's own controls count, the web view test shows.
-TEST(DialogControls, AreFoundByTheirMarkAlsoWhenAnotherTookThePlace)
-{
-    QWidget window;
-    DialogControls controls;
-    controls.build(*FindDialogTemplate(IDD_MAIN_WINDOW), &window, MakePlainControl);
-    QWidget* placeholder = controls.control(IDC_BROWSER_PLACE);
-    ASSERT_TRUE(placeholder);
-    EXPECT_FALSE(placeholder->isVisibleTo(&window));
-    delete placeholder;
-    EXPECT_EQ(controls.control(IDC_BROWSER_PLACE), nullptr) << "never a deleted widget";
-    auto* successor = new QWidget(&window);
-    SetControlId(successor, IDC_BROWSER_PLACE);
-    EXPECT_EQ(controls.control(IDC_BROWSER_PLACE), successor);
 }
 
 } // namespace

@@ -23,7 +23,6 @@
 
 #include <array>
 #include <cstdio>
-#include <sstream>
 
 namespace qvr {
 namespace {
@@ -50,20 +49,16 @@ QRgb ScreenPixel(QPoint at)
 // The first visible window of process `pid` named `name`, waited for: its X id.
 std::string FindWindow(const std::string& pid, const std::string& name)
 {
-    std::istringstream found(X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name}));
-    std::string window;
-    std::getline(found, window);
-    return window;
+    const std::string found = X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name});
+    return found.substr(0, found.find('\n'));
 }
 
 QRect Geometry(const std::string& window)
 {
-    QRect place;
     int x = 0, y = 0, width = 0, height = 0;
-    if (std::sscanf(X({"xdotool", "getwindowgeometry", "--shell", window}).c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d",
-                    &x, &y, &width, &height) == 4)
-        place = QRect(x, y, width, height);
-    return place;
+    std::sscanf(X({"xdotool", "getwindowgeometry", "--shell", window}).c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &x, &y,
+                &width, &height);
+    return QRect(x, y, width, height);
 }
 
 constexpr QPoint kBareSkin {10, 73};
