@@ -35,6 +35,7 @@ TEST_F(WindowTest, TheWindowIsTheSkinWithItsControlsBoundLookedAndPlaced)
     openWindow();
     CquaveromfcDlg& window = *m_window;
     EXPECT_EQ(window.grab().toImage().pixel(kBareSkin), LoadBitmapResource(IDB_SKIN).pixel(kBareSkin));
+    EXPECT_FALSE(window.windowIcon().isNull()) << "all a minimised window shows";
     for (const ButtonImages& images : kButtonImages)
         EXPECT_EQ(window.controlAs<CImageButton>(images.controlId)->images().count(), 3) << images.controlId;
     EXPECT_TRUE(window.controlAs<CDragDropListBox>(IDC_QUEUE_LIST)->acceptDrops());
@@ -145,12 +146,8 @@ TEST_F(WindowTest, TheKeyboardReachesAndPressesEveryControlThatAssistiveTechnolo
     EXPECT_EQ(name(m_window->control(IDC_PERCENT_TEXT)), "42%");
     EXPECT_EQ(name(m_window->control(IDC_STATUS_TEXT)), "No Files in Queue");
 
-    // Space and Enter press the focused button (Remove, with nothing chosen, says so).
+    // The keys that press a button are the image button test's; the Menu key on one opens the menu.
     m_window->control(IDC_REMOVE)->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Space);
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(m_prompts.asked.size(), 2u);
-    EXPECT_TRUE(m_window->isVisible());
     QTest::keyClick(m_window->focusWidget(), Qt::Key_Menu);
     ASSERT_TRUE(qobject_cast<QMenu*>(QApplication::activePopupWidget())) << "the Menu key opens the window's menu";
     QApplication::activePopupWidget()->close();
