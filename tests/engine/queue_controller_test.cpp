@@ -1,4 +1,5 @@
-// The queue decisions of the main window, without a window, threads or a store.
+// The queue decisions of the main window, without a window, threads or a store: the
+// races between the user's commands and the workers' reports, and the order of saves.
 #include "tests/support/controller_fixture.h"
 
 #include <gmock/gmock.h>
@@ -9,12 +10,7 @@ namespace qvr::test {
 namespace {
 
 using ::testing::ElementsAre;
-
-template <class List, class Value>
-bool holds(const List& list, const Value& value)
-{
-    return std::find(list.begin(), list.end(), value) != list.end();
-}
+using ::testing::IsEmpty;
 
 TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
 {
@@ -27,17 +23,19 @@ TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
         for (const auto& [request, title] : taken) {
             const bool queued = std::any_of(store.downloadQueue.begin(), store.downloadQueue.end(),
                                             [&](const auto& line) { return line.first == title; });
-            EXPECT_TRUE(holds(store.rawQueue, request) || queued) << request << " is on disk nowhere at save " << saves;
+            const bool pending = std::find(store.rawQueue.begin(), store.rawQueue.end(), request) != store.rawQueue.end();
+            EXPECT_TRUE(pending || queued) << request << " is on disk nowhere at save " << saves;
         }
     };
     startWith({"Old"});
+    controller.LoadRawQueue();
     for (const auto& [request, title] : {std::pair("track=a", "A"), std::pair("track=old", "Old")}) {
         taken.emplace_back(request, title);
         ASSERT_TRUE(controller.AddRawEntry(request));
         resolved(title);
     }
     EXPECT_THAT(queued(), ElementsAre("Old", "A")) << "a track resolved twice is queued once";
-    EXPECT_TRUE(store.rawQueue.empty());
+    EXPECT_THAT(store.rawQueue, IsEmpty());
     EXPECT_GE(saves, 5);
 }
 
@@ -56,8 +54,210 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheUserIsToldOnce)
 
     store.full = false;
     EXPECT_TRUE(controller.AddRawEntry("track=d"));
+    EXPECT_FALSE(controller.AddRawEntry("")) << "an empty request would be asked for forever";
+    EXPECT_FALSE(controller.AddRawEntry("a\nb")) << "a line break cannot be kept";
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early", "track=d"));
     EXPECT_EQ(view.warnings.size(), 1u);
+}
+
+TEST_F(ControllerTest, ResolvedEntriesAreConsumedAndANetworkErrorHoldsDownloadsBack)
+{
+    controller.LoadRawQueue();
+    controller.AddRawEntry("track=a");
+    EXPECT_THAT(gates.handed, ElementsAre("resolve"));
+    EXPECT_EQ(shared.m_strCurRawEntry, "track=a");
+    resolved(nullptr, RSF_NETWORK_ERROR);
+    EXPECT_TRUE(controller.resolverOffline());
+    EXPECT_EQ(controller.rawEntries().GetCount(), 1u) << "kept, and handed over again";
+    EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve"));
+    startWith({"Queued"});
+    controller.StartNextDownload();
+    EXPECT_EQ(gates.handed.size(), 2u) << "no download while the store is out of reach";
+
+    resolved(nullptr);  // an answer without a track
+    EXPECT_TRUE(controller.rawEntries().IsEmpty());
+    EXPECT_FALSE(controller.resolverOffline());
+    controller.AddRawEntry("track=b");
+    resolved("B");
+    EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "resolve", "download"));
+    EXPECT_EQ(shared.m_strCurTitle, "Queued");
+    EXPECT_THAT(view.rows, ElementsAre("Queued", "B"));
+}
+
+TEST_F(ControllerTest, RemoveAsksOnlyForTheHeadWhileNotPausedAndTheReportRemovesIt)
+{
+    startWith({"A", "B", "C"});
+    controller.StartNextDownload();
+    controller.Remove(-1);
+    EXPECT_THAT(view.asked, ElementsAre("No track selected"));
+    controller.Remove(2);
+    EXPECT_THAT(queued(), ElementsAre("A", "B")) << "another track goes at once, without a question";
+    EXPECT_EQ(store.downloadQueue.size(), 2u);
+
+    view.answer = IDCANCEL;
+    controller.Remove(0);
+    EXPECT_THAT(view.asked, ElementsAre("No track selected", "Remove Current Download?"));
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    view.answer = IDOK;
+    controller.Remove(0);
+    EXPECT_TRUE(shared.m_bCancelCurrent);
+    EXPECT_THAT(queued(), ElementsAre("A", "B")) << "the downloader's report removes it";
+    finished(DLF_CANCEL_CURRENT);
+    EXPECT_THAT(queued(), ElementsAre("B"));
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_EQ(shared.m_strCurTitle, "B");
+
+    controller.Pause();
+    controller.Remove(0);
+    EXPECT_THAT(queued(), IsEmpty()) << "paused, the head goes at once";
+    EXPECT_EQ(view.asked.size(), 3u);
+    EXPECT_THAT(store.downloadQueue, IsEmpty());
+}
+
+TEST_F(ControllerTest, ClearAsksAndActsAtOnceWhilePausedOrAtTheReport)
+{
+    controller.Clear();
+    EXPECT_THAT(view.asked, IsEmpty()) << "an empty queue asks nothing";
+    startWith({"A", "B"});
+    controller.StartNextDownload();
+    view.answer = IDNO;
+    controller.Clear();
+    EXPECT_THAT(view.asked, ElementsAre("Clear Download Queue?"));
+    EXPECT_FALSE(shared.m_bClearQueue);
+    view.answer = IDYES;
+    controller.Clear();
+    EXPECT_TRUE(shared.m_bClearQueue);
+    EXPECT_EQ(queued().size(), 2u);
+    finished(DLF_CLEAR_QUEUE);
+    EXPECT_THAT(queued(), IsEmpty());
+    EXPECT_THAT(store.downloadQueue, IsEmpty());
+    EXPECT_FALSE(shared.m_bClearQueue);
+    EXPECT_EQ(view.status, "No Files in Queue");
+
+    startWith({"C"});
+    controller.Pause();
+    controller.Clear();
+    EXPECT_THAT(queued(), IsEmpty());
+    EXPECT_THAT(store.downloadQueue, IsEmpty());
+}
+
+TEST_F(ControllerTest, ACancelOrClearWaitsOutAPauseAndAReportActsOnlyOnItsTrack)
+{
+    startWith({"A", "B", "C"});
+    controller.StartNextDownload();
+    // Paused while the question is open: the pause wins, the cancel waits.
+    view.whileAsking = [&] { controller.Pause(); };
+    controller.Remove(0);
+    view.whileAsking = nullptr;
+    finished(DLF_PAUSED | DLF_CANCEL_CURRENT);
+    EXPECT_EQ(view.status, "Downloading Paused");
+    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
+    EXPECT_TRUE(shared.m_bCancelCurrent);
+    controller.Resume();
+    EXPECT_EQ(view.latched, std::pair(true, false));
+    finished(DLF_CANCEL_CURRENT);
+    EXPECT_THAT(queued(), ElementsAre("B", "C"));
+
+    // A cancel left pending by a pause goes with the track it was for.
+    view.whileAsking = [&] { controller.Pause(); };
+    controller.Remove(0);
+    view.whileAsking = nullptr;
+    finished(DLF_PAUSED);
+    controller.Remove(0);
+    EXPECT_FALSE(shared.m_bCancelCurrent) << "aimed at a track that has gone";
+    EXPECT_THAT(queued(), ElementsAre("C"));
+
+    // Paused, the head removed and resumed before the report: the track that then
+    // finishes is not the head any more.
+    startWith({"D", "E"});
+    controller.Resume();
+    EXPECT_EQ(shared.m_strCurTitle, "C");
+    controller.Pause();
+    controller.Remove(0);
+    controller.Resume();
+    finished(DLF_DONE);
+    EXPECT_THAT(queued(), ElementsAre("D", "E"));
+
+    // The track finishes, and the next one starts, while the question is open.
+    view.whileAsking = [&] { finished(DLF_DONE); };
+    controller.Remove(0);
+    EXPECT_THAT(queued(), ElementsAre("E"));
+    EXPECT_FALSE(shared.m_bCancelCurrent) << "the answer is about the track that was asked";
+}
+
+TEST_F(ControllerTest, PauseAndResumeLatchTheirButtonsOnlyWithAQueue)
+{
+    controller.Pause();
+    controller.Resume();
+    EXPECT_EQ(view.latched, std::pair(false, false)) << "the clicks changed nothing, not even the looks";
+    EXPECT_FALSE(shared.m_bPaused);
+    EXPECT_EQ(view.status, "No Files in Queue");
+
+    startWith({"A"});
+    controller.Pause();
+    EXPECT_EQ(view.latched, std::pair(false, true));
+    EXPECT_EQ(view.status, "Downloading Paused") << "nothing runs: said at once";
+    controller.StartNextDownload();
+    EXPECT_THAT(gates.handed, IsEmpty());
+    controller.Resume();
+    EXPECT_EQ(view.latched, std::pair(true, false));
+    EXPECT_THAT(gates.handed, ElementsAre("download"));
+    view.status.clear();
+    controller.Pause();
+    EXPECT_EQ(view.status, "") << "the downloader says it once it has stopped";
+    finished(DLF_PAUSED);
+    EXPECT_EQ(view.status, "Downloading Paused");
+    EXPECT_THAT(queued(), ElementsAre("A"));
+    controller.Resume();
+    finished(DLF_DONE);
+    EXPECT_THAT(queued(), IsEmpty());
+}
+
+TEST_F(ControllerTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
+{
+    folderWriteResult = 1;
+    view.chosen = "/other";
+    controller.ChooseFolder();
+    EXPECT_THAT(folderWrites, ElementsAre("/other"));
+    EXPECT_EQ(controller.downloadFolder(), "/music") << "not kept, so not taken";
+    folderWriteResult = 0;
+    view.chosen = "/music";
+    controller.ChooseFolder();
+    view.chosen = "";
+    controller.ChooseFolder();
+    EXPECT_EQ(folderWrites.size(), 1u) << "the same folder, or none, changes nothing";
+    EXPECT_EQ(gates.pokes, 0);
+
+    shared.m_bFolderChanged = false;
+    view.chosen = "/other";
+    controller.ChooseFolder();
+    EXPECT_EQ(controller.downloadFolder(), "/other");
+    EXPECT_EQ(view.folderText, "/other");
+    EXPECT_THAT(view.refreshes, ElementsAre("/other"));
+    EXPECT_TRUE(shared.m_bFolderChanged);
+    EXPECT_EQ(gates.pokes, 1);
+}
+
+TEST_F(ControllerTest, TheFileListIsRefreshedOnceADownloadAndTheWindowEndsWithTheLastWorker)
+{
+    controller.OnFolderChanged();
+    startWith({"A"});
+    controller.StartNextDownload();
+    controller.OnFolderChanged();
+    controller.OnFolderChanged();
+    EXPECT_EQ(view.refreshes.size(), 2u) << "once while a download writes";
+    finished(DLF_DONE);
+    controller.OnFolderChanged();
+    EXPECT_EQ(view.refreshes.size(), 3u);
+
+    EXPECT_FALSE(controller.OnThreadExited(THREAD_BIT_WATCHER | THREAD_BIT_RESOLVER));
+    EXPECT_TRUE(controller.OnThreadExited(THREAD_BIT_DOWNLOADER));
+    controller.LoadRawQueue();
+    controller.AddRawEntry("track=a");
+    store.rawQueue.clear();
+    controller.OnSwitchQuit();
+    controller.SaveAtEnd();
+    EXPECT_THAT(store.rawQueue, IsEmpty()) << "the file is the newer instance's";
 }
 
 } // namespace

@@ -138,9 +138,10 @@ protected:
             titles.push_back(item->title);
         return titles;
     }
-    // A queue of these titles, loaded as at the start.
+    // These titles loaded behind the queue, as at the start.
     void startWith(std::initializer_list<const char*> titles)
     {
+        store.downloadQueue.clear();
         for (const char* title : titles)
             store.downloadQueue.emplace_back(title, std::string("http://store/") + title);
         controller.LoadDownloadQueue();

@@ -72,60 +72,6 @@ TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
     EXPECT_THAT(queueTitles(), ElementsAre("Far"));
 }
 
-TEST_F(WindowTest, ASwitchQuitEndsTheWindowAndLeavesTheRawQueueFileAlone)
-{
-    writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
-    m_store.goDown();
-    openWindow();
-    m_window->AddRawEntry("track=new");
-    // Kept on disk as soon as it arrives, not only at a clean end.
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
-    ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
-    m_window->messageSink().SendMessage(WM_SWITCH_QUIT, 0, 0);
-    EXPECT_TRUE(m_window->queueController().switchQuit());
-    // From now on the file is the newer instance's.
-    writeFile(m_config.strings.m_strRawQueuePath, "track=newer\r\n");
-    m_window->EndWindow();  // the workers are still running: the end lets them go
-    m_window.reset();
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=newer\r\n");
-}
-
-TEST_F(WindowTest, AQueuedTitleIsNotQueuedTwice)
-{
-    addTrack("a", "Same", 50000);
-    addTrack("b", "Same", 60000);
-    m_store.setStallAfter(0);
-    openWindow();
-    m_window->AddRawEntry("track=a");
-    m_window->AddRawEntry("track=b");
-    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
-    EXPECT_THAT(queueTitles(), ElementsAre("Same"));
-    // The queue file follows the queue while the track is still on its way.
-    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "Same|" + m_store.trackUrl("a") + "\r\n");
-    m_store.releaseStalls();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(readFile(trackPath("Same")), expectedContent("a", 50000));
-}
-
-TEST_F(WindowTest, ANetworkErrorKeepsTheEntryAndHoldsDownloadsUntilTheStoreIsBack)
-{
-    addTrack("a", "Queued Before", 30000);
-    addTrack("b", "Added Offline", 30000);
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Queued Before|" + m_store.trackUrl("a") + "\r\n");
-    const int port = m_store.port();
-    m_store.goDown();
-    openWindow();
-    m_window->AddRawEntry("track=b");
-    ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
-    ASSERT_TRUE(waitFor([&] { return m_window->queueController().resolverOffline(); }));
-    EXPECT_EQ(m_window->rawEntries().GetCount(), 1u);
-
-    ASSERT_TRUE(m_store.comeUp());
-    ASSERT_EQ(m_store.port(), port);
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("Added Offline")); }));
-    EXPECT_EQ(readFile(trackPath("Queued Before")), expectedContent("a", 30000));
-}
-
 class ResumeTest : public WindowTest, public ::testing::WithParamInterface<sim::ResumeMode> {};
 
 TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrack)
