@@ -14,87 +14,70 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
-#include <optional>
-
 namespace qvr {
 namespace {
 
-// The window a list sits in, remembering what the list asked of it.
+// The window a list sits in (not as its direct parent), writing down what the list asked of it.
 class Window : public QWidget, public DropTarget {
 public:
-    void AddRawEntry(const std::string& text) override { calls.push_back("add " + text); }
-    void StartNextDownload() override { calls.push_back("start"); }
-    std::vector<std::string> calls;
+    void AddRawEntry(const std::string& text) override { calls += "add " + text + "; "; }
+    void StartNextDownload() override { calls += "start; "; }
+    std::string calls;
 };
 
 class DropTest : public testing::Test {
 protected:
     DropTest() { m_list->DragAcceptFiles(true); }
 
-    // Drags `data` over `list` and drops it there; whether the list took the drag.
-    static bool Drop(const QMimeData& data, CDragDropListBox* list)
+    // Drags `urls` (or text, without any) over `list` and drops them there; whether the list took the drag.
+    static bool Drop(const QList<QUrl>& urls, CDragDropListBox* list)
     {
-        const QPoint at(5, 5);
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QMimeData data;
+        urls.isEmpty() ? data.setText(QStringLiteral("track=1")) : data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list->viewport(), &enter);
         if (!enter.isAccepted())
             return false;
-        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(list->viewport(), &drop);
         EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
         return drop.isAccepted();
     }
-    bool Drop(const QList<QUrl>& urls)
-    {
-        QMimeData data;
-        data.setUrls(urls);
-        return Drop(data, m_list);
-    }
-    QUrl File(const std::string& name, const std::optional<std::string>& contents = std::nullopt)
+    QUrl File(const std::string& name, const char* contents = nullptr)
     {
         if (contents)
-            test::writeFile(m_dir.file(name), *contents);
+            test::writeFile(m_dir.file(name), contents);
         return QUrl::fromLocalFile(QString::fromStdString(m_dir.file(name)));
     }
 
     test::TempDir m_dir;
     Window m_window;
-    CDragDropListBox* m_list = new CDragDropListBox(new QWidget(&m_window)); // the window is not the direct parent
+    CDragDropListBox* m_list = new CDragDropListBox(new QWidget(&m_window));
 };
 
-TEST_F(DropTest, FirstLinesBecomeRequestsFromTheLastFileToTheFirst)
-{
-    ASSERT_TRUE(Drop({File("a.qvr", "track=1\r\nsecond line\r\n"), File("b.qvr", "track=2\n"), File("c.qvr", "track=3")}));
-    EXPECT_EQ(m_window.calls, (std::vector<std::string> {"add track=3", "start", "add track=2", "start",
-                                                         "add track=1", "start"}));
-    EXPECT_EQ(test::readFile(m_dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
-    EXPECT_EQ(m_list->count(), 0) << "the window fills the list, not the drop";
-}
-
-TEST_F(DropTest, FilesWithoutARequestGiveNoneButStillStartTheQueue)
+TEST_F(DropTest, FirstLinesBecomeRequestsFromTheLastFileToTheFirstAndEveryFileStartsTheQueue)
 {
     ::mkdir(m_dir.file("folder.qvr").c_str(), 0755);
     const QUrl locked = File("locked.qvr", "track=9\n");
     const UniqueFd holder(::open(m_dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
-    ASSERT_TRUE(Drop({File("folder.qvr"), File("ok.qvr", "ok\n"), locked, File("empty.qvr", ""),
-                      File("blank.qvr", "\nsecond\n"), File("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr"))}));
-    EXPECT_EQ(m_window.calls, (std::vector<std::string> {"start", "start", "start", "start", "add ok", "start", "start"}))
-        << "missing, blank, empty, locked, ok, folder; the remote address is no file";
+    ASSERT_TRUE(Drop({File("a.qvr", "track=1\r\nsecond line\r\n"), File("folder.qvr"), locked, File("empty.qvr", ""),
+                      File("blank.qvr", "\nsecond\n"), File("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr")),
+                      File("b.qvr", "track=2\n"), File("c.qvr", "track=3")}, m_list));
+    EXPECT_EQ(m_window.calls, "add track=3; start; add track=2; start; start; start; start; start; start; add track=1; start; ")
+        << "c, b, missing, blank, empty, locked, folder, a; the remote address is no file";
+    EXPECT_EQ(test::readFile(m_dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
+    EXPECT_EQ(m_list->count(), 0) << "the window fills the list, not the drop";
 }
 
 TEST_F(DropTest, OnlyLocalFilesAreTakenAndOnlyByAListInAWindow)
 {
-    EXPECT_FALSE(Drop({QUrl(QStringLiteral("https://example.com/a.qvr"))}));
-    QMimeData text;
-    text.setText(QStringLiteral("track=1"));
-    EXPECT_FALSE(Drop(text, m_list));
+    EXPECT_FALSE(Drop({QUrl(QStringLiteral("https://example.com/a.qvr"))}, m_list));
+    EXPECT_FALSE(Drop({}, m_list)) << "text";
     CDragDropListBox orphan;
     orphan.DragAcceptFiles(true);
-    QMimeData data;
-    data.setUrls({File("a.qvr", "x\n")});
-    Drop(data, &orphan); // no window to hand it to: nothing happens
-    EXPECT_TRUE(m_window.calls.empty());
+    Drop({File("a.qvr", "x\n")}, &orphan);  // no window to hand it to: nothing happens
+    EXPECT_EQ(m_window.calls, "");
 }
 
 } // namespace

@@ -1,8 +1,5 @@
-#include "controls/control_id.h"
 #include "engine/file_list.h"
 #include "engine/store_request.h"
-#include "res/dialog_templates.h"
-#include "ui/dialog_builder.h"
 #include "ui/layout.h"
 
 #include "tests/support/temp_dir.h"
@@ -29,16 +26,14 @@ TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
     EXPECT_FALSE(TrackFileRequestUrl("file:///t?x=1", "ID"));
 }
 
+// A body longer than its announced length gives large figures, never a wrapped one.
 TEST(StoreAddresses, PercentOfAnyFigures)
 {
-    EXPECT_EQ(Percent(5000, 10000), 50);
-    EXPECT_EQ(Percent(9999, 10000), 99);
-    EXPECT_EQ(Percent(7, 0), 0);
-    EXPECT_EQ(Percent(3000000000ull, 6000000000ull), 50);
-    // A body longer than its announced length gives large figures, never a wrapped one.
-    EXPECT_EQ(Percent(10001, 10000), 100);
-    EXPECT_EQ(Percent(UINT64_MAX, 1), INT32_MAX);
-    EXPECT_EQ(Percent(1, UINT64_MAX), 0);
+    const std::tuple<std::uint64_t, std::uint64_t, int> cases[] = {
+        {5000, 10000, 50}, {9999, 10000, 99}, {7, 0, 0}, {3000000000ull, 6000000000ull, 50},
+        {10001, 10000, 100}, {UINT64_MAX, 1, INT32_MAX}, {1, UINT64_MAX, 0}};
+    for (const auto& [done, total, percent] : cases)
+        EXPECT_EQ(Percent(done, total), percent) << done << " of " << total;
 }
 
 TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
@@ -58,10 +53,9 @@ TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
 TEST(DownloadedFiles, SelectionIsFoundByPrefixFromTheSecondEntryRound)
 {
     const std::vector<std::string> entries {"Song.mp3", "song.mp3 (2)", "Zed.mp3"};
-    EXPECT_EQ(FindStringPrefix(entries, "SONG.MP3", 0), 1) << "starts after the first entry";
-    EXPECT_EQ(FindStringPrefix(entries, "zed", 0), 2);
+    for (const auto& [prefix, found] : {std::pair("SONG.MP3", 1), {"zed", 2}, {"gone", -1}})
+        EXPECT_EQ(FindStringPrefix(entries, prefix, 0), found) << prefix << ": starts after the first entry";
     EXPECT_EQ(FindStringPrefix({"Song.mp3", "Zed.mp3"}, "song", 0), 0) << "wraps round";
-    EXPECT_EQ(FindStringPrefix(entries, "gone", 0), -1);
     EXPECT_EQ(FindStringPrefix({}, "a", 0), -1);
 }
 
@@ -73,44 +67,14 @@ TEST(WindowLayout, FolderLabelKeepsTwentyCharacters)
 
 TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
 {
-    const QSize window(773, 146);
-    struct Case {
-        QRect available;
-        QPoint expected;
-    };
-    const Case cases[] = {
+    const std::pair<QRect, QPoint> cases[] = {
         {QRect(0, 0, 1280, 1024), QPoint(253, 439)},
         {QRect(100, 30, 1280, 994), QPoint(353, 454)},  // a panel at the left and at the top
         {QRect(0, 0, 640, 512), QPoint(-133, 183)},     // 1280 x 1024 at scale 2: the right end stays
         {QRect(0, 20, 600, 100), QPoint(-173, 20)},     // and the top
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.available.width() << " x " << c.available.height());
-        EXPECT_EQ(WindowPlace(c.available, window), c.expected);
-    }
-}
-
-TEST(DialogControls, AreFoundByTheirMarkAlsoWhenAnotherTookThePlace)
-{
-    QWidget window;
-    DialogControls controls;
-    controls.build(*FindDialogTemplate(IDD_MAIN_WINDOW), &window, MakePlainControl);
-    QWidget* placeholder = controls.control(IDC_BROWSER_PLACE);
-    ASSERT_TRUE(placeholder);
-    EXPECT_EQ(FindControl(&window, IDC_BROWSER_PLACE), placeholder);
-    EXPECT_FALSE(placeholder->isVisibleTo(&window));
-
-    delete placeholder;
-    EXPECT_EQ(controls.control(IDC_BROWSER_PLACE), nullptr) << "never a deleted widget";
-    auto* successor = new QWidget(&window);
-    SetControlId(successor, IDC_BROWSER_PLACE);
-    EXPECT_EQ(controls.control(IDC_BROWSER_PLACE), successor);
-
-    // Only direct children count, as only they are the dialog's controls.
-    auto* nested = new QWidget(successor);
-    SetControlId(nested, 4242);
-    EXPECT_EQ(FindControl(&window, 4242), nullptr);
-    EXPECT_EQ(FindControl(nullptr, IDC_BROWSER_PLACE), nullptr);
+    for (const auto& [available, expected] : cases)
+        EXPECT_EQ(WindowPlace(available, QSize(773, 146)), expected) << available.width() << " x " << available.height();
 }
 
 } // namespace

@@ -1,12 +1,10 @@
-// Tests of the program's own window on a real (virtual) X display: one QApplication
-// for the whole run, on the display that the test's xvfb-run made.
+// Tests on a real (virtual) X display: one QApplication for the whole run.
 //
-// The display brings the system's GL drivers into this process, and some keep a
-// block until the end. LeakSanitizer can only tell them from our own leaks by the
-// whole stack of the allocation, which the fast unwinder cuts short in code built
-// without frame pointers; so this process unwinds fully, and tests/lsan.supp names
-// the graphics stack. The option is built in, not put in the environment: the
-// programs the tests start would inherit it, and it slows them down a great deal.
+// The display brings the system's GL drivers into this process, and some keep a block
+// until the end; LeakSanitizer tells them from our own leaks only by the whole stack,
+// which the fast unwinder cuts short in code built without frame pointers, and
+// tests/lsan.supp names the graphics stack. Built in, not put in the environment,
+// which the programs the tests start would inherit, slowed down a great deal.
 #include "platform/http.h"
 
 #include <QApplication>
