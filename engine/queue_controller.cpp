@@ -158,6 +158,21 @@ bool QueueController::OnCopyData(const RawEntry& text)
     return taken;
 }
 
+void QueueController::TakeHandOvers(const RequestInbox& inbox)
+{
+    // They wait where they are until the raw entries are loaded: a window that
+    // handed over to a newer executable leaves them to it.
+    if (!m_bRawQueueLoaded)
+        return;
+    for (const RequestInbox::Letter& letter : inbox.Pending()) {
+        if (AddRawEntry(letter.text) || !IsStorableRawEntry(letter.text))
+            inbox.Remove(letter);
+        else
+            break; // the disk is full: the rest waits too, in its order
+    }
+    StartNextDownload();
+}
+
 void QueueController::OnFolderChanged()
 {
     if (!m_bDownloading || m_bRefreshOnce) {

@@ -2,6 +2,7 @@
 
 #include "engine/entry_list.h"
 #include "engine/queue_item.h"
+#include "engine/request_inbox.h"
 #include "engine/worker_set.h"
 
 #include <cstdint>
@@ -98,6 +99,13 @@ public:
     bool AddRawEntry(const RawEntry& text);
     // A request handed over by a second start.
     bool OnCopyData(const RawEntry& text);
+    // The requests second starts left in `inbox`, oldest first, each taken as a
+    // request of its own; a file goes once its request is kept. One that cannot be
+    // kept now stays there, with those behind it, for a later call or start; all
+    // stay there until the raw entries are loaded.
+    void TakeHandOvers(const RequestInbox& inbox);
+    // A second start's request could not even be put into the inbox.
+    void OnHandOverNotKept() { WarnNotKept(); }
 
     // The workers' reports.
     void OnFolderChanged();

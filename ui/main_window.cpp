@@ -26,23 +26,32 @@ MessageSink& CquaveromfcDlg::messageSink()
     return *m_pump;
 }
 
-// Runs on the hand-off server's thread. Another process may send only what a
-// second start sends; the request text is one line, taken up to its first NUL.
+// Runs on the hand-off server's thread, and never waits for the window's thread:
+// that may sit in a network check, a question or a long save, and the second start
+// waits for this answer. Another process may send only what a second start sends;
+// the request text is one line, taken up to its first NUL.
 std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
 {
     switch (message.message) {
     case WM_SYSCOMMAND:
-        if (message.wParam != SC_RESTORE)
-            return 0;
-        return Send(*m_pump, msg::SysCommand {SC_RESTORE});
+        if (message.wParam == SC_RESTORE)
+            m_pump->PostMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+        return 0;
     case WM_SWITCH_QUIT:
+        // The newer instance that sends it has its own window already.
         return Send(*m_pump, msg::SwitchQuit {});
     case WM_COPYDATA: {
         const std::string text = message.data.substr(0, message.data.find('\0'));
         if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
             return 0;
-        const CopyDataStruct data {COPYDATA_RAW_ENTRY, static_cast<std::uint32_t>(text.size() + 1), text.c_str()};
-        return Send(*m_pump, msg::CopyData {&data});
+        // Acknowledged once it is on disk: from then on a kill of this process
+        // cannot lose it, and the window takes it when it is free.
+        if (!m_inbox.Deposit(text)) {
+            m_pump->PostMessage(WM_HAND_OVER_NOT_KEPT, 0, 0);
+            return 0;
+        }
+        m_pump->PostMessage(WM_HANDED_OVER, 0, 0);
+        return 1;
     }
     default:
         return 0;
@@ -88,6 +97,12 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
             return m_queueController.OnCopyData(static_cast<const char*>(data->lpData)) ? 1 : 0;
         break;
     }
+    case WM_HANDED_OVER:
+        m_queueController.TakeHandOvers(m_inbox);
+        break;
+    case WM_HAND_OVER_NOT_KEPT:
+        m_queueController.OnHandOverNotKept();
+        break;
     case WM_SYSCOMMAND:
         OnSysCommand(msg::SysCommand::unpack(params).command);
         break;

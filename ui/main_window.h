@@ -184,6 +184,8 @@ private:
     WorkerShared& m_shared;
     QueueFiles m_queueFiles;
     QueueController m_queueController;
+    // Where the hand-off thread puts the requests of second starts for this thread.
+    RequestInbox m_inbox;
     // The window may be shown; false once a newer executable was installed and
     // started, for this one is then only waiting to be told to go.
     bool m_bShowAllowed = true;

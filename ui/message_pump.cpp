@@ -35,6 +35,24 @@ std::intptr_t MessagePump::SendMessage(unsigned message, std::uintptr_t wParam, 
     return pending->result;
 }
 
+void MessagePump::PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_closed)
+        return;
+    QMetaObject::invokeMethod(
+        m_receiver.get(),
+        [this, message, wParam, lParam] {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_closed)
+                    return;
+            }
+            m_handler(message, wParam, lParam);
+        },
+        Qt::QueuedConnection);
+}
+
 void MessagePump::deliverOne()
 {
     std::shared_ptr<Pending> pending;

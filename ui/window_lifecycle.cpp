@@ -26,7 +26,8 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_workers(*m_pump, configuration),
       m_shared(m_workers.shared()),
       m_queueFiles(m_app.m_strDownloadQueuePath, m_app.m_strRawQueuePath),
-      m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder)
+      m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder),
+      m_inbox(RequestInbox::FolderBeside(m_app.m_strRawQueuePath))
 {
     m_shared.m_gateFolder = m_environment.gateFolder;
     m_shared.m_http = m_environment.http;
@@ -56,6 +57,7 @@ bool CquaveromfcDlg::EndWindow()
 
 bool CquaveromfcDlg::OnInitDialog()
 {
+    m_inbox.RemoveStaleTemporaries();
     Publish();
     if (RunSelfUpdate())
         return KeepHiddenUntilTakenOver();
@@ -91,6 +93,9 @@ void CquaveromfcDlg::StartWorkers()
     m_workers.start(WorkerSet::Worker::FolderWatcher);
     m_workers.start(WorkerSet::Worker::Resolver);
     m_queueController.LoadRawQueue();
+    // What second starts handed over to an instance that was killed, or to this
+    // one during its update step, came before this start's own request.
+    m_queueController.TakeHandOvers(m_inbox);
     m_queueController.StartNextResolve();
     if (!m_app.m_strRequest.empty())
         m_queueController.AddRawEntry(m_app.m_strRequest);

@@ -1,6 +1,7 @@
 // Two real processes of the program: the running instance and a second start.
 #include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
+#include "tests/support/silent_store.h"
 
 #include <signal.h>
 
@@ -30,6 +31,22 @@ TEST_F(SecondStart, HandsTheFirstLineOfItsRequestToTheRunningInstance)
     EXPECT_EQ(secondStart(request("cr.qvr", "track=t\rx=1\r\n")), 0);
     ASSERT_TRUE(m_store.waitForRequests("/downloader/downloader_dlm.html", 2));
     EXPECT_EQ(trackInfoQueries(), (std::vector<std::string> {"track=t&guid=G", "track=t%0Dx=1&guid=G"}));
+}
+
+TEST_F(SecondStart, IsAnsweredWhileTheWindowWaitsOnASilentStoreAndItsRequestOutlivesAKill)
+{
+    m_store.addTrack({"t", "Kept Through A Kill", 30000, 4});
+    SilentStore silent;
+    std::vector<std::string> offline = environment();
+    offline.push_back("QVR_STORE_HOST=" + silent.host());
+    ChildProcess first({QVR_EXECUTABLE}, offline);
+    ASSERT_TRUE(windowPublished());
+    // Its window's thread is in the update check, which the store never answers.
+    EXPECT_EQ(runProcess({QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")}, offline), 0);
+    first.kill(SIGKILL);
+    first.wait();
+    auto next = startInstance();
+    EXPECT_TRUE(tracksArrive({{"Kept Through A Kill", 30000}}));
 }
 
 TEST_F(SecondStart, SwitchMakesTheNewProcessTakeOverWithItsOwnRequest)

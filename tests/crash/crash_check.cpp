@@ -10,7 +10,7 @@
 // unchanged since an earlier check (same inode, size and modification time) are not
 // compared again; the file is kept up to date.
 //
-// It prints "checked: F finished, P partial, B bytes compared", one "FAIL ..." line
+// It prints "checked: F finished, P partial, I in the inbox, B bytes compared", one "FAIL ..." line
 // per fault (a lost request as "FAIL lost ID: ..."), and exits 1 when there is any.
 
 #include "platform/hive.h"
@@ -145,6 +145,7 @@ int main(int argc, char** argv)
         if (!queuedTitles.insert(track->first).second)
             fail("the download queue holds " + track->first + " twice");
     }
+    std::error_code error;
     std::set<std::string> rawIds;
     for (const std::string& line : queueLines(option["--raw-queue"], "the raw queue", fail)) {
         if (!line.starts_with("track=") || !byId.count(line.substr(6)))
@@ -152,6 +153,20 @@ int main(int argc, char** argv)
         else
             rawIds.insert(line.substr(6));
     }
+    // Requests a second start handed over that the window had not taken yet.
+    std::size_t waiting = 0;
+    const auto inbox = std::filesystem::path(option["--raw-queue"]).parent_path() / "inbox";
+    for (const auto& entry : std::filesystem::directory_iterator(inbox, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("."))
+            continue; // a deposit cut short, never acknowledged
+        const std::string text = readFile(entry.path().string()).value_or("");
+        if (!name.ends_with(".req") || !text.starts_with("track=") || !byId.count(text.substr(6)))
+            fail("the inbox holds a file that is no request of the test: " + name);
+        else
+            rawIds.insert(text.substr(6)), ++waiting;
+    }
+    error.clear();
 
     // Every file in the download folder: a true beginning of its track, whole once
     // the track has left the queue.
@@ -163,7 +178,6 @@ int main(int argc, char** argv)
     std::set<std::string> finished;
     std::uint64_t compared = 0;
     std::size_t partial = 0;
-    std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(option["--music"], error)) {
         const std::string name = entry.path().filename().string();
         const std::string title = name.ends_with(".mp3") ? name.substr(0, name.size() - 4) : name;
@@ -211,19 +225,19 @@ int main(int argc, char** argv)
         if (final && !finished.count(title))
             fail(lost + " was not downloaded by the clean run");
         else if (!rawIds.count(row[0]) && !queuedTitles.count(title) && !finished.count(title))
-            fail(lost + " is neither in the raw queue nor in the download queue nor downloaded");
+            fail(lost + " is neither in the raw queue or the inbox nor in the download queue nor downloaded");
     }
     if (final && !queuedTitles.empty())
         fail("the download queue is not empty after the clean run");
     if (final && !rawIds.empty())
-        fail("the raw queue is not empty after the clean run");
+        fail("the raw queue or the inbox is not empty after the clean run");
 
     if (option.count("--seen")) {
         std::ofstream out(option["--seen"], std::ios::trunc);
         for (const std::string& line : seenNow)
             out << line << "\n";
     }
-    std::cout << "checked: " << finished.size() << " finished, " << partial << " partial, " << compared
-              << " bytes compared\n";
+    std::cout << "checked: " << finished.size() << " finished, " << partial << " partial, " << waiting
+              << " in the inbox, " << compared << " bytes compared\n";
     return faults == 0 ? 0 : 1;
 }

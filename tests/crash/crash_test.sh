@@ -199,6 +199,9 @@ for ((round = 1; round <= rounds; round++)); do
 
   if [ -n "$app_pid" ]; then
     pause=$(random_ms "$kill_within")
+    # Right after a hand-over's answer the request is only in the inbox: the window
+    # has not taken it into the raw queue yet.
+    [ -n "$second_how" ] && [ $(( RANDOM % 4 )) -eq 0 ] && pause=0
     nap_ms "$pause"
     shown=$(window_of "$app_pid")
     if ! kill -KILL "$app_pid" 2>/dev/null; then

@@ -1,10 +1,15 @@
 // The queue decisions of the main window, without a window, threads or a store: the
 // races between the user's commands and the workers' reports, and the order of saves.
 #include "tests/support/controller_fixture.h"
+#include "tests/support/temp_dir.h"
+
+#include <sys/stat.h>
+#include <utime.h>
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace qvr::test {
 namespace {
@@ -58,6 +63,40 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheUserIsToldOnce)
     EXPECT_FALSE(controller.AddRawEntry("a\nb")) << "a line break cannot be kept";
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early", "track=d"));
     EXPECT_EQ(view.warnings.size(), 1u);
+}
+
+TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem)
+{
+    TempDir dir;
+    RequestInbox inbox(RequestInbox::FolderBeside(dir.file("raw.txt")));
+    for (const char* text : {"track=1", "track=2", "track=3"})
+        ASSERT_TRUE(inbox.Deposit(text));
+    // What the folder may also hold: junk, and a deposit a killed process cut short.
+    writeFile(inbox.folder() + "/0-empty.req", "");
+    writeFile(inbox.folder() + "/.half.req.AbCdEf", "track=4");
+    writeFile(inbox.folder() + "/.new.req.AbCdEf", "track=5");
+    const utimbuf old {0, 0};
+    ::utime((inbox.folder() + "/.half.req.AbCdEf").c_str(), &old);
+    inbox.RemoveStaleTemporaries();
+
+    controller.TakeHandOvers(inbox);
+    EXPECT_THAT(store.rawQueue, IsEmpty()) << "not before the raw entries are loaded";
+    controller.LoadRawQueue();
+    store.full = true;
+    controller.TakeHandOvers(inbox);
+    EXPECT_EQ(inbox.Pending().size(), 3u) << "a request that cannot be kept stays";
+    EXPECT_EQ(view.warnings.size(), 1u);
+    store.full = false;
+    // The hook after the save sees the file still there: a kill then keeps it twice,
+    // never nowhere.
+    store.afterSave = [&] { EXPECT_EQ(inbox.Pending().size() + store.rawQueue.size(), 4u); };
+    controller.TakeHandOvers(inbox);
+    EXPECT_THAT(store.rawQueue, ElementsAre("track=1", "track=2", "track=3")) << "in the order they came";
+    EXPECT_THAT(gates.handed, ElementsAre("resolve"));
+    EXPECT_THAT(inbox.Pending(), IsEmpty());
+    EXPECT_TRUE(std::filesystem::exists(inbox.folder() + "/.new.req.AbCdEf")) << "a deposit under way stays";
+    EXPECT_FALSE(std::filesystem::exists(inbox.folder() + "/.half.req.AbCdEf"));
+    EXPECT_FALSE(std::filesystem::exists(inbox.folder() + "/0-empty.req"));
 }
 
 TEST_F(ControllerTest, ResolvedEntriesAreConsumedAndANetworkErrorHoldsDownloadsBack)

@@ -4,6 +4,10 @@
 
 #include "tests/support/executables.h"
 
+#include "engine/request_inbox.h"
+#include "platform/handoff.h"
+#include "res/strings.h"
+
 #include <QSignalSpy>
 
 #include <sys/stat.h>
@@ -113,9 +117,16 @@ TEST_F(UpdateWindowTest, DecliningStartsNormallyAndKeepsWhatArrivedDuringTheQues
     addTrack("own", "Own Request", 20000);
     writeFile(m_config.strings.m_strRawQueuePath, "track=own\r\n");
     m_prompts.answer = IDNO;
+    m_config.runtimeDir = m_dir.file("run");
+    ::mkdir(m_dir.file("run").c_str(), 0700);
+    // A second start while the question is open is answered at once, its request on
+    // disk, though the window's thread is busy with the question.
     m_prompts.whileAsking = [this] {
-        const CopyDataStruct data {COPYDATA_RAW_ENTRY, 13, "track=during"};
-        Send(m_window->messageSink(), msg::CopyData {&data});
+        const std::string& folder = *m_config.runtimeDir;
+        const auto handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
+        using namespace std::chrono_literals;
+        EXPECT_EQ(SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, "track=during"}, {2s, 2s}), 1);
+        EXPECT_EQ(RequestInbox(RequestInbox::FolderBeside(m_config.strings.m_strRawQueuePath)).Pending().size(), 1u);
     };
     openWindow();
     m_prompts.whileAsking = nullptr;

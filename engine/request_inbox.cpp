@@ -1,0 +1,116 @@
+#include "engine/request_inbox.h"
+
+#include "platform/atomic_file.h"
+#include "platform/exclusive_file.h"
+#include "platform/folder_listing.h"
+#include "platform/paths.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+namespace qvr {
+
+namespace {
+
+constexpr std::string_view kSuffix = ".req";
+// A deposit takes milliseconds; a temporary file this old belongs to nobody.
+constexpr std::time_t kStaleSeconds = 60;
+
+bool isLetterName(std::string_view name)
+{
+    return !name.empty() && name.front() != '.' && name.size() > kSuffix.size() && name.ends_with(kSuffix);
+}
+
+// Names sort in the order of their deposits: the wall clock in nanoseconds, which
+// also orders the files a killed instance left before those of this one, and a
+// count for deposits within one tick.
+std::string newLetterName(std::atomic<unsigned>& count)
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    char name[64];
+    std::snprintf(name, sizeof name, "%010lld%09ld-%06u-%d%.*s", static_cast<long long>(now.tv_sec), now.tv_nsec,
+                  count.fetch_add(1) % 1000000, static_cast<int>(::getpid()), static_cast<int>(kSuffix.size()),
+                  kSuffix.data());
+    return name;
+}
+
+} // namespace
+
+RequestInbox::RequestInbox(std::string folder)
+    : m_folder(std::move(folder))
+{
+}
+
+std::string RequestInbox::FolderBeside(const std::string& rawQueuePath)
+{
+    return parentFolder(rawQueuePath) + "/inbox";
+}
+
+bool RequestInbox::Deposit(std::string_view text)
+{
+    if (m_folder.empty() || text.empty() || text.size() > kMaxRequestBytes)
+        return false;
+    if (::mkdir(m_folder.c_str(), 0700) == 0)
+        syncFolder(parentFolder(m_folder));
+    else if (errno != EEXIST)
+        return false;
+    return placeFileAtomically(m_folder + "/" + newLetterName(m_count), 0600,
+                               [text](int fd) { return writeAll(fd, text); });
+}
+
+std::vector<RequestInbox::Letter> RequestInbox::Pending() const
+{
+    std::vector<Letter> letters;
+    const FolderListing listing = listFolder(UniqueFd(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!listing)
+        return letters;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (!isLetterName(entry->d_name))
+            continue;
+        Letter letter {m_folder + "/" + entry->d_name, {}};
+        auto text = readFileExclusive(letter.path);
+        if (!text)
+            continue; // a folder, or a file somebody holds: not ours to judge
+        if (!text->empty() && text->size() <= kMaxRequestBytes) {
+            letter.text = std::move(*text);
+            letters.push_back(std::move(letter));
+        } else {
+            ::unlink(letter.path.c_str());
+        }
+    }
+    std::sort(letters.begin(), letters.end(), [](const Letter& a, const Letter& b) { return a.path < b.path; });
+    return letters;
+}
+
+void RequestInbox::Remove(const Letter& letter) const
+{
+    if (::unlink(letter.path.c_str()) == 0)
+        syncFolder(m_folder);
+}
+
+void RequestInbox::RemoveStaleTemporaries() const
+{
+    const FolderListing listing = listFolder(UniqueFd(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!listing)
+        return;
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (name.size() < 2 || name.front() != '.' || name == "..")
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(listing.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+            && now - st.st_mtime > kStaleSeconds)
+            ::unlinkat(::dirfd(listing.get()), entry->d_name, 0);
+    }
+}
+
+} // namespace qvr
