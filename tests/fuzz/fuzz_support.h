@@ -14,13 +14,9 @@
 
 // libFuzzer keeps the input that made the process abort, so a broken property is
 // reported like a crash, with the input to reproduce it.
-#define QVR_FUZZ_CHECK(condition, what)                                                                     \
-    do {                                                                                                    \
-        if (!(condition)) {                                                                                 \
-            std::fprintf(stderr, "property broken: %s\n  (%s, %s:%d)\n", what, #condition, __FILE__, __LINE__); \
-            std::abort();                                                                                   \
-        }                                                                                                   \
-    } while (0)
+#define QVR_FUZZ_CHECK(condition, what)                                                                  \
+    ((condition) ? void() : (std::fprintf(stderr, "property broken: %s\n  (%s, %s:%d)\n", what, #condition, \
+                                          __FILE__, __LINE__), std::abort()))
 
 namespace qvr::fuzz {
 
@@ -30,22 +26,14 @@ namespace qvr::fuzz {
 inline std::string scratchFile(const char* name)
 {
     static const struct Folder {
-        std::string path;
+        std::string path = "/dev/shm/qvr-fuzz-XXXXXX";
         Folder()
         {
-            const char* tmp = std::getenv("TMPDIR");
-            for (std::string base : {std::string("/dev/shm"), std::string(tmp && *tmp ? tmp : "/tmp")}) {
-                if (path = base + "/qvr-fuzz-XXXXXX"; ::mkdtemp(path.data()))
-                    return;
-            }
-            std::perror("mkdtemp");
-            std::abort();
+            QVR_FUZZ_CHECK(::mkdtemp(path.data())
+                               || ::mkdtemp((path = std::filesystem::temp_directory_path() / "qvr-fuzz-XXXXXX").data()),
+                           "a scratch folder can be made");
         }
-        ~Folder()
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
+        ~Folder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
     } folder;
     return folder.path + "/" + name;
 }
@@ -53,8 +41,7 @@ inline std::string scratchFile(const char* name)
 // Replaces the file's contents; aborts when it cannot, as nothing else would be tested then.
 inline void writeFile(const std::string& path, std::string_view bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    QVR_FUZZ_CHECK(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush(),
+    QVR_FUZZ_CHECK(std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size())).flush(),
                    "the scratch file can be written");
 }
 

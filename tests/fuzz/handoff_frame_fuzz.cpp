@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -25,16 +24,6 @@ using qvr::kHandoffMaxData;
 
 constexpr std::size_t kHeaderSize = 36;
 
-bool startsWithFrame(std::string_view bytes)
-{
-    if (bytes.size() < kHeaderSize || !bytes.starts_with("QVR1"))
-        return false;
-    std::uint32_t length = 0; // little-endian, as the frame has it
-    for (std::size_t i = 4; i-- > 0;)
-        length = (length << 8) | static_cast<unsigned char>(bytes[32 + i]);
-    return length <= kHandoffMaxData && bytes.size() - kHeaderSize >= length;
-}
-
 // Sends `bytes` from one end of a fresh socket pair and receives on the other. The
 // sender closes its end when done, so an incomplete frame is seen as such at once.
 std::optional<HandoffMessage> sendAndReceive(const std::string& bytes, bool nonBlocking)
@@ -45,26 +34,18 @@ std::optional<HandoffMessage> sendAndReceive(const std::string& bytes, bool nonB
     if (nonBlocking)
         ::fcntl(receiver.get(), F_SETFL, ::fcntl(receiver.get(), F_GETFL) | O_NONBLOCK);
     // Most frames fit the socket's buffer at once; only the rest needs a thread.
-    const ssize_t atOnce = ::send(sender.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    auto sendRest = [&, done = static_cast<std::size_t>(std::max<ssize_t>(atOnce, 0))]() mutable {
-        for (ssize_t n = 1; done < bytes.size() && n > 0; done += static_cast<std::size_t>(std::max<ssize_t>(n, 0)))
+    const ssize_t atOnce = std::max<ssize_t>(::send(sender.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT), 0);
+    const auto sendRest = [&] {
+        for (ssize_t done = atOnce, n = 1; done < ssize_t(bytes.size()) && n > 0; done += std::max<ssize_t>(n, 0))
             n = ::send(sender.get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL); // <= 0: receiver gone
         ::shutdown(sender.get(), SHUT_WR);
     };
     std::optional<std::jthread> writer;
-    if (atOnce == static_cast<ssize_t>(bytes.size()))
-        sendRest();
-    else
-        writer.emplace(sendRest);
+    atOnce == ssize_t(bytes.size()) ? sendRest() : void(writer.emplace(sendRest));
     // Generous: it only matters when the receiver would wait for a sender that is done.
     auto message = qvr::ReceiveHandoffFrame(receiver.get(), std::chrono::steady_clock::now() + std::chrono::seconds(20));
     ::shutdown(receiver.get(), SHUT_RDWR);
     return message;
-}
-
-auto fieldsOf(const HandoffMessage& m)
-{
-    return std::tie(m.message, m.wParam, m.lParam, m.dataTag, m.data);
 }
 
 } // namespace
@@ -76,8 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (in.ConsumeBool()) {
         const std::string bytes = in.ConsumeRemainingBytesAsString();
         const auto message = sendAndReceive(bytes, nonBlocking);
-        QVR_FUZZ_CHECK(message.has_value() == startsWithFrame(bytes),
-                       "a frame is received exactly when the bytes start with a well-formed one");
+        std::uint32_t length = 0; // little-endian, as the frame has it
+        for (std::size_t i = 4; bytes.size() >= kHeaderSize && i-- > 0;)
+            length = (length << 8) | static_cast<unsigned char>(bytes[32 + i]);
+        const bool frame = bytes.size() >= kHeaderSize && bytes.starts_with("QVR1") && length <= kHandoffMaxData
+            && bytes.size() - kHeaderSize >= length;
+        QVR_FUZZ_CHECK(message.has_value() == frame, "a frame is received exactly when the bytes start with a well-formed one");
         QVR_FUZZ_CHECK(!message || message->data.size() <= kHandoffMaxData, "received data is within the limit");
         QVR_FUZZ_CHECK(!message || bytes.starts_with(qvr::EncodeHandoffFrame(*message)),
                        "encoding what was received gives the bytes back");
@@ -98,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string frame = qvr::EncodeHandoffFrame(sent);
     QVR_FUZZ_CHECK(frame.size() == kHeaderSize + length, "a frame is its header and its data");
     const auto received = sendAndReceive(frame, nonBlocking);
-    QVR_FUZZ_CHECK(length > kHandoffMaxData || (received && fieldsOf(*received) == fieldsOf(sent)),
+    const auto fields = [](const HandoffMessage& m) { return std::tie(m.message, m.wParam, m.lParam, m.dataTag, m.data); };
+    QVR_FUZZ_CHECK(length > kHandoffMaxData || (received && fields(*received) == fields(sent)),
                    "a message within the limit arrives unchanged");
     QVR_FUZZ_CHECK(length <= kHandoffMaxData || !received, "a message over the limit is refused");
     return 0;

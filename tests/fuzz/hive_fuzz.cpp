@@ -18,58 +18,46 @@
 namespace {
 
 using qvr::HiveValue;
+using Place = std::pair<std::string, std::string>; // a key and a value name
 
 // Used when the fuzzer's text does not parse, so that writes are tried every time.
 constexpr std::string_view kFallback =
     "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]\r\n\"Directory\"=\"/opt/q\"\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Client]\r\n\"GUID\"=\"0123\"\r\n@=dword:00000010\r\n";
 
-std::pair<std::string, std::string> folded(std::string key, std::string name)
+Place folded(Place place)
 {
-    for (std::string* text : {&key, &name})
+    for (std::string* text : {&place.first, &place.second})
         std::ranges::transform(*text, text->begin(), qvr::AsciiLower);
-    return {key, name};
+    return place;
 }
 
-// A place to look at, and what it held before the writes (for the text's own).
-struct Probe {
-    std::string key, name;
-    std::optional<HiveValue> before;
-    bool original = true;
-};
-
-// Key and value names as they appear in the text, roughly: they only serve as
-// places to look, so a wrong guess costs nothing.
-std::vector<Probe> probesIn(std::string_view text, std::vector<std::string>& keys, std::vector<std::string>& names)
+// Keys and values as they appear in the text, roughly: they only serve as places to
+// look, so a wrong guess costs nothing.
+std::vector<Place> placesIn(std::string_view text, std::vector<std::string>& keys)
 {
-    std::vector<Probe> probes;
+    std::vector<Place> places;
     std::string key;
     while (!text.empty()) {
         const auto end = text.find('\n');
         const std::string_view line = qvr::Trim(text.substr(0, end), " \t\r");
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']')
             keys.push_back(key = std::string(line.substr(1, line.size() - 2)));
-        } else if (line.starts_with('@') || line.starts_with('"')) {
-            std::string name;
-            for (std::size_t i = 1; line.front() == '"' && i < line.size() && line[i] != '"'; ++i) {
-                if (line[i] == '\\' && i + 1 < line.size())
-                    ++i;
-                name += line[i];
-            }
-            probes.push_back({key, name});
-            names.push_back(name);
-        }
+        std::string name;
+        for (std::size_t i = 1; line.starts_with('"') && i < line.size() && line[i] != '"'; ++i)
+            name += line[line[i] == '\\' && i + 1 < line.size() ? ++i : i];
+        if (line.starts_with('@') || line.starts_with('"'))
+            places.emplace_back(key, name);
     }
-    return probes;
+    return places;
 }
 
 HiveValue consumeValue(FuzzedDataProvider& in)
 {
     // The types with a form of their own come up often; any other goes as hex(N).
     static constexpr std::uint32_t kTypes[] = {1, 1, 3, 4, 4, 2, 7, 0, 11};
-    HiveValue value;
-    value.type = in.ConsumeBool() ? in.PickValueInArray(kTypes) : in.ConsumeIntegral<std::uint32_t>();
+    HiveValue value {in.ConsumeBool() ? in.PickValueInArray(kTypes) : in.ConsumeIntegral<std::uint32_t>(), {}};
     const std::string bytes = in.ConsumeRandomLengthString(80);
     value.data.assign(bytes.begin(), bytes.end());
     if (value.type == 1 && in.ConsumeBool())
@@ -102,24 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QVR_FUZZ_CHECK(doc, "the fallback hive parses");
 
     std::vector<std::string> keys, names;
-    std::vector<Probe> probes = probesIn(source, keys, names);
-    for (Probe& probe : probes)
-        probe.before = doc->findValue(probe.key, probe.name);
-
-    std::map<std::pair<std::string, std::string>, HiveValue> written;
+    std::vector<std::pair<Place, std::optional<HiveValue>>> before;
+    for (const Place& place : placesIn(source, keys)) {
+        names.push_back(place.second);
+        before.emplace_back(place, doc->findValue(place.first, place.second));
+    }
+    std::map<Place, HiveValue> written;
     std::ptrdiff_t changed = 0;
     for (int writes = in.ConsumeIntegralInRange(0, 6); writes > 0; --writes) {
-        const std::string key = pick(in, keys, 40);
-        const std::string name = pick(in, names, 24);
+        const Place place {pick(in, keys, 40), pick(in, names, 24)};
         const HiveValue value = consumeValue(in);
-        const bool writable = doc->hasKey(key) && name.find_first_of("\r\n") == std::string::npos;
-        QVR_FUZZ_CHECK(doc->setValue(key, name, value) == writable,
+        const bool writable = doc->hasKey(place.first) && place.second.find_first_of("\r\n") == std::string::npos;
+        QVR_FUZZ_CHECK(doc->setValue(place.first, place.second, value) == writable,
                        "a value is set exactly when its key exists and its name fits on a line");
-        if (writable) {
-            ++changed;
-            written[folded(key, name)] = value;
-            probes.push_back({key, name, std::nullopt, false});
-        }
+        if (writable)
+            ++changed, written[folded(place)] = value;
     }
 
     const std::string out = doc->serialize();
@@ -130,14 +115,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char end : {'\n', '\r'})
         QVR_FUZZ_CHECK(std::ranges::count(out, end) <= std::ranges::count(source, end) + changed,
                        "each value written takes one line");
-    for (const Probe& probe : probes) {
-        const auto set = written.find(folded(probe.key, probe.name));
-        if (set == written.end() && !probe.original)
-            continue;
-        const std::optional<HiveValue> expected = set != written.end() ? set->second : probe.before;
-        QVR_FUZZ_CHECK(doc->findValue(probe.key, probe.name) == expected, "a value reads as last written, or as it was");
-        QVR_FUZZ_CHECK(reread->findValue(probe.key, probe.name) == expected,
-                       "a value survives writing and reading the file");
-    }
+    const auto expect = [&](const Place& place, const std::optional<HiveValue>& value) {
+        QVR_FUZZ_CHECK(doc->findValue(place.first, place.second) == value, "a value reads as last written, or as it was");
+        QVR_FUZZ_CHECK(reread->findValue(place.first, place.second) == value, "a value survives writing and reading the file");
+    };
+    for (const auto& [place, value] : written)
+        expect(place, value);
+    for (const auto& [place, value] : before)
+        expect(place, written.contains(folded(place)) ? written.at(folded(place)) : value);
     return 0;
 }

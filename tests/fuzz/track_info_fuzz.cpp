@@ -45,12 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string head = in.ConsumeRandomLengthString(40);
     const std::string title = in.ConsumeRandomLengthString(60);
     const std::string url = in.ConsumeRemainingBytesAsString();
-    for (const std::string* text : {&head, &title, &url}) {
-        for (const char* tag : {"<title>", "</title>", "<url>", "</url>"}) {
+    for (const std::string* text : {&head, &title, &url})
+        for (const char* tag : {"<title>", "</title>", "<url>", "</url>"})
             if (text->find(tag) != std::string::npos)
                 return 0;
-        }
-    }
     const auto info = qvr::ParseTrackInfo("<html><head>" + head + "<title>" + title + "</title></head><body>\n<url>"
                                           + url + "</url>\n</body></html>\n");
     const bool keep = keepable(title) && keepable(url);

@@ -83,7 +83,8 @@ TEST(TrackFile, OneDownloadAtATimeIntoARegularFileThatStaysWhereItWas)
     EXPECT_EQ(file->sizeAtOpen(), 5u);
     EXPECT_FALSE(TrackFile::openForResume(path)) << "locked by the first";
     ::mkdir(dir.file("Folder.mp3").c_str(), 0755);
-    ::symlink("Song.mp3", dir.file("Link.mp3").c_str());
+    writeFile(dir.file("Other.mp3"), ""); // unlocked: only the link itself may stop the open
+    ::symlink("Other.mp3", dir.file("Link.mp3").c_str());
     EXPECT_FALSE(TrackFile::openForResume(dir.file("Folder.mp3")));
     EXPECT_FALSE(TrackFile::openForResume(dir.file("Link.mp3")));
 
