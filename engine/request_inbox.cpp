@@ -25,7 +25,7 @@ constexpr std::time_t kStaleSeconds = 60;
 
 bool isLetterName(std::string_view name)
 {
-    return !name.empty() && name.front() != '.' && name.size() > kSuffix.size() && name.ends_with(kSuffix);
+    return name.size() > kSuffix.size() && name.front() != '.' && name.ends_with(kSuffix);
 }
 
 // Names sort in the order of their deposits: the wall clock in nanoseconds, which

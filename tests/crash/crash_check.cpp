@@ -161,10 +161,12 @@ int main(int argc, char** argv)
         if (name.starts_with("."))
             continue; // a deposit cut short, never acknowledged
         const std::string text = readFile(entry.path().string()).value_or("");
-        if (!name.ends_with(".req") || !text.starts_with("track=") || !byId.count(text.substr(6)))
+        if (!name.ends_with(".req") || !text.starts_with("track=") || !byId.count(text.substr(6))) {
             fail("the inbox holds a file that is no request of the test: " + name);
-        else
-            rawIds.insert(text.substr(6)), ++waiting;
+            continue;
+        }
+        rawIds.insert(text.substr(6));
+        ++waiting;
     }
     error.clear();
 
