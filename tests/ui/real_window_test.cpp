@@ -22,6 +22,7 @@
 #include <signal.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 
 namespace qvr {
@@ -47,9 +48,15 @@ QRgb ScreenPixel(QPoint at)
 }
 
 // The first visible window of process `pid` named `name`, waited for: its X id.
+// xdotool gives up on an X error, which any window that goes away while it looks
+// causes (Qt and the web engine make and drop windows of their own while the program
+// starts); it looks again then.
 std::string FindWindow(const std::string& pid, const std::string& name)
 {
-    const std::string found = X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string found;
+    while (found.empty() && std::chrono::steady_clock::now() < deadline)
+        found = X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name});
     return found.substr(0, found.find('\n'));
 }
 
