@@ -8,6 +8,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 namespace qvr::sim::detail {
 
@@ -140,7 +141,7 @@ void Listener::answerTrackInfo(std::string_view query, httplib::Response& res)
 
 void Listener::answerVersions(std::string_view name, httplib::Response& res)
 {
-    std::lock_guard lock(m_state.mutex);
+    std::unique_lock lock(m_state.mutex);
     if (name == kVersionList) {
         res.set_content(m_state.versionText, "text/plain");
         return;
@@ -151,12 +152,16 @@ void Listener::answerVersions(std::string_view name, httplib::Response& res)
         return;
     }
     res.status = file->second.status;
-    const std::shared_ptr<const std::string> bytes = file->second.bytes;
-    const auto dropAt = SimState::take(m_state.updateDrop, bytes->size());
-    if (dropAt)
-        answerCut(res, "application/octet-stream", bytes, *dropAt);
-    else
-        res.set_content(*bytes, "application/octet-stream");
+    Body body;
+    body.bytes = file->second.bytes;
+    body.length = body.bytes->size();
+    body.dropAt = SimState::take(m_state.updateDrop, body.length);
+    body.stallAt = SimState::take(m_state.stall, body.length);
+    body.stallGeneration = m_state.stallGeneration;
+    const Framing framing = m_state.framing;
+    const std::uint64_t understatedBy = m_state.understatedBy;
+    lock.unlock();
+    answerBody(res, "application/octet-stream", body, framing, understatedBy);
 }
 
 void Listener::answerRadio(std::string_view path, httplib::Response& res)
@@ -209,23 +214,30 @@ void Listener::answerTrackFile(std::string_view id, const httplib::Request& req,
     body.rate = m_state.rate;
     body.started = std::chrono::steady_clock::now();
     lock.unlock();
+    answerBody(res, "audio/mpeg", body, framing, understatedBy);
+}
 
+void Listener::answerBody(httplib::Response& res, const char* type, const Body& body, Framing framing,
+                          std::uint64_t understatedBy)
+{
     if (framing == Framing::ChunkedUnderstated) {
         res.set_header("Content-Length", std::to_string(body.length - std::min(body.length, understatedBy)));
-        res.set_chunked_content_provider("audio/mpeg", [this, body](size_t sent, httplib::DataSink& sink) {
+        res.set_chunked_content_provider(type, [this, body](size_t sent, httplib::DataSink& sink) {
             return sendChunk(body, sent, sink);
         });
         return;
     }
     if (framing == Framing::Length)
         res.set_header("Content-Length", std::to_string(body.length));
+    else
+        res.set_header("Connection", "close"); // the only end such a body has
     if (body.length == 0) {
-        res.set_header("Content-Type", "audio/mpeg");
+        res.set_header("Content-Type", type);
         return;
     }
     // The provider without a length leaves framing, ranges and compression to
     // us: httplib would otherwise cut the body by its own reading of Range.
-    res.set_content_provider("audio/mpeg", [this, body](size_t sent, httplib::DataSink& sink) {
+    res.set_content_provider(type, [this, body](size_t sent, httplib::DataSink& sink) {
         return sendChunk(body, sent, sink);
     });
 }
@@ -256,7 +268,10 @@ bool Listener::sendChunk(const Body& body, std::uint64_t sent, httplib::DataSink
             return false;
     }
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, end - sent));
-    trackBytes(body.pattern, body.start + sent, buffer.data(), n);
+    if (body.bytes)
+        std::memcpy(buffer.data(), body.bytes->data() + sent, n);
+    else
+        trackBytes(body.pattern, body.start + sent, buffer.data(), n);
     return sink.write(buffer.data(), n);
 }
 

@@ -103,6 +103,9 @@ ssize_t Connection::read(char* ptr, size_t size)
 
 ssize_t Connection::write(const char* ptr, size_t size)
 {
+    // The first write of an answer is its head.
+    if (!m_inHead && std::string_view(ptr, size).find("\r\nConnection: close\r\n") != std::string_view::npos)
+        m_closing = true;
     m_inHead = true;
     m_head = {};
     if (!waitWritable(m_sock, m_stopEvent, kWriteTimeoutMs))

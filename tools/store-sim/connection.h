@@ -37,6 +37,8 @@ public:
     bool nextRequestArrives(int timeoutSeconds) const;
 
     const RecordedRequest& head() const { return m_head; }
+    // An answer said "Connection: close" (httplib itself keeps the connection then).
+    bool closing() const { return m_closing; }
 
 private:
     ssize_t receive();
@@ -45,6 +47,7 @@ private:
     int m_sock;
     int m_stopEvent;
     bool m_inHead = true;
+    bool m_closing = false;
     RecordedRequest m_head;
     std::string m_raw;   // received, not yet looked at
     std::string m_ready; // looked at, not yet handed to httplib

@@ -59,7 +59,7 @@ bool Listener::process_and_close_socket(socket_t sock)
 {
     Connection connection(sock, m_stopEvent.get());
     bool closed = false;
-    for (std::size_t left = kRequestsPerConnection; left > 0 && !closed; --left) {
+    for (std::size_t left = kRequestsPerConnection; left > 0 && !closed && !connection.closing(); --left) {
         if (!connection.nextRequestArrives(kKeepAliveTimeoutSeconds))
             break;
         const auto setUp = [&](httplib::Request& req) {

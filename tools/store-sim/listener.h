@@ -103,8 +103,9 @@ public:
     void halt();
 
 private:
-    // What one track-file answer sends, fixed before its headers go out.
+    // What one track-file or update-file answer sends, fixed before its headers go out.
     struct Body {
+        std::shared_ptr<const std::string> bytes; // an update file's; none: a track's, by its pattern
         std::uint32_t pattern = 0;
         std::uint64_t start = 0;
         std::uint64_t length = 0;
@@ -125,6 +126,8 @@ private:
     void answerVersions(std::string_view name, httplib::Response& res);
     void answerRadio(std::string_view path, httplib::Response& res);
     void answerTrackFile(std::string_view id, const httplib::Request& req, httplib::Response& res);
+    void answerBody(httplib::Response& res, const char* type, const Body& body, Framing framing,
+                    std::uint64_t understatedBy);
     bool sendChunk(const Body& body, std::uint64_t sent, httplib::DataSink& sink);
     bool pace(const Body& body, std::uint64_t sent);
     bool stall(std::uint64_t generation);

@@ -61,7 +61,7 @@ enum class ResumeMode {
     PartialWithoutRange, // 206 and the whole track, no Content-Range
 };
 
-// How track-file answers mark the end of their body.
+// How track-file and update-file answers mark the end of their body.
 enum class Framing {
     Length,             // a true Content-Length
     NoLength,           // no length at all: the body ends when the connection closes
@@ -121,9 +121,9 @@ public:
     // connection once `bytes` bytes of their body have been sent.
     void setDropAfter(std::uint64_t bytes, int times = -1);
 
-    // The next `times` track-file answers (every one when negative) send nothing more
-    // after `bytes` bytes of their body (0: right after the headers) until
-    // releaseStalls() or stop().
+    // The next `times` track-file and update-file answers (every one when negative)
+    // send nothing more after `bytes` bytes of their body (0: right after the
+    // headers) until releaseStalls() or stop().
     void setStallAfter(std::uint64_t bytes, int times = -1);
     // Ends the stall knob and lets every stalled answer send the rest.
     void releaseStalls();
