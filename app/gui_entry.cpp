@@ -49,7 +49,8 @@ int RunGui(const Configuration& configuration, int argc, char** argv)
         return WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
     };
     SelfUpdateEnvironment update;
-    update.updater.http = curlHttpClientFactory();
+    update.updater.http = curlHttpClientFactory(VersionListOptions());
+    update.updater.download = curlHttpClientFactory(ProgramDownloadOptions());
     environment.selfUpdate = std::move(update);
     CquaveromfcDlg dialog(configuration, std::move(environment));
     dialog.DoModal();

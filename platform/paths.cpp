@@ -92,6 +92,12 @@ std::string tempFolder()
     return dir;
 }
 
+std::string programCacheFolder()
+{
+    const std::string cache = cacheHome();
+    return cache.empty() ? std::string() : cache + "/quavero";
+}
+
 std::string parentFolder(const std::string& path)
 {
     const auto slash = path.rfind('/');

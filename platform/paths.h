@@ -27,6 +27,10 @@ bool ensurePrivateDirectory(const std::string& path);
 // The user's temporary folder with a trailing "/": $TMPDIR, else /tmp.
 std::string tempFolder();
 
+// The program's folder for what it may lose at any time,
+// ${XDG_CACHE_HOME:-$HOME/.cache}/quavero (perhaps not made yet); empty without either.
+std::string programCacheFolder();
+
 // The folder part of `path`: "." for a bare name, "/" for a file at the root.
 std::string parentFolder(const std::string& path);
 

@@ -189,6 +189,8 @@ private:
     // The window may be shown; false once a newer executable was installed and
     // started, for this one is then only waiting to be told to go.
     bool m_bShowAllowed = true;
+    // The store gave this start's version list no answer in time.
+    bool m_bStoreUnanswered = false;
     std::uint32_t m_windowHandle = 0;
     std::unique_ptr<HandoffServer> m_handoffServer;
     bool m_bWorkersEnded = true;

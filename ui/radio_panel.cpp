@@ -35,15 +35,17 @@ void RadioPanel::CreateBrowser(QWidget* window, int placeholderId)
     m_browser.MoveWindow(kBrowserRect);
 }
 
+void RadioPanel::ShowPrompt()
+{
+    m_browser.ShowWindow(false);
+    if (m_prompt)
+        m_prompt->show();
+}
+
 void RadioPanel::LoadRadio()
 {
-    if (!m_browser.widget()) {
-        if (m_prompt)
-            m_prompt->show();
-        return;
-    }
-    if (RadioPageStatus(m_http, m_url) != 200) {
-        m_browser.ShowWindow(false);
+    if (!m_browser.widget() || RadioPageStatus(m_http, m_url) != 200) {
+        ShowPrompt();
         return;
     }
     if (m_prompt)

@@ -40,6 +40,9 @@ public:
     // a browser nothing is checked and the prompt stays, so the user can still retry.
     void LoadRadio();
 
+    // The prompt without a check, as after one that failed.
+    void ShowPrompt();
+
     // A click on the prompt.
     void OnRadioPromptClicked() { LoadRadio(); }
 

@@ -3,15 +3,26 @@
 #include "ui/main_window.h"
 
 #include "engine/queue_files.h"
+#include "res/strings.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QProgressDialog>
 #include <QTimer>
+
+#include <algorithm>
+#include <climits>
 
 namespace qvr {
 
 namespace {
 
-// The updater's two boxes as the window's message boxes.
+// How often the progress box is brought up to date and its clicks are taken.
+constexpr qint64 kProgressPeriodMs = 50;
+
+// The updater's boxes as the window's: its message boxes, and while the new
+// program downloads a box with the bytes received and a Cancel button.
 class WindowUpdatePrompts final : public UpdatePrompts {
 public:
     WindowUpdatePrompts(Prompts& prompts, QWidget* window) : m_prompts(prompts), m_window(window) {}
@@ -22,14 +33,53 @@ public:
         return m_prompts.messageBox(QApplication::activeWindow(), question, "", MB_YESNO | MB_ICONQUESTION)
             != IDNO;
     }
+    bool downloadProgress(std::uint64_t received, std::uint64_t announced) override
+    {
+        if (!m_progress)
+            OpenProgress();
+        else if (m_sinceShown.elapsed() < kProgressPeriodMs)
+            return !m_cancelled;
+        m_sinceShown.restart();
+        const QLocale locale;
+        QString text = "Downloading the new version: " + locale.toString(qulonglong(received));
+        if (announced > 0)
+            text += " of " + locale.toString(qulonglong(announced));
+        m_progress->setLabelText(text + " bytes");
+        const auto bounded = [](std::uint64_t bytes) { return int(std::min<std::uint64_t>(bytes, INT_MAX)); };
+        // Without a size the bar only shows that something goes on.
+        m_progress->setMaximum(bounded(announced));
+        m_progress->setValue(bounded(std::min(received, announced)));
+        // The download runs on this thread: the box draws itself and takes its
+        // clicks here.
+        QCoreApplication::processEvents();
+        return !m_cancelled;
+    }
+    void downloadEnded() override { m_progress.reset(); }
     void announceInstalled(const std::string& text, const std::string& caption) override
     {
         m_prompts.messageBox(m_window, text, caption, MB_OK | MB_ICONINFORMATION);
     }
 
 private:
+    void OpenProgress()
+    {
+        // A box of its own, as the question was: this window is not shown yet.
+        m_progress = std::make_unique<QProgressDialog>();
+        m_progress->setWindowTitle(QString::fromStdString(loadString(IDS_PRODUCT_NAME)));
+        m_progress->setCancelButtonText("Cancel");
+        m_progress->setAutoClose(false);
+        m_progress->setAutoReset(false);
+        // Cancel, Escape and the window's close button alike.
+        QObject::connect(m_progress.get(), &QProgressDialog::canceled, [this] { m_cancelled = true; });
+        m_progress->show();
+        m_sinceShown.start();
+    }
+
     Prompts& m_prompts;
     QWidget* m_window;
+    std::unique_ptr<QProgressDialog> m_progress;
+    QElapsedTimer m_sinceShown;
+    bool m_cancelled = false;
 };
 
 } // namespace
@@ -44,13 +94,14 @@ bool CquaveromfcDlg::RunSelfUpdate()
     WindowUpdatePrompts prompts(*m_prompts, this);
     SelfUpdateEnvironment environment = *m_environment.selfUpdate;
     environment.updater.prompts = &prompts;
-    const bool installed = qvr::RunSelfUpdate(environment, m_config.storeHost, [this] {
+    const SelfUpdateOutcome outcome = qvr::RunSelfUpdate(environment, m_config.storeHost, [this] {
         m_bShowAllowed = false;
         // The newer instance finds the request of this start in the raw-queue file.
         if (!m_app.m_strRequest.empty())
             AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath);
     });
-    return installed;
+    m_bStoreUnanswered = outcome.storeUnanswered;
+    return outcome.installed;
 }
 
 bool CquaveromfcDlg::KeepHiddenUntilTakenOver()

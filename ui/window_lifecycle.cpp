@@ -68,7 +68,12 @@ bool CquaveromfcDlg::OnInitDialog()
     SetUpLook();
     m_queueController.LoadDownloadQueue();
     SetUpControls();
-    LoadRadio();
+    // The radio page is on the same host: asked now, it would keep the window from
+    // showing as long again. A click on the prompt asks.
+    if (m_bStoreUnanswered && m_radio)
+        m_radio->ShowPrompt();
+    else
+        LoadRadio();
     KeepBrowserReadyToShow();
     if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);

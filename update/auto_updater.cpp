@@ -11,6 +11,7 @@
 #include "update/url.h"
 
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 
@@ -24,9 +25,10 @@ constexpr std::size_t kChunk = 4096;
 constexpr const char* kBackupName = "OldExecutable.bak";
 constexpr int kHttpOk = 200;
 constexpr const char* kSignatureSuffix = ".sig";
-// Far above any build of the program; a larger download is not read into memory to
-// be checked.
-constexpr std::size_t kLargestProgram = 512u << 20;
+constexpr const char* kRefusedNoteName = "refused-version";
+// The window is not shown while the new program is asked for: its answer must begin
+// as soon as the version list's had to.
+constexpr std::chrono::milliseconds kProgramHeadLimit {3000};
 
 std::string fileName(const std::string& path)
 {
@@ -47,7 +49,41 @@ void discard(const std::string& path)
     std::filesystem::remove(path, ignored);
 }
 
+// Canonicalises `url` (written back into it) and sends a GET that no cache may answer.
+std::unique_ptr<HttpResponse> openCanonical(HttpClient* session, std::string& url)
+{
+    const auto canonical = CanonicalizeUrl(url);
+    if (!canonical)
+        return nullptr;
+    url = *canonical;
+    if (!session)
+        return nullptr;
+    return session->get(url, {"Cache-Control: no-cache", "Pragma: no-cache"});
+}
+
+// The size an answer announces; 0 when it announces none that can be read.
+std::uint64_t announcedSize(const HttpResponse& response)
+{
+    const auto value = response.header("Content-Length");
+    std::uint64_t size = 0;
+    if (value)
+        std::from_chars(value->data(), value->data() + value->size(), size);
+    return size;
+}
+
 } // namespace
+
+HttpOptions VersionListOptions()
+{
+    using namespace std::chrono_literals;
+    return {.connect = 2000ms, .stall = 3000ms, .total = 3000ms};
+}
+
+HttpOptions ProgramDownloadOptions()
+{
+    using namespace std::chrono_literals;
+    return {.connect = 2000ms, .stall = 15000ms};
+}
 
 bool ExecutableFiles::remove(const std::string& path)
 {
@@ -95,37 +131,39 @@ bool CAutoUpdater::IsInternetConnected(const std::string& url) const
 
 std::unique_ptr<HttpResponse> CAutoUpdater::OpenUrl(std::string& url)
 {
-    const auto canonical = CanonicalizeUrl(url);
-    if (!canonical)
-        return nullptr;
-    url = *canonical;
-    if (!m_hSession)
-        return nullptr;
-    return m_hSession->get(url, {"Cache-Control: no-cache", "Pragma: no-cache"});
+    return openCanonical(m_hSession.get(), url);
 }
 
-bool CAutoUpdater::ReadChunk(HttpResponse& request, char* buffer, std::size_t size, std::size_t& received)
+CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const std::string& path,
+                                                    std::uint64_t announced)
 {
-    const std::int64_t n = request.read(buffer, size);
-    received = n > 0 ? static_cast<std::size_t>(n) : 0;
-    return received > 0;
-}
-
-bool CAutoUpdater::DownloadToFile(HttpResponse& request, const std::string& path)
-{
+    m_received = 0;
+    m_announced = announced;
     const UniqueFd file = createFreshFile(path);
     if (!file)
-        return false;
+        return Download::Failed;
     std::array<char, kChunk> buffer;
-    for (;;) {
+    while (!Cancelled()) {
         const std::int64_t n = request.read(buffer.data(), buffer.size());
-        if (n < 0)
-            return false;
         if (n == 0)
-            return true;
+            return Download::Whole;
+        // A cancel ends the read that waits as well.
+        if (n < 0)
+            return m_cancelled ? Download::Refused : Download::Failed;
+        m_received += static_cast<std::uint64_t>(n);
+        if (m_received > m_environment.largestProgram)
+            return Download::Refused;
         if (!writeAll(file.get(), std::string_view(buffer.data(), static_cast<std::size_t>(n))))
-            return false;
+            return Download::Failed;
     }
+    return Download::Refused;
+}
+
+bool CAutoUpdater::Cancelled()
+{
+    if (!m_cancelled && m_environment.prompts)
+        m_cancelled = !m_environment.prompts->downloadProgress(m_received, m_announced);
+    return m_cancelled;
 }
 
 std::string CAutoUpdater::GetModulePath() const
@@ -164,21 +202,26 @@ void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
 int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 {
     m_installed.clear();
+    m_listUnanswered = false;
     RemoveStaleExchangeFiles(GetModulePath());
     if (!IsInternetConnected(folderUrl))
         return UPD_NO_CONNECTION;
 
     std::string url = folderUrl + loadString(IDS_VERSION_LIST);
     auto list = OpenUrl(url);
-    if (!list)
+    if (!list) {
+        m_listUnanswered = true;
         return UPD_OPEN_FAILED;
+    }
+    // One read: a version text is far shorter than the buffer.
     std::array<char, kChunk> buffer {};
-    std::size_t received = 0;
-    const bool read = ReadChunk(*list, buffer.data(), buffer.size(), received);
+    const std::int64_t received = list->read(buffer.data(), buffer.size());
     list.reset();
-    if (!read)
+    if (received <= 0) {
+        m_listUnanswered = received < 0;
         return UPD_NO_DATA;
-    const std::string published(buffer.data(), ::strnlen(buffer.data(), received));
+    }
+    const std::string published(buffer.data(), ::strnlen(buffer.data(), static_cast<std::size_t>(received)));
 
     const std::string exePath = GetModulePath();
     const std::string local = GetFileVersion(exePath);
@@ -186,29 +229,57 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
         return UPD_NO_LOCAL_VERSION;
     if (CompareVersions(published, local) != 1)
         return UPD_NOT_NEWER;
-    return InstallNewer(folderUrl, exePath, local);
+    if (WasRefused(published))
+        return UPD_DOWNLOAD_FAILED;
+    return InstallNewer(folderUrl, exePath, local, published);
 }
 
-int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local)
+int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
+                               const std::string& published)
 {
     const std::string temp = m_environment.tempFolder.empty() ? tempFolder() : m_environment.tempFolder;
     const std::string name = fileName(exePath);
+    const HttpClientFactory& sessions = m_environment.download ? m_environment.download : m_environment.http;
+    m_downloadSession = sessions(loadString(IDS_UPDATE_AGENT));
+    if (!m_downloadSession)
+        return UPD_OPEN_FAILED;
+    const auto headDue = std::chrono::steady_clock::now() + kProgramHeadLimit;
+    m_downloadSession->setInterrupt([headDue] { return std::chrono::steady_clock::now() >= headDue; });
 
     std::string url = folderUrl + name;
-    auto download = OpenUrl(url);
+    auto download = openCanonical(m_downloadSession.get(), url);
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk)
         return UPD_OPEN_FAILED;
+    const std::uint64_t announced = announcedSize(*download);
+    if (announced > m_environment.largestProgram) {
+        NoteRefused(published);
+        return UPD_DOWNLOAD_FAILED;
+    }
     if (!m_environment.prompts || !m_environment.prompts->askToInstall(loadString(IDS_UPDATE_QUESTION)))
         return UPD_NOT_INSTALLED;
 
+    // From here on the user sees the download and may cancel it, also while the
+    // store keeps it waiting.
+    m_cancelled = false;
+    m_downloadSession->setInterrupt([this] { return Cancelled(); });
     const std::string target = temp + name;
-    const bool stored = DownloadToFile(*download, target);
+    Download got = DownloadToFile(*download, target, announced);
     download.reset();
     // Only a whole executable of a newer version, signed with the makers' key, may
     // take the program's place.
-    if (!stored || CompareVersions(GetFileVersion(target), local) != 1 || !IsSigned(url, target)) {
+    if (got == Download::Whole && CompareVersions(GetFileVersion(target), local) != 1)
+        got = Download::Refused;
+    if (got == Download::Whole)
+        got = CheckSignature(url, target);
+    m_downloadSession.reset();
+    m_environment.prompts->downloadEnded();
+    if (got != Download::Whole) {
         discard(target);
+        // What the store serves under this version will be refused again; a network
+        // that failed may not fail next time.
+        if (got == Download::Refused || m_cancelled)
+            NoteRefused(published);
         return UPD_DOWNLOAD_FAILED;
     }
     if (!ReplaceExecutable(exePath, target))
@@ -217,22 +288,53 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     return UPD_INSTALLED;
 }
 
-bool CAutoUpdater::IsSigned(const std::string& url, const std::string& path)
+CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, const std::string& path)
 {
     std::string signatureUrl = url + kSignatureSuffix;
-    auto answer = OpenUrl(signatureUrl);
-    if (!answer || answer->statusCode() != kHttpOk)
-        return false;
+    auto answer = openCanonical(m_downloadSession.get(), signatureUrl);
+    if (!answer)
+        return Download::Failed;
+    if (answer->statusCode() != kHttpOk)
+        return Download::Refused;
     // One byte more than a signature shows a longer body: a read fills the buffer
     // unless the body ends first.
     std::array<char, kEd25519SignatureSize + 1> signature;
-    if (answer->read(signature.data(), signature.size()) != static_cast<std::int64_t>(kEd25519SignatureSize))
-        return false;
+    const std::int64_t received = answer->read(signature.data(), signature.size());
     answer.reset();
     const UniqueFd file = openRegularFile(path);
-    const auto program = file ? readAll(file.get(), kLargestProgram) : std::nullopt;
-    return program && program->size() <= kLargestProgram
+    const auto program = file ? readAll(file.get(), m_environment.largestProgram) : std::nullopt;
+    if (received < 0 || !program)
+        return Download::Failed;
+    const bool signedByUs = received == static_cast<std::int64_t>(kEd25519SignatureSize)
+        && program->size() <= m_environment.largestProgram
         && VerifyEd25519(kReleasePublicKey, *program, std::string_view(signature.data(), kEd25519SignatureSize));
+    return signedByUs ? Download::Whole : Download::Refused;
+}
+
+std::string CAutoUpdater::RefusedNotePath() const
+{
+    if (!m_environment.refusedNote.empty())
+        return m_environment.refusedNote;
+    const std::string folder = programCacheFolder();
+    return folder.empty() ? std::string() : folder + "/" + kRefusedNoteName;
+}
+
+bool CAutoUpdater::WasRefused(const std::string& published) const
+{
+    const UniqueFd file = openRegularFile(RefusedNotePath());
+    const auto note = file ? readAll(file.get(), kChunk) : std::nullopt;
+    return note && CompareVersions(note->substr(0, note->find('\n')), published) == 0;
+}
+
+void CAutoUpdater::NoteRefused(const std::string& published) const
+{
+    const std::string path = RefusedNotePath();
+    if (path.empty())
+        return;
+    std::error_code ignored;
+    std::filesystem::create_directories(parentFolder(path), ignored);
+    // Lost, the note costs one more question.
+    placeFileAtomically(path, 0600, [&](int fd) { return writeAll(fd, published + "\n"); });
 }
 
 } // namespace qvr

@@ -3,6 +3,7 @@
 #include "platform/http.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,7 +17,7 @@ enum UpdateResult : int {
     UPD_NO_CONNECTION = 1,    // no session, or no network
     UPD_OPEN_FAILED = 2,      // the version list or the new executable could not be fetched
     UPD_NO_DATA = 3,          // the version list delivered no bytes
-    UPD_DOWNLOAD_FAILED = 4,  // the new executable could not be stored, is not a newer one, or is not signed
+    UPD_DOWNLOAD_FAILED = 4,  // the new executable could not be stored, was cancelled, or was refused (now or before)
     UPD_NO_LOCAL_VERSION = 5, // the running executable carries no version
     UPD_NOT_NEWER = 6,        // nothing newer published, or a malformed version text
     UPD_NOT_INSTALLED = 7,    // the user said no, or the files could not be exchanged
@@ -25,12 +26,19 @@ enum UpdateResult : int {
 // CompareVersions results besides 1, -1 and 0.
 enum VersionCompareError : int { VER_BAD_FIRST = -21, VER_BAD_SECOND = -22 };
 
-// The two boxes of an update. The window shows them; tests answer them.
+// The boxes of an update. The window shows them; tests answer them.
 class UpdatePrompts {
 public:
     virtual ~UpdatePrompts() = default;
     // The Yes/No question before the download; false only for No.
     virtual bool askToInstall(const std::string& question) = 0;
+    // While the new program downloads after a Yes: called at its start, after each
+    // piece, and about every 100 ms while the store keeps it waiting, with the bytes
+    // received so far and the size the store announced (0: none). False once the user
+    // has cancelled.
+    virtual bool downloadProgress(std::uint64_t /*received*/, std::uint64_t /*announced*/) { return true; }
+    // The download is over, whatever came of it.
+    virtual void downloadEnded() {}
     // The notice after the exchange; returns once the user has closed it.
     virtual void announceInstalled(const std::string& text, const std::string& caption) = 0;
 };
@@ -51,15 +59,30 @@ public:
     virtual bool replace(const std::string& from, const std::string& to);
 };
 
+// The version list is asked for before the window shows, and the window's thread
+// stands still meanwhile: 2 s to connect and 3 s in all, as the radio check.
+HttpOptions VersionListOptions();
+// The new program after a Yes, under its progress box: 2 s to connect and 15 s
+// without a byte, however long it takes in all.
+HttpOptions ProgramDownloadOptions();
+
 // Everything the updater reaches outside itself.
 struct UpdaterEnvironment {
-    // Makes the session; none, or a factory that makes none, means no session.
+    // Makes the version list's session; none, or a factory that makes none, means no
+    // session.
     HttpClientFactory http;
+    // Makes the session for the new program and its signature; none: `http`.
+    HttpClientFactory download;
     UpdatePrompts* prompts = nullptr;        // null: the question is answered No
     std::shared_ptr<ExecutableFiles> files;  // null: the real file system
     std::string executable;                  // empty: the running executable
     std::string tempFolder;                  // empty: the user's temporary folder
     std::function<bool()> networkUp;         // null: a non-loopback interface is up
+    // A larger new program is refused unread.
+    std::uint64_t largestProgram = std::uint64_t(64) << 20;
+    // Names the published version whose program was refused or cancelled; empty:
+    // "refused-version" in the program's cache folder.
+    std::string refusedNote;
 };
 
 // Checks the store's update folder for a newer release of the program and, when
@@ -81,12 +104,12 @@ public:
     // answer's head arrived.
     std::unique_ptr<HttpResponse> OpenUrl(std::string& url);
 
-    // One read of up to `size` bytes; true when at least one byte came.
-    bool ReadChunk(HttpResponse& request, char* buffer, std::size_t size, std::size_t& received);
-
-    // The whole body, 4096 bytes at a time, into a new file at `path`. False on a
-    // failed read or write; what was written stays for the caller to remove.
-    bool DownloadToFile(HttpResponse& request, const std::string& path);
+    // The whole body, 4096 bytes at a time, into a new file at `path`, telling the
+    // prompts how far it got. Refused past the largest program (the store's announced
+    // size is the caller's to check) or when the user cancels; failed on a failed read
+    // or write. What was written stays for the caller to remove.
+    enum class Download { Whole, Refused, Failed };
+    Download DownloadToFile(HttpResponse& request, const std::string& path, std::uint64_t announced);
 
     // The running executable's full path, links resolved (or the stand-in given).
     std::string GetModulePath() const;
@@ -114,8 +137,14 @@ public:
     static void RemoveStaleExchangeFiles(const std::string& exePath);
 
     // The whole check-and-install against the update folder `folderUrl` (ending in
-    // "/"); one of UpdateResult.
+    // "/"); one of UpdateResult. A published version whose program was refused, or
+    // whose download the user cancelled, is noted and not asked for again while the
+    // list names it (UPD_DOWNLOAD_FAILED without a request).
     int CheckForUpdate(const std::string& folderUrl);
+
+    // The version list of the last check got no answer in time, or none at all: the
+    // store is out of reach for now.
+    bool ListUnanswered() const { return m_listUnanswered; }
 
     // The file the last successful CheckForUpdate installed: the executable's path
     // as it was before the exchange (the running program's own path now names the
@@ -123,15 +152,28 @@ public:
     const std::string& installedExecutable() const { return m_installed; }
 
 private:
-    int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local);
-    // True when the update folder's "<name>.sig" beside the executable's address
+    int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
+                     const std::string& published);
+    // Whole when the update folder's "<name>.sig" beside the executable's address
     // `url` answers 200 with exactly 64 bytes that are the Ed25519 signature of the
-    // file at `path` by the release key built into the program.
-    bool IsSigned(const std::string& url, const std::string& path);
+    // file at `path` by the release key built into the program; failed when no whole
+    // answer came.
+    Download CheckSignature(const std::string& url, const std::string& path);
+    // Shows how far the download is; true once the user has cancelled it.
+    bool Cancelled();
+    // The note of the one published version whose program is not asked for again.
+    std::string RefusedNotePath() const;
+    bool WasRefused(const std::string& published) const;
+    void NoteRefused(const std::string& published) const;
 
     UpdaterEnvironment m_environment;
     std::unique_ptr<HttpClient> m_hSession;
+    std::unique_ptr<HttpClient> m_downloadSession;
     std::string m_installed;
+    bool m_listUnanswered = false;
+    std::uint64_t m_received = 0;
+    std::uint64_t m_announced = 0;
+    bool m_cancelled = false;
 };
 
 } // namespace qvr

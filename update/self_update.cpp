@@ -5,12 +5,12 @@
 
 namespace qvr {
 
-bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
-                   const std::function<void()>& keepHidden)
+SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
+                                const std::function<void()>& keepHidden)
 {
     CAutoUpdater updater(environment.updater);
     if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, storeHost)) != UPD_INSTALLED)
-        return false;
+        return {.storeUnanswered = updater.ListUnanswered()};
     // Before the notice: the process may end while it is open, and what the new
     // version must take over has to be on disk by then.
     if (keepHidden)
@@ -23,7 +23,7 @@ bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& 
         environment.launch(program, args);
     else
         StartDetached(program, args);
-    return true;
+    return {.installed = true};
 }
 
 } // namespace qvr

@@ -21,14 +21,21 @@ constexpr const char* kUpdatedText = "The application was updated successfully."
 constexpr const char* kUpdatedCaption = "Updater";
 constexpr const char* kTakeOverSwitch = "/switch";
 
+// What the update step of a start came to.
+struct SelfUpdateOutcome {
+    // A new executable was installed and started (whether the start worked is not known).
+    bool installed = false;
+    // The store gave the version list no answer in time (CAutoUpdater::ListUnanswered).
+    bool storeUnanswered = false;
+};
+
 // The update step of a start: checks for a newer release and installs it when the
 // user agrees (CAutoUpdater::CheckForUpdate). After an install it calls `keepHidden`,
 // so that this instance never shows itself and hands on what the new one needs,
 // shows the notice, and starts the new executable with "/switch", which takes over
-// from this one. True when a new executable was installed and started (whether the
-// start worked is not known).
+// from this one.
 // `storeHost` ("host" or "host:port") serves the update folder.
-bool RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
-                   const std::function<void()>& keepHidden);
+SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
+                                const std::function<void()>& keepHidden);
 
 } // namespace qvr

@@ -31,11 +31,18 @@ public:
         questions.push_back(question);
         return answer;
     }
+    bool downloadProgress(std::uint64_t bytes, std::uint64_t) override
+    {
+        received = bytes;
+        return !cancel;
+    }
     void announceInstalled(const std::string& text, const std::string& caption) override
     {
         notices.push_back(text + "|" + caption);
     }
     bool answer = true;
+    bool cancel = false;
+    std::uint64_t received = 0;
     std::vector<std::string> questions;
     std::vector<std::string> notices;
 };
@@ -120,9 +127,17 @@ protected:
         environment.executable = exePath();
         environment.tempFolder = m_dir.file("tmp") + "/";
         environment.networkUp = [] { return false; }; // the store is on loopback all the same
+        environment.largestProgram = m_largest;
+        environment.refusedNote = m_dir.file("cache/refused-version");
         return environment;
     }
-    int check() { return CAutoUpdater(environment()).CheckForUpdate(folderUrl()); }
+    int check()
+    {
+        CAutoUpdater updater(environment());
+        const int result = updater.CheckForUpdate(folderUrl());
+        m_unanswered = updater.ListUnanswered();
+        return result;
+    }
 
     // Nothing but the untouched program in its folder, nothing left in the temporary one.
     void expectUntouched()
@@ -147,6 +162,8 @@ protected:
     std::string m_original;
     std::string m_newer;
     std::string m_signature;
+    std::uint64_t m_largest = std::uint64_t(64) << 20;
+    bool m_unanswered = false;
 };
 
 TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOne)
@@ -243,50 +260,82 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     const auto served = [&](std::string bytes, int status = 200) {
         return [&, bytes, status] { m_store.setVersionFile("quavero", bytes, status); };
     };
+    const auto larger = [&](sim::Framing framing) {
+        return [&, framing] { m_largest = m_newer.size() / 2; m_store.setFraming(framing); };
+    };
     struct Case {
         const char* what;
         std::function<void()> setUp;
         int result;
         bool asked; // the question came, after the new program was fetched
         bool fetched;
+        // What the store serves under this version was refused: not asked for again.
+        bool noted;
     };
     const Case cases[] = {
-        {"the list unreachable", [&] { m_store.goDown(); }, UPD_OPEN_FAILED, false, false},
-        {"an empty list", versionText(""), UPD_NO_DATA, false, false},
-        {"the same version", versionText("2.1.0.0"), UPD_NOT_NEWER, false, false},
-        {"an older version", versionText("2.0.9.9"), UPD_NOT_NEWER, false, false},
-        {"an HTML list", versionText("<html><body><h1>404 Not Found</h1></body></html>"), UPD_NOT_NEWER, false, false},
-        {"no local version", [&] { writeFile(exePath(), m_original = "#!/bin/sh\n"); }, UPD_NO_LOCAL_VERSION, false,
+        {"the list unreachable", [&] { m_store.goDown(); }, UPD_OPEN_FAILED, false, false, false},
+        {"an empty list", versionText(""), UPD_NO_DATA, false, false, false},
+        {"the same version", versionText("2.1.0.0"), UPD_NOT_NEWER, false, false, false},
+        {"an older version", versionText("2.0.9.9"), UPD_NOT_NEWER, false, false, false},
+        {"an HTML list", versionText("<html><body><h1>404 Not Found</h1></body></html>"), UPD_NOT_NEWER, false, false,
          false},
+        {"no local version", [&] { writeFile(exePath(), m_original = "#!/bin/sh\n"); }, UPD_NO_LOCAL_VERSION, false,
+         false, false},
         // The new program must be served whole before the question.
-        {"not found", served(m_newer, 404), UPD_OPEN_FAILED, false, true},
-        {"a redirect", served(m_newer, 302), UPD_OPEN_FAILED, false, true},
-        // Anything but a newer whole program is thrown away.
-        {"a break midway", [&] { m_store.setUpdateDropAfter(m_newer.size() / 2, 1); }, UPD_DOWNLOAD_FAILED, true, true},
+        {"not found", served(m_newer, 404), UPD_OPEN_FAILED, false, true, false},
+        {"a redirect", served(m_newer, 302), UPD_OPEN_FAILED, false, true, false},
+        {"announced larger than a program can be", larger(sim::Framing::Length), UPD_DOWNLOAD_FAILED, false, true,
+         true},
+        // Anything but a newer whole program is thrown away; a break may not come again.
+        {"a break midway", [&] { m_store.setUpdateDropAfter(m_newer.size() / 2, 1); }, UPD_DOWNLOAD_FAILED, true, true,
+         false},
+        {"larger than a program can be, unannounced", larger(sim::Framing::NoLength), UPD_DOWNLOAD_FAILED, true, true,
+         true},
         {"an error page with status 200", served("<html><body>Please try again later</body></html>"),
-         UPD_DOWNLOAD_FAILED, true, true},
-        {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true},
-        {"the same program", served(pristine), UPD_DOWNLOAD_FAILED, true, true},
-        {"no signature", signature("", 404), UPD_DOWNLOAD_FAILED, true, true},
-        {"another key's signature", signature(readFile(m_dir.file("forged.sig"))), UPD_DOWNLOAD_FAILED, true, true},
-        {"the signature and a byte more", signature(m_signature + "x"), UPD_DOWNLOAD_FAILED, true, true},
-        {"one byte of the program flipped", served(flipped), UPD_DOWNLOAD_FAILED, true, true},
-        {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true},
+         UPD_DOWNLOAD_FAILED, true, true, true},
+        {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"the same program", served(pristine), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"no signature", signature("", 404), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"another key's signature", signature(readFile(m_dir.file("forged.sig"))), UPD_DOWNLOAD_FAILED, true, true,
+         true},
+        {"the signature and a byte more", signature(m_signature + "x"), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"one byte of the program flipped", served(flipped), UPD_DOWNLOAD_FAILED, true, true, true},
+        // The question comes again at every start.
+        {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true, false},
+        {"the download cancelled", [&] { m_prompts.cancel = true; }, UPD_DOWNLOAD_FAILED, true, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         writeFile(exePath(), m_original = pristine);
+        fs::remove_all(m_dir.file("cache"));
         ASSERT_TRUE(m_store.comeUp());
         publish("2.1.0.1", m_newer);
         m_store.setUpdateDropAfter(0, 0);
+        m_store.setFraming(sim::Framing::Length);
+        m_largest = std::uint64_t(64) << 20;
         m_store.clearRequests();
         m_prompts = {};
         c.setUp();
         EXPECT_EQ(check(), c.result);
+        EXPECT_EQ(m_unanswered, c.result == UPD_OPEN_FAILED && !c.fetched) << "the store out of reach";
         EXPECT_EQ(m_prompts.questions.size(), c.asked ? 1u : 0u);
         EXPECT_EQ(requestsFor("quavero") > 0, c.fetched);
+        EXPECT_LE(m_prompts.received, m_largest) << "never more taken than a program can be";
         expectUntouched();
+
+        // The next start, with the list naming the same version.
+        m_store.clearRequests();
+        m_prompts.questions.clear();
+        m_prompts.answer = false;
+        EXPECT_EQ(check(), c.noted ? UPD_DOWNLOAD_FAILED : c.asked ? UPD_NOT_INSTALLED : c.result);
+        EXPECT_EQ(m_prompts.questions.size(), c.asked && !c.noted ? 1u : 0u);
+        EXPECT_EQ(requestsFor("quavero") > 0, c.fetched && !c.noted);
     }
+    // A version the list names anew is asked for again.
+    m_prompts = {};
+    publish("2.1.0.2", m_newer);
+    EXPECT_EQ(check(), UPD_INSTALLED);
+    EXPECT_EQ(m_prompts.questions.size(), 1u);
 }
 
 TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExchangeLeavesIt)
@@ -324,7 +373,7 @@ TEST_F(CheckForUpdate, TheStepOfAStartAnnouncesHidesAndRelaunches)
     };
     // Hidden, and what the new version needs handed on, before the notice: the
     // process may be killed while the notice is open.
-    EXPECT_TRUE(RunSelfUpdate(env, m_store.hostPort(), [&] { events.push_back("hide, notices " + std::to_string(m_prompts.notices.size())); }));
+    EXPECT_TRUE(RunSelfUpdate(env, m_store.hostPort(), [&] { events.push_back("hide, notices " + std::to_string(m_prompts.notices.size())); }).installed);
     EXPECT_EQ(m_prompts.notices, std::vector<std::string> {"The application was updated successfully.|Updater"});
     EXPECT_EQ(events, (std::vector<std::string> {"hide, notices 0", "launch " + exePath() + " /switch"}));
 }
