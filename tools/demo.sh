@@ -42,7 +42,7 @@ host=$(sed -n 's/^listening //p' "$demo/store.out")
 # comes from a second start while the window runs.
 printf 'track=rain\r\n' > "$demo/queues/rawqueue.txt"
 
-export QVR_REGISTRY="$demo/registry.reg" QVR_STORE_HOST="$host" XDG_RUNTIME_DIR="$demo/run"
+export QVR_REGISTRY="$demo/registry.reg" QVR_STORE_HOST="$host" XDG_RUNTIME_DIR="$demo/run" XDG_CACHE_HOME="$demo/cache"
 "$install/quavero" /install
 echo "Store simulator on $host, publishing version 2.1.0.1; settings in $QVR_REGISTRY"
 

@@ -325,6 +325,7 @@ for ((round = 1; round <= update_rounds; round++)); do
   cp "$u/old" "$u/install/quavero"
   log="$work/logs/update-$round.log"
   QVR_REGISTRY="$u/registry.reg" QVR_STORE_HOST="$update_host" XDG_RUNTIME_DIR="$u/run" TMPDIR="$u/tmp" \
+    XDG_CACHE_HOME="$u/cache" \
     "$u/install/quavero" > "$log" 2>&1 &
   app_pid=$!
   question=$(timeout 60 xdotool search --sync --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1)

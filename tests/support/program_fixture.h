@@ -35,7 +35,8 @@ inline std::string makeHive(const std::string& base, const std::string& client, 
 }
 
 // Settings naming folders of its own ("install", "music", the queue files in
-// "queues"), a private runtime folder "run", "requests" and "tmp", and the store.
+// "queues"), a private runtime folder "run", "requests", "tmp", the user's cache
+// "cache", and the store.
 class ProgramFolder : public ::testing::Test {
 protected:
     ProgramFolder()
@@ -54,7 +55,8 @@ protected:
     std::vector<std::string> environment(const std::string& platform = "offscreen") const
     {
         return {"QVR_REGISTRY=" + m_dir.file("registry.reg"), "XDG_RUNTIME_DIR=" + m_dir.file("run"),
-                "QVR_STORE_HOST=" + m_store.hostPort(), "QT_QPA_PLATFORM=" + platform, "TMPDIR=" + m_dir.file("tmp")};
+                "QVR_STORE_HOST=" + m_store.hostPort(), "QT_QPA_PLATFORM=" + platform, "TMPDIR=" + m_dir.file("tmp"),
+                "XDG_CACHE_HOME=" + m_dir.file("cache")};
     }
     std::string objects() const { return m_dir.file("run/quavero"); }
     std::uint32_t publishedWindow() const { return FindWindowHandle(objects(), loadString(IDS_HANDOFF_MAPPING)); }

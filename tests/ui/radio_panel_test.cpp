@@ -5,7 +5,7 @@
 #include "res/dialog_templates.h"
 #include "res/strings.h"
 #include "tests/controls/browser_test_support.h"
-#include "tests/support/silent_store.h"
+#include "tests/ui/window_fixture.h"
 #include "tools/store-sim/store_sim.h"
 #include "ui/layout.h"
 #include "ui/right_click_filter.h"
@@ -85,17 +85,33 @@ TEST_F(RadioPanelTest, ARedirectEndingIn200ShowsThePageAtTheRadioAddressItselfAn
         "/radio_2/on_air.html", "/radio_2/radio_dlm2.html (browser)", "/radio_2/on_air.html (browser)"}));
 }
 
-TEST_F(RadioPanelTest, AStoreThatNeverAnswersOrNoBrowserLeavesThePrompt)
+// The program's window against a store that takes every request and answers none.
+class SilentStoreWindowTest : public test::WindowTest {};
+
+TEST_F(SilentStoreWindowTest, ShowsWithThePromptWithoutAskingTheRadioPageTooAndAClickAsksAgain)
 {
-    test::SilentStore mute;
-    RadioPanel silent(prompt, browser, curlHttpClientFactory(RadioCheckOptions()), loadString(IDS_RADIO_URL, mute.host()));
-    silent.LoadRadio();  // within the check's time limit
-    EXPECT_TRUE(promptShown());
-    browser.DestroyWindow();
-    prompt->hide();
-    panel.LoadRadio();
+    using namespace std::chrono_literals;
+    m_store.setLatency(1h);
+    m_adjustEnvironment = [this](MainWindowEnvironment& environment) {
+        environment.radioBrowser = true;
+        environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
+        SelfUpdateEnvironment update;
+        update.updater.http = curlHttpClientFactory(VersionListOptions());
+        update.updater.executable = m_dir.file("quavero");
+        environment.selfUpdate = std::move(update);
+    };
+    openWindow();  // once the version list's time is up
+    QWidget* prompt = m_window->control(IDC_RADIO_LABEL);
+    EXPECT_TRUE(m_window->isVisible() && prompt->isVisible());
+    EXPECT_EQ(requestsTo("/downloader/app_versions/").size(), 1u);
+    EXPECT_TRUE(requestsTo("/radio_2/").empty());
+
+    m_window->OnRadioPromptClicked();  // within the check's own time limit
     EXPECT_TRUE(prompt->isVisible());
-    EXPECT_TRUE(checks().empty());
+    EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
+    m_store.setLatency(0ms);
+    m_window->OnRadioPromptClicked();
+    EXPECT_FALSE(prompt->isVisible()) << "the page shows";
 }
 
 // Right-button presses inside the shown page never reach it, so it opens no menu of

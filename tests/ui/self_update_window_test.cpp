@@ -8,7 +8,11 @@
 #include "platform/handoff.h"
 #include "res/strings.h"
 
+#include <QLocale>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -33,6 +37,7 @@ protected:
             update.updater.http = environment.http;
             update.updater.executable = m_dir.file("install/quavero");
             update.updater.tempFolder = m_dir.file("tmp/");
+            update.updater.refusedNote = m_dir.file("cache/refused-version");
             update.launch = [this](const std::string& program, const std::vector<std::string>& args) {
                 m_launched.push_back(program + " " + args.at(0));
                 return true;
@@ -52,6 +57,15 @@ protected:
     std::vector<std::string> m_launched;
     std::chrono::milliseconds m_handedOverLimit {60000};
 };
+
+QProgressDialog* ShownProgressBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QProgressDialog*>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
 
 TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver)
 {
@@ -141,6 +155,42 @@ TEST_F(UpdateWindowTest, DecliningStartsNormallyAndKeepsWhatArrivedDuringTheQues
     EXPECT_TRUE(infos[0].query.starts_with("track=own&")) << "the older entry first";
     EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
     EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
+}
+
+TEST_F(UpdateWindowTest, TheDownloadShowsItsBytesAfterYesAndACancelStartsNormallyAndIsNotAskedAgain)
+{
+    m_store.setStallAfter(8192, 1);
+    m_prompts.whileAsking = [] { EXPECT_EQ(ShownProgressBox(), nullptr) << "not before the answer"; };
+    // The download runs on the window's thread, which takes the box's events meanwhile.
+    std::string shown;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        QProgressDialog* box = ShownProgressBox();
+        if (!box || !box->labelText().contains(QLocale().toString(8192)))
+            return;
+        shown = box->labelText().toStdString();
+        QTest::mouseClick(box->findChild<QPushButton*>(), Qt::LeftButton);
+        user.stop();
+    });
+    user.start(10);
+    openWindow();
+    const QLocale locale;
+    EXPECT_EQ(shown, ("Downloading the new version: " + locale.toString(8192) + " of "
+                      + locale.toString(qulonglong(readFile(m_dir.file("newer")).size())) + " bytes").toStdString());
+    EXPECT_EQ(ShownProgressBox(), nullptr);
+    EXPECT_EQ(m_prompts.asked.size(), 1u) << "no notice";
+    EXPECT_TRUE(m_launched.empty());
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
+    EXPECT_EQ(countEntries(m_dir.file("install")), 1u);
+    EXPECT_EQ(countEntries(m_dir.file("tmp")), 0u);
+
+    // The next start asks nothing while the list names that version.
+    closeWindow();
+    m_prompts = {};
+    openWindow();
+    EXPECT_TRUE(m_prompts.asked.empty());
+    EXPECT_TRUE(m_window->isVisible());
 }
 
 } // namespace
