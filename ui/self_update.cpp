@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -67,6 +68,9 @@ private:
         m_progress = std::make_unique<QProgressDialog>();
         m_progress->setWindowTitle(QString::fromStdString(loadString(IDS_PRODUCT_NAME)));
         m_progress->setCancelButtonText("Cancel");
+        // Only a click or Escape cancels: an Enter meant for the question before must not.
+        if (auto* cancel = m_progress->findChild<QPushButton*>())
+            cancel->setAutoDefault(false);
         m_progress->setAutoClose(false);
         m_progress->setAutoReset(false);
         // Cancel, Escape and the window's close button alike.
