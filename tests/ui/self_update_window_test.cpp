@@ -72,7 +72,18 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
     writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
     writeFile(m_config.strings.m_strDownloadQueuePath, "Queued|http://127.0.0.1:1/q.mp3\r\n");
     m_config.strings.m_strRequest = "track=new";
+    // Hidden, with the request handed on, and nothing started before the notice: the
+    // process may be killed while it is open.
+    std::string atNotice;
+    m_prompts.whileAsking = [&] {
+        if (m_prompts.asked.size() < 2)
+            return;
+        m_window->show();
+        atNotice = readFile(m_config.strings.m_strRawQueuePath) + (m_window->isVisible() ? " shown" : "")
+            + (m_launched.empty() ? "" : " started");
+    };
     openWindow();
+    EXPECT_EQ(atNotice, "track=old\r\ntrack=new\r\n");
 
     ASSERT_EQ(m_prompts.asked.size(), 2u);
     EXPECT_EQ(m_prompts.asked[0].text, "THIS VERSION OF THE MUSIC MANAGER IS NO LONGER FUNCTIONAL.  "
