@@ -136,42 +136,25 @@ TEST_F(UpdateWindowTest, AHiddenWindowNeverTakenOverEndsByItselfAndKeepsTheReque
         << "the file holds the requests; an empty list must not replace it";
 }
 
-TEST_F(UpdateWindowTest, DecliningStartsNormallyAndKeepsWhatArrivedDuringTheQuestion)
+// The answer Yes, and the download cancelled in its progress box.
+TEST_F(UpdateWindowTest, ACancelStartsNormallyKeepsWhatArrivedDuringTheQuestionAndIsNotAskedAgain)
 {
     addTrack("during", "Handed Over Meanwhile", 20000);
     addTrack("own", "Own Request", 20000);
     writeFile(m_config.strings.m_strRawQueuePath, "track=own\r\n");
-    m_prompts.answer = IDNO;
     m_config.runtimeDir = m_dir.file("run");
     ::mkdir(m_dir.file("run").c_str(), 0700);
+    m_store.setStallAfter(8192, 1);
     // A second start while the question is open is answered at once, its request on
     // disk, though the window's thread is busy with the question.
     m_prompts.whileAsking = [this] {
+        EXPECT_EQ(ShownProgressBox(), nullptr) << "not before the answer";
         const std::string& folder = *m_config.runtimeDir;
         const auto handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
         using namespace std::chrono_literals;
         EXPECT_EQ(SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, "track=during"}, {2s, 2s}), 1);
         EXPECT_EQ(RequestInbox(RequestInbox::FolderBeside(m_config.strings.m_strRawQueuePath)).Pending().size(), 1u);
     };
-    openWindow();
-    m_prompts.whileAsking = nullptr;
-    EXPECT_EQ(m_prompts.asked.size(), 1u);
-    EXPECT_TRUE(m_launched.empty());
-    EXPECT_TRUE(m_window->isVisible());
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && m_window->rawEntries().IsEmpty()
-                                      && status() == "No Files in Queue"; }));
-    EXPECT_EQ(readFile(trackPath("Handed Over Meanwhile")), expectedContent("during", 20000));
-    const auto infos = requestsTo("/downloader/downloader_dlm.html");
-    ASSERT_EQ(infos.size(), 2u);
-    EXPECT_TRUE(infos[0].query.starts_with("track=own&")) << "the older entry first";
-    EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
-    EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
-}
-
-TEST_F(UpdateWindowTest, TheDownloadShowsItsBytesAfterYesAndACancelStartsNormallyAndIsNotAskedAgain)
-{
-    m_store.setStallAfter(8192, 1);
-    m_prompts.whileAsking = [] { EXPECT_EQ(ShownProgressBox(), nullptr) << "not before the answer"; };
     // The download runs on the window's thread, which takes the box's events meanwhile.
     std::string shown;
     QTimer user;
@@ -185,6 +168,7 @@ TEST_F(UpdateWindowTest, TheDownloadShowsItsBytesAfterYesAndACancelStartsNormall
     });
     user.start(10);
     openWindow();
+    m_prompts.whileAsking = nullptr;
     const QLocale locale;
     EXPECT_EQ(shown, ("Downloading the new version: " + locale.toString(8192) + " of "
                       + locale.toString(qulonglong(readFile(m_dir.file("newer")).size())) + " bytes").toStdString());
@@ -195,13 +179,19 @@ TEST_F(UpdateWindowTest, TheDownloadShowsItsBytesAfterYesAndACancelStartsNormall
     EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
     EXPECT_EQ(countEntries(m_dir.file("install")), 1u);
     EXPECT_EQ(countEntries(m_dir.file("tmp")), 0u);
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && m_window->rawEntries().IsEmpty()
+                                      && status() == "No Files in Queue"; }));
+    EXPECT_EQ(readFile(trackPath("Handed Over Meanwhile")), expectedContent("during", 20000));
+    const auto infos = requestsTo("/downloader/downloader_dlm.html");
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_TRUE(infos[0].query.starts_with("track=own&")) << "the older entry first";
+    EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
 
     // The next start asks nothing while the list names that version.
     closeWindow();
     m_prompts = {};
     openWindow();
     EXPECT_TRUE(m_prompts.asked.empty());
-    EXPECT_TRUE(m_window->isVisible());
 }
 
 } // namespace
