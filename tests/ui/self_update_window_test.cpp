@@ -106,16 +106,11 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
     QCoreApplication::processEvents();
     EXPECT_FALSE(m_window->isVisible());
 
-    // A request handed over now is kept for the newer instance.
-    const CopyDataStruct data {COPYDATA_RAW_ENTRY, 12, "track=later"};
-    Send(m_window->messageSink(), msg::CopyData {&data});
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
-
     QSignalSpy finished(m_window.get(), &QDialog::finished);
     m_window->WindowProc(WM_SWITCH_QUIT, 0, 0);
     EXPECT_EQ(finished.count(), 1);
     endHiddenWindow();
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\ntrack=later\r\n");
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
     EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "Queued|http://127.0.0.1:1/q.mp3\r\n");
 }
 
