@@ -18,20 +18,7 @@ protected:
         EXPECT_TRUE(windowPublished(after));
         return process;
     }
-    int secondStart(const std::string& request) { return runProcess({QVR_EXECUTABLE, request}, environment()); }
 };
-
-TEST_F(SecondStart, HandsTheFirstLineOfItsRequestToTheRunningInstance)
-{
-    m_store.addTrack({"t", "Handed Over", 50000, 7});
-    auto first = startInstance();
-    EXPECT_EQ(secondStart(request("a.qvr", "track=t\r\nignored=1\r\n")), 0);
-    ASSERT_TRUE(tracksArrive({{"Handed Over", 50000}}));
-    // The line is handed over whole, a CR inside it included, as from the command line.
-    EXPECT_EQ(secondStart(request("cr.qvr", "track=t\rx=1\r\n")), 0);
-    ASSERT_TRUE(m_store.waitForRequests("/downloader/downloader_dlm.html", 2));
-    EXPECT_EQ(trackInfoQueries(), (std::vector<std::string> {"track=t&guid=G", "track=t%0Dx=1&guid=G"}));
-}
 
 TEST_F(SecondStart, IsAnsweredWhileTheWindowWaitsOnASilentStoreAndItsRequestOutlivesAKill)
 {

@@ -1,3 +1,5 @@
+// What a start reads before anything else: its command line, the settings and the store host.
+#include "app/command_line.h"
 #include "app/settings.h"
 
 #include "app/application.h"
@@ -21,6 +23,26 @@ std::vector<std::string> loaded(const std::string& path, const std::optional<std
     LoadSettings(Registry(path), app);
     return {app.m_strDirectory, app.m_strDownloadFolder, app.m_strInstallationId, app.m_strRawQueuePath,
             app.m_strDownloadQueuePath};
+}
+
+TEST(CommandLine, OwnSwitchesInAnyCaseAndTheFirstPathAsTheFile)
+{
+    using Parsed = std::tuple<int, int, std::string>; // install, switch, file name
+    const std::pair<std::vector<const char*>, Parsed> cases[] = {
+        {{"/install"}, {1, 0, ""}}, {{"--install"}, {1, 0, ""}}, {{"-InStAlL"}, {1, 0, ""}}, {{"/SWITCH"}, {0, 1, ""}},
+        // Near misses and the framework's own switches change nothing.
+        {{"/installs"}, {0, 0, ""}}, {{"/Embedding"}, {0, 0, ""}}, {{"-"}, {0, 0, ""}}, {{"--long/with/slashes"}, {0, 0, ""}},
+        // A path that only looks like a switch name; later file names have no effect.
+        {{"/switch", "/tmp/install", "second.qvr", "--install"}, {1, 1, "/tmp/install"}},
+        {{"/install/", "relative.qvr"}, {0, 0, "/install/"}},
+    };
+    for (auto [args, expected] : cases) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        args.insert(args.begin(), "quavero");
+        CMyCommandLineInfo info;
+        ParseCommandLine(static_cast<int>(args.size()), args.data(), info);
+        EXPECT_EQ(Parsed(info.m_bInstall, info.m_bSwitch, info.m_strFileName), expected);
+    }
 }
 
 TEST(Settings, EachValueComesFromItsKeyAsAStringOfAtMost1023Characters)
@@ -76,12 +98,12 @@ TEST(StoreHost, OnlyPlausibleHostsAreTakenFromTheEnvironmentAndOnlyIntoStoreAddr
     ::setenv("QVR_STORE_HOST", "127.0.0.1:4242", 1);
     EXPECT_EQ(StoreHostFromEnvironment(), "127.0.0.1:4242");
     EXPECT_EQ(loadString(IDS_HOME_URL), "http://" + std::string(defaultStoreHost()) + "/") << "the table reads no environment";
-    EXPECT_EQ(loadString(IDS_UPDATE_FOLDER_URL, "shop.test"), "http://shop.test/downloader/app_versions/QVR_DLM/");
-    EXPECT_EQ(loadString(IDS_TRACK_INFO_PATH, "shop.test"), "/downloader/downloader_dlm.html?%s&guid=%s");
-    ::setenv("QVR_STORE_HOST", "evil/../path", 1);
-    EXPECT_EQ(StoreHostFromEnvironment(), defaultStoreHost());
+    EXPECT_EQ(loadString(IDS_HOME_URL, "shop.test"), "http://shop.test/");
+    for (const char* host : {"evil/../path", ""}) {
+        ::setenv("QVR_STORE_HOST", host, 1);
+        EXPECT_EQ(StoreHostFromEnvironment(), defaultStoreHost()) << host;
+    }
     ::unsetenv("QVR_STORE_HOST");
-    EXPECT_EQ(StoreHostFromEnvironment(), defaultStoreHost());
 }
 
 } // namespace

@@ -33,7 +33,6 @@ namespace {
 
 using test::makeHive;
 using test::readFile;
-using test::TempDir;
 using test::writeFile;
 using StartPath = CquaveromfcApp::StartPath;
 
@@ -57,10 +56,9 @@ protected:
     Startup()
     {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        writeFile(hivePath(), makeHive("\"Directory\"=\"" + m_dir.path() + "\"",
-                                       "\"DownloadFolder\"=\"/music\"", "\"RawQueue\"=\"/raw\""));
+        writeFile(hivePath(), makeHive("\"Directory\"=\"" + m_dir.path() + "\"", "\"DownloadFolder\"=\"/music\"",
+                                       "\"RawQueue\"=\"/raw\""));
         writeFile(requestPath(), "track=42&format=mp3\r\nsecond line\r\n");
-        m_runtime = m_dir.file("run");
         ::mkdir(m_runtime.c_str(), 0700);
     }
 
@@ -79,14 +77,11 @@ protected:
         EXPECT_FALSE(app.InitInstance(static_cast<int>(args.size()), argv.data()));
         return app;
     }
-
     // Another instance of the program, as far as this process can tell.
-    std::optional<NamedMutex> otherInstance()
-    {
-        return NamedMutex::create(m_runtime, loadString(IDS_INSTANCE_MUTEX));
-    }
+    std::optional<NamedMutex> otherInstance() { return NamedMutex::create(m_runtime, loadString(IDS_INSTANCE_MUTEX)); }
 
-    // The test plays the running instance's window: it records what reaches it.
+    // The test plays the running instance's window: it writes down what reaches it,
+    // and answers a request with m_keepRequest (1: kept).
     void publishWindow()
     {
         m_window = HandoffServer::start(WindowSocketPath(m_runtime, kHandle), [this](const HandoffMessage& m) {
@@ -102,19 +97,57 @@ protected:
     std::vector<std::string> received()
     {
         const std::lock_guard lock(m_mutex);
-        return m_received;
+        return std::exchange(m_received, {});
     }
 
     static constexpr std::uint32_t kHandle = 0x5EC0;
-    TempDir m_dir;
-    std::string m_runtime;
+    test::TempDir m_dir;
+    const std::string m_runtime = m_dir.file("run");
     std::chrono::milliseconds m_windowWait {0};
     std::unique_ptr<HandoffServer> m_window;
-    // The window's answer to a request: 1 once it is kept.
     std::function<std::int64_t()> m_keepRequest = [] { return 1; };
     std::mutex m_mutex;
     std::vector<std::string> m_received;
 };
+
+TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptTheRequest)
+{
+    EXPECT_EQ(start({requestPath()}).startPath(), StartPath::MainWindow);
+    EXPECT_EQ(start({"-switch"}).startPath(), StartPath::MainWindow) << "nobody to take over from";
+    struct Case {
+        const char* window;
+        std::function<std::int64_t()> answer;
+        StartPath path;
+        int status;
+        const char* switchOver;
+    };
+    std::optional<NamedMutex> running;
+    // A window that dies while it handles the request sends no answer.
+    const auto dies = [&]() -> std::int64_t { throw std::runtime_error("gone"); };
+    const int notHandedOver = CquaveromfcApp::kExitNotHandedOver;
+    const Case cases[] = {
+        {"kept it", [] { return 1; }, StartPath::HandedOver, 0, nullptr},
+        {"could not save it", [] { return 0; }, StartPath::HandOffFailed, notHandedOver, nullptr},
+        {"died and left the name", [&] { running.reset(); return dies(); }, StartPath::MainWindow, 0, nullptr},
+        {"died, the name still held", dies, StartPath::HandOffFailed, notHandedOver, nullptr},
+        // One that takes over keeps its request, and only restores and ends the other.
+        {"taken over", [] { return 1; }, StartPath::MainWindow, 0, "/switch"},
+    };
+    const std::string restore = "274 61728 ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.window);
+        running = otherInstance();
+        publishWindow();
+        m_keepRequest = c.answer;
+        auto app = c.switchOver ? start({c.switchOver, requestPath()}) : start({requestPath()});
+        EXPECT_EQ(app.startPath(), c.path);
+        EXPECT_EQ(app.exitStatus(), c.status);
+        EXPECT_EQ(app.strings().m_strRequest, "track=42&format=mp3");
+        EXPECT_EQ(received(), (std::vector<std::string> {restore, c.switchOver ? "1130 0 "
+                                                                                 : "74 0 " + std::string("track=42&format=mp3\0", 20)}));
+        m_window.reset();
+    }
+}
 
 // Blocks until `path` has been opened `times` times from now on, or a few seconds
 // have passed; false then.
@@ -133,54 +166,6 @@ bool waitForOpens(const std::string& path, int times)
             at += static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(events + at)->len);
     }
     return true;
-}
-
-TEST_F(Startup, ASecondStartRestoresTheWindowThenHandsItsRequestOverOrTakesOver)
-{
-    EXPECT_EQ(start({requestPath()}).startPath(), StartPath::MainWindow);
-    EXPECT_EQ(start({"-switch"}).startPath(), StartPath::MainWindow) << "nobody to take over from";
-    const auto running = otherInstance();
-    publishWindow();
-    EXPECT_EQ(start({requestPath()}).startPath(), StartPath::HandedOver);
-    const std::string restore = "274 61728 ";
-    EXPECT_EQ(received(), (std::vector<std::string> {restore, "74 0 " + std::string("track=42&format=mp3\0", 20)}));
-    // One that takes over keeps its request, and only restores and ends the other.
-    m_received.clear();
-    auto takingOver = start({"/switch", requestPath()});
-    EXPECT_EQ(takingOver.startPath(), StartPath::MainWindow);
-    EXPECT_EQ(takingOver.strings().m_strRequest, "track=42&format=mp3");
-    EXPECT_EQ(received(), (std::vector<std::string> {restore, "1130 0 "}));
-}
-
-TEST_F(Startup, ASecondStartGoesOnlyOnceTheRunningWindowSaidItKeptTheRequest)
-{
-    struct Case {
-        const char* window;
-        std::function<std::int64_t()> answer;
-        bool nameFreed;
-        StartPath path;
-        int status;
-    };
-    std::optional<NamedMutex> running;
-    // A window that dies while it handles the request sends no answer.
-    const auto dies = [&]() -> std::int64_t { throw std::runtime_error("gone"); };
-    const Case cases[] = {
-        {"kept it", [] { return 1; }, false, StartPath::HandedOver, 0},
-        {"could not save it", [] { return 0; }, false, StartPath::HandOffFailed, CquaveromfcApp::kExitNotHandedOver},
-        {"died and left the name", [&] { running.reset(); return dies(); }, true, StartPath::MainWindow, 0},
-        {"died, the name still held", dies, false, StartPath::HandOffFailed, CquaveromfcApp::kExitNotHandedOver},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.window);
-        running = otherInstance();
-        publishWindow();
-        m_keepRequest = c.answer;
-        auto app = start({requestPath()});
-        EXPECT_EQ(app.startPath(), c.path);
-        EXPECT_EQ(app.exitStatus(), c.status);
-        EXPECT_EQ(app.strings().m_strRequest, "track=42&format=mp3");
-        m_window.reset();
-    }
 }
 
 TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublishedUnlessItsInstanceEnds)
@@ -211,20 +196,19 @@ TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
 {
     const auto running = otherInstance();
     publishWindow();
-    const std::pair<const char*, std::string> cases[] = {
-        {"request.qvr", "track=42&format=mp3"},
-        {"upper.QVR", ""}, // the marker is case-sensitive
-        {"empty.qvr", ""},
-        {"missing.qvr", ""},
-        {"nul.qvr", "a=1"},
-        {"request.qvr.txt", "inside=1"}, // the marker may stand anywhere in the path
+    const std::tuple<const char*, std::optional<std::string>, std::string> cases[] = {
+        {"request.qvr", std::nullopt, "track=42&format=mp3"},
+        {"upper.QVR", "track=1\r\n", ""}, // the marker is case-sensitive
+        {"empty.qvr", "\r\nlater=1\r\n", ""},
+        {"missing.qvr", std::nullopt, ""},
+        {"nul.qvr", std::string("a=1\0b=2\n", 8), "a=1"},
+        {"request.qvr.txt", "inside=1\n", "inside=1"}, // the marker may stand anywhere in the path
+        {"cr.qvr", "track=t\rx=1\r\n", "track=t\rx=1"},  // a CR inside the line is the request's
     };
-    writeFile(m_dir.file("upper.QVR"), "track=1\r\n");
-    writeFile(m_dir.file("empty.qvr"), "\r\nlater=1\r\n");
-    writeFile(m_dir.file("nul.qvr"), std::string("a=1\0b=2\n", 8));
-    writeFile(m_dir.file("request.qvr.txt"), "inside=1\n");
-    for (const auto& [name, line] : cases) {
+    for (const auto& [name, contents, line] : cases) {
         SCOPED_TRACE(name);
+        if (contents)
+            writeFile(m_dir.file(name), *contents);
         auto app = start({m_dir.file(name)});
         EXPECT_EQ(app.startPath(), StartPath::HandedOver);
         EXPECT_EQ(app.strings().m_strRequest, line);
@@ -240,9 +224,8 @@ TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
 TEST_F(Startup, InstallGivesAnIdOnceRemovesTheOldPluginAndIgnoresEverythingElse)
 {
     writeFile(m_dir.file("quavero_ieplug.dll"), "MZ");
-    const std::vector<std::string> env {"QVR_REGISTRY=" + hivePath(), "XDG_RUNTIME_DIR=" + m_runtime,
-                                        "QT_QPA_PLATFORM=offscreen"};
-    ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "-INSTALL"}, env), 0);
+    ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "-INSTALL"}, {"QVR_REGISTRY=" + hivePath(), "XDG_RUNTIME_DIR=" + m_runtime,
+                                                               "QT_QPA_PLATFORM=offscreen"}), 0);
     const std::string installed = readFile(hivePath());
     const auto at = installed.find("\"GUID\"=\"");
     ASSERT_NE(at, std::string::npos) << installed;

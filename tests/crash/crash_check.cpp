@@ -23,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -33,8 +34,7 @@
 namespace {
 
 struct Track {
-    std::string id;
-    std::string title;
+    std::string id, title;
     std::uint64_t size = 0;
 };
 
@@ -43,11 +43,7 @@ using Fail = std::function<void(const std::string&)>;
 std::optional<std::string> readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return in ? std::optional(std::string(std::istreambuf_iterator<char>(in), {})) : std::nullopt;
 }
 
 std::vector<std::vector<std::string>> readTable(const std::string& path)
@@ -116,8 +112,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    std::map<std::string, Track> byTitle;
-    std::map<std::string, Track> byId;
+    std::map<std::string, Track> byTitle, byId;
     for (const auto& row : readTable(option["--tracks"])) {
         if (row.size() == 3)
             byTitle[row[1]] = byId[row[0]] = Track {row[0], row[1], std::stoull(row[2])};
@@ -172,12 +167,10 @@ int main(int argc, char** argv)
 
     // Every file in the download folder: a true beginning of its track, whole once
     // the track has left the queue.
-    std::set<std::string> seen;
+    std::set<std::string> seen, seenNow, finished;
     std::ifstream seenIn(option.count("--seen") ? option["--seen"] : "");
     for (std::string line; std::getline(seenIn, line);)
         seen.insert(line);
-    std::set<std::string> seenNow;
-    std::set<std::string> finished;
     std::uint64_t compared = 0;
     std::size_t partial = 0;
     for (const auto& entry : std::filesystem::directory_iterator(option["--music"], error)) {

@@ -2,8 +2,8 @@
 
 // The queue decisions alone: a QueueController with everything around it played by
 // the test. The view writes down what the user would see, the gates which job went to
-// which worker, and the store keeps the two lists "on disk" as plain lines, with a
-// hook that runs after every save (where a crash could strike).
+// which worker, and the store keeps the two lists "on disk" as titles and request
+// texts, with a hook that runs after every save (where a crash could strike).
 
 #include "engine/message_box.h"
 #include "engine/messages.h"
@@ -13,29 +13,37 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace qvr::test {
 
+// The titles of a queue, or the texts of the raw entries, head first.
+template <class Node>
+std::vector<std::string> linesOf(const EntryList<Node>& list)
+{
+    std::vector<std::string> lines;
+    for (const Node* node = list.GetHead(); node; node = node->next.get()) {
+        if constexpr (std::is_same_v<Node, QueueItem>)
+            lines.push_back(node->title);
+        else
+            lines.push_back(node->text);
+    }
+    return lines;
+}
+
 class RecordingView final : public QueueView {
 public:
     void SetStatus(const std::string& text) override { status = text; }
-    void ResetProgress() override { percent = 0; }
-    void SetProgress(int value) override { percent = value; }
-    void ShowQueue(const EntryList<QueueItem>& queue) override
-    {
-        rows.clear();
-        for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
-            rows.push_back(item->title);
-    }
+    void ResetProgress() override {}
+    void SetProgress(int) override {}
+    void ShowQueue(const EntryList<QueueItem>& queue) override { rows = linesOf(queue); }
     void RefreshFileList(const std::string& folder) override { refreshes.push_back(folder); }
     void ShowLatched(bool resume, bool pause) override { latched = {resume, pause}; }
     void ShowFolder(const std::string& folder) override { folderText = folder; }
-    int Ask(const std::string& text, const std::string& caption, unsigned) override
+    int Ask(const std::string&, const std::string& caption, unsigned) override
     {
-        asked.push_back(caption.empty() ? text : caption);
+        asked.push_back(caption);
         if (whileAsking)
             whileAsking();
         return answer;
@@ -44,13 +52,9 @@ public:
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
 
     std::string status;
-    int percent = 0;
-    std::vector<std::string> rows;
-    std::vector<std::string> refreshes;
+    std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
     std::string folderText;
-    std::vector<std::string> asked;
-    std::vector<std::string> warnings;
     int answer = IDOK;
     std::function<void()> whileAsking;  // runs while a box is open, as events would
     std::optional<std::string> chosen;
@@ -69,50 +73,35 @@ class MemoryStore final : public QueueStore {
 public:
     bool LoadDownloadQueue(EntryList<QueueItem>& queue) override
     {
-        for (const auto& [title, url] : downloadQueue)
-            queue.AddTail(std::make_unique<QueueItem>(title, url));
+        for (const std::string& title : downloadQueue)
+            queue.AddTail(std::make_unique<QueueItem>(title, "http://store/" + title));
         return true;
-    }
-    bool SaveDownloadQueue(const EntryList<QueueItem>& queue) override
-    {
-        if (full)
-            return false;
-        downloadQueue.clear();
-        for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
-            downloadQueue.emplace_back(item->title, item->url);
-        return saved();
     }
     bool LoadRawQueue(EntryList<RawEntryItem>& entries) override
     {
-        for (const auto& text : rawQueue)
+        for (const std::string& text : rawQueue)
             entries.AddTail(std::make_unique<RawEntryItem>(text));
         return true;
     }
-    bool SaveRawQueue(const EntryList<RawEntryItem>& entries) override
-    {
-        if (full)
-            return false;
-        rawQueue.clear();
-        for (const RawEntryItem* entry = entries.GetHead(); entry; entry = entry->next.get())
-            rawQueue.push_back(entry->text);
-        return saved();
-    }
+    bool SaveDownloadQueue(const EntryList<QueueItem>& queue) override { return save(downloadQueue, linesOf(queue)); }
+    bool SaveRawQueue(const EntryList<RawEntryItem>& entries) override { return save(rawQueue, linesOf(entries)); }
     bool AppendRawQueue(std::string_view text) override
     {
-        if (full)
-            return false;
-        rawQueue.emplace_back(text);
-        return saved();
+        std::vector<std::string> lines = rawQueue;
+        lines.emplace_back(text);
+        return save(rawQueue, std::move(lines));
     }
 
-    std::vector<std::pair<std::string, std::string>> downloadQueue;
-    std::vector<std::string> rawQueue;
+    std::vector<std::string> downloadQueue, rawQueue;
     bool full = false;
     std::function<void()> afterSave;
 
 private:
-    bool saved()
+    bool save(std::vector<std::string>& file, std::vector<std::string> lines)
     {
+        if (full)
+            return false;
+        file = std::move(lines);
         if (afterSave)
             afterSave();
         return true;
@@ -131,19 +120,11 @@ protected:
     }
     // The downloader's report on the track it was handed.
     void finished(std::int32_t flags) { controller.OnDownloadFinished(flags); }
-    std::vector<std::string> queued() const
-    {
-        std::vector<std::string> titles;
-        for (const QueueItem* item = controller.queue().GetHead(); item; item = item->next.get())
-            titles.push_back(item->title);
-        return titles;
-    }
+    std::vector<std::string> queued() const { return linesOf(controller.queue()); }
     // These titles loaded behind the queue, as at the start.
-    void startWith(std::initializer_list<const char*> titles)
+    void startWith(std::vector<std::string> titles)
     {
-        store.downloadQueue.clear();
-        for (const char* title : titles)
-            store.downloadQueue.emplace_back(title, std::string("http://store/") + title);
+        store.downloadQueue = std::move(titles);
         controller.LoadDownloadQueue();
     }
 

@@ -19,9 +19,13 @@ namespace qvr::test {
 
 namespace {
 
+std::string nameOf(const std::string& entry)
+{
+    return entry.substr(0, entry.find('='));
+}
+
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides)
 {
-    const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
     std::vector<std::string> result(overrides);
     for (char** entry = environ; *entry; ++entry) {
         const std::string text(*entry);
@@ -57,8 +61,7 @@ int waitFor(pid_t pid)
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {
-    int in[2];
-    int out[2];
+    int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return;
@@ -68,10 +71,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vect
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
 
-    std::vector<std::string> args = argv;
-    std::vector<std::string> environment = mergedEnvironment(env);
-    const int rc = ::posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, pointers(args).data(),
-                                 pointers(environment).data());
+    std::vector<std::string> args = argv, environment = mergedEnvironment(env);
+    const int rc = ::posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -85,10 +86,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vect
 
 ChildProcess::~ChildProcess()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        wait();
-    }
+    kill(SIGKILL);
+    wait();
     closeInput();
     if (m_output >= 0)
         ::close(m_output);
@@ -96,10 +95,8 @@ ChildProcess::~ChildProcess()
 
 void ChildProcess::closeInput()
 {
-    if (m_input >= 0) {
-        ::close(m_input);
-        m_input = -1;
-    }
+    if (m_input >= 0)
+        ::close(std::exchange(m_input, -1));
 }
 
 bool ChildProcess::readMore()
@@ -143,8 +140,7 @@ void ChildProcess::kill(int signal)
         ::kill(m_pid, signal);
 }
 
-int runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               std::string* output)
+int runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string* output)
 {
     ChildProcess child(argv, env);
     child.closeInput();

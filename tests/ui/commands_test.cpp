@@ -1,6 +1,6 @@
-// The window's buttons and lists wired to the queue decisions (whose races are
-// tests/engine/queue_controller_test.cpp): what the user clicks reaches the real
-// downloader, the disk and the desktop, and what they see follows.
+// The window's buttons and lists wired to the queue decisions (whose races are the
+// controller's tests): what the user clicks reaches the real downloader, the disk and
+// the desktop, and what they see follows.
 #include "tests/ui/window_fixture.h"
 #include "controls/image_button.h"
 #include "ui/layout.h"
@@ -21,21 +21,23 @@ namespace fs = std::filesystem;
 
 class CommandTest : public WindowTest {
 protected:
-    void select(int row) { m_window->controlAs<QListWidget>(IDC_QUEUE_LIST)->setCurrentRow(row); }
+    QListWidget* list(int id) const { return m_window->controlAs<QListWidget>(id); }
     void click(int id) { QTest::mouseClick(m_window->controlAs<QAbstractButton>(id), Qt::LeftButton); }
     std::vector<std::string> rows() const
     {
         std::vector<std::string> shown;
-        const auto* list = m_window->controlAs<QListWidget>(IDC_QUEUE_LIST);
-        for (int i = 0; i < list->count(); ++i)
-            shown.push_back(list->item(i)->text().toStdString());
+        for (int i = 0; i < list(IDC_QUEUE_LIST)->count(); ++i)
+            shown.push_back(list(IDC_QUEUE_LIST)->item(i)->text().toStdString());
         return shown;
     }
-    // Whether the button shows its latched look (the hover picture while idle).
-    bool latched(int id) const
+    // Which of Resume and Pause show their latched look (the hover picture while idle).
+    std::pair<bool, bool> latched() const
     {
-        const auto* button = m_window->controlAs<CImageButton>(id);
-        return CImageButton::ImageIndex(CImageButton::BTN_IDLE, button->m_bLatchable, button->m_bLatched) == 1;
+        const auto look = [&](int id) {
+            const auto* button = m_window->controlAs<CImageButton>(id);
+            return CImageButton::ImageIndex(CImageButton::BTN_IDLE, button->m_bLatchable, button->m_bLatched) == 1;
+        };
+        return {look(IDC_RESUME), look(IDC_PAUSE)};
     }
 };
 
@@ -49,27 +51,24 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     writeFile(m_config.strings.m_strDownloadQueuePath, queue);
     m_store.setStallAfter(50000);
     openWindow();
-    EXPECT_TRUE(latched(IDC_RESUME)) << "not paused at start";
+    EXPECT_EQ(latched(), std::pair(true, false)) << "not paused at start";
     ASSERT_TRUE(m_store.waitForStalls(1));
 
     click(IDC_REMOVE);
-    select(2);
+    list(IDC_QUEUE_LIST)->setCurrentRow(2);
     click(IDC_REMOVE);
     EXPECT_THAT(rows(), ElementsAre("Track a", "Track b"));
     // Confirmed, the running download stops and its report removes it; what it had
     // stays on disk.
     ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Track a")) == 50000; }));
-    select(0);
+    list(IDC_QUEUE_LIST)->setCurrentRow(0);
     click(IDC_REMOVE);
-    ASSERT_EQ(m_prompts.asked.size(), 2u);
-    EXPECT_EQ(m_prompts.asked[1].caption, "Remove Current Download?");
     ASSERT_TRUE(waitFor([&] { return rows() == std::vector<std::string> {"Track b"}; }));
     EXPECT_EQ(fs::file_size(trackPath("Track a")), 50000u);
 
     ASSERT_TRUE(m_store.waitForStalls(1));
     click(IDC_PAUSE);
-    EXPECT_TRUE(latched(IDC_PAUSE));
-    EXPECT_FALSE(latched(IDC_RESUME));
+    EXPECT_EQ(latched(), std::pair(false, true));
     ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     m_prompts.answer = IDYES;
     click(IDC_CLEAR);
@@ -77,7 +76,10 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "");
     click(IDC_RESUME);
     EXPECT_EQ(status(), "No Files in Queue");
-    EXPECT_EQ(m_prompts.asked.back().caption, "Clear Download Queue?");
+    std::vector<std::string> captions;
+    for (const auto& asked : m_prompts.asked)
+        captions.push_back(asked.caption);
+    EXPECT_THAT(captions, ElementsAre("No track selected", "Remove Current Download?", "Clear Download Queue?"));
 }
 
 TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
@@ -85,42 +87,40 @@ TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
     addTrack("d", "Dropped", 5000);
     writeFile(m_dir.file("dropped.qvr"), "track=d\r\n");
     openWindow();
-    QWidget* list = m_window->controlAs<QListWidget>(IDC_QUEUE_LIST)->viewport();
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(m_dir.file("dropped.qvr")))});
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list, &enter);
-    ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list, &drop);
+    QApplication::sendEvent(list(IDC_QUEUE_LIST)->viewport(), &enter);
+    QApplication::sendEvent(list(IDC_QUEUE_LIST)->viewport(), &drop);
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("Dropped")); }));
     EXPECT_EQ(readFile(trackPath("Dropped")), expectedContent("d", 5000));
 }
 
-TEST_F(CommandTest, AChosenFolderIsShownListedAndWatched)
+TEST_F(CommandTest, AChosenFolderIsStoredShownListedAndWatched)
 {
     const std::string other = m_dir.file("other music");
     ::mkdir(other.c_str(), 0755);
     writeFile(other + "/there.mp3", "");
     std::vector<std::string> stored;
     m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
-        environment.writeDownloadFolder = [&](const std::string& folder) {
-            stored.push_back(folder);
-            return 0L;
-        };
+        environment.writeDownloadFolder = [&](const std::string& folder) { return stored.push_back(folder), 0L; };
     };
     openWindow();
-    auto* files = m_window->controlAs<QListWidget>(IDC_FILE_LIST);
+    QListWidget* files = list(IDC_FILE_LIST);
     // The watcher watches the first folder by now.
     writeFile(trackPath("First"), "");
     ASSERT_TRUE(waitFor([&] { return files->count() == 1; }));
     m_prompts.folder = other;
     click(IDC_CHOOSE_FOLDER);
-    EXPECT_EQ(stored, std::vector<std::string> {other});
+    EXPECT_THAT(stored, ElementsAre(other));
     ASSERT_EQ(files->count(), 1);
     EXPECT_EQ(files->item(0)->text(), "there.mp3");
     EXPECT_EQ(m_window->controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(), FolderLabel(other));
-
+    click(IDC_OPEN_FOLDER);
+    files->setCurrentRow(0);
+    emit files->itemDoubleClicked(files->currentItem());
+    EXPECT_THAT(m_desktop.opened, ElementsAre(other, other + "/there.mp3")) << "what opens is in the chosen folder";
     // The watcher follows: tracks that arrive there, one after another, show up by
     // themselves (more of them than the reports the move itself brings).
     for (int arrived = 1; arrived <= 3; ++arrived) {
@@ -135,13 +135,12 @@ TEST_F(CommandTest, OpenCommandsHandTheirTargetToTheDesktop)
     openWindow();
     click(IDC_OPEN_FOLDER);
     click(IDC_HOME_PAGE);
-    auto* files = m_window->controlAs<QListWidget>(IDC_FILE_LIST);
+    QListWidget* files = list(IDC_FILE_LIST);
     ASSERT_EQ(files->count(), 1);
     files->setCurrentRow(0);
     emit files->itemDoubleClicked(files->item(0));
     EXPECT_THAT(m_desktop.opened, ElementsAre(m_config.strings.m_strDownloadFolder, "http://" + m_store.hostPort() + "/",
                                               trackPath("Song")));
-
     // A name that is not valid text is opened, and kept selected, by its bytes.
     const std::string latin1 = m_config.strings.m_strDownloadFolder + "/Caf\xe9.mp3";
     writeFile(latin1, "");

@@ -1,12 +1,10 @@
+// The roads of a download through the whole window: its workers, the store
+// simulator and the disk (the queue decisions alone are the controller's tests).
 #include "tests/ui/window_fixture.h"
-
-#include "engine/queue_files.h"
 
 #include "tests/support/disk_full.h"
 #include "tests/support/silent_store.h"
 #include "tests/support/stuck_network.h"
-
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -24,13 +22,11 @@ TEST_F(WindowTest, RequestsTravelFromRawEntryToTrackFileInOrder)
     writeFile(m_config.strings.m_strRawQueuePath, "track=a\r\n");
     m_config.strings.m_strRequest = "track=b";
     openWindow();
-
     ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Brand New")) && m_window->queue().IsEmpty()
                                       && status() == "No Files in Queue"; }));
     EXPECT_EQ(readFile(trackPath("Left Over")), expectedContent("a", 12000));
     EXPECT_EQ(readFile(trackPath("Brand New")), expectedContent("b", 70000));
     EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "");
-
     // The entry left from the last run goes first, and every request carries the id.
     const auto infos = requestsTo("/downloader/downloader_dlm.html");
     ASSERT_EQ(infos.size(), 2u);
@@ -46,24 +42,20 @@ TEST_F(WindowTest, RequestsTravelFromRawEntryToTrackFileInOrder)
     EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "") << "every raw entry was consumed";
 }
 
-TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
+TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntryAndOnlyTheFirst9999BytesCount)
 {
     openWindow();
-    m_store.setTrackInfoAnswer(404, "<title>T</title><url>http://x/y?z</url>");
-    m_window->AddRawEntry("track=missing");
-    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
-    m_store.setTrackInfoAnswer(200, "<TITLE>T</TITLE><url>http://x/y?z</url>");
-    m_window->AddRawEntry("track=upper");
-    m_window->AddRawEntry("");  // refused outright
-    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
-    // Only the first 9999 bytes of an answer are read: a closing tag beyond them is not seen.
+    // A closing tag beyond the first 9999 bytes of an answer is not seen.
     const std::string tail = "<title>Far</title><url>http://127.0.0.1:1/t?x=1</url>";
-    m_store.setTrackInfoAnswer(200, std::string(9999 - tail.size() + 1, ' ') + tail);
-    m_window->AddRawEntry("track=long");
-    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+    for (const auto& [code, answer] : {std::pair(404, std::string("<title>T</title><url>http://x/y?z</url>")),
+                                       {200, std::string(9999 - tail.size() + 1, ' ') + tail}}) {
+        m_store.setTrackInfoAnswer(code, answer);
+        m_window->AddRawEntry("track=" + std::to_string(code));
+        ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+    }
     EXPECT_TRUE(m_window->queue().IsEmpty());
     EXPECT_EQ(status(), "No Files in Queue");
-    EXPECT_EQ(requestsTo("/downloader/").size(), 3u);
+    EXPECT_EQ(requestsTo("/downloader/").size(), 2u);
 
     m_store.setTrackInfoAnswer(200, std::string(9999 - tail.size(), ' ') + tail);
     m_store.setStallAfter(0);
@@ -72,32 +64,27 @@ TEST_F(WindowTest, AnswersWithoutATrackConsumeTheEntry)
     EXPECT_THAT(queueTitles(), ElementsAre("Far"));
 }
 
+// Whatever the store does with a resume header, a partial file ends as the whole
+// track, and one already whole (its queue entry outlived a crash) is finished as it is.
 class ResumeTest : public WindowTest, public ::testing::WithParamInterface<sim::ResumeMode> {};
 
-TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrack)
+TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrackAndAWholeOneIsNotFetchedAgain)
 {
     constexpr std::uint64_t kSize = 400000;
     addTrack("r", "Resumed", kSize);
+    addTrack("w", "Whole", 20000);
     m_store.setResumeMode(GetParam());
     writeFile(trackPath("Resumed"), expectedContent("r", kSize).substr(0, 123456));
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Resumed|" + m_store.trackUrl("r") + "\r\n");
+    writeFile(trackPath("Whole"), expectedContent("w", 20000));
+    writeFile(m_config.strings.m_strDownloadQueuePath,
+              "Resumed|" + m_store.trackUrl("r") + "\r\nWhole|" + m_store.trackUrl("w") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Resumed")), expectedContent("r", kSize));
-    const auto files = requestsTo("/tracks/");
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].header("RANGE"), "123456-");
-}
-
-TEST_F(WindowTest, ATrackAlreadyWholeOnDiskIsFinishedNotFetchedAgain)
-{
-    addTrack("w", "Whole", 20000);
-    writeFile(trackPath("Whole"), expectedContent("w", 20000));
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Whole|" + m_store.trackUrl("w") + "\r\n");
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(requestsTo("/tracks/").size(), 1u);
     EXPECT_EQ(readFile(trackPath("Whole")), expectedContent("w", 20000));
+    const auto files = requestsTo("/tracks/");
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].header("RANGE"), "123456-");
 }
 
 INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
@@ -138,15 +125,12 @@ TEST_F(WindowTest, AWriteThatFailsIsAFailedAttemptAndTheTrackStaysQueued)
 
 TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
 {
-    // A store that takes the connection and never answers, and a stall limit far
-    // beyond the test's patience: only the interrupt ends the wait.
+    // A stall limit far beyond the test's patience: only the interrupt ends the wait.
     SilentStore silent;
-    const std::string url = "http://" + silent.host() + "/t?x=1";
     m_adjustEnvironment = [](MainWindowEnvironment& environment) {
         environment.http = curlHttpClientFactory({std::chrono::minutes(5), std::chrono::minutes(5)});
     };
-
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|" + url + "\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://" + silent.host() + "/t?x=1\r\n");
     openWindow();
     ASSERT_TRUE(silent.acceptOne());
     m_window->OnPause();
@@ -175,15 +159,6 @@ TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
     EXPECT_TRUE(network.waitUntilGone());
 }
 
-TEST_F(WindowTest, EnterEndsTheWindowAsEscapeDoes)
-{
-    openWindow();
-    ASSERT_EQ(m_window->focusWidget(), m_window->control(IDC_QUEUE_LIST));
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(m_window->result(), QDialog::Accepted);
-    EXPECT_FALSE(m_window->isVisible());
-}
-
 TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
 {
     addTrack("p", "../escape", 1000);
@@ -193,24 +168,11 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
     m_window->AddRawEntry("track=q");
     ASSERT_TRUE(waitFor([&] { return m_prompts.asked.size() == 2 && m_window->queue().IsEmpty(); }));
     EXPECT_EQ(m_prompts.asked[1].caption, "File error!");
-    EXPECT_EQ(m_prompts.asked[1].text,
-              "Unable to open file: " + trackPath("AC/DC")
-                  + " for writing!\n\nPlease close any application that currently accesses that "
-                    "file and try again.");
+    EXPECT_EQ(m_prompts.asked[1].text, "Unable to open file: " + trackPath("AC/DC")
+                                           + " for writing!\n\nPlease close any application that currently accesses "
+                                             "that file and try again.");
     EXPECT_FALSE(fs::exists(m_dir.file("escape.mp3")));
     EXPECT_TRUE(requestsTo("/tracks/").empty());
-}
-
-TEST_F(WindowTest, ClosingWorksWithAMissingFolderAndKeepsPendingEntriesForTheNextStart)
-{
-    m_config.strings.m_strDownloadFolder = m_dir.file("no such folder");
-    m_store.goDown();
-    openWindow();
-    m_window->AddRawEntry("track=x");
-    m_window->AddRawEntry("track=y");
-    ASSERT_TRUE(waitFor([&] { return status() == "Network Error"; }));
-    closeWindow();
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=x\r\ntrack=y\r\n");
 }
 
 } // namespace

@@ -1,11 +1,10 @@
 // Widget tests need one QApplication for the whole run, on the main thread.
 //
-// They run on the offscreen platform, and there they must never reach an X server or
-// a Wayland compositor: Qt's offscreen platform opens the display named in DISPLAY to
-// give Qt WebEngine a GLX context, and the system's GL drivers then decide whether the
-// run is clean. So the display variables go before anything can read them, for this
-// process and for every program it starts. The test listing that CTest asks for at
-// the start runs through here too, in the same conditions as the tests.
+// On the offscreen platform they must never reach a display: Qt's offscreen platform
+// opens the one named in DISPLAY for Qt WebEngine's GL context, and the system's GL
+// drivers would then decide whether the run is clean. So the display variables go
+// before anything reads them, for this process and every program it starts (CTest's
+// listing of the tests runs through here too).
 #include "platform/http.h"
 
 #include <QApplication>

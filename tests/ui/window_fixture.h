@@ -13,6 +13,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,8 +26,7 @@ namespace qvr::test {
 class ScriptedPrompts : public Prompts {
 public:
     struct Asked {
-        std::string text;
-        std::string caption;
+        std::string text, caption;
         unsigned type;
     };
     int messageBox(QWidget*, const std::string& text, const std::string& caption, unsigned type) override
@@ -35,26 +36,18 @@ public:
             whileAsking();
         return answer;
     }
-    std::optional<std::string> chooseFolder(QWidget*, const std::string&, const std::string&) override
-    {
-        return folder;
-    }
+    std::optional<std::string> chooseFolder(QWidget*, const std::string&, const std::string&) override { return folder; }
 
     std::vector<Asked> asked;
     int answer = IDOK;
-    // Runs while a box is open, as events from outside would.
-    std::function<void()> whileAsking;
+    std::function<void()> whileAsking;  // runs while a box is open, as events from outside would
     std::optional<std::string> folder;
 };
 
 // Writes down what the window asked the desktop to open.
 class RecordingDesktop : public DesktopOpener {
 public:
-    bool open(const std::string& target) override
-    {
-        opened.push_back(target);
-        return true;
-    }
+    bool open(const std::string& target) override { return opened.push_back(target), true; }
     std::vector<std::string> opened;
 };
 
@@ -94,14 +87,12 @@ protected:
         m_window->OnInitDialog();
         m_window->show();
     }
-
     // The window, made but not yet initialised.
     void makeWindow()
     {
         MainWindowEnvironment environment;
         environment.gateFolder = m_dir.file("gates");
-        environment.http = curlHttpClientFactory({std::chrono::milliseconds(5000),
-                                                  std::chrono::milliseconds(5000)});
+        environment.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
         environment.prompts = &m_prompts;
         environment.desktop = &m_desktop;
         environment.retryPause = std::chrono::milliseconds(50);
@@ -109,9 +100,8 @@ protected:
             m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_config, std::move(environment));
     }
-
-    // Closes the window as the close button does and waits until every worker
-    // has said it ended.
+    // Closes the window as the close button does and waits until every worker has
+    // said it ended.
     void closeWindow()
     {
         if (!m_window)
@@ -123,15 +113,9 @@ protected:
     }
 
     // Runs the window's events until `condition` holds (or a generous limit).
-    static bool waitFor(const std::function<bool()>& condition)
-    {
-        return QTest::qWaitFor(condition, 30000);
-    }
+    static bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
 
-    std::string status() const
-    {
-        return m_window->controlAs<QLabel>(IDC_STATUS_TEXT)->text().toStdString();
-    }
+    std::string status() const { return m_window->controlAs<QLabel>(IDC_STATUS_TEXT)->text().toStdString(); }
     std::vector<std::string> queueTitles() const
     {
         std::vector<std::string> titles;
