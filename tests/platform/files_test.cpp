@@ -3,7 +3,6 @@
 #include "platform/track_file.h"
 #include "platform/unique_fd.h"
 
-#include "tests/support/disk_full.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +57,7 @@ TEST(ReadExclusive, AFileAnotherProgramReadsOrAFifoIsNotRead)
     EXPECT_FALSE(readFirstLineExclusive(dir.file("fifo"), 100)) << "must neither block nor read";
 }
 
+// A write the disk has no room for, the window's downloads show.
 TEST(TrackFile, OneDownloadAtATimeIntoARegularFileThatStaysWhereItWas)
 {
     TempDir dir;
@@ -75,10 +75,6 @@ TEST(TrackFile, OneDownloadAtATimeIntoARegularFileThatStaysWhereItWas)
 
     ASSERT_TRUE(file->writeAt(3, "abcdef", 6) && file->truncate(7) && file->sync());
     EXPECT_EQ(readFile(path), "123abcd");
-    {
-        test::DiskFull diskFull(8);
-        EXPECT_FALSE(file->writeAt(6, "xyz", 3)) << "only part of it fits";
-    }
     EXPECT_TRUE(file->stillAt(path));
     ::rename(path.c_str(), dir.file("Moved.mp3").c_str());
     EXPECT_FALSE(file->stillAt(path));
