@@ -19,18 +19,14 @@ namespace {
 // transparency; empty when none.
 std::string FirstDifference(const QImage& made, const QImage& kept)
 {
-    if (made.size() != kept.size())
-        return "size differs";
     const QImage a = made.convertToFormat(QImage::Format_ARGB32), b = kept.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            bool near = (qAlpha(p) == 0) == (qAlpha(q) == 0);
-            for (const int shift : {0, 8, 16, 24})
-                near = near && std::abs(int((p >> shift) & 0xFF) - int((q >> shift) & 0xFF)) <= 2;
-            if (!near)
-                return QString::asprintf("pixel %d,%d is %08x, not %08x", x, y, p, q).toStdString();
-        }
+    if (a.size() != b.size())
+        return "size differs";
+    for (int i = 0; i < a.width() * a.height(); ++i) {
+        const QRgb p = a.pixel(i % a.width(), i / a.width()), q = b.pixel(i % a.width(), i / a.width());
+        const auto near = [&](int shift) { return std::abs(int((p >> shift) & 0xFF) - int((q >> shift) & 0xFF)) <= 2; };
+        if ((qAlpha(p) == 0) != (qAlpha(q) == 0) || !near(0) || !near(8) || !near(16) || !near(24))
+            return QString::asprintf("pixel %d,%d is %08x, not %08x", i % a.width(), i / a.width(), p, q).toStdString();
     }
     return {};
 }

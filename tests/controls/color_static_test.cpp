@@ -14,10 +14,8 @@ std::map<QRgb, int> Colors(QWidget& widget)
 {
     std::map<QRgb, int> colors;
     const QImage image = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            ++colors[image.pixel(x, y) | 0xFF000000];
-    }
+    for (int i = 0; i < image.width() * image.height(); ++i)
+        ++colors[image.pixel(i % image.width(), i / image.width()) | 0xFF000000];
     return colors;
 }
 
@@ -39,10 +37,9 @@ TEST(ColorStatic, TextOnItsBackgroundFillingTheControlAndMarkupShownAsItIs)
         text.setEnabled(false);  // alike
         for (const char* shown : {"IIII", "<b></b>"}) {
             text.setText(QString::fromUtf8(shown));
-            const std::map<QRgb, int> colors = Colors(text);
-            EXPECT_GT(colors.count(expectedText.rgb()), 0u) << shown << ": the strokes in the text colour";
-            ASSERT_GT(colors.count(expectedBack.rgb()), 0u);
-            EXPECT_GT(colors.at(expectedBack.rgb()), 120 * 40 / 2) << "the background fills the control";
+            std::map<QRgb, int> colors = Colors(text);
+            EXPECT_TRUE(colors.contains(expectedText.rgb())) << shown << ": the strokes in the text colour";
+            EXPECT_GT(colors[expectedBack.rgb()], 120 * 40 / 2) << "the background fills the control";
             EXPECT_EQ(text.grab().toImage().pixelColor(119, 39), expectedBack);
         }
     }

@@ -19,30 +19,23 @@ namespace {
 const QColor kParent(20, 40, 60);
 const QColor kPictures[3] = {QColor(200, 0, 0), QColor(0, 200, 0), QColor(0, 0, 200)};
 
-// Three 8 x 6 pictures in one colour each, with a black, see-through pixel at the top right.
-CImageList ThreePictures()
-{
-    CImageList list(QSize(8, 6));
-    for (const QColor& color : kPictures) {
-        QImage picture(QSize(8, 6), QImage::Format_RGB32);
-        picture.fill(color);
-        picture.setPixelColor(7, 0, Qt::black);
-        list.AddMasked(picture, Qt::black);
-    }
-    return list;
-}
-
 class ImageButtonTest : public testing::Test {
 protected:
     ImageButtonTest()
     {
+        // Three 8 x 6 pictures in one colour each, with a black, see-through pixel at the top right.
+        CImageList pictures(QSize(8, 6));
+        for (const QColor& color : kPictures) {
+            QImage picture(QSize(8, 6), QImage::Format_RGB32);
+            picture.fill(color);
+            picture.setPixelColor(7, 0, Qt::black);
+            pictures.AddMasked(picture, Qt::black);
+        }
         m_parent.setAutoFillBackground(true);
-        QPalette palette = m_parent.palette();
-        palette.setColor(QPalette::Window, kParent);
-        m_parent.setPalette(palette);
+        m_parent.setPalette(QPalette(kParent));
         m_parent.setGeometry(100, 100, 60, 40);
         m_button->setGeometry(10, 10, 12, 8);  // larger than its pictures
-        m_button->SetImages(ThreePictures());
+        m_button->SetImages(pictures);
         m_button->setFocusPolicy(Qt::NoFocus);  // as in the window, until a test gives it focus
         // The pictures are the button's own: under a style that asks for no hover
         // events (Fusion asks, and repaints a hovered button) it still repaints itself.
@@ -61,7 +54,6 @@ protected:
         const QRect area = m_button->geometry();
         return m_parent.screen()->grabWindow(m_parent.winId(), area.x(), area.y(), area.width(), area.height()).toImage();
     }
-    QColor ShownAt(QPoint at = QPoint(2, 2)) { return Shown().pixelColor(at); }
 
     const std::unique_ptr<QStyle> m_style {QStyleFactory::create(QStringLiteral("Windows"))};
     QWidget m_parent;
@@ -101,12 +93,12 @@ TEST_F(ImageButtonTest, TheScreenShowsThePictureOfEachMouseStateLatchAndDeactiva
     for (const auto& [what, act, picture] : steps) {
         SCOPED_TRACE(what);
         act();
-        EXPECT_EQ(ShownAt(), kPictures[picture]);
+        EXPECT_EQ(Shown().pixelColor(2, 2), kPictures[picture]);
     }
     EXPECT_EQ(clicks.count(), 2) << "no click for a release outside";
 }
 
-TEST_F(ImageButtonTest, DrawnUnscaledAtTheTopLeftAndAlikeWhenDisabled)
+TEST_F(ImageButtonTest, DrawnUnscaledAtTheTopLeftAlikeWhenDisabledAndPressedByKeysWhenFocused)
 {
     QTest::mouseMove(m_button, QPoint(3, 3));
     const QImage enabled = Shown();
@@ -116,10 +108,8 @@ TEST_F(ImageButtonTest, DrawnUnscaledAtTheTopLeftAndAlikeWhenDisabled)
         EXPECT_EQ(enabled.pixelColor(at), color) << at.x() << ", " << at.y();
     m_button->setEnabled(false);
     EXPECT_EQ(Shown(), enabled);
-}
 
-TEST_F(ImageButtonTest, TheKeyboardPressesTheFocusedButtonWhichShowsAMark)
-{
+    m_button->setEnabled(true);
     QSignalSpy clicks(m_button, &QAbstractButton::clicked);
     const QImage unfocused = Shown();
     m_button->setFocusPolicy(Qt::TabFocus);

@@ -1,6 +1,5 @@
 #include "controls/dialog_sk.h"
 
-
 #include <gtest/gtest.h>
 
 namespace qvr {
@@ -9,19 +8,13 @@ namespace {
 const QColor kKey(64, 128, 128);
 
 // A skin whose every pixel tells where it came from: red = x, green = y.
+QColor SkinAt(int x, int y) { return QColor(10 + x, 10 + y, 200); }
 QImage CoordinateSkin(int width, int height)
 {
     QImage skin(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            skin.setPixel(x, y, qRgb(10 + x, 10 + y, 200));
-    }
+    for (int i = 0; i < width * height; ++i)
+        skin.setPixelColor(i % width, i / width, SkinAt(i % width, i / width));
     return skin;
-}
-
-QColor SkinAt(int x, int y)
-{
-    return QColor(10 + x, 10 + y, 200);
 }
 
 // Pretends the platform can shape windows, as X11 does.
