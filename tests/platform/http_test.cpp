@@ -140,7 +140,7 @@ TEST(HttpUrl, OnlyAddressesLibcurlWouldFetchOverHttpPass)
 {
     for (const char* url : {"http://store.example/t?x=1", "https://127.0.0.1:8080/a"})
         EXPECT_TRUE(IsFetchableUrl(url)) << url;
-    for (const char* url : {"http://store.example/a b", "http://h:99999/", "file:///etc/passwd", "", "store.example/x"})
+    for (const char* url : {"http://store.example/a b", "http://h:99999/", "ftp://h/t", "file:///etc/passwd", "", "h/x"})
         EXPECT_FALSE(IsFetchableUrl(url)) << url;
     EXPECT_FALSE(IsFetchableUrl(std::string("http://h/a\0b", 12)));
 }

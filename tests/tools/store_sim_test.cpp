@@ -117,8 +117,8 @@ TEST(StoreSimProgram, ServesItsTracksAndUpdateFilesWritesRequestFilesAndStopsCle
     test::TempDir dir;
     test::writeFile(dir.file("program"), "new build");
     test::writeFile(dir.file("program.sig"), "its signature");
-    test::ChildProcess program({QVR_STORE_SIM_PROGRAM, "--port", "0", "--track", "x-1:Title: with colon:1K",
-                                "--requests-dir", dir.file("requests"), "--version-file", "quavero=" + dir.file("program")});
+    test::ChildProcess program({QVR_STORE_SIM_PROGRAM, "--port", "0", "--track", "x-1:Title: with colon:1K", "--requests-dir",
+                                dir.file("requests"), "--version-file", "quavero=" + dir.file("program")});
     const std::string line = program.readLine();
     const std::string prefix = "listening 127.0.0.1:";
     ASSERT_TRUE(line.starts_with(prefix)) << line;
