@@ -45,6 +45,8 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheUserIsToldOnce)
 {
     // Before the raw entries are loaded (the update step), requests go to the file.
     EXPECT_TRUE(controller.AddRawEntry("track=early"));
+    controller.SaveAtEnd();
+    EXPECT_THAT(store.rawQueue, ElementsAre("track=early")) << "a list never loaded is not the file's content";
     store.full = true;
     EXPECT_FALSE(controller.OnCopyData("track=a"));
     controller.LoadRawQueue();
