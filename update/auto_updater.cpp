@@ -1,5 +1,6 @@
 #include "update/auto_updater.h"
 
+#include "engine/store_request.h"
 #include "platform/exclusive_file.h"
 #include "platform/file_move.h"
 #include "platform/network.h"
@@ -11,7 +12,6 @@
 #include "update/url.h"
 
 #include <array>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
 
@@ -59,16 +59,6 @@ std::unique_ptr<HttpResponse> openCanonical(HttpClient* session, std::string& ur
     if (!session)
         return nullptr;
     return session->get(url, {"Cache-Control: no-cache", "Pragma: no-cache"});
-}
-
-// The size an answer announces; 0 when it announces none that can be read.
-std::uint64_t announcedSize(const HttpResponse& response)
-{
-    const auto value = response.header("Content-Length");
-    std::uint64_t size = 0;
-    if (value)
-        std::from_chars(value->data(), value->data() + value->size(), size);
-    return size;
 }
 
 } // namespace
@@ -251,7 +241,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk)
         return UPD_OPEN_FAILED;
-    const std::uint64_t announced = announcedSize(*download);
+    const std::uint64_t announced = ParseContentLength(download->header("Content-Length").value_or(""));
     if (announced > m_environment.largestProgram) {
         NoteRefused(published);
         return UPD_DOWNLOAD_FAILED;
