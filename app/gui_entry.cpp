@@ -48,10 +48,14 @@ int RunGui(const Configuration& configuration, int argc, char** argv)
     environment.writeDownloadFolder = [hive = configuration.hivePath](const std::string& folder) {
         return WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
     };
-    SelfUpdateEnvironment update;
-    update.updater.http = curlHttpClientFactory(VersionListOptions());
-    update.updater.download = curlHttpClientFactory(ProgramDownloadOptions());
-    environment.selfUpdate = std::move(update);
+    // Where a distribution updates the program, or the user could not replace it,
+    // the store is never asked: a Yes could do nothing.
+    if (QVR_SELF_UPDATE && CanReplaceExecutable(modulePath())) {
+        SelfUpdateEnvironment update;
+        update.updater.http = curlHttpClientFactory(VersionListOptions());
+        update.updater.download = curlHttpClientFactory(ProgramDownloadOptions());
+        environment.selfUpdate = std::move(update);
+    }
     CquaveromfcDlg dialog(configuration, std::move(environment));
     dialog.DoModal();
     if (!dialog.WorkersEnded()) {

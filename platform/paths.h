@@ -57,4 +57,8 @@ private:
 // The running executable's path, or empty when it cannot be read.
 std::string modulePath();
 
+// Whether this user may put another file in place of the one at `path` (links
+// resolved), with a backup beside it: its folder is writable for us.
+bool CanReplaceExecutable(const std::string& path);
+
 } // namespace qvr
