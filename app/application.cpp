@@ -8,13 +8,13 @@
 #include "platform/handoff.h"
 #include "platform/memory_library.h"
 #include "platform/paths.h"
-#include "platform/random.h"
 #include "platform/registry.h"
 #include "res/strings.h"
 #include "app/gui_entry.h"
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +54,12 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
 {
     const bool otherInstance = DetectOtherInstance();
 
+    // A program installed for every user by a package meets users who never ran an
+    // install step: the first start does what that step would have done.
+    const std::string& hive = m_environment.configuration.hivePath;
+    if (!hive.empty() && !pathExists(hive) && !WriteFirstRunSettings(hive, FirstRunFolders::fromEnvironment()))
+        std::fprintf(stderr, "quavero: could not write the settings file %s: %s\n", hive.c_str(),
+                     std::strerror(errno));
     LoadSettings(Registry(m_environment.configuration.hivePath), m_environment.configuration.strings);
 
     CMyCommandLineInfo cmdInfo;
@@ -189,9 +195,7 @@ void CquaveromfcApp::RunInstallStep()
     }
 
     if (m_environment.configuration.strings.m_strInstallationId.empty()) {
-        std::string id;
-        if (const auto bytes = randomGuidBytes())
-            id = FormatInstallationId(GuidFromBytes(*bytes));
+        const std::string id = NewInstallationId();
         if (!id.empty())
             WriteStringValue(Registry(m_environment.configuration.hivePath), ClientKeyPath(), "GUID", id);
         m_environment.configuration.strings.m_strInstallationId = id;
@@ -209,6 +213,15 @@ void CquaveromfcApp::ReadRequestFile(const std::string& path)
     }
 }
 
+bool DisplayNamed()
+{
+    // A platform chosen by name (offscreen, vnc, eglfs...) needs no display server.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    return false;
+}
+
 void CquaveromfcApp::KeepRequestForLater()
 {
     if (!m_environment.configuration.strings.m_strRequest.empty())
@@ -217,6 +230,15 @@ void CquaveromfcApp::KeepRequestForLater()
 
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
+    if (!DisplayNamed()) {
+        // Qt would end the process with an abort, and the request with it.
+        KeepRequestForLater();
+        std::fprintf(stderr, "quavero: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set)%s\n",
+                     m_environment.configuration.strings.m_strRequest.empty()
+                         ? ""
+                         : "; the request is kept for the next start");
+        return kExitNoWindow;
+    }
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);
     const auto entry = gui ? reinterpret_cast<GuiEntry>(gui->symbol(kGuiEntryName)) : nullptr;

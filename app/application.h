@@ -15,6 +15,9 @@ namespace qvr {
 // $QVR_STORE_HOST when it is set and valid, else the compiled-in host.
 std::string StoreHostFromEnvironment();
 
+// Whether the environment names a display, or a Qt platform that needs none.
+bool DisplayNamed();
+
 // What the process starts with: where it finds what it shares with the rest of the
 // system (the configuration, whose settings the start then reads), and its window.
 struct AppEnvironment {
@@ -47,8 +50,8 @@ public:
     // (it could not save it, or it went away without answering and left the name
     // taken); the request file stays for the user to open again.
     static constexpr int kExitNotHandedOver = 1;
-    // The process's exit status when its window could not be opened at all (a library
-    // of the window part is missing or broken).
+    // The process's exit status when its window could not be opened at all (no
+    // display, or a library of the window part is missing or broken).
     static constexpr int kExitNoWindow = 2;
 
     // The whole life of the process. Always false: there is nothing to run after it.

@@ -1,4 +1,6 @@
 #include "app/application.h"
+#include "app/command_line.h"
+#include "platform/paths.h"
 
 // The window library inside the executable (embedded_gui.S).
 extern "C" const char qvr_gui_image_begin[];
@@ -6,6 +8,10 @@ extern "C" const char qvr_gui_image_end[];
 
 int main(int argc, char** argv)
 {
+    // Asked before anything else is looked at: these never touch the settings,
+    // the queues or a running instance.
+    if (const auto status = qvr::AnswerInformationSwitches(argc, argv, qvr::modulePath()))
+        return *status;
     const std::string_view guiImage(qvr_gui_image_begin,
                                     static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin));
     qvr::CquaveromfcApp app(qvr::AppEnvironment::fromProcess(guiImage));

@@ -1,16 +1,39 @@
 #include "app/settings.h"
 
 #include "engine/configuration.h"
+#include "platform/atomic_file.h"
+#include "platform/exclusive_file.h"
+#include "platform/paths.h"
+#include "platform/random.h"
 #include "res/strings.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace qvr {
 
 namespace {
 
 constexpr std::uint32_t kValueBufferSize = 1024;
+
+// user-dirs.dirs is a few lines; anything larger is not one.
+constexpr std::size_t kMaxUserDirsBytes = 64 * 1024;
+
+// A base folder of the desktop's: the variable when it holds an absolute path (the
+// desktop's rule for relative ones is to ignore them), else the home's `fallback`.
+std::string baseFolder(const char* variable, const std::string& home, std::string_view fallback)
+{
+    const char* value = std::getenv(variable);
+    if (value && value[0] == '/')
+        return value;
+    return home + "/" + std::string(fallback);
+}
 
 void readInto(const RegistryKey& key, std::string_view name, std::string& member)
 {
@@ -97,6 +120,88 @@ std::string FormatInstallationId(const Guid& guid)
                   guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
                   guid.Data4[6], guid.Data4[7]);
     return text;
+}
+
+std::string NewInstallationId()
+{
+    const auto bytes = randomGuidBytes();
+    return bytes ? FormatInstallationId(GuidFromBytes(*bytes)) : std::string();
+}
+
+std::optional<std::string> MusicFolderFromUserDirs(std::string_view text, const std::string& home)
+{
+    constexpr std::string_view kAssignment = "XDG_MUSIC_DIR=";
+    std::optional<std::string> folder;
+    // The file is a shell fragment: the last assignment wins.
+    for (std::string_view line : splitTextLines(text)) {
+        line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+        if (!line.starts_with(kAssignment))
+            continue;
+        line.remove_prefix(kAssignment.size());
+        if (!line.starts_with('"'))
+            continue;
+        std::string value;
+        std::size_t i = 1;
+        for (; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size())
+                ++i;
+            value += line[i];
+        }
+        if (i + 1 != line.size())
+            continue;
+        if (value.starts_with("$HOME") && (value.size() == 5 || value[5] == '/'))
+            value = home + value.substr(5);
+        else if (!value.starts_with('/'))
+            continue;
+        while (value.size() > 1 && value.back() == '/')
+            value.pop_back();
+        folder = value == home ? std::nullopt : std::optional(value);
+    }
+    return folder;
+}
+
+FirstRunFolders FirstRunFolders::fromEnvironment()
+{
+    const char* homeValue = std::getenv("HOME");
+    const std::string home = homeValue ? homeValue : "";
+    std::optional<std::string> music;
+    if (const UniqueFd file = openRegularFile(baseFolder("XDG_CONFIG_HOME", home, ".config") + "/user-dirs.dirs"))
+        if (const auto text = readAll(file.get(), kMaxUserDirsBytes); text && text->size() <= kMaxUserDirsBytes)
+            music = MusicFolderFromUserDirs(*text, home);
+    return {parentFolder(modulePath()), music.value_or(home + "/Music") + "/Quavero",
+            baseFolder("XDG_DATA_HOME", home, ".local/share") + "/quavero"};
+}
+
+bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders)
+{
+    // A desktop may lack any of these folders yet; a download folder that is not
+    // there would fail the first track.
+    std::error_code ignored;
+    for (const std::string& folder : {folders.download, folders.queues, parentFolder(hivePath)})
+        std::filesystem::create_directories(folder, ignored);
+
+    // Made under a name of its own and linked in at the end: a start never finds
+    // half the settings, and a file another start made meanwhile is kept.
+    const std::string draft =
+        parentFolder(hivePath) + "/.first-run." + std::to_string(::getpid()) + ".reg";
+    std::string text = "REGEDIT4\r\n";
+    for (const std::string& key : {BaseKeyPath(), ClientKeyPath(), QueueKeyPath()})
+        text += "\r\n[HKEY_LOCAL_MACHINE\\" + key + "]\r\n";
+    const Registry draftRegistry(draft);
+    const auto write = [&](const std::string& key, std::string_view name, std::string_view value) {
+        return WriteStringValue(draftRegistry, key, name, value) == RegSuccess;
+    };
+    const std::string id = NewInstallationId();
+    const bool complete = replaceFileAtomically(draft, text) && write(BaseKeyPath(), "Directory", folders.install)
+        && write(ClientKeyPath(), "DownloadFolder", folders.download)
+        && (id.empty() || write(ClientKeyPath(), "GUID", id))
+        && write(QueueKeyPath(), "RawQueue", folders.queues + "/rawqueue.txt")
+        && write(QueueKeyPath(), "DownloadQueue", folders.queues + "/downloadqueue.txt");
+    const bool placed = complete && (::link(draft.c_str(), hivePath.c_str()) == 0 || errno == EEXIST);
+    ::unlink(draft.c_str());
+    if (placed)
+        syncFolder(parentFolder(hivePath));
+    return placed;
 }
 
 } // namespace qvr

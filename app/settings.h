@@ -41,4 +41,31 @@ struct Guid {
 Guid GuidFromBytes(const std::array<std::uint8_t, 16>& bytes);
 std::string FormatInstallationId(const Guid& guid);
 
+// A new installation identifier from the system's random source; empty when it
+// has none to give.
+std::string NewInstallationId();
+
+// Where a user who never ran an install step gets the program's files.
+struct FirstRunFolders {
+    std::string install;   // the running executable's folder
+    std::string download;  // the music folder's "Quavero"
+    std::string queues;    // the queue files' folder
+
+    // From the desktop's folders: the music folder named in user-dirs.dirs (else
+    // ~/Music), the data home (else ~/.local/share).
+    static FirstRunFolders fromEnvironment();
+};
+
+// The music folder that a user-dirs.dirs text names (XDG_MUSIC_DIR="$HOME/..." or
+// an absolute path); nothing when it names none, or names the home folder itself,
+// which is how a desktop says the folder is switched off.
+std::optional<std::string> MusicFolderFromUserDirs(std::string_view text, const std::string& home);
+
+// Writes the settings file at `hivePath`, when there is none yet, with what the
+// per-user install writes: the folders, the queue files in `folders.queues`, and a
+// new installation identifier. It also makes those folders. The file appears whole
+// or not at all, and one that appeared meanwhile is left as it is. False when the
+// settings file could not be made.
+bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders);
+
 } // namespace qvr

@@ -1,0 +1,110 @@
+// The program as a user meets it first: from a package, with no install step run,
+// from a terminal asking what it is, or where no display is.
+#include "app/settings.h"
+#include "engine/configuration.h"
+#include "platform/paths.h"
+
+#include "tests/support/process.h"
+#include "tests/support/program_fixture.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+
+namespace qvr::test {
+namespace {
+
+class FirstStart : public ProgramFolder {};
+
+TEST_F(FirstStart, HelpAndVersionAnswerAloneAndWithoutADisplayTheRequestWaits)
+{
+    std::vector<std::string> untouched = environment();
+    untouched.push_back("QVR_REGISTRY=" + m_dir.file("none.reg"));
+    std::string output;
+    EXPECT_EQ(runProcess({QVR_EXECUTABLE, "--help"}, untouched, &output), 0);
+    for (const char* part : {"/install", "/switch", "--version", "QVR_STORE_HOST", "QVR_REGISTRY"})
+        EXPECT_NE(output.find(part), std::string::npos) << part << " in:\n" << output;
+    EXPECT_EQ(runProcess({QVR_EXECUTABLE, "--version", request("a.qvr", "track=a\r\n")}, untouched, &output), 0);
+    EXPECT_EQ(output, "quavero " QVR_TEST_FILE_VERSION "\n");
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("none.reg")));
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run"))) << "no instance was started";
+
+    const int status = runProcess({"/bin/sh", "-c", "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM; exec \"$0\" \"$1\" 2>&1",
+                                   QVR_EXECUTABLE, request("a.qvr", "track=a\r\n")},
+                                  environment(), &output);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(output.find("no display"), std::string::npos) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=a\r\n");
+}
+
+TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusicFolder)
+{
+    const std::string home = m_dir.file("home");
+    std::filesystem::create_directories(home + "/.config");
+    writeFile(home + "/.config/user-dirs.dirs", "# the desktop's\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
+    m_store.addTrack({"t", "First Track", 20000, 5});
+    std::vector<std::string> env = environment();
+    std::erase_if(env, [](const std::string& e) { return e.starts_with("QVR_REGISTRY="); });
+    env.insert(env.end(), {"HOME=" + home, "QVR_REGISTRY=", "XDG_CONFIG_HOME=", "XDG_DATA_HOME="});
+    ChildProcess program({QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")}, env);
+    const std::string track = home + "/Tunes/Quavero/First Track.mp3";
+    EXPECT_TRUE(waitForFiles(home, [&] {
+        std::error_code error;
+        return std::filesystem::file_size(track, error) == 20000 && !error;
+    }));
+
+    const std::string hive = home + "/.config/quavero/registry.reg";
+    ApplicationStrings settings;
+    LoadSettings(Registry(hive), settings);
+    EXPECT_EQ(settings.m_strDirectory, parentFolder(resolvedPath(QVR_EXECUTABLE)));
+    EXPECT_EQ(settings.m_strDownloadFolder, home + "/Tunes/Quavero");
+    EXPECT_EQ(settings.m_strRawQueuePath, home + "/.local/share/quavero/rawqueue.txt");
+    EXPECT_EQ(settings.m_strDownloadQueuePath, home + "/.local/share/quavero/downloadqueue.txt");
+    EXPECT_TRUE(std::regex_match(settings.m_strInstallationId, std::regex("[0-9A-F]{32}")));
+    const std::string made = readFile(hive);
+    EXPECT_TRUE(WriteFirstRunSettings(hive, {"/other", "/other", "/other"}));
+    EXPECT_EQ(readFile(hive), made) << "a settings file, once there, is the user's";
+    const auto entries = std::distance(std::filesystem::directory_iterator(home + "/.config/quavero"), {});
+    EXPECT_EQ(entries, 1) << "no draft is left beside it";
+}
+
+TEST(UserDirs, TheMusicFolderIsTheLastAbsoluteOrHomeNamedOneThatIsNotTheHomeItself)
+{
+    const struct {
+        const char* text;
+        std::optional<std::string> folder;
+    } cases[] = {
+        {"XDG_MUSIC_DIR=\"$HOME/My \\\"Music\\\"/\"\n", "/h/My \"Music\""},
+        {"XDG_MUSIC_DIR=\"/srv/music\"\nXDG_MUSIC_DIR=\"$HOME/Later\"", "/h/Later"},
+        {"  XDG_MUSIC_DIR=\"/srv/music\"\r\n# XDG_MUSIC_DIR=\"/commented\"", "/srv/music"},
+        {"XDG_MUSIC_DIR=\"$HOME/\"", std::nullopt},
+        {"XDG_MUSIC_DIR=\"$HOMEWARD\"", std::nullopt},
+        {"XDG_MUSIC_DIR=\"Music\"", std::nullopt},
+        {"XDG_MUSIC_DIR=$HOME/Music", std::nullopt},
+        {"XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MusicFolderFromUserDirs(c.text, "/h"), c.folder) << c.text;
+}
+
+TEST(SelfUpdate, OnlyAUserWhoCanWriteTheExecutablesFolderMayReplaceIt)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root, to be another user";
+    TempDir dir;
+    for (const char* folder : {"root", "shared"}) {
+        ::mkdir(dir.file(folder).c_str(), 0755);
+        writeFile(dir.file(std::string(folder) + "/quavero"), "");
+    }
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(dir.file("shared").c_str(), 0777);
+    EXPECT_EQ(exitCodeAsNobody([&] {
+        return CanReplaceExecutable(dir.file("root/quavero")) * 10 + CanReplaceExecutable(dir.file("shared/quavero"));
+    }),
+              1);
+}
+
+} // namespace
+} // namespace qvr::test
