@@ -14,7 +14,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,8 +57,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     // install step: the first start does what that step would have done.
     const std::string& hive = m_environment.configuration.hivePath;
     if (!hive.empty() && !pathExists(hive) && !WriteFirstRunSettings(hive, FirstRunFolders::fromEnvironment()))
-        std::fprintf(stderr, "quavero: could not write the settings file %s: %s\n", hive.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "quavero: could not write the settings file %s\n", hive.c_str());
     LoadSettings(Registry(m_environment.configuration.hivePath), m_environment.configuration.strings);
 
     CMyCommandLineInfo cmdInfo;
