@@ -81,13 +81,6 @@ TEST(Settings, AWrittenFolderLoadsBackAndNoKeyIsMade)
     EXPECT_EQ(test::readFile(path).find("Queue]"), std::string::npos);
 }
 
-TEST(InstallationId, FormatsDataFieldsAsUpperCaseHex)
-{
-    const std::array<std::uint8_t, 16> bytes {0xcd, 0xab, 0x23, 0x01, 0x5f, 0x4e, 0x0b, 0x0a,
-                                              0xde, 0xad, 0xbe, 0xef, 0x00, 0x01, 0x02, 0xff};
-    EXPECT_EQ(FormatInstallationId(GuidFromBytes(bytes)), "0123ABCD4E5F0A0BDEADBEEF000102FF");
-}
-
 TEST(StoreHost, OnlyPlausibleHostsAreTakenFromTheEnvironmentAndOnlyIntoStoreAddresses)
 {
     for (const char* host : {"localhost", "127.0.0.1:1", "store.example:65535", "[::1]:8080"})

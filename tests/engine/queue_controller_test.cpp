@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
 
 namespace qvr::test {
 namespace {
@@ -96,184 +98,8 @@ TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem
     EXPECT_FALSE(std::filesystem::exists(inbox.folder() + "/0-empty.req"));
 }
 
-TEST_F(ControllerTest, ResolvedEntriesAreConsumedAndANetworkErrorHoldsDownloadsBack)
+TEST_F(ControllerTest, TheWindowEndsWithTheLastWorkerAndAfterATakeOverLeavesTheRawQueueFileAlone)
 {
-    controller.LoadRawQueue();
-    controller.AddRawEntry("track=a");
-    EXPECT_EQ(shared.m_strCurRawEntry, "track=a");
-    resolved(nullptr, RSF_NETWORK_ERROR);
-    EXPECT_EQ(controller.rawEntries().GetCount(), 1u) << "kept, and handed over again";
-    startWith({"Queued"});
-    controller.StartNextDownload();
-    EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve")) << "no download while the store is out of reach";
-
-    resolved(nullptr);  // an answer without a track
-    EXPECT_TRUE(controller.rawEntries().IsEmpty());
-    controller.AddRawEntry("track=b");
-    resolved("B");
-    EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "resolve", "download"));
-    EXPECT_EQ(shared.m_strCurTitle, "Queued");
-    EXPECT_THAT(view.rows, ElementsAre("Queued", "B"));
-}
-
-TEST_F(ControllerTest, RemoveAsksOnlyForTheHeadWhileNotPausedAndTheReportRemovesIt)
-{
-    startWith({"A", "B", "C"});
-    controller.StartNextDownload();
-    controller.Remove(-1);
-    controller.Remove(2);
-    EXPECT_THAT(store.downloadQueue, ElementsAre("A", "B")) << "another track goes at once, without a question";
-    view.answer = IDCANCEL;
-    controller.Remove(0);
-    EXPECT_FALSE(shared.m_bCancelCurrent);
-    view.answer = IDOK;
-    controller.Remove(0);
-    EXPECT_THAT(view.asked, ElementsAre("No track selected", "Remove Current Download?", "Remove Current Download?"));
-    EXPECT_TRUE(shared.m_bCancelCurrent);
-    EXPECT_THAT(queued(), ElementsAre("A", "B")) << "the downloader's report removes it";
-    finished(DLF_CANCEL_CURRENT);
-    EXPECT_THAT(queued(), ElementsAre("B"));
-    EXPECT_FALSE(shared.m_bCancelCurrent);
-    EXPECT_EQ(shared.m_strCurTitle, "B");
-
-    controller.Pause();
-    controller.Remove(0);
-    EXPECT_EQ(view.asked.size(), 3u) << "paused, the head goes at once";
-    EXPECT_THAT(store.downloadQueue, IsEmpty());
-}
-
-TEST_F(ControllerTest, ClearAsksAndActsAtOnceWhilePausedOrAtTheReport)
-{
-    controller.Clear();
-    EXPECT_THAT(view.asked, IsEmpty()) << "an empty queue asks nothing";
-    startWith({"A", "B"});
-    controller.StartNextDownload();
-    view.answer = IDNO;
-    controller.Clear();
-    EXPECT_FALSE(shared.m_bClearQueue);
-    view.answer = IDYES;
-    controller.Clear();
-    EXPECT_THAT(view.asked, ElementsAre("Clear Download Queue?", "Clear Download Queue?"));
-    EXPECT_EQ(queued().size(), 2u);
-    finished(DLF_CLEAR_QUEUE);
-    EXPECT_THAT(store.downloadQueue, IsEmpty());
-    EXPECT_FALSE(shared.m_bClearQueue);
-    EXPECT_EQ(view.status, "No Files in Queue");
-
-    startWith({"C"});
-    controller.Pause();
-    controller.Clear();
-    EXPECT_THAT(queued(), IsEmpty());
-    EXPECT_THAT(store.downloadQueue, IsEmpty());
-}
-
-TEST_F(ControllerTest, ACancelOrClearWaitsOutAPauseAndAReportActsOnlyOnItsTrack)
-{
-    // Removes the head while `meanwhile` happens during the question.
-    const auto removeHeadWhile = [&](std::function<void()> meanwhile) {
-        view.whileAsking = std::move(meanwhile);
-        controller.Remove(0);
-        view.whileAsking = nullptr;
-    };
-    startWith({"A", "B", "C"});
-    controller.StartNextDownload();
-    // Paused while the question is open: the pause wins, the cancel waits.
-    removeHeadWhile([&] { controller.Pause(); });
-    finished(DLF_PAUSED | DLF_CANCEL_CURRENT);
-    EXPECT_EQ(view.status, "Downloading Paused");
-    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
-    EXPECT_TRUE(shared.m_bCancelCurrent);
-    controller.Resume();
-    finished(DLF_CANCEL_CURRENT);
-    EXPECT_THAT(queued(), ElementsAre("B", "C"));
-
-    // A cancel left pending by a pause goes with the track it was for.
-    removeHeadWhile([&] { controller.Pause(); });
-    finished(DLF_PAUSED);
-    controller.Remove(0);
-    EXPECT_FALSE(shared.m_bCancelCurrent) << "aimed at a track that has gone";
-    EXPECT_THAT(queued(), ElementsAre("C"));
-
-    // Paused, the head removed and resumed before the report: the track that then
-    // finishes is not the head any more.
-    startWith({"D", "E"});
-    controller.Resume();
-    EXPECT_EQ(shared.m_strCurTitle, "C");
-    controller.Pause();
-    controller.Remove(0);
-    controller.Resume();
-    finished(DLF_DONE);
-    EXPECT_THAT(queued(), ElementsAre("D", "E"));
-
-    // The track finishes, and the next one starts, while the question is open.
-    removeHeadWhile([&] { finished(DLF_DONE); });
-    EXPECT_THAT(queued(), ElementsAre("E"));
-    EXPECT_FALSE(shared.m_bCancelCurrent) << "the answer is about the track that was asked";
-}
-
-TEST_F(ControllerTest, PauseAndResumeLatchTheirButtonsOnlyWithAQueue)
-{
-    controller.Pause();
-    controller.Resume();
-    EXPECT_EQ(view.latched, std::pair(false, false)) << "the clicks changed nothing, not even the looks";
-    EXPECT_FALSE(shared.m_bPaused);
-    EXPECT_EQ(view.status, "No Files in Queue");
-
-    startWith({"A"});
-    controller.Pause();
-    EXPECT_EQ(view.latched, std::pair(false, true));
-    EXPECT_EQ(view.status, "Downloading Paused") << "nothing runs: said at once";
-    controller.StartNextDownload();
-    EXPECT_THAT(gates.handed, IsEmpty());
-    controller.Resume();
-    EXPECT_EQ(view.latched, std::pair(true, false));
-    EXPECT_THAT(gates.handed, ElementsAre("download"));
-    view.status.clear();
-    controller.Pause();
-    EXPECT_EQ(view.status, "") << "the downloader says it once it has stopped";
-    finished(DLF_PAUSED);
-    EXPECT_EQ(view.status, "Downloading Paused");
-    EXPECT_THAT(queued(), ElementsAre("A"));
-    controller.Resume();
-    finished(DLF_DONE);
-    EXPECT_THAT(queued(), IsEmpty());
-}
-
-TEST_F(ControllerTest, ChoosingAFolderStoresItFirstThenMovesListAndWatcher)
-{
-    for (const auto& [chosen, result] : {std::pair("/other", 1L), {"/music", 0L}, {"", 0L}}) {
-        view.chosen = chosen;
-        folderWriteResult = result;
-        controller.ChooseFolder();
-    }
-    EXPECT_THAT(folderWrites, ElementsAre("/other")) << "the same folder, or none, is not stored";
-    EXPECT_EQ(controller.downloadFolder(), "/music") << "not kept, so not taken";
-    EXPECT_EQ(gates.pokes, 0);
-
-    shared.m_bFolderChanged = false;
-    view.chosen = "/other";
-    controller.ChooseFolder();
-    EXPECT_EQ(controller.downloadFolder(), "/other");
-    EXPECT_EQ(view.folderText, "/other");
-    EXPECT_THAT(view.refreshes, ElementsAre("/other"));
-    EXPECT_TRUE(shared.m_bFolderChanged);
-    EXPECT_EQ(gates.pokes, 1);
-}
-
-TEST_F(ControllerTest, TheFileListIsRefreshedOnceADownloadAndTheWindowEndsWithTheLastWorker)
-{
-    controller.OnFolderChanged();
-    startWith({"A", "B"});
-    controller.StartNextDownload();
-    for (int download = 0; download < 2; ++download) {
-        controller.OnFolderChanged();
-        controller.OnFolderChanged();
-        finished(DLF_DONE);
-    }
-    EXPECT_EQ(view.refreshes.size(), 3u) << "once while each download writes";
-    controller.OnFolderChanged();
-    EXPECT_EQ(view.refreshes.size(), 4u) << "every time while none runs";
-
     EXPECT_FALSE(controller.OnThreadExited(THREAD_BIT_WATCHER | THREAD_BIT_RESOLVER));
     EXPECT_TRUE(controller.OnThreadExited(THREAD_BIT_DOWNLOADER));
     controller.LoadRawQueue();
@@ -283,6 +109,139 @@ TEST_F(ControllerTest, TheFileListIsRefreshedOnceADownloadAndTheWindowEndsWithTh
     controller.SaveAtEnd();
     EXPECT_THAT(store.rawQueue, IsEmpty()) << "the file is the newer instance's";
 }
+
+std::vector<std::string> split(std::string_view text, std::string_view by)
+{
+    std::vector<std::string> parts;
+    while (!text.empty()) {
+        const std::size_t end = text.find(by);
+        parts.emplace_back(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + by.size());
+    }
+    return parts;
+}
+
+// The user's commands and the workers' reports in the order a scenario gives them,
+// as "verb argument" steps (lists comma-separated), with checks of what the user sees
+// and what the workers are told in between.
+class Scenario : public ControllerTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void run(const std::string& step)
+    {
+        SCOPED_TRACE(step);
+        const std::size_t space = step.find(' ');
+        const std::string verb = step.substr(0, space), arg = space == std::string::npos ? "" : step.substr(space + 1);
+        const std::vector<std::string> list = split(arg, ",");
+        const std::map<std::string, std::function<void()>> steps {
+            {"load", [&] { startWith(list); }},
+            {"raw", [&] { controller.LoadRawQueue(); }},
+            {"add", [&] { controller.AddRawEntry(arg); }},
+            {"start", [&] { controller.StartNextDownload(); }},
+            {"remove", [&] { controller.Remove(std::stoi(arg)), view.whileAsking = nullptr; }},
+            {"clear", [&] { controller.Clear(), view.whileAsking = nullptr; }},
+            {"pause", [&] { controller.Pause(); }},
+            {"resume", [&] { controller.Resume(); }},
+            {"answer", [&] { view.answer = std::map<std::string, int> {{"ok", IDOK}, {"cancel", IDCANCEL},
+                                                                        {"yes", IDYES}, {"no", IDNO}}.at(arg); }},
+            {"during", [&] { view.whileAsking = [this, arg] { run(arg); }; }},  // the next question
+            {"finished", [&] { finished(flags(arg)); }},
+            {"resolved", [&] { resolved(arg.empty() ? nullptr : arg.c_str()); }},
+            {"offline", [&] { resolved(nullptr, RSF_NETWORK_ERROR); }},
+            {"writes", [&] { folderWriteResult = arg == "fail"; }},
+            {"choose", [&] { view.chosen = arg, controller.ChooseFolder(); }},
+            {"watched", [&] { shared.m_bFolderChanged = false; }},
+            {"changed", [&] { controller.OnFolderChanged(); }},
+            {"forget", [&] { view.status.clear(); }},
+            // What the user sees.
+            {"queue", [&] { EXPECT_EQ(queued(), list); }},
+            {"rows", [&] { EXPECT_EQ(view.rows, list); }},
+            {"status", [&] { EXPECT_EQ(view.status, arg); }},
+            {"asked", [&] { EXPECT_EQ(captionsAsked(), list); }},
+            {"latched", [&] { EXPECT_EQ(view.latched, std::pair(arg.starts_with("resume"), arg.ends_with("pause"))); }},
+            {"shown", [&] { EXPECT_EQ(view.folderText, arg); }},
+            {"refreshes", [&] { EXPECT_EQ(view.refreshes, list); }},
+            // What is kept, and what the workers are told.
+            {"disk", [&] { EXPECT_EQ(store.downloadQueue, list); }},
+            {"entries", [&] { EXPECT_EQ(linesOf(controller.rawEntries()), list); }},
+            {"stored", [&] { EXPECT_EQ(folderWrites, list); }},
+            {"folder", [&] { EXPECT_EQ(controller.downloadFolder(), arg); }},
+            {"handed", [&] { EXPECT_EQ(gates.handed, list); }},
+            {"current", [&] { EXPECT_EQ(shared.m_strCurTitle, arg); }},
+            {"resolving", [&] { EXPECT_EQ(shared.m_strCurRawEntry, arg); }},
+            {"cancelling", [&] { EXPECT_EQ(shared.m_bCancelCurrent.load(), arg == "yes"); }},
+            {"clearing", [&] { EXPECT_EQ(shared.m_bClearQueue.load(), arg == "yes"); }},
+            {"paused", [&] { EXPECT_EQ(shared.m_bPaused.load(), arg == "yes"); }},
+            {"flagged", [&] { EXPECT_EQ(shared.m_bFolderChanged.load(), arg == "yes"); }},
+            {"pokes", [&] { EXPECT_EQ(gates.pokes, std::stoi(arg)); }},
+        };
+        if (const auto found = steps.find(verb); found != steps.end())
+            found->second();
+        else
+            ADD_FAILURE() << "no such step";
+    }
+    static std::int32_t flags(const std::string& names)
+    {
+        static const std::map<std::string, std::int32_t> bits {
+            {"done", DLF_DONE}, {"cancel", DLF_CANCEL_CURRENT}, {"clear", DLF_CLEAR_QUEUE}, {"paused", DLF_PAUSED}};
+        std::int32_t flags = 0;
+        for (const std::string& name : split(names, "+"))
+            flags |= bits.at(name);
+        return flags;
+    }
+    // The boxes asked so far, by the first word of their captions.
+    std::vector<std::string> captionsAsked() const
+    {
+        std::vector<std::string> words;
+        for (const std::string& caption : view.asked)
+            words.push_back(caption.substr(0, caption.find(' ')));
+        return words;
+    }
+};
+
+TEST_P(Scenario, GivesWhatItsChecksSay)
+{
+    for (const std::string& step : split(GetParam(), "; "))
+        run(step);
+}
+
+INSTANTIATE_TEST_SUITE_P(QueueCommandsAndReports, Scenario, ::testing::Values(
+    // A network error keeps the entry and holds downloads back; an answer without a
+    // track consumes it.
+    "raw; add track=a; resolving track=a; offline; entries track=a; load Queued; start; handed resolve,resolve; "
+    "resolved; entries; add track=b; resolved B; handed resolve,resolve,resolve,download; current Queued; "
+    "rows Queued,B",
+    // Remove asks only for the head (not the row after it) while not paused, and the
+    // downloader's report removes it; paused, the head goes at once.
+    "load A,B,C; start; remove -1; remove 1; disk A,C; answer cancel; remove 0; cancelling no; answer ok; "
+    "remove 0; asked No,Remove,Remove; cancelling yes; queue A,C; finished cancel; queue C; cancelling no; "
+    "current C; pause; remove 0; asked No,Remove,Remove; disk",
+    // Clear asks (not for an empty queue), and acts at once while paused or else at the report.
+    "clear; asked; load A,B; start; answer no; clear; clearing no; answer yes; clear; asked Clear,Clear; "
+    "queue A,B; finished clear; disk; clearing no; status No Files in Queue; load C; pause; clear; queue; disk",
+    // Paused while the question is open: the pause wins and the cancel waits.
+    "load A,B,C; start; during pause; remove 0; finished paused+cancel; status Downloading Paused; queue A,B,C; "
+    "cancelling yes; resume; finished cancel; queue B,C; "
+    // A cancel left pending by a pause goes with the track it was for.
+    "during pause; remove 0; finished paused; remove 0; cancelling no; queue C; "
+    // Paused, the head removed and resumed before the report: the track that then
+    // finishes is not the head any more.
+    "load D,E; resume; current C; pause; remove 0; resume; finished done; queue D,E; "
+    // The track finishes, and the next one starts, while the question is open: the
+    // answer is about the track that was asked.
+    "during finished done; remove 0; queue E; cancelling no",
+    // Pause and resume latch their buttons only with a queue; the downloader says it
+    // has paused once it has stopped.
+    "pause; resume; latched none; paused no; status No Files in Queue; load A; pause; latched pause; "
+    "status Downloading Paused; start; handed; resume; latched resume; handed download; forget; pause; status; "
+    "finished paused; status Downloading Paused; queue A; resume; finished done; queue",
+    // A folder is taken only once stored, and only when it is another; then the list
+    // and the watcher move.
+    "watched; writes fail; choose /other; writes work; choose /music; choose; stored /other; folder /music; "
+    "flagged no; pokes 0; choose /other; stored /other,/other; folder /other; shown /other; refreshes /other; "
+    "flagged yes; pokes 1",
+    // The file list is read again once while each download writes, and every time while none runs.
+    "changed; load A,B; start; changed; changed; finished done; changed; changed; finished done; "
+    "refreshes /music,/music,/music; changed; refreshes /music,/music,/music,/music"));
 
 } // namespace
 } // namespace qvr::test
