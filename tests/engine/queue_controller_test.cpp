@@ -81,11 +81,10 @@ TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem
     controller.TakeHandOvers(inbox);
     EXPECT_THAT(store.rawQueue, IsEmpty()) << "not before the raw entries are loaded";
     controller.LoadRawQueue();
-    store.full = true;
+    store.failures = 1;
     controller.TakeHandOvers(inbox);
-    EXPECT_EQ(inbox.Pending().size(), 3u) << "a request that cannot be kept stays";
+    EXPECT_EQ(inbox.Pending().size(), 3u) << "a request that cannot be kept stays, and those behind it wait";
     EXPECT_EQ(view.warnings.size(), 1u);
-    store.full = false;
     // The hook after the save sees the file still there: a kill then keeps it twice,
     // never nowhere.
     store.afterSave = [&] { EXPECT_EQ(inbox.Pending().size() + store.rawQueue.size(), 4u); };
@@ -218,6 +217,8 @@ INSTANTIATE_TEST_SUITE_P(QueueCommandsAndReports, Scenario, ::testing::Values(
     // Clear asks (not for an empty queue), and acts at once while paused or else at the report.
     "clear; asked; load A,B; start; answer no; clear; clearing no; answer yes; clear; asked Clear,Clear; "
     "queue A,B; finished clear; disk; clearing no; status No Files in Queue; load C; pause; clear; queue; disk",
+    // A clear whose track the user removed first, paused, aims at nothing when it is reported.
+    "load A,B,C; start; answer yes; clear; clearing yes; pause; remove 0; clearing no; finished clear; queue B,C",
     // Paused while the question is open: the pause wins and the cancel waits.
     "load A,B,C; start; during pause; remove 0; finished paused+cancel; status Downloading Paused; queue A,B,C; "
     "cancelling yes; resume; finished cancel; queue B,C; "

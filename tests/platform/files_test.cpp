@@ -37,6 +37,8 @@ TEST(ReplaceFileAtomically, ReplacesTheTargetKeepingItsModeAndAnyLinkToIt)
     ASSERT_EQ(::lstat(dir.file("link.txt").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_FALSE(replaceFileAtomically(dir.file("missing/queue.txt"), "x"));
+    // A program started meanwhile (the desktop's opener, a new version) must not hold the new file open.
+    EXPECT_TRUE(placeFileAtomically(path, 0600, [](int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }));
 }
 
 // How the first line is cut, and where its limit lies, is the request-line fuzz target's;

@@ -94,13 +94,16 @@ public:
 
     std::vector<std::string> downloadQueue, rawQueue;
     bool full = false;
+    int failures = 0;  // saves that fail before the disk has room again
     std::function<void()> afterSave;
 
 private:
     bool save(std::vector<std::string>& file, std::vector<std::string> lines)
     {
-        if (full)
+        if (full || failures > 0) {
+            failures -= failures > 0;
             return false;
+        }
         file = std::move(lines);
         if (afterSave)
             afterSave();
