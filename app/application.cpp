@@ -5,6 +5,7 @@
 #include "engine/queue_files.h"
 #include "ui/window_messages.h"
 #include "platform/exclusive_file.h"
+#include "platform/exe_version.h"
 #include "platform/handoff.h"
 #include "platform/memory_library.h"
 #include "platform/paths.h"
@@ -213,6 +214,20 @@ void CquaveromfcApp::KeepRequestForLater()
 {
     if (!m_environment.configuration.strings.m_strRequest.empty())
         AppendRawQueue(m_environment.configuration.strings.m_strRequest, m_environment.configuration.strings.m_strRawQueuePath);
+}
+
+int CquaveromfcApp::Probe(std::string_view guiImage)
+{
+    std::string error;
+    const auto gui = MemoryLibrary::load(kGuiLibraryName, guiImage, error);
+    if (gui && !gui->symbol(kGuiEntryName))
+        error = "the window part has no entry";
+    else if (gui && !ReadFileVersion(modulePath()))
+        error = "it carries no version";
+    if (gui && error.empty())
+        return 0;
+    std::fprintf(stderr, "quavero: this program cannot run: %s\n", error.c_str());
+    return kExitProbeFailed;
 }
 
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)
