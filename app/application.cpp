@@ -72,6 +72,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
 
     if (!fileName.empty())
         ReadRequestFile(fileName);
+    m_environment.configuration.switchStart = cmdInfo.m_bSwitch == 1;
 
     if (otherInstance) {
         std::string why;
@@ -147,8 +148,10 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
         why = "the running Quavero cannot be reached";
         return HandOff::Failed;
     }
-    if (switchOver && handle != 0)
+    if (switchOver && handle != 0) {
         SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, 0, 0, {}});
+        m_environment.configuration.takesOverFrom = handle;
+    }
     return HandOff::Delivered;
 }
 

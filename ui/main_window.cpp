@@ -40,6 +40,8 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
     case WM_SWITCH_QUIT:
         // The newer instance that sends it has its own window already.
         return Send(*m_pump, msg::SwitchQuit {});
+    case WM_TAKEN_OVER:
+        return OnTakenOver() ? 1 : 0;
     case WM_COPYDATA: {
         const std::string text = message.data.substr(0, message.data.find('\0'));
         if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
@@ -78,6 +80,11 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
         break;
     case WM_SWITCH_QUIT:
+        // After an update the new version says by WM_TAKEN_OVER that it runs.
+        if (m_takeOver.load() == kWaiting)
+            break;
+        [[fallthrough]];
+    case WM_TAKEN_OVER:
         m_queueController.OnSwitchQuit();
         done(0);
         break;

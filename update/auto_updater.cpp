@@ -199,6 +199,14 @@ CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path)
     return *status == 0 ? Download::Whole : Download::Refused;
 }
 
+bool CAutoUpdater::RestoreBackup(const std::string& exePath)
+{
+    if (::rename(BackupPath(exePath).c_str(), exePath.c_str()) != 0)
+        return false;
+    syncFolder(parentFolder(exePath));
+    return true;
+}
+
 void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
 {
     // The staged new program, and the halves of copies made for it (or, by earlier
@@ -217,6 +225,7 @@ void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
 int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 {
     m_installed.clear();
+    m_installedVersion.clear();
     m_listUnanswered = false;
     RemoveStaleExchangeFiles(GetModulePath());
     if (!IsInternetConnected(folderUrl))
@@ -303,8 +312,10 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     discard(target);
     if (m_probeRefused)
         NoteRefused(published);
-    if (exchanged == UPD_INSTALLED)
+    if (exchanged == UPD_INSTALLED) {
         m_installed = exePath;
+        m_installedVersion = published;
+    }
     return exchanged;
 }
 

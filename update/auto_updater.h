@@ -154,6 +154,10 @@ public:
     // "OldExecutable.bak" beside the executable at `exePath`.
     static std::string BackupPath(const std::string& exePath);
 
+    // Puts "OldExecutable.bak" back under the executable's name at `exePath`, in one
+    // step: the program installed there goes. False when there is no backup.
+    static bool RestoreBackup(const std::string& exePath);
+
     // Removes what an exchange that was cut short (a crash, a kill) left beside the
     // executable at `exePath`.
     static void RemoveStaleExchangeFiles(const std::string& exePath);
@@ -172,6 +176,11 @@ public:
     // as it was before the exchange (the running program's own path now names the
     // backup).
     const std::string& installedExecutable() const { return m_installed; }
+    // The version text the store published for it.
+    const std::string& installedVersion() const { return m_installedVersion; }
+
+    // Notes `published` as the one version whose program is not asked for again.
+    void NoteRefused(const std::string& published) const;
 
 private:
     int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
@@ -189,12 +198,12 @@ private:
     // Download::Whole when the program at `path` answers its probe with 0 in time;
     // Refused when it answers otherwise, Failed when it does not answer.
     Download Probe(const std::string& path);
-    void NoteRefused(const std::string& published) const;
 
     UpdaterEnvironment m_environment;
     std::unique_ptr<HttpClient> m_hSession;
     std::unique_ptr<HttpClient> m_downloadSession;
     std::string m_installed;
+    std::string m_installedVersion;
     bool m_listUnanswered = false;
     std::uint64_t m_received = 0;
     std::uint64_t m_announced = 0;

@@ -337,6 +337,11 @@ TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExc
     EXPECT_TRUE(readFile(exePath()) == m_newer);
     EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == m_original);
     EXPECT_EQ(test::countEntries(m_dir.file("install")), 2u);
+    // The way back when the new program does not take over.
+    EXPECT_TRUE(CAutoUpdater::RestoreBackup(exePath()));
+    EXPECT_TRUE(readFile(exePath()) == m_original);
+    EXPECT_EQ(test::countEntries(m_dir.file("install")), 1u);
+    EXPECT_FALSE(CAutoUpdater::RestoreBackup(exePath()));
 }
 
 } // namespace
