@@ -149,7 +149,7 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
         return HandOff::Failed;
     }
     if (switchOver && handle != 0) {
-        SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, 0, 0, {}});
+        SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}});
         m_environment.configuration.takesOverFrom = handle;
     }
     return HandOff::Delivered;

@@ -208,6 +208,7 @@ private:
     enum TakeOverState : int { kNotWaiting, kWaiting, kTakenOver, kCameBack };
     std::atomic<int> m_takeOver {kNotWaiting};
     SelfUpdateOutcome m_update;
+    std::intptr_t m_newVersionPid = 0;  // the process an update started
     QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
     std::uint32_t m_windowHandle = 0;
     std::unique_ptr<HandoffServer> m_handoffServer;

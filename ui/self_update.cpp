@@ -111,6 +111,8 @@ bool CquaveromfcDlg::RunSelfUpdate()
             m_bRequestHandedOn = AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath);
     });
     m_bStoreUnanswered = m_update.storeUnanswered;
+    if (m_update.newVersion)
+        m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
     return m_update.installed;
 }
 
