@@ -159,7 +159,7 @@ void CquaveromfcDlg::RestoreOldVersion()
         m_newVersionEnded->deleteLater();
         m_newVersionEnded = nullptr;
     }
-    // The new version ended first, so the executable's name is ours to put back.
+    // Ended first, so that nothing runs the new file while the old one takes its name back.
     RollBackUpdate(m_environment.selfUpdate->updater, m_update);
     m_update = {};
     m_bShowAllowed = true;
