@@ -5,6 +5,7 @@
 #include "engine/queue_files.h"
 #include "ui/window_messages.h"
 #include "platform/exclusive_file.h"
+#include "platform/exe_version.h"
 #include "platform/handoff.h"
 #include "platform/memory_library.h"
 #include "platform/paths.h"
@@ -75,6 +76,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
 
     if (!fileName.empty())
         ReadRequestFile(fileName);
+    m_environment.configuration.switchStart = cmdInfo.m_bSwitch == 1;
 
     if (otherInstance) {
         std::string why;
@@ -150,8 +152,10 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
         why = "the running Quavero cannot be reached";
         return HandOff::Failed;
     }
-    if (switchOver && handle != 0)
-        SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, 0, 0, {}});
+    if (switchOver && handle != 0) {
+        SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}});
+        m_environment.configuration.takesOverFrom = handle;
+    }
     return HandOff::Delivered;
 }
 
@@ -224,6 +228,20 @@ void CquaveromfcApp::KeepRequestForLater()
 {
     if (!m_environment.configuration.strings.m_strRequest.empty())
         AppendRawQueue(m_environment.configuration.strings.m_strRequest, m_environment.configuration.strings.m_strRawQueuePath);
+}
+
+int CquaveromfcApp::Probe(std::string_view guiImage)
+{
+    std::string error;
+    const auto gui = MemoryLibrary::load(kGuiLibraryName, guiImage, error);
+    if (gui && !gui->symbol(kGuiEntryName))
+        error = "the window part has no entry";
+    else if (gui && !ReadFileVersion(modulePath()))
+        error = "it carries no version";
+    if (gui && error.empty())
+        return 0;
+    std::fprintf(stderr, "quavero: this program cannot run: %s\n", error.c_str());
+    return kExitProbeFailed;
 }
 
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)

@@ -54,6 +54,15 @@ public:
     // display, or a library of the window part is missing or broken).
     static constexpr int kExitNoWindow = 2;
 
+    // The process's exit status when a run with kProbeSwitch found that it cannot run.
+    static constexpr int kExitProbeFailed = 4;
+
+    // The run with kProbeSwitch: whether this executable can open its window part
+    // (the library it carries loads and has its entry) and reads its own version,
+    // without opening a window or touching the settings, the queues, the instance
+    // lock or the runtime folder. 0, or kExitProbeFailed with one line on stderr.
+    static int Probe(std::string_view guiImage);
+
     // The whole life of the process. Always false: there is nothing to run after it.
     bool InitInstance(int argc, char** argv);
 

@@ -1,6 +1,9 @@
 #include "app/application.h"
 #include "app/command_line.h"
 #include "platform/paths.h"
+#include "update/auto_updater.h"
+
+#include <cstring>
 
 // The window library inside the executable (embedded_gui.S).
 extern "C" const char qvr_gui_image_begin[];
@@ -14,6 +17,9 @@ int main(int argc, char** argv)
         return *status;
     const std::string_view guiImage(qvr_gui_image_begin,
                                     static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin));
+    // Before anything else: the probe reads and writes nothing that a start shares.
+    if (argc == 2 && std::strcmp(argv[1], qvr::kProbeSwitch) == 0)
+        return qvr::CquaveromfcApp::Probe(guiImage);
     qvr::CquaveromfcApp app(qvr::AppEnvironment::fromProcess(guiImage));
     app.InitInstance(argc, argv);
     return app.exitStatus();

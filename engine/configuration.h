@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,11 @@ struct Configuration {
     std::optional<std::string> runtimeDir;  // named objects and the hand-off; none: we count as alone
     std::string storeHost;                  // "host" or "host:port" of the store
     ApplicationStrings strings;
+    // A start with "/switch", which an update makes: it looks for no update itself,
+    // and tells the window it took over from (its handle; 0: none) once its own
+    // window is published.
+    bool switchStart = false;
+    std::uint32_t takesOverFrom = 0;
 };
 
 } // namespace qvr

@@ -1,7 +1,9 @@
 #include "platform/process_launch.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -46,13 +48,12 @@ private:
     bool m_ready = false;
 };
 
-} // namespace
-
-bool StartDetached(const std::string& program, const std::vector<std::string>& args)
+// The pid of the new process, or nothing. No shell: `program` is run as it is.
+std::optional<pid_t> spawn(const std::string& program, const std::vector<std::string>& args)
 {
     SpawnAttributes attributes;
     if (program.empty() || !attributes.detach())
-        return false;
+        return std::nullopt;
     std::vector<std::string> strings {program};
     strings.insert(strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -61,14 +62,102 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
     argv.push_back(nullptr);
     pid_t pid = 0;
     if (::posix_spawn(&pid, program.c_str(), nullptr, attributes.get(), argv.data(), environ) != 0)
+        return std::nullopt;
+    return pid;
+}
+
+// Called directly: glibc's own wrappers are not declared for C++ in every version.
+int pidfdOpen(pid_t pid)
+{
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+int waitFor(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return status;
+}
+
+// A child of ours that has not been collected keeps its pid, so the pidfd names it.
+std::optional<StartedProcess> watch(pid_t pid)
+{
+    UniqueFd pidfd(pidfdOpen(pid));
+    if (!pidfd) {
+        ::kill(pid, SIGKILL);
+        waitFor(pid);
+        return std::nullopt;
+    }
+    return StartedProcess(pid, std::move(pidfd));
+}
+
+} // namespace
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& args)
+{
+    const auto pid = spawn(program, args);
+    if (!pid)
         return false;
     // Reaped whenever it ends, so that a long-running window collects no zombies.
-    std::thread([pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    std::thread([pid = *pid] { waitFor(pid); }).detach();
     return true;
+}
+
+bool StartedProcess::ended()
+{
+    if (m_reaped)
+        return true;
+    int status = 0;
+    pid_t got;
+    while ((got = ::waitpid(m_pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    m_reaped = got != 0;
+    return m_reaped;
+}
+
+void StartedProcess::kill()
+{
+    if (m_reaped)
+        return;
+    ::syscall(SYS_pidfd_send_signal, m_pidfd.get(), SIGKILL, nullptr, 0);
+    waitFor(m_pid);
+    m_reaped = true;
+}
+
+std::optional<StartedProcess> StartWatched(const std::string& program, const std::vector<std::string>& args)
+{
+    const auto pid = spawn(program, args);
+    return pid ? watch(*pid) : std::nullopt;
+}
+
+std::optional<int> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
+                                    std::chrono::milliseconds limit)
+{
+    const auto pid = spawn(program, args);
+    auto process = pid ? watch(*pid) : std::nullopt;
+    if (!process)
+        return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    pollfd ended {process->endedFd(), POLLIN, 0};
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int ready = left.count() <= 0 ? 0 : ::poll(&ended, 1, static_cast<int>(left.count()));
+        if (ready > 0)
+            break;
+        if (ready == 0 || errno != EINTR) {
+            process->kill();
+            return std::nullopt;
+        }
+    }
+    const int status = waitFor(*pid);
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return std::nullopt;
 }
 
 } // namespace qvr

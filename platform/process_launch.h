@@ -1,5 +1,11 @@
 #pragma once
 
+#include "platform/unique_fd.h"
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,5 +16,34 @@ namespace qvr {
 // standard three (every one we open is close-on-exec), default signal handling and
 // an empty signal mask. False when it could not be started.
 bool StartDetached(const std::string& program, const std::vector<std::string>& args);
+
+// A program started as StartDetached starts one, that its starter keeps an eye on.
+// Its end is ours to collect: ended() does, and kill() too.
+class StartedProcess {
+public:
+    StartedProcess(pid_t pid, UniqueFd pidfd) : m_pid(pid), m_pidfd(std::move(pidfd)) {}
+
+    pid_t pid() const noexcept { return m_pid; }
+    // Readable once the process has ended (a pidfd).
+    int endedFd() const noexcept { return m_pidfd.get(); }
+    // True once it has ended; collects its status then.
+    bool ended();
+    // Ends it with SIGKILL if it still runs, and waits for its end.
+    void kill();
+
+private:
+    pid_t m_pid;
+    UniqueFd m_pidfd;
+    bool m_reaped = false;
+};
+
+// Nothing when it could not be started.
+std::optional<StartedProcess> StartWatched(const std::string& program, const std::vector<std::string>& args);
+
+// Runs `program` with `args` and waits for its end, at most `limit`: its exit
+// status, or 128 plus the number of the signal that ended it. Nothing when it could
+// not be started, or still ran at the limit: it is then killed and collected.
+std::optional<int> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
+                                    std::chrono::milliseconds limit);
 
 } // namespace qvr

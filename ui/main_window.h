@@ -17,6 +17,7 @@
 #include "ui/shell.h"
 #include "update/self_update.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -24,6 +25,7 @@
 
 class QListWidgetItem;
 class QMenu;
+class QSocketNotifier;
 
 namespace qvr {
 
@@ -133,7 +135,17 @@ protected:
 private:
     // The start and the end (window_lifecycle.cpp, self_update.cpp).
     void Publish();
+    // The road of an update (self_update.cpp). "Taken over" is one thing only: the
+    // new version has published its window and told this one so (WM_TAKEN_OVER).
+    // Until then this window stays hidden; when the new version ends first, or the
+    // limit passes, or it could not start, the old program comes back.
+    void TellTakenOver();
     bool KeepHiddenUntilTakenOver();
+    bool OnTakenOver();  // the hand-off thread's; false when it came too late
+    void ComeBackFromUpdate();
+    void RestoreOldVersion();
+    // The window's whole start once it is not handing over.
+    void StartNormally();
     void KeepBrowserReadyToShow();
     void StartWorkers();
     bool LetWorkersGo();
@@ -191,6 +203,13 @@ private:
     bool m_bShowAllowed = true;
     // The store gave this start's version list no answer in time.
     bool m_bStoreUnanswered = false;
+    // This start's request went into the raw-queue file for the new version.
+    bool m_bRequestHandedOn = false;
+    enum TakeOverState : int { kNotWaiting, kWaiting, kTakenOver, kCameBack };
+    std::atomic<int> m_takeOver {kNotWaiting};
+    SelfUpdateOutcome m_update;
+    std::intptr_t m_newVersionPid = 0;  // the process an update started
+    QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
     std::uint32_t m_windowHandle = 0;
     std::unique_ptr<HandoffServer> m_handoffServer;
     bool m_bWorkersEnded = true;

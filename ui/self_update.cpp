@@ -3,6 +3,8 @@
 #include "ui/main_window.h"
 
 #include "engine/queue_files.h"
+#include "platform/handoff.h"
+#include "ui/message_pump.h"
 #include "res/strings.h"
 
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
@@ -90,7 +93,8 @@ private:
 
 bool CquaveromfcDlg::RunSelfUpdate()
 {
-    if (!m_environment.selfUpdate)
+    // A start that takes over was made by an update, which has just asked.
+    if (!m_environment.selfUpdate || m_config.switchStart)
         return false;
     // The boxes run event loops, in which a later start may hand its request over.
     // The raw-queue file keeps it (the raw entries are not loaded yet): this window
@@ -98,26 +102,72 @@ bool CquaveromfcDlg::RunSelfUpdate()
     WindowUpdatePrompts prompts(*m_prompts, this);
     SelfUpdateEnvironment environment = *m_environment.selfUpdate;
     environment.updater.prompts = &prompts;
-    const SelfUpdateOutcome outcome = qvr::RunSelfUpdate(environment, m_config.storeHost, [this] {
+    m_update = qvr::RunSelfUpdate(environment, m_config.storeHost, [this] {
         m_bShowAllowed = false;
+        // Before the new version starts: it may say it runs at once.
+        m_takeOver = kWaiting;
         // The newer instance finds the request of this start in the raw-queue file.
         if (!m_app.m_strRequest.empty())
-            AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath);
+            m_bRequestHandedOn = AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath);
     });
-    m_bStoreUnanswered = outcome.storeUnanswered;
-    return outcome.installed;
+    m_bStoreUnanswered = m_update.storeUnanswered;
+    if (m_update.newVersion)
+        m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
+    return m_update.installed;
 }
 
 bool CquaveromfcDlg::KeepHiddenUntilTakenOver()
 {
-    // A newer instance that never starts, or never tells us to go, would leave this
-    // invisible one holding the instance name for good, and every later start would
-    // hand its request to it. The file holds every request, so going loses nothing.
-    QTimer::singleShot(m_environment.handedOverLimit, this, [this] {
-        m_queueController.OnSwitchQuit();
-        done(0);
-    });
+    if (!m_update.newVersion) {
+        RestoreOldVersion();
+        return false;
+    }
+    // Readable once the new version's process has ended, whatever ended it.
+    m_newVersionEnded = new QSocketNotifier(m_update.newVersion->endedFd(), QSocketNotifier::Read, this);
+    connect(m_newVersionEnded, &QSocketNotifier::activated, this, [this] { ComeBackFromUpdate(); });
+    // One that never says it runs would leave this invisible instance holding the
+    // instance name for good, and every later start would hand its request to it.
+    QTimer::singleShot(m_environment.handedOverLimit, this, [this] { ComeBackFromUpdate(); });
     return true;
+}
+
+bool CquaveromfcDlg::OnTakenOver()
+{
+    int waiting = kWaiting;
+    if (!m_takeOver.compare_exchange_strong(waiting, kTakenOver))
+        return false;
+    m_pump->PostMessage(WM_TAKEN_OVER, 0, 0);
+    return true;
+}
+
+void CquaveromfcDlg::ComeBackFromUpdate()
+{
+    int waiting = kWaiting;
+    // Taken over meanwhile: the message on its way ends this window.
+    if (!m_takeOver.compare_exchange_strong(waiting, kCameBack))
+        return;
+    RestoreOldVersion();
+    StartNormally();
+    show();
+}
+
+void CquaveromfcDlg::RestoreOldVersion()
+{
+    m_takeOver = kCameBack;
+    if (m_newVersionEnded) {
+        m_newVersionEnded->setEnabled(false);
+        m_newVersionEnded->deleteLater();
+        m_newVersionEnded = nullptr;
+    }
+    // Ended first, so that nothing runs the new file while the old one takes its name back.
+    RollBackUpdate(m_environment.selfUpdate->updater, m_update);
+    m_update = {};
+    m_bShowAllowed = true;
+    // The new version may have published its window over this one's.
+    if (m_handoffServer && m_config.runtimeDir) {
+        RemoveDeadWindowSockets(*m_config.runtimeDir);
+        PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+    }
 }
 
 void CquaveromfcDlg::setVisible(bool visible)

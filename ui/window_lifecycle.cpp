@@ -59,9 +59,15 @@ bool CquaveromfcDlg::OnInitDialog()
 {
     m_inbox.RemoveStaleTemporaries();
     Publish();
-    if (RunSelfUpdate())
-        return KeepHiddenUntilTakenOver();
+    TellTakenOver();
+    if (RunSelfUpdate() && KeepHiddenUntilTakenOver())
+        return true;
+    StartNormally();
+    return true;
+}
 
+void CquaveromfcDlg::StartNormally()
+{
     // The window holds both gates while its workers are idle.
     m_workers.takeGates();
 
@@ -79,7 +85,6 @@ bool CquaveromfcDlg::OnInitDialog()
         queue->DragAcceptFiles(true);
     RefreshFileList(m_queueController.downloadFolder());
     StartWorkers();
-    return true;
 }
 
 void CquaveromfcDlg::KeepBrowserReadyToShow()
@@ -102,7 +107,7 @@ void CquaveromfcDlg::StartWorkers()
     // one during its update step, came before this start's own request.
     m_queueController.TakeHandOvers(m_inbox);
     m_queueController.StartNextResolve();
-    if (!m_app.m_strRequest.empty())
+    if (!m_app.m_strRequest.empty() && !m_bRequestHandedOn)
         m_queueController.AddRawEntry(m_app.m_strRequest);
     m_workers.start(WorkerSet::Worker::Downloader);
     m_queueController.StartNextDownload();
@@ -138,6 +143,12 @@ void CquaveromfcDlg::Publish()
         [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     if (m_handoffServer)
         PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+}
+
+void CquaveromfcDlg::TellTakenOver()
+{
+    if (m_config.takesOverFrom != 0 && m_handoffServer)
+        SendHandoffMessage(*m_config.runtimeDir, m_config.takesOverFrom, {WM_TAKEN_OVER, 0, 0, 0, {}});
 }
 
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)

@@ -14,11 +14,14 @@ namespace qvr {
 enum HandoffMessageNumber : unsigned {
     WM_COPYDATA = 0x004A,
     WM_SYSCOMMAND = 0x0112,
-    WM_SWITCH_QUIT = WM_USER + 106,  // 1130
+    WM_SWITCH_QUIT = WM_USER + 106,  // 1130; lParam: the sender's pid
     // Posted by the window's own hand-off thread, never sent by a second start:
     // requests wait in the inbox, or one could not be put there.
     WM_HANDED_OVER = WM_USER + 110,         // 1134
     WM_HAND_OVER_NOT_KEPT = WM_USER + 111,  // 1135
+    // From a start that takes over, once its window is published: it runs. The
+    // window that handed over to it ends then, and not before.
+    WM_TAKEN_OVER = WM_USER + 112,  // 1136
 };
 
 // System commands (wParam of WM_SYSCOMMAND).

@@ -6,6 +6,7 @@
 #include "platform/network.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
+#include "platform/process_launch.h"
 #include "platform/signature.h"
 #include "res/strings.h"
 #include "update/release_key.h"
@@ -161,16 +162,48 @@ std::string CAutoUpdater::GetModulePath() const
     return m_environment.executable.empty() ? modulePath() : m_environment.executable;
 }
 
-bool CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath)
+std::string CAutoUpdater::BackupPath(const std::string& exePath)
+{
+    return parentFolder(exePath) + "/" + kBackupName;
+}
+
+int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath)
 {
     ExecutableFiles& files = *m_environment.files;
-    const std::string backup = parentFolder(exePath) + "/" + kBackupName;
+    const std::string backup = BackupPath(exePath);
     const std::string staged = stagedPath(exePath);
-    // A downloaded file is not executable; it runs only with the old one's mode.
-    if (!files.stage(newPath, staged, exePath) || !files.keep(exePath, backup) || !files.replace(staged, exePath)) {
-        files.remove(staged);
-        return false;
+    // A downloaded file is not executable; it runs only with the old one's mode. It
+    // is tried where it will run, beside the executable, from the disk it will be
+    // started from.
+    int result = UPD_NOT_INSTALLED;
+    if (files.stage(newPath, staged, exePath)) {
+        const Download probe = Probe(staged);
+        if (probe == Download::Refused)
+            m_probeRefused = true;
+        if (probe != Download::Whole)
+            result = UPD_DOWNLOAD_FAILED;
+        else if (files.keep(exePath, backup) && files.replace(staged, exePath))
+            return UPD_INSTALLED;
     }
+    files.remove(staged);
+    return result;
+}
+
+CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path)
+{
+    const std::vector<std::string> args {kProbeSwitch};
+    const auto status = m_environment.run ? m_environment.run(path, args, m_environment.probeLimit)
+                                          : RunWithTimeLimit(path, args, m_environment.probeLimit);
+    if (!status)
+        return Download::Failed;
+    return *status == 0 ? Download::Whole : Download::Refused;
+}
+
+bool CAutoUpdater::RestoreBackup(const std::string& exePath)
+{
+    if (::rename(BackupPath(exePath).c_str(), exePath.c_str()) != 0)
+        return false;
+    syncFolder(parentFolder(exePath));
     return true;
 }
 
@@ -192,6 +225,7 @@ void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
 int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 {
     m_installed.clear();
+    m_installedVersion.clear();
     m_listUnanswered = false;
     RemoveStaleExchangeFiles(GetModulePath());
     if (!IsInternetConnected(folderUrl))
@@ -272,10 +306,17 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
             NoteRefused(published);
         return UPD_DOWNLOAD_FAILED;
     }
-    if (!ReplaceExecutable(exePath, target))
-        return UPD_NOT_INSTALLED;
-    m_installed = exePath;
-    return UPD_INSTALLED;
+    // A program that cannot even start will not start next time either.
+    m_probeRefused = false;
+    const int exchanged = ReplaceExecutable(exePath, target);
+    discard(target);
+    if (m_probeRefused)
+        NoteRefused(published);
+    if (exchanged == UPD_INSTALLED) {
+        m_installed = exePath;
+        m_installedVersion = published;
+    }
+    return exchanged;
 }
 
 CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, const std::string& path)

@@ -2,12 +2,15 @@
 
 #include "platform/http.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qvr {
 
@@ -42,6 +45,16 @@ public:
     // The notice after the exchange; returns once the user has closed it.
     virtual void announceInstalled(const std::string& text, const std::string& caption) = 0;
 };
+
+// The switch that makes the program check that it can run (its window library loads,
+// its version note reads) and end, with status 0 when it can. It touches nothing.
+constexpr const char* kProbeSwitch = "--probe";
+
+// Runs a program with its arguments and waits at most the limit: its exit status, or
+// nothing when it could not start or did not end in time (RunWithTimeLimit).
+using ProgramRunner = std::function<std::optional<int>(const std::string& program,
+                                                       const std::vector<std::string>& args,
+                                                       std::chrono::milliseconds limit)>;
 
 // The file operations of the exchange, real by default; tests derive to make one
 // fail.
@@ -83,6 +96,9 @@ struct UpdaterEnvironment {
     // Names the published version whose program was refused or cancelled; empty:
     // "refused-version" in the program's cache folder.
     std::string refusedNote;
+    ProgramRunner run;  // null: a real run
+    // How long the new program may take to answer its probe.
+    std::chrono::milliseconds probeLimit {10000};
 };
 
 // Checks the store's update folder for a newer release of the program and, when
@@ -128,9 +144,19 @@ public:
     // place, and keeps the old one as "OldExecutable.bak" in its folder (a previous
     // one is replaced). The executable's name names a whole program at every moment,
     // the old one or the new one: the new file is first put beside it and onto the
-    // disk, the backup is a second name of the old file, and a rename then swaps
-    // the new file in. False, with the executable as it was, on failure.
-    bool ReplaceExecutable(const std::string& exePath, const std::string& newPath);
+    // disk, and run there once with kProbeSwitch; only when that ends with 0 is the
+    // backup made a second name of the old file, and a rename swaps the new file in.
+    // UPD_INSTALLED; UPD_DOWNLOAD_FAILED when the probe failed; UPD_NOT_INSTALLED
+    // when the files could not be exchanged. The executable stays as it was unless
+    // the result is UPD_INSTALLED.
+    int ReplaceExecutable(const std::string& exePath, const std::string& newPath);
+
+    // "OldExecutable.bak" beside the executable at `exePath`.
+    static std::string BackupPath(const std::string& exePath);
+
+    // Puts "OldExecutable.bak" back under the executable's name at `exePath`, in one
+    // step: the program installed there goes. False when there is no backup.
+    static bool RestoreBackup(const std::string& exePath);
 
     // Removes what an exchange that was cut short (a crash, a kill) left beside the
     // executable at `exePath`.
@@ -150,6 +176,11 @@ public:
     // as it was before the exchange (the running program's own path now names the
     // backup).
     const std::string& installedExecutable() const { return m_installed; }
+    // The version text the store published for it.
+    const std::string& installedVersion() const { return m_installedVersion; }
+
+    // Notes `published` as the one version whose program is not asked for again.
+    void NoteRefused(const std::string& published) const;
 
 private:
     int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
@@ -164,16 +195,21 @@ private:
     // The note of the one published version whose program is not asked for again.
     std::string RefusedNotePath() const;
     bool WasRefused(const std::string& published) const;
-    void NoteRefused(const std::string& published) const;
+    // Download::Whole when the program at `path` answers its probe with 0 in time;
+    // Refused when it answers otherwise, Failed when it does not answer.
+    Download Probe(const std::string& path);
 
     UpdaterEnvironment m_environment;
     std::unique_ptr<HttpClient> m_hSession;
     std::unique_ptr<HttpClient> m_downloadSession;
     std::string m_installed;
+    std::string m_installedVersion;
     bool m_listUnanswered = false;
     std::uint64_t m_received = 0;
     std::uint64_t m_announced = 0;
     bool m_cancelled = false;
+    // The last exchange's probe answered, but not with 0.
+    bool m_probeRefused = false;
 };
 
 } // namespace qvr

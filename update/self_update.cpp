@@ -1,6 +1,5 @@
 #include "update/self_update.h"
 
-#include "platform/process_launch.h"
 #include "res/strings.h"
 
 namespace qvr {
@@ -9,21 +8,32 @@ SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const 
                                 const std::function<void()>& keepHidden)
 {
     CAutoUpdater updater(environment.updater);
-    if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, storeHost)) != UPD_INSTALLED)
-        return {.storeUnanswered = updater.ListUnanswered()};
+    SelfUpdateOutcome outcome;
+    if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, storeHost)) != UPD_INSTALLED) {
+        outcome.storeUnanswered = updater.ListUnanswered();
+        return outcome;
+    }
     // Before the notice: the process may end while it is open, and what the new
     // version must take over has to be on disk by then.
     if (keepHidden)
         keepHidden();
     if (environment.updater.prompts)
         environment.updater.prompts->announceInstalled(kUpdatedText, kUpdatedCaption);
-    const std::string program = updater.installedExecutable();
+    outcome.installed = true;
+    outcome.executable = updater.installedExecutable();
+    outcome.version = updater.installedVersion();
     const std::vector<std::string> args {kTakeOverSwitch};
-    if (environment.launch)
-        environment.launch(program, args);
-    else
-        StartDetached(program, args);
-    return {.installed = true};
+    outcome.newVersion = environment.launch ? environment.launch(outcome.executable, args)
+                                            : StartWatched(outcome.executable, args);
+    return outcome;
+}
+
+bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome)
+{
+    if (outcome.newVersion)
+        outcome.newVersion->kill();
+    CAutoUpdater(environment).NoteRefused(outcome.version);
+    return CAutoUpdater::RestoreBackup(outcome.executable);
 }
 
 } // namespace qvr

@@ -1,20 +1,24 @@
 #pragma once
 
+#include "platform/process_launch.h"
 #include "update/auto_updater.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace qvr {
 
-// Starts a program detached from us; false when it could not be started.
-using ProcessLauncher = std::function<bool(const std::string& program, const std::vector<std::string>& args)>;
+// Starts a program detached from us and keeps an eye on it; nothing when it could
+// not be started.
+using ProcessLauncher =
+    std::function<std::optional<StartedProcess>(const std::string& program, const std::vector<std::string>& args)>;
 
 // What a start of the program needs to update itself.
 struct SelfUpdateEnvironment {
     UpdaterEnvironment updater;
-    ProcessLauncher launch;  // null: a real detached start
+    ProcessLauncher launch;  // null: a real start (StartWatched)
 };
 
 constexpr const char* kUpdatedText = "The application was updated successfully.";
@@ -23,10 +27,15 @@ constexpr const char* kTakeOverSwitch = "/switch";
 
 // What the update step of a start came to.
 struct SelfUpdateOutcome {
-    // A new executable was installed and started (whether the start worked is not known).
+    // A new executable was installed, and its start tried.
     bool installed = false;
     // The store gave the version list no answer in time (CAutoUpdater::ListUnanswered).
     bool storeUnanswered = false;
+    // The new version's process, started with "/switch"; none when it could not start.
+    std::optional<StartedProcess> newVersion;
+    // The executable it was installed as, and the version it published.
+    std::string executable;
+    std::string version;
 };
 
 // The update step of a start: checks for a newer release and installs it when the
@@ -37,5 +46,12 @@ struct SelfUpdateOutcome {
 // `storeHost` ("host" or "host:port") serves the update folder.
 SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
                                 const std::function<void()>& keepHidden);
+
+// Undoes an install whose new version did not take over: ends the new version's
+// process if it still runs, puts the old program back under the executable's name in
+// one step (the backup name goes with it), and notes the version as refused, so
+// that it is not offered again while the store names it. False when there was no
+// backup to put back.
+bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome);
 
 } // namespace qvr

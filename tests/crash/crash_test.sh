@@ -9,7 +9,7 @@
 # clean run then downloads what is left and is closed with its close button; every
 # request ever made must then be downloaded, byte for byte.
 #
-#   tests/crash/crash_test.sh [--build DIR] [--rounds N] [--random N] [--keep]
+#   tests/crash/crash_test.sh [--build DIR] [--rounds N] [--update-rounds N] [--random N] [--keep]
 #
 # It runs on a virtual display of its own, wide enough for the whole window (its
 # close button is clicked) and out of the way of anything else. A request counts as
@@ -25,14 +25,15 @@ if [ -z "${QVR_CRASH_TEST_DISPLAY:-}" ]; then
 fi
 
 here=$(cd "$(dirname "$0")/../.." && pwd)
-build=build-test rounds=20 random_start=$(( $(date +%s) % 32768 )) keep=0
+build=build-test rounds=20 update_rounds="" random_start=$(( $(date +%s) % 32768 )) keep=0
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
     --rounds) rounds=$2; shift 2 ;;
+    --update-rounds) update_rounds=$2; shift 2 ;;
     --random) random_start=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--build DIR] [--rounds N] [--random N] [--keep]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--rounds N] [--update-rounds N] [--random N] [--keep]" >&2; exit 2 ;;
   esac
 done
 case $build in /*) ;; *) build=$here/$build ;; esac
@@ -296,11 +297,15 @@ printf '%s' "$problems"
 
 # The update road: a copy of the program installed alone, the store publishing a
 # newer version of it, the question answered Yes, and a kill at a random moment
-# after that, while the new version is fetched, put in place and started. After
-# each kill the file at the program's name must be a whole program, the old one or
-# the new one. One round in ten of the above, at least two.
-update_rounds=$(( rounds / 10 )); [ "$update_rounds" -lt 2 ] && update_rounds=2
-update_kills=0 update_failures=0
+# between Yes and the take-over: while the new version is fetched, tried, put in
+# place, announced, started and taking over. The kill hits every process of the
+# install folder, or only the old instance, or only the new one (the old one then
+# comes back, unless it was taken over already). After each kill the file at the
+# program's name must be a whole program, the old one or the new one, that runs
+# (`--probe` ends with 0). One round in ten of the above, at least two, unless
+# --update-rounds says.
+[ -n "$update_rounds" ] || { update_rounds=$(( rounds / 10 )); [ "$update_rounds" -lt 2 ] && update_rounds=2; }
+update_kills=0 update_failures=0 rolled_back=0 past_notice=0
 u="$work/update"
 mkdir -p "$u/install" "$u/music" "$u/queues" "$u/run" "$u/tmp"
 chmod 700 "$u/run"
@@ -309,8 +314,10 @@ cp "$build/quavero" "$u/old"
 "$build/qvr-store-sim" --port 0 --latency "$latency" --version-text 2.1.0.1 --version-file "quavero=$u/new" \
   > "$u/store.out" 2> "$work/logs/update-store.err" &
 update_store_pid=$!
-for _ in $(seq 100); do grep -q '^listening ' "$u/store.out" && break; sleep 0.1; done
+# It reads the program it serves first, which takes a while in a sanitizer build.
+for _ in $(seq 600); do grep -q '^listening ' "$u/store.out" && break; sleep 0.1; done
 update_host=$(sed -n 's/^listening //p' "$u/store.out")
+[ -n "$update_host" ] || { echo "crash test: the update store did not start" >&2; update_rounds=0; update_failures=1; }
 "$here/tools/write-hive.sh" "$u/registry.reg" "$u/install" "$u/music" "$u/queues"
 installed_pids() { # every process that runs a program of the install folder
   local exe pid
@@ -320,28 +327,64 @@ installed_pids() { # every process that runs a program of the install folder
     esac
   done
 }
+alive() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" != Z ]; }
+update_env=(QVR_REGISTRY="$u/registry.reg" QVR_STORE_HOST="$update_host" XDG_RUNTIME_DIR="$u/run" TMPDIR="$u/tmp"
+  XDG_CACHE_HOME="$u/cache")
 for ((round = 1; round <= update_rounds; round++)); do
-  rm -f "$u/install/"* "$u/install/".[!.]* 2>/dev/null
+  rm -rf "$u/install/"* "$u/install/".[!.]* "$u/cache" 2>/dev/null
   cp "$u/old" "$u/install/quavero"
   log="$work/logs/update-$round.log"
-  QVR_REGISTRY="$u/registry.reg" QVR_STORE_HOST="$update_host" XDG_RUNTIME_DIR="$u/run" TMPDIR="$u/tmp" \
-    XDG_CACHE_HOME="$u/cache" \
-    "$u/install/quavero" > "$log" 2>&1 &
+  env "${update_env[@]}" "$u/install/quavero" > "$log" 2>&1 &
   app_pid=$!
   question=$(timeout 60 xdotool search --sync --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1)
-  pause=$(random_ms 1500)
-  if [ -n "$question" ]; then
-    xdotool windowfocus --sync "$question" key Return 2>/dev/null
-    nap_ms "$pause"
-    note="killed $pause ms after Yes"
-  else
+  victims=$(( RANDOM % 3 ))  # 0: every process, 1: the old instance, 2: the new one
+  if [ -z "$question" ]; then
     note="the question never showed"
     update_failures=$(( update_failures + 1 ))
+  else
+    xdotool windowfocus --sync "$question" key Return 2>/dev/null
+    note="Yes"
+    # Half the rounds are killed before the notice is answered, half after it.
+    if [ $(( RANDOM % 2 )) -eq 0 ]; then
+      notice=$(timeout 60 xdotool search --all --sync --onlyvisible --pid "$app_pid" --name '^Updater$' 2>/dev/null \
+        | head -n 1)
+      if [ -n "$notice" ]; then
+        xdotool windowfocus --sync "$notice" key Return 2>/dev/null
+        note+=", the notice answered"
+        past_notice=$(( past_notice + 1 ))
+      fi
+    fi
+    pause=$(random_ms 4000)
+    nap_ms "$pause"
+    note+=", killed $pause ms later"
   fi
-  for pid in $(installed_pids); do kill -KILL "$pid" 2>/dev/null; done
+  case $victims in
+    0) kill -KILL $(installed_pids) 2>/dev/null; note+=" (all)" ;;
+    1) kill -KILL "$app_pid" 2>/dev/null; note+=" (the old one)" ;;
+    2) new_killed=0
+       for pid in $(installed_pids); do
+         [ "$pid" = "$app_pid" ] || { kill -KILL "$pid" 2>/dev/null; new_killed=1; }
+       done
+       note+=" (the new one)" ;;
+  esac
+  update_kills=$(( update_kills + 1 ))
+  if [ "$victims" -eq 2 ] && [ "$new_killed" -eq 1 ]; then
+    # The old instance comes back, or has ended once taken over.
+    for _ in $(seq 900); do
+      alive "$app_pid" || break
+      xdotool search --all --onlyvisible --pid "$app_pid" --name '^Quavero$' > /dev/null 2>&1 && break
+      sleep 0.1
+    done
+    if alive "$app_pid"; then
+      note+=", the old one came back"
+      rolled_back=$(( rolled_back + 1 ))
+      cmp -s "$u/install/quavero" "$u/old" || { note+=", BUT NOT THE OLD PROGRAM AT ITS NAME"; update_failures=$(( update_failures + 1 )); }
+      [ ! -e "$u/install/OldExecutable.bak" ] || { note+=", A BACKUP LEFT"; update_failures=$(( update_failures + 1 )); }
+    fi
+  fi
+  kill -KILL $(installed_pids) 2>/dev/null
   wait "$app_pid" 2>/dev/null
   app_pid=""
-  update_kills=$(( update_kills + 1 ))
   if cmp -s "$u/install/quavero" "$u/old"; then
     note+=", the old program stands"
   elif cmp -s "$u/install/quavero" "$u/new"; then
@@ -350,12 +393,16 @@ for ((round = 1; round <= update_rounds; round++)); do
     note+=", NO WHOLE PROGRAM at its name"
     update_failures=$(( update_failures + 1 ))
   fi
-  [ -x "$u/install/quavero" ] || { note+=", not executable"; update_failures=$(( update_failures + 1 )); }
+  if ! env "${update_env[@]}" timeout 60 "$u/install/quavero" --probe >> "$log" 2>&1; then
+    note+=", IT DOES NOT RUN"
+    update_failures=$(( update_failures + 1 ))
+  fi
   echo "update round $round: $note"
 done
 kill "$update_store_pid" 2>/dev/null; wait "$update_store_pid" 2>/dev/null
 failures=$(( failures + update_failures ))
-echo "update road: $update_rounds rounds, $update_kills kills, $update_failures failures"
+echo "update road: $update_rounds rounds, $update_kills kills ($past_notice after the notice, $rolled_back rolled" \
+  "back), $update_failures failures"
 
 echo "crash test: $rounds rounds, $kills kills, $made_count requests made" \
   "($from_command_line on the command line, $handed_over handed over; $too_early asked again after a kill" \

@@ -6,6 +6,7 @@
 
 #include "engine/request_inbox.h"
 #include "platform/handoff.h"
+#include "platform/process_launch.h"
 #include "res/strings.h"
 
 #include <QLocale>
@@ -15,17 +16,25 @@
 #include <QTimer>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <filesystem>
 
 namespace qvr::test {
 namespace {
 
-// A window whose start finds version 2.1.0.1 published for its 2.1.0.0 program.
+// A window whose start finds version 2.1.0.1 published for its 2.1.0.0 program,
+// and whose new version, once installed, runs as QVR_TEST_START says
+// (tests/helpers/version_probe.cpp).
 class UpdateWindowTest : public WindowTest {
 protected:
     UpdateWindowTest()
     {
         ::mkdir(m_dir.file("install").c_str(), 0755);
         ::mkdir(m_dir.file("tmp").c_str(), 0700);
+        ::mkdir(m_dir.file("run").c_str(), 0700);
+        m_config.runtimeDir = m_dir.file("run");
         copyExecutable(QVR_VERSION_PROBE, m_dir.file("install/quavero"));
         stampedCopy(QVR_VERSION_PROBE, m_dir.file("newer"), "2.1.0.1");
         m_store.setVersionText("2.1.0.1");
@@ -40,12 +49,15 @@ protected:
             update.updater.refusedNote = m_dir.file("cache/refused-version");
             update.launch = [this](const std::string& program, const std::vector<std::string>& args) {
                 m_launched.push_back(program + " " + args.at(0));
-                return true;
+                auto started = StartWatched(program, args);
+                m_newVersion = started ? started->pid() : 0;
+                return started;
             };
             environment.selfUpdate = std::move(update);
             environment.handedOverLimit = m_handedOverLimit;
         };
     }
+    ~UpdateWindowTest() override { ::unsetenv("QVR_TEST_START"); }
 
     // A hidden window has no workers to wait for.
     void endHiddenWindow()
@@ -53,8 +65,16 @@ protected:
         m_window->EndWindow();
         m_window.reset();
     }
+    std::int64_t sendFromOutside(const HandoffMessage& message)
+    {
+        const std::string& folder = *m_config.runtimeDir;
+        using namespace std::chrono_literals;
+        return SendHandoffMessage(folder, FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING)), message, {2s, 2s})
+            .value_or(-1);
+    }
 
     std::vector<std::string> m_launched;
+    pid_t m_newVersion = 0;
     std::chrono::milliseconds m_handedOverLimit {60000};
 };
 
@@ -67,10 +87,10 @@ QProgressDialog* ShownProgressBox()
     return nullptr;
 }
 
-TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver)
+TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTheNewVersionSaysItRuns)
 {
+    ::setenv("QVR_TEST_START", "hang", 1);
     writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Queued|http://127.0.0.1:1/q.mp3\r\n");
     m_config.strings.m_strRequest = "track=new";
     // What a kill while the notice is open leaves: the request handed on, nothing started.
     std::string atNotice;
@@ -81,50 +101,96 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTakenOver
     openWindow();
     EXPECT_EQ(atNotice, "track=old\r\ntrack=new\r\n");
 
-    ASSERT_EQ(m_prompts.asked.size(), 2u);
-    EXPECT_EQ(m_prompts.asked[0].text, "THIS VERSION OF THE MUSIC MANAGER IS NO LONGER FUNCTIONAL.  "
-                                       "PLEASE CLICK YES TO DOWNLOAD THE NEW VERSION.");
-    EXPECT_EQ(m_prompts.asked[0].caption, "");
-    EXPECT_EQ(m_prompts.asked[0].type, unsigned(MB_YESNO | MB_ICONQUESTION));
-    EXPECT_EQ(m_prompts.asked[1].text, "The application was updated successfully.");
-    EXPECT_EQ(m_prompts.asked[1].caption, "Updater");
-    EXPECT_EQ(m_prompts.asked[1].type, unsigned(MB_OK | MB_ICONINFORMATION));
+    std::vector<std::string> boxes;
+    for (const auto& box : m_prompts.asked)
+        boxes.push_back(box.text + "|" + box.caption + "|" + std::to_string(box.type));
+    EXPECT_EQ(boxes, (std::vector<std::string> {"THIS VERSION OF THE MUSIC MANAGER IS NO LONGER FUNCTIONAL.  PLEASE CLICK "
+        "YES TO DOWNLOAD THE NEW VERSION.||" + std::to_string(MB_YESNO | MB_ICONQUESTION),
+        "The application was updated successfully.|Updater|" + std::to_string(MB_OK | MB_ICONINFORMATION)}));
     EXPECT_EQ(m_launched, std::vector<std::string> {m_dir.file("install/quavero") + " /switch"});
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
 
     // Nothing of a running window: no gates, no controls, no queue, no workers.
     EXPECT_EQ(countEntries(m_dir.file("gates")), 0u);
     EXPECT_EQ(m_window->control(IDC_STATUS_TEXT), nullptr);
-    EXPECT_TRUE(m_window->queue().IsEmpty());
     EXPECT_TRUE(requestsTo("/downloader/downloader_dlm.html").empty());
-
-    // Whatever asks, it does not show.
+    // Whatever asks, it does not show; the second start's quit does not end it yet.
     m_window->show();
     m_window->showNormal();
-    m_window->showMinimized();
     m_window->WindowProc(WM_SYSCOMMAND, SC_RESTORE, 0);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(m_window->isVisible());
-
     QSignalSpy finished(m_window.get(), &QDialog::finished);
     m_window->WindowProc(WM_SWITCH_QUIT, 0, 0);
-    EXPECT_EQ(finished.count(), 1);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(finished.count(), 0);
+
+    EXPECT_EQ(sendFromOutside({WM_TAKEN_OVER, 0, 0, 0, {}}), 1);
+    ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
     endHiddenWindow();
+    EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(m_dir.file("newer")));
+    EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == readFile(QVR_VERSION_PROBE));
     EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n");
-    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "Queued|http://127.0.0.1:1/q.mp3\r\n");
+    // The new version runs on, as it would; here it is a stand-in that waits.
+    ::kill(m_newVersion, SIGKILL);
+    ::waitpid(m_newVersion, nullptr, 0);
 }
 
-TEST_F(UpdateWindowTest, AHiddenWindowNeverTakenOverEndsByItselfAndKeepsTheRequests)
+// The new version crashes, ends, or never says that it runs: the old one comes back,
+// with what was handed over meanwhile.
+TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWindowCarriesOn)
 {
-    m_handedOverLimit = std::chrono::milliseconds(100);
-    writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
-    m_config.strings.m_strRequest = "track=new";
-    makeWindow();
-    EXPECT_EQ(m_window->DoModal(), 0);
-    EXPECT_TRUE(m_window->queueController().switchQuit());
-    m_window.reset();
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=old\r\ntrack=new\r\n")
-        << "the file holds the requests; an empty list must not replace it";
+    for (const std::string start : {"crash", "exit1", "hang"}) {
+        SCOPED_TRACE(start);
+        ::setenv("QVR_TEST_START", start.c_str(), 1);
+        m_handedOverLimit = std::chrono::milliseconds(start == "hang" ? 200 : 60000);
+        copyExecutable(QVR_VERSION_PROBE, m_dir.file("install/quavero"));
+        std::filesystem::remove_all(m_dir.file("cache"));
+        addTrack("own-" + start, "Own " + start, 20000);
+        addTrack("during-" + start, "During " + start, 20000);
+        m_config.strings.m_strRequest = "track=own-" + start;
+        m_prompts = {};
+        m_prompts.answer = IDYES;
+        m_store.clearRequests();
+        openWindow();
+        ASSERT_FALSE(m_launched.empty());
+        EXPECT_FALSE(m_window->isVisible());
+        EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, "track=during-" + start}), 1);
+        // As the new version publishes its window before it fails.
+        PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD);
+
+        ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
+                                          && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
+        EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
+        EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left";
+        EXPECT_EQ(readFile(trackPath("During " + start)), expectedContent("during-" + start, 20000));
+        const auto infos = requestsTo("/downloader/downloader_dlm.html");
+        ASSERT_EQ(infos.size(), 2u) << "this start's own request once";
+        EXPECT_TRUE(infos[0].query.starts_with("track=own-" + start + "&"));
+        EXPECT_EQ(sendFromOutside({WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}), 0) << "found again by later starts";
+        // The quit the new version sent before it failed, come in late.
+        QSignalSpy finished(m_window.get(), &QDialog::finished);
+        m_window->WindowProc(WM_SWITCH_QUIT, 0, m_newVersion);
+        EXPECT_EQ(finished.count(), 0);
+        closeWindow();
+    }
+}
+
+// What the new version does on its side: it says that it runs once its window is
+// published, and asks for no update itself.
+TEST_F(UpdateWindowTest, AStartThatTakesOverSaysSoOnceItsWindowIsPublishedAndLooksForNoUpdate)
+{
+    std::vector<std::uint32_t> publishedWhenTold;
+    const auto older = HandoffServer::start(WindowSocketPath(*m_config.runtimeDir, 0x0DD), [&](const HandoffMessage& m) {
+        if (m.message == WM_TAKEN_OVER)
+            publishedWhenTold.push_back(FindWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING)));
+        return 1;
+    });
+    m_config.switchStart = true;
+    m_config.takesOverFrom = 0x0DD;
+    openWindow();
+    ASSERT_EQ(publishedWhenTold.size(), 1u);
+    EXPECT_NE(publishedWhenTold[0], 0u);
+    EXPECT_TRUE(m_prompts.asked.empty());
+    EXPECT_TRUE(requestsTo("/downloader/app_versions/").empty());
 }
 
 // The answer Yes, and the download cancelled in its progress box.
@@ -133,17 +199,12 @@ TEST_F(UpdateWindowTest, ACancelStartsNormallyKeepsWhatArrivedDuringTheQuestionA
     addTrack("during", "Handed Over Meanwhile", 20000);
     addTrack("own", "Own Request", 20000);
     writeFile(m_config.strings.m_strRawQueuePath, "track=own\r\n");
-    m_config.runtimeDir = m_dir.file("run");
-    ::mkdir(m_dir.file("run").c_str(), 0700);
     m_store.setStallAfter(8192, 1);
     // A second start while the question is open is answered at once, its request on
     // disk, though the window's thread is busy with the question.
     m_prompts.whileAsking = [this] {
         EXPECT_EQ(ShownProgressBox(), nullptr) << "not before the answer";
-        const std::string& folder = *m_config.runtimeDir;
-        const auto handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
-        using namespace std::chrono_literals;
-        EXPECT_EQ(SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, "track=during"}, {2s, 2s}), 1);
+        EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, "track=during"}), 1);
         EXPECT_EQ(RequestInbox(RequestInbox::FolderBeside(m_config.strings.m_strRawQueuePath)).Pending().size(), 1u);
     };
     // The download runs on the window's thread, which takes the box's events meanwhile.
@@ -176,12 +237,6 @@ TEST_F(UpdateWindowTest, ACancelStartsNormallyKeepsWhatArrivedDuringTheQuestionA
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_TRUE(infos[0].query.starts_with("track=own&")) << "the older entry first";
     EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
-
-    // The next start asks nothing while the list names that version.
-    closeWindow();
-    m_prompts = {};
-    openWindow();
-    EXPECT_TRUE(m_prompts.asked.empty());
 }
 
 } // namespace

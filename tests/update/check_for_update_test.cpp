@@ -124,6 +124,7 @@ protected:
         environment.networkUp = [] { return false; }; // the store is on loopback all the same
         environment.largestProgram = m_largest;
         environment.refusedNote = m_dir.file("cache/refused-version");
+        environment.probeLimit = m_probeLimit;
         return environment;
     }
     int check()
@@ -158,6 +159,7 @@ protected:
     std::string m_newer;
     std::string m_signature;
     std::uint64_t m_largest = std::uint64_t(64) << 20;
+    std::chrono::milliseconds m_probeLimit {10000};
     bool m_unanswered = false;
 };
 
@@ -230,6 +232,10 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     const auto larger = [&](sim::Framing framing) {
         return [&, framing] { m_largest = m_newer.size() / 2; m_store.setFraming(framing); };
     };
+    // How the new program answers its probe (tests/helpers/version_probe.cpp).
+    const auto probeAnswers = [&](const char* answer) {
+        return [&, answer] { ::setenv("QVR_TEST_PROBE", answer, 1); m_probeLimit = std::chrono::milliseconds(200); };
+    };
     struct Case {
         const char* what;
         std::function<void()> setUp;
@@ -267,6 +273,10 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
          true},
         {"the signature and a byte more", signature(m_signature + "x"), UPD_DOWNLOAD_FAILED, true, true, true},
         {"one byte of the program flipped", served(flipped), UPD_DOWNLOAD_FAILED, true, true, true},
+        // Signed, but it cannot run; one that does not answer in time may next time.
+        {"a probe that fails", probeAnswers("exit1"), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"a probe that crashes", probeAnswers("crash"), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"a probe that hangs", probeAnswers("hang"), UPD_DOWNLOAD_FAILED, true, true, false},
         // The question comes again at every start.
         {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true, false},
         {"the download cancelled", [&] { m_prompts.cancel = true; }, UPD_DOWNLOAD_FAILED, true, true, true},
@@ -280,6 +290,8 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         m_store.setUpdateDropAfter(0, 0);
         m_store.setFraming(sim::Framing::Length);
         m_largest = std::uint64_t(64) << 20;
+        ::unsetenv("QVR_TEST_PROBE");
+        m_probeLimit = std::chrono::milliseconds(10000);
         m_store.clearRequests();
         m_prompts = {};
         c.setUp();
@@ -291,6 +303,7 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         expectUntouched();
         EXPECT_EQ(fs::exists(m_dir.file("cache/refused-version")), c.noted);
     }
+    ::unsetenv("QVR_TEST_PROBE");
     // Noted (the last case), it is not asked for again; a version the list names anew is.
     m_prompts = {};
     m_store.clearRequests();
@@ -324,6 +337,11 @@ TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExc
     EXPECT_TRUE(readFile(exePath()) == m_newer);
     EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == m_original);
     EXPECT_EQ(test::countEntries(m_dir.file("install")), 2u);
+    // The way back when the new program does not take over.
+    EXPECT_TRUE(CAutoUpdater::RestoreBackup(exePath()));
+    EXPECT_TRUE(readFile(exePath()) == m_original);
+    EXPECT_EQ(test::countEntries(m_dir.file("install")), 1u);
+    EXPECT_FALSE(CAutoUpdater::RestoreBackup(exePath()));
 }
 
 } // namespace

@@ -48,6 +48,21 @@ protected:
     std::vector<std::string> display() const { return environment("xcb"); }
 };
 
+// What an update runs on a new program before the exchange: it opens nothing that
+// a start shares, and fails for a program that cannot run.
+TEST_F(InstalledProgram, ItsProbeAnswersAndTouchesNothing)
+{
+    ::rmdir(m_dir.file("run").c_str());
+    const std::string hive = readFile(m_dir.file("registry.reg"));
+    EXPECT_EQ(runProcess({program(), "--probe"}, environment()), 0);
+    ASSERT_EQ(runProcess({"/usr/bin/objcopy", "--remove-section", ".note.quavero.version", program(), m_dir.file("bare")}), 0);
+    EXPECT_EQ(runProcess({m_dir.file("bare"), "--probe"}, environment()), 4) << "no version";
+    EXPECT_FALSE(fs::exists(m_dir.file("run"))) << "no instance lock, no runtime folder";
+    EXPECT_EQ(readFile(m_dir.file("registry.reg")), hive);
+    EXPECT_EQ(countEntries(m_dir.file("queues")), 0u);
+    EXPECT_EQ(countEntries(m_dir.file("cache")), 0u);
+}
+
 TEST_F(InstalledProgram, UpdatesItselfAndTheNewVersionTakesOver)
 {
     stampedCopy(QVR_EXECUTABLE, m_dir.file("published"), "2.1.0.1");
