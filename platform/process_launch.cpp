@@ -136,8 +136,7 @@ std::optional<StartedProcess> StartWatched(const std::string& program, const std
 std::optional<int> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
                                     std::chrono::milliseconds limit)
 {
-    const auto pid = spawn(program, args);
-    auto process = pid ? watch(*pid) : std::nullopt;
+    auto process = StartWatched(program, args);
     if (!process)
         return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -152,7 +151,7 @@ std::optional<int> RunWithTimeLimit(const std::string& program, const std::vecto
             return std::nullopt;
         }
     }
-    const int status = waitFor(*pid);
+    const int status = waitFor(process->pid());
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
