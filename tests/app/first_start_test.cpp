@@ -1,14 +1,13 @@
 // The program as a user meets it first: from a package, with no install step run,
-// from a terminal asking what it is, or where no display is.
+// from a terminal asking what it is, or where no display; and a second start.
 #include "app/settings.h"
 #include "engine/configuration.h"
 #include "platform/paths.h"
 
-#include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
+#include "tests/support/silent_store.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <signal.h>
 
 #include <regex>
 
@@ -104,6 +103,37 @@ TEST(SelfUpdate, OnlyAUserWhoCanWriteTheExecutablesFolderMayReplaceIt)
         return CanReplaceExecutable(dir.file("root/quavero")) * 10 + CanReplaceExecutable(dir.file("shared/quavero"));
     }),
               1);
+}
+
+// Two real processes of the program: the running instance and a second start. (A
+// start that takes over with /switch is the update test's; what a start decides
+// about a window that died, the start-up test's.)
+class SecondStart : public ProgramFolder {
+protected:
+    // Starts an instance and waits until its window, not `after`, can be reached.
+    std::unique_ptr<ChildProcess> startInstance(std::vector<std::string> args = {}, std::uint32_t after = 0)
+    {
+        args.insert(args.begin(), QVR_EXECUTABLE);
+        auto process = std::make_unique<ChildProcess>(args, environment());
+        EXPECT_TRUE(windowPublished(after));
+        return process;
+    }
+};
+
+TEST_F(SecondStart, IsAnsweredWhileTheWindowWaitsOnASilentStoreAndItsRequestOutlivesAKill)
+{
+    m_store.addTrack({"t", "Kept Through A Kill", 30000, 4});
+    SilentStore silent;
+    std::vector<std::string> offline = environment();
+    offline.push_back("QVR_STORE_HOST=" + silent.host());
+    ChildProcess first({QVR_EXECUTABLE}, offline);
+    ASSERT_TRUE(windowPublished());
+    // Its window's thread is in the update check, which the store never answers.
+    EXPECT_EQ(runProcess({QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")}, offline), 0);
+    first.kill(SIGKILL);
+    first.wait();
+    auto next = startInstance();
+    EXPECT_TRUE(tracksArrive({{"Kept Through A Kill", 30000}}));
 }
 
 } // namespace

@@ -7,8 +7,6 @@
 
 #include "tests/support/program_fixture.h"
 
-#include <gtest/gtest.h>
-
 namespace qvr {
 namespace {
 

@@ -1,17 +1,13 @@
 // The queue decisions of the main window, without a window, threads or a store: the
 // races between the user's commands and the workers' reports, and the order of saves.
-#include "tests/support/controller_fixture.h"
-#include "tests/support/temp_dir.h"
+#include "engine/worker_set.h"
 
-#include <sys/stat.h>
+#include "tests/support/controller_fixture.h"
+
 #include <utime.h>
 
-#include <gmock/gmock.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <functional>
-#include <map>
+#include <condition_variable>
+#include <mutex>
 
 namespace qvr::test {
 namespace {
@@ -243,6 +239,48 @@ INSTANTIATE_TEST_SUITE_P(QueueCommandsAndReports, Scenario, ::testing::Values(
     // The file list is read again once while each download writes, and every time while none runs.
     "changed; load A,B; start; changed; changed; finished done; changed; changed; finished done; "
     "refreshes /music,/music,/music; changed; refreshes /music,/music,/music,/music"));
+
+// The folder watcher as the worker set runs it. The window lists a folder before the
+// watch on it is in place; a file that arrives in between shows only if the watcher
+// reports once it watches. (How the workers end, or do not, is the window's test.)
+// Counts the folder reports.
+class Window : public MessageSink {
+public:
+    std::intptr_t SendMessage(unsigned message, std::uintptr_t, std::intptr_t) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_folderReports += message == WM_FOLDER_CHANGED;
+        m_changed.notify_all();
+        return 0;
+    }
+    bool waitForReports(int count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_folderReports >= count; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_folderReports = 0;
+};
+
+TEST(WorkerSet, TheFolderWatcherReportsOnceEachFolderIsWatched)
+{
+    test::TempDir first, second;
+    Window window;
+    const Configuration configuration;
+    WorkerSet workers(window, configuration);
+    workers.shared().m_downloadFolder.set(first.path());
+    workers.start(WorkerSet::Worker::FolderWatcher);
+    EXPECT_TRUE(window.waitForReports(1)) << "no report for the first folder";
+    workers.shared().m_downloadFolder.set(second.path());
+    workers.shared().m_bFolderChanged = true;
+    workers.pokeFolderWatcher();
+    EXPECT_TRUE(window.waitForReports(3)) << "the poke's report, then the new watch's";
+    workers.requestStop();
+    EXPECT_TRUE(workers.wait(std::chrono::seconds(30)));
+}
 
 } // namespace
 } // namespace qvr::test

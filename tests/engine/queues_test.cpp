@@ -7,14 +7,7 @@
 
 #include "tests/support/controller_fixture.h"
 #include "tests/support/disk_full.h"
-#include "tests/support/temp_dir.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
+#include "tests/support/common.h"
 
 namespace qvr {
 namespace {

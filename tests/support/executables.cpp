@@ -2,10 +2,6 @@
 
 #include "tests/support/process.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 namespace qvr::test {
 
 void copyExecutable(const std::string& from, const std::string& to)

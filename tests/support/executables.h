@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include "tests/support/common.h"
 
 namespace qvr::test {
 

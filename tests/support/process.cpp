@@ -1,15 +1,11 @@
 #include "tests/support/process.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -19,18 +15,15 @@ namespace qvr::test {
 
 namespace {
 
-std::string nameOf(const std::string& entry)
-{
-    return entry.substr(0, entry.find('='));
-}
+std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
+// The test's environment with `overrides` in place of the variables they name.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides)
 {
     std::vector<std::string> result(overrides);
     for (char** entry = environ; *entry; ++entry) {
-        const std::string text(*entry);
-        if (std::ranges::none_of(overrides, [&](const std::string& o) { return nameOf(o) == nameOf(text); }))
-            result.push_back(text);
+        if (std::ranges::none_of(overrides, [&](const std::string& o) { return nameOf(o) == nameOf(*entry); }))
+            result.emplace_back(*entry);
     }
     // A program on the offscreen platform must not reach a display either: Qt would
     // open it for a GL context, and the system's drivers would decide the test.
@@ -48,7 +41,6 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
-// The exit code of the child `pid` once it ended, or 128 + the signal that ended it.
 int waitFor(pid_t pid)
 {
     int status = 0;
@@ -70,7 +62,6 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vect
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-
     std::vector<std::string> args = argv, environment = mergedEnvironment(env);
     const int rc = ::posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
@@ -102,9 +93,7 @@ void ChildProcess::closeInput()
 bool ChildProcess::readMore()
 {
     char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(m_output, buffer, sizeof buffer)) < 0 && errno == EINTR) {
-    }
+    const ssize_t n = TEMP_FAILURE_RETRY(::read(m_output, buffer, sizeof buffer));
     if (n > 0)
         m_pending.append(buffer, static_cast<size_t>(n));
     return n > 0;
@@ -122,17 +111,7 @@ std::string ChildProcess::readLine()
     return line;
 }
 
-std::string ChildProcess::readAll()
-{
-    while (readMore()) {
-    }
-    return std::exchange(m_pending, {});
-}
-
-int ChildProcess::wait()
-{
-    return m_pid > 0 ? waitFor(std::exchange(m_pid, -1)) : -1;
-}
+int ChildProcess::wait() { return m_pid > 0 ? waitFor(std::exchange(m_pid, -1)) : -1; }
 
 void ChildProcess::kill(int signal)
 {
@@ -144,9 +123,10 @@ int runProcess(const std::vector<std::string>& argv, const std::vector<std::stri
 {
     ChildProcess child(argv, env);
     child.closeInput();
-    const std::string text = child.readAll();
+    while (child.readMore()) {
+    }
     if (output)
-        *output = text;
+        *output = std::move(child.m_pending);
     return child.wait();
 }
 

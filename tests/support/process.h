@@ -1,10 +1,8 @@
 #pragma once
 
-#include <sys/types.h>
+#include "tests/support/common.h"
 
-#include <functional>
-#include <string>
-#include <vector>
+#include <sys/types.h>
 
 namespace qvr::test {
 
@@ -25,13 +23,12 @@ public:
     void closeInput();
     // One line of the child's output, without its LF; empty at the end of output.
     std::string readLine();
-    // Everything the child still writes until it closes its output.
-    std::string readAll();
     // Waits for the child to end: its exit code, or 128 + the signal that ended it.
     int wait();
     void kill(int signal);
 
 private:
+    friend int runProcess(const std::vector<std::string>&, const std::vector<std::string>&, std::string*);
     // Reads what the child wrote next into m_pending; false at the end of its output.
     bool readMore();
 

@@ -7,16 +7,9 @@
 #include "res/strings.h"
 #include "tools/store-sim/store_sim.h"
 
-#include "tests/support/temp_dir.h"
+#include "tests/support/common.h"
+#include "tests/support/process.h"
 #include "tests/support/wait_for_files.h"
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
 
 namespace qvr::test {
 

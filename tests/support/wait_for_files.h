@@ -1,8 +1,6 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
-#include <string>
+#include "tests/support/common.h"
 
 namespace qvr::test {
 

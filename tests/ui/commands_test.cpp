@@ -9,10 +9,6 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include <sys/stat.h>
-
-#include <filesystem>
-
 namespace qvr::test {
 namespace {
 

@@ -2,11 +2,7 @@
 #include "engine/store_request.h"
 #include "ui/layout.h"
 
-#include "tests/support/temp_dir.h"
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
+#include "tests/support/common.h"
 
 namespace qvr {
 namespace {

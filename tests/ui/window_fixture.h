@@ -3,22 +3,12 @@
 #include "tools/store-sim/store_sim.h"
 #include "ui/main_window.h"
 
-#include "tests/support/temp_dir.h"
+#include "tests/support/common.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QTest>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace qvr::test {
 

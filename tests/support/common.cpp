@@ -1,9 +1,6 @@
-#include "tests/support/temp_dir.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/common.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 

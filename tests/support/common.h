@@ -1,0 +1,49 @@
+#pragma once
+
+// What test files share: GoogleTest and GoogleMock, the everyday standard headers,
+// a temporary folder and small file helpers.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace qvr::test {
+
+// A fresh folder under $TMPDIR for one test, removed with everything in it at the
+// end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    // path() + "/" + name
+    std::string file(std::string_view name) const;
+
+private:
+    std::string m_path;
+};
+
+// Small file helpers for tests; they fail the test (ADD_FAILURE) on I/O errors.
+void writeFile(const std::string& path, std::string_view contents);
+std::string readFile(const std::string& path);
+// How many entries a folder holds (to see that no temporary file stayed behind).
+std::size_t countEntries(const std::string& folder);
+
+} // namespace qvr::test
