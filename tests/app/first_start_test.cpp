@@ -5,7 +5,6 @@
 #include "platform/paths.h"
 
 #include "tests/support/program_fixture.h"
-#include "tests/support/silent_store.h"
 
 #include <signal.h>
 
@@ -123,9 +122,11 @@ protected:
 TEST_F(SecondStart, IsAnsweredWhileTheWindowWaitsOnASilentStoreAndItsRequestOutlivesAKill)
 {
     m_store.addTrack({"t", "Kept Through A Kill", 30000, 4});
-    SilentStore silent;
+    sim::StoreSimulator silent;
+    ASSERT_TRUE(silent.start());
+    silent.setLatency(std::chrono::hours(1));
     std::vector<std::string> offline = environment();
-    offline.push_back("QVR_STORE_HOST=" + silent.host());
+    offline.push_back("QVR_STORE_HOST=" + silent.hostPort());
     ChildProcess first({QVR_EXECUTABLE}, offline);
     ASSERT_TRUE(windowPublished());
     // Its window's thread is in the update check, which the store never answers.

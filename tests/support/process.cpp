@@ -17,10 +17,15 @@ namespace {
 
 std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
-// The test's environment with `overrides` in place of the variables they name.
+// The test's environment with `overrides` in place of the variables they name; of
+// two overrides of one variable, the later.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides)
 {
-    std::vector<std::string> result(overrides);
+    std::vector<std::string> result;
+    for (auto o = overrides.rbegin(); o != overrides.rend(); ++o) {
+        if (std::ranges::none_of(result, [&](const std::string& r) { return nameOf(r) == nameOf(*o); }))
+            result.push_back(*o);
+    }
     for (char** entry = environ; *entry; ++entry) {
         if (std::ranges::none_of(overrides, [&](const std::string& o) { return nameOf(o) == nameOf(*entry); }))
             result.emplace_back(*entry);

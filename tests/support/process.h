@@ -11,7 +11,7 @@ namespace qvr::test {
 class ChildProcess {
 public:
     // Starts `argv` with the test's environment plus `env` ("NAME=value" entries,
-    // which replace variables of the same name).
+    // which replace variables of the same name; the later of two for one name wins).
     ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;

@@ -3,7 +3,6 @@
 #include "tests/ui/window_fixture.h"
 
 #include "tests/support/disk_full.h"
-#include "tests/support/silent_store.h"
 #include "tests/support/stuck_network.h"
 
 namespace qvr::test {
@@ -124,17 +123,17 @@ TEST_F(WindowTest, AWriteThatFailsIsAFailedAttemptAndTheTrackStaysQueued)
 TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
 {
     // A stall limit far beyond the test's patience: only the interrupt ends the wait.
-    SilentStore silent;
+    m_store.setLatency(std::chrono::hours(1));
     m_adjustEnvironment = [](MainWindowEnvironment& environment) {
         environment.http = curlHttpClientFactory({std::chrono::minutes(5), std::chrono::minutes(5)});
     };
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://" + silent.host() + "/t?x=1\r\n");
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://" + m_store.hostPort() + "/t?x=1\r\n");
     openWindow();
-    ASSERT_TRUE(silent.acceptOne());
+    ASSERT_TRUE(m_store.waitForRequests("/t", 1));
     m_window->OnPause();
     ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
     m_window->OnResume();
-    ASSERT_TRUE(silent.acceptOne());
+    ASSERT_TRUE(m_store.waitForRequests("/t", 2));
     closeWindow();
 }
 
