@@ -1,16 +1,13 @@
 // Widget tests need one QApplication for the whole run, on the main thread.
 //
-// QVR_TEST_OFFSCREEN: the offscreen platform must never reach a display, since it
-// opens the one named in DISPLAY for Qt WebEngine's GL context and the system's GL
-// drivers would then decide whether the run is clean. The display variables go before
-// anything reads them, for this process and every program it starts (CTest's listing
-// of the tests runs through here too).
+// QVR_TEST_OFFSCREEN: the offscreen platform must never reach a display (it would
+// open DISPLAY for Qt WebEngine's GL context, and the system's GL drivers would
+// decide the run); the display variables go before anything reads them.
 //
-// QVR_TEST_FULL_UNWIND: on a real (virtual) display the GL drivers keep a block until
-// the end; LeakSanitizer tells them from our own leaks only by the whole stack, which
-// the fast unwinder cuts short in code built without frame pointers (tests/lsan.supp
-// names the graphics stack). Built in, not put in the environment, which the programs
-// the tests start would inherit, slowed down a great deal.
+// QVR_TEST_FULL_UNWIND: on a real display the GL drivers keep a block until the end,
+// which LeakSanitizer tells from our leaks only by the whole stack (tests/lsan.supp).
+// Built in rather than put in the environment, which would slow down every program
+// the tests start.
 #include "platform/http.h"
 
 #if QVR_TEST_WEB_ENGINE

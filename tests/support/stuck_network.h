@@ -2,9 +2,8 @@
 
 #include "platform/http.h"
 
-#include <chrono>
 #include <condition_variable>
-#include <memory>
+#include <functional>
 #include <mutex>
 
 namespace qvr::test {
@@ -18,49 +17,36 @@ public:
     {
         return [state = m_state](const std::string&) { return std::make_unique<Client>(state); };
     }
-
     // Waits until a request hangs.
-    bool waitUntilStuck(std::chrono::milliseconds limit = std::chrono::seconds(30))
-    {
-        std::unique_lock lock(m_state->mutex);
-        return m_state->changed.wait_for(lock, limit, [&] { return m_state->stuck > 0; });
-    }
-    // Every hanging request, and every later one, fails.
-    void release()
-    {
-        std::lock_guard lock(m_state->mutex);
-        m_state->released = true;
-        m_state->changed.notify_all();
-    }
+    bool waitUntilStuck() { return waitUntil([&] { return m_state->stuck > 0; }); }
     // Waits until every client made has been destroyed.
-    bool waitUntilGone(std::chrono::milliseconds limit = std::chrono::seconds(30))
-    {
-        std::unique_lock lock(m_state->mutex);
-        return m_state->changed.wait_for(lock, limit, [&] { return m_state->clients == 0; });
-    }
+    bool waitUntilGone() { return waitUntil([&] { return m_state->clients == 0; }); }
+    // Every hanging request, and every later one, fails.
+    void release() { m_state->change([&] { m_state->released = true; }); }
 
 private:
     struct State {
         std::mutex mutex;
         std::condition_variable changed;
-        int stuck = 0;
-        int clients = 0;
+        int stuck = 0, clients = 0;
         bool released = false;
+        void change(const std::function<void()>& what)
+        {
+            const std::lock_guard lock(mutex);
+            what();
+            changed.notify_all();
+        }
     };
+    bool waitUntil(const std::function<bool()>& condition)
+    {
+        std::unique_lock lock(m_state->mutex);
+        return m_state->changed.wait_for(lock, std::chrono::seconds(30), condition);
+    }
 
     class Client final : public HttpClient {
     public:
-        explicit Client(std::shared_ptr<State> state) : m_state(std::move(state))
-        {
-            std::lock_guard lock(m_state->mutex);
-            ++m_state->clients;
-        }
-        ~Client() override
-        {
-            std::lock_guard lock(m_state->mutex);
-            --m_state->clients;
-            m_state->changed.notify_all();
-        }
+        explicit Client(std::shared_ptr<State> state) : m_state(std::move(state)) { m_state->change([&] { ++m_state->clients; }); }
+        ~Client() override { m_state->change([&] { --m_state->clients; }); }
         std::unique_ptr<HttpResponse> get(const std::string&, const std::vector<std::string>&) override
         {
             std::unique_lock lock(m_state->mutex);

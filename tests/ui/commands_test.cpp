@@ -39,12 +39,7 @@ protected:
 
 TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops)
 {
-    std::string queue;
-    for (const char* id : {"a", "b", "c"}) {
-        addTrack(id, std::string("Track ") + id, 100000);
-        queue += std::string("Track ") + id + "|" + m_store.trackUrl(id) + "\r\n";
-    }
-    writeFile(m_config.strings.m_strDownloadQueuePath, queue);
+    queueOnDisk({{"a", "Track a", 100000}, {"b", "Track b", 100000}, {"c", "Track c", 100000}});
     m_store.setStallAfter(50000);
     openWindow();
     EXPECT_EQ(latched(), std::pair(true, false)) << "not paused at start";

@@ -68,13 +68,10 @@ class ResumeTest : public WindowTest, public ::testing::WithParamInterface<sim::
 TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrackAndAWholeOneIsNotFetchedAgain)
 {
     constexpr std::uint64_t kSize = 400000;
-    addTrack("r", "Resumed", kSize);
-    addTrack("w", "Whole", 20000);
+    queueOnDisk({{"r", "Resumed", kSize}, {"w", "Whole", 20000}});
     m_store.setResumeMode(GetParam());
     writeFile(trackPath("Resumed"), expectedContent("r", kSize).substr(0, 123456));
     writeFile(trackPath("Whole"), expectedContent("w", 20000));
-    writeFile(m_config.strings.m_strDownloadQueuePath,
-              "Resumed|" + m_store.trackUrl("r") + "\r\nWhole|" + m_store.trackUrl("w") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Resumed")), expectedContent("r", kSize));
@@ -90,8 +87,7 @@ INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
 
 TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 {
-    addTrack("d", "Deleted", 300000);
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Deleted|" + m_store.trackUrl("d") + "\r\n");
+    queueOnDisk({{"d", "Deleted", 300000}});
     m_store.setStallAfter(100000, 1);
     openWindow();
     ASSERT_TRUE(m_store.waitForStalls(1));
@@ -105,8 +101,7 @@ TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 
 TEST_F(WindowTest, AWriteThatFailsIsAFailedAttemptAndTheTrackStaysQueued)
 {
-    addTrack("f", "Full Disk", 30000);
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Full Disk|" + m_store.trackUrl("f") + "\r\n");
+    queueOnDisk({{"f", "Full Disk", 30000}});
     {
         const DiskFull full(12000);
         ASSERT_TRUE(full.active());
@@ -218,19 +213,17 @@ TEST_F(HostileStoreTest, AddressesNoRequestCanBeMadeWithAreDroppedAtOnce)
 TEST_F(HostileStoreTest, ABodyIsWrittenOnlyAsFarAsItsAnswerSaid)
 {
     // Longer than its Content-Length: the rest is not part of the track.
-    addTrack("l", "Long", 20000);
+    queueOnDisk({{"l", "Long", 20000}});
     m_store.setFraming(sim::Framing::ChunkedUnderstated, 5000);
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Long|" + m_store.trackUrl("l") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Long")), expectedContent("l", 15000));
     closeWindow();
 
     // No length at all: taken up to a limit, and a body past it is no track.
-    addTrack("e", "Endless", 30000);
+    queueOnDisk({{"e", "Endless", 30000}});
     m_store.setFraming(sim::Framing::NoLength);
     m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.unannouncedTrackLimit = 10000; };
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Endless|" + m_store.trackUrl("e") + "\r\n");
     openWindow();
     ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/e").size() >= 3 && status() == "Network Error"; }));
     EXPECT_THAT(queueTitles(), ElementsAre("Endless"));
@@ -239,12 +232,11 @@ TEST_F(HostileStoreTest, ABodyIsWrittenOnlyAsFarAsItsAnswerSaid)
 
 TEST_F(HostileStoreTest, AResumeAnswerThatCannotBePlacedFailsVisiblyAndChangesNothing)
 {
-    addTrack("r", "Resumed", 50000);
     for (const auto mode : {sim::ResumeMode::MisplacedRange, sim::ResumeMode::PartialWithoutRange}) {
         SCOPED_TRACE(static_cast<int>(mode));
         m_store.setResumeMode(mode);
+        queueOnDisk({{"r", "Resumed", 50000}});
         writeFile(trackPath("Resumed"), expectedContent("r", 50000).substr(0, 1000));
-        writeFile(m_config.strings.m_strDownloadQueuePath, "Resumed|" + m_store.trackUrl("r") + "\r\n");
         openWindow();
         // Retried, and failing the same way each time.
         ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/r").size() >= 3 && status() == "Network Error"; }));

@@ -66,19 +66,19 @@ protected:
     {
         return sim::trackContent({id, "", size, sim::patternFromId(id)});
     }
-    std::string trackPath(const std::string& title) const
+    std::string trackPath(const std::string& title) const { return m_config.strings.m_strDownloadFolder + "/" + title + ".mp3"; }
+    // These tracks in the download-queue file, as a last run left them.
+    void queueOnDisk(std::initializer_list<std::tuple<std::string, std::string, std::uint64_t>> tracks)
     {
-        return m_config.strings.m_strDownloadFolder + "/" + title + ".mp3";
+        std::string lines;
+        for (const auto& [id, title, size] : tracks) {
+            addTrack(id, title, size);
+            lines += title + "|" + m_store.trackUrl(id) + "\r\n";
+        }
+        writeFile(m_config.strings.m_strDownloadQueuePath, lines);
     }
 
     void openWindow()
-    {
-        makeWindow();
-        m_window->OnInitDialog();
-        m_window->show();
-    }
-    // The window, made but not yet initialised.
-    void makeWindow()
     {
         MainWindowEnvironment environment;
         environment.gateFolder = m_dir.file("gates");
@@ -89,6 +89,8 @@ protected:
         if (m_adjustEnvironment)
             m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_config, std::move(environment));
+        m_window->OnInitDialog();
+        m_window->show();
     }
     // Closes the window as the close button does and waits until every worker has
     // said it ended.
