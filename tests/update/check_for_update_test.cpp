@@ -47,10 +47,7 @@ public:
     {
         return step([&] { return ExecutableFiles::stage(from, to, like); });
     }
-    bool keep(const std::string& from, const std::string& to) override
-    {
-        return step([&] { return ExecutableFiles::keep(from, to); });
-    }
+    bool keep(const std::string& from, const std::string& to) override { return step([&] { return ExecutableFiles::keep(from, to); }); }
     bool replace(const std::string& from, const std::string& to) override
     {
         return step([&] { return ExecutableFiles::replace(from, to); });
@@ -63,9 +60,7 @@ private:
         if (++steps == m_failing)
             return false;
         const bool done = operation();
-        const std::string program = test::readFile(m_exe);
-        EXPECT_TRUE(std::find(m_wholePrograms.begin(), m_wholePrograms.end(), program) != m_wholePrograms.end())
-            << "after step " << steps << " the executable's name holds no whole program";
+        EXPECT_TRUE(std::ranges::count(m_wholePrograms, readFile(m_exe))) << "after step " << steps << ", no whole program";
         return done;
     }
     std::string m_exe;
