@@ -69,5 +69,8 @@ void check(FuzzedDataProvider& in, bool (*load)(EntryList<Node>&, const std::str
 
 QVR_FUZZ_TARGET(in)
 {
-    in.ConsumeBool() ? check<QueueItem>(in, LoadDownloadQueue, SaveDownloadQueue) : check<RawEntryItem>(in, LoadRawQueue, SaveRawQueue);
+    if (in.ConsumeBool())
+        check<QueueItem>(in, LoadDownloadQueue, SaveDownloadQueue);
+    else
+        check<RawEntryItem>(in, LoadRawQueue, SaveRawQueue);
 }
