@@ -1,6 +1,3 @@
-#include "controls/resources.h"
-#include "res/images.h"
-
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -14,9 +11,11 @@
 namespace qvr {
 namespace {
 
-// The first pixel where `made` and `kept` differ by more than two levels (as
-// antialiased edges do from one build of the rasteriser to another), or in full
-// transparency; empty when none.
+// That every button has three pictures told apart at each scale, and that the skin and the
+// pictures of the set for the screen show, the real window test checks at three scales.
+
+// The first pixel where `made` and `kept` differ by more than two levels (as antialiased edges do
+// from one build of the rasteriser to another), or in full transparency; empty when none.
 std::string FirstDifference(const QImage& made, const QImage& kept)
 {
     const QImage a = made.convertToFormat(QImage::Format_ARGB32), b = kept.convertToFormat(QImage::Format_ARGB32);
@@ -47,24 +46,6 @@ TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
         else
             EXPECT_EQ(FirstDifference(QImage(QString::fromStdString(made)), QImage(QString::fromStdString(kept))), "");
     }
-}
-
-// The skin's key colour and a button's pictures on the screen are the real window
-// test's; here that every button has three pictures told apart at each scale.
-TEST(Artwork, PicturesAreResourcesOfTheProgramAtEachScale)
-{
-    for (const int scale : kPictureScales) {
-        for (const ButtonImages& button : kButtonImages) {
-            QImage p[3];
-            for (int state = 0; state < 3; ++state)
-                p[state] = LoadBitmapResource(button.bitmaps[state], scale).convertToFormat(QImage::Format_RGB32);
-            EXPECT_TRUE(p[0].devicePixelRatio() == scale && p[0].size() == LoadBitmapResource(button.bitmaps[0]).size() * scale
-                        && p[1].size() == p[0].size() && p[2].size() == p[0].size() && p[0] != p[1] && p[0] != p[2] && p[1] != p[2])
-                << "button " << button.controlId << " at scale " << scale;
-        }
-    }
-    EXPECT_EQ(LoadBitmapResource(IDB_SKIN, 1.5).devicePixelRatio(), 2) << "the larger set between whole ratios";
-    EXPECT_FALSE(LoadIconResource(IDI_QUAVERO).isNull());
 }
 
 } // namespace

@@ -15,9 +15,7 @@ inline std::optional<QVariant> evaluate(QWebEnginePage* page, const QString& scr
     // Shared: an answer after the wait has given up must have somewhere to go.
     auto result = std::make_shared<std::optional<QVariant>>();
     page->runJavaScript(script, [result](const QVariant& value) { *result = value; });
-    if (!QTest::qWaitFor([&] { return result->has_value(); }, 30000))
-        return std::nullopt;
-    return *result;
+    return QTest::qWaitFor([&] { return result->has_value(); }, 30000) ? *result : std::nullopt;
 }
 
 } // namespace qvr::test

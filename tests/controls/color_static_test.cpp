@@ -9,16 +9,6 @@
 namespace qvr {
 namespace {
 
-// How often each colour occurs in the control as it paints itself.
-std::map<QRgb, int> Colors(QWidget& widget)
-{
-    std::map<QRgb, int> colors;
-    const QImage image = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    for (int i = 0; i < image.width() * image.height(); ++i)
-        ++colors[image.pixel(i % image.width(), i / image.width()) | 0xFF000000];
-    return colors;
-}
-
 // The fonts and colours the window gives its texts are checked in its look test.
 TEST(ColorStatic, TextOnItsBackgroundFillingTheControlAndMarkupShownAsItIs)
 {
@@ -34,13 +24,16 @@ TEST(ColorStatic, TextOnItsBackgroundFillingTheControlAndMarkupShownAsItIs)
         text.resize(120, 40);
         text.SetForeColor(textColor);
         text.SetBackColor(backColor);
-        text.setEnabled(false);  // alike
+        text.setEnabled(false); // alike
         for (const char* shown : {"IIII", "<b></b>"}) {
             text.setText(QString::fromUtf8(shown));
-            std::map<QRgb, int> colors = Colors(text);
+            const QImage image = text.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            std::map<QRgb, int> colors; // how often each colour occurs
+            for (int i = 0; i < image.width() * image.height(); ++i)
+                ++colors[image.pixel(i % image.width(), i / image.width()) | 0xFF000000];
             EXPECT_TRUE(colors.contains(expectedText.rgb())) << shown << ": the strokes in the text colour";
             EXPECT_GT(colors[expectedBack.rgb()], 120 * 40 / 2) << "the background fills the control";
-            EXPECT_EQ(text.grab().toImage().pixelColor(119, 39), expectedBack);
+            EXPECT_EQ(image.pixelColor(119, 39), expectedBack);
         }
     }
 }

@@ -14,8 +14,8 @@
 namespace qvr {
 namespace {
 
-// Where the page shows in the program's window, the placeholder it takes, is the real
-// window test's check; the calls that do nothing without a window, the radio panel's.
+// Where the page shows in the program's window, in its placeholder, is the real window test's
+// check; the calls that do nothing without a window, the radio panel's.
 TEST(SimpleBrowser, WithoutParentOrPlaceholderNothingIsMadeAndAWindowItsParentEndedIsGone)
 {
     SimpleBrowser browser;
@@ -29,11 +29,10 @@ TEST(SimpleBrowser, WithoutParentOrPlaceholderNothingIsMadeAndAWindowItsParentEn
     EXPECT_EQ(FindControl(parent.get(), 78), browser.widget());
     parent.reset();
     EXPECT_EQ(std::tuple(browser.widget(), browser.view()), std::tuple(nullptr, nullptr));
-    browser.MoveWindow(QRect(1, 2, 3, 4));
+    browser.MoveWindow(QRect(1, 2, 3, 4)); // and nothing breaks
 }
 
-// Loading a page that grabs focus for itself moves no keyboard focus, and neither does
-// Tab; a click does.
+// A page that grabs focus for itself moves no keyboard focus, nor does Tab; a click does.
 TEST(SimpleBrowser, OnlyAClickGivesTheViewTheKeyboard)
 {
     QWidget window;

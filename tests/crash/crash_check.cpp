@@ -1,17 +1,10 @@
-// qvr_crash_check: looks at what the program left on disk after it was killed, for
-// tests/crash/crash_test.sh.
-//
+// qvr_crash_check: looks at what the program left on disk after it was killed, for crash_test.sh.
 //   qvr_crash_check --store HOST:PORT --hive FILE --download-queue FILE --raw-queue FILE
 //                   --music DIR --tracks FILE --requests FILE [--seen FILE] [--final]
-//
-// --tracks lists the store's tracks, one "ID<TAB>TITLE<TAB>SIZE" per line; --requests
-// the requests made so far, one "ID<TAB>ROUND<TAB>HOW" per line. With --final both
-// queues must be empty and every request downloaded. With --seen, whole files found
-// unchanged since an earlier check (same inode, size and modification time) are not
-// compared again; the file is kept up to date.
-//
-// It prints "checked: F finished, P partial, I in the inbox, B bytes compared", one "FAIL ..." line
-// per fault (a lost request as "FAIL lost ID: ..."), and exits 1 when there is any.
+// --tracks: "ID<TAB>TITLE<TAB>SIZE" lines; --requests: "ID<TAB>ROUND<TAB>HOW" lines. --final: both
+// queues empty and every request downloaded. --seen: whole files unchanged since an earlier check
+// (inode, size, mtime) are not compared again. Prints one "FAIL ..." line per fault (a lost request as
+// "FAIL lost ID: ..."), then "checked: F finished, P partial, I in the inbox, B bytes compared".
 
 #include "platform/hive.h"
 #include "tools/store-sim/store_sim.h"
@@ -52,15 +45,13 @@ std::vector<std::vector<std::string>> readTable(const std::string& path)
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) {
         std::istringstream split(line);
-        rows.emplace_back();
-        for (std::string field; std::getline(split, field, '\t');)
-            rows.back().push_back(field);
+        for (rows.emplace_back(); std::getline(split, line, '\t');)
+            rows.back().push_back(line);
     }
     return rows;
 }
 
-// The lines of a queue file, each of which must end in CR LF and be non-empty; a
-// missing file is an empty queue (the program has not saved one yet).
+// Each line must be non-empty and end in CR LF; a missing file is a queue not saved yet.
 std::vector<std::string> queueLines(const std::string& path, const std::string& what, const Fail& fail)
 {
     std::vector<std::string> lines;
@@ -79,14 +70,11 @@ std::vector<std::string> queueLines(const std::string& path, const std::string& 
     return lines;
 }
 
-// What tells a file that was checked whole from one that changed since.
 std::string identity(const std::string& path)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return {};
-    return std::to_string(st.st_ino) + "\t" + std::to_string(st.st_size) + "\t"
-        + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    return ::stat(path.c_str(), &st) != 0 ? std::string() : std::to_string(st.st_ino) + "\t" + std::to_string(st.st_size)
+        + "\t" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
 } // namespace
@@ -94,18 +82,12 @@ std::string identity(const std::string& path)
 int main(int argc, char** argv)
 {
     int faults = 0;
-    const Fail fail = [&faults](const std::string& text) {
-        ++faults;
-        std::cout << "FAIL " << text << "\n";
-    };
+    const Fail fail = [&faults](const std::string& text) { ++faults, std::cout << "FAIL " << text << "\n"; };
     std::map<std::string, std::string> option;
-    bool final = false;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i] == std::string("--final"))
-            final = true;
-        else if (i + 1 < argc)
+    const bool final = std::find(argv + 1, argv + argc, std::string("--final")) != argv + argc;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (argv[i] != std::string("--final"))
             option[argv[i]] = argv[i + 1], ++i;
-    }
     for (const char* needed : {"--store", "--hive", "--download-queue", "--raw-queue", "--music", "--tracks", "--requests"}) {
         if (!option.count(needed)) {
             std::cerr << "qvr_crash_check: " << needed << " is missing\n";
@@ -113,20 +95,18 @@ int main(int argc, char** argv)
         }
     }
     std::map<std::string, Track> byTitle, byId;
-    for (const auto& row : readTable(option["--tracks"])) {
+    for (const auto& row : readTable(option["--tracks"]))
         if (row.size() == 3)
             byTitle[row[1]] = byId[row[0]] = Track {row[0], row[1], std::stoull(row[2])};
-    }
 
     const auto hive = qvr::HiveDocument::parse(readFile(option["--hive"]).value_or(""));
     if (!hive)
         fail("the settings hive is missing or does not parse");
-    for (const char* name : {"DownloadQueue", "RawQueue"}) {
+    for (const char* name : {"DownloadQueue", "RawQueue"})
         if (hive && !hive->findValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Queue", name))
             fail(std::string("the settings hive lost the value ") + name);
-    }
 
-    std::set<std::string> queuedTitles;
+    std::set<std::string> queuedTitles, rawIds;
     for (const std::string& line : queueLines(option["--download-queue"], "the download queue", fail)) {
         const auto bar = line.find('|');
         const auto track = byTitle.find(line.substr(0, bar));
@@ -140,33 +120,30 @@ int main(int argc, char** argv)
         if (!queuedTitles.insert(track->first).second)
             fail("the download queue holds " + track->first + " twice");
     }
-    std::error_code error;
-    std::set<std::string> rawIds;
+    const auto requested = [&](const std::string& text) { return text.starts_with("track=") && byId.count(text.substr(6)); };
     for (const std::string& line : queueLines(option["--raw-queue"], "the raw queue", fail)) {
-        if (!line.starts_with("track=") || !byId.count(line.substr(6)))
-            fail("the raw queue holds a line that is no request of the test: " + line);
-        else
+        if (requested(line))
             rawIds.insert(line.substr(6));
+        else
+            fail("the raw queue holds a line that is no request of the test: " + line);
     }
-    // Requests a second start handed over that the window had not taken yet.
+    // Requests a second start handed over that the window had not taken yet; a name with a
+    // leading dot is a deposit cut short, never acknowledged.
     std::size_t waiting = 0;
+    std::error_code error;
     const auto inbox = std::filesystem::path(option["--raw-queue"]).parent_path() / "inbox";
     for (const auto& entry : std::filesystem::directory_iterator(inbox, error)) {
-        const std::string name = entry.path().filename().string();
+        const std::string name = entry.path().filename().string(), text = readFile(entry.path().string()).value_or("");
         if (name.starts_with("."))
-            continue; // a deposit cut short, never acknowledged
-        const std::string text = readFile(entry.path().string()).value_or("");
-        if (!name.ends_with(".req") || !text.starts_with("track=") || !byId.count(text.substr(6))) {
-            fail("the inbox holds a file that is no request of the test: " + name);
             continue;
-        }
-        rawIds.insert(text.substr(6));
-        ++waiting;
+        if (name.ends_with(".req") && requested(text))
+            rawIds.insert(text.substr(6)), ++waiting;
+        else
+            fail("the inbox holds a file that is no request of the test: " + name);
     }
     error.clear();
 
-    // Every file in the download folder: a true beginning of its track, whole once
-    // the track has left the queue.
+    // Every file in the download folder: a true beginning of its track, whole once it left the queue.
     std::set<std::string> seen, seenNow, finished;
     std::ifstream seenIn(option.count("--seen") ? option["--seen"] : "");
     for (std::string line; std::getline(seenIn, line);)
@@ -175,17 +152,16 @@ int main(int argc, char** argv)
     std::size_t partial = 0;
     for (const auto& entry : std::filesystem::directory_iterator(option["--music"], error)) {
         const std::string name = entry.path().filename().string();
-        const std::string title = name.ends_with(".mp3") ? name.substr(0, name.size() - 4) : name;
-        const auto track = byTitle.find(title);
+        const auto track = byTitle.find(name.ends_with(".mp3") ? name.substr(0, name.size() - 4) : name);
         if (track == byTitle.end()) {
             fail("the download folder holds a file of no track: " + name);
             continue;
         }
+        const Track& t = track->second;
         const std::string known = name + "\t" + identity(entry.path().string());
-        const bool queued = queuedTitles.count(title) != 0;
+        const bool queued = queuedTitles.count(t.title) != 0;
         if (seen.count(known) && !queued) {
-            finished.insert(title);
-            seenNow.insert(known);
+            finished.insert(t.title), seenNow.insert(known);
             continue;
         }
         const auto bytes = readFile(entry.path().string());
@@ -193,7 +169,6 @@ int main(int argc, char** argv)
             fail("cannot read " + name);
             continue;
         }
-        const Track& t = track->second;
         const std::string expected = qvr::sim::trackContent(qvr::sim::patternFromId(t.id), 0, t.size);
         const std::string sizes = " (file " + std::to_string(bytes->size()) + " bytes, track " + std::to_string(t.size) + ")";
         compared += bytes->size();
@@ -201,8 +176,7 @@ int main(int argc, char** argv)
             const auto at = std::mismatch(bytes->begin(), bytes->end(), expected.begin(), expected.end()).first;
             fail(name + " differs from the track from byte " + std::to_string(at - bytes->begin()) + sizes);
         } else if (bytes->size() == t.size) {
-            finished.insert(title);
-            seenNow.insert(known);
+            finished.insert(t.title), seenNow.insert(known);
         } else if (!queued) {
             fail(name + " has left the download queue unfinished" + sizes);
         } else {

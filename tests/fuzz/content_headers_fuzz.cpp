@@ -1,17 +1,8 @@
-// The Content-Length and Content-Range readers agree with plain digit-by-digit
-// readings of their header forms, on any text, and read back every number written
-// in those forms, up to the largest 64-bit one; a number too large to hold is never
-// taken for another.
+// The Content-Length and Content-Range readers agree with digit-by-digit readings on any text and
+// read back every number written in their forms up to 2^64-1; a number too large is never another.
 
 #include "engine/store_request.h"
 #include "tests/fuzz/fuzz_support.h"
-
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <optional>
-#include <string>
 
 namespace {
 
@@ -37,10 +28,9 @@ Number digitsAfter(std::string_view& s, std::string_view skip, std::string_view 
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+QVR_FUZZ_TARGET(in)
 {
     using namespace qvr;
-    FuzzedDataProvider in(data, size);
     if (in.ConsumeBool()) {
         const std::string value = in.ConsumeRemainingBytesAsString();
         // Content-Length: blanks, an optional "+" (a "-" gives 0), the digits; 0 without any.
@@ -56,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Number unsatisfied = digitsAfter(s, " ", "bytes */");
         QVR_FUZZ_CHECK(UnsatisfiedRangeSize(value) == (s.empty() ? unsatisfied : std::nullopt),
                        "an unsatisfied range's size reads as its digits");
-        return 0;
+        return;
     }
 
     const auto number = [&] {
@@ -83,5 +73,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QVR_FUZZ_CHECK(!UnsatisfiedRangeSize("bytes */" + tooLarge), "a size past 64 bits is refused");
         QVR_FUZZ_CHECK(ParseContentLength(tooLarge) == 0, "a length past 64 bits reads as none");
     }
-    return 0;
 }

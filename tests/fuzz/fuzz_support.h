@@ -1,28 +1,39 @@
 #pragma once
 
-// Shared pieces of the fuzz targets: a property check that stops the run with a
-// readable reason, and scratch files for the code under test that reads files.
+// What the fuzz targets share: a property check, and scratch files for code that reads files.
 
+#include <fuzzer/FuzzedDataProvider.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 
-// libFuzzer keeps the input that made the process abort, so a broken property is
-// reported like a crash, with the input to reproduce it.
+// libFuzzer keeps the input that made the process abort: a broken property is reported like a crash.
 #define QVR_FUZZ_CHECK(condition, what)                                                                  \
     ((condition) ? void() : (std::fprintf(stderr, "property broken: %s\n  (%s, %s:%d)\n", what, #condition, \
                                           __FILE__, __LINE__), std::abort()))
 
+// A target's body, run on each input with the fuzzer's bytes in `in`.
+#define QVR_FUZZ_TARGET(in)                                                                 \
+    static void fuzzOne(FuzzedDataProvider& in);                                            \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)       \
+    {                                                                                       \
+        FuzzedDataProvider in(data, size);                                                  \
+        return fuzzOne(in), 0;                                                              \
+    }                                                                                       \
+    static void fuzzOne(FuzzedDataProvider& in)
+
 namespace qvr::fuzz {
 
-// A file in a folder of the process's own, removed when the process ends normally.
-// In memory where the system has such a folder: the queue files are flushed to disk
-// on every save, which on a disk slows fuzzing a hundredfold.
+// In a folder of the process's own, in memory where possible: the queue files are flushed on
+// every save, which on a disk slows fuzzing a hundredfold.
 inline std::string scratchFile(const char* name)
 {
     static const struct Folder {
@@ -38,7 +49,6 @@ inline std::string scratchFile(const char* name)
     return folder.path + "/" + name;
 }
 
-// Replaces the file's contents; aborts when it cannot, as nothing else would be tested then.
 inline void writeFile(const std::string& path, std::string_view bytes)
 {
     QVR_FUZZ_CHECK(std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size())).flush(),

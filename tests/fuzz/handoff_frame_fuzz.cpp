@@ -1,19 +1,13 @@
-// Hand-off frames over a real socket pair. Any bytes: a frame is received exactly
-// when they start with a well-formed frame within the size limit, and encoding what
-// was received gives those bytes back. Any message: it arrives unchanged when its
-// data is within the limit, and is refused otherwise.
+// Hand-off frames over a real socket pair. Any bytes: a frame is received exactly when they start
+// with a well-formed one within the size limit, and encodes back to them. Any message: it arrives
+// unchanged when its data is within the limit, and is refused otherwise.
 
 #include "platform/handoff.h"
 #include "tests/fuzz/fuzz_support.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <fcntl.h>
 #include <sys/socket.h>
 
-#include <chrono>
-#include <optional>
-#include <string>
 #include <thread>
 #include <tuple>
 
@@ -24,8 +18,7 @@ using qvr::kHandoffMaxData;
 
 constexpr std::size_t kHeaderSize = 36;
 
-// Sends `bytes` from one end of a fresh socket pair and receives on the other. The
-// sender closes its end when done, so an incomplete frame is seen as such at once.
+// The sender closes its end when done, so an incomplete frame is seen as such at once.
 std::optional<HandoffMessage> sendAndReceive(const std::string& bytes, bool nonBlocking)
 {
     int ends[2];
@@ -50,9 +43,8 @@ std::optional<HandoffMessage> sendAndReceive(const std::string& bytes, bool nonB
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+QVR_FUZZ_TARGET(in)
 {
-    FuzzedDataProvider in(data, size);
     const bool nonBlocking = in.ConsumeBool();
     if (in.ConsumeBool()) {
         const std::string bytes = in.ConsumeRemainingBytesAsString();
@@ -66,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QVR_FUZZ_CHECK(!message || message->data.size() <= kHandoffMaxData, "received data is within the limit");
         QVR_FUZZ_CHECK(!message || bytes.starts_with(qvr::EncodeHandoffFrame(*message)),
                        "encoding what was received gives the bytes back");
-        return 0;
+        return;
     }
 
     HandoffMessage sent {in.ConsumeIntegral<std::uint32_t>(), in.ConsumeIntegral<std::uint64_t>(),
@@ -87,5 +79,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QVR_FUZZ_CHECK(length > kHandoffMaxData || (received && fields(*received) == fields(sent)),
                    "a message within the limit arrives unchanged");
     QVR_FUZZ_CHECK(length <= kHandoffMaxData || !received, "a message over the limit is refused");
-    return 0;
 }

@@ -1,17 +1,11 @@
-// The settings hive: a file that parses is written back byte for byte, and after
-// any sequence of value writes the written text parses again and holds exactly the
-// values written, each on one line, every other value as it was.
+// The settings hive: a file that parses is written back byte for byte; after any value writes the
+// text parses again and holds exactly the values written, each on one line, every other as it was.
 
 #include "platform/hive.h"
 #include "platform/text.h"
 #include "tests/fuzz/fuzz_support.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <algorithm>
 #include <map>
-#include <optional>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -78,9 +72,8 @@ std::string pick(FuzzedDataProvider& in, const std::vector<std::string>& known, 
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+QVR_FUZZ_TARGET(in)
 {
-    FuzzedDataProvider in(data, size);
     const std::string text = in.ConsumeRandomLengthString(8192);
     auto doc = qvr::HiveDocument::parse(text);
     QVR_FUZZ_CHECK(!doc || doc->serialize() == text, "a parsed file is written back byte for byte");
@@ -123,5 +116,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expect(place, value);
     for (const auto& [place, value] : before)
         expect(place, written.contains(folded(place)) ? written.at(folded(place)) : value);
-    return 0;
 }

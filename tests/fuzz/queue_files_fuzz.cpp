@@ -1,15 +1,11 @@
-// The two queue files. Whatever a file holds, what loads from it can be saved and
-// loads back as the same list; a list built in memory survives a save and a load
-// exactly when every element is storable, and a refused save leaves the file as
-// it was.
+// The two queue files. Whatever a file holds, what loads can be saved and loads back the same; a
+// list made in memory survives a save and a load exactly when every element is storable, and a
+// refused save leaves the file as it was.
 
 #include "engine/queue_files.h"
 #include "tests/fuzz/fuzz_support.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
 #include <memory>
-#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -28,10 +24,8 @@ template <class Node>
 std::pair<std::vector<std::vector<std::string>>, bool> elementsOf(const EntryList<Node>& list)
 {
     std::pair<std::vector<std::vector<std::string>>, bool> result {{}, true};
-    for (const Node* node = list.GetHead(); node; node = node->next.get()) {
-        result.first.push_back(fields(*node));
-        result.second = result.second && storable(*node);
-    }
+    for (const Node* node = list.GetHead(); node; node = node->next.get())
+        result.first.push_back(fields(*node)), result.second = result.second && storable(*node);
     return result;
 }
 
@@ -73,12 +67,10 @@ void check(FuzzedDataProvider& in, bool (*load)(EntryList<Node>&, const std::str
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+QVR_FUZZ_TARGET(in)
 {
-    FuzzedDataProvider in(data, size);
     if (in.ConsumeBool())
         check<QueueItem>(in, LoadDownloadQueue, SaveDownloadQueue);
     else
         check<RawEntryItem>(in, LoadRawQueue, SaveRawQueue);
-    return 0;
 }

@@ -5,14 +5,8 @@
 #include "platform/exclusive_file.h"
 #include "tests/fuzz/fuzz_support.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <optional>
-#include <string>
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+QVR_FUZZ_TARGET(in)
 {
-    FuzzedDataProvider in(data, size);
     // Limits near the line's length matter most, and files past the reader's
     // buffer size, which a repeated text reaches.
     const std::size_t limit = in.ConsumeIntegralInRange<std::size_t>(0, in.ConsumeBool() ? 300 : 70'000);
@@ -34,5 +28,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QVR_FUZZ_CHECK(!line || line->size() <= limit, "the line is never longer than the limit");
     QVR_FUZZ_CHECK(!line || line->find('\n') == std::string::npos, "the line holds no LF");
     QVR_FUZZ_CHECK(!line || *line == expected, "the line is the text before the first line end");
-    return 0;
 }

@@ -6,11 +6,6 @@
 #include "engine/store_request.h"
 #include "tests/fuzz/fuzz_support.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <optional>
-#include <string>
-
 namespace {
 
 bool keepable(std::string_view text)
@@ -28,9 +23,8 @@ bool standsBetween(std::string_view answer, std::string_view text, std::string_v
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+QVR_FUZZ_TARGET(in)
 {
-    FuzzedDataProvider in(data, size);
     if (in.ConsumeBool()) {
         const std::string answer = in.ConsumeRemainingBytesAsString();
         const std::optional<qvr::TrackInfo> info = qvr::ParseTrackInfo(answer);
@@ -39,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QVR_FUZZ_CHECK(!info || standsBetween(answer, info->title, "<title>", "</title>"),
                        "the title is what the tags enclose");
         QVR_FUZZ_CHECK(!info || standsBetween(answer, info->url, "<url>", "</url>"), "the address is what the tags enclose");
-        return 0;
+        return;
     }
 
     const std::string head = in.ConsumeRandomLengthString(40);
@@ -48,11 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string* text : {&head, &title, &url})
         for (const char* tag : {"<title>", "</title>", "<url>", "</url>"})
             if (text->find(tag) != std::string::npos)
-                return 0;
+                return;
     const auto info = qvr::ParseTrackInfo("<html><head>" + head + "<title>" + title + "</title></head><body>\n<url>"
                                           + url + "</url>\n</body></html>\n");
     const bool keep = keepable(title) && keepable(url);
     QVR_FUZZ_CHECK(!keep || (info && info->title == title && info->url == url), "a store answer gives its title and address");
     QVR_FUZZ_CHECK(keep || !info, "a title or address the queue cannot keep is refused");
-    return 0;
 }

@@ -6,9 +6,6 @@
 #include "engine/store_request.h"
 #include "tests/fuzz/fuzz_support.h"
 
-#include <optional>
-#include <string>
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view url(reinterpret_cast<const char*>(data), size);

@@ -1,7 +1,6 @@
-// A minimal program that carries the build's version note, standing in for the
-// program's executable where tests need many copies of one. Its probe (--probe)
-// answers as QVR_TEST_PROBE says, any other start as QVR_TEST_START: "exit1",
-// "crash", "hang"; else it ends at once with 0.
+// Carries the build's version note, standing in for the program where tests need many copies of
+// one. Its probe (--probe) answers as QVR_TEST_PROBE says, any other start as QVR_TEST_START:
+// "exit1", "crash", "hang"; else it ends at once with 0.
 #include <cstdlib>
 #include <cstring>
 #include <string>

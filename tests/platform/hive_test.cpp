@@ -1,7 +1,9 @@
 #include "platform/hive.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -43,8 +45,7 @@ TEST(Hive, EveryDataFormGivesTheValueInEffectWithExactBytes)
     };
     for (const auto& [file, name, expected] : cases) {
         const auto doc = HiveDocument::parse(file);
-        ASSERT_TRUE(doc) << file;
-        EXPECT_EQ(doc->findValue(kKey, name), expected) << file;
+        EXPECT_EQ(doc ? doc->findValue(kKey, name) : std::nullopt, expected) << file;
     }
 }
 
@@ -90,8 +91,6 @@ TEST(Hive, EditsChangeOnlyTheValuesLineAndNewValuesFollowTheKeysLast)
         {twoKeys, kKey, "New", value(4, {"\x2a\0\0\0", 4}),
          edited(twoKeys, "\"dup\"\n", "\"dup\"\n\"New\"=dword:0000002a\n")},
         {crLf, kKey, "", sz("d"), edited(crLf, "\r\n; last\r\n", "\r\n@=\"d\"\r\n; last\r\n")},
-        {bare + "\n\n[HKEY_LOCAL_MACHINE\\Y]\n", kKey, "A", sz("x"),
-         bare + "\n\"A\"=\"x\"\n\n[HKEY_LOCAL_MACHINE\\Y]\n"},
         // The comments that introduce the next key stay with it.
         {bare + "\n\"A\"=\"1\"\n\n; the next key\n[HKEY_LOCAL_MACHINE\\Y]\n", kKey, "B", sz("x"),
          bare + "\n\"A\"=\"1\"\n\"B\"=\"x\"\n\n; the next key\n[HKEY_LOCAL_MACHINE\\Y]\n"},
@@ -99,10 +98,27 @@ TEST(Hive, EditsChangeOnlyTheValuesLineAndNewValuesFollowTheKeysLast)
     };
     for (const auto& [before, key, name, v, after] : cases) {
         auto doc = HiveDocument::parse(before);
-        ASSERT_TRUE(doc) << before;
-        ASSERT_TRUE(doc->setValue(key, name, v)) << before;
-        EXPECT_EQ(doc->serialize(), after);
+        EXPECT_EQ(doc && doc->setValue(key, name, v) ? doc->serialize() : "not set", after) << before;
     }
+}
+
+// How blanks are trimmed the hive's and the HTTP heads' tests show; how names sort, and are found
+// by their beginning or end, the downloaded files' tests.
+TEST(Text, OnlyAsciiLettersHaveACaseWhateverTheLocale)
+{
+    std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1"); // one with a case for bytes above 127, where there is one
+    const std::tuple<std::string, std::string, int> cases[] = {
+        {"\xC9t\xC9", "\xE9t\xE9", -1}, // Latin-1 letters are bytes like any other
+        {"ab", "ABC", -1},              // a beginning sorts before the longer text
+        {"a\xFF", "A\x01", 1},          // bytes compare as unsigned
+        {std::string("a\0b", 3), std::string("A\0B", 3), 0},
+    };
+    for (const auto& [a, b, order] : cases) {
+        SCOPED_TRACE(a + " | " + b);
+        EXPECT_EQ(std::tuple(CompareIgnoringCase(a, b), CompareIgnoringCase(b, a), EqualsIgnoringCase(a, b)),
+                  std::tuple(order, -order, order == 0));
+    }
+    std::setlocale(LC_CTYPE, "C");
 }
 
 } // namespace

@@ -1,24 +1,30 @@
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
+#include "platform/process_launch.h"
+#include "platform/unique_fd.h"
 
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_for_files.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <optional>
+#include <sstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace qvr {
 namespace {
 
-using test::ChildProcess;
 using test::TempDir;
 
 TEST(NamedMutex, OnlyOpenHoldersCountOnlyTheOwnerReleasesAndAChildInheritsNothing)
@@ -27,9 +33,9 @@ TEST(NamedMutex, OnlyOpenHoldersCountOnlyTheOwnerReleasesAndAChildInheritsNothin
     auto first = NamedMutex::create(dir.path(), "m");
     ASSERT_TRUE(first);
     EXPECT_FALSE(first->alreadyExisted() || first->openElsewhere());
-    // A program started meanwhile (a browser opened from the window) must not
-    // inherit the name and keep it after we let it go.
-    ChildProcess child({"/bin/sh", "-c", "echo started; exec cat"});
+    // A program started meanwhile (a browser opened from the window) must not inherit the name
+    // and keep it after we let it go.
+    test::ChildProcess child({"/bin/sh", "-c", "echo started; exec cat"});
     ASSERT_EQ(child.readLine(), "started");
     auto second = NamedMutex::create(dir.path(), "m");
     ASSERT_TRUE(second);
@@ -45,9 +51,7 @@ TEST(NamedMutex, OnlyOpenHoldersCountOnlyTheOwnerReleasesAndAChildInheritsNothin
     EXPECT_FALSE(secondOwns) << "still owned once";
     EXPECT_TRUE(first->unlock());
     thread.join();
-    EXPECT_TRUE(secondOwns);
-    EXPECT_FALSE(first->unlock());
-    EXPECT_TRUE(second->unlock());
+    EXPECT_TRUE(secondOwns && !first->unlock() && second->unlock());
 
     second.reset();
     EXPECT_FALSE(first->openElsewhere() || first->openElsewhere()) << "asking does not let the name go";
@@ -55,12 +59,11 @@ TEST(NamedMutex, OnlyOpenHoldersCountOnlyTheOwnerReleasesAndAChildInheritsNothin
     EXPECT_FALSE(NamedMutex::create(dir.path(), "m").value().alreadyExisted()) << "its file stays, but nobody holds it";
 }
 
-// That a killed holder or owner frees its part, the second-start tests show with
-// the program killed, and the crash test at every round.
+// That a killed holder or owner frees its part, the second-start tests show with the program
+// killed, and the crash test at every round. Descriptors of their own make threads race as
+// processes do, often enough to hit a window of a few instructions.
 TEST(NamedMutex, CreatorsRacingForANameFindExactlyOneFirst)
 {
-    // Descriptors of their own make threads race as processes do, and threads can
-    // race often enough to hit a window of a few instructions.
     TempDir dir;
     for (int round = 0; round < 500; ++round) {
         std::atomic<int> ready {0};
@@ -108,11 +111,32 @@ TEST(RuntimeDirectory, IsPrivateAndRefusesAFolderOfAnotherKind)
     EXPECT_EQ(st.st_mode & 0777, 0700u) << "a folder others can enter is closed again";
     test::writeFile(dir.file("plain"), "x");
     ASSERT_EQ(::symlink(folder.c_str(), dir.file("link").c_str()), 0);
-    // An unusable folder (a file, a planted link that must not be followed) is passed
-    // over for the next, the same way by every start.
+    // An unusable folder (a file, a planted link) is passed over for the next, alike by every start.
     EXPECT_EQ(firstPrivateDirectory({dir.file("plain"), dir.file("plain/x"), dir.file("link"), dir.file("mine")}),
               dir.file("mine"));
     EXPECT_FALSE(firstPrivateDirectory({dir.file("plain/x")}));
+}
+
+TEST(StartDetached, TheNewProgramHasItsOwnSessionDefaultSignalsAndNoneOfOurDescriptors)
+{
+    TempDir dir;
+    const UniqueFd ours(::open(dir.file("held").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    ASSERT_TRUE(ours);
+    ::signal(SIGUSR1, SIG_IGN);
+    // The shell writes its session and its id, whether it ignores SIGUSR1 and whether it has our descriptor.
+    const std::string script = "{ echo $(cut -d' ' -f6 /proc/$$/stat) $$;"
+                               " mask=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status);"
+                               " [ $((0x$mask & 0x200)) -ne 0 ] && echo ignored || echo default;"
+                               " test -e /proc/$$/fd/" + std::to_string(ours.get()) + " && echo inherited || echo clean;"
+                               " } > \"$0.part\" && mv \"$0.part\" \"$0\"";
+    ASSERT_TRUE(StartDetached("/bin/sh", {"-c", script, dir.file("report")}));
+    ::signal(SIGUSR1, SIG_DFL);
+    ASSERT_TRUE(test::waitForFiles(dir.path(), [&] { return ::access(dir.file("report").c_str(), F_OK) == 0; }));
+    std::istringstream report(test::readFile(dir.file("report")));
+    std::string session, self, signals, descriptors;
+    report >> session >> self >> signals >> descriptors;
+    EXPECT_EQ(std::tuple(session, signals, descriptors), std::tuple(self, "default", "clean")) << "session, signals, fds";
+    EXPECT_FALSE(StartDetached("/no/such/program", {}));
 }
 
 } // namespace

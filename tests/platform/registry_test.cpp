@@ -20,10 +20,8 @@ const std::string kHive =
 const std::string kMalformed = kHive + "\"Stray\"=-\n";
 constexpr const char* kClient = "SOFTWARE\\QVR\\Client";
 
-class RegistryTest : public testing::Test {
-protected:
+struct RegistryTest : testing::Test {
     RegistryTest() { test::writeFile(m_path, kHive); }
-
     test::TempDir m_dir;
     std::string m_path = m_dir.file("registry.reg");
     Registry m_registry {m_path};
@@ -68,18 +66,17 @@ TEST_F(RegistryTest, OnlyAWriteKeyWritesAndOnlyItsValuesLineChanges)
     EXPECT_EQ(test::readFile(m_path), expected);
 
     // A full disk: the result is looked at only once the limit is gone again.
-    long result = RegSuccess;
-    {
+    const long result = [&] {
         const test::DiskFull full(expected.size());
-        result = writer.setStringValue("GUID", "0123456789ABCDEF0123456789ABCDEF");
-    }
+        return writer.setStringValue("GUID", "0123456789ABCDEF0123456789ABCDEF");
+    }();
     EXPECT_EQ(result, RegWriteFault);
     EXPECT_EQ(test::readFile(m_path), expected);
     EXPECT_EQ(test::countEntries(m_dir.path()), 1u) << "a temporary file was left behind";
 
-    // The key vanished or the file became malformed since the open: the file stays as it is.
+    // The key vanished or the file became malformed since the open, or the next start could not
+    // read what would be written: the file stays as it is.
     const std::string keyGone = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR]\n";
-    // A file the next start could not read any more is never written.
     const std::string nearlyFull = kHive + ";" + std::string(HiveDocument::kMaxFileSize - kHive.size() - 2, 'x') + "\n";
     for (const auto& [changed, answer] :
          {std::pair(keyGone, RegKeyDeleted), {kMalformed, RegBadDb}, {nearlyFull, RegWriteFault}}) {
@@ -100,10 +97,7 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNoValue)
         for (int i = 0; i < kWrites; ++i)
             EXPECT_EQ(key.setStringValue(prefix + std::to_string(i), "v"), RegSuccess);
     };
-    {
-        std::jthread first(writeMany, 'a');
-        std::jthread second(writeMany, 'b');
-    }
+    std::jthread(writeMany, 'a'), std::jthread(writeMany, 'b'); // both at once, joined at the statement's end
     // Every name is new, so every write that was kept added one line.
     EXPECT_EQ(std::ranges::count(test::readFile(m_path), '\n'), std::ranges::count(kHive, '\n') + 2 * kWrites);
 }

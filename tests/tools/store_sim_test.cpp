@@ -15,24 +15,13 @@ constexpr std::uint64_t kSize = 200'000;
 const Track kTrack {"a1", "First & Last", kSize, 7};
 const std::string kTrackTarget = "/tracks/a1.mp3?dl=a1&guid=G";
 
-// What a test of the program could not tell from a fault of the program: the
-// simulator's resume answers and what it records. What else it serves, its pace
-// and the faults it makes, every test that uses them checks; its program, the
-// crash test and the demo run.
-class StoreSim : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        sim.addTrack(kTrack);
-        ASSERT_TRUE(sim.start());
-    }
-
-    StoreSimulator sim;
-    const std::string whole = trackContent(kTrack);
-};
-
-TEST_F(StoreSim, AnswersResumeRequestsAsItsResumeModeSaysAndRecordsThemAsSent)
+// What a test of the program could not tell from a fault of the program: the resume answers and
+// the records. What else it serves, and its faults, every test that uses them checks.
+TEST(StoreSim, AnswersResumeRequestsAsItsResumeModeSaysAndRecordsThemAsSent)
 {
+    StoreSimulator sim;
+    sim.addTrack(kTrack);
+    ASSERT_TRUE(sim.start());
     const std::string rest = "bytes 123457-199999/200000";
     const std::tuple<ResumeMode, httplib::Headers, int, std::uint64_t, std::string> cases[] = {
         {ResumeMode::Ignore, {{"RANGE", "123457-"}}, 200, 0, ""},
@@ -51,7 +40,7 @@ TEST_F(StoreSim, AnswersResumeRequestsAsItsResumeModeSaysAndRecordsThemAsSent)
         EXPECT_EQ(std::tuple(res->status, res->get_header_value_count("Content-Length"),
                              res->get_header_value("Content-Length"), res->get_header_value("Content-Range")),
                   std::tuple(status, 1u, std::to_string(kSize - from), range));
-        EXPECT_EQ(res->body, whole.substr(from));
+        EXPECT_EQ(res->body, trackContent(kTrack).substr(from));
     }
     const auto beyond = client.Get(kTrackTarget, {{"RANGE", std::to_string(kSize) + "-"}});
     EXPECT_EQ(beyond ? beyond->status : 0, 416);
