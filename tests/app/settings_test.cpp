@@ -1,7 +1,6 @@
 // What a start reads before anything else: its command line, the settings and the store host.
 #include "app/command_line.h"
 #include "app/settings.h"
-
 #include "app/application.h"
 #include "res/strings.h"
 

@@ -1,14 +1,12 @@
 #include "app/application.h"
 #include "ui/window_messages.h"
-
 #include "platform/handoff.h"
 #include "platform/named_mutex.h"
 #include "platform/unique_fd.h"
 #include "res/strings.h"
 
-#include "tests/support/program_fixture.h"
 #include "tests/support/process.h"
-#include "tests/support/common.h"
+#include "tests/support/program_fixture.h"
 
 #include <fcntl.h>
 #include <poll.h>

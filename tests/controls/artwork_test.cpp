@@ -1,10 +1,7 @@
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 
 #include <QDir>
 #include <QImage>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 

@@ -1,10 +1,8 @@
 #include "controls/color_static.h"
 
+#include "tests/support/common.h"
+
 #include <QGuiApplication>
-
-#include <gtest/gtest.h>
-
-#include <map>
 
 namespace qvr {
 namespace {

@@ -1,18 +1,15 @@
 #include "controls/drag_drop_list_box.h"
-
 #include "platform/unique_fd.h"
-#include "tests/support/temp_dir.h"
+
+#include "tests/support/common.h"
 
 #include <QApplication>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 
 namespace qvr {
 namespace {

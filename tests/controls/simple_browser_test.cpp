@@ -1,6 +1,6 @@
 #include "controls/simple_browser.h"
-
 #include "controls/control_id.h"
+
 #include "tests/controls/browser_test_support.h"
 
 #include <QApplication>

@@ -7,7 +7,6 @@
 
 #include "tests/support/controller_fixture.h"
 #include "tests/support/disk_full.h"
-#include "tests/support/common.h"
 
 namespace qvr {
 namespace {

@@ -3,16 +3,10 @@
 #include "platform/track_file.h"
 #include "platform/unique_fd.h"
 
-#include "tests/support/temp_dir.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/common.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <string>
 
 namespace qvr {
 namespace {

@@ -1,13 +1,8 @@
 #include "platform/folder_watch.h"
 
-#include "tests/support/temp_dir.h"
+#include "tests/support/common.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <fstream>
-#include <functional>
-#include <string>
 #include <thread>
 
 namespace qvr {

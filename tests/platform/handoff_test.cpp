@@ -3,19 +3,12 @@
 #include "platform/handoff.h"
 
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
-
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <mutex>
-#include <vector>
 
 namespace qvr {
 namespace {

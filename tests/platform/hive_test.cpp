@@ -1,13 +1,10 @@
 #include "platform/hive.h"
 #include "platform/text.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/common.h"
 
 #include <clocale>
 #include <ostream>
-#include <string>
-#include <tuple>
-#include <vector>
 
 namespace qvr {
 

@@ -1,11 +1,9 @@
 // The transport against the store simulator, with the faults it can make.
 #include "platform/http.h"
-
 #include "tools/store-sim/store_sim.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-
 #include <curl/curl.h>
 
 #include <thread>

@@ -4,23 +4,14 @@
 #include "platform/unique_fd.h"
 
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/wait_for_files.h"
-
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <optional>
 #include <sstream>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 namespace qvr {
 namespace {

@@ -1,14 +1,10 @@
 // How the settings read values through it, their own tests show.
 #include "platform/registry.h"
-
 #include "platform/hive.h"
+
+#include "tests/support/common.h"
 #include "tests/support/disk_full.h"
-#include "tests/support/temp_dir.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
 #include <thread>
 
 namespace qvr {

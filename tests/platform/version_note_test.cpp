@@ -1,12 +1,7 @@
 // The file version note of executables: the one our build stamps, and ELF files whole or damaged.
 #include "platform/exe_version.h"
 
-#include "tests/support/temp_dir.h"
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include "tests/support/common.h"
 
 namespace qvr {
 namespace {

@@ -5,11 +5,12 @@
 // which worker, and the store keeps the two lists "on disk" as titles and request
 // texts, with a hook that runs after every save (where a crash could strike).
 
-#include "tests/support/common.h"
 #include "engine/message_box.h"
 #include "engine/messages.h"
 #include "engine/queue_controller.h"
 #include "engine/workers.h"
+
+#include "tests/support/common.h"
 
 namespace qvr::test {
 

@@ -1,5 +1,4 @@
 #include "tests/support/executables.h"
-
 #include "tests/support/process.h"
 
 namespace qvr::test {

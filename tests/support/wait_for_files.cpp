@@ -1,6 +1,6 @@
-#include "tests/support/wait_for_files.h"
-
 #include "platform/folder_watch.h"
+
+#include "tests/support/wait_for_files.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,11 +1,10 @@
 #include "tools/store-sim/store_sim.h"
 
-#include <gtest/gtest.h>
+#include "tests/support/common.h"
+
 #include <httplib.h>
 
 #include <ranges>
-#include <string>
-#include <tuple>
 
 namespace qvr::sim {
 namespace {

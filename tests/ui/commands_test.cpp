@@ -1,9 +1,10 @@
 // The window's buttons and lists wired to the queue decisions (whose races are the
 // controller's tests): what the user clicks reaches the real downloader, the disk and
 // the desktop, and what they see follows.
-#include "tests/ui/window_fixture.h"
 #include "controls/image_button.h"
 #include "ui/layout.h"
+
+#include "tests/ui/window_fixture.h"
 
 #include <QDropEvent>
 #include <QMimeData>

@@ -1,7 +1,6 @@
 // The roads of a download through the whole window: its workers, the store
 // simulator and the disk (the queue decisions alone are the controller's tests).
 #include "tests/ui/window_fixture.h"
-
 #include "tests/support/disk_full.h"
 #include "tests/support/stuck_network.h"
 

@@ -1,14 +1,14 @@
 #include "ui/radio_panel.h"
-
 #include "controls/control_id.h"
 #include "controls/simple_browser.h"
 #include "res/dialog_templates.h"
 #include "res/strings.h"
-#include "tests/controls/browser_test_support.h"
-#include "tests/ui/window_fixture.h"
 #include "tools/store-sim/store_sim.h"
 #include "ui/layout.h"
 #include "ui/right_click_filter.h"
+
+#include "tests/controls/browser_test_support.h"
+#include "tests/ui/window_fixture.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -8,8 +8,8 @@
 #include "ui/about_dialog.h"
 #include "ui/layout.h"
 
-#include "tests/support/program_fixture.h"
 #include "tests/support/process.h"
+#include "tests/support/program_fixture.h"
 
 #include <QGuiApplication>
 #include <QPainter>

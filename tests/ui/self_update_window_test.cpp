@@ -1,13 +1,12 @@
 // The window's side of an update: its boxes, and the hidden instance that waits
 // for the newer one.
-#include "tests/ui/window_fixture.h"
-
-#include "tests/support/executables.h"
-
 #include "engine/request_inbox.h"
 #include "platform/handoff.h"
 #include "platform/process_launch.h"
 #include "res/strings.h"
+
+#include "tests/ui/window_fixture.h"
+#include "tests/support/executables.h"
 
 #include <QLocale>
 #include <QProgressDialog>

@@ -1,14 +1,14 @@
 // The window's look, its menu and its keyboard, on the offscreen platform (where the
 // window goes without its browser and cannot be shaped). The skin, the buttons'
 // pictures, the size and the place are the real window test's, on the screen.
-#include "tests/ui/window_fixture.h"
-
 #include "controls/color_static.h"
 #include "controls/resources.h"
 #include "res/images.h"
 #include "ui/about_dialog.h"
 #include "ui/layout.h"
 #include "ui/system_menu.h"
+
+#include "tests/ui/window_fixture.h"
 
 #include <QAccessible>
 #include <QFontInfo>
