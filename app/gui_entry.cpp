@@ -3,7 +3,9 @@
 #include "app/settings.h"
 
 #include "controls/web_engine.h"
+#include "controls/web_view.h"
 #include "platform/http.h"
+#include "platform/memory_library.h"
 #include "platform/paths.h"
 #include "res/strings.h"
 #include "ui/main_window.h"
@@ -12,11 +14,41 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <cstdlib>
+
+// The web library inside this one (embedded_web.S).
+extern "C" const char qvr_web_image_begin[];
+extern "C" const char qvr_web_image_end[];
 
 namespace qvr {
 
 namespace {
+
+// Loads the web library when first asked, and again on a later ask when it failed:
+// a click on the radio prompt tries again. Lives as long as the window.
+class WebLibrary {
+public:
+    const WebViews* views()
+    {
+        if (!m_library) {
+            PrepareWebEngineLoad();
+            const std::string_view image(qvr_web_image_begin,
+                                         static_cast<std::size_t>(qvr_web_image_end - qvr_web_image_begin));
+            std::string error;
+            m_library = MemoryLibrary::load(kWebLibraryName, image, error);
+            // Qt WebEngine may be missing or broken on this machine; the window
+            // goes on with its prompt.
+            if (!m_library)
+                std::fprintf(stderr, "quavero: cannot show the radio page: %s\n", error.c_str());
+        }
+        const auto entry = m_library ? reinterpret_cast<WebEntry>(m_library->symbol(kWebEntryName)) : nullptr;
+        return entry ? entry() : nullptr;
+    }
+
+private:
+    std::optional<MemoryLibrary> m_library;
+};
 
 int RunGui(const Configuration& configuration, int argc, char** argv)
 {
@@ -37,12 +69,14 @@ int RunGui(const Configuration& configuration, int argc, char** argv)
     const std::optional<TempFolder> privateGates = runtimeDir ? std::nullopt : TempFolder::create("quavero-gates");
     const std::string gateFolder = runtimeDir ? *runtimeDir : privateGates ? privateGates->path() : std::string();
 
+    WebLibrary web;
     MainWindowEnvironment environment;
     environment.gateFolder = gateFolder;
     environment.http = curlHttpClientFactory();
     // Nothing is seen on the offscreen platform, and Qt WebEngine finds no graphics
     // there: the radio panel goes without its browser.
-    environment.radioBrowser = QGuiApplication::platformName() != QLatin1String("offscreen");
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        environment.webViews = [&web] { return web.views(); };
     environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
     environment.rightClicks = &rightClicks;
     environment.writeDownloadFolder = [hive = configuration.hivePath](const std::string& folder) {

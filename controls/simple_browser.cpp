@@ -1,13 +1,10 @@
 #include "controls/simple_browser.h"
 
 #include "controls/control_id.h"
+#include "controls/web_view.h"
 
 #include <QApplication>
-#include <QChildEvent>
 #include <QResizeEvent>
-#include <QUrl>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
 
 namespace qvr {
 
@@ -18,7 +15,7 @@ class BrowserHost final : public QWidget {
 public:
     explicit BrowserHost(QWidget* parent) : QWidget(parent) {}
 
-    void setView(QWebEngineView* view) { m_view = view; }
+    void setView(QWidget* view) { m_view = view; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override
@@ -29,26 +26,7 @@ protected:
     }
 
 private:
-    QPointer<QWebEngineView> m_view;
-};
-
-// The view's input goes to a render widget it makes and may replace at any time, and
-// that widget accepts focus from the keyboard as well; each one is held to focus by
-// click alone before it is first shown.
-class ClickFocusOnly final : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::ChildPolished) {
-            QObject* child = static_cast<QChildEvent*>(event)->child();
-            if (child->isWidgetType())
-                static_cast<QWidget*>(child)->setFocusPolicy(Qt::ClickFocus);
-        }
-        return QObject::eventFilter(watched, event);
-    }
+    QPointer<QWidget> m_view;
 };
 
 } // namespace
@@ -58,7 +36,7 @@ SimpleBrowser::~SimpleBrowser()
     DestroyWindow();
 }
 
-bool SimpleBrowser::Create(const QRect& rect, QWidget* parent, int id)
+bool SimpleBrowser::Create(const QRect& rect, QWidget* parent, int id, const WebViews& views)
 {
     DestroyWindow();
     // A widget needs a widget application; without a parent it would be a window of
@@ -69,11 +47,7 @@ bool SimpleBrowser::Create(const QRect& rect, QWidget* parent, int id)
     auto* host = new BrowserHost(parent);
     SetControlId(host, id);
     host->setFocusPolicy(Qt::NoFocus);
-    auto* view = new QWebEngineView(host);
-    view->setFocusPolicy(Qt::ClickFocus);
-    view->installEventFilter(new ClickFocusOnly(view));
-    view->setContextMenuPolicy(Qt::PreventContextMenu);
-    view->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    QWidget* view = views.create(host);
     host->setView(view);
     host->setGeometry(QRect(rect.topLeft(), kCreatedSize));
     view->setGeometry(QRect(QPoint(0, 0), kCreatedSize));
@@ -81,23 +55,24 @@ bool SimpleBrowser::Create(const QRect& rect, QWidget* parent, int id)
 
     m_window = host;
     m_view = view;
+    m_views = &views;
     return true;
 }
 
-bool SimpleBrowser::CreateInPlaceOf(QWidget* parent, int id)
+bool SimpleBrowser::CreateInPlaceOf(QWidget* parent, int id, const WebViews& views)
 {
     QWidget* placeholder = FindControl(parent, id);
     if (!placeholder)
         return false;
     const QRect place = placeholder->geometry();
     delete placeholder;
-    return Create(place, parent, id);
+    return Create(place, parent, id, views);
 }
 
 void SimpleBrowser::NavigateTo(const std::string& url)
 {
     if (m_view)
-        m_view->load(QUrl(QString::fromStdString(url)));
+        m_views->load(m_view, QString::fromStdString(url));
 }
 
 void SimpleBrowser::ShowWindow(bool visible)
@@ -114,11 +89,6 @@ void SimpleBrowser::MoveWindow(const QRect& rect)
     // A hidden window hears of its new size only when it is shown.
     if (m_view)
         m_view->setGeometry(QRect(QPoint(0, 0), rect.size()));
-}
-
-QWebEngineView* SimpleBrowser::view() const
-{
-    return m_view;
 }
 
 void SimpleBrowser::DestroyWindow()

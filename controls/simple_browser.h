@@ -7,9 +7,9 @@
 
 #include <string>
 
-class QWebEngineView;
-
 namespace qvr {
+
+class WebViews;
 
 // A child window that shows web pages: a plain host widget with a web view filling it.
 // The object stands for the window the way a handle does: it exists before the window
@@ -17,8 +17,7 @@ namespace qvr {
 // destroys it, this object simply has no window any more. Before creation, after a
 // failed one and after the window's end, every operation does nothing.
 //
-// The view never opens the page's context menu and takes keyboard focus only when it
-// is clicked, neither on its own nor when a page loads.
+// The view comes from the web engine's views (web_view.h), given at creation.
 class SimpleBrowser {
 public:
     // Every browser window has this size when it is made; it may be resized later.
@@ -30,14 +29,15 @@ public:
     SimpleBrowser& operator=(const SimpleBrowser&) = delete;
 
     // Makes the window as a shown child of `parent` with control ID `id` at the top-left
-    // corner of `rect`, always kCreatedSize large, the view at (0, 0) filling it. A window
-    // made before is destroyed first. False, and no widget anywhere, without a parent.
-    bool Create(const QRect& rect, QWidget* parent, int id);
+    // corner of `rect`, always kCreatedSize large, a view of `views` at (0, 0) filling
+    // it. A window made before is destroyed first. False, and no widget anywhere,
+    // without a parent.
+    bool Create(const QRect& rect, QWidget* parent, int id, const WebViews& views);
 
     // Takes the place of the parent's control `id`: that control is deleted and the
     // window is made at its top-left corner (in the parent's coordinates) with its ID.
     // False, and the parent unchanged, when the parent has no such control.
-    bool CreateInPlaceOf(QWidget* parent, int id);
+    bool CreateInPlaceOf(QWidget* parent, int id, const WebViews& views);
 
     // Starts loading `url` (UTF-8); how the load ends is not reported.
     void NavigateTo(const std::string& url);
@@ -49,11 +49,12 @@ public:
 
     // Null when there is no window.
     QWidget* widget() const { return m_window; }
-    QWebEngineView* view() const;
+    QWidget* view() const { return m_view; }
 
 private:
     QPointer<QWidget> m_window;
-    QPointer<QWebEngineView> m_view;
+    QPointer<QWidget> m_view;
+    const WebViews* m_views = nullptr;
 };
 
 } // namespace qvr

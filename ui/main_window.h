@@ -41,9 +41,10 @@ struct MainWindowEnvironment {
     // Stores a newly chosen download folder in the settings; 0 on success.
     std::function<long(const std::string&)> writeDownloadFolder;
     HttpClientFactory http;
-    // The radio panel's browser. Left out, the panel keeps its prompt and asks the
-    // store nothing, and Qt WebEngine is never started.
-    bool radioBrowser = false;
+    // The radio panel's browser views, asked for when the page first answers. Left
+    // out, the panel keeps its prompt and asks the store nothing, and no web engine
+    // is ever loaded.
+    WebViewSource webViews;
     // Makes the clients of the radio page's check (see RadioCheckOptions()).
     HttpClientFactory radioHttp;
     // Told the browser's view once it exists, so that right clicks never reach the page.
@@ -146,7 +147,6 @@ private:
     void RestoreOldVersion();
     // The window's whole start once it is not handing over.
     void StartNormally();
-    void KeepBrowserReadyToShow();
     void StartWorkers();
     bool LetWorkersGo();
     void PostNcDestroy();

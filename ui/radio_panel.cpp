@@ -2,12 +2,43 @@
 
 #include "controls/simple_browser.h"
 #include "ui/layout.h"
+#include "ui/right_click_filter.h"
 
+#include <QEvent>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <utility>
 
 namespace qvr {
+
+namespace {
+
+// Runs an action on the next turn of the event loop after the window's first paint,
+// so that what it shows is on the screen before the action starts.
+class AfterFirstPaint final : public QObject {
+public:
+    AfterFirstPaint(QWidget* window, std::function<void()> action) : QObject(window), m_action(std::move(action))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && m_action) {
+            QTimer::singleShot(0, watched, std::exchange(m_action, {}));
+            deleteLater();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
+} // namespace
 
 HttpOptions RadioCheckOptions()
 {
@@ -29,10 +60,12 @@ RadioPanel::RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactor
 {
 }
 
-void RadioPanel::CreateBrowser(QWidget* window, int placeholderId)
+void RadioPanel::PlaceBrowser(QWidget* window, int placeholderId, WebViewSource views, RightClickFilter* rightClicks)
 {
-    m_browser.CreateInPlaceOf(window, placeholderId);
-    m_browser.MoveWindow(kBrowserRect);
+    m_window = window;
+    m_placeholderId = placeholderId;
+    m_views = std::move(views);
+    m_rightClicks = rightClicks;
 }
 
 void RadioPanel::ShowPrompt()
@@ -44,12 +77,33 @@ void RadioPanel::ShowPrompt()
 
 void RadioPanel::LoadRadio()
 {
-    if (!m_browser.widget() || RadioPageStatus(m_http, m_url) != 200) {
+    if (!m_window || !m_views || RadioPageStatus(m_http, m_url) != 200) {
         ShowPrompt();
         return;
     }
     if (m_prompt)
         m_prompt->hide();
+    // The window shows as soon as one without a page would; the web engine starts
+    // while the user already sees it.
+    const QWindow* surface = m_window->windowHandle();
+    if (surface && surface->isExposed())
+        ShowPage();
+    else
+        new AfterFirstPaint(m_window, [this] { ShowPage(); });
+}
+
+void RadioPanel::ShowPage()
+{
+    if (!m_browser.widget()) {
+        const WebViews* views = m_views();
+        if (!views || !m_browser.CreateInPlaceOf(m_window, m_placeholderId, *views)) {
+            ShowPrompt();
+            return;
+        }
+        m_browser.MoveWindow(kBrowserRect);
+        if (m_rightClicks)
+            m_rightClicks->setTarget(m_browser.view());
+    }
     m_browser.ShowWindow(true);
     m_browser.NavigateTo(m_url);
 }

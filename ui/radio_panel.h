@@ -4,13 +4,19 @@
 
 #include <QPointer>
 
+#include <functional>
 #include <string>
 
 class QWidget;
 
 namespace qvr {
 
+class RightClickFilter;
 class SimpleBrowser;
+class WebViews;
+
+// The web engine's views, loaded when first asked for; null when they cannot be had.
+using WebViewSource = std::function<const WebViews*()>;
 
 inline constexpr const char* kRadioStatusAgent = "Get Radio Status";
 inline constexpr const char* kRadioPromptText = "Click Here to Load Online Radio";
@@ -31,13 +37,15 @@ public:
     // `http` makes the clients of the check, normally curlHttpClientFactory(RadioCheckOptions()).
     RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactory http, std::string url);
 
-    // The browser in place of the window's control `placeholderId`, then moved over
-    // the prompt (kBrowserRect). Both stay visible until the first check.
-    void CreateBrowser(QWidget* window, int placeholderId);
+    // Where the browser goes once the page answers: in place of the window's control
+    // `placeholderId`, moved over the prompt (kBrowserRect), with a view from `views`;
+    // `rightClicks`, when given, is told of it. The web engine is not loaded here.
+    void PlaceBrowser(QWidget* window, int placeholderId, WebViewSource views, RightClickFilter* rightClicks);
 
     // Checks the page: when it answers 200 the prompt goes and the browser shows the
-    // page (loading it itself); otherwise the browser goes and the prompt stays. Without
-    // a browser nothing is checked and the prompt stays, so the user can still retry.
+    // page (loading it itself), made once the window has painted itself; otherwise the
+    // browser goes and the prompt stays. Without a place for the browser, or when no
+    // view can be made, nothing is checked and the prompt stays, so the user can retry.
     void LoadRadio();
 
     // The prompt without a check, as after one that failed.
@@ -47,8 +55,14 @@ public:
     void OnRadioPromptClicked() { LoadRadio(); }
 
 private:
+    void ShowPage();
+
     QPointer<QWidget> m_prompt;
     SimpleBrowser& m_browser;
+    QPointer<QWidget> m_window;
+    int m_placeholderId = 0;
+    WebViewSource m_views;
+    RightClickFilter* m_rightClicks = nullptr;
     HttpClientFactory m_http;
     std::string m_url;
 };

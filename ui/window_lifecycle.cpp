@@ -80,22 +80,10 @@ void CquaveromfcDlg::StartNormally()
         m_radio->ShowPrompt();
     else
         LoadRadio();
-    KeepBrowserReadyToShow();
     if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
     RefreshFileList(m_queueController.downloadFolder());
     StartWorkers();
-}
-
-void CquaveromfcDlg::KeepBrowserReadyToShow()
-{
-    // The page's view draws with OpenGL, and Qt cannot switch a shown window over to
-    // that: a view that first draws in a shown window has the window made anew, with
-    // another X11 id and at another place. A view gets its drawing surface with its
-    // first page; when the radio's page has not come now, an empty one gives it one
-    // while the window is still hidden.
-    if (m_browser.widget() && m_browser.widget()->isHidden())
-        m_browser.NavigateTo("about:blank");
 }
 
 void CquaveromfcDlg::StartWorkers()

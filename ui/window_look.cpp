@@ -23,7 +23,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
-#include <QWebEngineView>
 
 #include <algorithm>
 #include <functional>
@@ -221,11 +220,8 @@ void CquaveromfcDlg::SetUpControls()
     }
     m_radio = std::make_unique<RadioPanel>(prompt, m_browser, m_environment.radioHttp,
                                            loadString(IDS_RADIO_URL, m_config.storeHost));
-    if (m_environment.radioBrowser) {
-        m_radio->CreateBrowser(this, IDC_BROWSER_PLACE);
-        if (m_environment.rightClicks)
-            m_environment.rightClicks->setTarget(m_browser.view());
-    }
+    if (m_environment.webViews)
+        m_radio->PlaceBrowser(this, IDC_BROWSER_PLACE, m_environment.webViews, m_environment.rightClicks);
 }
 
 void CquaveromfcDlg::ShowFolder(const std::string& folder)

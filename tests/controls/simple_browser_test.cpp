@@ -1,5 +1,6 @@
 #include "controls/simple_browser.h"
 #include "controls/control_id.h"
+#include "controls/web_view.h"
 
 #include "tests/controls/browser_test_support.h"
 
@@ -21,11 +22,11 @@ TEST(SimpleBrowser, WithoutParentOrPlaceholderNothingIsMadeAndAWindowItsParentEn
     SimpleBrowser browser;
     QWidget window;
     const QWidgetList topLevels = QApplication::topLevelWidgets();
-    EXPECT_FALSE(browser.Create(QRect(), nullptr, 77));
-    EXPECT_FALSE(browser.CreateInPlaceOf(&window, 4242)) << "no such placeholder";
+    EXPECT_FALSE(browser.Create(QRect(), nullptr, 77, QtWebEngineViews()));
+    EXPECT_FALSE(browser.CreateInPlaceOf(&window, 4242, QtWebEngineViews())) << "no such placeholder";
     EXPECT_TRUE(window.children().isEmpty() && QApplication::topLevelWidgets() == topLevels);
     auto parent = std::make_unique<QWidget>();
-    ASSERT_TRUE(browser.Create(QRect(), parent.get(), 78));
+    ASSERT_TRUE(browser.Create(QRect(), parent.get(), 78, QtWebEngineViews()));
     EXPECT_EQ(FindControl(parent.get(), 78), browser.widget());
     parent.reset();
     EXPECT_EQ(std::tuple(browser.widget(), browser.view()), std::tuple(nullptr, nullptr));
@@ -39,7 +40,7 @@ TEST(SimpleBrowser, OnlyAClickGivesTheViewTheKeyboard)
     auto* edit = new QLineEdit(&window);
     edit->setGeometry(0, 0, 100, 20);
     SimpleBrowser browser;
-    ASSERT_TRUE(browser.Create(QRect(0, 30, 0, 0), &window, 77));
+    ASSERT_TRUE(browser.Create(QRect(0, 30, 0, 0), &window, 77, QtWebEngineViews()));
     auto* button = new QPushButton("next", &window);
     button->setGeometry(0, 100, 100, 20);
     window.show();
@@ -47,10 +48,11 @@ TEST(SimpleBrowser, OnlyAClickGivesTheViewTheKeyboard)
     QApplication::setActiveWindow(&window);  // there is no window manager to make it active
     edit->setFocus();
 
-    QSignalSpy loaded(browser.view(), &QWebEngineView::loadFinished);
+    auto* view = qobject_cast<QWebEngineView*>(browser.view());
+    QSignalSpy loaded(view, &QWebEngineView::loadFinished);
     browser.NavigateTo("data:text/html,<input id=i autofocus><script>window.focus();i.focus()</script>");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !loaded.isEmpty(); }, 30000));
-    EXPECT_EQ(test::evaluate(browser.view()->page(), "document.activeElement.id"), QVariant("i")) << "the page did try";
+    EXPECT_EQ(test::evaluate(view->page(), "document.activeElement.id"), QVariant("i")) << "the page did try";
     EXPECT_EQ(window.focusWidget(), edit);
     QTest::keyClick(edit, Qt::Key_Tab);
     EXPECT_EQ(window.focusWidget(), button) << "Tab passes the browser by";

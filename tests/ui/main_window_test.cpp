@@ -1,8 +1,8 @@
 // The roads of a download through the whole window: its workers, the store
 // simulator and the disk (the queue decisions alone are the controller's tests).
-#include "tests/ui/window_fixture.h"
 #include "tests/support/disk_full.h"
 #include "tests/support/stuck_network.h"
+#include "tests/ui/window_fixture.h"
 
 namespace qvr::test {
 namespace {

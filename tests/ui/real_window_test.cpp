@@ -16,14 +16,11 @@
 #include <QScreen>
 #include <QTest>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <array>
-#include <chrono>
 #include <cstdio>
+#include <fstream>
 
 namespace qvr {
 namespace {
@@ -285,10 +282,15 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
             const QPoint prompt = at(kBrowserRect.topLeft() + QPoint(2, 2));
             EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenPixel(prompt) == (qRgb(255, 255, 255) & RGB_MASK); }, 30000)) << "the prompt";
             EXPECT_FALSE(pageShown());
+            std::ifstream maps("/proc/" + m_pid + "/maps");
+            EXPECT_THAT(std::string(std::istreambuf_iterator<char>(maps), {}), testing::Not(testing::HasSubstr("libQt6WebEngine")));
             m_store.setRadioStatus(200);
             mouse({moveTo(at(kBrowserRect.center())), {"click", "1"}});
         }
         EXPECT_TRUE(pageShown(true));
+        // The view came after the window was on the screen, and the window stayed as it was.
+        EXPECT_EQ(FindWindow(m_pid, "^Quavero$"), m_window);
+        EXPECT_EQ(fault(), "");
         closeWithItsButton();
     }
 }

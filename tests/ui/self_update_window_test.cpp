@@ -5,8 +5,8 @@
 #include "platform/process_launch.h"
 #include "res/strings.h"
 
-#include "tests/ui/window_fixture.h"
 #include "tests/support/executables.h"
+#include "tests/ui/window_fixture.h"
 
 #include <QLocale>
 #include <QProgressDialog>

@@ -2,6 +2,7 @@
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
 //                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
+//                 [--radio-status CODE]
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
 // track file is sent at no more than BYTES (same suffixes) per second; with
@@ -11,7 +12,8 @@
 // when missing). --version-text sets the body of the update folder's version list;
 // --version-file serves the file at PATH (read at start) as NAME in that folder, and
 // its signature PATH.sig (tools/sign-release), when there is one, as NAME.sig; a
-// later --version-file NAME.sig=FILE serves another. Once the server listens, one
+// later --version-file NAME.sig=FILE serves another. --radio-status answers the radio
+// page with CODE instead of 200. Once the server listens, one
 // line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
@@ -45,11 +47,13 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> versionFiles; // name, bytes
     std::uint64_t rate = 0;
     int latencyMs = 0;
+    int radioStatus = 200;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
-    "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n";
+    "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n"
+    "                     [--radio-status CODE]\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -151,6 +155,13 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 std::cerr << "qvr-store-sim: bad latency " << value << "\n";
                 return std::nullopt;
             }
+        } else if (arg == "--radio-status") {
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), options.radioStatus);
+            if (ec != std::errc() || end != value.data() + value.size() || options.radioStatus < 100
+                || options.radioStatus > 599) {
+                std::cerr << "qvr-store-sim: bad radio status " << value << "\n";
+                return std::nullopt;
+            }
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -213,6 +224,7 @@ int main(int argc, char** argv)
         simulator.setVersionFile(name, bytes);
     simulator.setRate(options->rate);
     simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
+    simulator.setRadioStatus(options->radioStatus);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;
