@@ -6,7 +6,6 @@
 #include "res/strings.h"
 #include "tools/store-sim/store_sim.h"
 #include "ui/layout.h"
-#include "ui/right_click_filter.h"
 
 #include "tests/controls/browser_test_support.h"
 #include "tests/ui/window_fixture.h"
@@ -110,34 +109,6 @@ TEST_F(SilentStoreWindowTest, ShowsWithThePromptWithoutAskingTheRadioPageTooAndA
     m_window->OnRadioPromptClicked();  // within the check's own time limit
     EXPECT_TRUE(prompt->isVisible());
     EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
-}
-
-// Right-button presses inside the shown page never reach it, so it opens no menu of
-// its own; other buttons do reach it.
-TEST_F(RadioPanelTest, ARightClickInsideTheShownPageNeverReachesIt)
-{
-    panel.LoadRadio();
-    ASSERT_TRUE(pageShown());
-    ASSERT_TRUE(test::evaluate(page(), "window.presses = [];"
-                                     "addEventListener('mousedown', e => presses.push(e.button), true);"
-                                     "addEventListener('dblclick', e => presses.push('dbl' + e.button), true); 1"));
-    QWidget* input = browser.view()->focusProxy();
-    ASSERT_TRUE(input);
-    const QPoint middle = input->rect().center();
-    const auto presses = [&] { return test::evaluate(page(), "presses.join()")->toString().toStdString(); };
-    RightClickFilter filter;
-    filter.setTarget(browser.view());
-    qApp->installEventFilter(&filter);
-    QTest::mouseClick(input, Qt::RightButton, {}, middle);
-    QTest::mouseDClick(input, Qt::RightButton, {}, middle);
-    QTest::mouseClick(input, Qt::LeftButton, {}, middle);
-    // Input reaches the page in order: once the left press is there, any right one would be.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return presses() == "0"; }, 30000)) << presses();
-    // The check that the presses above were real: without the filter the page sees them.
-    qApp->removeEventFilter(&filter);
-    QTest::mouseClick(input, Qt::RightButton, {}, middle);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return presses() == "0,2"; }, 30000)) << presses();
-    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "nor does the view open a menu";
 }
 
 } // namespace
