@@ -1,8 +1,8 @@
 // Widget tests need one QApplication for the whole run, on the main thread.
 //
 // QVR_TEST_OFFSCREEN: the offscreen platform must never reach a display (it would
-// open DISPLAY for Qt WebEngine's GL context, and the system's GL drivers would
-// decide the run); the display variables go before anything reads them.
+// open DISPLAY for any OpenGL context, and the system's GL drivers would decide the
+// run); the display variables go before anything reads them.
 //
 // QVR_TEST_FULL_UNWIND: on a real display the GL drivers keep a block until the end,
 // which LeakSanitizer tells from our leaks only by the whole stack (tests/lsan.supp).
