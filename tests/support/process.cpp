@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 extern char** environ;
 
@@ -116,6 +117,13 @@ std::string ChildProcess::readLine()
     return line;
 }
 
+std::string ChildProcess::readAll()
+{
+    while (readMore()) {
+    }
+    return std::exchange(m_pending, {});
+}
+
 int ChildProcess::wait() { return m_pid > 0 ? waitFor(std::exchange(m_pid, -1)) : -1; }
 
 void ChildProcess::kill(int signal)
@@ -128,10 +136,9 @@ int runProcess(const std::vector<std::string>& argv, const std::vector<std::stri
 {
     ChildProcess child(argv, env);
     child.closeInput();
-    while (child.readMore()) {
-    }
+    std::string text = child.readAll();
     if (output)
-        *output = std::move(child.m_pending);
+        *output = std::move(text);
     return child.wait();
 }
 
@@ -141,6 +148,23 @@ int exitCodeAsNobody(const std::function<int()>& body)
     if (child == 0)
         ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? body() : 99);
     return waitFor(child);
+}
+
+void copyExecutable(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    if (error)
+        ADD_FAILURE() << "cannot copy " << from << " to " << to << ": " << error.message();
+}
+
+void stampedCopy(const std::string& from, const std::string& to, const std::string& version, const std::string& key)
+{
+    std::string output;
+    const int status = runProcess(
+        {"/bin/sh", QVR_STAMP_SCRIPT, from, to, version, key.empty() ? QVR_UPDATE_SIGNING_KEY : key}, {}, &output);
+    if (status != 0)
+        ADD_FAILURE() << "stamp-version " << version << " failed (" << status << "): " << output;
 }
 
 } // namespace qvr::test

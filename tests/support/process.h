@@ -27,8 +27,10 @@ public:
     int wait();
     void kill(int signal);
 
+    // Everything the child still writes until it closes its output.
+    std::string readAll();
+
 private:
-    friend int runProcess(const std::vector<std::string>&, const std::vector<std::string>&, std::string*);
     // Reads what the child wrote next into m_pending; false at the end of its output.
     bool readMore();
 
@@ -46,5 +48,14 @@ int runProcess(const std::vector<std::string>& argv, const std::vector<std::stri
 // root) and returns its result as the child's exit code; 99 when it could not
 // change user.
 int exitCodeAsNobody(const std::function<int()>& body);
+
+// A copy of the file `from` at `to`, with the same permission bits.
+void copyExecutable(const std::string& from, const std::string& to);
+
+// A copy of the executable `from` at `to` that carries the file version `version`
+// ("2.1.0.1"), made with tools/stamp-version, and its signature `to`.sig by the
+// private key in the PEM file `key` (empty: the key this build trusts).
+void stampedCopy(const std::string& from, const std::string& to, const std::string& version,
+                 const std::string& key = {});
 
 } // namespace qvr::test

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "tests/support/common.h"
+#include <chrono>
+#include <functional>
+#include <string>
 
 namespace qvr::test {
 

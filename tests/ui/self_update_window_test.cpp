@@ -5,7 +5,7 @@
 #include "platform/process_launch.h"
 #include "res/strings.h"
 
-#include "tests/support/executables.h"
+#include "tests/support/process.h"
 #include "tests/ui/window_fixture.h"
 
 #include <QLocale>

@@ -6,7 +6,6 @@
 #include "update/auto_updater.h"
 #include "update/url.h"
 
-#include "tests/support/executables.h"
 #include "tests/support/process.h"
 
 namespace qvr {

@@ -1,6 +1,5 @@
 // The program as one file, and a whole update with real processes: the boxes are
 // answered on the display as a user would, with the keyboard.
-#include "tests/support/executables.h"
 #include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
 
