@@ -3,8 +3,6 @@
 // What tests of the real program share: the settings hive as the installer writes
 // it, and a folder in which the program runs against the store simulator.
 
-#include "platform/handoff.h"
-#include "res/strings.h"
 #include "tools/store-sim/store_sim.h"
 
 #include "tests/support/common.h"
@@ -50,16 +48,6 @@ protected:
         return {"QVR_REGISTRY=" + m_dir.file("registry.reg"), "XDG_RUNTIME_DIR=" + m_dir.file("run"),
                 "QVR_STORE_HOST=" + m_store.hostPort(), "QT_QPA_PLATFORM=" + platform, "TMPDIR=" + m_dir.file("tmp"),
                 "XDG_CACHE_HOME=" + m_dir.file("cache")};
-    }
-    std::string objects() const { return m_dir.file("run/quavero"); }
-    std::uint32_t publishedWindow() const { return FindWindowHandle(objects(), loadString(IDS_HANDOFF_MAPPING)); }
-    // Waits until a window other than `other` is published and can be reached.
-    bool windowPublished(std::uint32_t other = 0) const
-    {
-        return waitForFiles(m_dir.file("run"), [&] {
-            const std::uint32_t handle = publishedWindow();
-            return handle != 0 && handle != other && IsWindow(objects(), handle);
-        });
     }
     std::string request(const std::string& name, const std::string& contents)
     {

