@@ -4,8 +4,6 @@
 
 #include "tests/support/controller_fixture.h"
 
-#include <utime.h>
-
 #include <condition_variable>
 #include <mutex>
 
@@ -39,25 +37,32 @@ TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
     EXPECT_GE(saves, 5);
 }
 
-TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheUserIsToldOnce)
+TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARawListItOwns)
 {
     // Before the raw entries are loaded (the update step), requests go to the file.
     EXPECT_TRUE(controller.AddRawEntry("track=early"));
     controller.SaveAtEnd();
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early")) << "a list never loaded is not the file's content";
-    store.full = true;
+    store.failures = 1000; // the disk full
     EXPECT_FALSE(controller.OnCopyData("track=a"));
     controller.LoadRawQueue();
     EXPECT_FALSE(controller.OnCopyData("track=b"));
     EXPECT_FALSE(controller.AddRawEntry("track=c"));
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early"));
     EXPECT_EQ(controller.rawEntries().GetCount(), 1u) << "nothing lives in memory only";
-    store.full = false;
+    store.failures = 0;
     EXPECT_TRUE(controller.AddRawEntry("track=d"));
     EXPECT_FALSE(controller.AddRawEntry("")) << "an empty request would be asked for forever";
     EXPECT_FALSE(controller.AddRawEntry("a\nb")) << "a line break cannot be kept";
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early", "track=d"));
-    EXPECT_EQ(view.warnings.size(), 1u);
+    EXPECT_EQ(view.warnings.size(), 1u) << "the user is told once";
+    // The window ends with the last worker; after a take-over the file is the newer instance's.
+    EXPECT_FALSE(controller.OnThreadExited(THREAD_BIT_WATCHER | THREAD_BIT_RESOLVER));
+    EXPECT_TRUE(controller.OnThreadExited(THREAD_BIT_DOWNLOADER));
+    store.rawQueue.clear();
+    controller.OnSwitchQuit();
+    controller.SaveAtEnd();
+    EXPECT_THAT(store.rawQueue, IsEmpty());
 }
 
 TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem)
@@ -70,8 +75,8 @@ TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem
     writeFile(inbox.folder() + "/0-empty.req", "");
     for (const char* name : {"/.half.req.AbCdEf", "/.new.req.AbCdEf"})
         writeFile(inbox.folder() + name, "track=4");
-    const utimbuf old {0, 0};
-    ::utime((inbox.folder() + "/.half.req.AbCdEf").c_str(), &old);
+    namespace fs = std::filesystem;
+    fs::last_write_time(inbox.folder() + "/.half.req.AbCdEf", fs::file_time_type::clock::now() - std::chrono::hours(1));
     inbox.RemoveStaleTemporaries();
 
     controller.TakeHandOvers(inbox);
@@ -91,18 +96,6 @@ TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem
     EXPECT_TRUE(std::filesystem::exists(inbox.folder() + "/.new.req.AbCdEf")) << "a deposit under way stays";
     EXPECT_FALSE(std::filesystem::exists(inbox.folder() + "/.half.req.AbCdEf"));
     EXPECT_FALSE(std::filesystem::exists(inbox.folder() + "/0-empty.req"));
-}
-
-TEST_F(ControllerTest, TheWindowEndsWithTheLastWorkerAndAfterATakeOverLeavesTheRawQueueFileAlone)
-{
-    EXPECT_FALSE(controller.OnThreadExited(THREAD_BIT_WATCHER | THREAD_BIT_RESOLVER));
-    EXPECT_TRUE(controller.OnThreadExited(THREAD_BIT_DOWNLOADER));
-    controller.LoadRawQueue();
-    controller.AddRawEntry("track=a");
-    store.rawQueue.clear();
-    controller.OnSwitchQuit();
-    controller.SaveAtEnd();
-    EXPECT_THAT(store.rawQueue, IsEmpty()) << "the file is the newer instance's";
 }
 
 std::vector<std::string> split(std::string_view text, std::string_view by)
@@ -244,30 +237,27 @@ INSTANTIATE_TEST_SUITE_P(QueueCommandsAndReports, Scenario, ::testing::Values(
 // watch on it is in place; a file that arrives in between shows only if the watcher
 // reports once it watches. (How the workers end, or do not, is the window's test.)
 // Counts the folder reports.
-class Window : public MessageSink {
-public:
+struct Window : MessageSink {
     std::intptr_t SendMessage(unsigned message, std::uintptr_t, std::intptr_t) override
     {
-        std::lock_guard lock(m_mutex);
-        m_folderReports += message == WM_FOLDER_CHANGED;
-        m_changed.notify_all();
+        const std::lock_guard lock(mutex);
+        reports += message == WM_FOLDER_CHANGED;
+        changed.notify_all();
         return 0;
     }
     bool waitForReports(int count)
     {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_folderReports >= count; });
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return reports >= count; });
     }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_folderReports = 0;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int reports = 0;
 };
 
 TEST(WorkerSet, TheFolderWatcherReportsOnceEachFolderIsWatched)
 {
-    test::TempDir first, second;
+    TempDir first, second;
     Window window;
     const Configuration configuration;
     WorkerSet workers(window, configuration);

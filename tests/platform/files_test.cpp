@@ -25,9 +25,8 @@ TEST(ReplaceFileAtomically, ReplacesTheTargetKeepingItsModeAndAnyLinkToIt)
     ASSERT_EQ(::symlink("queue.txt", dir.file("link.txt").c_str()), 0);
     ASSERT_TRUE(replaceFileAtomically(dir.file("link.txt"), std::string(10000, 'o')));
     EXPECT_EQ(readFile(path), std::string(10000, 'o'));
-    struct stat st {}, link {};
-    ASSERT_TRUE(::stat(path.c_str(), &st) == 0 && ::lstat(dir.file("link.txt").c_str(), &link) == 0);
-    EXPECT_TRUE((st.st_mode & 0777) == 0640 && S_ISLNK(link.st_mode));
+    EXPECT_EQ(test::modeOf(path), 0640u);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.txt")));
     EXPECT_FALSE(replaceFileAtomically(dir.file("missing/queue.txt"), "x"));
     // A program started meanwhile (the desktop's opener, a new version) must not hold the new file open.
     EXPECT_TRUE(placeFileAtomically(path, 0600, [](int fd) { return (::fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }));
@@ -62,7 +61,7 @@ TEST(TrackFile, OneDownloadAtATimeIntoARegularFileThatStaysWhereItWas)
     EXPECT_FALSE(TrackFile::openForResume(path)) << "locked by the first";
     ::mkdir(dir.file("Folder.mp3").c_str(), 0755);
     writeFile(dir.file("Other.mp3"), ""); // unlocked: only the link itself may stop the open
-    ::symlink("Other.mp3", dir.file("Link.mp3").c_str());
+    std::filesystem::create_symlink("Other.mp3", dir.file("Link.mp3"));
     EXPECT_FALSE(TrackFile::openForResume(dir.file("Folder.mp3")) || TrackFile::openForResume(dir.file("Link.mp3")));
 
     ASSERT_TRUE(file->writeAt(3, "abcdef", 6) && file->truncate(7) && file->sync());

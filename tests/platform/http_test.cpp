@@ -41,21 +41,9 @@ struct HttpTest : ::testing::Test {
     sim::StoreSimulator m_store;
 };
 
-// The agent and the header lines sent, the window's download tests check at the store.
-TEST_F(HttpTest, FollowsRedirectsOnlyWhenAskedAndReportsTheFinalAnswersHead)
-{
-    m_store.setRadioRedirect(302);
-    auto redirect = makeCurlHttpClient("Get Radio Status")->get(url("/radio_2/radio_dlm2.html"), {});
-    ASSERT_TRUE(redirect);
-    EXPECT_EQ(std::pair(redirect->statusCode(), redirect->header("Location")),
-              std::pair(302, std::optional<std::string>("/radio_2/on_air.html"))) << "not followed unless asked";
-    auto followed = curlHttpClientFactory({.followRedirects = true})("Track Info Session")
-                        ->get(url("/radio_2/radio_dlm2.html"), {});
-    ASSERT_TRUE(followed);
-    EXPECT_EQ(std::pair(followed->statusCode(), followed->header("Location")), std::pair(200, std::optional<std::string>()))
-        << "only the final response's head counts";
-}
-
+// The agent and the header lines sent, the window's download tests check at the store; that only a
+// session asked to follows redirects and gives the final answer's head, the radio page's test and
+// the update's redirect case.
 TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEndThroughABoundedBuffer)
 {
     auto client = makeCurlHttpClient("Download Session");

@@ -29,8 +29,7 @@ TEST(NamedMutex, OnlyOpenHoldersCountOnlyTheOwnerReleasesAndAChildInheritsNothin
     test::ChildProcess child({"/bin/sh", "-c", "echo started; exec cat"});
     ASSERT_EQ(child.readLine(), "started");
     auto second = NamedMutex::create(dir.path(), "m");
-    ASSERT_TRUE(second);
-    EXPECT_TRUE(second->alreadyExisted() && first->openElsewhere());
+    ASSERT_TRUE(second && second->alreadyExisted() && first->openElsewhere());
     EXPECT_FALSE(NamedMutex::create(dir.path(), "another name").value().alreadyExisted());
 
     // The gate between the window and a worker: owned twice, handed over after two releases.
@@ -97,9 +96,7 @@ TEST(RuntimeDirectory, IsPrivateAndRefusesAFolderOfAnotherKind)
     ASSERT_TRUE(ensurePrivateDirectory(folder));
     ::chmod(folder.c_str(), 0755);
     ASSERT_TRUE(ensurePrivateDirectory(folder));
-    struct stat st {};
-    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u) << "a folder others can enter is closed again";
+    EXPECT_EQ(test::modeOf(folder), 0700u) << "a folder others can enter is closed again";
     test::writeFile(dir.file("plain"), "x");
     ASSERT_EQ(::symlink(folder.c_str(), dir.file("link").c_str()), 0);
     // An unusable folder (a file, a planted link) is passed over for the next, alike by every start.
@@ -125,7 +122,7 @@ TEST(StartDetached, TheNewProgramHasItsOwnSessionDefaultSignalsAndNoneOfOurDescr
     ASSERT_TRUE(test::waitForFiles(dir.path(), [&] { return ::access(dir.file("report").c_str(), F_OK) == 0; }));
     std::istringstream report(test::readFile(dir.file("report")));
     std::string session, self, signals, descriptors;
-    report >> session >> self >> signals >> descriptors;
+    EXPECT_TRUE(report >> session >> self >> signals >> descriptors);
     EXPECT_EQ(std::tuple(session, signals, descriptors), std::tuple(self, "default", "clean")) << "session, signals, fds";
     EXPECT_FALSE(StartDetached("/no/such/program", {}));
 }

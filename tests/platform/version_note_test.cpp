@@ -62,7 +62,6 @@ TEST(VersionNote, OurBuildCarriesTheConfiguredVersionAndNoCutShortCopyOrOtherFil
     }
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     EXPECT_FALSE(ReadFileVersion(dir.file("fifo"))) << "and it does not hang";
-    EXPECT_FALSE(ReadFileVersion(dir.path()));
 }
 
 // Where damage would make a reader look outside the file, the reads fail on their own: the
@@ -87,10 +86,9 @@ TEST(VersionNote, DamagedOrForeignFilesHaveNoVersion)
         {"a note section without contents", notes + 4, 4, 8},
     };
     for (const auto& [what, at, width, value] : cases) {
-        SCOPED_TRACE(what);
         std::string bytes = elfImage();
-        width == 0 ? void(bytes[at] = static_cast<char>(value)) : put(bytes, at, value, width);
-        EXPECT_EQ(ParseFileVersion(bytes), at == 0 ? std::optional(kVersion) : std::nullopt);
+        put(bytes, at, value, std::max<std::size_t>(width, 1));
+        EXPECT_EQ(ParseFileVersion(bytes), at == 0 ? std::optional(kVersion) : std::nullopt) << what;
     }
 }
 

@@ -55,4 +55,10 @@ std::size_t countEntries(const std::string& folder)
     return error ? 0 : static_cast<std::size_t>(std::distance(fs::begin(entries), fs::end(entries)));
 }
 
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 } // namespace qvr::test

@@ -45,5 +45,7 @@ void writeFile(const std::string& path, std::string_view contents);
 std::string readFile(const std::string& path);
 // How many entries a folder holds (to see that no temporary file stayed behind).
 std::size_t countEntries(const std::string& folder);
+// The permission bits of the file at `path`; 0 when there is none.
+mode_t modeOf(const std::string& path);
 
 } // namespace qvr::test

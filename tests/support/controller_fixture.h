@@ -47,10 +47,9 @@ public:
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
 
-    std::string status;
+    std::string status, folderText;
     std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
-    std::string folderText;
     int answer = IDOK;
     std::function<void()> whileAsking;  // runs while a box is open, as events would
     std::optional<std::string> chosen;
@@ -89,15 +88,14 @@ public:
     }
 
     std::vector<std::string> downloadQueue, rawQueue;
-    bool full = false;
     int failures = 0;  // saves that fail before the disk has room again
     std::function<void()> afterSave;
 
 private:
     bool save(std::vector<std::string>& file, std::vector<std::string> lines)
     {
-        if (full || failures > 0) {
-            failures -= failures > 0;
+        if (failures > 0) {
+            --failures;
             return false;
         }
         file = std::move(lines);

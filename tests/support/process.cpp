@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <ranges>
 
 extern char** environ;
 
@@ -16,26 +17,21 @@ namespace qvr::test {
 
 namespace {
 
-std::string nameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
-
 // The test's environment with `overrides` in place of the variables they name; of
 // two overrides of one variable, the later.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides)
 {
-    std::vector<std::string> result;
-    for (auto o = overrides.rbegin(); o != overrides.rend(); ++o) {
-        if (std::ranges::none_of(result, [&](const std::string& r) { return nameOf(r) == nameOf(*o); }))
-            result.push_back(*o);
-    }
-    for (char** entry = environ; *entry; ++entry) {
-        if (std::ranges::none_of(overrides, [&](const std::string& o) { return nameOf(o) == nameOf(*entry); }))
-            result.emplace_back(*entry);
-    }
+    std::map<std::string, std::string> byName;
+    for (char** entry = environ; *entry; ++entry)
+        byName[std::string(*entry).substr(0, std::strcspn(*entry, "="))] = *entry;
+    for (const std::string& entry : overrides)
+        byName[entry.substr(0, entry.find('='))] = entry;
     // A program on the offscreen platform must not reach a display either: Qt would
     // open it for a GL context, and the system's drivers would decide the test.
-    if (std::ranges::find(result, "QT_QPA_PLATFORM=offscreen") != result.end())
-        std::erase_if(result, [&](const std::string& e) { return nameOf(e) == "DISPLAY" || nameOf(e) == "WAYLAND_DISPLAY"; });
-    return result;
+    if (const auto qpa = byName.find("QT_QPA_PLATFORM"); qpa != byName.end() && qpa->second == "QT_QPA_PLATFORM=offscreen")
+        byName.erase("DISPLAY"), byName.erase("WAYLAND_DISPLAY");
+    const auto entries = byName | std::views::values;
+    return {entries.begin(), entries.end()};
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
@@ -43,8 +39,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     std::vector<char*> result;
     for (auto& s : strings)
         result.push_back(s.data());
-    result.push_back(nullptr);
-    return result;
+    return result.push_back(nullptr), result;
 }
 
 int waitFor(pid_t pid)
@@ -100,8 +95,7 @@ bool ChildProcess::readMore()
 {
     char buffer[4096];
     const ssize_t n = TEMP_FAILURE_RETRY(::read(m_output, buffer, sizeof buffer));
-    if (n > 0)
-        m_pending.append(buffer, static_cast<size_t>(n));
+    m_pending.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
     return n > 0;
 }
 
@@ -136,9 +130,8 @@ int runProcess(const std::vector<std::string>& argv, const std::vector<std::stri
 {
     ChildProcess child(argv, env);
     child.closeInput();
-    std::string text = child.readAll();
-    if (output)
-        *output = std::move(text);
+    std::string ignored;
+    *(output ? output : &ignored) = child.readAll();
     return child.wait();
 }
 

@@ -49,9 +49,8 @@ private:
         ~Client() override { m_state->change([&] { --m_state->clients; }); }
         std::unique_ptr<HttpResponse> get(const std::string&, const std::vector<std::string>&) override
         {
+            m_state->change([&] { ++m_state->stuck; });
             std::unique_lock lock(m_state->mutex);
-            ++m_state->stuck;
-            m_state->changed.notify_all();
             m_state->changed.wait(lock, [&] { return m_state->released; });
             --m_state->stuck;
             return nullptr;

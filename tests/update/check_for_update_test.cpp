@@ -11,22 +11,14 @@
 namespace qvr {
 namespace {
 
+using test::modeOf;
 using test::readFile;
 using test::writeFile;
 namespace fs = std::filesystem;
 
-class ScriptedUpdatePrompts : public UpdatePrompts {
-public:
-    bool askToInstall(const std::string& question) override
-    {
-        questions.push_back(question);
-        return answer;
-    }
-    bool downloadProgress(std::uint64_t bytes, std::uint64_t) override
-    {
-        received = bytes;
-        return !cancel;
-    }
+struct ScriptedUpdatePrompts : UpdatePrompts {
+    bool askToInstall(const std::string& question) override { return questions.push_back(question), answer; }
+    bool downloadProgress(std::uint64_t bytes, std::uint64_t) override { return received = bytes, !cancel; }
     void announceInstalled(const std::string&, const std::string&) override {}
     bool answer = true;
     bool cancel = false;
@@ -36,45 +28,37 @@ public:
 
 // The real file operations, except the one the test picks, with a look at the
 // executable's name after each: a kill could come at any of these moments.
-class WatchedFiles : public ExecutableFiles {
-public:
-    WatchedFiles(std::string exe, int failing, std::vector<std::string> wholePrograms)
-        : m_exe(std::move(exe)), m_failing(failing), m_wholePrograms(std::move(wholePrograms))
-    {
-    }
+struct WatchedFiles : ExecutableFiles {
+    WatchedFiles(std::string exe, int failing, std::vector<std::string> whole)
+        : exe(std::move(exe)), failing(failing), wholePrograms(std::move(whole)) {}
     bool stage(const std::string& from, const std::string& to, const std::string& like) override
     {
         return step([&] { return ExecutableFiles::stage(from, to, like); });
     }
-    bool keep(const std::string& from, const std::string& to) override { return step([&] { return ExecutableFiles::keep(from, to); }); }
+    bool keep(const std::string& from, const std::string& to) override
+    {
+        return step([&] { return ExecutableFiles::keep(from, to); });
+    }
     bool replace(const std::string& from, const std::string& to) override
     {
         return step([&] { return ExecutableFiles::replace(from, to); });
     }
-    int steps = 0;
-
-private:
     bool step(const std::function<bool()>& operation)
     {
-        if (++steps == m_failing)
+        if (++steps == failing)
             return false;
         const bool done = operation();
-        EXPECT_TRUE(std::ranges::count(m_wholePrograms, readFile(m_exe))) << "after step " << steps << ", no whole program";
+        EXPECT_TRUE(std::ranges::count(wholePrograms, readFile(exe))) << "after step " << steps << ", no whole program";
         return done;
     }
-    std::string m_exe;
-    int m_failing;
-    std::vector<std::string> m_wholePrograms;
+    const std::string exe;
+    const int failing;
+    const std::vector<std::string> wholePrograms;
+    int steps = 0;
 };
 
-mode_t modeOf(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-// An install folder with a program of version QVR_FILE_VERSION, a private
-// temporary folder, and the store publishing a newer program by default.
+// An install folder with a program of version QVR_FILE_VERSION, under a name the user
+// gave it, a private temporary folder, and the store publishing a newer program by default.
 class CheckForUpdate : public ::testing::Test {
 protected:
     CheckForUpdate()
@@ -89,35 +73,27 @@ protected:
         m_newer = readFile(m_dir.file("newer"));
         m_signature = readFile(m_dir.file("newer.sig"));
         publish("2.1.0.1", m_newer);
+        m_env.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
+        m_env.prompts = &m_prompts;
+        m_env.executable = exePath();
+        m_env.tempFolder = m_dir.file("tmp") + "/";
+        m_env.networkUp = [] { return false; }; // the store is on loopback all the same
+        m_env.refusedNote = m_dir.file("cache/refused-version");
     }
 
-    std::string exePath() const { return m_dir.file("install/quavero"); }
+    std::string exePath() const { return m_dir.file("install/my player"); }
     std::string folderUrl() const { return loadString(IDS_UPDATE_FOLDER_URL, m_store.hostPort()); }
     void publish(const std::string& version, const std::string& program, int status = 200)
     {
         m_store.setVersionText(version);
-        m_store.setVersionFile("quavero", program, status);
-        m_store.setVersionFile("quavero.sig", m_signature);
+        m_store.setVersionFile("my%20player", program, status);
+        m_store.setVersionFile("my%20player.sig", m_signature);
     }
 
-    UpdaterEnvironment environment()
+    int check(const std::string& url = {})
     {
-        UpdaterEnvironment environment;
-        environment.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
-        environment.prompts = &m_prompts;
-        environment.files = m_files;
-        environment.executable = exePath();
-        environment.tempFolder = m_dir.file("tmp") + "/";
-        environment.networkUp = [] { return false; }; // the store is on loopback all the same
-        environment.largestProgram = m_largest;
-        environment.refusedNote = m_dir.file("cache/refused-version");
-        environment.probeLimit = m_probeLimit;
-        return environment;
-    }
-    int check()
-    {
-        CAutoUpdater updater(environment());
-        const int result = updater.CheckForUpdate(folderUrl());
+        CAutoUpdater updater(m_env);
+        const int result = updater.CheckForUpdate(url.empty() ? folderUrl() : url);
         m_unanswered = updater.ListUnanswered();
         return result;
     }
@@ -141,26 +117,16 @@ protected:
     test::TempDir m_dir;
     sim::StoreSimulator m_store;
     ScriptedUpdatePrompts m_prompts;
-    std::shared_ptr<ExecutableFiles> m_files;
-    std::string m_original;
-    std::string m_newer;
-    std::string m_signature;
-    std::uint64_t m_largest = std::uint64_t(64) << 20;
-    std::chrono::milliseconds m_probeLimit {10000};
+    UpdaterEnvironment m_env;
+    std::string m_original, m_newer, m_signature;
     bool m_unanswered = false;
 };
 
 TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresentName)
 {
-    // Renamed by the user, and with the temporary folder where there is one on a
-    // tmpfs, apart from the program's disk.
-    const std::string program = m_dir.file("install/my player");
-    fs::rename(exePath(), program);
-    m_store.setVersionFile("my%20player", m_newer);
-    m_store.setVersionFile("my%20player.sig", m_signature);
+    // With the temporary folder where there is one on a tmpfs, apart from the program's disk.
     writeFile(m_dir.file("install/OldExecutable.bak"), "the previous update's");
-    UpdaterEnvironment env = environment();
-    env.executable = program;
+    UpdaterEnvironment env = m_env;
     std::error_code error;
     const std::string shm = "/dev/shm/qvr-update-" + std::to_string(::getpid());
     if (fs::create_directory(shm, error))
@@ -170,34 +136,21 @@ TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresen
     EXPECT_EQ(std::distance(fs::directory_iterator(env.tempFolder), fs::directory_iterator()), 0);
     fs::remove_all(shm, error);
 
-    EXPECT_EQ(updater.installedExecutable(), program);
-    EXPECT_TRUE(readFile(program) == m_newer);
-    EXPECT_EQ(modeOf(program), 0750u) << "the new program gets the old one's mode";
+    EXPECT_EQ(updater.installedExecutable(), exePath());
+    EXPECT_TRUE(readFile(exePath()) == m_newer);
+    EXPECT_EQ(modeOf(exePath()), 0750u) << "the new program gets the old one's mode";
     EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == m_original);
     EXPECT_EQ(m_prompts.questions.size(), 1u) << "its words are the window test's check";
-    for (const auto& request : m_store.requests()) {
-        SCOPED_TRACE(request.path);
-        EXPECT_EQ(request.header("User-Agent"), "AutoUpdateAgent");
-        EXPECT_EQ(request.header("Cache-Control"), "no-cache");
-        EXPECT_EQ(request.header("Pragma"), "no-cache");
-    }
-    EXPECT_EQ(requestsFor("index.html"), 1u);
-    EXPECT_EQ(requestsFor("my%20player"), 1u) << "its present name, as an address";
-    EXPECT_EQ(requestsFor("my%20player.sig"), 1u);
+    for (const auto& request : m_store.requests())
+        EXPECT_EQ(request.header("User-Agent").value_or("") + request.header("Cache-Control").value_or("")
+                      + request.header("Pragma").value_or(""), "AutoUpdateAgentno-cacheno-cache") << request.path;
+    EXPECT_EQ(std::tuple(requestsFor("index.html"), requestsFor("my%20player"), requestsFor("my%20player.sig")),
+              std::tuple(1u, 1u, 1u)) << "its present name, as an address";
 }
 
-TEST_F(CheckForUpdate, NoSessionOrNoNetworkMakesNoRequest)
+TEST_F(CheckForUpdate, AStoreNotOnThisMachineNeedsANetwork)
 {
-    UpdaterEnvironment env = environment();
-    env.http = [](const std::string&) { return std::unique_ptr<HttpClient>(); };
-    EXPECT_EQ(CAutoUpdater(env).CheckForUpdate(folderUrl()), UPD_NO_CONNECTION);
-    env.http = nullptr;
-    EXPECT_EQ(CAutoUpdater(env).CheckForUpdate(folderUrl()), UPD_NO_CONNECTION);
-    // A store that is not on this machine needs a network.
-    EXPECT_EQ(CAutoUpdater(environment()).CheckForUpdate("http://store.invalid/downloader/app_versions/QVR_DLM/"),
-              UPD_NO_CONNECTION);
-    EXPECT_TRUE(m_store.requests().empty());
-    expectUntouched();
+    EXPECT_EQ(check("http://store.invalid/downloader/app_versions/QVR_DLM/"), UPD_NO_CONNECTION);
 }
 
 TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
@@ -210,18 +163,18 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     std::string flipped = m_newer;
     flipped[flipped.size() / 2] ^= 1;
     const auto signature = [&](std::string bytes, int status = 200) {
-        return [&, bytes, status] { m_store.setVersionFile("quavero.sig", bytes, status); };
+        return [&, bytes, status] { m_store.setVersionFile("my%20player.sig", bytes, status); };
     };
     const auto versionText = [&](std::string text) { return [&, text] { m_store.setVersionText(text); }; };
     const auto served = [&](std::string bytes, int status = 200) {
-        return [&, bytes, status] { m_store.setVersionFile("quavero", bytes, status); };
+        return [&, bytes, status] { m_store.setVersionFile("my%20player", bytes, status); };
     };
     const auto larger = [&](sim::Framing framing) {
-        return [&, framing] { m_largest = m_newer.size() / 2; m_store.setFraming(framing); };
+        return [&, framing] { m_env.largestProgram = m_newer.size() / 2, m_store.setFraming(framing); };
     };
     // How the new program answers its probe (tests/helpers/version_probe.cpp).
     const auto probeAnswers = [&](const char* answer) {
-        return [&, answer] { ::setenv("QVR_TEST_PROBE", answer, 1); m_probeLimit = std::chrono::milliseconds(200); };
+        return [&, answer] { ::setenv("QVR_TEST_PROBE", answer, 1), m_env.probeLimit = std::chrono::milliseconds(200); };
     };
     struct Case {
         const char* what;
@@ -233,6 +186,9 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         bool noted;
     };
     const Case cases[] = {
+        {"no session", [&] { m_env.http = [](const std::string&) { return std::unique_ptr<HttpClient>(); }; },
+         UPD_NO_CONNECTION, false, false, false},
+        {"no way to make one", [&] { m_env.http = nullptr; }, UPD_NO_CONNECTION, false, false, false},
         {"the list unreachable", [&] { m_store.goDown(); }, UPD_OPEN_FAILED, false, false, false},
         {"an empty list", versionText(""), UPD_NO_DATA, false, false, false},
         {"the same version", versionText("2.1.0.0"), UPD_NOT_NEWER, false, false, false},
@@ -268,6 +224,7 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true, false},
         {"the download cancelled", [&] { m_prompts.cancel = true; }, UPD_DOWNLOAD_FAILED, true, true, true},
     };
+    const UpdaterEnvironment defaults = m_env;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         writeFile(exePath(), m_original = pristine);
@@ -276,17 +233,16 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         publish("2.1.0.1", m_newer);
         m_store.setUpdateDropAfter(0, 0);
         m_store.setFraming(sim::Framing::Length);
-        m_largest = std::uint64_t(64) << 20;
+        m_env = defaults;
         ::unsetenv("QVR_TEST_PROBE");
-        m_probeLimit = std::chrono::milliseconds(10000);
         m_store.clearRequests();
         m_prompts = {};
         c.setUp();
         EXPECT_EQ(check(), c.result);
         EXPECT_EQ(m_unanswered, c.result == UPD_OPEN_FAILED && !c.fetched) << "the store out of reach";
         EXPECT_EQ(m_prompts.questions.size(), c.asked ? 1u : 0u);
-        EXPECT_EQ(requestsFor("quavero") > 0, c.fetched);
-        EXPECT_LE(m_prompts.received, m_largest) << "never more taken than a program can be";
+        EXPECT_EQ(requestsFor("my%20player") > 0, c.fetched);
+        EXPECT_LE(m_prompts.received, m_env.largestProgram) << "never more taken than a program can be";
         expectUntouched();
         EXPECT_EQ(fs::exists(m_dir.file("cache/refused-version")), c.noted);
     }
@@ -296,7 +252,7 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     m_store.clearRequests();
     EXPECT_EQ(check(), UPD_DOWNLOAD_FAILED);
     EXPECT_TRUE(m_prompts.questions.empty());
-    EXPECT_EQ(requestsFor("quavero"), 0u);
+    EXPECT_EQ(requestsFor("my%20player"), 0u);
     publish("2.1.0.2", m_newer);
     EXPECT_EQ(check(), UPD_INSTALLED);
     EXPECT_EQ(m_prompts.questions.size(), 1u);
@@ -305,25 +261,20 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
 TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExchangeLeavesIt)
 {
     // What an exchange cut short by a kill left behind goes at the next check.
-    writeFile(m_dir.file("install/.quavero.update"), "half");
-    writeFile(m_dir.file("install/.quavero.Ab12Cd"), "half of a copy");
+    writeFile(m_dir.file("install/.my player.update"), "half");
+    writeFile(m_dir.file("install/.my player.Ab12Cd"), "half of a copy");
     for (const int failing : {1, 2, 3, 0}) {
         SCOPED_TRACE(failing);
         auto files = std::make_shared<WatchedFiles>(exePath(), failing, std::vector {m_original, m_newer});
-        m_files = files;
+        m_env.files = files;
         EXPECT_EQ(check(), failing ? UPD_NOT_INSTALLED : UPD_INSTALLED);
         EXPECT_EQ(files->steps, failing ? failing : 3);
         if (failing) {
-            EXPECT_TRUE(readFile(exePath()) == m_original);
-            EXPECT_EQ(modeOf(exePath()), 0750u);
-            EXPECT_EQ(test::countEntries(m_dir.file("install")), failing == 3 ? 2u : 1u) << "and the backup";
+            EXPECT_EQ(fs::remove(m_dir.file("install/OldExecutable.bak")), failing == 3) << "the backup stays";
+            expectUntouched();
         }
-        fs::remove_all(m_dir.file("tmp"));
-        fs::create_directory(m_dir.file("tmp"));
     }
-    EXPECT_TRUE(readFile(exePath()) == m_newer);
-    EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == m_original);
-    EXPECT_EQ(test::countEntries(m_dir.file("install")), 2u);
+    EXPECT_EQ(test::countEntries(m_dir.file("install")), 2u) << "the program and its backup alone";
     // The way back when the new program does not take over.
     EXPECT_TRUE(CAutoUpdater::RestoreBackup(exePath()));
     EXPECT_TRUE(readFile(exePath()) == m_original);
@@ -345,8 +296,8 @@ TEST(VersionText, ComparesNumericallyFieldByFieldAndTellsMalformedTextsApart)
         {"99999999999999999999.1", "2.1.0.0", VER_BAD_FIRST}, {"2.1.0.0", "2,1", VER_BAD_SECOND}, {"x", "y", VER_BAD_FIRST},
     };
     for (const auto& [first, second, expected] : cases) {
-        SCOPED_TRACE(testing::PrintToString(first) + " against " + testing::PrintToString(second));
-        EXPECT_EQ(CAutoUpdater::CompareVersions(first, second), expected);
+        EXPECT_EQ(CAutoUpdater::CompareVersions(first, second), expected)
+            << testing::PrintToString(first) << " against " << testing::PrintToString(second);
     }
 }
 
@@ -360,10 +311,8 @@ TEST(Url, CanonicalFormEscapesOnlyBeforeTheQuery)
         {"http://h/already%20done/~user/[x]", "http://h/already%20done/~user/[x]"},
         {"http://[::1]:8080/QVR_DLM/", "http://[::1]:8080/QVR_DLM/"},
     };
-    for (const auto& [given, canonical] : cases) {
-        SCOPED_TRACE(given);
-        EXPECT_EQ(CanonicalizeUrl(given), std::optional<std::string>(canonical));
-    }
+    for (const auto& [given, canonical] : cases)
+        EXPECT_EQ(CanonicalizeUrl(given), std::optional<std::string>(canonical)) << given;
     const std::string longest = "http://h/" + std::string(kCanonicalUrlBuffer - 10, 'a');
     EXPECT_EQ(CanonicalizeUrl(longest), longest) << "1023 bytes and the NUL fit";
     EXPECT_FALSE(CanonicalizeUrl(longest + "a"));
