@@ -28,8 +28,10 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overr
         byName[entry.substr(0, entry.find('='))] = entry;
     // A program on the offscreen platform must not reach a display either: Qt would
     // open it for a GL context, and the system's drivers would decide the test.
-    if (const auto qpa = byName.find("QT_QPA_PLATFORM"); qpa != byName.end() && qpa->second == "QT_QPA_PLATFORM=offscreen")
-        byName.erase("DISPLAY"), byName.erase("WAYLAND_DISPLAY");
+    if (const auto qpa = byName.find("QT_QPA_PLATFORM"); qpa != byName.end() && qpa->second == "QT_QPA_PLATFORM=offscreen") {
+        byName.erase("DISPLAY");
+        byName.erase("WAYLAND_DISPLAY");
+    }
     const auto entries = byName | std::views::values;
     return {entries.begin(), entries.end()};
 }
@@ -39,7 +41,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     std::vector<char*> result;
     for (auto& s : strings)
         result.push_back(s.data());
-    return result.push_back(nullptr), result;
+    result.push_back(nullptr);
+    return result;
 }
 
 int waitFor(pid_t pid)
@@ -130,8 +133,9 @@ int runProcess(const std::vector<std::string>& argv, const std::vector<std::stri
 {
     ChildProcess child(argv, env);
     child.closeInput();
-    std::string ignored;
-    *(output ? output : &ignored) = child.readAll();
+    std::string text = child.readAll();
+    if (output)
+        *output = std::move(text);
     return child.wait();
 }
 

@@ -17,8 +17,16 @@ using test::writeFile;
 namespace fs = std::filesystem;
 
 struct ScriptedUpdatePrompts : UpdatePrompts {
-    bool askToInstall(const std::string& question) override { return questions.push_back(question), answer; }
-    bool downloadProgress(std::uint64_t bytes, std::uint64_t) override { return received = bytes, !cancel; }
+    bool askToInstall(const std::string& question) override
+    {
+        questions.push_back(question);
+        return answer;
+    }
+    bool downloadProgress(std::uint64_t bytes, std::uint64_t) override
+    {
+        received = bytes;
+        return !cancel;
+    }
     void announceInstalled(const std::string&, const std::string&) override {}
     bool answer = true;
     bool cancel = false;
@@ -174,7 +182,7 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     };
     // How the new program answers its probe (tests/helpers/version_probe.cpp).
     const auto probeAnswers = [&](const char* answer) {
-        return [&, answer] { ::setenv("QVR_TEST_PROBE", answer, 1), m_env.probeLimit = std::chrono::milliseconds(200); };
+        return [&, answer] { ::setenv("QVR_TEST_PROBE", answer, 1); m_env.probeLimit = std::chrono::milliseconds(200); };
     };
     struct Case {
         const char* what;
