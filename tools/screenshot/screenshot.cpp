@@ -54,26 +54,25 @@ bool Shows(const QImage& area, QRgb colour)
     return false;
 }
 
+void PrintNow()
+{
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::printf("%lld\n", static_cast<long long>(std::chrono::nanoseconds(now).count()));
+    std::fflush(stdout);
+}
+
 // Waits for the colour; false when 30 seconds pass without it.
 bool WaitForColour(QScreen& screen, const QRect& area, QRgb colour)
 {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < giveUp) {
         if (Shows(screen.grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage(), colour)) {
-            const auto seen = std::chrono::system_clock::now().time_since_epoch();
-            std::printf("%lld\n", static_cast<long long>(std::chrono::nanoseconds(seen).count()));
+            PrintNow();
             return true;
         }
         QThread::msleep(5);
     }
     return false;
-}
-
-void PrintNow()
-{
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    std::printf("%lld\n", static_cast<long long>(std::chrono::nanoseconds(now).count()));
-    std::fflush(stdout);
 }
 
 template <typename T>
