@@ -150,8 +150,9 @@ TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresen
     EXPECT_TRUE(readFile(m_dir.file("install/OldExecutable.bak")) == m_original);
     EXPECT_EQ(m_prompts.questions.size(), 1u) << "its words are the window test's check";
     for (const auto& request : m_store.requests())
-        EXPECT_EQ(request.header("User-Agent").value_or("") + request.header("Cache-Control").value_or("")
-                      + request.header("Pragma").value_or(""), "AutoUpdateAgentno-cacheno-cache") << request.path;
+        EXPECT_EQ(std::tuple(request.header("User-Agent"), request.header("Cache-Control"), request.header("Pragma")),
+                  std::tuple("AutoUpdateAgent", "no-cache", "no-cache"))
+            << request.path;
     EXPECT_EQ(std::tuple(requestsFor("index.html"), requestsFor("my%20player"), requestsFor("my%20player.sig")),
               std::tuple(1u, 1u, 1u)) << "its present name, as an address";
 }
@@ -178,7 +179,7 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         return [&, bytes, status] { m_store.setVersionFile("my%20player", bytes, status); };
     };
     const auto larger = [&](sim::Framing framing) {
-        return [&, framing] { m_env.largestProgram = m_newer.size() / 2, m_store.setFraming(framing); };
+        return [&, framing] { m_env.largestProgram = m_newer.size() / 2; m_store.setFraming(framing); };
     };
     // How the new program answers its probe (tests/helpers/version_probe.cpp).
     const auto probeAnswers = [&](const char* answer) {
