@@ -7,8 +7,7 @@
 namespace qvr {
 namespace {
 
-// Track-info answers, download addresses and the length and range headers are the
-// fuzz targets' (tests/fuzz); here what no target reads.
+// Track-info answers and download addresses are the fuzz targets' (tests/fuzz).
 TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
 {
     EXPECT_EQ(EncodeRequestText("track=1&x=%41"), "track=1&x=%41");
@@ -20,6 +19,31 @@ TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
     EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1", "ID"), "http://h/t?x=1&guid=ID");
     EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1#f#g", "ID"), "http://h/t?x=1&guid=ID#f#g");
     EXPECT_FALSE(TrackFileRequestUrl("file:///t?x=1", "ID"));
+}
+
+// A figure past 64 bits is refused, never read as a smaller one.
+TEST(StoreAddresses, LengthAndRangeHeadersReadTheirDigitsUpTo64Bits)
+{
+    using Number = std::optional<std::uint64_t>;
+    const std::string max = "18446744073709551615", over = "18446744073709551616";
+    // The value, and what it gives as a Content-Length, a range's start and an unsatisfied range's size.
+    const std::tuple<std::string, std::uint64_t, Number, Number> cases[] = {
+        {" \t+0012", 12, {}, {}},
+        {"-5", 0, {}, {}},
+        {max + "x", UINT64_MAX, {}, {}},
+        {over, 0, {}, {}},
+        {"  bytes 5-9/10", 0, 5, {}},
+        {"bytes " + max + "-1/2", 0, UINT64_MAX, {}},
+        {"bytes " + over + "-1/2", 0, {}, {}},
+        {"bytes 5/10", 0, {}, {}},
+        {"bytes */0200", 0, {}, 200},
+        {"bytes */200 ", 0, {}, {}},
+        {"bytes */" + over, 0, {}, {}},
+    };
+    for (const auto& [value, length, start, unsatisfied] : cases) {
+        EXPECT_EQ(std::tuple(ParseContentLength(value), ContentRangeStart(value), UnsatisfiedRangeSize(value)),
+                  std::tuple(length, start, unsatisfied)) << value;
+    }
 }
 
 // A body longer than its announced length gives large figures, never a wrapped one.
