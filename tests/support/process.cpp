@@ -57,21 +57,19 @@ int waitFor(pid_t pid)
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     std::vector<std::string> args = argv, environment = mergedEnvironment(env);
     const int rc = ::posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
     ::close(out[1]);
-    m_input = in[1];
     m_output = out[0];
     if (rc != 0) {
         m_pid = -1;
@@ -83,42 +81,17 @@ ChildProcess::~ChildProcess()
 {
     kill(SIGKILL);
     wait();
-    closeInput();
     if (m_output >= 0)
         ::close(m_output);
 }
 
-void ChildProcess::closeInput()
-{
-    if (m_input >= 0)
-        ::close(std::exchange(m_input, -1));
-}
-
-bool ChildProcess::readMore()
-{
-    char buffer[4096];
-    const ssize_t n = TEMP_FAILURE_RETRY(::read(m_output, buffer, sizeof buffer));
-    m_pending.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-    return n > 0;
-}
-
-std::string ChildProcess::readLine()
-{
-    std::size_t end;
-    while ((end = m_pending.find('\n')) == std::string::npos) {
-        if (!readMore())
-            return std::exchange(m_pending, {});
-    }
-    std::string line = m_pending.substr(0, end);
-    m_pending.erase(0, end + 1);
-    return line;
-}
-
 std::string ChildProcess::readAll()
 {
-    while (readMore()) {
-    }
-    return std::exchange(m_pending, {});
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = TEMP_FAILURE_RETRY(::read(m_output, buffer, sizeof buffer))) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    return text;
 }
 
 int ChildProcess::wait() { return m_pid > 0 ? waitFor(std::exchange(m_pid, -1)) : -1; }
@@ -132,7 +105,6 @@ void ChildProcess::kill(int signal)
 int runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, std::string* output)
 {
     ChildProcess child(argv, env);
-    child.closeInput();
     std::string text = child.readAll();
     if (output)
         *output = std::move(text);

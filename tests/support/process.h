@@ -7,7 +7,7 @@
 namespace qvr::test {
 
 // A child process for tests that need real, separate processes. Its standard input
-// and output are pipes; it is killed and reaped when the object goes away.
+// is /dev/null and its output a pipe; it is killed and reaped when the object goes away.
 class ChildProcess {
 public:
     // Starts `argv` with the test's environment plus `env` ("NAME=value" entries,
@@ -18,26 +18,15 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return m_pid; }
-
-    // Closes the child's standard input, so that its reads see the end.
-    void closeInput();
-    // One line of the child's output, without its LF; empty at the end of output.
-    std::string readLine();
     // Waits for the child to end: its exit code, or 128 + the signal that ended it.
     int wait();
     void kill(int signal);
-
     // Everything the child still writes until it closes its output.
     std::string readAll();
 
 private:
-    // Reads what the child wrote next into m_pending; false at the end of its output.
-    bool readMore();
-
     pid_t m_pid = -1;
-    int m_input = -1;
     int m_output = -1;
-    std::string m_pending;
 };
 
 // Runs a command to its end and returns its exit code (see ChildProcess::wait).
