@@ -27,12 +27,12 @@ protected:
             shown.push_back(list(IDC_QUEUE_LIST)->item(i)->text().toStdString());
         return shown;
     }
-    // Which of Resume and Pause show their latched look (the hover picture while idle).
+    // Which of Resume and Pause are latched (their look is the image button test's).
     std::pair<bool, bool> latched() const
     {
         const auto look = [&](int id) {
             const auto* button = m_window->controlAs<CImageButton>(id);
-            return CImageButton::ImageIndex(CImageButton::BTN_IDLE, button->m_bLatchable, button->m_bLatched) == 1;
+            return button->m_bLatchable && button->m_bLatched;
         };
         return {look(IDC_RESUME), look(IDC_PAUSE)};
     }

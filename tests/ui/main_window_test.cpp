@@ -1,5 +1,6 @@
 // The roads of a download through the whole window: its workers, the store
 // simulator and the disk (the queue decisions alone are the controller's tests).
+#include "tests/support/controller_fixture.h"
 #include "tests/support/disk_full.h"
 #include "tests/support/stuck_network.h"
 #include "tests/ui/window_fixture.h"
@@ -10,29 +11,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
-
-TEST_F(WindowTest, RequestsTravelFromRawEntryToTrackFileInOrder)
-{
-    addTrack("a", "Left Over", 12000);
-    addTrack("b", "Brand New", 70000);
-    writeFile(m_config.strings.m_strRawQueuePath, "track=a\r\n");
-    m_config.strings.m_strRequest = "track=b";
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Brand New")) && m_window->queue().IsEmpty()
-                                      && status() == "No Files in Queue"; }));
-    // The tracks whole on disk and every request kept through kills are the crash
-    // test's. The entry left from the last run goes first, and every request carries the id.
-    const auto infos = requestsTo("/downloader/downloader_dlm.html");
-    ASSERT_EQ(infos.size(), 2u);
-    EXPECT_EQ(infos[0].query, "track=a&guid=0123456789ABCDEF0123456789ABCDEF");
-    EXPECT_EQ(infos[1].query, "track=b&guid=0123456789ABCDEF0123456789ABCDEF");
-    EXPECT_EQ(infos[0].header("User-Agent"), "Track Info Session");
-    for (const auto& file : requestsTo("/tracks/")) {
-        EXPECT_EQ(file.header("User-Agent"), "Download Session");
-        EXPECT_FALSE(file.header("RANGE")) << "a new file is asked for whole";
-        EXPECT_THAT(file.query, HasSubstr("&guid=0123456789ABCDEF0123456789ABCDEF"));
-    }
-}
 
 // An answer without a usable track (an error, tags past the first 9999 bytes, an
 // address no request can be made with) consumes its entry; one cut short keeps it.
@@ -63,8 +41,9 @@ TEST_F(WindowTest, ATrackInfoAnswerConsumesItsEntryOnlyWhenWholeAndQueuesOnlyAUs
             return (cutAfter || m_window->rawEntries().IsEmpty()) && (!shown || status() == shown);
         })) << status();
         EXPECT_EQ(m_window->rawEntries().GetCount(), cutAfter ? 1u : 0u);
-        EXPECT_EQ(queueTitles(), queued);
+        EXPECT_EQ(linesOf(m_window->queue()), queued);
         EXPECT_TRUE(cutAfter || retry || requestsTo("/downloader/").size() == asked + 1) << "asked once";
+        EXPECT_EQ(requestsTo("/downloader/").back().header("User-Agent"), "Track Info Session");
         retry = cutAfter.has_value();
     }
 }
@@ -87,6 +66,8 @@ TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrackAndAWholeOneIsNotFetchedAgain)
     const auto files = requestsTo("/tracks/");
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0].header("RANGE"), "123456-");
+    EXPECT_EQ(files[0].header("User-Agent"), "Download Session");
+    EXPECT_THAT(files[0].query, HasSubstr("&guid=0123456789ABCDEF0123456789ABCDEF"));
 }
 
 INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
@@ -132,7 +113,7 @@ TEST_F(WindowTest, ARepeatedFailureIsVisibleKeepsTheTrackAndWhatCameWhole)
         fault();
         openWindow();
         ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/" + id).size() >= 3 && status() == "Network Error"; }));
-        EXPECT_THAT(queueTitles(), ElementsAre(title));
+        EXPECT_THAT(linesOf(m_window->queue()), ElementsAre(title));
         const std::string onDisk = readFile(trackPath(title));
         EXPECT_TRUE(onDisk.size() >= least && onDisk.size() <= most && expectedContent(id, 30000).starts_with(onDisk))
             << onDisk.size();
@@ -211,6 +192,7 @@ TEST_F(HostileStoreTest, AnAddressInTheQueueFileNoRequestCanBeMadeWithIsDroppedW
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Good")), expectedContent("g", 3000));
+    EXPECT_FALSE(requestsTo("/tracks/g").at(0).header("RANGE")) << "a new file is asked for whole";
     EXPECT_FALSE(fs::exists(trackPath("Ftp")));
     EXPECT_FALSE(fs::exists(trackPath("Space")));
 }

@@ -108,13 +108,6 @@ protected:
     static bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
 
     std::string status() const { return m_window->controlAs<QLabel>(IDC_STATUS_TEXT)->text().toStdString(); }
-    std::vector<std::string> queueTitles() const
-    {
-        std::vector<std::string> titles;
-        for (const QueueItem* item = m_window->queue().GetHead(); item; item = item->next.get())
-            titles.push_back(item->title);
-        return titles;
-    }
     std::vector<sim::RecordedRequest> requestsTo(std::string_view prefix) const
     {
         auto matching = m_store.requests();
