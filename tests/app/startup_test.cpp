@@ -2,19 +2,14 @@
 #include "ui/window_messages.h"
 #include "platform/handoff.h"
 #include "platform/named_mutex.h"
-#include "platform/unique_fd.h"
 #include "res/strings.h"
 
 #include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
 
-#include <poll.h>
-#include <sys/inotify.h>
-
 #include <mutex>
 #include <regex>
 #include <stdexcept>
-#include <thread>
 
 namespace qvr {
 namespace {
@@ -51,7 +46,7 @@ protected:
     // Starts the application object in-process with these arguments.
     WindowlessApp start(std::vector<std::string> args)
     {
-        WindowlessApp app(AppEnvironment {{hivePath(), m_runtime, "", {}}, {}, m_windowWait});
+        WindowlessApp app(AppEnvironment {{hivePath(), m_runtime, "", {}}, {}, {}});
         args.insert(args.begin(), "quavero");
         std::vector<char*> argv;
         for (auto& a : args)
@@ -86,7 +81,6 @@ protected:
     static constexpr std::uint32_t kHandle = 0x5EC0;
     test::TempDir m_dir;
     const std::string m_runtime = m_dir.file("run");
-    std::chrono::milliseconds m_windowWait {0};
     std::unique_ptr<HandoffServer> m_window;
     std::function<std::int64_t()> m_keepRequest = [] { return 1; };
     std::mutex m_mutex;
@@ -129,49 +123,6 @@ TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptT
         EXPECT_EQ(received(), (std::vector<std::string> {restore, c.switchOver ? "1130 0 "
                                                                                  : "74 0 " + std::string("track=42&format=mp3\0", 20)}));
         m_window.reset();
-    }
-}
-
-// Blocks until `path` has been opened `times` times from now on, or a few seconds
-// have passed; false then.
-bool waitForOpens(const std::string& path, int times)
-{
-    const UniqueFd watch(::inotify_init1(IN_CLOEXEC));
-    if (!watch || ::inotify_add_watch(watch.get(), path.c_str(), IN_OPEN) < 0)
-        return false;
-    for (int seen = 0; seen < times;) {
-        pollfd ready {watch.get(), POLLIN, 0};
-        if (::poll(&ready, 1, 5000) <= 0)
-            return false;
-        alignas(inotify_event) char events[4096];
-        const ssize_t n = ::read(watch.get(), events, sizeof events);
-        for (ssize_t at = 0; at < n; ++seen)
-            at += static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(events + at)->len);
-    }
-    return true;
-}
-
-TEST_F(Startup, ASecondStartWaitsForAWindowAboutToBePublishedUnlessItsInstanceEnds)
-{
-    // Two requests opened at once: the first start holds the name but has not
-    // published its window yet.
-    m_windowWait = std::chrono::seconds(20);
-    const std::string mapping = m_runtime + "/" + loadString(IDS_HANDOFF_MAPPING);
-    for (const bool published : {false, true}) {
-        SCOPED_TRACE(published ? "published" : "ended");
-        auto running = otherInstance();
-        writeFile(mapping, std::string("\xC0\x5E\0\0", 4));
-        std::optional<WindowlessApp> second;
-        std::thread starting([&] { second.emplace(start({requestPath()})); });
-        EXPECT_TRUE(waitForOpens(mapping, 2)) << "looked once and gave up";
-        if (published)
-            publishWindow();
-        else
-            running.reset();
-        starting.join();
-        EXPECT_EQ(second->startPath(), published ? StartPath::HandedOver : StartPath::MainWindow);
-        EXPECT_EQ(second->strings().m_strRequest, "track=42&format=mp3");
-        EXPECT_EQ(received().size(), published ? 2u : 0u);
     }
 }
 

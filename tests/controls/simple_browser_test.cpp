@@ -15,24 +15,6 @@
 namespace qvr {
 namespace {
 
-// Where the page shows in the program's window, in its placeholder, is the real window test's
-// check; the calls that do nothing without a window, the radio panel's.
-TEST(SimpleBrowser, WithoutParentOrPlaceholderNothingIsMadeAndAWindowItsParentEndedIsGone)
-{
-    SimpleBrowser browser;
-    QWidget window;
-    const QWidgetList topLevels = QApplication::topLevelWidgets();
-    EXPECT_FALSE(browser.Create(QRect(), nullptr, 77, QtWebEngineViews()));
-    EXPECT_FALSE(browser.CreateInPlaceOf(&window, 4242, QtWebEngineViews())) << "no such placeholder";
-    EXPECT_TRUE(window.children().isEmpty() && QApplication::topLevelWidgets() == topLevels);
-    auto parent = std::make_unique<QWidget>();
-    ASSERT_TRUE(browser.Create(QRect(), parent.get(), 78, QtWebEngineViews()));
-    EXPECT_EQ(FindControl(parent.get(), 78), browser.widget());
-    parent.reset();
-    EXPECT_EQ(std::tuple(browser.widget(), browser.view()), std::tuple(nullptr, nullptr));
-    browser.MoveWindow(QRect(1, 2, 3, 4)); // and nothing breaks
-}
-
 // A page that grabs focus for itself moves no keyboard focus, nor does Tab; a click does.
 TEST(SimpleBrowser, OnlyAClickGivesTheViewTheKeyboard)
 {

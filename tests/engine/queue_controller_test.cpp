@@ -1,11 +1,6 @@
 // The queue decisions of the main window, without a window, threads or a store: the
 // races between the user's commands and the workers' reports, and the order of saves.
-#include "engine/worker_set.h"
-
 #include "tests/support/controller_fixture.h"
-
-#include <condition_variable>
-#include <mutex>
 
 namespace qvr::test {
 namespace {
@@ -232,45 +227,6 @@ INSTANTIATE_TEST_SUITE_P(QueueCommandsAndReports, Scenario, ::testing::Values(
     // The file list is read again once while each download writes, and every time while none runs.
     "changed; load A,B; start; changed; changed; finished done; changed; changed; finished done; "
     "refreshes /music,/music,/music; changed; refreshes /music,/music,/music,/music"));
-
-// The folder watcher as the worker set runs it. The window lists a folder before the
-// watch on it is in place; a file that arrives in between shows only if the watcher
-// reports once it watches. (How the workers end, or do not, is the window's test.)
-// Counts the folder reports.
-struct Window : MessageSink {
-    std::intptr_t SendMessage(unsigned message, std::uintptr_t, std::intptr_t) override
-    {
-        const std::lock_guard lock(mutex);
-        reports += message == WM_FOLDER_CHANGED;
-        changed.notify_all();
-        return 0;
-    }
-    bool waitForReports(int count)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(30), [&] { return reports >= count; });
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    int reports = 0;
-};
-
-TEST(WorkerSet, TheFolderWatcherReportsOnceEachFolderIsWatched)
-{
-    TempDir first, second;
-    Window window;
-    const Configuration configuration;
-    WorkerSet workers(window, configuration);
-    workers.shared().m_downloadFolder.set(first.path());
-    workers.start(WorkerSet::Worker::FolderWatcher);
-    EXPECT_TRUE(window.waitForReports(1)) << "no report for the first folder";
-    workers.shared().m_downloadFolder.set(second.path());
-    workers.shared().m_bFolderChanged = true;
-    workers.pokeFolderWatcher();
-    EXPECT_TRUE(window.waitForReports(3)) << "the poke's report, then the new watch's";
-    workers.requestStop();
-    EXPECT_TRUE(workers.wait(std::chrono::seconds(30)));
-}
 
 } // namespace
 } // namespace qvr::test

@@ -65,22 +65,6 @@ TEST(FolderWatch, ReportsChangesAnywhereInTheTreeAlsoInFoldersThatCameLater)
     EXPECT_EQ(watch.wait(), Event::Changed);
 }
 
-TEST(FolderWatch, LeavesOutFoldersTooDeepAlsoWhenTheyCameLater)
-{
-    TempDir dir;
-    fs::create_directories(dir.file("a/b"));
-    FolderWatch watch(FolderWatch::Limits {.folders = 10, .depth = 1});
-    ASSERT_TRUE(watch.watch(dir.path()));
-    writeFile(dir.file("a/b/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Poked) << "too deep";
-    fs::create_directory(dir.file("late")), fs::create_directory(dir.file("a/late"));
-    EXPECT_EQ(settle(watch), Event::Changed);
-    writeFile(dir.file("late/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Changed) << "deep enough, and came later";
-    writeFile(dir.file("a/late/a"), "x");
-    EXPECT_EQ(settle(watch), Event::Poked) << "too deep, although it came later";
-}
-
 TEST(FolderWatch, EndsWithItsFolderOrWhenAnotherReplacesIt)
 {
     TempDir dir;

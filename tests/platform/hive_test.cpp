@@ -1,9 +1,7 @@
 #include "platform/hive.h"
-#include "platform/text.h"
 
 #include "tests/support/common.h"
 
-#include <clocale>
 #include <ostream>
 
 namespace qvr {
@@ -97,24 +95,6 @@ TEST(Hive, EditsChangeOnlyTheValuesLineAndNewValuesFollowTheKeysLast)
         auto doc = HiveDocument::parse(before);
         EXPECT_EQ(doc && doc->setValue(key, name, v) ? doc->serialize() : "not set", after) << before;
     }
-}
-
-// How blanks are trimmed the hive's and the HTTP heads' tests show; how names sort, and are found
-// by their beginning or end, the downloaded files' tests.
-TEST(Text, OnlyAsciiLettersHaveACaseWhateverTheLocale)
-{
-    std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1"); // one with a case for bytes above 127, where there is one
-    const std::tuple<std::string, std::string, int> cases[] = {
-        {"\xC9t\xC9", "\xE9t\xE9", -1}, // Latin-1 letters are bytes like any other
-        {"ab", "ABC", -1},              // a beginning sorts before the longer text
-        {"a\xFF", "A\x01", 1},          // bytes compare as unsigned
-        {std::string("a\0b", 3), std::string("A\0B", 3), 0},
-    };
-    for (const auto& [a, b, order] : cases) {
-        EXPECT_EQ(std::tuple(CompareIgnoringCase(a, b), CompareIgnoringCase(b, a), EqualsIgnoringCase(a, b)),
-                  std::tuple(order, -order, order == 0)) << a << " | " << b;
-    }
-    std::setlocale(LC_CTYPE, "C");
 }
 
 } // namespace

@@ -2,13 +2,14 @@
 #include "controls/control_id.h"
 #include "controls/simple_browser.h"
 #include "controls/web_view.h"
+#include "platform/http.h"
 #include "res/dialog_templates.h"
 #include "res/strings.h"
 #include "tools/store-sim/store_sim.h"
 #include "ui/layout.h"
 
 #include "tests/controls/browser_test_support.h"
-#include "tests/ui/window_fixture.h"
+#include "tests/support/common.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -84,31 +85,6 @@ TEST_F(RadioPanelTest, ARedirectEndingIn200ShowsThePageAtTheRadioAddressItselfAn
     asked.resize(6);  // and the page's own icon, perhaps
     EXPECT_EQ(asked, (std::vector<std::string> {"/radio_2/radio_dlm2.html", "/radio_2/on_air.html", "/radio_2/radio_dlm2.html",
         "/radio_2/on_air.html", "/radio_2/radio_dlm2.html (browser)", "/radio_2/on_air.html (browser)"}));
-}
-
-// The program's window against a store that takes every request and answers none.
-class SilentStoreWindowTest : public test::WindowTest {};
-
-TEST_F(SilentStoreWindowTest, ShowsWithThePromptWithoutAskingTheRadioPageTooAndAClickAsksAgain)
-{
-    using namespace std::chrono_literals;
-    m_store.setLatency(1h);
-    m_adjustEnvironment = [this](MainWindowEnvironment& environment) {
-        environment.webViews = [] { return &QtWebEngineViews(); };
-        environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
-        environment.selfUpdate.emplace().updater.http = curlHttpClientFactory(VersionListOptions());
-        environment.selfUpdate->updater.executable = m_dir.file("quavero");
-    };
-    openWindow();  // once the version list's time is up
-    QWidget* prompt = m_window->control(IDC_RADIO_LABEL);
-    EXPECT_TRUE(m_window->isVisible() && prompt->isVisible());
-    EXPECT_EQ(requestsTo("/downloader/app_versions/").size(), 1u);
-    EXPECT_TRUE(requestsTo("/radio_2/").empty());
-
-    // A page that answers shows on a click: the real window test's.
-    m_window->OnRadioPromptClicked();  // within the check's own time limit
-    EXPECT_TRUE(prompt->isVisible());
-    EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
 }
 
 } // namespace

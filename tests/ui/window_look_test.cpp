@@ -4,7 +4,6 @@
 #include "controls/color_static.h"
 #include "controls/resources.h"
 #include "res/images.h"
-#include "ui/about_dialog.h"
 #include "ui/layout.h"
 #include "ui/system_menu.h"
 
@@ -13,9 +12,7 @@
 #include <QAccessible>
 #include <QFontInfo>
 #include <QMenu>
-#include <QPushButton>
 #include <QTextDocumentFragment>
-#include <QTimer>
 
 namespace qvr::test {
 namespace {
@@ -61,7 +58,7 @@ TEST_F(WindowTest, TheTextsTheFolderAndTheProgressBarShowAsTheyShould)
     }
 }
 
-// The About box's version line on the screen is the real window test's.
+// The About box the menu opens is the real window test's.
 TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommands)
 {
     openWindow();
@@ -80,36 +77,16 @@ TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommands)
     for (const QAction* action : popup()->actions())
         items.push_back(action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
     EXPECT_THAT(items, ElementsAre("&Restore (off)", "&Move (off)", "Mi&nimize", "&Close", "", "About Quavero Music Manager..."));
-    // Chooses the item of `command` with the keyboard.
-    const auto choose = [&](std::uintptr_t command) {
-        for (QAction* action : popup()->actions()) {
-            if (action->data().toUInt() == command && !action->isSeparator())
-                popup()->setActiveAction(action);
-        }
-        QTest::keyClick(popup(), Qt::Key_Return);
-    };
-    // Once the box is open: its version line, whether the window owns it (which
-    // keeps it above) and whether Enter presses its OK.
-    std::vector<std::string> boxes;
-    const auto takeAboutBox = [&] {
-        QTimer::singleShot(0, [&] {
-            if (auto* box = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget())) {
-                const auto* ok = qobject_cast<QPushButton*>(box->control(IDC_ABOUT_OK));
-                boxes.push_back(box->m_strVersion + (box->parentWidget() ? "" : " (no owner)") + (ok->isDefault() ? "" : " (Enter)"));
-                box->accept();
-            }
-        });
-    };
-    takeAboutBox();
-    choose(IDM_ABOUTBOX);
-    takeAboutBox();
-    m_window->messageSink().SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX + 1, 0);
-    QApplication::processEvents();
-    EXPECT_THAT(boxes, ElementsAre("Version: ")) << "the test program carries no version note; only command 16 opens it";
+    popup()->close();
 
     QTest::keyClick(m_window.get(), Qt::Key_Space, Qt::AltModifier);
     ASSERT_TRUE(popup()) << "Alt+Space opens it too";
-    choose(SC_CLOSE);
+    // Close, chosen with the keyboard.
+    for (QAction* action : popup()->actions()) {
+        if (action->data().toUInt() == SC_CLOSE && !action->isSeparator())
+            popup()->setActiveAction(action);
+    }
+    QTest::keyClick(popup(), Qt::Key_Return);
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(m_window->result(), QDialog::Rejected);
 }

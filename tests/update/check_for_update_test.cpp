@@ -328,17 +328,5 @@ TEST(Url, CanonicalFormEscapesOnlyBeforeTheQuery)
     EXPECT_FALSE(CanonicalizeUrl("http://h/" + std::string(400, ' '))) << "too long once escaped";
 }
 
-TEST(Url, HostAndLoopback)
-{
-    EXPECT_EQ(UrlHost("http://127.0.0.1:8080/downloader/"), "127.0.0.1");
-    EXPECT_EQ(UrlHost("http://user@store.example/x"), "store.example");
-    EXPECT_EQ(UrlHost("http://[::1]:80/x"), "[::1]");
-    EXPECT_EQ(UrlHost("no address"), "");
-    for (const char* host : {"127.255.0.9", "::1", "[::1]", "LocalHost"})
-        EXPECT_TRUE(IsLoopbackHost(host)) << host;
-    for (const char* host : {"128.0.0.1", "", "::2", "127.0.0.1.example"})
-        EXPECT_FALSE(IsLoopbackHost(host)) << host;
-}
-
 } // namespace
 } // namespace qvr
