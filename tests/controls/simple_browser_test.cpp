@@ -1,5 +1,4 @@
 #include "controls/simple_browser.h"
-#include "controls/control_id.h"
 #include "controls/web_view.h"
 
 #include "tests/controls/browser_test_support.h"

@@ -5,7 +5,6 @@
 #include "controls/resources.h"
 #include "res/images.h"
 #include "ui/layout.h"
-#include "ui/system_menu.h"
 
 #include "tests/ui/window_fixture.h"
 

@@ -1,6 +1,5 @@
 // The check-and-install routine against the store simulator, and every result value;
 // the version texts and addresses it works with.
-#include "platform/network.h"
 #include "res/strings.h"
 #include "tools/store-sim/store_sim.h"
 #include "update/auto_updater.h"
