@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "engine/queue_files.h"
+#include "engine/request_inbox.h"
 #include "ui/window_messages.h"
 #include "platform/exclusive_file.h"
 #include "platform/exe_version.h"
@@ -60,6 +61,10 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     if (!hive.empty() && !pathExists(hive) && !WriteFirstRunSettings(hive, FirstRunFolders::fromEnvironment()))
         std::fprintf(stderr, "quavero: could not write the settings file %s\n", hive.c_str());
     LoadSettings(Registry(m_environment.configuration.hivePath), m_environment.configuration.strings);
+    // Settings that name no queue files (hand-made, damaged, or unreadable) get
+    // those of a first start: a request must be kept somewhere, and never in
+    // whatever folder the program happened to be started from.
+    UseDefaultQueueFiles(m_environment.configuration.strings, FirstRunFolders::queuesFromEnvironment());
 
     CMyCommandLineInfo cmdInfo;
     ParseCommandLine(argc, argv, cmdInfo);
@@ -82,9 +87,20 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
         std::string why;
         const HandOff handOff = HandOver(cmdInfo.m_bSwitch == 1, why);
         if (handOff == HandOff::Failed) {
-            std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. The file is left as it is; "
-                                 "open it again once Quavero runs.\n",
-                         fileName.c_str(), why.c_str());
+            // Where the running window cannot take it now, the next window will:
+            // its inbox is read at every start.
+            const std::string& request = m_environment.configuration.strings.m_strRequest;
+            const FileResult kept =
+                RequestInbox(RequestInbox::FolderBeside(m_environment.configuration.strings.m_strRawQueuePath))
+                    .Deposit(request);
+            if (kept)
+                std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. It is kept, and the next "
+                                     "start of Quavero takes it.\n",
+                             fileName.c_str(), why.c_str());
+            else
+                std::fprintf(stderr, "quavero: the request in %s was not handed over: %s, nor kept (%s). The file "
+                                     "is left as it is; open it again once Quavero runs.\n",
+                             fileName.c_str(), why.c_str(), kept.reason().c_str());
             m_startPath = StartPath::HandOffFailed;
             m_exitStatus = kExitNotHandedOver;
             return false;
@@ -224,10 +240,14 @@ bool DisplayNamed()
     return false;
 }
 
-void CquaveromfcApp::KeepRequestForLater()
+std::string CquaveromfcApp::KeepRequestForLater()
 {
-    if (!m_environment.configuration.strings.m_strRequest.empty())
-        AppendRawQueue(m_environment.configuration.strings.m_strRequest, m_environment.configuration.strings.m_strRawQueuePath);
+    const ApplicationStrings& strings = m_environment.configuration.strings;
+    if (strings.m_strRequest.empty())
+        return {};
+    const FileResult kept = AppendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath);
+    return kept ? "; the request is kept for the next start"
+                : "; the request could not be kept either (" + kept.reason() + ")";
 }
 
 int CquaveromfcApp::Probe(std::string_view guiImage)
@@ -248,11 +268,9 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
     if (!DisplayNamed()) {
         // Qt would end the process with an abort, and the request with it.
-        KeepRequestForLater();
+        const std::string kept = KeepRequestForLater();
         std::fprintf(stderr, "quavero: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set)%s\n",
-                     m_environment.configuration.strings.m_strRequest.empty()
-                         ? ""
-                         : "; the request is kept for the next start");
+                     kept.c_str());
         return kExitNoWindow;
     }
     std::string error;
@@ -262,9 +280,9 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
         // The window part needs libraries that this machine may lack or have broken
         // (Qt, libcurl); the loader's message names the one. The request is not lost
         // with this process: the next start that can open its window takes it.
-        KeepRequestForLater();
-        std::fprintf(stderr, "quavero: cannot open the window: %s\n",
-                     gui ? "the window part has no entry" : error.c_str());
+        const std::string kept = KeepRequestForLater();
+        std::fprintf(stderr, "quavero: cannot open the window: %s%s\n",
+                     gui ? "the window part has no entry" : error.c_str(), kept.c_str());
         return kExitNoWindow;
     }
     return entry(&m_environment.configuration, argc, argv);

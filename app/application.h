@@ -96,8 +96,9 @@ private:
     std::optional<FoundWindow> WaitForWindow();
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
-    // Puts this start's request into the raw-queue file, for the next start that runs.
-    void KeepRequestForLater();
+    // Puts this start's request into the raw-queue file, for the next start that runs;
+    // what became of it, as the end of a line on stderr (empty without a request).
+    std::string KeepRequestForLater();
 
     AppEnvironment m_environment;
     // Held for the life of the process: while it is open, later starts see that

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 namespace qvr {
 
@@ -168,17 +167,38 @@ FirstRunFolders FirstRunFolders::fromEnvironment()
     if (const UniqueFd file = openRegularFile(baseFolder("XDG_CONFIG_HOME", home, ".config") + "/user-dirs.dirs"))
         if (const auto text = readAll(file.get(), kMaxUserDirsBytes); text && text->size() <= kMaxUserDirsBytes)
             music = MusicFolderFromUserDirs(*text, home);
-    return {parentFolder(modulePath()), music.value_or(home + "/Music") + "/Quavero",
-            baseFolder("XDG_DATA_HOME", home, ".local/share") + "/quavero"};
+    return {parentFolder(modulePath()), music.value_or(home + "/Music") + "/Quavero", queuesFromEnvironment()};
+}
+
+std::string FirstRunFolders::queuesFromEnvironment()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/')
+        return std::string(data) + "/quavero";
+    // Without a home, the fallback would be a folder at the root of the file system.
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/')
+        return {};
+    return std::string(home) + "/.local/share/quavero";
+}
+
+void UseDefaultQueueFiles(ApplicationStrings& app, const std::string& queues)
+{
+    if (queues.empty())
+        return;
+    if (!app.m_strRawQueuePath.starts_with('/'))
+        app.m_strRawQueuePath = queues + "/rawqueue.txt";
+    if (!app.m_strDownloadQueuePath.starts_with('/'))
+        app.m_strDownloadQueuePath = queues + "/downloadqueue.txt";
 }
 
 bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders)
 {
     // A desktop may lack any of these folders yet; a download folder that is not
-    // there would fail the first track.
-    std::error_code ignored;
+    // there would hold the first track up. One that cannot be made is told about
+    // when the track or the queue needs it; the settings file is what matters here.
     for (const std::string& folder : {folders.download, folders.queues, parentFolder(hivePath)})
-        std::filesystem::create_directories(folder, ignored);
+        static_cast<void>(makeFolders(folder, 0755));
 
     // Made under a name of its own and linked in at the end: a start never finds
     // half the settings, and a file another start made meanwhile is kept.
@@ -192,15 +212,17 @@ bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& f
         return WriteStringValue(draftRegistry, key, name, value) == RegSuccess;
     };
     const std::string id = NewInstallationId();
-    const bool complete = replaceFileAtomically(draft, text) && write(BaseKeyPath(), "Directory", folders.install)
+    const bool complete = static_cast<bool>(replaceFileAtomically(draft, text)) && write(BaseKeyPath(), "Directory", folders.install)
         && write(ClientKeyPath(), "DownloadFolder", folders.download)
         && (id.empty() || write(ClientKeyPath(), "GUID", id))
         && write(QueueKeyPath(), "RawQueue", folders.queues + "/rawqueue.txt")
         && write(QueueKeyPath(), "DownloadQueue", folders.queues + "/downloadqueue.txt");
     const bool placed = complete && (::link(draft.c_str(), hivePath.c_str()) == 0 || errno == EEXIST);
     ::unlink(draft.c_str());
+    // Settings whose name a power cut took back are simply made again at the next
+    // start; the sync only makes that rare.
     if (placed)
-        syncFolder(parentFolder(hivePath));
+        static_cast<void>(syncFolder(parentFolder(hivePath)));
     return placed;
 }
 

@@ -54,7 +54,14 @@ struct FirstRunFolders {
     // From the desktop's folders: the music folder named in user-dirs.dirs (else
     // ~/Music), the data home (else ~/.local/share).
     static FirstRunFolders fromEnvironment();
+    // The queue files' folder alone, ${XDG_DATA_HOME:-~/.local/share}/quavero; empty
+    // when neither a data home nor a home folder is known.
+    static std::string queuesFromEnvironment();
 };
+
+// Queue-file paths that the settings leave empty, or give relative to wherever the
+// program happens to start, become those in `queues` (when that is known).
+void UseDefaultQueueFiles(ApplicationStrings& app, const std::string& queues);
 
 // The music folder that a user-dirs.dirs text names (XDG_MUSIC_DIR="$HOME/..." or
 // an absolute path); nothing when it names none, or names the home folder itself,

@@ -21,6 +21,7 @@ enum WindowMessage : unsigned {
     WM_FILE_OPEN_FAILED = WM_USER + 105,  // 1129
     WM_ENTRY_RESOLVED = WM_USER + 107,    // 1131
     WM_THREAD_EXITED = WM_USER + 108,     // 1132
+    WM_FOLDER_UNAVAILABLE = WM_USER + 109,  // 1133
 };
 
 enum DownloadFlags : std::int32_t {
@@ -29,11 +30,16 @@ enum DownloadFlags : std::int32_t {
     DLF_NETWORK_ERROR = 4,
     DLF_CANCEL_CURRENT = 8,
     DLF_CLEAR_QUEUE = 16,
+    // The download folder could not take the track (WM_FOLDER_UNAVAILABLE said why);
+    // the item stays.
+    DLF_FOLDER_UNAVAILABLE = 32,
 };
 
 enum ResolveFlags : std::int32_t {
     RSF_CONSUMED = 1,
     RSF_NETWORK_ERROR = 2,
+    // With RSF_CONSUMED: the store answered, but with no track to queue.
+    RSF_REFUSED = 4,
 };
 
 enum ThreadBits : std::int32_t {
@@ -123,6 +129,14 @@ using DownloadFinished = detail::InLParam<WM_DOWNLOAD_FINISHED, std::int32_t>;
 using FileOpenFailed = detail::InLParam<WM_FILE_OPEN_FAILED, const char*>;
 // The worker with this THREAD_BIT_ ended.
 using ThreadExited = detail::InLParam<WM_THREAD_EXITED, std::int32_t>;
+
+// The download folder, or why it cannot take a track: missing, not a folder, not
+// writable or full.
+struct FolderTrouble {
+    const char* folder = nullptr;  // NUL-terminated
+    std::int32_t error = 0;        // the errno behind it
+};
+using FolderUnavailable = detail::InLParam<WM_FOLDER_UNAVAILABLE, const FolderTrouble*>;
 
 // A track-info request ended. wParam: the sender's new item, or null; the window may
 // move the item out, and the sender frees whatever is left. lParam: the RSF_ flags.

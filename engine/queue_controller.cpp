@@ -4,7 +4,10 @@
 #include "engine/messages.h"
 #include "engine/queue_files.h"
 #include "engine/workers.h"
+#include "platform/atomic_file.h"
+#include "platform/paths.h"
 
+#include <cerrno>
 #include <utility>
 
 namespace qvr {
@@ -16,29 +19,64 @@ QueueFiles::QueueFiles(std::string downloadQueuePath, std::string rawQueuePath)
 {
 }
 
-bool QueueFiles::LoadDownloadQueue(EntryList<QueueItem>& queue)
+template <class Save>
+FileResult QueueFiles::SaveMakingFolder(const std::string& path, Save save)
 {
-    return qvr::LoadDownloadQueue(queue, m_downloadQueuePath);
+    FileResult saved = save();
+    if (!saved && saved.error() == ENOENT && !path.empty()) {
+        // The folder was removed by hand: made again, with the privacy of the data
+        // home's folders.
+        if (const FileResult made = makeFolders(parentFolder(path), 0700); !made)
+            return made;
+        saved = save();
+    }
+    return saved;
 }
 
-bool QueueFiles::SaveDownloadQueue(const EntryList<QueueItem>& queue)
+FileResult QueueFiles::LoadDownloadQueue(EntryList<QueueItem>& queue)
 {
-    return qvr::SaveDownloadQueue(queue, m_downloadQueuePath);
+    const FileResult loaded = qvr::LoadDownloadQueue(queue, m_downloadQueuePath);
+    m_downloadQueueUnread = loaded || loaded.error() == ENOENT ? 0 : loaded.error();
+    return loaded;
 }
 
-bool QueueFiles::LoadRawQueue(EntryList<RawEntryItem>& entries)
+FileResult QueueFiles::SaveDownloadQueue(const EntryList<QueueItem>& queue)
 {
-    return qvr::LoadRawQueue(entries, m_rawQueuePath);
+    if (m_downloadQueueUnread != 0)
+        return FileResult::failed(m_downloadQueueUnread);
+    return SaveMakingFolder(m_downloadQueuePath,
+                            [&] { return qvr::SaveDownloadQueue(queue, m_downloadQueuePath); });
 }
 
-bool QueueFiles::SaveRawQueue(const EntryList<RawEntryItem>& entries)
+FileResult QueueFiles::LoadRawQueue(EntryList<RawEntryItem>& entries)
 {
-    return qvr::SaveRawQueue(entries, m_rawQueuePath);
+    const FileResult loaded = qvr::LoadRawQueue(entries, m_rawQueuePath);
+    m_rawQueueUnread = loaded || loaded.error() == ENOENT ? 0 : loaded.error();
+    return loaded;
 }
 
-bool QueueFiles::AppendRawQueue(std::string_view text)
+FileResult QueueFiles::SaveRawQueue(const EntryList<RawEntryItem>& entries)
 {
-    return qvr::AppendRawQueue(text, m_rawQueuePath);
+    if (m_rawQueueUnread != 0)
+        return FileResult::failed(m_rawQueueUnread);
+    return SaveMakingFolder(m_rawQueuePath, [&] { return qvr::SaveRawQueue(entries, m_rawQueuePath); });
+}
+
+FileResult QueueFiles::AppendRawQueue(std::string_view text)
+{
+    return SaveMakingFolder(m_rawQueuePath, [&] { return qvr::AppendRawQueue(text, m_rawQueuePath); });
+}
+
+std::string QueueFiles::FolderOf(File file) const
+{
+    return parentFolder(file == File::DownloadQueue ? m_downloadQueuePath : m_rawQueuePath);
+}
+
+void QueueFiles::RemoveStaleTemporaries() const
+{
+    for (const std::string& path : {m_downloadQueuePath, m_rawQueuePath})
+        if (!path.empty())
+            removeStaleTemporaries(path);
 }
 
 QueueController::QueueController(QueueView& view, WorkerGates& gates, WorkerShared& shared, QueueStore& store,
@@ -50,28 +88,62 @@ QueueController::QueueController(QueueView& view, WorkerGates& gates, WorkerShar
 
 void QueueController::LoadDownloadQueue()
 {
-    m_store.LoadDownloadQueue(m_queue);
+    // A queue file that is not there is an empty queue; one that could not be read
+    // is kept as it is (QueueFiles), and told about when the queue is saved.
+    static_cast<void>(m_store.LoadDownloadQueue(m_queue));
     m_view.ShowQueue(m_queue);
 }
 
 void QueueController::LoadRawQueue()
 {
-    m_store.LoadRawQueue(m_rawEntries);
+    // As for the download queue.
+    static_cast<void>(m_store.LoadRawQueue(m_rawEntries));
     m_bRawQueueLoaded = true;
 }
 
 void QueueController::SaveDownloadQueue()
 {
-    m_store.SaveDownloadQueue(m_queue);
+    const FileResult saved = m_store.SaveDownloadQueue(m_queue);
+    m_bDownloadQueueUnsaved = !saved;
+    if (saved && m_nResolvedUnsaved > 0) {
+        // Their tracks are on disk now: the requests may go.
+        for (; m_nResolvedUnsaved > 0; --m_nResolvedUnsaved)
+            m_rawEntries.RemoveHead();
+        SaveRawQueue();
+    }
+    NoteSave(QueueStore::File::DownloadQueue, saved);
 }
 
 void QueueController::SaveRawQueue()
 {
-    m_store.SaveRawQueue(m_rawEntries);
+    const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
+    m_bRawQueueUnsaved = !saved;
+    NoteSave(QueueStore::File::RawQueue, saved);
+}
+
+void QueueController::NoteSave(QueueStore::File file, FileResult result)
+{
+    if (!result) {
+        WarnNotWritten(m_store.FolderOf(file), result);
+        m_view.RetrySavesAfter(kSaveRetryPause);
+    } else if (!m_bDownloadQueueUnsaved && !m_bRawQueueUnsaved) {
+        // All is on disk again: the next failure is news.
+        m_bWarnedNotWritten = false;
+    }
+}
+
+void QueueController::RetrySaves()
+{
+    if (m_bDownloadQueueUnsaved)
+        SaveDownloadQueue();
+    if (m_bRawQueueUnsaved && m_bRawQueueLoaded && !m_bSwitchQuit)
+        SaveRawQueue();
 }
 
 void QueueController::SaveAtEnd()
 {
+    if (m_bDownloadQueueUnsaved)
+        SaveDownloadQueue();
     // A list never loaded is not the file's whole content.
     if (!m_bSwitchQuit && m_bRawQueueLoaded)
         SaveRawQueue();
@@ -101,10 +173,11 @@ void QueueController::StartNextDownload()
 
 void QueueController::StartNextResolve()
 {
-    const RawEntryItem* head = m_rawEntries.GetHead();
-    if (!head || m_bResolving)
+    // Entries whose tracks wait to be saved are done with: the next one is behind them.
+    const RawEntryItem* next = m_rawEntries.GetAt(m_nResolvedUnsaved);
+    if (!next || m_bResolving)
         return;
-    m_shared.m_strCurRawEntry = head->text;
+    m_shared.m_strCurRawEntry = next->text;
     m_bResolving = true;
     m_gates.handOver(Gate::Resolve);
 }
@@ -116,20 +189,23 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     if (!IsStorableRawEntry(text))
         return false;
     if (!m_bRawQueueLoaded) {
-        if (m_store.AppendRawQueue(text))
-            return true;
-        WarnNotKept();
-        return false;
+        const FileResult appended = m_store.AppendRawQueue(text);
+        if (!appended)
+            WarnNotWritten(m_store.FolderOf(QueueStore::File::RawQueue), appended);
+        return static_cast<bool>(appended);
     }
     // A request is taken only once it is on disk: a request that lives in memory
     // only is lost with the process, and whoever handed it over would believe it
     // safe. One that cannot be saved is not taken; its sender keeps it.
     m_rawEntries.AddTail(std::make_unique<RawEntryItem>(text));
-    if (!m_store.SaveRawQueue(m_rawEntries)) {
+    const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
+    if (!saved) {
         DropLastRawEntry();
-        WarnNotKept();
+        NoteSave(QueueStore::File::RawQueue, saved);
         return false;
     }
+    m_bRawQueueUnsaved = false;
+    NoteSave(QueueStore::File::RawQueue, saved);
     StartNextResolve();
     return true;
 }
@@ -142,12 +218,13 @@ void QueueController::DropLastRawEntry()
     m_rawEntries = std::move(kept);
 }
 
-void QueueController::WarnNotKept()
+void QueueController::WarnNotWritten(const std::string& folder, FileResult result)
 {
-    if (std::exchange(m_bWarnedNotKept, true))
+    if (std::exchange(m_bWarnedNotWritten, true))
         return;
-    m_view.Warn("A track request could not be saved, so it was not taken. The disk may be full.\n\n"
-                "Make room on the disk, then open the request file again.",
+    m_view.Warn("Quavero cannot write its queue in the folder\n" + folder + "\n(" + result.reason()
+                    + ").\n\nNothing is lost: what could not be written is kept, and written as soon as the "
+                      "folder takes it. Track requests opened meanwhile are not taken; open them again then.",
                 "Quavero Music Manager");
 }
 
@@ -210,6 +287,9 @@ void QueueController::OnDownloadFinished(std::int32_t flags)
     } else if ((flags & DLF_DONE) && headReported) {
         m_queue.RemoveHead();
     }
+    // A track that arrived shows the folder works: its next trouble is news.
+    if (flags & DLF_DONE)
+        m_bWarnedFolderUnavailable = false;
     m_view.ShowQueue(m_queue);
     SaveDownloadQueue();
     StartNextDownload();
@@ -225,26 +305,49 @@ void QueueController::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int
     m_bResolving = false;
     m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;
     if (flags & RSF_CONSUMED) {
-        // The track is on disk in the download queue before its request leaves the
-        // raw queue, so that a crash between the two saves leaves it in both rather
-        // than in neither; resolved again, its title is found queued and it is
-        // dropped. An item whose title is already queued stays with the resolver,
-        // which frees it.
+        // A request leaves the raw queue only once its track is on disk in the
+        // download queue, so that a crash or a full disk between the two saves
+        // leaves it in both rather than in neither; resolved again, its title is
+        // found queued and it is dropped. An item whose title is already queued
+        // stays with the resolver, which frees it.
         const bool added = item && *item && m_queue.FindTitle((*item)->title) < 0;
+        if ((flags & RSF_REFUSED) && !m_shared.m_strCurRawEntry.empty())
+            m_view.Warn("The store gave no track for this request, so it was left out:\n\n"
+                            + m_shared.m_strCurRawEntry,
+                        "Quavero Music Manager");
+        m_shared.m_strCurRawEntry.clear();
+        ++m_nResolvedUnsaved;
         if (added) {
             m_queue.AddTail(std::move(*item));
             m_view.ShowQueue(m_queue);
             SaveDownloadQueue();
-        }
-        m_shared.m_strCurRawEntry.clear();
-        m_rawEntries.RemoveHead();
-        SaveRawQueue();
-        if (added)
             StartNextDownload();
+        } else if (m_nResolvedUnsaved == 1) {
+            m_rawEntries.RemoveHead();
+            m_nResolvedUnsaved = 0;
+            SaveRawQueue();
+        }
     }
     if (!m_bResolverOffline && m_queue.IsEmpty())
         m_view.SetStatus(kNoFilesInQueue);
     StartNextResolve();
+}
+
+void QueueController::OnFolderUnavailable(const std::string& folder, int error)
+{
+    const bool full = error == ENOSPC || error == EDQUOT;
+    m_view.SetStatus(full ? kDownloadFolderFull : kDownloadFolderUnavailable);
+    if (std::exchange(m_bWarnedFolderUnavailable, true))
+        return;
+    if (folder.empty()) {
+        m_view.Warn("No download folder is chosen. Choose one: the tracks stay in the queue until then.",
+                    "Quavero Music Manager");
+        return;
+    }
+    m_view.Warn("Quavero cannot download into the folder\n" + folder + "\n(" + FileResult::failed(error).reason()
+                    + ").\n\nThe tracks stay in the queue, and downloading goes on by itself once "
+                    + (full ? "there is room in the folder again." : "the folder can be used again."),
+                "Quavero Music Manager");
 }
 
 bool QueueController::OnThreadExited(std::int32_t bit)

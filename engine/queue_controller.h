@@ -4,7 +4,9 @@
 #include "engine/queue_item.h"
 #include "engine/request_inbox.h"
 #include "engine/worker_set.h"
+#include "platform/file_result.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,28 +22,45 @@ struct WorkerShared;
 // says whether it worked; a failed save leaves what was kept as it was.
 class QueueStore {
 public:
+    enum class File { DownloadQueue, RawQueue };
+
     virtual ~QueueStore() = default;
-    virtual bool LoadDownloadQueue(EntryList<QueueItem>& queue) = 0;
-    virtual bool SaveDownloadQueue(const EntryList<QueueItem>& queue) = 0;
-    virtual bool LoadRawQueue(EntryList<RawEntryItem>& entries) = 0;
-    virtual bool SaveRawQueue(const EntryList<RawEntryItem>& entries) = 0;
+    virtual FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) = 0;
+    virtual FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) = 0;
+    virtual FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) = 0;
+    virtual FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) = 0;
     // One more raw entry behind those kept, without the list in memory.
-    virtual bool AppendRawQueue(std::string_view text) = 0;
+    virtual FileResult AppendRawQueue(std::string_view text) = 0;
+    // The folder that holds `file`, as the user would look for it.
+    virtual std::string FolderOf(File file) const = 0;
 };
 
-// The queue files at the paths of the settings.
+// The queue files at the paths of the settings. A file that was there but could not
+// be read at the start is never written over: what it holds is not what the lists
+// hold. A folder of theirs that is gone is made again.
 class QueueFiles final : public QueueStore {
 public:
     QueueFiles(std::string downloadQueuePath, std::string rawQueuePath);
-    bool LoadDownloadQueue(EntryList<QueueItem>& queue) override;
-    bool SaveDownloadQueue(const EntryList<QueueItem>& queue) override;
-    bool LoadRawQueue(EntryList<RawEntryItem>& entries) override;
-    bool SaveRawQueue(const EntryList<RawEntryItem>& entries) override;
-    bool AppendRawQueue(std::string_view text) override;
+    FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) override;
+    FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override;
+    FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) override;
+    FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override;
+    FileResult AppendRawQueue(std::string_view text) override;
+    std::string FolderOf(File file) const override;
+
+    // Removes the temporary files that saves of a killed process left.
+    void RemoveStaleTemporaries() const;
 
 private:
+    // Runs `save` once more after making the file's folder, when that is gone.
+    template <class Save>
+    static FileResult SaveMakingFolder(const std::string& path, Save save);
+
     std::string m_downloadQueuePath;
     std::string m_rawQueuePath;
+    // Why the file could not be read at the start (0: it could, or was not there).
+    int m_downloadQueueUnread = 0;
+    int m_rawQueueUnread = 0;
 };
 
 // What the queue decisions show the user and ask of them. The main window draws it;
@@ -61,6 +80,9 @@ public:
     virtual void ShowFolder(const std::string& folder) = 0;
     // A message box of the window (MB_ types, ID answers: engine/message_box.h).
     virtual int Ask(const std::string& text, const std::string& caption, unsigned type) = 0;
+    // Calls the controller's RetrySaves() once `pause` has passed (a later call
+    // before then moves the time).
+    virtual void RetrySavesAfter(std::chrono::milliseconds pause) = 0;
     // The folder browser; nothing when the user cancelled.
     virtual std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) = 0;
     // A message box shown once what is being handled now is done: the sender of a
@@ -83,6 +105,8 @@ public:
 
     static constexpr const char* kNoFilesInQueue = "No Files in Queue";
     static constexpr const char* kDownloadingPaused = "Downloading Paused";
+    static constexpr const char* kDownloadFolderUnavailable = "Download Folder Unavailable";
+    static constexpr const char* kDownloadFolderFull = "Download Folder Full";
 
     // The start: the download queue shown, the raw entries that wait from last time.
     // Until the raw entries are loaded (while the update step runs, and for good in a
@@ -104,14 +128,21 @@ public:
     // kept now stays there, with those behind it, for a later call or start; all
     // stay there until the raw entries are loaded.
     void TakeHandOvers(const RequestInbox& inbox);
-    // A second start's request could not even be put into the inbox.
-    void OnHandOverNotKept() { WarnNotKept(); }
+    // A second start's request could not even be put into the inbox, for `result`.
+    void OnHandOverNotKept(FileResult result) { WarnNotWritten(m_store.FolderOf(QueueStore::File::RawQueue), result); }
+
+    // The saves that failed, tried again (the view calls this after a pause).
+    void RetrySaves();
+    static constexpr std::chrono::milliseconds kSaveRetryPause {5000};
 
     // The workers' reports.
     void OnFolderChanged();
     void OnDownloadFinished(std::int32_t flags);
     // `item` is the resolver's new item or null; it is moved out when queued.
     void OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags);
+    // The downloader found that the download folder cannot take its track, for the
+    // errno `error`; its report follows with DLF_FOLDER_UNAVAILABLE.
+    void OnFolderUnavailable(const std::string& folder, int error);
     // True once every worker has said it ended.
     bool OnThreadExited(std::int32_t bit);
 
@@ -124,8 +155,9 @@ public:
 
     // A newer instance takes over: the raw entries are its business from now on.
     void OnSwitchQuit() { m_bSwitchQuit = true; }
-    // The end of the window: the raw entries saved for the next start, unless a
-    // newer instance took over.
+    // The end of the window: a download queue that could not be saved tried once
+    // more, and the raw entries saved for the next start, unless a newer instance
+    // took over.
     void SaveAtEnd();
 
     const EntryList<QueueItem>& queue() const { return m_queue; }
@@ -138,9 +170,11 @@ public:
 private:
     void SaveDownloadQueue();
     void SaveRawQueue();
+    // After a save: a failure is told (once until everything is saved again) and
+    // tried again later.
+    void NoteSave(QueueStore::File file, FileResult result);
     void DropStaleRequests();
-    // Tells the user, once a run, that a request could not be kept.
-    void WarnNotKept();
+    void WarnNotWritten(const std::string& folder, FileResult result);
     void DropLastRawEntry();
 
     QueueView& m_view;
@@ -151,6 +185,9 @@ private:
 
     EntryList<QueueItem> m_queue;
     EntryList<RawEntryItem> m_rawEntries;
+    // Raw entries at the head of m_rawEntries that are done with, but leave it only
+    // once the download queue that holds their tracks is on disk.
+    std::uint32_t m_nResolvedUnsaved = 0;
     // The track a pending cancel or clear was asked for.
     std::optional<std::string> m_cancelTarget;
     std::optional<std::string> m_clearTarget;
@@ -161,7 +198,10 @@ private:
     bool m_bResolverOffline = false;
     bool m_bSwitchQuit = false;
     bool m_bRawQueueLoaded = false;
-    bool m_bWarnedNotKept = false;
+    bool m_bDownloadQueueUnsaved = false;
+    bool m_bRawQueueUnsaved = false;
+    bool m_bWarnedNotWritten = false;
+    bool m_bWarnedFolderUnavailable = false;
     std::int32_t m_nExitedThreads = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -15,8 +16,8 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 
 // The file's lines as a C-string reader sees them: without their line ends, each
-// cut at its first NUL byte, empty ones left out. Nothing when the file cannot be
-// read.
+// cut at its first NUL byte, empty ones left out. Nothing, with errno saying why,
+// when the file cannot be read.
 std::optional<std::vector<std::string>> readLines(const std::string& path)
 {
     const std::optional<std::string> text = readFileExclusive(path);
@@ -55,6 +56,14 @@ bool holdsLineBreakOrNul(std::string_view text)
 
 } // namespace
 
+RawEntry RequestLine(std::string_view data)
+{
+    std::string_view line = data.substr(0, data.find('\n'));
+    if (line.size() < data.size() && line.ends_with('\r'))
+        line.remove_suffix(1);
+    return RawEntry(line.substr(0, line.find('\0')));
+}
+
 bool IsStorableQueueItem(std::string_view title, std::string_view url)
 {
     const auto storable = [](std::string_view text) {
@@ -68,21 +77,21 @@ bool IsStorableRawEntry(std::string_view text)
     return !text.empty() && !holdsLineBreakOrNul(text);
 }
 
-bool LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& path)
+FileResult LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& path)
 {
     const auto lines = readLines(path);
     if (!lines)
-        return false;
+        return FileResult::fromErrno();
     for (const std::string& line : *lines) {
         // A damaged or hand-edited line must not stop the load nor queue a track
         // without an address; it is simply left out.
         if (const auto fields = splitTitleAndUrl(line))
             queue.AddTail(std::make_unique<QueueItem>(std::string(fields->first), std::string(fields->second)));
     }
-    return true;
+    return FileResult::ok();
 }
 
-bool SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path)
+FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path)
 {
     std::string contents;
     for (const QueueItem* item = queue.GetHead(); item; item = item->next.get()) {
@@ -90,43 +99,43 @@ bool SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& pat
         // through, keeping the old file beats writing a line that loads as
         // something else or not at all.
         if (!IsStorableQueueItem(item->title, item->url))
-            return false;
+            return FileResult::failed(EINVAL);
         contents.append(item->title).append("|").append(item->url).append(kLineEnd);
     }
     return replaceFileAtomically(path, contents);
 }
 
-bool LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path)
+FileResult LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path)
 {
     const auto lines = readLines(path);
     if (!lines)
-        return false;
+        return FileResult::fromErrno();
     for (const std::string& line : *lines)
         entries.AddTail(std::make_unique<RawEntryItem>(line));
-    return true;
+    return FileResult::ok();
 }
 
-bool SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path)
+FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path)
 {
     std::string contents;
     for (const RawEntryItem* entry = entries.GetHead(); entry; entry = entry->next.get()) {
         // As for the download queue: refused on entry, and never half-written here.
         if (!IsStorableRawEntry(entry->text))
-            return false;
+            return FileResult::failed(EINVAL);
         contents.append(entry->text).append(kLineEnd);
     }
     return replaceFileAtomically(path, contents);
 }
 
-bool AppendRawQueue(std::string_view text, const std::string& path)
+FileResult AppendRawQueue(std::string_view text, const std::string& path)
 {
     if (!IsStorableRawEntry(text))
-        return false;
+        return FileResult::failed(EINVAL);
     std::string contents;
     if (pathExists(path)) {
         auto existing = readFileExclusive(path);
         if (!existing)
-            return false;
+            return FileResult::fromErrno();
         contents = std::move(*existing);
         // A last line without its line end would otherwise run into ours.
         if (!contents.empty() && contents.back() != '\n')

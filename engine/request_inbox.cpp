@@ -20,8 +20,6 @@ namespace qvr {
 namespace {
 
 constexpr std::string_view kSuffix = ".req";
-// A deposit takes milliseconds; a temporary file this old belongs to nobody.
-constexpr std::time_t kStaleSeconds = 60;
 
 bool isLetterName(std::string_view name)
 {
@@ -51,17 +49,21 @@ RequestInbox::RequestInbox(std::string folder)
 
 std::string RequestInbox::FolderBeside(const std::string& rawQueuePath)
 {
+    // Never beside a relative path: that would be wherever the program was started.
+    if (!rawQueuePath.starts_with('/'))
+        return {};
     return parentFolder(rawQueuePath) + "/inbox";
 }
 
-bool RequestInbox::Deposit(std::string_view text)
+FileResult RequestInbox::Deposit(std::string_view text)
 {
-    if (m_folder.empty() || text.empty() || text.size() > kMaxRequestBytes)
-        return false;
-    if (::mkdir(m_folder.c_str(), 0700) == 0)
-        syncFolder(parentFolder(m_folder));
-    else if (errno != EEXIST)
-        return false;
+    if (m_folder.empty())
+        return FileResult::failed(ENOENT);
+    if (text.empty() || text.size() > kMaxRequestBytes)
+        return FileResult::failed(EINVAL);
+    // The queue folder too may be gone (removed by hand): it is made again.
+    if (const FileResult made = makeFolders(m_folder, 0700); !made)
+        return made;
     return placeFileAtomically(m_folder + "/" + newLetterName(m_count), 0600,
                                [text](int fd) { return writeAll(fd, text); });
 }
@@ -92,25 +94,16 @@ std::vector<RequestInbox::Letter> RequestInbox::Pending() const
 
 void RequestInbox::Remove(const Letter& letter) const
 {
+    // A removal lost to a power cut only brings the request back at the next start,
+    // where it is resolved again and its track found queued or already whole.
     if (::unlink(letter.path.c_str()) == 0)
-        syncFolder(m_folder);
+        static_cast<void>(syncFolder(m_folder));
 }
 
 void RequestInbox::RemoveStaleTemporaries() const
 {
-    const FolderListing listing = listFolder(UniqueFd(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-    if (!listing)
-        return;
-    const std::time_t now = std::time(nullptr);
-    while (const dirent* entry = ::readdir(listing.get())) {
-        const std::string_view name = entry->d_name;
-        if (name.size() < 2 || name.front() != '.' || name == "..")
-            continue;
-        struct stat st {};
-        if (::fstatat(::dirfd(listing.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
-            && now - st.st_mtime > kStaleSeconds)
-            ::unlinkat(::dirfd(listing.get()), entry->d_name, 0);
-    }
+    if (!m_folder.empty())
+        removeStaleTemporaries(m_folder + "/");
 }
 
 } // namespace qvr

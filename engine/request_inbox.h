@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_result.h"
+
 #include <atomic>
 #include <cstddef>
 #include <string>
@@ -24,9 +26,9 @@ public:
     static std::string FolderBeside(const std::string& rawQueuePath);
 
     // Puts `text` into a file of its own, on disk before this returns (the file and
-    // its name). False when that failed; nothing is left behind then. Safe from any
-    // thread.
-    bool Deposit(std::string_view text);
+    // its name), making the folder when it is missing. When that failed, nothing is
+    // left behind. Safe from any thread.
+    FileResult Deposit(std::string_view text);
 
     struct Letter {
         std::string path;

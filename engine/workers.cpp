@@ -5,6 +5,7 @@
 #include "engine/store_request.h"
 #include "platform/folder_watch.h"
 #include "platform/named_mutex.h"
+#include "platform/paths.h"
 #include "platform/track_file.h"
 #include "res/strings.h"
 
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <variant>
 #include <vector>
 
 namespace qvr {
@@ -20,6 +22,8 @@ namespace {
 
 constexpr const char* kNetworkError = "Network Error";
 constexpr const char* kInvalidAddress = "Invalid Address";
+constexpr const char* kStoreBusy = "Store Busy";
+constexpr const char* kTrackFileBusy = "Track File in Use";
 constexpr std::size_t kAnswerLimit = 9999;
 constexpr std::size_t kChunkSize = 5000;
 constexpr std::chrono::milliseconds kFolderReportInterval {50};
@@ -47,12 +51,50 @@ std::optional<NamedMutex> openGate(const WorkerShared& shared, unsigned nameId)
     return NamedMutex::create(shared.m_gateFolder, loadString(nameId));
 }
 
+// The pause before the next attempt on a job that keeps failing: the worker's retry
+// pause at first, doubling with each failure in a row, up to kRetryPauseGrowth
+// times it; a new job, or one that went well, starts from the first again.
+class RetryPause {
+public:
+    explicit RetryPause(std::chrono::milliseconds first) : m_first(first), m_next(first) {}
+
+    // The pause after a failure on `job`.
+    std::chrono::milliseconds after(const std::string& job)
+    {
+        if (job != m_job) {
+            m_job = job;
+            m_next = m_first;
+        }
+        const auto pause = m_next;
+        m_next = std::min(m_next * 2, m_first * WorkerShared::kRetryPauseGrowth);
+        return pause;
+    }
+    void succeeded()
+    {
+        m_job.clear();
+        m_next = m_first;
+    }
+
+private:
+    std::chrono::milliseconds m_first;
+    std::chrono::milliseconds m_next;
+    std::string m_job;
+};
+
 // --- resolver ----------------------------------------------------------------
 
 struct ResolveResult {
     std::int32_t flags = 0;
     std::unique_ptr<QueueItem> item;
+    bool retry = false;  // asked again after a pause: the store could not answer now
 };
+
+// Answers that say the store could not answer now (a server error, a timeout, too
+// many requests), unlike one that says there is nothing for the request.
+bool storeBusy(int status)
+{
+    return status >= 500 || status == 408 || status == 429;
+}
 
 ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
                          std::array<char, kAnswerLimit + 1>& answer)
@@ -70,7 +112,8 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
 
     bool failed = true;
     std::size_t length = 0;
-    if (auto response = http.get(url, {})) {
+    std::unique_ptr<HttpResponse> response = http.get(url, {});
+    if (response) {
         failed = false;
         if (response->statusCode() == 200) {
             // An answer cut off by a failure is not the answer: the entry is kept
@@ -84,14 +127,22 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     }
     if (failed) {
         result.flags = RSF_NETWORK_ERROR;
-        if (!shared.m_bStopThreads) {
+        result.retry = true;
+        if (!shared.m_bStopThreads)
             sendStatus(window, kNetworkError);
-            pauseUnless(shared.m_retryPause, [&] { return shared.m_bStopThreads.load(); });
-        }
         return result;
     }
-    result.flags = RSF_CONSUMED;
-    auto info = ParseTrackInfo(std::string_view(answer.data(), length));
+    if (storeBusy(response->statusCode())) {
+        // The request itself may be fine: it waits, and the store's other answers
+        // (the tracks in the queue) go on.
+        result.retry = true;
+        if (!shared.m_bStopThreads)
+            sendStatus(window, kStoreBusy);
+        return result;
+    }
+    result.flags = RSF_CONSUMED | RSF_REFUSED;
+    auto info = response->statusCode() == 200 ? ParseTrackInfo(std::string_view(answer.data(), length))
+                                              : std::nullopt;
     if (!info)
         return result;
     // An address no request could be made with would block the queue for good.
@@ -100,6 +151,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         sendStatus(window, kInvalidAddress);
         return result;
     }
+    result.flags = RSF_CONSUMED;
     result.item = std::make_unique<QueueItem>(std::move(info->title), std::move(info->url));
     return result;
 }
@@ -145,6 +197,39 @@ bool userStopped(const WorkerShared& shared)
     return shared.m_bStopThreads || shared.m_bPaused || shared.m_bCancelCurrent || shared.m_bClearQueue;
 }
 
+// Tells the window why the folder cannot take the track; the item stays.
+std::int32_t folderUnavailable(MessageSink& window, const std::string& folder, int error, bool& failedAttempt)
+{
+    failedAttempt = true;
+    const msg::FolderTrouble trouble {folder.c_str(), error};
+    Send(window, msg::FolderUnavailable {&trouble});
+    return DLF_FOLDER_UNAVAILABLE;
+}
+
+// The file for the head item, or the flags the attempt ends with when there is none.
+std::variant<TrackFile, std::int32_t> openTarget(MessageSink& window, WorkerShared& shared, bool& failedAttempt)
+{
+    using Kind = TrackFile::Failure::Kind;
+    TrackFile::Opening opening = TrackFile::open(shared.m_downloadFolder.get(), shared.m_strCurTitle,
+                                                 shared.m_strCurUrl, shared.m_trackMarks);
+    if (opening.file)
+        return std::move(*opening.file);
+    const TrackFile::Failure& failure = opening.failure;
+    switch (failure.kind) {
+    case Kind::NameRefused:
+        // No attempt can ever store this title: the user is told, and it goes.
+        Send(window, msg::FileOpenFailed {failure.path.c_str()});
+        return DLF_DONE;
+    case Kind::Busy:
+        failedAttempt = true;
+        sendStatus(window, kTrackFileBusy);
+        return 0;
+    case Kind::FolderUnavailable:
+        break;
+    }
+    return folderUnavailable(window, failure.path, failure.error, failedAttempt);
+}
+
 // One attempt on the head item; returns its flags without the user's requests.
 std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
                          std::vector<char>& buffer, bool& failedAttempt)
@@ -153,9 +238,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     // an empty file.
     if (userStopped(shared))
         return 0;
-    const std::string folder = shared.m_downloadFolder.get();
     const std::string& title = shared.m_strCurTitle;
-    const std::string target = folder + "/" + title + ".mp3";
 
     // Checked before the file is made, so that an address that can never be
     // fetched leaves no empty track behind.
@@ -165,17 +248,12 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         return DLF_DONE;
     }
 
-    // A title is a file name, never a path: anything that would lead out of the
-    // download folder takes the road of a file that cannot be opened.
-    const bool safeName = !folder.empty() && title.find('/') == std::string::npos
-        && title.find('\0') == std::string::npos;
-    std::optional<TrackFile> file = safeName ? TrackFile::openForResume(target) : std::nullopt;
-    if (!file) {
-        Send(window, msg::FileOpenFailed {target.c_str()});
-        return DLF_DONE;
-    }
+    auto target = openTarget(window, shared, failedAttempt);
+    if (const auto* flags = std::get_if<std::int32_t>(&target))
+        return *flags;
+    TrackFile& file = std::get<TrackFile>(target);
 
-    const std::uint64_t onDisk = file->sizeAtOpen();
+    const std::uint64_t onDisk = file.sizeAtOpen();
     std::vector<std::string> headers;
     if (onDisk > 0)
         headers.push_back("RANGE: " + std::to_string(onDisk) + "-");
@@ -187,12 +265,18 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         failedAttempt = true;
         return DLF_NETWORK_ERROR;
     }
+    // Once the track and its name are on the disk, its queue entry may go.
+    const auto finish = [&](std::uint64_t size) -> std::int32_t {
+        if (const FileResult finished = file.finish(size); !finished)
+            return folderUnavailable(window, parentFolder(file.path()), finished.error(), failedAttempt);
+        return DLF_DONE;
+    };
     const int status = response->statusCode();
     // A track already whole on disk (its queue entry outlived a crash) is asked
     // for from its end; the store says there is nothing more, and it is done.
     if (status == 416 && onDisk > 0
         && UnsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
-        return DLF_DONE;
+        return finish(onDisk);
     if (status != 200 && status != 206) {
         failedAttempt = true;
         return 0;
@@ -217,7 +301,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         if (n == 0 || (n > 0 && position >= plan->end && plan->announced)) {
             // The end of the body, or of what the answer announced: anything a
             // store sends beyond that is not part of the track.
-            if (file->stillAt(target))
+            if (file.stillThere())
                 flags |= DLF_DONE;
             else
                 fail();
@@ -231,7 +315,7 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         }
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(
             static_cast<std::uint64_t>(n), plan->end > position ? plan->end - position : 0));
-        if (size == 0 || !file->writeAt(position, buffer.data(), size)) {
+        if (size == 0 || !file.writeAt(position, buffer.data(), size)) {
             fail();
             break;
         }
@@ -248,16 +332,24 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     // disk is always a true beginning of the track and the next attempt resumes
     // from the right place. A track that left its place starts anew next time.
     // A track whose end may not have reached the disk is not done.
-    const bool cut = !plan->rewrite || onDisk <= position || file->truncate(position);
-    if (!cut || !file->sync()) {
+    const bool cut = !plan->rewrite || onDisk <= position || file.truncate(position);
+    if (!cut || !file.sync()) {
         flags &= ~DLF_DONE;
         if (!(flags & DLF_NETWORK_ERROR))
             fail();
     }
+    if (flags & DLF_DONE)
+        flags = (flags & ~DLF_DONE) | finish(position);
     return flags;
 }
 
 } // namespace
+
+std::string WorkerShared::TrackRecordPath(const Configuration& configuration)
+{
+    const std::string& queue = configuration.strings.m_strDownloadQueuePath;
+    return queue.starts_with('/') ? parentFolder(queue) + "/trackfiles.txt" : std::string();
+}
 
 int TrackResolver(MessageSink& window, WorkerShared& shared)
 {
@@ -267,6 +359,7 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
     std::optional<NamedMutex> gate = openGate(shared, IDS_RESOLVE_GATE);
     auto answer = std::make_unique<std::array<char, kAnswerLimit + 1>>();
     answer->fill(0);
+    RetryPause pauses(shared.m_retryPause);
 
     while (http && gate && !shared.m_bStopThreads) {
         gate->lock();
@@ -275,6 +368,10 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
             continue;
         }
         ResolveResult result = resolveOne(window, shared, *http, *answer);
+        if (result.retry)
+            pauseUnless(pauses.after(shared.m_strCurRawEntry), [&] { return shared.m_bStopThreads.load(); });
+        else
+            pauses.succeeded();
         gate->unlock();
         // The window takes the item out of the pointer it is given; should the
         // window be gone, the item is freed here.

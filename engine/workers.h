@@ -3,6 +3,7 @@
 #include "engine/configuration.h"
 #include "engine/shared_string.h"
 #include "platform/http.h"
+#include "platform/track_file.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,9 +21,14 @@ class MessageSink;
 // is the start's own, which outlives every worker.
 struct WorkerShared {
     explicit WorkerShared(const Configuration& configuration)
-        : config(configuration), m_downloadFolder(configuration.strings.m_strDownloadFolder)
+        : config(configuration), m_downloadFolder(configuration.strings.m_strDownloadFolder),
+          m_trackMarks(TrackRecordPath(configuration))
     {
     }
+
+    // Where the marks of track files go on a file system without extended
+    // attributes: beside the queue files.
+    static std::string TrackRecordPath(const Configuration& configuration);
 
     const Configuration& config;
 
@@ -37,11 +43,14 @@ struct WorkerShared {
     std::string m_strCurRawEntry;
 
     SharedString m_downloadFolder;  // the one the user chose last
+    TrackMarks m_trackMarks;        // which file in it belongs to which track
     std::string m_gateFolder;  // where the two gates live
     HttpClientFactory m_http;
     // How long a worker waits after a failed exchange before it reports, so that
-    // a dead network is not hammered.
+    // a dead network is not hammered; the pause doubles while the same job keeps
+    // failing, up to kRetryPauseGrowth times this.
     std::chrono::milliseconds m_retryPause {1000};
+    static constexpr int kRetryPauseGrowth = 300;
     // Where a track answer that does not say its length is cut off: far beyond any
     // track the store sells, but a hostile answer cannot fill the disk.
     std::uint64_t m_unannouncedTrackLimit = std::uint64_t(1) << 30;

@@ -28,7 +28,7 @@ bool writeAll(int fd, std::string_view data);
 // that another program holds locked therefore reads as "cannot be opened".
 
 // The whole file, or nothing when it is missing, not a regular file, locked or
-// unreadable.
+// unreadable; errno then says which.
 std::optional<std::string> readFileExclusive(const std::string& path);
 
 // The file's first line without its line end (LF, or CR LF). Nothing when the file

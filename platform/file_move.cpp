@@ -55,7 +55,9 @@ bool copyAcross(const std::string& from, const std::string& to)
 bool moveFile(const std::string& from, const std::string& to)
 {
     if (::rename(from.c_str(), to.c_str()) == 0) {
-        syncFolder(parentFolder(to));
+        // The move is done either way; a folder that cannot be synced only risks
+        // the old name after a power cut, which callers recover from as from a kill.
+        static_cast<void>(syncFolder(parentFolder(to)));
         return true;
     }
     return errno == EXDEV && copyAcross(from, to);
@@ -77,7 +79,8 @@ bool linkOrCopy(const std::string& from, const std::string& to)
             // A rename between two names of one file does nothing: `to` was already
             // this file, and the spare name goes.
             ::unlink(temp.c_str());
-            syncFolder(parentFolder(to));
+            // As in moveFile(): the name is in place; only its durability is at risk.
+            static_cast<void>(syncFolder(parentFolder(to)));
             return true;
         }
         ::unlink(temp.c_str());
@@ -86,8 +89,8 @@ bool linkOrCopy(const std::string& from, const std::string& to)
     const UniqueFd source = openRegularFile(from);
     struct stat st {};
     return source && ::fstat(source.get(), &st) == 0
-        && placeFileAtomically(to, st.st_mode & kPermissionBits,
-                               [&source](int target) { return copyContents(source.get(), target); });
+        && static_cast<bool>(placeFileAtomically(to, st.st_mode & kPermissionBits,
+                                                 [&source](int target) { return copyContents(source.get(), target); }));
 }
 
 bool syncFile(const std::string& path)

@@ -268,7 +268,7 @@ bool PublishWindowHandle(const std::string& folder, const std::string& name, std
         return false;
     std::string bytes;
     appendLittleEndian(bytes, handle);
-    return replaceFileAtomically(folder + "/" + name, bytes);
+    return static_cast<bool>(replaceFileAtomically(folder + "/" + name, bytes));
 }
 
 std::uint32_t FindWindowHandle(const std::string& folder, const std::string& name)

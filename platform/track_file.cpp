@@ -1,20 +1,257 @@
 #include "platform/track_file.h"
 
+#include "platform/atomic_file.h"
+#include "platform/exclusive_file.h"
+#include "platform/paths.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <charconv>
 
 namespace qvr {
 
-std::optional<TrackFile> TrackFile::openForResume(const std::string& path)
+namespace {
+
+constexpr const char* kMarkAttribute = "user.quavero.track";
+// A mark longer than this is none of ours: a track's address is far shorter.
+constexpr std::size_t kMaxMarkBytes = 8192;
+// The record file never grows past what a folder of many thousand tracks needs.
+constexpr std::size_t kMaxRecordBytes = 64 * 1024 * 1024;
+// "title (2).mp3" up to this number; a folder with more of one title is not sane.
+constexpr unsigned kMaxNames = 999;
+
+// A mark as text: the track's address, and after a line feed its whole size once it
+// is whole. An address never holds a line feed (the queue file could not keep it).
+std::string markText(const TrackMarks::Mark& mark)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_DSYNC, 0644));
-    struct stat st {};
-    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    return mark.wholeSize ? mark.track + "\n" + std::to_string(*mark.wholeSize) : mark.track;
+}
+
+std::optional<std::uint64_t> parseNumber(std::string_view text)
+{
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
         return std::nullopt;
-    return TrackFile(std::move(fd), static_cast<std::uint64_t>(st.st_size));
+    return value;
+}
+
+std::optional<TrackMarks::Mark> parseMark(std::string_view text)
+{
+    const auto feed = text.find('\n');
+    if (feed == std::string_view::npos)
+        return TrackMarks::Mark {std::string(text), std::nullopt};
+    const auto size = parseNumber(text.substr(feed + 1));
+    if (!size)
+        return std::nullopt;
+    return TrackMarks::Mark {std::string(text.substr(0, feed)), size};
+}
+
+// A line of the record file: "<device>:<inode>|<mark>|<path>", the mark with its
+// line feed as "|" (an address never holds one), the path last since it may.
+std::string recordKey(const struct stat& st)
+{
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+struct Record {
+    std::string_view key;
+    std::string_view mark;
+    std::string_view path;
+};
+
+std::optional<Record> parseRecord(std::string_view line)
+{
+    const auto first = line.find('|');
+    const auto second = first == std::string_view::npos ? first : line.find('|', first + 1);
+    const auto third = second == std::string_view::npos ? second : line.find('|', second + 1);
+    if (third == std::string_view::npos)
+        return std::nullopt;
+    return Record {line.substr(0, first), line.substr(first + 1, third - first - 1), line.substr(third + 1)};
+}
+
+std::string recordMark(const TrackMarks::Mark& mark)
+{
+    return mark.track + "|" + (mark.wholeSize ? std::to_string(*mark.wholeSize) : std::string());
+}
+
+std::optional<TrackMarks::Mark> parseRecordMark(std::string_view text)
+{
+    const auto bar = text.rfind('|');
+    if (bar == std::string_view::npos)
+        return std::nullopt;
+    if (bar + 1 == text.size())
+        return TrackMarks::Mark {std::string(text.substr(0, bar)), std::nullopt};
+    const auto size = parseNumber(text.substr(bar + 1));
+    if (!size)
+        return std::nullopt;
+    return TrackMarks::Mark {std::string(text.substr(0, bar)), size};
+}
+
+std::string candidateName(const std::string& title, unsigned n)
+{
+    return n == 1 ? title + ".mp3" : title + " (" + std::to_string(n) + ").mp3";
+}
+
+bool refusesName(int error)
+{
+    return error == ENAMETOOLONG || error == EINVAL || error == EILSEQ;
+}
+
+} // namespace
+
+TrackMarks::TrackMarks(std::string recordPath, bool useAttributes)
+    : m_recordPath(std::move(recordPath)), m_useAttributes(useAttributes)
+{
+}
+
+std::optional<TrackMarks::Mark> TrackMarks::read(int fd, const std::string& path) const
+{
+    if (m_useAttributes) {
+        std::array<char, kMaxMarkBytes> buffer {};
+        const ssize_t n = ::fgetxattr(fd, kMarkAttribute, buffer.data(), buffer.size());
+        if (n >= 0)
+            return parseMark(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        if (errno != ENOTSUP)
+            return std::nullopt;
+    }
+    return readRecord(fd, path);
+}
+
+FileResult TrackMarks::write(int fd, const std::string& path, const Mark& mark) const
+{
+    if (mark.track.empty() || mark.track.find_first_of(std::string_view("\n|\0", 3)) != std::string::npos)
+        return FileResult::failed(EINVAL);
+    if (m_useAttributes) {
+        const std::string text = markText(mark);
+        if (::fsetxattr(fd, kMarkAttribute, text.data(), text.size(), 0) == 0)
+            return ::fsync(fd) == 0 ? FileResult::ok() : FileResult::fromErrno();
+        if (errno != ENOTSUP)
+            return FileResult::fromErrno();
+    }
+    return writeRecord(fd, path, mark);
+}
+
+std::optional<TrackMarks::Mark> TrackMarks::readRecord(int fd, const std::string& path) const
+{
+    struct stat st {};
+    const UniqueFd file = openRegularFile(m_recordPath);
+    const auto text = file ? readAll(file.get(), kMaxRecordBytes) : std::nullopt;
+    if (!text || ::fstat(fd, &st) != 0)
+        return std::nullopt;
+    const std::string key = recordKey(st);
+    for (const std::string& line : splitTextLines(*text)) {
+        const auto record = parseRecord(line);
+        if (record && record->key == key && record->path == path)
+            return parseRecordMark(record->mark);
+    }
+    return std::nullopt;
+}
+
+FileResult TrackMarks::writeRecord(int fd, const std::string& path, const Mark& mark) const
+{
+    struct stat st {};
+    if (m_recordPath.empty() || path.find('\n') != std::string::npos)
+        return FileResult::failed(ENOTSUP);
+    if (::fstat(fd, &st) != 0)
+        return FileResult::fromErrno();
+    std::string kept;
+    const UniqueFd file = openRegularFile(m_recordPath);
+    if (!file && errno != ENOENT)
+        return FileResult::fromErrno();
+    if (file) {
+        const auto text = readAll(file.get(), kMaxRecordBytes);
+        if (!text)
+            return FileResult::fromErrno();
+        // Records of files that are gone, or that are other files now, go.
+        for (const std::string& line : splitTextLines(*text)) {
+            const auto record = parseRecord(line);
+            struct stat other {};
+            if (record && record->path != path && ::lstat(std::string(record->path).c_str(), &other) == 0
+                && recordKey(other) == record->key)
+                kept.append(line).append("\n");
+        }
+    }
+    kept.append(recordKey(st) + "|" + recordMark(mark) + "|" + path + "\n");
+    if (kept.size() > kMaxRecordBytes)
+        return FileResult::failed(EFBIG);
+    if (const FileResult folder = makeFolders(parentFolder(m_recordPath), 0700); !folder)
+        return folder;
+    return replaceFileAtomically(m_recordPath, kept);
+}
+
+TrackFile::Opening TrackFile::open(const std::string& folder, const std::string& title, const std::string& track,
+                                   const TrackMarks& marks)
+{
+    using Kind = Failure::Kind;
+    const auto failed = [](Kind kind, int error, std::string path) {
+        return Opening {std::nullopt, Failure {kind, error, std::move(path)}};
+    };
+    if (folder.empty())
+        return failed(Kind::FolderUnavailable, ENOENT, folder);
+    // A title is a file name, never a path: anything that would lead out of the
+    // download folder is a name the program refuses.
+    if (title.find('/') != std::string::npos || title.find('\0') != std::string::npos)
+        return failed(Kind::NameRefused, EINVAL, folder + "/" + candidateName(title, 1));
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        return failed(Kind::FolderUnavailable, errno, folder);
+
+    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_DSYNC;
+    unsigned races = 0;
+    for (unsigned n = 1; n <= kMaxNames; ++n) {
+        const std::string name = candidateName(title, n);
+        std::string path = folder + "/" + name;
+        // Not blocking: a FIFO planted under the name cannot hang the download.
+        if (UniqueFd fd(::openat(dir.get(), name.c_str(), kFlags | O_NONBLOCK)); fd) {
+            struct stat st {};
+            if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+                continue;
+            const auto mark = marks.read(fd.get(), path);
+            const auto size = static_cast<std::uint64_t>(st.st_size);
+            if (!mark || mark->track != track || (mark->wholeSize && *mark->wholeSize != size))
+                continue;
+            if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+                return failed(Kind::Busy, errno, std::move(path));
+            return Opening {TrackFile(std::move(dir), std::move(fd), std::move(path), track, size, marks), {}};
+        }
+        if (errno == ENOENT) {
+            UniqueFd fd(::openat(dir.get(), name.c_str(), kFlags | O_CREAT | O_EXCL, 0644));
+            if (!fd && errno == EEXIST && ++races < kMaxNames) {
+                --n;  // made by somebody else just now: look at it again
+                continue;
+            }
+            if (!fd)
+                return refusesName(errno) ? failed(Kind::NameRefused, errno, std::move(path))
+                                          : failed(Kind::FolderUnavailable, errno, folder);
+            if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+                return failed(Kind::Busy, errno, std::move(path));
+            // Marked before anything is written, and its name on the disk: a file
+            // without its mark would be a stranger to the next attempt.
+            FileResult made = marks.write(fd.get(), path, {track, std::nullopt});
+            if (made && ::fsync(dir.get()) != 0)
+                made = FileResult::fromErrno();
+            if (!made) {
+                ::unlinkat(dir.get(), name.c_str(), 0);
+                return failed(Kind::FolderUnavailable, made.error(), folder);
+            }
+            return Opening {TrackFile(std::move(dir), std::move(fd), std::move(path), track, 0, marks), {}};
+        }
+        if (refusesName(errno))
+            return failed(Kind::NameRefused, errno, std::move(path));
+        // A link, a folder or a file we may not write: not the track's. Anything
+        // else (a read-only or failing disk) is the folder's.
+        if (errno != ELOOP && errno != EISDIR && errno != EACCES && errno != EPERM && errno != ETXTBSY
+            && errno != ENXIO)
+            return failed(Kind::FolderUnavailable, errno, folder);
+    }
+    return failed(Kind::NameRefused, EEXIST, folder + "/" + candidateName(title, 1));
 }
 
 bool TrackFile::writeAt(std::uint64_t offset, const char* data, std::size_t size)
@@ -46,12 +283,19 @@ bool TrackFile::sync()
     return ::fdatasync(m_fd.get()) == 0;
 }
 
-bool TrackFile::stillAt(const std::string& path) const
+bool TrackFile::stillThere() const
 {
     struct stat opened {};
     struct stat named {};
-    return ::fstat(m_fd.get(), &opened) == 0 && opened.st_nlink > 0 && ::stat(path.c_str(), &named) == 0
+    return ::fstat(m_fd.get(), &opened) == 0 && opened.st_nlink > 0 && ::stat(m_path.c_str(), &named) == 0
         && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+FileResult TrackFile::finish(std::uint64_t size)
+{
+    if (const FileResult marked = m_marks.write(m_fd.get(), m_path, {m_track, size}); !marked)
+        return marked;
+    return ::fsync(m_folder.get()) == 0 ? FileResult::ok() : FileResult::fromErrno();
 }
 
 } // namespace qvr

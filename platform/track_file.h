@@ -1,13 +1,46 @@
 #pragma once
 
+#include "platform/file_result.h"
 #include "platform/unique_fd.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qvr {
+
+// Which track each file the program makes in the download folder belongs to, so
+// that it only ever writes into a file it started for that same track. The mark is
+// an extended attribute of the file; where the file system keeps none, it is a line
+// in a record file of the program's (beside the queue files).
+class TrackMarks {
+public:
+    // What a file is marked with: the track it holds (its address as the store gave
+    // it), and once it is whole, its size then.
+    struct Mark {
+        std::string track;
+        std::optional<std::uint64_t> wholeSize;
+        friend bool operator==(const Mark&, const Mark&) = default;
+    };
+
+    // `recordPath`: the record file for file systems without extended attributes.
+    // `useAttributes` false: the record file always (a test's way to reach it).
+    explicit TrackMarks(std::string recordPath, bool useAttributes = true);
+
+    // The mark of the file open at `fd`, whose path is `path`; nothing when it has
+    // none (a file of the user's, of another program, or of an earlier version).
+    std::optional<Mark> read(int fd, const std::string& path) const;
+    FileResult write(int fd, const std::string& path, const Mark& mark) const;
+
+private:
+    FileResult writeRecord(int fd, const std::string& path, const Mark& mark) const;
+    std::optional<Mark> readRecord(int fd, const std::string& path) const;
+
+    std::string m_recordPath;
+    bool m_useAttributes;
+};
 
 // A track being downloaded into its file. Every write reaches the disk before it
 // returns (the file is opened for synchronous data writes), so that what the file
@@ -16,15 +49,32 @@ namespace qvr {
 // One thread uses an object at a time.
 class TrackFile {
 public:
-    // Opens the file at `path` for reading and writing, creating it when missing and
-    // keeping what it holds, and takes an exclusive lock on it, so that a second
-    // download of the same track cannot write into it. Nothing when the file cannot
-    // be opened or locked, when `path` names a symbolic link or anything but a
-    // regular file.
-    static std::optional<TrackFile> openForResume(const std::string& path);
+    // Why a track's file could not be opened.
+    struct Failure {
+        enum class Kind {
+            FolderUnavailable,  // the folder is missing, no folder, cannot be written or is full
+            NameRefused,        // the file system takes no file of this name
+            Busy,               // the track's own file is held by another download
+        };
+        Kind kind = Kind::FolderUnavailable;
+        int error = 0;     // the errno behind it
+        std::string path;  // the folder, or the file
+    };
+    struct Opening;
+
+    // Opens the file for the track `track` titled `title` in `folder`: "title.mp3"
+    // when that is the track's own file (marked for it) or free, else the first of
+    // "title (2).mp3", "title (3).mp3"... that is. A file the track does not own
+    // (another song of the same title, a file of the user's or of another user, a
+    // link, a folder) is never opened for writing. A file made here is marked for
+    // the track and its name synced into the folder before it is used. The file is
+    // held under an exclusive lock, so that a second download cannot write into it.
+    static Opening open(const std::string& folder, const std::string& title, const std::string& track,
+                        const TrackMarks& marks);
 
     // The file's size when it was opened: the bytes of the track already there.
     std::uint64_t sizeAtOpen() const noexcept { return m_sizeAtOpen; }
+    const std::string& path() const noexcept { return m_path; }
 
     // Writes all `size` bytes at `offset`; false when not all of them could be
     // written (the disk is full, the file too large, an I/O error).
@@ -33,15 +83,34 @@ public:
     [[nodiscard]] bool truncate(std::uint64_t size);
     // Waits until what was written is on the disk.
     [[nodiscard]] bool sync();
-    // True while this file is still the one at `path`: not deleted, not moved away,
-    // not replaced by another.
-    [[nodiscard]] bool stillAt(const std::string& path) const;
+    // True while this file is still the one at its path: not deleted, not moved
+    // away, not replaced by another.
+    [[nodiscard]] bool stillThere() const;
+    // Marks the file whole at `size`, and syncs the folder, so that the track's
+    // file and its name are on the disk before its queue entry goes. A whole file
+    // is resumed (from its end) only while it keeps that size: one that somebody
+    // changed since is theirs.
+    FileResult finish(std::uint64_t size);
 
 private:
-    TrackFile(UniqueFd fd, std::uint64_t size) : m_fd(std::move(fd)), m_sizeAtOpen(size) {}
+    TrackFile(UniqueFd folder, UniqueFd fd, std::string path, std::string track, std::uint64_t size,
+              TrackMarks marks)
+        : m_folder(std::move(folder)), m_fd(std::move(fd)), m_path(std::move(path)), m_track(std::move(track)),
+          m_sizeAtOpen(size), m_marks(std::move(marks))
+    {
+    }
 
+    UniqueFd m_folder;
     UniqueFd m_fd;
+    std::string m_path;
+    std::string m_track;
     std::uint64_t m_sizeAtOpen = 0;
+    TrackMarks m_marks;
+};
+
+struct TrackFile::Opening {
+    std::optional<TrackFile> file;
+    Failure failure;  // when there is no file
 };
 
 } // namespace qvr

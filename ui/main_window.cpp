@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include "engine/file_list.h"
+#include "engine/queue_files.h"
 #include "engine/store_request.h"
 #include "platform/handoff.h"
 #include "ui/layout.h"
@@ -43,13 +44,15 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
     case WM_TAKEN_OVER:
         return OnTakenOver() ? 1 : 0;
     case WM_COPYDATA: {
-        const std::string text = message.data.substr(0, message.data.find('\0'));
+        // A request is one line, as a request file's first line is: what follows
+        // a line end could never be kept, and would cost the request itself.
+        const std::string text = RequestLine(message.data);
         if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
             return 0;
         // Acknowledged once it is on disk: from then on a kill of this process
         // cannot lose it, and the window takes it when it is free.
-        if (!m_inbox.Deposit(text)) {
-            m_pump->PostMessage(WM_HAND_OVER_NOT_KEPT, 0, 0);
+        if (const FileResult deposited = m_inbox.Deposit(text); !deposited) {
+            m_pump->PostMessage(WM_HAND_OVER_NOT_KEPT, static_cast<std::uintptr_t>(deposited.error()), 0);
             return 0;
         }
         m_pump->PostMessage(WM_HANDED_OVER, 0, 0);
@@ -109,7 +112,11 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         m_queueController.TakeHandOvers(m_inbox);
         break;
     case WM_HAND_OVER_NOT_KEPT:
-        m_queueController.OnHandOverNotKept();
+        m_queueController.OnHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));
+        break;
+    case WM_FOLDER_UNAVAILABLE:
+        if (const msg::FolderTrouble* trouble = msg::FolderUnavailable::unpack(params).value)
+            m_queueController.OnFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
         break;
     case WM_SYSCOMMAND:
         OnSysCommand(msg::SysCommand::unpack(params).command);
@@ -223,9 +230,17 @@ int CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, uns
 
 void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
 {
-    QTimer::singleShot(0, this, [this, text, caption] {
-        m_prompts->messageBox(this, text, caption, MB_OK | MB_ICONWARNING);
-    });
+    m_notices.post(text, caption);
+}
+
+void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
+{
+    if (!m_saveRetry) {
+        m_saveRetry = new QTimer(this);
+        m_saveRetry->setSingleShot(true);
+        connect(m_saveRetry, &QTimer::timeout, this, [this] { m_queueController.RetrySaves(); });
+    }
+    m_saveRetry->start(pause);
 }
 
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)

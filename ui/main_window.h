@@ -26,6 +26,7 @@
 class QListWidgetItem;
 class QMenu;
 class QSocketNotifier;
+class QTimer;
 
 namespace qvr {
 
@@ -167,6 +168,7 @@ private:
     void ShowLatched(bool resume, bool pause) override;
     void ShowFolder(const std::string& folder) override;
     int Ask(const std::string& text, const std::string& caption, unsigned type) override;
+    void RetrySavesAfter(std::chrono::milliseconds pause) override;
     std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
     void Warn(const std::string& text, const std::string& caption) override;
 
@@ -183,6 +185,8 @@ private:
     MainWindowEnvironment m_environment;
     QtPrompts m_qtPrompts;
     Prompts* m_prompts;
+    NoticeQueue m_notices;
+    QTimer* m_saveRetry = nullptr;  // a child, made when a save first fails
     ShellOpener m_shellOpener;
     DesktopOpener* m_desktop;
     DialogControls m_controls;

@@ -1,11 +1,14 @@
 #include "ui/prompts.h"
 
 #include <QFileDialog>
+#include <QPointer>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QMessageBox>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -43,6 +46,9 @@ int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::st
     box.setWindowTitle(QString::fromStdString(caption));
     if (caption.empty())
         KeepCaptionEmpty(box);
+    // Texts name titles, requests and folders that come from outside: shown as they
+    // are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
     switch (type & 0xF0) {
     case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
@@ -62,6 +68,31 @@ int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::st
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return IDOK;
+}
+
+void NoticeQueue::post(const std::string& text, const std::string& caption)
+{
+    const std::pair notice(text, caption);
+    if (std::find(m_waiting.begin(), m_waiting.end(), notice) != m_waiting.end())
+        return;
+    m_waiting.push_back(notice);
+    if (!m_bShowing) {
+        m_bShowing = true;
+        QTimer::singleShot(0, &m_owner, [this] { showNext(); });
+    }
+}
+
+void NoticeQueue::showNext()
+{
+    const QPointer<QWidget> owner(&m_owner);
+    while (!m_waiting.empty()) {
+        const auto [text, caption] = m_waiting.front();
+        m_prompts->messageBox(&m_owner, text, caption, MB_OK | MB_ICONWARNING);
+        if (!owner)
+            return;  // the window went while the box was open
+        m_waiting.pop_front();
+    }
+    m_bShowing = false;
 }
 
 std::optional<std::string> QtPrompts::chooseFolder(QWidget* owner, const std::string& title,

@@ -2,8 +2,10 @@
 
 #include "engine/message_box.h"
 
+#include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 
 class QWidget;
 
@@ -19,6 +21,23 @@ public:
     // The chosen folder, or nothing when the user cancelled.
     virtual std::optional<std::string> chooseFolder(QWidget* owner, const std::string& title,
                                                     const std::string& startFolder) = 0;
+};
+
+// Boxes that tell the user something without waiting for an answer: each shows once
+// the window is free, one at a time, in the order they came; a text already waiting
+// is not queued twice. The sender of a message is never kept waiting for the user.
+class NoticeQueue {
+public:
+    NoticeQueue(Prompts*& prompts, QWidget& owner) : m_prompts(prompts), m_owner(owner) {}
+    void post(const std::string& text, const std::string& caption);
+
+private:
+    void showNext();
+
+    Prompts*& m_prompts;
+    QWidget& m_owner;
+    std::deque<std::pair<std::string, std::string>> m_waiting;
+    bool m_bShowing = false;
 };
 
 class QtPrompts : public Prompts {

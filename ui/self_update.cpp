@@ -108,7 +108,7 @@ bool CquaveromfcDlg::RunSelfUpdate()
         m_takeOver = kWaiting;
         // The newer instance finds the request of this start in the raw-queue file.
         if (!m_app.m_strRequest.empty())
-            m_bRequestHandedOn = AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath);
+            m_bRequestHandedOn = static_cast<bool>(AppendRawQueue(m_app.m_strRequest, m_app.m_strRawQueuePath));
     });
     m_bStoreUnanswered = m_update.storeUnanswered;
     if (m_update.newVersion)

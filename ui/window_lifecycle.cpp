@@ -18,6 +18,7 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_app(configuration.strings),
       m_environment(std::move(environment)),
       m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
+      m_notices(m_prompts, *this),
       m_desktop(m_environment.desktop ? m_environment.desktop : &m_shellOpener),
       m_pump(std::make_unique<MessagePump>(
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -58,6 +59,7 @@ bool CquaveromfcDlg::EndWindow()
 bool CquaveromfcDlg::OnInitDialog()
 {
     m_inbox.RemoveStaleTemporaries();
+    m_queueFiles.RemoveStaleTemporaries();
     Publish();
     TellTakenOver();
     if (RunSelfUpdate() && KeepHiddenUntilTakenOver())

@@ -96,7 +96,9 @@ bool ExecutableFiles::replace(const std::string& from, const std::string& to)
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
         return false;
-    syncFolder(parentFolder(to));
+    // The program is in place; a folder that cannot be synced only risks the old
+    // name after a power cut, and the old program then simply runs again.
+    static_cast<void>(syncFolder(parentFolder(to)));
     return true;
 }
 
@@ -203,7 +205,8 @@ bool CAutoUpdater::RestoreBackup(const std::string& exePath)
 {
     if (::rename(BackupPath(exePath).c_str(), exePath.c_str()) != 0)
         return false;
-    syncFolder(parentFolder(exePath));
+    // As in replace(): the old program is back; only the name's durability is at risk.
+    static_cast<void>(syncFolder(parentFolder(exePath)));
     return true;
 }
 
@@ -364,8 +367,8 @@ void CAutoUpdater::NoteRefused(const std::string& published) const
         return;
     std::error_code ignored;
     std::filesystem::create_directories(parentFolder(path), ignored);
-    // Lost, the note costs one more question.
-    placeFileAtomically(path, 0600, [&](int fd) { return writeAll(fd, published + "\n"); });
+    // Lost, the note costs one more question, and nothing else.
+    static_cast<void>(placeFileAtomically(path, 0600, [&](int fd) { return writeAll(fd, published + "\n"); }));
 }
 
 } // namespace qvr

@@ -30,8 +30,8 @@ std::pair<std::vector<std::vector<std::string>>, bool> elementsOf(const EntryLis
 }
 
 template <class Node>
-void check(FuzzedDataProvider& in, bool (*load)(EntryList<Node>&, const std::string&),
-           bool (*save)(const EntryList<Node>&, const std::string&))
+void check(FuzzedDataProvider& in, FileResult (*load)(EntryList<Node>&, const std::string&),
+           FileResult (*save)(const EntryList<Node>&, const std::string&))
 {
     const std::string a = fuzz::scratchFile("a"), b = fuzz::scratchFile("b");
     EntryList<Node> first, again;
@@ -59,9 +59,9 @@ void check(FuzzedDataProvider& in, bool (*load)(EntryList<Node>&, const std::str
         }
     }
     const bool ok = elementsOf(first).second;
-    QVR_FUZZ_CHECK(save(first, a) == ok, "a list is saved exactly when every element is storable");
+    QVR_FUZZ_CHECK(static_cast<bool>(save(first, a)) == ok, "a list is saved exactly when every element is storable");
     QVR_FUZZ_CHECK(ok || readFile(a) == old, "a refused save leaves the file as it was");
-    QVR_FUZZ_CHECK(!ok || load(again, a), "a saved file loads");
+    QVR_FUZZ_CHECK(!ok || static_cast<bool>(load(again, a)), "a saved file loads");
     QVR_FUZZ_CHECK(!ok || elementsOf(again) == elementsOf(first), "save then load gives the same list");
 }
 

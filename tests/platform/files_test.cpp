@@ -49,29 +49,110 @@ TEST(ReadExclusive, AFileAnotherProgramReadsOrAFifoIsNotRead)
     EXPECT_FALSE(readFirstLineExclusive(dir.file("fifo"), 100)) << "must neither block nor read";
 }
 
+// The file a track is written into: its own, or a free name beside what others own.
 // A write the disk has no room for, the window's downloads show.
-TEST(TrackFile, OneDownloadAtATimeIntoARegularFileThatStaysWhereItWas)
-{
-    TempDir dir;
-    const std::string path = dir.file("Song.mp3");
-    writeFile(path, "12345");
-    auto file = TrackFile::openForResume(path);
-    ASSERT_TRUE(file);
-    EXPECT_EQ(file->sizeAtOpen(), 5u);
-    EXPECT_FALSE(TrackFile::openForResume(path)) << "locked by the first";
-    ::mkdir(dir.file("Folder.mp3").c_str(), 0755);
-    writeFile(dir.file("Other.mp3"), ""); // unlocked: only the link itself may stop the open
-    std::filesystem::create_symlink("Other.mp3", dir.file("Link.mp3"));
-    EXPECT_FALSE(TrackFile::openForResume(dir.file("Folder.mp3")) || TrackFile::openForResume(dir.file("Link.mp3")));
+class TrackFileTest : public ::testing::TestWithParam<bool> {
+protected:
+    // An attempt on `track` titled "T" that writes `bytes` and, when `whole`, finishes.
+    void downloaded(const std::string& track, const std::string& bytes, bool whole)
+    {
+        auto opening = TrackFile::open(m_dir.path(), "T", track, m_marks);
+        ASSERT_TRUE(opening.file);
+        ASSERT_TRUE(opening.file->writeAt(0, bytes.data(), bytes.size()));
+        if (whole) {
+            ASSERT_TRUE(opening.file->finish(bytes.size()));
+        }
+    }
 
-    ASSERT_TRUE(file->writeAt(3, "abcdef", 6) && file->truncate(7) && file->sync());
-    EXPECT_EQ(readFile(path), "123abcd");
-    EXPECT_TRUE(file->stillAt(path));
-    ::rename(path.c_str(), dir.file("Moved.mp3").c_str());
-    EXPECT_FALSE(file->stillAt(path));
-    writeFile(path, "");
-    EXPECT_FALSE(file->stillAt(path)) << "another file under the name";
+    TempDir m_dir;
+    // Extended attributes, or the record file of file systems without them.
+    TrackMarks m_marks {m_dir.file("queues/trackfiles.txt"), GetParam()};
+};
+
+TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
+{
+    const std::string mine = "http://store/t?id=1";
+    const struct {
+        const char* what;
+        std::function<void()> occupy;
+        const char* used;
+        std::uint64_t resumedFrom;
+        std::uint64_t left;  // what "T.mp3" holds afterwards
+    } cases[] = {
+        {"nothing", [] {}, "T.mp3", 0, 0},
+        {"its partial file", [&] { downloaded(mine, "12345", false); }, "T.mp3", 5, 5},
+        {"its whole file", [&] { downloaded(mine, "12345", true); }, "T.mp3", 5, 5},
+        {"its whole file, changed since", [&] {
+             downloaded(mine, "12345", true);
+             writeFile(m_dir.file("T.mp3"), "1234567");
+         }, "T (2).mp3", 0, 7},
+        {"another track's file", [&] { downloaded("http://store/t?id=2", "12345", false); }, "T (2).mp3", 0, 5},
+        {"the user's file", [&] { writeFile(m_dir.file("T.mp3"), "12345"); }, "T (2).mp3", 0, 5},
+        {"a folder", [&] { ::mkdir(m_dir.file("T.mp3").c_str(), 0755); }, "T (2).mp3", 0, 0},
+        {"a link to its file", [&] {
+             downloaded(mine, "12345", false);
+             ::rename(m_dir.file("T.mp3").c_str(), m_dir.file("U.mp3").c_str());
+             ::symlink("U.mp3", m_dir.file("T.mp3").c_str());
+         }, "T (2).mp3", 0, 5},
+        {"a pipe", [&] { ::mkfifo(m_dir.file("T.mp3").c_str(), 0600); }, "T (2).mp3", 0, 0},
+        // Only root can plant one, so only root runs this case.
+        {"another user's file with its mark", [&] {
+             downloaded(mine, "12345", false);
+             ASSERT_EQ(::chown(m_dir.file("T.mp3").c_str(), 65534, 65534), 0);
+         }, "T (2).mp3", 0, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string_view(c.what).starts_with("another user") && ::geteuid() != 0)
+            continue;
+        std::filesystem::remove_all(m_dir.path());
+        std::filesystem::create_directories(m_dir.path());
+        c.occupy();
+        const auto opening = TrackFile::open(m_dir.path(), "T", mine, m_marks);
+        ASSERT_TRUE(opening.file);
+        EXPECT_EQ(opening.file->path(), m_dir.file(c.used));
+        EXPECT_EQ(opening.file->sizeAtOpen(), c.resumedFrom);
+        EXPECT_EQ(std::filesystem::is_regular_file(m_dir.file("T.mp3")) ? readFile(m_dir.file("T.mp3")).size() : 0u,
+                  c.left);
+    }
 }
+
+TEST_P(TrackFileTest, AFileIsWrittenByOneDownloadAtATimeAndKnowsWhenItWasMovedAway)
+{
+    auto opening = TrackFile::open(m_dir.path(), "Song", "http://store/s", m_marks);
+    ASSERT_TRUE(opening.file);
+    EXPECT_EQ(TrackFile::open(m_dir.path(), "Song", "http://store/s", m_marks).failure.kind,
+              TrackFile::Failure::Kind::Busy);
+    TrackFile& file = *opening.file;
+    ASSERT_TRUE(file.writeAt(3, "abcdef", 6) && file.truncate(7) && file.sync());
+    EXPECT_EQ(readFile(m_dir.file("Song.mp3")), std::string("\0\0\0abcd", 7));
+    EXPECT_TRUE(file.stillThere());
+    ::rename(m_dir.file("Song.mp3").c_str(), m_dir.file("Moved.mp3").c_str());
+    EXPECT_FALSE(file.stillThere());
+}
+
+TEST_P(TrackFileTest, ATitleTheFileSystemRefusesIsToldApartFromAFolderThatCannotTakeIt)
+{
+    using Kind = TrackFile::Failure::Kind;
+    const struct {
+        std::string folder, title;
+        Kind kind;
+    } cases[] = {
+        {m_dir.path(), "AC/DC", Kind::NameRefused},
+        {m_dir.path(), std::string(300, 'x'), Kind::NameRefused},
+        {m_dir.file("unplugged"), "T", Kind::FolderUnavailable},
+        {"", "T", Kind::FolderUnavailable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title.substr(0, 10) + " in " + c.folder);
+        const auto opening = TrackFile::open(c.folder, c.title, "http://store/t", m_marks);
+        EXPECT_FALSE(opening.file);
+        EXPECT_EQ(opening.failure.kind, c.kind);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Marks, TrackFileTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "InAttributes" : "InARecordFile"; });
 
 } // namespace
 } // namespace qvr

@@ -46,11 +46,13 @@ public:
     }
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
+    void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
 
     std::string status, folderText;
     std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
     int answer = IDOK;
+    int retriesAsked = 0;
     std::function<void()> whileAsking;  // runs while a box is open, as events would
     std::optional<std::string> chosen;
 };
@@ -66,42 +68,46 @@ public:
 
 class MemoryStore final : public QueueStore {
 public:
-    bool LoadDownloadQueue(EntryList<QueueItem>& queue) override
+    FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) override
     {
         for (const std::string& title : downloadQueue)
             queue.AddTail(std::make_unique<QueueItem>(title, "http://store/" + title));
-        return true;
+        return FileResult::ok();
     }
-    bool LoadRawQueue(EntryList<RawEntryItem>& entries) override
+    FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) override
     {
         for (const std::string& text : rawQueue)
             entries.AddTail(std::make_unique<RawEntryItem>(text));
-        return true;
+        return FileResult::ok();
     }
-    bool SaveDownloadQueue(const EntryList<QueueItem>& queue) override { return save(downloadQueue, linesOf(queue)); }
-    bool SaveRawQueue(const EntryList<RawEntryItem>& entries) override { return save(rawQueue, linesOf(entries)); }
-    bool AppendRawQueue(std::string_view text) override
+    FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override
+    {
+        return save(downloadQueue, linesOf(queue));
+    }
+    FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override { return save(rawQueue, linesOf(entries)); }
+    FileResult AppendRawQueue(std::string_view text) override
     {
         std::vector<std::string> lines = rawQueue;
         lines.emplace_back(text);
         return save(rawQueue, std::move(lines));
     }
+    std::string FolderOf(File) const override { return "/queues"; }
 
     std::vector<std::string> downloadQueue, rawQueue;
     int failures = 0;  // saves that fail before the disk has room again
     std::function<void()> afterSave;
 
 private:
-    bool save(std::vector<std::string>& file, std::vector<std::string> lines)
+    FileResult save(std::vector<std::string>& file, std::vector<std::string> lines)
     {
         if (failures > 0) {
             --failures;
-            return false;
+            return FileResult::failed(ENOSPC);
         }
         file = std::move(lines);
         if (afterSave)
             afterSave();
-        return true;
+        return FileResult::ok();
     }
 };
 

@@ -13,7 +13,8 @@ using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 // An answer without a usable track (an error, tags past the first 9999 bytes, an
-// address no request can be made with) consumes its entry; one cut short keeps it.
+// address no request can be made with) consumes its entry, and the user is told which
+// request the store refused; one cut short, or a store too busy to answer, keeps it.
 TEST_F(WindowTest, ATrackInfoAnswerConsumesItsEntryOnlyWhenWholeAndQueuesOnlyAUsableTrack)
 {
     addTrack("c", "Cut", 1000);
@@ -21,30 +22,42 @@ TEST_F(WindowTest, ATrackInfoAnswerConsumesItsEntryOnlyWhenWholeAndQueuesOnlyAUs
     openWindow();
     const std::string far = "<title>Far</title><url>http://127.0.0.1:1/t?x=1</url>";
     const std::string cut = "<title>Cut</title><url>" + m_store.trackUrl("c") + "</url>" + std::string(100, ' ');
-    // The answer's status, body and cut, and then the queue and (where it tells) the status.
-    const std::tuple<int, std::string, std::optional<std::size_t>, std::vector<std::string>, const char*> cases[] = {
-        {404, "<title>T</title><url>http://x/y?z</url>", {}, {}, "No Files in Queue"},
-        {200, std::string(9999 - far.size() + 1, ' ') + far, {}, {}, "No Files in Queue"},
-        {200, "<title>Port</title><url>http://127.0.0.1:99999/t?x=1</url>", {}, {}, "No Files in Queue"},
-        {200, cut, cut.size() - 50, {}, "Network Error"},  // the tags came, but not the whole answer
-        {200, cut, {}, {"Cut"}, nullptr},                  // asked again
-        {200, std::string(9999 - far.size(), ' ') + far, {}, {"Cut", "Far"}, nullptr},
-    };
+    enum Fate { Refused, Kept, Queued };
+    // The answer's status, body and cut; what becomes of the entry; the queue then
+    // and (where it tells) the status.
+    const std::tuple<int, std::string, std::optional<std::size_t>, Fate, std::vector<std::string>, const char*>
+        cases[] = {
+            {404, "<title>T</title><url>http://x/y?z</url>", {}, Refused, {}, "No Files in Queue"},
+            {200, std::string(9999 - far.size() + 1, ' ') + far, {}, Refused, {}, "No Files in Queue"},
+            {200, "<title>Port</title><url>http://127.0.0.1:99999/t?x=1</url>", {}, Refused, {}, "No Files in Queue"},
+            {503, "", {}, Kept, {}, "Store Busy"},
+            {200, cut, cut.size() - 50, Kept, {}, "Network Error"},  // the tags came, but not the whole answer
+            {200, cut, {}, Queued, {"Cut"}, nullptr},                // asked again
+            {200, std::string(9999 - far.size(), ' ') + far, {}, Queued, {"Cut", "Far"}, nullptr},
+        };
     bool retry = false;
-    for (const auto& [code, answer, cutAfter, queued, shown] : cases) {
-        SCOPED_TRACE(answer.substr(answer.find_first_not_of(' '), 20));
+    std::string request;
+    for (const auto& [code, answer, cutAfter, fate, queued, shown] : cases) {
+        SCOPED_TRACE(std::to_string(code) + " " + answer.substr(std::min(answer.size(), answer.find_first_not_of(' ')), 20));
         m_store.setTrackInfoAnswer(code, answer, cutAfter);
         const std::size_t asked = requestsTo("/downloader/").size();
-        if (!retry)
-            m_window->AddRawEntry("track=" + std::to_string(asked));
+        const std::size_t boxes = m_prompts.asked.size();
+        if (!retry) {
+            request = "track=" + std::to_string(asked);
+            m_window->AddRawEntry(request);
+        }
         ASSERT_TRUE(waitFor([&] {
-            return (cutAfter || m_window->rawEntries().IsEmpty()) && (!shown || status() == shown);
+            return (fate == Kept || m_window->rawEntries().IsEmpty()) && (!shown || status() == shown)
+                && (fate != Refused || m_prompts.asked.size() > boxes);
         })) << status();
-        EXPECT_EQ(m_window->rawEntries().GetCount(), cutAfter ? 1u : 0u);
+        EXPECT_EQ(m_window->rawEntries().GetCount(), fate == Kept ? 1u : 0u);
         EXPECT_EQ(linesOf(m_window->queue()), queued);
-        EXPECT_TRUE(cutAfter || retry || requestsTo("/downloader/").size() == asked + 1) << "asked once";
+        if (fate == Refused) {
+            EXPECT_THAT(m_prompts.asked.back().text, HasSubstr("\n" + request));
+        }
+        EXPECT_TRUE(fate == Kept || retry || requestsTo("/downloader/").size() == asked + 1) << "asked once";
         EXPECT_EQ(requestsTo("/downloader/").back().header("User-Agent"), "Track Info Session");
-        retry = cutAfter.has_value();
+        retry = fate == Kept;
     }
 }
 
@@ -55,19 +68,27 @@ class ResumeTest : public WindowTest, public ::testing::WithParamInterface<sim::
 TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrackAndAWholeOneIsNotFetchedAgain)
 {
     constexpr std::uint64_t kSize = 400000;
+    queueOnDisk({{"w", "Whole", 20000}});
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    closeWindow();
+    // The whole track's entry back, as a crash right after its end leaves it, and a
+    // track whose first attempt the network cuts short.
     queueOnDisk({{"r", "Resumed", kSize}, {"w", "Whole", 20000}});
     m_store.setResumeMode(GetParam());
-    writeFile(trackPath("Resumed"), expectedContent("r", kSize).substr(0, 123456));
-    writeFile(trackPath("Whole"), expectedContent("w", 20000));
+    m_store.setDropAfter(120000, 1);
+    const std::size_t before = requestsTo("/tracks/").size();
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Resumed")), expectedContent("r", kSize));
     EXPECT_EQ(readFile(trackPath("Whole")), expectedContent("w", 20000));
     const auto files = requestsTo("/tracks/");
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].header("RANGE"), "123456-");
-    EXPECT_EQ(files[0].header("User-Agent"), "Download Session");
-    EXPECT_THAT(files[0].query, HasSubstr("&guid=0123456789ABCDEF0123456789ABCDEF"));
+    ASSERT_EQ(files.size(), before + 3);
+    EXPECT_FALSE(files[before].header("RANGE")) << "a new file asks from the start";
+    EXPECT_EQ(files[before + 1].header("RANGE"), "120000-");
+    EXPECT_EQ(files[before + 1].header("User-Agent"), "Download Session");
+    EXPECT_THAT(files[before + 1].query, HasSubstr("&guid=0123456789ABCDEF0123456789ABCDEF"));
+    EXPECT_EQ(files[before + 2].header("RANGE"), "20000-");
 }
 
 INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
@@ -101,15 +122,16 @@ TEST_F(WindowTest, ARepeatedFailureIsVisibleKeepsTheTrackAndWhatCameWhole)
         // Without a length a body past the limit is no track.
         {"endless", [&] { m_store.setFraming(sim::Framing::NoLength); }, 0, 0, 10000},
         // A resume answer that cannot be placed changes nothing.
-        {"misplaced", [&] { m_store.setResumeMode(sim::ResumeMode::MisplacedRange); }, 1000, 1000, 1000},
-        {"unplaced", [&] { m_store.setResumeMode(sim::ResumeMode::PartialWithoutRange); }, 1000, 1000, 1000},
+        {"misplaced", [&] { m_store.setResumeMode(sim::ResumeMode::MisplacedRange); }, 5000, 5000, 5000},
+        {"unplaced", [&] { m_store.setResumeMode(sim::ResumeMode::PartialWithoutRange); }, 5000, 5000, 5000},
     };
     for (const auto& [id, fault, part, least, most] : cases) {
         SCOPED_TRACE(id);
         const std::string title = "Track " + id;
         queueOnDisk({{id, title, 30000}});
+        // An earlier attempt that the network cut short left the part.
         if (part)
-            writeFile(trackPath(title), expectedContent(id, 30000).substr(0, part));
+            m_store.setDropAfter(part, 1);
         fault();
         openWindow();
         ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/" + id).size() >= 3 && status() == "Network Error"; }));
