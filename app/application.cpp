@@ -244,17 +244,20 @@ int CquaveromfcApp::Probe(std::string_view guiImage)
     return kExitProbeFailed;
 }
 
+int CquaveromfcApp::NoDisplay(const std::string& why)
+{
+    // Qt would end the process with an abort, and the request with it.
+    KeepRequestForLater();
+    std::fprintf(stderr, "quavero: no display to open the window on (%s)%s\n", why.c_str(),
+                 m_environment.configuration.strings.m_strRequest.empty() ? ""
+                                                                          : "; the request is kept for the next start");
+    return kExitNoWindow;
+}
+
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
-    if (!DisplayNamed()) {
-        // Qt would end the process with an abort, and the request with it.
-        KeepRequestForLater();
-        std::fprintf(stderr, "quavero: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set)%s\n",
-                     m_environment.configuration.strings.m_strRequest.empty()
-                         ? ""
-                         : "; the request is kept for the next start");
-        return kExitNoWindow;
-    }
+    if (!DisplayNamed())
+        return NoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);
     const auto entry = gui ? reinterpret_cast<GuiEntry>(gui->symbol(kGuiEntryName)) : nullptr;
@@ -267,7 +270,9 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
                      gui ? "the window part has no entry" : error.c_str());
         return kExitNoWindow;
     }
-    return entry(&m_environment.configuration, argc, argv);
+    std::string noDisplay;
+    const int status = entry(&m_environment.configuration, argc, argv, &noDisplay);
+    return status == kGuiNoDisplay ? NoDisplay(noDisplay) : status;
 }
 
 } // namespace qvr

@@ -98,6 +98,8 @@ private:
     void ReadRequestFile(const std::string& path);
     // Puts this start's request into the raw-queue file, for the next start that runs.
     void KeepRequestForLater();
+    // Keeps the request for later and says in a line why no window opens; kExitNoWindow.
+    int NoDisplay(const std::string& why);
 
     AppEnvironment m_environment;
     // Held for the life of the process: while it is open, later starts see that
