@@ -224,10 +224,15 @@ bool DisplayNamed()
     return false;
 }
 
-void CquaveromfcApp::KeepRequestForLater()
+const char* CquaveromfcApp::KeepRequestForLater()
 {
-    if (!m_environment.configuration.strings.m_strRequest.empty())
-        AppendRawQueue(m_environment.configuration.strings.m_strRequest, m_environment.configuration.strings.m_strRawQueuePath);
+    const ApplicationStrings& strings = m_environment.configuration.strings;
+    if (strings.m_strRequest.empty())
+        return "";
+    // The request file is left as it was, so the user still has it.
+    return AppendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath)
+        ? "; the request is kept for the next start"
+        : "; the request could not be kept: open its file again once the window can open";
 }
 
 int CquaveromfcApp::Probe(std::string_view guiImage)
@@ -247,10 +252,8 @@ int CquaveromfcApp::Probe(std::string_view guiImage)
 int CquaveromfcApp::NoDisplay(const std::string& why)
 {
     // Qt would end the process with an abort, and the request with it.
-    KeepRequestForLater();
-    std::fprintf(stderr, "quavero: no display to open the window on (%s)%s\n", why.c_str(),
-                 m_environment.configuration.strings.m_strRequest.empty() ? ""
-                                                                          : "; the request is kept for the next start");
+    const char* request = KeepRequestForLater();
+    std::fprintf(stderr, "quavero: no display to open the window on (%s)%s\n", why.c_str(), request);
     return kExitNoWindow;
 }
 
@@ -265,9 +268,9 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
         // The window part needs libraries that this machine may lack or have broken
         // (Qt, libcurl); the loader's message names the one. The request is not lost
         // with this process: the next start that can open its window takes it.
-        KeepRequestForLater();
-        std::fprintf(stderr, "quavero: cannot open the window: %s\n",
-                     gui ? "the window part has no entry" : error.c_str());
+        const char* request = KeepRequestForLater();
+        std::fprintf(stderr, "quavero: cannot open the window: %s%s\n",
+                     gui ? "the window part has no entry" : error.c_str(), request);
         return kExitNoWindow;
     }
     std::string noDisplay;

@@ -96,8 +96,9 @@ private:
     std::optional<FoundWindow> WaitForWindow();
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
-    // Puts this start's request into the raw-queue file, for the next start that runs.
-    void KeepRequestForLater();
+    // Puts this start's request into the raw-queue file, for the next start that runs;
+    // the end of the line that tells the user so, or that it failed ("" without a request).
+    const char* KeepRequestForLater();
     // Keeps the request for later and says in a line why no window opens; kExitNoWindow.
     int NoDisplay(const std::string& why);
 
