@@ -245,9 +245,11 @@ std::string CquaveromfcApp::KeepRequestForLater()
     const ApplicationStrings& strings = m_environment.configuration.strings;
     if (strings.m_strRequest.empty())
         return {};
+    // The request file is left as it was, so the user still has it.
     const FileResult kept = AppendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath);
     return kept ? "; the request is kept for the next start"
-                : "; the request could not be kept either (" + kept.reason() + ")";
+                : "; the request could not be kept (" + kept.reason()
+            + "): open its file again once the window can open";
 }
 
 int CquaveromfcApp::Probe(std::string_view guiImage)
@@ -264,15 +266,18 @@ int CquaveromfcApp::Probe(std::string_view guiImage)
     return kExitProbeFailed;
 }
 
+int CquaveromfcApp::NoDisplay(const std::string& why)
+{
+    // Qt would end the process with an abort, and the request with it.
+    const std::string request = KeepRequestForLater();
+    std::fprintf(stderr, "quavero: no display to open the window on (%s)%s\n", why.c_str(), request.c_str());
+    return kExitNoWindow;
+}
+
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
-    if (!DisplayNamed()) {
-        // Qt would end the process with an abort, and the request with it.
-        const std::string kept = KeepRequestForLater();
-        std::fprintf(stderr, "quavero: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set)%s\n",
-                     kept.c_str());
-        return kExitNoWindow;
-    }
+    if (!DisplayNamed())
+        return NoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);
     const auto entry = gui ? reinterpret_cast<GuiEntry>(gui->symbol(kGuiEntryName)) : nullptr;
@@ -280,12 +285,14 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
         // The window part needs libraries that this machine may lack or have broken
         // (Qt, libcurl); the loader's message names the one. The request is not lost
         // with this process: the next start that can open its window takes it.
-        const std::string kept = KeepRequestForLater();
+        const std::string request = KeepRequestForLater();
         std::fprintf(stderr, "quavero: cannot open the window: %s%s\n",
-                     gui ? "the window part has no entry" : error.c_str(), kept.c_str());
+                     gui ? "the window part has no entry" : error.c_str(), request.c_str());
         return kExitNoWindow;
     }
-    return entry(&m_environment.configuration, argc, argv);
+    std::string noDisplay;
+    const int status = entry(&m_environment.configuration, argc, argv, &noDisplay);
+    return status == kGuiNoDisplay ? NoDisplay(noDisplay) : status;
 }
 
 } // namespace qvr

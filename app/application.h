@@ -99,6 +99,8 @@ private:
     // Puts this start's request into the raw-queue file, for the next start that runs;
     // what became of it, as the end of a line on stderr (empty without a request).
     std::string KeepRequestForLater();
+    // Keeps the request for later and says in a line why no window opens; kExitNoWindow.
+    int NoDisplay(const std::string& why);
 
     AppEnvironment m_environment;
     // Held for the life of the process: while it is open, later starts see that

@@ -1,6 +1,7 @@
 #include "app/gui_entry.h"
 
 #include "app/settings.h"
+#include "app/window_platform.h"
 
 #include "controls/web_engine.h"
 #include "controls/web_view.h"
@@ -50,8 +51,14 @@ private:
     std::optional<MemoryLibrary> m_library;
 };
 
-int RunGui(const Configuration& configuration, int argc, char** argv)
+int RunGui(const Configuration& configuration, int argc, char** argv, std::string& noDisplay)
 {
+    // While no other thread runs, since it may set the environment; and before Qt,
+    // which would abort on a platform it cannot open.
+    if (auto problem = ChooseWindowPlatform()) {
+        noDisplay = std::move(*problem);
+        return kGuiNoDisplay;
+    }
     // Before any thread exists.
     PrepareWebEngine();
     const CurlGlobal curl;
@@ -106,7 +113,7 @@ int RunGui(const Configuration& configuration, int argc, char** argv)
 } // namespace qvr
 
 extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Configuration* configuration, int argc,
-                                                                 char** argv)
+                                                                 char** argv, std::string* noDisplay)
 {
-    return qvr::RunGui(*configuration, argc, argv);
+    return qvr::RunGui(*configuration, argc, argv, *noDisplay);
 }

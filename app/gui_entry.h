@@ -7,6 +7,8 @@
 
 #include "engine/configuration.h"
 
+#include <string>
+
 namespace qvr {
 
 // The process's exit status when a worker did not end within its grace period
@@ -16,9 +18,14 @@ constexpr int kExitWorkersStuck = 3;
 constexpr const char* kGuiLibraryName = "quavero-gui";
 constexpr const char* kGuiEntryName = "qvr_run_gui";
 
+// What the entry returns instead of an exit status when the window cannot open on
+// the display that the environment names, or on the Qt platform it chooses.
+constexpr int kGuiNoDisplay = -1;
+
 // Starts the GUI framework and runs the main window to its end; the process's exit
 // status. When a worker does not end, the process ends in there, with
-// kExitWorkersStuck.
-using GuiEntry = int (*)(const Configuration* configuration, int argc, char** argv);
+// kExitWorkersStuck. kGuiNoDisplay, with what stands in the way in `noDisplay` and
+// nothing else done, when the window cannot open.
+using GuiEntry = int (*)(const Configuration* configuration, int argc, char** argv, std::string* noDisplay);
 
 } // namespace qvr

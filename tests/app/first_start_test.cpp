@@ -28,15 +28,20 @@ TEST_F(FirstStart, HelpAndVersionAnswerAlone)
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run"))) << "no instance was started";
 }
 
-// With no display, or a Qt that a package that forgot a dependency left broken, the
-// program says in a line what it lacks and fails, and its request waits in the
-// raw-queue file for the next start.
-TEST_F(FirstStart, WithoutADisplayOrItsWindowLibrariesTheRequestWaits)
+// With no display, one that cannot be opened, or a Qt that a package that forgot a
+// dependency left broken, the program says in a line what it lacks and fails, and
+// its request waits in the raw-queue file for the next start. Nothing answers on
+// :97, nor at wayland-97 in the test's own runtime folder.
+TEST_F(FirstStart, WithoutAUsableDisplayOrItsWindowLibrariesTheRequestWaits)
 {
     ::mkdir(m_dir.file("lib").c_str(), 0755);
     writeFile(m_dir.file("lib/libQt6Widgets.so.6"), "");
     for (const auto& [setUp, missing] : {std::pair("unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM", "no display"),
-                                         {"export LD_LIBRARY_PATH=\"$2\"", "libQt6Widgets.so.6"}}) {
+                                         {"export LD_LIBRARY_PATH=\"$2\"", "libQt6Widgets.so.6"},
+                                         {"unset WAYLAND_DISPLAY QT_QPA_PLATFORM; export DISPLAY=:97", ":97"},
+                                         {"unset DISPLAY WAYLAND_DISPLAY; export QT_QPA_PLATFORM=xcb", "DISPLAY"},
+                                         {"unset DISPLAY QT_QPA_PLATFORM; export WAYLAND_DISPLAY=wayland-97", "wayland"}}) {
+        SCOPED_TRACE(setUp);
         std::string output;
         const int status = runProcess({"/bin/sh", "-c", std::string(setUp) + "; exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE,
                                        request("a.qvr", "track=a\r\n"), m_dir.file("lib")},
