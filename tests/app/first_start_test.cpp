@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 
 #include "tests/support/program_fixture.h"
+#include "tests/support/sync_log.h"
 
 #include <regex>
 
@@ -81,6 +82,27 @@ TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusi
     EXPECT_TRUE(WriteFirstRunSettings(hive, {"/other", "/other", "/other"}));
     EXPECT_EQ(readFile(hive), made) << "a settings file, once there, is the user's";
     EXPECT_EQ(countEntries(home + "/.config/quavero"), 1u) << "no draft is left beside it";
+}
+
+TEST_F(FirstStart, AQueueFolderThatIsGoneIsMadeAgain)
+{
+    std::filesystem::remove_all(m_dir.file("queues"));
+    m_store.addTrack({"t", "Again", 20000, 5});
+    ChildProcess program({QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")}, environment());
+    EXPECT_TRUE(tracksArrive({{"Again", 20000}}));
+}
+
+// Folders whose names a power cut took back would lose the settings' places.
+TEST_F(FirstStart, TheFoldersMadeForAFirstStartAreSyncedIntoTheFoldersThatHoldThem)
+{
+    const SyncLog log;
+    ASSERT_TRUE(WriteFirstRunSettings(m_dir.file("config/quavero/registry.reg"),
+                                      {m_dir.path(), m_dir.file("Music/Quavero"), m_dir.file("data/quavero")}));
+    const auto events = log.events();
+    for (const char* holder : {"", "/config", "/Music", "/data"}) {
+        const DiskEvent synced {DiskEvent::Sync, m_dir.path() + holder};
+        EXPECT_NE(std::find(events.begin(), events.end(), synced), events.end()) << holder;
+    }
 }
 
 TEST(UserDirs, TheMusicFolderIsTheLastAbsoluteOrHomeNamedOneThatIsNotTheHomeItself)

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "engine/request_inbox.h"
 #include "ui/window_messages.h"
 #include "platform/handoff.h"
 #include "platform/named_mutex.h"
@@ -34,11 +35,14 @@ protected:
     Startup()
     {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        ::setenv("XDG_DATA_HOME", m_dir.file("data").c_str(), 1);
         writeFile(hivePath(), makeHive("\"Directory\"=\"" + m_dir.path() + "\"", "\"DownloadFolder\"=\"/music\"",
-                                       "\"RawQueue\"=\"/raw\""));
+                                       "\"RawQueue\"=\"" + m_dir.file("raw.txt") + "\""));
         writeFile(requestPath(), "track=42&format=mp3\r\nsecond line\r\n");
         ::mkdir(m_runtime.c_str(), 0700);
     }
+
+    ~Startup() override { ::unsetenv("XDG_DATA_HOME"); }
 
     std::string hivePath() const { return m_dir.file("registry.reg"); }
     std::string requestPath() const { return m_dir.file("request.qvr"); }
@@ -97,6 +101,7 @@ TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptT
         StartPath path;
         int status;
         const char* switchOver;
+        bool keptForTheNextWindow = false;
     };
     std::optional<NamedMutex> running;
     // A window that dies while it handles the request sends no answer.
@@ -104,9 +109,9 @@ TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptT
     const int notHandedOver = CquaveromfcApp::kExitNotHandedOver;
     const Case cases[] = {
         {"kept it", [] { return 1; }, StartPath::HandedOver, 0, nullptr},
-        {"could not save it", [] { return 0; }, StartPath::HandOffFailed, notHandedOver, nullptr},
+        {"could not save it", [] { return 0; }, StartPath::HandOffFailed, notHandedOver, nullptr, true},
         {"died and left the name", [&] { running.reset(); return dies(); }, StartPath::MainWindow, 0, nullptr},
-        {"died, the name still held", dies, StartPath::HandOffFailed, notHandedOver, nullptr},
+        {"died, the name still held", dies, StartPath::HandOffFailed, notHandedOver, nullptr, true},
         // One that takes over keeps its request, and only restores and ends the other.
         {"taken over", [] { return 1; }, StartPath::MainWindow, 0, "/switch"},
     };
@@ -120,6 +125,10 @@ TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptT
         EXPECT_EQ(app.startPath(), c.path);
         EXPECT_EQ(app.exitStatus(), c.status);
         EXPECT_EQ(app.strings().m_strRequest, "track=42&format=mp3");
+        RequestInbox inbox(RequestInbox::FolderBeside(m_dir.file("raw.txt")));
+        EXPECT_EQ(inbox.Pending().size(), c.keptForTheNextWindow ? 1u : 0u);
+        for (const auto& letter : inbox.Pending())
+            inbox.Remove(letter);
         EXPECT_EQ(received(), (std::vector<std::string> {restore, c.switchOver ? "1130 0 "
                                                                                  : "74 0 " + std::string("track=42&format=mp3\0", 20)}));
         m_window.reset();
@@ -149,6 +158,27 @@ TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
         EXPECT_EQ(app.strings().m_strDownloadFolder, "/music") << "settings are loaded before the hand-over";
     }
     EXPECT_EQ(readFile(requestPath()), "track=42&format=mp3\r\nsecond line\r\n");
+}
+
+// A request must be kept somewhere, and never where the program happened to start.
+TEST_F(Startup, SettingsThatNameNoQueueFilesGetThoseOfAFirstStart)
+{
+    const std::optional<std::string> hives[] = {
+        makeHive("\"Directory\"=\"/x\"", "\"DownloadFolder\"=\"/music\"", ""),
+        makeHive("", "", "\"RawQueue\"=\"raw.txt\"\r\n\"DownloadQueue\"=\"queue.txt\""),
+        std::nullopt,  // a folder where the file should be: nothing can be read
+    };
+    for (const auto& hive : hives) {
+        SCOPED_TRACE(hive.value_or("unreadable"));
+        std::filesystem::remove_all(hivePath());
+        if (hive)
+            writeFile(hivePath(), *hive);
+        else
+            std::filesystem::create_directory(hivePath());
+        const auto app = start({});
+        EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
+        EXPECT_EQ(app.strings().m_strDownloadQueuePath, m_dir.file("data/quavero/downloadqueue.txt"));
+    }
 }
 
 // The real executable first, as the installer runs it.

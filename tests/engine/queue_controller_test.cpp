@@ -6,6 +6,7 @@ namespace qvr::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
@@ -58,6 +59,56 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARaw
     controller.OnSwitchQuit();
     controller.SaveAtEnd();
     EXPECT_THAT(store.rawQueue, IsEmpty());
+}
+
+TEST_F(ControllerTest, ARequestWhoseTrackCouldNotBeSavedStaysOnDiskAndIsNotAskedForAgain)
+{
+    controller.LoadRawQueue();
+    ASSERT_TRUE(controller.AddRawEntry("track=a"));
+    ASSERT_TRUE(controller.AddRawEntry("track=b"));
+    store.failures = 1;  // the download queue's save
+    resolved("A");
+    EXPECT_THAT(store.rawQueue, ElementsAre("track=a", "track=b"));
+    EXPECT_THAT(queued(), ElementsAre("A")) << "the track downloads meanwhile";
+    EXPECT_EQ(shared.m_strCurRawEntry, "track=b");
+    EXPECT_THAT(view.warnings, ElementsAre(HasSubstr("/queues")));
+    EXPECT_EQ(view.retriesAsked, 1);
+    controller.RetrySaves();
+    EXPECT_THAT(store.downloadQueue, ElementsAre("A"));
+    EXPECT_THAT(store.rawQueue, ElementsAre("track=b"));
+}
+
+TEST_F(ControllerTest, ASaveThatKeepsFailingIsToldOnceUntilEverythingIsSavedAgain)
+{
+    startWith({"A", "B", "C"});
+    store.failures = 2;
+    controller.Remove(2);
+    controller.Remove(1);
+    EXPECT_THAT(store.downloadQueue, ElementsAre("A", "B", "C"));
+    EXPECT_EQ(view.warnings.size(), 1u);
+    controller.SaveAtEnd();
+    EXPECT_THAT(store.downloadQueue, ElementsAre("A")) << "the end tries once more";
+    store.failures = 1;
+    controller.Pause();
+    controller.Remove(0);
+    EXPECT_EQ(view.warnings.size(), 2u) << "a new failure is news";
+}
+
+TEST_F(ControllerTest, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
+{
+    startWith({"A", "B"});
+    controller.StartNextDownload();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        controller.OnFolderUnavailable("/music", ENOENT);
+        finished(DLF_FOLDER_UNAVAILABLE);
+    }
+    EXPECT_THAT(queued(), ElementsAre("A", "B"));
+    EXPECT_EQ(view.status, "Download Folder Unavailable");
+    EXPECT_THAT(view.warnings, ElementsAre(HasSubstr("/music\n")));
+    finished(DLF_DONE);
+    controller.OnFolderUnavailable("/music", ENOSPC);
+    EXPECT_EQ(view.status, "Download Folder Full");
+    EXPECT_EQ(view.warnings.size(), 2u);
 }
 
 TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem)

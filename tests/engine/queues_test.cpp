@@ -3,11 +3,16 @@
 // queue-files fuzz target's, and the files' form (CR LF lines, "title|address") the
 // crash test's; here how lines load, and the files' failures.
 #include "engine/entry_list.h"
+#include "engine/queue_controller.h"
 #include "engine/queue_files.h"
 #include "engine/queue_item.h"
+#include "platform/unique_fd.h"
 
 #include "tests/support/controller_fixture.h"
 #include "tests/support/disk_full.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
 
 namespace qvr {
 namespace {
@@ -100,6 +105,28 @@ TEST(QueueFiles, AFailedSaveLeavesTheFileAloneAndALoadTakesOnlyGoodLines)
     EXPECT_FALSE(AppendRawQueue("a\nb", dir.file("new")));
     EXPECT_EQ(readFile(dir.file("raw")) + readFile(dir.file("new")),
               "\r\nfirst\n\r\n\0hidden\r\nsecond\rlast\r\ntrack=2\r\ntrack=1\r\n"s);
+}
+
+// A queue file that was there but could not be read holds what the lists do not: it
+// is never written over. A folder of the queue files that is gone is made again.
+TEST(QueueFiles, AFileThatCouldNotBeReadIsKeptAndAFolderThatIsGoneIsMadeAgain)
+{
+    TempDir dir;
+    writeFile(dir.file("download.txt"), "A|http://x/1\r\n");
+    QueueFiles files(dir.file("download.txt"), dir.file("gone/raw.txt"));
+    EntryList<QueueItem> queue;
+    {
+        UniqueFd holder(::open(dir.file("download.txt").c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(::flock(holder.get(), LOCK_SH), 0);  // another program reads it
+        EXPECT_FALSE(files.LoadDownloadQueue(queue));
+    }
+    EXPECT_FALSE(files.SaveDownloadQueue(makeQueue({{"B", "http://x/2"}})));
+    EXPECT_EQ(readFile(dir.file("download.txt")), "A|http://x/1\r\n");
+    EntryList<RawEntryItem> entries;
+    EXPECT_EQ(files.LoadRawQueue(entries).error(), ENOENT);
+    entries.AddTail(std::make_unique<RawEntryItem>("track=1"));
+    EXPECT_TRUE(files.SaveRawQueue(entries)) << "a file that is not there yet is no loss";
+    EXPECT_EQ(readFile(dir.file("gone/raw.txt")), "track=1\r\n");
 }
 
 } // namespace

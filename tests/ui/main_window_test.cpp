@@ -3,6 +3,7 @@
 #include "tests/support/controller_fixture.h"
 #include "tests/support/disk_full.h"
 #include "tests/support/stuck_network.h"
+#include "tests/support/sync_log.h"
 #include "tests/ui/window_fixture.h"
 
 namespace qvr::test {
@@ -198,6 +199,86 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
                                              "that file and try again.");
     EXPECT_FALSE(fs::exists(m_dir.file("escape.mp3")));
     EXPECT_TRUE(requestsTo("/tracks/").empty());
+}
+
+// The queue folder fills while a request is resolved: the request stays on disk until
+// the download queue that holds its track can be saved.
+TEST_F(WindowTest, AFullQueueFolderKeepsTheRequestUntilItsTrackIsSaved)
+{
+    addTrack("f", "Full", 20000);
+    writeFile(m_config.strings.m_strRawQueuePath, "track=f\r\n");
+    std::optional<DiskFull> full(std::in_place, 10);  // the request's line fits, a track's does not
+    ASSERT_TRUE(full->active());
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().GetCount() == 1; }));
+    ASSERT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=f\r\n");
+    ASSERT_TRUE(waitFor([&] { return !m_prompts.asked.empty(); }));
+    EXPECT_THAT(m_prompts.asked[0].text, HasSubstr(m_dir.path()));
+    closeWindow();
+    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=f\r\n");
+    full.reset();
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && m_window->rawEntries().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Full")), expectedContent("f", 20000));
+}
+
+TEST_F(WindowTest, AMissingDownloadFolderKeepsTheQueueUntilTheFolderIsBack)
+{
+    queueOnDisk({{"u", "Unplugged", 20000}});
+    fs::remove(m_config.strings.m_strDownloadFolder);
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return !m_prompts.asked.empty(); }));
+    ASSERT_THAT(linesOf(m_window->queue()), ElementsAre("Unplugged"));
+    EXPECT_THAT(m_prompts.asked[0].text, HasSubstr(m_config.strings.m_strDownloadFolder + "\n"));
+    ASSERT_TRUE(waitFor([&] { return status() == "Download Folder Unavailable"; }));
+    fs::create_directory(m_config.strings.m_strDownloadFolder);
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Unplugged")), expectedContent("u", 20000));
+    EXPECT_EQ(m_prompts.asked.size(), 1u) << "told once";
+}
+
+TEST_F(WindowTest, ATitleTheFolderAlreadyHoldsIsDownloadedBesideItAndListed)
+{
+    const std::string mine(250000, 'm');
+    writeFile(trackPath("Alpha One"), mine);
+    queueOnDisk({{"a", "Alpha One", 300000}});
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(readFile(trackPath("Alpha One")) == mine) << "the file of the same name was changed";
+    EXPECT_EQ(readFile(trackPath("Alpha One (2)")), expectedContent("a", 300000));
+    EXPECT_TRUE(waitFor([&] {
+        return !m_window->controlAs<QListWidget>(IDC_FILE_LIST)->findItems("Alpha One (2).mp3", Qt::MatchExactly).empty();
+    }));
+}
+
+// On a file system that keeps a new name only once its folder is synced, a track
+// that arrived must not vanish after its queue entry went.
+TEST_F(WindowTest, TheFolderIsSyncedWhenATrackFileIsMadeAndBeforeItsItemLeavesTheQueue)
+{
+    queueOnDisk({{"s", "Synced", 20000}});
+    const SyncLog log;
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    const auto events = log.events();
+    const auto last = [&](DiskEvent event) { return std::find(events.rbegin(), events.rend(), event) - events.rbegin(); };
+    const DiskEvent folder {DiskEvent::Sync, m_config.strings.m_strDownloadFolder};
+    EXPECT_GE(std::count(events.begin(), events.end(), folder), 2) << "once made, once whole";
+    EXPECT_LT(last({DiskEvent::Rename, m_config.strings.m_strDownloadQueuePath}), last(folder));
+    EXPECT_LT(last(folder), last({DiskEvent::Sync, trackPath("Synced")}));
+}
+
+TEST_F(WindowTest, TemporariesThatKilledSavesLeftAreRemovedAtTheStart)
+{
+    const std::string stale = m_dir.file(".downloadqueue.txt.AbCdEf"), underway = m_dir.file(".rawqueue.txt.AbCdEf"),
+                      other = m_dir.file(".notes.txt.AbCdEf");
+    for (const std::string& path : {stale, underway, other})
+        writeFile(path, "Old|http://store/old\r\n");
+    for (const std::string& path : {stale, other})
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    openWindow();
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(underway)) << "a save may be under way";
+    EXPECT_TRUE(fs::exists(other)) << "not a queue file's";
 }
 
 // What the window does with answers a broken or hostile store gives: no request is

@@ -1,8 +1,14 @@
 #include "engine/file_list.h"
 #include "engine/store_request.h"
 #include "ui/layout.h"
+#include "ui/prompts.h"
 
 #include "tests/support/common.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 
 namespace qvr {
 namespace {
@@ -95,6 +101,34 @@ TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
     };
     for (const auto& [available, expected] : cases)
         EXPECT_EQ(WindowPlace(available, QSize(773, 146)), expected) << available.width() << " x " << available.height();
+}
+
+// The real box: a text from outside (a title, a request, a path) shown as it is, and
+// the answer of the button the user pressed.
+TEST(MessageBox, ShowsItsTextAsPlainTextAndAnswersWithTheButtonPressed)
+{
+    const std::string text = "  Rock &amp; Roll <b>x</b> \n\nUnable to open file";
+    const std::tuple<unsigned, QMessageBox::StandardButton, int> cases[] = {
+        {MB_OKCANCEL, QMessageBox::Ok, IDOK},   {MB_OKCANCEL, QMessageBox::Cancel, IDCANCEL},
+        {MB_YESNO, QMessageBox::Yes, IDYES},    {MB_YESNO, QMessageBox::No, IDNO},
+        {MB_OK | MB_ICONWARNING, QMessageBox::Ok, IDOK},
+    };
+    for (const auto& [type, pressed, answer] : cases) {
+        SCOPED_TRACE(pressed);
+        std::optional<std::pair<QString, Qt::TextFormat>> shown;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown.emplace(box->text(), box->textFormat());
+                box->button(pressed)->click();
+            }
+        });
+        user.start(10);
+        EXPECT_EQ(QtPrompts().messageBox(nullptr, text, "Caption", type), answer);
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->first.toStdString(), text);
+        EXPECT_EQ(shown->second, Qt::PlainText);
+    }
 }
 
 } // namespace

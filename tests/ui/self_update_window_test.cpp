@@ -142,8 +142,8 @@ TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWind
         openWindow();
         ASSERT_FALSE(m_launched.empty());
         EXPECT_FALSE(m_window->isVisible());
-        // A handed-over text ends at its first NUL.
-        const std::string handed = "track=during-" + start + std::string("\0+more", 6);
+        // A handed-over text is its first line, up to a NUL.
+        const std::string handed = "track=during-" + start + std::string("\r\n+more\0+more", 14);
         EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, handed}), 1);
         // As the new version publishes its window before it fails.
         PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD);
