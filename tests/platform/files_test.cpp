@@ -114,21 +114,9 @@ TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
         EXPECT_EQ(opening.file->sizeAtOpen(), c.resumedFrom);
         EXPECT_EQ(std::filesystem::is_regular_file(m_dir.file("T.mp3")) ? readFile(m_dir.file("T.mp3")).size() : 0u,
                   c.left);
+        EXPECT_EQ(TrackFile::open(m_dir.path(), "T", mine, m_marks).failure.kind, TrackFile::Failure::Kind::Busy)
+            << "a second download of the track cannot write into its file";
     }
-}
-
-TEST_P(TrackFileTest, AFileIsWrittenByOneDownloadAtATimeAndKnowsWhenItWasMovedAway)
-{
-    auto opening = TrackFile::open(m_dir.path(), "Song", "http://store/s", m_marks);
-    ASSERT_TRUE(opening.file);
-    EXPECT_EQ(TrackFile::open(m_dir.path(), "Song", "http://store/s", m_marks).failure.kind,
-              TrackFile::Failure::Kind::Busy);
-    TrackFile& file = *opening.file;
-    ASSERT_TRUE(file.writeAt(3, "abcdef", 6) && file.truncate(7) && file.sync());
-    EXPECT_EQ(readFile(m_dir.file("Song.mp3")), std::string("\0\0\0abcd", 7));
-    EXPECT_TRUE(file.stillThere());
-    ::rename(m_dir.file("Song.mp3").c_str(), m_dir.file("Moved.mp3").c_str());
-    EXPECT_FALSE(file.stillThere());
 }
 
 TEST_P(TrackFileTest, ATitleTheFileSystemRefusesIsToldApartFromAFolderThatCannotTakeIt)

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
 #include <mutex>
 
 namespace qvr::test {
@@ -16,20 +15,13 @@ struct Log {
     std::mutex mutex;
     bool recording = false;
     std::vector<DiskEvent> events;
-};
-
-Log& log()
-{
-    static Log instance;
-    return instance;
-}
+} g_log;
 
 void record(DiskEvent::Kind kind, std::string path)
 {
-    Log& l = log();
-    const std::lock_guard lock(l.mutex);
-    if (l.recording)
-        l.events.push_back({kind, std::move(path)});
+    const std::lock_guard lock(g_log.mutex);
+    if (g_log.recording)
+        g_log.events.push_back({kind, std::move(path)});
 }
 
 std::string pathOf(int fd)
@@ -39,8 +31,9 @@ std::string pathOf(int fd)
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
+// The C library's own `name`, which the call is passed on to.
 template <class Function>
-Function real(const char* name)
+Function next(const char* name)
 {
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
@@ -49,42 +42,44 @@ Function real(const char* name)
 
 SyncLog::SyncLog()
 {
-    const std::lock_guard lock(log().mutex);
-    log().events.clear();
-    log().recording = true;
+    const std::lock_guard lock(g_log.mutex);
+    g_log.events.clear();
+    g_log.recording = true;
 }
 
 SyncLog::~SyncLog()
 {
-    const std::lock_guard lock(log().mutex);
-    log().recording = false;
+    const std::lock_guard lock(g_log.mutex);
+    g_log.recording = false;
 }
 
 std::vector<DiskEvent> SyncLog::events() const
 {
-    const std::lock_guard lock(log().mutex);
-    return log().events;
+    const std::lock_guard lock(g_log.mutex);
+    return g_log.events;
 }
 
 } // namespace qvr::test
 
+using qvr::test::DiskEvent;
+
 extern "C" int fsync(int fd)
 {
-    qvr::test::record(qvr::test::DiskEvent::Sync, qvr::test::pathOf(fd));
-    static const auto next = qvr::test::real<int (*)(int)>("fsync");
-    return next(fd);
+    qvr::test::record(DiskEvent::Sync, qvr::test::pathOf(fd));
+    static const auto real = qvr::test::next<int (*)(int)>("fsync");
+    return real(fd);
 }
 
 extern "C" int fdatasync(int fd)
 {
-    qvr::test::record(qvr::test::DiskEvent::Sync, qvr::test::pathOf(fd));
-    static const auto next = qvr::test::real<int (*)(int)>("fdatasync");
-    return next(fd);
+    qvr::test::record(DiskEvent::Sync, qvr::test::pathOf(fd));
+    static const auto real = qvr::test::next<int (*)(int)>("fdatasync");
+    return real(fd);
 }
 
 extern "C" int rename(const char* from, const char* to)
 {
-    qvr::test::record(qvr::test::DiskEvent::Rename, to);
-    static const auto next = qvr::test::real<int (*)(const char*, const char*)>("rename");
-    return next(from, to);
+    qvr::test::record(DiskEvent::Rename, to);
+    static const auto real = qvr::test::next<int (*)(const char*, const char*)>("rename");
+    return real(from, to);
 }
