@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 // The web library inside this one (embedded_web.S).
 extern "C" const char qvr_web_image_begin[];
@@ -53,17 +54,24 @@ private:
 
 int RunGui(const Configuration& configuration, int argc, char** argv, std::string& noDisplay)
 {
-    // While no other thread runs, since it may set the environment; and before Qt,
-    // which would abort on a platform it cannot open.
-    if (auto problem = ChooseWindowPlatform()) {
+    // Before Qt, which would abort on a platform it cannot open.
+    std::string platform;
+    if (auto problem = ChooseWindowPlatform(platform)) {
         noDisplay = std::move(*problem);
         return kGuiNoDisplay;
     }
+    // The choice goes to Qt on its command line rather than in the environment,
+    // which the programs the window starts (the desktop's opener) would inherit.
+    std::vector<char*> qtArgv(argv, argv + argc);
+    std::string platformSwitch = "-platform";
+    if (!platform.empty())
+        qtArgv.insert(qtArgv.end(), {platformSwitch.data(), platform.data()});
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgv.size()) - 1;
     // Before any thread exists.
     PrepareWebEngine();
     const CurlGlobal curl;
-    int qtArgc = argc;
-    QApplication application(qtArgc, argv);
+    QApplication application(qtArgc, qtArgv.data());
     // Keeps right clicks away from the window's browser once the window names it.
     RightClickFilter rightClicks;
     application.installEventFilter(&rightClicks);

@@ -98,7 +98,7 @@ std::optional<std::string> WaylandProblem()
 
 } // namespace
 
-std::optional<std::string> ChooseWindowPlatform()
+std::optional<std::string> ChooseWindowPlatform(std::string& chosen)
 {
     std::string platforms = Variable("QT_QPA_PLATFORM");
     if (platforms.empty()) {
@@ -111,10 +111,7 @@ std::optional<std::string> ChooseWindowPlatform()
         else
             return "DISPLAY and WAYLAND_DISPLAY are not set";
         // Qt would otherwise choose by the session's type.
-        if (::setenv("QT_QPA_PLATFORM", platforms.c_str(), 1) != 0) {
-            const std::string why = std::strerror(errno);
-            return "the " + platforms + " platform cannot be chosen: " + why;
-        }
+        chosen = platforms;
     }
     // Qt tries the entries of a ";" list in turn, each a name with ":"-separated
     // arguments after it, and uses the first that opens.
