@@ -166,7 +166,9 @@ void CquaveromfcDlg::RestoreOldVersion()
     // The new version may have published its window over this one's.
     if (m_handoffServer && m_config.runtimeDir) {
         RemoveDeadWindowSockets(*m_config.runtimeDir);
-        PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+        // As in Publish(): a second start that does not find this window keeps its
+        // request in the inbox.
+        static_cast<void>(PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle));
     }
 }
 
