@@ -88,7 +88,8 @@ WorkerSet::~WorkerSet()
 {
     requestStop();
     disconnect();
-    wait(std::chrono::milliseconds(0));
+    // Those that have not ended are let go below: they co-own all they use.
+    static_cast<void>(wait(std::chrono::milliseconds(0)));
     for (auto& worker : m_threads->workers) {
         if (worker && worker->joinable())
             worker->detach();

@@ -97,8 +97,10 @@ void CquaveromfcDlg::StartWorkers()
     // one during its update step, came before this start's own request.
     m_queueController.TakeHandOvers(m_inbox);
     m_queueController.StartNextResolve();
+    // A request that could not be kept has been told about, with the advice to open
+    // it again (WarnNotWritten); its file is left as it is.
     if (!m_app.m_strRequest.empty() && !m_bRequestHandedOn)
-        m_queueController.AddRawEntry(m_app.m_strRequest);
+        static_cast<void>(m_queueController.AddRawEntry(m_app.m_strRequest));
     m_workers.start(WorkerSet::Worker::Downloader);
     m_queueController.StartNextDownload();
 }
