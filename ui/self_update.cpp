@@ -160,7 +160,9 @@ void CquaveromfcDlg::RestoreOldVersion()
         m_newVersionEnded = nullptr;
     }
     // Ended first, so that nothing runs the new file while the old one takes its name back.
-    RollBackUpdate(m_environment.selfUpdate->updater, m_update);
+    // Without a backup that can go back, the name keeps the new program, which passed
+    // its probe before it got it: a whole program either way.
+    static_cast<void>(RollBackUpdate(m_environment.selfUpdate->updater, m_update));
     m_update = {};
     m_bShowAllowed = true;
     // The new version may have published its window over this one's.
