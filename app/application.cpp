@@ -149,7 +149,9 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
     // be asked for twice.
     const bool handsRequest = !m_environment.configuration.strings.m_strRequest.empty() && !switchOver;
     if (found->reachable) {
-        SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}});
+        // Only brings the window to the front: whether the request arrived is the
+        // answer to its own message below.
+        static_cast<void>(SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}));
         if (handsRequest) {
             std::string data = m_environment.configuration.strings.m_strRequest;
             data.push_back('\0');
@@ -169,7 +171,9 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
         return HandOff::Failed;
     }
     if (switchOver && handle != 0) {
-        SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}});
+        // The window whose update started this one waits for WM_TAKEN_OVER instead
+        // (TellTakenOver), so its answer here changes nothing; this start runs either way.
+        static_cast<void>(SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}}));
         m_environment.configuration.takesOverFrom = handle;
     }
     return HandOff::Delivered;

@@ -81,16 +81,16 @@ public:
         return added;
     }
 
-    Node* GetHead() noexcept { return m_head.get(); }
-    const Node* GetHead() const noexcept { return m_head.get(); }
+    [[nodiscard]] Node* GetHead() noexcept { return m_head.get(); }
+    [[nodiscard]] const Node* GetHead() const noexcept { return m_head.get(); }
 
     // The element at `index`, or none when index >= count.
-    Node* GetAt(std::uint32_t index) noexcept
+    [[nodiscard]] Node* GetAt(std::uint32_t index) noexcept
     {
         return const_cast<Node*>(std::as_const(*this).GetAt(index));
     }
 
-    const Node* GetAt(std::uint32_t index) const noexcept
+    [[nodiscard]] const Node* GetAt(std::uint32_t index) const noexcept
     {
         if (index >= m_count)
             return nullptr;
@@ -101,11 +101,11 @@ public:
     }
 
     std::uint32_t GetCount() const noexcept { return m_count; }
-    bool IsEmpty() const noexcept { return !m_head; }
+    [[nodiscard]] bool IsEmpty() const noexcept { return !m_head; }
 
     // Index of the first element whose title equals `title` byte for byte, or -1.
     // The index is wider than the count so that every position fits.
-    std::int64_t FindTitle(std::string_view title) const noexcept
+    [[nodiscard]] std::int64_t FindTitle(std::string_view title) const noexcept
         requires TitledNode<Node>
     {
         std::int64_t index = 0;

@@ -13,10 +13,10 @@ namespace qvr {
 std::vector<std::string> ListDownloadedFiles(const std::string& folder);
 
 // The list's sort order: without regard to case, then byte by byte.
-bool ListTextLess(std::string_view a, std::string_view b);
+[[nodiscard]] bool ListTextLess(std::string_view a, std::string_view b);
 
 // The index of the first entry that begins with `prefix` (without regard to case),
 // searching from the entry after `start` and wrapping round; -1 when none does.
-int FindStringPrefix(const std::vector<std::string>& entries, std::string_view prefix, int start);
+[[nodiscard]] int FindStringPrefix(const std::vector<std::string>& entries, std::string_view prefix, int start);
 
 } // namespace qvr

@@ -25,12 +25,12 @@ public:
     enum class File { DownloadQueue, RawQueue };
 
     virtual ~QueueStore() = default;
-    virtual FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) = 0;
-    virtual FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) = 0;
-    virtual FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) = 0;
-    virtual FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) = 0;
+    [[nodiscard]] virtual FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) = 0;
+    [[nodiscard]] virtual FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) = 0;
+    [[nodiscard]] virtual FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) = 0;
+    [[nodiscard]] virtual FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) = 0;
     // One more raw entry behind those kept, without the list in memory.
-    virtual FileResult AppendRawQueue(std::string_view text) = 0;
+    [[nodiscard]] virtual FileResult AppendRawQueue(std::string_view text) = 0;
     // The folder that holds `file`, as the user would look for it.
     virtual std::string FolderOf(File file) const = 0;
 };
@@ -41,11 +41,11 @@ public:
 class QueueFiles final : public QueueStore {
 public:
     QueueFiles(std::string downloadQueuePath, std::string rawQueuePath);
-    FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) override;
-    FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override;
-    FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) override;
-    FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override;
-    FileResult AppendRawQueue(std::string_view text) override;
+    [[nodiscard]] FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) override;
+    [[nodiscard]] FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override;
+    [[nodiscard]] FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) override;
+    [[nodiscard]] FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override;
+    [[nodiscard]] FileResult AppendRawQueue(std::string_view text) override;
     std::string FolderOf(File file) const override;
 
     // Removes the temporary files that saves of a killed process left.
@@ -54,7 +54,7 @@ public:
 private:
     // Runs `save` once more after making the file's folder, when that is gone.
     template <class Save>
-    static FileResult SaveMakingFolder(const std::string& path, Save save);
+    [[nodiscard]] static FileResult SaveMakingFolder(const std::string& path, Save save);
 
     std::string m_downloadQueuePath;
     std::string m_rawQueuePath;
@@ -84,7 +84,8 @@ public:
     // before then moves the time).
     virtual void RetrySavesAfter(std::chrono::milliseconds pause) = 0;
     // The folder browser; nothing when the user cancelled.
-    virtual std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) = 0;
+    [[nodiscard]] virtual std::optional<std::string> ChooseFolder(const std::string& title,
+                                                                  const std::string& startFolder) = 0;
     // A message box shown once what is being handled now is done: the sender of a
     // message is not kept waiting for the user.
     virtual void Warn(const std::string& text, const std::string& caption) = 0;
@@ -120,9 +121,9 @@ public:
     void StartNextResolve();
     // A request, from a drop, a second start or the command line; false when it was
     // not taken (empty, not storable, or it could not be kept).
-    bool AddRawEntry(const RawEntry& text);
+    [[nodiscard]] bool AddRawEntry(const RawEntry& text);
     // A request handed over by a second start.
-    bool OnCopyData(const RawEntry& text);
+    [[nodiscard]] bool OnCopyData(const RawEntry& text);
     // The requests second starts left in `inbox`, oldest first, each taken as a
     // request of its own; a file goes once its request is kept. One that cannot be
     // kept now stays there, with those behind it, for a later call or start; all
@@ -144,7 +145,7 @@ public:
     // errno `error`; its report follows with DLF_FOLDER_UNAVAILABLE.
     void OnFolderUnavailable(const std::string& folder, int error);
     // True once every worker has said it ended.
-    bool OnThreadExited(std::int32_t bit);
+    [[nodiscard]] bool OnThreadExited(std::int32_t bit);
 
     // The user's commands. `selected` is the selected row of the queue list, -1 for none.
     void Remove(int selected);
@@ -164,8 +165,8 @@ public:
     const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
     std::string downloadFolder() const;
     std::int32_t exitedThreads() const { return m_nExitedThreads; }
-    bool switchQuit() const { return m_bSwitchQuit; }
-    bool resolverOffline() const { return m_bResolverOffline; }
+    [[nodiscard]] bool switchQuit() const { return m_bSwitchQuit; }
+    [[nodiscard]] bool resolverOffline() const { return m_bResolverOffline; }
 
 private:
     void SaveDownloadQueue();

@@ -24,17 +24,17 @@ namespace qvr {
 // be written or when the list holds an element that would not read back as itself
 // (EINVAL; see the IsStorable functions).
 
-FileResult LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& path);
-FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path);
+[[nodiscard]] FileResult LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& path);
+[[nodiscard]] FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path);
 
-FileResult LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path);
-FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path);
+[[nodiscard]] FileResult LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path);
+[[nodiscard]] FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path);
 
 // Adds one raw entry as a last line behind those in the file, making the file when
 // it is missing; the file is replaced whole, as by the save functions. Fails, the
 // file as it was, when the entry is not storable or the file exists but cannot be
 // read (locked by another program, say) or cannot be written.
-FileResult AppendRawQueue(std::string_view text, const std::string& path);
+[[nodiscard]] FileResult AppendRawQueue(std::string_view text, const std::string& path);
 
 // The request that `data` brings as a raw entry: its first line, as a request
 // file's first line is read (up to LF, a CR just before it dropped), up to a NUL.

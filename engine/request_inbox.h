@@ -28,7 +28,7 @@ public:
     // Puts `text` into a file of its own, on disk before this returns (the file and
     // its name), making the folder when it is missing. When that failed, nothing is
     // left behind. Safe from any thread.
-    FileResult Deposit(std::string_view text);
+    [[nodiscard]] FileResult Deposit(std::string_view text);
 
     struct Letter {
         std::string path;

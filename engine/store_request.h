@@ -21,7 +21,7 @@ std::string TextBetweenTags(std::string_view answer, std::string_view open, std:
 
 // The title and address of a track-info answer, or nothing when either is empty
 // or holds a character the queue file cannot keep ("|", CR, LF, NUL).
-std::optional<TrackInfo> ParseTrackInfo(std::string_view answer);
+[[nodiscard]] std::optional<TrackInfo> ParseTrackInfo(std::string_view answer);
 
 // A request text as it goes into the query of the track-info address: bytes a URL
 // query may not hold (space, controls, " < > \ ^ ` { | } #, and bytes from 0x80)
@@ -40,23 +40,23 @@ struct TrackAddress {
     std::string host;
     std::string object;
 };
-std::optional<TrackAddress> SplitTrackUrl(std::string_view url);
+[[nodiscard]] std::optional<TrackAddress> SplitTrackUrl(std::string_view url);
 
 // The address a track file is asked for at: the track's address with
 // "&guid=<installation id>" added to its query, before a "#fragment" (which is
 // never sent). Nothing when the address does not split as above.
-std::optional<std::string> TrackFileRequestUrl(std::string_view url, std::string_view installationId);
+[[nodiscard]] std::optional<std::string> TrackFileRequestUrl(std::string_view url, std::string_view installationId);
 
 // The leading decimal number of a Content-Length value, after blanks and a sign;
 // 0 when there is none.
 std::uint64_t ParseContentLength(std::string_view value);
 
 // The first byte of a "bytes <first>-<last>/<size>" Content-Range value.
-std::optional<std::uint64_t> ContentRangeStart(std::string_view value);
+[[nodiscard]] std::optional<std::uint64_t> ContentRangeStart(std::string_view value);
 
 // The size in a "bytes */<size>" Content-Range value (the answer to a range that
 // starts at or past the end).
-std::optional<std::uint64_t> UnsatisfiedRangeSize(std::string_view value);
+[[nodiscard]] std::optional<std::uint64_t> UnsatisfiedRangeSize(std::string_view value);
 
 // done x 100 / total, cut toward zero; 0 when total is 0.
 int Percent(std::uint64_t done, std::uint64_t total);

@@ -88,7 +88,8 @@ WorkerSet::~WorkerSet()
 {
     requestStop();
     disconnect();
-    wait(std::chrono::milliseconds(0));
+    // Those that have not ended are let go below: they co-own all they use.
+    static_cast<void>(wait(std::chrono::milliseconds(0)));
     for (auto& worker : m_threads->workers) {
         if (worker && worker->joinable())
             worker->detach();
@@ -107,21 +108,27 @@ void WorkerSet::takeGates()
     for (const auto& [gate, nameId] : gates) {
         auto& slot = m_threads->gate(gate);
         slot = NamedMutex::create(folder, loadString(nameId));
+        // A lock without LOCK_NB on a file of our own fails only when the kernel has
+        // no memory left for it; the worker then finds its gate open at once.
         if (slot)
-            slot->lock();
+            static_cast<void>(slot->lock());
     }
 }
 
 void WorkerSet::handOver(Gate gate)
 {
+    // Not holding the gate means it is handed over already (requestStop() after a
+    // job went out): the worker has its job, or sees the stop request when it is done.
     if (auto& slot = m_threads->gate(gate))
-        slot->unlock();
+        static_cast<void>(slot->unlock());
 }
 
 void WorkerSet::takeBack(Gate gate)
 {
+    // As in takeGates(): the worker has let the gate go, so only a kernel out of
+    // memory for locks refuses it.
     if (auto& slot = m_threads->gate(gate))
-        slot->lock();
+        static_cast<void>(slot->lock());
 }
 
 void WorkerSet::start(Worker worker)

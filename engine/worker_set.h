@@ -76,7 +76,7 @@ public:
 
     // Waits up to `grace` for every started worker to end; true when all have. May
     // be asked again.
-    bool wait(std::chrono::milliseconds grace);
+    [[nodiscard]] bool wait(std::chrono::milliseconds grace);
 
     // From now on reports go nowhere: every send returns 0 at once. Reports under way
     // are waited for, so the window must already answer every send at once (its own

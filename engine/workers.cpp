@@ -362,9 +362,13 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
     RetryPause pauses(shared.m_retryPause);
 
     while (http && gate && !shared.m_bStopThreads) {
-        gate->lock();
+        // Past a gate it could not wait at, the worker would take a job it was not
+        // handed, from a slot the window may be writing: it ends, as without a gate.
+        if (!gate->lock())
+            break;
         if (shared.m_bStopThreads) {
-            gate->unlock();
+            // Held since the lock just above, so the release cannot fail.
+            static_cast<void>(gate->unlock());
             continue;
         }
         ResolveResult result = resolveOne(window, shared, *http, *answer);
@@ -372,7 +376,8 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
             pauseUnless(pauses.after(shared.m_strCurRawEntry), [&] { return shared.m_bStopThreads.load(); });
         else
             pauses.succeeded();
-        gate->unlock();
+        // Held since the start of this round.
+        static_cast<void>(gate->unlock());
         // The window takes the item out of the pointer it is given; should the
         // window be gone, the item is freed here.
         Send(window, msg::EntryResolved {result.item ? &result.item : nullptr, result.flags});
@@ -390,9 +395,12 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
     std::vector<char> buffer(kChunkSize);
 
     while (http && gate && !shared.m_bStopThreads) {
-        gate->lock();
+        // As in TrackResolver(): no job without the gate.
+        if (!gate->lock())
+            break;
         if (shared.m_bStopThreads) {
-            gate->unlock();
+            // Held since the lock just above, so the release cannot fail.
+            static_cast<void>(gate->unlock());
             continue;
         }
         bool failedAttempt = false;
@@ -405,7 +413,8 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
             flags |= DLF_CANCEL_CURRENT;
         if (shared.m_bClearQueue)
             flags |= DLF_CLEAR_QUEUE;
-        gate->unlock();
+        // Held since the start of this round.
+        static_cast<void>(gate->unlock());
         Send(window, msg::DownloadFinished {flags});
     }
     Send(window, msg::ThreadExited {THREAD_BIT_DOWNLOADER});

@@ -17,22 +17,23 @@ namespace qvr {
 // renamed over the old one. A symbolic link at `path` is followed, so the file it
 // points to is replaced and the link stays. On any failure the old file is left
 // untouched and the result says why.
-FileResult replaceFileAtomically(const std::string& path, std::string_view contents);
+[[nodiscard]] FileResult replaceFileAtomically(const std::string& path, std::string_view contents);
 
 // The same way of replacing, for contents that `fill` writes into the temporary
 // file's descriptor (false from it abandons the new file, with errno saying why),
 // with the permission bits `mode`. The name `path` itself gets the new file: a link
 // there is replaced, not followed.
-FileResult placeFileAtomically(const std::string& path, mode_t mode, const std::function<bool(int fd)>& fill);
+[[nodiscard]] FileResult placeFileAtomically(const std::string& path, mode_t mode,
+                                             const std::function<bool(int fd)>& fill);
 
 // Flushes the entries of `folder`, so that a name made, renamed or removed in it
 // survives a power cut.
-FileResult syncFolder(const std::string& folder);
+[[nodiscard]] FileResult syncFolder(const std::string& folder);
 
 // Makes `folder` and any missing folder above it, each with `mode` (less the
 // umask), and syncs the folder that holds each one made, so that a power cut does
 // not take them back. Done when `folder` is there as a folder at the end.
-FileResult makeFolders(const std::string& folder, mode_t mode);
+[[nodiscard]] FileResult makeFolders(const std::string& folder, mode_t mode);
 
 // Removes what replacements of `path` that a killed process left half done: its
 // temporary files, older than `age` (a replacement takes milliseconds). With an

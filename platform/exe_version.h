@@ -23,9 +23,9 @@ constexpr std::size_t kFixedFileInfoSize = 52;
 // The file version of the ELF file at `path` (32- or 64-bit, either byte order);
 // nothing when it is not such a file, has no such note, or is damaged. Reads only
 // the headers and the note, in small bounded pieces, whatever the file's size.
-std::optional<FileVersion> ReadFileVersion(const std::string& path);
+[[nodiscard]] std::optional<FileVersion> ReadFileVersion(const std::string& path);
 
 // The same for an ELF image held in memory.
-std::optional<FileVersion> ParseFileVersion(std::string_view image);
+[[nodiscard]] std::optional<FileVersion> ParseFileVersion(std::string_view image);
 
 } // namespace qvr

@@ -11,22 +11,22 @@ namespace qvr {
 // The copy is made under a temporary name beside `to`, so `to` never names a
 // partial file, and it keeps the permission bits of `from`. False, with `from` in
 // place and `to` as it was, on failure.
-bool moveFile(const std::string& from, const std::string& to);
+[[nodiscard]] bool moveFile(const std::string& from, const std::string& to);
 
 // A new, empty file at `path` that only we can read and write, opened for
 // writing. A file of ours that is there is replaced; a link is never followed, and
 // a file of someone else's (in a shared temporary folder, say) makes it fail.
-UniqueFd createFreshFile(const std::string& path);
+[[nodiscard]] UniqueFd createFreshFile(const std::string& path);
 
 // Gives `to` the permission bits (rwx for user, group and others) of `from`.
-bool copyPermissions(const std::string& from, const std::string& to);
+[[nodiscard]] bool copyPermissions(const std::string& from, const std::string& to);
 
 // A second name `to` for the file at `from` (a hard link; a copy, on disk, where the
 // file system has no links), and the folder of `to` flushed. A file at `to` is
 // replaced. False, with `to` as it was, on failure.
-bool linkOrCopy(const std::string& from, const std::string& to);
+[[nodiscard]] bool linkOrCopy(const std::string& from, const std::string& to);
 
 // Flushes the contents of the file at `path` to the disk.
-bool syncFile(const std::string& path);
+[[nodiscard]] bool syncFile(const std::string& path);
 
 } // namespace qvr

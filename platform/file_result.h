@@ -17,7 +17,7 @@ public:
     // A failure with the errno that the last system call left.
     static FileResult fromErrno() noexcept { return failed(errno); }
 
-    explicit operator bool() const noexcept { return m_error == 0; }
+    [[nodiscard]] explicit operator bool() const noexcept { return m_error == 0; }
     int error() const noexcept { return m_error; }
     // Why it failed, in the system's words ("No space left on device").
     std::string reason() const { return m_error == 0 ? std::string() : std::string(std::strerror(m_error)); }

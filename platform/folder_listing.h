@@ -16,7 +16,7 @@ using FolderListing = std::unique_ptr<DIR, FolderListingCloser>;
 
 // A listing of the folder open at `folder`, which it takes over; null when `folder`
 // is invalid or not a folder. ::dirfd() of the listing serves the *at() calls.
-inline FolderListing listFolder(UniqueFd folder)
+[[nodiscard]] inline FolderListing listFolder(UniqueFd folder)
 {
     FolderListing listing(folder ? ::fdopendir(folder.get()) : nullptr);
     if (listing)

@@ -295,7 +295,9 @@ FolderWatch::Drained FolderWatch::drainEvents()
         // Events were lost, perhaps the creation of folders that need watches of
         // their own; only a fresh walk is sure to find them.
         const std::string root = m_folders.at(m_root).name;
-        watch(root);
+        // A folder that cannot be walked again is watched no more, as one deleted
+        // is: this round still reports the change, and pokes end later waits.
+        static_cast<void>(watch(root));
     }
     return changed ? Drained::Changed : Drained::Nothing;
 }

@@ -38,16 +38,16 @@ public:
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
 
-    bool valid() const { return m_inotify.valid() && m_wake.valid(); }
+    [[nodiscard]] bool valid() const { return m_inotify.valid() && m_wake.valid(); }
 
     // Watches `folder` and every folder below it, in place of any earlier folder.
     // Changes still pending from the earlier folder are forgotten. `folder` itself
     // may be a symbolic link to a folder; links below it are not followed. False,
     // with nothing watched, when `folder` is empty, missing, not a folder or not
     // readable.
-    bool watch(const std::string& folder);
+    [[nodiscard]] bool watch(const std::string& folder);
     void unwatch();
-    bool watching() const { return m_root >= 0; }
+    [[nodiscard]] bool watching() const { return m_root >= 0; }
 
     // Blocks until something changes in the watched tree (a name created, deleted
     // or moved in or out, attributes changed, a file written to), or until poke().
@@ -62,7 +62,7 @@ public:
     // and the watch ends (watching() becomes false); from then on, as with no
     // folder watched, only poke() ends a wait. Failed on an unexpected error of
     // the kernel objects.
-    Event wait();
+    [[nodiscard]] Event wait();
 
     // Gets the waiting thread's attention as a change in the folder would, without
     // touching the folder: ends the current or the next wait() with Poked. This is
@@ -82,13 +82,13 @@ private:
     enum class Taken { Nothing, Wake, Failed };
 
     void addTree(int parent, const std::string& name);
-    int addFolder(int parent, const std::string& name, const std::string& path);
+    [[nodiscard]] int addFolder(int parent, const std::string& name, const std::string& path);
     void dropTree(int wd);
     std::string pathOf(int wd) const;
     int depthOf(int wd) const;
-    bool handle(std::uint32_t mask, int wd, const std::string& name);
-    Drained drainEvents();
-    Taken takeWake();
+    [[nodiscard]] bool handle(std::uint32_t mask, int wd, const std::string& name);
+    [[nodiscard]] Drained drainEvents();
+    [[nodiscard]] Taken takeWake();
 
     Limits m_limits;
     UniqueFd m_inotify;

@@ -41,8 +41,8 @@ std::string EncodeHandoffFrame(const HandoffMessage& message);
 // Reads one frame from the connected socket `fd` (which may be non-blocking) until
 // `deadline`. Nothing when the frame is malformed, oversized, incomplete by then, or
 // when `wake` (ignored when -1) becomes readable first.
-std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, std::chrono::steady_clock::time_point deadline,
-                                                  int wake = -1);
+[[nodiscard]] std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, std::chrono::steady_clock::time_point deadline,
+                                                                int wake = -1);
 
 // A random, non-zero handle for a new window.
 std::uint32_t NewWindowHandle();
@@ -51,11 +51,11 @@ std::uint32_t NewWindowHandle();
 // replacing whatever an older window stored there. Readers see the old handle or
 // the new one, never a mix. False when the name is not a plain file name or the
 // file cannot be written.
-bool PublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
+[[nodiscard]] bool PublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
 
 // The handle stored under `name`, or 0 when there is none or the file is not a
 // regular file of exactly 4 bytes.
-std::uint32_t FindWindowHandle(const std::string& folder, const std::string& name);
+[[nodiscard]] std::uint32_t FindWindowHandle(const std::string& folder, const std::string& name);
 
 // Removes the published handle, but only while it is still `handle`: a newer window
 // may have published over it and must stay findable.
@@ -70,7 +70,7 @@ void RemoveDeadWindowSockets(const std::string& folder);
 
 // True when the process at the other end of a connected Unix socket runs as our
 // user.
-bool PeerIsSameUser(int connectedFd);
+[[nodiscard]] bool PeerIsSameUser(int connectedFd);
 
 struct HandoffServerOptions {
     // How long one sender may take to send its whole message. A sender that is
@@ -93,8 +93,8 @@ public:
     // gets mode 0600). Null when it cannot listen. `deliver` runs on the server's
     // own thread; it should pass the message to the window's thread and wait for
     // the result there.
-    static std::unique_ptr<HandoffServer> start(const std::string& socketPath, Deliver deliver,
-                                                HandoffServerOptions options = {});
+    [[nodiscard]] static std::unique_ptr<HandoffServer> start(const std::string& socketPath, Deliver deliver,
+                                                              HandoffServerOptions options = {});
 
     // Stops accepting, ends the thread and removes the socket file. A sender that is
     // still sending is dropped at once, but a `deliver` call that is running is
@@ -137,13 +137,13 @@ struct HandoffClientOptions {
 // True when a connection to the window's socket succeeds. The connection is closed
 // at once; the window takes it for nothing. A socket file left behind by a window
 // that died refuses the connection, so it counts as no window.
-bool IsWindow(const std::string& folder, std::uint32_t handle);
+[[nodiscard]] bool IsWindow(const std::string& folder, std::uint32_t handle);
 
 // Sends one message to the window and waits for its answer. Nothing when the window
 // cannot be reached in `options.connect`, drops the message, or does not answer in
 // `options.answer`, or when the data is larger than kHandoffMaxData.
-std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
-                                               const HandoffMessage& message,
-                                               HandoffClientOptions options = {});
+[[nodiscard]] std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
+                                                             const HandoffMessage& message,
+                                                             HandoffClientOptions options = {});
 
 } // namespace qvr

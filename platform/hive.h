@@ -27,18 +27,18 @@ public:
     static constexpr std::size_t kMaxFileSize = std::size_t(16) << 20;
 
     // Nothing when the text is not a well-formed REGEDIT4 file.
-    static std::optional<HiveDocument> parse(std::string_view text);
+    [[nodiscard]] static std::optional<HiveDocument> parse(std::string_view text);
 
-    bool hasKey(std::string_view keyPath) const;
+    [[nodiscard]] bool hasKey(std::string_view keyPath) const;
 
     // The value in effect (the last one of that name when a file repeats it), or
     // nothing.
-    std::optional<HiveValue> findValue(std::string_view keyPath, std::string_view name) const;
+    [[nodiscard]] std::optional<HiveValue> findValue(std::string_view keyPath, std::string_view name) const;
 
     // Sets a value of an existing key: rewrites the value's line in place, or adds
     // a line at the end of the key's section. Never creates a key: false when the
     // key is absent, or when the name holds a line end (it could not be written).
-    bool setValue(std::string_view keyPath, std::string_view name, const HiveValue& value);
+    [[nodiscard]] bool setValue(std::string_view keyPath, std::string_view name, const HiveValue& value);
 
     // The file's text: the parsed text itself, with only what setValue changed.
     std::string serialize() const;
@@ -60,7 +60,7 @@ private:
     HiveDocument() = default;
 
     // Index of the line holding the value in effect, or -1.
-    std::ptrdiff_t findValueLine(std::string_view keyPath, std::string_view name) const;
+    [[nodiscard]] std::ptrdiff_t findValueLine(std::string_view keyPath, std::string_view name) const;
 
     std::vector<Line> m_lines;
     std::string m_newline = "\r\n";  // for lines we add; CR LF unless the file uses LF

@@ -29,11 +29,11 @@ public:
     virtual ~HttpResponse() = default;
 
     // 0 when none was obtained.
-    virtual int statusCode() const = 0;
+    [[nodiscard]] virtual int statusCode() const = 0;
 
     // The value of the last header line with this name (compared without regard to
     // case), with surrounding white space removed; nothing when there is none.
-    virtual std::optional<std::string> header(std::string_view name) const = 0;
+    [[nodiscard]] virtual std::optional<std::string> header(std::string_view name) const = 0;
 
     // Reads up to `size` bytes of the body: fills the buffer completely unless the
     // body ends first (returns fewer, 0 at the end). Returns -1 when the transfer
@@ -41,7 +41,7 @@ public:
     // shorter than its Content-Length, the client interrupted, the response was
     // superseded by a newer request on the same client, ...): a read that a failure
     // cut short is a failed read, whatever bytes it had already received.
-    virtual std::int64_t read(char* buffer, std::size_t size) = 0;
+    [[nodiscard]] virtual std::int64_t read(char* buffer, std::size_t size) = 0;
 };
 
 // A session: one per thread, carrying the User-Agent. Not thread-safe; each worker
@@ -55,8 +55,8 @@ public:
     // and headers have arrived; nullptr when the request failed before that (bad URL,
     // name lookup, connect, send, timeout). Only one response may be open per client
     // at a time; opening a new one ends the previous.
-    virtual std::unique_ptr<HttpResponse> get(const std::string& url,
-                                              const std::vector<std::string>& extraHeaders) = 0;
+    [[nodiscard]] virtual std::unique_ptr<HttpResponse> get(const std::string& url,
+                                                            const std::vector<std::string>& extraHeaders) = 0;
 
     // From now on, a request or read of this client that is waiting for the network
     // fails within about 100 ms once `interrupted` returns true, so that a user's
@@ -67,7 +67,7 @@ public:
 // True when libcurl's URL parser takes `url` as an http:// or https:// address with
 // a host (a space, a tab or a port past 65535 are refused, as any request with it
 // would be).
-bool IsFetchableUrl(const std::string& url);
+[[nodiscard]] bool IsFetchableUrl(const std::string& url);
 
 // The real transport over libcurl. Proxies come from libcurl's standard
 // http_proxy/https_proxy/no_proxy variables; TLS peers are verified.

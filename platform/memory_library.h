@@ -17,11 +17,11 @@ namespace qvr {
 class MemoryLibrary {
 public:
     // Nothing, with the reason in `error`, when the library cannot be loaded.
-    static std::optional<MemoryLibrary> load(const std::string& name, std::string_view image,
-                                             std::string& error);
+    [[nodiscard]] static std::optional<MemoryLibrary> load(const std::string& name, std::string_view image,
+                                                           std::string& error);
 
     // The address of an exported symbol, or null.
-    void* symbol(const char* name) const;
+    [[nodiscard]] void* symbol(const char* name) const;
 
 private:
     struct Closer {

@@ -22,25 +22,25 @@ public:
     // owning it. Nothing when the folder or the file cannot be used, or when the
     // name is not a plain file name; `failure`, when given, then says whether the
     // name exists but is not ours to open (the Windows ERROR_ACCESS_DENIED).
-    static std::optional<NamedMutex> create(const std::string& folder, const std::string& name,
-                                            Failure* failure = nullptr);
+    [[nodiscard]] static std::optional<NamedMutex> create(const std::string& folder, const std::string& name,
+                                                          Failure* failure = nullptr);
 
     // True when another process had the mutex open when this one was created
     // (the Windows ERROR_ALREADY_EXISTS).
-    bool alreadyExisted() const noexcept { return m_alreadyExisted; }
+    [[nodiscard]] bool alreadyExisted() const noexcept { return m_alreadyExisted; }
 
     // True when another process has the mutex open now.
-    bool openElsewhere() const;
+    [[nodiscard]] bool openElsewhere() const;
 
     // Waits without a time limit until no other object owns the mutex, then owns
     // it. An object that already owns it owns it once more (release as often).
-    bool lock();
+    [[nodiscard]] bool lock();
 
     // Gives up one ownership. False, and nothing happens, when this object does
     // not own the mutex.
-    bool unlock();
+    [[nodiscard]] bool unlock();
 
-    bool ownsLock() const noexcept { return m_lockCount > 0; }
+    [[nodiscard]] bool ownsLock() const noexcept { return m_lockCount > 0; }
 
 private:
     NamedMutex(UniqueFd folder, UniqueFd presence, UniqueFd owner, bool alreadyExisted)

@@ -16,13 +16,13 @@ std::string hivePath();
 // enter, created with mode 0700 when missing. A folder that another user made or
 // that is a link is passed over (it could hold objects planted by someone else).
 // Nothing when none of them can be used.
-std::optional<std::string> runtimeDirectory();
+[[nodiscard]] std::optional<std::string> runtimeDirectory();
 // The folders runtimeDirectory() tries, in order, and the way it tries them.
 std::vector<std::string> runtimeDirectoryCandidates();
-std::optional<std::string> firstPrivateDirectory(const std::vector<std::string>& candidates);
+[[nodiscard]] std::optional<std::string> firstPrivateDirectory(const std::vector<std::string>& candidates);
 
 // Makes `path` a folder of ours with mode 0700, as runtimeDirectory() does.
-bool ensurePrivateDirectory(const std::string& path);
+[[nodiscard]] bool ensurePrivateDirectory(const std::string& path);
 
 // The user's temporary folder with a trailing "/": $TMPDIR, else /tmp.
 std::string tempFolder();
@@ -41,7 +41,7 @@ std::string resolvedPath(const std::string& path);
 // the object goes away.
 class TempFolder {
 public:
-    static std::optional<TempFolder> create(const std::string& prefix);
+    [[nodiscard]] static std::optional<TempFolder> create(const std::string& prefix);
     TempFolder(TempFolder&& other) noexcept;
     TempFolder& operator=(TempFolder&&) = delete;
     TempFolder(const TempFolder&) = delete;
@@ -59,6 +59,6 @@ std::string modulePath();
 
 // Whether this user may put another file in place of the one at `path` (links
 // resolved), with a backup beside it: its folder is writable for us.
-bool CanReplaceExecutable(const std::string& path);
+[[nodiscard]] bool CanReplaceExecutable(const std::string& path);
 
 } // namespace qvr

@@ -15,7 +15,7 @@ namespace qvr {
 // for us and is not ended with us. It gets none of our descriptors beyond the
 // standard three (every one we open is close-on-exec), default signal handling and
 // an empty signal mask. False when it could not be started.
-bool StartDetached(const std::string& program, const std::vector<std::string>& args);
+[[nodiscard]] bool StartDetached(const std::string& program, const std::vector<std::string>& args);
 
 // A program started as StartDetached starts one, that its starter keeps an eye on.
 // Its end is ours to collect: ended() does, and kill() too.
@@ -27,7 +27,7 @@ public:
     // Readable once the process has ended (a pidfd).
     int endedFd() const noexcept { return m_pidfd.get(); }
     // True once it has ended; collects its status then.
-    bool ended();
+    [[nodiscard]] bool ended();
     // Ends it with SIGKILL if it still runs, and waits for its end.
     void kill();
 
@@ -38,12 +38,13 @@ private:
 };
 
 // Nothing when it could not be started.
-std::optional<StartedProcess> StartWatched(const std::string& program, const std::vector<std::string>& args);
+[[nodiscard]] std::optional<StartedProcess> StartWatched(const std::string& program,
+                                                         const std::vector<std::string>& args);
 
 // Runs `program` with `args` and waits for its end, at most `limit`: its exit
 // status, or 128 plus the number of the signal that ended it. Nothing when it could
 // not be started, or still ran at the limit: it is then killed and collected.
-std::optional<int> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
-                                    std::chrono::milliseconds limit);
+[[nodiscard]] std::optional<int> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
+                                                  std::chrono::milliseconds limit);
 
 } // namespace qvr

@@ -7,6 +7,6 @@
 namespace qvr {
 
 // 16 random bytes from the kernel, or nothing when it has none to give.
-std::optional<std::array<std::uint8_t, 16>> randomGuidBytes();
+[[nodiscard]] std::optional<std::array<std::uint8_t, 16>> randomGuidBytes();
 
 } // namespace qvr

@@ -43,17 +43,17 @@ public:
     RegistryKey& operator=(RegistryKey&&) noexcept;
     ~RegistryKey();
 
-    bool isOpen() const noexcept;
+    [[nodiscard]] bool isOpen() const noexcept;
     void close() noexcept;
 
     // RegQueryValueEx: copies the value's bytes into `data` (which may be null to
     // ask for the size only) and reports its type and size in bytes. RegMoreData,
     // with the needed size in `*size`, when the buffer is too small.
-    long queryValue(std::string_view name, std::uint32_t* type, std::uint8_t* data,
-                    std::uint32_t* size) const;
+    [[nodiscard]] long queryValue(std::string_view name, std::uint32_t* type, std::uint8_t* data,
+                                  std::uint32_t* size) const;
 
     // Stores `text` as REG_SZ with its terminating NUL (length + 1 bytes).
-    long setStringValue(std::string_view name, std::string_view text);
+    [[nodiscard]] long setStringValue(std::string_view name, std::string_view text);
 
 private:
     friend class Registry;
@@ -69,7 +69,7 @@ public:
 
     // Opens HKEY_LOCAL_MACHINE\<subKey> (backslash-separated). RegFileNotFound when
     // the key or the file is absent; RegBadDb when the file cannot be parsed.
-    long openKey(std::string_view subKey, RegAccess access, RegistryKey& key) const;
+    [[nodiscard]] long openKey(std::string_view subKey, RegAccess access, RegistryKey& key) const;
 
     const std::string& path() const noexcept { return m_hivePath; }
 

@@ -32,17 +32,17 @@ constexpr int CompareIgnoringCase(std::string_view a, std::string_view b) noexce
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept
+[[nodiscard]] constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept
 {
     return a.size() == b.size() && CompareIgnoringCase(a, b) == 0;
 }
 
-constexpr bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) noexcept
+[[nodiscard]] constexpr bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) noexcept
 {
     return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-constexpr bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) noexcept
+[[nodiscard]] constexpr bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) noexcept
 {
     return text.size() >= suffix.size() && EqualsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
 }

@@ -31,12 +31,12 @@ public:
 
     // The mark of the file open at `fd`, whose path is `path`; nothing when it has
     // none (a file of the user's, of another program, or of an earlier version).
-    std::optional<Mark> read(int fd, const std::string& path) const;
-    FileResult write(int fd, const std::string& path, const Mark& mark) const;
+    [[nodiscard]] std::optional<Mark> read(int fd, const std::string& path) const;
+    [[nodiscard]] FileResult write(int fd, const std::string& path, const Mark& mark) const;
 
 private:
-    FileResult writeRecord(int fd, const std::string& path, const Mark& mark) const;
-    std::optional<Mark> readRecord(int fd, const std::string& path) const;
+    [[nodiscard]] FileResult writeRecord(int fd, const std::string& path, const Mark& mark) const;
+    [[nodiscard]] std::optional<Mark> readRecord(int fd, const std::string& path) const;
 
     std::string m_recordPath;
     bool m_useAttributes;
@@ -69,8 +69,8 @@ public:
     // link, a folder) is never opened for writing. A file made here is marked for
     // the track and its name synced into the folder before it is used. The file is
     // held under an exclusive lock, so that a second download cannot write into it.
-    static Opening open(const std::string& folder, const std::string& title, const std::string& track,
-                        const TrackMarks& marks);
+    [[nodiscard]] static Opening open(const std::string& folder, const std::string& title, const std::string& track,
+                                      const TrackMarks& marks);
 
     // The file's size when it was opened: the bytes of the track already there.
     std::uint64_t sizeAtOpen() const noexcept { return m_sizeAtOpen; }
@@ -90,7 +90,7 @@ public:
     // file and its name are on the disk before its queue entry goes. A whole file
     // is resumed (from its end) only while it keeps that size: one that somebody
     // changed since is theirs.
-    FileResult finish(std::uint64_t size);
+    [[nodiscard]] FileResult finish(std::uint64_t size);
 
 private:
     TrackFile(UniqueFd folder, UniqueFd fd, std::string path, std::string track, std::uint64_t size,

@@ -23,8 +23,8 @@ public:
     ~UniqueFd() { reset(); }
 
     int get() const noexcept { return m_fd; }
-    bool valid() const noexcept { return m_fd >= 0; }
-    explicit operator bool() const noexcept { return valid(); }
+    [[nodiscard]] bool valid() const noexcept { return m_fd >= 0; }
+    [[nodiscard]] explicit operator bool() const noexcept { return valid(); }
 
     int release() noexcept { return std::exchange(m_fd, -1); }
     void reset(int fd = -1) noexcept

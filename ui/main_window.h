@@ -103,7 +103,9 @@ public:
 
     // Operations of the window (window's thread only).
     void StartNextDownload() override { m_queueController.StartNextDownload(); }
-    void AddRawEntry(const RawEntry& text) override { m_queueController.AddRawEntry(text); }
+    // A dropped request that could not be kept has been told about (WarnNotWritten);
+    // its file stays where it was, as does one whose line could never be kept.
+    void AddRawEntry(const RawEntry& text) override { static_cast<void>(m_queueController.AddRawEntry(text)); }
     // Shows the radio page when it answers, else the prompt (the radio panel).
     void LoadRadio();
     // The user's commands.

@@ -160,13 +160,17 @@ void CquaveromfcDlg::RestoreOldVersion()
         m_newVersionEnded = nullptr;
     }
     // Ended first, so that nothing runs the new file while the old one takes its name back.
-    RollBackUpdate(m_environment.selfUpdate->updater, m_update);
+    // Without a backup that can go back, the name keeps the new program, which passed
+    // its probe before it got it: a whole program either way.
+    static_cast<void>(RollBackUpdate(m_environment.selfUpdate->updater, m_update));
     m_update = {};
     m_bShowAllowed = true;
     // The new version may have published its window over this one's.
     if (m_handoffServer && m_config.runtimeDir) {
         RemoveDeadWindowSockets(*m_config.runtimeDir);
-        PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+        // As in Publish(): a second start that does not find this window keeps its
+        // request in the inbox.
+        static_cast<void>(PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle));
     }
 }
 

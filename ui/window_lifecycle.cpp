@@ -97,8 +97,10 @@ void CquaveromfcDlg::StartWorkers()
     // one during its update step, came before this start's own request.
     m_queueController.TakeHandOvers(m_inbox);
     m_queueController.StartNextResolve();
+    // A request that could not be kept has been told about, with the advice to open
+    // it again (WarnNotWritten); its file is left as it is.
     if (!m_app.m_strRequest.empty() && !m_bRequestHandedOn)
-        m_queueController.AddRawEntry(m_app.m_strRequest);
+        static_cast<void>(m_queueController.AddRawEntry(m_app.m_strRequest));
     m_workers.start(WorkerSet::Worker::Downloader);
     m_queueController.StartNextDownload();
 }
@@ -131,14 +133,19 @@ void CquaveromfcDlg::Publish()
     m_handoffServer = HandoffServer::start(
         WindowSocketPath(*m_config.runtimeDir, m_windowHandle),
         [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
+    // A window that is not published is not found: a second start then keeps its
+    // request in the inbox, which the next start takes.
     if (m_handoffServer)
-        PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+        static_cast<void>(PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle));
 }
 
 void CquaveromfcDlg::TellTakenOver()
 {
+    // An old window that is not told comes back by itself once its wait runs out and
+    // kills this process: what this one keeps is on disk, made to survive a kill.
     if (m_config.takesOverFrom != 0 && m_handoffServer)
-        SendHandoffMessage(*m_config.runtimeDir, m_config.takesOverFrom, {WM_TAKEN_OVER, 0, 0, 0, {}});
+        static_cast<void>(
+            SendHandoffMessage(*m_config.runtimeDir, m_config.takesOverFrom, {WM_TAKEN_OVER, 0, 0, 0, {}}));
 }
 
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)

@@ -187,7 +187,9 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
         else if (files.keep(exePath, backup) && files.replace(staged, exePath))
             return UPD_INSTALLED;
     }
-    files.remove(staged);
+    // Often there is nothing to remove; a staged file that stays is removed with the
+    // other remains of an exchange at the next check (RemoveStaleExchangeFiles).
+    static_cast<void>(files.remove(staged));
     return result;
 }
 

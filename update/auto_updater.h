@@ -34,12 +34,15 @@ class UpdatePrompts {
 public:
     virtual ~UpdatePrompts() = default;
     // The Yes/No question before the download; false only for No.
-    virtual bool askToInstall(const std::string& question) = 0;
+    [[nodiscard]] virtual bool askToInstall(const std::string& question) = 0;
     // While the new program downloads after a Yes: called at its start, after each
     // piece, and about every 100 ms while the store keeps it waiting, with the bytes
     // received so far and the size the store announced (0: none). False once the user
     // has cancelled.
-    virtual bool downloadProgress(std::uint64_t /*received*/, std::uint64_t /*announced*/) { return true; }
+    [[nodiscard]] virtual bool downloadProgress(std::uint64_t /*received*/, std::uint64_t /*announced*/)
+    {
+        return true;
+    }
     // The download is over, whatever came of it.
     virtual void downloadEnded() {}
     // The notice after the exchange; returns once the user has closed it.
@@ -62,14 +65,14 @@ class ExecutableFiles {
 public:
     virtual ~ExecutableFiles() = default;
     // False when nothing was removed (there was nothing, say).
-    virtual bool remove(const std::string& path);
+    [[nodiscard]] virtual bool remove(const std::string& path);
     // The file at `from` takes the name `to` (a rename, or across file systems a
     // copy), gets the permission bits of the file `like`, and is on disk.
-    virtual bool stage(const std::string& from, const std::string& to, const std::string& like);
+    [[nodiscard]] virtual bool stage(const std::string& from, const std::string& to, const std::string& like);
     // A second name `to` for the file at `from`, while `from` keeps its own.
-    virtual bool keep(const std::string& from, const std::string& to);
+    [[nodiscard]] virtual bool keep(const std::string& from, const std::string& to);
     // `from` takes the place of `to` in one step, on disk.
-    virtual bool replace(const std::string& from, const std::string& to);
+    [[nodiscard]] virtual bool replace(const std::string& from, const std::string& to);
 };
 
 // The version list is asked for before the window shows, and the window's thread
@@ -113,19 +116,19 @@ public:
 
     // A session exists, and either some interface other than loopback is up or
     // `url` points at a loopback host.
-    bool IsInternetConnected(const std::string& url) const;
+    [[nodiscard]] bool IsInternetConnected(const std::string& url) const;
 
     // Canonicalises `url` (written back into it) and sends a GET that no cache may
     // answer. Null when the address is too long or the request failed before an
     // answer's head arrived.
-    std::unique_ptr<HttpResponse> OpenUrl(std::string& url);
+    [[nodiscard]] std::unique_ptr<HttpResponse> OpenUrl(std::string& url);
 
     // The whole body, 4096 bytes at a time, into a new file at `path`, telling the
     // prompts how far it got. Refused past the largest program (the store's announced
     // size is the caller's to check) or when the user cancels; failed on a failed read
     // or write. What was written stays for the caller to remove.
     enum class Download { Whole, Refused, Failed };
-    Download DownloadToFile(HttpResponse& request, const std::string& path, std::uint64_t announced);
+    [[nodiscard]] Download DownloadToFile(HttpResponse& request, const std::string& path, std::uint64_t announced);
 
     // The running executable's full path, links resolved (or the stand-in given).
     std::string GetModulePath() const;
@@ -134,11 +137,11 @@ public:
     static std::string GetFileVersion(const std::string& path);
 
     // True when every character is a decimal digit; an empty text passes.
-    static bool IsDigitsOnly(std::string_view text);
+    [[nodiscard]] static bool IsDigitsOnly(std::string_view text);
 
     // 1 when `first` is the newer version text, -1 when older, 0 when equal;
     // VER_BAD_FIRST when `first` is malformed, else VER_BAD_SECOND when `second` is.
-    static int CompareVersions(std::string_view first, std::string_view second);
+    [[nodiscard]] static int CompareVersions(std::string_view first, std::string_view second);
 
     // Puts the new file, with the executable's permissions, in the executable's
     // place, and keeps the old one as "OldExecutable.bak" in its folder (a previous
@@ -149,14 +152,14 @@ public:
     // UPD_INSTALLED; UPD_DOWNLOAD_FAILED when the probe failed; UPD_NOT_INSTALLED
     // when the files could not be exchanged. The executable stays as it was unless
     // the result is UPD_INSTALLED.
-    int ReplaceExecutable(const std::string& exePath, const std::string& newPath);
+    [[nodiscard]] int ReplaceExecutable(const std::string& exePath, const std::string& newPath);
 
     // "OldExecutable.bak" beside the executable at `exePath`.
     static std::string BackupPath(const std::string& exePath);
 
     // Puts "OldExecutable.bak" back under the executable's name at `exePath`, in one
     // step: the program installed there goes. False when there is no backup.
-    static bool RestoreBackup(const std::string& exePath);
+    [[nodiscard]] static bool RestoreBackup(const std::string& exePath);
 
     // Removes what an exchange that was cut short (a crash, a kill) left beside the
     // executable at `exePath`.
@@ -166,11 +169,11 @@ public:
     // "/"); one of UpdateResult. A published version whose program was refused, or
     // whose download the user cancelled, is noted and not asked for again while the
     // list names it (UPD_DOWNLOAD_FAILED without a request).
-    int CheckForUpdate(const std::string& folderUrl);
+    [[nodiscard]] int CheckForUpdate(const std::string& folderUrl);
 
     // The version list of the last check got no answer in time, or none at all: the
     // store is out of reach for now.
-    bool ListUnanswered() const { return m_listUnanswered; }
+    [[nodiscard]] bool ListUnanswered() const { return m_listUnanswered; }
 
     // The file the last successful CheckForUpdate installed: the executable's path
     // as it was before the exchange (the running program's own path now names the
@@ -183,21 +186,21 @@ public:
     void NoteRefused(const std::string& published) const;
 
 private:
-    int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
-                     const std::string& published);
+    [[nodiscard]] int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
+                                   const std::string& published);
     // Whole when the update folder's "<name>.sig" beside the executable's address
     // `url` answers 200 with exactly 64 bytes that are the Ed25519 signature of the
     // file at `path` by the release key built into the program; failed when no whole
     // answer came.
-    Download CheckSignature(const std::string& url, const std::string& path);
+    [[nodiscard]] Download CheckSignature(const std::string& url, const std::string& path);
     // Shows how far the download is; true once the user has cancelled it.
-    bool Cancelled();
+    [[nodiscard]] bool Cancelled();
     // The note of the one published version whose program is not asked for again.
     std::string RefusedNotePath() const;
-    bool WasRefused(const std::string& published) const;
+    [[nodiscard]] bool WasRefused(const std::string& published) const;
     // Download::Whole when the program at `path` answers its probe with 0 in time;
     // Refused when it answers otherwise, Failed when it does not answer.
-    Download Probe(const std::string& path);
+    [[nodiscard]] Download Probe(const std::string& path);
 
     UpdaterEnvironment m_environment;
     std::unique_ptr<HttpClient> m_hSession;

@@ -44,14 +44,14 @@ struct SelfUpdateOutcome {
 // shows the notice, and starts the new executable with "/switch", which takes over
 // from this one.
 // `storeHost` ("host" or "host:port") serves the update folder.
-SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
-                                const std::function<void()>& keepHidden);
+[[nodiscard]] SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
+                                              const std::function<void()>& keepHidden);
 
 // Undoes an install whose new version did not take over: ends the new version's
 // process if it still runs, puts the old program back under the executable's name in
 // one step (the backup name goes with it), and notes the version as refused, so
 // that it is not offered again while the store names it. False when there was no
 // backup to put back.
-bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome);
+[[nodiscard]] bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome);
 
 } // namespace qvr

@@ -169,7 +169,7 @@ protected:
         const std::map<std::string, std::function<void()>> steps {
             {"load", [&] { startWith(list); }},
             {"raw", [&] { controller.LoadRawQueue(); }},
-            {"add", [&] { controller.AddRawEntry(arg); }},
+            {"add", [&] { EXPECT_TRUE(controller.AddRawEntry(arg)); }},
             {"start", [&] { controller.StartNextDownload(); }},
             {"remove", [&] { controller.Remove(std::stoi(arg)), view.whileAsking = nullptr; }},
             {"clear", [&] { controller.Clear(), view.whileAsking = nullptr; }},

@@ -146,7 +146,7 @@ TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWind
         const std::string handed = "track=during-" + start + std::string("\r\n+more\0+more", 14);
         EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, handed}), 1);
         // As the new version publishes its window before it fails.
-        PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD);
+        ASSERT_TRUE(PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD));
 
         ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
                                           && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
