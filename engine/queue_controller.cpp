@@ -15,12 +15,29 @@ namespace qvr {
 using Gate = WorkerGates::Gate;
 
 QueueFiles::QueueFiles(std::string downloadQueuePath, std::string rawQueuePath)
-    : m_downloadQueuePath(std::move(downloadQueuePath)), m_rawQueuePath(std::move(rawQueuePath))
+    : m_downloadQueue {std::move(downloadQueuePath)}, m_rawQueue {std::move(rawQueuePath)}
 {
 }
 
-template <class Save>
-FileResult QueueFiles::SaveMakingFolder(const std::string& path, Save save)
+template <class List>
+FileResult QueueFiles::Load(KeptFile& file, List& list, FileResult (*load)(List&, const std::string&))
+{
+    const FileResult loaded = load(list, file.path);
+    file.unread = loaded || loaded.error() == ENOENT ? 0 : loaded.error();
+    return loaded;
+}
+
+template <class List>
+FileResult QueueFiles::Save(const KeptFile& file, const List& list,
+                            FileResult (*save)(const List&, const std::string&))
+{
+    if (file.unread != 0)
+        return FileResult::failed(file.unread);
+    return SaveMakingFolder(file.path, [&] { return save(list, file.path); });
+}
+
+template <class Write>
+FileResult QueueFiles::SaveMakingFolder(const std::string& path, Write save)
 {
     FileResult saved = save();
     if (!saved && saved.error() == ENOENT && !path.empty()) {
@@ -35,46 +52,37 @@ FileResult QueueFiles::SaveMakingFolder(const std::string& path, Save save)
 
 FileResult QueueFiles::LoadDownloadQueue(EntryList<QueueItem>& queue)
 {
-    const FileResult loaded = qvr::LoadDownloadQueue(queue, m_downloadQueuePath);
-    m_downloadQueueUnread = loaded || loaded.error() == ENOENT ? 0 : loaded.error();
-    return loaded;
+    return Load(m_downloadQueue, queue, qvr::LoadDownloadQueue);
 }
 
 FileResult QueueFiles::SaveDownloadQueue(const EntryList<QueueItem>& queue)
 {
-    if (m_downloadQueueUnread != 0)
-        return FileResult::failed(m_downloadQueueUnread);
-    return SaveMakingFolder(m_downloadQueuePath,
-                            [&] { return qvr::SaveDownloadQueue(queue, m_downloadQueuePath); });
+    return Save(m_downloadQueue, queue, qvr::SaveDownloadQueue);
 }
 
 FileResult QueueFiles::LoadRawQueue(EntryList<RawEntryItem>& entries)
 {
-    const FileResult loaded = qvr::LoadRawQueue(entries, m_rawQueuePath);
-    m_rawQueueUnread = loaded || loaded.error() == ENOENT ? 0 : loaded.error();
-    return loaded;
+    return Load(m_rawQueue, entries, qvr::LoadRawQueue);
 }
 
 FileResult QueueFiles::SaveRawQueue(const EntryList<RawEntryItem>& entries)
 {
-    if (m_rawQueueUnread != 0)
-        return FileResult::failed(m_rawQueueUnread);
-    return SaveMakingFolder(m_rawQueuePath, [&] { return qvr::SaveRawQueue(entries, m_rawQueuePath); });
+    return Save(m_rawQueue, entries, qvr::SaveRawQueue);
 }
 
 FileResult QueueFiles::AppendRawQueue(std::string_view text)
 {
-    return SaveMakingFolder(m_rawQueuePath, [&] { return qvr::AppendRawQueue(text, m_rawQueuePath); });
+    return SaveMakingFolder(m_rawQueue.path, [&] { return qvr::AppendRawQueue(text, m_rawQueue.path); });
 }
 
 std::string QueueFiles::FolderOf(File file) const
 {
-    return parentFolder(file == File::DownloadQueue ? m_downloadQueuePath : m_rawQueuePath);
+    return parentFolder(file == File::DownloadQueue ? m_downloadQueue.path : m_rawQueue.path);
 }
 
 void QueueFiles::RemoveStaleTemporaries() const
 {
-    for (const std::string& path : {m_downloadQueuePath, m_rawQueuePath})
+    for (const std::string& path : {m_downloadQueue.path, m_rawQueue.path})
         if (!path.empty())
             removeStaleTemporaries(path);
 }
@@ -261,6 +269,9 @@ void QueueController::OnFolderChanged()
 
 void QueueController::OnDownloadFinished(std::int32_t flags)
 {
+    // As for a resolve: a report of no job is about no track.
+    if (!m_bDownloading)
+        return;
     m_gates.takeBack(Gate::Download);
     m_bDownloading = false;
     m_view.ResetProgress();
@@ -301,6 +312,10 @@ void QueueController::OnDownloadFinished(std::int32_t flags)
 
 void QueueController::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags)
 {
+    // A report of a job that was never handed over (a gate the window could not
+    // take back) is about no request: the one waiting at the head must not go.
+    if (!m_bResolving)
+        return;
     m_gates.takeBack(Gate::Resolve);
     m_bResolving = false;
     m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;

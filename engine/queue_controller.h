@@ -52,15 +52,23 @@ public:
     void RemoveStaleTemporaries() const;
 
 private:
+    // One of the two files: where it is, and why it could not be read at the start
+    // (0: it could, or it was not there).
+    struct KeptFile {
+        std::string path;
+        int unread = 0;
+    };
+    template <class List>
+    [[nodiscard]] static FileResult Load(KeptFile& file, List& list, FileResult (*load)(List&, const std::string&));
+    template <class List>
+    [[nodiscard]] static FileResult Save(const KeptFile& file, const List& list,
+                                         FileResult (*save)(const List&, const std::string&));
     // Runs `save` once more after making the file's folder, when that is gone.
-    template <class Save>
-    [[nodiscard]] static FileResult SaveMakingFolder(const std::string& path, Save save);
+    template <class Write>
+    [[nodiscard]] static FileResult SaveMakingFolder(const std::string& path, Write save);
 
-    std::string m_downloadQueuePath;
-    std::string m_rawQueuePath;
-    // Why the file could not be read at the start (0: it could, or was not there).
-    int m_downloadQueueUnread = 0;
-    int m_rawQueueUnread = 0;
+    KeptFile m_downloadQueue;
+    KeptFile m_rawQueue;
 };
 
 // What the queue decisions show the user and ask of them. The main window draws it;

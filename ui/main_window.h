@@ -7,6 +7,7 @@
 #include "engine/messages.h"
 #include "ui/window_messages.h"
 #include "engine/queue_controller.h"
+#include "engine/queue_files.h"
 #include "engine/queue_item.h"
 #include "engine/worker_set.h"
 #include "platform/http.h"
@@ -103,9 +104,13 @@ public:
 
     // Operations of the window (window's thread only).
     void StartNextDownload() override { m_queueController.StartNextDownload(); }
-    // A dropped request that could not be kept has been told about (WarnNotWritten);
-    // its file stays where it was, as does one whose line could never be kept.
-    void AddRawEntry(const RawEntry& text) override { static_cast<void>(m_queueController.AddRawEntry(text)); }
+    // A dropped request is its file's first line up to a NUL, as any other. One that
+    // could not be kept has been told about (WarnNotWritten); its file stays where it
+    // was, as does one whose line could never be kept.
+    void AddRawEntry(const RawEntry& text) override
+    {
+        static_cast<void>(m_queueController.AddRawEntry(RequestLine(text)));
+    }
     // Shows the radio page when it answers, else the prompt (the radio panel).
     void LoadRadio();
     // The user's commands.
