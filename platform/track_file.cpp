@@ -193,7 +193,9 @@ TrackFile::Opening TrackFile::open(const std::string& folder, const std::string&
     const auto failed = [](Kind kind, int error, std::string path) {
         return Opening {std::nullopt, Failure {kind, error, std::move(path)}};
     };
-    if (folder.empty())
+    // A folder given relative to wherever the program was started is no folder of
+    // the user's.
+    if (!folder.starts_with('/'))
         return failed(Kind::FolderUnavailable, ENOENT, folder);
     // A title is a file name, never a path: anything that would lead out of the
     // download folder is a name the program refuses.

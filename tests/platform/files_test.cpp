@@ -94,7 +94,6 @@ TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
              ::rename(m_dir.file("T.mp3").c_str(), m_dir.file("U.mp3").c_str());
              ::symlink("U.mp3", m_dir.file("T.mp3").c_str());
          }, "T (2).mp3", 0, 5},
-        {"a pipe", [&] { ::mkfifo(m_dir.file("T.mp3").c_str(), 0600); }, "T (2).mp3", 0, 0},
         // Only root can plant one, so only root runs this case.
         {"another user's file with its mark", [&] {
              downloaded(mine, "12345", false);

@@ -70,13 +70,6 @@ extern "C" int fsync(int fd)
     return real(fd);
 }
 
-extern "C" int fdatasync(int fd)
-{
-    qvr::test::record(DiskEvent::Sync, qvr::test::pathOf(fd));
-    static const auto real = qvr::test::next<int (*)(int)>("fdatasync");
-    return real(fd);
-}
-
 extern "C" int rename(const char* from, const char* to)
 {
     qvr::test::record(DiskEvent::Rename, to);

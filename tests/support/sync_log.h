@@ -6,9 +6,9 @@
 namespace qvr::test {
 
 // What a test program asked the disk to keep, in order, while a SyncLog lives: each
-// fsync or fdatasync with the path of the file or folder it synced, each rename with
-// the path it renamed to. The program's own fsync, fdatasync and rename stand in for
-// the C library's (link sync_log.cpp into it) and pass every call on.
+// fsync with the path of the file or folder it synced, each rename with the path it
+// renamed to. The program's own fsync and rename stand in for the C library's (link
+// sync_log.cpp into it) and pass every call on.
 struct DiskEvent {
     enum Kind { Sync, Rename };
     Kind kind;

@@ -269,14 +269,15 @@ TEST_F(WindowTest, TheFolderIsSyncedWhenATrackFileIsMadeAndBeforeItsItemLeavesTh
 
 TEST_F(WindowTest, TemporariesThatKilledSavesLeftAreRemovedAtTheStart)
 {
-    const std::string stale = m_dir.file(".downloadqueue.txt.AbCdEf"), underway = m_dir.file(".rawqueue.txt.AbCdEf"),
-                      other = m_dir.file(".notes.txt.AbCdEf");
-    for (const std::string& path : {stale, underway, other})
+    fs::create_directory(m_dir.file("inbox"));
+    const std::string stale[] = {m_dir.file(".downloadqueue.txt.AbCdEf"), m_dir.file("inbox/.1-2.req.AbCdEf")};
+    const std::string underway = m_dir.file(".rawqueue.txt.AbCdEf"), other = m_dir.file(".notes.txt.AbCdEf");
+    for (const std::string& path : {stale[0], stale[1], underway, other})
         writeFile(path, "Old|http://store/old\r\n");
-    for (const std::string& path : {stale, other})
+    for (const std::string& path : {stale[0], stale[1], other})
         fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
     openWindow();
-    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(stale[0]) || fs::exists(stale[1]));
     EXPECT_TRUE(fs::exists(underway)) << "a save may be under way";
     EXPECT_TRUE(fs::exists(other)) << "not a queue file's";
 }
