@@ -2,7 +2,6 @@
 // controller's tests): what the user clicks reaches the real downloader, the disk and
 // the desktop, and what they see follows.
 #include "controls/image_button.h"
-#include "ui/layout.h"
 
 #include "tests/ui/window_fixture.h"
 
