@@ -163,18 +163,14 @@ TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
 // A request must be kept somewhere, and never where the program happened to start.
 TEST_F(Startup, SettingsThatNameNoQueueFilesGetThoseOfAFirstStart)
 {
-    const std::optional<std::string> hives[] = {
+    const std::string hives[] = {
         makeHive("\"Directory\"=\"/x\"", "\"DownloadFolder\"=\"/music\"", ""),
         makeHive("", "", "\"RawQueue\"=\"raw.txt\"\r\n\"DownloadQueue\"=\"queue.txt\""),
-        std::nullopt,  // a folder where the file should be: nothing can be read
+        "\xff\xfe damaged beyond reading",
     };
-    for (const auto& hive : hives) {
-        SCOPED_TRACE(hive.value_or("unreadable"));
-        std::filesystem::remove_all(hivePath());
-        if (hive)
-            writeFile(hivePath(), *hive);
-        else
-            std::filesystem::create_directory(hivePath());
+    for (const std::string& hive : hives) {
+        SCOPED_TRACE(hive);
+        writeFile(hivePath(), hive);
         const auto app = start({});
         EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
         EXPECT_EQ(app.strings().m_strDownloadQueuePath, m_dir.file("data/quavero/downloadqueue.txt"));

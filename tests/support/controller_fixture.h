@@ -80,10 +80,7 @@ public:
             entries.AddTail(std::make_unique<RawEntryItem>(text));
         return FileResult::ok();
     }
-    FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override
-    {
-        return save(downloadQueue, linesOf(queue));
-    }
+    FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override { return save(downloadQueue, linesOf(queue)); }
     FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override { return save(rawQueue, linesOf(entries)); }
     FileResult AppendRawQueue(std::string_view text) override
     {
