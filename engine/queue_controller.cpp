@@ -214,6 +214,9 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     }
     m_bRawQueueUnsaved = false;
     NoteSave(QueueStore::File::RawQueue, saved);
+    // A new request is a reason to try the store again now.
+    m_shared.m_bRetryResolveNow = true;
+    m_shared.m_bRetryDownloadNow = true;
     StartNextResolve();
     return true;
 }
@@ -444,6 +447,8 @@ void QueueController::Resume()
     }
     m_view.ShowLatched(true, false);
     m_shared.m_bPaused = false;
+    // A download that waits out a failure is tried again now.
+    m_shared.m_bRetryDownloadNow = true;
     StartNextDownload();
 }
 

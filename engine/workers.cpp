@@ -10,8 +10,10 @@
 #include "res/strings.h"
 
 #include <array>
+#include <cerrno>
 #include <memory>
 #include <optional>
+#include <random>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -53,10 +55,12 @@ std::optional<NamedMutex> openGate(const WorkerShared& shared, unsigned nameId)
 
 // The pause before the next attempt on a job that keeps failing: the worker's retry
 // pause at first, doubling with each failure in a row, up to kRetryPauseGrowth
-// times it; a new job, or one that went well, starts from the first again.
+// times it, each drawn up to a quarter longer so that many clients that failed
+// together do not come back together; a new job, or one the store answered well,
+// starts from the first again.
 class RetryPause {
 public:
-    explicit RetryPause(std::chrono::milliseconds first) : m_first(first), m_next(first) {}
+    explicit RetryPause(std::chrono::milliseconds first) : m_first(first), m_next(first), m_random(std::random_device {}()) {}
 
     // The pause after a failure on `job`.
     std::chrono::milliseconds after(const std::string& job)
@@ -65,8 +69,9 @@ public:
             m_job = job;
             m_next = m_first;
         }
-        const auto pause = m_next;
-        m_next = std::min(m_next * 2, m_first * WorkerShared::kRetryPauseGrowth);
+        const auto longest = m_first * WorkerShared::kRetryPauseGrowth;
+        const auto pause = std::min(longest, m_next + m_next * std::uniform_int_distribution<int>(0, 25)(m_random) / 100);
+        m_next = std::min(m_next * 2, longest);
         return pause;
     }
     void succeeded()
@@ -79,6 +84,7 @@ private:
     std::chrono::milliseconds m_first;
     std::chrono::milliseconds m_next;
     std::string m_job;
+    std::minstd_rand m_random;
 };
 
 // --- resolver ----------------------------------------------------------------
@@ -169,10 +175,9 @@ struct WritePlan {
 
 // A body that continues the n bytes on disk is appended; a whole track replaces
 // the file; anything else cannot be placed and the attempt fails. A body is
-// written only as far as the answer said it goes; one that says nothing is taken
-// up to a size no track reaches.
-std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t onDisk,
-                                   std::uint64_t unannouncedLimit)
+// written only as far as the answer said it goes, and never past the largest track
+// there can be: one that says it goes further is refused.
+std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t onDisk, std::uint64_t largest)
 {
     const std::optional<std::string> lengthHeader = response.header("Content-Length");
     const std::uint64_t length = ParseContentLength(lengthHeader.value_or(""));
@@ -188,7 +193,9 @@ std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t o
         return std::nullopt;
     }
     plan.announced = lengthHeader.has_value();
-    plan.end = plan.announced ? plan.offset + length : unannouncedLimit;
+    if (plan.announced && (length > largest || plan.offset > largest - length))
+        return std::nullopt;
+    plan.end = plan.announced ? plan.offset + length : largest;
     return plan;
 }
 
@@ -197,17 +204,34 @@ bool userStopped(const WorkerShared& shared)
     return shared.m_bStopThreads || shared.m_bPaused || shared.m_bCancelCurrent || shared.m_bClearQueue;
 }
 
+// How an attempt on the head item ended, besides its flags: when the next one may
+// come, and whether the store answered this item well.
+struct Attempt {
+    enum class Next {
+        AtOnce,   // done, or stopped by the user
+        Soon,     // something here went wrong (the folder): the retry pause
+        Later,    // the store failed: a pause that grows while it keeps failing
+    };
+    std::int32_t flags = 0;
+    Next next = Next::AtOnce;
+    bool answered = false;
+};
+
 // Tells the window why the folder cannot take the track; the item stays.
-std::int32_t folderUnavailable(MessageSink& window, const std::string& folder, int error, bool& failedAttempt)
+Attempt folderUnavailable(MessageSink& window, const std::string& folder, int error, bool answered)
 {
-    failedAttempt = true;
     const msg::FolderTrouble trouble {folder.c_str(), error};
     Send(window, msg::FolderUnavailable {&trouble});
-    return DLF_FOLDER_UNAVAILABLE;
+    return {DLF_FOLDER_UNAVAILABLE, Attempt::Next::Soon, answered};
 }
 
-// The file for the head item, or the flags the attempt ends with when there is none.
-std::variant<TrackFile, std::int32_t> openTarget(MessageSink& window, WorkerShared& shared, bool& failedAttempt)
+bool diskFull(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+// The file for the head item, or how the attempt ends when there is none.
+std::variant<TrackFile, Attempt> openTarget(MessageSink& window, WorkerShared& shared)
 {
     using Kind = TrackFile::Failure::Kind;
     TrackFile::Opening opening = TrackFile::open(shared.m_downloadFolder.get(), shared.m_strCurTitle,
@@ -219,25 +243,46 @@ std::variant<TrackFile, std::int32_t> openTarget(MessageSink& window, WorkerShar
     case Kind::NameRefused:
         // No attempt can ever store this title: the user is told, and it goes.
         Send(window, msg::FileOpenFailed {failure.path.c_str()});
-        return DLF_DONE;
+        return Attempt {DLF_DONE};
     case Kind::Busy:
-        failedAttempt = true;
         sendStatus(window, kTrackFileBusy);
-        return 0;
+        return Attempt {0, Attempt::Next::Soon};
     case Kind::FolderUnavailable:
         break;
     }
-    return folderUnavailable(window, failure.path, failure.error, failedAttempt);
+    return folderUnavailable(window, failure.path, failure.error, false);
 }
 
-// One attempt on the head item; returns its flags without the user's requests.
-std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
-                         std::vector<char>& buffer, bool& failedAttempt)
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The track's answer, following the store's redirects (to a content network, say)
+// for kMaxRedirects hops at most, over http and https only, the resume header going
+// with each hop. Nothing when no answer came, or a redirect led anywhere else.
+std::unique_ptr<HttpResponse> getFollowing(HttpClient& http, std::string url, const std::vector<std::string>& headers)
+{
+    constexpr int kMaxRedirects = 5;
+    for (int hop = 0;; ++hop) {
+        std::unique_ptr<HttpResponse> response = http.get(url, headers);
+        if (!response || !isRedirect(response->statusCode()))
+            return response;
+        const std::optional<std::string> location = response->header("Location");
+        const std::optional<std::string> target = location ? RedirectTarget(url, *location) : std::nullopt;
+        if (hop == kMaxRedirects || !target || !IsFetchableUrl(*target))
+            return nullptr;
+        url = *target;
+    }
+}
+
+// One attempt on the head item; its flags are without the user's requests.
+Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http, std::vector<char>& buffer)
 {
     // A request that came before the attempt began leaves nothing to do, not even
     // an empty file.
     if (userStopped(shared))
-        return 0;
+        return {};
     const std::string& title = shared.m_strCurTitle;
 
     // Checked before the file is made, so that an address that can never be
@@ -245,31 +290,30 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     const std::optional<std::string> url = TrackFileRequestUrl(shared.m_strCurUrl, shared.config.strings.m_strInstallationId);
     if (!url || !IsFetchableUrl(*url)) {
         sendStatus(window, kInvalidAddress);
-        return DLF_DONE;
+        return {DLF_DONE};
     }
 
-    auto target = openTarget(window, shared, failedAttempt);
-    if (const auto* flags = std::get_if<std::int32_t>(&target))
-        return *flags;
+    auto target = openTarget(window, shared);
+    if (const auto* ended = std::get_if<Attempt>(&target))
+        return *ended;
     TrackFile& file = std::get<TrackFile>(target);
+    const std::string folder = parentFolder(file.path());
 
     const std::uint64_t onDisk = file.sizeAtOpen();
     std::vector<std::string> headers;
     if (onDisk > 0)
         headers.push_back("RANGE: " + std::to_string(onDisk) + "-");
-    std::unique_ptr<HttpResponse> response = http.get(*url, headers);
+    std::unique_ptr<HttpResponse> response = getFollowing(http, *url, headers);
     if (!response && userStopped(shared))
-        return 0;
+        return {};
     sendStatus(window, response ? title : std::string(kNetworkError));
-    if (!response) {
-        failedAttempt = true;
-        return DLF_NETWORK_ERROR;
-    }
+    if (!response)
+        return {DLF_NETWORK_ERROR, Attempt::Next::Later};
     // Once the track and its name are on the disk, its queue entry may go.
-    const auto finish = [&](std::uint64_t size) -> std::int32_t {
+    const auto finish = [&](std::uint64_t size) {
         if (const FileResult finished = file.finish(size); !finished)
-            return folderUnavailable(window, parentFolder(file.path()), finished.error(), failedAttempt);
-        return DLF_DONE;
+            return folderUnavailable(window, folder, finished.error(), true);
+        return Attempt {DLF_DONE, Attempt::Next::AtOnce, true};
     };
     const int status = response->statusCode();
     // A track already whole on disk (its queue entry outlived a crash) is asked
@@ -277,32 +321,29 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     if (status == 416 && onDisk > 0
         && UnsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
         return finish(onDisk);
-    if (status != 200 && status != 206) {
-        failedAttempt = true;
-        return 0;
-    }
-    const auto plan = planWrite(*response, onDisk, shared.m_unannouncedTrackLimit);
+    if (status != 200 && status != 206)
+        return {0, Attempt::Next::Later};
+    const auto plan = planWrite(*response, onDisk, shared.m_largestTrack);
     if (!plan) {
-        failedAttempt = true;
         sendStatus(window, kNetworkError);
-        return DLF_NETWORK_ERROR;
+        return {DLF_NETWORK_ERROR, Attempt::Next::Later};
     }
 
-    std::int32_t flags = 0;
+    Attempt attempt {0, Attempt::Next::AtOnce, true};
     std::uint64_t position = plan->offset;
     int lastPercent = -1;
     const auto fail = [&] {
-        flags |= DLF_NETWORK_ERROR;
-        failedAttempt = true;
+        attempt = {attempt.flags | DLF_NETWORK_ERROR, Attempt::Next::Later, true};
         sendStatus(window, kNetworkError);
     };
+    std::optional<int> full;
     while (!userStopped(shared)) {
         const std::int64_t n = response->read(buffer.data(), buffer.size());
         if (n == 0 || (n > 0 && position >= plan->end && plan->announced)) {
             // The end of the body, or of what the answer announced: anything a
             // store sends beyond that is not part of the track.
             if (file.stillThere())
-                flags |= DLF_DONE;
+                attempt.flags |= DLF_DONE;
             else
                 fail();
             break;
@@ -315,8 +356,20 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         }
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(
             static_cast<std::uint64_t>(n), plan->end > position ? plan->end - position : 0));
-        if (size == 0 || !file.writeAt(position, buffer.data(), size)) {
-            fail();
+        if (size == 0) {
+            fail();  // a body past the largest track there can be
+            break;
+        }
+        // The disk is never filled: what the rest of the system needs stays free.
+        if (const auto space = file.space(); space && space->available < size + shared.m_diskReserve(space->total)) {
+            full = ENOSPC;
+            break;
+        }
+        if (const FileResult written = file.writeAt(position, buffer.data(), size); !written) {
+            if (diskFull(written.error()))
+                full = ENOSPC;
+            else
+                fail();
             break;
         }
         position += size;
@@ -334,13 +387,15 @@ std::int32_t downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     // A track whose end may not have reached the disk is not done.
     const bool cut = !plan->rewrite || onDisk <= position || file.truncate(position);
     if (!cut || !file.sync()) {
-        flags &= ~DLF_DONE;
-        if (!(flags & DLF_NETWORK_ERROR))
+        attempt.flags &= ~DLF_DONE;
+        if (!(attempt.flags & DLF_NETWORK_ERROR) && !full)
             fail();
     }
-    if (flags & DLF_DONE)
-        flags = (flags & ~DLF_DONE) | finish(position);
-    return flags;
+    if (full)
+        return folderUnavailable(window, folder, *full, true);
+    if (attempt.flags & DLF_DONE)
+        return finish(position);
+    return attempt;
 }
 
 } // namespace
@@ -371,9 +426,12 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
             static_cast<void>(gate->unlock());
             continue;
         }
+        // A new request from now on is a reason to ask again at once: the store may be back.
+        shared.m_bRetryResolveNow = false;
         ResolveResult result = resolveOne(window, shared, *http, *answer);
         if (result.retry)
-            pauseUnless(pauses.after(shared.m_strCurRawEntry), [&] { return shared.m_bStopThreads.load(); });
+            pauseUnless(pauses.after(shared.m_strCurRawEntry),
+                        [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
         else
             pauses.succeeded();
         // Held since the start of this round.
@@ -393,6 +451,7 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         http->setInterrupt([&shared] { return userStopped(shared); });
     std::optional<NamedMutex> gate = openGate(shared, IDS_DOWNLOAD_GATE);
     std::vector<char> buffer(kChunkSize);
+    RetryPause pauses(shared.m_retryPause);
 
     while (http && gate && !shared.m_bStopThreads) {
         // As in TrackResolver(): no job without the gate.
@@ -403,10 +462,17 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
             static_cast<void>(gate->unlock());
             continue;
         }
-        bool failedAttempt = false;
-        std::int32_t flags = downloadOne(window, shared, *http, buffer, failedAttempt);
-        if (failedAttempt)
-            pauseUnless(shared.m_retryPause, [&] { return userStopped(shared); });
+        // Resuming, or a new request, from now on is a reason to try again at once.
+        shared.m_bRetryDownloadNow = false;
+        Attempt attempt = downloadOne(window, shared, *http, buffer);
+        if (attempt.answered)
+            pauses.succeeded();
+        if (attempt.next != Attempt::Next::AtOnce) {
+            const auto pause = attempt.next == Attempt::Next::Soon ? shared.m_retryPause
+                                                                   : pauses.after(shared.m_strCurTitle + "|" + shared.m_strCurUrl);
+            pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
+        }
+        std::int32_t flags = attempt.flags;
         if (shared.m_bPaused)
             flags |= DLF_PAUSED;
         if (shared.m_bCancelCurrent)

@@ -6,8 +6,10 @@
 #include "platform/track_file.h"
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qvr {
@@ -37,6 +39,10 @@ struct WorkerShared {
     std::atomic<bool> m_bCancelCurrent {false};
     std::atomic<bool> m_bClearQueue {false};
     std::atomic<bool> m_bFolderChanged {true};
+    // A worker that waits out a failure tries again at once (the user resumed, or a
+    // new request came).
+    std::atomic<bool> m_bRetryResolveNow {false};
+    std::atomic<bool> m_bRetryDownloadNow {false};
 
     std::string m_strCurTitle;
     std::string m_strCurUrl;
@@ -51,9 +57,13 @@ struct WorkerShared {
     // failing, up to kRetryPauseGrowth times this.
     std::chrono::milliseconds m_retryPause {1000};
     static constexpr int kRetryPauseGrowth = 300;
-    // Where a track answer that does not say its length is cut off: far beyond any
-    // track the store sells, but a hostile answer cannot fill the disk.
-    std::uint64_t m_unannouncedTrackLimit = std::uint64_t(1) << 30;
+    // No track is larger: where the protocol's 32-bit counters end. A body past it
+    // is no track, whatever its answer said.
+    std::uint64_t m_largestTrack = std::uint64_t(4) << 30;
+    // What a download leaves free on the file system of `total` bytes: the smaller of
+    // 64 MiB and 1 %, so that a track never fills the disk.
+    std::function<std::uint64_t(std::uint64_t total)> m_diskReserve = DefaultDiskReserve;
+    static std::uint64_t DefaultDiskReserve(std::uint64_t total) { return std::min<std::uint64_t>(64 << 20, total / 100); }
 };
 
 // The thread procedures. Each returns 1 when it ended on a stop request and sends

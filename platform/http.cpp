@@ -93,6 +93,8 @@ public:
         m_finished = false;
         m_failed = false;
         m_connected = false;
+        m_slowWaited = {};
+        m_slowBytes = 0;
         if (!m_easy)
             return std::nullopt;
 
@@ -278,6 +280,7 @@ private:
         m_body.insert(m_body.end(), data, data + length);
         m_bodyPeak = std::max(m_bodyPeak, m_body.size());
         m_lastProgress = Clock::now();
+        m_slowBytes += length;
         return length;
     }
 
@@ -304,7 +307,12 @@ private:
     void driveUntil(Predicate satisfied)
     {
         m_lastProgress = Clock::now();
+        Clock::time_point tick = m_lastProgress;
         while (!m_finished) {
+            if (tooSlow(tick)) {
+                finish(false);
+                return;
+            }
             int running = 0;
             if (curl_multi_perform(m_multi.get(), &running) != CURLM_OK) {
                 finish(false);
@@ -332,6 +340,23 @@ private:
                 return;
             }
         }
+    }
+
+    // Whether the body has brought too few bytes in the last stretch of waiting for
+    // it; the time since `tick` counts as waited.
+    bool tooSlow(Clock::time_point& tick)
+    {
+        const Clock::time_point now = Clock::now();
+        if (m_headersDone)
+            m_slowWaited += std::chrono::duration_cast<std::chrono::milliseconds>(now - tick);
+        tick = now;
+        if (m_options.lowSpeedBytes == 0 || m_options.lowSpeedTime.count() <= 0
+            || m_slowWaited < m_options.lowSpeedTime)
+            return false;
+        const bool slow = m_slowBytes < m_options.lowSpeedBytes;
+        m_slowWaited = {};
+        m_slowBytes = 0;
+        return slow;
     }
 
     void finish(bool ok)
@@ -373,6 +398,9 @@ private:
     bool m_failed = false;
     bool m_connected = false;
     Clock::time_point m_lastProgress;
+    // The body's bytes in the stretch of waiting that the low-speed limit looks at.
+    std::chrono::milliseconds m_slowWaited {};
+    std::uint64_t m_slowBytes = 0;
 };
 
 class CurlResponse final : public HttpResponse {
@@ -453,6 +481,21 @@ bool IsFetchableUrl(const std::string& url)
     curl_free(scheme);
     curl_free(host);
     return fetchable;
+}
+
+std::optional<std::string> RedirectTarget(const std::string& from, const std::string& location)
+{
+    const std::unique_ptr<CURLU, UrlCleanup> url(curl_url());
+    if (!url || from.find('\0') != std::string::npos || location.find('\0') != std::string::npos
+        || curl_url_set(url.get(), CURLUPART_URL, from.c_str(), 0) != CURLUE_OK
+        || curl_url_set(url.get(), CURLUPART_URL, location.c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
+    char* whole = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &whole, 0) != CURLUE_OK)
+        return std::nullopt;
+    std::string target(whole);
+    curl_free(whole);
+    return target;
 }
 
 std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpOptions options)

@@ -21,6 +21,12 @@ struct HttpOptions {
     // this long; 0: no limit. Time the caller spends between reads counts too, so this
     // is for short exchanges that must never keep their caller waiting longer.
     std::chrono::milliseconds total {0};
+    // A body that brings fewer than `lowSpeedBytes` in `lowSpeedTime` of waiting for
+    // it ends the request: a peer that trickles a byte now and then never stalls, but
+    // would hold its caller for good. Time the caller spends between reads does not
+    // count. 0 bytes or no time: no such limit.
+    std::uint64_t lowSpeedBytes = 1000;
+    std::chrono::milliseconds lowSpeedTime {30000};
 };
 
 // One response being received. The body is pulled by the caller in pieces.
@@ -68,6 +74,10 @@ public:
 // a host (a space, a tab or a port past 65535 are refused, as any request with it
 // would be).
 [[nodiscard]] bool IsFetchableUrl(const std::string& url);
+
+// The address a redirect from `from` leads to: `location` itself when it is whole,
+// else taken relative to `from`. Nothing when they do not make an address.
+[[nodiscard]] std::optional<std::string> RedirectTarget(const std::string& from, const std::string& location);
 
 // The real transport over libcurl. Proxies come from libcurl's standard
 // http_proxy/https_proxy/no_proxy variables; TLS peers are verified.

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -256,19 +257,29 @@ TrackFile::Opening TrackFile::open(const std::string& folder, const std::string&
     return failed(Kind::NameRefused, EEXIST, folder + "/" + candidateName(title, 1));
 }
 
-bool TrackFile::writeAt(std::uint64_t offset, const char* data, std::size_t size)
+FileResult TrackFile::writeAt(std::uint64_t offset, const char* data, std::size_t size)
 {
     while (size > 0) {
         const ssize_t n = ::pwrite(m_fd.get(), data, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return false;
+        if (n < 0)
+            return FileResult::fromErrno();
+        if (n == 0)
+            return FileResult::failed(ENOSPC);
         data += n;
         size -= static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
     }
-    return true;
+    return FileResult::ok();
+}
+
+std::optional<TrackFile::Space> TrackFile::space() const
+{
+    struct statvfs fs {};
+    if (::fstatvfs(m_fd.get(), &fs) != 0)
+        return std::nullopt;
+    return Space {static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize, static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize};
 }
 
 bool TrackFile::truncate(std::uint64_t size)

@@ -76,9 +76,15 @@ public:
     std::uint64_t sizeAtOpen() const noexcept { return m_sizeAtOpen; }
     const std::string& path() const noexcept { return m_path; }
 
-    // Writes all `size` bytes at `offset`; false when not all of them could be
-    // written (the disk is full, the file too large, an I/O error).
-    [[nodiscard]] bool writeAt(std::uint64_t offset, const char* data, std::size_t size);
+    // Writes all `size` bytes at `offset`; a failure (the disk is full, the file too
+    // large, an I/O error) says why.
+    FileResult writeAt(std::uint64_t offset, const char* data, std::size_t size);
+    // The space of the file system the file is on: what is free for us, and its size.
+    struct Space {
+        std::uint64_t available = 0;
+        std::uint64_t total = 0;
+    };
+    [[nodiscard]] std::optional<Space> space() const;
     // Cuts the file to `size` bytes.
     [[nodiscard]] bool truncate(std::uint64_t size);
     // Waits until what was written is on the disk.

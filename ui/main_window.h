@@ -10,6 +10,7 @@
 #include "engine/queue_files.h"
 #include "engine/queue_item.h"
 #include "engine/worker_set.h"
+#include "engine/workers.h"
 #include "platform/http.h"
 #include "engine/configuration.h"
 #include "ui/dialog_builder.h"
@@ -54,7 +55,9 @@ struct MainWindowEnvironment {
     Prompts* prompts = nullptr;  // null: the real dialogs
     DesktopOpener* desktop = nullptr;  // null: xdg-open
     std::chrono::milliseconds retryPause {1000};
-    std::uint64_t unannouncedTrackLimit = std::uint64_t(1) << 30;
+    std::uint64_t largestTrack = std::uint64_t(4) << 30;
+    // What a download leaves free on its file system (of `total` bytes).
+    std::function<std::uint64_t(std::uint64_t total)> diskReserve = WorkerShared::DefaultDiskReserve;
     // How long the end of the window waits for workers that are still busy; the
     // end says whether they all ended.
     std::chrono::milliseconds workerGrace {5000};

@@ -33,7 +33,8 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
     m_shared.m_gateFolder = m_environment.gateFolder;
     m_shared.m_http = m_environment.http;
     m_shared.m_retryPause = m_environment.retryPause;
-    m_shared.m_unannouncedTrackLimit = m_environment.unannouncedTrackLimit;
+    m_shared.m_largestTrack = m_environment.largestTrack;
+    m_shared.m_diskReserve = m_environment.diskReserve;
 }
 
 CquaveromfcDlg::~CquaveromfcDlg()

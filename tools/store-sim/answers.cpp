@@ -102,7 +102,7 @@ void Listener::answer(const httplib::Request& req, httplib::Response& res)
     if (path.starts_with(kTracksPrefix) && path.ends_with(kTrackSuffix)) {
         std::string_view id = path.substr(kTracksPrefix.size());
         id.remove_suffix(kTrackSuffix.size());
-        return answerTrackFile(id, req, res);
+        return answerTrackFile(id, query, req, res);
     }
     if (path.starts_with(kVersionsPrefix))
         return answerVersions(path.substr(kVersionsPrefix.size()), res);
@@ -176,10 +176,25 @@ void Listener::answerRadio(std::string_view path, httplib::Response& res)
     res.set_content(radioPage(), "text/html");
 }
 
-void Listener::answerTrackFile(std::string_view id, const httplib::Request& req, httplib::Response& res)
+void Listener::answerTrackFile(std::string_view id, std::string_view query, const httplib::Request& req,
+                               httplib::Response& res)
 {
     const auto offset = resumeOffset(req);
     std::unique_lock lock(m_state.mutex);
+    if (m_state.trackFileStatus != 0) {
+        res.status = m_state.trackFileStatus;
+        return;
+    }
+    // The hops made so far travel in the query, as a content network's tokens do.
+    const std::string hop = queryValue(query, "hop");
+    const int hops = hop.empty() ? 0 : std::atoi(hop.c_str());
+    if (hops < m_state.trackRedirects) {
+        res.status = 302;
+        res.set_header("Location", m_state.trackRedirectScheme + "://127.0.0.1:" + std::to_string(m_state.port)
+                           + std::string(kTracksPrefix) + std::string(id) + std::string(kTrackSuffix) + "?"
+                           + std::string(query.substr(0, query.find("&hop="))) + "&hop=" + std::to_string(hops + 1));
+        return;
+    }
     const auto track = m_state.tracks.find(id);
     if (track == m_state.tracks.end()) {
         res.status = 404;

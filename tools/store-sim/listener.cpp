@@ -93,6 +93,7 @@ void Listener::restoreHiddenHeaders(httplib::Request& req)
 
 void Listener::record(RecordedRequest request)
 {
+    request.at = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(m_state.mutex);
         m_state.requests.push_back(std::move(request));

@@ -88,6 +88,9 @@ struct SimState {
     std::optional<Fault> updateDrop;
     int radioStatus = 200;
     int radioRedirect = 0;
+    int trackRedirects = 0;
+    std::string trackRedirectScheme = "http";
+    int trackFileStatus = 0;
     std::vector<RecordedRequest> requests;
     bool stopping = false;
 };
@@ -125,7 +128,8 @@ private:
     void answerTrackInfo(std::string_view query, httplib::Response& res);
     void answerVersions(std::string_view name, httplib::Response& res);
     void answerRadio(std::string_view path, httplib::Response& res);
-    void answerTrackFile(std::string_view id, const httplib::Request& req, httplib::Response& res);
+    void answerTrackFile(std::string_view id, std::string_view query, const httplib::Request& req,
+                         httplib::Response& res);
     void answerBody(httplib::Response& res, const char* type, const Body& body, Framing framing,
                     std::uint64_t understatedBy);
     bool sendChunk(const Body& body, std::uint64_t sent, httplib::DataSink& sink);

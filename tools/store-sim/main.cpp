@@ -2,7 +2,7 @@
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
 //                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
-//                 [--radio-status CODE]
+//                 [--radio-status CODE] [--track-status CODE] [--report-requests PREFIX]
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
 // track file is sent at no more than BYTES (same suffixes) per second; with
@@ -13,7 +13,10 @@
 // --version-file serves the file at PATH (read at start) as NAME in that folder, and
 // its signature PATH.sig (tools/sign-release), when there is one, as NAME.sig; a
 // later --version-file NAME.sig=FILE serves another. --radio-status answers the radio
-// page with CODE instead of 200. Once the server listens, one
+// page with CODE instead of 200; --track-status answers every track file with CODE and
+// no body. With --report-requests, when it stops it prints "request SECONDS PATH" for
+// each request whose path begins with PREFIX, SECONDS since it began to listen. Once
+// the server listens, one
 // line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
@@ -48,12 +51,14 @@ struct Options {
     std::uint64_t rate = 0;
     int latencyMs = 0;
     int radioStatus = 200;
+    int trackStatus = 0;
+    std::string reportPrefix;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
     "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n"
-    "                     [--radio-status CODE]\n";
+    "                     [--radio-status CODE] [--track-status CODE] [--report-requests PREFIX]\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -155,13 +160,15 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 std::cerr << "qvr-store-sim: bad latency " << value << "\n";
                 return std::nullopt;
             }
-        } else if (arg == "--radio-status") {
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), options.radioStatus);
-            if (ec != std::errc() || end != value.data() + value.size() || options.radioStatus < 100
-                || options.radioStatus > 599) {
-                std::cerr << "qvr-store-sim: bad radio status " << value << "\n";
+        } else if (arg == "--radio-status" || arg == "--track-status") {
+            int& status = arg == "--radio-status" ? options.radioStatus : options.trackStatus;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), status);
+            if (ec != std::errc() || end != value.data() + value.size() || status < 100 || status > 599) {
+                std::cerr << "qvr-store-sim: bad status " << value << "\n";
                 return std::nullopt;
             }
+        } else if (arg == "--report-requests") {
+            options.reportPrefix = value;
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -225,15 +232,24 @@ int main(int argc, char** argv)
     simulator.setRate(options->rate);
     simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
     simulator.setRadioStatus(options->radioStatus);
+    simulator.setTrackFileStatus(options->trackStatus);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;
     }
+    const auto listening = std::chrono::steady_clock::now();
     std::cout << "listening " << simulator.hostPort() << std::endl;
 
     int signal = 0;
     while (sigwait(&stopSignals, &signal) != 0) {
     }
     simulator.stop();
+    if (!options->reportPrefix.empty()) {
+        for (const auto& request : simulator.requests()) {
+            if (request.path.starts_with(options->reportPrefix))
+                std::cout << "request " << std::chrono::duration<double>(request.at - listening).count() << " "
+                          << request.path << "\n";
+        }
+    }
     return 0;
 }

@@ -216,6 +216,19 @@ void StoreSimulator::setUpdateDropAfter(std::uint64_t bytes, int times)
     setFault(m_state->updateDrop, bytes, times);
 }
 
+void StoreSimulator::setTrackRedirects(int hops, std::string scheme)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->trackRedirects = hops;
+    m_state->trackRedirectScheme = std::move(scheme);
+}
+
+void StoreSimulator::setTrackFileStatus(int status)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->trackFileStatus = status;
+}
+
 void StoreSimulator::setRadioStatus(int status)
 {
     std::lock_guard lock(m_state->mutex);

@@ -45,6 +45,7 @@ struct RecordedRequest {
     std::string query; // the target after the '?', empty when there is none
     // In the order and with the names as sent.
     std::vector<std::pair<std::string, std::string>> headers;
+    std::chrono::steady_clock::time_point at;  // when its head had arrived
 
     // The first header of this name, compared without regard to case.
     std::optional<std::string> header(std::string_view name) const;
@@ -144,6 +145,13 @@ public:
     // The next `times` update-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
     void setUpdateDropAfter(std::uint64_t bytes, int times = -1);
+    // Track-file requests answer 302 `hops` times before the track: each with a
+    // Location to the same track, under `scheme` ("http", or another to see it
+    // refused). 0 hops: the track at once.
+    void setTrackRedirects(int hops, std::string scheme = "http");
+    // Non-zero: every track-file request answers this status, without a body.
+    void setTrackFileStatus(int status);
+
     // The radio page's status (200 at first). Its body is always the page itself: one
     // colour, kRadioPageBackground, behind a line of text.
     void setRadioStatus(int status);
