@@ -121,7 +121,7 @@ bool waitReady(int fd, short events, Clock::time_point deadline, int wake)
     }
 }
 
-bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline, int wake = -1)
+[[nodiscard]] bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline)
 {
     while (size > 0) {
         const ssize_t n = ::recv(fd, out, size, MSG_DONTWAIT);
@@ -131,7 +131,7 @@ bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline, 
         } else if (n == 0) {
             return false;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitReady(fd, POLLIN, deadline, wake))
+            if (!waitReady(fd, POLLIN, deadline, -1))
                 return false;
         } else if (errno != EINTR) {
             return false;
@@ -140,7 +140,7 @@ bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline, 
     return true;
 }
 
-bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
+[[nodiscard]] bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
 {
     while (!data.empty()) {
         // MSG_NOSIGNAL: a peer that went away must not kill the process with SIGPIPE.
@@ -156,6 +156,53 @@ bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
     }
     return true;
 }
+
+// Takes in one frame in whatever pieces its bytes arrive, so that a reader can wait
+// on many senders at once and keep each one's part until the rest comes.
+class FrameReader {
+public:
+    enum class Step { waiting, complete, failed };
+
+    // Reads what the non-blocking `fd` has for the frame, never past its end.
+    [[nodiscard]] Step readFrom(int fd)
+    {
+        while (m_received < m_frame.size()) {
+            const ssize_t n = ::recv(fd, m_frame.data() + m_received, m_frame.size() - m_received, MSG_DONTWAIT);
+            if (n > 0) {
+                m_received += static_cast<std::size_t>(n);
+                // Reads stop at the header's end, so this is seen once, as it completes.
+                if (m_received == kHeaderSize) {
+                    const auto length = loadLittleEndian<std::uint32_t>(m_frame.data() + 32);
+                    if (std::memcmp(m_frame.data(), kMagic, sizeof kMagic) != 0 || length > kHandoffMaxData)
+                        return Step::failed;
+                    m_frame.resize(kHeaderSize + length);
+                }
+            } else if (n == 0) {
+                return Step::failed;
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return Step::waiting;
+            } else if (errno != EINTR) {
+                return Step::failed;
+            }
+        }
+        return Step::complete;
+    }
+
+    [[nodiscard]] bool started() const noexcept { return m_received > 0; }
+
+    // The message of a complete frame.
+    [[nodiscard]] HandoffMessage message() const
+    {
+        const char* header = m_frame.data();
+        return {loadLittleEndian<std::uint32_t>(header + 4), loadLittleEndian<std::uint64_t>(header + 8),
+                loadLittleEndian<std::int64_t>(header + 16), loadLittleEndian<std::uint64_t>(header + 24),
+                m_frame.substr(kHeaderSize)};
+    }
+
+private:
+    std::string m_frame = std::string(kHeaderSize, '\0'); // the whole frame's size once the header is in
+    std::size_t m_received = 0;
+};
 
 UniqueFd connectTo(const std::string& path, std::chrono::milliseconds timeout)
 {
@@ -223,21 +270,19 @@ std::string EncodeHandoffFrame(const HandoffMessage& message)
 
 std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, Clock::time_point deadline, int wake)
 {
-    char header[kHeaderSize];
-    if (!readExact(fd, header, sizeof header, deadline, wake) || std::memcmp(header, kMagic, sizeof kMagic) != 0)
-        return std::nullopt;
-    HandoffMessage message;
-    message.message = loadLittleEndian<std::uint32_t>(header + 4);
-    message.wParam = loadLittleEndian<std::uint64_t>(header + 8);
-    message.lParam = loadLittleEndian<std::int64_t>(header + 16);
-    message.dataTag = loadLittleEndian<std::uint64_t>(header + 24);
-    const auto length = loadLittleEndian<std::uint32_t>(header + 32);
-    if (length > kHandoffMaxData)
-        return std::nullopt;
-    message.data.resize(length);
-    if (!readExact(fd, message.data.data(), length, deadline, wake))
-        return std::nullopt;
-    return message;
+    FrameReader reader;
+    for (;;) {
+        switch (reader.readFrom(fd)) {
+        case FrameReader::Step::complete:
+            return reader.message();
+        case FrameReader::Step::failed:
+            return std::nullopt;
+        case FrameReader::Step::waiting:
+            if (!waitReady(fd, POLLIN, deadline, wake))
+                return std::nullopt;
+            break;
+        }
+    }
 }
 
 std::uint32_t NewWindowHandle()
@@ -450,7 +495,9 @@ void HandoffServer::serve(int connection)
     }
     std::string answer;
     appendLittleEndian(answer, result);
-    writeAll(connection, answer, Clock::now() + m_options.readTimeout);
+    // Eight bytes into a connection that was never written to fit its buffer at
+    // once; a sender that went away just misses its answer.
+    static_cast<void>(writeAll(connection, answer, Clock::now() + m_options.readTimeout));
 }
 
 bool IsWindow(const std::string& folder, std::uint32_t handle)
