@@ -15,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -403,6 +404,7 @@ std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPat
     SocketAddress address;
     if (!deliver || !address.assign(bindPath))
         return nullptr;
+    options.maxSenders = std::max<std::size_t>(options.maxSenders, 1);
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!listener || !wake)
@@ -451,53 +453,115 @@ HandoffServer::~HandoffServer()
         ::unlink(m_path.c_str());
 }
 
+// A connection whose message is still coming in.
+struct HandoffServer::Sender {
+    UniqueFd connection;
+    Clock::time_point deadline;
+    FrameReader frame;
+};
+
 void HandoffServer::run()
 {
+    std::vector<Sender> senders; // in the order they connected
+    std::vector<pollfd> fds;
+    // While the process lacks descriptors or memory, a waiting connection stays
+    // queued and would wake the poll again at once: the listener rests till then.
+    Clock::time_point acceptAgain {};
     for (;;) {
-        pollfd fds[] = {{m_listener.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        const auto now = Clock::now();
+        const bool listening = acceptAgain <= now;
+        auto next = listening ? Clock::time_point::max() : acceptAgain;
+        fds.clear();
+        fds.push_back({m_wake.get(), POLLIN, 0});
+        fds.push_back({listening ? m_listener.get() : -1, POLLIN, 0});
+        for (const Sender& sender : senders) {
+            next = std::min(next, sender.deadline);
+            fds.push_back({sender.connection.get(), POLLIN, 0});
+        }
+        int timeout = -1;
+        if (next != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+            timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+        }
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (fds[1].revents != 0)
+        if (fds[0].revents != 0)
             return;
-        if (const UniqueFd connection(::accept4(m_listener.get(), nullptr, nullptr,
-                                                SOCK_CLOEXEC | SOCK_NONBLOCK));
-            connection) {
-            serve(connection.get());
-        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            // The connection stays queued and would wake the poll again at once;
-            // give the process a moment to free what it lacks, still open to a stop.
-            pollfd stop {m_wake.get(), POLLIN, 0};
-            if (::poll(&stop, 1, 100) > 0)
-                return;
+        const auto polled = Clock::now();
+
+        // Errors and hang-ups count as readable: the read reports them.
+        for (std::size_t i = 0; i < senders.size(); ++i) {
+            Sender& sender = senders[i];
+            if (fds[i + 2].revents == 0)
+                continue;
+            const FrameReader::Step step = sender.frame.readFrom(sender.connection.get());
+            if (step == FrameReader::Step::waiting)
+                continue;
+            // A stop asked for while an earlier message was handled comes first.
+            if (step == FrameReader::Step::complete) {
+                if (stopping())
+                    return;
+                answer(sender.connection.get(), sender.frame.message());
+            }
+            sender.connection.reset();
         }
+        // A message that came whole in time is taken above even when handling
+        // another took past its deadline; what is still missing now is too late.
+        std::erase_if(senders,
+                      [polled](const Sender& sender) { return !sender.connection || sender.deadline <= polled; });
+        if (fds[1].revents != 0)
+            acceptSenders(senders, acceptAgain);
     }
 }
 
-void HandoffServer::serve(int connection)
+void HandoffServer::acceptSenders(std::vector<Sender>& senders, Clock::time_point& acceptAgain)
 {
-    if (!PeerIsSameUser(connection))
-        return;
-    const std::optional<HandoffMessage> message =
-        ReceiveHandoffFrame(connection, Clock::now() + m_options.readTimeout, m_wake.get());
-    if (!message)
-        return;
+    // Bounded, so that connections arriving without end cannot keep the senders
+    // already held from being read.
+    for (std::size_t taken = 0; taken < m_options.maxSenders; ++taken) {
+        UniqueFd connection(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!connection) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                acceptAgain = Clock::now() + std::chrono::milliseconds(100);
+            return;
+        }
+        if (!PeerIsSameUser(connection.get()))
+            continue;
+        if (senders.size() >= m_options.maxSenders) {
+            const auto idle = std::find_if(senders.begin(), senders.end(),
+                                           [](const Sender& sender) { return !sender.frame.started(); });
+            senders.erase(idle != senders.end() ? idle : senders.begin());
+        }
+        senders.push_back({std::move(connection), Clock::now() + m_options.readTimeout, {}});
+    }
+}
 
+bool HandoffServer::stopping() const
+{
+    pollfd wake {m_wake.get(), POLLIN, 0};
+    return ::poll(&wake, 1, 0) > 0;
+}
+
+void HandoffServer::answer(int connection, const HandoffMessage& message)
+{
     std::int64_t result;
     try {
-        result = m_deliver(*message);
+        result = m_deliver(message);
     } catch (...) {
         // One message the window could not take must not end the window; the
         // sender sees no answer.
         return;
     }
-    std::string answer;
-    appendLittleEndian(answer, result);
+    std::string bytes;
+    appendLittleEndian(bytes, result);
     // Eight bytes into a connection that was never written to fit its buffer at
     // once; a sender that went away just misses its answer.
-    static_cast<void>(writeAll(connection, answer, Clock::now() + m_options.readTimeout));
+    static_cast<void>(writeAll(connection, bytes, Clock::now() + m_options.readTimeout));
 }
 
 bool IsWindow(const std::string& folder, std::uint32_t handle)
