@@ -15,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -121,7 +122,7 @@ bool waitReady(int fd, short events, Clock::time_point deadline, int wake)
     }
 }
 
-bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline, int wake = -1)
+[[nodiscard]] bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline)
 {
     while (size > 0) {
         const ssize_t n = ::recv(fd, out, size, MSG_DONTWAIT);
@@ -131,7 +132,7 @@ bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline, 
         } else if (n == 0) {
             return false;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitReady(fd, POLLIN, deadline, wake))
+            if (!waitReady(fd, POLLIN, deadline, -1))
                 return false;
         } else if (errno != EINTR) {
             return false;
@@ -140,7 +141,7 @@ bool readExact(int fd, char* out, std::size_t size, Clock::time_point deadline, 
     return true;
 }
 
-bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
+[[nodiscard]] bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
 {
     while (!data.empty()) {
         // MSG_NOSIGNAL: a peer that went away must not kill the process with SIGPIPE.
@@ -156,6 +157,53 @@ bool writeAll(int fd, std::string_view data, Clock::time_point deadline)
     }
     return true;
 }
+
+// Takes in one frame in whatever pieces its bytes arrive, so that a reader can wait
+// on many senders at once and keep each one's part until the rest comes.
+class FrameReader {
+public:
+    enum class Step { waiting, complete, failed };
+
+    // Reads what the non-blocking `fd` has for the frame, never past its end.
+    [[nodiscard]] Step readFrom(int fd)
+    {
+        while (m_received < m_frame.size()) {
+            const ssize_t n = ::recv(fd, m_frame.data() + m_received, m_frame.size() - m_received, MSG_DONTWAIT);
+            if (n > 0) {
+                m_received += static_cast<std::size_t>(n);
+                // Reads stop at the header's end, so this is seen once, as it completes.
+                if (m_received == kHeaderSize) {
+                    const auto length = loadLittleEndian<std::uint32_t>(m_frame.data() + 32);
+                    if (std::memcmp(m_frame.data(), kMagic, sizeof kMagic) != 0 || length > kHandoffMaxData)
+                        return Step::failed;
+                    m_frame.resize(kHeaderSize + length);
+                }
+            } else if (n == 0) {
+                return Step::failed;
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return Step::waiting;
+            } else if (errno != EINTR) {
+                return Step::failed;
+            }
+        }
+        return Step::complete;
+    }
+
+    [[nodiscard]] bool started() const noexcept { return m_received > 0; }
+
+    // The message of a complete frame.
+    [[nodiscard]] HandoffMessage message() const
+    {
+        const char* header = m_frame.data();
+        return {loadLittleEndian<std::uint32_t>(header + 4), loadLittleEndian<std::uint64_t>(header + 8),
+                loadLittleEndian<std::int64_t>(header + 16), loadLittleEndian<std::uint64_t>(header + 24),
+                m_frame.substr(kHeaderSize)};
+    }
+
+private:
+    std::string m_frame = std::string(kHeaderSize, '\0'); // the whole frame's size once the header is in
+    std::size_t m_received = 0;
+};
 
 UniqueFd connectTo(const std::string& path, std::chrono::milliseconds timeout)
 {
@@ -223,21 +271,19 @@ std::string EncodeHandoffFrame(const HandoffMessage& message)
 
 std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, Clock::time_point deadline, int wake)
 {
-    char header[kHeaderSize];
-    if (!readExact(fd, header, sizeof header, deadline, wake) || std::memcmp(header, kMagic, sizeof kMagic) != 0)
-        return std::nullopt;
-    HandoffMessage message;
-    message.message = loadLittleEndian<std::uint32_t>(header + 4);
-    message.wParam = loadLittleEndian<std::uint64_t>(header + 8);
-    message.lParam = loadLittleEndian<std::int64_t>(header + 16);
-    message.dataTag = loadLittleEndian<std::uint64_t>(header + 24);
-    const auto length = loadLittleEndian<std::uint32_t>(header + 32);
-    if (length > kHandoffMaxData)
-        return std::nullopt;
-    message.data.resize(length);
-    if (!readExact(fd, message.data.data(), length, deadline, wake))
-        return std::nullopt;
-    return message;
+    FrameReader reader;
+    for (;;) {
+        switch (reader.readFrom(fd)) {
+        case FrameReader::Step::complete:
+            return reader.message();
+        case FrameReader::Step::failed:
+            return std::nullopt;
+        case FrameReader::Step::waiting:
+            if (!waitReady(fd, POLLIN, deadline, wake))
+                return std::nullopt;
+            break;
+        }
+    }
 }
 
 std::uint32_t NewWindowHandle()
@@ -358,6 +404,7 @@ std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPat
     SocketAddress address;
     if (!deliver || !address.assign(bindPath))
         return nullptr;
+    options.maxSenders = std::max<std::size_t>(options.maxSenders, 1);
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!listener || !wake)
@@ -406,51 +453,115 @@ HandoffServer::~HandoffServer()
         ::unlink(m_path.c_str());
 }
 
+// A connection whose message is still coming in.
+struct HandoffServer::Sender {
+    UniqueFd connection;
+    Clock::time_point deadline;
+    FrameReader frame;
+};
+
 void HandoffServer::run()
 {
+    std::vector<Sender> senders; // in the order they connected
+    std::vector<pollfd> fds;
+    // While the process lacks descriptors or memory, a waiting connection stays
+    // queued and would wake the poll again at once: the listener rests till then.
+    Clock::time_point acceptAgain {};
     for (;;) {
-        pollfd fds[] = {{m_listener.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        const auto now = Clock::now();
+        const bool listening = acceptAgain <= now;
+        auto next = listening ? Clock::time_point::max() : acceptAgain;
+        fds.clear();
+        fds.push_back({m_wake.get(), POLLIN, 0});
+        fds.push_back({listening ? m_listener.get() : -1, POLLIN, 0});
+        for (const Sender& sender : senders) {
+            next = std::min(next, sender.deadline);
+            fds.push_back({sender.connection.get(), POLLIN, 0});
+        }
+        int timeout = -1;
+        if (next != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+            timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+        }
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (fds[1].revents != 0)
+        if (fds[0].revents != 0)
             return;
-        if (const UniqueFd connection(::accept4(m_listener.get(), nullptr, nullptr,
-                                                SOCK_CLOEXEC | SOCK_NONBLOCK));
-            connection) {
-            serve(connection.get());
-        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            // The connection stays queued and would wake the poll again at once;
-            // give the process a moment to free what it lacks, still open to a stop.
-            pollfd stop {m_wake.get(), POLLIN, 0};
-            if (::poll(&stop, 1, 100) > 0)
-                return;
+        const auto polled = Clock::now();
+
+        // Errors and hang-ups count as readable: the read reports them.
+        for (std::size_t i = 0; i < senders.size(); ++i) {
+            Sender& sender = senders[i];
+            if (fds[i + 2].revents == 0)
+                continue;
+            const FrameReader::Step step = sender.frame.readFrom(sender.connection.get());
+            if (step == FrameReader::Step::waiting)
+                continue;
+            // A stop asked for while an earlier message was handled comes first.
+            if (step == FrameReader::Step::complete) {
+                if (stopping())
+                    return;
+                answer(sender.connection.get(), sender.frame.message());
+            }
+            sender.connection.reset();
         }
+        // A message that came whole in time is taken above even when handling
+        // another took past its deadline; what is still missing now is too late.
+        std::erase_if(senders,
+                      [polled](const Sender& sender) { return !sender.connection || sender.deadline <= polled; });
+        if (fds[1].revents != 0)
+            acceptSenders(senders, acceptAgain);
     }
 }
 
-void HandoffServer::serve(int connection)
+void HandoffServer::acceptSenders(std::vector<Sender>& senders, Clock::time_point& acceptAgain)
 {
-    if (!PeerIsSameUser(connection))
-        return;
-    const std::optional<HandoffMessage> message =
-        ReceiveHandoffFrame(connection, Clock::now() + m_options.readTimeout, m_wake.get());
-    if (!message)
-        return;
+    // Bounded, so that connections arriving without end cannot keep the senders
+    // already held from being read.
+    for (std::size_t taken = 0; taken < m_options.maxSenders; ++taken) {
+        UniqueFd connection(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!connection) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                acceptAgain = Clock::now() + std::chrono::milliseconds(100);
+            return;
+        }
+        if (!PeerIsSameUser(connection.get()))
+            continue;
+        if (senders.size() >= m_options.maxSenders) {
+            const auto idle = std::find_if(senders.begin(), senders.end(),
+                                           [](const Sender& sender) { return !sender.frame.started(); });
+            senders.erase(idle != senders.end() ? idle : senders.begin());
+        }
+        senders.push_back({std::move(connection), Clock::now() + m_options.readTimeout, {}});
+    }
+}
 
+bool HandoffServer::stopping() const
+{
+    pollfd wake {m_wake.get(), POLLIN, 0};
+    return ::poll(&wake, 1, 0) > 0;
+}
+
+void HandoffServer::answer(int connection, const HandoffMessage& message)
+{
     std::int64_t result;
     try {
-        result = m_deliver(*message);
+        result = m_deliver(message);
     } catch (...) {
         // One message the window could not take must not end the window; the
         // sender sees no answer.
         return;
     }
-    std::string answer;
-    appendLittleEndian(answer, result);
-    writeAll(connection, answer, Clock::now() + m_options.readTimeout);
+    std::string bytes;
+    appendLittleEndian(bytes, result);
+    // Eight bytes into a connection that was never written to fit its buffer at
+    // once; a sender that went away just misses its answer.
+    static_cast<void>(writeAll(connection, bytes, Clock::now() + m_options.readTimeout));
 }
 
 bool IsWindow(const std::string& folder, std::uint32_t handle)

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace qvr {
 
@@ -73,15 +74,22 @@ void RemoveDeadWindowSockets(const std::string& folder);
 [[nodiscard]] bool PeerIsSameUser(int connectedFd);
 
 struct HandoffServerOptions {
-    // How long one sender may take to send its whole message. A sender that is
-    // slower, sends too little or sends nothing is dropped, so it cannot hold up
-    // the senders after it for longer than this.
+    // How long one sender may take, from its connection on, to send its whole
+    // message. A sender that is slower, sends too little or sends nothing is
+    // dropped. Senders are read side by side, so a slow one holds up no other.
     std::chrono::milliseconds readTimeout {2000};
+    // How many senders are held at once while their messages come in (at least
+    // one). One more drops the oldest that has sent nothing yet, or the oldest of
+    // all when each has sent something, so that a flood of connections cannot use
+    // up the process's descriptors.
+    std::size_t maxSenders = 64;
 };
 
-// The window's end: a thread that accepts one connection after another, reads one
-// message from each, hands it to `deliver` and writes back what that returns.
-// Messages are handled one at a time, in the order their senders connected.
+// The window's end: a thread that waits on all its connections at once, reads one
+// message from each as its bytes arrive, hands each whole message to `deliver` and
+// writes back what that returns. Messages are handled one at a time, each as soon
+// as it is whole and no other is being handled (those whole at the same moment in
+// the order their senders connected); while `deliver` runs, the others wait.
 // Connections from other users, malformed or oversized frames and connections that
 // close without a message are dropped without an answer and without calling
 // `deliver`.
@@ -114,8 +122,12 @@ private:
     HandoffServer(std::string path, Deliver deliver, HandoffServerOptions options, UniqueFd listener,
                   UniqueFd wake, dev_t device, ino_t inode);
 
+    struct Sender;
+
     void run();
-    void serve(int connection);
+    void acceptSenders(std::vector<Sender>& senders, std::chrono::steady_clock::time_point& acceptAgain);
+    [[nodiscard]] bool stopping() const;
+    void answer(int connection, const HandoffMessage& message);
 
     std::string m_path;
     Deliver m_deliver;

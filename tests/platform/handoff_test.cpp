@@ -158,5 +158,34 @@ TEST(Handoff, FromAFolderOfAnyDepthDeadWindowsAreSweptAndSilentSendersDropped)
     EXPECT_EQ(window.messages().size(), 1u);
 }
 
+TEST(Handoff, SilentSendersWaitSideBySideAndHoldUpNoWholeMessage)
+{
+    TempDir dir;
+    RecordingWindow window(dir.path(), {60s}); // far longer than the sender below waits
+    ASSERT_TRUE(window.server);
+    std::vector<UniqueFd> silent(30);
+    for (UniqueFd& sender : silent)
+        ASSERT_TRUE(sender = rawSocket(WindowSocketPath(dir.path(), kHandle), false));
+    EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
+}
+
+TEST(Handoff, PastTheBoundOnSendersHeldTheOldestSilentOnesAreDropped)
+{
+    TempDir dir;
+    constexpr std::size_t kBound = 4;
+    RecordingWindow window(dir.path(), {60s, kBound});
+    ASSERT_TRUE(window.server);
+    std::vector<UniqueFd> silent(6);
+    for (UniqueFd& sender : silent)
+        ASSERT_TRUE(sender = rawSocket(WindowSocketPath(dir.path(), kHandle), false));
+    // Answered once the window has taken every connection before it; the message's own is one of them.
+    EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
+    for (std::size_t i = 0; i < silent.size(); ++i) {
+        char answer[8];
+        const bool dropped = i < silent.size() + 1 - kBound;
+        EXPECT_EQ(::recv(silent[i].get(), answer, sizeof answer, MSG_DONTWAIT), dropped ? 0 : -1) << i;
+    }
+}
+
 } // namespace
 } // namespace qvr
