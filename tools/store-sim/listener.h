@@ -88,6 +88,7 @@ struct SimState {
     std::optional<Fault> updateDrop;
     int radioStatus = 200;
     int radioRedirect = 0;
+    std::optional<std::string> radioPage; // none: the coloured page
     std::vector<RecordedRequest> requests;
     bool stopping = false;
 };

@@ -2,7 +2,7 @@
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
 //                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
-//                 [--radio-status CODE]
+//                 [--radio-status CODE] [--radio-page PATH]
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
 // track file is sent at no more than BYTES (same suffixes) per second; with
@@ -13,7 +13,8 @@
 // --version-file serves the file at PATH (read at start) as NAME in that folder, and
 // its signature PATH.sig (tools/sign-release), when there is one, as NAME.sig; a
 // later --version-file NAME.sig=FILE serves another. --radio-status answers the radio
-// page with CODE instead of 200. Once the server listens, one
+// page with CODE instead of 200, and --radio-page with the HTML file at PATH (read at
+// start) instead of the simulator's own page. Once the server listens, one
 // line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
@@ -48,12 +49,13 @@ struct Options {
     std::uint64_t rate = 0;
     int latencyMs = 0;
     int radioStatus = 200;
+    std::optional<std::string> radioPage;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
     "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n"
-    "                     [--radio-status CODE]\n";
+    "                     [--radio-status CODE] [--radio-page PATH]\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -162,6 +164,13 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 std::cerr << "qvr-store-sim: bad radio status " << value << "\n";
                 return std::nullopt;
             }
+        } else if (arg == "--radio-page") {
+            std::ifstream file(std::string(value), std::ios::binary);
+            options.radioPage = std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            if (!file) {
+                std::cerr << "qvr-store-sim: cannot read radio page " << value << "\n";
+                return std::nullopt;
+            }
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -225,6 +234,8 @@ int main(int argc, char** argv)
     simulator.setRate(options->rate);
     simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
     simulator.setRadioStatus(options->radioStatus);
+    if (options->radioPage)
+        simulator.setRadioPage(*options->radioPage);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;

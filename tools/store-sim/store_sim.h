@@ -144,9 +144,11 @@ public:
     // The next `times` update-file answers (every one when negative) close the
     // connection once `bytes` bytes of their body have been sent.
     void setUpdateDropAfter(std::uint64_t bytes, int times = -1);
-    // The radio page's status (200 at first). Its body is always the page itself: one
-    // colour, kRadioPageBackground, behind a line of text.
+    // The radio page's status (200 at first). Its body is the page itself, one colour,
+    // kRadioPageBackground, behind a line of text, until setRadioPage gives another.
     void setRadioStatus(int status);
+    // The radio page's body (HTML) from now on, such as a page that misbehaves.
+    void setRadioPage(std::string body);
     // Non-zero: the radio page's address answers with this status and a Location to
     // another address, which answers as the radio page does.
     void setRadioRedirect(int status);
