@@ -67,12 +67,12 @@ protected:
 // The page is part of the window, not a browser of its own, and whoever serves it
 // must not be able to take the window from the user: a page's dialogs are modal to
 // the window, and a page that opens one after another leaves the user no way even to
-// close it. So nothing the page does opens a window or a dialog or puts a question
-// to the user. What it asks gets the answer of a user who says no at once: an alert
-// is gone as soon as it comes, a confirmation is refused, a prompt cancelled, no file
-// is chosen, and every permission, full screen, window and download is refused; a
-// print does nothing. Only its wish to stay when it is left goes unheard, so that it
-// cannot keep the view from going elsewhere.
+// close it. So nothing the page does opens a window or a dialog, starts another
+// program or puts a question to the user. What it asks gets the answer of a user who
+// says no at once: an alert is gone as soon as it comes, a confirmation is refused, a
+// prompt cancelled, no file is chosen, and every permission, full screen, window and
+// download is refused; a print does nothing. Only its wish to stay when it is left
+// goes unheard, so that it cannot keep the view from going elsewhere.
 class GuardedPage final : public QWebEnginePage {
 public:
     explicit GuardedPage(QObject* parent) : QWebEnginePage(parent)
@@ -113,6 +113,13 @@ protected:
                                            "Are you sure you want to leave this page? Changes that you made may not be saved.");
     }
     bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override { return false; }
+    // Only to what the view shows itself: an address of another kind (mailto: and the
+    // like) would be handed to whatever program the desktop has for it.
+    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override
+    {
+        const QString scheme = url.scheme();
+        return scheme == u"http" || scheme == u"https" || scheme == u"data" || scheme == u"blob" || scheme == u"about";
+    }
 };
 
 class QtViews final : public WebViews {

@@ -175,20 +175,24 @@ addEventListener('click', () => {
   location = 'gone.html';
   for (;;) alert('stay');
 }, {once: true});
-</script><input type=file><input type=color><a download href=data:,tune></a>)";
+</script><input type=file><input type=color><a href=mailto:a@example.org></a><a download href=data:,tune></a>)";
 
-// No window but the program's own comes up, all the page asks is refused at once, it
-// cannot stay when it leaves, and the close button works.
+// No window but the program's own comes up, nor another program (the desktop's opener of mailto:),
+// all the page asks is refused at once, it cannot stay when it leaves, and the close button works.
 TEST_F(RealWindow, TheRadioPageOpensNothingAndAsksTheUserNothing)
 {
+    test::writeFile(m_dir.file("xdg-open"), "#!/bin/sh\necho \"$@\" > " + m_dir.file("opened") + "\n");
+    ::chmod(m_dir.file("xdg-open").c_str(), 0755);
     m_store.setRadioPage(kHostilePage);
-    start(1, {"QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --use-fake-device-for-media-stream"});
+    start(1, {"PATH=" + m_dir.path() + ":" + qgetenv("PATH").toStdString(),
+              "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --use-fake-device-for-media-stream"});
     ASSERT_TRUE(m_store.waitForRequests("/radio_2/confirm=false&prompt=null&open=null&notify=denied&media=refused&place=refused", 1))
         << "the page is held up or got other answers, with windows: " << visibleWindows();
     mouse({moveTo(at(kBrowserRect.bottomRight())), {"click", "1"}});
     ASSERT_TRUE(m_store.waitForRequests("/radio_2/gone.html", 1)) << "the page is held up, with windows: " << visibleWindows();
     EXPECT_EQ(visibleWindows(), 1);
     closeWithItsButton();
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("opened"))) << test::readFile(m_dir.file("opened"));
 }
 
 // The key colour, or a blend of it with the dark rim: a teal no other part of the
