@@ -13,7 +13,9 @@ class WebViews {
 public:
     // A web view as a child of `parent`, shown with it. It takes keyboard focus only
     // when it is clicked, never on its own nor when a page loads, and never opens the
-    // page's context menu. It belongs to its parent.
+    // page's context menu. Its page opens no window or dialog, starts no program and
+    // asks the user nothing: each of its questions gets the answer of a user who says
+    // no at once. It belongs to its parent.
     virtual QWidget* create(QWidget* parent) const = 0;
     // Starts loading `url` in a view that create() made; how the load ends is not
     // reported.

@@ -68,12 +68,13 @@ constexpr QPoint kBareSkin {10, 73};
 
 class RealWindow : public test::ProgramFolder {
 protected:
-    // Starts the program at `scale` (Qt's QT_SCALE_FACTOR) and waits for its window.
-    void start(qreal scale = 1)
+    // Starts the program at `scale` (Qt's QT_SCALE_FACTOR), with `more` variables, and waits for its window.
+    void start(qreal scale = 1, const std::vector<std::string>& more = {})
     {
         m_scale = scale;
         std::vector<std::string> variables = environment("xcb");
         variables.push_back("QT_SCALE_FACTOR=" + QString::number(scale).toStdString());
+        variables.insert(variables.end(), more.begin(), more.end());
         m_program = std::make_unique<test::ChildProcess>(std::vector<std::string> {QVR_EXECUTABLE}, variables);
         m_pid = std::to_string(m_program->pid());
         m_window = FindWindow(m_pid, "^Quavero$");
@@ -154,6 +155,44 @@ TEST_F(RealWindow, IsOnTopWithTheRadioPageAndMovesByItsSkin)
     EXPECT_TRUE(QTest::qWaitFor([&] { return Geometry(m_window).topLeft() == moved; }, 30000));
     m_place.moveTopLeft(Geometry(m_window).topLeft());
     closeWithItsButton();
+}
+
+// A radio page that tries every way to open a window or ask the user, alone and on a click.
+constexpr const char* kHostilePage = R"(<script>
+const ask = asked => asked.then(() => 'given', () => 'refused');
+onbeforeunload = () => 'stay';
+onload = async () => {
+  for (let i = 0; i < 100; ++i) alert(i);
+  const answers = ['confirm=' + confirm('?'), 'prompt=' + prompt('?'), 'open=' + open('popup.html'),
+    'notify=' + await Notification.requestPermission(), 'media=' + await ask(navigator.mediaDevices.getUserMedia({video: true})),
+    'place=' + await ask(new Promise((given, refused) => navigator.geolocation.getCurrentPosition(given, refused)))];
+  navigator.sendBeacon(answers.join('&'));
+};
+addEventListener('click', () => {
+  document.querySelectorAll('input, a').forEach(element => element.click());
+  ask(document.documentElement.requestFullscreen());
+  print();
+  location = 'gone.html';
+  for (;;) alert('stay');
+}, {once: true});
+</script><input type=file><input type=color><a href=mailto:a@example.org></a><a download href=data:,tune></a>)";
+
+// No window but the program's own comes up, nor another program (the desktop's opener of mailto:),
+// all the page asks is refused at once, it cannot stay when it leaves, and the close button works.
+TEST_F(RealWindow, TheRadioPageOpensNothingAndAsksTheUserNothing)
+{
+    test::writeFile(m_dir.file("xdg-open"), "#!/bin/sh\necho \"$@\" > " + m_dir.file("opened") + "\n");
+    ::chmod(m_dir.file("xdg-open").c_str(), 0755);
+    m_store.setRadioPage(kHostilePage);
+    start(1, {"PATH=" + m_dir.path() + ":" + qgetenv("PATH").toStdString(),
+              "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --use-fake-device-for-media-stream"});
+    ASSERT_TRUE(m_store.waitForRequests("/radio_2/confirm=false&prompt=null&open=null&notify=denied&media=refused&place=refused", 1))
+        << "the page is held up or got other answers, with windows: " << visibleWindows();
+    mouse({moveTo(at(kBrowserRect.bottomRight())), {"click", "1"}});
+    ASSERT_TRUE(m_store.waitForRequests("/radio_2/gone.html", 1)) << "the page is held up, with windows: " << visibleWindows();
+    EXPECT_EQ(visibleWindows(), 1);
+    closeWithItsButton();
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("opened"))) << test::readFile(m_dir.file("opened"));
 }
 
 // The key colour, or a blend of it with the dark rim: a teal no other part of the

@@ -173,7 +173,7 @@ void Listener::answerRadio(std::string_view path, httplib::Response& res)
         return;
     }
     res.status = m_state.radioStatus;
-    res.set_content(radioPage(), "text/html");
+    res.set_content(m_state.radioPage ? *m_state.radioPage : radioPage(), "text/html");
 }
 
 void Listener::answerTrackFile(std::string_view id, std::string_view query, const httplib::Request& req,

@@ -2,7 +2,8 @@
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
 //                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
-//                 [--radio-status CODE] [--track-status CODE] [--report-requests PREFIX]
+//                 [--radio-status CODE] [--radio-page PATH] [--track-status CODE]
+//                 [--report-requests PREFIX]
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
 // track file is sent at no more than BYTES (same suffixes) per second; with
@@ -13,10 +14,11 @@
 // --version-file serves the file at PATH (read at start) as NAME in that folder, and
 // its signature PATH.sig (tools/sign-release), when there is one, as NAME.sig; a
 // later --version-file NAME.sig=FILE serves another. --radio-status answers the radio
-// page with CODE instead of 200; --track-status answers every track file with CODE and
-// no body. With --report-requests, when it stops it prints "request SECONDS PATH" for
-// each request whose path begins with PREFIX, SECONDS since it began to listen. Once
-// the server listens, one
+// page with CODE instead of 200, and --radio-page with the HTML file at PATH (read at
+// start) instead of the simulator's own page; --track-status answers every track file
+// with CODE and no body. With --report-requests, when it stops it prints "request
+// SECONDS PATH" for each request whose path begins with PREFIX, SECONDS since it began
+// to listen. Once the server listens, one
 // line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
@@ -53,12 +55,14 @@ struct Options {
     int radioStatus = 200;
     int trackStatus = 0;
     std::string reportPrefix;
+    std::optional<std::string> radioPage;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
     "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n"
-    "                     [--radio-status CODE] [--track-status CODE] [--report-requests PREFIX]\n";
+    "                     [--radio-status CODE] [--radio-page PATH] [--track-status CODE]\n"
+    "                     [--report-requests PREFIX]\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -169,6 +173,13 @@ std::optional<Options> parseOptions(int argc, char** argv)
             }
         } else if (arg == "--report-requests") {
             options.reportPrefix = value;
+        } else if (arg == "--radio-page") {
+            std::ifstream file(std::string(value), std::ios::binary);
+            options.radioPage = std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            if (!file) {
+                std::cerr << "qvr-store-sim: cannot read radio page " << value << "\n";
+                return std::nullopt;
+            }
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -233,6 +244,8 @@ int main(int argc, char** argv)
     simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
     simulator.setRadioStatus(options->radioStatus);
     simulator.setTrackFileStatus(options->trackStatus);
+    if (options->radioPage)
+        simulator.setRadioPage(*options->radioPage);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;

@@ -235,6 +235,12 @@ void StoreSimulator::setRadioStatus(int status)
     m_state->radioStatus = status;
 }
 
+void StoreSimulator::setRadioPage(std::string body)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->radioPage = std::move(body);
+}
+
 void StoreSimulator::setRadioRedirect(int status)
 {
     std::lock_guard lock(m_state->mutex);

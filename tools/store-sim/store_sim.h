@@ -152,9 +152,11 @@ public:
     // Non-zero: every track-file request answers this status, without a body.
     void setTrackFileStatus(int status);
 
-    // The radio page's status (200 at first). Its body is always the page itself: one
-    // colour, kRadioPageBackground, behind a line of text.
+    // The radio page's status (200 at first). Its body is the page itself, one colour,
+    // kRadioPageBackground, behind a line of text, until setRadioPage gives another.
     void setRadioStatus(int status);
+    // The radio page's body (HTML) from now on, such as a page that misbehaves.
+    void setRadioPage(std::string body);
     // Non-zero: the radio page's address answers with this status and a Location to
     // another address, which answers as the radio page does.
     void setRadioRedirect(int status);
