@@ -102,6 +102,7 @@ bool CquaveromfcDlg::RunSelfUpdate()
     WindowUpdatePrompts prompts(*m_prompts, this);
     SelfUpdateEnvironment environment = *m_environment.selfUpdate;
     environment.updater.prompts = &prompts;
+    environment.updater.budget = &m_startWaits;
     m_update = qvr::RunSelfUpdate(environment, m_config.storeHost, [this] {
         m_bShowAllowed = false;
         // Before the new version starts: it may say it runs at once.

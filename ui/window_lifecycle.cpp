@@ -61,6 +61,7 @@ bool CquaveromfcDlg::OnInitDialog()
     m_inbox.RemoveStaleTemporaries();
     m_queueFiles.RemoveStaleTemporaries();
     Publish();
+    m_startWaits = WaitBudget(m_environment.startWaits);
     TellTakenOver();
     if (RunSelfUpdate() && KeepHiddenUntilTakenOver())
         return true;
@@ -77,11 +78,12 @@ void CquaveromfcDlg::StartNormally()
     m_queueController.LoadDownloadQueue();
     SetUpControls();
     // The radio page is on the same host: asked now, it would keep the window from
-    // showing as long again. A click on the prompt asks.
+    // showing as long again. Nor is it asked once the waits before the window have
+    // used up their time. A click on the prompt asks.
     if (m_bStoreUnanswered && m_radio)
         m_radio->ShowPrompt();
-    else
-        LoadRadio();
+    else if (m_radio)
+        m_radio->LoadRadio(&m_startWaits);
     if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
     RefreshFileList(m_queueController.downloadFolder());

@@ -237,15 +237,19 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
         return UPD_NO_CONNECTION;
 
     std::string url = folderUrl + loadString(IDS_VERSION_LIST);
-    auto list = OpenUrl(url);
-    if (!list) {
-        m_listUnanswered = true;
-        return UPD_OPEN_FAILED;
-    }
-    // One read: a version text is far shorter than the buffer.
     std::array<char, kChunk> buffer {};
-    const std::int64_t received = list->read(buffer.data(), buffer.size());
-    list.reset();
+    std::int64_t received = 0;
+    {
+        const WaitBudget::Wait wait(m_environment.budget, VersionListOptions().total);
+        m_hSession->setInterrupt(wait.overdue());
+        auto list = OpenUrl(url);
+        if (!list) {
+            m_listUnanswered = true;
+            return UPD_OPEN_FAILED;
+        }
+        // One read: a version text is far shorter than the buffer.
+        received = list->read(buffer.data(), buffer.size());
+    }
     if (received <= 0) {
         m_listUnanswered = received < 0;
         return UPD_NO_DATA;
@@ -272,11 +276,14 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     m_downloadSession = sessions(loadString(IDS_UPDATE_AGENT));
     if (!m_downloadSession)
         return UPD_OPEN_FAILED;
-    const auto headDue = std::chrono::steady_clock::now() + kProgramHeadLimit;
-    m_downloadSession->setInterrupt([headDue] { return std::chrono::steady_clock::now() >= headDue; });
 
     std::string url = folderUrl + name;
-    auto download = openCanonical(m_downloadSession.get(), url);
+    std::unique_ptr<HttpResponse> download;
+    {
+        const WaitBudget::Wait head(m_environment.budget, kProgramHeadLimit);
+        m_downloadSession->setInterrupt(head.overdue());
+        download = openCanonical(m_downloadSession.get(), url);
+    }
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk)
         return UPD_OPEN_FAILED;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/http.h"
+#include "platform/wait_budget.h"
 
 #include <chrono>
 #include <cstddef>
@@ -94,6 +95,9 @@ struct UpdaterEnvironment {
     std::string executable;                  // empty: the running executable
     std::string tempFolder;                  // empty: the user's temporary folder
     std::function<bool()> networkUp;         // null: a non-loopback interface is up
+    // Shared by the waits for the version list and for the head of the new program's
+    // answer, which come before the window shows; null: each wait its own limit.
+    WaitBudget* budget = nullptr;
     // A larger new program is refused unread.
     std::uint64_t largestProgram = std::uint64_t(64) << 20;
     // Names the published version whose program was refused or cancelled; empty:

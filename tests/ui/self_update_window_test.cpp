@@ -208,5 +208,25 @@ TEST_F(UpdateWindowTest, ACancelStartsNormallyKeepsWhatArrivedDuringTheQuestionA
     EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
 }
 
+// A silent program and radio page use up the time before the window; the window shows
+// with the prompt, which asks when clicked.
+TEST_F(UpdateWindowTest, WhenTheWaitsBeforeTheWindowHaveUsedUpTheirTimeTheRadioIsAskedOnlyOnAClick)
+{
+    m_store.setSilence({.updateFiles = true, .radioPage = true});
+    const auto update = m_adjustEnvironment;
+    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
+        update(environment);
+        environment.startWaits = std::chrono::milliseconds(300);
+        environment.webViews = [] { return nullptr; };
+        environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
+    };
+    openWindow();
+    EXPECT_TRUE(m_window->isVisible() && m_window->control(IDC_RADIO_LABEL)->isVisible());
+    EXPECT_TRUE(requestsTo("/radio_2/").empty());
+    m_store.setSilence({});
+    m_window->OnRadioPromptClicked();
+    EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
+}
+
 } // namespace
 } // namespace qvr::test

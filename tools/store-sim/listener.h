@@ -88,6 +88,7 @@ struct SimState {
     std::optional<Fault> updateDrop;
     int radioStatus = 200;
     int radioRedirect = 0;
+    StoreSimulator::Silence silence;
     std::vector<RecordedRequest> requests;
     bool stopping = false;
 };
@@ -117,6 +118,8 @@ private:
     };
 
     bool process_and_close_socket(socket_t sock) override;
+    // Whether the answer to `path` never comes (StoreSimulator::setSilence); under the lock.
+    bool silenced(std::string_view path) const;
     static void restoreHiddenHeaders(httplib::Request& req);
     void record(RecordedRequest request);
 

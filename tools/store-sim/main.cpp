@@ -2,7 +2,7 @@
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
 //                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
-//                 [--radio-status CODE]
+//                 [--radio-status CODE] [--silent executable|radio]...
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
 // track file is sent at no more than BYTES (same suffixes) per second; with
@@ -13,7 +13,9 @@
 // --version-file serves the file at PATH (read at start) as NAME in that folder, and
 // its signature PATH.sig (tools/sign-release), when there is one, as NAME.sig; a
 // later --version-file NAME.sig=FILE serves another. --radio-status answers the radio
-// page with CODE instead of 200. Once the server listens, one
+// page with CODE instead of 200. --silent takes the requests for the update folder's
+// files (its version list aside), or for the radio page, and never answers them.
+// Once the server listens, one
 // line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
@@ -48,12 +50,13 @@ struct Options {
     std::uint64_t rate = 0;
     int latencyMs = 0;
     int radioStatus = 200;
+    StoreSimulator::Silence silence;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
     "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n"
-    "                     [--radio-status CODE]\n";
+    "                     [--radio-status CODE] [--silent executable|radio]...\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -98,6 +101,18 @@ std::optional<Track> parseTrack(std::string_view text)
         return std::nullopt;
     return Track {std::string(id), std::string(text.substr(first + 1, last - first - 1)), *size,
                   qvr::sim::patternFromId(id)};
+}
+
+// --silent: which answers never come.
+bool parseSilence(std::string_view value, StoreSimulator::Silence& silence)
+{
+    if (value == "executable")
+        silence.updateFiles = true;
+    else if (value == "radio")
+        silence.radioPage = true;
+    else
+        return false;
+    return true;
 }
 
 std::optional<Options> parseOptions(int argc, char** argv)
@@ -160,6 +175,11 @@ std::optional<Options> parseOptions(int argc, char** argv)
             if (ec != std::errc() || end != value.data() + value.size() || options.radioStatus < 100
                 || options.radioStatus > 599) {
                 std::cerr << "qvr-store-sim: bad radio status " << value << "\n";
+                return std::nullopt;
+            }
+        } else if (arg == "--silent") {
+            if (!parseSilence(value, options.silence)) {
+                std::cerr << "qvr-store-sim: bad silence " << value << " (executable or radio)\n";
                 return std::nullopt;
             }
         } else {
@@ -225,6 +245,7 @@ int main(int argc, char** argv)
     simulator.setRate(options->rate);
     simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
     simulator.setRadioStatus(options->radioStatus);
+    simulator.setSilence(options->silence);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;
