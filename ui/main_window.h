@@ -157,6 +157,8 @@ private:
     bool OnTakenOver();  // the hand-off thread's; false when it came too late
     void ComeBackFromUpdate();
     void RestoreOldVersion();
+    // The window ends on a quit from outside, whatever box it shows meanwhile.
+    void EndOnQuit();
     // The window's whole start once it is not handing over.
     void StartNormally();
     void StartWorkers();

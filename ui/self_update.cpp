@@ -79,6 +79,9 @@ private:
         // Cancel, Escape and the window's close button alike.
         QObject::connect(m_progress.get(), &QProgressDialog::canceled, [this] { m_cancelled = true; });
         m_progress->show();
+        // Without a window manager nothing gives a new window the keyboard, and
+        // Escape would go nowhere.
+        m_progress->activateWindow();
         m_sinceShown.start();
     }
 

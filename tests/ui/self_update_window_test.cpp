@@ -4,6 +4,7 @@
 #include "platform/handoff.h"
 #include "platform/process_launch.h"
 #include "res/strings.h"
+#include "ui/system_menu.h"
 
 #include "tests/support/process.h"
 #include "tests/ui/window_fixture.h"
@@ -226,6 +227,21 @@ TEST_F(UpdateWindowTest, WhenTheWaitsBeforeTheWindowHaveUsedUpTheirTimeTheRadioI
     m_store.setSilence({});
     m_window->OnRadioPromptClicked();
     EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
+}
+
+// A quit from a newer start, while a box over the window runs its own loop.
+TEST_F(UpdateWindowTest, ASwitchEndsTheWindowAndTheBoxOpenOverIt)
+{
+    m_adjustEnvironment = nullptr;
+    openWindow();
+    QSignalSpy finished(m_window.get(), &QDialog::finished);
+    bool ended = false;
+    QTimer::singleShot(0, [&] {
+        EXPECT_EQ(sendFromOutside({WM_SWITCH_QUIT, 0, 1, 0, {}}), 1) << "answered while the box is open";
+        ended = waitFor([&] { return finished.count() == 1 && !QApplication::activeModalWidget(); });
+    });
+    m_window->WindowProc(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    EXPECT_TRUE(ended);
 }
 
 } // namespace

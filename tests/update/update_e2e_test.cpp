@@ -100,5 +100,23 @@ TEST_F(InstalledProgram, UpdatesItselfAndTheNewVersionTakesOver)
     EXPECT_EQ(trackInfoQueries(), (std::vector<std::string> {"track=old&guid=G", "track=new&guid=G"}));
 }
 
+// Without a window manager, the progress box takes the keyboard itself.
+TEST_F(InstalledProgram, EscapeInTheDownloadsProgressBoxCancelsIt)
+{
+    stampedCopy(QVR_EXECUTABLE, m_dir.file("published"), "2.1.0.1");
+    m_store.setVersionText("2.1.0.1");
+    m_store.setVersionFile("quavero", readFile(m_dir.file("published")));
+    m_store.setStallAfter(4096, 1);
+    const std::string older = readFile(program());
+    ChildProcess first({program()}, display());
+    const std::string pid = std::to_string(first.pid());
+    xdotool({"windowfocus", "--sync", xdotool({"search", "--sync", "--onlyvisible", "--pid", pid}), "key", "Return"});
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    xdotool({"key", "Escape"});
+    EXPECT_NE(xdotool({"search", "--sync", "--onlyvisible", "--pid", pid, "--name", "^Quavero$"}), "") << "the window";
+    EXPECT_TRUE(readFile(program()) == older);
+    EXPECT_EQ(readFile(m_dir.file("cache/quavero/refused-version")), "2.1.0.1\n") << "cancelled";
+}
+
 } // namespace
 } // namespace qvr::test
