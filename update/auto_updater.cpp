@@ -43,6 +43,13 @@ std::string stagedPath(const std::string& exePath)
     return parentFolder(exePath) + "/." + fileName(exePath) + ".update";
 }
 
+// Where it downloads: beside the executable too, in the one folder that those who may
+// replace the program can write, and no one else can hold a name in.
+std::string downloadPath(const std::string& exePath)
+{
+    return parentFolder(exePath) + "/." + fileName(exePath) + ".download";
+}
+
 // Drops a file that must not stay behind; a failure leaves nothing worse.
 void discard(const std::string& path)
 {
@@ -214,9 +221,9 @@ bool CAutoUpdater::RestoreBackup(const std::string& exePath)
 
 void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
 {
-    // The staged new program, and the halves of copies made for it (or, by earlier
-    // versions, for the executable itself): ".NAME.update", ".NAME.XXXXXX" and
-    // "..NAME.update.XXXXXX".
+    // The download, the staged new program, and the halves of copies made for it (or,
+    // by earlier versions, for the executable itself): ".NAME.download", ".NAME.update",
+    // ".NAME.XXXXXX" and "..NAME.update.XXXXXX".
     const std::string name = fileName(exePath);
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(parentFolder(exePath), error)) {
@@ -270,7 +277,6 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
                                const std::string& published)
 {
-    const std::string temp = m_environment.tempFolder.empty() ? tempFolder() : m_environment.tempFolder;
     const std::string name = fileName(exePath);
     const HttpClientFactory& sessions = m_environment.download ? m_environment.download : m_environment.http;
     m_downloadSession = sessions(loadString(IDS_UPDATE_AGENT));
@@ -299,7 +305,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // store keeps it waiting.
     m_cancelled = false;
     m_downloadSession->setInterrupt([this] { return Cancelled(); });
-    const std::string target = temp + name;
+    const std::string target = downloadPath(exePath);
     Download got = DownloadToFile(*download, target, announced);
     download.reset();
     // Only a whole executable of a newer version, signed with the makers' key, may

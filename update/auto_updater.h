@@ -93,7 +93,6 @@ struct UpdaterEnvironment {
     UpdatePrompts* prompts = nullptr;        // null: the question is answered No
     std::shared_ptr<ExecutableFiles> files;  // null: the real file system
     std::string executable;                  // empty: the running executable
-    std::string tempFolder;                  // empty: the user's temporary folder
     std::function<bool()> networkUp;         // null: a non-loopback interface is up
     // Shared by the waits for the version list and for the head of the new program's
     // answer, which come before the window shows; null: each wait its own limit.
@@ -170,9 +169,10 @@ public:
     static void RemoveStaleExchangeFiles(const std::string& exePath);
 
     // The whole check-and-install against the update folder `folderUrl` (ending in
-    // "/"); one of UpdateResult. A published version whose program was refused, or
-    // whose download the user cancelled, is noted and not asked for again while the
-    // list names it (UPD_DOWNLOAD_FAILED without a request).
+    // "/"); one of UpdateResult. The new program is downloaded beside the executable,
+    // where only those who may replace it can write. A published version whose program
+    // was refused, or whose download the user cancelled, is noted and not asked for
+    // again while the list names it (UPD_DOWNLOAD_FAILED without a request).
     [[nodiscard]] int CheckForUpdate(const std::string& folderUrl);
 
     // The version list of the last check got no answer in time, or none at all: the

@@ -30,7 +30,6 @@ protected:
     UpdateWindowTest()
     {
         ::mkdir(m_dir.file("install").c_str(), 0755);
-        ::mkdir(m_dir.file("tmp").c_str(), 0700);
         ::mkdir(m_dir.file("run").c_str(), 0700);
         m_config.runtimeDir = m_dir.file("run");
         copyExecutable(QVR_VERSION_PROBE, m_dir.file("install/quavero"));
@@ -43,7 +42,6 @@ protected:
             SelfUpdateEnvironment update;
             update.updater.http = environment.http;
             update.updater.executable = m_dir.file("install/quavero");
-            update.updater.tempFolder = m_dir.file("tmp/");
             update.updater.refusedNote = m_dir.file("cache/refused-version");
             update.launch = [this](const std::string& program, const std::vector<std::string>& args) {
                 m_launched.push_back(program + " " + args.at(0));

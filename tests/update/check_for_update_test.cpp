@@ -65,14 +65,13 @@ struct WatchedFiles : ExecutableFiles {
 };
 
 // An install folder with a program of version QVR_FILE_VERSION, under a name the user
-// gave it, a private temporary folder, and the store publishing a newer program by default.
+// gave it, and the store publishing a newer program by default.
 class CheckForUpdate : public ::testing::Test {
 protected:
     CheckForUpdate()
     {
         m_store.start();
         ::mkdir(m_dir.file("install").c_str(), 0755);
-        ::mkdir(m_dir.file("tmp").c_str(), 0700);
         test::copyExecutable(QVR_VERSION_PROBE, exePath());
         ::chmod(exePath().c_str(), 0750);
         m_original = readFile(exePath());
@@ -83,7 +82,6 @@ protected:
         m_env.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
         m_env.prompts = &m_prompts;
         m_env.executable = exePath();
-        m_env.tempFolder = m_dir.file("tmp") + "/";
         m_env.networkUp = [] { return false; }; // the store is on loopback all the same
         m_env.refusedNote = m_dir.file("cache/refused-version");
     }
@@ -105,13 +103,12 @@ protected:
         return result;
     }
 
-    // Nothing but the untouched program in its folder, nothing left in the temporary one.
+    // Nothing but the untouched program in its folder.
     void expectUntouched()
     {
         EXPECT_TRUE(readFile(exePath()) == m_original);
         EXPECT_EQ(modeOf(exePath()), 0750u);
         EXPECT_EQ(test::countEntries(m_dir.file("install")), 1u);
-        EXPECT_EQ(test::countEntries(m_dir.file("tmp")), 0u);
     }
     std::size_t requestsFor(const std::string& name) const
     {
@@ -131,17 +128,9 @@ protected:
 
 TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresentName)
 {
-    // With the temporary folder where there is one on a tmpfs, apart from the program's disk.
     writeFile(m_dir.file("install/OldExecutable.bak"), "the previous update's");
-    UpdaterEnvironment env = m_env;
-    std::error_code error;
-    const std::string shm = "/dev/shm/qvr-update-" + std::to_string(::getpid());
-    if (fs::create_directory(shm, error))
-        env.tempFolder = shm + "/";
-    CAutoUpdater updater(env);
+    CAutoUpdater updater(m_env);
     EXPECT_EQ(updater.CheckForUpdate(folderUrl()), UPD_INSTALLED);
-    EXPECT_EQ(std::distance(fs::directory_iterator(env.tempFolder), fs::directory_iterator()), 0);
-    fs::remove_all(shm, error);
 
     EXPECT_EQ(updater.installedExecutable(), exePath());
     EXPECT_TRUE(readFile(exePath()) == m_newer);
@@ -154,6 +143,16 @@ TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresen
             << request.path;
     EXPECT_EQ(std::tuple(requestsFor("index.html"), requestsFor("my%20player"), requestsFor("my%20player.sig")),
               std::tuple(1u, 1u, 1u)) << "its present name, as an address";
+}
+
+TEST_F(CheckForUpdate, AFileOfTheProgramsNameThatAnotherUserMadeInTheSharedTemporaryFolderDoesNotStopIt)
+{
+    const char* set = std::getenv("TMPDIR");
+    const std::optional<std::string> own = set ? std::optional<std::string>(set) : std::nullopt;
+    ::setenv("TMPDIR", m_dir.path().c_str(), 1);
+    writeFile(m_dir.file("my player"), "another user's");
+    EXPECT_EQ(check(), UPD_INSTALLED);
+    own ? ::setenv("TMPDIR", own->c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 TEST_F(CheckForUpdate, AStoreNotOnThisMachineNeedsANetwork)
