@@ -293,11 +293,10 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk)
         return UPD_OPEN_FAILED;
+    // Anyone on the way can announce any length: refused, but not noted.
     const std::uint64_t announced = ParseContentLength(download->header("Content-Length").value_or(""));
-    if (announced > m_environment.largestProgram) {
-        NoteRefused(published);
+    if (announced > m_environment.largestProgram)
         return UPD_DOWNLOAD_FAILED;
-    }
     if (!m_environment.prompts || !m_environment.prompts->askToInstall(loadString(IDS_UPDATE_QUESTION)))
         return UPD_NOT_INSTALLED;
 
@@ -308,19 +307,23 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     const std::string target = downloadPath(exePath);
     Download got = DownloadToFile(*download, target, announced);
     download.reset();
-    // Only a whole executable of a newer version, signed with the makers' key, may
-    // take the program's place.
+    // Only the makers' whole executable of a newer version may take the program's
+    // place: signed with their key, newer than this one.
+    bool forged = false;
+    if (got == Download::Whole) {
+        got = CheckSignature(url, target);
+        forged = got == Download::Refused;
+    }
     if (got == Download::Whole && CompareVersions(GetFileVersion(target), local) != 1)
         got = Download::Refused;
-    if (got == Download::Whole)
-        got = CheckSignature(url, target);
     m_downloadSession.reset();
     m_environment.prompts->downloadEnded();
     if (got != Download::Whole) {
         discard(target);
-        // What the store serves under this version will be refused again; a network
-        // that failed may not fail next time.
-        if (got == Download::Refused || m_cancelled)
+        // A whole download that is not the makers' is what the store serves under
+        // this version; the user's Cancel is an answer. A network that failed may
+        // not fail next time, and a body past the limit proves nothing.
+        if (forged || m_cancelled)
             NoteRefused(published);
         return UPD_DOWNLOAD_FAILED;
     }

@@ -170,9 +170,13 @@ public:
 
     // The whole check-and-install against the update folder `folderUrl` (ending in
     // "/"); one of UpdateResult. The new program is downloaded beside the executable,
-    // where only those who may replace it can write. A published version whose program
-    // was refused, or whose download the user cancelled, is noted and not asked for
-    // again while the list names it (UPD_DOWNLOAD_FAILED without a request).
+    // where only those who may replace it can write. A published version is noted,
+    // and not asked for again while the list names it (UPD_DOWNLOAD_FAILED without a
+    // request), only for what proves something about it: its download was whole but
+    // its signature did not verify, its verified program failed its probe, or the
+    // user cancelled the download. An answer that is too large, cut short, or of the
+    // wrong version says nothing that anyone on the way could not have said, and the
+    // question comes again at the next start.
     [[nodiscard]] int CheckForUpdate(const std::string& folderUrl);
 
     // The version list of the last check got no answer in time, or none at all: the

@@ -206,13 +206,14 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         // The new program must be served whole before the question.
         {"not found", served(m_newer, 404), UPD_OPEN_FAILED, false, true, false},
         {"a redirect", served(m_newer, 302), UPD_OPEN_FAILED, false, true, false},
+        // What anyone on the way could answer proves nothing about the version.
         {"announced larger than a program can be", larger(sim::Framing::Length), UPD_DOWNLOAD_FAILED, false, true,
-         true},
+         false},
         // Anything but a newer whole program is thrown away; a break may not come again.
         {"a break midway", [&] { m_store.setUpdateDropAfter(m_newer.size() / 2, 1); }, UPD_DOWNLOAD_FAILED, true, true,
          false},
         {"larger than a program can be, unannounced", larger(sim::Framing::NoLength), UPD_DOWNLOAD_FAILED, true, true,
-         true},
+         false},
         {"an error page with status 200", served("<html><body>Please try again later</body></html>"),
          UPD_DOWNLOAD_FAILED, true, true, true},
         {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true, true},
