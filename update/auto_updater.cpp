@@ -30,6 +30,8 @@ constexpr const char* kRefusedNoteName = "refused-version";
 // The window is not shown while the new program is asked for: its answer must begin
 // as soon as the version list's had to.
 constexpr std::chrono::milliseconds kProgramHeadLimit {3000};
+// Far more than the probe's one line; the rest of a chatty answer only fails it.
+constexpr std::size_t kProbeOutputLimit = 256;
 
 std::string fileName(const std::string& path)
 {
@@ -176,7 +178,8 @@ std::string CAutoUpdater::BackupPath(const std::string& exePath)
     return parentFolder(exePath) + "/" + kBackupName;
 }
 
-int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath)
+int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath,
+                                    const std::string& version)
 {
     ExecutableFiles& files = *m_environment.files;
     const std::string backup = BackupPath(exePath);
@@ -186,7 +189,7 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
     // started from.
     int result = UPD_NOT_INSTALLED;
     if (files.stage(newPath, staged, exePath)) {
-        const Download probe = Probe(staged);
+        const Download probe = Probe(staged, version);
         if (probe == Download::Refused)
             m_probeRefused = true;
         if (probe != Download::Whole)
@@ -200,14 +203,17 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
     return result;
 }
 
-CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path)
+CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path, const std::string& version)
 {
     const std::vector<std::string> args {kProbeSwitch};
-    const auto status = m_environment.run ? m_environment.run(path, args, m_environment.probeLimit)
-                                          : RunWithTimeLimit(path, args, m_environment.probeLimit);
-    if (!status)
+    const auto end = m_environment.run
+        ? m_environment.run(path, args, m_environment.probeLimit, kProbeOutputLimit)
+        : RunWithTimeLimit(path, args, m_environment.probeLimit, kProbeOutputLimit);
+    if (!end)
         return Download::Failed;
-    return *status == 0 ? Download::Whole : Download::Refused;
+    // Any program can end with 0; only ours says what it is, and only the verified
+    // version says that version.
+    return end->status == 0 && end->output == ProbeAnswer(version) ? Download::Whole : Download::Refused;
 }
 
 bool CAutoUpdater::RestoreBackup(const std::string& exePath)
@@ -307,14 +313,16 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     const std::string target = downloadPath(exePath);
     Download got = DownloadToFile(*download, target, announced);
     download.reset();
-    // Only the makers' whole executable of a newer version may take the program's
-    // place: signed with their key, newer than this one.
+    // Only the makers' whole executable may take the program's place: signed with
+    // their key, of the version the list named, newer than this one.
     bool forged = false;
     if (got == Download::Whole) {
         got = CheckSignature(url, target);
         forged = got == Download::Refused;
     }
-    if (got == Download::Whole && CompareVersions(GetFileVersion(target), local) != 1)
+    const std::string verified = got == Download::Whole ? GetFileVersion(target) : std::string();
+    if (got == Download::Whole
+        && (CompareVersions(verified, published) != 0 || CompareVersions(verified, local) != 1))
         got = Download::Refused;
     m_downloadSession.reset();
     m_environment.prompts->downloadEnded();
@@ -329,7 +337,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     }
     // A program that cannot even start will not start next time either.
     m_probeRefused = false;
-    const int exchanged = ReplaceExecutable(exePath, target);
+    const int exchanged = ReplaceExecutable(exePath, target, verified);
     discard(target);
     if (m_probeRefused)
         NoteRefused(published);

@@ -180,8 +180,8 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         return [&, framing] { m_env.largestProgram = m_newer.size() / 2; m_store.setFraming(framing); };
     };
     // How the new program answers its probe (tests/helpers/version_probe.cpp).
-    const auto probeAnswers = [&](const char* answer) {
-        return [&, answer] { ::setenv("QVR_TEST_PROBE", answer, 1); m_env.probeLimit = std::chrono::milliseconds(200); };
+    const auto probeAnswers = [](const char* answer) {
+        return [answer] { ::setenv("QVR_TEST_PROBE", answer, 1); };
     };
     struct Case {
         const char* what;
@@ -214,6 +214,8 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
          false},
         {"larger than a program can be, unannounced", larger(sim::Framing::NoLength), UPD_DOWNLOAD_FAILED, true, true,
          false},
+        {"a signed program of another version than the list names", versionText("2.1.0.2"), UPD_DOWNLOAD_FAILED, true,
+         true, false},
         {"an error page with status 200", served("<html><body>Please try again later</body></html>"),
          UPD_DOWNLOAD_FAILED, true, true, true},
         {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true, true},
@@ -225,7 +227,12 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         // Signed, but it cannot run; one that does not answer in time may next time.
         {"a probe that fails", probeAnswers("exit1"), UPD_DOWNLOAD_FAILED, true, true, true},
         {"a probe that crashes", probeAnswers("crash"), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"a probe that hangs", probeAnswers("hang"), UPD_DOWNLOAD_FAILED, true, true, false},
+        {"a probe that hangs", [&] { probeAnswers("hang")(); m_env.probeLimit = std::chrono::milliseconds(200); },
+         UPD_DOWNLOAD_FAILED, true, true, false},
+        // It ends well, but is not the program, or not the version signed.
+        {"a probe that says nothing", probeAnswers("silent"), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"a probe of another program", probeAnswers("other-program"), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"a probe of another version", probeAnswers("other-version"), UPD_DOWNLOAD_FAILED, true, true, true},
         // The question comes again at every start.
         {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true, false},
         {"the download cancelled", [&] { m_prompts.cancel = true; }, UPD_DOWNLOAD_FAILED, true, true, true},
@@ -259,7 +266,9 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     EXPECT_EQ(check(), UPD_DOWNLOAD_FAILED);
     EXPECT_TRUE(m_prompts.questions.empty());
     EXPECT_EQ(requestsFor("my%20player"), 0u);
-    publish("2.1.0.2", m_newer);
+    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("newest"), "2.1.0.2");
+    m_signature = readFile(m_dir.file("newest.sig"));
+    publish("2.1.0.2", readFile(m_dir.file("newest")));
     EXPECT_EQ(check(), UPD_INSTALLED);
     EXPECT_EQ(m_prompts.questions.size(), 1u);
 }

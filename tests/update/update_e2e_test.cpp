@@ -53,7 +53,9 @@ TEST_F(InstalledProgram, ItsProbeAnswersAndTouchesNothing)
 {
     ::rmdir(m_dir.file("run").c_str());
     const std::string hive = readFile(m_dir.file("registry.reg"));
-    EXPECT_EQ(runProcess({program(), "--probe"}, environment()), 0);
+    std::string answer;
+    EXPECT_EQ(runProcess({program(), "--probe"}, environment(), &answer), 0);
+    EXPECT_EQ(answer, "quavero-probe quavero 2.1.0.0\n");
     ASSERT_EQ(runProcess({"/usr/bin/objcopy", "--remove-section", ".note.quavero.version", program(), m_dir.file("bare")}), 0);
     EXPECT_EQ(runProcess({m_dir.file("bare"), "--probe"}, environment()), 4) << "no version";
     EXPECT_FALSE(fs::exists(m_dir.file("run"))) << "no instance lock, no runtime folder";
