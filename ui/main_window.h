@@ -157,6 +157,11 @@ private:
     bool OnTakenOver();  // the hand-off thread's; false when it came too late
     void ComeBackFromUpdate();
     void RestoreOldVersion();
+    // What the last update left for this start (UpdateTrial); one that was undone is
+    // told about here.
+    void OpenTrial();
+    // The box that says the update was undone.
+    void TellUndone();
     // The window ends on a quit from outside, whatever box it shows meanwhile.
     void EndOnQuit();
     // The window's whole start once it is not handing over.
@@ -225,6 +230,7 @@ private:
     enum TakeOverState : int { kNotWaiting, kWaiting, kTakenOver, kCameBack };
     std::atomic<int> m_takeOver {kNotWaiting};
     SelfUpdateOutcome m_update;
+    std::optional<UpdateTrial> m_trial;  // with a self-update, from the start on
     // Shared by the network waits before the window shows.
     WaitBudget m_startWaits {std::chrono::milliseconds(0)};
     std::intptr_t m_newVersionPid = 0;  // the process an update started

@@ -8,6 +8,7 @@
 #include "ui/message_pump.h"
 
 #include <QKeyEvent>
+#include <QTimer>
 
 namespace qvr {
 
@@ -61,6 +62,9 @@ bool CquaveromfcDlg::OnInitDialog()
     m_inbox.RemoveStaleTemporaries();
     m_queueFiles.RemoveStaleTemporaries();
     Publish();
+    // Before the take-over is told: from then on the old version is gone, and a
+    // crash of this one must bring it back.
+    OpenTrial();
     m_startWaits = WaitBudget(m_environment.startWaits);
     TellTakenOver();
     if (RunSelfUpdate() && KeepHiddenUntilTakenOver())
@@ -73,6 +77,9 @@ void CquaveromfcDlg::StartNormally()
 {
     // The window holds both gates while its workers are idle.
     m_workers.takeGates();
+    // The proof of a new version: its window has run this long.
+    if (m_trial && m_trial->state() == UpdateTrial::State::OnTrial)
+        QTimer::singleShot(m_environment.selfUpdate->trialProof, this, [this] { m_trial->Pass(); });
 
     SetUpLook();
     m_queueController.LoadDownloadQueue();

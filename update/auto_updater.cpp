@@ -10,6 +10,7 @@
 #include "platform/signature.h"
 #include "res/strings.h"
 #include "update/release_key.h"
+#include "update/update_trial.h"
 #include "update/url.h"
 
 #include <array>
@@ -192,10 +193,14 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
         const Download probe = Probe(staged, version);
         if (probe == Download::Refused)
             m_probeRefused = true;
-        if (probe != Download::Whole)
+        if (probe != Download::Whole) {
             result = UPD_DOWNLOAD_FAILED;
-        else if (files.keep(exePath, backup) && files.replace(staged, exePath))
-            return UPD_INSTALLED;
+        } else if (UpdateTrial::Begin(exePath, version)) {
+            // A new version that is not watched would have nothing to go back to.
+            if (files.keep(exePath, backup) && files.replace(staged, exePath))
+                return UPD_INSTALLED;
+            UpdateTrial::Forget(exePath);
+        }
     }
     // Often there is nothing to remove; a staged file that stays is removed with the
     // other remains of an exchange at the next check (RemoveStaleExchangeFiles).

@@ -162,7 +162,7 @@ public:
     // one is replaced). The executable's name names a whole program at every moment,
     // the old one or the new one: the new file is first put beside it and onto the
     // disk, and run there once with kProbeSwitch; only when that ends with 0 and
-    // answers ProbeAnswer(version) is the
+    // answers ProbeAnswer(version) is the trial of `version` begun (UpdateTrial), the
     // backup made a second name of the old file, and a rename swaps the new file in.
     // UPD_INSTALLED; UPD_DOWNLOAD_FAILED when the probe failed; UPD_NOT_INSTALLED
     // when the files could not be exchanged. The executable stays as it was unless

@@ -49,6 +49,7 @@ protected:
                 m_newVersion = started ? started->pid() : 0;
                 return started;
             };
+            update.trialProof = m_trialProof;
             environment.selfUpdate = std::move(update);
             environment.handedOverLimit = m_handedOverLimit;
         };
@@ -66,6 +67,7 @@ protected:
     std::vector<std::string> m_launched;
     pid_t m_newVersion = 0;
     std::chrono::milliseconds m_handedOverLimit {60000};
+    std::chrono::milliseconds m_trialProof {120000};
 };
 
 QProgressDialog* ShownProgressBox()
@@ -150,7 +152,8 @@ TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWind
         ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
                                           && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
         EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
-        EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left";
+        EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left, no trial";
+        EXPECT_EQ(m_prompts.asked.back().text, kUndoneText);
         EXPECT_EQ(readFile(trackPath("During " + start)), expectedContent("during-" + start, 20000));
         const auto infos = requestsTo("/downloader/downloader_dlm.html");
         ASSERT_EQ(infos.size(), 2u) << "this start's own request once";
@@ -205,6 +208,29 @@ TEST_F(UpdateWindowTest, ACancelStartsNormallyKeepsWhatArrivedDuringTheQuestionA
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_TRUE(infos[0].query.starts_with("track=own&")) << "the older entry first";
     EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
+}
+
+// A version on trial looks for no newer one, and its window's run proves it.
+TEST_F(UpdateWindowTest, AVersionOnTrialAsksForNoUpdateAndItsWindowEndsTheTrial)
+{
+    writeFile(m_dir.file("install/update-trial"), "2.1.0.0\n");
+    writeFile(m_dir.file("install/OldExecutable.bak"), "the previous version");
+    m_trialProof = std::chrono::milliseconds(1);
+    openWindow();
+    EXPECT_TRUE(m_prompts.asked.empty());
+    ASSERT_TRUE(waitFor([&] { return !std::filesystem::exists(m_dir.file("install/update-trial")); }));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.file("install/OldExecutable.bak")));
+}
+
+TEST_F(UpdateWindowTest, AfterAVersionOnTrialWasUndoneTheNextStartSaysSoOnceAndIsNotOfferedIt)
+{
+    writeFile(m_dir.file("install/update-undone"), "2.1.0.1\n");
+    openWindow();
+    closeWindow();
+    openWindow();
+    ASSERT_EQ(m_prompts.asked.size(), 1u);
+    EXPECT_EQ(m_prompts.asked[0].text, kUndoneText);
+    EXPECT_TRUE(requestsTo("/downloader/app_versions/QVR_DLM/quavero").empty());
 }
 
 // A silent program and radio page use up the time before the window; the window shows

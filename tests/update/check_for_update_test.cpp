@@ -2,7 +2,7 @@
 // the version texts and addresses it works with.
 #include "res/strings.h"
 #include "tools/store-sim/store_sim.h"
-#include "update/auto_updater.h"
+#include "update/self_update.h"
 #include "update/url.h"
 
 #include "tests/support/process.h"
@@ -289,12 +289,14 @@ TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExc
             expectUntouched();
         }
     }
-    EXPECT_EQ(test::countEntries(m_dir.file("install")), 2u) << "the program and its backup alone";
+    EXPECT_EQ(readFile(m_dir.file("install/update-trial")), "2.1.0.1\n") << "the new version on trial";
+    EXPECT_EQ(test::countEntries(m_dir.file("install")), 3u) << "the program, its backup and the trial alone";
     // The way back when the new program does not take over.
-    EXPECT_TRUE(CAutoUpdater::RestoreBackup(exePath()));
+    SelfUpdateOutcome outcome {.executable = exePath(), .version = "2.1.0.1"};
+    EXPECT_TRUE(RollBackUpdate(m_env, outcome));
     EXPECT_TRUE(readFile(exePath()) == m_original);
     EXPECT_EQ(test::countEntries(m_dir.file("install")), 1u);
-    EXPECT_FALSE(CAutoUpdater::RestoreBackup(exePath()));
+    EXPECT_FALSE(RollBackUpdate(m_env, outcome));
 }
 
 TEST(VersionText, ComparesNumericallyFieldByFieldAndTellsMalformedTextsApart)

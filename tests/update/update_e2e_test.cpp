@@ -98,7 +98,7 @@ TEST_F(InstalledProgram, UpdatesItselfAndTheNewVersionTakesOver)
     EXPECT_NE(newPid, pid);
     EXPECT_EQ(processesOf(program()), std::vector<pid_t> {static_cast<pid_t>(std::stoi(newPid))});
     ASSERT_TRUE(tracksArrive({{"Left Over", 20000}, {"Brought Along", 20000}}));
-    EXPECT_EQ(countEntries(m_dir.file("install")), 2u) << "the program alone with its backup";
+    EXPECT_EQ(readFile(m_dir.file("install/update-trial")), "2.1.0.1\n") << "on trial beside its backup";
     EXPECT_EQ(trackInfoQueries(), (std::vector<std::string> {"track=old&guid=G", "track=new&guid=G"}));
 }
 
