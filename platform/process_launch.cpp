@@ -166,10 +166,14 @@ std::optional<ProgramEnd> RunWithTimeLimit(const std::string& program, const std
                                            std::chrono::milliseconds limit, std::size_t outputLimit)
 {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(ends, O_CLOEXEC) != 0)
         return std::nullopt;
     UniqueFd output(ends[0]);
     UniqueFd input(ends[1]);
+    // Only our end waits without blocking: the program's stdout is the other end's
+    // open file, and it must block as any stdout does when the pipe is full.
+    if (::fcntl(output.get(), F_SETFL, O_NONBLOCK) != 0)
+        return std::nullopt;
     const auto pid = spawn(program, args, input.get());
     // Ours closed, the output ends when the program's copies do.
     input.reset();
