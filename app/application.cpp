@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "res/strings.h"
 #include "app/gui_entry.h"
+#include "update/auto_updater.h"
 
 #include <unistd.h>
 
@@ -260,12 +261,17 @@ int CquaveromfcApp::Probe(std::string_view guiImage)
 {
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, guiImage, error);
+    const auto version = gui ? ReadFileVersion(modulePath()) : std::nullopt;
     if (gui && !gui->symbol(kGuiEntryName))
         error = "the window part has no entry";
-    else if (gui && !ReadFileVersion(modulePath()))
+    else if (gui && !version)
         error = "it carries no version";
-    if (gui && error.empty())
-        return 0;
+    if (gui && error.empty()) {
+        // What the updater that runs this probe checks: that this is the program, of
+        // the version it verified.
+        std::fputs(ProbeAnswer(VersionText(*version)).c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : kExitProbeFailed;
+    }
     std::fprintf(stderr, "quavero: this program cannot run: %s\n", error.c_str());
     return kExitProbeFailed;
 }

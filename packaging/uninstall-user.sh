@@ -32,8 +32,9 @@ echo "$files" | while IFS= read -r file; do
     *) echo "uninstall: leaving $file (outside $PREFIX)" >&2 ;;
   esac
 done
-# A self-update leaves the executable it replaced beside the new one.
-rm -f "$install_dir/OldExecutable.bak"
+# A self-update leaves the executable it replaced beside the new one, and while the
+# new one is on trial, or after it was undone, a note of it.
+rm -f "$install_dir/OldExecutable.bak" "$install_dir/update-trial" "$install_dir/update-undone"
 rmdir "$install_dir" 2>/dev/null || true
 
 command -v update-mime-database >/dev/null && [ -d "$PREFIX/share/mime" ] \

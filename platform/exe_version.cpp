@@ -259,4 +259,10 @@ std::optional<FileVersion> ParseFileVersion(std::string_view image)
     return ElfReader(source).version();
 }
 
+std::string VersionText(const FileVersion& version)
+{
+    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." + std::to_string(version[2]) + "."
+        + std::to_string(version[3]);
+}
+
 } // namespace qvr

@@ -28,4 +28,7 @@ constexpr std::size_t kFixedFileInfoSize = 52;
 // The same for an ELF image held in memory.
 [[nodiscard]] std::optional<FileVersion> ParseFileVersion(std::string_view image);
 
+// "2.1.0.1": the four fields with dots between.
+std::string VersionText(const FileVersion& version);
+
 } // namespace qvr

@@ -1,11 +1,14 @@
 #include "platform/process_launch.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <thread>
 
@@ -48,11 +51,37 @@ private:
     bool m_ready = false;
 };
 
+// Owns the file actions of one start: at most a standard output of our choosing.
+class SpawnFileActions {
+public:
+    SpawnFileActions() { m_ready = ::posix_spawn_file_actions_init(&m_actions) == 0; }
+    ~SpawnFileActions()
+    {
+        if (m_ready)
+            ::posix_spawn_file_actions_destroy(&m_actions);
+    }
+    SpawnFileActions(const SpawnFileActions&) = delete;
+    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+
+    // The new program writes its standard output into `fd` (-1: ours). The copy that
+    // dup2 makes drops close-on-exec; `fd` itself keeps it and goes with the exec.
+    bool standardOutput(int fd)
+    {
+        return m_ready && (fd < 0 || ::posix_spawn_file_actions_adddup2(&m_actions, fd, STDOUT_FILENO) == 0);
+    }
+    const posix_spawn_file_actions_t* get() const { return &m_actions; }
+
+private:
+    posix_spawn_file_actions_t m_actions {};
+    bool m_ready = false;
+};
+
 // The pid of the new process, or nothing. No shell: `program` is run as it is.
-std::optional<pid_t> spawn(const std::string& program, const std::vector<std::string>& args)
+std::optional<pid_t> spawn(const std::string& program, const std::vector<std::string>& args, int standardOutput = -1)
 {
     SpawnAttributes attributes;
-    if (program.empty() || !attributes.detach())
+    SpawnFileActions actions;
+    if (program.empty() || !attributes.detach() || !actions.standardOutput(standardOutput))
         return std::nullopt;
     std::vector<std::string> strings {program};
     strings.insert(strings.end(), args.begin(), args.end());
@@ -61,7 +90,7 @@ std::optional<pid_t> spawn(const std::string& program, const std::vector<std::st
         argv.push_back(s.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (::posix_spawn(&pid, program.c_str(), nullptr, attributes.get(), argv.data(), environ) != 0)
+    if (::posix_spawn(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(), environ) != 0)
         return std::nullopt;
     return pid;
 }
@@ -133,30 +162,60 @@ std::optional<StartedProcess> StartWatched(const std::string& program, const std
     return pid ? watch(*pid) : std::nullopt;
 }
 
-std::optional<int> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
-                                    std::chrono::milliseconds limit)
+std::optional<ProgramEnd> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
+                                           std::chrono::milliseconds limit, std::size_t outputLimit)
 {
-    auto process = StartWatched(program, args);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return std::nullopt;
+    UniqueFd output(ends[0]);
+    UniqueFd input(ends[1]);
+    // Only our end waits without blocking: the program's stdout is the other end's
+    // open file, and it must block as any stdout does when the pipe is full.
+    if (::fcntl(output.get(), F_SETFL, O_NONBLOCK) != 0)
+        return std::nullopt;
+    const auto pid = spawn(program, args, input.get());
+    // Ours closed, the output ends when the program's copies do.
+    input.reset();
+    auto process = pid ? watch(*pid) : std::nullopt;
     if (!process)
         return std::nullopt;
+    ProgramEnd end;
+    // Takes what the pipe holds now; false once the program has closed it.
+    const auto drain = [&] {
+        std::array<char, 4096> buffer;
+        for (;;) {
+            const ssize_t n = ::read(output.get(), buffer.data(), buffer.size());
+            if (n > 0)
+                end.output.append(buffer.data(), std::min(static_cast<std::size_t>(n), outputLimit - end.output.size()));
+            else
+                return n < 0 && (errno == EAGAIN || errno == EINTR);
+        }
+    };
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    pollfd ended {process->endedFd(), POLLIN, 0};
-    for (;;) {
+    pollfd watched[] {{process->endedFd(), POLLIN, 0}, {output.get(), POLLIN, 0}};
+    while (watched[0].revents == 0) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const int ready = left.count() <= 0 ? 0 : ::poll(&ended, 1, static_cast<int>(left.count()));
-        if (ready > 0)
-            break;
-        if (ready == 0 || errno != EINTR) {
+        // Once the output is closed (its fd -1, which poll passes over), only the end is waited for.
+        const int ready = left.count() <= 0 ? 0 : ::poll(watched, 2, static_cast<int>(left.count()));
+        if (ready == 0 || (ready < 0 && errno != EINTR)) {
             process->kill();
             return std::nullopt;
         }
+        if (ready > 0 && watched[1].revents != 0 && !drain())
+            watched[1].fd = -1;
     }
+    // What it wrote before its end; a child of its own that kept the pipe open is not waited for.
+    if (watched[1].fd >= 0)
+        static_cast<void>(drain());
     const int status = waitFor(process->pid());
     if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return std::nullopt;
+        end.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        end.status = 128 + WTERMSIG(status);
+    else
+        return std::nullopt;
+    return end;
 }
 
 } // namespace qvr

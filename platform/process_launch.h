@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,10 +42,19 @@ private:
 [[nodiscard]] std::optional<StartedProcess> StartWatched(const std::string& program,
                                                          const std::vector<std::string>& args);
 
-// Runs `program` with `args` and waits for its end, at most `limit`: its exit
-// status, or 128 plus the number of the signal that ended it. Nothing when it could
-// not be started, or still ran at the limit: it is then killed and collected.
-[[nodiscard]] std::optional<int> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
-                                                  std::chrono::milliseconds limit);
+// How a program run to its end ended: its exit status, or 128 plus the number of
+// the signal that ended it, and the first bytes it wrote on its standard output.
+struct ProgramEnd {
+    int status = 0;
+    std::string output;
+};
+
+// Runs `program` with `args` and waits for its end, at most `limit`, keeping at most
+// `outputLimit` bytes of its standard output (the rest is read and dropped, so that a
+// talkative program never blocks on a full pipe). Nothing when it could not be
+// started, or still ran at the limit: it is then killed and collected.
+[[nodiscard]] std::optional<ProgramEnd> RunWithTimeLimit(const std::string& program,
+                                                         const std::vector<std::string>& args,
+                                                         std::chrono::milliseconds limit, std::size_t outputLimit);
 
 } // namespace qvr

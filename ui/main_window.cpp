@@ -8,6 +8,7 @@
 #include "ui/message_pump.h"
 #include "ui/system_menu.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -39,8 +40,10 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
             m_pump->PostMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
         return 0;
     case WM_SWITCH_QUIT:
-        // From the process that takes over, whose pid it carries.
-        return m_pump->SendMessage(WM_SWITCH_QUIT, 0, message.lParam);
+        // From the process that takes over, whose pid it carries. Answered at once:
+        // what it waits for is this process's end, which the gates tell it.
+        m_pump->PostMessage(WM_SWITCH_QUIT, 0, message.lParam);
+        return 1;
     case WM_TAKEN_OVER:
         return OnTakenOver() ? 1 : 0;
     case WM_COPYDATA: {
@@ -90,7 +93,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         [[fallthrough]];
     case WM_TAKEN_OVER:
         m_queueController.OnSwitchQuit();
-        done(0);
+        EndOnQuit();
         break;
     case WM_ENTRY_RESOLVED: {
         const msg::EntryResolved report = msg::EntryResolved::unpack(params);
@@ -125,6 +128,24 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         break;
     }
     return 0;
+}
+
+void CquaveromfcDlg::EndOnQuit()
+{
+    // A box open over the window (the About box, a question) runs an event loop of its
+    // own, inside which this message came, and the window's run ends only once that
+    // loop has: the boxes go first, as their Cancel would.
+    while (QWidget* box = QApplication::activeModalWidget()) {
+        if (box == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(box))
+            dialog->reject();
+        else
+            box->hide();
+        if (QApplication::activeModalWidget() == box)
+            break;
+    }
+    done(0);
 }
 
 void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)

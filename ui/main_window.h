@@ -66,6 +66,10 @@ struct MainWindowEnvironment {
     // How long a window that handed over to a newer executable waits to be told
     // to go before it goes by itself.
     std::chrono::milliseconds handedOverLimit {60000};
+    // Every network wait before the window shows (the version list, the head of the
+    // new program's answer, the radio check) shares this much time; each gets the
+    // smaller of its own limit and what is left.
+    std::chrono::milliseconds startWaits {3400};
 };
 
 // The program's window: the skinned dialog with its controls, the one entry of every
@@ -156,6 +160,13 @@ private:
     bool OnTakenOver();  // the hand-off thread's; false when it came too late
     void ComeBackFromUpdate();
     void RestoreOldVersion();
+    // What the last update left for this start (UpdateTrial); one that was undone is
+    // told about here.
+    void OpenTrial();
+    // The box that says the update was undone.
+    void TellUndone();
+    // The window ends on a quit from outside, whatever box it shows meanwhile.
+    void EndOnQuit();
     // The window's whole start once it is not handing over.
     void StartNormally();
     void StartWorkers();
@@ -222,6 +233,9 @@ private:
     enum TakeOverState : int { kNotWaiting, kWaiting, kTakenOver, kCameBack };
     std::atomic<int> m_takeOver {kNotWaiting};
     SelfUpdateOutcome m_update;
+    std::optional<UpdateTrial> m_trial;  // with a self-update, from the start on
+    // Shared by the network waits before the window shows.
+    WaitBudget m_startWaits {std::chrono::milliseconds(0)};
     std::intptr_t m_newVersionPid = 0;  // the process an update started
     QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
     std::uint32_t m_windowHandle = 0;

@@ -46,11 +46,13 @@ HttpOptions RadioCheckOptions()
     return {.connect = 2000ms, .stall = 3000ms, .followRedirects = true, .total = 3000ms};
 }
 
-int RadioPageStatus(const HttpClientFactory& http, const std::string& url)
+int RadioPageStatus(const HttpClientFactory& http, const std::string& url, const std::function<bool()>& overdue)
 {
     const std::unique_ptr<HttpClient> client = http(kRadioStatusAgent);
     if (!client)
         return 0;
+    if (overdue)
+        client->setInterrupt(overdue);
     const std::unique_ptr<HttpResponse> response = client->get(url, {});
     return response ? response->statusCode() : 0;
 }
@@ -75,9 +77,18 @@ void RadioPanel::ShowPrompt()
         m_prompt->show();
 }
 
-void RadioPanel::LoadRadio()
+void RadioPanel::LoadRadio(WaitBudget* budget)
 {
-    if (!m_window || !m_views || RadioPageStatus(m_http, m_url) != 200) {
+    if (!m_window || !m_views || (budget && budget->spent())) {
+        ShowPrompt();
+        return;
+    }
+    int status = 0;
+    {
+        const WaitBudget::Wait wait(budget, RadioCheckOptions().total);
+        status = RadioPageStatus(m_http, m_url, wait.overdue());
+    }
+    if (status != 200) {
         ShowPrompt();
         return;
     }

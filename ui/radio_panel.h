@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/http.h"
+#include "platform/wait_budget.h"
 
 #include <QPointer>
 
@@ -26,8 +27,10 @@ inline constexpr const char* kRadioPromptText = "Click Here to Load Online Radio
 HttpOptions RadioCheckOptions();
 
 // The final status of a GET of `url` as a client of `http` sees it, with the agent
-// "Get Radio Status"; the body is never read. 0 when no answer came.
-int RadioPageStatus(const HttpClientFactory& http, const std::string& url);
+// "Get Radio Status"; the body is never read. 0 when no answer came, also when
+// `overdue` (if given) said so first.
+int RadioPageStatus(const HttpClientFactory& http, const std::string& url,
+                    const std::function<bool()>& overdue = nullptr);
 
 // The main window's radio panel: the store's radio page in a browser when it answers,
 // otherwise a prompt whose clicks try again. The prompt and the browser belong to the
@@ -46,7 +49,9 @@ public:
     // page (loading it itself), made once the window has painted itself; otherwise the
     // browser goes and the prompt stays. Without a place for the browser, or when no
     // view can be made, nothing is checked and the prompt stays, so the user can retry.
-    void LoadRadio();
+    // With a budget the check waits no longer than it leaves, and not at all once it
+    // is spent.
+    void LoadRadio(WaitBudget* budget = nullptr);
 
     // The prompt without a check, as after one that failed.
     void ShowPrompt();

@@ -4,6 +4,7 @@
 
 #include "engine/queue_files.h"
 #include "platform/handoff.h"
+#include "platform/paths.h"
 #include "ui/message_pump.h"
 #include "res/strings.h"
 
@@ -79,6 +80,9 @@ private:
         // Cancel, Escape and the window's close button alike.
         QObject::connect(m_progress.get(), &QProgressDialog::canceled, [this] { m_cancelled = true; });
         m_progress->show();
+        // Without a window manager nothing gives a new window the keyboard, and
+        // Escape would go nowhere.
+        m_progress->activateWindow();
         m_sinceShown.start();
     }
 
@@ -91,10 +95,35 @@ private:
 
 } // namespace
 
+void CquaveromfcDlg::OpenTrial()
+{
+    if (!m_environment.selfUpdate)
+        return;
+    const UpdaterEnvironment& updater = m_environment.selfUpdate->updater;
+    const std::string executable = updater.executable.empty() ? modulePath() : updater.executable;
+    m_trial.emplace(executable, CAutoUpdater::GetFileVersion(executable));
+    if (m_trial->state() != UpdateTrial::State::Undone)
+        return;
+    // As after a rollback of a version that never took over: not offered again while
+    // the store names it.
+    CAutoUpdater(updater).NoteRefused(m_trial->version());
+    m_trial->Acknowledge();
+    TellUndone();
+}
+
+void CquaveromfcDlg::TellUndone()
+{
+    // This window is not shown yet; the box belongs to whatever is active.
+    m_prompts->messageBox(QApplication::activeWindow(), kUndoneText, kUpdatedCaption, MB_OK | MB_ICONWARNING);
+}
+
 bool CquaveromfcDlg::RunSelfUpdate()
 {
-    // A start that takes over was made by an update, which has just asked.
-    if (!m_environment.selfUpdate || m_config.switchStart)
+    // A start that takes over was made by an update, which has just asked. A version
+    // on trial asks for no newer one: an install would replace the backup that its
+    // own crash needs.
+    if (!m_environment.selfUpdate || m_config.switchStart
+        || (m_trial && m_trial->state() == UpdateTrial::State::OnTrial))
         return false;
     // The boxes run event loops, in which a later start may hand its request over.
     // The raw-queue file keeps it (the raw entries are not loaded yet): this window
@@ -102,6 +131,7 @@ bool CquaveromfcDlg::RunSelfUpdate()
     WindowUpdatePrompts prompts(*m_prompts, this);
     SelfUpdateEnvironment environment = *m_environment.selfUpdate;
     environment.updater.prompts = &prompts;
+    environment.updater.budget = &m_startWaits;
     m_update = qvr::RunSelfUpdate(environment, m_config.storeHost, [this] {
         m_bShowAllowed = false;
         // Before the new version starts: it may say it runs at once.
@@ -120,6 +150,7 @@ bool CquaveromfcDlg::KeepHiddenUntilTakenOver()
 {
     if (!m_update.newVersion) {
         RestoreOldVersion();
+        TellUndone();
         return false;
     }
     // Readable once the new version's process has ended, whatever ended it.
@@ -147,6 +178,7 @@ void CquaveromfcDlg::ComeBackFromUpdate()
     if (!m_takeOver.compare_exchange_strong(waiting, kCameBack))
         return;
     RestoreOldVersion();
+    TellUndone();
     StartNormally();
     show();
 }
@@ -160,8 +192,9 @@ void CquaveromfcDlg::RestoreOldVersion()
         m_newVersionEnded = nullptr;
     }
     // Ended first, so that nothing runs the new file while the old one takes its name back.
-    // Without a backup that can go back, the name keeps the new program, which passed
-    // its probe before it got it: a whole program either way.
+    // Without a backup that can go back, either the new version's crash has put it
+    // back already, or the name keeps the new program, which passed its probe before
+    // it got it: a whole program either way.
     static_cast<void>(RollBackUpdate(m_environment.selfUpdate->updater, m_update));
     m_update = {};
     m_bShowAllowed = true;

@@ -8,6 +8,7 @@
 #include "ui/message_pump.h"
 
 #include <QKeyEvent>
+#include <QTimer>
 
 namespace qvr {
 
@@ -62,6 +63,10 @@ bool CquaveromfcDlg::OnInitDialog()
     m_inbox.RemoveStaleTemporaries();
     m_queueFiles.RemoveStaleTemporaries();
     Publish();
+    // Before the take-over is told: from then on the old version is gone, and a
+    // crash of this one must bring it back.
+    OpenTrial();
+    m_startWaits = WaitBudget(m_environment.startWaits);
     TellTakenOver();
     if (RunSelfUpdate() && KeepHiddenUntilTakenOver())
         return true;
@@ -73,16 +78,20 @@ void CquaveromfcDlg::StartNormally()
 {
     // The window holds both gates while its workers are idle.
     m_workers.takeGates();
+    // The proof of a new version: its window has run this long.
+    if (m_trial && m_trial->state() == UpdateTrial::State::OnTrial)
+        QTimer::singleShot(m_environment.selfUpdate->trialProof, this, [this] { m_trial->Pass(); });
 
     SetUpLook();
     m_queueController.LoadDownloadQueue();
     SetUpControls();
     // The radio page is on the same host: asked now, it would keep the window from
-    // showing as long again. A click on the prompt asks.
+    // showing as long again. Nor is it asked once the waits before the window have
+    // used up their time. A click on the prompt asks.
     if (m_bStoreUnanswered && m_radio)
         m_radio->ShowPrompt();
-    else
-        LoadRadio();
+    else if (m_radio)
+        m_radio->LoadRadio(&m_startWaits);
     if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
     RefreshFileList(m_queueController.downloadFolder());

@@ -10,6 +10,7 @@
 #include "platform/signature.h"
 #include "res/strings.h"
 #include "update/release_key.h"
+#include "update/update_trial.h"
 #include "update/url.h"
 
 #include <array>
@@ -30,6 +31,8 @@ constexpr const char* kRefusedNoteName = "refused-version";
 // The window is not shown while the new program is asked for: its answer must begin
 // as soon as the version list's had to.
 constexpr std::chrono::milliseconds kProgramHeadLimit {3000};
+// Far more than the probe's one line; the rest of a chatty answer only fails it.
+constexpr std::size_t kProbeOutputLimit = 256;
 
 std::string fileName(const std::string& path)
 {
@@ -41,6 +44,13 @@ std::string fileName(const std::string& path)
 std::string stagedPath(const std::string& exePath)
 {
     return parentFolder(exePath) + "/." + fileName(exePath) + ".update";
+}
+
+// Where it downloads: beside the executable too, in the one folder that those who may
+// replace the program can write, and no one else can hold a name in.
+std::string downloadPath(const std::string& exePath)
+{
+    return parentFolder(exePath) + "/." + fileName(exePath) + ".download";
 }
 
 // Drops a file that must not stay behind; a failure leaves nothing worse.
@@ -169,7 +179,8 @@ std::string CAutoUpdater::BackupPath(const std::string& exePath)
     return parentFolder(exePath) + "/" + kBackupName;
 }
 
-int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath)
+int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath,
+                                    const std::string& version)
 {
     ExecutableFiles& files = *m_environment.files;
     const std::string backup = BackupPath(exePath);
@@ -179,13 +190,17 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
     // started from.
     int result = UPD_NOT_INSTALLED;
     if (files.stage(newPath, staged, exePath)) {
-        const Download probe = Probe(staged);
+        const Download probe = Probe(staged, version);
         if (probe == Download::Refused)
             m_probeRefused = true;
-        if (probe != Download::Whole)
+        if (probe != Download::Whole) {
             result = UPD_DOWNLOAD_FAILED;
-        else if (files.keep(exePath, backup) && files.replace(staged, exePath))
-            return UPD_INSTALLED;
+        } else if (UpdateTrial::Begin(exePath, version)) {
+            // A new version that is not watched would have nothing to go back to.
+            if (files.keep(exePath, backup) && files.replace(staged, exePath))
+                return UPD_INSTALLED;
+            UpdateTrial::Forget(exePath);
+        }
     }
     // Often there is nothing to remove; a staged file that stays is removed with the
     // other remains of an exchange at the next check (RemoveStaleExchangeFiles).
@@ -193,14 +208,17 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
     return result;
 }
 
-CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path)
+CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path, const std::string& version)
 {
     const std::vector<std::string> args {kProbeSwitch};
-    const auto status = m_environment.run ? m_environment.run(path, args, m_environment.probeLimit)
-                                          : RunWithTimeLimit(path, args, m_environment.probeLimit);
-    if (!status)
+    const auto end = m_environment.run
+        ? m_environment.run(path, args, m_environment.probeLimit, kProbeOutputLimit)
+        : RunWithTimeLimit(path, args, m_environment.probeLimit, kProbeOutputLimit);
+    if (!end)
         return Download::Failed;
-    return *status == 0 ? Download::Whole : Download::Refused;
+    // Any program can end with 0; only ours says what it is, and only the verified
+    // version says that version.
+    return end->status == 0 && end->output == ProbeAnswer(version) ? Download::Whole : Download::Refused;
 }
 
 bool CAutoUpdater::RestoreBackup(const std::string& exePath)
@@ -214,9 +232,9 @@ bool CAutoUpdater::RestoreBackup(const std::string& exePath)
 
 void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
 {
-    // The staged new program, and the halves of copies made for it (or, by earlier
-    // versions, for the executable itself): ".NAME.update", ".NAME.XXXXXX" and
-    // "..NAME.update.XXXXXX".
+    // The download, the staged new program, and the halves of copies made for it (or,
+    // by earlier versions, for the executable itself): ".NAME.download", ".NAME.update",
+    // ".NAME.XXXXXX" and "..NAME.update.XXXXXX".
     const std::string name = fileName(exePath);
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(parentFolder(exePath), error)) {
@@ -237,15 +255,19 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
         return UPD_NO_CONNECTION;
 
     std::string url = folderUrl + loadString(IDS_VERSION_LIST);
-    auto list = OpenUrl(url);
-    if (!list) {
-        m_listUnanswered = true;
-        return UPD_OPEN_FAILED;
-    }
-    // One read: a version text is far shorter than the buffer.
     std::array<char, kChunk> buffer {};
-    const std::int64_t received = list->read(buffer.data(), buffer.size());
-    list.reset();
+    std::int64_t received = 0;
+    {
+        const WaitBudget::Wait wait(m_environment.budget, VersionListOptions().total);
+        m_hSession->setInterrupt(wait.overdue());
+        auto list = OpenUrl(url);
+        if (!list) {
+            m_listUnanswered = true;
+            return UPD_OPEN_FAILED;
+        }
+        // One read: a version text is far shorter than the buffer.
+        received = list->read(buffer.data(), buffer.size());
+    }
     if (received <= 0) {
         m_listUnanswered = received < 0;
         return UPD_NO_DATA;
@@ -266,25 +288,26 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
                                const std::string& published)
 {
-    const std::string temp = m_environment.tempFolder.empty() ? tempFolder() : m_environment.tempFolder;
     const std::string name = fileName(exePath);
     const HttpClientFactory& sessions = m_environment.download ? m_environment.download : m_environment.http;
     m_downloadSession = sessions(loadString(IDS_UPDATE_AGENT));
     if (!m_downloadSession)
         return UPD_OPEN_FAILED;
-    const auto headDue = std::chrono::steady_clock::now() + kProgramHeadLimit;
-    m_downloadSession->setInterrupt([headDue] { return std::chrono::steady_clock::now() >= headDue; });
 
     std::string url = folderUrl + name;
-    auto download = openCanonical(m_downloadSession.get(), url);
+    std::unique_ptr<HttpResponse> download;
+    {
+        const WaitBudget::Wait head(m_environment.budget, kProgramHeadLimit);
+        m_downloadSession->setInterrupt(head.overdue());
+        download = openCanonical(m_downloadSession.get(), url);
+    }
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk)
         return UPD_OPEN_FAILED;
+    // Anyone on the way can announce any length: refused, but not noted.
     const std::uint64_t announced = ParseContentLength(download->header("Content-Length").value_or(""));
-    if (announced > m_environment.largestProgram) {
-        NoteRefused(published);
+    if (announced > m_environment.largestProgram)
         return UPD_DOWNLOAD_FAILED;
-    }
     if (!m_environment.prompts || !m_environment.prompts->askToInstall(loadString(IDS_UPDATE_QUESTION)))
         return UPD_NOT_INSTALLED;
 
@@ -292,28 +315,34 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // store keeps it waiting.
     m_cancelled = false;
     m_downloadSession->setInterrupt([this] { return Cancelled(); });
-    const std::string target = temp + name;
+    const std::string target = downloadPath(exePath);
     Download got = DownloadToFile(*download, target, announced);
     download.reset();
-    // Only a whole executable of a newer version, signed with the makers' key, may
-    // take the program's place.
-    if (got == Download::Whole && CompareVersions(GetFileVersion(target), local) != 1)
-        got = Download::Refused;
-    if (got == Download::Whole)
+    // Only the makers' whole executable may take the program's place: signed with
+    // their key, of the version the list named, newer than this one.
+    bool forged = false;
+    if (got == Download::Whole) {
         got = CheckSignature(url, target);
+        forged = got == Download::Refused;
+    }
+    const std::string verified = got == Download::Whole ? GetFileVersion(target) : std::string();
+    if (got == Download::Whole
+        && (CompareVersions(verified, published) != 0 || CompareVersions(verified, local) != 1))
+        got = Download::Refused;
     m_downloadSession.reset();
     m_environment.prompts->downloadEnded();
     if (got != Download::Whole) {
         discard(target);
-        // What the store serves under this version will be refused again; a network
-        // that failed may not fail next time.
-        if (got == Download::Refused || m_cancelled)
+        // A whole download that is not the makers' is what the store serves under
+        // this version; the user's Cancel is an answer. A network that failed may
+        // not fail next time, and a body past the limit proves nothing.
+        if (forged || m_cancelled)
             NoteRefused(published);
         return UPD_DOWNLOAD_FAILED;
     }
     // A program that cannot even start will not start next time either.
     m_probeRefused = false;
-    const int exchanged = ReplaceExecutable(exePath, target);
+    const int exchanged = ReplaceExecutable(exePath, target, verified);
     discard(target);
     if (m_probeRefused)
         NoteRefused(published);

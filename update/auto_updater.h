@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/http.h"
+#include "platform/process_launch.h"
+#include "platform/wait_budget.h"
 
 #include <chrono>
 #include <cstddef>
@@ -53,11 +55,21 @@ public:
 // its version note reads) and end, with status 0 when it can. It touches nothing.
 constexpr const char* kProbeSwitch = "--probe";
 
-// Runs a program with its arguments and waits at most the limit: its exit status, or
-// nothing when it could not start or did not end in time (RunWithTimeLimit).
-using ProgramRunner = std::function<std::optional<int>(const std::string& program,
-                                                       const std::vector<std::string>& args,
-                                                       std::chrono::milliseconds limit)>;
+// The one line that the program's probe writes on its standard output when it can
+// run: what it is and the version in its note ("quavero-probe quavero 2.1.0.1"). A
+// file that answers anything else is not the program of that version, however it
+// ends. (Here, for the executable's probe, which links no updater.)
+inline std::string ProbeAnswer(const std::string& version)
+{
+    return "quavero-probe quavero " + version + "\n";
+}
+
+// Runs a program with its arguments and waits at most the limit, keeping at most so
+// many bytes of its standard output; nothing when it could not start or did not end
+// in time (RunWithTimeLimit).
+using ProgramRunner = std::function<std::optional<ProgramEnd>(
+    const std::string& program, const std::vector<std::string>& args, std::chrono::milliseconds limit,
+    std::size_t outputLimit)>;
 
 // The file operations of the exchange, real by default; tests derive to make one
 // fail.
@@ -92,8 +104,10 @@ struct UpdaterEnvironment {
     UpdatePrompts* prompts = nullptr;        // null: the question is answered No
     std::shared_ptr<ExecutableFiles> files;  // null: the real file system
     std::string executable;                  // empty: the running executable
-    std::string tempFolder;                  // empty: the user's temporary folder
     std::function<bool()> networkUp;         // null: a non-loopback interface is up
+    // Shared by the waits for the version list and for the head of the new program's
+    // answer, which come before the window shows; null: each wait its own limit.
+    WaitBudget* budget = nullptr;
     // A larger new program is refused unread.
     std::uint64_t largestProgram = std::uint64_t(64) << 20;
     // Names the published version whose program was refused or cancelled; empty:
@@ -147,12 +161,14 @@ public:
     // place, and keeps the old one as "OldExecutable.bak" in its folder (a previous
     // one is replaced). The executable's name names a whole program at every moment,
     // the old one or the new one: the new file is first put beside it and onto the
-    // disk, and run there once with kProbeSwitch; only when that ends with 0 is the
+    // disk, and run there once with kProbeSwitch; only when that ends with 0 and
+    // answers ProbeAnswer(version) is the trial of `version` begun (UpdateTrial), the
     // backup made a second name of the old file, and a rename swaps the new file in.
     // UPD_INSTALLED; UPD_DOWNLOAD_FAILED when the probe failed; UPD_NOT_INSTALLED
     // when the files could not be exchanged. The executable stays as it was unless
     // the result is UPD_INSTALLED.
-    [[nodiscard]] int ReplaceExecutable(const std::string& exePath, const std::string& newPath);
+    [[nodiscard]] int ReplaceExecutable(const std::string& exePath, const std::string& newPath,
+                                        const std::string& version);
 
     // "OldExecutable.bak" beside the executable at `exePath`.
     static std::string BackupPath(const std::string& exePath);
@@ -166,9 +182,14 @@ public:
     static void RemoveStaleExchangeFiles(const std::string& exePath);
 
     // The whole check-and-install against the update folder `folderUrl` (ending in
-    // "/"); one of UpdateResult. A published version whose program was refused, or
-    // whose download the user cancelled, is noted and not asked for again while the
-    // list names it (UPD_DOWNLOAD_FAILED without a request).
+    // "/"); one of UpdateResult. The new program is downloaded beside the executable,
+    // where only those who may replace it can write. A published version is noted,
+    // and not asked for again while the list names it (UPD_DOWNLOAD_FAILED without a
+    // request), only for what proves something about it: its download was whole but
+    // its signature did not verify, its verified program failed its probe, or the
+    // user cancelled the download. An answer that is too large, cut short, or of the
+    // wrong version says nothing that anyone on the way could not have said, and the
+    // question comes again at the next start.
     [[nodiscard]] int CheckForUpdate(const std::string& folderUrl);
 
     // The version list of the last check got no answer in time, or none at all: the
@@ -198,9 +219,10 @@ private:
     // The note of the one published version whose program is not asked for again.
     std::string RefusedNotePath() const;
     [[nodiscard]] bool WasRefused(const std::string& published) const;
-    // Download::Whole when the program at `path` answers its probe with 0 in time;
-    // Refused when it answers otherwise, Failed when it does not answer.
-    [[nodiscard]] Download Probe(const std::string& path);
+    // Download::Whole when the program at `path` ends its probe with 0 in time and
+    // answers ProbeAnswer(version); Refused when it ends otherwise, Failed when it
+    // does not end.
+    [[nodiscard]] Download Probe(const std::string& path, const std::string& version);
 
     UpdaterEnvironment m_environment;
     std::unique_ptr<HttpClient> m_hSession;

@@ -33,7 +33,9 @@ bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& ou
     if (outcome.newVersion)
         outcome.newVersion->kill();
     CAutoUpdater(environment).NoteRefused(outcome.version);
-    return CAutoUpdater::RestoreBackup(outcome.executable);
+    const bool restored = CAutoUpdater::RestoreBackup(outcome.executable);
+    UpdateTrial::Forget(outcome.executable);
+    return restored;
 }
 
 } // namespace qvr

@@ -2,7 +2,9 @@
 
 #include "platform/process_launch.h"
 #include "update/auto_updater.h"
+#include "update/update_trial.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,10 +21,14 @@ using ProcessLauncher =
 struct SelfUpdateEnvironment {
     UpdaterEnvironment updater;
     ProcessLauncher launch;  // null: a real start (StartWatched)
+    // The proof that a new version works (UpdateTrial): its window has run this long.
+    std::chrono::milliseconds trialProof {120000};
 };
 
 constexpr const char* kUpdatedText = "The application was updated successfully.";
 constexpr const char* kUpdatedCaption = "Updater";
+// After any rollback, by the start that comes back to the previous version.
+constexpr const char* kUndoneText = "The new version of Quavero did not work, so the previous version was put back.";
 constexpr const char* kTakeOverSwitch = "/switch";
 
 // What the update step of a start came to.
@@ -32,7 +38,7 @@ struct SelfUpdateOutcome {
     // The store gave the version list no answer in time (CAutoUpdater::ListUnanswered).
     bool storeUnanswered = false;
     // The new version's process, started with "/switch"; none when it could not start.
-    std::optional<StartedProcess> newVersion;
+    std::optional<StartedProcess> newVersion {};
     // The executable it was installed as, and the version it published.
     std::string executable;
     std::string version;
@@ -49,9 +55,10 @@ struct SelfUpdateOutcome {
 
 // Undoes an install whose new version did not take over: ends the new version's
 // process if it still runs, puts the old program back under the executable's name in
-// one step (the backup name goes with it), and notes the version as refused, so
-// that it is not offered again while the store names it. False when there was no
-// backup to put back.
+// one step (the backup name goes with it), notes the version as refused, so that it
+// is not offered again while the store names it, and ends its trial (the caller tells
+// the user). False when there was no backup to put back: the new version's own crash
+// may have put it back already.
 [[nodiscard]] bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome);
 
 } // namespace qvr

@@ -77,10 +77,7 @@ int CAutoUpdater::CompareVersions(std::string_view first, std::string_view secon
 std::string CAutoUpdater::GetFileVersion(const std::string& path)
 {
     const auto version = ReadFileVersion(path);
-    if (!version)
-        return {};
-    return std::to_string((*version)[0]) + "." + std::to_string((*version)[1]) + "."
-        + std::to_string((*version)[2]) + "." + std::to_string((*version)[3]);
+    return version ? VersionText(*version) : std::string();
 }
 
 } // namespace qvr

@@ -4,6 +4,7 @@
 #include "platform/handoff.h"
 #include "platform/process_launch.h"
 #include "res/strings.h"
+#include "ui/system_menu.h"
 
 #include "tests/support/process.h"
 #include "tests/ui/window_fixture.h"
@@ -29,7 +30,6 @@ protected:
     UpdateWindowTest()
     {
         ::mkdir(m_dir.file("install").c_str(), 0755);
-        ::mkdir(m_dir.file("tmp").c_str(), 0700);
         ::mkdir(m_dir.file("run").c_str(), 0700);
         m_config.runtimeDir = m_dir.file("run");
         copyExecutable(QVR_VERSION_PROBE, m_dir.file("install/quavero"));
@@ -42,7 +42,6 @@ protected:
             SelfUpdateEnvironment update;
             update.updater.http = environment.http;
             update.updater.executable = m_dir.file("install/quavero");
-            update.updater.tempFolder = m_dir.file("tmp/");
             update.updater.refusedNote = m_dir.file("cache/refused-version");
             update.launch = [this](const std::string& program, const std::vector<std::string>& args) {
                 m_launched.push_back(program + " " + args.at(0));
@@ -50,6 +49,7 @@ protected:
                 m_newVersion = started ? started->pid() : 0;
                 return started;
             };
+            update.trialProof = m_trialProof;
             environment.selfUpdate = std::move(update);
             environment.handedOverLimit = m_handedOverLimit;
         };
@@ -67,6 +67,7 @@ protected:
     std::vector<std::string> m_launched;
     pid_t m_newVersion = 0;
     std::chrono::milliseconds m_handedOverLimit {60000};
+    std::chrono::milliseconds m_trialProof {120000};
 };
 
 QProgressDialog* ShownProgressBox()
@@ -151,7 +152,8 @@ TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWind
         ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
                                           && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
         EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
-        EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left";
+        EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left, no trial";
+        EXPECT_EQ(m_prompts.asked.back().text, kUndoneText);
         EXPECT_EQ(readFile(trackPath("During " + start)), expectedContent("during-" + start, 20000));
         const auto infos = requestsTo("/downloader/downloader_dlm.html");
         ASSERT_EQ(infos.size(), 2u) << "this start's own request once";
@@ -206,6 +208,64 @@ TEST_F(UpdateWindowTest, ACancelStartsNormallyKeepsWhatArrivedDuringTheQuestionA
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_TRUE(infos[0].query.starts_with("track=own&")) << "the older entry first";
     EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
+}
+
+// A version on trial looks for no newer one, and its window's run proves it.
+TEST_F(UpdateWindowTest, AVersionOnTrialAsksForNoUpdateAndItsWindowEndsTheTrial)
+{
+    writeFile(m_dir.file("install/update-trial"), "2.1.0.0\n");
+    writeFile(m_dir.file("install/OldExecutable.bak"), "the previous version");
+    m_trialProof = std::chrono::milliseconds(1);
+    openWindow();
+    EXPECT_TRUE(m_prompts.asked.empty());
+    ASSERT_TRUE(waitFor([&] { return !std::filesystem::exists(m_dir.file("install/update-trial")); }));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.file("install/OldExecutable.bak")));
+}
+
+TEST_F(UpdateWindowTest, AfterAVersionOnTrialWasUndoneTheNextStartSaysSoOnceAndIsNotOfferedIt)
+{
+    writeFile(m_dir.file("install/update-undone"), "2.1.0.1\n");
+    openWindow();
+    closeWindow();
+    openWindow();
+    ASSERT_EQ(m_prompts.asked.size(), 1u);
+    EXPECT_EQ(m_prompts.asked[0].text, kUndoneText);
+    EXPECT_TRUE(requestsTo("/downloader/app_versions/QVR_DLM/quavero").empty());
+}
+
+// A silent program and radio page use up the time before the window; the window shows
+// with the prompt, which asks when clicked.
+TEST_F(UpdateWindowTest, WhenTheWaitsBeforeTheWindowHaveUsedUpTheirTimeTheRadioIsAskedOnlyOnAClick)
+{
+    m_store.setSilence({.updateFiles = true, .radioPage = true});
+    const auto update = m_adjustEnvironment;
+    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
+        update(environment);
+        environment.startWaits = std::chrono::milliseconds(300);
+        environment.webViews = [] { return nullptr; };
+        environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
+    };
+    openWindow();
+    EXPECT_TRUE(m_window->isVisible() && m_window->control(IDC_RADIO_LABEL)->isVisible());
+    EXPECT_TRUE(requestsTo("/radio_2/").empty());
+    m_store.setSilence({});
+    m_window->OnRadioPromptClicked();
+    EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
+}
+
+// A quit from a newer start, while a box over the window runs its own loop.
+TEST_F(UpdateWindowTest, ASwitchEndsTheWindowAndTheBoxOpenOverIt)
+{
+    m_adjustEnvironment = nullptr;
+    openWindow();
+    QSignalSpy finished(m_window.get(), &QDialog::finished);
+    bool ended = false;
+    QTimer::singleShot(0, [&] {
+        EXPECT_EQ(sendFromOutside({WM_SWITCH_QUIT, 0, 1, 0, {}}), 1) << "answered while the box is open";
+        ended = waitFor([&] { return finished.count() == 1 && !QApplication::activeModalWidget(); });
+    });
+    m_window->WindowProc(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    EXPECT_TRUE(ended);
 }
 
 } // namespace

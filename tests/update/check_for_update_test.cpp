@@ -2,7 +2,7 @@
 // the version texts and addresses it works with.
 #include "res/strings.h"
 #include "tools/store-sim/store_sim.h"
-#include "update/auto_updater.h"
+#include "update/self_update.h"
 #include "update/url.h"
 
 #include "tests/support/process.h"
@@ -65,14 +65,13 @@ struct WatchedFiles : ExecutableFiles {
 };
 
 // An install folder with a program of version QVR_FILE_VERSION, under a name the user
-// gave it, a private temporary folder, and the store publishing a newer program by default.
+// gave it, and the store publishing a newer program by default.
 class CheckForUpdate : public ::testing::Test {
 protected:
     CheckForUpdate()
     {
         m_store.start();
         ::mkdir(m_dir.file("install").c_str(), 0755);
-        ::mkdir(m_dir.file("tmp").c_str(), 0700);
         test::copyExecutable(QVR_VERSION_PROBE, exePath());
         ::chmod(exePath().c_str(), 0750);
         m_original = readFile(exePath());
@@ -83,7 +82,6 @@ protected:
         m_env.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
         m_env.prompts = &m_prompts;
         m_env.executable = exePath();
-        m_env.tempFolder = m_dir.file("tmp") + "/";
         m_env.networkUp = [] { return false; }; // the store is on loopback all the same
         m_env.refusedNote = m_dir.file("cache/refused-version");
     }
@@ -105,13 +103,12 @@ protected:
         return result;
     }
 
-    // Nothing but the untouched program in its folder, nothing left in the temporary one.
+    // Nothing but the untouched program in its folder.
     void expectUntouched()
     {
         EXPECT_TRUE(readFile(exePath()) == m_original);
         EXPECT_EQ(modeOf(exePath()), 0750u);
         EXPECT_EQ(test::countEntries(m_dir.file("install")), 1u);
-        EXPECT_EQ(test::countEntries(m_dir.file("tmp")), 0u);
     }
     std::size_t requestsFor(const std::string& name) const
     {
@@ -131,17 +128,9 @@ protected:
 
 TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresentName)
 {
-    // With the temporary folder where there is one on a tmpfs, apart from the program's disk.
     writeFile(m_dir.file("install/OldExecutable.bak"), "the previous update's");
-    UpdaterEnvironment env = m_env;
-    std::error_code error;
-    const std::string shm = "/dev/shm/qvr-update-" + std::to_string(::getpid());
-    if (fs::create_directory(shm, error))
-        env.tempFolder = shm + "/";
-    CAutoUpdater updater(env);
+    CAutoUpdater updater(m_env);
     EXPECT_EQ(updater.CheckForUpdate(folderUrl()), UPD_INSTALLED);
-    EXPECT_EQ(std::distance(fs::directory_iterator(env.tempFolder), fs::directory_iterator()), 0);
-    fs::remove_all(shm, error);
 
     EXPECT_EQ(updater.installedExecutable(), exePath());
     EXPECT_TRUE(readFile(exePath()) == m_newer);
@@ -154,6 +143,16 @@ TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresen
             << request.path;
     EXPECT_EQ(std::tuple(requestsFor("index.html"), requestsFor("my%20player"), requestsFor("my%20player.sig")),
               std::tuple(1u, 1u, 1u)) << "its present name, as an address";
+}
+
+TEST_F(CheckForUpdate, AFileOfTheProgramsNameThatAnotherUserMadeInTheSharedTemporaryFolderDoesNotStopIt)
+{
+    const char* set = std::getenv("TMPDIR");
+    const std::optional<std::string> own = set ? std::optional<std::string>(set) : std::nullopt;
+    ::setenv("TMPDIR", m_dir.path().c_str(), 1);
+    writeFile(m_dir.file("my player"), "another user's");
+    EXPECT_EQ(check(), UPD_INSTALLED);
+    own ? ::setenv("TMPDIR", own->c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 TEST_F(CheckForUpdate, AStoreNotOnThisMachineNeedsANetwork)
@@ -181,8 +180,8 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         return [&, framing] { m_env.largestProgram = m_newer.size() / 2; m_store.setFraming(framing); };
     };
     // How the new program answers its probe (tests/helpers/version_probe.cpp).
-    const auto probeAnswers = [&](const char* answer) {
-        return [&, answer] { ::setenv("QVR_TEST_PROBE", answer, 1); m_env.probeLimit = std::chrono::milliseconds(200); };
+    const auto probeAnswers = [](const char* answer) {
+        return [answer] { ::setenv("QVR_TEST_PROBE", answer, 1); };
     };
     struct Case {
         const char* what;
@@ -207,13 +206,16 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         // The new program must be served whole before the question.
         {"not found", served(m_newer, 404), UPD_OPEN_FAILED, false, true, false},
         {"a redirect", served(m_newer, 302), UPD_OPEN_FAILED, false, true, false},
+        // What anyone on the way could answer proves nothing about the version.
         {"announced larger than a program can be", larger(sim::Framing::Length), UPD_DOWNLOAD_FAILED, false, true,
-         true},
+         false},
         // Anything but a newer whole program is thrown away; a break may not come again.
         {"a break midway", [&] { m_store.setUpdateDropAfter(m_newer.size() / 2, 1); }, UPD_DOWNLOAD_FAILED, true, true,
          false},
         {"larger than a program can be, unannounced", larger(sim::Framing::NoLength), UPD_DOWNLOAD_FAILED, true, true,
-         true},
+         false},
+        {"a signed program of another version than the list names", versionText("2.1.0.2"), UPD_DOWNLOAD_FAILED, true,
+         true, false},
         {"an error page with status 200", served("<html><body>Please try again later</body></html>"),
          UPD_DOWNLOAD_FAILED, true, true, true},
         {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true, true},
@@ -225,7 +227,12 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         // Signed, but it cannot run; one that does not answer in time may next time.
         {"a probe that fails", probeAnswers("exit1"), UPD_DOWNLOAD_FAILED, true, true, true},
         {"a probe that crashes", probeAnswers("crash"), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"a probe that hangs", probeAnswers("hang"), UPD_DOWNLOAD_FAILED, true, true, false},
+        {"a probe that hangs", [&] { probeAnswers("hang")(); m_env.probeLimit = std::chrono::milliseconds(200); },
+         UPD_DOWNLOAD_FAILED, true, true, false},
+        // It ends well, but is not the program, or not the version signed.
+        {"a probe that says nothing", probeAnswers("silent"), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"a probe of another program", probeAnswers("other-program"), UPD_DOWNLOAD_FAILED, true, true, true},
+        {"a probe of another version", probeAnswers("other-version"), UPD_DOWNLOAD_FAILED, true, true, true},
         // The question comes again at every start.
         {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true, false},
         {"the download cancelled", [&] { m_prompts.cancel = true; }, UPD_DOWNLOAD_FAILED, true, true, true},
@@ -259,7 +266,9 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     EXPECT_EQ(check(), UPD_DOWNLOAD_FAILED);
     EXPECT_TRUE(m_prompts.questions.empty());
     EXPECT_EQ(requestsFor("my%20player"), 0u);
-    publish("2.1.0.2", m_newer);
+    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("newest"), "2.1.0.2");
+    m_signature = readFile(m_dir.file("newest.sig"));
+    publish("2.1.0.2", readFile(m_dir.file("newest")));
     EXPECT_EQ(check(), UPD_INSTALLED);
     EXPECT_EQ(m_prompts.questions.size(), 1u);
 }
@@ -280,12 +289,14 @@ TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExc
             expectUntouched();
         }
     }
-    EXPECT_EQ(test::countEntries(m_dir.file("install")), 2u) << "the program and its backup alone";
+    EXPECT_EQ(readFile(m_dir.file("install/update-trial")), "2.1.0.1\n") << "the new version on trial";
+    EXPECT_EQ(test::countEntries(m_dir.file("install")), 3u) << "the program, its backup and the trial alone";
     // The way back when the new program does not take over.
-    EXPECT_TRUE(CAutoUpdater::RestoreBackup(exePath()));
+    SelfUpdateOutcome outcome {.executable = exePath(), .version = "2.1.0.1"};
+    EXPECT_TRUE(RollBackUpdate(m_env, outcome));
     EXPECT_TRUE(readFile(exePath()) == m_original);
     EXPECT_EQ(test::countEntries(m_dir.file("install")), 1u);
-    EXPECT_FALSE(CAutoUpdater::RestoreBackup(exePath()));
+    EXPECT_FALSE(RollBackUpdate(m_env, outcome));
 }
 
 TEST(VersionText, ComparesNumericallyFieldByFieldAndTellsMalformedTextsApart)

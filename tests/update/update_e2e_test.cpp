@@ -53,7 +53,9 @@ TEST_F(InstalledProgram, ItsProbeAnswersAndTouchesNothing)
 {
     ::rmdir(m_dir.file("run").c_str());
     const std::string hive = readFile(m_dir.file("registry.reg"));
-    EXPECT_EQ(runProcess({program(), "--probe"}, environment()), 0);
+    std::string answer;
+    EXPECT_EQ(runProcess({program(), "--probe"}, environment(), &answer), 0);
+    EXPECT_EQ(answer, "quavero-probe quavero 2.1.0.0\n");
     ASSERT_EQ(runProcess({"/usr/bin/objcopy", "--remove-section", ".note.quavero.version", program(), m_dir.file("bare")}), 0);
     EXPECT_EQ(runProcess({m_dir.file("bare"), "--probe"}, environment()), 4) << "no version";
     EXPECT_FALSE(fs::exists(m_dir.file("run"))) << "no instance lock, no runtime folder";
@@ -96,8 +98,26 @@ TEST_F(InstalledProgram, UpdatesItselfAndTheNewVersionTakesOver)
     EXPECT_NE(newPid, pid);
     EXPECT_EQ(processesOf(program()), std::vector<pid_t> {static_cast<pid_t>(std::stoi(newPid))});
     ASSERT_TRUE(tracksArrive({{"Left Over", 20000}, {"Brought Along", 20000}}));
-    EXPECT_EQ(countEntries(m_dir.file("install")), 2u) << "the program alone with its backup";
+    EXPECT_EQ(readFile(m_dir.file("install/update-trial")), "2.1.0.1\n") << "on trial beside its backup";
     EXPECT_EQ(trackInfoQueries(), (std::vector<std::string> {"track=old&guid=G", "track=new&guid=G"}));
+}
+
+// Without a window manager, the progress box takes the keyboard itself.
+TEST_F(InstalledProgram, EscapeInTheDownloadsProgressBoxCancelsIt)
+{
+    stampedCopy(QVR_EXECUTABLE, m_dir.file("published"), "2.1.0.1");
+    m_store.setVersionText("2.1.0.1");
+    m_store.setVersionFile("quavero", readFile(m_dir.file("published")));
+    m_store.setStallAfter(4096, 1);
+    const std::string older = readFile(program());
+    ChildProcess first({program()}, display());
+    const std::string pid = std::to_string(first.pid());
+    xdotool({"windowfocus", "--sync", xdotool({"search", "--sync", "--onlyvisible", "--pid", pid}), "key", "Return"});
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    xdotool({"key", "Escape"});
+    EXPECT_NE(xdotool({"search", "--sync", "--onlyvisible", "--pid", pid, "--name", "^Quavero$"}), "") << "the window";
+    EXPECT_TRUE(readFile(program()) == older);
+    EXPECT_EQ(readFile(m_dir.file("cache/quavero/refused-version")), "2.1.0.1\n") << "cancelled";
 }
 
 } // namespace

@@ -82,18 +82,29 @@ void answerCut(httplib::Response& res, const char* type, std::shared_ptr<const s
 
 } // namespace
 
+bool Listener::silenced(std::string_view path) const
+{
+    if (path == kRadioPath || path == kRadioMovedPath)
+        return m_state.silence.radioPage;
+    return m_state.silence.updateFiles && path.starts_with(kVersionsPrefix)
+        && path.substr(kVersionsPrefix.size()) != kVersionList;
+}
+
 void Listener::answer(const httplib::Request& req, httplib::Response& res)
 {
+    const std::string_view target(req.target);
+    const std::string_view path = target.substr(0, target.find('?'));
     {
         std::unique_lock lock(m_state.mutex);
+        const auto stopping = [&] { return m_state.stopping; };
+        if (silenced(path))
+            m_state.changed.wait(lock, stopping);
         const auto due = std::chrono::steady_clock::now() + m_state.latency;
-        if (m_state.changed.wait_until(lock, due, [&] { return m_state.stopping; })) {
+        if (m_state.changed.wait_until(lock, due, stopping)) {
             res.status = 503;
             return;
         }
     }
-    const std::string_view target(req.target);
-    const std::string_view path = target.substr(0, target.find('?'));
     const std::string_view query =
         path.size() < target.size() ? target.substr(path.size() + 1) : std::string_view();
 

@@ -92,6 +92,7 @@ struct SimState {
     std::string trackRedirectScheme = "http";
     int trackFileStatus = 0;
     std::optional<std::string> radioPage; // none: the coloured page
+    StoreSimulator::Silence silence;
     std::vector<RecordedRequest> requests;
     bool stopping = false;
 };
@@ -121,6 +122,8 @@ private:
     };
 
     bool process_and_close_socket(socket_t sock) override;
+    // Whether the answer to `path` never comes (StoreSimulator::setSilence); under the lock.
+    bool silenced(std::string_view path) const;
     static void restoreHiddenHeaders(httplib::Request& req);
     void record(RecordedRequest request);
 

@@ -3,7 +3,7 @@
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
 //                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
 //                 [--radio-status CODE] [--radio-page PATH] [--track-status CODE]
-//                 [--report-requests PREFIX]
+//                 [--report-requests PREFIX] [--silent executable|radio]...
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
 // track file is sent at no more than BYTES (same suffixes) per second; with
@@ -16,9 +16,11 @@
 // later --version-file NAME.sig=FILE serves another. --radio-status answers the radio
 // page with CODE instead of 200, and --radio-page with the HTML file at PATH (read at
 // start) instead of the simulator's own page; --track-status answers every track file
-// with CODE and no body. With --report-requests, when it stops it prints "request
-// SECONDS PATH" for each request whose path begins with PREFIX, SECONDS since it began
-// to listen. Once the server listens, one
+// with CODE and no body. --silent takes the requests for the update folder's files
+// (its version list aside), or for the radio page, and never answers them. With
+// --report-requests, when it stops it prints "request SECONDS PATH" for each request
+// whose path begins with PREFIX, SECONDS since it began to listen. Once the server
+// listens, one
 // line "listening 127.0.0.1:PORT" goes
 // to stdout; SIGINT or SIGTERM stop it with exit code 0.
 
@@ -56,13 +58,14 @@ struct Options {
     int trackStatus = 0;
     std::string reportPrefix;
     std::optional<std::string> radioPage;
+    StoreSimulator::Silence silence;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
     "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n"
     "                     [--radio-status CODE] [--radio-page PATH] [--track-status CODE]\n"
-    "                     [--report-requests PREFIX]\n";
+    "                     [--report-requests PREFIX] [--silent executable|radio]...\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
 {
@@ -107,6 +110,18 @@ std::optional<Track> parseTrack(std::string_view text)
         return std::nullopt;
     return Track {std::string(id), std::string(text.substr(first + 1, last - first - 1)), *size,
                   qvr::sim::patternFromId(id)};
+}
+
+// --silent: which answers never come.
+bool parseSilence(std::string_view value, StoreSimulator::Silence& silence)
+{
+    if (value == "executable")
+        silence.updateFiles = true;
+    else if (value == "radio")
+        silence.radioPage = true;
+    else
+        return false;
+    return true;
 }
 
 std::optional<Options> parseOptions(int argc, char** argv)
@@ -180,6 +195,11 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 std::cerr << "qvr-store-sim: cannot read radio page " << value << "\n";
                 return std::nullopt;
             }
+        } else if (arg == "--silent") {
+            if (!parseSilence(value, options.silence)) {
+                std::cerr << "qvr-store-sim: bad silence " << value << " (executable or radio)\n";
+                return std::nullopt;
+            }
         } else {
             std::cerr << "qvr-store-sim: unknown option " << arg << "\n";
             return std::nullopt;
@@ -246,6 +266,7 @@ int main(int argc, char** argv)
     simulator.setTrackFileStatus(options->trackStatus);
     if (options->radioPage)
         simulator.setRadioPage(*options->radioPage);
+    simulator.setSilence(options->silence);
     if (!simulator.start(options->port)) {
         std::cerr << "qvr-store-sim: cannot listen on 127.0.0.1:" << options->port << "\n";
         return 1;

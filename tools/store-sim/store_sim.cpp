@@ -247,6 +247,12 @@ void StoreSimulator::setRadioRedirect(int status)
     m_state->radioRedirect = status;
 }
 
+void StoreSimulator::setSilence(Silence silence)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->silence = silence;
+}
+
 std::vector<RecordedRequest> StoreSimulator::requests() const
 {
     std::lock_guard lock(m_state->mutex);

@@ -161,6 +161,14 @@ public:
     // another address, which answers as the radio page does.
     void setRadioRedirect(int status);
 
+    // Answers that never come: the request is taken and recorded, and its connection
+    // stays silent until stop(). The latency knob silences everything alike.
+    struct Silence {
+        bool updateFiles = false;  // the update folder's files, its version list aside
+        bool radioPage = false;
+    };
+    void setSilence(Silence silence);
+
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
     // Waits until at least `count` recorded requests have a path that starts with
