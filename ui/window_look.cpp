@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 
 #include <algorithm>
 #include <functional>
@@ -169,7 +170,13 @@ void CquaveromfcDlg::SetUpLook()
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowTitle(ResourceText(IDS_APP_TITLE));
     // The menu (with its About item, string IDS_ABOUT_MENU) is made as it opens:
-    // see OpenSystemMenu.
+    // see OpenSystemMenu. Alt+Space opens it wherever the focus is: as a shortcut
+    // of the window it is answered before the focused control gets the key, which
+    // a button would take as Space (and be pressed) and a list as a selection. A
+    // window manager may keep Alt+Space for its own menu.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    menuKey->setContext(Qt::WindowShortcut);
+    connect(menuKey, &QShortcut::activated, this, [this] { OpenSystemMenu(mapToGlobal(QPoint(0, 0))); });
     //
     // The icon is all a minimised window shows, and the window system draws it:
     // an iconic window is not mapped on X11, so there is nothing of ours to paint.

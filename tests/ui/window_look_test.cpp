@@ -8,6 +8,7 @@
 
 #include "tests/ui/window_fixture.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QFontInfo>
 #include <QMenu>
@@ -17,6 +18,7 @@ namespace qvr::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 TEST_F(WindowTest, TheTextsTheFolderAndTheProgressBarShowAsTheyShould)
 {
@@ -122,6 +124,35 @@ TEST_F(WindowTest, TheKeyboardReachesEveryControlThatAssistiveTechnologyNames)
     QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
     EXPECT_EQ(m_window->result(), QDialog::Accepted);
     EXPECT_FALSE(m_window->isVisible());
+}
+
+// The window's menu, wherever the keyboard is: a list would take the Space for its
+// selection, a button would be pressed by it.
+TEST_F(WindowTest, AltSpaceOpensTheMenuWhereverTheFocusIsAndPressesNoButton)
+{
+    openWindow();
+    int presses = 0;
+    std::vector<int> focused {IDC_QUEUE_LIST, IDC_FILE_LIST};
+    for (const ButtonImages& button : kButtonImages) {
+        focused.push_back(button.controlId);
+        QObject::connect(m_window->controlAs<QAbstractButton>(button.controlId), &QAbstractButton::pressed,
+                         [&presses] { ++presses; });
+    }
+    for (const int id : focused) {
+        SCOPED_TRACE(id);
+        presses = 0;
+        m_window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+        m_window->control(id)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(m_window->QWidget::windowHandle(), Qt::Key_Space, Qt::AltModifier);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        EXPECT_TRUE(menu);
+        if (menu)
+            menu->close();
+        EXPECT_EQ(presses, 0);
+        EXPECT_TRUE(m_window->isVisible());
+    }
+    EXPECT_THAT(m_desktop.opened, IsEmpty());
 }
 
 } // namespace
