@@ -17,8 +17,22 @@
 namespace qvr::test {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+// What a screen reader finds among the window's parts: the names of those of `role`.
+std::vector<std::string> NamesRead(QWidget* window, QAccessible::Role role)
+{
+    std::vector<std::string> names;
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(window);
+    for (int i = 0; i < tree->childCount(); ++i) {
+        if (tree->child(i)->role() == role)
+            names.push_back(tree->child(i)->text(QAccessible::Name).toStdString());
+    }
+    return names;
+}
 
 TEST_F(WindowTest, TheTextsTheFolderAndTheProgressBarShowAsTheyShould)
 {
@@ -153,6 +167,31 @@ TEST_F(WindowTest, AltSpaceOpensTheMenuWhereverTheFocusIsAndPressesNoButton)
         EXPECT_TRUE(m_window->isVisible());
     }
     EXPECT_THAT(m_desktop.opened, IsEmpty());
+}
+
+TEST_F(WindowTest, AScreenReaderReadsTheButtonsTheWholeFolderAndTheProgressOfADownload)
+{
+    m_config.strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
+    ::mkdir(m_config.strings.m_strDownloadFolder.c_str(), 0755);
+    queueOnDisk({{"p", "Progress", 200000}});
+    m_store.setStallAfter(100000, 1);
+    openWindow();
+    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::Button),
+                UnorderedElementsAre("Store", "Remove", "Clear", "Choose Folder", "Open Folder", "Resume", "Pause",
+                                     "Minimize", "Close"));
+    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::StaticText), Contains(m_config.strings.m_strDownloadFolder))
+        << "the whole folder, which the label cuts short";
+    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::ProgressBar), ElementsAre("Download progress"));
+
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(m_window->control(IDC_PROGRESS_BAR));
+    QAccessibleValueInterface* value = bar->valueInterface();
+    ASSERT_TRUE(value);
+    EXPECT_EQ(std::pair(value->minimumValue().toInt(), value->maximumValue().toInt()), std::pair(0, 100));
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    EXPECT_TRUE(waitFor([&] { return value->currentValue().toInt() == 50; })) << "half the track";
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(value->currentValue().toInt(), 0) << "ready for the next track";
 }
 
 } // namespace
