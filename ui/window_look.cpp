@@ -74,6 +74,8 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
     switch (control.id) {
     case IDC_QUEUE_LIST:
         return new CDragDropListBox(parent);
+    case IDC_FILE_LIST:
+        return new CListBox(parent);
     case IDC_STATUS_TEXT:
     case IDC_PERCENT_TEXT:
     case IDC_FOLDER_TEXT:

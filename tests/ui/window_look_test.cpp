@@ -194,5 +194,24 @@ TEST_F(WindowTest, AScreenReaderReadsTheButtonsTheWholeFolderAndTheProgressOfADo
     EXPECT_EQ(value->currentValue().toInt(), 0) << "ready for the next track";
 }
 
+// As an item of a full list shows it, once the keyboard has moved the focus.
+TEST_F(WindowTest, AnEmptyListShowsTheFocusWhenTabLandsOnIt)
+{
+    openWindow();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    QWidget* queue = m_window->control(IDC_QUEUE_LIST);
+    QWidget* files = m_window->control(IDC_FILE_LIST);
+    const auto shown = [&] { return std::pair(queue->grab().toImage(), files->grab().toImage()); };
+    QTest::keyClick(queue, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), files);
+    const auto filesFocused = shown();
+    QTest::keyClick(files, Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), queue);
+    const auto queueFocused = shown();
+    EXPECT_NE(queueFocused.first, filesFocused.first) << "the queue";
+    EXPECT_NE(filesFocused.second, queueFocused.second) << "the downloaded tracks";
+}
+
 } // namespace
 } // namespace qvr::test
