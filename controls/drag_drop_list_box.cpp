@@ -44,7 +44,7 @@ std::vector<std::string> AcceptLocalFiles(Event* event)
 
 } // namespace
 
-CDragDropListBox::CDragDropListBox(QWidget* parent) : QListWidget(parent)
+CDragDropListBox::CDragDropListBox(QWidget* parent) : CListBox(parent)
 {
     setDropIndicatorShown(false);
     DragAcceptFiles(false);

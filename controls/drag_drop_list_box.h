@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QListWidget>
+#include "controls/list_box.h"
 
 #include <cstddef>
 #include <string>
@@ -20,7 +20,7 @@ protected:
 
 // A list that takes request files dropped from the desktop: the first line of each
 // becomes a request of the nearest enclosing DropTarget, found at every drop.
-class CDragDropListBox : public QListWidget {
+class CDragDropListBox : public CListBox {
     Q_OBJECT
 public:
     explicit CDragDropListBox(QWidget* parent = nullptr);

@@ -12,7 +12,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace qvr {
 
@@ -221,8 +224,10 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
 
 void CquaveromfcDlg::ResetProgress()
 {
-    if (auto* bar = m_controls.control(IDC_PROGRESS_BAR))
+    if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         bar->setGeometry(kProgressBarOrigin);
+        bar->setValue(0);
+    }
     if (auto* percent = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
         percent->setText("0%");
 }
@@ -231,10 +236,13 @@ void CquaveromfcDlg::SetProgress(int percent)
 {
     if (auto* text = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
         text->setText(QString::number(percent) + "%");
-    if (auto* bar = m_controls.control(IDC_PROGRESS_BAR)) {
+    if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         QRect place = kProgressBarOrigin;
         place.setWidth(ProgressBarWidth(percent));
         bar->setGeometry(place);
+        // A figure past 100 (a Content-Length that said too little) would be refused,
+        // leaving the last one.
+        bar->setValue(std::min(percent, 100));
     }
 }
 

@@ -168,10 +168,9 @@ void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
         accept();
         return;
     }
-    // The window's menu, on Alt+Space (which a window manager may keep for itself)
-    // and on the Menu key; a focused button, list or text does not take either.
-    if ((event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier)
-        || (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier)) {
+    // The window's menu on the Menu key, which no control takes for itself. Alt+Space
+    // never comes here: its shortcut (SetUpLook) answers before any control sees it.
+    if (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier) {
         OpenSystemMenu(mapToGlobal(QPoint(0, 0)));
         return;
     }

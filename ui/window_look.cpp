@@ -6,6 +6,7 @@
 #include "controls/color_static.h"
 #include "controls/fonts.h"
 #include "controls/image_button.h"
+#include "controls/picture_progress_bar.h"
 #include "controls/resources.h"
 #include "res/images.h"
 #include "res/strings.h"
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 
 #include <algorithm>
 #include <functional>
@@ -72,6 +74,8 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
     switch (control.id) {
     case IDC_QUEUE_LIST:
         return new CDragDropListBox(parent);
+    case IDC_FILE_LIST:
+        return new CListBox(parent);
     case IDC_STATUS_TEXT:
     case IDC_PERCENT_TEXT:
     case IDC_FOLDER_TEXT:
@@ -81,19 +85,16 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
         text->setText(QString::fromUtf8(control.text));
         return text;
     }
-    case IDC_PROGRESS_BAR: {
-        auto* bar = new QLabel(parent);
-        bar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        bar->setPixmap(ProgressPicture(parent->devicePixelRatioF()));
-        return bar;
-    }
+    case IDC_PROGRESS_BAR:
+        return new CPictureProgressBar(ProgressPicture(parent->devicePixelRatioF()), parent);
     default:
         return MakePlainControl(control, parent);
     }
 }
 
-// What assistive technology reads for each control: a button's name, a list's,
-// and for the texts (whose own words are their names) what they tell.
+// What assistive technology reads for each control: a button's name, a list's, the
+// progress bar's, and for the texts (whose own words are their names, the folder's
+// whole path for its label) what they tell.
 QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
 {
     QWidget* made = MakeMainWindowControl(control, parent);
@@ -102,6 +103,7 @@ QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
     switch (control.id) {
     case IDC_QUEUE_LIST: made->setAccessibleName(QStringLiteral("Download queue")); break;
     case IDC_FILE_LIST: made->setAccessibleName(QStringLiteral("Downloaded tracks")); break;
+    case IDC_PROGRESS_BAR: made->setAccessibleName(QStringLiteral("Download progress")); break;
     case IDC_STATUS_TEXT: made->setAccessibleDescription(QStringLiteral("Download status")); break;
     case IDC_PERCENT_TEXT: made->setAccessibleDescription(QStringLiteral("Download progress")); break;
     case IDC_FOLDER_TEXT: made->setAccessibleDescription(QStringLiteral("Download folder")); break;
@@ -169,7 +171,13 @@ void CquaveromfcDlg::SetUpLook()
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowTitle(ResourceText(IDS_APP_TITLE));
     // The menu (with its About item, string IDS_ABOUT_MENU) is made as it opens:
-    // see OpenSystemMenu.
+    // see OpenSystemMenu. Alt+Space opens it wherever the focus is: as a shortcut
+    // of the window it is answered before the focused control gets the key, which
+    // a button would take as Space (and be pressed) and a list as a selection. A
+    // window manager may keep Alt+Space for its own menu.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
+    menuKey->setContext(Qt::WindowShortcut);
+    connect(menuKey, &QShortcut::activated, this, [this] { OpenSystemMenu(mapToGlobal(QPoint(0, 0))); });
     //
     // The icon is all a minimised window shows, and the window system draws it:
     // an iconic window is not mapped on X11, so there is nothing of ours to paint.
@@ -232,8 +240,10 @@ void CquaveromfcDlg::ShowFolder(const std::string& folder)
     const QString whole = QString::fromStdString(folder);
     text->setText(QString::fromStdString(FolderLabel(folder)));
     // The label cuts a long path short; the tooltip has all of it, as plain text on
-    // one line whatever the folder's name holds.
+    // one line whatever the folder's name holds, and so has the name a screen reader
+    // reads.
     text->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>").arg(whole.toHtmlEscaped()));
+    text->setAccessibleName(whole);
 }
 
 void CquaveromfcDlg::ShowLatched(bool resume, bool pause)

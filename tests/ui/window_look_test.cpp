@@ -8,6 +8,7 @@
 
 #include "tests/ui/window_fixture.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QFontInfo>
 #include <QMenu>
@@ -16,7 +17,22 @@
 namespace qvr::test {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+// What a screen reader finds among the window's parts: the names of those of `role`.
+std::vector<std::string> NamesRead(QWidget* window, QAccessible::Role role)
+{
+    std::vector<std::string> names;
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(window);
+    for (int i = 0; i < tree->childCount(); ++i) {
+        if (tree->child(i)->role() == role)
+            names.push_back(tree->child(i)->text(QAccessible::Name).toStdString());
+    }
+    return names;
+}
 
 TEST_F(WindowTest, TheTextsTheFolderAndTheProgressBarShowAsTheyShould)
 {
@@ -122,6 +138,79 @@ TEST_F(WindowTest, TheKeyboardReachesEveryControlThatAssistiveTechnologyNames)
     QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
     EXPECT_EQ(m_window->result(), QDialog::Accepted);
     EXPECT_FALSE(m_window->isVisible());
+}
+
+// The window's menu, wherever the keyboard is: a list would take the Space for its
+// selection, a button would be pressed by it.
+TEST_F(WindowTest, AltSpaceOpensTheMenuWhereverTheFocusIsAndPressesNoButton)
+{
+    openWindow();
+    int presses = 0;
+    std::vector<int> focused {IDC_QUEUE_LIST, IDC_FILE_LIST};
+    for (const ButtonImages& button : kButtonImages) {
+        focused.push_back(button.controlId);
+        QObject::connect(m_window->controlAs<QAbstractButton>(button.controlId), &QAbstractButton::pressed,
+                         [&presses] { ++presses; });
+    }
+    for (const int id : focused) {
+        SCOPED_TRACE(id);
+        presses = 0;
+        m_window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+        m_window->control(id)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(m_window->QWidget::windowHandle(), Qt::Key_Space, Qt::AltModifier);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        EXPECT_TRUE(menu);
+        if (menu)
+            menu->close();
+        EXPECT_EQ(presses, 0);
+        EXPECT_TRUE(m_window->isVisible());
+    }
+    EXPECT_THAT(m_desktop.opened, IsEmpty());
+}
+
+TEST_F(WindowTest, AScreenReaderReadsTheButtonsTheWholeFolderAndTheProgressOfADownload)
+{
+    m_config.strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
+    ::mkdir(m_config.strings.m_strDownloadFolder.c_str(), 0755);
+    queueOnDisk({{"p", "Progress", 200000}});
+    m_store.setStallAfter(100000, 1);
+    openWindow();
+    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::Button),
+                UnorderedElementsAre("Store", "Remove", "Clear", "Choose Folder", "Open Folder", "Resume", "Pause",
+                                     "Minimize", "Close"));
+    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::StaticText), Contains(m_config.strings.m_strDownloadFolder))
+        << "the whole folder, which the label cuts short";
+    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::ProgressBar), ElementsAre("Download progress"));
+
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(m_window->control(IDC_PROGRESS_BAR));
+    QAccessibleValueInterface* value = bar->valueInterface();
+    ASSERT_TRUE(value);
+    EXPECT_EQ(std::pair(value->minimumValue().toInt(), value->maximumValue().toInt()), std::pair(0, 100));
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    EXPECT_TRUE(waitFor([&] { return value->currentValue().toInt() == 50; })) << "half the track";
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(value->currentValue().toInt(), 0) << "ready for the next track";
+}
+
+// As an item of a full list shows it, once the keyboard has moved the focus.
+TEST_F(WindowTest, AnEmptyListShowsTheFocusWhenTabLandsOnIt)
+{
+    openWindow();
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    QWidget* queue = m_window->control(IDC_QUEUE_LIST);
+    QWidget* files = m_window->control(IDC_FILE_LIST);
+    const auto shown = [&] { return std::pair(queue->grab().toImage(), files->grab().toImage()); };
+    QTest::keyClick(queue, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), files);
+    const auto filesFocused = shown();
+    QTest::keyClick(files, Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), queue);
+    const auto queueFocused = shown();
+    EXPECT_NE(queueFocused.first, filesFocused.first) << "the queue";
+    EXPECT_NE(filesFocused.second, queueFocused.second) << "the downloaded tracks";
 }
 
 } // namespace
