@@ -95,7 +95,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
             const FileResult kept =
                 RequestInbox(RequestInbox::FolderBeside(m_environment.configuration.strings.m_strRawQueuePath))
                     .Deposit(request);
-            LogFailure("handing the request " + request + " to the running Quavero", why,
+            LogFailure("handing the request \"" + request + "\" to the running Quavero", why,
                        kept ? "keeping it for the next start" : "not keeping it either (" + ErrnoText(kept.error()) + "); its file is left to be opened again");
             if (kept)
                 std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. It is kept, and the next "
