@@ -7,6 +7,7 @@
 #include "ui/window_messages.h"
 #include "platform/exclusive_file.h"
 #include "platform/exe_version.h"
+#include "platform/failure_log.h"
 #include "platform/handoff.h"
 #include "platform/memory_library.h"
 #include "platform/paths.h"
@@ -94,6 +95,8 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
             const FileResult kept =
                 RequestInbox(RequestInbox::FolderBeside(m_environment.configuration.strings.m_strRawQueuePath))
                     .Deposit(request);
+            LogFailure("handing the request \"" + request + "\" to the running Quavero", why,
+                       kept ? "keeping it for the next start" : "not keeping it either (" + ErrnoText(kept.error()) + "); its file is left to be opened again");
             if (kept)
                 std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. It is kept, and the next "
                                      "start of Quavero takes it.\n",
@@ -156,14 +159,16 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
         if (handsRequest) {
             std::string data = m_environment.configuration.strings.m_strRequest;
             data.push_back('\0');
-            const auto taken = SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)});
+            std::string failure;
+            const auto taken = SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)},
+                                                  {}, &failure);
             // Only a window that said it kept the request has it: one that went away
             // while we waited has not, and then the name is soon free for us.
             if (!taken && OtherInstanceEnds())
                 return HandOff::NoInstance;
             if (!taken || *taken != 1) {
                 why = taken ? "the running Quavero could not save it (is the disk full?)"
-                            : "the running Quavero did not answer";
+                            : "the running Quavero did not answer (" + failure + ")";
                 return HandOff::Failed;
             }
         }
@@ -219,8 +224,12 @@ void CquaveromfcApp::RunInstallStep()
 
     if (m_environment.configuration.strings.m_strInstallationId.empty()) {
         const std::string id = NewInstallationId();
-        if (!id.empty())
-            WriteStringValue(Registry(m_environment.configuration.hivePath), ClientKeyPath(), "GUID", id);
+        const long written = id.empty() ? RegSuccess
+                                        : WriteStringValue(Registry(m_environment.configuration.hivePath), ClientKeyPath(), "GUID", id);
+        if (id.empty() || written != RegSuccess)
+            LogFailure("storing a new installation id in " + m_environment.configuration.hivePath,
+                       id.empty() ? "the system gave no random bytes" : RegistryErrorText(written),
+                       "the next install step tries again");
         m_environment.configuration.strings.m_strInstallationId = id;
     }
 }

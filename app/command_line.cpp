@@ -66,6 +66,7 @@ std::string UsageText()
            "Environment:\n"
            "  QVR_REGISTRY     the settings file (default ${XDG_CONFIG_HOME:-~/.config}/quavero/registry.reg)\n"
            "  QVR_STORE_HOST   the store's host or host:port, in place of the built-in one\n"
+           "  QVR_LOG          1: one line on stderr for each failure, saying why and what comes next\n"
            "  XDG_RUNTIME_DIR  where running instances meet (default /tmp/quavero-<uid>)\n"
            "  XDG_CACHE_HOME   where a declined version is noted (default ~/.cache)\n"
            "  TMPDIR           where a new version is downloaded (default /tmp)\n";

@@ -3,6 +3,7 @@
 #include "engine/configuration.h"
 #include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
+#include "platform/failure_log.h"
 #include "platform/paths.h"
 #include "platform/random.h"
 #include "res/strings.h"
@@ -77,14 +78,21 @@ std::optional<std::string> ReadStringSetting(const RegistryKey& key, std::string
 
 void LoadSettings(const Registry& registry, ApplicationStrings& app)
 {
-    if (RegistryKey key; registry.openKey(BaseKeyPath(), RegAccess::Read, key) == RegSuccess) {
+    const auto open = [&registry](const std::string& keyPath, RegistryKey& key) {
+        const long opened = registry.openKey(keyPath, RegAccess::Read, key);
+        if (opened != RegSuccess)
+            LogFailure("reading the settings key " + keyPath + " in " + registry.path(), RegistryErrorText(opened),
+                       "its values stay unset");
+        return opened == RegSuccess;
+    };
+    if (RegistryKey key; open(BaseKeyPath(), key)) {
         readInto(key, "Directory", app.m_strDirectory);
     }
-    if (RegistryKey key; registry.openKey(ClientKeyPath(), RegAccess::Read, key) == RegSuccess) {
+    if (RegistryKey key; open(ClientKeyPath(), key)) {
         readInto(key, "DownloadFolder", app.m_strDownloadFolder);
         readInto(key, "GUID", app.m_strInstallationId);
     }
-    if (RegistryKey key; registry.openKey(QueueKeyPath(), RegAccess::Read, key) == RegSuccess) {
+    if (RegistryKey key; open(QueueKeyPath(), key)) {
         readInto(key, "RawQueue", app.m_strRawQueuePath);
         readInto(key, "DownloadQueue", app.m_strDownloadQueuePath);
     }
@@ -212,12 +220,18 @@ bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& f
         return WriteStringValue(draftRegistry, key, name, value) == RegSuccess;
     };
     const std::string id = NewInstallationId();
-    const bool complete = static_cast<bool>(replaceFileAtomically(draft, text)) && write(BaseKeyPath(), "Directory", folders.install)
+    const FileResult drafted = replaceFileAtomically(draft, text);
+    const bool complete = drafted && write(BaseKeyPath(), "Directory", folders.install)
         && write(ClientKeyPath(), "DownloadFolder", folders.download)
         && (id.empty() || write(ClientKeyPath(), "GUID", id))
         && write(QueueKeyPath(), "RawQueue", folders.queues + "/rawqueue.txt")
         && write(QueueKeyPath(), "DownloadQueue", folders.queues + "/downloadqueue.txt");
     const bool placed = complete && (::link(draft.c_str(), hivePath.c_str()) == 0 || errno == EEXIST);
+    if (!placed)
+        LogFailure("making the settings file " + hivePath,
+                   !drafted ? ErrnoText(drafted.error())
+                            : (complete ? "placing it: " + ErrnoText(errno) : "a value could not be written into " + draft),
+                   "going on without settings; the next start tries again");
     ::unlink(draft.c_str());
     // Settings whose name a power cut took back are simply made again at the next
     // start; the sync only makes that rare.

@@ -5,7 +5,9 @@
 #include "engine/queue_files.h"
 #include "engine/workers.h"
 #include "platform/atomic_file.h"
+#include "platform/failure_log.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 
 #include <cerrno>
 #include <utility>
@@ -13,6 +15,16 @@
 namespace qvr {
 
 using Gate = WorkerGates::Gate;
+
+namespace {
+
+// How the failure log names a queue file.
+std::string QueueFileName(QueueStore::File file)
+{
+    return file == QueueStore::File::DownloadQueue ? "the download queue" : "the raw queue";
+}
+
+} // namespace
 
 QueueFiles::QueueFiles(std::string downloadQueuePath, std::string rawQueuePath)
     : m_downloadQueue {std::move(downloadQueuePath)}, m_rawQueue {std::move(rawQueuePath)}
@@ -98,21 +110,29 @@ void QueueController::LoadDownloadQueue()
 {
     // A queue file that is not there is an empty queue; one that could not be read
     // is kept as it is (QueueFiles), and told about when the queue is saved.
-    static_cast<void>(m_store.LoadDownloadQueue(m_queue));
+    NoteLoad(QueueStore::File::DownloadQueue, m_store.LoadDownloadQueue(m_queue));
     m_view.ShowQueue(m_queue);
 }
 
 void QueueController::LoadRawQueue()
 {
     // As for the download queue.
-    static_cast<void>(m_store.LoadRawQueue(m_rawEntries));
+    NoteLoad(QueueStore::File::RawQueue, m_store.LoadRawQueue(m_rawEntries));
     m_bRawQueueLoaded = true;
+}
+
+void QueueController::NoteLoad(QueueStore::File file, FileResult result) const
+{
+    if (!result && result.error() != ENOENT)
+        LogFailure("reading " + QueueFileName(file) + " in " + m_store.FolderOf(file), ErrnoText(result.error()),
+                   "starting without what it holds; the file is kept as it is and not written over");
 }
 
 void QueueController::SaveDownloadQueue()
 {
     const FileResult saved = m_store.SaveDownloadQueue(m_queue);
     m_bDownloadQueueUnsaved = !saved;
+    LogUnsaved(QueueStore::File::DownloadQueue, saved);
     if (saved && m_nResolvedUnsaved > 0) {
         // Their tracks are on disk now: the requests may go.
         for (; m_nResolvedUnsaved > 0; --m_nResolvedUnsaved)
@@ -126,6 +146,7 @@ void QueueController::SaveRawQueue()
 {
     const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
     m_bRawQueueUnsaved = !saved;
+    LogUnsaved(QueueStore::File::RawQueue, saved);
     NoteSave(QueueStore::File::RawQueue, saved);
 }
 
@@ -150,6 +171,7 @@ void QueueController::RetrySaves()
 
 void QueueController::SaveAtEnd()
 {
+    m_bEnding = true;
     if (m_bDownloadQueueUnsaved)
         SaveDownloadQueue();
     // A list never loaded is not the file's whole content.
@@ -198,8 +220,10 @@ bool QueueController::AddRawEntry(const RawEntry& text)
         return false;
     if (!m_bRawQueueLoaded) {
         const FileResult appended = m_store.AppendRawQueue(text);
-        if (!appended)
+        if (!appended) {
+            LogNotTaken(text, appended);
             WarnNotWritten(m_store.FolderOf(QueueStore::File::RawQueue), appended);
+        }
         return static_cast<bool>(appended);
     }
     // A request is taken only once it is on disk: a request that lives in memory
@@ -209,6 +233,7 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
     if (!saved) {
         DropLastRawEntry();
+        LogNotTaken(text, saved);
         NoteSave(QueueStore::File::RawQueue, saved);
         return false;
     }
@@ -219,6 +244,20 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     m_shared.m_bRetryDownloadNow = true;
     StartNextResolve();
     return true;
+}
+
+void QueueController::LogUnsaved(QueueStore::File file, FileResult result) const
+{
+    if (!result)
+        LogFailure("saving " + QueueFileName(file) + " in " + m_store.FolderOf(file), ErrnoText(result.error()),
+                   m_bEnding ? "the file keeps what it held before" : "trying again in " + SecondsText(kSaveRetryPause));
+}
+
+void QueueController::LogNotTaken(const RawEntry& text, FileResult result) const
+{
+    LogFailure("keeping the request \"" + text + "\" in " + QueueFileName(QueueStore::File::RawQueue) + " in "
+                   + m_store.FolderOf(QueueStore::File::RawQueue),
+               ErrnoText(result.error()), "the request is not taken; whoever brought it keeps it");
 }
 
 void QueueController::DropLastRawEntry()
@@ -430,8 +469,11 @@ void QueueController::ChooseFolder()
     if (!chosen || chosen->empty() || *chosen == current)
         return;
     // The settings first: a folder that cannot be kept is not taken.
-    if (!m_writeDownloadFolder || m_writeDownloadFolder(*chosen) != 0)
+    if (const long written = m_writeDownloadFolder ? m_writeDownloadFolder(*chosen) : -1; written != 0) {
+        LogFailure("storing the download folder " + *chosen + " in the settings", RegistryErrorText(written),
+                   "the folder stays " + current);
         return;
+    }
     m_shared.m_downloadFolder.set(*chosen);
     m_view.ShowFolder(*chosen);
     m_view.RefreshFileList(*chosen);

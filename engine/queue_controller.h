@@ -182,6 +182,12 @@ private:
     // After a save: a failure is told (once until everything is saved again) and
     // tried again later.
     void NoteSave(QueueStore::File file, FileResult result);
+    // A load that failed for another reason than a missing file goes into the failure log.
+    void NoteLoad(QueueStore::File file, FileResult result) const;
+    // The failure log's lines for a list that stays unsaved for now, and for a
+    // request that is not taken.
+    void LogUnsaved(QueueStore::File file, FileResult result) const;
+    void LogNotTaken(const RawEntry& text, FileResult result) const;
     void DropStaleRequests();
     void WarnNotWritten(const std::string& folder, FileResult result);
     void DropLastRawEntry();
@@ -211,6 +217,7 @@ private:
     bool m_bRawQueueUnsaved = false;
     bool m_bWarnedNotWritten = false;
     bool m_bWarnedFolderUnavailable = false;
+    bool m_bEnding = false;  // SaveAtEnd() has begun: no later save comes
     std::int32_t m_nExitedThreads = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "engine/messages.h"
 #include "engine/queue_item.h"
 #include "engine/store_request.h"
+#include "platform/failure_log.h"
 #include "platform/folder_watch.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
@@ -93,7 +94,15 @@ struct ResolveResult {
     std::int32_t flags = 0;
     std::unique_ptr<QueueItem> item;
     bool retry = false;  // asked again after a pause: the store could not answer now
+    std::string why;     // for the failure log; empty when nothing failed
 };
+
+std::string trackInfoUrl(const WorkerShared& shared)
+{
+    const std::string path = FormatStrings(loadString(IDS_TRACK_INFO_PATH),
+                                           {EncodeRequestText(shared.m_strCurRawEntry), shared.config.strings.m_strInstallationId});
+    return "http://" + shared.config.storeHost + path;
+}
 
 // Answers that say the store could not answer now (a server error, a timeout, too
 // many requests), unlike one that says there is nothing for the request.
@@ -112,9 +121,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         result.flags = RSF_CONSUMED;
         return result;
     }
-    const std::string path = FormatStrings(loadString(IDS_TRACK_INFO_PATH),
-                                           {EncodeRequestText(entry), shared.config.strings.m_strInstallationId});
-    const std::string url = "http://" + shared.config.storeHost + path;
+    const std::string url = trackInfoUrl(shared);
 
     bool failed = true;
     std::size_t length = 0;
@@ -134,6 +141,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     if (failed) {
         result.flags = RSF_NETWORK_ERROR;
         result.retry = true;
+        result.why = http.failure();
         if (!shared.m_bStopThreads)
             sendStatus(window, kNetworkError);
         return result;
@@ -142,6 +150,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
         // The request itself may be fine: it waits, and the store's other answers
         // (the tracks in the queue) go on.
         result.retry = true;
+        result.why = HttpStatusText(response->statusCode());
         if (!shared.m_bStopThreads)
             sendStatus(window, kStoreBusy);
         return result;
@@ -149,11 +158,15 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& 
     result.flags = RSF_CONSUMED | RSF_REFUSED;
     auto info = response->statusCode() == 200 ? ParseTrackInfo(std::string_view(answer.data(), length))
                                               : std::nullopt;
-    if (!info)
+    if (!info) {
+        result.why = HttpStatusText(response->statusCode())
+            + (response->statusCode() == 200 ? ", without a title and an address" : "");
         return result;
+    }
     // An address no request could be made with would block the queue for good.
     const std::optional<std::string> fileUrl = TrackFileRequestUrl(info->url, shared.config.strings.m_strInstallationId);
     if (!fileUrl || !IsFetchableUrl(*fileUrl)) {
+        result.why = "the track's address " + info->url + " cannot be asked for";
         sendStatus(window, kInvalidAddress);
         return result;
     }
@@ -215,6 +228,7 @@ struct Attempt {
     std::int32_t flags = 0;
     Next next = Next::AtOnce;
     bool answered = false;
+    std::string why;  // for the failure log; empty when nothing failed
 };
 
 // Tells the window why the folder cannot take the track; the item stays.
@@ -222,7 +236,7 @@ Attempt folderUnavailable(MessageSink& window, const std::string& folder, int er
 {
     const msg::FolderTrouble trouble {folder.c_str(), error};
     Send(window, msg::FolderUnavailable {&trouble});
-    return {DLF_FOLDER_UNAVAILABLE, Attempt::Next::Soon, answered};
+    return {DLF_FOLDER_UNAVAILABLE, Attempt::Next::Soon, answered, "the folder " + folder + " cannot take it: " + ErrnoText(error)};
 }
 
 bool diskFull(int error)
@@ -243,10 +257,10 @@ std::variant<TrackFile, Attempt> openTarget(MessageSink& window, WorkerShared& s
     case Kind::NameRefused:
         // No attempt can ever store this title: the user is told, and it goes.
         Send(window, msg::FileOpenFailed {failure.path.c_str()});
-        return Attempt {DLF_DONE};
+        return Attempt {DLF_DONE, Attempt::Next::AtOnce, false, "its title cannot name a file: " + failure.path};
     case Kind::Busy:
         sendStatus(window, kTrackFileBusy);
-        return Attempt {0, Attempt::Next::Soon};
+        return Attempt {0, Attempt::Next::Soon, false, "its file " + failure.path + " is in use by another program"};
     case Kind::FolderUnavailable:
         break;
     }
@@ -260,18 +274,24 @@ bool isRedirect(int status)
 
 // The track's answer, following the store's redirects (to a content network, say)
 // for kMaxRedirects hops at most, over http and https only, the resume header going
-// with each hop. Nothing when no answer came, or a redirect led anywhere else.
-std::unique_ptr<HttpResponse> getFollowing(HttpClient& http, std::string url, const std::vector<std::string>& headers)
+// with each hop. Nothing when no answer came, or a redirect led anywhere else; `why`
+// then says which.
+std::unique_ptr<HttpResponse> getFollowing(HttpClient& http, std::string url, const std::vector<std::string>& headers,
+                                           std::string& why)
 {
     constexpr int kMaxRedirects = 5;
     for (int hop = 0;; ++hop) {
         std::unique_ptr<HttpResponse> response = http.get(url, headers);
+        if (!response)
+            why = http.failure();
         if (!response || !isRedirect(response->statusCode()))
             return response;
         const std::optional<std::string> location = response->header("Location");
         const std::optional<std::string> target = location ? RedirectTarget(url, *location) : std::nullopt;
-        if (hop == kMaxRedirects || !target || !IsFetchableUrl(*target))
+        if (hop == kMaxRedirects || !target || !IsFetchableUrl(*target)) {
+            why = HttpStatusText(response->statusCode()) + " to " + location.value_or("nowhere") + ", which is not followed";
             return nullptr;
+        }
         url = *target;
     }
 }
@@ -290,7 +310,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
     const std::optional<std::string> url = TrackFileRequestUrl(shared.m_strCurUrl, shared.config.strings.m_strInstallationId);
     if (!url || !IsFetchableUrl(*url)) {
         sendStatus(window, kInvalidAddress);
-        return {DLF_DONE};
+        return {DLF_DONE, Attempt::Next::AtOnce, false, "its address cannot be asked for"};
     }
 
     auto target = openTarget(window, shared);
@@ -303,17 +323,18 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
     std::vector<std::string> headers;
     if (onDisk > 0)
         headers.push_back("RANGE: " + std::to_string(onDisk) + "-");
-    std::unique_ptr<HttpResponse> response = getFollowing(http, *url, headers);
+    std::string unanswered;
+    std::unique_ptr<HttpResponse> response = getFollowing(http, *url, headers, unanswered);
     if (!response && userStopped(shared))
         return {};
     sendStatus(window, response ? title : std::string(kNetworkError));
     if (!response)
-        return {DLF_NETWORK_ERROR, Attempt::Next::Later};
+        return {DLF_NETWORK_ERROR, Attempt::Next::Later, false, unanswered};
     // Once the track and its name are on the disk, its queue entry may go.
     const auto finish = [&](std::uint64_t size) {
         if (const FileResult finished = file.finish(size); !finished)
             return folderUnavailable(window, folder, finished.error(), true);
-        return Attempt {DLF_DONE, Attempt::Next::AtOnce, true};
+        return Attempt {DLF_DONE, Attempt::Next::AtOnce, true, {}};
     };
     const int status = response->statusCode();
     // A track already whole on disk (its queue entry outlived a crash) is asked
@@ -322,18 +343,19 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
         && UnsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
         return finish(onDisk);
     if (status != 200 && status != 206)
-        return {0, Attempt::Next::Later};
+        return {0, Attempt::Next::Later, false, HttpStatusText(status)};
     const auto plan = planWrite(*response, onDisk, shared.m_largestTrack);
     if (!plan) {
         sendStatus(window, kNetworkError);
-        return {DLF_NETWORK_ERROR, Attempt::Next::Later};
+        return {DLF_NETWORK_ERROR, Attempt::Next::Later, false,
+                HttpStatusText(status) + " whose body cannot follow the " + std::to_string(onDisk) + " bytes on disk"};
     }
 
-    Attempt attempt {0, Attempt::Next::AtOnce, true};
+    Attempt attempt {0, Attempt::Next::AtOnce, true, {}};
     std::uint64_t position = plan->offset;
     int lastPercent = -1;
-    const auto fail = [&] {
-        attempt = {attempt.flags | DLF_NETWORK_ERROR, Attempt::Next::Later, true};
+    const auto fail = [&](std::string why) {
+        attempt = {attempt.flags | DLF_NETWORK_ERROR, Attempt::Next::Later, true, std::move(why)};
         sendStatus(window, kNetworkError);
     };
     std::optional<int> full;
@@ -345,19 +367,19 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
             if (file.stillThere())
                 attempt.flags |= DLF_DONE;
             else
-                fail();
+                fail("its file " + file.path() + " went away while it was written");
             break;
         }
         if (n < 0) {
             // A transfer ended by the user's own request is no network error.
             if (!userStopped(shared))
-                fail();
+                fail(http.failure());
             break;
         }
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(
             static_cast<std::uint64_t>(n), plan->end > position ? plan->end - position : 0));
         if (size == 0) {
-            fail();  // a body past the largest track there can be
+            fail("its body goes on past the largest track there can be");
             break;
         }
         // The disk is never filled: what the rest of the system needs stays free.
@@ -369,7 +391,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
             if (diskFull(written.error()))
                 full = ENOSPC;
             else
-                fail();
+                fail("writing its file: " + ErrnoText(written.error()));
             break;
         }
         position += size;
@@ -389,13 +411,19 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
     if (!cut || !file.sync()) {
         attempt.flags &= ~DLF_DONE;
         if (!(attempt.flags & DLF_NETWORK_ERROR) && !full)
-            fail();
+            fail("its file could not be cut to what was written or synced: " + ErrnoText(errno));
     }
     if (full)
         return folderUnavailable(window, folder, *full, true);
     if (attempt.flags & DLF_DONE)
         return finish(position);
     return attempt;
+}
+
+void logAttempt(const WorkerShared& shared, const Attempt& attempt, std::string_view next)
+{
+    if (!attempt.why.empty())
+        LogFailure("track \"" + shared.m_strCurTitle + "\" at " + shared.m_strCurUrl, attempt.why, next);
 }
 
 } // namespace
@@ -429,11 +457,16 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
         // A new request from now on is a reason to ask again at once: the store may be back.
         shared.m_bRetryResolveNow = false;
         ResolveResult result = resolveOne(window, shared, *http, *answer);
-        if (result.retry)
-            pauseUnless(pauses.after(shared.m_strCurRawEntry),
-                        [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
-        else
+        if (result.retry) {
+            const auto pause = pauses.after(shared.m_strCurRawEntry);
+            if (!shared.m_bStopThreads)
+                LogFailure("track info " + trackInfoUrl(shared), result.why, "asking again in " + SecondsText(pause));
+            pauseUnless(pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
+        } else {
+            if (!result.why.empty())
+                LogFailure("track info " + trackInfoUrl(shared), result.why, "the request is left out, and the user told");
             pauses.succeeded();
+        }
         // Held since the start of this round.
         static_cast<void>(gate->unlock());
         // The window takes the item out of the pointer it is given; should the
@@ -470,7 +503,10 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         if (attempt.next != Attempt::Next::AtOnce) {
             const auto pause = attempt.next == Attempt::Next::Soon ? shared.m_retryPause
                                                                    : pauses.after(shared.m_strCurTitle + "|" + shared.m_strCurUrl);
+            logAttempt(shared, attempt, "trying again in " + SecondsText(pause));
             pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
+        } else {
+            logAttempt(shared, attempt, "the track leaves the queue");
         }
         std::int32_t flags = attempt.flags;
         if (shared.m_bPaused)

@@ -1,6 +1,7 @@
 #include "platform/handoff.h"
 
 #include "platform/atomic_file.h"
+#include "platform/failure_log.h"
 #include "platform/folder_listing.h"
 #include "platform/paths.h"
 
@@ -422,7 +423,10 @@ std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPat
         || ((st.st_mode & 077) != 0 && ::chmod(bindPath.c_str(), 0600) != 0)
         || ::listen(listener.get(), SOMAXCONN) != 0
         || ::rename(bindPath.c_str(), socketPath.c_str()) != 0) {
+        // The caller may want to tell why.
+        const int error = errno;
         ::unlink(bindPath.c_str());
+        errno = error;
         return nullptr;
     }
 
@@ -570,21 +574,33 @@ bool IsWindow(const std::string& folder, std::uint32_t handle)
 }
 
 std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
-                                               const HandoffMessage& message, HandoffClientOptions options)
+                                               const HandoffMessage& message, HandoffClientOptions options,
+                                               std::string* failure)
 {
-    if (handle == 0 || message.data.size() > kHandoffMaxData)
+    const auto failed = [failure](std::string why) {
+        if (failure)
+            *failure = std::move(why);
         return std::nullopt;
-    const UniqueFd fd = connectTo(WindowSocketPath(folder, handle), options.connect);
+    };
+    if (handle == 0)
+        return failed("no window is published");
+    if (message.data.size() > kHandoffMaxData)
+        return failed("the message is too large");
+    const std::string path = WindowSocketPath(folder, handle);
+    const UniqueFd fd = connectTo(path, options.connect);
     if (!fd)
-        return std::nullopt;
+        return failed("connecting to " + path + ": " + ErrnoText(errno));
 
     const std::string frame = EncodeHandoffFrame(message);
     // The window answers only once it has handled the message, which may take it a
     // while; the whole exchange shares the answer's time limit.
     const auto deadline = Clock::now() + options.answer;
+    const auto late = [&] { return Clock::now() >= deadline ? "no answer within " + SecondsText(options.answer) : std::string(); };
+    if (!writeAll(fd.get(), frame, deadline))
+        return failed(late().empty() ? "sending: " + ErrnoText(errno) : late());
     char answer[kAnswerSize];
-    if (!writeAll(fd.get(), frame, deadline) || !readExact(fd.get(), answer, sizeof answer, deadline))
-        return std::nullopt;
+    if (!readExact(fd.get(), answer, sizeof answer, deadline))
+        return failed(late().empty() ? "the window closed the connection without an answer" : late());
     return loadLittleEndian<std::int64_t>(answer);
 }
 

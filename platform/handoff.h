@@ -98,7 +98,7 @@ public:
     using Deliver = std::function<std::int64_t(const HandoffMessage&)>;
 
     // Listens on `socketPath` (an old socket file there is replaced; the new one
-    // gets mode 0600). Null when it cannot listen. `deliver` runs on the server's
+    // gets mode 0600). Null when it cannot listen, errno saying why. `deliver` runs on the server's
     // own thread; it should pass the message to the window's thread and wait for
     // the result there.
     [[nodiscard]] static std::unique_ptr<HandoffServer> start(const std::string& socketPath, Deliver deliver,
@@ -153,9 +153,11 @@ struct HandoffClientOptions {
 
 // Sends one message to the window and waits for its answer. Nothing when the window
 // cannot be reached in `options.connect`, drops the message, or does not answer in
-// `options.answer`, or when the data is larger than kHandoffMaxData.
+// `options.answer`, or when the data is larger than kHandoffMaxData; `failure`, when
+// given, then says which, for the failure log.
 [[nodiscard]] std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
                                                              const HandoffMessage& message,
-                                                             HandoffClientOptions options = {});
+                                                             HandoffClientOptions options = {},
+                                                             std::string* failure = nullptr);
 
 } // namespace qvr

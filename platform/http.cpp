@@ -1,10 +1,12 @@
 #include "platform/http.h"
 
+#include "platform/failure_log.h"
 #include "platform/text.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <utility>
@@ -95,8 +97,10 @@ public:
         m_connected = false;
         m_slowWaited = {};
         m_slowBytes = 0;
+        m_failure.clear();
+        m_errorBuffer[0] = '\0';
         if (!m_easy)
-            return std::nullopt;
+            return failed("libcurl could not be set up");
 
         HeaderList lines;
         for (const std::string& header : extraHeaders) {
@@ -108,22 +112,22 @@ public:
             const std::string line(given);
             curl_slist* head = curl_slist_append(lines.get(), line.c_str());
             if (!head)
-                return std::nullopt;
+                return failed("no memory for the request's headers");
             if (!lines)
                 lines.reset(head);
         }
         if (curl_easy_setopt(m_easy.get(), CURLOPT_URL, url.c_str()) != CURLE_OK
             || curl_easy_setopt(m_easy.get(), CURLOPT_HTTPHEADER, lines.get()) != CURLE_OK)
-            return std::nullopt;
+            return failed("libcurl refused the address or the headers");
         m_requestHeaders = std::move(lines);
         if (curl_multi_add_handle(m_multi.get(), m_easy.get()) != CURLM_OK)
-            return std::nullopt;
+            return failed("libcurl could not start the request");
         m_attached = true;
 
         driveUntil([this] { return m_headersDone; });
         if (!m_headersDone) {
             detach();
-            return std::nullopt;
+            return failed(m_failure.empty() ? "the answer ended before its head" : m_failure);
         }
         return m_request;
     }
@@ -131,6 +135,7 @@ public:
     void setInterrupt(std::function<bool()> interrupted) { m_interrupted = std::move(interrupted); }
 
     int status() const { return m_status; }
+    const std::string& failure() const { return m_failure; }
     const HeaderFields& headers() const { return m_headers; }
     std::size_t bodyPeak(std::uint64_t request) const { return request == m_request ? m_bodyPeak : 0; }
 
@@ -154,8 +159,8 @@ public:
             if (m_paused) {
                 // Resuming may hand over the held-back data at once, from inside the call.
                 m_paused = false;
-                if (curl_easy_pause(m_easy.get(), CURLPAUSE_CONT) != CURLE_OK)
-                    finish(false);
+                if (const CURLcode resumed = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT); resumed != CURLE_OK)
+                    fail(curlError(resumed));
                 continue;
             }
             const std::size_t wanted = size - copied;
@@ -198,6 +203,7 @@ private:
             && curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlSession::onBody) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorBuffer.data()) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &CurlSession::onConnected) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_PREREQDATA, this) == CURLE_OK;
     }
@@ -310,18 +316,23 @@ private:
         Clock::time_point tick = m_lastProgress;
         while (!m_finished) {
             if (tooSlow(tick)) {
-                finish(false);
+                fail("the body brought fewer than " + std::to_string(m_options.lowSpeedBytes) + " bytes in "
+                     + SecondsText(m_options.lowSpeedTime));
                 return;
             }
             int running = 0;
-            if (curl_multi_perform(m_multi.get(), &running) != CURLM_OK) {
-                finish(false);
+            if (const CURLMcode performed = curl_multi_perform(m_multi.get(), &running); performed != CURLM_OK) {
+                fail(std::string("libcurl's transfer failed: ") + curl_multi_strerror(performed));
                 return;
             }
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &queued)) {
-                if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy.get())
-                    finish(message->data.result == CURLE_OK);
+                if (message->msg != CURLMSG_DONE || message->easy_handle != m_easy.get())
+                    continue;
+                if (message->data.result == CURLE_OK)
+                    finish(true);
+                else
+                    fail(curlError(message->data.result));
             }
             if (m_finished || satisfied())
                 return;
@@ -329,14 +340,18 @@ private:
             const auto limit = m_connected ? m_options.stall : m_options.connect + m_options.stall;
             const auto idle
                 = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_lastProgress);
-            if (idle >= limit || (m_interrupted && m_interrupted())) {
-                finish(false);
+            if (idle >= limit) {
+                fail((m_connected ? "nothing received for " : "no connection within ") + SecondsText(limit));
+                return;
+            }
+            if (m_interrupted && m_interrupted()) {
+                fail("stopped by the program while it waited");
                 return;
             }
             const auto wait = std::min(limit - idle, m_interrupted ? kInterruptPoll : kLongestPoll);
             const int waitMs = static_cast<int>(wait.count()) + 1;
-            if (curl_multi_poll(m_multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
-                finish(false);
+            if (const CURLMcode polled = curl_multi_poll(m_multi.get(), nullptr, 0, waitMs, nullptr); polled != CURLM_OK) {
+                fail(std::string("libcurl's wait failed: ") + curl_multi_strerror(polled));
                 return;
             }
         }
@@ -357,6 +372,28 @@ private:
         m_slowWaited = {};
         m_slowBytes = 0;
         return slow;
+    }
+
+    // The request failed: no answer, or the rest of its body lost.
+    std::nullopt_t failed(std::string why)
+    {
+        m_failure = std::move(why);
+        return std::nullopt;
+    }
+    void fail(std::string why)
+    {
+        m_failure = std::move(why);
+        finish(false);
+    }
+    // libcurl's words for `code`, and the system's error behind it where it keeps one.
+    std::string curlError(CURLcode code) const
+    {
+        std::string why = "libcurl error " + std::to_string(static_cast<int>(code)) + ", "
+            + (m_errorBuffer[0] != '\0' ? m_errorBuffer.data() : curl_easy_strerror(code));
+        long osError = 0;
+        if (curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0)
+            why += " (" + ErrnoText(static_cast<int>(osError)) + ")";
+        return why;
     }
 
     void finish(bool ok)
@@ -396,6 +433,8 @@ private:
 
     bool m_finished = false;
     bool m_failed = false;
+    std::string m_failure;
+    std::array<char, CURL_ERROR_SIZE> m_errorBuffer {};
     bool m_connected = false;
     Clock::time_point m_lastProgress;
     // The body's bytes in the stretch of waiting that the low-speed limit looks at.
@@ -455,6 +494,8 @@ public:
     {
         m_session->setInterrupt(std::move(interrupted));
     }
+
+    std::string failure() const override { return m_session->failure(); }
 
 private:
     std::shared_ptr<CurlSession> m_session;

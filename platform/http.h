@@ -68,6 +68,11 @@ public:
     // fails within about 100 ms once `interrupted` returns true, so that a user's
     // pause or close never waits for a stalled store. Asked on the client's thread.
     virtual void setInterrupt(std::function<bool()> interrupted) = 0;
+
+    // Why the last request or read of this client failed, in words for the failure
+    // log: libcurl's error with its code and the system's errno where there is one,
+    // or the limit that ended it. Empty when the transport cannot tell.
+    [[nodiscard]] virtual std::string failure() const { return {}; }
 };
 
 // True when libcurl's URL parser takes `url` as an http:// or https:// address with

@@ -151,6 +151,23 @@ long RegistryKey::setStringValue(std::string_view name, std::string_view text)
     return RegSuccess;
 }
 
+std::string RegistryErrorText(long result)
+{
+    const char* meaning = "unknown";
+    switch (result) {
+    case RegSuccess: meaning = "none"; break;
+    case RegFileNotFound: meaning = "the key, the value or the settings file is absent"; break;
+    case RegAccessDenied: meaning = "access denied"; break;
+    case RegInvalidHandle: meaning = "the key is not open"; break;
+    case RegMoreData: meaning = "the value is too long"; break;
+    case RegBadDb: meaning = "the settings file cannot be read or parsed"; break;
+    case RegKeyDeleted: meaning = "the key is gone from the settings file"; break;
+    case RegWriteFault: meaning = "the settings file could not be replaced"; break;
+    case RegInvalidParameter: meaning = "the value cannot be written"; break;
+    }
+    return "settings error " + std::to_string(result) + ", " + meaning;
+}
+
 Registry::Registry(std::string hivePath)
     : m_hivePath(std::move(hivePath))
 {

@@ -21,6 +21,10 @@ enum RegResult : long {
     RegInvalidParameter = 87,  // data without a size, or a value name the file cannot hold
 };
 
+// A result code in words for the failure log: "settings error 29, the settings file
+// could not be replaced".
+[[nodiscard]] std::string RegistryErrorText(long result);
+
 // Value types of the registry.
 enum RegType : std::uint32_t {
     RegNone = 0,

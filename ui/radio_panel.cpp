@@ -1,6 +1,7 @@
 #include "ui/radio_panel.h"
 
 #include "controls/simple_browser.h"
+#include "platform/failure_log.h"
 #include "ui/layout.h"
 #include "ui/right_click_filter.h"
 
@@ -46,14 +47,20 @@ HttpOptions RadioCheckOptions()
     return {.connect = 2000ms, .stall = 3000ms, .followRedirects = true, .total = 3000ms};
 }
 
-int RadioPageStatus(const HttpClientFactory& http, const std::string& url, const std::function<bool()>& overdue)
+int RadioPageStatus(const HttpClientFactory& http, const std::string& url, const std::function<bool()>& overdue,
+                    std::string* failure)
 {
     const std::unique_ptr<HttpClient> client = http(kRadioStatusAgent);
-    if (!client)
+    if (!client) {
+        if (failure)
+            *failure = "no session for the store";
         return 0;
+    }
     if (overdue)
         client->setInterrupt(overdue);
     const std::unique_ptr<HttpResponse> response = client->get(url, {});
+    if (!response && failure)
+        *failure = client->failure();
     return response ? response->statusCode() : 0;
 }
 
@@ -79,16 +86,21 @@ void RadioPanel::ShowPrompt()
 
 void RadioPanel::LoadRadio(WaitBudget* budget)
 {
+    constexpr std::string_view kPrompt = "showing the prompt, which asks again when clicked";
     if (!m_window || !m_views || (budget && budget->spent())) {
+        if (budget && budget->spent())
+            LogFailure("the radio page " + m_url, "the waits before the window showed used up their time", kPrompt);
         ShowPrompt();
         return;
     }
     int status = 0;
+    std::string failure;
     {
         const WaitBudget::Wait wait(budget, RadioCheckOptions().total);
-        status = RadioPageStatus(m_http, m_url, wait.overdue());
+        status = RadioPageStatus(m_http, m_url, wait.overdue(), &failure);
     }
     if (status != 200) {
+        LogFailure("the radio page " + m_url, status == 0 ? failure : HttpStatusText(status), kPrompt);
         ShowPrompt();
         return;
     }

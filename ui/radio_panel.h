@@ -28,9 +28,9 @@ HttpOptions RadioCheckOptions();
 
 // The final status of a GET of `url` as a client of `http` sees it, with the agent
 // "Get Radio Status"; the body is never read. 0 when no answer came, also when
-// `overdue` (if given) said so first.
+// `overdue` (if given) said so first; `failure`, when given, then says why.
 int RadioPageStatus(const HttpClientFactory& http, const std::string& url,
-                    const std::function<bool()>& overdue = nullptr);
+                    const std::function<bool()>& overdue = nullptr, std::string* failure = nullptr);
 
 // The main window's radio panel: the store's radio page in a browser when it answers,
 // otherwise a prompt whose clicks try again. The prompt and the browser belong to the

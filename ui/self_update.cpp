@@ -3,6 +3,7 @@
 #include "ui/main_window.h"
 
 #include "engine/queue_files.h"
+#include "platform/failure_log.h"
 #include "platform/handoff.h"
 #include "platform/paths.h"
 #include "ui/message_pump.h"
@@ -106,6 +107,8 @@ void CquaveromfcDlg::OpenTrial()
         return;
     // As after a rollback of a version that never took over: not offered again while
     // the store names it.
+    LogFailure("version " + m_trial->version() + " at " + executable, "it ended abnormally before its trial was over",
+               "the previous version is back; version " + m_trial->version() + " is not asked for again");
     CAutoUpdater(updater).NoteRefused(m_trial->version());
     m_trial->Acknowledge();
     TellUndone();
@@ -195,6 +198,9 @@ void CquaveromfcDlg::RestoreOldVersion()
     // Without a backup that can go back, either the new version's crash has put it
     // back already, or the name keeps the new program, which passed its probe before
     // it got it: a whole program either way.
+    LogFailure("version " + m_update.version + " at " + m_update.executable,
+               m_update.newVersion ? "it did not say in time that it runs" : "it could not be started",
+               "putting the previous version back; version " + m_update.version + " is not asked for again");
     static_cast<void>(RollBackUpdate(m_environment.selfUpdate->updater, m_update));
     m_update = {};
     m_bShowAllowed = true;

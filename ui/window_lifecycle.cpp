@@ -3,6 +3,7 @@
 #include "ui/main_window.h"
 
 #include "engine/workers.h"
+#include "platform/failure_log.h"
 #include "platform/handoff.h"
 #include "res/strings.h"
 #include "ui/message_pump.h"
@@ -145,17 +146,21 @@ void CquaveromfcDlg::Publish()
         [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     // A window that is not published is not found: a second start then keeps its
     // request in the inbox, which the next start takes.
-    if (m_handoffServer)
-        static_cast<void>(PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle));
+    const bool published = m_handoffServer && PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+    if (!published)
+        LogFailure(m_handoffServer ? "publishing this window in " + *m_config.runtimeDir
+                                   : "listening for second starts at " + WindowSocketPath(*m_config.runtimeDir, m_windowHandle),
+                   ErrnoText(errno), "second starts keep their requests for the next start");
 }
 
 void CquaveromfcDlg::TellTakenOver()
 {
     // An old window that is not told comes back by itself once its wait runs out and
     // kills this process: what this one keeps is on disk, made to survive a kill.
-    if (m_config.takesOverFrom != 0 && m_handoffServer)
-        static_cast<void>(
-            SendHandoffMessage(*m_config.runtimeDir, m_config.takesOverFrom, {WM_TAKEN_OVER, 0, 0, 0, {}}));
+    std::string failure;
+    if (m_config.takesOverFrom != 0 && m_handoffServer
+        && !SendHandoffMessage(*m_config.runtimeDir, m_config.takesOverFrom, {WM_TAKEN_OVER, 0, 0, 0, {}}, {}, &failure))
+        LogFailure("telling the version before that this one took over", failure, "it ends by itself once its wait runs out");
 }
 
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)

@@ -2,6 +2,7 @@
 
 #include "engine/store_request.h"
 #include "platform/exclusive_file.h"
+#include "platform/failure_log.h"
 #include "platform/file_move.h"
 #include "platform/network.h"
 #include "platform/atomic_file.h"
@@ -143,21 +144,29 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
     m_received = 0;
     m_announced = announced;
     const UniqueFd file = createFreshFile(path);
-    if (!file)
+    if (!file) {
+        m_why = "making " + path + ": " + ErrnoText(errno);
         return Download::Failed;
+    }
     std::array<char, kChunk> buffer;
     while (!Cancelled()) {
         const std::int64_t n = request.read(buffer.data(), buffer.size());
         if (n == 0)
             return Download::Whole;
         // A cancel ends the read that waits as well.
-        if (n < 0)
+        if (n < 0) {
+            m_why = "it broke off after " + std::to_string(m_received) + " bytes: " + (m_downloadSession ? m_downloadSession->failure() : "");
             return m_cancelled ? Download::Refused : Download::Failed;
+        }
         m_received += static_cast<std::uint64_t>(n);
-        if (m_received > m_environment.largestProgram)
+        if (m_received > m_environment.largestProgram) {
+            m_why = "it is larger than " + std::to_string(m_environment.largestProgram) + " bytes";
             return Download::Refused;
-        if (!writeAll(file.get(), std::string_view(buffer.data(), static_cast<std::size_t>(n))))
+        }
+        if (!writeAll(file.get(), std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
+            m_why = "writing " + path + ": " + ErrnoText(errno);
             return Download::Failed;
+        }
     }
     return Download::Refused;
 }
@@ -194,13 +203,19 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
         if (probe == Download::Refused)
             m_probeRefused = true;
         if (probe != Download::Whole) {
+            m_why = probe == Download::Refused ? "its probe did not answer as the program does" : "its probe did not end in time";
             result = UPD_DOWNLOAD_FAILED;
         } else if (UpdateTrial::Begin(exePath, version)) {
             // A new version that is not watched would have nothing to go back to.
             if (files.keep(exePath, backup) && files.replace(staged, exePath))
                 return UPD_INSTALLED;
+            m_why = "exchanging the program's files: " + ErrnoText(errno);
             UpdateTrial::Forget(exePath);
+        } else {
+            m_why = "its trial could not be noted";
         }
+    } else {
+        m_why = "putting it beside the program as " + staged + ": " + ErrnoText(errno);
     }
     // Often there is nothing to remove; a staged file that stays is removed with the
     // other remains of an exchange at the next check (RemoveStaleExchangeFiles).
@@ -251,24 +266,32 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     m_installedVersion.clear();
     m_listUnanswered = false;
     RemoveStaleExchangeFiles(GetModulePath());
-    if (!IsInternetConnected(folderUrl))
+    constexpr std::string_view kNoUpdate = "starting without an update";
+    if (!IsInternetConnected(folderUrl)) {
+        LogFailure("the update check at " + folderUrl, m_hSession ? "no network is up" : "no session for the store", kNoUpdate);
         return UPD_NO_CONNECTION;
+    }
 
     std::string url = folderUrl + loadString(IDS_VERSION_LIST);
     std::array<char, kChunk> buffer {};
     std::int64_t received = 0;
+    int status = 0;
     {
         const WaitBudget::Wait wait(m_environment.budget, VersionListOptions().total);
         m_hSession->setInterrupt(wait.overdue());
         auto list = OpenUrl(url);
         if (!list) {
+            LogFailure("the version list " + url, m_hSession->failure(), kNoUpdate);
             m_listUnanswered = true;
             return UPD_OPEN_FAILED;
         }
         // One read: a version text is far shorter than the buffer.
         received = list->read(buffer.data(), buffer.size());
+        status = list->statusCode();
     }
     if (received <= 0) {
+        LogFailure("the version list " + url, received < 0 ? m_hSession->failure() : HttpStatusText(status) + " without a body",
+                   kNoUpdate);
         m_listUnanswered = received < 0;
         return UPD_NO_DATA;
     }
@@ -276,9 +299,14 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 
     const std::string exePath = GetModulePath();
     const std::string local = GetFileVersion(exePath);
-    if (local.empty())
+    if (local.empty()) {
+        LogFailure("the update check", "the running program " + exePath + " carries no version", kNoUpdate);
         return UPD_NO_LOCAL_VERSION;
-    if (CompareVersions(published, local) != 1)
+    }
+    const int newer = CompareVersions(published, local);
+    if (newer == VER_BAD_FIRST)
+        LogFailure("the version list " + url, HttpStatusText(status) + " that names no version", kNoUpdate);
+    if (newer != 1)
         return UPD_NOT_NEWER;
     if (WasRefused(published))
         return UPD_DOWNLOAD_FAILED;
@@ -291,10 +319,14 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     const std::string name = fileName(exePath);
     const HttpClientFactory& sessions = m_environment.download ? m_environment.download : m_environment.http;
     m_downloadSession = sessions(loadString(IDS_UPDATE_AGENT));
-    if (!m_downloadSession)
-        return UPD_OPEN_FAILED;
-
     std::string url = folderUrl + name;
+    const std::string what = "the new program " + url;
+    constexpr std::string_view kAskAgain = "starting without an update; asking again at the next start";
+    if (!m_downloadSession) {
+        LogFailure(what, "no session for the store", kAskAgain);
+        return UPD_OPEN_FAILED;
+    }
+
     std::unique_ptr<HttpResponse> download;
     {
         const WaitBudget::Wait head(m_environment.budget, kProgramHeadLimit);
@@ -302,12 +334,16 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
         download = openCanonical(m_downloadSession.get(), url);
     }
     // An error page is not a program: only a real answer is worth the question.
-    if (!download || download->statusCode() != kHttpOk)
+    if (!download || download->statusCode() != kHttpOk) {
+        LogFailure(what, download ? HttpStatusText(download->statusCode()) : m_downloadSession->failure(), kAskAgain);
         return UPD_OPEN_FAILED;
+    }
     // Anyone on the way can announce any length: refused, but not noted.
     const std::uint64_t announced = ParseContentLength(download->header("Content-Length").value_or(""));
-    if (announced > m_environment.largestProgram)
+    if (announced > m_environment.largestProgram) {
+        LogFailure(what, "it announces " + std::to_string(announced) + " bytes, more than a program has", kAskAgain);
         return UPD_DOWNLOAD_FAILED;
+    }
     if (!m_environment.prompts || !m_environment.prompts->askToInstall(loadString(IDS_UPDATE_QUESTION)))
         return UPD_NOT_INSTALLED;
 
@@ -327,8 +363,10 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     }
     const std::string verified = got == Download::Whole ? GetFileVersion(target) : std::string();
     if (got == Download::Whole
-        && (CompareVersions(verified, published) != 0 || CompareVersions(verified, local) != 1))
+        && (CompareVersions(verified, published) != 0 || CompareVersions(verified, local) != 1)) {
+        m_why = "it carries version " + verified + ", not the " + published + " the list names";
         got = Download::Refused;
+    }
     m_downloadSession.reset();
     m_environment.prompts->downloadEnded();
     if (got != Download::Whole) {
@@ -338,6 +376,9 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
         // not fail next time, and a body past the limit proves nothing.
         if (forged || m_cancelled)
             NoteRefused(published);
+        if (!m_cancelled)
+            LogFailure(what, m_why, forged ? "starting without an update; version " + published + " is not asked for again"
+                                           : std::string(kAskAgain));
         return UPD_DOWNLOAD_FAILED;
     }
     // A program that cannot even start will not start next time either.
@@ -346,6 +387,10 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     discard(target);
     if (m_probeRefused)
         NoteRefused(published);
+    if (exchanged != UPD_INSTALLED)
+        LogFailure("installing " + what + " as " + exePath, m_why,
+                   m_probeRefused ? "keeping the program as it is; version " + published + " is not asked for again"
+                                  : "keeping the program as it is; asking again at the next start");
     if (exchanged == UPD_INSTALLED) {
         m_installed = exePath;
         m_installedVersion = published;
@@ -357,10 +402,14 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
 {
     std::string signatureUrl = url + kSignatureSuffix;
     auto answer = openCanonical(m_downloadSession.get(), signatureUrl);
-    if (!answer)
+    if (!answer) {
+        m_why = "its signature " + signatureUrl + ": " + (m_downloadSession ? m_downloadSession->failure() : "");
         return Download::Failed;
-    if (answer->statusCode() != kHttpOk)
+    }
+    if (answer->statusCode() != kHttpOk) {
+        m_why = "its signature " + signatureUrl + ": " + HttpStatusText(answer->statusCode());
         return Download::Refused;
+    }
     // One byte more than a signature shows a longer body: a read fills the buffer
     // unless the body ends first.
     std::array<char, kEd25519SignatureSize + 1> signature;
@@ -368,11 +417,15 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
     answer.reset();
     const UniqueFd file = openRegularFile(path);
     const auto program = file ? readAll(file.get(), m_environment.largestProgram) : std::nullopt;
-    if (received < 0 || !program)
+    if (received < 0 || !program) {
+        m_why = received < 0 ? "its signature broke off: " + m_downloadSession->failure() : "reading " + path + " again: " + ErrnoText(errno);
         return Download::Failed;
+    }
     const bool signedByUs = received == static_cast<std::int64_t>(kEd25519SignatureSize)
         && program->size() <= m_environment.largestProgram
         && VerifyEd25519(kReleasePublicKey, *program, std::string_view(signature.data(), kEd25519SignatureSize));
+    if (!signedByUs)
+        m_why = "it is not signed with the makers' key";
     return signedByUs ? Download::Whole : Download::Refused;
 }
 

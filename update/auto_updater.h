@@ -235,6 +235,8 @@ private:
     bool m_cancelled = false;
     // The last exchange's probe answered, but not with 0.
     bool m_probeRefused = false;
+    // Why the last download or exchange failed, for the failure log.
+    std::string m_why;
 };
 
 } // namespace qvr

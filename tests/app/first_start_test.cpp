@@ -21,7 +21,7 @@ TEST_F(FirstStart, HelpAndVersionAnswerAlone)
     untouched.push_back("QVR_REGISTRY=" + m_dir.file("none.reg"));
     std::string output;
     EXPECT_EQ(runProcess({QVR_EXECUTABLE, "--help"}, untouched, &output), 0);
-    for (const char* part : {"/install", "/switch", "--version", "QVR_STORE_HOST", "QVR_REGISTRY"})
+    for (const char* part : {"/install", "/switch", "--version", "QVR_STORE_HOST", "QVR_REGISTRY", "QVR_LOG"})
         EXPECT_NE(output.find(part), std::string::npos) << part << " in:\n" << output;
     EXPECT_EQ(runProcess({QVR_EXECUTABLE, "--version", request("a.qvr", "track=a\r\n")}, untouched, &output), 0);
     EXPECT_EQ(output, "quavero " QVR_TEST_FILE_VERSION "\n");

@@ -6,6 +6,8 @@
 #include <httplib.h>
 #include <curl/curl.h>
 
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 namespace qvr {
@@ -71,6 +73,8 @@ TEST_F(HttpTest, FailuresAndLimitsGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
     EXPECT_FALSE(client->get("file:///etc/hostname", {}));
     m_store.goDown();
     EXPECT_FALSE(client->get(url("/"), {})) << "refused";
+    // The failure log's reason names the system's error.
+    EXPECT_NE(client->failure().find(std::strerror(ECONNREFUSED)), std::string::npos) << client->failure();
     ASSERT_TRUE(m_store.comeUp());
     // A read that a stall cuts short fails, so that a caller that reads once does not take the
     // first 400 of 1000 bytes for the whole answer. (An early close, the window's tests show.)

@@ -1,0 +1,97 @@
+// The failure log as a user who asks for it reads it, and as every other user does
+// not see it.
+#include "platform/failure_log.h"
+
+#include "tests/support/program_fixture.h"
+
+#include <sstream>
+
+namespace qvr::test {
+namespace {
+
+constexpr const char* kInstallationId = "0123456789ABCDEF0123456789ABCDEF";
+
+// The program against a store that fails both of its requests: the track info of
+// the request it is started with answers 503, and the track waiting in its queue 404.
+class FailureLog : public ProgramFolder {
+protected:
+    FailureLog()
+    {
+        writeFile(m_dir.file("registry.reg"),
+                  makeHive("\"Directory\"=\"" + m_dir.file("install") + "\"",
+                           "\"DownloadFolder\"=\"" + m_dir.file("music") + "\"\r\n\"GUID\"=\"" + kInstallationId + "\"",
+                           "\"RawQueue\"=\"" + m_dir.file("queues/raw.txt") + "\"\r\n\"DownloadQueue\"=\""
+                               + m_dir.file("queues/download.txt") + "\""));
+        writeFile(m_dir.file("queues/download.txt"), "Lost Song|" + m_store.trackUrl("lost") + "\r\n");
+        m_store.setTrackInfoAnswer(503, "");
+        m_store.setTrackFileStatus(404);
+    }
+
+    // Starts the program with `log` added to its environment; its stderr goes to a file.
+    std::unique_ptr<ChildProcess> start(const std::string& log)
+    {
+        std::vector<std::string> env = environment();
+        env.push_back(log);
+        writeFile(stderrPath(), "");
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string> {"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", QVR_EXECUTABLE,
+                                      request("a.qvr", "track=t\r\n"), stderrPath()},
+            env);
+    }
+    std::string stderrPath() const { return m_dir.file("stderr.txt"); }
+    // The first line that holds `part`; empty when none does yet.
+    std::string lineWith(const std::string& part) const
+    {
+        std::istringstream lines(readFile(stderrPath()));
+        for (std::string line; std::getline(lines, line);)
+            if (line.find(part) != std::string::npos)
+                return line;
+        return {};
+    }
+};
+
+TEST_F(FailureLog, SaysOfEachFailedRequestWhichWhyAndWhatComesNextWithoutTheWholeInstallationId)
+{
+    const auto program = start("QVR_LOG=1");
+    std::string trackInfo, track;
+    EXPECT_TRUE(waitForFiles(m_dir.path(), [&] {
+        trackInfo = lineWith("track info http://" + m_store.hostPort() + "/downloader/downloader_dlm.html?track=t&guid=0123...");
+        track = lineWith("track \"Lost Song\" at " + m_store.trackUrl("lost"));
+        return !trackInfo.empty() && !track.empty();
+    })) << readFile(stderrPath());
+    EXPECT_TRUE(trackInfo.starts_with("quavero: ")) << trackInfo;
+    EXPECT_NE(trackInfo.find(": HTTP 503; asking again in "), std::string::npos) << trackInfo;
+    EXPECT_NE(track.find(": HTTP 404; trying again in "), std::string::npos) << track;
+    EXPECT_EQ(readFile(stderrPath()).find("456789ABCDEF"), std::string::npos) << "the id's last 28 characters";
+}
+
+TEST_F(FailureLog, IsSilentUnlessAskedFor)
+{
+    for (const char* log : {"QVR_LOG=", "QVR_LOG=0", "QVR_LOG=yes"}) {
+        SCOPED_TRACE(log);
+        m_store.clearRequests();
+        const auto program = start(log);
+        // Each request failed and was asked again: each failure has passed.
+        EXPECT_TRUE(m_store.waitForRequests("/downloader/downloader_dlm.html", 2));
+        EXPECT_TRUE(m_store.waitForRequests("/tracks/", 2));
+        program->kill(SIGKILL);
+        program->wait();
+        EXPECT_EQ(readFile(stderrPath()), "");
+    }
+}
+
+TEST(MaskInstallationIds, KeepsAtMostFourCharactersAndAQuarterOfEachId)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a?track=1&guid=0123456789ABCDEF0123456789ABCDEF", "/a?track=1&guid=0123..."},
+        {"/a?GUID=0123456789ABCDEF&dl=2#end", "/a?GUID=0123...&dl=2#end"},
+        {"guid=ABCDEFG and guid=AB", "guid=A... and guid=..."},
+        {"/a?guid=&b=1", "/a?guid=&b=1"},
+        {"no id here", "no id here"},
+    };
+    for (const auto& [text, masked] : cases)
+        EXPECT_EQ(MaskInstallationIds(text), masked) << text;
+}
+
+} // namespace
+} // namespace qvr::test
