@@ -245,9 +245,11 @@ void CquaveromfcApp::ReadRequestFile(const std::string& path)
     }
 }
 
-bool DisplayNamed()
+bool DisplayNamed(const std::string& platformOption)
 {
     // A platform chosen by name (offscreen, vnc, eglfs...) needs no display server.
+    if (!platformOption.empty())
+        return true;
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         if (const char* value = std::getenv(name); value && *value)
             return true;
@@ -295,7 +297,9 @@ int CquaveromfcApp::NoDisplay(const std::string& why)
 
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
-    if (!DisplayNamed())
+    CMyCommandLineInfo commandLine;
+    ParseCommandLine(argc, argv, commandLine);
+    if (!DisplayNamed(commandLine.m_strPlatform))
         return NoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);

@@ -15,8 +15,9 @@ namespace qvr {
 // $QVR_STORE_HOST when it is set and valid, else the compiled-in host.
 std::string StoreHostFromEnvironment();
 
-// Whether the environment names a display, or a Qt platform that needs none.
-bool DisplayNamed();
+// Whether the environment names a display, or it or the command line (`platformOption`,
+// its -platform) a Qt platform that may need none.
+bool DisplayNamed(const std::string& platformOption);
 
 // What the process starts with: where it finds what it shares with the rest of the
 // system (the configuration, whose settings the start then reads), and its window.

@@ -16,6 +16,24 @@ std::string_view switchText(std::string_view argument)
     return argument.substr(1);
 }
 
+// The switches that ParseParam takes.
+bool IsOwnSwitch(std::string_view name)
+{
+    return EqualsIgnoringCase(name, "install") || EqualsIgnoringCase(name, "switch") || name == "help" || name == "h"
+        || name == "version" || name == "probe";
+}
+
+// Where the value of one of Qt's options that the program takes goes, as Qt reads
+// them: the name exactly, the value in the next argument.
+std::string* QtOptionValue(CMyCommandLineInfo& info, std::string_view name)
+{
+    if (name == "platform")
+        return &info.m_strPlatform;
+    if (name == "session")
+        return &info.m_strSession;
+    return nullptr;
+}
+
 } // namespace
 
 void CMyCommandLineInfo::ParseParam(std::string_view param, bool bFlag, bool /*bLast*/)
@@ -28,6 +46,8 @@ void CMyCommandLineInfo::ParseParam(std::string_view param, bool bFlag, bool /*b
         m_bHelp = true;
     } else if (bFlag && param == "version") {
         m_bVersion = true;
+    } else if (bFlag && param == "probe") {
+        m_bProbe = true;
     } else if (!bFlag && m_strFileName.empty()) {
         m_strFileName = param;
     }
@@ -42,40 +62,81 @@ bool IsSwitchArgument(std::string_view argument)
 
 void ParseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& info)
 {
+    const auto refuse = [&info](std::string why) {
+        if (info.m_strUsageError.empty())
+            info.m_strUsageError = std::move(why);
+    };
+    bool switches = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        const bool isSwitch = IsSwitchArgument(argument);
+        if (switches && argument == "--") {
+            switches = false;
+            continue;
+        }
+        const bool isSwitch = switches && IsSwitchArgument(argument);
+        // A mistyped option would otherwise start the program as if it were not there,
+        // and its value would become the request file.
+        if (isSwitch && argument.starts_with('-')) {
+            if (std::string* value = QtOptionValue(info, switchText(argument))) {
+                if (i + 1 < argc)
+                    *value = argv[++i];
+                else
+                    refuse("option " + std::string(argument) + " needs a value");
+                continue;
+            }
+            if (!IsOwnSwitch(switchText(argument))) {
+                refuse("unknown option " + std::string(argument));
+                continue;
+            }
+        }
         info.ParseParam(isSwitch ? switchText(argument) : argument, isSwitch, i == argc - 1);
     }
+    // What an update runs on a new version before it trusts it; it starts nothing.
+    if (info.m_bProbe && argc > 2)
+        refuse("--probe takes no other argument");
 }
 
 std::string UsageText()
 {
-    return "Usage: quavero [REQUEST.qvr]\n"
+    return "Usage: quavero [-platform NAME] [--] [REQUEST.qvr]\n"
            "       quavero /install\n"
            "       quavero /switch [REQUEST.qvr]\n"
+           "       quavero --help | --version | --probe\n"
            "\n"
            "Downloads the tracks bought in the store. A request file (.qvr) joins the queue of\n"
-           "the running window, or starts one.\n"
+           "the running window, or starts one. Switches start with /, - or --.\n"
            "\n"
-           "  /install     give this installation its identifier, and end\n"
-           "  /switch      make the running window quit, and take over from it\n"
-           "  --help       show this text\n"
-           "  --version    show the program's version\n"
+           "  /install        give this installation its identifier, and end\n"
+           "  /switch         make the running window quit, and take over from it\n"
+           "  -platform NAME  Qt's platform for the window, in place of QT_QPA_PLATFORM\n"
+           "  -session ID     the session a session manager restores the window in\n"
+           "  --              what follows is the request file, even when it starts with -\n"
+           "  --help          show this text\n"
+           "  --version       show the program's version\n"
+           "  --probe         check that this program can open its window part, and end\n"
            "\n"
            "Environment:\n"
            "  QVR_REGISTRY     the settings file (default ${XDG_CONFIG_HOME:-~/.config}/quavero/registry.reg)\n"
            "  QVR_STORE_HOST   the store's host or host:port, in place of the built-in one\n"
            "  QVR_LOG          1: one line on stderr for each failure, saying why and what comes next\n"
+           "  DISPLAY          the X display of the window, also under Wayland, when no platform is named\n"
+           "  WAYLAND_DISPLAY  the Wayland display of the window, without DISPLAY\n"
+           "  QT_QPA_PLATFORM  Qt's platform for the window\n"
            "  XDG_RUNTIME_DIR  where running instances meet (default /tmp/quavero-<uid>)\n"
            "  XDG_CACHE_HOME   where a declined version is noted (default ~/.cache)\n"
-           "  TMPDIR           where a new version is downloaded (default /tmp)\n";
+           "  TMPDIR           where a new version is downloaded (default /tmp)\n"
+           "\n"
+           "Exit status: 0 done; 1 the request was not handed to the running window; 2 no\n"
+           "window could open; 3 a worker did not stop; 4 --probe found the program cannot\n"
+           "run; 64 a command line it does not take.\n";
 }
 
-std::optional<int> AnswerInformationSwitches(int argc, const char* const* argv, const std::string& executable)
+std::optional<int> AnswerInformationSwitches(const CMyCommandLineInfo& info, const std::string& executable)
 {
-    CMyCommandLineInfo info;
-    ParseCommandLine(argc, argv, info);
+    if (!info.m_strUsageError.empty()) {
+        std::fprintf(stderr, "quavero: %s\n%s", info.m_strUsageError.c_str(), UsageText().c_str());
+        return kExitUsage;
+    }
     if (info.m_bHelp) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;

@@ -6,9 +6,15 @@
 
 namespace qvr {
 
+// The process's exit status for a command line it does not take (EX_USAGE of
+// sysexits.h): an option that is not one of its own, or one without its value.
+constexpr int kExitUsage = 64;
+
 // The command line as the program sees it: the first argument that is not a
-// switch is the file name, and the program's own switches set flags. Every other
-// argument is accepted and has no effect.
+// switch is the file name, and the program's own switches set flags. A switch that
+// starts with "-" and is not one of them makes the command line one the program
+// does not take; other "/" switches (the ones a Windows shell adds) have no effect.
+// After "--" every argument is a path.
 class CMyCommandLineInfo {
 public:
     // Called once per argument, left to right. For a switch, `param` is the text
@@ -19,7 +25,14 @@ public:
     int m_bSwitch = 0;
     bool m_bHelp = false;     // --help, -h
     bool m_bVersion = false;  // --version
+    bool m_bProbe = false;    // --probe
     std::string m_strFileName;
+    // Qt's options that the program passes on: -platform NAME and -session ID, which a
+    // session manager gives when it restores the window.
+    std::string m_strPlatform;
+    std::string m_strSession;
+    // Why the program does not take this command line, in a few words; empty when it does.
+    std::string m_strUsageError;
 };
 
 // An argument is a switch when it starts with "-" (or "--"), or with "/" and holds
@@ -32,9 +45,10 @@ void ParseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& inf
 // What --help prints.
 std::string UsageText();
 
-// Answers --help and --version on standard output, the version being the one in
+// Answers a command line the program does not take with the usage on standard
+// error, and --help and --version on standard output, the version being the one in
 // the executable's note at `executable`: the exit status, or nothing when the
-// command line asks for neither and the program is to start.
-std::optional<int> AnswerInformationSwitches(int argc, const char* const* argv, const std::string& executable);
+// command line asks for none of them and the program is to start.
+std::optional<int> AnswerInformationSwitches(const CMyCommandLineInfo& info, const std::string& executable);
 
 } // namespace qvr

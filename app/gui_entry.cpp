@@ -1,5 +1,6 @@
 #include "app/gui_entry.h"
 
+#include "app/command_line.h"
 #include "app/settings.h"
 #include "app/window_platform.h"
 
@@ -54,20 +55,28 @@ private:
 
 int RunGui(const Configuration& configuration, int argc, char** argv, std::string& noDisplay)
 {
+    CMyCommandLineInfo commandLine;
+    ParseCommandLine(argc, argv, commandLine);
     // Before Qt, which would abort on a platform it cannot open.
-    std::string platform;
+    std::string platform = commandLine.m_strPlatform;
     if (auto problem = ChooseWindowPlatform(platform)) {
         noDisplay = std::move(*problem);
         return kGuiNoDisplay;
     }
-    // The choice goes to Qt on its command line rather than in the environment,
-    // which the programs the window starts (the desktop's opener) would inherit.
-    std::vector<char*> qtArgv(argv, argv + argc);
-    std::string platformSwitch = "-platform";
+    // Qt is given only what is meant for it: it would take a request file named like
+    // one of its options for the option. The platform goes on its command line rather
+    // than into the environment, which the programs the window starts (the desktop's
+    // opener) would inherit.
+    std::vector<std::string> qtArguments {argc > 0 ? argv[0] : "quavero"};
     if (!platform.empty())
-        qtArgv.insert(qtArgv.end(), {platformSwitch.data(), platform.data()});
+        qtArguments.insert(qtArguments.end(), {"-platform", platform});
+    if (!commandLine.m_strSession.empty())
+        qtArguments.insert(qtArguments.end(), {"-session", commandLine.m_strSession});
+    std::vector<char*> qtArgv;
+    for (std::string& argument : qtArguments)
+        qtArgv.push_back(argument.data());
     qtArgv.push_back(nullptr);
-    int qtArgc = static_cast<int>(qtArgv.size()) - 1;
+    int qtArgc = static_cast<int>(qtArguments.size());
     // Before any thread exists.
     PrepareWebEngine();
     const CurlGlobal curl;

@@ -1,9 +1,6 @@
 #include "app/application.h"
 #include "app/command_line.h"
 #include "platform/paths.h"
-#include "update/auto_updater.h"
-
-#include <cstring>
 
 // The window library inside the executable (embedded_gui.S).
 extern "C" const char qvr_gui_image_begin[];
@@ -11,14 +8,17 @@ extern "C" const char qvr_gui_image_end[];
 
 int main(int argc, char** argv)
 {
-    // Asked before anything else is looked at: these never touch the settings,
-    // the queues or a running instance.
-    if (const auto status = qvr::AnswerInformationSwitches(argc, argv, qvr::modulePath()))
+    // Asked before anything else is looked at: a command line the program does not
+    // take, and the information switches, never touch the settings, the queues or a
+    // running instance.
+    qvr::CMyCommandLineInfo commandLine;
+    qvr::ParseCommandLine(argc, argv, commandLine);
+    if (const auto status = qvr::AnswerInformationSwitches(commandLine, qvr::modulePath()))
         return *status;
     const std::string_view guiImage(qvr_gui_image_begin,
                                     static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin));
     // Before anything else: the probe reads and writes nothing that a start shares.
-    if (argc == 2 && std::strcmp(argv[1], qvr::kProbeSwitch) == 0)
+    if (commandLine.m_bProbe)
         return qvr::CquaveromfcApp::Probe(guiImage);
     qvr::CquaveromfcApp app(qvr::AppEnvironment::fromProcess(guiImage));
     app.InitInstance(argc, argv);

@@ -98,9 +98,9 @@ std::optional<std::string> WaylandProblem()
 
 } // namespace
 
-std::optional<std::string> ChooseWindowPlatform(std::string& chosen)
+std::optional<std::string> ChooseWindowPlatform(std::string& platform)
 {
-    std::string platforms = Variable("QT_QPA_PLATFORM");
+    std::string platforms = platform.empty() ? Variable("QT_QPA_PLATFORM") : platform;
     if (platforms.empty()) {
         // Under native Wayland a window can neither place itself, nor stay on top,
         // nor take the shape of its skin: an X display, even XWayland, comes first.
@@ -111,7 +111,7 @@ std::optional<std::string> ChooseWindowPlatform(std::string& chosen)
         else
             return "DISPLAY and WAYLAND_DISPLAY are not set";
         // Qt would otherwise choose by the session's type.
-        chosen = platforms;
+        platform = platforms;
     }
     // Qt tries the entries of a ";" list in turn, each a name with ":"-separated
     // arguments after it, and uses the first that opens.
@@ -132,7 +132,7 @@ std::optional<std::string> ChooseWindowPlatform(std::string& chosen)
             return std::nullopt;
         problems += (problems.empty() ? "" : ", and ") + *problem;
     }
-    return problems.empty() ? "QT_QPA_PLATFORM names no platform" : problems;
+    return problems.empty() ? "the platform's name is empty" : problems;
 }
 
 } // namespace qvr

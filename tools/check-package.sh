@@ -21,6 +21,9 @@ dpkg-deb -x "$deb" "$root"
 echo "== desktop-file-validate"
 remarks=$(desktop-file-validate "$root/usr/share/applications/quavero.desktop" 2>&1) || failed=1
 [ -z "$remarks" ] || { echo "$remarks"; failed=1; }
+# The command is in every PATH; a quoted path is what xdg-open without a desktop
+# (xdg-utils 1.1.3) cannot run.
+grep -qx 'Exec=quavero %f' "$root/usr/share/applications/quavero.desktop" || { echo "Exec does not name quavero plainly" >&2; failed=1; }
 
 # Offline: a screenshot is a web address, which the check would otherwise fetch.
 echo "== appstreamcli validate"

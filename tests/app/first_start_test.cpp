@@ -29,6 +29,48 @@ TEST_F(FirstStart, HelpAndVersionAnswerAlone)
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run"))) << "no instance was started";
 }
 
+// Nothing is read or written: no settings file, music folder, queue or instance.
+TEST_F(FirstStart, ACommandLineItDoesNotTakeEndsWithTheUsageBeforeAnythingIsTouched)
+{
+    const std::string home = m_dir.file("home");
+    ::mkdir(home.c_str(), 0755);
+    std::vector<std::string> env = environment();
+    env.insert(env.end(), {"HOME=" + home, "QVR_REGISTRY=", "XDG_CONFIG_HOME=", "XDG_DATA_HOME=", "XDG_CACHE_HOME="});
+    const std::string file = request("a.qvr", "track=a\r\n");
+    const std::vector<std::vector<std::string>> commandLines {
+        {"-V"}, {"--download-dir", m_dir.file("music"), file}, {file, "--verbose"}, {"/switch", "-x"}, {"--HELP"}, {"-"},
+        // Qt's option without its value, and the probe with a request.
+        {"-platform"}, {"--probe", file}};
+    for (const auto& arguments : commandLines) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        // A program that took it would open its window and stay.
+        std::vector<std::string> argv {"/usr/bin/timeout", "30", "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1 >/dev/null",
+                                       QVR_EXECUTABLE};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::string errors;
+        EXPECT_EQ(runProcess(argv, env, &errors), 64);
+        EXPECT_NE(errors.find("quavero: "), std::string::npos) << errors;
+        EXPECT_NE(errors.find("Usage: quavero"), std::string::npos) << errors;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(home));
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run")));
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("queues")));
+}
+
+// Qt's platform and the session a session manager restores, and a request file
+// whose name starts with "-" after the end of the options.
+TEST_F(FirstStart, QtsOptionsAndARequestAfterTheEndOfTheOptionsStart)
+{
+    m_store.addTrack({"t", "Dashed", 20000, 5});
+    request("-a.qvr", "track=t\r\n");
+    std::vector<std::string> env = environment();
+    env.insert(env.end(), {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="});
+    ChildProcess program({"/bin/sh", "-c", "cd \"$1\" && exec \"$0\" -platform offscreen -session s1 -- -a.qvr", QVR_EXECUTABLE,
+                          m_dir.file("requests")},
+                         env);
+    EXPECT_TRUE(tracksArrive({{"Dashed", 20000}}));
+}
+
 // With no display, one that cannot be opened, or a Qt that a package that forgot a
 // dependency left broken, the program says in a line what it lacks and fails, and
 // its request waits in the raw-queue file for the next start. Nothing answers on

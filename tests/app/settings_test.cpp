@@ -28,10 +28,12 @@ TEST(CommandLine, OwnSwitchesInAnyCaseAndTheFirstPathAsTheFile)
     const std::pair<std::vector<const char*>, Parsed> cases[] = {
         {{"/install"}, {1, 0, ""}}, {{"--install"}, {1, 0, ""}}, {{"-InStAlL"}, {1, 0, ""}}, {{"/SWITCH"}, {0, 1, ""}},
         // Near misses and the framework's own switches change nothing.
-        {{"/installs"}, {0, 0, ""}}, {{"/Embedding"}, {0, 0, ""}}, {{"-"}, {0, 0, ""}}, {{"--long/with/slashes"}, {0, 0, ""}},
+        {{"/installs"}, {0, 0, ""}}, {{"/Embedding"}, {0, 0, ""}},
         // A path that only looks like a switch name; later file names have no effect.
         {{"/switch", "/tmp/install", "second.qvr", "--install"}, {1, 1, "/tmp/install"}},
         {{"/install/", "relative.qvr"}, {0, 0, "/install/"}},
+        // After "--" everything is a path; the value of Qt's option is none.
+        {{"--", "-a.qvr", "/install"}, {0, 0, "-a.qvr"}}, {{"-platform", "/switch", "b.qvr"}, {0, 0, "b.qvr"}},
     };
     for (auto [args, expected] : cases) {
         SCOPED_TRACE(testing::PrintToString(args));

@@ -69,13 +69,17 @@ constexpr QPoint kBareSkin {10, 73};
 class RealWindow : public test::ProgramFolder {
 protected:
     // Starts the program at `scale` (Qt's QT_SCALE_FACTOR), with `more` variables, and waits for its window.
-    void start(qreal scale = 1, const std::vector<std::string>& more = {})
+    // With `errorsToo`, its standard error comes with its output.
+    void start(qreal scale = 1, const std::vector<std::string>& more = {}, bool errorsToo = false)
     {
         m_scale = scale;
         std::vector<std::string> variables = environment("xcb");
         variables.push_back("QT_SCALE_FACTOR=" + QString::number(scale).toStdString());
         variables.insert(variables.end(), more.begin(), more.end());
-        m_program = std::make_unique<test::ChildProcess>(std::vector<std::string> {QVR_EXECUTABLE}, variables);
+        m_program = std::make_unique<test::ChildProcess>(
+            errorsToo ? std::vector<std::string> {"/bin/sh", "-c", "exec \"$0\" 2>&1", QVR_EXECUTABLE}
+                      : std::vector<std::string> {QVR_EXECUTABLE},
+            variables);
         m_pid = std::to_string(m_program->pid());
         m_window = FindWindow(m_pid, "^Quavero$");
         ASSERT_NE(m_window, "");
@@ -179,6 +183,18 @@ addEventListener('click', () => {
 
 // No window but the program's own comes up, nor another program (the desktop's opener of mailto:),
 // all the page asks is refused at once, it cannot stay when it leaves, and the close button works.
+// A Wayland session that has an X display (XWayland): without QT_QPA_PLATFORM the
+// window runs on X, where it stays on top, and Qt is never asked for Wayland, which
+// it tries first in such a session (and warns of where its plugin is missing or no
+// compositor answers, as here).
+TEST_F(RealWindow, UnderAWaylandSessionWithAnXDisplayTheWindowRunsOnX)
+{
+    start(1, {"QT_QPA_PLATFORM=", "XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=wayland-qvr-test"}, true);
+    EXPECT_THAT(X({"xprop", "-id", m_window, "_NET_WM_STATE"}), testing::HasSubstr("_NET_WM_STATE_ABOVE"));
+    closeWithItsButton();
+    EXPECT_THAT(m_program->readAll(), testing::Not(testing::ContainsRegex("[Ww]ayland")));
+}
+
 TEST_F(RealWindow, TheRadioPageOpensNothingAndAsksTheUserNothing)
 {
     test::writeFile(m_dir.file("xdg-open"), "#!/bin/sh\necho \"$@\" > " + m_dir.file("opened") + "\n");
