@@ -124,7 +124,6 @@ std::string UsageText()
            "  QT_QPA_PLATFORM  Qt's platform for the window\n"
            "  XDG_RUNTIME_DIR  where running instances meet (default /tmp/quavero-<uid>)\n"
            "  XDG_CACHE_HOME   where a declined version is noted (default ~/.cache)\n"
-           "  TMPDIR           where a new version is downloaded (default /tmp)\n"
            "\n"
            "Exit status: 0 done; 1 the request was not handed to the running window; 2 no\n"
            "window could open; 3 a worker did not stop; 4 --probe found the program cannot\n"
