@@ -6,11 +6,13 @@
 # signatures of updates, and openssl makes the build's key and signs with it; Qt SVG
 # is for the artwork generator's scalable icon; debhelper to appstream build and check
 # the Debian package; shared-mime-info and gio type files in the install test, where
-# xdg-open opens one, which without a desktop asks mimetype (libfile-mimeinfo-perl).
+# xdg-open opens one, which without a desktop asks mimetype (libfile-mimeinfo-perl);
+# shellcheck checks the scripts.
 PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev libxcb1-dev \
             libssl-dev openssl libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth \
             xdotool fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev qt6-svg-dev \
             debhelper dpkg-dev lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin \
+            shellcheck \
             libfile-mimeinfo-perl
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= $(HOME)/.local

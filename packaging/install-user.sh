@@ -13,8 +13,13 @@ install_dir="$PREFIX/lib/quavero"
 data_home=${XDG_DATA_HOME:-$HOME/.local/share}
 hive=${QVR_REGISTRY:-${XDG_CONFIG_HOME:-$HOME/.config}/quavero/registry.reg}
 
-command -v update-mime-database >/dev/null && update-mime-database "$PREFIX/share/mime" >/dev/null 2>&1 || true
-command -v update-desktop-database >/dev/null && update-desktop-database "$PREFIX/share/applications" >/dev/null 2>&1 || true
+# The caches are a convenience: a failed refresh leaves the files in place.
+if command -v update-mime-database >/dev/null; then
+  update-mime-database "$PREFIX/share/mime" >/dev/null 2>&1 || true
+fi
+if command -v update-desktop-database >/dev/null; then
+  update-desktop-database "$PREFIX/share/applications" >/dev/null 2>&1 || true
+fi
 # Icon caches look at the theme folder's time.
 [ -d "$PREFIX/share/icons/hicolor" ] && touch "$PREFIX/share/icons/hicolor"
 

@@ -37,9 +37,11 @@ done
 rm -f "$install_dir/OldExecutable.bak" "$install_dir/update-trial" "$install_dir/update-undone"
 rmdir "$install_dir" 2>/dev/null || true
 
-command -v update-mime-database >/dev/null && [ -d "$PREFIX/share/mime" ] \
-  && update-mime-database "$PREFIX/share/mime" >/dev/null 2>&1 || true
-command -v update-desktop-database >/dev/null && [ -d "$PREFIX/share/applications" ] \
-  && update-desktop-database "$PREFIX/share/applications" >/dev/null 2>&1 || true
+if command -v update-mime-database >/dev/null && [ -d "$PREFIX/share/mime" ]; then
+  update-mime-database "$PREFIX/share/mime" >/dev/null 2>&1 || true
+fi
+if command -v update-desktop-database >/dev/null && [ -d "$PREFIX/share/applications" ]; then
+  update-desktop-database "$PREFIX/share/applications" >/dev/null 2>&1 || true
+fi
 [ -d "$PREFIX/share/icons/hicolor" ] && touch "$PREFIX/share/icons/hicolor"
 echo "Uninstalled Quavero from $PREFIX (settings and queue files are kept)"

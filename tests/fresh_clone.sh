@@ -14,9 +14,10 @@ keep=0
 [ "${1:-}" = "--keep" ] && keep=1
 work=$(mktemp -d "${TMPDIR:-/tmp}/qvr-fresh-XXXXXX")
 xvfb_pid=""
+# shellcheck disable=SC2317  # called by the trap below
 cleanup() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  if [ $keep -eq 0 ]; then rm -rf "$work"; else echo "kept $work"; fi
+  if [ "$keep" -eq 0 ]; then rm -rf "$work"; else echo "kept $work"; fi
 }
 trap cleanup EXIT
 

@@ -76,7 +76,9 @@ else
   # The virtual display, the places on it and the screenshot in device pixels, at
   # the scale QT_SCALE_FACTOR gives the window (QT_SCALE_FACTOR=2 make demo).
   px() { awk -v scale="${QT_SCALE_FACTOR:-1}" -v v="$1" 'BEGIN { printf "%d", v * scale + 0.5 }'; }
-  # xvfb-run goes through /bin/sh, which drops exported shell functions.
+  # xvfb-run goes through /bin/sh, which drops exported shell functions. The script
+  # in single quotes expands in the inner shell, from the arguments after it.
+  # shellcheck disable=SC2016
   xvfb-run -a -s "-screen 0 $(px 1024)x$(px 300)x24" bash -c "$(declare -f hand_over_when_up instance)"'
     install=$0 demo=$1 shots=$2 middle=$3 height=$4 closeX=$5 closeY=$6
     "$install/quavero" "$demo/requests/night.qvr" &

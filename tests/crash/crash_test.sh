@@ -163,7 +163,7 @@ ended_by_itself() { # PID ROUND LOG
   wait "$1"
   echo "round $2: the program ended by itself (exit status $?); its output:"
   tail -n 30 "$3" | sed 's/^/    /'
-  echo "    (instance files: $(ls -l "$work/run/quavero" | tr '\n' ' '))"
+  echo "    (instance files: $(find "$work/run/quavero" -mindepth 1 -printf '%M %f  '))"
   failures=$(( failures + 1 ))
 }
 
@@ -359,7 +359,7 @@ for ((round = 1; round <= update_rounds; round++)); do
     note+=", killed $pause ms later"
   fi
   case $victims in
-    0) kill -KILL $(installed_pids) 2>/dev/null; note+=" (all)" ;;
+    0) mapfile -t pids < <(installed_pids); kill -KILL "${pids[@]}" 2>/dev/null; note+=" (all)" ;;
     1) kill -KILL "$app_pid" 2>/dev/null; note+=" (the old one)" ;;
     2) new_killed=0
        for pid in $(installed_pids); do
@@ -382,7 +382,8 @@ for ((round = 1; round <= update_rounds; round++)); do
       [ ! -e "$u/install/OldExecutable.bak" ] || { note+=", A BACKUP LEFT"; update_failures=$(( update_failures + 1 )); }
     fi
   fi
-  kill -KILL $(installed_pids) 2>/dev/null
+  mapfile -t pids < <(installed_pids)
+  kill -KILL "${pids[@]}" 2>/dev/null
   wait "$app_pid" 2>/dev/null
   app_pid=""
   if cmp -s "$u/install/quavero" "$u/old"; then

@@ -55,7 +55,7 @@ install_for "$tmp/home of me"
 # Exec's arguments are quoted as in a shell; this path holds nothing but a space to quote.
 exec_line=$(sed -n 's/^Exec=//p' "$entry")
 eval "set -- $exec_line"
-[ "$1" = "$prefix/bin/quavero" ] && [ -x "$1" ] || fail "Exec names '$1'"
+if [ "$1" != "$prefix/bin/quavero" ] || [ ! -x "$1" ]; then fail "Exec names '$1'"; fi
 
 mkdir "$tmp/files"
 type_of() {
