@@ -24,8 +24,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
-class QListWidgetItem;
 class QMenu;
 class QSocketNotifier;
 class QTimer;
@@ -198,8 +199,9 @@ private:
     void OnSysCommand(std::uintptr_t command);
     void OnAbout();
     void OnFileOpenFailed(const char* path);
-    // The bytes of a downloaded file's name, whatever the list shows.
-    static std::string FileEntryName(const QListWidgetItem& item);
+    // The downloaded-files list read from `folder`, shown unless another folder was
+    // chosen meanwhile.
+    void ShowFileList(const std::string& folder, std::vector<std::string> entries);
 
     const Configuration& m_config;
     const ApplicationStrings& m_app;

@@ -11,6 +11,7 @@
 #include "res/images.h"
 #include "res/strings.h"
 #include "ui/about_dialog.h"
+#include "ui/downloaded_files.h"
 #include "ui/layout.h"
 #include "ui/message_pump.h"
 #include "ui/right_click_filter.h"
@@ -75,7 +76,7 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
     case IDC_QUEUE_LIST:
         return new CDragDropListBox(parent);
     case IDC_FILE_LIST:
-        return new CListBox(parent);
+        return MakeDownloadedFilesView(parent);
     case IDC_STATUS_TEXT:
     case IDC_PERCENT_TEXT:
     case IDC_FOLDER_TEXT:

@@ -99,25 +99,22 @@ TEST_F(CommandTest, AChosenFolderIsStoredShownListedAndWatched)
         };
     };
     openWindow();
-    QListWidget* files = list(IDC_FILE_LIST);
     // The watcher watches the first folder by now.
     writeFile(trackPath("First"), "");
-    ASSERT_TRUE(waitFor([&] { return files->count() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1; }));
     m_prompts.folder = other;
     click(IDC_CHOOSE_FOLDER);
     EXPECT_THAT(stored, ElementsAre(other));
-    ASSERT_EQ(files->count(), 1);
-    EXPECT_EQ(files->item(0)->text(), "there.mp3");
+    ASSERT_TRUE(waitFor([&] { return shownFiles() == std::vector<std::string> {"there.mp3"}; }));
     EXPECT_EQ(m_window->controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(), other.substr(0, 17) + "...");
     click(IDC_OPEN_FOLDER);
-    files->setCurrentRow(0);
-    emit files->itemDoubleClicked(files->currentItem());
+    clickFile(0, true);
     EXPECT_THAT(m_desktop.opened, ElementsAre(other, other + "/there.mp3")) << "what opens is in the chosen folder";
     // The watcher follows: tracks that arrive there, one after another, show up by
     // themselves (more of them than the reports the move itself brings).
-    for (int arrived = 1; arrived <= 3; ++arrived) {
+    for (std::size_t arrived = 1; arrived <= 3; ++arrived) {
         writeFile(other + "/arrived-" + std::to_string(arrived) + ".mp3", "");
-        ASSERT_TRUE(waitFor([&] { return files->count() == 1 + arrived; })) << arrived;
+        ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1 + arrived; })) << arrived;
     }
 }
 
@@ -129,13 +126,12 @@ TEST_F(CommandTest, TheStoreAndATrackNamedInAnyBytesOpenOnTheDesktopAndTheWindow
     writeFile(latin1, "");
     openWindow();
     click(IDC_HOME_PAGE);
-    QListWidget* files = list(IDC_FILE_LIST);
-    ASSERT_EQ(files->count(), 1);
-    files->setCurrentRow(0);
+    ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1; }));
+    clickFile(0);
     writeFile(trackPath("Zebra"), "");
-    ASSERT_TRUE(waitFor([&] { return files->count() == 2; }));
-    ASSERT_EQ(files->currentRow(), 0) << "the selection survives the refresh";
-    emit files->itemDoubleClicked(files->currentItem());
+    ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 2; }));
+    ASSERT_EQ(selectedFile(), 0) << "the selection survives the refresh";
+    clickFile(0, true);
     EXPECT_THAT(m_desktop.opened, ElementsAre("http://" + m_store.hostPort() + "/", latin1));
 
     click(IDC_MINIMIZE);

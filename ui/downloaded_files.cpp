@@ -1,0 +1,121 @@
+#include "ui/downloaded_files.h"
+
+#include "controls/list_box.h"
+#include "engine/file_list.h"
+
+#include <QFile>
+#include <QListView>
+
+#include <iterator>
+#include <optional>
+
+namespace qvr {
+
+namespace {
+
+// Beyond this many places where the lists differ, showing the new list anew is
+// cheaper than moving the rows between them again and again.
+constexpr std::size_t kMostRuns = 16;
+
+// Where two lists in the list's order differ: at row `at` of the new list, `removed`
+// rows of the old one go and `inserted` rows of the new one come in their place.
+struct Run {
+    std::size_t at = 0;
+    std::size_t removed = 0;
+    std::size_t inserted = 0;
+};
+
+// The runs that make `from` into `to`, front to back; none when there are more
+// than kMostRuns.
+std::optional<std::vector<Run>> differences(const std::vector<std::string>& from, const std::vector<std::string>& to)
+{
+    std::vector<Run> runs;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    const auto same = [&] { return i < from.size() && j < to.size() && from[i] == to[j]; };
+    while (i < from.size() || j < to.size()) {
+        if (same()) {
+            ++i;
+            ++j;
+            continue;
+        }
+        if (runs.size() == kMostRuns)
+            return std::nullopt;
+        Run run {j};
+        do {
+            // Both lists are sorted, so the smaller name is the one the other lacks.
+            if (j == to.size() || (i < from.size() && ListTextLess(from[i], to[j]))) {
+                ++i;
+                ++run.removed;
+            } else {
+                ++j;
+                ++run.inserted;
+            }
+        } while ((i < from.size() || j < to.size()) && !same());
+        runs.push_back(run);
+    }
+    return runs;
+}
+
+} // namespace
+
+int DownloadedFilesModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_entries.size());
+}
+
+QVariant DownloadedFilesModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
+        return {};
+    const std::string& name = m_entries[static_cast<std::size_t>(index.row())];
+    return QFile::decodeName(QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+void DownloadedFilesModel::show(std::vector<std::string> entries)
+{
+    const std::optional<std::vector<Run>> runs = differences(m_entries, entries);
+    if (!runs) {
+        beginResetModel();
+        m_entries = std::move(entries);
+        endResetModel();
+        return;
+    }
+    // Front to back: the rows before each run are already those of the new list,
+    // so the run starts at its place in the new list.
+    for (const Run& run : *runs) {
+        const auto at = static_cast<std::ptrdiff_t>(run.at);
+        const int row = static_cast<int>(run.at);
+        if (run.removed > 0) {
+            beginRemoveRows({}, row, row + static_cast<int>(run.removed) - 1);
+            m_entries.erase(m_entries.begin() + at, m_entries.begin() + at + static_cast<std::ptrdiff_t>(run.removed));
+            endRemoveRows();
+        }
+        if (run.inserted > 0) {
+            beginInsertRows({}, row, row + static_cast<int>(run.inserted) - 1);
+            const auto first = std::make_move_iterator(entries.begin() + at);
+            m_entries.insert(m_entries.begin() + at, first, first + static_cast<std::ptrdiff_t>(run.inserted));
+            endInsertRows();
+        }
+    }
+}
+
+QListView* MakeDownloadedFilesView(QWidget* parent)
+{
+    auto* view = new CListView(parent);
+    view->setModel(new DownloadedFilesModel(view));
+    // Every row is one line of the same font: the view need not measure each one.
+    view->setUniformItemSizes(true);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    return view;
+}
+
+DownloadedFilesModel* DownloadedFilesOf(const QWidget* view)
+{
+    const auto* list = qobject_cast<const QListView*>(view);
+    return list ? qobject_cast<DownloadedFilesModel*>(list->model()) : nullptr;
+}
+
+} // namespace qvr

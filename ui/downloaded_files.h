@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QAbstractListModel>
+
+#include <string>
+#include <vector>
+
+class QListView;
+class QWidget;
+
+namespace qvr {
+
+// The downloaded-files list as the window shows it: the bytes of each name, in the
+// list's order (engine/file_list.h), each shown as text as well as it can be (a
+// name need not be valid text). Only the rows that are shown are ever made text.
+class DownloadedFilesModel final : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    // Shows `entries`, a list in the list's order, in place of the one shown. Only
+    // the rows that differ come or go, so that one track arriving among thousands
+    // costs one row and the view keeps its place and selection; a list that differs
+    // in many places is shown anew at once.
+    void show(std::vector<std::string> entries);
+    const std::vector<std::string>& entries() const { return m_entries; }
+
+private:
+    std::vector<std::string> m_entries;
+};
+
+// The control of the downloaded-files list: a view of its own DownloadedFilesModel.
+QListView* MakeDownloadedFilesView(QWidget* parent);
+// The model of such a view; null for any other widget.
+DownloadedFilesModel* DownloadedFilesOf(const QWidget* view);
+
+} // namespace qvr
