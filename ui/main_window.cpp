@@ -197,9 +197,33 @@ void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
     auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
     if (!list)
         return;
-    list->clear();
+    // The queue changes at its ends, or in one place: only the rows between what
+    // stays at the front and what stays at the back are made anew, so that a long
+    // queue costs little at each change and the selection stays where it was.
+    std::vector<std::string> titles;
+    titles.reserve(queue.GetCount());
     for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
-        list->addItem(QString::fromStdString(item->title));
+        titles.push_back(item->title);
+    std::size_t front = 0;
+    while (front < titles.size() && front < m_queueRows.size() && titles[front] == m_queueRows[front])
+        ++front;
+    std::size_t back = 0;
+    while (back < titles.size() - front && back < m_queueRows.size() - front
+           && titles[titles.size() - 1 - back] == m_queueRows[m_queueRows.size() - 1 - back])
+        ++back;
+    const int row = static_cast<int>(front);
+    if (front == 0 && back == 0) {
+        list->clear();
+    } else {
+        for (std::size_t gone = m_queueRows.size() - front - back; gone > 0; --gone)
+            delete list->takeItem(row);
+    }
+    QStringList added;
+    for (std::size_t i = front; i < titles.size() - back; ++i)
+        added.push_back(QString::fromStdString(titles[i]));
+    if (!added.isEmpty())
+        list->insertItems(row, added);
+    m_queueRows = std::move(titles);
 }
 
 void CquaveromfcDlg::RefreshFileList(const std::string& folder)

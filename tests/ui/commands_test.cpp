@@ -71,6 +71,26 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     EXPECT_THAT(captions, ElementsAre("No track selected", "Remove Current Download?", "Clear Download Queue?"));
 }
 
+// The queue list changes only where the queue did: the other rows, and the user's
+// selection on them, stay as they were.
+TEST_F(CommandTest, TheQueueListChangesOnlyWhereTheQueueChanged)
+{
+    queueOnDisk({{"a", "Track a", 100000}, {"b", "Track b", 100000}, {"c", "Track c", 100000}});
+    addTrack("d", "Track d", 100000);
+    m_store.setStallAfter(50000);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    list(IDC_QUEUE_LIST)->setCurrentRow(2);
+    const QListWidgetItem* selected = list(IDC_QUEUE_LIST)->currentItem();
+    m_window->AddRawEntry("track=d");
+    ASSERT_TRUE(waitFor([&] { return rows().size() == 4; }));
+    EXPECT_EQ(list(IDC_QUEUE_LIST)->item(2), selected);
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return rows() == std::vector<std::string> {"Track b", "Track c", "Track d"}; }));
+    EXPECT_EQ(list(IDC_QUEUE_LIST)->currentItem(), selected);
+    EXPECT_TRUE(selected->isSelected());
+}
+
 TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
 {
     addTrack("d", "Dropped", 5000);
