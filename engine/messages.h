@@ -142,8 +142,9 @@ struct FolderTrouble {
 using FolderUnavailable = detail::InLParam<WM_FOLDER_UNAVAILABLE, const FolderTrouble*>;
 
 // The downloaded-files list of `folder` (NUL-terminated), read and sorted by the
-// folder watcher (ListDownloadedFiles) because the window asked for it; the window
-// may move the entries out.
+// folder watcher (ListDownloadedFiles) because the window asked for it. The window
+// may take the entries and leave others in their place, which the sender frees: a
+// list of 50,000 names takes a while to free.
 struct FilesListing {
     const char* folder = nullptr;
     std::vector<std::string>* entries = nullptr;

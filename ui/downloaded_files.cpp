@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QListView>
 
-#include <iterator>
 #include <optional>
 
 namespace qvr {
@@ -72,17 +71,18 @@ QVariant DownloadedFilesModel::data(const QModelIndex& index, int role) const
     return QFile::decodeName(QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-void DownloadedFilesModel::show(std::vector<std::string> entries)
+void DownloadedFilesModel::show(std::vector<std::string>& entries)
 {
     const std::optional<std::vector<Run>> runs = differences(m_entries, entries);
     if (!runs) {
         beginResetModel();
-        m_entries = std::move(entries);
+        m_entries.swap(entries);
         endResetModel();
         return;
     }
     // Front to back: the rows before each run are already those of the new list,
-    // so the run starts at its place in the new list.
+    // so the run starts at its place in the new list. The rows' names are copied,
+    // so that the new list stays whole and can take the old one's place at the end.
     for (const Run& run : *runs) {
         const auto at = static_cast<std::ptrdiff_t>(run.at);
         const int row = static_cast<int>(run.at);
@@ -93,11 +93,13 @@ void DownloadedFilesModel::show(std::vector<std::string> entries)
         }
         if (run.inserted > 0) {
             beginInsertRows({}, row, row + static_cast<int>(run.inserted) - 1);
-            const auto first = std::make_move_iterator(entries.begin() + at);
+            const auto first = entries.begin() + at;
             m_entries.insert(m_entries.begin() + at, first, first + static_cast<std::ptrdiff_t>(run.inserted));
             endInsertRows();
         }
     }
+    // The same names: no row changes.
+    m_entries.swap(entries);
 }
 
 QListView* MakeDownloadedFilesView(QWidget* parent)

@@ -22,11 +22,12 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    // Shows `entries`, a list in the list's order, in place of the one shown. Only
-    // the rows that differ come or go, so that one track arriving among thousands
-    // costs one row and the view keeps its place and selection; a list that differs
-    // in many places is shown anew at once.
-    void show(std::vector<std::string> entries);
+    // Shows `entries`, a list in the list's order, in place of the one shown, and
+    // leaves in `entries` a list of as many names for the caller to free, on a thread
+    // of its own if it likes. Only the rows that differ come or go, so that one track
+    // arriving among thousands costs one row and the view keeps its place and
+    // selection; a list that differs in many places is shown anew at once.
+    void show(std::vector<std::string>& entries);
     const std::vector<std::string>& entries() const { return m_entries; }
 
 private:

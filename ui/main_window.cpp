@@ -109,7 +109,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     }
     case WM_FILES_LISTED:
         if (msg::FilesListing* listing = msg::FilesListed::unpack(params).value; listing && listing->entries)
-            ShowFileList(listing->folder ? listing->folder : "", std::move(*listing->entries));
+            ShowFileList(listing->folder ? listing->folder : "", *listing->entries);
         break;
     case WM_COPYDATA: {
         // TRUE once the request is kept, which tells the second start it may go.
@@ -232,13 +232,15 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
         return;
     // Read off the window's thread, by the folder watcher; once that has ended,
     // nobody else can.
-    if (m_queueController.exitedThreads() & THREAD_BIT_WATCHER)
-        ShowFileList(folder, ListDownloadedFiles(folder));
-    else
+    if (m_queueController.exitedThreads() & THREAD_BIT_WATCHER) {
+        std::vector<std::string> entries = ListDownloadedFiles(folder);
+        ShowFileList(folder, entries);
+    } else {
         m_workers.listDownloadedFiles();
+    }
 }
 
-void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::string> entries)
+void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::string>& entries)
 {
     auto* view = m_controls.control<QListView>(IDC_FILE_LIST);
     DownloadedFilesModel* files = DownloadedFilesOf(view);
@@ -250,7 +252,7 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
     const std::optional<std::string> remembered = current.isValid() && view->selectionModel()->isSelected(current)
         ? std::optional(files->entries()[static_cast<std::size_t>(current.row())])
         : std::nullopt;
-    files->show(std::move(entries));
+    files->show(entries);
     const int index = remembered ? FindStringPrefix(files->entries(), *remembered, 0) : -1;
     if (index < 0)
         view->selectionModel()->clear();

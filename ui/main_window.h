@@ -200,8 +200,8 @@ private:
     void OnAbout();
     void OnFileOpenFailed(const char* path);
     // The downloaded-files list read from `folder`, shown unless another folder was
-    // chosen meanwhile.
-    void ShowFileList(const std::string& folder, std::vector<std::string> entries);
+    // chosen meanwhile; `entries` is left with what the list showed before.
+    void ShowFileList(const std::string& folder, std::vector<std::string>& entries);
 
     const Configuration& m_config;
     const ApplicationStrings& m_app;

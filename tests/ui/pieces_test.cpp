@@ -91,10 +91,12 @@ TEST(DownloadedFiles, SelectionIsFoundByPrefixFromTheSecondEntryRound)
 TEST(DownloadedFiles, ANewListChangesOnlyTheRowsThatDiffer)
 {
     DownloadedFilesModel model;
-    model.show({"a.mp3", "b.mp3", "c.mp3", "d.mp3"});
+    std::vector<std::string> given {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+    model.show(given);
     const QPersistentModelIndex kept = model.index(2);
     const std::vector<std::string> next {"[x.mp3]", "b.mp3", "bb.mp3", "c.mp3", "Caf\xe9.mp3"};
-    model.show(next);
+    given = next;
+    model.show(given);
     EXPECT_EQ(model.entries(), next);
     EXPECT_EQ(kept.row(), 3);
     EXPECT_EQ(model.index(4).data().toString(), QStringLiteral("Caf\uFFFD.mp3"));
@@ -103,7 +105,8 @@ TEST(DownloadedFiles, ANewListChangesOnlyTheRowsThatDiffer)
     for (int i = 0; i < 100; i += 3)
         many.push_back(std::to_string(i) + ".mp3");
     std::ranges::sort(many, ListTextLess);
-    model.show(many);
+    given = many;
+    model.show(given);
     EXPECT_EQ(model.entries(), many);
 }
 
