@@ -2,10 +2,12 @@
 
 #include "controls/list_box.h"
 #include "engine/file_list.h"
+#include "ui/uniform_rows.h"
 
 #include <QFile>
 #include <QListView>
 
+#include <algorithm>
 #include <optional>
 
 namespace qvr {
@@ -74,9 +76,12 @@ QVariant DownloadedFilesModel::data(const QModelIndex& index, int role) const
 void DownloadedFilesModel::show(std::vector<std::string>& entries)
 {
     const std::optional<std::vector<Run>> runs = differences(m_entries, entries);
+    const auto widthOf = [this](const std::string& name) { return m_widthOf ? m_widthOf(name) : 0; };
     if (!runs) {
         beginResetModel();
         m_entries.swap(entries);
+        m_widths.resize(m_entries.size());
+        std::ranges::transform(m_entries, m_widths.begin(), widthOf);
         endResetModel();
         return;
     }
@@ -89,12 +94,17 @@ void DownloadedFilesModel::show(std::vector<std::string>& entries)
         if (run.removed > 0) {
             beginRemoveRows({}, row, row + static_cast<int>(run.removed) - 1);
             m_entries.erase(m_entries.begin() + at, m_entries.begin() + at + static_cast<std::ptrdiff_t>(run.removed));
+            m_widths.erase(m_widths.begin() + at, m_widths.begin() + at + static_cast<std::ptrdiff_t>(run.removed));
             endRemoveRows();
         }
         if (run.inserted > 0) {
             beginInsertRows({}, row, row + static_cast<int>(run.inserted) - 1);
             const auto first = entries.begin() + at;
-            m_entries.insert(m_entries.begin() + at, first, first + static_cast<std::ptrdiff_t>(run.inserted));
+            const auto last = first + static_cast<std::ptrdiff_t>(run.inserted);
+            m_entries.insert(m_entries.begin() + at, first, last);
+            std::vector<int> widths(run.inserted);
+            std::transform(first, last, widths.begin(), widthOf);
+            m_widths.insert(m_widths.begin() + at, widths.begin(), widths.end());
             endInsertRows();
         }
     }
@@ -102,12 +112,19 @@ void DownloadedFilesModel::show(std::vector<std::string>& entries)
     m_entries.swap(entries);
 }
 
+int DownloadedFilesModel::widestRow() const
+{
+    const auto widest = std::ranges::max_element(m_widths);
+    return widest == m_widths.end() ? -1 : static_cast<int>(widest - m_widths.begin());
+}
+
 QListView* MakeDownloadedFilesView(QWidget* parent)
 {
     auto* view = new CListView(parent);
-    view->setModel(new DownloadedFilesModel(view));
-    // Every row is one line of the same font: the view need not measure each one.
-    view->setUniformItemSizes(true);
+    auto* model = new DownloadedFilesModel(view);
+    view->setModel(model);
+    auto* rows = new UniformRows(view);
+    model->measureWith([rows](std::string_view name) { return rows->widthOf(name); });
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

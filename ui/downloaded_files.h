@@ -2,7 +2,9 @@
 
 #include <QAbstractListModel>
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QListView;
@@ -30,8 +32,14 @@ public:
     void show(std::vector<std::string>& entries);
     const std::vector<std::string>& entries() const { return m_entries; }
 
+    // How wide a name shows; with it, widestRow() says which is widest.
+    void measureWith(std::function<int(std::string_view)> widthOf) { m_widthOf = std::move(widthOf); }
+    [[nodiscard]] int widestRow() const;
+
 private:
     std::vector<std::string> m_entries;
+    std::vector<int> m_widths;  // of the entries, row by row
+    std::function<int(std::string_view)> m_widthOf;
 };
 
 // The control of the downloaded-files list: a view of its own DownloadedFilesModel.

@@ -8,6 +8,7 @@
 #include "ui/layout.h"
 #include "ui/message_pump.h"
 #include "ui/system_menu.h"
+#include "ui/uniform_rows.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -212,18 +213,30 @@ void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
            && titles[titles.size() - 1 - back] == m_queueRows[m_queueRows.size() - 1 - back])
         ++back;
     const int row = static_cast<int>(front);
+    const auto gone = static_cast<std::ptrdiff_t>(m_queueRows.size() - front - back);
     if (front == 0 && back == 0) {
         list->clear();
     } else {
-        for (std::size_t gone = m_queueRows.size() - front - back; gone > 0; --gone)
+        for (std::ptrdiff_t left = gone; left > 0; --left)
             delete list->takeItem(row);
     }
+    UniformRows* rows = UniformRows::of(list);
     QStringList added;
-    for (std::size_t i = front; i < titles.size() - back; ++i)
+    std::vector<int> widths;
+    for (std::size_t i = front; i < titles.size() - back; ++i) {
         added.push_back(QString::fromStdString(titles[i]));
+        widths.push_back(rows ? rows->widthOf(titles[i]) : 0);
+    }
+    const auto at = m_queueWidths.begin() + static_cast<std::ptrdiff_t>(front);
+    m_queueWidths.insert(m_queueWidths.erase(at, at + gone), widths.begin(), widths.end());
+    m_queueRows = std::move(titles);
+    // Told before the rows come, which the list then lays out.
+    if (rows) {
+        const auto widest = std::ranges::max_element(m_queueWidths);
+        rows->setWidest(widest == m_queueWidths.end() ? -1 : static_cast<int>(widest - m_queueWidths.begin()));
+    }
     if (!added.isEmpty())
         list->insertItems(row, added);
-    m_queueRows = std::move(titles);
 }
 
 void CquaveromfcDlg::RefreshFileList(const std::string& folder)
@@ -253,6 +266,8 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
         ? std::optional(files->entries()[static_cast<std::size_t>(current.row())])
         : std::nullopt;
     files->show(entries);
+    if (UniformRows* rows = UniformRows::of(view))
+        rows->setWidest(files->widestRow());
     const int index = remembered ? FindStringPrefix(files->entries(), *remembered, 0) : -1;
     if (index < 0)
         view->selectionModel()->clear();

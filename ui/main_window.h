@@ -216,8 +216,9 @@ private:
     SimpleBrowser m_browser;
     std::unique_ptr<RadioPanel> m_radio;  // once the controls exist
     QMenu* m_systemMenu = nullptr;        // a child, made when first opened
-    // The titles the queue list shows, row by row.
+    // The titles the queue list shows, and how wide each is, row by row.
     std::vector<std::string> m_queueRows;
+    std::vector<int> m_queueWidths;
     std::unique_ptr<MessagePump> m_pump;
 
     WorkerSet m_workers;

@@ -16,6 +16,7 @@
 #include "ui/message_pump.h"
 #include "ui/right_click_filter.h"
 #include "ui/system_menu.h"
+#include "ui/uniform_rows.h"
 #include "update/auto_updater.h"
 
 #include <QContextMenuEvent>
@@ -73,8 +74,11 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
         return button;
     }
     switch (control.id) {
-    case IDC_QUEUE_LIST:
-        return new CDragDropListBox(parent);
+    case IDC_QUEUE_LIST: {
+        auto* queue = new CDragDropListBox(parent);
+        new UniformRows(queue);
+        return queue;
+    }
     case IDC_FILE_LIST:
         return MakeDownloadedFilesView(parent);
     case IDC_STATUS_TEXT:
