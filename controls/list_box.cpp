@@ -5,19 +5,39 @@
 
 namespace qvr {
 
+namespace {
+
+// The style's focus mark round the inside of an empty list that has the focus.
+void paintEmptyFocus(QAbstractItemView& list)
+{
+    if (list.model() && list.model()->rowCount(list.rootIndex()) > 0)
+        return;
+    if (!list.hasFocus())
+        return;
+    QPainter painter(list.viewport());
+    QStyleOptionFocusRect mark;
+    mark.initFrom(&list);
+    mark.rect = list.viewport()->rect();
+    mark.backgroundColor = list.palette().color(QPalette::Base);
+    list.style()->drawPrimitive(QStyle::PE_FrameFocusRect, &mark, &painter, &list);
+}
+
+} // namespace
+
 CListBox::CListBox(QWidget* parent) : QListWidget(parent) {}
 
 void CListBox::paintEvent(QPaintEvent* event)
 {
     QListWidget::paintEvent(event);
-    if (count() > 0 || !hasFocus())
-        return;
-    QPainter painter(viewport());
-    QStyleOptionFocusRect mark;
-    mark.initFrom(this);
-    mark.rect = viewport()->rect();
-    mark.backgroundColor = palette().color(QPalette::Base);
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &mark, &painter, this);
+    paintEmptyFocus(*this);
+}
+
+CListView::CListView(QWidget* parent) : QListView(parent) {}
+
+void CListView::paintEvent(QPaintEvent* event)
+{
+    QListView::paintEvent(event);
+    paintEmptyFocus(*this);
 }
 
 } // namespace qvr

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QListView>
 #include <QListWidget>
 
 namespace qvr {
@@ -11,6 +12,16 @@ class CListBox : public QListWidget {
     Q_OBJECT
 public:
     explicit CListBox(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The same for a list that shows a model of its own.
+class CListView : public QListView {
+    Q_OBJECT
+public:
+    explicit CListView(QWidget* parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,11 +1,29 @@
 #include "engine/file_list.h"
 
+#include "platform/folder_listing.h"
 #include "platform/text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
 
 namespace qvr {
+
+namespace {
+
+// Whether the entry is a folder, or a link to one. The kernel's directory read tells
+// the type of most entries itself; a link, or a file system that does not say, costs
+// a stat.
+bool isFolder(int dir, const dirent& entry)
+{
+    if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK)
+        return entry.d_type == DT_DIR;
+    struct stat st {};
+    return ::fstatat(dir, entry.d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
 
 bool ListTextLess(std::string_view a, std::string_view b)
 {
@@ -18,14 +36,17 @@ std::vector<std::string> ListDownloadedFiles(const std::string& folder)
     std::vector<std::string> entries;
     if (folder.empty())
         return entries;
-    std::error_code error;
-    for (auto it = std::filesystem::directory_iterator(folder, error);
-         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-        const std::string name = it->path().filename().string();
+    const FolderListing listing = listFolder(UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!listing)
+        return entries;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
         if (!EndsWithIgnoringCase(name, ".mp3"))
             continue;
-        std::error_code typeError;
-        entries.push_back(it->is_directory(typeError) ? "[" + name + "]" : name);
+        if (isFolder(::dirfd(listing.get()), *entry))
+            entries.push_back("[" + std::string(name) + "]");
+        else
+            entries.emplace_back(name);
     }
     std::sort(entries.begin(), entries.end(), ListTextLess);
     return entries;

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 namespace qvr {
 
@@ -22,6 +24,7 @@ enum WindowMessage : unsigned {
     WM_ENTRY_RESOLVED = WM_USER + 107,    // 1131
     WM_THREAD_EXITED = WM_USER + 108,     // 1132
     WM_FOLDER_UNAVAILABLE = WM_USER + 109,  // 1133
+    WM_FILES_LISTED = WM_USER + 113,        // 1137
 };
 
 enum DownloadFlags : std::int32_t {
@@ -137,6 +140,16 @@ struct FolderTrouble {
     std::int32_t error = 0;        // the errno behind it
 };
 using FolderUnavailable = detail::InLParam<WM_FOLDER_UNAVAILABLE, const FolderTrouble*>;
+
+// The downloaded-files list of `folder` (NUL-terminated), read and sorted by the
+// folder watcher (ListDownloadedFiles) because the window asked for it. The window
+// may take the entries and leave others in their place, which the sender frees: a
+// list of 50,000 names takes a while to free.
+struct FilesListing {
+    const char* folder = nullptr;
+    std::vector<std::string>* entries = nullptr;
+};
+using FilesListed = detail::InLParam<WM_FILES_LISTED, FilesListing*>;
 
 // A track-info request ended. wParam: the sender's new item, or null; the window may
 // move the item out, and the sender frees whatever is left. lParam: the RSF_ flags.

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -111,6 +112,9 @@ void QueueController::LoadDownloadQueue()
     // A queue file that is not there is an empty queue; one that could not be read
     // is kept as it is (QueueFiles), and told about when the queue is saved.
     NoteLoad(QueueStore::File::DownloadQueue, m_store.LoadDownloadQueue(m_queue));
+    m_nQueueOnDisk = m_queue.GetCount();
+    m_nQueueChanges = 0;
+    m_nQueueUnsavedTail = 0;
     m_view.ShowQueue(m_queue);
 }
 
@@ -118,6 +122,7 @@ void QueueController::LoadRawQueue()
 {
     // As for the download queue.
     NoteLoad(QueueStore::File::RawQueue, m_store.LoadRawQueue(m_rawEntries));
+    m_nRawOnDisk = m_rawEntries.GetCount();
     m_bRawQueueLoaded = true;
 }
 
@@ -133,11 +138,17 @@ void QueueController::SaveDownloadQueue()
     const FileResult saved = m_store.SaveDownloadQueue(m_queue);
     m_bDownloadQueueUnsaved = !saved;
     LogUnsaved(QueueStore::File::DownloadQueue, saved);
+    if (saved) {
+        m_nQueueOnDisk = m_queue.GetCount();
+        m_nQueueChanges = 0;
+        m_nQueueUnsavedTail = 0;
+    }
     if (saved && m_nResolvedUnsaved > 0) {
         // Their tracks are on disk now: the requests may go.
+        m_nRawRemovals += m_nResolvedUnsaved;
         for (; m_nResolvedUnsaved > 0; --m_nResolvedUnsaved)
             m_rawEntries.RemoveHead();
-        SaveRawQueue();
+        SaveRawQueueSoon();
     }
     NoteSave(QueueStore::File::DownloadQueue, saved);
 }
@@ -147,7 +158,51 @@ void QueueController::SaveRawQueue()
     const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
     m_bRawQueueUnsaved = !saved;
     LogUnsaved(QueueStore::File::RawQueue, saved);
+    if (saved) {
+        m_nRawOnDisk = m_rawEntries.GetCount();
+        m_nRawRemovals = 0;
+    }
     NoteSave(QueueStore::File::RawQueue, saved);
+}
+
+bool QueueController::MayWait(std::uint32_t changes, std::uint32_t onDisk)
+{
+    return changes < std::max<std::uint32_t>(1, onDisk / kMergedSaveShare);
+}
+
+void QueueController::SaveDownloadQueueSoon()
+{
+    // A save that failed is tried again at every change.
+    if (m_bDownloadQueueUnsaved || !MayWait(m_nQueueChanges, m_nQueueOnDisk))
+        SaveDownloadQueue();
+    else
+        m_view.RetrySavesAfter(kMergedSavePause);
+}
+
+void QueueController::SaveRawQueueSoon()
+{
+    if (m_bRawQueueUnsaved || !MayWait(m_nRawRemovals, m_nRawOnDisk))
+        SaveRawQueue();
+    else
+        m_view.RetrySavesAfter(kMergedSavePause);
+}
+
+void QueueController::RemoveQueued(std::uint32_t index)
+{
+    const std::uint32_t count = m_queue.GetCount();
+    if (index >= count)
+        return;
+    if (index >= count - m_nQueueUnsavedTail)
+        --m_nQueueUnsavedTail;
+    ++m_nQueueChanges;
+    m_queue.RemoveAt(index);
+}
+
+void QueueController::RemoveAllQueued()
+{
+    m_nQueueChanges += m_queue.GetCount();
+    m_nQueueUnsavedTail = 0;
+    m_queue.RemoveAll();
 }
 
 void QueueController::NoteSave(QueueStore::File file, FileResult result)
@@ -163,16 +218,16 @@ void QueueController::NoteSave(QueueStore::File file, FileResult result)
 
 void QueueController::RetrySaves()
 {
-    if (m_bDownloadQueueUnsaved)
+    if (m_bDownloadQueueUnsaved || m_nQueueChanges > 0)
         SaveDownloadQueue();
-    if (m_bRawQueueUnsaved && m_bRawQueueLoaded && !m_bSwitchQuit)
+    if ((m_bRawQueueUnsaved || m_nRawRemovals > 0) && m_bRawQueueLoaded && !m_bSwitchQuit)
         SaveRawQueue();
 }
 
 void QueueController::SaveAtEnd()
 {
     m_bEnding = true;
-    if (m_bDownloadQueueUnsaved)
+    if (m_bDownloadQueueUnsaved || m_nQueueChanges > 0)
         SaveDownloadQueue();
     // A list never loaded is not the file's whole content.
     if (!m_bSwitchQuit && m_bRawQueueLoaded)
@@ -193,6 +248,11 @@ void QueueController::StartNextDownload()
     }
     if (m_bDownloading || m_shared.m_bPaused || m_bResolverOffline)
         return;
+    // A track is fetched only once the download-queue file holds it, so that a kill
+    // during its download leaves its part beside its entry. (A file that cannot be
+    // saved does not hold the track up: it is tried again later.)
+    if (m_nQueueUnsavedTail == m_queue.GetCount() && !m_bDownloadQueueUnsaved)
+        SaveDownloadQueue();
     DropStaleRequests();
     m_shared.m_strCurTitle = head->title;
     m_shared.m_strCurUrl = head->url;
@@ -238,6 +298,8 @@ bool QueueController::AddRawEntry(const RawEntry& text)
         return false;
     }
     m_bRawQueueUnsaved = false;
+    m_nRawOnDisk = m_rawEntries.GetCount();
+    m_nRawRemovals = 0;
     NoteSave(QueueStore::File::RawQueue, saved);
     // A new request is a reason to try the store again now.
     m_shared.m_bRetryResolveNow = true;
@@ -327,24 +389,32 @@ void QueueController::OnDownloadFinished(std::int32_t flags)
     // the item it was handed, and acts only while that item is still the head.
     const QueueItem* head = m_queue.GetHead();
     const bool headReported = head && head->title == m_shared.m_strCurTitle;
+    bool asked = false;
+    bool done = false;
     if (flags & DLF_CLEAR_QUEUE) {
-        if (m_clearTarget == m_shared.m_strCurTitle)
-            m_queue.RemoveAll();
+        asked = m_clearTarget == m_shared.m_strCurTitle;
+        if (asked)
+            RemoveAllQueued();
         m_clearTarget.reset();
         m_shared.m_bClearQueue = false;
     } else if (flags & DLF_CANCEL_CURRENT) {
-        if (headReported && m_cancelTarget == m_shared.m_strCurTitle)
-            m_queue.RemoveHead();
+        asked = headReported && m_cancelTarget == m_shared.m_strCurTitle;
+        if (asked)
+            RemoveQueued(0);
         m_cancelTarget.reset();
         m_shared.m_bCancelCurrent = false;
     } else if ((flags & DLF_DONE) && headReported) {
-        m_queue.RemoveHead();
+        done = true;
+        RemoveQueued(0);
     }
     // A track that arrived shows the folder works: its next trouble is news.
     if (flags & DLF_DONE)
         m_bWarnedFolderUnavailable = false;
     m_view.ShowQueue(m_queue);
-    SaveDownloadQueue();
+    if (asked || m_bDownloadQueueUnsaved)
+        SaveDownloadQueue();
+    else if (done)
+        SaveDownloadQueueSoon();
     StartNextDownload();
     // A pause that came too late for this report still shows once the download
     // has stopped.
@@ -376,13 +446,18 @@ void QueueController::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int
         ++m_nResolvedUnsaved;
         if (added) {
             m_queue.AddTail(std::move(*item));
+            ++m_nQueueChanges;
+            ++m_nQueueUnsavedTail;
             m_view.ShowQueue(m_queue);
-            SaveDownloadQueue();
+            SaveDownloadQueueSoon();
             StartNextDownload();
         } else if (m_nResolvedUnsaved == 1) {
+            // No track of an earlier request waits to be saved, so the download-queue
+            // file holds the one this request duplicates.
             m_rawEntries.RemoveHead();
             m_nResolvedUnsaved = 0;
-            SaveRawQueue();
+            ++m_nRawRemovals;
+            SaveRawQueueSoon();
         }
     }
     if (!m_bResolverOffline && m_queue.IsEmpty())
@@ -420,7 +495,7 @@ void QueueController::Remove(int selected)
         return;
     }
     if (selected != 0 || m_shared.m_bPaused) {
-        m_queue.RemoveAt(static_cast<std::uint32_t>(selected));
+        RemoveQueued(static_cast<std::uint32_t>(selected));
         DropStaleRequests();
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
@@ -452,7 +527,7 @@ void QueueController::Clear()
     if (answer != IDYES || m_queue.IsEmpty())
         return;
     if (m_shared.m_bPaused) {
-        m_queue.RemoveAll();
+        RemoveAllQueued();
         DropStaleRequests();
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();

@@ -140,9 +140,16 @@ public:
     // A second start's request could not even be put into the inbox, for `result`.
     void OnHandOverNotKept(FileResult result) { WarnNotWritten(m_store.FolderOf(QueueStore::File::RawQueue), result); }
 
-    // The saves that failed, tried again (the view calls this after a pause).
+    // The saves that failed or were put off, made now (the view calls this after a
+    // pause).
     void RetrySaves();
     static constexpr std::chrono::milliseconds kSaveRetryPause {5000};
+    // A save that may wait (see SaveDownloadQueueSoon) waits no longer than this
+    // once the lists stop changing.
+    static constexpr std::chrono::milliseconds kMergedSavePause {1000};
+    // ... nor while the changes it would write are fewer than the file's lines
+    // divided by this.
+    static constexpr std::uint32_t kMergedSaveShare = 8;
 
     // The workers' reports.
     void OnFolderChanged();
@@ -179,6 +186,21 @@ public:
 private:
     void SaveDownloadQueue();
     void SaveRawQueue();
+    // Saves for changes that a kill before the save could only make happen again:
+    // a track downloaded, whose entry would be downloaded again (its whole file is
+    // then found done at once); a request resolved, whose request stays on disk until
+    // the download queue holding its track is saved and would be resolved again
+    // (the duplicate check drops it). They wait, merged into one save, until the
+    // changes add up to an eighth of the file or the lists stop changing for a
+    // second; a long queue drained one track at a time then costs a few whole
+    // writes of it, not one per track. A request taken, a track to be fetched and
+    // the user's own commands are saved at once.
+    void SaveDownloadQueueSoon();
+    void SaveRawQueueSoon();
+    [[nodiscard]] static bool MayWait(std::uint32_t changes, std::uint32_t onDisk);
+    // Removes queue items, keeping count of what the file lacks.
+    void RemoveQueued(std::uint32_t index);
+    void RemoveAllQueued();
     // After a save: a failure is told (once until everything is saved again) and
     // tried again later.
     void NoteSave(QueueStore::File file, FileResult result);
@@ -203,6 +225,14 @@ private:
     // Raw entries at the head of m_rawEntries that are done with, but leave it only
     // once the download queue that holds their tracks is on disk.
     std::uint32_t m_nResolvedUnsaved = 0;
+    // How far each file is behind its list: the lines it held at its last save or
+    // load, and the changes since. The download-queue file also lacks the last
+    // m_nQueueUnsavedTail items of m_queue, those added since.
+    std::uint32_t m_nQueueOnDisk = 0;
+    std::uint32_t m_nQueueChanges = 0;
+    std::uint32_t m_nQueueUnsavedTail = 0;
+    std::uint32_t m_nRawOnDisk = 0;
+    std::uint32_t m_nRawRemovals = 0;
     // The track a pending cancel or clear was asked for.
     std::optional<std::string> m_cancelTarget;
     std::optional<std::string> m_clearTarget;

@@ -6,6 +6,8 @@
 #include "platform/named_mutex.h"
 #include "res/strings.h"
 
+#include <pthread.h>
+
 #include <array>
 #include <condition_variable>
 #include <mutex>
@@ -61,7 +63,9 @@ struct WorkerSet::Common {
     Common(MessageSink& window, const Configuration& configuration) : shared(configuration), relay(window) {}
 
     WorkerShared shared;
-    FolderWatch watch;
+    // The downloaded-files list shows the names in the download folder itself, so
+    // nothing below it, and no write to a file in it, needs a look.
+    FolderWatch watch {FolderWatch::Limits {1, 0}, FolderWatch::Changes::Names};
     Relay relay;
     std::mutex mutex;
     std::condition_variable ended;
@@ -141,6 +145,10 @@ void WorkerSet::start(Worker worker)
         ++m_common->running;
     }
     thread.emplace([common = m_common, worker] {
+        // Named for whoever looks at the process's threads (top -H, a debugger, a
+        // benchmark); a thread without its name works all the same.
+        constexpr const char* kNames[] = {"qvr-watcher", "qvr-resolver", "qvr-downloader"};
+        static_cast<void>(pthread_setname_np(pthread_self(), kNames[static_cast<std::size_t>(worker)]));
         switch (worker) {
         case Worker::FolderWatcher:
             FolderWatcher(common->relay, common->shared, common->watch);
@@ -161,6 +169,12 @@ void WorkerSet::start(Worker worker)
 void WorkerSet::pokeFolderWatcher()
 {
     m_common->watch.poke();
+}
+
+void WorkerSet::listDownloadedFiles()
+{
+    m_common->shared.m_bListFiles = true;
+    pokeFolderWatcher();
 }
 
 void WorkerSet::requestStop()

@@ -68,6 +68,9 @@ public:
     void start(Worker worker);
 
     void pokeFolderWatcher() override;
+    // Has the folder watcher read the downloaded-files list and hand it to the
+    // window (WM_FILES_LISTED), soon but off the window's thread.
+    void listDownloadedFiles();
 
     // Asks every worker to end: the stop and pause requests set, the download gate
     // released, the folder watcher poked, the resolve gate released. An idle worker

@@ -1,5 +1,6 @@
 #include "engine/workers.h"
 
+#include "engine/file_list.h"
 #include "engine/messages.h"
 #include "engine/queue_item.h"
 #include "engine/store_request.h"
@@ -523,8 +524,28 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
     return 1;
 }
 
+namespace {
+
+// Reads the downloaded-files list of the folder now chosen and hands it to the window.
+void sendListing(MessageSink& window, const WorkerShared& shared)
+{
+    const std::string folder = shared.m_downloadFolder.get();
+    std::vector<std::string> entries = ListDownloadedFiles(folder);
+    msg::FilesListing listing {folder.c_str(), &entries};
+    Send(window, msg::FilesListed {&listing});
+}
+
+} // namespace
+
 int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
 {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point listNotBefore;
+    Clock::time_point reportNotBefore;
+    const auto interrupted = [&] { return shared.m_bStopThreads || shared.m_bFolderChanged; };
+    const auto pauseUntil = [&](Clock::time_point until) {
+        pauseUnless(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()), interrupted);
+    };
     while (!shared.m_bStopThreads) {
         if (shared.m_bFolderChanged) {
             // A folder that cannot be watched (missing, unreadable) leaves the
@@ -532,21 +553,38 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             // later is watched and closing still works.
             const bool watching = watch.watch(shared.m_downloadFolder.get());
             shared.m_bFolderChanged = false;
-            // The window listed the folder before this watch existed; a file that
-            // came in between shows only if the window lists it again.
-            if (watching)
+            listNotBefore = {};
+            // A list read before this watch existed may miss a file that came in
+            // between; one asked for now is read after it.
+            if (watching && !shared.m_bListFiles)
                 Send(window, msg::FolderChanged {});
+        }
+        if (shared.m_bListFiles) {
+            // Asked for again while changes keep coming: what they change is
+            // gathered meanwhile into the next read.
+            if (Clock::now() < listNotBefore) {
+                pauseUntil(listNotBefore);
+                continue;
+            }
+            shared.m_bListFiles = false;
+            sendListing(window, shared);
+            listNotBefore = Clock::now() + shared.m_listingInterval;
         }
         const FolderWatch::Event event = watch.wait();
         if (event == FolderWatch::Event::Failed)
             break;
+        if (event != FolderWatch::Event::Changed)
+            continue;
+        // Changes that come this soon after a report are gathered into the next
+        // one, so a storm of them costs the window a bounded number of trips.
+        if (Clock::now() < reportNotBefore)
+            pauseUntil(reportNotBefore);
         Send(window, msg::FolderChanged {});
-        // A running download changes the folder with every chunk; changes that
-        // come this soon after a report are gathered into the next one, so the
-        // transfer does not pay for a trip to the window's thread per chunk.
-        if (event == FolderWatch::Event::Changed)
-            pauseUnless(kFolderReportInterval, [&] { return shared.m_bStopThreads || shared.m_bFolderChanged; });
+        reportNotBefore = Clock::now() + kFolderReportInterval;
     }
+    // The window's last wish is still met; later ones it meets itself.
+    if (!shared.m_bStopThreads && shared.m_bListFiles.exchange(false))
+        sendListing(window, shared);
     Send(window, msg::ThreadExited {THREAD_BIT_WATCHER});
     return 1;
 }

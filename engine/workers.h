@@ -39,6 +39,9 @@ struct WorkerShared {
     std::atomic<bool> m_bCancelCurrent {false};
     std::atomic<bool> m_bClearQueue {false};
     std::atomic<bool> m_bFolderChanged {true};
+    // The window wants the downloaded-files list read again; the folder watcher reads
+    // it and hands it over (WM_FILES_LISTED).
+    std::atomic<bool> m_bListFiles {false};
     // A worker that waits out a failure tries again at once (the user resumed, or a
     // new request came).
     std::atomic<bool> m_bRetryResolveNow {false};
@@ -57,6 +60,10 @@ struct WorkerShared {
     // failing, up to kRetryPauseGrowth times this.
     std::chrono::milliseconds m_retryPause {1000};
     static constexpr int kRetryPauseGrowth = 300;
+    // A folder that never stops changing (a copy, a tagger, a sync tool at work) has
+    // its list read at most this often; the first change after a quiet spell, and a
+    // newly chosen folder, are read at once.
+    std::chrono::milliseconds m_listingInterval {250};
     // No track is larger: where the protocol's 32-bit counters end. A body past it
     // is no track, whatever its answer said.
     std::uint64_t m_largestTrack = std::uint64_t(4) << 30;

@@ -20,10 +20,12 @@ namespace qvr {
 
 namespace {
 
-// IN_MODIFY stands for size changes: a running download grows its file one chunk at
-// a time, and the list of downloaded files should notice.
-constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO
-    | IN_ATTRIB | IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// Names only: a file written to (a running download grows its file one chunk at a
+// time) wakes nobody who cares only which names there are.
+constexpr std::uint32_t kNameMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF
+    | IN_MOVE_SELF | IN_ONLYDIR;
+// IN_MODIFY stands for size changes.
+constexpr std::uint32_t kFolderMask = kNameMask | IN_ATTRIB | IN_MODIFY;
 
 // The names of the folders directly in `path`. A link to a folder is not one of
 // them: following links could lead out of the tree or round in a loop.
@@ -54,8 +56,9 @@ std::vector<std::string> subfolders(const std::string& path, bool followLink)
 
 FolderWatch::FolderWatch() : FolderWatch(Limits {}) {}
 
-FolderWatch::FolderWatch(Limits limits)
+FolderWatch::FolderWatch(Limits limits, Changes changes)
     : m_limits(limits)
+    , m_mask(changes == Changes::Names ? kNameMask : kFolderMask)
     , m_inotify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
     , m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
@@ -176,7 +179,7 @@ int FolderWatch::addFolder(int parent, const std::string& name, const std::strin
     if (m_folders.size() >= m_limits.folders)
         return -1;
     // The watched folder may be a link to the real one; below it no link is followed.
-    const std::uint32_t mask = parent < 0 ? kFolderMask : kFolderMask | IN_DONT_FOLLOW;
+    const std::uint32_t mask = parent < 0 ? m_mask : m_mask | IN_DONT_FOLLOW;
     const int wd = ::inotify_add_watch(m_inotify.get(), path.c_str(), mask);
     // A folder that already has its watch was either reached a second time (a bind
     // mount can make a loop) or found by the walk before its creation event came in.

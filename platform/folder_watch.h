@@ -13,7 +13,8 @@ namespace qvr {
 // Waits for changes in a folder and everything below it, and can be woken from
 // another thread. Built on inotify, which watches single folders only: every folder
 // of the tree gets its own watch, and folders that appear or leave later are added
-// or dropped as their events come in.
+// or dropped as their events come in. With Limits {1, 0} and Changes::Names it
+// watches the names in the folder itself and nothing else, in one watch.
 //
 // One thread owns the object and calls everything but poke(); poke() may be called
 // from any thread, also while that thread waits.
@@ -30,11 +31,14 @@ public:
         std::size_t folders = 10000;
         int depth = 32;
     };
+    // What counts as a change: anything (a file written to, its attributes), or
+    // only names that come, go or move.
+    enum class Changes { Any, Names };
 
     // Creates the inotify instance and the wake-up counter; valid() is false when
     // either cannot be made.
     FolderWatch();
-    explicit FolderWatch(Limits limits);
+    explicit FolderWatch(Limits limits, Changes changes = Changes::Any);
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
 
@@ -91,6 +95,7 @@ private:
     [[nodiscard]] Taken takeWake();
 
     Limits m_limits;
+    std::uint32_t m_mask;
     UniqueFd m_inotify;
     UniqueFd m_wake;
     std::unordered_map<int, Folder> m_folders; // by watch descriptor

@@ -2,9 +2,11 @@
 #include "ui/main_window.h"
 
 #include "res/strings.h"
+#include "ui/downloaded_files.h"
 #include "ui/message_pump.h"
 
 #include <QAbstractButton>
+#include <QListView>
 #include <QListWidget>
 
 namespace qvr {
@@ -26,8 +28,8 @@ void CquaveromfcDlg::ConnectCommands()
         if (auto* button = m_controls.control<QAbstractButton>(id))
             connect(button, &QAbstractButton::clicked, this, [this, command = command] { (this->*command)(); });
     }
-    if (auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST))
-        connect(files, &QListWidget::itemDoubleClicked, this, [this] { OnOpenFile(); });
+    if (auto* files = m_controls.control<QListView>(IDC_FILE_LIST))
+        connect(files, &QAbstractItemView::doubleClicked, this, [this] { OnOpenFile(); });
 }
 
 void CquaveromfcDlg::OnRemove()
@@ -54,10 +56,13 @@ void CquaveromfcDlg::OnMinimize()
 
 void CquaveromfcDlg::OnOpenFile()
 {
-    const auto* files = m_controls.control<QListWidget>(IDC_FILE_LIST);
-    if (!files || !files->currentItem())
+    // A name need not be valid text: what opens is the file of the name's bytes.
+    const auto* files = m_controls.control<QListView>(IDC_FILE_LIST);
+    const DownloadedFilesModel* model = DownloadedFilesOf(files);
+    if (!model || !files->currentIndex().isValid())
         return;
-    m_desktop->open(m_queueController.downloadFolder() + "/" + FileEntryName(*files->currentItem()));
+    const auto row = static_cast<std::size_t>(files->currentIndex().row());
+    m_desktop->open(m_queueController.downloadFolder() + "/" + model->entries()[row]);
 }
 
 void CquaveromfcDlg::OnClose()

@@ -4,13 +4,15 @@
 #include "engine/queue_files.h"
 #include "engine/store_request.h"
 #include "platform/handoff.h"
+#include "ui/downloaded_files.h"
 #include "ui/layout.h"
 #include "ui/message_pump.h"
 #include "ui/system_menu.h"
+#include "ui/uniform_rows.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
+#include <QListView>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QTimer>
@@ -18,13 +20,6 @@
 #include <algorithm>
 
 namespace qvr {
-
-namespace {
-
-// Where an entry of the downloaded-files list keeps its name's bytes.
-constexpr int kEntryBytesRole = Qt::UserRole;
-
-} // namespace
 
 MessageSink& CquaveromfcDlg::messageSink()
 {
@@ -103,9 +98,19 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         m_queueController.OnEntryResolved(report.item, report.flags);
         break;
     }
-    case WM_THREAD_EXITED:
-        if (m_queueController.OnThreadExited(msg::ThreadExited::unpack(params).value))
+    case WM_THREAD_EXITED: {
+        const std::int32_t bit = msg::ThreadExited::unpack(params).value;
+        const bool allEnded = m_queueController.OnThreadExited(bit);
+        // A list asked of the folder watcher as it ended is read here.
+        if ((bit & THREAD_BIT_WATCHER) && m_shared.m_bListFiles.exchange(false) && !m_shared.m_bStopThreads)
+            RefreshFileList(m_queueController.downloadFolder());
+        if (allEnded)
             done(0);
+        break;
+    }
+    case WM_FILES_LISTED:
+        if (msg::FilesListing* listing = msg::FilesListed::unpack(params).value; listing && listing->entries)
+            ShowFileList(listing->folder ? listing->folder : "", *listing->entries);
         break;
     case WM_COPYDATA: {
         // TRUE once the request is kept, which tells the second start it may go.
@@ -193,33 +198,81 @@ void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
     auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
     if (!list)
         return;
-    list->clear();
+    // The queue changes at its ends, or in one place: only the rows between what
+    // stays at the front and what stays at the back are made anew, so that a long
+    // queue costs little at each change and the selection stays where it was.
+    std::vector<std::string> titles;
+    titles.reserve(queue.GetCount());
     for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
-        list->addItem(QString::fromStdString(item->title));
+        titles.push_back(item->title);
+    std::size_t front = 0;
+    while (front < titles.size() && front < m_queueRows.size() && titles[front] == m_queueRows[front])
+        ++front;
+    std::size_t back = 0;
+    while (back < titles.size() - front && back < m_queueRows.size() - front
+           && titles[titles.size() - 1 - back] == m_queueRows[m_queueRows.size() - 1 - back])
+        ++back;
+    const int row = static_cast<int>(front);
+    const auto gone = static_cast<std::ptrdiff_t>(m_queueRows.size() - front - back);
+    if (front == 0 && back == 0) {
+        list->clear();
+    } else {
+        for (std::ptrdiff_t left = gone; left > 0; --left)
+            delete list->takeItem(row);
+    }
+    UniformRows* rows = UniformRows::of(list);
+    QStringList added;
+    std::vector<int> widths;
+    for (std::size_t i = front; i < titles.size() - back; ++i) {
+        added.push_back(QString::fromStdString(titles[i]));
+        widths.push_back(rows ? rows->widthOf(titles[i]) : 0);
+    }
+    const auto at = m_queueWidths.begin() + static_cast<std::ptrdiff_t>(front);
+    m_queueWidths.insert(m_queueWidths.erase(at, at + gone), widths.begin(), widths.end());
+    m_queueRows = std::move(titles);
+    // Told before the rows come, which the list then lays out.
+    if (rows) {
+        const auto widest = std::ranges::max_element(m_queueWidths);
+        rows->setWidest(widest == m_queueWidths.end() ? -1 : static_cast<int>(widest - m_queueWidths.begin()));
+    }
+    if (!added.isEmpty())
+        list->insertItems(row, added);
 }
 
 void CquaveromfcDlg::RefreshFileList(const std::string& folder)
 {
-    auto* list = m_controls.control<QListWidget>(IDC_FILE_LIST);
-    if (!list || folder.empty())
+    if (folder.empty())
         return;
-    const QListWidgetItem* selected = list->currentItem();
-    const std::optional<std::string> remembered = selected && selected->isSelected()
-        ? std::optional(FileEntryName(*selected))
+    // Read off the window's thread, by the folder watcher; once that has ended,
+    // nobody else can.
+    if (m_queueController.exitedThreads() & THREAD_BIT_WATCHER) {
+        std::vector<std::string> entries = ListDownloadedFiles(folder);
+        ShowFileList(folder, entries);
+    } else {
+        m_workers.listDownloadedFiles();
+    }
+}
+
+void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::string>& entries)
+{
+    auto* view = m_controls.control<QListView>(IDC_FILE_LIST);
+    DownloadedFilesModel* files = DownloadedFilesOf(view);
+    if (!files || folder != m_queueController.downloadFolder())
+        return;
+    // The selection stays on the same name, or goes to the first entry that begins
+    // with it (from the second entry on, round to the first), or to none.
+    const QModelIndex current = view->currentIndex();
+    const std::optional<std::string> remembered = current.isValid() && view->selectionModel()->isSelected(current)
+        ? std::optional(files->entries()[static_cast<std::size_t>(current.row())])
         : std::nullopt;
-    list->clear();
-    const std::vector<std::string> entries = ListDownloadedFiles(folder);
-    for (const std::string& entry : entries) {
-        // A name need not be valid text: it is shown as well as it can be, and
-        // its bytes are kept for opening and finding it again.
-        auto* item = new QListWidgetItem(QFile::decodeName(QByteArray::fromStdString(entry)), list);
-        item->setData(kEntryBytesRole, QByteArray::fromStdString(entry));
-    }
-    if (remembered) {
-        const int index = FindStringPrefix(entries, *remembered, 0);
-        if (index >= 0)
-            list->setCurrentRow(index);
-    }
+    files->show(entries);
+    if (UniformRows* rows = UniformRows::of(view))
+        rows->setWidest(files->widestRow());
+    const int index = remembered ? FindStringPrefix(files->entries(), *remembered, 0) : -1;
+    if (index < 0)
+        view->selectionModel()->clear();
+    else if (view->currentIndex().row() != index || !view->selectionModel()->isSelected(view->currentIndex()))
+        view->setCurrentIndex(files->index(index));
 }
 
 void CquaveromfcDlg::ResetProgress()
@@ -275,11 +328,6 @@ void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)
 {
     return m_prompts->chooseFolder(this, title, startFolder);
-}
-
-std::string CquaveromfcDlg::FileEntryName(const QListWidgetItem& item)
-{
-    return item.data(kEntryBytesRole).toByteArray().toStdString();
 }
 
 } // namespace qvr

@@ -24,8 +24,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
-class QListWidgetItem;
 class QMenu;
 class QSocketNotifier;
 class QTimer;
@@ -198,8 +199,9 @@ private:
     void OnSysCommand(std::uintptr_t command);
     void OnAbout();
     void OnFileOpenFailed(const char* path);
-    // The bytes of a downloaded file's name, whatever the list shows.
-    static std::string FileEntryName(const QListWidgetItem& item);
+    // The downloaded-files list read from `folder`, shown unless another folder was
+    // chosen meanwhile; `entries` is left with what the list showed before.
+    void ShowFileList(const std::string& folder, std::vector<std::string>& entries);
 
     const Configuration& m_config;
     const ApplicationStrings& m_app;
@@ -214,6 +216,9 @@ private:
     SimpleBrowser m_browser;
     std::unique_ptr<RadioPanel> m_radio;  // once the controls exist
     QMenu* m_systemMenu = nullptr;        // a child, made when first opened
+    // The titles the queue list shows, and how wide each is, row by row.
+    std::vector<std::string> m_queueRows;
+    std::vector<int> m_queueWidths;
     std::unique_ptr<MessagePump> m_pump;
 
     WorkerSet m_workers;

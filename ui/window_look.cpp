@@ -11,10 +11,12 @@
 #include "res/images.h"
 #include "res/strings.h"
 #include "ui/about_dialog.h"
+#include "ui/downloaded_files.h"
 #include "ui/layout.h"
 #include "ui/message_pump.h"
 #include "ui/right_click_filter.h"
 #include "ui/system_menu.h"
+#include "ui/uniform_rows.h"
 #include "update/auto_updater.h"
 
 #include <QContextMenuEvent>
@@ -72,10 +74,13 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
         return button;
     }
     switch (control.id) {
-    case IDC_QUEUE_LIST:
-        return new CDragDropListBox(parent);
+    case IDC_QUEUE_LIST: {
+        auto* queue = new CDragDropListBox(parent);
+        new UniformRows(queue);
+        return queue;
+    }
     case IDC_FILE_LIST:
-        return new CListBox(parent);
+        return MakeDownloadedFilesView(parent);
     case IDC_STATUS_TEXT:
     case IDC_PERCENT_TEXT:
     case IDC_FOLDER_TEXT:

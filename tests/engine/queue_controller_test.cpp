@@ -137,6 +137,46 @@ TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem
     EXPECT_FALSE(std::filesystem::exists(inbox.folder() + "/0-empty.req"));
 }
 
+// A long queue drained one track at a time, the resolver ahead of the downloader:
+// what a kill could only make happen again (a track downloaded, a request resolved)
+// is saved in few whole writes, and still every request is on disk, and every track
+// handed to the downloader is in the download-queue file.
+TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTrackOnDisk)
+{
+    constexpr int kRequests = 256;
+    for (int i = 0; i < kRequests; ++i)
+        store.rawQueue.push_back("track=" + std::to_string(i));
+    controller.LoadRawQueue();
+    int saves = 0;
+    int downloaded = 0;
+    store.afterSave = [&] { ++saves; };
+    const auto check = [&](int resolvedSoFar) {
+        for (int i = 0; i < resolvedSoFar; ++i)
+            EXPECT_TRUE(i < downloaded || std::ranges::count(store.rawQueue, "track=" + std::to_string(i))
+                        || std::ranges::count(store.downloadQueue, "T" + std::to_string(i)))
+                << i << " is on disk nowhere";
+        EXPECT_EQ(std::ranges::count(store.downloadQueue, shared.m_strCurTitle), 1) << "fetched, not on disk";
+    };
+    controller.StartNextResolve();
+    for (int i = 0; i < kRequests; ++i) {
+        resolved(("T" + std::to_string(i)).c_str());
+        check(i + 1);
+        if (i % 2 == 1) {
+            finished(DLF_DONE);
+            ++downloaded;
+            check(i + 1);
+        }
+    }
+    EXPECT_LT(saves, kRequests) << "not one save per change";
+    EXPECT_GT(view.retriesAsked, 0) << "what waits is saved once the lists are quiet";
+    controller.RetrySaves();
+    EXPECT_EQ(store.downloadQueue, queued());
+    EXPECT_TRUE(store.rawQueue.empty());
+    // The user's own removal is saved at once.
+    controller.Remove(3);
+    EXPECT_EQ(store.downloadQueue, queued());
+}
+
 std::vector<std::string> split(std::string_view text, std::string_view by)
 {
     std::vector<std::string> parts;

@@ -7,6 +7,7 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QUrl>
 
 namespace qvr::test {
@@ -71,6 +72,43 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     EXPECT_THAT(captions, ElementsAre("No track selected", "Remove Current Download?", "Clear Download Queue?"));
 }
 
+// The queue list changes only where the queue did: the other rows, and the user's
+// selection on them, stay as they were.
+TEST_F(CommandTest, TheQueueListChangesOnlyWhereTheQueueChanged)
+{
+    queueOnDisk({{"a", "Track a", 100000}, {"b", "Track b", 100000}, {"c", "Track c", 100000}});
+    addTrack("d", "Track d", 100000);
+    m_store.setStallAfter(50000);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    list(IDC_QUEUE_LIST)->setCurrentRow(2);
+    const QListWidgetItem* selected = list(IDC_QUEUE_LIST)->currentItem();
+    m_window->AddRawEntry("track=d");
+    ASSERT_TRUE(waitFor([&] { return rows().size() == 4; }));
+    EXPECT_EQ(list(IDC_QUEUE_LIST)->item(2), selected);
+    m_store.releaseStalls();
+    ASSERT_TRUE(waitFor([&] { return rows() == std::vector<std::string> {"Track b", "Track c", "Track d"}; }));
+    EXPECT_EQ(list(IDC_QUEUE_LIST)->currentItem(), selected);
+    EXPECT_TRUE(selected->isSelected());
+}
+
+// Both lists scroll sideways as far as their widest text goes, whichever row it is in,
+// as lists that measure every row do.
+TEST_F(CommandTest, BothListsScrollAsFarAsTheirWidestText)
+{
+    const std::string wide = "A title far too wide for either list to show it whole";
+    queueOnDisk({{"s", "Short", 1000}, {"w", wide, 1000}, {"z", "Zed", 1000}});
+    for (const std::string& title : {std::string("Short"), wide, std::string("Zed")})
+        writeFile(trackPath(title), "");
+    m_store.setStallAfter(0);
+    openWindow();
+    const auto reaches = [&](const QAbstractItemView* list) {
+        return list->horizontalScrollBar()->maximum() + list->viewport()->width()
+            >= list->fontMetrics().horizontalAdvance(QString::fromStdString(wide));
+    };
+    EXPECT_TRUE(waitFor([&] { return shownFiles().size() == 3 && reaches(files()) && reaches(list(IDC_QUEUE_LIST)); }));
+}
+
 TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
 {
     addTrack("d", "Dropped", 5000);
@@ -99,25 +137,22 @@ TEST_F(CommandTest, AChosenFolderIsStoredShownListedAndWatched)
         };
     };
     openWindow();
-    QListWidget* files = list(IDC_FILE_LIST);
     // The watcher watches the first folder by now.
     writeFile(trackPath("First"), "");
-    ASSERT_TRUE(waitFor([&] { return files->count() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1; }));
     m_prompts.folder = other;
     click(IDC_CHOOSE_FOLDER);
     EXPECT_THAT(stored, ElementsAre(other));
-    ASSERT_EQ(files->count(), 1);
-    EXPECT_EQ(files->item(0)->text(), "there.mp3");
+    ASSERT_TRUE(waitFor([&] { return shownFiles() == std::vector<std::string> {"there.mp3"}; }));
     EXPECT_EQ(m_window->controlAs<QLabel>(IDC_FOLDER_TEXT)->text().toStdString(), other.substr(0, 17) + "...");
     click(IDC_OPEN_FOLDER);
-    files->setCurrentRow(0);
-    emit files->itemDoubleClicked(files->currentItem());
+    clickFile(0, true);
     EXPECT_THAT(m_desktop.opened, ElementsAre(other, other + "/there.mp3")) << "what opens is in the chosen folder";
     // The watcher follows: tracks that arrive there, one after another, show up by
     // themselves (more of them than the reports the move itself brings).
-    for (int arrived = 1; arrived <= 3; ++arrived) {
+    for (std::size_t arrived = 1; arrived <= 3; ++arrived) {
         writeFile(other + "/arrived-" + std::to_string(arrived) + ".mp3", "");
-        ASSERT_TRUE(waitFor([&] { return files->count() == 1 + arrived; })) << arrived;
+        ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1 + arrived; })) << arrived;
     }
 }
 
@@ -129,13 +164,12 @@ TEST_F(CommandTest, TheStoreAndATrackNamedInAnyBytesOpenOnTheDesktopAndTheWindow
     writeFile(latin1, "");
     openWindow();
     click(IDC_HOME_PAGE);
-    QListWidget* files = list(IDC_FILE_LIST);
-    ASSERT_EQ(files->count(), 1);
-    files->setCurrentRow(0);
+    ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1; }));
+    clickFile(0);
     writeFile(trackPath("Zebra"), "");
-    ASSERT_TRUE(waitFor([&] { return files->count() == 2; }));
-    ASSERT_EQ(files->currentRow(), 0) << "the selection survives the refresh";
-    emit files->itemDoubleClicked(files->currentItem());
+    ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 2; }));
+    ASSERT_EQ(selectedFile(), 0) << "the selection survives the refresh";
+    clickFile(0, true);
     EXPECT_THAT(m_desktop.opened, ElementsAre("http://" + m_store.hostPort() + "/", latin1));
 
     click(IDC_MINIMIZE);

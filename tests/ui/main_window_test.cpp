@@ -196,6 +196,19 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
     EXPECT_TRUE(requestsTo("/tracks/").empty());
 }
 
+// However big the download folder, the window shows at once; its list of tracks
+// fills as soon as the folder is read.
+TEST_F(WindowTest, TheWindowShowsBeforeTheDownloadedTracksAreReadAndTheListFillsThen)
+{
+    writeFile(trackPath("beta"), "");
+    writeFile(trackPath("Alpha"), "");
+    openWindow();
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_TRUE(shownFiles().empty());
+    ASSERT_TRUE(waitFor([&] { return !shownFiles().empty(); }));
+    EXPECT_THAT(shownFiles(), ElementsAre("Alpha.mp3", "beta.mp3"));
+}
+
 // The queue folder fills while a request is resolved: the request stays on disk until
 // the download queue that holds its track can be saved.
 TEST_F(WindowTest, AFullQueueFolderKeepsTheRequestUntilItsTrackIsSaved)
@@ -241,9 +254,7 @@ TEST_F(WindowTest, ATitleTheFolderAlreadyHoldsIsDownloadedBesideItAndListed)
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     ASSERT_TRUE(readFile(trackPath("Alpha One")) == mine) << "the file of the same name was changed";
     EXPECT_EQ(readFile(trackPath("Alpha One (2)")), expectedContent("a", 300000));
-    EXPECT_TRUE(waitFor([&] {
-        return !m_window->controlAs<QListWidget>(IDC_FILE_LIST)->findItems("Alpha One (2).mp3", Qt::MatchExactly).empty();
-    }));
+    EXPECT_TRUE(waitFor([&] { return std::ranges::count(shownFiles(), "Alpha One (2).mp3") == 1; }));
 }
 
 // What the rest of the system needs stays free: a track stops short of the reserve,

@@ -1,5 +1,6 @@
 #include "engine/file_list.h"
 #include "engine/store_request.h"
+#include "ui/downloaded_files.h"
 #include "ui/layout.h"
 #include "ui/prompts.h"
 
@@ -83,6 +84,30 @@ TEST(DownloadedFiles, SelectionIsFoundByPrefixFromTheSecondEntryRound)
         EXPECT_EQ(FindStringPrefix(entries, prefix, 0), found) << prefix << ": starts after the first entry";
     EXPECT_EQ(FindStringPrefix({"Song.mp3", "Zed.mp3"}, "song", 0), 0) << "wraps round";
     EXPECT_EQ(FindStringPrefix({}, "a", 0), -1);
+}
+
+// A new list changes only the rows that differ: the others, and a selection on them,
+// stay. A name that is not valid text shows as well as it can.
+TEST(DownloadedFiles, ANewListChangesOnlyTheRowsThatDiffer)
+{
+    DownloadedFilesModel model;
+    std::vector<std::string> given {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+    model.show(given);
+    const QPersistentModelIndex kept = model.index(2);
+    const std::vector<std::string> next {"[x.mp3]", "b.mp3", "bb.mp3", "c.mp3", "Caf\xe9.mp3"};
+    given = next;
+    model.show(given);
+    EXPECT_EQ(model.entries(), next);
+    EXPECT_EQ(kept.row(), 3);
+    EXPECT_EQ(model.index(4).data().toString(), QStringLiteral("Caf\uFFFD.mp3"));
+    // Too many places to move rows: the list is shown anew, all the same.
+    std::vector<std::string> many;
+    for (int i = 0; i < 100; i += 3)
+        many.push_back(std::to_string(i) + ".mp3");
+    std::ranges::sort(many, ListTextLess);
+    given = many;
+    model.show(given);
+    EXPECT_EQ(model.entries(), many);
 }
 
 TEST(WindowLayout, FolderLabelKeepsTwentyCharacters)

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QListView>
 #include <QListWidget>
 #include <QTest>
 
@@ -108,6 +109,31 @@ protected:
     static bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
 
     std::string status() const { return m_window->controlAs<QLabel>(IDC_STATUS_TEXT)->text().toStdString(); }
+    // The downloaded-files list: what it shows, which row is selected (-1: none),
+    // and a click or a double click on a row, as the user gives them.
+    QListView* files() const { return m_window->controlAs<QListView>(IDC_FILE_LIST); }
+    std::vector<std::string> shownFiles() const
+    {
+        std::vector<std::string> shown;
+        for (int row = 0; row < files()->model()->rowCount(); ++row)
+            shown.push_back(files()->model()->index(row, 0).data().toString().toStdString());
+        return shown;
+    }
+    int selectedFile() const
+    {
+        const QModelIndexList selected = files()->selectionModel()->selectedIndexes();
+        return selected.size() == 1 ? selected[0].row() : -1;
+    }
+    void clickFile(int row, bool twice = false)
+    {
+        // A double click is a click, then the second press (which QTest sends alone) and its release.
+        const QPoint at = files()->visualRect(files()->model()->index(row, 0)).center();
+        QTest::mouseClick(files()->viewport(), Qt::LeftButton, {}, at);
+        if (twice) {
+            QTest::mouseDClick(files()->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseRelease(files()->viewport(), Qt::LeftButton, {}, at);
+        }
+    }
     std::vector<sim::RecordedRequest> requestsTo(std::string_view prefix) const
     {
         auto matching = m_store.requests();
