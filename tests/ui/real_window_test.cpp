@@ -24,10 +24,10 @@
 namespace qvr {
 namespace {
 
-// Runs an X tool (given up on after 60 s) and returns its output.
+// Runs an X tool (given up on after 20 s) and returns its output.
 std::string X(std::vector<std::string> args)
 {
-    args.insert(args.begin(), {"/usr/bin/timeout", "60"});
+    args.insert(args.begin(), {"/usr/bin/timeout", "20"});
     std::string output;
     test::runProcess(args, {}, &output);
     return output;
@@ -46,13 +46,15 @@ QRgb ScreenPixel(QPoint at)
 // The first visible window of process `pid` named `name`, waited for: its X id.
 // xdotool gives up on an X error, which any window that goes away while it looks
 // causes (Qt and the web engine make and drop windows of their own while the program
-// starts); it looks again then.
+// starts); it looks again then, for 30 s at most.
 std::string FindWindow(const std::string& pid, const std::string& name)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string found;
     while (found.empty() && std::chrono::steady_clock::now() < deadline)
         found = X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name});
+    if (found.empty())
+        ADD_FAILURE() << "no window " << name << " showed";
     return found.substr(0, found.find('\n'));
 }
 
@@ -120,7 +122,7 @@ protected:
     void closeWithItsButton()
     {
         mouse({moveTo(at(kCloseButtonRect.center())), {"click", "1"}});
-        if (!QTest::qWaitFor([&] { return visibleWindows() == 0; }, 60000)) {
+        if (!QTest::qWaitFor([&] { return visibleWindows() == 0; }, 30000)) {
             ADD_FAILURE() << "the window stays";
             m_program->kill(SIGKILL);
         }
