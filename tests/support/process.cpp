@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -16,6 +18,9 @@ extern char** environ;
 namespace qvr::test {
 
 namespace {
+
+// How long a test waits for a child that normally takes a second or so.
+constexpr std::chrono::seconds kLimit {30};
 
 // The test's environment with `overrides` in place of the variables they name; of
 // two overrides of one variable, the later.
@@ -45,8 +50,17 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
-int waitFor(pid_t pid)
+// Waits for `pid`, the child `what`, to end; one still running after kLimit fails the
+// test and is killed.
+int waitFor(pid_t pid, const std::string& what)
 {
+    pollfd ended {static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)), POLLIN, 0};
+    if (ended.fd >= 0 && TEMP_FAILURE_RETRY(::poll(&ended, 1, static_cast<int>(kLimit.count() * 1000))) == 0) {
+        ADD_FAILURE() << what << " did not end within " << kLimit.count() << " s";
+        ::kill(pid, SIGKILL);
+    }
+    if (ended.fd >= 0)
+        ::close(ended.fd);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -67,6 +81,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vect
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     std::vector<std::string> args = argv, environment = mergedEnvironment(env);
+    for (const std::string& arg : argv)
+        m_program += (m_program.empty() ? "" : " ") + arg;
     const int rc = ::posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, pointers(args).data(), pointers(environment).data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
@@ -89,12 +105,22 @@ std::string ChildProcess::readAll()
 {
     std::string text;
     char buffer[4096];
-    for (ssize_t n; (n = TEMP_FAILURE_RETRY(::read(m_output, buffer, sizeof buffer))) > 0;)
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    for (pollfd output {m_output, POLLIN, 0}; m_output >= 0;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 || TEMP_FAILURE_RETRY(::poll(&output, 1, static_cast<int>(left))) == 0) {
+            ADD_FAILURE() << m_program << " did not close its output within " << kLimit.count() << " s";
+            break;
+        }
+        const ssize_t n = TEMP_FAILURE_RETRY(::read(m_output, buffer, sizeof buffer));
+        if (n <= 0)
+            break;
         text.append(buffer, static_cast<std::size_t>(n));
+    }
     return text;
 }
 
-int ChildProcess::wait() { return m_pid > 0 ? waitFor(std::exchange(m_pid, -1)) : -1; }
+int ChildProcess::wait() { return m_pid > 0 ? waitFor(std::exchange(m_pid, -1), m_program) : -1; }
 
 void ChildProcess::kill(int signal)
 {
@@ -116,7 +142,7 @@ int exitCodeAsNobody(const std::function<int()>& body)
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0 ? body() : 99);
-    return waitFor(child);
+    return waitFor(child, "a child as the user nobody");
 }
 
 void copyExecutable(const std::string& from, const std::string& to)

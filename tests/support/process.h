@@ -19,12 +19,15 @@ public:
 
     pid_t pid() const { return m_pid; }
     // Waits for the child to end: its exit code, or 128 + the signal that ended it.
+    // One that runs on for 30 s fails the test and is killed.
     int wait();
     void kill(int signal);
-    // Everything the child still writes until it closes its output.
+    // Everything the child still writes until it closes its output, or for 30 s,
+    // which fail the test.
     std::string readAll();
 
 private:
+    std::string m_program;
     pid_t m_pid = -1;
     int m_output = -1;
 };

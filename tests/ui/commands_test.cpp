@@ -72,6 +72,35 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     EXPECT_THAT(captions, ElementsAre("No track selected", "Remove Current Download?", "Clear Download Queue?"));
 }
 
+// Clear, Remove and Pause stop the track being written within a chunk or so, on a
+// store that sends as fast as it can, not once it is whole: by the downloader's
+// report, a small part of the track has come after the command.
+TEST_F(CommandTest, ACommandStopsTheTrackWhileItIsWritten)
+{
+    // Chunks of 5000 bytes, and room for the window's thread to be slow to click.
+    constexpr std::uintmax_t kSize = 16 << 20, kFar = 64 * 5000;
+    const std::tuple<std::string, int, int, std::function<bool()>> cases[] = {
+        {"clear", IDC_CLEAR, IDYES, [&] { return rows().empty(); }},
+        {"remove", IDC_REMOVE, IDOK, [&] { return rows().empty(); }},
+        {"pause", IDC_PAUSE, IDOK, [&] { return status() == "Downloading Paused"; }},
+    };
+    for (const auto& [id, button, answer, reported] : cases) {
+        SCOPED_TRACE(id);
+        queueOnDisk({{id, id, kSize}});
+        openWindow();
+        std::error_code error;
+        ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath(id), error) > 0 && !error; }));
+        list(IDC_QUEUE_LIST)->setCurrentRow(0);
+        m_prompts.answer = answer;
+        const std::uintmax_t atCommand = fs::file_size(trackPath(id));
+        click(button);
+        const auto written = [&] { return fs::file_size(trackPath(id)) - atCommand; };
+        ASSERT_TRUE(waitFor([&] { return reported() || written() > kFar; }));
+        EXPECT_LE(written(), kFar) << "bytes written after the command";
+        closeWindow();
+    }
+}
+
 // The queue list changes only where the queue did: the other rows, and the user's
 // selection on them, stay as they were.
 TEST_F(CommandTest, TheQueueListChangesOnlyWhereTheQueueChanged)

@@ -96,6 +96,24 @@ INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
                          ::testing::Values(sim::ResumeMode::Honour, sim::ResumeMode::Ignore,
                                            sim::ResumeMode::PartialContent));
 
+// A resumed track's percentage counts the part already on disk: half of it there and
+// a quarter more received is 75 %, not a new start at 0 %.
+TEST_F(WindowTest, AResumedTrackShowsThePercentageOfTheWholeTrackOnDisk)
+{
+    queueOnDisk({{"h", "Half", 400000}});
+    m_store.setStallAfter(200000, 1);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Half")) == 200000; }));
+    closeWindow();
+    m_store.releaseStalls();
+    m_store.setStallAfter(100000, 1);
+    openWindow();
+    const auto percent = [&] { return m_window->controlAs<QLabel>(IDC_PERCENT_TEXT)->text().toStdString(); };
+    ASSERT_TRUE(waitFor([&] { return std::atoi(percent().c_str()) >= 75; })) << percent();
+    EXPECT_EQ(percent(), "75%");
+}
+
 TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 {
     queueOnDisk({{"d", "Deleted", 300000}});

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 
 namespace qvr {
@@ -128,6 +129,19 @@ TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
         EXPECT_EQ(WindowPlace(available, QSize(773, 146)), expected) << available.width() << " x " << available.height();
 }
 
+// What the real box of `type` showing `text` answers to what the user does once it is
+// open; one still open 20 s later fails the test and is closed.
+int AnswerOfTheBox(unsigned type, const std::function<void(QMessageBox&)>& user, const std::string& text = "?")
+{
+    const QObject scope;
+    QTimer::singleShot(0, &scope, [&] { user(*qobject_cast<QMessageBox*>(QApplication::activeModalWidget())); });
+    QTimer::singleShot(20000, &scope, [] {
+        ADD_FAILURE() << "the box stays open after the user's answer";
+        qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->done(-1);
+    });
+    return QtPrompts().messageBox(nullptr, text, "Caption", type);
+}
+
 // The real box: a text from outside (a title, a request, a path) shown as it is, and
 // the answer of the button the user pressed.
 TEST(MessageBox, ShowsItsTextAsPlainTextAndAnswersWithTheButtonPressed)
@@ -141,18 +155,26 @@ TEST(MessageBox, ShowsItsTextAsPlainTextAndAnswersWithTheButtonPressed)
     for (const auto& [type, pressed, answer] : cases) {
         SCOPED_TRACE(pressed);
         std::optional<std::pair<QString, Qt::TextFormat>> shown;
-        QTimer user;
-        QObject::connect(&user, &QTimer::timeout, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                shown.emplace(box->text(), box->textFormat());
-                box->button(pressed)->click();
-            }
-        });
-        user.start(10);
-        EXPECT_EQ(QtPrompts().messageBox(nullptr, text, "Caption", type), answer);
+        const auto press = [&](QMessageBox& box) {
+            shown.emplace(box.text(), box.textFormat());
+            box.button(pressed)->click();
+        };
+        EXPECT_EQ(AnswerOfTheBox(type, press, text), answer);
         ASSERT_TRUE(shown);
         EXPECT_EQ(shown->first.toStdString(), text);
         EXPECT_EQ(shown->second, Qt::PlainText);
+    }
+}
+
+// Escape, or the box's close button, never confirms: a question answers as its Cancel
+// or No, and a box with OK alone as OK.
+TEST(MessageBox, EscapeOrClosingAnswersAsCancelOrNo)
+{
+    const std::pair<unsigned, int> cases[] = {{MB_OKCANCEL, IDCANCEL}, {MB_YESNO, IDNO}, {MB_OK | MB_ICONWARNING, IDOK}};
+    for (const auto& [type, answer] : cases) {
+        SCOPED_TRACE(type);
+        EXPECT_EQ(AnswerOfTheBox(type, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }), answer) << "Escape";
+        EXPECT_EQ(AnswerOfTheBox(type, [](QMessageBox& box) { box.close(); }), answer) << "closed";
     }
 }
 

@@ -2,7 +2,7 @@
 // drives it: xdotool for the mouse and keys, the screen's pixels for what shows.
 // Each test has a virtual display of its own, without a window manager.
 #include "controls/colorref.h"
-#include "controls/resources.h"
+#include "controls/image_list.h"
 #include "res/images.h"
 #include "res/strings.h"
 #include "ui/layout.h"
@@ -24,10 +24,10 @@
 namespace qvr {
 namespace {
 
-// Runs an X tool (given up on after 60 s) and returns its output.
+// Runs an X tool (given up on after 20 s) and returns its output.
 std::string X(std::vector<std::string> args)
 {
-    args.insert(args.begin(), {"/usr/bin/timeout", "60"});
+    args.insert(args.begin(), {"/usr/bin/timeout", "20"});
     std::string output;
     test::runProcess(args, {}, &output);
     return output;
@@ -46,13 +46,15 @@ QRgb ScreenPixel(QPoint at)
 // The first visible window of process `pid` named `name`, waited for: its X id.
 // xdotool gives up on an X error, which any window that goes away while it looks
 // causes (Qt and the web engine make and drop windows of their own while the program
-// starts); it looks again then.
+// starts); it looks again then, for 30 s at most.
 std::string FindWindow(const std::string& pid, const std::string& name)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string found;
     while (found.empty() && std::chrono::steady_clock::now() < deadline)
         found = X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name});
+    if (found.empty())
+        ADD_FAILURE() << "no window " << name << " showed";
     return found.substr(0, found.find('\n'));
 }
 
@@ -120,7 +122,7 @@ protected:
     void closeWithItsButton()
     {
         mouse({moveTo(at(kCloseButtonRect.center())), {"click", "1"}});
-        if (!QTest::qWaitFor([&] { return visibleWindows() == 0; }, 60000)) {
+        if (!QTest::qWaitFor([&] { return visibleWindows() == 0; }, 30000)) {
             ADD_FAILURE() << "the window stays";
             m_program->kill(SIGKILL);
         }
@@ -218,25 +220,35 @@ bool KeyLike(QRgb pixel)
     return qGreen(pixel) > qRed(pixel) + 25 && qBlue(pixel) > qRed(pixel) + 25 && std::abs(qGreen(pixel) - qBlue(pixel)) < 12;
 }
 
-// Which of a button's three pictures, as the window shows them at `scale` over the
-// skin (from the set for that scale, scaled smoothly to the screen where the scale
-// is not the set's), `shown` is: the nearest, and only an equal one when `exact`.
-int WhichPicture(const QImage& shown, const ButtonImages& button, const QRect& place, qreal scale, bool exact)
+// Picture `id` of set 1 ("<id>.bmp") or 2 ("<id>@2x.bmp"), with its ratio.
+QImage SetPicture(unsigned id, int set)
 {
-    const int ratio = PictureScale(scale);
-    std::array<long, 3> distances {};
-    for (std::size_t state = 0; state < 3; ++state) {
-        QImage picture = LoadBitmapResource(IDB_SKIN, ratio).copy(QRect(place.topLeft() * ratio, place.size() * ratio));
-        picture.setDevicePixelRatio(ratio);
+    QImage picture(QStringLiteral(":/qvr/bitmaps/%1%2.bmp").arg(id).arg(set == 2 ? QStringLiteral("@2x") : QString()));
+    picture.setDevicePixelRatio(set);
+    return picture;
+}
+
+// Which of a button's three pictures of either set, over the skin and scaled smoothly
+// to the size shown, `shown` is: 3 * (set - 1) + the picture's number of the nearest,
+// and only an equal one when `exact`.
+int WhichPicture(const QImage& shown, const ButtonImages& button, const QRect& place, bool exact)
+{
+    std::array<long, 6> distances {};
+    for (std::size_t candidate = 0; candidate < distances.size(); ++candidate) {
+        const int set = candidate < 3 ? 1 : 2;
+        QImage picture = SetPicture(IDB_SKIN, set).copy(QRect(place.topLeft() * set, place.size() * set));
+        picture.setDevicePixelRatio(set);
+        CImageList pictures(place.size());
+        EXPECT_TRUE(pictures.AddMasked(SetPicture(button.bitmaps[candidate % 3], set), Qt::black));
         QPainter painter(&picture);
-        LoadImageListResource(button.bitmaps, ratio).Draw(painter, int(state), QPoint(0, 0));
+        pictures.Draw(painter, 0, QPoint(0, 0));
         painter.end();
         picture.setDevicePixelRatio(1);
         picture = picture.scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         for (int y = 0; y < shown.height(); ++y) {
             for (int x = 0; x < shown.width(); ++x) {
                 const QRgb a = shown.pixel(x, y), b = picture.pixel(x, y);
-                distances[state] += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+                distances[candidate] += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
             }
         }
     }
@@ -244,10 +256,11 @@ int WhichPicture(const QImage& shown, const ButtonImages& button, const QRect& p
     return exact && *nearest != 0 ? -1 : static_cast<int>(nearest - distances.begin());
 }
 
-// At 1, 1.5 and 2 times the size: the skin of the set for the screen, pixel for pixel
-// where the scale is whole; nowhere its key colour, nowhere a gap in the shape; a
-// button's three pictures; the caption buttons on the screen; and the prompt in the
-// page's place while the store has no radio, which a click on it asks for again.
+// At 1, 1.25, 1.5 and 2 times the size: the skin of the set for the screen, pixel for
+// pixel where the scale is whole; nowhere its key colour, nowhere a gap in the shape;
+// a button's three pictures of that set; the caption buttons on the screen; and the
+// prompt in the page's place while the store has no radio, which a click on it asks
+// for again.
 TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -260,7 +273,7 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
         if (control.id == IDC_REMOVE)
             removePlace = DialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
     }
-    for (const qreal scale : {1.0, 1.5, 2.0}) {
+    for (const qreal scale : {1.0, 1.25, 1.5, 2.0}) {
         SCOPED_TRACE(testing::Message() << "scale " << scale);
         m_store.setRadioStatus(scale == 1.5 ? 404 : 200);
         start(scale);
@@ -270,8 +283,10 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
         // Along the edges the skin, or in its corners what lies beneath (at a whole
         // scale, exactly where the key colour is); across it (down the bare skin
         // beside the brand, along the middle) never a gap.
-        const bool whole = PictureScale(scale) == scale;
-        const QImage skin = LoadBitmapResource(IDB_SKIN, scale).convertToFormat(QImage::Format_RGB32);
+        // A screen of a device pixel ratio above 1 takes the 2x pictures.
+        const int set = scale > 1 ? 2 : 1;
+        const bool whole = set == scale;
+        const QImage skin = SetPicture(IDB_SKIN, set).convertToFormat(QImage::Format_RGB32);
         const QRect visible = m_place & screen;
         // The first fault, once the window has painted itself; empty when there is none.
         const auto fault = [&]() -> std::string {
@@ -306,8 +321,9 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
         const QRect area(m_place.topLeft() + QPoint(int(removePlace.x() * scale), int(removePlace.y() * scale)),
                          (QSizeF(removePlace.size()) * scale).toSize());
         const auto expectShows = [&](int state) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return WhichPicture(Screen(area), remove, removePlace, scale, whole) == state; }, 10000))
-                << "picture " << state << ", not " << WhichPicture(Screen(area), remove, removePlace, scale, false);
+            const int expected = 3 * (set - 1) + state;
+            EXPECT_TRUE(QTest::qWaitFor([&] { return WhichPicture(Screen(area), remove, removePlace, whole) == expected; }, 10000))
+                << "picture " << expected << ", not " << WhichPicture(Screen(area), remove, removePlace, false);
         };
         const std::vector<std::string> away = moveTo(QPoint(screen.center().x(), 10));
         mouse({away});

@@ -9,6 +9,7 @@
 #include "tests/support/process.h"
 #include "tests/ui/window_fixture.h"
 
+#include <QFileDialog>
 #include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -253,19 +254,38 @@ TEST_F(UpdateWindowTest, WhenTheWaitsBeforeTheWindowHaveUsedUpTheirTimeTheRadioI
     EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
 }
 
-// A quit from a newer start, while a box over the window runs its own loop.
-TEST_F(UpdateWindowTest, ASwitchEndsTheWindowAndTheBoxOpenOverIt)
+// A quit from a newer start, while a box over the window runs its own loop, ends the
+// window and the box as the box's Cancel would: the folder the user had gone to in
+// the chooser is not taken, nor the queue cleared.
+TEST_F(UpdateWindowTest, ASwitchEndsTheWindowAndCancelsTheBoxOpenOverIt)
 {
-    m_adjustEnvironment = nullptr;
-    openWindow();
-    QSignalSpy finished(m_window.get(), &QDialog::finished);
-    bool ended = false;
-    QTimer::singleShot(0, [&] {
-        EXPECT_EQ(sendFromOutside({WM_SWITCH_QUIT, 0, 1, 0, {}}), 1) << "answered while the box is open";
-        ended = waitFor([&] { return finished.count() == 1 && !QApplication::activeModalWidget(); });
-    });
-    m_window->WindowProc(WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
-    EXPECT_TRUE(ended);
+    queueOnDisk({{"q", "Queued", 20000}});
+    m_store.setStallAfter(0);
+    std::vector<std::string> stored;
+    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
+        environment.prompts = nullptr;  // the real boxes
+        environment.writeDownloadFolder = [&](const std::string& folder) {
+            stored.push_back(folder);
+            return 0L;
+        };
+    };
+    for (const int button : {IDC_CHOOSE_FOLDER, IDC_CLEAR}) {
+        SCOPED_TRACE(button);
+        openWindow();
+        QSignalSpy finished(m_window.get(), &QDialog::finished);
+        bool ended = false;
+        QTimer::singleShot(0, [&] {
+            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                chooser->setDirectory(QString::fromStdString(m_dir.path()));  // where the user went
+            EXPECT_EQ(sendFromOutside({WM_SWITCH_QUIT, 0, 1, 0, {}}), 1) << "answered while the box is open";
+            ended = waitFor([&] { return finished.count() == 1 && !QApplication::activeModalWidget(); });
+        });
+        QTest::mouseClick(m_window->controlAs<QAbstractButton>(button), Qt::LeftButton);
+        EXPECT_TRUE(ended);
+        EXPECT_THAT(std::exchange(stored, {}), testing::IsEmpty());
+        EXPECT_EQ(m_window->queue().GetCount(), 1u);
+        closeWindow();
+    }
 }
 
 } // namespace
