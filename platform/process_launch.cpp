@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -64,10 +65,17 @@ public:
     SpawnFileActions& operator=(const SpawnFileActions&) = delete;
 
     // The new program writes its standard output into `fd` (-1: ours). The copy that
-    // dup2 makes drops close-on-exec; `fd` itself keeps it and goes with the exec.
+    // dup2 makes drops close-on-exec; `fd` itself goes with the rest below.
     bool standardOutput(int fd)
     {
         return m_ready && (fd < 0 || ::posix_spawn_file_actions_adddup2(&m_actions, fd, STDOUT_FILENO) == 0);
+    }
+    // Every descriptor past the standard three is closed in the new program, also one
+    // that is not close-on-exec: libcurl's sockets are not, and a program opened from
+    // the window would otherwise hold a connection to the store for as long as it runs.
+    bool closeTheRest()
+    {
+        return m_ready && ::posix_spawn_file_actions_addclosefrom_np(&m_actions, STDERR_FILENO + 1) == 0;
     }
     const posix_spawn_file_actions_t* get() const { return &m_actions; }
 
@@ -81,7 +89,7 @@ std::optional<pid_t> spawn(const std::string& program, const std::vector<std::st
 {
     SpawnAttributes attributes;
     SpawnFileActions actions;
-    if (program.empty() || !attributes.detach() || !actions.standardOutput(standardOutput))
+    if (program.empty() || !attributes.detach() || !actions.standardOutput(standardOutput) || !actions.closeTheRest())
         return std::nullopt;
     std::vector<std::string> strings {program};
     strings.insert(strings.end(), args.begin(), args.end());

@@ -14,8 +14,8 @@ namespace qvr {
 
 // Starts `program` with `args` as a process of its own session that does not wait
 // for us and is not ended with us. It gets none of our descriptors beyond the
-// standard three (every one we open is close-on-exec), default signal handling and
-// an empty signal mask. False when it could not be started.
+// standard three (they are closed in it, close-on-exec or not), default signal
+// handling and an empty signal mask. False when it could not be started.
 [[nodiscard]] bool StartDetached(const std::string& program, const std::vector<std::string>& args);
 
 // A program started as StartDetached starts one, that its starter keeps an eye on.

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/settings.h"
 #include "engine/configuration.h"
+#include "engine/request_inbox.h"
 #include "platform/paths.h"
 
 #include "tests/support/program_fixture.h"
@@ -132,6 +133,18 @@ TEST_F(FirstStart, AQueueFolderThatIsGoneIsMadeAgain)
     m_store.addTrack({"t", "Again", 20000, 5});
     ChildProcess program({QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")}, environment());
     EXPECT_TRUE(tracksArrive({{"Again", 20000}}));
+}
+
+// What second starts handed to an instance killed before it took them comes first, as it came.
+TEST_F(FirstStart, RequestsLeftInTheInboxComeInTheOrderTheyCameBeforeTheStartsOwn)
+{
+    for (const char* id : {"z", "a", "m"})
+        m_store.addTrack({id, id, 20000, 5});
+    RequestInbox inbox(RequestInbox::FolderBeside(m_dir.file("queues/raw.txt")));
+    ASSERT_TRUE(inbox.Deposit("track=z") && inbox.Deposit("track=a"));
+    ChildProcess program({QVR_EXECUTABLE, request("m.qvr", "track=m\r\n")}, environment());
+    EXPECT_TRUE(tracksArrive({{"z", 20000}, {"a", 20000}, {"m", 20000}}));
+    EXPECT_EQ(trackInfoQueries(), (std::vector<std::string> {"track=z&guid=G", "track=a&guid=G", "track=m&guid=G"}));
 }
 
 TEST_F(FirstStart, TheFoldersMadeForAFirstStartAreSyncedIntoTheFoldersThatHoldThem)

@@ -5,6 +5,7 @@
 #include "res/strings.h"
 
 #include "tests/support/program_fixture.h"
+#include "tests/support/sync_log.h"
 
 namespace qvr {
 namespace {
@@ -69,13 +70,20 @@ TEST(Settings, EachValueComesFromItsKeyAsAStringOfAtMost1023Characters)
     }
 }
 
-TEST(Settings, AWrittenFolderLoadsBackAndNoKeyIsMade)
+// Written, synced, named and its name synced: a power cut leaves the old settings or the new.
+TEST(Settings, AWrittenFolderReachesTheDiskBeforeItsNameLoadsBackAndNoKeyIsMade)
 {
     test::TempDir dir;
     const std::string path = dir.file("registry.reg");
     test::writeFile(path, makeHive("", "\"DownloadFolder\"=\"/old\"", ""));
     EXPECT_NE(WriteStringValue(Registry(path), QueueKeyPath(), "RawQueue", "/x"), RegSuccess);
+    static_cast<void>(test::TakeDiskEvents()); // those of earlier tests
     ASSERT_EQ(WriteStringValue(Registry(path), ClientKeyPath(), "DownloadFolder", "/new \"q\""), RegSuccess);
+    const auto events = test::TakeDiskEvents();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_TRUE(events[0].kind == test::DiskEvent::Sync && events[0].path.starts_with(dir.file(".registry.reg.")));
+    EXPECT_EQ(events[1], (test::DiskEvent {test::DiskEvent::Rename, path}));
+    EXPECT_EQ(events[2], (test::DiskEvent {test::DiskEvent::Sync, dir.path()}));
     EXPECT_EQ(loaded(path), (std::vector<std::string> {"", "/new \"q\"", "", "", ""}));
     EXPECT_EQ(test::readFile(path).find("Queue]"), std::string::npos);
 }

@@ -135,6 +135,20 @@ TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptT
     }
 }
 
+// A lock made under sudo, say: taken for none, a second window would run on the same queue files.
+TEST_F(Startup, AnInstanceLockWeMayNotOpenCountsAsAnotherInstanceAndOtherFailuresDoNot)
+{
+    ASSERT_TRUE(otherInstance());
+    ASSERT_EQ(::chmod((m_runtime + "/" + loadString(IDS_INSTANCE_MUTEX)).c_str(), 0), 0);
+    ASSERT_EQ(::chmod(m_runtime.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(m_dir.path().c_str(), 0777), 0);
+    const auto path = [&] { return static_cast<int>(start({}).startPath()); };
+    // Root opens everything: the user is then played by a child process.
+    EXPECT_EQ(::getuid() == 0 ? test::exitCodeAsNobody(path) : path(), static_cast<int>(StartPath::HandedOver));
+    std::filesystem::remove_all(m_runtime);
+    EXPECT_EQ(start({}).startPath(), StartPath::MainWindow) << "a runtime folder that is gone holds no instance";
+}
+
 TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
 {
     const auto running = otherInstance();

@@ -83,6 +83,7 @@ TEST_F(HttpTest, FailuresAndLimitsGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
         auto response = client->get(m_store.trackUrl("short"), {});
         EXPECT_EQ(response ? reads(*response, piece) : Reads(), expected);
     }
+    EXPECT_EQ(client->failure(), "nothing received for 0.3 s") << "the stall limit, not the connect limit";
     // The total limit ends a body that trickles in, never quiet long enough to stall, and a head
     // that never comes. (That a pause or a close ends a wait, the window's tests show.)
     auto limited = makeCurlHttpClient("Get Radio Status", {.stall = 60s, .total = 300ms});
@@ -97,6 +98,18 @@ TEST_F(HttpTest, FailuresAndLimitsGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
     m_store.setLatency(1h);
     EXPECT_FALSE(client->get(url("/"), {})) << "no head within the stall time";
     EXPECT_FALSE(limited->get(url("/"), {})) << "nor within the total time";
+}
+
+// The connect limit ends a connection a peer never takes, however long the stall limit, and no body.
+TEST_F(HttpTest, TheConnectLimitEndsAConnectionNeverTakenAndNotALongBody)
+{
+    auto client = makeCurlHttpClient("Download Session", {.connect = 200ms, .stall = 5s});
+    m_store.setRate(2000); // the short track's 1000 bytes take half a second
+    auto slow = client->get(m_store.trackUrl("short"), {});
+    EXPECT_EQ(slow ? reads(*slow, 1000) : Reads(), (Reads {1000, 0}));
+    ASSERT_TRUE(m_store.goDeaf());
+    EXPECT_FALSE(client->get(url("/"), {}));
+    EXPECT_TRUE(client->failure().starts_with("libcurl error 28")) << "its connect timeout, not " << client->failure();
 }
 
 TEST(HttpHead, AHeaderIsTheLastLineOfItsNameInAnyCaseTrimmed)

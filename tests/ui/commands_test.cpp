@@ -2,6 +2,7 @@
 // controller's tests): what the user clicks reaches the real downloader, the disk and
 // the desktop, and what they see follows.
 #include "controls/image_button.h"
+#include "platform/process_launch.h"
 
 #include "tests/ui/window_fixture.h"
 
@@ -183,6 +184,25 @@ TEST_F(CommandTest, AChosenFolderIsStoredShownListedAndWatched)
         writeFile(other + "/arrived-" + std::to_string(arrived) + ".mp3", "");
         ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1 + arrived; })) << arrived;
     }
+}
+
+// Not the track being downloaded, nor libcurl's connection to the store, held open as long as it runs.
+TEST_F(CommandTest, WhatOpensOnTheDesktopInheritsNoDescriptorOfTheWindow)
+{
+    // Lists what it got, started through the platform's launcher as the desktop's opener is.
+    struct ListingOpener : DesktopOpener {
+        bool open(const std::string&) override { return StartDetached("/bin/sh", {"-c", script, listing}); }
+        std::string script = "ls /proc/self/fd > \"$0.part\" && mv \"$0.part\" \"$0\"", listing;
+    } opener;
+    opener.listing = m_dir.file("listing");
+    m_adjustEnvironment = [&](MainWindowEnvironment& environment) { environment.desktop = &opener; };
+    queueOnDisk({{"a", "Track a", 100000}});
+    m_store.setStallAfter(50000);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    click(IDC_OPEN_FOLDER);
+    EXPECT_TRUE(waitFor([&] { return fs::exists(opener.listing); }));
+    EXPECT_EQ(readFile(opener.listing), "0\n1\n2\n3\n") << "the standard three, and ls's own look at them";
 }
 
 // Open Folder and a double click on a track are the chosen folder's test.

@@ -33,6 +33,7 @@ TEST_F(WindowTest, ATrackInfoAnswerConsumesItsEntryOnlyWhenWholeAndQueuesOnlyAUs
             {200, "<title>Port</title><url>http://127.0.0.1:99999/t?x=1</url>", {}, Refused, {}, "No Files in Queue"},
             {503, "", {}, Kept, {}, "Store Busy"},
             {200, cut, cut.size() - 50, Kept, {}, "Network Error"},  // the tags came, but not the whole answer
+            {429, "", {}, Kept, {}, "Store Busy"},                  // too many requests: asked again later
             {200, cut, {}, Queued, {"Cut"}, nullptr},                // asked again
             {200, std::string(9999 - far.size(), ' ') + far, {}, Queued, {"Cut", "Far"}, nullptr},
         };

@@ -4,6 +4,12 @@
 
 #include "platform/text.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
 namespace qvr::sim {
 
 namespace {
@@ -85,6 +91,7 @@ bool StoreSimulator::start(int port)
 void StoreSimulator::stop()
 {
     std::lock_guard control(m_control);
+    m_deaf.clear();
     stopListener();
 }
 
@@ -192,9 +199,35 @@ void StoreSimulator::goDown()
 bool StoreSimulator::comeUp()
 {
     std::lock_guard control(m_control);
+    m_deaf.clear();
     if (m_listener)
         return true;
     return port() != 0 && startListener(port());
+}
+
+bool StoreSimulator::goDeaf()
+{
+    std::lock_guard control(m_control);
+    stopListener();
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto* at = reinterpret_cast<const sockaddr*>(&address);
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int yes = 1;
+    if (::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0
+        || ::bind(listener.get(), at, sizeof address) != 0 || ::listen(listener.get(), 0) != 0)
+        return false;
+    m_deaf.push_back(std::move(listener));
+    // A backlog of none still holds one connection: the first filler takes that
+    // place, and the kernel drops every later attempt unanswered.
+    for (int filler = 0; filler < 2; ++filler) {
+        m_deaf.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (::connect(m_deaf.back().get(), at, sizeof address) != 0 && errno != EINPROGRESS)
+            return false;
+    }
+    return true;
 }
 
 void StoreSimulator::setVersionText(std::string text)

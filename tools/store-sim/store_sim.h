@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/unique_fd.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -136,6 +138,10 @@ public:
     // ends every open connection; coming up listens on the same port again.
     void goDown();
     bool comeUp();
+    // Going deaf goes down too, but the port still listens, with a backlog kept full
+    // and nothing ever accepted: a connection is neither made nor refused, as at a
+    // host that drops it. comeUp() ends it.
+    bool goDeaf();
 
     // The version list's body (status 200).
     void setVersionText(std::string text);
@@ -183,6 +189,7 @@ private:
     std::unique_ptr<detail::SimState> m_state;
     mutable std::mutex m_control; // serialises start, stop, down and up
     std::unique_ptr<detail::Listener> m_listener;
+    std::vector<UniqueFd> m_deaf; // the deaf port and the connections that fill its backlog
     std::thread m_thread;
 };
 
