@@ -21,7 +21,12 @@ SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 SECONDS  ?= 60
 ROUNDS   ?= 200
 
-.PHONY: all deps build test demo install uninstall deb package-check artwork clean fuzz crash-test
+# The test programs that run again under ThreadSanitizer (make test-tsan): the
+# engine's own tests, and the offscreen window tests, whose windows drive the real
+# workers against the store simulator.
+TSAN_SUITES := qvr_engine_tests qvr_ui_tests
+
+.PHONY: all deps build test test-tsan demo install uninstall deb package-check artwork clean fuzz crash-test
 
 all: build
 
@@ -45,6 +50,15 @@ test: deps
 	# Whatever display this shell has is left alone: widget tests run offscreen, and
 	# tests that need a real display start a virtual one of their own.
 	ctest --test-dir build-test --output-on-failure -j$(JOBS) --timeout 300
+	$(MAKE) --no-print-directory test-tsan
+
+# ThreadSanitizer cannot share a build with the sanitizers above: a build of its own
+# in build-tsan/, of only the programs of TSAN_SUITES, whose tests carry their
+# program's name as their label.
+test-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQVR_TSAN=ON -DQVR_BUILD_TESTS=ON -DQVR_FUZZ_TESTS=OFF
+	cmake --build build-tsan -j$(JOBS) --target $(TSAN_SUITES)
+	ctest --test-dir build-tsan --output-on-failure -j$(JOBS) --timeout 300 -L '^($(shell echo $(TSAN_SUITES) | tr ' ' '|'))$$'
 
 demo: build
 	tools/demo.sh build
@@ -91,4 +105,4 @@ crash-test: deps
 	tests/crash/crash_test.sh --build build-test --rounds $(ROUNDS)
 
 clean:
-	rm -rf build build-test build-fuzz build-deb
+	rm -rf build build-test build-tsan build-fuzz build-deb

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <utility>
 
 namespace qvr {
@@ -254,8 +255,11 @@ void QueueController::StartNextDownload()
     if (m_nQueueUnsavedTail == m_queue.GetCount() && !m_bDownloadQueueUnsaved)
         SaveDownloadQueue();
     DropStaleRequests();
-    m_shared.m_strCurTitle = head->title;
-    m_shared.m_strCurUrl = head->url;
+    {
+        std::lock_guard job(m_shared.m_jobMutex);
+        m_shared.m_strCurTitle = head->title;
+        m_shared.m_strCurUrl = head->url;
+    }
     m_bRefreshOnce = true;
     m_bDownloading = true;
     m_gates.handOver(Gate::Download);
@@ -267,7 +271,10 @@ void QueueController::StartNextResolve()
     const RawEntryItem* next = m_rawEntries.GetAt(m_nResolvedUnsaved);
     if (!next || m_bResolving)
         return;
-    m_shared.m_strCurRawEntry = next->text;
+    {
+        std::lock_guard job(m_shared.m_jobMutex);
+        m_shared.m_strCurRawEntry = next->text;
+    }
     m_bResolving = true;
     m_gates.handOver(Gate::Resolve);
 }
@@ -442,7 +449,10 @@ void QueueController::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int
             m_view.Warn("The store gave no track for this request, so it was left out:\n\n"
                             + m_shared.m_strCurRawEntry,
                         "Quavero Music Manager");
-        m_shared.m_strCurRawEntry.clear();
+        {
+            std::lock_guard job(m_shared.m_jobMutex);
+            m_shared.m_strCurRawEntry.clear();
+        }
         ++m_nResolvedUnsaved;
         if (added) {
             m_queue.AddTail(std::move(*item));

@@ -14,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <thread>
@@ -89,6 +90,25 @@ private:
     std::minstd_rand m_random;
 };
 
+// The job the window handed over at the gate, copied out under the job lock: the
+// worker reads only its copy from then on.
+struct TrackJob {
+    std::string title;
+    std::string url;
+};
+
+TrackJob takeTrackJob(const WorkerShared& shared)
+{
+    std::lock_guard lock(shared.m_jobMutex);
+    return {shared.m_strCurTitle, shared.m_strCurUrl};
+}
+
+std::string takeRawEntry(const WorkerShared& shared)
+{
+    std::lock_guard lock(shared.m_jobMutex);
+    return shared.m_strCurRawEntry;
+}
+
 // --- resolver ----------------------------------------------------------------
 
 struct ResolveResult {
@@ -98,10 +118,10 @@ struct ResolveResult {
     std::string why;     // for the failure log; empty when nothing failed
 };
 
-std::string trackInfoUrl(const WorkerShared& shared)
+std::string trackInfoUrl(const WorkerShared& shared, const std::string& entry)
 {
     const std::string path = FormatStrings(loadString(IDS_TRACK_INFO_PATH),
-                                           {EncodeRequestText(shared.m_strCurRawEntry), shared.config.strings.m_strInstallationId});
+                                           {EncodeRequestText(entry), shared.config.strings.m_strInstallationId});
     return "http://" + shared.config.storeHost + path;
 }
 
@@ -112,17 +132,16 @@ bool storeBusy(int status)
     return status >= 500 || status == 408 || status == 429;
 }
 
-ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
+ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::string& entry, HttpClient& http,
                          std::array<char, kAnswerLimit + 1>& answer)
 {
     ResolveResult result;
-    const std::string& entry = shared.m_strCurRawEntry;
     if (entry.empty()) {
         // Nothing to ask for; consuming it keeps it from being handed over forever.
         result.flags = RSF_CONSUMED;
         return result;
     }
-    const std::string url = trackInfoUrl(shared);
+    const std::string url = trackInfoUrl(shared, entry);
 
     bool failed = true;
     std::size_t length = 0;
@@ -246,11 +265,10 @@ bool diskFull(int error)
 }
 
 // The file for the head item, or how the attempt ends when there is none.
-std::variant<TrackFile, Attempt> openTarget(MessageSink& window, WorkerShared& shared)
+std::variant<TrackFile, Attempt> openTarget(MessageSink& window, WorkerShared& shared, const TrackJob& job)
 {
     using Kind = TrackFile::Failure::Kind;
-    TrackFile::Opening opening = TrackFile::open(shared.m_downloadFolder.get(), shared.m_strCurTitle,
-                                                 shared.m_strCurUrl, shared.m_trackMarks);
+    TrackFile::Opening opening = TrackFile::open(shared.m_downloadFolder.get(), job.title, job.url, shared.m_trackMarks);
     if (opening.file)
         return std::move(*opening.file);
     const TrackFile::Failure& failure = opening.failure;
@@ -298,23 +316,24 @@ std::unique_ptr<HttpResponse> getFollowing(HttpClient& http, std::string url, co
 }
 
 // One attempt on the head item; its flags are without the user's requests.
-Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http, std::vector<char>& buffer)
+Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& job, HttpClient& http,
+                    std::vector<char>& buffer)
 {
     // A request that came before the attempt began leaves nothing to do, not even
     // an empty file.
     if (userStopped(shared))
         return {};
-    const std::string& title = shared.m_strCurTitle;
+    const std::string& title = job.title;
 
     // Checked before the file is made, so that an address that can never be
     // fetched leaves no empty track behind.
-    const std::optional<std::string> url = TrackFileRequestUrl(shared.m_strCurUrl, shared.config.strings.m_strInstallationId);
+    const std::optional<std::string> url = TrackFileRequestUrl(job.url, shared.config.strings.m_strInstallationId);
     if (!url || !IsFetchableUrl(*url)) {
         sendStatus(window, kInvalidAddress);
         return {DLF_DONE, Attempt::Next::AtOnce, false, "its address cannot be asked for"};
     }
 
-    auto target = openTarget(window, shared);
+    auto target = openTarget(window, shared, job);
     if (const auto* ended = std::get_if<Attempt>(&target))
         return *ended;
     TrackFile& file = std::get<TrackFile>(target);
@@ -421,10 +440,10 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, HttpClient& http,
     return attempt;
 }
 
-void logAttempt(const WorkerShared& shared, const Attempt& attempt, std::string_view next)
+void logAttempt(const TrackJob& job, const Attempt& attempt, std::string_view next)
 {
     if (!attempt.why.empty())
-        LogFailure("track \"" + shared.m_strCurTitle + "\" at " + shared.m_strCurUrl, attempt.why, next);
+        LogFailure("track \"" + job.title + "\" at " + job.url, attempt.why, next);
 }
 
 } // namespace
@@ -457,15 +476,16 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
         }
         // A new request from now on is a reason to ask again at once: the store may be back.
         shared.m_bRetryResolveNow = false;
-        ResolveResult result = resolveOne(window, shared, *http, *answer);
+        const std::string entry = takeRawEntry(shared);
+        ResolveResult result = resolveOne(window, shared, entry, *http, *answer);
         if (result.retry) {
-            const auto pause = pauses.after(shared.m_strCurRawEntry);
+            const auto pause = pauses.after(entry);
             if (!shared.m_bStopThreads)
-                LogFailure("track info " + trackInfoUrl(shared), result.why, "asking again in " + SecondsText(pause));
+                LogFailure("track info " + trackInfoUrl(shared, entry), result.why, "asking again in " + SecondsText(pause));
             pauseUnless(pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
         } else {
             if (!result.why.empty())
-                LogFailure("track info " + trackInfoUrl(shared), result.why, "the request is left out, and the user told");
+                LogFailure("track info " + trackInfoUrl(shared, entry), result.why, "the request is left out, and the user told");
             pauses.succeeded();
         }
         // Held since the start of this round.
@@ -498,16 +518,17 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         }
         // Resuming, or a new request, from now on is a reason to try again at once.
         shared.m_bRetryDownloadNow = false;
-        Attempt attempt = downloadOne(window, shared, *http, buffer);
+        const TrackJob job = takeTrackJob(shared);
+        Attempt attempt = downloadOne(window, shared, job, *http, buffer);
         if (attempt.answered)
             pauses.succeeded();
         if (attempt.next != Attempt::Next::AtOnce) {
             const auto pause = attempt.next == Attempt::Next::Soon ? shared.m_retryPause
-                                                                   : pauses.after(shared.m_strCurTitle + "|" + shared.m_strCurUrl);
-            logAttempt(shared, attempt, "trying again in " + SecondsText(pause));
+                                                                   : pauses.after(job.title + "|" + job.url);
+            logAttempt(job, attempt, "trying again in " + SecondsText(pause));
             pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
         } else {
-            logAttempt(shared, attempt, "the track leaves the queue");
+            logAttempt(job, attempt, "the track leaves the queue");
         }
         std::int32_t flags = attempt.flags;
         if (shared.m_bPaused)

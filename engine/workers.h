@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace qvr {
@@ -19,8 +20,11 @@ class MessageSink;
 
 // What the main window shares with its three worker threads. The flags are the
 // window's requests, polled by the workers without a lock; the job slots are
-// written by the window only while the worker waits at its gate. The configuration
-// is the start's own, which outlives every worker.
+// written by the window only while the worker waits at its gate, under m_jobMutex,
+// and the worker copies its job out under it once through the gate. The gates are
+// file locks, which order nothing that a thread checker sees; the mutex makes the
+// hand-over one ordered within the process too. The configuration is the start's
+// own, which outlives every worker.
 struct WorkerShared {
     explicit WorkerShared(const Configuration& configuration)
         : config(configuration), m_downloadFolder(configuration.strings.m_strDownloadFolder),
@@ -47,6 +51,7 @@ struct WorkerShared {
     std::atomic<bool> m_bRetryResolveNow {false};
     std::atomic<bool> m_bRetryDownloadNow {false};
 
+    mutable std::mutex m_jobMutex;
     std::string m_strCurTitle;
     std::string m_strCurUrl;
     std::string m_strCurRawEntry;
