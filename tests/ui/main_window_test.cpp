@@ -264,18 +264,6 @@ TEST_F(WindowTest, AMissingDownloadFolderKeepsTheQueueUntilTheFolderIsBack)
     EXPECT_EQ(m_prompts.asked.size(), 1u) << "told once";
 }
 
-TEST_F(WindowTest, ATitleTheFolderAlreadyHoldsIsDownloadedBesideItAndListed)
-{
-    const std::string mine(250000, 'm');
-    writeFile(trackPath("Alpha One"), mine);
-    queueOnDisk({{"a", "Alpha One", 300000}});
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    ASSERT_TRUE(readFile(trackPath("Alpha One")) == mine) << "the file of the same name was changed";
-    EXPECT_EQ(readFile(trackPath("Alpha One (2)")), expectedContent("a", 300000));
-    EXPECT_TRUE(waitFor([&] { return std::ranges::count(shownFiles(), "Alpha One (2).mp3") == 1; }));
-}
-
 // What the rest of the system needs stays free: a track stops short of the reserve,
 // stays queued, and goes on once there is room.
 TEST_F(WindowTest, ADownloadNeverFillsTheDiskAndGoesOnOnceThereIsRoom)
