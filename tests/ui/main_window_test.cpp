@@ -217,7 +217,7 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
 
 // However big the download folder, the window shows at once; its list of tracks
 // fills as soon as the folder is read.
-TEST_F(WindowTest, TheWindowShowsBeforeTheDownloadedTracksAreReadAndTheListFillsThen)
+TEST_F(WindowTest, TheDownloadedTracksAreListedAfterTheWindowShows)
 {
     writeFile(trackPath("beta"), "");
     writeFile(trackPath("Alpha"), "");
