@@ -217,7 +217,7 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
 
 // However big the download folder, the window shows at once; its list of tracks
 // fills as soon as the folder is read.
-TEST_F(WindowTest, TheWindowShowsBeforeTheDownloadedTracksAreReadAndTheListFillsThen)
+TEST_F(WindowTest, TheDownloadedTracksAreListedAfterTheWindowShows)
 {
     writeFile(trackPath("beta"), "");
     writeFile(trackPath("Alpha"), "");
@@ -262,18 +262,6 @@ TEST_F(WindowTest, AMissingDownloadFolderKeepsTheQueueUntilTheFolderIsBack)
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Unplugged")), expectedContent("u", 20000));
     EXPECT_EQ(m_prompts.asked.size(), 1u) << "told once";
-}
-
-TEST_F(WindowTest, ATitleTheFolderAlreadyHoldsIsDownloadedBesideItAndListed)
-{
-    const std::string mine(250000, 'm');
-    writeFile(trackPath("Alpha One"), mine);
-    queueOnDisk({{"a", "Alpha One", 300000}});
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    ASSERT_TRUE(readFile(trackPath("Alpha One")) == mine) << "the file of the same name was changed";
-    EXPECT_EQ(readFile(trackPath("Alpha One (2)")), expectedContent("a", 300000));
-    EXPECT_TRUE(waitFor([&] { return std::ranges::count(shownFiles(), "Alpha One (2).mp3") == 1; }));
 }
 
 // What the rest of the system needs stays free: a track stops short of the reserve,

@@ -169,7 +169,7 @@ TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWind
 }
 
 // The answer Yes, and the download cancelled in its progress box.
-TEST_F(UpdateWindowTest, ACancelStartsNormallyKeepsWhatArrivedDuringTheQuestionAndIsNotAskedAgain)
+TEST_F(UpdateWindowTest, ACancelledDownloadStartsTheWindowWithWhatArrivedMeanwhile)
 {
     addTrack("during", "Handed Over Meanwhile", 20000);
     addTrack("own", "Own Request", 20000);
