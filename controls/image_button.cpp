@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <utility>
+
 namespace qvr {
 
 CImageButton::CImageButton(QWidget* parent) : QAbstractButton(parent)
@@ -17,6 +19,18 @@ void CImageButton::SetImages(const CImageList& images)
     m_images = images;
     updateGeometry();
     update();
+}
+
+void CImageButton::setLatchable(bool latchable)
+{
+    if (std::exchange(m_bLatchable, latchable) != latchable)
+        update();
+}
+
+void CImageButton::setLatched(bool latched)
+{
+    if (std::exchange(m_bLatched, latched) != latched)
+        update();
 }
 
 int CImageButton::ImageIndex(int mouseState, bool latchable, bool latched)

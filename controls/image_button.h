@@ -27,10 +27,11 @@ public:
 
     QSize sizeHint() const override;
 
-    // Written by the owner, who then calls update(): an idle button that is both
-    // latchable and latched shows the hover picture.
-    bool m_bLatchable = false;
-    bool m_bLatched = false;
+    // A latched button shows the hover picture while idle, and only a latchable one
+    // can be latched: the owner latches the one of a pair that was pressed last.
+    void setLatchable(bool latchable);
+    void setLatched(bool latched);
+    [[nodiscard]] bool isLatched() const { return m_bLatchable && m_bLatched; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -42,6 +43,8 @@ protected:
 
 private:
     int m_nMouseState = BTN_IDLE;
+    bool m_bLatchable = false;
+    bool m_bLatched = false;
     CImageList m_images;
 };
 

@@ -71,6 +71,8 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
         // Tab reaches every button; a click leaves the focus where it was, so that
         // Enter after a click still ends the window.
         button->setFocusPolicy(Qt::TabFocus);
+        // Resume and Pause show which of the two was pressed last.
+        button->setLatchable(control.id == IDC_RESUME || control.id == IDC_PAUSE);
         return button;
     }
     switch (control.id) {
@@ -254,11 +256,8 @@ void CquaveromfcDlg::ShowFolder(const std::string& folder)
 void CquaveromfcDlg::ShowLatched(bool resume, bool pause)
 {
     for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
-        if (auto* button = m_controls.control<CImageButton>(id)) {
-            button->m_bLatchable = true;
-            button->m_bLatched = latched;
-            button->update();
-        }
+        if (auto* button = m_controls.control<CImageButton>(id))
+            button->setLatched(latched);
     }
 }
 

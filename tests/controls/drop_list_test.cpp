@@ -47,7 +47,8 @@ TEST(DropList, FirstLinesOfLocalFilesBecomeRequestsFromTheLastFileToTheFirstAndE
     };
     Window window;
     CDragDropListBox orphan, *list = new CDragDropListBox(new QWidget(&window));
-    list->DragAcceptFiles(true), orphan.DragAcceptFiles(true);
+    list->DragAcceptFiles(true);
+    orphan.DragAcceptFiles(true);
     ::mkdir(dir.file("folder.qvr").c_str(), 0755);
     const QUrl locked = file("locked.qvr", "track=9\n");
     const UniqueFd holder(::open(dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC));

@@ -65,9 +65,7 @@ TEST_F(ImageButtonTest, TheScreenShowsThePictureOfEachMouseStateLatchAndDeactiva
     const auto press = [&](int x) { QTest::mousePress(m_button, Qt::LeftButton, {}, QPoint(x, 3)); };
     const auto release = [&](int x) { QTest::mouseRelease(m_button, Qt::LeftButton, {}, QPoint(x, 3)); };
     const auto move = [&](int x) { QTest::mouseMove(m_button, QPoint(x, 3)); };
-    const auto latch = [&](bool latchable, bool latched) {
-        m_button->m_bLatchable = latchable, m_button->m_bLatched = latched, m_button->update();
-    };
+    const auto latch = [&](bool latchable, bool latched) { m_button->setLatchable(latchable); m_button->setLatched(latched); };
     const std::tuple<const char*, std::function<void()>, int> steps[] = {
         {"at first", [] {}, 0},
         {"the mouse enters", [&] { move(3); }, 1},
@@ -75,17 +73,17 @@ TEST_F(ImageButtonTest, TheScreenShowsThePictureOfEachMouseStateLatchAndDeactiva
         {"a move while held", [&] { move(4); }, 1},
         {"released: idle until the next move", [&] { release(4); }, 0},
         {"moved", [&] { move(5); }, 1},
-        {"pressed and dragged off", [&] { press(5), move(30); }, 0},
+        {"pressed and dragged off", [&] { press(5); move(30); }, 0},
         {"released outside", [&] { release(30); }, 0},
         {"back", [&] { move(3); }, 1},
         {"left (for instance for a popup)", [&] { QEvent leave(QEvent::Leave); QApplication::sendEvent(m_button, &leave); }, 0},
         {"latched but not latchable", [&] { latch(false, true); }, 0},
         {"latchable but not latched", [&] { latch(true, false); }, 0},
         {"latched while idle", [&] { latch(true, true); }, 1},
-        {"pressed while latched", [&] { move(4), press(4); }, 2},
+        {"pressed while latched", [&] { move(4); press(4); }, 2},
         {"released: the latched look", [&] { release(4); }, 1},
-        {"back unlatched", [&] { latch(true, false), move(5); }, 1},
-        {"another window becomes active", [&] { elsewhere.show(), (void)QTest::qWaitForWindowActive(&elsewhere); }, 0},
+        {"back unlatched", [&] { latch(true, false); move(5); }, 1},
+        {"another window becomes active", [&] { elsewhere.show(); EXPECT_TRUE(QTest::qWaitForWindowActive(&elsewhere)); }, 0},
     };
     for (const auto& [what, act, picture] : steps) {
         SCOPED_TRACE(what);

@@ -82,12 +82,12 @@ std::string identity(const std::string& path)
 int main(int argc, char** argv)
 {
     int faults = 0;
-    const Fail fail = [&faults](const std::string& text) { ++faults, std::cout << "FAIL " << text << "\n"; };
+    const Fail fail = [&faults](const std::string& text) { ++faults; std::cout << "FAIL " << text << "\n"; };
     std::map<std::string, std::string> option;
     const bool final = std::find(argv + 1, argv + argc, std::string("--final")) != argv + argc;
     for (int i = 1; i + 1 < argc; ++i)
-        if (argv[i] != std::string("--final"))
-            option[argv[i]] = argv[i + 1], ++i;
+        if (const std::string name = argv[i]; name != "--final")
+            option[name] = argv[++i];
     for (const char* needed : {"--store", "--hive", "--download-queue", "--raw-queue", "--music", "--tracks", "--requests"}) {
         if (!option.count(needed)) {
             std::cerr << "qvr_crash_check: " << needed << " is missing\n";
@@ -136,9 +136,10 @@ int main(int argc, char** argv)
         const std::string name = entry.path().filename().string(), text = readFile(entry.path().string()).value_or("");
         if (name.starts_with("."))
             continue;
-        if (name.ends_with(".req") && requested(text))
-            rawIds.insert(text.substr(6)), ++waiting;
-        else
+        if (name.ends_with(".req") && requested(text)) {
+            rawIds.insert(text.substr(6));
+            ++waiting;
+        } else
             fail("the inbox holds a file that is no request of the test: " + name);
     }
     error.clear();
@@ -161,7 +162,8 @@ int main(int argc, char** argv)
         const std::string known = name + "\t" + identity(entry.path().string());
         const bool queued = queuedTitles.count(t.title) != 0;
         if (seen.count(known) && !queued) {
-            finished.insert(t.title), seenNow.insert(known);
+            finished.insert(t.title);
+            seenNow.insert(known);
             continue;
         }
         const auto bytes = readFile(entry.path().string());
@@ -176,7 +178,8 @@ int main(int argc, char** argv)
             const auto at = std::mismatch(bytes->begin(), bytes->end(), expected.begin(), expected.end()).first;
             fail(name + " differs from the track from byte " + std::to_string(at - bytes->begin()) + sizes);
         } else if (bytes->size() == t.size) {
-            finished.insert(t.title), seenNow.insert(known);
+            finished.insert(t.title);
+            seenNow.insert(known);
         } else if (!queued) {
             fail(name + " has left the download queue unfinished" + sizes);
         } else {

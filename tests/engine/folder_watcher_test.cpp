@@ -1,14 +1,12 @@
 // The folder watcher reads the downloaded-files list for the window, off the window's
-// thread, with a real folder and a window played by the test.
+// thread, with a real folder, the window's queue decisions and a window played by the test.
 #include "engine/messages.h"
-#include "engine/workers.h"
-#include "platform/folder_watch.h"
+#include "engine/worker_set.h"
 
-#include "tests/support/common.h"
+#include "tests/support/controller_fixture.h"
 
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 namespace qvr::test {
 namespace {
@@ -19,17 +17,15 @@ using ::testing::ElementsAre;
 // download runs, and writes down the lists it is handed.
 class ListingWindow final : public MessageSink {
 public:
-    explicit ListingWindow(WorkerShared& shared) : m_shared(shared) {}
-
     std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override
     {
         std::lock_guard lock(m_mutex);
         if (message == WM_FOLDER_CHANGED) {
             ++m_reports;
-            m_shared.m_bListFiles = true;
+            workers->listDownloadedFiles();
         }
         if (message == WM_FILES_LISTED)
-            m_lists.push_back(*msg::FilesListed::unpack({wParam, lParam}).value->entries);
+            lists.push_back(*msg::FilesListed::unpack({wParam, lParam}).value->entries);
         m_told.notify_all();
         return 0;
     }
@@ -38,49 +34,52 @@ public:
     {
         std::unique_lock lock(m_mutex);
         return m_told.wait_for(lock, std::chrono::seconds(30),
-                               [&] { return m_lists.size() >= count && m_reports >= reports; });
+                               [&] { return lists.size() >= count && m_reports >= reports; });
     }
-    std::vector<std::vector<std::string>> lists() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lists;
-    }
+    WorkerSet* workers = nullptr;  // set before the watcher starts
+    std::vector<std::vector<std::string>> lists;  // read once the watcher has ended
 
 private:
-    WorkerShared& m_shared;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_told;
-    std::vector<std::vector<std::string>> m_lists;
     int m_reports = 0;
 };
 
 TEST(FolderWatcher, ReadsTheListAtOnceAndGathersTheChangesOfABurstIntoItsNextRead)
 {
     TempDir dir;
+    TempDir other;
     writeFile(dir.file("b.mp3"), "");
+    writeFile(other.file("e.mp3"), "");
     Configuration configuration;
     configuration.strings.m_strDownloadFolder = dir.path();
-    WorkerShared shared(configuration);
+    ListingWindow window;
+    WorkerSet workers(window, configuration);
+    window.workers = &workers;
     // No second read of a folder that keeps changing before this has passed.
-    shared.m_listingInterval = std::chrono::hours(1);
-    FolderWatch watch(FolderWatch::Limits {1, 0}, FolderWatch::Changes::Names);
-    ListingWindow window(shared);
-    shared.m_bListFiles = true;  // as the window's start asks
-    std::thread watcher([&] { FolderWatcher(window, shared, watch); });
-    ASSERT_TRUE(window.waitFor(1, 0));
-    EXPECT_THAT(window.lists()[0], ElementsAre("b.mp3")) << "read at once";
+    workers.shared().m_listingInterval = std::chrono::hours(1);
+    RecordingView view;
+    MemoryStore store;
+    QueueController controller(view, workers, workers.shared(), store, [](const std::string&) { return 0L; });
+    workers.listDownloadedFiles();  // as the window's start asks
+    workers.start(WorkerSet::Worker::FolderWatcher);
+    ASSERT_TRUE(window.waitFor(1, 0)) << "read at once";
 
     for (const char* name : {"c.mp3", "A.mp3", "notes.txt", "d.mp3"})
         writeFile(dir.file(name), "");
     ASSERT_TRUE(window.waitFor(1, 1));
-    // The folder chosen anew is read at once, with everything the burst made.
-    shared.m_bFolderChanged = true;
-    watch.poke();
+    // A folder chosen anew is read at once, and so is the first one chosen again,
+    // with everything the burst made.
+    view.chosen = other.path();
+    controller.ChooseFolder();
     ASSERT_TRUE(window.waitFor(2, 1));
-    shared.m_bStopThreads = true;
-    watch.poke();
-    watcher.join();
-    EXPECT_THAT(window.lists(), ElementsAre(ElementsAre("b.mp3"), ElementsAre("A.mp3", "b.mp3", "c.mp3", "d.mp3")))
+    view.chosen = dir.path();
+    controller.ChooseFolder();
+    ASSERT_TRUE(window.waitFor(3, 1));
+    workers.requestStop();
+    ASSERT_TRUE(workers.wait(std::chrono::seconds(30)));
+    EXPECT_THAT(window.lists, ElementsAre(ElementsAre("b.mp3"), ElementsAre("e.mp3"),
+                                            ElementsAre("A.mp3", "b.mp3", "c.mp3", "d.mp3")))
         << "the burst was read once";
 }
 

@@ -21,12 +21,12 @@ TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
             EXPECT_TRUE(std::ranges::count(store.rawQueue, request) + std::ranges::count(store.downloadQueue, title))
                 << request << " is on disk nowhere at save " << saves;
     };
-    startWith({"Old"});
+    givenAQueue({"Old"});
     controller.LoadRawQueue();
     for (const auto& [request, title] : {std::pair("track=a", "A"), std::pair("track=old", "Old")}) {
         taken.emplace_back(request, title);
         ASSERT_TRUE(controller.AddRawEntry(request));
-        resolved(title);
+        theResolverReports(title);
     }
     EXPECT_THAT(queued(), ElementsAre("Old", "A")) << "a track resolved twice is queued once";
     EXPECT_THAT(store.rawQueue, IsEmpty());
@@ -66,7 +66,7 @@ TEST_F(ControllerTest, ARequestWhoseTrackCouldNotBeSavedStaysOnDiskAndIsNotAsked
     ASSERT_TRUE(controller.AddRawEntry("track=a"));
     ASSERT_TRUE(controller.AddRawEntry("track=b"));
     store.failures = 1;  // the download queue's save
-    resolved("A");
+    theResolverReports("A");
     EXPECT_THAT(store.rawQueue, ElementsAre("track=a", "track=b"));
     EXPECT_THAT(queued(), ElementsAre("A")) << "the track downloads meanwhile";
     EXPECT_EQ(shared.m_strCurRawEntry, "track=b");
@@ -77,9 +77,8 @@ TEST_F(ControllerTest, ARequestWhoseTrackCouldNotBeSavedStaysOnDiskAndIsNotAsked
     EXPECT_THAT(store.rawQueue, ElementsAre("track=b"));
 }
 
-TEST_F(ControllerTest, ASaveThatKeepsFailingIsToldOnceUntilEverythingIsSavedAgain)
+TEST_F(WhileATrackDownloads, ASaveThatKeepsFailingIsToldOnceUntilEverythingIsSavedAgain)
 {
-    startWith({"A", "B", "C"});
     store.failures = 2;
     controller.Remove(2);
     controller.Remove(1);
@@ -93,18 +92,16 @@ TEST_F(ControllerTest, ASaveThatKeepsFailingIsToldOnceUntilEverythingIsSavedAgai
     EXPECT_EQ(view.warnings.size(), 2u) << "a new failure is news";
 }
 
-TEST_F(ControllerTest, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
+TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
 {
-    startWith({"A", "B"});
-    controller.StartNextDownload();
     for (int attempt = 0; attempt < 3; ++attempt) {
         controller.OnFolderUnavailable("/music", ENOENT);
-        finished(DLF_FOLDER_UNAVAILABLE);
+        theDownloaderReports(DLF_FOLDER_UNAVAILABLE);
     }
-    EXPECT_THAT(queued(), ElementsAre("A", "B"));
+    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
     EXPECT_EQ(view.status, "Download Folder Unavailable");
     EXPECT_THAT(view.warnings, ElementsAre(HasSubstr("/music\n")));
-    finished(DLF_DONE);
+    theDownloaderReports(DLF_DONE);
     controller.OnFolderUnavailable("/music", ENOSPC);
     EXPECT_EQ(view.status, "Download Folder Full");
     EXPECT_EQ(view.warnings.size(), 2u);
@@ -159,10 +156,10 @@ TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTr
     };
     controller.StartNextResolve();
     for (int i = 0; i < kRequests; ++i) {
-        resolved(("T" + std::to_string(i)).c_str());
+        theResolverReports(("T" + std::to_string(i)).c_str());
         check(i + 1);
         if (i % 2 == 1) {
-            finished(DLF_DONE);
+            theDownloaderReports(DLF_DONE);
             ++downloaded;
             check(i + 1);
         }
@@ -177,140 +174,143 @@ TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTr
     EXPECT_EQ(store.downloadQueue, queued());
 }
 
-std::vector<std::string> split(std::string_view text, std::string_view by)
+TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextAnswer)
 {
-    std::vector<std::string> parts;
-    while (!text.empty()) {
-        const std::size_t end = text.find(by);
-        parts.emplace_back(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + by.size());
-    }
-    return parts;
+    givenAQueue({"Queued"});
+    controller.LoadRawQueue();
+    ASSERT_TRUE(controller.AddRawEntry("track=a"));
+    theResolverReports(nullptr, RSF_NETWORK_ERROR);
+    controller.StartNextDownload();
+    EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve"));
+    theResolverReports("B");
+    EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
 }
 
-// The user's commands and the workers' reports in the order a scenario gives them,
-// as "verb argument" steps (lists comma-separated), with checks of what the user sees
-// and what the workers are told in between.
-class Scenario : public ControllerTest, public ::testing::WithParamInterface<const char*> {
-protected:
-    void run(const std::string& step)
-    {
-        SCOPED_TRACE(step);
-        const std::size_t space = step.find(' ');
-        const std::string verb = step.substr(0, space), arg = space == std::string::npos ? "" : step.substr(space + 1);
-        const std::vector<std::string> list = split(arg, ",");
-        const std::map<std::string, std::function<void()>> steps {
-            {"load", [&] { startWith(list); }},
-            {"raw", [&] { controller.LoadRawQueue(); }},
-            {"add", [&] { EXPECT_TRUE(controller.AddRawEntry(arg)); }},
-            {"start", [&] { controller.StartNextDownload(); }},
-            {"remove", [&] { controller.Remove(std::stoi(arg)), view.whileAsking = nullptr; }},
-            {"clear", [&] { controller.Clear(), view.whileAsking = nullptr; }},
-            {"pause", [&] { controller.Pause(); }},
-            {"resume", [&] { controller.Resume(); }},
-            {"answer", [&] { view.answer = std::map<std::string, int> {{"ok", IDOK}, {"cancel", IDCANCEL},
-                                                                        {"yes", IDYES}, {"no", IDNO}}.at(arg); }},
-            {"during", [&] { view.whileAsking = [this, arg] { run(arg); }; }},  // the next question
-            {"finished", [&] { finished(flags(arg)); }},
-            {"resolved", [&] { resolved(arg.empty() ? nullptr : arg.c_str()); }},
-            {"offline", [&] { resolved(nullptr, RSF_NETWORK_ERROR); }},
-            {"writes", [&] { folderWriteResult = arg == "fail"; }},
-            {"choose", [&] { view.chosen = arg, controller.ChooseFolder(); }},
-            {"watched", [&] { shared.m_bFolderChanged = false; }},
-            {"changed", [&] { controller.OnFolderChanged(); }},
-            {"forget", [&] { view.status.clear(); }},
-            // What the user sees.
-            {"queue", [&] { EXPECT_EQ(queued(), list); }},
-            {"rows", [&] { EXPECT_EQ(view.rows, list); }},
-            {"status", [&] { EXPECT_EQ(view.status, arg); }},
-            {"asked", [&] { EXPECT_EQ(captionsAsked(), list); }},
-            {"latched", [&] { EXPECT_EQ(view.latched, std::pair(arg.starts_with("resume"), arg.ends_with("pause"))); }},
-            {"shown", [&] { EXPECT_EQ(view.folderText, arg); }},
-            {"refreshes", [&] { EXPECT_EQ(view.refreshes, list); }},
-            // What is kept, and what the workers are told.
-            {"disk", [&] { EXPECT_EQ(store.downloadQueue, list); }},
-            {"entries", [&] { EXPECT_EQ(linesOf(controller.rawEntries()), list); }},
-            {"stored", [&] { EXPECT_EQ(folderWrites, list); }},
-            {"folder", [&] { EXPECT_EQ(controller.downloadFolder(), arg); }},
-            {"handed", [&] { EXPECT_EQ(gates.handed, list); }},
-            {"current", [&] { EXPECT_EQ(shared.m_strCurTitle, arg); }},
-            {"resolving", [&] { EXPECT_EQ(shared.m_strCurRawEntry, arg); }},
-            {"cancelling", [&] { EXPECT_EQ(shared.m_bCancelCurrent.load(), arg == "yes"); }},
-            {"clearing", [&] { EXPECT_EQ(shared.m_bClearQueue.load(), arg == "yes"); }},
-            {"paused", [&] { EXPECT_EQ(shared.m_bPaused.load(), arg == "yes"); }},
-            {"flagged", [&] { EXPECT_EQ(shared.m_bFolderChanged.load(), arg == "yes"); }},
-            {"pokes", [&] { EXPECT_EQ(gates.pokes, std::stoi(arg)); }},
-        };
-        if (const auto found = steps.find(verb); found != steps.end())
-            found->second();
-        else
-            ADD_FAILURE() << "no such step";
-    }
-    static std::int32_t flags(const std::string& names)
-    {
-        static const std::map<std::string, std::int32_t> bits {
-            {"done", DLF_DONE}, {"cancel", DLF_CANCEL_CURRENT}, {"clear", DLF_CLEAR_QUEUE}, {"paused", DLF_PAUSED}};
-        std::int32_t flags = 0;
-        for (const std::string& name : split(names, "+"))
-            flags |= bits.at(name);
-        return flags;
-    }
-    // The boxes asked so far, by the first word of their captions.
-    std::vector<std::string> captionsAsked() const
-    {
-        std::vector<std::string> words;
-        for (const std::string& caption : view.asked)
-            words.push_back(caption.substr(0, caption.find(' ')));
-        return words;
-    }
-};
-
-TEST_P(Scenario, GivesWhatItsChecksSay)
+TEST_F(WhileATrackDownloads, RemoveOfItAndClearAskFirstAndDeclinedChangeNothing)
 {
-    for (const std::string& step : split(GetParam(), "; "))
-        run(step);
+    view.answer = IDCANCEL;
+    controller.Remove(0);
+    view.answer = IDNO;
+    controller.Clear();
+    EXPECT_THAT(view.asked, ElementsAre("Remove Current Download?", "Clear Download Queue?"));
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_FALSE(shared.m_bClearQueue);
+    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
 }
 
-INSTANTIATE_TEST_SUITE_P(QueueCommandsAndReports, Scenario, ::testing::Values(
-    // A network error keeps the entry and holds downloads back; an answer without a
-    // track consumes it.
-    "raw; add track=a; resolving track=a; offline; entries track=a; load Queued; start; handed resolve,resolve; "
-    "resolved; entries; add track=b; resolved B; handed resolve,resolve,resolve,download; current Queued; "
-    "rows Queued,B",
-    // Remove asks only for the head (not the row after it) while not paused, and the
-    // downloader's report removes it; paused, the head goes at once.
-    "load A,B,C; start; remove -1; remove 1; disk A,C; answer cancel; remove 0; cancelling no; answer ok; "
-    "remove 0; asked No,Remove,Remove; cancelling yes; queue A,C; finished cancel; queue C; cancelling no; "
-    "current C; pause; remove 0; asked No,Remove,Remove; disk",
-    // Clear asks (not for an empty queue), and acts at once while paused or else at the report.
-    "clear; asked; load A,B; start; answer no; clear; clearing no; answer yes; clear; asked Clear,Clear; "
-    "queue A,B; finished clear; disk; clearing no; status No Files in Queue; load C; pause; clear; queue; disk",
-    // A clear whose track the user removed first, paused, aims at nothing when it is reported.
-    "load A,B,C; start; answer yes; clear; clearing yes; pause; remove 0; clearing no; finished clear; queue B,C",
-    // Paused while the question is open: the pause wins and the cancel waits.
-    "load A,B,C; start; during pause; remove 0; finished paused+cancel; status Downloading Paused; queue A,B,C; "
-    "cancelling yes; resume; finished cancel; queue B,C; "
-    // A cancel left pending by a pause goes with the track it was for.
-    "during pause; remove 0; finished paused; remove 0; cancelling no; queue C; "
-    // Paused, the head removed and resumed before the report: the track that then
-    // finishes is not the head any more.
-    "load D,E; resume; current C; pause; remove 0; resume; finished done; queue D,E; "
-    // The track finishes, and the next one starts, while the question is open: the
-    // answer is about the track that was asked.
-    "during finished done; remove 0; queue E; cancelling no",
-    // Pause and resume latch their buttons only with a queue; the downloader says it
-    // has paused once it has stopped.
-    "pause; resume; latched none; paused no; status No Files in Queue; load A; pause; latched pause; "
-    "status Downloading Paused; start; handed; resume; latched resume; handed download; forget; pause; status; "
-    "finished paused; status Downloading Paused; queue A; resume; finished done; queue",
-    // A folder is taken only once stored, and only when it is another; then the list
-    // and the watcher move.
-    "watched; writes fail; choose /other; writes work; choose /music; choose; stored /other; folder /music; "
-    "flagged no; pokes 0; choose /other; stored /other,/other; folder /other; shown /other; refreshes /other; "
-    "flagged yes; pokes 1",
-    // The file list is read again once while each download writes, and every time while none runs.
-    "changed; load A,B; start; changed; changed; finished done; changed; changed; finished done; "
-    "refreshes /music,/music,/music; changed; refreshes /music,/music,/music,/music"));
+TEST_F(WhileATrackDownloads, RemoveOfItOrClearConfirmedActsOnceTheDownloaderReportsIt)
+{
+    controller.Remove(0);
+    EXPECT_TRUE(shared.m_bCancelCurrent);
+    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
+    theDownloaderReports(DLF_CANCEL_CURRENT);
+    EXPECT_THAT(queued(), ElementsAre("B", "C"));
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    controller.Clear();
+    EXPECT_TRUE(shared.m_bClearQueue);
+    EXPECT_THAT(queued(), ElementsAre("B", "C"));
+    theDownloaderReports(DLF_CLEAR_QUEUE);
+    EXPECT_THAT(store.downloadQueue, IsEmpty());
+    EXPECT_FALSE(shared.m_bClearQueue);
+    EXPECT_EQ(view.status, "No Files in Queue");
+}
+
+TEST_F(WhileATrackDownloads, ClearWhilePausedEmptiesTheQueueAtOnceAndSavesIt)
+{
+    controller.Pause();
+    controller.Clear();
+    EXPECT_THAT(store.downloadQueue, IsEmpty());
+}
+
+TEST_F(WhileATrackDownloads, ACancelOrClearWhoseTrackWasRemovedWhilePausedAimsAtNothing)
+{
+    controller.Clear();
+    whileTheBoxIsOpen([this] { controller.Pause(); });
+    controller.Remove(0);
+    controller.Remove(0);
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_FALSE(shared.m_bClearQueue);
+    theDownloaderReports(DLF_CLEAR_QUEUE);
+    EXPECT_THAT(queued(), ElementsAre("B", "C"));
+}
+
+TEST_F(WhileATrackDownloads, ATrackRemovedWhilePausedThatFinishesAfterResumeTakesNoOther)
+{
+    controller.Pause();
+    controller.Remove(0);
+    controller.Resume();
+    theDownloaderReports(DLF_DONE);
+    EXPECT_THAT(queued(), ElementsAre("B", "C"));
+}
+
+TEST_F(WhileATrackDownloads, TheAnswerToRemoveIsForTheTrackAskedThoughItFinishedMeanwhile)
+{
+    whileTheBoxIsOpen([this] { theDownloaderReports(DLF_DONE); });
+    controller.Remove(0);
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_THAT(queued(), ElementsAre("B", "C"));
+}
+
+// The status says so once the downloader has stopped, and the track stays.
+TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksWinsAndTheCancelWaitsForResume)
+{
+    whileTheBoxIsOpen([this] { controller.Pause(); });
+    controller.Remove(0);
+    EXPECT_EQ(view.status, "");
+    theDownloaderReports(DLF_PAUSED | DLF_CANCEL_CURRENT);
+    EXPECT_EQ(view.status, "Downloading Paused");
+    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
+    controller.Resume();
+    theDownloaderReports(DLF_CANCEL_CURRENT);
+    EXPECT_THAT(queued(), ElementsAre("B", "C"));
+}
+
+TEST_F(ControllerTest, PauseHoldsTheQueueBackAndResumeLetsItGoEachLatchingItsButton)
+{
+    givenAQueue({"A"});
+    controller.Pause();
+    controller.StartNextDownload();
+    EXPECT_EQ(view.latched, std::pair(false, true));
+    EXPECT_THAT(gates.handed, IsEmpty());
+    controller.Resume();
+    EXPECT_EQ(view.latched, std::pair(true, false));
+    EXPECT_THAT(gates.handed, ElementsAre("download"));
+}
+
+TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
+{
+    controller.Pause();
+    controller.Resume();
+    controller.Clear();
+    EXPECT_EQ(view.latched, std::pair(false, false));
+    EXPECT_THAT(view.asked, IsEmpty());
+    givenAQueue({"A"});
+    controller.StartNextDownload();
+    EXPECT_THAT(gates.handed, ElementsAre("download")) << "nothing held back";
+}
+
+TEST_F(ControllerTest, AFolderIsTakenOnlyOnceStoredAndOnlyWhenItIsAnother)
+{
+    folderWriteResult = 1;
+    for (const char* chosen : {"/other", "/music", ""}) {
+        view.chosen = chosen;
+        controller.ChooseFolder();
+    }
+    EXPECT_THAT(folderWrites, ElementsAre("/other"));
+    EXPECT_EQ(controller.downloadFolder(), "/music");
+    EXPECT_EQ(gates.pokes, 0);
+}
+
+// While no download runs, every change is read (the window's test).
+TEST_F(WhileATrackDownloads, TheFileListIsReadOnceWhileEachDownloadWrites)
+{
+    for (int track = 0; track < 2; ++track) {
+        controller.OnFolderChanged();
+        controller.OnFolderChanged();
+        theDownloaderReports(DLF_DONE);
+    }
+    EXPECT_EQ(view.refreshes, std::vector<std::string>(2, "/music"));
+}
 
 } // namespace
 } // namespace qvr::test

@@ -96,8 +96,9 @@ QVR_FUZZ_TARGET(in)
         const bool writable = doc->hasKey(place.first) && place.second.find_first_of("\r\n") == std::string::npos;
         QVR_FUZZ_CHECK(doc->setValue(place.first, place.second, value) == writable,
                        "a value is set exactly when its key exists and its name fits on a line");
+        changed += writable;
         if (writable)
-            ++changed, written[folded(place)] = value;
+            written[folded(place)] = value;
     }
 
     const std::string out = doc->serialize();

@@ -24,8 +24,10 @@ template <class Node>
 std::pair<std::vector<std::vector<std::string>>, bool> elementsOf(const EntryList<Node>& list)
 {
     std::pair<std::vector<std::vector<std::string>>, bool> result {{}, true};
-    for (const Node* node = list.GetHead(); node; node = node->next.get())
-        result.first.push_back(fields(*node)), result.second = result.second && storable(*node);
+    for (const Node* node = list.GetHead(); node; node = node->next.get()) {
+        result.first.push_back(fields(*node));
+        result.second = result.second && storable(*node);
+    }
     return result;
 }
 

@@ -36,7 +36,8 @@ Reads reads(HttpResponse& response, std::size_t piece)
 struct HttpTest : ::testing::Test {
     void SetUp() override
     {
-        m_store.addTrack(kBig), m_store.addTrack(kShort);
+        m_store.addTrack(kBig);
+        m_store.addTrack(kShort);
         ASSERT_TRUE(m_store.start());
     }
     std::string url(std::string_view path) const { return "http://" + m_store.hostPort() + std::string(path); }

@@ -9,10 +9,10 @@ namespace {
 constexpr FileVersion kVersion {2, 1, 3, 4};
 constexpr std::size_t kNotesAt = 0x100, kNamesAt = 0x200, kTableAt = 0x300;
 
-void put(std::string& out, std::size_t at, std::uint64_t value, std::size_t width = 8)
+void put(std::string& out, std::size_t at, std::initializer_list<std::uint64_t> values, std::size_t width = 8)
 {
-    for (std::size_t i = 0; i < width; ++i)
-        out[at + i] = static_cast<char>(value >> (8 * i));
+    for (std::size_t i = 0; i < width * values.size(); ++i)
+        out[at + i] = static_cast<char>(values.begin()[i / width] >> (8 * (i % width)));
 }
 
 // A small 64-bit little-endian ELF file with three sections at fixed offsets: the null one, the
@@ -20,20 +20,21 @@ void put(std::string& out, std::size_t at, std::uint64_t value, std::size_t widt
 std::string elfImage()
 {
     std::string notes(12, '\0');
-    put(notes, 0, 8, 4), put(notes, 4, 52, 4), put(notes, 8, 1, 4);
+    put(notes, 0, {8, 52, 1}, 4);
     // Signature, structure version, then the version's high and low words.
     notes += std::string("Quavero\0\xBD\x04\xEF\xFE\0\0\1\0\1\0\2\0\4\0\3\0", 24) + std::string(36, '\0');
     const std::string names = std::string("\0.shstrtab\0.note.quavero.version", 32) + '\0';
     std::string out(kTableAt + 3 * 64, '\0');
     out.replace(0, 7, "\x7f" "ELF\2\1\1");
-    put(out, 40, kTableAt), put(out, 58, 64, 2), put(out, 60, 3, 2), put(out, 62, 1, 2); // 3 sections, names in 1
+    put(out, 40, {kTableAt});
+    put(out, 58, {64, 3, 1}, 2); // 3 sections, names in 1
     out.replace(kNotesAt, notes.size(), notes);
     out.replace(kNamesAt, names.size(), names);
-    // Name, type (SHT_STRTAB, SHT_NOTE), offset, size and alignment of sections 1 and 2.
+    // Name, type (SHT_STRTAB, SHT_NOTE), offset, size, link, info and alignment of sections 1 and 2.
     for (const auto& [at, name, type, offset, size] :
-         {std::tuple(kTableAt + 64, 1, 3, kNamesAt, names.size()), {kTableAt + 128, 11, 7, kNotesAt, notes.size()}}) {
-        put(out, at, name, 4), put(out, at + 4, type, 4), put(out, at + 24, offset), put(out, at + 32, size);
-        put(out, at + 48, 4);
+         {std::tuple(kTableAt + 64, 1u, 3u, kNamesAt, names.size()), {kTableAt + 128, 11, 7, kNotesAt, notes.size()}}) {
+        put(out, at, {name, type}, 4);
+        put(out, at + 24, {offset, size, 0, 4});
     }
     return out;
 }
@@ -87,7 +88,7 @@ TEST(VersionNote, DamagedOrForeignFilesHaveNoVersion)
     };
     for (const auto& [what, at, width, value] : cases) {
         std::string bytes = elfImage();
-        put(bytes, at, value, std::max<std::size_t>(width, 1));
+        put(bytes, at, {value}, std::max<std::size_t>(width, 1));
         EXPECT_EQ(ParseFileVersion(bytes), at == 0 ? std::optional(kVersion) : std::nullopt) << what;
     }
 }

@@ -33,27 +33,27 @@ public:
     void SetStatus(const std::string& text) override { status = text; }
     void ResetProgress() override {}
     void SetProgress(int) override {}
-    void ShowQueue(const EntryList<QueueItem>& queue) override { rows = linesOf(queue); }
+    void ShowQueue(const EntryList<QueueItem>&) override {}
     void RefreshFileList(const std::string& folder) override { refreshes.push_back(folder); }
     void ShowLatched(bool resume, bool pause) override { latched = {resume, pause}; }
-    void ShowFolder(const std::string& folder) override { folderText = folder; }
-    int Ask(const std::string&, const std::string& caption, unsigned) override
+    void ShowFolder(const std::string&) override {}
+    int Ask(const std::string&, const std::string& caption, unsigned type) override
     {
         asked.push_back(caption);
-        if (whileAsking)
-            whileAsking();
-        return answer;
+        if (const std::function<void()> during = std::exchange(whileAsking, nullptr))
+            during();
+        return answer.value_or(type == MB_YESNO ? IDYES : IDOK);
     }
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
     void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
 
-    std::string status, folderText;
-    std::vector<std::string> rows, refreshes, asked, warnings;
+    std::string status;
+    std::vector<std::string> refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
-    int answer = IDOK;
+    std::optional<int> answer;  // none: the box's Yes, or its OK
     int retriesAsked = 0;
-    std::function<void()> whileAsking;  // runs while a box is open, as events would
+    std::function<void()> whileAsking;  // runs while the next box is open, as events would
     std::optional<std::string> chosen;
 };
 
@@ -110,27 +110,26 @@ private:
 
 class ControllerTest : public ::testing::Test {
 protected:
-    ControllerTest() { shared.m_downloadFolder.set("/music"); }
-
+    // These titles loaded behind the queue, as at the start.
+    void givenAQueue(std::vector<std::string> titles)
+    {
+        store.downloadQueue = std::move(titles);
+        controller.LoadDownloadQueue();
+    }
     // The resolver's report on the entry it holds: a track, or none (nullptr title).
-    void resolved(const char* title, std::int32_t flags = RSF_CONSUMED)
+    void theResolverReports(const char* title, std::int32_t flags = RSF_CONSUMED)
     {
         auto item = title ? std::make_unique<QueueItem>(title, std::string("http://store/") + title) : nullptr;
         controller.OnEntryResolved(&item, flags);
     }
     // The downloader's report on the track it was handed.
-    void finished(std::int32_t flags) { controller.OnDownloadFinished(flags); }
+    void theDownloaderReports(std::int32_t flags) { controller.OnDownloadFinished(flags); }
+    void whileTheBoxIsOpen(std::function<void()> act) { view.whileAsking = std::move(act); }
     std::vector<std::string> queued() const { return linesOf(controller.queue()); }
-    // These titles loaded behind the queue, as at the start.
-    void startWith(std::vector<std::string> titles)
-    {
-        store.downloadQueue = std::move(titles);
-        controller.LoadDownloadQueue();
-    }
 
     RecordingView view;
     RecordingGates gates;
-    const Configuration configuration;
+    const Configuration configuration = [] { Configuration start; start.strings.m_strDownloadFolder = "/music"; return start; }();
     WorkerShared shared {configuration};
     MemoryStore store;
     std::vector<std::string> folderWrites;
@@ -139,6 +138,16 @@ protected:
                                     folderWrites.push_back(folder);
                                     return folderWriteResult;
                                 }};
+};
+
+// Three tracks queued, the first downloading.
+class WhileATrackDownloads : public ControllerTest {
+protected:
+    WhileATrackDownloads()
+    {
+        givenAQueue({"A", "B", "C"});
+        controller.StartNextDownload();
+    }
 };
 
 } // namespace qvr::test

@@ -38,7 +38,7 @@ public:
 // Writes down what the window asked the desktop to open.
 class RecordingDesktop : public DesktopOpener {
 public:
-    bool open(const std::string& target) override { return opened.push_back(target), true; }
+    bool open(const std::string& target) override { opened.push_back(target); return true; }
     std::vector<std::string> opened;
 };
 
