@@ -114,9 +114,9 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         break;
     case WM_COPYDATA: {
         // TRUE once the request is kept, which tells the second start it may go.
-        const CopyDataStruct* data = msg::CopyData::unpack(params).value;
-        if (data && data->dwData == COPYDATA_RAW_ENTRY && data->lpData)
-            return m_queueController.OnCopyData(static_cast<const char*>(data->lpData)) ? 1 : 0;
+        const CopyDataStruct* copy = msg::CopyData::unpack(params).value;
+        if (copy && copy->dwData == COPYDATA_RAW_ENTRY && copy->lpData)
+            return m_queueController.OnCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
         break;
     }
     case WM_HANDED_OVER:
