@@ -282,13 +282,13 @@ void CquaveromfcDlg::ResetProgress()
         bar->setValue(0);
     }
     if (auto* percent = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
-        percent->setText("0%");
+        percent->setText(QStringLiteral("0%"));
 }
 
 void CquaveromfcDlg::SetProgress(int percent)
 {
     if (auto* text = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
-        text->setText(QString::number(percent) + "%");
+        text->setText(QString::number(percent) + u'%');
     if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         QRect place = kProgressBarOrigin;
         place.setWidth(ProgressBarWidth(percent));
