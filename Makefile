@@ -20,6 +20,8 @@ SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 # make fuzz: how long each fuzz target runs; make crash-test: how many kills.
 SECONDS  ?= 60
 ROUNDS   ?= 200
+# make test and make fuzz: WERROR=ON makes every compiler warning an error, as CI does.
+WERROR   ?= OFF
 
 # The test programs that run again under ThreadSanitizer (make test-tsan): the
 # engine's own tests, and the offscreen window tests, whose windows drive the real
@@ -45,7 +47,7 @@ build: deps
 	cmake --build build -j$(JOBS)
 
 test: deps
-	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQVR_SANITIZE=ON -DQVR_BUILD_TESTS=ON
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQVR_SANITIZE=ON -DQVR_BUILD_TESTS=ON -DQVR_WERROR=$(WERROR)
 	cmake --build build-test -j$(JOBS)
 	# Whatever display this shell has is left alone: widget tests run offscreen, and
 	# tests that need a real display start a virtual one of their own.
@@ -93,7 +95,8 @@ artwork: deps
 
 # Every fuzz target for SECONDS each, as many at once as there are cores.
 fuzz: deps
-	cmake -S . -B build-fuzz -DQVR_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build-fuzz -DQVR_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQVR_WERROR=$(WERROR)
 	cmake --build build-fuzz -j$(JOBS)
 	ls tests/fuzz/corpus | xargs -P $(JOBS) -I{} \
 	  tests/fuzz/run.sh build-fuzz/fuzz_{} $(SECONDS) tests/fuzz/corpus/{} build-fuzz/runs/{}

@@ -34,21 +34,23 @@ std::string Variable(const char* name)
 // metadata is read without loading the library.
 bool PluginInstalled(const QString& platform)
 {
+    const QString platformsFolder = QStringLiteral("/platforms");
     QStringList folders;
     if (const QString direct = qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH"); !direct.isEmpty())
         folders << direct;
     for (const QString& path : qEnvironmentVariable("QT_PLUGIN_PATH").split(QDir::listSeparator(), Qt::SkipEmptyParts))
-        folders << path + "/platforms";
-    folders << QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms";
+        folders << path + platformsFolder;
+    folders << QLibraryInfo::path(QLibraryInfo::PluginsPath) + platformsFolder;
     if (const std::string program = modulePath(); !program.empty())
-        folders << QString::fromStdString(parentFolder(program)) + "/platforms";
+        folders << QString::fromStdString(parentFolder(program)) + platformsFolder;
     for (const QString& folder : folders) {
         const QDir dir(folder);
         for (const QString& file : dir.entryList(QDir::Files)) {
             if (!QLibrary::isLibrary(file))
                 continue;
             const QJsonObject metaData = QPluginLoader(dir.filePath(file)).metaData();
-            for (const QJsonValue key : metaData.value("MetaData").toObject().value("Keys").toArray())
+            const QJsonObject ownData = metaData.value(QLatin1StringView("MetaData")).toObject();
+            for (const QJsonValue key : ownData.value(QLatin1StringView("Keys")).toArray())
                 if (key.toString().compare(platform, Qt::CaseInsensitive) == 0)
                     return true;
         }

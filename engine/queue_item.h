@@ -14,7 +14,7 @@ using RawEntry = std::string;
 // file's name (before ".mp3") and the key by which duplicates are found.
 struct QueueItem {
     QueueItem() = default;
-    QueueItem(std::string title, std::string url) : title(std::move(title)), url(std::move(url)) {}
+    QueueItem(std::string trackTitle, std::string trackUrl) : title(std::move(trackTitle)), url(std::move(trackUrl)) {}
 
     std::string title;
     std::string url;
@@ -26,7 +26,7 @@ struct QueueItem {
 // a forward link is enough.
 struct RawEntryItem {
     RawEntryItem() = default;
-    explicit RawEntryItem(RawEntry text) : text(std::move(text)) {}
+    explicit RawEntryItem(RawEntry line) : text(std::move(line)) {}
 
     RawEntry text;
     std::unique_ptr<RawEntryItem> next;

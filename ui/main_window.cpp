@@ -114,9 +114,9 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         break;
     case WM_COPYDATA: {
         // TRUE once the request is kept, which tells the second start it may go.
-        const CopyDataStruct* data = msg::CopyData::unpack(params).value;
-        if (data && data->dwData == COPYDATA_RAW_ENTRY && data->lpData)
-            return m_queueController.OnCopyData(static_cast<const char*>(data->lpData)) ? 1 : 0;
+        const CopyDataStruct* copy = msg::CopyData::unpack(params).value;
+        if (copy && copy->dwData == COPYDATA_RAW_ENTRY && copy->lpData)
+            return m_queueController.OnCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
         break;
     }
     case WM_HANDED_OVER:
@@ -282,13 +282,13 @@ void CquaveromfcDlg::ResetProgress()
         bar->setValue(0);
     }
     if (auto* percent = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
-        percent->setText("0%");
+        percent->setText(QStringLiteral("0%"));
 }
 
 void CquaveromfcDlg::SetProgress(int percent)
 {
     if (auto* text = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
-        text->setText(QString::number(percent) + "%");
+        text->setText(QString::number(percent) + u'%');
     if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         QRect place = kProgressBarOrigin;
         place.setWidth(ProgressBarWidth(percent));

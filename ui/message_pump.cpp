@@ -44,7 +44,7 @@ void MessagePump::PostMessage(unsigned message, std::uintptr_t wParam, std::intp
         m_receiver.get(),
         [this, message, wParam, lParam] {
             {
-                std::lock_guard lock(m_mutex);
+                std::lock_guard deliveryLock(m_mutex);
                 if (m_closed)
                     return;
             }

@@ -47,10 +47,10 @@ public:
             return !m_cancelled;
         m_sinceShown.restart();
         const QLocale locale;
-        QString text = "Downloading the new version: " + locale.toString(qulonglong(received));
+        QString text = QStringLiteral("Downloading the new version: ") + locale.toString(qulonglong(received));
         if (announced > 0)
-            text += " of " + locale.toString(qulonglong(announced));
-        m_progress->setLabelText(text + " bytes");
+            text += QStringLiteral(" of ") + locale.toString(qulonglong(announced));
+        m_progress->setLabelText(text + QStringLiteral(" bytes"));
         const auto bounded = [](std::uint64_t bytes) { return int(std::min<std::uint64_t>(bytes, INT_MAX)); };
         // Without a size the bar only shows that something goes on.
         m_progress->setMaximum(bounded(announced));
@@ -72,7 +72,7 @@ private:
         // A box of its own, as the question was: this window is not shown yet.
         m_progress = std::make_unique<QProgressDialog>();
         m_progress->setWindowTitle(QString::fromStdString(loadString(IDS_PRODUCT_NAME)));
-        m_progress->setCancelButtonText("Cancel");
+        m_progress->setCancelButtonText(QStringLiteral("Cancel"));
         // Only a click or Escape cancels: an Enter meant for the question before must not.
         if (auto* cancel = m_progress->findChild<QPushButton*>())
             cancel->setAutoDefault(false);

@@ -8,7 +8,7 @@ namespace qvr {
 
 bool ShellOpen(const std::string& target)
 {
-    const QString opener = QStandardPaths::findExecutable("xdg-open");
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty() || target.empty())
         return false;
     // The target goes as the bytes it is: a file name need not be valid text.

@@ -230,7 +230,7 @@ void CquaveromfcDlg::SetUpControls()
     QWidget* prompt = control(IDC_RADIO_LABEL);
     if (auto* text = qobject_cast<CColorStaticST*>(prompt)) {
         ApplyTextLook(text, {IDS_RADIO_FONT, 140, kOrange, kWhite});
-        text->setText(kRadioPromptText);
+        text->setText(QLatin1StringView(kRadioPromptText));
         new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
     }
     m_radio = std::make_unique<RadioPanel>(prompt, m_browser, m_environment.radioHttp,

@@ -126,7 +126,7 @@ TEST_P(TrackFileTest, ATitleTheFileSystemRefusesIsToldApartFromAFolderThatCannot
 }
 
 INSTANTIATE_TEST_SUITE_P(Marks, TrackFileTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "InAttributes" : "InARecordFile"; });
+                         [](const auto& instance) { return instance.param ? "InAttributes" : "InARecordFile"; });
 
 } // namespace
 } // namespace qvr

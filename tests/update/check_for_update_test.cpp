@@ -37,8 +37,8 @@ struct ScriptedUpdatePrompts : UpdatePrompts {
 // The real file operations, except the one the test picks, with a look at the
 // executable's name after each: a kill could come at any of these moments.
 struct WatchedFiles : ExecutableFiles {
-    WatchedFiles(std::string exe, int failing, std::vector<std::string> whole)
-        : exe(std::move(exe)), failing(failing), wholePrograms(std::move(whole)) {}
+    WatchedFiles(std::string executable, int failingStep, std::vector<std::string> whole)
+        : exe(std::move(executable)), failing(failingStep), wholePrograms(std::move(whole)) {}
     bool stage(const std::string& from, const std::string& to, const std::string& like) override
     {
         return step([&] { return ExecutableFiles::stage(from, to, like); });

@@ -18,7 +18,6 @@ constexpr int kWidth = 773;
 constexpr int kHeight = 146;
 constexpr qreal kCornerRadius = 17;
 
-const QColor kAccent(255, 102, 0);
 const QColor kHeading(255, 128, 48);
 const QColor kMuted(139, 145, 157);
 const QColor kFolderBack(254, 226, 207);  // the folder text's own background
