@@ -58,7 +58,7 @@ test: deps
 # in build-tsan/, of only the programs of TSAN_SUITES, whose tests carry their
 # program's name as their label.
 test-tsan: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQVR_TSAN=ON -DQVR_BUILD_TESTS=ON -DQVR_FUZZ_TESTS=OFF
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQVR_TSAN=ON -DQVR_BUILD_TESTS=ON -DQVR_FUZZ_TESTS=OFF -DQVR_WERROR=$(WERROR)
 	cmake --build build-tsan -j$(JOBS) --target $(TSAN_SUITES)
 	ctest --test-dir build-tsan --output-on-failure -j$(JOBS) --timeout 300 -L '^($(shell echo $(TSAN_SUITES) | tr ' ' '|'))$$'
 
