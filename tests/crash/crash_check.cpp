@@ -161,9 +161,9 @@ int main(int argc, char** argv)
         const Track& t = track->second;
         const std::string known = name + "\t" + identity(entry.path().string());
         const bool queued = queuedTitles.count(t.title) != 0;
+        const auto whole = [&] { finished.insert(t.title); seenNow.insert(known); };
         if (seen.count(known) && !queued) {
-            finished.insert(t.title);
-            seenNow.insert(known);
+            whole();
             continue;
         }
         const auto bytes = readFile(entry.path().string());
@@ -178,8 +178,7 @@ int main(int argc, char** argv)
             const auto at = std::mismatch(bytes->begin(), bytes->end(), expected.begin(), expected.end()).first;
             fail(name + " differs from the track from byte " + std::to_string(at - bytes->begin()) + sizes);
         } else if (bytes->size() == t.size) {
-            finished.insert(t.title);
-            seenNow.insert(known);
+            whole();
         } else if (!queued) {
             fail(name + " has left the download queue unfinished" + sizes);
         } else {

@@ -50,7 +50,6 @@ TEST(FolderWatcher, ReadsTheListAtOnceAndGathersTheChangesOfABurstIntoItsNextRea
     TempDir dir;
     TempDir other;
     writeFile(dir.file("b.mp3"), "");
-    writeFile(other.file("e.mp3"), "");
     Configuration configuration;
     configuration.strings.m_strDownloadFolder = dir.path();
     ListingWindow window;
@@ -78,8 +77,7 @@ TEST(FolderWatcher, ReadsTheListAtOnceAndGathersTheChangesOfABurstIntoItsNextRea
     ASSERT_TRUE(window.waitFor(3, 1));
     workers.requestStop();
     ASSERT_TRUE(workers.wait(std::chrono::seconds(30)));
-    EXPECT_THAT(window.lists, ElementsAre(ElementsAre("b.mp3"), ElementsAre("e.mp3"),
-                                            ElementsAre("A.mp3", "b.mp3", "c.mp3", "d.mp3")))
+    EXPECT_THAT(window.lists, ElementsAre(ElementsAre("b.mp3"), ElementsAre(), ElementsAre("A.mp3", "b.mp3", "c.mp3", "d.mp3")))
         << "the burst was read once";
 }
 

@@ -33,10 +33,10 @@ public:
     void SetStatus(const std::string& text) override { status = text; }
     void ResetProgress() override {}
     void SetProgress(int) override {}
-    void ShowQueue(const EntryList<QueueItem>&) override {}
+    void ShowQueue(const EntryList<QueueItem>& queue) override { rows = linesOf(queue); }
     void RefreshFileList(const std::string& folder) override { refreshes.push_back(folder); }
     void ShowLatched(bool resume, bool pause) override { latched = {resume, pause}; }
-    void ShowFolder(const std::string&) override {}
+    void ShowFolder(const std::string& folder) override { folderText = folder; }
     int Ask(const std::string&, const std::string& caption, unsigned type) override
     {
         asked.push_back(caption);
@@ -48,8 +48,8 @@ public:
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
     void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
 
-    std::string status;
-    std::vector<std::string> refreshes, asked, warnings;
+    std::string status, folderText;
+    std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
     std::optional<int> answer;  // none: the box's Yes, or its OK
     int retriesAsked = 0;
