@@ -20,7 +20,8 @@ SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 # make fuzz: how long each fuzz target runs; make crash-test: how many kills.
 SECONDS  ?= 60
 ROUNDS   ?= 200
-# make test and make fuzz: WERROR=ON makes every compiler warning an error, as CI does.
+# make test (its ThreadSanitizer build too) and make fuzz: WERROR=ON makes every
+# compiler warning an error, as CI does.
 WERROR   ?= OFF
 
 # The test programs that run again under ThreadSanitizer (make test-tsan): the
@@ -58,7 +59,8 @@ test: deps
 # in build-tsan/, of only the programs of TSAN_SUITES, whose tests carry their
 # program's name as their label.
 test-tsan: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQVR_TSAN=ON -DQVR_BUILD_TESTS=ON -DQVR_FUZZ_TESTS=OFF -DQVR_WERROR=$(WERROR)
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQVR_TSAN=ON -DQVR_BUILD_TESTS=ON -DQVR_FUZZ_TESTS=OFF \
+	  -DQVR_WERROR=$(WERROR)
 	cmake --build build-tsan -j$(JOBS) --target $(TSAN_SUITES)
 	ctest --test-dir build-tsan --output-on-failure -j$(JOBS) --timeout 300 -L '^($(shell echo $(TSAN_SUITES) | tr ' ' '|'))$$'
 

@@ -79,7 +79,7 @@ TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
         {"a link to its file", [&] {
              downloaded(mine, "12345", false);
              ::rename(m_dir.file("T.mp3").c_str(), m_dir.file("U.mp3").c_str());
-             ::symlink("U.mp3", m_dir.file("T.mp3").c_str());
+             ASSERT_EQ(::symlink("U.mp3", m_dir.file("T.mp3").c_str()), 0);
          }, "T (2).mp3", 0, 5},
         // Only root can plant one, so only root runs this case.
         {"another user's file with its mark", [&] {
