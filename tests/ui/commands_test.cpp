@@ -128,7 +128,10 @@ TEST_F(CommandTest, BothListsScrollAsFarAsTheirWidestText)
         return list->horizontalScrollBar()->maximum() + list->viewport()->width()
             >= list->fontMetrics().horizontalAdvance(QString::fromStdString(wide));
     };
-    EXPECT_TRUE(waitFor([&] { return shownFiles().size() == 3 && reaches(files()) && reaches(list(IDC_QUEUE_LIST)); }));
+    // The first track's own file may join the list beside its namesake while this waits.
+    EXPECT_TRUE(waitFor([&] {
+        return std::ranges::count(shownFiles(), wide + ".mp3") == 1 && reaches(files()) && reaches(list(IDC_QUEUE_LIST));
+    }));
 }
 
 TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
