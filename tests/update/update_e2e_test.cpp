@@ -5,6 +5,9 @@
 
 #include <signal.h>
 
+#include <chrono>
+#include <thread>
+
 namespace qvr::test {
 namespace {
 
@@ -30,6 +33,21 @@ std::string xdotool(std::vector<std::string> args)
     std::string output;
     runProcess(args, {}, &output);
     return output.substr(0, output.find('\n'));
+}
+
+// True once a window named `name`, other than `other`, has the keyboard. X tells no
+// one when the focus moves, so it is asked again and again, for at most 20 s.
+bool takesTheKeyboardSoon(const std::string& name, const std::string& other)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        const std::string focus = xdotool({"getwindowfocus", "-f"});
+        if (focus != other && xdotool({"getwindowname", focus}) == name)
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 // A copy of the program alone in the install folder.
@@ -112,10 +130,13 @@ TEST_F(InstalledProgram, EscapeInTheDownloadsProgressBoxCancelsIt)
     const std::string older = readFile(program());
     ChildProcess first({program()}, display());
     const std::string pid = std::to_string(first.pid());
-    xdotool({"windowfocus", "--sync", xdotool({"search", "--sync", "--onlyvisible", "--pid", pid}), "key", "Return"});
+    const std::string question = xdotool({"search", "--sync", "--onlyvisible", "--pid", pid});
+    xdotool({"windowfocus", "--sync", question, "key", "Return"});
     ASSERT_TRUE(m_store.waitForStalls(1));
-    // The box shows with the first bytes; a key sent before it is there would go nowhere.
-    xdotool({"search", "--sync", "--onlyvisible", "--pid", pid, "--name", "^Quavero Music Manager$"});
+    // The box shows with the first bytes and then takes the keyboard; a key sent
+    // before that would go nowhere. The question may linger a moment under the
+    // same name, as the download holds the thread that would take it away.
+    ASSERT_TRUE(takesTheKeyboardSoon("Quavero Music Manager", question)) << "the progress box";
     xdotool({"key", "Escape"});
     EXPECT_NE(xdotool({"search", "--sync", "--onlyvisible", "--pid", pid, "--name", "^Quavero$"}), "") << "the window";
     EXPECT_TRUE(readFile(program()) == older);
