@@ -15,23 +15,19 @@ void PrintTo(const QColor& color, std::ostream* out) { *out << color.name().toSt
 namespace qvr {
 namespace {
 
-const QColor kParent(20, 40, 60);
 const QColor kPictures[3] = {QColor(200, 0, 0), QColor(0, 200, 0), QColor(0, 0, 200)};
 
 class ImageButtonTest : public testing::Test {
 protected:
     ImageButtonTest()
     {
-        // Three 8 x 6 pictures in one colour each, with a black, see-through pixel at the top right.
+        // Three 8 x 6 pictures in one colour each.
         CImageList pictures(QSize(8, 6));
         for (const QColor& color : kPictures) {
             QImage picture(QSize(8, 6), QImage::Format_RGB32);
             picture.fill(color);
-            picture.setPixelColor(7, 0, Qt::black);
             pictures.AddMasked(picture, Qt::black);
         }
-        m_parent.setAutoFillBackground(true);
-        m_parent.setPalette(QPalette(kParent));
         m_parent.setGeometry(100, 100, 60, 40);
         m_button->setGeometry(10, 10, 12, 8); // larger than its pictures
         m_button->SetImages(pictures);
