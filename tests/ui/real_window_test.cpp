@@ -19,7 +19,6 @@
 
 #include <array>
 #include <cstdio>
-#include <fstream>
 
 namespace qvr {
 namespace {
@@ -336,8 +335,7 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
             const QPoint prompt = at(kBrowserRect.topLeft() + QPoint(2, 2));
             EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenPixel(prompt) == (qRgb(255, 255, 255) & RGB_MASK); }, 30000)) << "the prompt";
             EXPECT_FALSE(pageShown());
-            std::ifstream maps("/proc/" + m_pid + "/maps");
-            EXPECT_THAT(std::string(std::istreambuf_iterator<char>(maps), {}), testing::Not(testing::HasSubstr("libQt6WebEngine")));
+            EXPECT_THAT(test::readFile("/proc/" + m_pid + "/maps"), testing::Not(testing::HasSubstr("libQt6WebEngine")));
             m_store.setRadioStatus(200);
             mouse({moveTo(at(kBrowserRect.center())), {"click", "1"}});
         }
