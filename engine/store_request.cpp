@@ -143,6 +143,11 @@ std::optional<std::uint64_t> UnsatisfiedRangeSize(std::string_view value)
     return parsed->number;
 }
 
+bool StoreBusy(int status)
+{
+    return status >= 500 || status == 408 || status == 429;
+}
+
 int Percent(std::uint64_t done, std::uint64_t total)
 {
     if (total == 0)

@@ -58,6 +58,10 @@ std::uint64_t ParseContentLength(std::string_view value);
 // starts at or past the end).
 [[nodiscard]] std::optional<std::uint64_t> UnsatisfiedRangeSize(std::string_view value);
 
+// Whether an answer's status says the store could not answer now (a server error,
+// a timeout, too many requests), unlike one that says there is nothing for the request.
+bool StoreBusy(int status);
+
 // done x 100 / total, cut toward zero; 0 when total is 0.
 int Percent(std::uint64_t done, std::uint64_t total);
 

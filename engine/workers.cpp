@@ -125,13 +125,6 @@ std::string trackInfoUrl(const WorkerShared& shared, const std::string& entry)
     return "http://" + shared.config.storeHost + path;
 }
 
-// Answers that say the store could not answer now (a server error, a timeout, too
-// many requests), unlike one that says there is nothing for the request.
-bool storeBusy(int status)
-{
-    return status >= 500 || status == 408 || status == 429;
-}
-
 ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::string& entry, HttpClient& http,
                          std::array<char, kAnswerLimit + 1>& answer)
 {
@@ -166,7 +159,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
             sendStatus(window, kNetworkError);
         return result;
     }
-    if (storeBusy(response->statusCode())) {
+    if (StoreBusy(response->statusCode())) {
         // The request itself may be fine: it waits, and the store's other answers
         // (the tracks in the queue) go on.
         result.retry = true;
