@@ -263,6 +263,17 @@ TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksShowsOnceTheDownloaderStopsAnd
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 
+// Pause and Resume pressed in quick succession: the downloader's late report of the
+// pause holds nothing up, and the track it stopped is handed to it again.
+TEST_F(WhileATrackDownloads, APauseLiftedBeforeTheDownloaderStoppedForItHoldsNothingUp)
+{
+    controller.Pause();
+    controller.Resume();
+    theDownloaderReports(DLF_PAUSED);
+    EXPECT_NE(view.status, "Downloading Paused");
+    EXPECT_THAT(gates.handed, ElementsAre("download", "download"));
+}
+
 TEST_F(ControllerTest, PauseHoldsTheQueueBackAndResumeLetsItGoEachLatchingItsButton)
 {
     givenAQueue({"A"});
