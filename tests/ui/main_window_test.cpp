@@ -291,16 +291,16 @@ TEST_F(WindowTest, ResumeOrANewRequestTriesAFailingTrackAgainAtOnce)
     queueOnDisk({{"a", "Again", 1000}});
     addTrack("l", "Later", 1000);
     addTrack("n", "New", 1000);
-    m_store.setTrackFileStatus(404);
+    // Each first attempt fails and the next would come in an hour; the store is
+    // fine from then on.
+    m_store.setDropAfter(500, 1);
     openWindow();
     ASSERT_TRUE(m_store.waitForRequests("/tracks/a", 1));
-    m_store.setTrackFileStatus(0);
     m_window->OnResume();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); })) << "resumed";
-    m_store.setTrackFileStatus(404);
+    m_store.setDropAfter(500, 1);
     m_window->AddRawEntry("track=l");
     ASSERT_TRUE(waitFor([&] { return !requestsTo("/tracks/l").empty(); }));
-    m_store.setTrackFileStatus(0);
     m_window->AddRawEntry("track=n");
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("New")); })) << "a new request";
     EXPECT_EQ(readFile(trackPath("Later")), expectedContent("l", 1000));
