@@ -21,7 +21,9 @@ set -uo pipefail
 
 if [ -z "${QVR_CRASH_TEST_DISPLAY:-}" ]; then
   export QVR_CRASH_TEST_DISPLAY=1
-  exec xvfb-run -a -s "-screen 0 1024x300x24" "$0" "$@"
+  # -noreset: a kill can take the server's last client, and a server that resets then
+  # refuses the next start while it does.
+  exec xvfb-run -a -s "-noreset -screen 0 1024x300x24" "$0" "$@"
 fi
 
 here=$(cd "$(dirname "$0")/../.." && pwd)
