@@ -43,7 +43,7 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
         m_pump->PostMessage(WM_SWITCH_QUIT, 0, message.lParam);
         return 1;
     case WM_TAKEN_OVER:
-        return OnTakenOver() ? 1 : 0;
+        return m_handover.OnTakenOver() ? 1 : 0;
     case WM_COPYDATA: {
         // A request is one line, as a request file's first line is: what follows
         // a line end could never be kept, and would cost the request itself.
@@ -86,7 +86,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     case WM_SWITCH_QUIT:
         // After an update the new version says by WM_TAKEN_OVER that it runs. Its quit
         // comes before that, and may come in after this window has given it up.
-        if (m_takeOver.load() == kWaiting || (lParam != 0 && lParam == m_newVersionPid))
+        if (m_handover.RefusesQuitFrom(lParam))
             break;
         [[fallthrough]];
     case WM_TAKEN_OVER:
@@ -164,7 +164,7 @@ void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
     }
     switch (command) {
     case SC_RESTORE:
-        if (!m_bShowAllowed)
+        if (!m_handover.ShowAllowed())
             break;
         if (isMinimized())
             showNormal();

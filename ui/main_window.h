@@ -17,6 +17,7 @@
 #include "ui/prompts.h"
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
+#include "ui/update_handover.h"
 #include "update/self_update.h"
 
 #include <atomic>
@@ -28,7 +29,6 @@
 #include <vector>
 
 class QMenu;
-class QSocketNotifier;
 class QTimer;
 
 namespace qvr {
@@ -79,7 +79,7 @@ struct MainWindowEnvironment {
 // SendMessage; every report, like every message from outside, enters through
 // WindowProc on the window's thread. Request files dropped on its queue list come to
 // it as to any DropTarget.
-class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView {
+class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView, private HandoverWindow {
     Q_OBJECT
 
 public:
@@ -100,9 +100,9 @@ public:
     bool OnInitDialog();
     bool EndWindow();
 
-    // The update step of the start; true when a newer executable took over.
+    // The update step of the start; true when a newer executable was installed.
     bool RunSelfUpdate();
-    // Refuses to show the window while m_bShowAllowed is false.
+    // Refuses to show the window while an update keeps it hidden.
     void setVisible(bool visible) override;
     void done(int result) override;
 
@@ -152,20 +152,12 @@ protected:
 private:
     // The start and the end (window_lifecycle.cpp, self_update.cpp).
     void Publish();
-    // The road of an update (self_update.cpp). "Taken over" is one thing only: the
-    // new version has published its window and told this one so (WM_TAKEN_OVER).
-    // Until then this window stays hidden; when the new version ends first, or the
-    // limit passes, or it could not start, the old program comes back.
     void TellTakenOver();
-    bool KeepHiddenUntilTakenOver();
-    bool OnTakenOver();  // the hand-off thread's; false when it came too late
-    void ComeBackFromUpdate();
-    void RestoreOldVersion();
-    // What the last update left for this start (UpdateTrial); one that was undone is
-    // told about here.
-    void OpenTrial();
-    // The box that says the update was undone.
-    void TellUndone();
+    // What the update's hand-over asks of the window (self_update.cpp).
+    void PostTakenOver() override;
+    void PublishAgain() override;
+    void TellUndone() override;
+    void ComeBack() override;
     // The window ends on a quit from outside, whatever box it shows meanwhile.
     void EndOnQuit();
     // The window's whole start once it is not handing over.
@@ -228,21 +220,10 @@ private:
     QueueController m_queueController;
     // Where the hand-off thread puts the requests of second starts for this thread.
     RequestInbox m_inbox;
-    // The window may be shown; false once a newer executable was installed and
-    // started, for this one is then only waiting to be told to go.
-    bool m_bShowAllowed = true;
-    // The store gave this start's version list no answer in time.
-    bool m_bStoreUnanswered = false;
-    // This start's request went into the raw-queue file for the new version.
-    bool m_bRequestHandedOn = false;
-    enum TakeOverState : int { kNotWaiting, kWaiting, kTakenOver, kCameBack };
-    std::atomic<int> m_takeOver {kNotWaiting};
-    SelfUpdateOutcome m_update;
-    std::optional<UpdateTrial> m_trial;  // with a self-update, from the start on
+    // The update's road through this start: the window stays hidden while it hands over.
+    UpdateHandover m_handover;
     // Shared by the network waits before the window shows.
     WaitBudget m_startWaits {std::chrono::milliseconds(0)};
-    std::intptr_t m_newVersionPid = 0;  // the process an update started
-    QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
     std::uint32_t m_windowHandle = 0;
     std::unique_ptr<HandoffServer> m_handoffServer;
     bool m_bWorkersEnded = true;

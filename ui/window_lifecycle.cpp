@@ -30,7 +30,8 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_shared(m_workers.shared()),
       m_queueFiles(m_app.m_strDownloadQueuePath, m_app.m_strRawQueuePath),
       m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder),
-      m_inbox(RequestInbox::FolderBeside(m_app.m_strRawQueuePath))
+      m_inbox(RequestInbox::FolderBeside(m_app.m_strRawQueuePath)),
+      m_handover(*this, configuration, m_environment.selfUpdate, m_environment.handedOverLimit)
 {
     m_shared.m_gateFolder = m_environment.gateFolder;
     m_shared.m_http = m_environment.http;
@@ -66,10 +67,10 @@ bool CquaveromfcDlg::OnInitDialog()
     Publish();
     // Before the take-over is told: from then on the old version is gone, and a
     // crash of this one must bring it back.
-    OpenTrial();
+    m_handover.OpenTrial();
     m_startWaits = WaitBudget(m_environment.startWaits);
     TellTakenOver();
-    if (RunSelfUpdate() && KeepHiddenUntilTakenOver())
+    if (RunSelfUpdate() && m_handover.KeepHiddenUntilTakenOver())
         return true;
     StartNormally();
     return true;
@@ -80,8 +81,7 @@ void CquaveromfcDlg::StartNormally()
     // The window holds both gates while its workers are idle.
     m_workers.takeGates();
     // The proof of a new version: its window has run this long.
-    if (m_trial && m_trial->state() == UpdateTrial::State::OnTrial)
-        QTimer::singleShot(m_environment.selfUpdate->trialProof, this, [this] { m_trial->Pass(); });
+    m_handover.StartTrialProof();
 
     SetUpLook();
     m_queueController.LoadDownloadQueue();
@@ -89,7 +89,7 @@ void CquaveromfcDlg::StartNormally()
     // The radio page is on the same host: asked now, it would keep the window from
     // showing as long again. Nor is it asked once the waits before the window have
     // used up their time. A click on the prompt asks.
-    if (m_bStoreUnanswered && m_radio)
+    if (m_handover.StoreUnanswered() && m_radio)
         m_radio->ShowPrompt();
     else if (m_radio)
         m_radio->LoadRadio(&m_startWaits);
@@ -110,7 +110,7 @@ void CquaveromfcDlg::StartWorkers()
     m_queueController.StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
     // it again (WarnNotWritten); its file is left as it is.
-    if (!m_app.m_strRequest.empty() && !m_bRequestHandedOn)
+    if (!m_app.m_strRequest.empty() && !m_handover.RequestHandedOn())
         static_cast<void>(m_queueController.AddRawEntry(m_app.m_strRequest));
     m_workers.start(WorkerSet::Worker::Downloader);
     m_queueController.StartNextDownload();
