@@ -52,7 +52,7 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
             return 0;
         // Acknowledged once it is on disk: from then on a kill of this process
         // cannot lose it, and the window takes it when it is free.
-        if (const FileResult deposited = m_inbox.Deposit(text); !deposited) {
+        if (const FileResult deposited = m_publication.inbox().Deposit(text); !deposited) {
             m_pump->PostMessage(WM_HAND_OVER_NOT_KEPT, static_cast<std::uintptr_t>(deposited.error()), 0);
             return 0;
         }
@@ -120,7 +120,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         break;
     }
     case WM_HANDED_OVER:
-        m_queueController.TakeHandOvers(m_inbox);
+        m_queueController.TakeHandOvers(m_publication.inbox());
         break;
     case WM_HAND_OVER_NOT_KEPT:
         m_queueController.OnHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));

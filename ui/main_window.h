@@ -18,6 +18,7 @@
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
 #include "ui/update_handover.h"
+#include "ui/window_publication.h"
 #include "update/self_update.h"
 
 #include <atomic>
@@ -33,7 +34,6 @@ class QTimer;
 
 namespace qvr {
 
-class HandoffServer;
 class MessagePump;
 class RightClickFilter;
 struct HandoffMessage;
@@ -151,8 +151,6 @@ protected:
 
 private:
     // The start and the end (window_lifecycle.cpp, self_update.cpp).
-    void Publish();
-    void TellTakenOver();
     // What the update's hand-over asks of the window (self_update.cpp).
     void PostTakenOver() override;
     void PublishAgain() override;
@@ -218,14 +216,12 @@ private:
     WorkerShared& m_shared;
     QueueFiles m_queueFiles;
     QueueController m_queueController;
-    // Where the hand-off thread puts the requests of second starts for this thread.
-    RequestInbox m_inbox;
+    // How later starts find the window, and where their requests wait for it.
+    WindowPublication m_publication;
     // The update's road through this start: the window stays hidden while it hands over.
     UpdateHandover m_handover;
     // Shared by the network waits before the window shows.
     WaitBudget m_startWaits {std::chrono::milliseconds(0)};
-    std::uint32_t m_windowHandle = 0;
-    std::unique_ptr<HandoffServer> m_handoffServer;
     bool m_bWorkersEnded = true;
 };
 

@@ -2,7 +2,6 @@
 // and a window that stays hidden while a newer one takes over (UpdateHandover).
 #include "ui/main_window.h"
 
-#include "platform/handoff.h"
 #include "ui/message_pump.h"
 #include "res/strings.h"
 
@@ -117,12 +116,7 @@ void CquaveromfcDlg::PostTakenOver()
 
 void CquaveromfcDlg::PublishAgain()
 {
-    if (m_handoffServer && m_config.runtimeDir) {
-        RemoveDeadWindowSockets(*m_config.runtimeDir);
-        // As in Publish(): a second start that does not find this window keeps its
-        // request in the inbox.
-        static_cast<void>(PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle));
-    }
+    m_publication.PublishAgain();
 }
 
 void CquaveromfcDlg::ComeBack()

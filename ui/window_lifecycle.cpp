@@ -30,7 +30,7 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_shared(m_workers.shared()),
       m_queueFiles(m_app.m_strDownloadQueuePath, m_app.m_strRawQueuePath),
       m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder),
-      m_inbox(RequestInbox::FolderBeside(m_app.m_strRawQueuePath)),
+      m_publication(configuration),
       m_handover(*this, configuration, m_environment.selfUpdate, m_environment.handedOverLimit)
 {
     m_shared.m_gateFolder = m_environment.gateFolder;
@@ -62,14 +62,14 @@ bool CquaveromfcDlg::EndWindow()
 
 bool CquaveromfcDlg::OnInitDialog()
 {
-    m_inbox.RemoveStaleTemporaries();
+    m_publication.inbox().RemoveStaleTemporaries();
     m_queueFiles.RemoveStaleTemporaries();
-    Publish();
+    m_publication.Publish([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     // Before the take-over is told: from then on the old version is gone, and a
     // crash of this one must bring it back.
     m_handover.OpenTrial();
     m_startWaits = WaitBudget(m_environment.startWaits);
-    TellTakenOver();
+    m_publication.TellTakenOver();
     if (RunSelfUpdate() && m_handover.KeepHiddenUntilTakenOver())
         return true;
     StartNormally();
@@ -106,7 +106,7 @@ void CquaveromfcDlg::StartWorkers()
     m_queueController.LoadRawQueue();
     // What second starts handed over to an instance that was killed, or to this
     // one during its update step, came before this start's own request.
-    m_queueController.TakeHandOvers(m_inbox);
+    m_queueController.TakeHandOvers(m_publication.inbox());
     m_queueController.StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
     // it again (WarnNotWritten); its file is left as it is.
@@ -122,7 +122,7 @@ bool CquaveromfcDlg::LetWorkersGo()
     // then returns, so the workers are cut off from the window at once and the
     // server can end.
     m_pump->close();
-    m_handoffServer.reset();
+    m_publication.CloseServer();
     m_workers.disconnect();
     m_workers.requestStop();
     return m_workers.wait(m_environment.workerGrace);
@@ -131,36 +131,7 @@ bool CquaveromfcDlg::LetWorkersGo()
 void CquaveromfcDlg::PostNcDestroy()
 {
     m_queueController.SaveAtEnd();
-    if (m_windowHandle != 0 && m_config.runtimeDir)
-        UnpublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
-}
-
-void CquaveromfcDlg::Publish()
-{
-    if (!m_config.runtimeDir)
-        return;
-    RemoveDeadWindowSockets(*m_config.runtimeDir);
-    m_windowHandle = NewWindowHandle();
-    m_handoffServer = HandoffServer::start(
-        WindowSocketPath(*m_config.runtimeDir, m_windowHandle),
-        [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
-    // A window that is not published is not found: a second start then keeps its
-    // request in the inbox, which the next start takes.
-    const bool published = m_handoffServer && PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
-    if (!published)
-        LogFailure(m_handoffServer ? "publishing this window in " + *m_config.runtimeDir
-                                   : "listening for second starts at " + WindowSocketPath(*m_config.runtimeDir, m_windowHandle),
-                   ErrnoText(errno), "second starts keep their requests for the next start");
-}
-
-void CquaveromfcDlg::TellTakenOver()
-{
-    // An old window that is not told comes back by itself once its wait runs out and
-    // kills this process: what this one keeps is on disk, made to survive a kill.
-    std::string failure;
-    if (m_config.takesOverFrom != 0 && m_handoffServer
-        && !SendHandoffMessage(*m_config.runtimeDir, m_config.takesOverFrom, {WM_TAKEN_OVER, 0, 0, 0, {}}, {}, &failure))
-        LogFailure("telling the version before that this one took over", failure, "it ends by itself once its wait runs out");
+    m_publication.Unpublish();
 }
 
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
