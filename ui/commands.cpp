@@ -40,12 +40,12 @@ void CquaveromfcDlg::OnRemove()
 
 void CquaveromfcDlg::OnOpenFolder()
 {
-    m_desktop->open(m_queueController.downloadFolder());
+    m_waysOut.desktop().open(m_queueController.downloadFolder());
 }
 
 void CquaveromfcDlg::OnHomePage()
 {
-    m_desktop->open(loadString(IDS_HOME_URL, m_config.storeHost));
+    m_waysOut.desktop().open(loadString(IDS_HOME_URL, m_config.storeHost));
 }
 
 void CquaveromfcDlg::OnMinimize()
@@ -62,7 +62,7 @@ void CquaveromfcDlg::OnOpenFile()
     if (!model || !files->currentIndex().isValid())
         return;
     const auto row = static_cast<std::size_t>(files->currentIndex().row());
-    m_desktop->open(m_queueController.downloadFolder() + "/" + model->entries()[row]);
+    m_waysOut.desktop().open(m_queueController.downloadFolder() + "/" + model->entries()[row]);
 }
 
 void CquaveromfcDlg::OnClose()

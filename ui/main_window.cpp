@@ -190,7 +190,7 @@ void CquaveromfcDlg::OnFileOpenFailed(const char* path)
         "Unable to open file: %s for writing!\n\nPlease close any application that currently "
         "accesses that file and try again.",
         {path ? path : ""});
-    m_prompts->messageBox(this, text, "File error!", MB_OK);
+    m_waysOut.prompts().messageBox(this, text, "File error!", MB_OK);
 }
 
 void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
@@ -307,12 +307,12 @@ void CquaveromfcDlg::SetStatus(const std::string& text)
 
 int CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, unsigned type)
 {
-    return m_prompts->messageBox(this, text, caption, type);
+    return m_waysOut.prompts().messageBox(this, text, caption, type);
 }
 
 void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
 {
-    m_notices.post(text, caption);
+    m_waysOut.notices().post(text, caption);
 }
 
 void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
@@ -327,7 +327,7 @@ void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
 
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)
 {
-    return m_prompts->chooseFolder(this, title, startFolder);
+    return m_waysOut.prompts().chooseFolder(this, title, startFolder);
 }
 
 } // namespace qvr

@@ -18,6 +18,7 @@
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
 #include "ui/update_handover.h"
+#include "ui/ways_out.h"
 #include "ui/window_publication.h"
 #include "update/self_update.h"
 
@@ -196,12 +197,8 @@ private:
     const Configuration& m_config;
     const ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
-    QtPrompts m_qtPrompts;
-    Prompts* m_prompts;
-    NoticeQueue m_notices;
+    WaysOut m_waysOut;
     QTimer* m_saveRetry = nullptr;  // a child, made when a save first fails
-    ShellOpener m_shellOpener;
-    DesktopOpener* m_desktop;
     DialogControls m_controls;
     SimpleBrowser m_browser;
     std::unique_ptr<RadioPanel> m_radio;  // once the controls exist

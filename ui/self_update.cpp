@@ -93,7 +93,7 @@ private:
 void CquaveromfcDlg::TellUndone()
 {
     // This window is not shown yet; the box belongs to whatever is active.
-    m_prompts->messageBox(QApplication::activeWindow(), kUndoneText, kUpdatedCaption, MB_OK | MB_ICONWARNING);
+    m_waysOut.prompts().messageBox(QApplication::activeWindow(), kUndoneText, kUpdatedCaption, MB_OK | MB_ICONWARNING);
 }
 
 bool CquaveromfcDlg::RunSelfUpdate()
@@ -101,7 +101,7 @@ bool CquaveromfcDlg::RunSelfUpdate()
     // The boxes run event loops, in which a later start may hand its request over.
     // The raw-queue file keeps it (the raw entries are not loaded yet): this window
     // loads the file right after, or the newer instance does.
-    WindowUpdatePrompts prompts(*m_prompts, this);
+    WindowUpdatePrompts prompts(m_waysOut.prompts(), this);
     return m_handover.RunUpdateStep([&](SelfUpdateEnvironment environment, const std::function<void()>& keepHidden) {
         environment.updater.prompts = &prompts;
         environment.updater.budget = &m_startWaits;

@@ -19,9 +19,7 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_config(configuration),
       m_app(configuration.strings),
       m_environment(std::move(environment)),
-      m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
-      m_notices(m_prompts, *this),
-      m_desktop(m_environment.desktop ? m_environment.desktop : &m_shellOpener),
+      m_waysOut(m_environment.prompts, m_environment.desktop, *this),
       m_pump(std::make_unique<MessagePump>(
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               return WindowProc(message, wParam, lParam);
