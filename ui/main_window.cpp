@@ -198,45 +198,7 @@ void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
     auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
     if (!list)
         return;
-    // The queue changes at its ends, or in one place: only the rows between what
-    // stays at the front and what stays at the back are made anew, so that a long
-    // queue costs little at each change and the selection stays where it was.
-    std::vector<std::string> titles;
-    titles.reserve(queue.GetCount());
-    for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
-        titles.push_back(item->title);
-    std::size_t front = 0;
-    while (front < titles.size() && front < m_queueRows.size() && titles[front] == m_queueRows[front])
-        ++front;
-    std::size_t back = 0;
-    while (back < titles.size() - front && back < m_queueRows.size() - front
-           && titles[titles.size() - 1 - back] == m_queueRows[m_queueRows.size() - 1 - back])
-        ++back;
-    const int row = static_cast<int>(front);
-    const auto gone = static_cast<std::ptrdiff_t>(m_queueRows.size() - front - back);
-    if (front == 0 && back == 0) {
-        list->clear();
-    } else {
-        for (std::ptrdiff_t left = gone; left > 0; --left)
-            delete list->takeItem(row);
-    }
-    UniformRows* rows = UniformRows::of(list);
-    QStringList added;
-    std::vector<int> widths;
-    for (std::size_t i = front; i < titles.size() - back; ++i) {
-        added.push_back(QString::fromStdString(titles[i]));
-        widths.push_back(rows ? rows->widthOf(titles[i]) : 0);
-    }
-    const auto at = m_queueWidths.begin() + static_cast<std::ptrdiff_t>(front);
-    m_queueWidths.insert(m_queueWidths.erase(at, at + gone), widths.begin(), widths.end());
-    m_queueRows = std::move(titles);
-    // Told before the rows come, which the list then lays out.
-    if (rows) {
-        const auto widest = std::ranges::max_element(m_queueWidths);
-        rows->setWidest(widest == m_queueWidths.end() ? -1 : static_cast<int>(widest - m_queueWidths.begin()));
-    }
-    if (!added.isEmpty())
-        list->insertItems(row, added);
+    m_queueRows.show(*list, queue);
 }
 
 void CquaveromfcDlg::RefreshFileList(const std::string& folder)

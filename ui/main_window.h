@@ -15,6 +15,7 @@
 #include "engine/configuration.h"
 #include "ui/dialog_builder.h"
 #include "ui/prompts.h"
+#include "ui/queue_rows.h"
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
 #include "ui/update_handover.h"
@@ -203,9 +204,7 @@ private:
     SimpleBrowser m_browser;
     std::unique_ptr<RadioPanel> m_radio;  // once the controls exist
     QMenu* m_systemMenu = nullptr;        // a child, made when first opened
-    // The titles the queue list shows, and how wide each is, row by row.
-    std::vector<std::string> m_queueRows;
-    std::vector<int> m_queueWidths;
+    QueueRows m_queueRows;
     std::unique_ptr<MessagePump> m_pump;
 
     WorkerSet m_workers;
