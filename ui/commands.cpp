@@ -35,12 +35,12 @@ void CquaveromfcDlg::ConnectCommands()
 void CquaveromfcDlg::OnRemove()
 {
     const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
-    m_queueController.Remove(list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1);
+    m_work.controller().Remove(list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1);
 }
 
 void CquaveromfcDlg::OnOpenFolder()
 {
-    m_waysOut.desktop().open(m_queueController.downloadFolder());
+    m_waysOut.desktop().open(m_work.controller().downloadFolder());
 }
 
 void CquaveromfcDlg::OnHomePage()
@@ -62,12 +62,12 @@ void CquaveromfcDlg::OnOpenFile()
     if (!model || !files->currentIndex().isValid())
         return;
     const auto row = static_cast<std::size_t>(files->currentIndex().row());
-    m_waysOut.desktop().open(m_queueController.downloadFolder() + "/" + model->entries()[row]);
+    m_waysOut.desktop().open(m_work.controller().downloadFolder() + "/" + model->entries()[row]);
 }
 
 void CquaveromfcDlg::OnClose()
 {
-    m_workers.requestStop();
+    m_work.workers().requestStop();
 }
 
 } // namespace qvr

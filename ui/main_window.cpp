@@ -69,7 +69,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
-        m_queueController.OnFolderChanged();
+        m_work.controller().OnFolderChanged();
         break;
     case WM_SET_STATUS:
         SetStatus(msg::SetStatus::unpack(params).value);
@@ -78,7 +78,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         SetProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
-        m_queueController.OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
+        m_work.controller().OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
         break;
     case WM_FILE_OPEN_FAILED:
         OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
@@ -90,20 +90,20 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
             break;
         [[fallthrough]];
     case WM_TAKEN_OVER:
-        m_queueController.OnSwitchQuit();
+        m_work.controller().OnSwitchQuit();
         EndOnQuit();
         break;
     case WM_ENTRY_RESOLVED: {
         const msg::EntryResolved report = msg::EntryResolved::unpack(params);
-        m_queueController.OnEntryResolved(report.item, report.flags);
+        m_work.controller().OnEntryResolved(report.item, report.flags);
         break;
     }
     case WM_THREAD_EXITED: {
         const std::int32_t bit = msg::ThreadExited::unpack(params).value;
-        const bool allEnded = m_queueController.OnThreadExited(bit);
+        const bool allEnded = m_work.controller().OnThreadExited(bit);
         // A list asked of the folder watcher as it ended is read here.
-        if ((bit & THREAD_BIT_WATCHER) && m_shared.m_bListFiles.exchange(false) && !m_shared.m_bStopThreads)
-            RefreshFileList(m_queueController.downloadFolder());
+        if ((bit & THREAD_BIT_WATCHER) && m_work.shared().m_bListFiles.exchange(false) && !m_work.shared().m_bStopThreads)
+            RefreshFileList(m_work.controller().downloadFolder());
         if (allEnded)
             done(0);
         break;
@@ -116,18 +116,18 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         // TRUE once the request is kept, which tells the second start it may go.
         const CopyDataStruct* copy = msg::CopyData::unpack(params).value;
         if (copy && copy->dwData == COPYDATA_RAW_ENTRY && copy->lpData)
-            return m_queueController.OnCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
+            return m_work.controller().OnCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
         break;
     }
     case WM_HANDED_OVER:
-        m_queueController.TakeHandOvers(m_publication.inbox());
+        m_work.controller().TakeHandOvers(m_publication.inbox());
         break;
     case WM_HAND_OVER_NOT_KEPT:
-        m_queueController.OnHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));
+        m_work.controller().OnHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));
         break;
     case WM_FOLDER_UNAVAILABLE:
         if (const msg::FolderTrouble* trouble = msg::FolderUnavailable::unpack(params).value)
-            m_queueController.OnFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
+            m_work.controller().OnFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
         break;
     case WM_SYSCOMMAND:
         OnSysCommand(msg::SysCommand::unpack(params).command);
@@ -207,11 +207,11 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
         return;
     // Read off the window's thread, by the folder watcher; once that has ended,
     // nobody else can.
-    if (m_queueController.exitedThreads() & THREAD_BIT_WATCHER) {
+    if (m_work.controller().exitedThreads() & THREAD_BIT_WATCHER) {
         std::vector<std::string> entries = ListDownloadedFiles(folder);
         ShowFileList(folder, entries);
     } else {
-        m_workers.listDownloadedFiles();
+        m_work.workers().listDownloadedFiles();
     }
 }
 
@@ -219,7 +219,7 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
 {
     auto* view = m_controls.control<QListView>(IDC_FILE_LIST);
     DownloadedFilesModel* files = DownloadedFilesOf(view);
-    if (!files || folder != m_queueController.downloadFolder())
+    if (!files || folder != m_work.controller().downloadFolder())
         return;
     // The selection stays on the same name, or goes to the first entry that begins
     // with it (from the second entry on, round to the first), or to none.
@@ -279,12 +279,7 @@ void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
 
 void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
 {
-    if (!m_saveRetry) {
-        m_saveRetry = new QTimer(this);
-        m_saveRetry->setSingleShot(true);
-        connect(m_saveRetry, &QTimer::timeout, this, [this] { m_queueController.RetrySaves(); });
-    }
-    m_saveRetry->start(pause);
+    m_work.RetrySavesAfter(pause);
 }
 
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)

@@ -18,8 +18,10 @@
 #include "ui/queue_rows.h"
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
+#include "ui/queue_work.h"
 #include "ui/update_handover.h"
 #include "ui/ways_out.h"
+#include "ui/window_environment.h"
 #include "ui/window_publication.h"
 #include "update/self_update.h"
 
@@ -37,43 +39,7 @@ class QTimer;
 namespace qvr {
 
 class MessagePump;
-class RightClickFilter;
 struct HandoffMessage;
-
-// What the main window needs from the process around it, besides the configuration:
-// the resources and the ways out that the start makes for it, or tests give it.
-struct MainWindowEnvironment {
-    std::string gateFolder;  // folder of the two gates (named mutexes)
-    // Stores a newly chosen download folder in the settings; 0 on success.
-    std::function<long(const std::string&)> writeDownloadFolder;
-    HttpClientFactory http;
-    // The radio panel's browser views, asked for when the page first answers. Left
-    // out, the panel keeps its prompt and asks the store nothing, and no web engine
-    // is ever loaded.
-    WebViewSource webViews;
-    // Makes the clients of the radio page's check (see RadioCheckOptions()).
-    HttpClientFactory radioHttp;
-    // Told the browser's view once it exists, so that right clicks never reach the page.
-    RightClickFilter* rightClicks = nullptr;
-    Prompts* prompts = nullptr;  // null: the real dialogs
-    DesktopOpener* desktop = nullptr;  // null: xdg-open
-    std::chrono::milliseconds retryPause {1000};
-    std::uint64_t largestTrack = std::uint64_t(4) << 30;
-    // What a download leaves free on its file system (of `total` bytes).
-    std::function<std::uint64_t(std::uint64_t total)> diskReserve = WorkerShared::DefaultDiskReserve;
-    // How long the end of the window waits for workers that are still busy; the
-    // end says whether they all ended.
-    std::chrono::milliseconds workerGrace {5000};
-    // The update check at the window's start; none: no check.
-    std::optional<SelfUpdateEnvironment> selfUpdate;
-    // How long a window that handed over to a newer executable waits to be told
-    // to go before it goes by itself.
-    std::chrono::milliseconds handedOverLimit {60000};
-    // Every network wait before the window shows (the version list, the head of the
-    // new program's answer, the radio check) shares this much time; each gets the
-    // smaller of its own limit and what is left.
-    std::chrono::milliseconds startWaits {3400};
-};
 
 // The program's window: the skinned dialog with its controls, the one entry of every
 // message (WindowProc), and the workers. What is decided about the queue, the window
@@ -113,23 +79,23 @@ public:
     MessageSink& messageSink();
 
     // Operations of the window (window's thread only).
-    void StartNextDownload() override { m_queueController.StartNextDownload(); }
+    void StartNextDownload() override { m_work.controller().StartNextDownload(); }
     // A dropped request is its file's first line up to a NUL, as any other. One that
     // could not be kept has been told about (WarnNotWritten); its file stays where it
     // was, as does one whose line could never be kept.
     void AddRawEntry(const RawEntry& text) override
     {
-        static_cast<void>(m_queueController.AddRawEntry(RequestLine(text)));
+        static_cast<void>(m_work.controller().AddRawEntry(RequestLine(text)));
     }
     // Shows the radio page when it answers, else the prompt (the radio panel).
     void LoadRadio();
     // The user's commands.
     void OnRemove();
-    void OnClear() { m_queueController.Clear(); }
-    void OnChooseFolder() { m_queueController.ChooseFolder(); }
+    void OnClear() { m_work.controller().Clear(); }
+    void OnChooseFolder() { m_work.controller().ChooseFolder(); }
     void OnOpenFolder();
-    void OnResume() { m_queueController.Resume(); }
-    void OnPause() { m_queueController.Pause(); }
+    void OnResume() { m_work.controller().Resume(); }
+    void OnPause() { m_work.controller().Pause(); }
     void OnHomePage();
     void OnMinimize();
     void OnOpenFile();
@@ -142,10 +108,10 @@ public:
     QWidget* control(int id) const { return m_controls.control(id); }
     template <class Widget>
     Widget* controlAs(int id) const { return m_controls.control<Widget>(id); }
-    const QueueController& queueController() const { return m_queueController; }
-    const EntryList<QueueItem>& queue() const { return m_queueController.queue(); }
-    const EntryList<RawEntryItem>& rawEntries() const { return m_queueController.rawEntries(); }
-    std::int32_t exitedThreads() const { return m_queueController.exitedThreads(); }
+    const QueueController& queueController() const { return m_work.controller(); }
+    const EntryList<QueueItem>& queue() const { return m_work.controller().queue(); }
+    const EntryList<RawEntryItem>& rawEntries() const { return m_work.controller().rawEntries(); }
+    std::int32_t exitedThreads() const { return m_work.controller().exitedThreads(); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -199,7 +165,6 @@ private:
     const ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
     WaysOut m_waysOut;
-    QTimer* m_saveRetry = nullptr;  // a child, made when a save first fails
     DialogControls m_controls;
     SimpleBrowser m_browser;
     std::unique_ptr<RadioPanel> m_radio;  // once the controls exist
@@ -207,11 +172,8 @@ private:
     QueueRows m_queueRows;
     std::unique_ptr<MessagePump> m_pump;
 
-    WorkerSet m_workers;
-    // What the workers read: the window's requests, the job slots and the settings.
-    WorkerShared& m_shared;
-    QueueFiles m_queueFiles;
-    QueueController m_queueController;
+    // The workers, the queue files and the controller that decides about them.
+    QueueWork m_work;
     // How later starts find the window, and where their requests wait for it.
     WindowPublication m_publication;
     // The update's road through this start: the window stays hidden while it hands over.

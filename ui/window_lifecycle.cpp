@@ -24,18 +24,10 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               return WindowProc(message, wParam, lParam);
           })),
-      m_workers(*m_pump, configuration),
-      m_shared(m_workers.shared()),
-      m_queueFiles(m_app.m_strDownloadQueuePath, m_app.m_strRawQueuePath),
-      m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder),
+      m_work(*m_pump, *this, configuration, m_environment),
       m_publication(configuration),
       m_handover(*this, configuration, m_environment.selfUpdate, m_environment.handedOverLimit)
 {
-    m_shared.m_gateFolder = m_environment.gateFolder;
-    m_shared.m_http = m_environment.http;
-    m_shared.m_retryPause = m_environment.retryPause;
-    m_shared.m_largestTrack = m_environment.largestTrack;
-    m_shared.m_diskReserve = m_environment.diskReserve;
 }
 
 CquaveromfcDlg::~CquaveromfcDlg()
@@ -61,7 +53,7 @@ bool CquaveromfcDlg::EndWindow()
 bool CquaveromfcDlg::OnInitDialog()
 {
     m_publication.inbox().RemoveStaleTemporaries();
-    m_queueFiles.RemoveStaleTemporaries();
+    m_work.files().RemoveStaleTemporaries();
     m_publication.Publish([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     // Before the take-over is told: from then on the old version is gone, and a
     // crash of this one must bring it back.
@@ -77,12 +69,12 @@ bool CquaveromfcDlg::OnInitDialog()
 void CquaveromfcDlg::StartNormally()
 {
     // The window holds both gates while its workers are idle.
-    m_workers.takeGates();
+    m_work.workers().takeGates();
     // The proof of a new version: its window has run this long.
     m_handover.StartTrialProof();
 
     SetUpLook();
-    m_queueController.LoadDownloadQueue();
+    m_work.controller().LoadDownloadQueue();
     SetUpControls();
     // The radio page is on the same host: asked now, it would keep the window from
     // showing as long again. Nor is it asked once the waits before the window have
@@ -93,25 +85,25 @@ void CquaveromfcDlg::StartNormally()
         m_radio->LoadRadio(&m_startWaits);
     if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
-    RefreshFileList(m_queueController.downloadFolder());
+    RefreshFileList(m_work.controller().downloadFolder());
     StartWorkers();
 }
 
 void CquaveromfcDlg::StartWorkers()
 {
-    m_workers.start(WorkerSet::Worker::FolderWatcher);
-    m_workers.start(WorkerSet::Worker::Resolver);
-    m_queueController.LoadRawQueue();
+    m_work.workers().start(WorkerSet::Worker::FolderWatcher);
+    m_work.workers().start(WorkerSet::Worker::Resolver);
+    m_work.controller().LoadRawQueue();
     // What second starts handed over to an instance that was killed, or to this
     // one during its update step, came before this start's own request.
-    m_queueController.TakeHandOvers(m_publication.inbox());
-    m_queueController.StartNextResolve();
+    m_work.controller().TakeHandOvers(m_publication.inbox());
+    m_work.controller().StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
     // it again (WarnNotWritten); its file is left as it is.
     if (!m_app.m_strRequest.empty() && !m_handover.RequestHandedOn())
-        static_cast<void>(m_queueController.AddRawEntry(m_app.m_strRequest));
-    m_workers.start(WorkerSet::Worker::Downloader);
-    m_queueController.StartNextDownload();
+        static_cast<void>(m_work.controller().AddRawEntry(m_app.m_strRequest));
+    m_work.workers().start(WorkerSet::Worker::Downloader);
+    m_work.controller().StartNextDownload();
 }
 
 bool CquaveromfcDlg::LetWorkersGo()
@@ -121,14 +113,14 @@ bool CquaveromfcDlg::LetWorkersGo()
     // server can end.
     m_pump->close();
     m_publication.CloseServer();
-    m_workers.disconnect();
-    m_workers.requestStop();
-    return m_workers.wait(m_environment.workerGrace);
+    m_work.workers().disconnect();
+    m_work.workers().requestStop();
+    return m_work.workers().wait(m_environment.workerGrace);
 }
 
 void CquaveromfcDlg::PostNcDestroy()
 {
-    m_queueController.SaveAtEnd();
+    m_work.controller().SaveAtEnd();
     m_publication.Unpublish();
 }
 

@@ -220,7 +220,7 @@ void CquaveromfcDlg::SetUpControls()
 {
     // Not paused at start: resume shows latched.
     ShowLatched(true, false);
-    ShowFolder(m_queueController.downloadFolder());
+    ShowFolder(m_work.controller().downloadFolder());
     ResetProgress();
     // The keyboard starts in the queue, as it always did: Enter there ends the
     // window, and Tab goes on to the tracks and round the buttons.
