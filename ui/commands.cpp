@@ -25,16 +25,16 @@ void CquaveromfcDlg::ConnectCommands()
         {IDC_CLOSE, &CquaveromfcDlg::OnClose},
     };
     for (const auto& [id, command] : commands) {
-        if (auto* button = m_controls.control<QAbstractButton>(id))
+        if (auto* button = m_look.controls.control<QAbstractButton>(id))
             connect(button, &QAbstractButton::clicked, this, [this, command = command] { (this->*command)(); });
     }
-    if (auto* files = m_controls.control<QListView>(IDC_FILE_LIST))
+    if (auto* files = m_look.controls.control<QListView>(IDC_FILE_LIST))
         connect(files, &QAbstractItemView::doubleClicked, this, [this] { OnOpenFile(); });
 }
 
 void CquaveromfcDlg::OnRemove()
 {
-    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
+    const auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
     m_work.controller().Remove(list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1);
 }
 
@@ -57,7 +57,7 @@ void CquaveromfcDlg::OnMinimize()
 void CquaveromfcDlg::OnOpenFile()
 {
     // A name need not be valid text: what opens is the file of the name's bytes.
-    const auto* files = m_controls.control<QListView>(IDC_FILE_LIST);
+    const auto* files = m_look.controls.control<QListView>(IDC_FILE_LIST);
     const DownloadedFilesModel* model = DownloadedFilesOf(files);
     if (!model || !files->currentIndex().isValid())
         return;

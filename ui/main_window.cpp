@@ -195,7 +195,7 @@ void CquaveromfcDlg::OnFileOpenFailed(const char* path)
 
 void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
 {
-    auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
+    auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
     if (!list)
         return;
     m_queueRows.show(*list, queue);
@@ -217,7 +217,7 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
 
 void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::string>& entries)
 {
-    auto* view = m_controls.control<QListView>(IDC_FILE_LIST);
+    auto* view = m_look.controls.control<QListView>(IDC_FILE_LIST);
     DownloadedFilesModel* files = DownloadedFilesOf(view);
     if (!files || folder != m_work.controller().downloadFolder())
         return;
@@ -239,19 +239,19 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
 
 void CquaveromfcDlg::ResetProgress()
 {
-    if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
+    if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         bar->setGeometry(kProgressBarOrigin);
         bar->setValue(0);
     }
-    if (auto* percent = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
+    if (auto* percent = m_look.controls.control<QLabel>(IDC_PERCENT_TEXT))
         percent->setText(QStringLiteral("0%"));
 }
 
 void CquaveromfcDlg::SetProgress(int percent)
 {
-    if (auto* text = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
+    if (auto* text = m_look.controls.control<QLabel>(IDC_PERCENT_TEXT))
         text->setText(QString::number(percent) + u'%');
-    if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
+    if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         QRect place = kProgressBarOrigin;
         place.setWidth(ProgressBarWidth(percent));
         bar->setGeometry(place);
@@ -263,7 +263,7 @@ void CquaveromfcDlg::SetProgress(int percent)
 
 void CquaveromfcDlg::SetStatus(const std::string& text)
 {
-    if (auto* status = m_controls.control<QLabel>(IDC_STATUS_TEXT))
+    if (auto* status = m_look.controls.control<QLabel>(IDC_STATUS_TEXT))
         status->setText(QString::fromStdString(text));
 }
 

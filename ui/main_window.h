@@ -105,9 +105,9 @@ public:
     // The close command: lets every worker end; the window ends once all have.
     void OnClose();
 
-    QWidget* control(int id) const { return m_controls.control(id); }
+    QWidget* control(int id) const { return m_look.controls.control(id); }
     template <class Widget>
-    Widget* controlAs(int id) const { return m_controls.control<Widget>(id); }
+    Widget* controlAs(int id) const { return m_look.controls.control<Widget>(id); }
     const QueueController& queueController() const { return m_work.controller(); }
     const EntryList<QueueItem>& queue() const { return m_work.controller().queue(); }
     const EntryList<RawEntryItem>& rawEntries() const { return m_work.controller().rawEntries(); }
@@ -161,14 +161,20 @@ private:
     // chosen meanwhile; `entries` is left with what the list showed before.
     void ShowFileList(const std::string& folder, std::vector<std::string>& entries);
 
+    // What the look made of the window: its controls, the radio panel and the
+    // browser it shows the page in, and the window's own menu.
+    struct LookParts {
+        DialogControls controls;
+        SimpleBrowser browser;
+        std::unique_ptr<RadioPanel> radio;  // once the controls exist
+        QMenu* systemMenu = nullptr;        // a child, made when first opened
+    };
+
     const Configuration& m_config;
-    const ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
+    // The boxes, the notices and the desktop opener.
     WaysOut m_waysOut;
-    DialogControls m_controls;
-    SimpleBrowser m_browser;
-    std::unique_ptr<RadioPanel> m_radio;  // once the controls exist
-    QMenu* m_systemMenu = nullptr;        // a child, made when first opened
+    LookParts m_look;
     QueueRows m_queueRows;
     std::unique_ptr<MessagePump> m_pump;
 

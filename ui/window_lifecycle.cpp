@@ -17,7 +17,6 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
                                QWidget* parent)
     : CDialogSK(parent, Qt::Window),
       m_config(configuration),
-      m_app(configuration.strings),
       m_environment(std::move(environment)),
       m_waysOut(m_environment.prompts, m_environment.desktop, *this),
       m_pump(std::make_unique<MessagePump>(
@@ -79,11 +78,11 @@ void CquaveromfcDlg::StartNormally()
     // The radio page is on the same host: asked now, it would keep the window from
     // showing as long again. Nor is it asked once the waits before the window have
     // used up their time. A click on the prompt asks.
-    if (m_handover.StoreUnanswered() && m_radio)
-        m_radio->ShowPrompt();
-    else if (m_radio)
-        m_radio->LoadRadio(&m_startWaits);
-    if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
+    if (m_handover.StoreUnanswered() && m_look.radio)
+        m_look.radio->ShowPrompt();
+    else if (m_look.radio)
+        m_look.radio->LoadRadio(&m_startWaits);
+    if (auto* queue = m_look.controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
     RefreshFileList(m_work.controller().downloadFolder());
     StartWorkers();
@@ -100,8 +99,8 @@ void CquaveromfcDlg::StartWorkers()
     m_work.controller().StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
     // it again (WarnNotWritten); its file is left as it is.
-    if (!m_app.m_strRequest.empty() && !m_handover.RequestHandedOn())
-        static_cast<void>(m_work.controller().AddRawEntry(m_app.m_strRequest));
+    if (!m_config.strings.m_strRequest.empty() && !m_handover.RequestHandedOn())
+        static_cast<void>(m_work.controller().AddRawEntry(m_config.strings.m_strRequest));
     m_work.workers().start(WorkerSet::Worker::Downloader);
     m_work.controller().StartNextDownload();
 }
