@@ -15,7 +15,6 @@
 #include <QListView>
 #include <QListWidget>
 #include <QProgressBar>
-#include <QTimer>
 
 #include <algorithm>
 

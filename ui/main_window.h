@@ -16,16 +16,15 @@
 #include "ui/dialog_builder.h"
 #include "ui/prompts.h"
 #include "ui/queue_rows.h"
+#include "ui/queue_work.h"
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
-#include "ui/queue_work.h"
 #include "ui/update_handover.h"
 #include "ui/ways_out.h"
 #include "ui/window_environment.h"
 #include "ui/window_publication.h"
 #include "update/self_update.h"
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -34,7 +33,6 @@
 #include <vector>
 
 class QMenu;
-class QTimer;
 
 namespace qvr {
 
@@ -42,11 +40,13 @@ class MessagePump;
 struct HandoffMessage;
 
 // The program's window: the skinned dialog with its controls, the one entry of every
-// message (WindowProc), and the workers. What is decided about the queue, the window
-// asks its QueueController, which it shows through QueueView. Workers report through
-// SendMessage; every report, like every message from outside, enters through
-// WindowProc on the window's thread. Request files dropped on its queue list come to
-// it as to any DropTarget.
+// message (WindowProc), and its look. What is decided about the queue, the window
+// asks its QueueController (beside the workers, in QueueWork), which it shows through
+// QueueView. Workers report through SendMessage; every report, like every message
+// from outside, enters through WindowProc on the window's thread. Request files
+// dropped on its queue list come to it as to any DropTarget. Later starts reach it
+// through its WindowPublication; an update's road through the start is its
+// UpdateHandover's.
 class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView, private HandoverWindow {
     Q_OBJECT
 
@@ -118,15 +118,14 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // The start and the end (window_lifecycle.cpp, self_update.cpp).
     // What the update's hand-over asks of the window (self_update.cpp).
     void PostTakenOver() override;
     void PublishAgain() override;
     void TellUndone() override;
     void ComeBack() override;
-    // The window ends on a quit from outside, whatever box it shows meanwhile.
-    void EndOnQuit();
-    // The window's whole start once it is not handing over.
+
+    // The start and the end (window_lifecycle.cpp). The window's whole start once it
+    // is not handing over:
     void StartNormally();
     void StartWorkers();
     bool LetWorkersGo();
@@ -154,6 +153,8 @@ private:
 
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);
+    // The window ends on a quit from outside, whatever box it shows meanwhile.
+    void EndOnQuit();
     void OnSysCommand(std::uintptr_t command);
     void OnAbout();
     void OnFileOpenFailed(const char* path);

@@ -3,13 +3,10 @@
 #include "ui/main_window.h"
 
 #include "engine/workers.h"
-#include "platform/failure_log.h"
 #include "platform/handoff.h"
-#include "res/strings.h"
 #include "ui/message_pump.h"
 
 #include <QKeyEvent>
-#include <QTimer>
 
 namespace qvr {
 
