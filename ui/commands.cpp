@@ -35,7 +35,8 @@ void CquaveromfcDlg::ConnectCommands()
 void CquaveromfcDlg::OnRemove()
 {
     const auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
-    m_work.controller().Remove(list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1);
+    const bool selected = list && list->currentItem() && list->currentItem()->isSelected();
+    m_work.controller().Remove(selected ? list->currentRow() : -1);
 }
 
 void CquaveromfcDlg::OnOpenFolder()

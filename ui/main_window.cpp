@@ -101,7 +101,8 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         const std::int32_t bit = msg::ThreadExited::unpack(params).value;
         const bool allEnded = m_work.controller().OnThreadExited(bit);
         // A list asked of the folder watcher as it ended is read here.
-        if ((bit & THREAD_BIT_WATCHER) && m_work.shared().m_bListFiles.exchange(false) && !m_work.shared().m_bStopThreads)
+        WorkerShared& shared = m_work.shared();
+        if ((bit & THREAD_BIT_WATCHER) && shared.m_bListFiles.exchange(false) && !shared.m_bStopThreads)
             RefreshFileList(m_work.controller().downloadFolder());
         if (allEnded)
             done(0);

@@ -49,7 +49,8 @@ public:
 
     // Runs the update (RunSelfUpdate) with the window's boxes, calling `keepHidden`
     // right before the new version starts.
-    using UpdateStep = std::function<SelfUpdateOutcome(const SelfUpdateEnvironment&, const std::function<void()>& keepHidden)>;
+    using UpdateStep =
+        std::function<SelfUpdateOutcome(const SelfUpdateEnvironment&, const std::function<void()>& keepHidden)>;
 
     // Without `selfUpdate` no update is looked for and no trial watched. A window
     // handed over waits `handedOverLimit` to be told to go before it comes back.

@@ -234,7 +234,7 @@ void CquaveromfcDlg::SetUpControls()
         new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
     }
     m_look.radio = std::make_unique<RadioPanel>(prompt, m_look.browser, m_environment.radioHttp,
-                                           loadString(IDS_RADIO_URL, m_config.storeHost));
+                                                loadString(IDS_RADIO_URL, m_config.storeHost));
     if (m_environment.webViews)
         m_look.radio->PlaceBrowser(this, IDC_BROWSER_PLACE, m_environment.webViews, m_environment.rightClicks);
 }

@@ -33,7 +33,8 @@ protected:
         update.updater.executable = m_dir.file("quavero");
         update.updater.refusedNote = m_dir.file("refused-version");
         m_handover.emplace(*this, m_config, update, limit);
-        EXPECT_TRUE(m_handover->RunUpdateStep([&](const SelfUpdateEnvironment&, const std::function<void()>& keepHidden) {
+        using KeepHidden = std::function<void()>;
+        EXPECT_TRUE(m_handover->RunUpdateStep([&](const SelfUpdateEnvironment&, const KeepHidden& keepHidden) {
             keepHidden();
             SelfUpdateOutcome outcome {.installed = true, .executable = m_dir.file("quavero"), .version = "2.1.0.1"};
             if (starts)
