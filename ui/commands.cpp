@@ -25,27 +25,28 @@ void CquaveromfcDlg::ConnectCommands()
         {IDC_CLOSE, &CquaveromfcDlg::OnClose},
     };
     for (const auto& [id, command] : commands) {
-        if (auto* button = m_controls.control<QAbstractButton>(id))
+        if (auto* button = m_look.controls.control<QAbstractButton>(id))
             connect(button, &QAbstractButton::clicked, this, [this, command = command] { (this->*command)(); });
     }
-    if (auto* files = m_controls.control<QListView>(IDC_FILE_LIST))
+    if (auto* files = m_look.controls.control<QListView>(IDC_FILE_LIST))
         connect(files, &QAbstractItemView::doubleClicked, this, [this] { OnOpenFile(); });
 }
 
 void CquaveromfcDlg::OnRemove()
 {
-    const auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
-    m_queueController.Remove(list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1);
+    const auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
+    const bool selected = list && list->currentItem() && list->currentItem()->isSelected();
+    m_work.controller().Remove(selected ? list->currentRow() : -1);
 }
 
 void CquaveromfcDlg::OnOpenFolder()
 {
-    m_desktop->open(m_queueController.downloadFolder());
+    m_waysOut.desktop().open(m_work.controller().downloadFolder());
 }
 
 void CquaveromfcDlg::OnHomePage()
 {
-    m_desktop->open(loadString(IDS_HOME_URL, m_config.storeHost));
+    m_waysOut.desktop().open(loadString(IDS_HOME_URL, m_config.storeHost));
 }
 
 void CquaveromfcDlg::OnMinimize()
@@ -57,17 +58,17 @@ void CquaveromfcDlg::OnMinimize()
 void CquaveromfcDlg::OnOpenFile()
 {
     // A name need not be valid text: what opens is the file of the name's bytes.
-    const auto* files = m_controls.control<QListView>(IDC_FILE_LIST);
+    const auto* files = m_look.controls.control<QListView>(IDC_FILE_LIST);
     const DownloadedFilesModel* model = DownloadedFilesOf(files);
     if (!model || !files->currentIndex().isValid())
         return;
     const auto row = static_cast<std::size_t>(files->currentIndex().row());
-    m_desktop->open(m_queueController.downloadFolder() + "/" + model->entries()[row]);
+    m_waysOut.desktop().open(m_work.controller().downloadFolder() + "/" + model->entries()[row]);
 }
 
 void CquaveromfcDlg::OnClose()
 {
-    m_workers.requestStop();
+    m_work.workers().requestStop();
 }
 
 } // namespace qvr

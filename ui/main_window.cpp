@@ -15,7 +15,6 @@
 #include <QListView>
 #include <QListWidget>
 #include <QProgressBar>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -43,7 +42,7 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
         m_pump->PostMessage(WM_SWITCH_QUIT, 0, message.lParam);
         return 1;
     case WM_TAKEN_OVER:
-        return OnTakenOver() ? 1 : 0;
+        return m_handover.OnTakenOver() ? 1 : 0;
     case WM_COPYDATA: {
         // A request is one line, as a request file's first line is: what follows
         // a line end could never be kept, and would cost the request itself.
@@ -52,7 +51,7 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
             return 0;
         // Acknowledged once it is on disk: from then on a kill of this process
         // cannot lose it, and the window takes it when it is free.
-        if (const FileResult deposited = m_inbox.Deposit(text); !deposited) {
+        if (const FileResult deposited = m_publication.inbox().Deposit(text); !deposited) {
             m_pump->PostMessage(WM_HAND_OVER_NOT_KEPT, static_cast<std::uintptr_t>(deposited.error()), 0);
             return 0;
         }
@@ -69,7 +68,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
-        m_queueController.OnFolderChanged();
+        m_work.controller().OnFolderChanged();
         break;
     case WM_SET_STATUS:
         SetStatus(msg::SetStatus::unpack(params).value);
@@ -78,7 +77,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         SetProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
-        m_queueController.OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
+        m_work.controller().OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
         break;
     case WM_FILE_OPEN_FAILED:
         OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
@@ -86,24 +85,25 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     case WM_SWITCH_QUIT:
         // After an update the new version says by WM_TAKEN_OVER that it runs. Its quit
         // comes before that, and may come in after this window has given it up.
-        if (m_takeOver.load() == kWaiting || (lParam != 0 && lParam == m_newVersionPid))
+        if (m_handover.RefusesQuitFrom(lParam))
             break;
         [[fallthrough]];
     case WM_TAKEN_OVER:
-        m_queueController.OnSwitchQuit();
+        m_work.controller().OnSwitchQuit();
         EndOnQuit();
         break;
     case WM_ENTRY_RESOLVED: {
         const msg::EntryResolved report = msg::EntryResolved::unpack(params);
-        m_queueController.OnEntryResolved(report.item, report.flags);
+        m_work.controller().OnEntryResolved(report.item, report.flags);
         break;
     }
     case WM_THREAD_EXITED: {
         const std::int32_t bit = msg::ThreadExited::unpack(params).value;
-        const bool allEnded = m_queueController.OnThreadExited(bit);
+        const bool allEnded = m_work.controller().OnThreadExited(bit);
         // A list asked of the folder watcher as it ended is read here.
-        if ((bit & THREAD_BIT_WATCHER) && m_shared.m_bListFiles.exchange(false) && !m_shared.m_bStopThreads)
-            RefreshFileList(m_queueController.downloadFolder());
+        WorkerShared& shared = m_work.shared();
+        if ((bit & THREAD_BIT_WATCHER) && shared.m_bListFiles.exchange(false) && !shared.m_bStopThreads)
+            RefreshFileList(m_work.controller().downloadFolder());
         if (allEnded)
             done(0);
         break;
@@ -116,18 +116,18 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         // TRUE once the request is kept, which tells the second start it may go.
         const CopyDataStruct* copy = msg::CopyData::unpack(params).value;
         if (copy && copy->dwData == COPYDATA_RAW_ENTRY && copy->lpData)
-            return m_queueController.OnCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
+            return m_work.controller().OnCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
         break;
     }
     case WM_HANDED_OVER:
-        m_queueController.TakeHandOvers(m_inbox);
+        m_work.controller().TakeHandOvers(m_publication.inbox());
         break;
     case WM_HAND_OVER_NOT_KEPT:
-        m_queueController.OnHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));
+        m_work.controller().OnHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));
         break;
     case WM_FOLDER_UNAVAILABLE:
         if (const msg::FolderTrouble* trouble = msg::FolderUnavailable::unpack(params).value)
-            m_queueController.OnFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
+            m_work.controller().OnFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
         break;
     case WM_SYSCOMMAND:
         OnSysCommand(msg::SysCommand::unpack(params).command);
@@ -164,7 +164,7 @@ void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
     }
     switch (command) {
     case SC_RESTORE:
-        if (!m_bShowAllowed)
+        if (!m_handover.ShowAllowed())
             break;
         if (isMinimized())
             showNormal();
@@ -190,53 +190,15 @@ void CquaveromfcDlg::OnFileOpenFailed(const char* path)
         "Unable to open file: %s for writing!\n\nPlease close any application that currently "
         "accesses that file and try again.",
         {path ? path : ""});
-    m_prompts->messageBox(this, text, "File error!", MB_OK);
+    m_waysOut.prompts().messageBox(this, text, "File error!", MB_OK);
 }
 
 void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
 {
-    auto* list = m_controls.control<QListWidget>(IDC_QUEUE_LIST);
+    auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
     if (!list)
         return;
-    // The queue changes at its ends, or in one place: only the rows between what
-    // stays at the front and what stays at the back are made anew, so that a long
-    // queue costs little at each change and the selection stays where it was.
-    std::vector<std::string> titles;
-    titles.reserve(queue.GetCount());
-    for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
-        titles.push_back(item->title);
-    std::size_t front = 0;
-    while (front < titles.size() && front < m_queueRows.size() && titles[front] == m_queueRows[front])
-        ++front;
-    std::size_t back = 0;
-    while (back < titles.size() - front && back < m_queueRows.size() - front
-           && titles[titles.size() - 1 - back] == m_queueRows[m_queueRows.size() - 1 - back])
-        ++back;
-    const int row = static_cast<int>(front);
-    const auto gone = static_cast<std::ptrdiff_t>(m_queueRows.size() - front - back);
-    if (front == 0 && back == 0) {
-        list->clear();
-    } else {
-        for (std::ptrdiff_t left = gone; left > 0; --left)
-            delete list->takeItem(row);
-    }
-    UniformRows* rows = UniformRows::of(list);
-    QStringList added;
-    std::vector<int> widths;
-    for (std::size_t i = front; i < titles.size() - back; ++i) {
-        added.push_back(QString::fromStdString(titles[i]));
-        widths.push_back(rows ? rows->widthOf(titles[i]) : 0);
-    }
-    const auto at = m_queueWidths.begin() + static_cast<std::ptrdiff_t>(front);
-    m_queueWidths.insert(m_queueWidths.erase(at, at + gone), widths.begin(), widths.end());
-    m_queueRows = std::move(titles);
-    // Told before the rows come, which the list then lays out.
-    if (rows) {
-        const auto widest = std::ranges::max_element(m_queueWidths);
-        rows->setWidest(widest == m_queueWidths.end() ? -1 : static_cast<int>(widest - m_queueWidths.begin()));
-    }
-    if (!added.isEmpty())
-        list->insertItems(row, added);
+    m_queueRows.show(*list, queue);
 }
 
 void CquaveromfcDlg::RefreshFileList(const std::string& folder)
@@ -245,19 +207,19 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
         return;
     // Read off the window's thread, by the folder watcher; once that has ended,
     // nobody else can.
-    if (m_queueController.exitedThreads() & THREAD_BIT_WATCHER) {
+    if (m_work.controller().exitedThreads() & THREAD_BIT_WATCHER) {
         std::vector<std::string> entries = ListDownloadedFiles(folder);
         ShowFileList(folder, entries);
     } else {
-        m_workers.listDownloadedFiles();
+        m_work.workers().listDownloadedFiles();
     }
 }
 
 void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::string>& entries)
 {
-    auto* view = m_controls.control<QListView>(IDC_FILE_LIST);
+    auto* view = m_look.controls.control<QListView>(IDC_FILE_LIST);
     DownloadedFilesModel* files = DownloadedFilesOf(view);
-    if (!files || folder != m_queueController.downloadFolder())
+    if (!files || folder != m_work.controller().downloadFolder())
         return;
     // The selection stays on the same name, or goes to the first entry that begins
     // with it (from the second entry on, round to the first), or to none.
@@ -277,19 +239,19 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
 
 void CquaveromfcDlg::ResetProgress()
 {
-    if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
+    if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         bar->setGeometry(kProgressBarOrigin);
         bar->setValue(0);
     }
-    if (auto* percent = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
+    if (auto* percent = m_look.controls.control<QLabel>(IDC_PERCENT_TEXT))
         percent->setText(QStringLiteral("0%"));
 }
 
 void CquaveromfcDlg::SetProgress(int percent)
 {
-    if (auto* text = m_controls.control<QLabel>(IDC_PERCENT_TEXT))
+    if (auto* text = m_look.controls.control<QLabel>(IDC_PERCENT_TEXT))
         text->setText(QString::number(percent) + u'%');
-    if (auto* bar = m_controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
+    if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         QRect place = kProgressBarOrigin;
         place.setWidth(ProgressBarWidth(percent));
         bar->setGeometry(place);
@@ -301,33 +263,28 @@ void CquaveromfcDlg::SetProgress(int percent)
 
 void CquaveromfcDlg::SetStatus(const std::string& text)
 {
-    if (auto* status = m_controls.control<QLabel>(IDC_STATUS_TEXT))
+    if (auto* status = m_look.controls.control<QLabel>(IDC_STATUS_TEXT))
         status->setText(QString::fromStdString(text));
 }
 
 int CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, unsigned type)
 {
-    return m_prompts->messageBox(this, text, caption, type);
+    return m_waysOut.prompts().messageBox(this, text, caption, type);
 }
 
 void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
 {
-    m_notices.post(text, caption);
+    m_waysOut.notices().post(text, caption);
 }
 
 void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
 {
-    if (!m_saveRetry) {
-        m_saveRetry = new QTimer(this);
-        m_saveRetry->setSingleShot(true);
-        connect(m_saveRetry, &QTimer::timeout, this, [this] { m_queueController.RetrySaves(); });
-    }
-    m_saveRetry->start(pause);
+    m_work.RetrySavesAfter(pause);
 }
 
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)
 {
-    return m_prompts->chooseFolder(this, title, startFolder);
+    return m_waysOut.prompts().chooseFolder(this, title, startFolder);
 }
 
 } // namespace qvr

@@ -15,11 +15,16 @@
 #include "engine/configuration.h"
 #include "ui/dialog_builder.h"
 #include "ui/prompts.h"
+#include "ui/queue_rows.h"
+#include "ui/queue_work.h"
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
+#include "ui/update_handover.h"
+#include "ui/ways_out.h"
+#include "ui/window_environment.h"
+#include "ui/window_publication.h"
 #include "update/self_update.h"
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -28,58 +33,21 @@
 #include <vector>
 
 class QMenu;
-class QSocketNotifier;
-class QTimer;
 
 namespace qvr {
 
-class HandoffServer;
 class MessagePump;
-class RightClickFilter;
 struct HandoffMessage;
 
-// What the main window needs from the process around it, besides the configuration:
-// the resources and the ways out that the start makes for it, or tests give it.
-struct MainWindowEnvironment {
-    std::string gateFolder;  // folder of the two gates (named mutexes)
-    // Stores a newly chosen download folder in the settings; 0 on success.
-    std::function<long(const std::string&)> writeDownloadFolder;
-    HttpClientFactory http;
-    // The radio panel's browser views, asked for when the page first answers. Left
-    // out, the panel keeps its prompt and asks the store nothing, and no web engine
-    // is ever loaded.
-    WebViewSource webViews;
-    // Makes the clients of the radio page's check (see RadioCheckOptions()).
-    HttpClientFactory radioHttp;
-    // Told the browser's view once it exists, so that right clicks never reach the page.
-    RightClickFilter* rightClicks = nullptr;
-    Prompts* prompts = nullptr;  // null: the real dialogs
-    DesktopOpener* desktop = nullptr;  // null: xdg-open
-    std::chrono::milliseconds retryPause {1000};
-    std::uint64_t largestTrack = std::uint64_t(4) << 30;
-    // What a download leaves free on its file system (of `total` bytes).
-    std::function<std::uint64_t(std::uint64_t total)> diskReserve = WorkerShared::DefaultDiskReserve;
-    // How long the end of the window waits for workers that are still busy; the
-    // end says whether they all ended.
-    std::chrono::milliseconds workerGrace {5000};
-    // The update check at the window's start; none: no check.
-    std::optional<SelfUpdateEnvironment> selfUpdate;
-    // How long a window that handed over to a newer executable waits to be told
-    // to go before it goes by itself.
-    std::chrono::milliseconds handedOverLimit {60000};
-    // Every network wait before the window shows (the version list, the head of the
-    // new program's answer, the radio check) shares this much time; each gets the
-    // smaller of its own limit and what is left.
-    std::chrono::milliseconds startWaits {3400};
-};
-
 // The program's window: the skinned dialog with its controls, the one entry of every
-// message (WindowProc), and the workers. What is decided about the queue, the window
-// asks its QueueController, which it shows through QueueView. Workers report through
-// SendMessage; every report, like every message from outside, enters through
-// WindowProc on the window's thread. Request files dropped on its queue list come to
-// it as to any DropTarget.
-class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView {
+// message (WindowProc), and its look. What is decided about the queue, the window
+// asks its QueueController (beside the workers, in QueueWork), which it shows through
+// QueueView. Workers report through SendMessage; every report, like every message
+// from outside, enters through WindowProc on the window's thread. Request files
+// dropped on its queue list come to it as to any DropTarget. Later starts reach it
+// through its WindowPublication; an update's road through the start is its
+// UpdateHandover's.
+class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView, private HandoverWindow {
     Q_OBJECT
 
 public:
@@ -100,9 +68,9 @@ public:
     bool OnInitDialog();
     bool EndWindow();
 
-    // The update step of the start; true when a newer executable took over.
+    // The update step of the start; true when a newer executable was installed.
     bool RunSelfUpdate();
-    // Refuses to show the window while m_bShowAllowed is false.
+    // Refuses to show the window while an update keeps it hidden.
     void setVisible(bool visible) override;
     void done(int result) override;
 
@@ -111,23 +79,23 @@ public:
     MessageSink& messageSink();
 
     // Operations of the window (window's thread only).
-    void StartNextDownload() override { m_queueController.StartNextDownload(); }
+    void StartNextDownload() override { m_work.controller().StartNextDownload(); }
     // A dropped request is its file's first line up to a NUL, as any other. One that
     // could not be kept has been told about (WarnNotWritten); its file stays where it
     // was, as does one whose line could never be kept.
     void AddRawEntry(const RawEntry& text) override
     {
-        static_cast<void>(m_queueController.AddRawEntry(RequestLine(text)));
+        static_cast<void>(m_work.controller().AddRawEntry(RequestLine(text)));
     }
     // Shows the radio page when it answers, else the prompt (the radio panel).
     void LoadRadio();
     // The user's commands.
     void OnRemove();
-    void OnClear() { m_queueController.Clear(); }
-    void OnChooseFolder() { m_queueController.ChooseFolder(); }
+    void OnClear() { m_work.controller().Clear(); }
+    void OnChooseFolder() { m_work.controller().ChooseFolder(); }
     void OnOpenFolder();
-    void OnResume() { m_queueController.Resume(); }
-    void OnPause() { m_queueController.Pause(); }
+    void OnResume() { m_work.controller().Resume(); }
+    void OnPause() { m_work.controller().Pause(); }
     void OnHomePage();
     void OnMinimize();
     void OnOpenFile();
@@ -137,38 +105,27 @@ public:
     // The close command: lets every worker end; the window ends once all have.
     void OnClose();
 
-    QWidget* control(int id) const { return m_controls.control(id); }
+    QWidget* control(int id) const { return m_look.controls.control(id); }
     template <class Widget>
-    Widget* controlAs(int id) const { return m_controls.control<Widget>(id); }
-    const QueueController& queueController() const { return m_queueController; }
-    const EntryList<QueueItem>& queue() const { return m_queueController.queue(); }
-    const EntryList<RawEntryItem>& rawEntries() const { return m_queueController.rawEntries(); }
-    std::int32_t exitedThreads() const { return m_queueController.exitedThreads(); }
+    Widget* controlAs(int id) const { return m_look.controls.control<Widget>(id); }
+    const QueueController& queueController() const { return m_work.controller(); }
+    const EntryList<QueueItem>& queue() const { return m_work.controller().queue(); }
+    const EntryList<RawEntryItem>& rawEntries() const { return m_work.controller().rawEntries(); }
+    std::int32_t exitedThreads() const { return m_work.controller().exitedThreads(); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // The start and the end (window_lifecycle.cpp, self_update.cpp).
-    void Publish();
-    // The road of an update (self_update.cpp). "Taken over" is one thing only: the
-    // new version has published its window and told this one so (WM_TAKEN_OVER).
-    // Until then this window stays hidden; when the new version ends first, or the
-    // limit passes, or it could not start, the old program comes back.
-    void TellTakenOver();
-    bool KeepHiddenUntilTakenOver();
-    bool OnTakenOver();  // the hand-off thread's; false when it came too late
-    void ComeBackFromUpdate();
-    void RestoreOldVersion();
-    // What the last update left for this start (UpdateTrial); one that was undone is
-    // told about here.
-    void OpenTrial();
-    // The box that says the update was undone.
-    void TellUndone();
-    // The window ends on a quit from outside, whatever box it shows meanwhile.
-    void EndOnQuit();
-    // The window's whole start once it is not handing over.
+    // What the update's hand-over asks of the window (self_update.cpp).
+    void PostTakenOver() override;
+    void PublishAgain() override;
+    void TellUndone() override;
+    void ComeBack() override;
+
+    // The start and the end (window_lifecycle.cpp). The window's whole start once it
+    // is not handing over:
     void StartNormally();
     void StartWorkers();
     bool LetWorkersGo();
@@ -196,6 +153,8 @@ private:
 
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);
+    // The window ends on a quit from outside, whatever box it shows meanwhile.
+    void EndOnQuit();
     void OnSysCommand(std::uintptr_t command);
     void OnAbout();
     void OnFileOpenFailed(const char* path);
@@ -203,48 +162,31 @@ private:
     // chosen meanwhile; `entries` is left with what the list showed before.
     void ShowFileList(const std::string& folder, std::vector<std::string>& entries);
 
+    // What the look made of the window: its controls, the radio panel and the
+    // browser it shows the page in, and the window's own menu.
+    struct LookParts {
+        DialogControls controls;
+        SimpleBrowser browser;
+        std::unique_ptr<RadioPanel> radio;  // once the controls exist
+        QMenu* systemMenu = nullptr;        // a child, made when first opened
+    };
+
     const Configuration& m_config;
-    const ApplicationStrings& m_app;
     MainWindowEnvironment m_environment;
-    QtPrompts m_qtPrompts;
-    Prompts* m_prompts;
-    NoticeQueue m_notices;
-    QTimer* m_saveRetry = nullptr;  // a child, made when a save first fails
-    ShellOpener m_shellOpener;
-    DesktopOpener* m_desktop;
-    DialogControls m_controls;
-    SimpleBrowser m_browser;
-    std::unique_ptr<RadioPanel> m_radio;  // once the controls exist
-    QMenu* m_systemMenu = nullptr;        // a child, made when first opened
-    // The titles the queue list shows, and how wide each is, row by row.
-    std::vector<std::string> m_queueRows;
-    std::vector<int> m_queueWidths;
+    // The boxes, the notices and the desktop opener.
+    WaysOut m_waysOut;
+    LookParts m_look;
+    QueueRows m_queueRows;
     std::unique_ptr<MessagePump> m_pump;
 
-    WorkerSet m_workers;
-    // What the workers read: the window's requests, the job slots and the settings.
-    WorkerShared& m_shared;
-    QueueFiles m_queueFiles;
-    QueueController m_queueController;
-    // Where the hand-off thread puts the requests of second starts for this thread.
-    RequestInbox m_inbox;
-    // The window may be shown; false once a newer executable was installed and
-    // started, for this one is then only waiting to be told to go.
-    bool m_bShowAllowed = true;
-    // The store gave this start's version list no answer in time.
-    bool m_bStoreUnanswered = false;
-    // This start's request went into the raw-queue file for the new version.
-    bool m_bRequestHandedOn = false;
-    enum TakeOverState : int { kNotWaiting, kWaiting, kTakenOver, kCameBack };
-    std::atomic<int> m_takeOver {kNotWaiting};
-    SelfUpdateOutcome m_update;
-    std::optional<UpdateTrial> m_trial;  // with a self-update, from the start on
+    // The workers, the queue files and the controller that decides about them.
+    QueueWork m_work;
+    // How later starts find the window, and where their requests wait for it.
+    WindowPublication m_publication;
+    // The update's road through this start: the window stays hidden while it hands over.
+    UpdateHandover m_handover;
     // Shared by the network waits before the window shows.
     WaitBudget m_startWaits {std::chrono::milliseconds(0)};
-    std::intptr_t m_newVersionPid = 0;  // the process an update started
-    QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
-    std::uint32_t m_windowHandle = 0;
-    std::unique_ptr<HandoffServer> m_handoffServer;
     bool m_bWorkersEnded = true;
 };
 

@@ -3,13 +3,10 @@
 #include "ui/main_window.h"
 
 #include "engine/workers.h"
-#include "platform/failure_log.h"
 #include "platform/handoff.h"
-#include "res/strings.h"
 #include "ui/message_pump.h"
 
 #include <QKeyEvent>
-#include <QTimer>
 
 namespace qvr {
 
@@ -17,26 +14,16 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
                                QWidget* parent)
     : CDialogSK(parent, Qt::Window),
       m_config(configuration),
-      m_app(configuration.strings),
       m_environment(std::move(environment)),
-      m_prompts(m_environment.prompts ? m_environment.prompts : &m_qtPrompts),
-      m_notices(m_prompts, *this),
-      m_desktop(m_environment.desktop ? m_environment.desktop : &m_shellOpener),
+      m_waysOut(m_environment.prompts, m_environment.desktop, *this),
       m_pump(std::make_unique<MessagePump>(
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               return WindowProc(message, wParam, lParam);
           })),
-      m_workers(*m_pump, configuration),
-      m_shared(m_workers.shared()),
-      m_queueFiles(m_app.m_strDownloadQueuePath, m_app.m_strRawQueuePath),
-      m_queueController(*this, m_workers, m_shared, m_queueFiles, m_environment.writeDownloadFolder),
-      m_inbox(RequestInbox::FolderBeside(m_app.m_strRawQueuePath))
+      m_work(*m_pump, *this, configuration, m_environment),
+      m_publication(configuration),
+      m_handover(*this, configuration, m_environment.selfUpdate, m_environment.handedOverLimit)
 {
-    m_shared.m_gateFolder = m_environment.gateFolder;
-    m_shared.m_http = m_environment.http;
-    m_shared.m_retryPause = m_environment.retryPause;
-    m_shared.m_largestTrack = m_environment.largestTrack;
-    m_shared.m_diskReserve = m_environment.diskReserve;
 }
 
 CquaveromfcDlg::~CquaveromfcDlg()
@@ -61,15 +48,15 @@ bool CquaveromfcDlg::EndWindow()
 
 bool CquaveromfcDlg::OnInitDialog()
 {
-    m_inbox.RemoveStaleTemporaries();
-    m_queueFiles.RemoveStaleTemporaries();
-    Publish();
+    m_publication.inbox().RemoveStaleTemporaries();
+    m_work.files().RemoveStaleTemporaries();
+    m_publication.Publish([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     // Before the take-over is told: from then on the old version is gone, and a
     // crash of this one must bring it back.
-    OpenTrial();
+    m_handover.OpenTrial();
     m_startWaits = WaitBudget(m_environment.startWaits);
-    TellTakenOver();
-    if (RunSelfUpdate() && KeepHiddenUntilTakenOver())
+    m_publication.TellTakenOver();
+    if (RunSelfUpdate() && m_handover.KeepHiddenUntilTakenOver())
         return true;
     StartNormally();
     return true;
@@ -78,42 +65,41 @@ bool CquaveromfcDlg::OnInitDialog()
 void CquaveromfcDlg::StartNormally()
 {
     // The window holds both gates while its workers are idle.
-    m_workers.takeGates();
+    m_work.workers().takeGates();
     // The proof of a new version: its window has run this long.
-    if (m_trial && m_trial->state() == UpdateTrial::State::OnTrial)
-        QTimer::singleShot(m_environment.selfUpdate->trialProof, this, [this] { m_trial->Pass(); });
+    m_handover.StartTrialProof();
 
     SetUpLook();
-    m_queueController.LoadDownloadQueue();
+    m_work.controller().LoadDownloadQueue();
     SetUpControls();
     // The radio page is on the same host: asked now, it would keep the window from
     // showing as long again. Nor is it asked once the waits before the window have
     // used up their time. A click on the prompt asks.
-    if (m_bStoreUnanswered && m_radio)
-        m_radio->ShowPrompt();
-    else if (m_radio)
-        m_radio->LoadRadio(&m_startWaits);
-    if (auto* queue = m_controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
+    if (m_handover.StoreUnanswered() && m_look.radio)
+        m_look.radio->ShowPrompt();
+    else if (m_look.radio)
+        m_look.radio->LoadRadio(&m_startWaits);
+    if (auto* queue = m_look.controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
-    RefreshFileList(m_queueController.downloadFolder());
+    RefreshFileList(m_work.controller().downloadFolder());
     StartWorkers();
 }
 
 void CquaveromfcDlg::StartWorkers()
 {
-    m_workers.start(WorkerSet::Worker::FolderWatcher);
-    m_workers.start(WorkerSet::Worker::Resolver);
-    m_queueController.LoadRawQueue();
+    m_work.workers().start(WorkerSet::Worker::FolderWatcher);
+    m_work.workers().start(WorkerSet::Worker::Resolver);
+    m_work.controller().LoadRawQueue();
     // What second starts handed over to an instance that was killed, or to this
     // one during its update step, came before this start's own request.
-    m_queueController.TakeHandOvers(m_inbox);
-    m_queueController.StartNextResolve();
+    m_work.controller().TakeHandOvers(m_publication.inbox());
+    m_work.controller().StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
     // it again (WarnNotWritten); its file is left as it is.
-    if (!m_app.m_strRequest.empty() && !m_bRequestHandedOn)
-        static_cast<void>(m_queueController.AddRawEntry(m_app.m_strRequest));
-    m_workers.start(WorkerSet::Worker::Downloader);
-    m_queueController.StartNextDownload();
+    if (!m_config.strings.m_strRequest.empty() && !m_handover.RequestHandedOn())
+        static_cast<void>(m_work.controller().AddRawEntry(m_config.strings.m_strRequest));
+    m_work.workers().start(WorkerSet::Worker::Downloader);
+    m_work.controller().StartNextDownload();
 }
 
 bool CquaveromfcDlg::LetWorkersGo()
@@ -122,45 +108,16 @@ bool CquaveromfcDlg::LetWorkersGo()
     // then returns, so the workers are cut off from the window at once and the
     // server can end.
     m_pump->close();
-    m_handoffServer.reset();
-    m_workers.disconnect();
-    m_workers.requestStop();
-    return m_workers.wait(m_environment.workerGrace);
+    m_publication.CloseServer();
+    m_work.workers().disconnect();
+    m_work.workers().requestStop();
+    return m_work.workers().wait(m_environment.workerGrace);
 }
 
 void CquaveromfcDlg::PostNcDestroy()
 {
-    m_queueController.SaveAtEnd();
-    if (m_windowHandle != 0 && m_config.runtimeDir)
-        UnpublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
-}
-
-void CquaveromfcDlg::Publish()
-{
-    if (!m_config.runtimeDir)
-        return;
-    RemoveDeadWindowSockets(*m_config.runtimeDir);
-    m_windowHandle = NewWindowHandle();
-    m_handoffServer = HandoffServer::start(
-        WindowSocketPath(*m_config.runtimeDir, m_windowHandle),
-        [this](const HandoffMessage& message) { return DeliverFromOutside(message); });
-    // A window that is not published is not found: a second start then keeps its
-    // request in the inbox, which the next start takes.
-    const bool published = m_handoffServer && PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
-    if (!published)
-        LogFailure(m_handoffServer ? "publishing this window in " + *m_config.runtimeDir
-                                   : "listening for second starts at " + WindowSocketPath(*m_config.runtimeDir, m_windowHandle),
-                   ErrnoText(errno), "second starts keep their requests for the next start");
-}
-
-void CquaveromfcDlg::TellTakenOver()
-{
-    // An old window that is not told comes back by itself once its wait runs out and
-    // kills this process: what this one keeps is on disk, made to survive a kill.
-    std::string failure;
-    if (m_config.takesOverFrom != 0 && m_handoffServer
-        && !SendHandoffMessage(*m_config.runtimeDir, m_config.takesOverFrom, {WM_TAKEN_OVER, 0, 0, 0, {}}, {}, &failure))
-        LogFailure("telling the version before that this one took over", failure, "it ends by itself once its wait runs out");
+    m_work.controller().SaveAtEnd();
+    m_publication.Unpublish();
 }
 
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)

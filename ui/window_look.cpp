@@ -171,7 +171,7 @@ private:
 void CquaveromfcDlg::SetUpLook()
 {
     if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
-        m_controls.build(*dialogTemplate, this, MainWindowControlFactory);
+        m_look.controls.build(*dialogTemplate, this, MainWindowControlFactory);
     // No caption and no frame: the skin is the whole window. Both flags are set
     // before the window is first shown; a change later would make it anew.
     setWindowFlag(Qt::FramelessWindowHint);
@@ -205,7 +205,7 @@ void CquaveromfcDlg::SetUpLook()
     if (QWidget* close = control(IDC_CLOSE))
         close->setGeometry(kCloseButtonRect);
     for (const ButtonImages& button : kButtonImages) {
-        if (auto* imageButton = m_controls.control<CImageButton>(button.controlId))
+        if (auto* imageButton = m_look.controls.control<CImageButton>(button.controlId))
             imageButton->SetImages(LoadImageListResource(button.bitmaps, devicePixelRatioF()));
     }
     ConnectCommands();
@@ -220,7 +220,7 @@ void CquaveromfcDlg::SetUpControls()
 {
     // Not paused at start: resume shows latched.
     ShowLatched(true, false);
-    ShowFolder(m_queueController.downloadFolder());
+    ShowFolder(m_work.controller().downloadFolder());
     ResetProgress();
     // The keyboard starts in the queue, as it always did: Enter there ends the
     // window, and Tab goes on to the tracks and round the buttons.
@@ -233,15 +233,15 @@ void CquaveromfcDlg::SetUpControls()
         text->setText(QLatin1StringView(kRadioPromptText));
         new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
     }
-    m_radio = std::make_unique<RadioPanel>(prompt, m_browser, m_environment.radioHttp,
-                                           loadString(IDS_RADIO_URL, m_config.storeHost));
+    m_look.radio = std::make_unique<RadioPanel>(prompt, m_look.browser, m_environment.radioHttp,
+                                                loadString(IDS_RADIO_URL, m_config.storeHost));
     if (m_environment.webViews)
-        m_radio->PlaceBrowser(this, IDC_BROWSER_PLACE, m_environment.webViews, m_environment.rightClicks);
+        m_look.radio->PlaceBrowser(this, IDC_BROWSER_PLACE, m_environment.webViews, m_environment.rightClicks);
 }
 
 void CquaveromfcDlg::ShowFolder(const std::string& folder)
 {
-    auto* text = m_controls.control<QLabel>(IDC_FOLDER_TEXT);
+    auto* text = m_look.controls.control<QLabel>(IDC_FOLDER_TEXT);
     if (!text)
         return;
     const QString whole = QString::fromStdString(folder);
@@ -256,15 +256,15 @@ void CquaveromfcDlg::ShowFolder(const std::string& folder)
 void CquaveromfcDlg::ShowLatched(bool resume, bool pause)
 {
     for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
-        if (auto* button = m_controls.control<CImageButton>(id))
+        if (auto* button = m_look.controls.control<CImageButton>(id))
             button->setLatched(latched);
     }
 }
 
 void CquaveromfcDlg::LoadRadio()
 {
-    if (m_radio)
-        m_radio->LoadRadio();
+    if (m_look.radio)
+        m_look.radio->LoadRadio();
 }
 
 void CquaveromfcDlg::OnRadioPromptClicked()
@@ -293,18 +293,18 @@ void CquaveromfcDlg::contextMenuEvent(QContextMenuEvent* event)
 
 void CquaveromfcDlg::OpenSystemMenu(const QPoint& at)
 {
-    if (!m_systemMenu) {
-        m_systemMenu = new QMenu(this);
-        connect(m_systemMenu, &QMenu::triggered, this, [this](QAction* action) {
+    if (!m_look.systemMenu) {
+        m_look.systemMenu = new QMenu(this);
+        connect(m_look.systemMenu, &QMenu::triggered, this, [this](QAction* action) {
             Send(*m_pump, msg::SysCommand {action->data().toUInt()});
         });
     }
-    if (m_systemMenu->isVisible())
+    if (m_look.systemMenu->isVisible())
         return;  // asked twice by one key
     std::vector<SystemMenuItem> items = SystemMenuItems(loadString(IDS_ABOUT_MENU, ""), isMinimized());
     DisableMoveItems(items);
-    FillMenu(*m_systemMenu, items);
-    m_systemMenu->popup(at);
+    FillMenu(*m_look.systemMenu, items);
+    m_look.systemMenu->popup(at);
 }
 
 void CquaveromfcDlg::OnAbout()

@@ -1,0 +1,129 @@
+#include "ui/update_handover.h"
+
+#include "engine/queue_files.h"
+#include "platform/failure_log.h"
+#include "platform/paths.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+namespace qvr {
+
+UpdateHandover::UpdateHandover(HandoverWindow& window, const Configuration& configuration,
+                               std::optional<SelfUpdateEnvironment> selfUpdate,
+                               std::chrono::milliseconds handedOverLimit)
+    : m_window(window),
+      m_config(configuration),
+      m_selfUpdate(std::move(selfUpdate)),
+      m_handedOverLimit(handedOverLimit)
+{
+}
+
+void UpdateHandover::OpenTrial()
+{
+    if (!m_selfUpdate)
+        return;
+    const UpdaterEnvironment& updater = m_selfUpdate->updater;
+    const std::string executable = updater.executable.empty() ? modulePath() : updater.executable;
+    m_trial.emplace(executable, CAutoUpdater::GetFileVersion(executable));
+    if (m_trial->state() != UpdateTrial::State::Undone)
+        return;
+    // As after a rollback of a version that never took over: not offered again while
+    // the store names it.
+    LogFailure("version " + m_trial->version() + " at " + executable, "it ended abnormally before its trial was over",
+               "the previous version is back; version " + m_trial->version() + " is not asked for again");
+    CAutoUpdater(updater).NoteRefused(m_trial->version());
+    m_trial->Acknowledge();
+    m_window.TellUndone();
+}
+
+void UpdateHandover::StartTrialProof()
+{
+    if (m_trial && m_trial->state() == UpdateTrial::State::OnTrial)
+        QTimer::singleShot(m_selfUpdate->trialProof, this, [this] { m_trial->Pass(); });
+}
+
+bool UpdateHandover::RunUpdateStep(const UpdateStep& step)
+{
+    // A start that takes over was made by an update, which has just asked. A version
+    // on trial asks for no newer one: an install would replace the backup that its
+    // own crash needs.
+    if (!m_selfUpdate || m_config.switchStart || (m_trial && m_trial->state() == UpdateTrial::State::OnTrial))
+        return false;
+    m_update = step(*m_selfUpdate, [this] {
+        // Before the new version starts: it may say it runs at once.
+        m_state = State::Waiting;
+        // The newer instance finds the request of this start in the raw-queue file.
+        const ApplicationStrings& strings = m_config.strings;
+        if (!strings.m_strRequest.empty())
+            m_bRequestHandedOn = static_cast<bool>(AppendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath));
+    });
+    if (m_update.newVersion)
+        m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
+    return m_update.installed;
+}
+
+bool UpdateHandover::KeepHiddenUntilTakenOver()
+{
+    if (!m_update.newVersion) {
+        RestoreOldVersion();
+        m_window.TellUndone();
+        return false;
+    }
+    // Readable once the new version's process has ended, whatever ended it.
+    m_newVersionEnded = new QSocketNotifier(m_update.newVersion->endedFd(), QSocketNotifier::Read, this);
+    connect(m_newVersionEnded, &QSocketNotifier::activated, this, [this] { ComeBackFromUpdate(); });
+    // One that never says it runs would leave this invisible instance holding the
+    // instance name for good, and every later start would hand its request to it.
+    QTimer::singleShot(m_handedOverLimit, this, [this] { ComeBackFromUpdate(); });
+    return true;
+}
+
+bool UpdateHandover::OnTakenOver()
+{
+    State waiting = State::Waiting;
+    if (!m_state.compare_exchange_strong(waiting, State::TakenOver))
+        return false;
+    m_window.PostTakenOver();
+    return true;
+}
+
+bool UpdateHandover::RefusesQuitFrom(std::intptr_t pid) const
+{
+    return state() == State::Waiting || (pid != 0 && pid == m_newVersionPid);
+}
+
+void UpdateHandover::ComeBackFromUpdate()
+{
+    State waiting = State::Waiting;
+    // Taken over meanwhile: the message on its way ends this window.
+    if (!m_state.compare_exchange_strong(waiting, State::CameBack))
+        return;
+    RestoreOldVersion();
+    m_window.TellUndone();
+    m_window.ComeBack();
+}
+
+void UpdateHandover::RestoreOldVersion()
+{
+    m_state = State::CameBack;
+    if (m_newVersionEnded) {
+        m_newVersionEnded->setEnabled(false);
+        m_newVersionEnded->deleteLater();
+        m_newVersionEnded = nullptr;
+    }
+    // Ended first, so that nothing runs the new file while the old one takes its name back.
+    // Without a backup that can go back, either the new version's crash has put it
+    // back already, or the name keeps the new program, which passed its probe before
+    // it got it: a whole program either way.
+    LogFailure("version " + m_update.version + " at " + m_update.executable,
+               m_update.newVersion ? "it did not say in time that it runs" : "it could not be started",
+               "putting the previous version back; version " + m_update.version + " is not asked for again");
+    static_cast<void>(RollBackUpdate(m_selfUpdate->updater, m_update));
+    // An install had the store's answer: the outcome that goes says nothing the
+    // window still needs.
+    m_update = {};
+    m_window.PublishAgain();
+}
+
+} // namespace qvr

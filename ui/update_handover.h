@@ -1,0 +1,100 @@
+#pragma once
+
+#include "engine/configuration.h"
+#include "update/self_update.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QSocketNotifier;
+
+namespace qvr {
+
+// What the hand-over needs of the window it belongs to.
+class HandoverWindow {
+public:
+    virtual ~HandoverWindow() = default;
+    // Has the window's thread end the window, the new version running (WM_TAKEN_OVER).
+    // Called on the hand-off thread.
+    virtual void PostTakenOver() = 0;
+    // The new version may have published its window over this one's: this one is
+    // published again, so that later starts find it.
+    virtual void PublishAgain() = 0;
+    // The box that says the update was undone.
+    virtual void TellUndone() = 0;
+    // The window's whole start, and the window shown, as if no update had come.
+    virtual void ComeBack() = 0;
+};
+
+// The update's road through one start: the update step, the hidden wait for the new
+// version to take over, the rollback when it does not, and the trial of a version
+// that an update started. "Taken over" is one thing only: the new version has
+// published its window and told this one so. Until then this window stays hidden;
+// when the new version ends first, or the limit passes, or it could not start, the
+// previous version is put back and this window comes back. Window's thread, but for
+// OnTakenOver().
+class UpdateHandover final : public QObject {
+public:
+    enum class State {
+        NotWaiting,  // no new version was started: the window runs as it is
+        Waiting,     // one was installed and starts: the window stays hidden
+        TakenOver,   // it said it runs: the window ends
+        CameBack,    // it did not: the previous version is back, and the window runs
+    };
+
+    // Runs the update (RunSelfUpdate) with the window's boxes, calling `keepHidden`
+    // right before the new version starts.
+    using UpdateStep =
+        std::function<SelfUpdateOutcome(const SelfUpdateEnvironment&, const std::function<void()>& keepHidden)>;
+
+    // Without `selfUpdate` no update is looked for and no trial watched. A window
+    // handed over waits `handedOverLimit` to be told to go before it comes back.
+    UpdateHandover(HandoverWindow& window, const Configuration& configuration,
+                   std::optional<SelfUpdateEnvironment> selfUpdate, std::chrono::milliseconds handedOverLimit);
+
+    // What the last update left for this start (UpdateTrial); one that was undone is
+    // told about here.
+    void OpenTrial();
+    // The proof of a version on trial: it passes once the window has run this long.
+    void StartTrialProof();
+    // The update step, unless this start takes over or is on trial; true when a
+    // newer executable was installed.
+    bool RunUpdateStep(const UpdateStep& step);
+    // After an install: false when the new version could not start, which is undone
+    // at once; otherwise its end, or the limit, brings this window back.
+    bool KeepHiddenUntilTakenOver();
+    // The hand-off thread's; false when it came too late, or nothing waited for it.
+    bool OnTakenOver();
+
+    State state() const { return m_state.load(); }
+    bool ShowAllowed() const { return state() != State::Waiting && state() != State::TakenOver; }
+    // A quit from the new version comes before it says it runs, and may come in after
+    // this window has given it up.
+    bool RefusesQuitFrom(std::intptr_t pid) const;
+    // The store gave this start's version list no answer in time.
+    bool StoreUnanswered() const { return m_update.storeUnanswered; }
+    // This start's request went into the raw-queue file for the new version.
+    bool RequestHandedOn() const { return m_bRequestHandedOn; }
+
+private:
+    void ComeBackFromUpdate();
+    void RestoreOldVersion();
+
+    HandoverWindow& m_window;
+    const Configuration& m_config;
+    std::optional<SelfUpdateEnvironment> m_selfUpdate;
+    std::chrono::milliseconds m_handedOverLimit;
+    std::atomic<State> m_state {State::NotWaiting};
+    SelfUpdateOutcome m_update;
+    std::intptr_t m_newVersionPid = 0;  // the process an update started
+    QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
+    std::optional<UpdateTrial> m_trial;  // with a self-update, from the start on
+    bool m_bRequestHandedOn = false;
+};
+
+} // namespace qvr

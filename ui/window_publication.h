@@ -1,0 +1,46 @@
+#pragma once
+
+#include "engine/configuration.h"
+#include "engine/request_inbox.h"
+#include "platform/handoff.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace qvr {
+
+// How later starts find the window: its hand-off server, the handle it is published
+// under in the configuration's runtime folder, and the inbox where the requests they
+// hand over wait for the window's thread. Without a runtime folder the window cannot
+// be reached from outside, and its requests come only through the inbox.
+class WindowPublication {
+public:
+    explicit WindowPublication(const Configuration& configuration);
+    ~WindowPublication();
+    WindowPublication(const WindowPublication&) = delete;
+    WindowPublication& operator=(const WindowPublication&) = delete;
+
+    // Safe from any thread (RequestInbox::Deposit).
+    RequestInbox& inbox() { return m_inbox; }
+
+    // Listens for later starts, whose messages `deliver` gets on the server's thread,
+    // and publishes the window.
+    void Publish(HandoffServer::Deliver deliver);
+    // Once more, over what a newer version published meanwhile.
+    void PublishAgain();
+    // Tells the window that this start takes over from that it runs now.
+    void TellTakenOver() const;
+    // No message from outside is delivered once this returns; the window's thread
+    // must not be one that a running delivery waits for (see ~HandoffServer).
+    void CloseServer();
+    // The handle goes, unless a newer window has published over it.
+    void Unpublish();
+
+private:
+    const Configuration& m_config;
+    RequestInbox m_inbox;
+    std::uint32_t m_windowHandle = 0;
+    std::unique_ptr<HandoffServer> m_handoffServer;
+};
+
+} // namespace qvr
