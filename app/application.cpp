@@ -4,7 +4,7 @@
 #include "app/settings.h"
 #include "engine/queue_files.h"
 #include "engine/request_inbox.h"
-#include "ui/window_messages.h"
+#include "engine/window_messages.h"
 #include "platform/exclusive_file.h"
 #include "platform/exe_version.h"
 #include "platform/failure_log.h"

@@ -11,7 +11,7 @@
 namespace qvr {
 
 // Messages the workers send to the main window (the window's own vocabulary, and what
-// other instances send it, is ui/window_messages.h). Every one is delivered
+// other instances send it, is window_messages.h). Every one is delivered
 // synchronously: the sender waits until the window's thread has handled it. What each
 // carries, and where, is fixed by its type in namespace msg below.
 enum WindowMessage : unsigned {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/window_messages.h"
+#include "engine/window_messages.h"
 
 #include <string>
 #include <vector>

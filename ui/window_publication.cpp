@@ -1,8 +1,8 @@
 #include "ui/window_publication.h"
 
+#include "engine/window_messages.h"
 #include "platform/failure_log.h"
 #include "res/strings.h"
-#include "ui/window_messages.h"
 
 #include <cerrno>
 

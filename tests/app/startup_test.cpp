@@ -1,6 +1,6 @@
 #include "app/application.h"
 #include "engine/request_inbox.h"
-#include "ui/window_messages.h"
+#include "engine/window_messages.h"
 #include "platform/handoff.h"
 #include "platform/named_mutex.h"
 #include "res/strings.h"
