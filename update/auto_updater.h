@@ -58,7 +58,7 @@ constexpr const char* kProbeSwitch = "--probe";
 // The one line that the program's probe writes on its standard output when it can
 // run: what it is and the version in its note ("quavero-probe quavero 2.1.0.1"). A
 // file that answers anything else is not the program of that version, however it
-// ends. (Here, for the executable's probe, which links no updater.)
+// ends. (Inline: the executable answers with it and carries no updater code.)
 inline std::string ProbeAnswer(const std::string& version)
 {
     return "quavero-probe quavero " + version + "\n";
