@@ -79,6 +79,17 @@ TEST(Handoff, AFrameIsTakenOnlyWhenTheBytesBeginWithAWholeOneWithinTheLimit)
     }
 }
 
+// The longest request a second start may send reaches the window whole.
+TEST(Handoff, AMessageOfTheLargestSizeReachesTheWindow)
+{
+    TempDir dir;
+    RecordingWindow window(dir.path());
+    ASSERT_TRUE(window.server);
+    const HandoffMessage largest {kCopyData, 0, 0, 1125, std::string(kHandoffMaxData, 'x')};
+    EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, largest), -std::int64_t {kCopyData});
+    EXPECT_EQ(window.messages(), std::vector<std::string> {fields(largest)});
+}
+
 TEST(Handoff, TheNewestHandleIsFoundAndOnlyAWindowThatLivesAnswers)
 {
     TempDir dir;
