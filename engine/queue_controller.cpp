@@ -1,6 +1,5 @@
 #include "engine/queue_controller.h"
 
-#include "engine/message_box.h"
 #include "engine/messages.h"
 #include "engine/queue_files.h"
 #include "engine/workers.h"
@@ -501,7 +500,8 @@ bool QueueController::OnThreadExited(std::int32_t bit)
 void QueueController::Remove(int selected)
 {
     if (selected < 0) {
-        m_view.Ask("Please choose a track in the download queue to remove.", "No track selected", MB_OK);
+        m_view.Ask("Please choose a track in the download queue to remove.", "No track selected",
+                   QueueView::Buttons::Ok);
         return;
     }
     if (selected != 0 || m_shared.m_bPaused) {
@@ -517,12 +517,12 @@ void QueueController::Remove(int selected)
     // The box runs the window's events: the track may finish, and the next one
     // start, before the answer comes. The answer is about the track that was asked.
     const std::string title = asked->title;
-    const int answer = m_view.Ask(
+    const bool confirmed = m_view.Ask(
         "The track that you've chosen to remove is currently in the process of downloading.\n"
         "Are you sure you want to cancel the current download?",
-        "Remove Current Download?", MB_OKCANCEL);
+        "Remove Current Download?", QueueView::Buttons::OkCancel);
     const QueueItem* head = m_queue.GetHead();
-    if (answer == IDOK && head && head->title == title) {
+    if (confirmed && head && head->title == title) {
         m_cancelTarget = title;
         m_shared.m_bCancelCurrent = true;
     }
@@ -532,9 +532,9 @@ void QueueController::Clear()
 {
     if (m_queue.IsEmpty())
         return;
-    const int answer = m_view.Ask("Are you sure you want to remove ALL tracks from the download queue?",
-                                  "Clear Download Queue?", MB_YESNO);
-    if (answer != IDYES || m_queue.IsEmpty())
+    const bool confirmed = m_view.Ask("Are you sure you want to remove ALL tracks from the download queue?",
+                                      "Clear Download Queue?", QueueView::Buttons::YesNo);
+    if (!confirmed || m_queue.IsEmpty())
         return;
     if (m_shared.m_bPaused) {
         RemoveAllQueued();

@@ -86,8 +86,11 @@ public:
     // The latched looks of the resume and pause buttons.
     virtual void ShowLatched(bool resume, bool pause) = 0;
     virtual void ShowFolder(const std::string& folder) = 0;
-    // A message box of the window (MB_ types, ID answers: engine/message_box.h).
-    virtual int Ask(const std::string& text, const std::string& caption, unsigned type) = 0;
+    // The buttons of a message box of the window.
+    enum class Buttons { Ok, OkCancel, YesNo };
+    // A message box of the window, waiting for the user; true for OK or Yes (an
+    // OK alone is always true).
+    virtual bool Ask(const std::string& text, const std::string& caption, Buttons buttons) = 0;
     // Calls the controller's RetrySaves() once `pause` has passed (a later call
     // before then moves the time).
     virtual void RetrySavesAfter(std::chrono::milliseconds pause) = 0;

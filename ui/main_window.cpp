@@ -267,9 +267,19 @@ void CquaveromfcDlg::SetStatus(const std::string& text)
         status->setText(QString::fromStdString(text));
 }
 
-int CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, unsigned type)
+bool CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, Buttons buttons)
 {
-    return m_waysOut.prompts().messageBox(this, text, caption, type);
+    Prompts& prompts = m_waysOut.prompts();
+    switch (buttons) {
+    case Buttons::OkCancel:
+        return prompts.messageBox(this, text, caption, MB_OKCANCEL) == IDOK;
+    case Buttons::YesNo:
+        return prompts.messageBox(this, text, caption, MB_YESNO) == IDYES;
+    case Buttons::Ok:
+        break;
+    }
+    prompts.messageBox(this, text, caption, MB_OK);
+    return true;
 }
 
 void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)

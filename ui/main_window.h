@@ -146,7 +146,7 @@ private:
     void RefreshFileList(const std::string& folder) override;
     void ShowLatched(bool resume, bool pause) override;
     void ShowFolder(const std::string& folder) override;
-    int Ask(const std::string& text, const std::string& caption, unsigned type) override;
+    bool Ask(const std::string& text, const std::string& caption, Buttons buttons) override;
     void RetrySavesAfter(std::chrono::milliseconds pause) override;
     std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
     void Warn(const std::string& text, const std::string& caption) override;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/message_box.h"
+#include "ui/message_box.h"
 
 #include <deque>
 #include <optional>

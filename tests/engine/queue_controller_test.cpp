@@ -189,9 +189,9 @@ TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextA
 
 TEST_F(WhileATrackDownloads, RemoveOfItAndClearAskFirstAndDeclinedChangeNothing)
 {
-    view.answer = IDCANCEL;
+    view.answer = false;  // Cancel
     controller.Remove(0);
-    view.answer = IDNO;
+    view.answer = false;  // No
     controller.Clear();
     EXPECT_THAT(view.asked, ElementsAre("Remove Current Download?", "Clear Download Queue?"));
     EXPECT_FALSE(shared.m_bCancelCurrent);

@@ -5,7 +5,6 @@
 // which worker, and the store keeps the two lists "on disk" as titles and request
 // texts, with a hook that runs after every save (where a crash could strike).
 
-#include "engine/message_box.h"
 #include "engine/messages.h"
 #include "engine/queue_controller.h"
 #include "engine/workers.h"
@@ -37,12 +36,12 @@ public:
     void RefreshFileList(const std::string& folder) override { refreshes.push_back(folder); }
     void ShowLatched(bool resume, bool pause) override { latched = {resume, pause}; }
     void ShowFolder(const std::string& folder) override { folderText = folder; }
-    int Ask(const std::string&, const std::string& caption, unsigned type) override
+    bool Ask(const std::string&, const std::string& caption, Buttons) override
     {
         asked.push_back(caption);
         if (const std::function<void()> during = std::exchange(whileAsking, nullptr))
             during();
-        return answer.value_or(type == MB_YESNO ? IDYES : IDOK);
+        return answer;
     }
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
@@ -51,7 +50,7 @@ public:
     std::string status, folderText;
     std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
-    std::optional<int> answer;  // none: the box's Yes, or its OK
+    bool answer = true;  // the box's Yes, or its OK
     int retriesAsked = 0;
     std::function<void()> whileAsking;  // runs while the next box is open, as events would
     std::optional<std::string> chosen;
