@@ -104,7 +104,8 @@ int RunGui(const Configuration& configuration, int argc, char** argv, std::strin
     environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
     environment.rightClicks = &rightClicks;
     environment.writeDownloadFolder = [hive = configuration.hivePath](const std::string& folder) {
-        return WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
+        const long written = WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
+        return written == RegSuccess ? SettingResult::ok() : SettingResult::failed(RegistryErrorText(written));
     };
     // Where a distribution updates the program, or the user could not replace it,
     // the store is never asked: a Yes could do nothing.

@@ -6,7 +6,6 @@
 #include "platform/atomic_file.h"
 #include "platform/failure_log.h"
 #include "platform/paths.h"
-#include "platform/registry.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -554,8 +553,10 @@ void QueueController::ChooseFolder()
     if (!chosen || chosen->empty() || *chosen == current)
         return;
     // The settings first: a folder that cannot be kept is not taken.
-    if (const long written = m_writeDownloadFolder ? m_writeDownloadFolder(*chosen) : -1; written != 0) {
-        LogFailure("storing the download folder " + *chosen + " in the settings", RegistryErrorText(written),
+    const SettingResult written = m_writeDownloadFolder ? m_writeDownloadFolder(*chosen)
+                                                        : SettingResult::failed("nothing stores the settings");
+    if (!written) {
+        LogFailure("storing the download folder " + *chosen + " in the settings", written.why(),
                    "the folder stays " + current);
         return;
     }

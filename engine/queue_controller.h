@@ -102,6 +102,21 @@ public:
     virtual void Warn(const std::string& text, const std::string& caption) = 0;
 };
 
+// Whether a setting was stored, or why not, in words for the failure log.
+class [[nodiscard]] SettingResult {
+public:
+    static SettingResult ok() { return SettingResult(std::nullopt); }
+    static SettingResult failed(std::string why) { return SettingResult(std::move(why)); }
+
+    [[nodiscard]] explicit operator bool() const noexcept { return !m_why; }
+    // Empty when it was stored.
+    std::string why() const { return m_why.value_or(std::string()); }
+
+private:
+    explicit SettingResult(std::optional<std::string> why) : m_why(std::move(why)) {}
+    std::optional<std::string> m_why;
+};
+
 // The main window's queue decisions, without the window: the download queue and the
 // raw entries, the hand-over of jobs to the resolver and the downloader through their
 // gates, the handling of their reports, the user's queue commands with the targets of
@@ -109,8 +124,8 @@ public:
 // window's thread; the workers see only what `shared` holds.
 class QueueController {
 public:
-    // Stores a newly chosen download folder in the settings; 0 on success.
-    using FolderWriter = std::function<long(const std::string&)>;
+    // Stores a newly chosen download folder in the settings.
+    using FolderWriter = std::function<SettingResult(const std::string&)>;
 
     QueueController(QueueView& view, WorkerGates& gates, WorkerShared& shared, QueueStore& store,
                     FolderWriter writeDownloadFolder);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/queue_controller.h"
 #include "engine/workers.h"
 #include "platform/http.h"
 #include "ui/prompts.h"
@@ -21,8 +22,8 @@ class RightClickFilter;
 // the resources and the ways out that the start makes for it, or tests give it.
 struct MainWindowEnvironment {
     std::string gateFolder;  // folder of the two gates (named mutexes)
-    // Stores a newly chosen download folder in the settings; 0 on success.
-    std::function<long(const std::string&)> writeDownloadFolder;
+    // Stores a newly chosen download folder in the settings.
+    QueueController::FolderWriter writeDownloadFolder;
     HttpClientFactory http;
     // The radio panel's browser views, asked for when the page first answers. Left
     // out, the panel keeps its prompt and asks the store nothing, and no web engine

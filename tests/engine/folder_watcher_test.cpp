@@ -59,7 +59,7 @@ TEST(FolderWatcher, ReadsTheListAtOnceAndGathersTheChangesOfABurstIntoItsNextRea
     workers.shared().m_listingInterval = std::chrono::hours(1);
     RecordingView view;
     MemoryStore store;
-    QueueController controller(view, workers, workers.shared(), store, [](const std::string&) { return 0L; });
+    QueueController controller(view, workers, workers.shared(), store, [](const std::string&) { return SettingResult::ok(); });
     workers.listDownloadedFiles();  // as the window's start asks
     workers.start(WorkerSet::Worker::FolderWatcher);
     ASSERT_TRUE(window.waitFor(1, 0)) << "read at once";

@@ -301,14 +301,14 @@ TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
 
 TEST_F(ControllerTest, AFolderIsTakenOnlyOnceStoredAndWhenItIsAnotherThenListedAndWatched)
 {
-    folderWriteResult = 1;
+    folderWriteResult = SettingResult::failed("settings error 29");
     for (const char* chosen : {"/other", "/music", ""}) {
         view.chosen = chosen;
         controller.ChooseFolder();
     }
     EXPECT_EQ(controller.downloadFolder(), "/music");
     EXPECT_EQ(gates.pokes, 0);
-    folderWriteResult = 0;
+    folderWriteResult = SettingResult::ok();
     view.chosen = "/other";
     controller.ChooseFolder();
     EXPECT_THAT(folderWrites, ElementsAre("/other", "/other"));

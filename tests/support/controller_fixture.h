@@ -132,7 +132,7 @@ protected:
     WorkerShared shared {configuration};
     MemoryStore store;
     std::vector<std::string> folderWrites;
-    long folderWriteResult = 0;
+    SettingResult folderWriteResult = SettingResult::ok();
     QueueController controller {view, gates, shared, store, [this](const std::string& folder) {
                                     folderWrites.push_back(folder);
                                     return folderWriteResult;

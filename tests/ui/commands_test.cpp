@@ -158,7 +158,7 @@ TEST_F(CommandTest, AChosenFolderIsStoredShownListedAndWatched)
     m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
         environment.writeDownloadFolder = [&](const std::string& folder) {
             stored.push_back(folder);
-            return 0L;
+            return SettingResult::ok();
         };
     };
     openWindow();

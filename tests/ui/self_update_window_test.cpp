@@ -269,7 +269,7 @@ TEST_F(UpdateWindowTest, ASwitchEndsTheWindowAndCancelsTheBoxOpenOverIt)
         environment.prompts = nullptr;  // the real boxes
         environment.writeDownloadFolder = [&](const std::string& folder) {
             stored.push_back(folder);
-            return 0L;
+            return SettingResult::ok();
         };
     };
     for (const int button : {IDC_CHOOSE_FOLDER, IDC_CLEAR}) {
