@@ -1,9 +1,9 @@
 #pragma once
 
 #include "engine/queue_item.h"
+#include "engine/reports.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -151,16 +151,47 @@ struct FilesListing {
 };
 using FilesListed = detail::InLParam<WM_FILES_LISTED, FilesListing*>;
 
-// A track-info request ended. wParam: the sender's new item, or null; the window may
-// move the item out, and the sender frees whatever is left. lParam: the RSF_ flags.
+// A track-info request ended. wParam: the sender's new item, or null; the window
+// moves the item out (take()), and the sender frees what is left. lParam: the RSF_
+// flags of the outcome.
 struct EntryResolved {
     static constexpr unsigned kNumber = WM_ENTRY_RESOLVED;
-    std::unique_ptr<QueueItem>* item = nullptr;
-    std::int32_t flags = 0;
-    MessageParams pack() const noexcept { return {detail::toWParam(item), flags}; }
+    using Outcome = ResolveReport::Outcome;
+    Outcome outcome = Outcome::StoreBusy;
+    QueueItem* item = nullptr;
+
+    // The message of the sender's report, which stays the sender's until take().
+    static EntryResolved of(ResolveReport& report) noexcept
+    {
+        return {report.outcome, report.item ? &*report.item : nullptr};
+    }
+    MessageParams pack() const noexcept
+    {
+        std::int32_t flags = 0;
+        switch (outcome) {
+        case Outcome::Consumed: flags = RSF_CONSUMED; break;
+        case Outcome::Refused: flags = RSF_CONSUMED | RSF_REFUSED; break;
+        case Outcome::NetworkError: flags = RSF_NETWORK_ERROR; break;
+        case Outcome::StoreBusy: break;
+        }
+        return {detail::toWParam(item), flags};
+    }
     static EntryResolved unpack(MessageParams p) noexcept
     {
-        return {detail::fromParam<std::unique_ptr<QueueItem>*>(p.wParam), static_cast<std::int32_t>(p.lParam)};
+        const auto flags = static_cast<std::int32_t>(p.lParam);
+        const Outcome outcome = (flags & RSF_NETWORK_ERROR) ? Outcome::NetworkError
+            : !(flags & RSF_CONSUMED)                       ? Outcome::StoreBusy
+            : (flags & RSF_REFUSED)                         ? Outcome::Refused
+                                                            : Outcome::Consumed;
+        return {outcome, detail::fromParam<QueueItem*>(p.wParam)};
+    }
+    // The report, its item moved out of the sender's.
+    ResolveReport take() const
+    {
+        ResolveReport report {outcome, std::nullopt};
+        if (item)
+            report.item.emplace(std::move(item->title), std::move(item->url));
+        return report;
     }
 };
 

@@ -427,23 +427,23 @@ void QueueController::OnDownloadFinished(std::int32_t flags)
         m_view.SetStatus(kDownloadingPaused);
 }
 
-void QueueController::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags)
+void QueueController::OnEntryResolved(ResolveReport report)
 {
+    using Outcome = ResolveReport::Outcome;
     // A report of a job that was never handed over (a gate the window could not
     // take back) is about no request: the one waiting at the head must not go.
     if (!m_bResolving)
         return;
     m_gates.takeBack(Gate::Resolve);
     m_bResolving = false;
-    m_bResolverOffline = (flags & RSF_NETWORK_ERROR) != 0;
-    if (flags & RSF_CONSUMED) {
+    m_bResolverOffline = report.outcome == Outcome::NetworkError;
+    if (report.outcome == Outcome::Consumed || report.outcome == Outcome::Refused) {
         // A request leaves the raw queue only once its track is on disk in the
         // download queue, so that a crash or a full disk between the two saves
         // leaves it in both rather than in neither; resolved again, its title is
-        // found queued and it is dropped. An item whose title is already queued
-        // stays with the resolver, which frees it.
-        const bool added = item && *item && m_queue.FindTitle((*item)->title) < 0;
-        if ((flags & RSF_REFUSED) && !m_shared.m_strCurRawEntry.empty())
+        // found queued and it is dropped, as is an item whose title is queued.
+        const bool added = report.item && m_queue.FindTitle(report.item->title) < 0;
+        if (report.outcome == Outcome::Refused && !m_shared.m_strCurRawEntry.empty())
             m_view.Warn("The store gave no track for this request, so it was left out:\n\n"
                             + m_shared.m_strCurRawEntry,
                         "Quavero Music Manager");
@@ -453,7 +453,7 @@ void QueueController::OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int
         }
         ++m_nResolvedUnsaved;
         if (added) {
-            m_queue.AddTail(std::move(*item));
+            m_queue.AddTail(std::make_unique<QueueItem>(std::move(report.item->title), std::move(report.item->url)));
             ++m_nQueueChanges;
             ++m_nQueueUnsavedTail;
             m_view.ShowQueue(m_queue);

@@ -2,6 +2,7 @@
 
 #include "engine/entry_list.h"
 #include "engine/queue_item.h"
+#include "engine/reports.h"
 #include "engine/request_inbox.h"
 #include "engine/worker_set.h"
 #include "platform/file_result.h"
@@ -172,8 +173,7 @@ public:
     // The workers' reports.
     void OnFolderChanged();
     void OnDownloadFinished(std::int32_t flags);
-    // `item` is the resolver's new item or null; it is moved out when queued.
-    void OnEntryResolved(std::unique_ptr<QueueItem>* item, std::int32_t flags);
+    void OnEntryResolved(ResolveReport report);
     // The downloader found that the download folder cannot take its track, for the
     // errno `error`; its report follows with DLF_FOLDER_UNAVAILABLE.
     void OnFolderUnavailable(const std::string& folder, int error);

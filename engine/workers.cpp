@@ -112,8 +112,7 @@ std::string takeRawEntry(const WorkerShared& shared)
 // --- resolver ----------------------------------------------------------------
 
 struct ResolveResult {
-    std::int32_t flags = 0;
-    std::unique_ptr<QueueItem> item;
+    ResolveReport report;
     bool retry = false;  // asked again after a pause: the store could not answer now
     std::string why;     // for the failure log; empty when nothing failed
 };
@@ -131,7 +130,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
     ResolveResult result;
     if (entry.empty()) {
         // Nothing to ask for; consuming it keeps it from being handed over forever.
-        result.flags = RSF_CONSUMED;
+        result.report.outcome = ResolveReport::Outcome::Consumed;
         return result;
     }
     const std::string url = trackInfoUrl(shared, entry);
@@ -152,7 +151,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
         }
     }
     if (failed) {
-        result.flags = RSF_NETWORK_ERROR;
+        result.report.outcome = ResolveReport::Outcome::NetworkError;
         result.retry = true;
         result.why = http.failure();
         if (!shared.m_bStopThreads)
@@ -162,13 +161,14 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
     if (StoreBusy(response->statusCode())) {
         // The request itself may be fine: it waits, and the store's other answers
         // (the tracks in the queue) go on.
+        result.report.outcome = ResolveReport::Outcome::StoreBusy;
         result.retry = true;
         result.why = HttpStatusText(response->statusCode());
         if (!shared.m_bStopThreads)
             sendStatus(window, kStoreBusy);
         return result;
     }
-    result.flags = RSF_CONSUMED | RSF_REFUSED;
+    result.report.outcome = ResolveReport::Outcome::Refused;
     auto info = response->statusCode() == 200 ? ParseTrackInfo(std::string_view(answer.data(), length))
                                               : std::nullopt;
     if (!info) {
@@ -183,8 +183,8 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
         sendStatus(window, kInvalidAddress);
         return result;
     }
-    result.flags = RSF_CONSUMED;
-    result.item = std::make_unique<QueueItem>(std::move(info->title), std::move(info->url));
+    result.report.outcome = ResolveReport::Outcome::Consumed;
+    result.report.item.emplace(std::move(info->title), std::move(info->url));
     return result;
 }
 
@@ -483,9 +483,9 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
         }
         // Held since the start of this round.
         static_cast<void>(gate->unlock());
-        // The window takes the item out of the pointer it is given; should the
-        // window be gone, the item is freed here.
-        Send(window, msg::EntryResolved {result.item ? &result.item : nullptr, result.flags});
+        // The window takes the item out of the report; should the window be gone,
+        // the item is freed here.
+        Send(window, msg::EntryResolved::of(result.report));
     }
     Send(window, msg::ThreadExited {THREAD_BIT_RESOLVER});
     return 1;

@@ -94,7 +94,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         break;
     case WM_ENTRY_RESOLVED: {
         const msg::EntryResolved report = msg::EntryResolved::unpack(params);
-        m_work.controller().OnEntryResolved(report.item, report.flags);
+        m_work.controller().OnEntryResolved(report.take());
         break;
     }
     case WM_THREAD_EXITED: {

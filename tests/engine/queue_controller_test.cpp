@@ -179,7 +179,7 @@ TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextA
     givenAQueue({"Queued"});
     controller.LoadRawQueue();
     ASSERT_TRUE(controller.AddRawEntry("track=a"));
-    theResolverReports(nullptr, RSF_NETWORK_ERROR);
+    theResolverReports(nullptr, ResolveReport::Outcome::NetworkError);
     controller.StartNextDownload();
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve"));
     theResolverReports("B");

@@ -116,10 +116,12 @@ protected:
         controller.LoadDownloadQueue();
     }
     // The resolver's report on the entry it holds: a track, or none (nullptr title).
-    void theResolverReports(const char* title, std::int32_t flags = RSF_CONSUMED)
+    void theResolverReports(const char* title, ResolveReport::Outcome outcome = ResolveReport::Outcome::Consumed)
     {
-        auto item = title ? std::make_unique<QueueItem>(title, std::string("http://store/") + title) : nullptr;
-        controller.OnEntryResolved(&item, flags);
+        ResolveReport report {outcome, std::nullopt};
+        if (title)
+            report.item.emplace(title, std::string("http://store/") + title);
+        controller.OnEntryResolved(std::move(report));
     }
     // The downloader's report on the track it was handed.
     void theDownloaderReports(std::int32_t flags) { controller.OnDownloadFinished(flags); }
