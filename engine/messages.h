@@ -126,8 +126,6 @@ using FolderChanged = detail::Signal<WM_FOLDER_CHANGED>;
 using SetStatus = detail::InLParam<WM_SET_STATUS, const char*>;
 // How far the running download is, in percent.
 using DownloadProgress = detail::InLParam<WM_DOWNLOAD_PROGRESS, std::int32_t>;
-// An attempt on the head item ended, with these DLF_ flags.
-using DownloadFinished = detail::InLParam<WM_DOWNLOAD_FINISHED, std::int32_t>;
 // The target file, whose full path this is (NUL-terminated), cannot be opened.
 using FileOpenFailed = detail::InLParam<WM_FILE_OPEN_FAILED, const char*>;
 // The worker with this THREAD_BIT_ ended.
@@ -150,6 +148,38 @@ struct FilesListing {
     std::vector<std::string>* entries = nullptr;
 };
 using FilesListed = detail::InLParam<WM_FILES_LISTED, FilesListing*>;
+
+// An attempt on the head item ended. lParam: the DLF_ flags of its outcome and of
+// the user's requests the downloader saw.
+struct DownloadFinished {
+    static constexpr unsigned kNumber = WM_DOWNLOAD_FINISHED;
+    using Outcome = DownloadReport::Outcome;
+    DownloadReport value;
+
+    MessageParams pack() const noexcept
+    {
+        std::int32_t flags = 0;
+        switch (value.outcome) {
+        case Outcome::Done: flags = DLF_DONE; break;
+        case Outcome::Unfinished: break;
+        case Outcome::NetworkError: flags = DLF_NETWORK_ERROR; break;
+        case Outcome::FolderUnavailable: flags = DLF_FOLDER_UNAVAILABLE; break;
+        }
+        flags |= (value.paused ? DLF_PAUSED : 0) | (value.cancelled ? DLF_CANCEL_CURRENT : 0)
+            | (value.cleared ? DLF_CLEAR_QUEUE : 0);
+        return {0, flags};
+    }
+    static DownloadFinished unpack(MessageParams p) noexcept
+    {
+        const auto flags = static_cast<std::int32_t>(p.lParam);
+        const Outcome outcome = (flags & DLF_DONE)      ? Outcome::Done
+            : (flags & DLF_FOLDER_UNAVAILABLE)          ? Outcome::FolderUnavailable
+            : (flags & DLF_NETWORK_ERROR)               ? Outcome::NetworkError
+                                                        : Outcome::Unfinished;
+        return {{outcome, (flags & DLF_PAUSED) != 0, (flags & DLF_CANCEL_CURRENT) != 0,
+                 (flags & DLF_CLEAR_QUEUE) != 0}};
+    }
+};
 
 // A track-info request ended. wParam: the sender's new item, or null; the window
 // moves the item out (take()), and the sender frees what is left. lParam: the RSF_

@@ -376,7 +376,7 @@ void QueueController::OnFolderChanged()
     }
 }
 
-void QueueController::OnDownloadFinished(std::int32_t flags)
+void QueueController::OnDownloadFinished(const DownloadReport& report)
 {
     // As for a resolve: a report of no job is about no track.
     if (!m_bDownloading)
@@ -386,7 +386,7 @@ void QueueController::OnDownloadFinished(std::int32_t flags)
     m_view.ResetProgress();
     // A pause the user has lifted again before this report came does not hold
     // the queue up: the report then counts as an ordinary one.
-    if ((flags & DLF_PAUSED) && m_shared.m_bPaused) {
+    if (report.paused && m_shared.m_bPaused) {
         m_view.SetStatus(kDownloadingPaused);
         return;
     }
@@ -396,24 +396,24 @@ void QueueController::OnDownloadFinished(std::int32_t flags)
     const bool headReported = head && head->title == m_shared.m_strCurTitle;
     bool asked = false;
     bool done = false;
-    if (flags & DLF_CLEAR_QUEUE) {
+    if (report.cleared) {
         asked = m_clearTarget == m_shared.m_strCurTitle;
         if (asked)
             RemoveAllQueued();
         m_clearTarget.reset();
         m_shared.m_bClearQueue = false;
-    } else if (flags & DLF_CANCEL_CURRENT) {
+    } else if (report.cancelled) {
         asked = headReported && m_cancelTarget == m_shared.m_strCurTitle;
         if (asked)
             RemoveQueued(0);
         m_cancelTarget.reset();
         m_shared.m_bCancelCurrent = false;
-    } else if ((flags & DLF_DONE) && headReported) {
+    } else if (report.outcome == DownloadReport::Outcome::Done && headReported) {
         done = true;
         RemoveQueued(0);
     }
     // A track that arrived shows the folder works: its next trouble is news.
-    if (flags & DLF_DONE)
+    if (report.outcome == DownloadReport::Outcome::Done)
         m_bWarnedFolderUnavailable = false;
     m_view.ShowQueue(m_queue);
     if (asked || m_bDownloadQueueUnsaved)

@@ -172,10 +172,10 @@ public:
 
     // The workers' reports.
     void OnFolderChanged();
-    void OnDownloadFinished(std::int32_t flags);
+    void OnDownloadFinished(const DownloadReport& report);
     void OnEntryResolved(ResolveReport report);
     // The downloader found that the download folder cannot take its track, for the
-    // errno `error`; its report follows with DLF_FOLDER_UNAVAILABLE.
+    // errno `error`; its report follows, with the folder unavailable.
     void OnFolderUnavailable(const std::string& folder, int error);
     // True once every worker has said it ended.
     [[nodiscard]] bool OnThreadExited(std::int32_t bit);

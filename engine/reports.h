@@ -18,4 +18,19 @@ struct ResolveReport {
     std::optional<QueueItem> item;  // the track of a consumed request
 };
 
+// How an attempt on the track the downloader was handed ended, and the user's
+// requests it saw at its end.
+struct DownloadReport {
+    enum class Outcome {
+        Done,               // on disk, or never storable: its entry goes
+        Unfinished,         // stopped, or put off: the entry stays
+        NetworkError,       // the store's answer failed: the entry stays
+        FolderUnavailable,  // the folder cannot take it (the window was told why)
+    };
+    Outcome outcome = Outcome::Unfinished;
+    bool paused = false;
+    bool cancelled = false;  // the cancel of the current track
+    bool cleared = false;    // the clear of the whole queue
+};
+
 } // namespace qvr

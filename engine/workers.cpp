@@ -230,7 +230,9 @@ bool userStopped(const WorkerShared& shared)
     return shared.m_bStopThreads || shared.m_bPaused || shared.m_bCancelCurrent || shared.m_bClearQueue;
 }
 
-// How an attempt on the head item ended, besides its flags: when the next one may
+using Outcome = DownloadReport::Outcome;
+
+// How an attempt on the head item ended, besides its outcome: when the next one may
 // come, and whether the store answered this item well.
 struct Attempt {
     enum class Next {
@@ -238,7 +240,7 @@ struct Attempt {
         Soon,     // something here went wrong (the folder): the retry pause
         Later,    // the store failed: a pause that grows while it keeps failing
     };
-    std::int32_t flags = 0;
+    Outcome outcome = Outcome::Unfinished;
     Next next = Next::AtOnce;
     bool answered = false;
     std::string why;  // for the failure log; empty when nothing failed
@@ -249,7 +251,8 @@ Attempt folderUnavailable(MessageSink& window, const std::string& folder, int er
 {
     const msg::FolderTrouble trouble {folder.c_str(), error};
     Send(window, msg::FolderUnavailable {&trouble});
-    return {DLF_FOLDER_UNAVAILABLE, Attempt::Next::Soon, answered, "the folder " + folder + " cannot take it: " + ErrnoText(error)};
+    return {Outcome::FolderUnavailable, Attempt::Next::Soon, answered,
+            "the folder " + folder + " cannot take it: " + ErrnoText(error)};
 }
 
 bool diskFull(int error)
@@ -269,10 +272,11 @@ std::variant<TrackFile, Attempt> openTarget(MessageSink& window, WorkerShared& s
     case Kind::NameRefused:
         // No attempt can ever store this title: the user is told, and it goes.
         Send(window, msg::FileOpenFailed {failure.path.c_str()});
-        return Attempt {DLF_DONE, Attempt::Next::AtOnce, false, "its title cannot name a file: " + failure.path};
+        return Attempt {Outcome::Done, Attempt::Next::AtOnce, false, "its title cannot name a file: " + failure.path};
     case Kind::Busy:
         sendStatus(window, kTrackFileBusy);
-        return Attempt {0, Attempt::Next::Soon, false, "its file " + failure.path + " is in use by another program"};
+        return Attempt {Outcome::Unfinished, Attempt::Next::Soon, false,
+                        "its file " + failure.path + " is in use by another program"};
     case Kind::FolderUnavailable:
         break;
     }
@@ -308,7 +312,7 @@ std::unique_ptr<HttpResponse> getFollowing(HttpClient& http, std::string url, co
     }
 }
 
-// One attempt on the head item; its flags are without the user's requests.
+// One attempt on the head item.
 Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& job, HttpClient& http,
                     std::vector<char>& buffer)
 {
@@ -323,7 +327,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     const std::optional<std::string> url = TrackFileRequestUrl(job.url, shared.config.strings.m_strInstallationId);
     if (!url || !IsFetchableUrl(*url)) {
         sendStatus(window, kInvalidAddress);
-        return {DLF_DONE, Attempt::Next::AtOnce, false, "its address cannot be asked for"};
+        return {Outcome::Done, Attempt::Next::AtOnce, false, "its address cannot be asked for"};
     }
 
     auto target = openTarget(window, shared, job);
@@ -342,12 +346,12 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
         return {};
     sendStatus(window, response ? title : std::string(kNetworkError));
     if (!response)
-        return {DLF_NETWORK_ERROR, Attempt::Next::Later, false, unanswered};
+        return {Outcome::NetworkError, Attempt::Next::Later, false, unanswered};
     // Once the track and its name are on the disk, its queue entry may go.
     const auto finish = [&](std::uint64_t size) {
         if (const FileResult finished = file.finish(size); !finished)
             return folderUnavailable(window, folder, finished.error(), true);
-        return Attempt {DLF_DONE, Attempt::Next::AtOnce, true, {}};
+        return Attempt {Outcome::Done, Attempt::Next::AtOnce, true, {}};
     };
     const int status = response->statusCode();
     // A track already whole on disk (its queue entry outlived a crash) is asked
@@ -356,19 +360,19 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
         && UnsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
         return finish(onDisk);
     if (status != 200 && status != 206)
-        return {0, Attempt::Next::Later, false, HttpStatusText(status)};
+        return {Outcome::Unfinished, Attempt::Next::Later, false, HttpStatusText(status)};
     const auto plan = planWrite(*response, onDisk, shared.m_largestTrack);
     if (!plan) {
         sendStatus(window, kNetworkError);
-        return {DLF_NETWORK_ERROR, Attempt::Next::Later, false,
+        return {Outcome::NetworkError, Attempt::Next::Later, false,
                 HttpStatusText(status) + " whose body cannot follow the " + std::to_string(onDisk) + " bytes on disk"};
     }
 
-    Attempt attempt {0, Attempt::Next::AtOnce, true, {}};
+    Attempt attempt {Outcome::Unfinished, Attempt::Next::AtOnce, true, {}};
     std::uint64_t position = plan->offset;
     int lastPercent = -1;
     const auto fail = [&](std::string why) {
-        attempt = {attempt.flags | DLF_NETWORK_ERROR, Attempt::Next::Later, true, std::move(why)};
+        attempt = {Outcome::NetworkError, Attempt::Next::Later, true, std::move(why)};
         sendStatus(window, kNetworkError);
     };
     std::optional<int> full;
@@ -378,7 +382,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
             // The end of the body, or of what the answer announced: anything a
             // store sends beyond that is not part of the track.
             if (file.stillThere())
-                attempt.flags |= DLF_DONE;
+                attempt.outcome = Outcome::Done;
             else
                 fail("its file " + file.path() + " went away while it was written");
             break;
@@ -422,13 +426,14 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     // A track whose end may not have reached the disk is not done.
     const bool cut = !plan->rewrite || onDisk <= position || file.truncate(position);
     if (!cut || !file.sync()) {
-        attempt.flags &= ~DLF_DONE;
-        if (!(attempt.flags & DLF_NETWORK_ERROR) && !full)
+        if (attempt.outcome == Outcome::Done)
+            attempt.outcome = Outcome::Unfinished;
+        if (attempt.outcome != Outcome::NetworkError && !full)
             fail("its file could not be cut to what was written or synced: " + ErrnoText(errno));
     }
     if (full)
         return folderUnavailable(window, folder, *full, true);
-    if (attempt.flags & DLF_DONE)
+    if (attempt.outcome == Outcome::Done)
         return finish(position);
     return attempt;
 }
@@ -523,16 +528,10 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         } else {
             logAttempt(job, attempt, "the track leaves the queue");
         }
-        std::int32_t flags = attempt.flags;
-        if (shared.m_bPaused)
-            flags |= DLF_PAUSED;
-        if (shared.m_bCancelCurrent)
-            flags |= DLF_CANCEL_CURRENT;
-        if (shared.m_bClearQueue)
-            flags |= DLF_CLEAR_QUEUE;
+        const DownloadReport report {attempt.outcome, shared.m_bPaused, shared.m_bCancelCurrent, shared.m_bClearQueue};
         // Held since the start of this round.
         static_cast<void>(gate->unlock());
-        Send(window, msg::DownloadFinished {flags});
+        Send(window, msg::DownloadFinished {report});
     }
     Send(window, msg::ThreadExited {THREAD_BIT_DOWNLOADER});
     return 1;

@@ -8,6 +8,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using Outcome = DownloadReport::Outcome;
 
 TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
 {
@@ -96,12 +97,12 @@ TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsTold
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         controller.OnFolderUnavailable("/music", ENOENT);
-        theDownloaderReports(DLF_FOLDER_UNAVAILABLE);
+        theDownloaderReports({.outcome = Outcome::FolderUnavailable});
     }
     EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
     EXPECT_EQ(view.status, "Download Folder Unavailable");
     EXPECT_THAT(view.warnings, ElementsAre(HasSubstr("/music\n")));
-    theDownloaderReports(DLF_DONE);
+    theDownloaderReports({.outcome = Outcome::Done});
     controller.OnFolderUnavailable("/music", ENOSPC);
     EXPECT_EQ(view.status, "Download Folder Full");
     EXPECT_EQ(view.warnings.size(), 2u);
@@ -159,7 +160,7 @@ TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTr
         theResolverReports(("T" + std::to_string(i)).c_str());
         check(i + 1);
         if (i % 2 == 1) {
-            theDownloaderReports(DLF_DONE);
+            theDownloaderReports({.outcome = Outcome::Done});
             ++downloaded;
             check(i + 1);
         }
@@ -203,12 +204,12 @@ TEST_F(WhileATrackDownloads, RemoveOfItOrClearConfirmedActsOnceTheDownloaderRepo
 {
     controller.Remove(0);
     EXPECT_TRUE(shared.m_bCancelCurrent);
-    theDownloaderReports(DLF_CANCEL_CURRENT);
+    theDownloaderReports({.cancelled = true});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
     EXPECT_FALSE(shared.m_bCancelCurrent);
     controller.Clear();
     EXPECT_TRUE(shared.m_bClearQueue);
-    theDownloaderReports(DLF_CLEAR_QUEUE);
+    theDownloaderReports({.cleared = true});
     EXPECT_THAT(store.downloadQueue, IsEmpty());
     EXPECT_FALSE(shared.m_bClearQueue);
     EXPECT_EQ(view.status, "No Files in Queue");
@@ -229,7 +230,7 @@ TEST_F(WhileATrackDownloads, ACancelOrClearWhoseTrackWasRemovedWhilePausedAimsAt
     controller.Remove(0);
     EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_FALSE(shared.m_bClearQueue);
-    theDownloaderReports(DLF_CLEAR_QUEUE);
+    theDownloaderReports({.cleared = true});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 
@@ -238,13 +239,13 @@ TEST_F(WhileATrackDownloads, ATrackRemovedWhilePausedThatFinishesAfterResumeTake
     controller.Pause();
     controller.Remove(0);
     controller.Resume();
-    theDownloaderReports(DLF_DONE);
+    theDownloaderReports({.outcome = Outcome::Done});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 
 TEST_F(WhileATrackDownloads, TheAnswerToRemoveIsForTheTrackAskedThoughItFinishedMeanwhile)
 {
-    whileTheBoxIsOpen([this] { theDownloaderReports(DLF_DONE); });
+    whileTheBoxIsOpen([this] { theDownloaderReports({.outcome = Outcome::Done}); });
     controller.Remove(0);
     EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
@@ -255,11 +256,11 @@ TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksShowsOnceTheDownloaderStopsAnd
     whileTheBoxIsOpen([this] { controller.Pause(); });
     controller.Remove(0);
     EXPECT_EQ(view.status, "");
-    theDownloaderReports(DLF_PAUSED | DLF_CANCEL_CURRENT);
+    theDownloaderReports({.paused = true, .cancelled = true});
     EXPECT_EQ(view.status, "Downloading Paused");
     EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
     controller.Resume();
-    theDownloaderReports(DLF_CANCEL_CURRENT);
+    theDownloaderReports({.cancelled = true});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 
@@ -269,7 +270,7 @@ TEST_F(WhileATrackDownloads, APauseLiftedBeforeTheDownloaderStoppedForItHoldsNot
 {
     controller.Pause();
     controller.Resume();
-    theDownloaderReports(DLF_PAUSED);
+    theDownloaderReports({.paused = true});
     EXPECT_NE(view.status, "Downloading Paused");
     EXPECT_THAT(gates.handed, ElementsAre("download", "download"));
 }
@@ -322,7 +323,7 @@ TEST_F(WhileATrackDownloads, TheFileListIsReadOnceWhileEachDownloadWrites)
     for (int track = 0; track < 2; ++track) {
         controller.OnFolderChanged();
         controller.OnFolderChanged();
-        theDownloaderReports(DLF_DONE);
+        theDownloaderReports({.outcome = Outcome::Done});
     }
     EXPECT_EQ(view.refreshes, std::vector<std::string>(2, "/music"));
 }

@@ -124,7 +124,7 @@ protected:
         controller.OnEntryResolved(std::move(report));
     }
     // The downloader's report on the track it was handed.
-    void theDownloaderReports(std::int32_t flags) { controller.OnDownloadFinished(flags); }
+    void theDownloaderReports(const DownloadReport& report) { controller.OnDownloadFinished(report); }
     void whileTheBoxIsOpen(std::function<void()> act) { view.whileAsking = std::move(act); }
     std::vector<std::string> queued() const { return linesOf(controller.queue()); }
 
