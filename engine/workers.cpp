@@ -288,26 +288,29 @@ bool isRedirect(int status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// The track's answer, or why there is none.
+struct TrackAnswer {
+    std::unique_ptr<HttpResponse> response;
+    std::string why;  // without a response: no answer came, or a redirect led elsewhere
+};
+
 // The track's answer, following the store's redirects (to a content network, say)
 // for kMaxRedirects hops at most, over http and https only, the resume header going
-// with each hop. Nothing when no answer came, or a redirect led anywhere else; `why`
-// then says which.
-std::unique_ptr<HttpResponse> getFollowing(HttpClient& http, std::string url, const std::vector<std::string>& headers,
-                                           std::string& why)
+// with each hop. None when no answer came, or a redirect led anywhere else.
+TrackAnswer getFollowing(HttpClient& http, std::string url, const std::vector<std::string>& headers)
 {
     constexpr int kMaxRedirects = 5;
     for (int hop = 0;; ++hop) {
         std::unique_ptr<HttpResponse> response = http.get(url, headers);
         if (!response)
-            why = http.failure();
-        if (!response || !isRedirect(response->statusCode()))
-            return response;
+            return {nullptr, http.failure()};
+        if (!isRedirect(response->statusCode()))
+            return {std::move(response), {}};
         const std::optional<std::string> location = response->header("Location");
         const std::optional<std::string> target = location ? RedirectTarget(url, *location) : std::nullopt;
-        if (hop == kMaxRedirects || !target || !IsFetchableUrl(*target)) {
-            why = HttpStatusText(response->statusCode()) + " to " + location.value_or("nowhere") + ", which is not followed";
-            return nullptr;
-        }
+        if (hop == kMaxRedirects || !target || !IsFetchableUrl(*target))
+            return {nullptr, HttpStatusText(response->statusCode()) + " to " + location.value_or("nowhere")
+                                 + ", which is not followed"};
         url = *target;
     }
 }
@@ -340,13 +343,13 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     std::vector<std::string> headers;
     if (onDisk > 0)
         headers.push_back("RANGE: " + std::to_string(onDisk) + "-");
-    std::string unanswered;
-    std::unique_ptr<HttpResponse> response = getFollowing(http, *url, headers, unanswered);
-    if (!response && userStopped(shared))
+    TrackAnswer answer = getFollowing(http, *url, headers);
+    if (!answer.response && userStopped(shared))
         return {};
-    sendStatus(window, response ? title : std::string(kNetworkError));
-    if (!response)
-        return {Outcome::NetworkError, Attempt::Next::Later, false, unanswered};
+    sendStatus(window, answer.response ? title : std::string(kNetworkError));
+    if (!answer.response)
+        return {Outcome::NetworkError, Attempt::Next::Later, false, std::move(answer.why)};
+    const std::unique_ptr<HttpResponse> response = std::move(answer.response);
     // Once the track and its name are on the disk, its queue entry may go.
     const auto finish = [&](std::uint64_t size) {
         if (const FileResult finished = file.finish(size); !finished)
