@@ -60,7 +60,10 @@ private:
 // What the threads use; each thread holds a reference, so it outlives the set for
 // as long as a thread that was let go still runs.
 struct WorkerSet::Common {
-    Common(MessageSink& window, const Configuration& configuration) : shared(configuration), relay(window) {}
+    Common(MessageSink& window, const Configuration& configuration, WorkerSettings settings)
+        : shared(configuration, std::move(settings)), relay(window)
+    {
+    }
 
     WorkerShared shared;
     // The downloaded-files list shows the names in the download folder itself, so
@@ -83,8 +86,9 @@ struct WorkerSet::Threads {
     }
 };
 
-WorkerSet::WorkerSet(MessageSink& window, const Configuration& configuration)
-    : m_common(std::make_shared<Common>(window, configuration)), m_threads(std::make_unique<Threads>())
+WorkerSet::WorkerSet(MessageSink& window, const Configuration& configuration, WorkerSettings settings)
+    : m_common(std::make_shared<Common>(window, configuration, std::move(settings))),
+      m_threads(std::make_unique<Threads>())
 {
 }
 
@@ -107,7 +111,7 @@ WorkerShared& WorkerSet::shared()
 
 void WorkerSet::takeGates()
 {
-    const std::string& folder = m_common->shared.m_gateFolder;
+    const std::string& folder = m_common->shared.settings.gateFolder;
     const std::pair<Gate, unsigned> gates[] = {{Gate::Download, IDS_DOWNLOAD_GATE}, {Gate::Resolve, IDS_RESOLVE_GATE}};
     for (const auto& [gate, nameId] : gates) {
         auto& slot = m_threads->gate(gate);

@@ -7,6 +7,7 @@ namespace qvr {
 
 class MessageSink;
 struct Configuration;
+struct WorkerSettings;
 struct WorkerShared;
 
 // How the window hands work to its workers, as the queue decisions see it: a job
@@ -44,16 +45,17 @@ class WorkerSet final : public WorkerGates {
 public:
     enum class Worker { FolderWatcher, Resolver, Downloader };
 
-    // The workers report to `window` until disconnect(), and read `configuration`.
-    WorkerSet(MessageSink& window, const Configuration& configuration);
+    // The workers report to `window` until disconnect(), and read `configuration`
+    // and `settings`.
+    WorkerSet(MessageSink& window, const Configuration& configuration,
+              WorkerSettings settings);
     // Asks every worker to stop and disconnects them (the window must answer no
     // more by then, see disconnect()); workers still running are let go.
     ~WorkerSet();
     WorkerSet(const WorkerSet&) = delete;
     WorkerSet& operator=(const WorkerSet&) = delete;
 
-    // The settings, job slots and requests the workers read; set the settings before
-    // the first start().
+    // The job slots and requests the workers read, and their settings.
     WorkerShared& shared();
 
     // Makes both gates in the gate folder and takes them: from now on a worker waits

@@ -53,7 +53,7 @@ void pauseUnless(std::chrono::milliseconds pause, Interrupted interrupted)
 // only reports its end.
 std::optional<NamedMutex> openGate(const WorkerShared& shared, unsigned nameId)
 {
-    return NamedMutex::create(shared.m_gateFolder, loadString(nameId));
+    return NamedMutex::create(shared.settings.gateFolder, loadString(nameId));
 }
 
 // The pause before the next attempt on a job that keeps failing: the worker's retry
@@ -72,7 +72,7 @@ public:
             m_job = job;
             m_next = m_first;
         }
-        const auto longest = m_first * WorkerShared::kRetryPauseGrowth;
+        const auto longest = m_first * WorkerSettings::kRetryPauseGrowth;
         const auto pause = std::min(longest, m_next + m_next * std::uniform_int_distribution<int>(0, 25)(m_random) / 100);
         m_next = std::min(m_next * 2, longest);
         return pause;
@@ -364,7 +364,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
         return finish(onDisk);
     if (status != 200 && status != 206)
         return {Outcome::Unfinished, Attempt::Next::Later, false, HttpStatusText(status)};
-    const auto plan = planWrite(*response, onDisk, shared.m_largestTrack);
+    const auto plan = planWrite(*response, onDisk, shared.settings.largestTrack);
     if (!plan) {
         sendStatus(window, kNetworkError);
         return {Outcome::NetworkError, Attempt::Next::Later, false,
@@ -403,7 +403,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
             break;
         }
         // The disk is never filled: what the rest of the system needs stays free.
-        if (const auto space = file.space(); space && space->available < size + shared.m_diskReserve(space->total)) {
+        if (const auto space = file.space(); space && space->available < size + shared.settings.diskReserve(space->total)) {
             full = ENOSPC;
             break;
         }
@@ -457,13 +457,13 @@ std::string WorkerShared::TrackRecordPath(const Configuration& configuration)
 
 int TrackResolver(MessageSink& window, WorkerShared& shared)
 {
-    std::unique_ptr<HttpClient> http = shared.m_http ? shared.m_http("Track Info Session") : nullptr;
+    std::unique_ptr<HttpClient> http = shared.settings.http ? shared.settings.http("Track Info Session") : nullptr;
     if (http)
         http->setInterrupt([&shared] { return shared.m_bStopThreads.load(); });
     std::optional<NamedMutex> gate = openGate(shared, IDS_RESOLVE_GATE);
     auto answer = std::make_unique<std::array<char, kAnswerLimit + 1>>();
     answer->fill(0);
-    RetryPause pauses(shared.m_retryPause);
+    RetryPause pauses(shared.settings.retryPause);
 
     while (http && gate && !shared.m_bStopThreads) {
         // Past a gate it could not wait at, the worker would take a job it was not
@@ -501,12 +501,12 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
 
 int TrackDownloader(MessageSink& window, WorkerShared& shared)
 {
-    std::unique_ptr<HttpClient> http = shared.m_http ? shared.m_http("Download Session") : nullptr;
+    std::unique_ptr<HttpClient> http = shared.settings.http ? shared.settings.http("Download Session") : nullptr;
     if (http)
         http->setInterrupt([&shared] { return userStopped(shared); });
     std::optional<NamedMutex> gate = openGate(shared, IDS_DOWNLOAD_GATE);
     std::vector<char> buffer(kChunkSize);
-    RetryPause pauses(shared.m_retryPause);
+    RetryPause pauses(shared.settings.retryPause);
 
     while (http && gate && !shared.m_bStopThreads) {
         // As in TrackResolver(): no job without the gate.
@@ -524,7 +524,7 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         if (attempt.answered)
             pauses.succeeded();
         if (attempt.next != Attempt::Next::AtOnce) {
-            const auto pause = attempt.next == Attempt::Next::Soon ? shared.m_retryPause
+            const auto pause = attempt.next == Attempt::Next::Soon ? shared.settings.retryPause
                                                                    : pauses.after(job.title + "|" + job.url);
             logAttempt(job, attempt, "trying again in " + SecondsText(pause));
             pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
@@ -584,7 +584,7 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             }
             shared.m_bListFiles = false;
             sendListing(window, shared);
-            listNotBefore = Clock::now() + shared.m_listingInterval;
+            listNotBefore = Clock::now() + shared.settings.listingInterval;
         }
         const FolderWatch::Event event = watch.wait();
         if (event == FolderWatch::Event::Failed)

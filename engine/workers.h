@@ -18,6 +18,28 @@ namespace qvr {
 class FolderWatch;
 class MessageSink;
 
+// How the workers work, given whole before they start and the same while they run.
+struct WorkerSettings {
+    std::string gateFolder {};  // where the two gates live
+    HttpClientFactory http {};
+    // How long a worker waits after a failed exchange before it reports, so that
+    // a dead network is not hammered; the pause doubles while the same job keeps
+    // failing, up to kRetryPauseGrowth times this.
+    std::chrono::milliseconds retryPause {1000};
+    static constexpr int kRetryPauseGrowth = 300;
+    // A folder that never stops changing (a copy, a tagger, a sync tool at work) has
+    // its list read at most this often; the first change after a quiet spell, and a
+    // newly chosen folder, are read at once.
+    std::chrono::milliseconds listingInterval {250};
+    // No track is larger: where the protocol's 32-bit counters end. A body past it
+    // is no track, whatever its answer said.
+    std::uint64_t largestTrack = std::uint64_t(4) << 30;
+    // What a download leaves free on the file system of `total` bytes: the smaller of
+    // 64 MiB and 1 %, so that a track never fills the disk.
+    std::function<std::uint64_t(std::uint64_t total)> diskReserve = DefaultDiskReserve;
+    static std::uint64_t DefaultDiskReserve(std::uint64_t total) { return std::min<std::uint64_t>(64 << 20, total / 100); }
+};
+
 // What the main window shares with its three worker threads. The flags are the
 // window's requests, polled by the workers without a lock; the job slots are
 // written by the window only while the worker waits at its gate, under m_jobMutex,
@@ -26,9 +48,9 @@ class MessageSink;
 // hand-over one ordered within the process too. The configuration is the start's
 // own, which outlives every worker.
 struct WorkerShared {
-    explicit WorkerShared(const Configuration& configuration)
-        : config(configuration), m_downloadFolder(configuration.strings.m_strDownloadFolder),
-          m_trackMarks(TrackRecordPath(configuration))
+    explicit WorkerShared(const Configuration& configuration, WorkerSettings workerSettings = {})
+        : config(configuration), settings(std::move(workerSettings)),
+          m_downloadFolder(configuration.strings.m_strDownloadFolder), m_trackMarks(TrackRecordPath(configuration))
     {
     }
 
@@ -37,6 +59,7 @@ struct WorkerShared {
     static std::string TrackRecordPath(const Configuration& configuration);
 
     const Configuration& config;
+    const WorkerSettings settings;
 
     std::atomic<bool> m_bStopThreads {false};
     std::atomic<bool> m_bPaused {false};
@@ -58,24 +81,6 @@ struct WorkerShared {
 
     SharedString m_downloadFolder;  // the one the user chose last
     TrackMarks m_trackMarks;        // which file in it belongs to which track
-    std::string m_gateFolder;  // where the two gates live
-    HttpClientFactory m_http;
-    // How long a worker waits after a failed exchange before it reports, so that
-    // a dead network is not hammered; the pause doubles while the same job keeps
-    // failing, up to kRetryPauseGrowth times this.
-    std::chrono::milliseconds m_retryPause {1000};
-    static constexpr int kRetryPauseGrowth = 300;
-    // A folder that never stops changing (a copy, a tagger, a sync tool at work) has
-    // its list read at most this often; the first change after a quiet spell, and a
-    // newly chosen folder, are read at once.
-    std::chrono::milliseconds m_listingInterval {250};
-    // No track is larger: where the protocol's 32-bit counters end. A body past it
-    // is no track, whatever its answer said.
-    std::uint64_t m_largestTrack = std::uint64_t(4) << 30;
-    // What a download leaves free on the file system of `total` bytes: the smaller of
-    // 64 MiB and 1 %, so that a track never fills the disk.
-    std::function<std::uint64_t(std::uint64_t total)> m_diskReserve = DefaultDiskReserve;
-    static std::uint64_t DefaultDiskReserve(std::uint64_t total) { return std::min<std::uint64_t>(64 << 20, total / 100); }
 };
 
 // The thread procedures. Each returns 1 when it ended on a stop request and sends

@@ -38,7 +38,8 @@ struct MainWindowEnvironment {
     std::chrono::milliseconds retryPause {1000};
     std::uint64_t largestTrack = std::uint64_t(4) << 30;
     // What a download leaves free on its file system (of `total` bytes).
-    std::function<std::uint64_t(std::uint64_t total)> diskReserve = WorkerShared::DefaultDiskReserve;
+    std::function<std::uint64_t(std::uint64_t total)> diskReserve =
+        WorkerSettings::DefaultDiskReserve;
     // How long the end of the window waits for workers that are still busy; the
     // end says whether they all ended.
     std::chrono::milliseconds workerGrace {5000};

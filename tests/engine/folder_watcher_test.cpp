@@ -53,10 +53,9 @@ TEST(FolderWatcher, ReadsTheListAtOnceAndGathersTheChangesOfABurstIntoItsNextRea
     Configuration configuration;
     configuration.strings.m_strDownloadFolder = dir.path();
     ListingWindow window;
-    WorkerSet workers(window, configuration);
+    // No second read of a folder that keeps changing before an hour has passed.
+    WorkerSet workers(window, configuration, {.listingInterval = std::chrono::hours(1)});
     window.workers = &workers;
-    // No second read of a folder that keeps changing before this has passed.
-    workers.shared().m_listingInterval = std::chrono::hours(1);
     RecordingView view;
     MemoryStore store;
     QueueController controller(view, workers, workers.shared(), store, [](const std::string&) { return SettingResult::ok(); });
