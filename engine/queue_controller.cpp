@@ -102,7 +102,8 @@ void QueueFiles::RemoveStaleTemporaries() const
 QueueController::QueueController(QueueView& view, WorkerGates& gates, WorkerShared& shared, QueueStore& store,
                                  FolderWriter writeDownloadFolder)
     : m_view(view), m_gates(gates), m_shared(shared), m_store(store),
-      m_writeDownloadFolder(std::move(writeDownloadFolder))
+      m_writeDownloadFolder(std::move(writeDownloadFolder)), m_cancelTarget(shared.m_bCancelCurrent),
+      m_clearTarget(shared.m_bClearQueue)
 {
 }
 
@@ -397,17 +398,15 @@ void QueueController::OnDownloadFinished(const DownloadReport& report)
     bool asked = false;
     bool done = false;
     if (report.cleared) {
-        asked = m_clearTarget == m_shared.m_strCurTitle;
+        asked = m_clearTarget.IsFor(m_shared.m_strCurTitle);
         if (asked)
             RemoveAllQueued();
-        m_clearTarget.reset();
-        m_shared.m_bClearQueue = false;
+        m_clearTarget.Drop();
     } else if (report.cancelled) {
-        asked = headReported && m_cancelTarget == m_shared.m_strCurTitle;
+        asked = headReported && m_cancelTarget.IsFor(m_shared.m_strCurTitle);
         if (asked)
             RemoveQueued(0);
-        m_cancelTarget.reset();
-        m_shared.m_bCancelCurrent = false;
+        m_cancelTarget.Drop();
     } else if (report.outcome == DownloadReport::Outcome::Done && headReported) {
         done = true;
         RemoveQueued(0);
@@ -522,8 +521,7 @@ void QueueController::Remove(int selected)
         "Remove Current Download?", QueueView::Buttons::OkCancel);
     const QueueItem* head = m_queue.GetHead();
     if (confirmed && head && head->title == title) {
-        m_cancelTarget = title;
-        m_shared.m_bCancelCurrent = true;
+        m_cancelTarget.AimAt(title);
     }
 }
 
@@ -541,8 +539,7 @@ void QueueController::Clear()
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
     } else {
-        m_clearTarget = m_queue.GetHead()->title;
-        m_shared.m_bClearQueue = true;
+        m_clearTarget.AimAt(m_queue.GetHead()->title);
     }
 }
 
@@ -594,17 +591,9 @@ void QueueController::DropStaleRequests()
 {
     // A cancel or clear aims at the track that was current when it was asked for;
     // once that track has left the head of the queue, it aims at nothing.
-    const QueueItem* head = m_queue.GetHead();
-    const auto stale = [head](const std::optional<std::string>& target) {
-        return target && (!head || head->title != *target);
-    };
-    if (stale(m_cancelTarget)) {
-        m_cancelTarget.reset();
-        m_shared.m_bCancelCurrent = false;
-    }
-    if (stale(m_clearTarget)) {
-        m_clearTarget.reset();
-        m_shared.m_bClearQueue = false;
+    for (PendingRequest* request : {&m_cancelTarget, &m_clearTarget}) {
+        if (request->IsStale(m_queue.GetHead()))
+            request->Drop();
     }
 }
 

@@ -7,6 +7,7 @@
 #include "engine/worker_set.h"
 #include "platform/file_result.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -202,6 +203,34 @@ public:
     [[nodiscard]] bool resolverOffline() const { return m_bResolverOffline; }
 
 private:
+    // A pending cancel or clear: the track it was asked for, and the downloader's
+    // request flag, which is set exactly while there is such a track. Both change
+    // only here.
+    class PendingRequest {
+    public:
+        explicit PendingRequest(std::atomic<bool>& flag) : m_flag(flag) {}
+        void AimAt(const std::string& title)
+        {
+            m_target = title;
+            m_flag = true;
+        }
+        void Drop()
+        {
+            m_target.reset();
+            m_flag = false;
+        }
+        [[nodiscard]] bool IsFor(const std::string& title) const { return m_target == title; }
+        // It aims at a track that is no longer at the head of the queue.
+        [[nodiscard]] bool IsStale(const QueueItem* head) const
+        {
+            return m_target && (!head || head->title != *m_target);
+        }
+
+    private:
+        std::optional<std::string> m_target;
+        std::atomic<bool>& m_flag;
+    };
+
     void SaveDownloadQueue();
     void SaveRawQueue();
     // Saves for changes that a kill before the save could only make happen again:
@@ -251,9 +280,8 @@ private:
     std::uint32_t m_nQueueUnsavedTail = 0;
     std::uint32_t m_nRawOnDisk = 0;
     std::uint32_t m_nRawRemovals = 0;
-    // The track a pending cancel or clear was asked for.
-    std::optional<std::string> m_cancelTarget;
-    std::optional<std::string> m_clearTarget;
+    PendingRequest m_cancelTarget;
+    PendingRequest m_clearTarget;
 
     bool m_bDownloading = false;
     bool m_bRefreshOnce = true;
