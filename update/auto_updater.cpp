@@ -188,8 +188,8 @@ std::string CAutoUpdater::BackupPath(const std::string& exePath)
     return parentFolder(exePath) + "/" + kBackupName;
 }
 
-int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath,
-                                    const std::string& version)
+CAutoUpdater::Exchange CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::string& newPath,
+                                                       const std::string& version)
 {
     ExecutableFiles& files = *m_environment.files;
     const std::string backup = BackupPath(exePath);
@@ -197,18 +197,17 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
     // A downloaded file is not executable; it runs only with the old one's mode. It
     // is tried where it will run, beside the executable, from the disk it will be
     // started from.
-    int result = UPD_NOT_INSTALLED;
+    Exchange exchange;
     if (files.stage(newPath, staged, exePath)) {
         const Download probe = Probe(staged, version);
-        if (probe == Download::Refused)
-            m_probeRefused = true;
+        exchange.probeRefused = probe == Download::Refused;
         if (probe != Download::Whole) {
             m_why = probe == Download::Refused ? "its probe did not answer as the program does" : "its probe did not end in time";
-            result = UPD_DOWNLOAD_FAILED;
+            exchange.result = UPD_DOWNLOAD_FAILED;
         } else if (UpdateTrial::Begin(exePath, version)) {
             // A new version that is not watched would have nothing to go back to.
             if (files.keep(exePath, backup) && files.replace(staged, exePath))
-                return UPD_INSTALLED;
+                return {UPD_INSTALLED, false};
             m_why = "exchanging the program's files: " + ErrnoText(errno);
             UpdateTrial::Forget(exePath);
         } else {
@@ -220,7 +219,7 @@ int CAutoUpdater::ReplaceExecutable(const std::string& exePath, const std::strin
     // Often there is nothing to remove; a staged file that stays is removed with the
     // other remains of an exchange at the next check (RemoveStaleExchangeFiles).
     static_cast<void>(files.remove(staged));
-    return result;
+    return exchange;
 }
 
 CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path, const std::string& version)
@@ -381,21 +380,20 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
                                            : std::string(kAskAgain));
         return UPD_DOWNLOAD_FAILED;
     }
-    // A program that cannot even start will not start next time either.
-    m_probeRefused = false;
-    const int exchanged = ReplaceExecutable(exePath, target, verified);
+    const Exchange exchanged = ReplaceExecutable(exePath, target, verified);
     discard(target);
-    if (m_probeRefused)
+    // A program that cannot even start will not start next time either.
+    if (exchanged.probeRefused)
         NoteRefused(published);
-    if (exchanged != UPD_INSTALLED)
+    if (exchanged.result != UPD_INSTALLED)
         LogFailure("installing " + what + " as " + exePath, m_why,
-                   m_probeRefused ? "keeping the program as it is; version " + published + " is not asked for again"
-                                  : "keeping the program as it is; asking again at the next start");
-    if (exchanged == UPD_INSTALLED) {
+                   exchanged.probeRefused ? "keeping the program as it is; version " + published + " is not asked for again"
+                                          : "keeping the program as it is; asking again at the next start");
+    if (exchanged.result == UPD_INSTALLED) {
         m_installed = exePath;
         m_installedVersion = published;
     }
-    return exchanged;
+    return exchanged.result;
 }
 
 CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, const std::string& path)

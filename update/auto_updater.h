@@ -167,8 +167,14 @@ public:
     // UPD_INSTALLED; UPD_DOWNLOAD_FAILED when the probe failed; UPD_NOT_INSTALLED
     // when the files could not be exchanged. The executable stays as it was unless
     // the result is UPD_INSTALLED.
-    [[nodiscard]] int ReplaceExecutable(const std::string& exePath, const std::string& newPath,
-                                        const std::string& version);
+    struct Exchange {
+        int result = UPD_NOT_INSTALLED;
+        // The probe ended, but not with 0 and the version's answer: the new program
+        // will not run next time either.
+        bool probeRefused = false;
+    };
+    [[nodiscard]] Exchange ReplaceExecutable(const std::string& exePath, const std::string& newPath,
+                                             const std::string& version);
 
     // "OldExecutable.bak" beside the executable at `exePath`.
     static std::string BackupPath(const std::string& exePath);
@@ -233,8 +239,6 @@ private:
     std::uint64_t m_received = 0;
     std::uint64_t m_announced = 0;
     bool m_cancelled = false;
-    // The last exchange's probe answered, but not with 0.
-    bool m_probeRefused = false;
     // Why the last download or exchange failed, for the failure log.
     std::string m_why;
 };
