@@ -61,16 +61,15 @@ void discard(const std::string& path)
     std::filesystem::remove(path, ignored);
 }
 
-// Canonicalises `url` (written back into it) and sends a GET that no cache may answer.
-std::unique_ptr<HttpResponse> openCanonical(HttpClient* session, std::string& url)
+// Canonicalises `url` and sends a GET that no cache may answer.
+CAutoUpdater::Opened openCanonical(HttpClient* session, const std::string& url)
 {
     const auto canonical = CanonicalizeUrl(url);
     if (!canonical)
-        return nullptr;
-    url = *canonical;
+        return {url, nullptr};
     if (!session)
-        return nullptr;
-    return session->get(url, {"Cache-Control: no-cache", "Pragma: no-cache"});
+        return {*canonical, nullptr};
+    return {*canonical, session->get(*canonical, {"Cache-Control: no-cache", "Pragma: no-cache"})};
 }
 
 } // namespace
@@ -133,7 +132,7 @@ bool CAutoUpdater::IsInternetConnected(const std::string& url) const
     return m_environment.networkUp ? m_environment.networkUp() : HasNetworkInterface();
 }
 
-std::unique_ptr<HttpResponse> CAutoUpdater::OpenUrl(std::string& url)
+CAutoUpdater::Opened CAutoUpdater::OpenUrl(const std::string& url)
 {
     return openCanonical(m_hSession.get(), url);
 }
@@ -278,7 +277,9 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     {
         const WaitBudget::Wait wait(m_environment.budget, VersionListOptions().total);
         m_hSession->setInterrupt(wait.overdue());
-        auto list = OpenUrl(url);
+        Opened opened = OpenUrl(url);
+        url = std::move(opened.url);
+        const std::unique_ptr<HttpResponse> list = std::move(opened.response);
         if (!list) {
             LogFailure("the version list " + url, m_hSession->failure(), kNoUpdate);
             m_listUnanswered = true;
@@ -330,7 +331,9 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     {
         const WaitBudget::Wait head(m_environment.budget, kProgramHeadLimit);
         m_downloadSession->setInterrupt(head.overdue());
-        download = openCanonical(m_downloadSession.get(), url);
+        Opened opened = openCanonical(m_downloadSession.get(), url);
+        url = std::move(opened.url);
+        download = std::move(opened.response);
     }
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk) {
@@ -398,8 +401,9 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
 
 CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, const std::string& path)
 {
-    std::string signatureUrl = url + kSignatureSuffix;
-    auto answer = openCanonical(m_downloadSession.get(), signatureUrl);
+    Opened opened = openCanonical(m_downloadSession.get(), url + kSignatureSuffix);
+    const std::string signatureUrl = std::move(opened.url);
+    std::unique_ptr<HttpResponse> answer = std::move(opened.response);
     if (!answer) {
         m_why = "its signature " + signatureUrl + ": " + (m_downloadSession ? m_downloadSession->failure() : "");
         return Download::Failed;

@@ -132,10 +132,14 @@ public:
     // `url` points at a loopback host.
     [[nodiscard]] bool IsInternetConnected(const std::string& url) const;
 
-    // Canonicalises `url` (written back into it) and sends a GET that no cache may
-    // answer. Null when the address is too long or the request failed before an
-    // answer's head arrived.
-    [[nodiscard]] std::unique_ptr<HttpResponse> OpenUrl(std::string& url);
+    // A GET that no cache may answer, sent to an address in its canonical form.
+    struct Opened {
+        std::string url;  // canonical, or as given when it is too long to be
+        // Null when the address is too long or the request failed before an
+        // answer's head arrived.
+        std::unique_ptr<HttpResponse> response;
+    };
+    [[nodiscard]] Opened OpenUrl(const std::string& url);
 
     // The whole body, 4096 bytes at a time, into a new file at `path`, telling the
     // prompts how far it got. Refused past the largest program (the store's announced
