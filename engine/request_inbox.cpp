@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -28,14 +27,14 @@ bool isLetterName(std::string_view name)
 
 // Names sort in the order of their deposits: the wall clock in nanoseconds, which
 // also orders the files a killed instance left before those of this one, and a
-// count for deposits within one tick.
-std::string newLetterName(std::atomic<unsigned>& count)
+// count for deposits within one tick: this is deposit number `count`.
+std::string newLetterName(unsigned count)
 {
     timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     char name[64];
     std::snprintf(name, sizeof name, "%010lld%09ld-%06u-%d%.*s", static_cast<long long>(now.tv_sec), now.tv_nsec,
-                  count.fetch_add(1) % 1000000, static_cast<int>(::getpid()), static_cast<int>(kSuffix.size()),
+                  count % 1000000, static_cast<int>(::getpid()), static_cast<int>(kSuffix.size()),
                   kSuffix.data());
     return name;
 }
@@ -64,7 +63,7 @@ FileResult RequestInbox::Deposit(std::string_view text)
     // The queue folder too may be gone (removed by hand): it is made again.
     if (const FileResult made = makeFolders(m_folder, 0700); !made)
         return made;
-    return placeFileAtomically(m_folder + "/" + newLetterName(m_count), 0600,
+    return placeFileAtomically(m_folder + "/" + newLetterName(m_count.fetch_add(1)), 0600,
                                [text](int fd) { return writeAll(fd, text); });
 }
 
