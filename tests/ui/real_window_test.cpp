@@ -2,7 +2,6 @@
 // drives it: xdotool for the mouse and keys, the screen's pixels for what shows.
 // Each test has a virtual display of its own, without a window manager.
 #include "controls/colorref.h"
-#include "controls/image_list.h"
 #include "res/images.h"
 #include "res/strings.h"
 #include "ui/layout.h"
@@ -11,7 +10,6 @@
 #include "tests/support/program_fixture.h"
 
 #include <QGuiApplication>
-#include <QPainter>
 #include <QScreen>
 #include <QTest>
 
@@ -234,13 +232,15 @@ int WhichPicture(const QImage& shown, const ButtonImages& button, const QRect& p
     std::array<long, 6> distances {};
     for (std::size_t candidate = 0; candidate < distances.size(); ++candidate) {
         const int set = candidate < 3 ? 1 : 2;
-        QImage picture = SetPicture(IDB_SKIN, set).copy(QRect(place.topLeft() * set, place.size() * set));
-        picture.setDevicePixelRatio(set);
-        CImageList pictures(place.size());
-        EXPECT_TRUE(pictures.AddMasked(SetPicture(button.bitmaps[candidate % 3], set), Qt::black));
-        QPainter painter(&picture);
-        pictures.Draw(painter, 0, QPoint(0, 0));
-        painter.end();
+        // The button's picture over the skin beneath it, pixel for pixel, black see-through.
+        QImage picture = SetPicture(IDB_SKIN, set).copy(QRect(place.topLeft() * set, place.size() * set)).convertToFormat(QImage::Format_RGB32);
+        const QImage face = SetPicture(button.bitmaps[candidate % 3], set).convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < std::min(picture.height(), face.height()); ++y) {
+            for (int x = 0; x < std::min(picture.width(), face.width()); ++x) {
+                if ((face.pixel(x, y) & RGB_MASK) != 0)
+                    picture.setPixel(x, y, face.pixel(x, y));
+            }
+        }
         picture.setDevicePixelRatio(1);
         picture = picture.scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         for (int y = 0; y < shown.height(); ++y) {
