@@ -5,6 +5,7 @@
 #include "ui/prompts.h"
 
 #include "tests/support/common.h"
+#include "tests/ui/window_fixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -186,6 +187,30 @@ TEST(MessageBox, EscapeOrClosingAnswersAsCancelOrNo)
         EXPECT_EQ(AnswerOfTheBox(type, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }), answer) << "Escape";
         EXPECT_EQ(AnswerOfTheBox(type, [](QMessageBox& box) { box.close(); }), answer) << "closed";
     }
+}
+
+// A warning that comes again while it is shown or still waiting adds no second box;
+// another waits its turn.
+TEST(Notices, AWarningPostedAgainWhileItIsShownOrWaitingShowsOnce)
+{
+    QWidget owner;
+    test::ScriptedPrompts scripted;
+    Prompts* prompts = &scripted;
+    NoticeQueue notices(prompts, owner);
+    scripted.whileAsking = [&] {
+        if (scripted.asked.size() > 1)
+            return;
+        notices.post("The folder is full", "Caption");
+        notices.post("The store is busy", "Caption");
+        notices.post("The store is busy", "Caption");
+    };
+    notices.post("The folder is full", "Caption");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted.asked.size() >= 2; }));
+    QCoreApplication::processEvents();
+    std::vector<std::string> shown;
+    for (const auto& box : scripted.asked)
+        shown.push_back(box.text);
+    EXPECT_EQ(shown, (std::vector<std::string> {"The folder is full", "The store is busy"}));
 }
 
 } // namespace
