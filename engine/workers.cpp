@@ -3,6 +3,7 @@
 #include "engine/file_list.h"
 #include "engine/messages.h"
 #include "engine/queue_item.h"
+#include "engine/retry_pause.h"
 #include "engine/store_request.h"
 #include "platform/failure_log.h"
 #include "platform/folder_watch.h"
@@ -16,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -55,40 +55,6 @@ std::optional<NamedMutex> openGate(const WorkerShared& shared, unsigned nameId)
 {
     return NamedMutex::create(shared.settings.gateFolder, loadString(nameId));
 }
-
-// The pause before the next attempt on a job that keeps failing: the worker's retry
-// pause at first, doubling with each failure in a row, up to kRetryPauseGrowth
-// times it, each drawn up to a quarter longer so that many clients that failed
-// together do not come back together; a new job, or one the store answered well,
-// starts from the first again.
-class RetryPause {
-public:
-    explicit RetryPause(std::chrono::milliseconds first) : m_first(first), m_next(first), m_random(std::random_device {}()) {}
-
-    // The pause after a failure on `job`.
-    std::chrono::milliseconds after(const std::string& job)
-    {
-        if (job != m_job) {
-            m_job = job;
-            m_next = m_first;
-        }
-        const auto longest = m_first * WorkerSettings::kRetryPauseGrowth;
-        const auto pause = std::min(longest, m_next + m_next * std::uniform_int_distribution<int>(0, 25)(m_random) / 100);
-        m_next = std::min(m_next * 2, longest);
-        return pause;
-    }
-    void succeeded()
-    {
-        m_job.clear();
-        m_next = m_first;
-    }
-
-private:
-    std::chrono::milliseconds m_first;
-    std::chrono::milliseconds m_next;
-    std::string m_job;
-    std::minstd_rand m_random;
-};
 
 // The job the window handed over at the gate, copied out under the job lock: the
 // worker reads only its copy from then on.

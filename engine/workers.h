@@ -24,9 +24,8 @@ struct WorkerSettings {
     HttpClientFactory http {};
     // How long a worker waits after a failed exchange before it reports, so that
     // a dead network is not hammered; the pause doubles while the same job keeps
-    // failing, up to kRetryPauseGrowth times this.
+    // failing, up to RetryPause::kMostGrowth times this.
     std::chrono::milliseconds retryPause {1000};
-    static constexpr int kRetryPauseGrowth = 300;
     // A folder that never stops changing (a copy, a tagger, a sync tool at work) has
     // its list read at most this often; the first change after a quiet spell, and a
     // newly chosen folder, are read at once.
