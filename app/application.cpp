@@ -35,7 +35,7 @@ constexpr const char* kLegacyPluginName = "quavero_ieplug.dll";
 
 } // namespace
 
-std::string StoreHostFromEnvironment()
+std::string storeHostFromEnvironment()
 {
     const char* host = std::getenv("QVR_STORE_HOST");
     if (host && isValidStoreHost(host))
@@ -45,7 +45,7 @@ std::string StoreHostFromEnvironment()
 
 AppEnvironment AppEnvironment::fromProcess(std::string_view guiImage)
 {
-    return AppEnvironment {{qvr::hivePath(), runtimeDirectory(), StoreHostFromEnvironment(), {}}, guiImage};
+    return AppEnvironment {{qvr::hivePath(), runtimeDirectory(), storeHostFromEnvironment(), {}}, guiImage};
 }
 
 CquaveromfcApp::CquaveromfcApp(AppEnvironment environment)
@@ -60,16 +60,16 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     // A program installed for every user by a package meets users who never ran an
     // install step: the first start does what that step would have done.
     const std::string& hive = m_environment.configuration.hivePath;
-    if (!hive.empty() && !pathExists(hive) && !WriteFirstRunSettings(hive, FirstRunFolders::fromEnvironment()))
+    if (!hive.empty() && !pathExists(hive) && !writeFirstRunSettings(hive, FirstRunFolders::fromEnvironment()))
         std::fprintf(stderr, "quavero: could not write the settings file %s\n", hive.c_str());
-    LoadSettings(Registry(m_environment.configuration.hivePath), m_environment.configuration.strings);
+    loadSettings(Registry(m_environment.configuration.hivePath), m_environment.configuration.strings);
     // Settings that name no queue files (hand-made, damaged, or unreadable) get
     // those of a first start: a request must be kept somewhere, and never in
     // whatever folder the program happened to be started from.
-    UseDefaultQueueFiles(m_environment.configuration.strings, FirstRunFolders::queuesFromEnvironment());
+    useDefaultQueueFiles(m_environment.configuration.strings, FirstRunFolders::queuesFromEnvironment());
 
     CMyCommandLineInfo cmdInfo;
-    ParseCommandLine(argc, argv, cmdInfo);
+    parseCommandLine(argc, argv, cmdInfo);
 
     std::string fileName = cmdInfo.m_strFileName;
     if (fileName.find(loadString(IDS_REQUEST_MARKER)) == std::string::npos)
@@ -93,10 +93,10 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
             // its inbox is read at every start.
             const std::string& request = m_environment.configuration.strings.m_strRequest;
             const FileResult kept =
-                RequestInbox(RequestInbox::FolderBeside(m_environment.configuration.strings.m_strRawQueuePath))
-                    .Deposit(request);
-            LogFailure("handing the request \"" + request + "\" to the running Quavero", why,
-                       kept ? "keeping it for the next start" : "not keeping it either (" + ErrnoText(kept.error()) + "); its file is left to be opened again");
+                RequestInbox(RequestInbox::folderBeside(m_environment.configuration.strings.m_strRawQueuePath))
+                    .depositRequest(request);
+            logFailure("handing the request \"" + request + "\" to the running Quavero", why,
+                       kept ? "keeping it for the next start" : "not keeping it either (" + errnoText(kept.error()) + "); its file is left to be opened again");
             if (kept)
                 std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. It is kept, and the next "
                                      "start of Quavero takes it.\n",
@@ -127,7 +127,7 @@ std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow()
     const std::string& folder = *m_environment.configuration.runtimeDir;
     const auto deadline = std::chrono::steady_clock::now() + m_environment.windowWait;
     for (;;) {
-        const std::uint32_t handle = FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
+        const std::uint32_t handle = findWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
         if (handle != 0 && IsWindow(folder, handle))
             return FoundWindow {handle, true};
         if (m_instanceMutex && !m_instanceMutex->openElsewhere())
@@ -155,12 +155,12 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
     if (found->reachable) {
         // Only brings the window to the front: whether the request arrived is the
         // answer to its own message below.
-        static_cast<void>(SendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}));
+        static_cast<void>(sendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}));
         if (handsRequest) {
             std::string data = m_environment.configuration.strings.m_strRequest;
             data.push_back('\0');
             std::string failure;
-            const auto taken = SendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)},
+            const auto taken = sendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)},
                                                   {}, &failure);
             // Only a window that said it kept the request has it: one that went away
             // while we waited has not, and then the name is soon free for us.
@@ -178,8 +178,8 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
     }
     if (switchOver && handle != 0) {
         // The window whose update started this one waits for WM_TAKEN_OVER instead
-        // (TellTakenOver), so its answer here changes nothing; this start runs either way.
-        static_cast<void>(SendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}}));
+        // (tellTakenOver), so its answer here changes nothing; this start runs either way.
+        static_cast<void>(sendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}}));
         m_environment.configuration.takesOverFrom = handle;
     }
     return HandOff::Delivered;
@@ -223,12 +223,12 @@ void CquaveromfcApp::RunInstallStep()
     }
 
     if (m_environment.configuration.strings.m_strInstallationId.empty()) {
-        const std::string id = NewInstallationId();
+        const std::string id = newInstallationId();
         const long written = id.empty() ? RegSuccess
-                                        : WriteStringValue(Registry(m_environment.configuration.hivePath), ClientKeyPath(), "GUID", id);
+                                        : writeStringValue(Registry(m_environment.configuration.hivePath), clientKeyPath(), "GUID", id);
         if (id.empty() || written != RegSuccess)
-            LogFailure("storing a new installation id in " + m_environment.configuration.hivePath,
-                       id.empty() ? "the system gave no random bytes" : RegistryErrorText(written),
+            logFailure("storing a new installation id in " + m_environment.configuration.hivePath,
+                       id.empty() ? "the system gave no random bytes" : registryErrorText(written),
                        "the next install step tries again");
         m_environment.configuration.strings.m_strInstallationId = id;
     }
@@ -245,7 +245,7 @@ void CquaveromfcApp::ReadRequestFile(const std::string& path)
     }
 }
 
-bool DisplayNamed(const std::string& platformOption)
+bool displayNamed(const std::string& platformOption)
 {
     // A platform chosen by name (offscreen, vnc, eglfs...) needs no display server.
     if (!platformOption.empty())
@@ -262,7 +262,7 @@ std::string CquaveromfcApp::KeepRequestForLater()
     if (strings.m_strRequest.empty())
         return {};
     // The request file is left as it was, so the user still has it.
-    const FileResult kept = AppendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath);
+    const FileResult kept = appendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath);
     return kept ? "; the request is kept for the next start"
                 : "; the request could not be kept (" + kept.reason()
             + "): open its file again once the window can open";
@@ -272,7 +272,7 @@ int CquaveromfcApp::Probe(std::string_view guiImage)
 {
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, guiImage, error);
-    const auto version = gui ? ReadFileVersion(modulePath()) : std::nullopt;
+    const auto version = gui ? readFileVersion(modulePath()) : std::nullopt;
     if (gui && !gui->symbol(kGuiEntryName))
         error = "the window part has no entry";
     else if (gui && !version)
@@ -280,7 +280,7 @@ int CquaveromfcApp::Probe(std::string_view guiImage)
     if (gui && error.empty()) {
         // What the updater that runs this probe checks: that this is the program, of
         // the version it verified.
-        std::fputs(ProbeAnswer(VersionText(*version)).c_str(), stdout);
+        std::fputs(probeAnswer(fileVersionText(*version)).c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : kExitProbeFailed;
     }
     std::fprintf(stderr, "quavero: this program cannot run: %s\n", error.c_str());
@@ -298,8 +298,8 @@ int CquaveromfcApp::NoDisplay(const std::string& why)
 int CquaveromfcApp::RunMainWindow(int argc, char** argv)
 {
     CMyCommandLineInfo commandLine;
-    ParseCommandLine(argc, argv, commandLine);
-    if (!DisplayNamed(commandLine.m_strPlatform))
+    parseCommandLine(argc, argv, commandLine);
+    if (!displayNamed(commandLine.m_strPlatform))
         return NoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
     std::string error;
     const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);

@@ -13,11 +13,11 @@
 namespace qvr {
 
 // $QVR_STORE_HOST when it is set and valid, else the compiled-in host.
-std::string StoreHostFromEnvironment();
+std::string storeHostFromEnvironment();
 
 // Whether the environment names a display, or it or the command line (`platformOption`,
 // its -platform) a Qt platform that may need none.
-bool DisplayNamed(const std::string& platformOption);
+bool displayNamed(const std::string& platformOption);
 
 // What the process starts with: where it finds what it shares with the rest of the
 // system (the configuration, whose settings the start then reads), and its window.

@@ -17,15 +17,15 @@ std::string_view switchText(std::string_view argument)
 }
 
 // The switches that ParseParam takes.
-bool IsOwnSwitch(std::string_view name)
+bool isOwnSwitch(std::string_view name)
 {
-    return EqualsIgnoringCase(name, "install") || EqualsIgnoringCase(name, "switch") || name == "help" || name == "h"
+    return equalsIgnoringCase(name, "install") || equalsIgnoringCase(name, "switch") || name == "help" || name == "h"
         || name == "version" || name == "probe";
 }
 
 // Where the value of one of Qt's options that the program takes goes, as Qt reads
 // them: the name exactly, the value in the next argument.
-std::string* QtOptionValue(CMyCommandLineInfo& info, std::string_view name)
+std::string* qtOptionValue(CMyCommandLineInfo& info, std::string_view name)
 {
     if (name == "platform")
         return &info.m_strPlatform;
@@ -38,9 +38,9 @@ std::string* QtOptionValue(CMyCommandLineInfo& info, std::string_view name)
 
 void CMyCommandLineInfo::ParseParam(std::string_view param, bool bFlag, bool /*bLast*/)
 {
-    if (bFlag && EqualsIgnoringCase(param, "install")) {
+    if (bFlag && equalsIgnoringCase(param, "install")) {
         m_bInstall = 1;
-    } else if (bFlag && EqualsIgnoringCase(param, "switch")) {
+    } else if (bFlag && equalsIgnoringCase(param, "switch")) {
         m_bSwitch = 1;
     } else if (bFlag && (param == "help" || param == "h")) {
         m_bHelp = true;
@@ -53,14 +53,14 @@ void CMyCommandLineInfo::ParseParam(std::string_view param, bool bFlag, bool /*b
     }
 }
 
-bool IsSwitchArgument(std::string_view argument)
+bool isSwitchArgument(std::string_view argument)
 {
     if (argument.starts_with('-'))
         return true;
     return argument.starts_with('/') && argument.find('/', 1) == std::string_view::npos;
 }
 
-void ParseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& info)
+void parseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& info)
 {
     const auto refuse = [&info](std::string why) {
         if (info.m_strUsageError.empty())
@@ -73,18 +73,18 @@ void ParseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& inf
             switches = false;
             continue;
         }
-        const bool isSwitch = switches && IsSwitchArgument(argument);
+        const bool isSwitch = switches && isSwitchArgument(argument);
         // A mistyped option would otherwise start the program as if it were not there,
         // and its value would become the request file.
         if (isSwitch && argument.starts_with('-')) {
-            if (std::string* value = QtOptionValue(info, switchText(argument))) {
+            if (std::string* value = qtOptionValue(info, switchText(argument))) {
                 if (i + 1 < argc)
                     *value = argv[++i];
                 else
                     refuse("option " + std::string(argument) + " needs a value");
                 continue;
             }
-            if (!IsOwnSwitch(switchText(argument))) {
+            if (!isOwnSwitch(switchText(argument))) {
                 refuse("unknown option " + std::string(argument));
                 continue;
             }
@@ -96,7 +96,7 @@ void ParseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& inf
         refuse("--probe takes no other argument");
 }
 
-std::string UsageText()
+std::string usageText()
 {
     return "Usage: quavero [-platform NAME] [--] [REQUEST.qvr]\n"
            "       quavero /install\n"
@@ -130,19 +130,19 @@ std::string UsageText()
            "run; 64 a command line it does not take.\n";
 }
 
-std::optional<int> AnswerInformationSwitches(const CMyCommandLineInfo& info, const std::string& executable)
+std::optional<int> answerInformationSwitches(const CMyCommandLineInfo& info, const std::string& executable)
 {
     if (!info.m_strUsageError.empty()) {
-        std::fprintf(stderr, "quavero: %s\n%s", info.m_strUsageError.c_str(), UsageText().c_str());
+        std::fprintf(stderr, "quavero: %s\n%s", info.m_strUsageError.c_str(), usageText().c_str());
         return kExitUsage;
     }
     if (info.m_bHelp) {
-        std::fputs(UsageText().c_str(), stdout);
+        std::fputs(usageText().c_str(), stdout);
         return 0;
     }
     if (!info.m_bVersion)
         return std::nullopt;
-    const auto version = ReadFileVersion(executable);
+    const auto version = readFileVersion(executable);
     if (!version) {
         std::fprintf(stderr, "quavero: %s carries no version\n", executable.c_str());
         return 1;

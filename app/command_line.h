@@ -37,18 +37,18 @@ public:
 
 // An argument is a switch when it starts with "-" (or "--"), or with "/" and holds
 // no other "/": "/install" is a switch, "/home/me/a.qvr" a path.
-bool IsSwitchArgument(std::string_view argument);
+bool isSwitchArgument(std::string_view argument);
 
 // Feeds every argument after the program name to `info`.
-void ParseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& info);
+void parseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& info);
 
 // What --help prints.
-std::string UsageText();
+std::string usageText();
 
 // Answers a command line the program does not take with the usage on standard
 // error, and --help and --version on standard output, the version being the one in
 // the executable's note at `executable`: the exit status, or nothing when the
 // command line asks for none of them and the program is to start.
-std::optional<int> AnswerInformationSwitches(const CMyCommandLineInfo& info, const std::string& executable);
+std::optional<int> answerInformationSwitches(const CMyCommandLineInfo& info, const std::string& executable);
 
 } // namespace qvr

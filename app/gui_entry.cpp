@@ -35,7 +35,7 @@ public:
     const WebViews* views()
     {
         if (!m_library) {
-            PrepareWebEngineLoad();
+            prepareWebEngineLoad();
             const std::string_view image(qvr_web_image_begin,
                                          static_cast<std::size_t>(qvr_web_image_end - qvr_web_image_begin));
             std::string error;
@@ -53,13 +53,13 @@ private:
     std::optional<MemoryLibrary> m_library;
 };
 
-int RunGui(const Configuration& configuration, int argc, char** argv, std::string& noDisplay)
+int runGui(const Configuration& configuration, int argc, char** argv, std::string& noDisplay)
 {
     CMyCommandLineInfo commandLine;
-    ParseCommandLine(argc, argv, commandLine);
+    parseCommandLine(argc, argv, commandLine);
     // Before Qt, which would abort on a platform it cannot open.
     std::string platform = commandLine.m_strPlatform;
-    if (auto problem = ChooseWindowPlatform(platform)) {
+    if (auto problem = chooseWindowPlatform(platform)) {
         noDisplay = std::move(*problem);
         return kGuiNoDisplay;
     }
@@ -78,7 +78,7 @@ int RunGui(const Configuration& configuration, int argc, char** argv, std::strin
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArguments.size());
     // Before any thread exists.
-    PrepareWebEngine();
+    prepareWebEngine();
     const CurlGlobal curl;
     QApplication application(qtArgc, qtArgv.data());
     // Keeps right clicks away from the window's browser once the window names it.
@@ -101,18 +101,18 @@ int RunGui(const Configuration& configuration, int argc, char** argv, std::strin
     // there: the radio panel goes without its browser.
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         environment.webViews = [&web] { return web.views(); };
-    environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
+    environment.radioHttp = curlHttpClientFactory(radioCheckOptions());
     environment.rightClicks = &rightClicks;
     environment.writeDownloadFolder = [hive = configuration.hivePath](const std::string& folder) {
-        const long written = WriteStringValue(Registry(hive), ClientKeyPath(), "DownloadFolder", folder);
-        return written == RegSuccess ? SettingResult::ok() : SettingResult::failed(RegistryErrorText(written));
+        const long written = writeStringValue(Registry(hive), clientKeyPath(), "DownloadFolder", folder);
+        return written == RegSuccess ? SettingResult::ok() : SettingResult::failed(registryErrorText(written));
     };
     // Where a distribution updates the program, or the user could not replace it,
     // the store is never asked: a Yes could do nothing.
-    if (QVR_SELF_UPDATE && CanReplaceExecutable(modulePath())) {
+    if (QVR_SELF_UPDATE && canReplaceExecutable(modulePath())) {
         SelfUpdateEnvironment update;
-        update.updater.http = curlHttpClientFactory(VersionListOptions());
-        update.updater.download = curlHttpClientFactory(ProgramDownloadOptions());
+        update.updater.http = curlHttpClientFactory(versionListOptions());
+        update.updater.download = curlHttpClientFactory(programDownloadOptions());
         environment.selfUpdate = std::move(update);
     }
     CquaveromfcDlg dialog(configuration, std::move(environment));
@@ -133,5 +133,5 @@ int RunGui(const Configuration& configuration, int argc, char** argv, std::strin
 extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Configuration* configuration, int argc,
                                                                  char** argv, std::string* noDisplay)
 {
-    return qvr::RunGui(*configuration, argc, argv, *noDisplay);
+    return qvr::runGui(*configuration, argc, argv, *noDisplay);
 }

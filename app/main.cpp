@@ -12,8 +12,8 @@ int main(int argc, char** argv)
     // take, and the information switches, never touch the settings, the queues or a
     // running instance.
     qvr::CMyCommandLineInfo commandLine;
-    qvr::ParseCommandLine(argc, argv, commandLine);
-    if (const auto status = qvr::AnswerInformationSwitches(commandLine, qvr::modulePath()))
+    qvr::parseCommandLine(argc, argv, commandLine);
+    if (const auto status = qvr::answerInformationSwitches(commandLine, qvr::modulePath()))
         return *status;
     const std::string_view guiImage(qvr_gui_image_begin,
                                     static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin));

@@ -37,28 +37,28 @@ std::string baseFolder(const char* variable, const std::string& home, std::strin
 
 void readInto(const RegistryKey& key, std::string_view name, std::string& member)
 {
-    if (auto value = ReadStringSetting(key, name))
+    if (auto value = readStringSetting(key, name))
         member = std::move(*value);
 }
 
 } // namespace
 
-std::string BaseKeyPath()
+std::string baseKeyPath()
 {
     return loadString(IDS_REGISTRY_BASE);
 }
 
-std::string ClientKeyPath()
+std::string clientKeyPath()
 {
-    return BaseKeyPath() + "\\Client";
+    return baseKeyPath() + "\\Client";
 }
 
-std::string QueueKeyPath()
+std::string queueKeyPath()
 {
-    return BaseKeyPath() + "\\Queue";
+    return baseKeyPath() + "\\Queue";
 }
 
-std::optional<std::string> ReadStringSetting(const RegistryKey& key, std::string_view name)
+std::optional<std::string> readStringSetting(const RegistryKey& key, std::string_view name)
 {
     std::array<std::uint8_t, kValueBufferSize> buffer {};
     std::uint32_t type = RegNone;
@@ -76,29 +76,29 @@ std::optional<std::string> ReadStringSetting(const RegistryKey& key, std::string
     return std::string(text, ::strnlen(text, size));
 }
 
-void LoadSettings(const Registry& registry, ApplicationStrings& app)
+void loadSettings(const Registry& registry, ApplicationStrings& app)
 {
     const auto open = [&registry](const std::string& keyPath, RegistryKey& key) {
         const long opened = registry.openKey(keyPath, RegAccess::Read, key);
         if (opened != RegSuccess)
-            LogFailure("reading the settings key " + keyPath + " in " + registry.path(), RegistryErrorText(opened),
+            logFailure("reading the settings key " + keyPath + " in " + registry.path(), registryErrorText(opened),
                        "its values stay unset");
         return opened == RegSuccess;
     };
-    if (RegistryKey key; open(BaseKeyPath(), key)) {
+    if (RegistryKey key; open(baseKeyPath(), key)) {
         readInto(key, "Directory", app.m_strDirectory);
     }
-    if (RegistryKey key; open(ClientKeyPath(), key)) {
+    if (RegistryKey key; open(clientKeyPath(), key)) {
         readInto(key, "DownloadFolder", app.m_strDownloadFolder);
         readInto(key, "GUID", app.m_strInstallationId);
     }
-    if (RegistryKey key; open(QueueKeyPath(), key)) {
+    if (RegistryKey key; open(queueKeyPath(), key)) {
         readInto(key, "RawQueue", app.m_strRawQueuePath);
         readInto(key, "DownloadQueue", app.m_strDownloadQueuePath);
     }
 }
 
-long WriteStringValue(const Registry& registry, std::string_view keyPath, std::string_view name,
+long writeStringValue(const Registry& registry, std::string_view keyPath, std::string_view name,
                       std::string_view text)
 {
     RegistryKey key;
@@ -107,7 +107,7 @@ long WriteStringValue(const Registry& registry, std::string_view keyPath, std::s
     return key.setStringValue(name, text);
 }
 
-Guid GuidFromBytes(const std::array<std::uint8_t, 16>& bytes)
+Guid guidFromBytes(const std::array<std::uint8_t, 16>& bytes)
 {
     // A GUID's first three fields are little-endian in memory.
     Guid guid;
@@ -119,7 +119,7 @@ Guid GuidFromBytes(const std::array<std::uint8_t, 16>& bytes)
     return guid;
 }
 
-std::string FormatInstallationId(const Guid& guid)
+std::string formatInstallationId(const Guid& guid)
 {
     char text[33];
     std::snprintf(text, sizeof text, "%08lX%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X",
@@ -129,13 +129,13 @@ std::string FormatInstallationId(const Guid& guid)
     return text;
 }
 
-std::string NewInstallationId()
+std::string newInstallationId()
 {
     const auto bytes = randomGuidBytes();
-    return bytes ? FormatInstallationId(GuidFromBytes(*bytes)) : std::string();
+    return bytes ? formatInstallationId(guidFromBytes(*bytes)) : std::string();
 }
 
-std::optional<std::string> MusicFolderFromUserDirs(std::string_view text, const std::string& home)
+std::optional<std::string> musicFolderFromUserDirs(std::string_view text, const std::string& home)
 {
     constexpr std::string_view kAssignment = "XDG_MUSIC_DIR=";
     std::optional<std::string> folder;
@@ -174,7 +174,7 @@ FirstRunFolders FirstRunFolders::fromEnvironment()
     std::optional<std::string> music;
     if (const UniqueFd file = openRegularFile(baseFolder("XDG_CONFIG_HOME", home, ".config") + "/user-dirs.dirs"))
         if (const auto text = readAll(file.get(), kMaxUserDirsBytes); text && text->size() <= kMaxUserDirsBytes)
-            music = MusicFolderFromUserDirs(*text, home);
+            music = musicFolderFromUserDirs(*text, home);
     return {parentFolder(modulePath()), music.value_or(home + "/Music") + "/Quavero", queuesFromEnvironment()};
 }
 
@@ -190,7 +190,7 @@ std::string FirstRunFolders::queuesFromEnvironment()
     return std::string(home) + "/.local/share/quavero";
 }
 
-void UseDefaultQueueFiles(ApplicationStrings& app, const std::string& queues)
+void useDefaultQueueFiles(ApplicationStrings& app, const std::string& queues)
 {
     if (queues.empty())
         return;
@@ -200,7 +200,7 @@ void UseDefaultQueueFiles(ApplicationStrings& app, const std::string& queues)
         app.m_strDownloadQueuePath = queues + "/downloadqueue.txt";
 }
 
-bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders)
+bool writeFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders)
 {
     // A desktop may lack any of these folders yet; a download folder that is not
     // there would hold the first track up. One that cannot be made is told about
@@ -213,24 +213,24 @@ bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& f
     const std::string draft =
         parentFolder(hivePath) + "/.first-run." + std::to_string(::getpid()) + ".reg";
     std::string text = "REGEDIT4\r\n";
-    for (const std::string& key : {BaseKeyPath(), ClientKeyPath(), QueueKeyPath()})
+    for (const std::string& key : {baseKeyPath(), clientKeyPath(), queueKeyPath()})
         text += "\r\n[HKEY_LOCAL_MACHINE\\" + key + "]\r\n";
     const Registry draftRegistry(draft);
     const auto write = [&](const std::string& key, std::string_view name, std::string_view value) {
-        return WriteStringValue(draftRegistry, key, name, value) == RegSuccess;
+        return writeStringValue(draftRegistry, key, name, value) == RegSuccess;
     };
-    const std::string id = NewInstallationId();
+    const std::string id = newInstallationId();
     const FileResult drafted = replaceFileAtomically(draft, text);
-    const bool complete = drafted && write(BaseKeyPath(), "Directory", folders.install)
-        && write(ClientKeyPath(), "DownloadFolder", folders.download)
-        && (id.empty() || write(ClientKeyPath(), "GUID", id))
-        && write(QueueKeyPath(), "RawQueue", folders.queues + "/rawqueue.txt")
-        && write(QueueKeyPath(), "DownloadQueue", folders.queues + "/downloadqueue.txt");
+    const bool complete = drafted && write(baseKeyPath(), "Directory", folders.install)
+        && write(clientKeyPath(), "DownloadFolder", folders.download)
+        && (id.empty() || write(clientKeyPath(), "GUID", id))
+        && write(queueKeyPath(), "RawQueue", folders.queues + "/rawqueue.txt")
+        && write(queueKeyPath(), "DownloadQueue", folders.queues + "/downloadqueue.txt");
     const bool placed = complete && (::link(draft.c_str(), hivePath.c_str()) == 0 || errno == EEXIST);
     if (!placed)
-        LogFailure("making the settings file " + hivePath,
-                   !drafted ? ErrnoText(drafted.error())
-                            : (complete ? "placing it: " + ErrnoText(errno) : "a value could not be written into " + draft),
+        logFailure("making the settings file " + hivePath,
+                   !drafted ? errnoText(drafted.error())
+                            : (complete ? "placing it: " + errnoText(errno) : "a value could not be written into " + draft),
                    "going on without settings; the next start tries again");
     ::unlink(draft.c_str());
     // Settings whose name a power cut took back are simply made again at the next

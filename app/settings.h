@@ -13,21 +13,21 @@ namespace qvr {
 struct ApplicationStrings;
 
 // Registry keys of the program, below HKEY_LOCAL_MACHINE.
-std::string BaseKeyPath();
-std::string ClientKeyPath();
-std::string QueueKeyPath();
+std::string baseKeyPath();
+std::string clientKeyPath();
+std::string queueKeyPath();
 
 // Reads one string setting the way the program always has: through a 1024-byte
 // buffer, so at most 1023 characters and a NUL; REG_SZ or REG_EXPAND_SZ, taken
 // verbatim; a size of 0 is the empty string; anything else is no value.
-std::optional<std::string> ReadStringSetting(const RegistryKey& key, std::string_view name);
+std::optional<std::string> readStringSetting(const RegistryKey& key, std::string_view name);
 
 // Fills the application's five settings. A key that does not open is skipped with
 // its values; there are no defaults.
-void LoadSettings(const Registry& registry, ApplicationStrings& app);
+void loadSettings(const Registry& registry, ApplicationStrings& app);
 
 // Stores `text` as REG_SZ in the existing key `keyPath`; never creates the key.
-long WriteStringValue(const Registry& registry, std::string_view keyPath, std::string_view name,
+long writeStringValue(const Registry& registry, std::string_view keyPath, std::string_view name,
                       std::string_view text);
 
 // The installation's identifier: a GUID written as 32 upper-case hexadecimal
@@ -38,12 +38,12 @@ struct Guid {
     std::uint16_t Data3 = 0;
     std::array<std::uint8_t, 8> Data4 {};
 };
-Guid GuidFromBytes(const std::array<std::uint8_t, 16>& bytes);
-std::string FormatInstallationId(const Guid& guid);
+Guid guidFromBytes(const std::array<std::uint8_t, 16>& bytes);
+std::string formatInstallationId(const Guid& guid);
 
 // A new installation identifier from the system's random source; empty when it
 // has none to give.
-std::string NewInstallationId();
+std::string newInstallationId();
 
 // Where a user who never ran an install step gets the program's files.
 struct FirstRunFolders {
@@ -61,18 +61,18 @@ struct FirstRunFolders {
 
 // Queue-file paths that the settings leave empty, or give relative to wherever the
 // program happens to start, become those in `queues` (when that is known).
-void UseDefaultQueueFiles(ApplicationStrings& app, const std::string& queues);
+void useDefaultQueueFiles(ApplicationStrings& app, const std::string& queues);
 
 // The music folder that a user-dirs.dirs text names (XDG_MUSIC_DIR="$HOME/..." or
 // an absolute path); nothing when it names none, or names the home folder itself,
 // which is how a desktop says the folder is switched off.
-std::optional<std::string> MusicFolderFromUserDirs(std::string_view text, const std::string& home);
+std::optional<std::string> musicFolderFromUserDirs(std::string_view text, const std::string& home);
 
 // Writes the settings file at `hivePath`, when there is none yet, with what the
 // per-user install writes: the folders, the queue files in `folders.queues`, and a
 // new installation identifier. It also makes those folders. The file appears whole
 // or not at all, and one that appeared meanwhile is left as it is. False when the
 // settings file could not be made.
-bool WriteFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders);
+bool writeFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders);
 
 } // namespace qvr

@@ -2,5 +2,5 @@
 
 extern "C" __attribute__((visibility("default"))) const qvr::WebViews* qvr_web_views()
 {
-    return &qvr::QtWebEngineViews();
+    return &qvr::qtWebEngineViews();
 }

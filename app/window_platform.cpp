@@ -23,7 +23,7 @@ namespace qvr {
 
 namespace {
 
-std::string Variable(const char* name)
+std::string environmentVariable(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? value : "";
@@ -32,7 +32,7 @@ std::string Variable(const char* name)
 // Qt finds a platform's plugin by the names that the plugin's metadata lists, not
 // by its file name (wayland's is libqwayland-generic.so), in these folders. The
 // metadata is read without loading the library.
-bool PluginInstalled(const QString& platform)
+bool pluginInstalled(const QString& platform)
 {
     const QString platformsFolder = QStringLiteral("/platforms");
     QStringList folders;
@@ -58,9 +58,9 @@ bool PluginInstalled(const QString& platform)
     return false;
 }
 
-std::optional<std::string> X11Problem()
+std::optional<std::string> x11Problem()
 {
-    const std::string display = Variable("DISPLAY");
+    const std::string display = environmentVariable("DISPLAY");
     if (display.empty())
         return "the xcb platform needs DISPLAY, which is not set";
     const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
@@ -71,17 +71,17 @@ std::optional<std::string> X11Problem()
 }
 
 // Where libwayland-client looks for the compositor.
-std::optional<std::string> WaylandProblem()
+std::optional<std::string> waylandProblem()
 {
     // A connection handed down by whoever started us cannot be tried without using it.
-    if (!Variable("WAYLAND_SOCKET").empty())
+    if (!environmentVariable("WAYLAND_SOCKET").empty())
         return std::nullopt;
-    std::string display = Variable("WAYLAND_DISPLAY");
+    std::string display = environmentVariable("WAYLAND_DISPLAY");
     if (display.empty())
         display = "wayland-0";
     std::string path = display;
     if (display.front() != '/') {
-        const std::string runtime = Variable("XDG_RUNTIME_DIR");
+        const std::string runtime = environmentVariable("XDG_RUNTIME_DIR");
         if (runtime.empty())
             return "the Wayland display " + display + " cannot be found: XDG_RUNTIME_DIR is not set";
         path = runtime + "/" + display;
@@ -100,15 +100,15 @@ std::optional<std::string> WaylandProblem()
 
 } // namespace
 
-std::optional<std::string> ChooseWindowPlatform(std::string& platform)
+std::optional<std::string> chooseWindowPlatform(std::string& platform)
 {
-    std::string platforms = platform.empty() ? Variable("QT_QPA_PLATFORM") : platform;
+    std::string platforms = platform.empty() ? environmentVariable("QT_QPA_PLATFORM") : platform;
     if (platforms.empty()) {
         // Under native Wayland a window can neither place itself, nor stay on top,
         // nor take the shape of its skin: an X display, even XWayland, comes first.
-        if (!Variable("DISPLAY").empty())
+        if (!environmentVariable("DISPLAY").empty())
             platforms = "xcb";
-        else if (!Variable("WAYLAND_DISPLAY").empty())
+        else if (!environmentVariable("WAYLAND_DISPLAY").empty())
             platforms = "wayland";
         else
             return "DISPLAY and WAYLAND_DISPLAY are not set";
@@ -124,12 +124,12 @@ std::optional<std::string> ChooseWindowPlatform(std::string& platform)
             continue;
         const QString name = parts.first().toLower();
         std::optional<std::string> problem;
-        if (!PluginInstalled(name))
+        if (!pluginInstalled(name))
             problem = "Qt's " + name.toStdString() + " platform plugin is not installed";
         else if (name == u"xcb")
-            problem = X11Problem();
+            problem = x11Problem();
         else if (name.startsWith(u"wayland"))
-            problem = WaylandProblem();
+            problem = waylandProblem();
         if (!problem)
             return std::nullopt;
         problems += (problems.empty() ? "" : ", and ") + *problem;

@@ -12,6 +12,6 @@ namespace qvr {
 // session), else a set WAYLAND_DISPLAY means Wayland. `platform` ends up naming what
 // Qt is to be told on its command line (empty: Qt reads QT_QPA_PLATFORM itself).
 // Nothing when the window can open, else what stands in the way, in a few words.
-std::optional<std::string> ChooseWindowPlatform(std::string& platform);
+std::optional<std::string> chooseWindowPlatform(std::string& platform);
 
 } // namespace qvr

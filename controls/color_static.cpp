@@ -6,9 +6,9 @@ namespace qvr {
 
 namespace {
 
-QColor ColorOr(COLORREF color, QPalette::ColorRole systemRole)
+QColor colorOr(COLORREF color, QPalette::ColorRole systemRole)
 {
-    return color == kSystemColor ? QGuiApplication::palette().color(systemRole) : ColorFromColorRef(color);
+    return color == kSystemColor ? QGuiApplication::palette().color(systemRole) : colorFromColorRef(color);
 }
 
 } // namespace
@@ -26,13 +26,13 @@ CColorStaticST::CColorStaticST(QWidget* parent)
 
 void CColorStaticST::SetForeColor(COLORREF color)
 {
-    m_crText = ColorOr(color, QPalette::ButtonText);
+    m_crText = colorOr(color, QPalette::ButtonText);
     ApplyColors();
 }
 
 void CColorStaticST::SetBackColor(COLORREF color)
 {
-    m_crBack = ColorOr(color, QPalette::Button);
+    m_crBack = colorOr(color, QPalette::Button);
     ApplyColors();
 }
 

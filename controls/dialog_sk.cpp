@@ -15,17 +15,17 @@ namespace qvr {
 
 namespace {
 
-QSize LogicalSize(const QImage& image)
+QSize logicalSize(const QImage& image)
 {
     return image.deviceIndependentSize().toSize();
 }
 
 // Blits are in logical pixels; a skin with a device pixel ratio above 1 has that
 // many pixels to each of them.
-void PaintSkin(QPainter& painter, const QImage& skin, int layout, QSize client)
+void paintSkin(QPainter& painter, const QImage& skin, int layout, QSize client)
 {
     const qreal ratio = skin.devicePixelRatio();
-    for (const SkinBlit& blit : SkinBlits(layout, client, LogicalSize(skin))) {
+    for (const SkinBlit& blit : skinBlits(layout, client, logicalSize(skin))) {
         if (blit.stretch)
             painter.drawImage(QRect(blit.at, blit.extent), skin);
         else
@@ -34,7 +34,7 @@ void PaintSkin(QPainter& painter, const QImage& skin, int layout, QSize client)
 }
 
 // The device pixels [first, end) that logical pixel `at` covers in a line of `count`.
-std::pair<int, int> DevicePixels(int at, qreal ratio, int count)
+std::pair<int, int> devicePixels(int at, qreal ratio, int count)
 {
     const int first = std::min(count - 1, static_cast<int>(std::floor(at * ratio)));
     return {first, std::clamp(static_cast<int>(std::ceil((at + 1) * ratio)), first + 1, count)};
@@ -42,7 +42,7 @@ std::pair<int, int> DevicePixels(int at, qreal ratio, int count)
 
 } // namespace
 
-std::vector<SkinBlit> SkinBlits(int layout, QSize client, QSize skin)
+std::vector<SkinBlit> skinBlits(int layout, QSize client, QSize skin)
 {
     const int width = client.width();
     const int height = client.height();
@@ -70,12 +70,12 @@ std::vector<SkinBlit> SkinBlits(int layout, QSize client, QSize skin)
     }
 }
 
-bool IsDragHit(bool dragAnywhere, const QRect& client, const QPoint& point)
+bool isDragHit(bool dragAnywhere, const QRect& client, const QPoint& point)
 {
     return dragAnywhere && client.contains(point);
 }
 
-QRegion RegionWithoutColor(const QImage& image, QColor key)
+QRegion regionWithoutColor(const QImage& image, QColor key)
 {
     const QImage pixels = image.convertToFormat(QImage::Format_RGB32);
     const QRgb keyRgb = key.rgb() & RGB_MASK;
@@ -96,11 +96,11 @@ QRegion RegionWithoutColor(const QImage& image, QColor key)
         // A logical pixel shows when none of its device pixels is the key: at the
         // skin's own ratio no key colour is then ever seen.
         std::fill(shows.begin(), shows.end(), 1);
-        const auto [top, bottom] = DevicePixels(y, ratio, pixels.height());
+        const auto [top, bottom] = devicePixels(y, ratio, pixels.height());
         for (int deviceY = top; deviceY < bottom; ++deviceY) {
             const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(deviceY));
             for (int x = 0; x < width; ++x) {
-                const auto [left, right] = DevicePixels(x, ratio, pixels.width());
+                const auto [left, right] = devicePixels(x, ratio, pixels.width());
                 for (int deviceX = left; deviceX < right && shows[x]; ++deviceX)
                     shows[x] = (line[deviceX] & RGB_MASK) != keyRgb;
             }
@@ -127,7 +127,7 @@ QRegion RegionWithoutColor(const QImage& image, QColor key)
     return region;
 }
 
-QImage WithoutColor(const QImage& image, QColor key)
+QImage withoutColor(const QImage& image, QColor key)
 {
     QImage filled = image.convertToFormat(QImage::Format_RGB32);
     const QRgb keyRgb = key.rgb() & RGB_MASK;
@@ -171,7 +171,7 @@ CDialogSK::CDialogSK(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, f
 
 bool CDialogSK::LoadSkinBitmap(unsigned id)
 {
-    return SetSkinBitmap(LoadBitmapResource(id, devicePixelRatioF()));
+    return SetSkinBitmap(loadBitmapResource(id, devicePixelRatioF()));
 }
 
 bool CDialogSK::SetSkinBitmap(QImage skin)
@@ -194,7 +194,7 @@ void CDialogSK::SetSkinLayout(int layout)
 {
     m_nSkinLayout = layout;
     if (layout == SKIN_FITWINDOW && hasSkin()) {
-        const QSize size = LogicalSize(m_skin);
+        const QSize size = logicalSize(m_skin);
         if (minimumSize() == maximumSize()) {
             setFixedSize(size);
         } else {
@@ -215,7 +215,7 @@ bool CDialogSK::SetColorKey(COLORREF color, bool on)
         return false;
     m_face = QImage();
     if (on) {
-        m_colorKey = ColorFromColorRef(color);
+        m_colorKey = colorFromColorRef(color);
         UpdateMask();
     } else {
         m_colorKey.reset();
@@ -244,9 +244,9 @@ void CDialogSK::UpdateMask()
     painted.fill(palette().color(backgroundRole()));
     {
         QPainter painter(&painted);
-        PaintSkin(painter, m_skin, m_nSkinLayout, size());
+        paintSkin(painter, m_skin, m_nSkinLayout, size());
     }
-    setMask(RegionWithoutColor(painted, *m_colorKey));
+    setMask(regionWithoutColor(painted, *m_colorKey));
 }
 
 void CDialogSK::paintEvent(QPaintEvent*)
@@ -261,8 +261,8 @@ void CDialogSK::paintEvent(QPaintEvent*)
     const bool scaled = painter.deviceTransform().m11() != m_skin.devicePixelRatio();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, scaled);
     if (scaled && m_colorKey && m_face.isNull())
-        m_face = WithoutColor(m_skin, *m_colorKey);
-    PaintSkin(painter, scaled && m_colorKey ? m_face : m_skin, m_nSkinLayout, size());
+        m_face = withoutColor(m_skin, *m_colorKey);
+    paintSkin(painter, scaled && m_colorKey ? m_face : m_skin, m_nSkinLayout, size());
 }
 
 void CDialogSK::resizeEvent(QResizeEvent* event)
@@ -276,7 +276,7 @@ void CDialogSK::mousePressEvent(QMouseEvent* event)
 {
     const QPoint global = event->globalPosition().toPoint();
     if (event->button() == Qt::LeftButton
-        && IsDragHit(m_bDragAnywhere, QRect(mapToGlobal(QPoint(0, 0)), size()), global)) {
+        && isDragHit(m_bDragAnywhere, QRect(mapToGlobal(QPoint(0, 0)), size()), global)) {
         m_drag = Drag {global, pos()};
         event->accept();
         return;

@@ -34,21 +34,21 @@ struct SkinBlit {
 
 // The copies that paint a `skin`-sized bitmap onto a `client`-sized area in
 // `layout`; none for an empty area or skin or an unknown layout.
-std::vector<SkinBlit> SkinBlits(int layout, QSize client, QSize skin);
+std::vector<SkinBlit> skinBlits(int layout, QSize client, QSize skin);
 
 // Whether a press at `point` acts as a press on a caption: dragging is on and the
 // point lies in `client` (both in the same coordinates), whose right and bottom
 // edge lines lie outside.
-bool IsDragHit(bool dragAnywhere, const QRect& client, const QPoint& point);
+bool isDragHit(bool dragAnywhere, const QRect& client, const QPoint& point);
 
 // The logical pixels of `image` (its pixels over its device pixel ratio) none of
 // whose pixels has the colour `key`.
-QRegion RegionWithoutColor(const QImage& image, QColor key);
+QRegion regionWithoutColor(const QImage& image, QColor key);
 
 // `image` with every pixel of `key` in the colour of the nearest other pixel of its
 // row (of the nearest row, in rows of nothing but the key), so that scaling it
 // blends no key colour into the pixels next to it.
-QImage WithoutColor(const QImage& image, QColor key);
+QImage withoutColor(const QImage& image, QColor key);
 
 // A dialog painted with a bitmap, shaped by a key colour, and moved by a drag on
 // any point of its own surface (children answer their own presses).

@@ -15,7 +15,7 @@ namespace {
 
 // The dropped local files, in the order of the drop. Remote addresses (sftp:// and
 // the like) are no files of ours; desktop mounts of them arrive as local paths.
-std::vector<std::string> LocalPaths(const QMimeData* data)
+std::vector<std::string> localPaths(const QMimeData* data)
 {
     std::vector<std::string> paths;
     if (!data || !data->hasUrls())
@@ -30,9 +30,9 @@ std::vector<std::string> LocalPaths(const QMimeData* data)
 // The local files a drag brings; the drag is taken as a copy when there are any
 // and refused otherwise.
 template <class Event>
-std::vector<std::string> AcceptLocalFiles(Event* event)
+std::vector<std::string> acceptLocalFiles(Event* event)
 {
-    std::vector<std::string> paths = LocalPaths(event->mimeData());
+    std::vector<std::string> paths = localPaths(event->mimeData());
     if (paths.empty()) {
         event->ignore();
     } else {
@@ -58,17 +58,17 @@ void CDragDropListBox::DragAcceptFiles(bool accept)
 
 void CDragDropListBox::dragEnterEvent(QDragEnterEvent* event)
 {
-    AcceptLocalFiles(event);
+    acceptLocalFiles(event);
 }
 
 void CDragDropListBox::dragMoveEvent(QDragMoveEvent* event)
 {
-    AcceptLocalFiles(event);
+    acceptLocalFiles(event);
 }
 
 void CDragDropListBox::dropEvent(QDropEvent* event)
 {
-    const std::vector<std::string> paths = AcceptLocalFiles(event);
+    const std::vector<std::string> paths = acceptLocalFiles(event);
     DropTarget* target = FindDropTarget();
     if (paths.empty() || !target)
         return;

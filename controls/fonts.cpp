@@ -2,12 +2,12 @@
 
 namespace qvr {
 
-int PointFontPixelSize(int tenthsOfPoint)
+int pointFontPixelSize(int tenthsOfPoint)
 {
     return (tenthsOfPoint * 96 * 2 + 720) / (720 * 2);
 }
 
-QFont MakePointFont(const QString& faceName, int tenthsOfPoint)
+QFont makePointFont(const QString& faceName, int tenthsOfPoint)
 {
     const QLatin1String kBold(" Bold");
     QString family = faceName;
@@ -17,7 +17,7 @@ QFont MakePointFont(const QString& faceName, int tenthsOfPoint)
     if (family == QLatin1String("MS Shell Dlg"))
         family = QStringLiteral("Arial");
     QFont font(family);
-    font.setPixelSize(PointFontPixelSize(tenthsOfPoint));
+    font.setPixelSize(pointFontPixelSize(tenthsOfPoint));
     font.setBold(bold);
     return font;
 }

@@ -151,7 +151,7 @@ public:
 
 } // namespace
 
-const WebViews& QtWebEngineViews()
+const WebViews& qtWebEngineViews()
 {
     static const QtViews views;
     return views;

@@ -45,7 +45,7 @@ bool SimpleBrowser::Create(const QRect& rect, QWidget* parent, int id, const Web
         return false;
 
     auto* host = new BrowserHost(parent);
-    SetControlId(host, id);
+    setControlId(host, id);
     host->setFocusPolicy(Qt::NoFocus);
     QWidget* view = views.create(host);
     host->setView(view);
@@ -61,7 +61,7 @@ bool SimpleBrowser::Create(const QRect& rect, QWidget* parent, int id, const Web
 
 bool SimpleBrowser::CreateInPlaceOf(QWidget* parent, int id, const WebViews& views)
 {
-    QWidget* placeholder = FindControl(parent, id);
+    QWidget* placeholder = findControl(parent, id);
     if (!placeholder)
         return false;
     const QRect place = placeholder->geometry();

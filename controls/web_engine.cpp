@@ -14,7 +14,7 @@ Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace qvr {
 
-void PrepareWebEngine()
+void prepareWebEngine()
 {
     const bool root = ::geteuid() == 0;
     // A small page renders as fast in software, at no cost in memory. The sandbox is
@@ -32,7 +32,7 @@ void PrepareWebEngine()
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
 }
 
-void PrepareWebEngineLoad()
+void prepareWebEngineLoad()
 {
     if (!qGuiApp || QOpenGLContext::globalShareContext())
         return;

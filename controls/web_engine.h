@@ -9,12 +9,12 @@ namespace qvr {
 // GPU Chromium would log command-buffer errors, so the GPU is left alone, and Qt
 // WebEngine's account of its set-up is not logged. Chromium flags and logging rules
 // that the user has set win.
-void PrepareWebEngine();
+void prepareWebEngine();
 
 // Call it before Qt WebEngine is loaded into a process whose application object
 // exists. The engine expects an OpenGL context shared across the application, which
 // Qt would make with the application object for every start, loading the OpenGL
 // drivers even where no page is shown; it is made here instead.
-void PrepareWebEngineLoad();
+void prepareWebEngineLoad();
 
 } // namespace qvr

@@ -33,6 +33,6 @@ using WebEntry = const WebViews* (*)();
 
 // The views of Qt WebEngine, defined in the web library only (and in what links it
 // directly, its tests).
-const WebViews& QtWebEngineViews();
+const WebViews& qtWebEngineViews();
 
 } // namespace qvr

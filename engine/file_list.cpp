@@ -25,13 +25,13 @@ bool isFolder(int dir, const dirent& entry)
 
 } // namespace
 
-bool ListTextLess(std::string_view a, std::string_view b)
+bool listTextLess(std::string_view a, std::string_view b)
 {
-    const int order = CompareIgnoringCase(a, b);
+    const int order = compareIgnoringCase(a, b);
     return order != 0 ? order < 0 : a < b;
 }
 
-std::vector<std::string> ListDownloadedFiles(const std::string& folder)
+std::vector<std::string> scanDownloadedFiles(const std::string& folder)
 {
     std::vector<std::string> entries;
     if (folder.empty())
@@ -41,18 +41,18 @@ std::vector<std::string> ListDownloadedFiles(const std::string& folder)
         return entries;
     while (const dirent* entry = ::readdir(listing.get())) {
         const std::string_view name = entry->d_name;
-        if (!EndsWithIgnoringCase(name, ".mp3"))
+        if (!endsWithIgnoringCase(name, ".mp3"))
             continue;
         if (isFolder(::dirfd(listing.get()), *entry))
             entries.push_back("[" + std::string(name) + "]");
         else
             entries.emplace_back(name);
     }
-    std::sort(entries.begin(), entries.end(), ListTextLess);
+    std::sort(entries.begin(), entries.end(), listTextLess);
     return entries;
 }
 
-int FindStringPrefix(const std::vector<std::string>& entries, std::string_view prefix, int start)
+int findStringPrefix(const std::vector<std::string>& entries, std::string_view prefix, int start)
 {
     const int count = static_cast<int>(entries.size());
     if (count == 0)
@@ -60,7 +60,7 @@ int FindStringPrefix(const std::vector<std::string>& entries, std::string_view p
     const int first = start < 0 || start >= count ? 0 : start + 1;
     for (int i = 0; i < count; ++i) {
         const int index = (first + i) % count;
-        if (StartsWithIgnoringCase(entries[static_cast<std::size_t>(index)], prefix))
+        if (startsWithIgnoringCase(entries[static_cast<std::size_t>(index)], prefix))
             return index;
     }
     return -1;

@@ -140,7 +140,7 @@ struct FolderTrouble {
 using FolderUnavailable = detail::InLParam<WM_FOLDER_UNAVAILABLE, const FolderTrouble*>;
 
 // The downloaded-files list of `folder` (NUL-terminated), read and sorted by the
-// folder watcher (ListDownloadedFiles) because the window asked for it. The window
+// folder watcher (scanDownloadedFiles) because the window asked for it. The window
 // may take the entries and leave others in their place, which the sender frees: a
 // list of 50,000 names takes a while to free.
 struct FilesListing {
@@ -229,7 +229,7 @@ struct EntryResolved {
 
 // Sends one typed message and waits for the answer.
 template <class Message>
-std::intptr_t Send(MessageSink& window, const Message& message)
+std::intptr_t sendMessage(MessageSink& window, const Message& message)
 {
     const MessageParams params = message.pack();
     return window.SendMessage(Message::kNumber, params.wParam, params.lParam);

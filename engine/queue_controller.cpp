@@ -19,7 +19,7 @@ using Gate = WorkerGates::Gate;
 namespace {
 
 // How the failure log names a queue file.
-std::string QueueFileName(QueueStore::File file)
+std::string queueFileName(QueueStore::File file)
 {
     return file == QueueStore::File::DownloadQueue ? "the download queue" : "the raw queue";
 }
@@ -32,7 +32,7 @@ QueueFiles::QueueFiles(std::string downloadQueuePath, std::string rawQueuePath)
 }
 
 template <class List>
-FileResult QueueFiles::Load(KeptFile& file, List& list, FileResult (*load)(List&, const std::string&))
+FileResult QueueFiles::loadFile(KeptFile& file, List& list, FileResult (*load)(List&, const std::string&))
 {
     const FileResult loaded = load(list, file.path);
     file.unread = loaded || loaded.error() == ENOENT ? 0 : loaded.error();
@@ -40,16 +40,16 @@ FileResult QueueFiles::Load(KeptFile& file, List& list, FileResult (*load)(List&
 }
 
 template <class List>
-FileResult QueueFiles::Save(const KeptFile& file, const List& list,
+FileResult QueueFiles::saveFile(const KeptFile& file, const List& list,
                             FileResult (*save)(const List&, const std::string&))
 {
     if (file.unread != 0)
         return FileResult::failed(file.unread);
-    return SaveMakingFolder(file.path, [&] { return save(list, file.path); });
+    return saveMakingFolder(file.path, [&] { return save(list, file.path); });
 }
 
 template <class Write>
-FileResult QueueFiles::SaveMakingFolder(const std::string& path, Write save)
+FileResult QueueFiles::saveMakingFolder(const std::string& path, Write save)
 {
     FileResult saved = save();
     if (!saved && saved.error() == ENOENT && !path.empty()) {
@@ -64,35 +64,35 @@ FileResult QueueFiles::SaveMakingFolder(const std::string& path, Write save)
 
 FileResult QueueFiles::LoadDownloadQueue(EntryList<QueueItem>& queue)
 {
-    return Load(m_downloadQueue, queue, qvr::LoadDownloadQueue);
+    return loadFile(m_downloadQueue, queue, qvr::LoadDownloadQueue);
 }
 
 FileResult QueueFiles::SaveDownloadQueue(const EntryList<QueueItem>& queue)
 {
-    return Save(m_downloadQueue, queue, qvr::SaveDownloadQueue);
+    return saveFile(m_downloadQueue, queue, qvr::SaveDownloadQueue);
 }
 
 FileResult QueueFiles::LoadRawQueue(EntryList<RawEntryItem>& entries)
 {
-    return Load(m_rawQueue, entries, qvr::LoadRawQueue);
+    return loadFile(m_rawQueue, entries, qvr::LoadRawQueue);
 }
 
 FileResult QueueFiles::SaveRawQueue(const EntryList<RawEntryItem>& entries)
 {
-    return Save(m_rawQueue, entries, qvr::SaveRawQueue);
+    return saveFile(m_rawQueue, entries, qvr::SaveRawQueue);
 }
 
-FileResult QueueFiles::AppendRawQueue(std::string_view text)
+FileResult QueueFiles::appendRawQueue(std::string_view text)
 {
-    return SaveMakingFolder(m_rawQueue.path, [&] { return qvr::AppendRawQueue(text, m_rawQueue.path); });
+    return saveMakingFolder(m_rawQueue.path, [&] { return qvr::appendRawQueue(text, m_rawQueue.path); });
 }
 
-std::string QueueFiles::FolderOf(File file) const
+std::string QueueFiles::folderOf(File file) const
 {
     return parentFolder(file == File::DownloadQueue ? m_downloadQueue.path : m_rawQueue.path);
 }
 
-void QueueFiles::RemoveStaleTemporaries() const
+void QueueFiles::removeLeftTemporaries() const
 {
     for (const std::string& path : {m_downloadQueue.path, m_rawQueue.path})
         if (!path.empty())
@@ -111,7 +111,7 @@ void QueueController::LoadDownloadQueue()
 {
     // A queue file that is not there is an empty queue; one that could not be read
     // is kept as it is (QueueFiles), and told about when the queue is saved.
-    NoteLoad(QueueStore::File::DownloadQueue, m_store.LoadDownloadQueue(m_queue));
+    noteLoad(QueueStore::File::DownloadQueue, m_store.LoadDownloadQueue(m_queue));
     m_nQueueOnDisk = m_queue.GetCount();
     m_nQueueChanges = 0;
     m_nQueueUnsavedTail = 0;
@@ -121,15 +121,15 @@ void QueueController::LoadDownloadQueue()
 void QueueController::LoadRawQueue()
 {
     // As for the download queue.
-    NoteLoad(QueueStore::File::RawQueue, m_store.LoadRawQueue(m_rawEntries));
+    noteLoad(QueueStore::File::RawQueue, m_store.LoadRawQueue(m_rawEntries));
     m_nRawOnDisk = m_rawEntries.GetCount();
     m_bRawQueueLoaded = true;
 }
 
-void QueueController::NoteLoad(QueueStore::File file, FileResult result) const
+void QueueController::noteLoad(QueueStore::File file, FileResult result) const
 {
     if (!result && result.error() != ENOENT)
-        LogFailure("reading " + QueueFileName(file) + " in " + m_store.FolderOf(file), ErrnoText(result.error()),
+        logFailure("reading " + queueFileName(file) + " in " + m_store.folderOf(file), errnoText(result.error()),
                    "starting without what it holds; the file is kept as it is and not written over");
 }
 
@@ -137,7 +137,7 @@ void QueueController::SaveDownloadQueue()
 {
     const FileResult saved = m_store.SaveDownloadQueue(m_queue);
     m_bDownloadQueueUnsaved = !saved;
-    LogUnsaved(QueueStore::File::DownloadQueue, saved);
+    logUnsaved(QueueStore::File::DownloadQueue, saved);
     if (saved) {
         m_nQueueOnDisk = m_queue.GetCount();
         m_nQueueChanges = 0;
@@ -148,46 +148,46 @@ void QueueController::SaveDownloadQueue()
         m_nRawRemovals += m_nResolvedUnsaved;
         for (; m_nResolvedUnsaved > 0; --m_nResolvedUnsaved)
             m_rawEntries.RemoveHead();
-        SaveRawQueueSoon();
+        saveRawQueueSoon();
     }
-    NoteSave(QueueStore::File::DownloadQueue, saved);
+    noteSave(QueueStore::File::DownloadQueue, saved);
 }
 
 void QueueController::SaveRawQueue()
 {
     const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
     m_bRawQueueUnsaved = !saved;
-    LogUnsaved(QueueStore::File::RawQueue, saved);
+    logUnsaved(QueueStore::File::RawQueue, saved);
     if (saved) {
         m_nRawOnDisk = m_rawEntries.GetCount();
         m_nRawRemovals = 0;
     }
-    NoteSave(QueueStore::File::RawQueue, saved);
+    noteSave(QueueStore::File::RawQueue, saved);
 }
 
-bool QueueController::MayWait(std::uint32_t changes, std::uint32_t onDisk)
+bool QueueController::mayWait(std::uint32_t changes, std::uint32_t onDisk)
 {
     return changes < std::max<std::uint32_t>(1, onDisk / kMergedSaveShare);
 }
 
-void QueueController::SaveDownloadQueueSoon()
+void QueueController::saveDownloadQueueSoon()
 {
     // A save that failed is tried again at every change.
-    if (m_bDownloadQueueUnsaved || !MayWait(m_nQueueChanges, m_nQueueOnDisk))
+    if (m_bDownloadQueueUnsaved || !mayWait(m_nQueueChanges, m_nQueueOnDisk))
         SaveDownloadQueue();
     else
         m_view.RetrySavesAfter(kMergedSavePause);
 }
 
-void QueueController::SaveRawQueueSoon()
+void QueueController::saveRawQueueSoon()
 {
-    if (m_bRawQueueUnsaved || !MayWait(m_nRawRemovals, m_nRawOnDisk))
+    if (m_bRawQueueUnsaved || !mayWait(m_nRawRemovals, m_nRawOnDisk))
         SaveRawQueue();
     else
         m_view.RetrySavesAfter(kMergedSavePause);
 }
 
-void QueueController::RemoveQueued(std::uint32_t index)
+void QueueController::removeQueued(std::uint32_t index)
 {
     const std::uint32_t count = m_queue.GetCount();
     if (index >= count)
@@ -198,17 +198,17 @@ void QueueController::RemoveQueued(std::uint32_t index)
     m_queue.RemoveAt(index);
 }
 
-void QueueController::RemoveAllQueued()
+void QueueController::removeAllQueued()
 {
     m_nQueueChanges += m_queue.GetCount();
     m_nQueueUnsavedTail = 0;
     m_queue.RemoveAll();
 }
 
-void QueueController::NoteSave(QueueStore::File file, FileResult result)
+void QueueController::noteSave(QueueStore::File file, FileResult result)
 {
     if (!result) {
-        WarnNotWritten(m_store.FolderOf(file), result);
+        warnNotWritten(m_store.folderOf(file), result);
         m_view.RetrySavesAfter(kSaveRetryPause);
     } else if (!m_bDownloadQueueUnsaved && !m_bRawQueueUnsaved) {
         // All is on disk again: the next failure is news.
@@ -216,7 +216,7 @@ void QueueController::NoteSave(QueueStore::File file, FileResult result)
     }
 }
 
-void QueueController::RetrySaves()
+void QueueController::retrySaves()
 {
     if (m_bDownloadQueueUnsaved || m_nQueueChanges > 0)
         SaveDownloadQueue();
@@ -224,7 +224,7 @@ void QueueController::RetrySaves()
         SaveRawQueue();
 }
 
-void QueueController::SaveAtEnd()
+void QueueController::saveAtEnd()
 {
     m_bEnding = true;
     if (m_bDownloadQueueUnsaved || m_nQueueChanges > 0)
@@ -253,7 +253,7 @@ void QueueController::StartNextDownload()
     // saved does not hold the track up: it is tried again later.)
     if (m_nQueueUnsavedTail == m_queue.GetCount() && !m_bDownloadQueueUnsaved)
         SaveDownloadQueue();
-    DropStaleRequests();
+    dropStaleRequests();
     {
         std::lock_guard job(m_shared.m_jobMutex);
         m_shared.m_strCurTitle = head->title;
@@ -282,13 +282,13 @@ bool QueueController::AddRawEntry(const RawEntry& text)
 {
     // An empty request would be handed to the resolver again and again, and one
     // with a line break could not be kept in the raw-queue file.
-    if (!IsStorableRawEntry(text))
+    if (!isStorableRawEntry(text))
         return false;
     if (!m_bRawQueueLoaded) {
-        const FileResult appended = m_store.AppendRawQueue(text);
+        const FileResult appended = m_store.appendRawQueue(text);
         if (!appended) {
-            LogNotTaken(text, appended);
-            WarnNotWritten(m_store.FolderOf(QueueStore::File::RawQueue), appended);
+            logNotTaken(text, appended);
+            warnNotWritten(m_store.folderOf(QueueStore::File::RawQueue), appended);
         }
         return static_cast<bool>(appended);
     }
@@ -298,15 +298,15 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     m_rawEntries.AddTail(std::make_unique<RawEntryItem>(text));
     const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
     if (!saved) {
-        DropLastRawEntry();
-        LogNotTaken(text, saved);
-        NoteSave(QueueStore::File::RawQueue, saved);
+        dropLastRawEntry();
+        logNotTaken(text, saved);
+        noteSave(QueueStore::File::RawQueue, saved);
         return false;
     }
     m_bRawQueueUnsaved = false;
     m_nRawOnDisk = m_rawEntries.GetCount();
     m_nRawRemovals = 0;
-    NoteSave(QueueStore::File::RawQueue, saved);
+    noteSave(QueueStore::File::RawQueue, saved);
     // A new request is a reason to try the store again now.
     m_shared.m_bRetryResolveNow = true;
     m_shared.m_bRetryDownloadNow = true;
@@ -314,21 +314,21 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     return true;
 }
 
-void QueueController::LogUnsaved(QueueStore::File file, FileResult result) const
+void QueueController::logUnsaved(QueueStore::File file, FileResult result) const
 {
     if (!result)
-        LogFailure("saving " + QueueFileName(file) + " in " + m_store.FolderOf(file), ErrnoText(result.error()),
-                   m_bEnding ? "the file keeps what it held before" : "trying again in " + SecondsText(kSaveRetryPause));
+        logFailure("saving " + queueFileName(file) + " in " + m_store.folderOf(file), errnoText(result.error()),
+                   m_bEnding ? "the file keeps what it held before" : "trying again in " + secondsText(kSaveRetryPause));
 }
 
-void QueueController::LogNotTaken(const RawEntry& text, FileResult result) const
+void QueueController::logNotTaken(const RawEntry& text, FileResult result) const
 {
-    LogFailure("keeping the request \"" + text + "\" in " + QueueFileName(QueueStore::File::RawQueue) + " in "
-                   + m_store.FolderOf(QueueStore::File::RawQueue),
-               ErrnoText(result.error()), "the request is not taken; whoever brought it keeps it");
+    logFailure("keeping the request \"" + text + "\" in " + queueFileName(QueueStore::File::RawQueue) + " in "
+                   + m_store.folderOf(QueueStore::File::RawQueue),
+               errnoText(result.error()), "the request is not taken; whoever brought it keeps it");
 }
 
-void QueueController::DropLastRawEntry()
+void QueueController::dropLastRawEntry()
 {
     EntryList<RawEntryItem> kept;
     for (const RawEntryItem* entry = m_rawEntries.GetHead(); entry && entry->next; entry = entry->next.get())
@@ -336,7 +336,7 @@ void QueueController::DropLastRawEntry()
     m_rawEntries = std::move(kept);
 }
 
-void QueueController::WarnNotWritten(const std::string& folder, FileResult result)
+void QueueController::warnNotWritten(const std::string& folder, FileResult result)
 {
     if (std::exchange(m_bWarnedNotWritten, true))
         return;
@@ -346,29 +346,29 @@ void QueueController::WarnNotWritten(const std::string& folder, FileResult resul
                 "Quavero Music Manager");
 }
 
-bool QueueController::OnCopyData(const RawEntry& text)
+bool QueueController::onCopyData(const RawEntry& text)
 {
     const bool taken = AddRawEntry(text);
     StartNextDownload();
     return taken;
 }
 
-void QueueController::TakeHandOvers(const RequestInbox& inbox)
+void QueueController::takeHandOvers(const RequestInbox& inbox)
 {
     // They wait where they are until the raw entries are loaded: a window that
     // handed over to a newer executable leaves them to it.
     if (!m_bRawQueueLoaded)
         return;
-    for (const RequestInbox::Letter& letter : inbox.Pending()) {
-        if (AddRawEntry(letter.text) || !IsStorableRawEntry(letter.text))
-            inbox.Remove(letter);
+    for (const RequestInbox::Letter& letter : inbox.pendingLetters()) {
+        if (AddRawEntry(letter.text) || !isStorableRawEntry(letter.text))
+            inbox.removeLetter(letter);
         else
             break; // the disk is full: the rest waits too, in its order
     }
     StartNextDownload();
 }
 
-void QueueController::OnFolderChanged()
+void QueueController::onFolderChanged()
 {
     if (!m_bDownloading || m_bRefreshOnce) {
         m_view.RefreshFileList(downloadFolder());
@@ -377,7 +377,7 @@ void QueueController::OnFolderChanged()
     }
 }
 
-void QueueController::OnDownloadFinished(const DownloadReport& report)
+void QueueController::onDownloadFinished(const DownloadReport& report)
 {
     // As for a resolve: a report of no job is about no track.
     if (!m_bDownloading)
@@ -398,18 +398,18 @@ void QueueController::OnDownloadFinished(const DownloadReport& report)
     bool asked = false;
     bool done = false;
     if (report.cleared) {
-        asked = m_clearTarget.IsFor(m_shared.m_strCurTitle);
+        asked = m_clearTarget.isFor(m_shared.m_strCurTitle);
         if (asked)
-            RemoveAllQueued();
-        m_clearTarget.Drop();
+            removeAllQueued();
+        m_clearTarget.withdraw();
     } else if (report.cancelled) {
-        asked = headReported && m_cancelTarget.IsFor(m_shared.m_strCurTitle);
+        asked = headReported && m_cancelTarget.isFor(m_shared.m_strCurTitle);
         if (asked)
-            RemoveQueued(0);
-        m_cancelTarget.Drop();
+            removeQueued(0);
+        m_cancelTarget.withdraw();
     } else if (report.outcome == DownloadReport::Outcome::Done && headReported) {
         done = true;
-        RemoveQueued(0);
+        removeQueued(0);
     }
     // A track that arrived shows the folder works: its next trouble is news.
     if (report.outcome == DownloadReport::Outcome::Done)
@@ -418,7 +418,7 @@ void QueueController::OnDownloadFinished(const DownloadReport& report)
     if (asked || m_bDownloadQueueUnsaved)
         SaveDownloadQueue();
     else if (done)
-        SaveDownloadQueueSoon();
+        saveDownloadQueueSoon();
     StartNextDownload();
     // A pause that came too late for this report still shows once the download
     // has stopped.
@@ -426,7 +426,7 @@ void QueueController::OnDownloadFinished(const DownloadReport& report)
         m_view.SetStatus(kDownloadingPaused);
 }
 
-void QueueController::OnEntryResolved(ResolveReport report)
+void QueueController::onEntryResolved(ResolveReport report)
 {
     using Outcome = ResolveReport::Outcome;
     // A report of a job that was never handed over (a gate the window could not
@@ -456,7 +456,7 @@ void QueueController::OnEntryResolved(ResolveReport report)
             ++m_nQueueChanges;
             ++m_nQueueUnsavedTail;
             m_view.ShowQueue(m_queue);
-            SaveDownloadQueueSoon();
+            saveDownloadQueueSoon();
             StartNextDownload();
         } else if (m_nResolvedUnsaved == 1) {
             // No track of an earlier request waits to be saved, so the download-queue
@@ -464,7 +464,7 @@ void QueueController::OnEntryResolved(ResolveReport report)
             m_rawEntries.RemoveHead();
             m_nResolvedUnsaved = 0;
             ++m_nRawRemovals;
-            SaveRawQueueSoon();
+            saveRawQueueSoon();
         }
     }
     if (!m_bResolverOffline && m_queue.IsEmpty())
@@ -472,7 +472,7 @@ void QueueController::OnEntryResolved(ResolveReport report)
     StartNextResolve();
 }
 
-void QueueController::OnFolderUnavailable(const std::string& folder, int error)
+void QueueController::onFolderUnavailable(const std::string& folder, int error)
 {
     const bool full = error == ENOSPC || error == EDQUOT;
     m_view.SetStatus(full ? kDownloadFolderFull : kDownloadFolderUnavailable);
@@ -489,13 +489,13 @@ void QueueController::OnFolderUnavailable(const std::string& folder, int error)
                 "Quavero Music Manager");
 }
 
-bool QueueController::OnThreadExited(std::int32_t bit)
+bool QueueController::onThreadExited(std::int32_t bit)
 {
     m_nExitedThreads |= bit;
     return m_nExitedThreads == THREAD_BITS_ALL;
 }
 
-void QueueController::Remove(int selected)
+void QueueController::removeTrack(int selected)
 {
     if (selected < 0) {
         m_view.Ask("Please choose a track in the download queue to remove.", "No track selected",
@@ -503,8 +503,8 @@ void QueueController::Remove(int selected)
         return;
     }
     if (selected != 0 || m_shared.m_bPaused) {
-        RemoveQueued(static_cast<std::uint32_t>(selected));
-        DropStaleRequests();
+        removeQueued(static_cast<std::uint32_t>(selected));
+        dropStaleRequests();
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
         return;
@@ -521,11 +521,11 @@ void QueueController::Remove(int selected)
         "Remove Current Download?", QueueView::Buttons::OkCancel);
     const QueueItem* head = m_queue.GetHead();
     if (confirmed && head && head->title == title) {
-        m_cancelTarget.AimAt(title);
+        m_cancelTarget.aimAt(title);
     }
 }
 
-void QueueController::Clear()
+void QueueController::clearQueue()
 {
     if (m_queue.IsEmpty())
         return;
@@ -534,16 +534,16 @@ void QueueController::Clear()
     if (!confirmed || m_queue.IsEmpty())
         return;
     if (m_shared.m_bPaused) {
-        RemoveAllQueued();
-        DropStaleRequests();
+        removeAllQueued();
+        dropStaleRequests();
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
     } else {
-        m_clearTarget.AimAt(m_queue.GetHead()->title);
+        m_clearTarget.aimAt(m_queue.GetHead()->title);
     }
 }
 
-void QueueController::ChooseFolder()
+void QueueController::chooseDownloadFolder()
 {
     const std::string current = downloadFolder();
     const std::optional<std::string> chosen = m_view.ChooseFolder("Choose a download folder", current);
@@ -553,7 +553,7 @@ void QueueController::ChooseFolder()
     const SettingResult written = m_writeDownloadFolder ? m_writeDownloadFolder(*chosen)
                                                         : SettingResult::failed("nothing stores the settings");
     if (!written) {
-        LogFailure("storing the download folder " + *chosen + " in the settings", written.why(),
+        logFailure("storing the download folder " + *chosen + " in the settings", written.why(),
                    "the folder stays " + current);
         return;
     }
@@ -564,7 +564,7 @@ void QueueController::ChooseFolder()
     m_gates.pokeFolderWatcher();
 }
 
-void QueueController::Resume()
+void QueueController::resumeDownloads()
 {
     if (m_queue.IsEmpty()) {
         m_view.SetStatus(kNoFilesInQueue);
@@ -577,7 +577,7 @@ void QueueController::Resume()
     StartNextDownload();
 }
 
-void QueueController::Pause()
+void QueueController::pauseDownloads()
 {
     if (m_queue.IsEmpty())
         return;
@@ -587,13 +587,13 @@ void QueueController::Pause()
         m_view.SetStatus(kDownloadingPaused);
 }
 
-void QueueController::DropStaleRequests()
+void QueueController::dropStaleRequests()
 {
     // A cancel or clear aims at the track that was current when it was asked for;
     // once that track has left the head of the queue, it aims at nothing.
     for (PendingRequest* request : {&m_cancelTarget, &m_clearTarget}) {
-        if (request->IsStale(m_queue.GetHead()))
-            request->Drop();
+        if (request->isStale(m_queue.GetHead()))
+            request->withdraw();
     }
 }
 

@@ -32,9 +32,9 @@ public:
     [[nodiscard]] virtual FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) = 0;
     [[nodiscard]] virtual FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) = 0;
     // One more raw entry behind those kept, without the list in memory.
-    [[nodiscard]] virtual FileResult AppendRawQueue(std::string_view text) = 0;
+    [[nodiscard]] virtual FileResult appendRawQueue(std::string_view text) = 0;
     // The folder that holds `file`, as the user would look for it.
-    virtual std::string FolderOf(File file) const = 0;
+    virtual std::string folderOf(File file) const = 0;
 };
 
 // The queue files at the paths of the settings. A file that was there but could not
@@ -47,11 +47,11 @@ public:
     [[nodiscard]] FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override;
     [[nodiscard]] FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) override;
     [[nodiscard]] FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override;
-    [[nodiscard]] FileResult AppendRawQueue(std::string_view text) override;
-    std::string FolderOf(File file) const override;
+    [[nodiscard]] FileResult appendRawQueue(std::string_view text) override;
+    std::string folderOf(File file) const override;
 
     // Removes the temporary files that saves of a killed process left.
-    void RemoveStaleTemporaries() const;
+    void removeLeftTemporaries() const;
 
 private:
     // One of the two files: where it is, and why it could not be read at the start
@@ -61,13 +61,13 @@ private:
         int unread = 0;
     };
     template <class List>
-    [[nodiscard]] static FileResult Load(KeptFile& file, List& list, FileResult (*load)(List&, const std::string&));
+    [[nodiscard]] static FileResult loadFile(KeptFile& file, List& list, FileResult (*load)(List&, const std::string&));
     template <class List>
-    [[nodiscard]] static FileResult Save(const KeptFile& file, const List& list,
+    [[nodiscard]] static FileResult saveFile(const KeptFile& file, const List& list,
                                          FileResult (*save)(const List&, const std::string&));
     // Runs `save` once more after making the file's folder, when that is gone.
     template <class Write>
-    [[nodiscard]] static FileResult SaveMakingFolder(const std::string& path, Write save);
+    [[nodiscard]] static FileResult saveMakingFolder(const std::string& path, Write save);
 
     KeptFile m_downloadQueue;
     KeptFile m_rawQueue;
@@ -93,7 +93,7 @@ public:
     // A message box of the window, waiting for the user; true for OK or Yes (an
     // OK alone is always true).
     virtual bool Ask(const std::string& text, const std::string& caption, Buttons buttons) = 0;
-    // Calls the controller's RetrySaves() once `pause` has passed (a later call
+    // Calls the controller's retrySaves() once `pause` has passed (a later call
     // before then moves the time).
     virtual void RetrySavesAfter(std::chrono::milliseconds pause) = 0;
     // The folder browser; nothing when the user cancelled.
@@ -151,20 +151,20 @@ public:
     // not taken (empty, not storable, or it could not be kept).
     [[nodiscard]] bool AddRawEntry(const RawEntry& text);
     // A request handed over by a second start.
-    [[nodiscard]] bool OnCopyData(const RawEntry& text);
+    [[nodiscard]] bool onCopyData(const RawEntry& text);
     // The requests second starts left in `inbox`, oldest first, each taken as a
     // request of its own; a file goes once its request is kept. One that cannot be
     // kept now stays there, with those behind it, for a later call or start; all
     // stay there until the raw entries are loaded.
-    void TakeHandOvers(const RequestInbox& inbox);
+    void takeHandOvers(const RequestInbox& inbox);
     // A second start's request could not even be put into the inbox, for `result`.
-    void OnHandOverNotKept(FileResult result) { WarnNotWritten(m_store.FolderOf(QueueStore::File::RawQueue), result); }
+    void onHandOverNotKept(FileResult result) { warnNotWritten(m_store.folderOf(QueueStore::File::RawQueue), result); }
 
     // The saves that failed or were put off, made now (the view calls this after a
     // pause).
-    void RetrySaves();
+    void retrySaves();
     static constexpr std::chrono::milliseconds kSaveRetryPause {5000};
-    // A save that may wait (see SaveDownloadQueueSoon) waits no longer than this
+    // A save that may wait (see saveDownloadQueueSoon) waits no longer than this
     // once the lists stop changing.
     static constexpr std::chrono::milliseconds kMergedSavePause {1000};
     // ... nor while the changes it would write are fewer than the file's lines
@@ -172,28 +172,28 @@ public:
     static constexpr std::uint32_t kMergedSaveShare = 8;
 
     // The workers' reports.
-    void OnFolderChanged();
-    void OnDownloadFinished(const DownloadReport& report);
-    void OnEntryResolved(ResolveReport report);
+    void onFolderChanged();
+    void onDownloadFinished(const DownloadReport& report);
+    void onEntryResolved(ResolveReport report);
     // The downloader found that the download folder cannot take its track, for the
     // errno `error`; its report follows, with the folder unavailable.
-    void OnFolderUnavailable(const std::string& folder, int error);
+    void onFolderUnavailable(const std::string& folder, int error);
     // True once every worker has said it ended.
-    [[nodiscard]] bool OnThreadExited(std::int32_t bit);
+    [[nodiscard]] bool onThreadExited(std::int32_t bit);
 
     // The user's commands. `selected` is the selected row of the queue list, -1 for none.
-    void Remove(int selected);
-    void Clear();
-    void ChooseFolder();
-    void Resume();
-    void Pause();
+    void removeTrack(int selected);
+    void clearQueue();
+    void chooseDownloadFolder();
+    void resumeDownloads();
+    void pauseDownloads();
 
     // A newer instance takes over: the raw entries are its business from now on.
-    void OnSwitchQuit() { m_bSwitchQuit = true; }
+    void onSwitchQuit() { m_bSwitchQuit = true; }
     // The end of the window: a download queue that could not be saved tried once
     // more, and the raw entries saved for the next start, unless a newer instance
     // took over.
-    void SaveAtEnd();
+    void saveAtEnd();
 
     const EntryList<QueueItem>& queue() const { return m_queue; }
     const EntryList<RawEntryItem>& rawEntries() const { return m_rawEntries; }
@@ -209,19 +209,19 @@ private:
     class PendingRequest {
     public:
         explicit PendingRequest(std::atomic<bool>& flag) : m_flag(flag) {}
-        void AimAt(const std::string& title)
+        void aimAt(const std::string& title)
         {
             m_target = title;
             m_flag = true;
         }
-        void Drop()
+        void withdraw()
         {
             m_target.reset();
             m_flag = false;
         }
-        [[nodiscard]] bool IsFor(const std::string& title) const { return m_target == title; }
+        [[nodiscard]] bool isFor(const std::string& title) const { return m_target == title; }
         // It aims at a track that is no longer at the head of the queue.
-        [[nodiscard]] bool IsStale(const QueueItem* head) const
+        [[nodiscard]] bool isStale(const QueueItem* head) const
         {
             return m_target && (!head || head->title != *m_target);
         }
@@ -242,24 +242,24 @@ private:
     // second; a long queue drained one track at a time then costs a few whole
     // writes of it, not one per track. A request taken, a track to be fetched and
     // the user's own commands are saved at once.
-    void SaveDownloadQueueSoon();
-    void SaveRawQueueSoon();
-    [[nodiscard]] static bool MayWait(std::uint32_t changes, std::uint32_t onDisk);
+    void saveDownloadQueueSoon();
+    void saveRawQueueSoon();
+    [[nodiscard]] static bool mayWait(std::uint32_t changes, std::uint32_t onDisk);
     // Removes queue items, keeping count of what the file lacks.
-    void RemoveQueued(std::uint32_t index);
-    void RemoveAllQueued();
+    void removeQueued(std::uint32_t index);
+    void removeAllQueued();
     // After a save: a failure is told (once until everything is saved again) and
     // tried again later.
-    void NoteSave(QueueStore::File file, FileResult result);
+    void noteSave(QueueStore::File file, FileResult result);
     // A load that failed for another reason than a missing file goes into the failure log.
-    void NoteLoad(QueueStore::File file, FileResult result) const;
+    void noteLoad(QueueStore::File file, FileResult result) const;
     // The failure log's lines for a list that stays unsaved for now, and for a
     // request that is not taken.
-    void LogUnsaved(QueueStore::File file, FileResult result) const;
-    void LogNotTaken(const RawEntry& text, FileResult result) const;
-    void DropStaleRequests();
-    void WarnNotWritten(const std::string& folder, FileResult result);
-    void DropLastRawEntry();
+    void logUnsaved(QueueStore::File file, FileResult result) const;
+    void logNotTaken(const RawEntry& text, FileResult result) const;
+    void dropStaleRequests();
+    void warnNotWritten(const std::string& folder, FileResult result);
+    void dropLastRawEntry();
 
     QueueView& m_view;
     WorkerGates& m_gates;
@@ -293,7 +293,7 @@ private:
     bool m_bRawQueueUnsaved = false;
     bool m_bWarnedNotWritten = false;
     bool m_bWarnedFolderUnavailable = false;
-    bool m_bEnding = false;  // SaveAtEnd() has begun: no later save comes
+    bool m_bEnding = false;  // saveAtEnd() has begun: no later save comes
     std::int32_t m_nExitedThreads = 0;
 };
 

@@ -56,7 +56,7 @@ bool holdsLineBreakOrNul(std::string_view text)
 
 } // namespace
 
-RawEntry RequestLine(std::string_view data)
+RawEntry requestLine(std::string_view data)
 {
     std::string_view line = data.substr(0, data.find('\n'));
     if (line.size() < data.size() && line.ends_with('\r'))
@@ -64,7 +64,7 @@ RawEntry RequestLine(std::string_view data)
     return RawEntry(line.substr(0, line.find('\0')));
 }
 
-bool IsStorableQueueItem(std::string_view title, std::string_view url)
+bool isStorableQueueItem(std::string_view title, std::string_view url)
 {
     const auto storable = [](std::string_view text) {
         return !text.empty() && text.find('|') == std::string_view::npos && !holdsLineBreakOrNul(text);
@@ -72,7 +72,7 @@ bool IsStorableQueueItem(std::string_view title, std::string_view url)
     return storable(title) && storable(url);
 }
 
-bool IsStorableRawEntry(std::string_view text)
+bool isStorableRawEntry(std::string_view text)
 {
     return !text.empty() && !holdsLineBreakOrNul(text);
 }
@@ -98,7 +98,7 @@ FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::strin
         // Such an item is refused where it enters the queue; should one slip
         // through, keeping the old file beats writing a line that loads as
         // something else or not at all.
-        if (!IsStorableQueueItem(item->title, item->url))
+        if (!isStorableQueueItem(item->title, item->url))
             return FileResult::failed(EINVAL);
         contents.append(item->title).append("|").append(item->url).append(kLineEnd);
     }
@@ -120,16 +120,16 @@ FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::strin
     std::string contents;
     for (const RawEntryItem* entry = entries.GetHead(); entry; entry = entry->next.get()) {
         // As for the download queue: refused on entry, and never half-written here.
-        if (!IsStorableRawEntry(entry->text))
+        if (!isStorableRawEntry(entry->text))
             return FileResult::failed(EINVAL);
         contents.append(entry->text).append(kLineEnd);
     }
     return replaceFileAtomically(path, contents);
 }
 
-FileResult AppendRawQueue(std::string_view text, const std::string& path)
+FileResult appendRawQueue(std::string_view text, const std::string& path)
 {
-    if (!IsStorableRawEntry(text))
+    if (!isStorableRawEntry(text))
         return FileResult::failed(EINVAL);
     std::string contents;
     if (pathExists(path)) {

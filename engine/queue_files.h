@@ -34,19 +34,19 @@ namespace qvr {
 // it is missing; the file is replaced whole, as by the save functions. Fails, the
 // file as it was, when the entry is not storable or the file exists but cannot be
 // read (locked by another program, say) or cannot be written.
-[[nodiscard]] FileResult AppendRawQueue(std::string_view text, const std::string& path);
+[[nodiscard]] FileResult appendRawQueue(std::string_view text, const std::string& path);
 
 // The request that `data` brings as a raw entry: its first line, as a request
 // file's first line is read (up to LF, a CR just before it dropped), up to a NUL.
-RawEntry RequestLine(std::string_view data);
+RawEntry requestLine(std::string_view data);
 
 // True when a queue item with this title and URL survives a save and a load
 // unchanged: both non-empty, without "|", LF or NUL. A CR is fine: every line ends
 // in CR LF and the reader drops only the CR right before the LF.
-[[nodiscard]] bool IsStorableQueueItem(std::string_view title, std::string_view url);
+[[nodiscard]] bool isStorableQueueItem(std::string_view title, std::string_view url);
 
 // True when a raw entry survives a save and a load unchanged: non-empty, without
 // LF or NUL.
-[[nodiscard]] bool IsStorableRawEntry(std::string_view text);
+[[nodiscard]] bool isStorableRawEntry(std::string_view text);
 
 } // namespace qvr

@@ -46,7 +46,7 @@ RequestInbox::RequestInbox(std::string folder)
 {
 }
 
-std::string RequestInbox::FolderBeside(const std::string& rawQueuePath)
+std::string RequestInbox::folderBeside(const std::string& rawQueuePath)
 {
     // Never beside a relative path: that would be wherever the program was started.
     if (!rawQueuePath.starts_with('/'))
@@ -54,7 +54,7 @@ std::string RequestInbox::FolderBeside(const std::string& rawQueuePath)
     return parentFolder(rawQueuePath) + "/inbox";
 }
 
-FileResult RequestInbox::Deposit(std::string_view text)
+FileResult RequestInbox::depositRequest(std::string_view text)
 {
     if (m_folder.empty())
         return FileResult::failed(ENOENT);
@@ -67,7 +67,7 @@ FileResult RequestInbox::Deposit(std::string_view text)
                                [text](int fd) { return writeAll(fd, text); });
 }
 
-std::vector<RequestInbox::Letter> RequestInbox::Pending() const
+std::vector<RequestInbox::Letter> RequestInbox::pendingLetters() const
 {
     std::vector<Letter> letters;
     const FolderListing listing = listFolder(UniqueFd(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
@@ -91,7 +91,7 @@ std::vector<RequestInbox::Letter> RequestInbox::Pending() const
     return letters;
 }
 
-void RequestInbox::Remove(const Letter& letter) const
+void RequestInbox::removeLetter(const Letter& letter) const
 {
     // A removal lost to a power cut only brings the request back at the next start,
     // where it is resolved again and its track found queued or already whole.
@@ -99,7 +99,7 @@ void RequestInbox::Remove(const Letter& letter) const
         static_cast<void>(syncFolder(m_folder));
 }
 
-void RequestInbox::RemoveStaleTemporaries() const
+void RequestInbox::removeLeftTemporaries() const
 {
     if (!m_folder.empty())
         removeStaleTemporaries(m_folder + "/");

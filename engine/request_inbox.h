@@ -23,12 +23,12 @@ public:
     explicit RequestInbox(std::string folder);
 
     // The inbox that belongs to the raw-queue file at `rawQueuePath`.
-    static std::string FolderBeside(const std::string& rawQueuePath);
+    static std::string folderBeside(const std::string& rawQueuePath);
 
     // Puts `text` into a file of its own, on disk before this returns (the file and
     // its name), making the folder when it is missing. When that failed, nothing is
     // left behind. Safe from any thread.
-    [[nodiscard]] FileResult Deposit(std::string_view text);
+    [[nodiscard]] FileResult depositRequest(std::string_view text);
 
     struct Letter {
         std::string path;
@@ -36,11 +36,11 @@ public:
     };
     // What waits, oldest first. A file that is no request (empty, too long, a
     // folder) is removed.
-    std::vector<Letter> Pending() const;
-    void Remove(const Letter& letter) const;
+    std::vector<Letter> pendingLetters() const;
+    void removeLetter(const Letter& letter) const;
 
     // Removes the temporary files of deposits that a killed process left half done.
-    void RemoveStaleTemporaries() const;
+    void removeLeftTemporaries() const;
 
     const std::string& folder() const { return m_folder; }
 

@@ -8,7 +8,7 @@
 
 namespace qvr {
 
-std::string TextBetweenTags(std::string_view answer, std::string_view open, std::string_view close)
+std::string textBetweenTags(std::string_view answer, std::string_view open, std::string_view close)
 {
     const auto start = answer.find(open);
     const auto end = answer.find(close);
@@ -20,17 +20,17 @@ std::string TextBetweenTags(std::string_view answer, std::string_view open, std:
     return std::string(answer.substr(from, end - from));
 }
 
-std::optional<TrackInfo> ParseTrackInfo(std::string_view answer)
+std::optional<TrackInfo> parseTrackInfo(std::string_view answer)
 {
-    TrackInfo info {TextBetweenTags(answer, "<title>", "</title>"),
-                    TextBetweenTags(answer, "<url>", "</url>")};
-    if (!IsStorableQueueItem(info.title, info.url) || info.title.find('\r') != std::string::npos
+    TrackInfo info {textBetweenTags(answer, "<title>", "</title>"),
+                    textBetweenTags(answer, "<url>", "</url>")};
+    if (!isStorableQueueItem(info.title, info.url) || info.title.find('\r') != std::string::npos
         || info.url.find('\r') != std::string::npos)
         return std::nullopt;
     return info;
 }
 
-std::string EncodeRequestText(std::string_view text)
+std::string encodeRequestText(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     static constexpr std::string_view kUnsafe = " \"<>\\^`{|}#";
@@ -49,7 +49,7 @@ std::string EncodeRequestText(std::string_view text)
     return encoded;
 }
 
-std::string FormatStrings(std::string_view format, std::initializer_list<std::string_view> arguments)
+std::string formatStrings(std::string_view format, std::initializer_list<std::string_view> arguments)
 {
     std::string result;
     auto next = arguments.begin();
@@ -66,7 +66,7 @@ std::string FormatStrings(std::string_view format, std::initializer_list<std::st
     return result;
 }
 
-std::optional<TrackAddress> SplitTrackUrl(std::string_view url)
+std::optional<TrackAddress> splitTrackUrl(std::string_view url)
 {
     for (std::string_view scheme : {"http://", "https://"}) {
         if (!url.starts_with(scheme))
@@ -81,9 +81,9 @@ std::optional<TrackAddress> SplitTrackUrl(std::string_view url)
     return std::nullopt;
 }
 
-std::optional<std::string> TrackFileRequestUrl(std::string_view url, std::string_view installationId)
+std::optional<std::string> trackFileRequestUrl(std::string_view url, std::string_view installationId)
 {
-    const auto address = SplitTrackUrl(url);
+    const auto address = splitTrackUrl(url);
     if (!address)
         return std::nullopt;
     std::string object = address->object;
@@ -91,9 +91,9 @@ std::optional<std::string> TrackFileRequestUrl(std::string_view url, std::string
     return address->scheme + address->host + object;
 }
 
-std::uint64_t ParseContentLength(std::string_view value)
+std::uint64_t parseContentLength(std::string_view value)
 {
-    value = TrimStart(value, kBlanks);
+    value = trimStart(value, kBlanks);
     if (!value.empty() && value.front() == '+')
         value.remove_prefix(1);
     else if (!value.empty() && value.front() == '-')
@@ -114,7 +114,7 @@ struct NumberAndRest {
 // follows it.
 std::optional<NumberAndRest> numberAfter(std::string_view value, std::string_view prefix)
 {
-    value = TrimStart(value, " ");
+    value = trimStart(value, " ");
     if (!value.starts_with(prefix))
         return std::nullopt;
     value.remove_prefix(prefix.size());
@@ -127,7 +127,7 @@ std::optional<NumberAndRest> numberAfter(std::string_view value, std::string_vie
 
 } // namespace
 
-std::optional<std::uint64_t> ContentRangeStart(std::string_view value)
+std::optional<std::uint64_t> contentRangeStart(std::string_view value)
 {
     const auto parsed = numberAfter(value, "bytes ");
     if (!parsed || !parsed->rest.starts_with('-'))
@@ -135,7 +135,7 @@ std::optional<std::uint64_t> ContentRangeStart(std::string_view value)
     return parsed->number;
 }
 
-std::optional<std::uint64_t> UnsatisfiedRangeSize(std::string_view value)
+std::optional<std::uint64_t> unsatisfiedRangeSize(std::string_view value)
 {
     const auto parsed = numberAfter(value, "bytes */");
     if (!parsed || !parsed->rest.empty())
@@ -143,12 +143,12 @@ std::optional<std::uint64_t> UnsatisfiedRangeSize(std::string_view value)
     return parsed->number;
 }
 
-bool StoreBusy(int status)
+bool storeBusy(int status)
 {
     return status >= 500 || status == 408 || status == 429;
 }
 
-int Percent(std::uint64_t done, std::uint64_t total)
+int percentOf(std::uint64_t done, std::uint64_t total)
 {
     if (total == 0)
         return 0;

@@ -35,7 +35,7 @@ constexpr std::chrono::milliseconds kFolderReportInterval {50};
 
 void sendStatus(MessageSink& window, const std::string& text)
 {
-    Send(window, msg::SetStatus {text.c_str()});
+    sendMessage(window, msg::SetStatus {text.c_str()});
 }
 
 // Sleeps for `pause`, but wakes early when `interrupted` says so, so that a user's
@@ -85,8 +85,8 @@ struct ResolveResult {
 
 std::string trackInfoUrl(const WorkerShared& shared, const std::string& entry)
 {
-    const std::string path = FormatStrings(loadString(IDS_TRACK_INFO_PATH),
-                                           {EncodeRequestText(entry), shared.config.strings.m_strInstallationId});
+    const std::string path = formatStrings(loadString(IDS_TRACK_INFO_PATH),
+                                           {encodeRequestText(entry), shared.config.strings.m_strInstallationId});
     return "http://" + shared.config.storeHost + path;
 }
 
@@ -124,27 +124,27 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
             sendStatus(window, kNetworkError);
         return result;
     }
-    if (StoreBusy(response->statusCode())) {
+    if (storeBusy(response->statusCode())) {
         // The request itself may be fine: it waits, and the store's other answers
         // (the tracks in the queue) go on.
         result.report.outcome = ResolveReport::Outcome::StoreBusy;
         result.retry = true;
-        result.why = HttpStatusText(response->statusCode());
+        result.why = httpStatusText(response->statusCode());
         if (!shared.m_bStopThreads)
             sendStatus(window, kStoreBusy);
         return result;
     }
     result.report.outcome = ResolveReport::Outcome::Refused;
-    auto info = response->statusCode() == 200 ? ParseTrackInfo(std::string_view(answer.data(), length))
+    auto info = response->statusCode() == 200 ? parseTrackInfo(std::string_view(answer.data(), length))
                                               : std::nullopt;
     if (!info) {
-        result.why = HttpStatusText(response->statusCode())
+        result.why = httpStatusText(response->statusCode())
             + (response->statusCode() == 200 ? ", without a title and an address" : "");
         return result;
     }
     // An address no request could be made with would block the queue for good.
-    const std::optional<std::string> fileUrl = TrackFileRequestUrl(info->url, shared.config.strings.m_strInstallationId);
-    if (!fileUrl || !IsFetchableUrl(*fileUrl)) {
+    const std::optional<std::string> fileUrl = trackFileRequestUrl(info->url, shared.config.strings.m_strInstallationId);
+    if (!fileUrl || !isFetchableUrl(*fileUrl)) {
         result.why = "the track's address " + info->url + " cannot be asked for";
         sendStatus(window, kInvalidAddress);
         return result;
@@ -172,10 +172,10 @@ struct WritePlan {
 std::optional<WritePlan> planWrite(const HttpResponse& response, std::uint64_t onDisk, std::uint64_t largest)
 {
     const std::optional<std::string> lengthHeader = response.header("Content-Length");
-    const std::uint64_t length = ParseContentLength(lengthHeader.value_or(""));
+    const std::uint64_t length = parseContentLength(lengthHeader.value_or(""));
     WritePlan plan;
     if (const auto range = response.header("Content-Range")) {
-        const auto start = ContentRangeStart(*range);
+        const auto start = contentRangeStart(*range);
         if (!start || *start != onDisk)
             return std::nullopt;
         plan = WritePlan {onDisk, false, onDisk + length};
@@ -216,9 +216,9 @@ struct Attempt {
 Attempt folderUnavailable(MessageSink& window, const std::string& folder, int error, bool answered)
 {
     const msg::FolderTrouble trouble {folder.c_str(), error};
-    Send(window, msg::FolderUnavailable {&trouble});
+    sendMessage(window, msg::FolderUnavailable {&trouble});
     return {Outcome::FolderUnavailable, Attempt::Next::Soon, answered,
-            "the folder " + folder + " cannot take it: " + ErrnoText(error)};
+            "the folder " + folder + " cannot take it: " + errnoText(error)};
 }
 
 bool diskFull(int error)
@@ -237,7 +237,7 @@ std::variant<TrackFile, Attempt> openTarget(MessageSink& window, WorkerShared& s
     switch (failure.kind) {
     case Kind::NameRefused:
         // No attempt can ever store this title: the user is told, and it goes.
-        Send(window, msg::FileOpenFailed {failure.path.c_str()});
+        sendMessage(window, msg::FileOpenFailed {failure.path.c_str()});
         return Attempt {Outcome::Done, Attempt::Next::AtOnce, false, "its title cannot name a file: " + failure.path};
     case Kind::Busy:
         sendStatus(window, kTrackFileBusy);
@@ -273,9 +273,9 @@ TrackAnswer getFollowing(HttpClient& http, std::string url, const std::vector<st
         if (!isRedirect(response->statusCode()))
             return {std::move(response), {}};
         const std::optional<std::string> location = response->header("Location");
-        const std::optional<std::string> target = location ? RedirectTarget(url, *location) : std::nullopt;
-        if (hop == kMaxRedirects || !target || !IsFetchableUrl(*target))
-            return {nullptr, HttpStatusText(response->statusCode()) + " to " + location.value_or("nowhere")
+        const std::optional<std::string> target = location ? redirectTarget(url, *location) : std::nullopt;
+        if (hop == kMaxRedirects || !target || !isFetchableUrl(*target))
+            return {nullptr, httpStatusText(response->statusCode()) + " to " + location.value_or("nowhere")
                                  + ", which is not followed"};
         url = *target;
     }
@@ -293,8 +293,8 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
 
     // Checked before the file is made, so that an address that can never be
     // fetched leaves no empty track behind.
-    const std::optional<std::string> url = TrackFileRequestUrl(job.url, shared.config.strings.m_strInstallationId);
-    if (!url || !IsFetchableUrl(*url)) {
+    const std::optional<std::string> url = trackFileRequestUrl(job.url, shared.config.strings.m_strInstallationId);
+    if (!url || !isFetchableUrl(*url)) {
         sendStatus(window, kInvalidAddress);
         return {Outcome::Done, Attempt::Next::AtOnce, false, "its address cannot be asked for"};
     }
@@ -326,15 +326,15 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     // A track already whole on disk (its queue entry outlived a crash) is asked
     // for from its end; the store says there is nothing more, and it is done.
     if (status == 416 && onDisk > 0
-        && UnsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
+        && unsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
         return finish(onDisk);
     if (status != 200 && status != 206)
-        return {Outcome::Unfinished, Attempt::Next::Later, false, HttpStatusText(status)};
+        return {Outcome::Unfinished, Attempt::Next::Later, false, httpStatusText(status)};
     const auto plan = planWrite(*response, onDisk, shared.settings.largestTrack);
     if (!plan) {
         sendStatus(window, kNetworkError);
         return {Outcome::NetworkError, Attempt::Next::Later, false,
-                HttpStatusText(status) + " whose body cannot follow the " + std::to_string(onDisk) + " bytes on disk"};
+                httpStatusText(status) + " whose body cannot follow the " + std::to_string(onDisk) + " bytes on disk"};
     }
 
     Attempt attempt {Outcome::Unfinished, Attempt::Next::AtOnce, true, {}};
@@ -377,15 +377,15 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
             if (diskFull(written.error()))
                 full = ENOSPC;
             else
-                fail("writing its file: " + ErrnoText(written.error()));
+                fail("writing its file: " + errnoText(written.error()));
             break;
         }
         position += size;
         // A report that would show the same figure again only costs the transfer a
         // round trip to the window's thread for every chunk.
-        const int percent = Percent(position, plan->total);
+        const int percent = percentOf(position, plan->total);
         if (percent != lastPercent) {
-            Send(window, msg::DownloadProgress {percent});
+            sendMessage(window, msg::DownloadProgress {percent});
             lastPercent = percent;
         }
     }
@@ -398,7 +398,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
         if (attempt.outcome == Outcome::Done)
             attempt.outcome = Outcome::Unfinished;
         if (attempt.outcome != Outcome::NetworkError && !full)
-            fail("its file could not be cut to what was written or synced: " + ErrnoText(errno));
+            fail("its file could not be cut to what was written or synced: " + errnoText(errno));
     }
     if (full)
         return folderUnavailable(window, folder, *full, true);
@@ -410,12 +410,12 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
 void logAttempt(const TrackJob& job, const Attempt& attempt, std::string_view next)
 {
     if (!attempt.why.empty())
-        LogFailure("track \"" + job.title + "\" at " + job.url, attempt.why, next);
+        logFailure("track \"" + job.title + "\" at " + job.url, attempt.why, next);
 }
 
 } // namespace
 
-std::string WorkerShared::TrackRecordPath(const Configuration& configuration)
+std::string WorkerShared::trackRecordPath(const Configuration& configuration)
 {
     const std::string& queue = configuration.strings.m_strDownloadQueuePath;
     return queue.starts_with('/') ? parentFolder(queue) + "/trackfiles.txt" : std::string();
@@ -448,20 +448,20 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
         if (result.retry) {
             const auto pause = pauses.after(entry);
             if (!shared.m_bStopThreads)
-                LogFailure("track info " + trackInfoUrl(shared, entry), result.why, "asking again in " + SecondsText(pause));
+                logFailure("track info " + trackInfoUrl(shared, entry), result.why, "asking again in " + secondsText(pause));
             pauseUnless(pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
         } else {
             if (!result.why.empty())
-                LogFailure("track info " + trackInfoUrl(shared, entry), result.why, "the request is left out, and the user told");
+                logFailure("track info " + trackInfoUrl(shared, entry), result.why, "the request is left out, and the user told");
             pauses.succeeded();
         }
         // Held since the start of this round.
         static_cast<void>(gate->unlock());
         // The window takes the item out of the report; should the window be gone,
         // the item is freed here.
-        Send(window, msg::EntryResolved::of(result.report));
+        sendMessage(window, msg::EntryResolved::of(result.report));
     }
-    Send(window, msg::ThreadExited {THREAD_BIT_RESOLVER});
+    sendMessage(window, msg::ThreadExited {THREAD_BIT_RESOLVER});
     return 1;
 }
 
@@ -492,7 +492,7 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         if (attempt.next != Attempt::Next::AtOnce) {
             const auto pause = attempt.next == Attempt::Next::Soon ? shared.settings.retryPause
                                                                    : pauses.after(job.title + "|" + job.url);
-            logAttempt(job, attempt, "trying again in " + SecondsText(pause));
+            logAttempt(job, attempt, "trying again in " + secondsText(pause));
             pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
         } else {
             logAttempt(job, attempt, "the track leaves the queue");
@@ -500,9 +500,9 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         const DownloadReport report {attempt.outcome, shared.m_bPaused, shared.m_bCancelCurrent, shared.m_bClearQueue};
         // Held since the start of this round.
         static_cast<void>(gate->unlock());
-        Send(window, msg::DownloadFinished {report});
+        sendMessage(window, msg::DownloadFinished {report});
     }
-    Send(window, msg::ThreadExited {THREAD_BIT_DOWNLOADER});
+    sendMessage(window, msg::ThreadExited {THREAD_BIT_DOWNLOADER});
     return 1;
 }
 
@@ -512,9 +512,9 @@ namespace {
 void sendListing(MessageSink& window, const WorkerShared& shared)
 {
     const std::string folder = shared.m_downloadFolder.get();
-    std::vector<std::string> entries = ListDownloadedFiles(folder);
+    std::vector<std::string> entries = scanDownloadedFiles(folder);
     msg::FilesListing listing {folder.c_str(), &entries};
-    Send(window, msg::FilesListed {&listing});
+    sendMessage(window, msg::FilesListed {&listing});
 }
 
 } // namespace
@@ -539,7 +539,7 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             // A list read before this watch existed may miss a file that came in
             // between; one asked for now is read after it.
             if (watching && !shared.m_bListFiles)
-                Send(window, msg::FolderChanged {});
+                sendMessage(window, msg::FolderChanged {});
         }
         if (shared.m_bListFiles) {
             // Asked for again while changes keep coming: what they change is
@@ -561,13 +561,13 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
         // one, so a storm of them costs the window a bounded number of trips.
         if (Clock::now() < reportNotBefore)
             pauseUntil(reportNotBefore);
-        Send(window, msg::FolderChanged {});
+        sendMessage(window, msg::FolderChanged {});
         reportNotBefore = Clock::now() + kFolderReportInterval;
     }
     // The window's last wish is still met; later ones it meets itself.
     if (!shared.m_bStopThreads && shared.m_bListFiles.exchange(false))
         sendListing(window, shared);
-    Send(window, msg::ThreadExited {THREAD_BIT_WATCHER});
+    sendMessage(window, msg::ThreadExited {THREAD_BIT_WATCHER});
     return 1;
 }
 

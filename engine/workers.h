@@ -35,8 +35,8 @@ struct WorkerSettings {
     std::uint64_t largestTrack = std::uint64_t(4) << 30;
     // What a download leaves free on the file system of `total` bytes: the smaller of
     // 64 MiB and 1 %, so that a track never fills the disk.
-    std::function<std::uint64_t(std::uint64_t total)> diskReserve = DefaultDiskReserve;
-    static std::uint64_t DefaultDiskReserve(std::uint64_t total) { return std::min<std::uint64_t>(64 << 20, total / 100); }
+    std::function<std::uint64_t(std::uint64_t total)> diskReserve = defaultDiskReserve;
+    static std::uint64_t defaultDiskReserve(std::uint64_t total) { return std::min<std::uint64_t>(64 << 20, total / 100); }
 };
 
 // What the main window shares with its three worker threads. The flags are the
@@ -49,13 +49,13 @@ struct WorkerSettings {
 struct WorkerShared {
     explicit WorkerShared(const Configuration& configuration, WorkerSettings workerSettings = {})
         : config(configuration), settings(std::move(workerSettings)),
-          m_downloadFolder(configuration.strings.m_strDownloadFolder), m_trackMarks(TrackRecordPath(configuration))
+          m_downloadFolder(configuration.strings.m_strDownloadFolder), m_trackMarks(trackRecordPath(configuration))
     {
     }
 
     // Where the marks of track files go on a file system without extended
     // attributes: beside the queue files.
-    static std::string TrackRecordPath(const Configuration& configuration);
+    static std::string trackRecordPath(const Configuration& configuration);
 
     const Configuration& config;
     const WorkerSettings settings;

@@ -243,7 +243,7 @@ private:
 
 } // namespace
 
-std::optional<FileVersion> ReadFileVersion(const std::string& path)
+std::optional<FileVersion> readFileVersion(const std::string& path)
 {
     const UniqueFd fd = openRegularFile(path);
     struct stat st {};
@@ -253,13 +253,13 @@ std::optional<FileVersion> ReadFileVersion(const std::string& path)
     return ElfReader(source).version();
 }
 
-std::optional<FileVersion> ParseFileVersion(std::string_view image)
+std::optional<FileVersion> parseFileVersion(std::string_view image)
 {
     const MemorySource source(image);
     return ElfReader(source).version();
 }
 
-std::string VersionText(const FileVersion& version)
+std::string fileVersionText(const FileVersion& version)
 {
     return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." + std::to_string(version[2]) + "."
         + std::to_string(version[3]);

@@ -23,12 +23,12 @@ constexpr std::size_t kFixedFileInfoSize = 52;
 // The file version of the ELF file at `path` (32- or 64-bit, either byte order);
 // nothing when it is not such a file, has no such note, or is damaged. Reads only
 // the headers and the note, in small bounded pieces, whatever the file's size.
-[[nodiscard]] std::optional<FileVersion> ReadFileVersion(const std::string& path);
+[[nodiscard]] std::optional<FileVersion> readFileVersion(const std::string& path);
 
 // The same for an ELF image held in memory.
-[[nodiscard]] std::optional<FileVersion> ParseFileVersion(std::string_view image);
+[[nodiscard]] std::optional<FileVersion> parseFileVersion(std::string_view image);
 
 // "2.1.0.1": the four fields with dots between.
-std::string VersionText(const FileVersion& version);
+std::string fileVersionText(const FileVersion& version);
 
 } // namespace qvr

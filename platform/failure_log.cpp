@@ -27,7 +27,7 @@ constexpr std::size_t kPartLimit = 1300;
 // begins when it is too long.
 std::string part(std::string_view text)
 {
-    std::string clean = MaskInstallationIds(text);
+    std::string clean = maskInstallationIds(text);
     for (char& c : clean) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f)
@@ -76,7 +76,7 @@ void writeToStderr(std::string_view line)
 
 } // namespace
 
-bool FailureLogOn()
+bool failureLogOn()
 {
     static const bool on = [] {
         const char* value = std::getenv("QVR_LOG");
@@ -85,9 +85,9 @@ bool FailureLogOn()
     return on;
 }
 
-void LogFailure(std::string_view what, std::string_view why, std::string_view next)
+void logFailure(std::string_view what, std::string_view why, std::string_view next)
 {
-    if (!FailureLogOn())
+    if (!failureLogOn())
         return;
     // Called right after a failure, whose errno the caller may still read.
     const int saved = errno;
@@ -97,12 +97,12 @@ void LogFailure(std::string_view what, std::string_view why, std::string_view ne
     errno = saved;
 }
 
-std::string MaskInstallationIds(std::string_view text)
+std::string maskInstallationIds(std::string_view text)
 {
     std::string masked;
     while (!text.empty()) {
         std::size_t name = 0;
-        while (name < text.size() && !StartsWithIgnoringCase(text.substr(name), kIdName))
+        while (name < text.size() && !startsWithIgnoringCase(text.substr(name), kIdName))
             ++name;
         if (name == text.size()) {
             masked += text;
@@ -119,17 +119,17 @@ std::string MaskInstallationIds(std::string_view text)
     return masked;
 }
 
-std::string ErrnoText(int error)
+std::string errnoText(int error)
 {
     return "errno " + std::to_string(error) + ", " + std::strerror(error);
 }
 
-std::string HttpStatusText(int status)
+std::string httpStatusText(int status)
 {
     return "HTTP " + std::to_string(status);
 }
 
-std::string SecondsText(std::chrono::milliseconds pause)
+std::string secondsText(std::chrono::milliseconds pause)
 {
     char text[32];
     if (pause < std::chrono::seconds(10))

@@ -16,22 +16,22 @@
 namespace qvr {
 
 // Whether the log is on; the environment is read once, on the first call.
-[[nodiscard]] bool FailureLogOn();
+[[nodiscard]] bool failureLogOn();
 
 // Writes one line when the log is on. Installation ids are shortened
-// (MaskInstallationIds), line breaks and other control characters become '?', and a
+// (maskInstallationIds), line breaks and other control characters become '?', and a
 // `what` too long for one line is cut.
-void LogFailure(std::string_view what, std::string_view why, std::string_view next);
+void logFailure(std::string_view what, std::string_view why, std::string_view next);
 
 // `text` with the value of each "guid=" (in any case) cut to its first characters:
 // at most four, and at most a quarter of it; "..." stands for the rest. A value ends
 // at '&', '#', a blank or the end of the text.
-[[nodiscard]] std::string MaskInstallationIds(std::string_view text);
+[[nodiscard]] std::string maskInstallationIds(std::string_view text);
 
 // The pieces a reason or a next step is made of: "errno 28, No space left on device",
 // "HTTP 404", and a pause as "1.2 s".
-[[nodiscard]] std::string ErrnoText(int error);
-[[nodiscard]] std::string HttpStatusText(int status);
-[[nodiscard]] std::string SecondsText(std::chrono::milliseconds pause);
+[[nodiscard]] std::string errnoText(int error);
+[[nodiscard]] std::string httpStatusText(int status);
+[[nodiscard]] std::string secondsText(std::chrono::milliseconds pause);
 
 } // namespace qvr

@@ -163,7 +163,7 @@ bool waitReady(int fd, short events, Clock::time_point deadline, int wake)
 // on many senders at once and keep each one's part until the rest comes.
 class FrameReader {
 public:
-    enum class Step { waiting, complete, failed };
+    enum class Step { Waiting, Complete, Failed };
 
     // Reads what the non-blocking `fd` has for the frame, never past its end.
     [[nodiscard]] Step readFrom(int fd)
@@ -176,18 +176,18 @@ public:
                 if (m_received == kHeaderSize) {
                     const auto length = loadLittleEndian<std::uint32_t>(m_frame.data() + 32);
                     if (std::memcmp(m_frame.data(), kMagic, sizeof kMagic) != 0 || length > kHandoffMaxData)
-                        return Step::failed;
+                        return Step::Failed;
                     m_frame.resize(kHeaderSize + length);
                 }
             } else if (n == 0) {
-                return Step::failed;
+                return Step::Failed;
             } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return Step::waiting;
+                return Step::Waiting;
             } else if (errno != EINTR) {
-                return Step::failed;
+                return Step::Failed;
             }
         }
-        return Step::complete;
+        return Step::Complete;
     }
 
     [[nodiscard]] bool started() const noexcept { return m_received > 0; }
@@ -258,7 +258,7 @@ UniqueFd lockFolder(const std::string& folder)
 
 } // namespace
 
-std::string EncodeHandoffFrame(const HandoffMessage& message)
+std::string encodeHandoffFrame(const HandoffMessage& message)
 {
     std::string frame(kMagic, sizeof kMagic);
     appendLittleEndian(frame, message.message);
@@ -270,16 +270,16 @@ std::string EncodeHandoffFrame(const HandoffMessage& message)
     return frame;
 }
 
-std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, Clock::time_point deadline, int wake)
+std::optional<HandoffMessage> receiveHandoffFrame(int fd, Clock::time_point deadline, int wake)
 {
     FrameReader reader;
     for (;;) {
         switch (reader.readFrom(fd)) {
-        case FrameReader::Step::complete:
+        case FrameReader::Step::Complete:
             return reader.message();
-        case FrameReader::Step::failed:
+        case FrameReader::Step::Failed:
             return std::nullopt;
-        case FrameReader::Step::waiting:
+        case FrameReader::Step::Waiting:
             if (!waitReady(fd, POLLIN, deadline, wake))
                 return std::nullopt;
             break;
@@ -287,7 +287,7 @@ std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, Clock::time_point dead
     }
 }
 
-std::uint32_t NewWindowHandle()
+std::uint32_t newWindowHandle()
 {
     for (;;) {
         std::uint32_t handle = 0;
@@ -306,7 +306,7 @@ std::uint32_t NewWindowHandle()
     }
 }
 
-bool PublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle)
+bool publishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle)
 {
     if (!isPlainName(name))
         return false;
@@ -318,7 +318,7 @@ bool PublishWindowHandle(const std::string& folder, const std::string& name, std
     return static_cast<bool>(replaceFileAtomically(folder + "/" + name, bytes));
 }
 
-std::uint32_t FindWindowHandle(const std::string& folder, const std::string& name)
+std::uint32_t findWindowHandle(const std::string& folder, const std::string& name)
 {
     if (!isPlainName(name))
         return 0;
@@ -333,23 +333,23 @@ std::uint32_t FindWindowHandle(const std::string& folder, const std::string& nam
     return loadLittleEndian<std::uint32_t>(bytes);
 }
 
-void UnpublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle)
+void unpublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle)
 {
     if (handle == 0 || !isPlainName(name))
         return;
     const UniqueFd lock = lockFolder(folder);
-    if (lock && FindWindowHandle(folder, name) == handle)
+    if (lock && findWindowHandle(folder, name) == handle)
         ::unlinkat(lock.get(), name.c_str(), 0);
 }
 
-std::string WindowSocketPath(const std::string& folder, std::uint32_t handle)
+std::string windowSocketPath(const std::string& folder, std::uint32_t handle)
 {
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(handle));
     return folder + "/" + std::string(kSocketPrefix) + hex + std::string(kSocketSuffix);
 }
 
-void RemoveDeadWindowSockets(const std::string& folder)
+void removeDeadWindowSockets(const std::string& folder)
 {
     const FolderListing listing = listFolder(UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!listing)
@@ -376,7 +376,7 @@ void RemoveDeadWindowSockets(const std::string& folder)
         ::unlink(path.c_str());
 }
 
-bool PeerIsSameUser(int connectedFd)
+bool peerIsSameUser(int connectedFd)
 {
     ucred peer {};
     socklen_t size = sizeof peer;
@@ -502,10 +502,10 @@ void HandoffServer::run()
             if (fds[i + 2].revents == 0)
                 continue;
             const FrameReader::Step step = sender.frame.readFrom(sender.connection.get());
-            if (step == FrameReader::Step::waiting)
+            if (step == FrameReader::Step::Waiting)
                 continue;
             // A stop asked for while an earlier message was handled comes first.
-            if (step == FrameReader::Step::complete) {
+            if (step == FrameReader::Step::Complete) {
                 if (stopping())
                     return;
                 answer(sender.connection.get(), sender.frame.message());
@@ -534,7 +534,7 @@ void HandoffServer::acceptSenders(std::vector<Sender>& senders, Clock::time_poin
                 acceptAgain = Clock::now() + std::chrono::milliseconds(100);
             return;
         }
-        if (!PeerIsSameUser(connection.get()))
+        if (!peerIsSameUser(connection.get()))
             continue;
         if (senders.size() >= m_options.maxSenders) {
             const auto idle = std::find_if(senders.begin(), senders.end(),
@@ -570,10 +570,10 @@ void HandoffServer::answer(int connection, const HandoffMessage& message)
 
 bool IsWindow(const std::string& folder, std::uint32_t handle)
 {
-    return handle != 0 && connectTo(WindowSocketPath(folder, handle), HandoffClientOptions {}.connect);
+    return handle != 0 && connectTo(windowSocketPath(folder, handle), HandoffClientOptions {}.connect);
 }
 
-std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
+std::optional<std::int64_t> sendHandoffMessage(const std::string& folder, std::uint32_t handle,
                                                const HandoffMessage& message, HandoffClientOptions options,
                                                std::string* failure)
 {
@@ -586,18 +586,18 @@ std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::u
         return failed("no window is published");
     if (message.data.size() > kHandoffMaxData)
         return failed("the message is too large");
-    const std::string path = WindowSocketPath(folder, handle);
+    const std::string path = windowSocketPath(folder, handle);
     const UniqueFd fd = connectTo(path, options.connect);
     if (!fd)
-        return failed("connecting to " + path + ": " + ErrnoText(errno));
+        return failed("connecting to " + path + ": " + errnoText(errno));
 
-    const std::string frame = EncodeHandoffFrame(message);
+    const std::string frame = encodeHandoffFrame(message);
     // The window answers only once it has handled the message, which may take it a
     // while; the whole exchange shares the answer's time limit.
     const auto deadline = Clock::now() + options.answer;
-    const auto late = [&] { return Clock::now() >= deadline ? "no answer within " + SecondsText(options.answer) : std::string(); };
+    const auto late = [&] { return Clock::now() >= deadline ? "no answer within " + secondsText(options.answer) : std::string(); };
     if (!writeAll(fd.get(), frame, deadline))
-        return failed(late().empty() ? "sending: " + ErrnoText(errno) : late());
+        return failed(late().empty() ? "sending: " + errnoText(errno) : late());
     char answer[kAnswerSize];
     if (!readExact(fd.get(), answer, sizeof answer, deadline))
         return failed(late().empty() ? "the window closed the connection without an answer" : late());

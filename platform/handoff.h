@@ -37,41 +37,41 @@ constexpr std::size_t kHandoffMaxData = 64 * 1024 + 1;
 
 // The frame that carries `message` (data longer than kHandoffMaxData is sent as it
 // is, and refused by the receiver).
-std::string EncodeHandoffFrame(const HandoffMessage& message);
+std::string encodeHandoffFrame(const HandoffMessage& message);
 
 // Reads one frame from the connected socket `fd` (which may be non-blocking) until
 // `deadline`. Nothing when the frame is malformed, oversized, incomplete by then, or
 // when `wake` (ignored when -1) becomes readable first.
-[[nodiscard]] std::optional<HandoffMessage> ReceiveHandoffFrame(int fd, std::chrono::steady_clock::time_point deadline,
+[[nodiscard]] std::optional<HandoffMessage> receiveHandoffFrame(int fd, std::chrono::steady_clock::time_point deadline,
                                                                 int wake = -1);
 
 // A random, non-zero handle for a new window.
-std::uint32_t NewWindowHandle();
+std::uint32_t newWindowHandle();
 
 // Stores `handle` in the file `name` of `folder` (exactly 4 bytes, little-endian),
 // replacing whatever an older window stored there. Readers see the old handle or
 // the new one, never a mix. False when the name is not a plain file name or the
 // file cannot be written.
-[[nodiscard]] bool PublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
+[[nodiscard]] bool publishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
 
 // The handle stored under `name`, or 0 when there is none or the file is not a
 // regular file of exactly 4 bytes.
-[[nodiscard]] std::uint32_t FindWindowHandle(const std::string& folder, const std::string& name);
+[[nodiscard]] std::uint32_t findWindowHandle(const std::string& folder, const std::string& name);
 
 // Removes the published handle, but only while it is still `handle`: a newer window
 // may have published over it and must stay findable.
-void UnpublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
+void unpublishWindowHandle(const std::string& folder, const std::string& name, std::uint32_t handle);
 
 // folder + "/window-XXXXXXXX.sock", the handle in 8 upper-case hex digits.
-std::string WindowSocketPath(const std::string& folder, std::uint32_t handle);
+std::string windowSocketPath(const std::string& folder, std::uint32_t handle);
 
 // Removes the window sockets in `folder` that refuse a connection: each is what a
 // window that was killed left behind.
-void RemoveDeadWindowSockets(const std::string& folder);
+void removeDeadWindowSockets(const std::string& folder);
 
 // True when the process at the other end of a connected Unix socket runs as our
 // user.
-[[nodiscard]] bool PeerIsSameUser(int connectedFd);
+[[nodiscard]] bool peerIsSameUser(int connectedFd);
 
 struct HandoffServerOptions {
     // How long one sender may take, from its connection on, to send its whole
@@ -155,7 +155,7 @@ struct HandoffClientOptions {
 // cannot be reached in `options.connect`, drops the message, or does not answer in
 // `options.answer`, or when the data is larger than kHandoffMaxData; `failure`, when
 // given, then says which, for the failure log.
-[[nodiscard]] std::optional<std::int64_t> SendHandoffMessage(const std::string& folder, std::uint32_t handle,
+[[nodiscard]] std::optional<std::int64_t> sendHandoffMessage(const std::string& folder, std::uint32_t handle,
                                                              const HandoffMessage& message,
                                                              HandoffClientOptions options = {},
                                                              std::string* failure = nullptr);

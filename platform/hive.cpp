@@ -21,12 +21,12 @@ constexpr std::uint32_t kTypeDword = 4;
 // in files that went through another editor) counts as a blank at its end.
 std::string_view lineContent(std::string_view s)
 {
-    return TrimEnd(TrimStart(s, kBlanks), " \t\r");
+    return trimEnd(trimStart(s, kBlanks), " \t\r");
 }
 
 bool consumeIgnoringCase(std::string_view& s, std::string_view prefix)
 {
-    if (!StartsWithIgnoringCase(s, prefix))
+    if (!startsWithIgnoringCase(s, prefix))
         return false;
     s.remove_prefix(prefix.size());
     return true;
@@ -192,7 +192,7 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
     std::string_view header = physical[0].text;
     if (header.substr(0, kBom.size()) == kBom)
         header.remove_prefix(kBom.size());
-    header = TrimEnd(header, " \t\r");
+    header = trimEnd(header, " \t\r");
     if (header != kHeader)
         return std::nullopt;
 
@@ -234,11 +234,11 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
                     return std::nullopt;
                 line.name = std::move(*name);
             }
-            rest = TrimStart(rest, kBlanks);
+            rest = trimStart(rest, kBlanks);
             if (rest.empty() || rest.front() != '=')
                 return std::nullopt;
             rest.remove_prefix(1);
-            rest = TrimStart(rest, kBlanks);
+            rest = trimStart(rest, kBlanks);
 
             if (!rest.empty() && rest.front() == '"') {
                 auto str = consumeQuoted(rest);
@@ -300,8 +300,8 @@ std::ptrdiff_t HiveDocument::findValueLine(std::string_view keyPath, std::string
 {
     for (std::size_t i = m_lines.size(); i-- > 0;) {
         const Line& line = m_lines[i];
-        if (line.kind == Line::Kind::Value && EqualsIgnoringCase(line.key, keyPath)
-            && EqualsIgnoringCase(line.name, name))
+        if (line.kind == Line::Kind::Value && equalsIgnoringCase(line.key, keyPath)
+            && equalsIgnoringCase(line.name, name))
             return static_cast<std::ptrdiff_t>(i);
     }
     return -1;
@@ -310,7 +310,7 @@ std::ptrdiff_t HiveDocument::findValueLine(std::string_view keyPath, std::string
 bool HiveDocument::hasKey(std::string_view keyPath) const
 {
     for (const Line& line : m_lines) {
-        if (line.kind == Line::Kind::Section && EqualsIgnoringCase(line.key, keyPath))
+        if (line.kind == Line::Kind::Section && equalsIgnoringCase(line.key, keyPath))
             return true;
     }
     return false;
@@ -340,7 +340,7 @@ bool HiveDocument::setValue(std::string_view keyPath, std::string_view name, con
 
     std::size_t section = m_lines.size();
     for (std::size_t i = m_lines.size(); i-- > 0;) {
-        if (m_lines[i].kind == Line::Kind::Section && EqualsIgnoringCase(m_lines[i].key, keyPath)) {
+        if (m_lines[i].kind == Line::Kind::Section && equalsIgnoringCase(m_lines[i].key, keyPath)) {
             section = i;
             break;
         }

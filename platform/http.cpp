@@ -41,7 +41,7 @@ using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 std::optional<std::string> lastField(const HeaderFields& fields, std::string_view name)
 {
     for (auto it = fields.rbegin(); it != fields.rend(); ++it) {
-        if (EqualsIgnoringCase(it->first, name))
+        if (equalsIgnoringCase(it->first, name))
             return it->second;
     }
     return std::nullopt;
@@ -106,7 +106,7 @@ public:
         for (const std::string& header : extraHeaders) {
             // Callers used to a raw header block may end a line with CR LF; libcurl adds its
             // own, and an empty line would end the request's head early.
-            const std::string_view given = TrimEnd(header, "\r\n");
+            const std::string_view given = trimEnd(header, "\r\n");
             if (given.empty())
                 continue;
             const std::string line(given);
@@ -245,11 +245,11 @@ private:
         if (line.starts_with("HTTP/")) {
             // Each status line starts a new head: interim (1xx) answers and followed
             // redirects must not mix into the final one.
-            m_status = statusOf(Trim(line));
+            m_status = statusOf(trim(line));
             m_headers.clear();
             return;
         }
-        if (Trim(line).empty()) {
+        if (trim(line).empty()) {
             const bool interim = m_status < 200;
             const auto location = lastField(m_headers, "Location");
             const bool redirected = m_options.followRedirects && m_status >= 300 && m_status < 400
@@ -260,13 +260,13 @@ private:
         if ((line.front() == ' ' || line.front() == '\t') && !m_headers.empty()) {
             std::string& value = m_headers.back().second;
             value += ' ';
-            value += Trim(line);
+            value += trim(line);
             return;
         }
         const auto colon = line.find(':');
         if (colon == std::string_view::npos)
             return;
-        m_headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+        m_headers.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
     }
 
     size_t takeBody(const char* data, size_t length)
@@ -317,7 +317,7 @@ private:
         while (!m_finished) {
             if (tooSlow(tick)) {
                 fail("the body brought fewer than " + std::to_string(m_options.lowSpeedBytes) + " bytes in "
-                     + SecondsText(m_options.lowSpeedTime));
+                     + secondsText(m_options.lowSpeedTime));
                 return;
             }
             int running = 0;
@@ -341,7 +341,7 @@ private:
             const auto idle
                 = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_lastProgress);
             if (idle >= limit) {
-                fail((m_connected ? "nothing received for " : "no connection within ") + SecondsText(limit));
+                fail((m_connected ? "nothing received for " : "no connection within ") + secondsText(limit));
                 return;
             }
             if (m_interrupted && m_interrupted()) {
@@ -392,7 +392,7 @@ private:
             + (m_errorBuffer[0] != '\0' ? m_errorBuffer.data() : curl_easy_strerror(code));
         long osError = 0;
         if (curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0)
-            why += " (" + ErrnoText(static_cast<int>(osError)) + ")";
+            why += " (" + errnoText(static_cast<int>(osError)) + ")";
         return why;
     }
 
@@ -507,7 +507,7 @@ struct UrlCleanup {
 
 } // namespace
 
-bool IsFetchableUrl(const std::string& url)
+bool isFetchableUrl(const std::string& url)
 {
     const std::unique_ptr<CURLU, UrlCleanup> parsed(curl_url());
     if (!parsed || url.find('\0') != std::string::npos
@@ -524,7 +524,7 @@ bool IsFetchableUrl(const std::string& url)
     return fetchable;
 }
 
-std::optional<std::string> RedirectTarget(const std::string& from, const std::string& location)
+std::optional<std::string> redirectTarget(const std::string& from, const std::string& location)
 {
     const std::unique_ptr<CURLU, UrlCleanup> url(curl_url());
     if (!url || from.find('\0') != std::string::npos || location.find('\0') != std::string::npos

@@ -78,11 +78,11 @@ public:
 // True when libcurl's URL parser takes `url` as an http:// or https:// address with
 // a host (a space, a tab or a port past 65535 are refused, as any request with it
 // would be).
-[[nodiscard]] bool IsFetchableUrl(const std::string& url);
+[[nodiscard]] bool isFetchableUrl(const std::string& url);
 
 // The address a redirect from `from` leads to: `location` itself when it is whole,
 // else taken relative to `from`. Nothing when they do not make an address.
-[[nodiscard]] std::optional<std::string> RedirectTarget(const std::string& from, const std::string& location);
+[[nodiscard]] std::optional<std::string> redirectTarget(const std::string& from, const std::string& location);
 
 // The real transport over libcurl. Proxies come from libcurl's standard
 // http_proxy/https_proxy/no_proxy variables; TLS peers are verified.

@@ -20,7 +20,7 @@ struct InterfaceListDeleter {
 
 } // namespace
 
-bool HasNetworkInterface()
+bool hasNetworkInterface()
 {
     ifaddrs* raw = nullptr;
     if (::getifaddrs(&raw) != 0)
@@ -35,11 +35,11 @@ bool HasNetworkInterface()
     return false;
 }
 
-bool IsLoopbackHost(std::string_view host)
+bool isLoopbackHost(std::string_view host)
 {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    if (EqualsIgnoringCase(host, "localhost"))
+    if (equalsIgnoringCase(host, "localhost"))
         return true;
     const std::string text(host);
     in_addr v4 {};

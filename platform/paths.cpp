@@ -149,7 +149,7 @@ std::string modulePath()
     return buffer;
 }
 
-bool CanReplaceExecutable(const std::string& path)
+bool canReplaceExecutable(const std::string& path)
 {
     const std::string real = resolvedPath(path);
     return !real.empty() && ::access(parentFolder(real).c_str(), W_OK) == 0;

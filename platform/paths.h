@@ -59,6 +59,6 @@ std::string modulePath();
 
 // Whether this user may put another file in place of the one at `path` (links
 // resolved), with a backup beside it: its folder is writable for us.
-[[nodiscard]] bool CanReplaceExecutable(const std::string& path);
+[[nodiscard]] bool canReplaceExecutable(const std::string& path);
 
 } // namespace qvr

@@ -133,7 +133,7 @@ std::optional<StartedProcess> watch(pid_t pid)
 
 } // namespace
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& args)
+bool startDetached(const std::string& program, const std::vector<std::string>& args)
 {
     const auto pid = spawn(program, args);
     if (!pid)
@@ -164,13 +164,13 @@ void StartedProcess::kill()
     m_reaped = true;
 }
 
-std::optional<StartedProcess> StartWatched(const std::string& program, const std::vector<std::string>& args)
+std::optional<StartedProcess> startWatched(const std::string& program, const std::vector<std::string>& args)
 {
     const auto pid = spawn(program, args);
     return pid ? watch(*pid) : std::nullopt;
 }
 
-std::optional<ProgramEnd> RunWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
+std::optional<ProgramEnd> runWithTimeLimit(const std::string& program, const std::vector<std::string>& args,
                                            std::chrono::milliseconds limit, std::size_t outputLimit)
 {
     int ends[2];

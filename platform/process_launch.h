@@ -16,9 +16,9 @@ namespace qvr {
 // for us and is not ended with us. It gets none of our descriptors beyond the
 // standard three (they are closed in it, close-on-exec or not), default signal
 // handling and an empty signal mask. False when it could not be started.
-[[nodiscard]] bool StartDetached(const std::string& program, const std::vector<std::string>& args);
+[[nodiscard]] bool startDetached(const std::string& program, const std::vector<std::string>& args);
 
-// A program started as StartDetached starts one, that its starter keeps an eye on.
+// A program started as startDetached starts one, that its starter keeps an eye on.
 // Its end is ours to collect: ended() does, and kill() too.
 class StartedProcess {
 public:
@@ -39,7 +39,7 @@ private:
 };
 
 // Nothing when it could not be started.
-[[nodiscard]] std::optional<StartedProcess> StartWatched(const std::string& program,
+[[nodiscard]] std::optional<StartedProcess> startWatched(const std::string& program,
                                                          const std::vector<std::string>& args);
 
 // How a program run to its end ended: its exit status, or 128 plus the number of
@@ -53,7 +53,7 @@ struct ProgramEnd {
 // `outputLimit` bytes of its standard output (the rest is read and dropped, so that a
 // talkative program never blocks on a full pipe). Nothing when it could not be
 // started, or still ran at the limit: it is then killed and collected.
-[[nodiscard]] std::optional<ProgramEnd> RunWithTimeLimit(const std::string& program,
+[[nodiscard]] std::optional<ProgramEnd> runWithTimeLimit(const std::string& program,
                                                          const std::vector<std::string>& args,
                                                          std::chrono::milliseconds limit, std::size_t outputLimit);
 

@@ -151,7 +151,7 @@ long RegistryKey::setStringValue(std::string_view name, std::string_view text)
     return RegSuccess;
 }
 
-std::string RegistryErrorText(long result)
+std::string registryErrorText(long result)
 {
     const char* meaning = "unknown";
     switch (result) {

@@ -23,7 +23,7 @@ enum RegResult : long {
 
 // A result code in words for the failure log: "settings error 29, the settings file
 // could not be replaced".
-[[nodiscard]] std::string RegistryErrorText(long result);
+[[nodiscard]] std::string registryErrorText(long result);
 
 // Value types of the registry.
 enum RegType : std::uint32_t {

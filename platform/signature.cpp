@@ -37,7 +37,7 @@ bool verify(const Ed25519PublicKey& key, std::string_view message, std::string_v
 
 } // namespace
 
-bool VerifyEd25519(const Ed25519PublicKey& key, std::string_view message, std::string_view signature)
+bool verifyEd25519(const Ed25519PublicKey& key, std::string_view message, std::string_view signature)
 {
     if (signature.size() != kEd25519SignatureSize)
         return false;

@@ -16,6 +16,6 @@ using Ed25519PublicKey = std::array<unsigned char, kEd25519KeySize>;
 // the private half of `key`. Every other case is false: a signature of another size,
 // another key's signature, a message changed by one bit, a key libcrypto refuses, or
 // no memory. Safe on any thread; leaves nothing in libcrypto's error queue.
-[[nodiscard]] bool VerifyEd25519(const Ed25519PublicKey& key, std::string_view message, std::string_view signature);
+[[nodiscard]] bool verifyEd25519(const Ed25519PublicKey& key, std::string_view message, std::string_view signature);
 
 } // namespace qvr

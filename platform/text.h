@@ -12,7 +12,7 @@ inline constexpr std::string_view kBlanks = " \t";
 // Blanks and line ends.
 inline constexpr std::string_view kWhiteSpace = " \t\r\n";
 
-constexpr char AsciiLower(char c) noexcept
+constexpr char asciiLower(char c) noexcept
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -20,49 +20,49 @@ constexpr char AsciiLower(char c) noexcept
 // Negative, zero or positive as `a` sorts before, with or after `b` when letters are
 // taken in lower case and bytes as unsigned numbers; a text sorts before the longer
 // texts it begins.
-constexpr int CompareIgnoringCase(std::string_view a, std::string_view b) noexcept
+constexpr int compareIgnoringCase(std::string_view a, std::string_view b) noexcept
 {
     const std::size_t common = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
-        const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
+        const auto x = static_cast<unsigned char>(asciiLower(a[i]));
+        const auto y = static_cast<unsigned char>(asciiLower(b[i]));
         if (x != y)
             return x < y ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-[[nodiscard]] constexpr bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept
+[[nodiscard]] constexpr bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept
 {
-    return a.size() == b.size() && CompareIgnoringCase(a, b) == 0;
+    return a.size() == b.size() && compareIgnoringCase(a, b) == 0;
 }
 
-[[nodiscard]] constexpr bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) noexcept
+[[nodiscard]] constexpr bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) noexcept
 {
-    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
-[[nodiscard]] constexpr bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) noexcept
+[[nodiscard]] constexpr bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) noexcept
 {
-    return text.size() >= suffix.size() && EqualsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
+    return text.size() >= suffix.size() && equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // `text` without the bytes of `set` at its start, at its end, or at both.
-constexpr std::string_view TrimStart(std::string_view text, std::string_view set = kWhiteSpace) noexcept
+constexpr std::string_view trimStart(std::string_view text, std::string_view set = kWhiteSpace) noexcept
 {
     const std::size_t first = text.find_first_not_of(set);
     return text.substr(first == std::string_view::npos ? text.size() : first);
 }
 
-constexpr std::string_view TrimEnd(std::string_view text, std::string_view set = kWhiteSpace) noexcept
+constexpr std::string_view trimEnd(std::string_view text, std::string_view set = kWhiteSpace) noexcept
 {
     const std::size_t last = text.find_last_not_of(set);
     return text.substr(0, last == std::string_view::npos ? 0 : last + 1);
 }
 
-constexpr std::string_view Trim(std::string_view text, std::string_view set = kWhiteSpace) noexcept
+constexpr std::string_view trim(std::string_view text, std::string_view set = kWhiteSpace) noexcept
 {
-    return TrimEnd(TrimStart(text, set), set);
+    return trimEnd(trimStart(text, set), set);
 }
 
 } // namespace qvr

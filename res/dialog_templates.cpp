@@ -40,7 +40,7 @@ constexpr DialogTemplate kAboutBox {IDD_ABOUTBOX, 235, 55, "MS Shell Dlg", 8, kA
 
 } // namespace
 
-const DialogTemplate* FindDialogTemplate(int id)
+const DialogTemplate* findDialogTemplate(int id)
 {
     switch (id) {
     case IDD_MAIN_WINDOW: return &kMainWindow;

@@ -77,6 +77,6 @@ constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDC_STATIC = -1;
 
 // The template with this resource number, or null.
-const DialogTemplate* FindDialogTemplate(int id);
+const DialogTemplate* findDialogTemplate(int id);
 
 } // namespace qvr

@@ -13,8 +13,8 @@ CAboutDialog::CAboutDialog(VersionSource version, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_version(std::move(version))
 {
-    if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_ABOUTBOX))
-        m_controls.build(*dialogTemplate, this, MakePlainControl);
+    if (const DialogTemplate* dialogTemplate = findDialogTemplate(IDD_ABOUTBOX))
+        m_controls.build(*dialogTemplate, this, makePlainControl);
     if (auto* ok = m_controls.control<QPushButton>(IDC_ABOUT_OK))
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }

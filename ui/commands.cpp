@@ -36,7 +36,7 @@ void CquaveromfcDlg::OnRemove()
 {
     const auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
     const bool selected = list && list->currentItem() && list->currentItem()->isSelected();
-    m_work.controller().Remove(selected ? list->currentRow() : -1);
+    m_work.controller().removeTrack(selected ? list->currentRow() : -1);
 }
 
 void CquaveromfcDlg::OnOpenFolder()
@@ -52,14 +52,14 @@ void CquaveromfcDlg::OnHomePage()
 void CquaveromfcDlg::OnMinimize()
 {
     // Posted, not sent: the click finishes before the window goes.
-    QMetaObject::invokeMethod(this, [this] { Send(*m_pump, msg::SysCommand {SC_MINIMIZE}); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { sendMessage(*m_pump, msg::SysCommand {SC_MINIMIZE}); }, Qt::QueuedConnection);
 }
 
 void CquaveromfcDlg::OnOpenFile()
 {
     // A name need not be valid text: what opens is the file of the name's bytes.
     const auto* files = m_look.controls.control<QListView>(IDC_FILE_LIST);
-    const DownloadedFilesModel* model = DownloadedFilesOf(files);
+    const DownloadedFilesModel* model = downloadedFilesOf(files);
     if (!model || !files->currentIndex().isValid())
         return;
     const auto row = static_cast<std::size_t>(files->currentIndex().row());

@@ -18,14 +18,14 @@ void DialogControls::build(const DialogTemplate& dialogTemplate, QWidget* parent
 {
     m_parent = parent;
     if (dialogTemplate.fontFace)
-        parent->setFont(MakePointFont(QString::fromUtf8(dialogTemplate.fontFace), dialogTemplate.pointSize * 10));
-    parent->setFixedSize(DialogUnitsToPixels(0, 0, dialogTemplate.cx, dialogTemplate.cy).size());
+        parent->setFont(makePointFont(QString::fromUtf8(dialogTemplate.fontFace), dialogTemplate.pointSize * 10));
+    parent->setFixedSize(dialogUnitsToPixels(0, 0, dialogTemplate.cx, dialogTemplate.cy).size());
     if (dialogTemplate.caption)
         parent->setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
     for (const DialogControl& control : dialogTemplate.controls) {
         QWidget* widget = factory(control, parent);
-        SetControlId(widget, control.id);
-        QRect place = DialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
+        setControlId(widget, control.id);
+        QRect place = dialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
         if (control.style & CS_ICON)
             place.setSize(QSize(kIconControlSize, kIconControlSize));  // an icon control takes the icon's size
         widget->setGeometry(place);
@@ -35,10 +35,10 @@ void DialogControls::build(const DialogTemplate& dialogTemplate, QWidget* parent
 
 QWidget* DialogControls::control(int id) const
 {
-    return FindControl(m_parent, id);
+    return findControl(m_parent, id);
 }
 
-Qt::Alignment StaticAlignment(const DialogControl& control)
+Qt::Alignment staticAlignment(const DialogControl& control)
 {
     if (control.style & CS_ALIGN_RIGHT)
         return Qt::AlignVCenter | Qt::AlignRight;
@@ -47,7 +47,7 @@ Qt::Alignment StaticAlignment(const DialogControl& control)
     return Qt::AlignVCenter | Qt::AlignLeft;
 }
 
-QWidget* MakePlainControl(const DialogControl& control, QWidget* parent)
+QWidget* makePlainControl(const DialogControl& control, QWidget* parent)
 {
     switch (control.kind) {
     case ControlKind::Button: {
@@ -65,11 +65,11 @@ QWidget* MakePlainControl(const DialogControl& control, QWidget* parent)
         if (control.style & CS_ICON) {
             auto* icon = new QLabel(parent);
             const auto id = static_cast<unsigned>(std::strtoul(control.text, nullptr, 10));
-            icon->setPixmap(LoadIconResource(id).pixmap(kIconControlSize));
+            icon->setPixmap(loadIconResource(id).pixmap(kIconControlSize));
             return icon;
         }
         auto* label = new QLabel(QString::fromUtf8(control.text), parent);
-        label->setAlignment(StaticAlignment(control));
+        label->setAlignment(staticAlignment(control));
         return label;
     }
     }

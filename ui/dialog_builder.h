@@ -10,7 +10,7 @@
 namespace qvr {
 
 // Makes the widget of one template control; the window decides per control ID
-// which class stands for it (see MainWindowControlFactory).
+// which class stands for it (see mainWindowControlFactory).
 using ControlFactory = std::function<QWidget*(const DialogControl& control, QWidget* parent)>;
 
 // The controls of a template, made as children of `parent` at their template
@@ -33,10 +33,10 @@ private:
 constexpr int kIconControlSize = 32;
 
 // How a static control of the template aligns its text.
-Qt::Alignment StaticAlignment(const DialogControl& control);
+Qt::Alignment staticAlignment(const DialogControl& control);
 
 // A plain Qt widget for a control: a push button, a label (showing an icon for
 // CS_ICON) or a list widget.
-QWidget* MakePlainControl(const DialogControl& control, QWidget* parent);
+QWidget* makePlainControl(const DialogControl& control, QWidget* parent);
 
 } // namespace qvr

@@ -45,7 +45,7 @@ std::optional<std::vector<Run>> differences(const std::vector<std::string>& from
         Run run {j};
         do {
             // Both lists are sorted, so the smaller name is the one the other lacks.
-            if (j == to.size() || (i < from.size() && ListTextLess(from[i], to[j]))) {
+            if (j == to.size() || (i < from.size() && listTextLess(from[i], to[j]))) {
                 ++i;
                 ++run.removed;
             } else {
@@ -118,7 +118,7 @@ int DownloadedFilesModel::widestRow() const
     return widest == m_widths.end() ? -1 : static_cast<int>(widest - m_widths.begin());
 }
 
-QListView* MakeDownloadedFilesView(QWidget* parent)
+QListView* makeDownloadedFilesView(QWidget* parent)
 {
     auto* view = new CListView(parent);
     auto* model = new DownloadedFilesModel(view);
@@ -131,7 +131,7 @@ QListView* MakeDownloadedFilesView(QWidget* parent)
     return view;
 }
 
-DownloadedFilesModel* DownloadedFilesOf(const QWidget* view)
+DownloadedFilesModel* downloadedFilesOf(const QWidget* view)
 {
     const auto* list = qobject_cast<const QListView*>(view);
     return list ? qobject_cast<DownloadedFilesModel*>(list->model()) : nullptr;

@@ -43,8 +43,8 @@ private:
 };
 
 // The control of the downloaded-files list: a view of its own DownloadedFilesModel.
-QListView* MakeDownloadedFilesView(QWidget* parent);
+QListView* makeDownloadedFilesView(QWidget* parent);
 // The model of such a view; null for any other widget.
-DownloadedFilesModel* DownloadedFilesOf(const QWidget* view);
+DownloadedFilesModel* downloadedFilesOf(const QWidget* view);
 
 } // namespace qvr

@@ -17,20 +17,20 @@ int mulDiv(int a, int b, int c)
 
 } // namespace
 
-QRect DialogUnitsToPixels(int x, int y, int cx, int cy)
+QRect dialogUnitsToPixels(int x, int y, int cx, int cy)
 {
     return QRect(mulDiv(x, kBaseUnitX, 4), mulDiv(y, kBaseUnitY, 8), mulDiv(cx, kBaseUnitX, 4),
                  mulDiv(cy, kBaseUnitY, 8));
 }
 
-std::string FolderLabel(const std::string& folder)
+std::string folderLabel(const std::string& folder)
 {
     if (folder.size() > 20)
         return folder.substr(0, 17) + "...";
     return folder;
 }
 
-QPoint WindowPlace(const QRect& available, QSize size)
+QPoint windowPlace(const QRect& available, QSize size)
 {
     const auto place = [](int start, int length, int window) {
         return window > length ? start + length - window : start + (length - window) / 2;
@@ -39,7 +39,7 @@ QPoint WindowPlace(const QRect& available, QSize size)
             std::max(available.top(), place(available.top(), available.height(), size.height()))};
 }
 
-int ProgressBarWidth(int percent)
+int progressBarWidth(int percent)
 {
     return static_cast<int>(static_cast<double>(percent) / 100.0 * 125.0);
 }

@@ -42,16 +42,16 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
         m_pump->PostMessage(WM_SWITCH_QUIT, 0, message.lParam);
         return 1;
     case WM_TAKEN_OVER:
-        return m_handover.OnTakenOver() ? 1 : 0;
+        return m_handover.onTakenOver() ? 1 : 0;
     case WM_COPYDATA: {
         // A request is one line, as a request file's first line is: what follows
         // a line end could never be kept, and would cost the request itself.
-        const std::string text = RequestLine(message.data);
+        const std::string text = requestLine(message.data);
         if (message.dataTag != COPYDATA_RAW_ENTRY || text.empty())
             return 0;
         // Acknowledged once it is on disk: from then on a kill of this process
         // cannot lose it, and the window takes it when it is free.
-        if (const FileResult deposited = m_publication.inbox().Deposit(text); !deposited) {
+        if (const FileResult deposited = m_publication.inbox().depositRequest(text); !deposited) {
             m_pump->PostMessage(WM_HAND_OVER_NOT_KEPT, static_cast<std::uintptr_t>(deposited.error()), 0);
             return 0;
         }
@@ -68,7 +68,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
-        m_work.controller().OnFolderChanged();
+        m_work.controller().onFolderChanged();
         break;
     case WM_SET_STATUS:
         SetStatus(msg::SetStatus::unpack(params).value);
@@ -77,7 +77,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         SetProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
-        m_work.controller().OnDownloadFinished(msg::DownloadFinished::unpack(params).value);
+        m_work.controller().onDownloadFinished(msg::DownloadFinished::unpack(params).value);
         break;
     case WM_FILE_OPEN_FAILED:
         OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
@@ -85,21 +85,21 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     case WM_SWITCH_QUIT:
         // After an update the new version says by WM_TAKEN_OVER that it runs. Its quit
         // comes before that, and may come in after this window has given it up.
-        if (m_handover.RefusesQuitFrom(lParam))
+        if (m_handover.refusesQuitFrom(lParam))
             break;
         [[fallthrough]];
     case WM_TAKEN_OVER:
-        m_work.controller().OnSwitchQuit();
+        m_work.controller().onSwitchQuit();
         EndOnQuit();
         break;
     case WM_ENTRY_RESOLVED: {
         const msg::EntryResolved report = msg::EntryResolved::unpack(params);
-        m_work.controller().OnEntryResolved(report.take());
+        m_work.controller().onEntryResolved(report.take());
         break;
     }
     case WM_THREAD_EXITED: {
         const std::int32_t bit = msg::ThreadExited::unpack(params).value;
-        const bool allEnded = m_work.controller().OnThreadExited(bit);
+        const bool allEnded = m_work.controller().onThreadExited(bit);
         // A list asked of the folder watcher as it ended is read here.
         WorkerShared& shared = m_work.shared();
         if ((bit & THREAD_BIT_WATCHER) && shared.m_bListFiles.exchange(false) && !shared.m_bStopThreads)
@@ -116,18 +116,18 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         // TRUE once the request is kept, which tells the second start it may go.
         const CopyDataStruct* copy = msg::CopyData::unpack(params).value;
         if (copy && copy->dwData == COPYDATA_RAW_ENTRY && copy->lpData)
-            return m_work.controller().OnCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
+            return m_work.controller().onCopyData(static_cast<const char*>(copy->lpData)) ? 1 : 0;
         break;
     }
     case WM_HANDED_OVER:
-        m_work.controller().TakeHandOvers(m_publication.inbox());
+        m_work.controller().takeHandOvers(m_publication.inbox());
         break;
     case WM_HAND_OVER_NOT_KEPT:
-        m_work.controller().OnHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));
+        m_work.controller().onHandOverNotKept(FileResult::failed(static_cast<int>(wParam)));
         break;
     case WM_FOLDER_UNAVAILABLE:
         if (const msg::FolderTrouble* trouble = msg::FolderUnavailable::unpack(params).value)
-            m_work.controller().OnFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
+            m_work.controller().onFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
         break;
     case WM_SYSCOMMAND:
         OnSysCommand(msg::SysCommand::unpack(params).command);
@@ -158,13 +158,13 @@ void CquaveromfcDlg::EndOnQuit()
 
 void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
 {
-    if (OpensAboutBox(command)) {
+    if (opensAboutBox(command)) {
         OnAbout();
         return;
     }
     switch (command) {
     case SC_RESTORE:
-        if (!m_handover.ShowAllowed())
+        if (!m_handover.showAllowed())
             break;
         if (isMinimized())
             showNormal();
@@ -186,7 +186,7 @@ void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
 
 void CquaveromfcDlg::OnFileOpenFailed(const char* path)
 {
-    const std::string text = FormatStrings(
+    const std::string text = formatStrings(
         "Unable to open file: %s for writing!\n\nPlease close any application that currently "
         "accesses that file and try again.",
         {path ? path : ""});
@@ -208,7 +208,7 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
     // Read off the window's thread, by the folder watcher; once that has ended,
     // nobody else can.
     if (m_work.controller().exitedThreads() & THREAD_BIT_WATCHER) {
-        std::vector<std::string> entries = ListDownloadedFiles(folder);
+        std::vector<std::string> entries = scanDownloadedFiles(folder);
         ShowFileList(folder, entries);
     } else {
         m_work.workers().listDownloadedFiles();
@@ -218,7 +218,7 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
 void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::string>& entries)
 {
     auto* view = m_look.controls.control<QListView>(IDC_FILE_LIST);
-    DownloadedFilesModel* files = DownloadedFilesOf(view);
+    DownloadedFilesModel* files = downloadedFilesOf(view);
     if (!files || folder != m_work.controller().downloadFolder())
         return;
     // The selection stays on the same name, or goes to the first entry that begins
@@ -230,7 +230,7 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
     files->show(entries);
     if (UniformRows* rows = UniformRows::of(view))
         rows->setWidest(files->widestRow());
-    const int index = remembered ? FindStringPrefix(files->entries(), *remembered, 0) : -1;
+    const int index = remembered ? findStringPrefix(files->entries(), *remembered, 0) : -1;
     if (index < 0)
         view->selectionModel()->clear();
     else if (view->currentIndex().row() != index || !view->selectionModel()->isSelected(view->currentIndex()))
@@ -253,7 +253,7 @@ void CquaveromfcDlg::SetProgress(int percent)
         text->setText(QString::number(percent) + u'%');
     if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         QRect place = kProgressBarOrigin;
-        place.setWidth(ProgressBarWidth(percent));
+        place.setWidth(progressBarWidth(percent));
         bar->setGeometry(place);
         // A figure past 100 (a Content-Length that said too little) would be refused,
         // leaving the last one.
@@ -289,7 +289,7 @@ void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
 
 void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
 {
-    m_work.RetrySavesAfter(pause);
+    m_work.retrySavesAfter(pause);
 }
 
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)

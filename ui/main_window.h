@@ -81,21 +81,21 @@ public:
     // Operations of the window (window's thread only).
     void StartNextDownload() override { m_work.controller().StartNextDownload(); }
     // A dropped request is its file's first line up to a NUL, as any other. One that
-    // could not be kept has been told about (WarnNotWritten); its file stays where it
+    // could not be kept has been told about (warnNotWritten); its file stays where it
     // was, as does one whose line could never be kept.
     void AddRawEntry(const RawEntry& text) override
     {
-        static_cast<void>(m_work.controller().AddRawEntry(RequestLine(text)));
+        static_cast<void>(m_work.controller().AddRawEntry(requestLine(text)));
     }
     // Shows the radio page when it answers, else the prompt (the radio panel).
     void LoadRadio();
     // The user's commands.
     void OnRemove();
-    void OnClear() { m_work.controller().Clear(); }
-    void OnChooseFolder() { m_work.controller().ChooseFolder(); }
+    void OnClear() { m_work.controller().clearQueue(); }
+    void OnChooseFolder() { m_work.controller().chooseDownloadFolder(); }
     void OnOpenFolder();
-    void OnResume() { m_work.controller().Resume(); }
-    void OnPause() { m_work.controller().Pause(); }
+    void OnResume() { m_work.controller().resumeDownloads(); }
+    void OnPause() { m_work.controller().pauseDownloads(); }
     void OnHomePage();
     void OnMinimize();
     void OnOpenFile();

@@ -21,7 +21,7 @@ namespace {
 // managers read first (_NET_WM_NAME), and a window manager then shows that. On X11
 // that name goes once the box's window exists, before it shows, and the one left,
 // WM_NAME, is empty.
-void KeepCaptionEmpty(QWidget& box)
+void keepCaptionEmpty(QWidget& box)
 {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11)
@@ -45,7 +45,7 @@ int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::st
     QMessageBox box(owner);
     box.setWindowTitle(QString::fromStdString(caption));
     if (caption.empty())
-        KeepCaptionEmpty(box);
+        keepCaptionEmpty(box);
     // Texts name titles, requests and folders that come from outside: shown as they
     // are, never read as markup.
     box.setTextFormat(Qt::PlainText);

@@ -12,7 +12,7 @@ QueueWork::QueueWork(MessageSink& window, QueueView& view, const Configuration& 
       m_controller(view, m_workers, m_workers.shared(), m_files, environment.writeDownloadFolder)
 {
     m_saveRetry.setSingleShot(true);
-    QObject::connect(&m_saveRetry, &QTimer::timeout, [this] { m_controller.RetrySaves(); });
+    QObject::connect(&m_saveRetry, &QTimer::timeout, [this] { m_controller.retrySaves(); });
 }
 
 } // namespace qvr

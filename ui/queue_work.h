@@ -29,7 +29,7 @@ public:
     const QueueController& controller() const { return m_controller; }
 
     // The saves that failed are tried again after `pause` (QueueView::RetrySavesAfter).
-    void RetrySavesAfter(std::chrono::milliseconds pause) { m_saveRetry.start(pause); }
+    void retrySavesAfter(std::chrono::milliseconds pause) { m_saveRetry.start(pause); }
 
 private:
     WorkerSet m_workers;

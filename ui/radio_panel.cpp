@@ -41,13 +41,13 @@ private:
 
 } // namespace
 
-HttpOptions RadioCheckOptions()
+HttpOptions radioCheckOptions()
 {
     using namespace std::chrono_literals;
     return {.connect = 2000ms, .stall = 3000ms, .followRedirects = true, .total = 3000ms};
 }
 
-int RadioPageStatus(const HttpClientFactory& http, const std::string& url, const std::function<bool()>& overdue,
+int radioPageStatus(const HttpClientFactory& http, const std::string& url, const std::function<bool()>& overdue,
                     std::string* failure)
 {
     const std::unique_ptr<HttpClient> client = http(kRadioStatusAgent);
@@ -69,7 +69,7 @@ RadioPanel::RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactor
 {
 }
 
-void RadioPanel::PlaceBrowser(QWidget* window, int placeholderId, WebViewSource views, RightClickFilter* rightClicks)
+void RadioPanel::placeBrowser(QWidget* window, int placeholderId, WebViewSource views, RightClickFilter* rightClicks)
 {
     m_window = window;
     m_placeholderId = placeholderId;
@@ -77,7 +77,7 @@ void RadioPanel::PlaceBrowser(QWidget* window, int placeholderId, WebViewSource 
     m_rightClicks = rightClicks;
 }
 
-void RadioPanel::ShowPrompt()
+void RadioPanel::showPrompt()
 {
     m_browser.ShowWindow(false);
     if (m_prompt)
@@ -89,19 +89,19 @@ void RadioPanel::LoadRadio(WaitBudget* budget)
     constexpr std::string_view kPrompt = "showing the prompt, which asks again when clicked";
     if (!m_window || !m_views || (budget && budget->spent())) {
         if (budget && budget->spent())
-            LogFailure("the radio page " + m_url, "the waits before the window showed used up their time", kPrompt);
-        ShowPrompt();
+            logFailure("the radio page " + m_url, "the waits before the window showed used up their time", kPrompt);
+        showPrompt();
         return;
     }
     int status = 0;
     std::string failure;
     {
-        const WaitBudget::Wait wait(budget, RadioCheckOptions().total);
-        status = RadioPageStatus(m_http, m_url, wait.overdue(), &failure);
+        const WaitBudget::Wait wait(budget, radioCheckOptions().total);
+        status = radioPageStatus(m_http, m_url, wait.overdue(), &failure);
     }
     if (status != 200) {
-        LogFailure("the radio page " + m_url, status == 0 ? failure : HttpStatusText(status), kPrompt);
-        ShowPrompt();
+        logFailure("the radio page " + m_url, status == 0 ? failure : httpStatusText(status), kPrompt);
+        showPrompt();
         return;
     }
     if (m_prompt)
@@ -110,17 +110,17 @@ void RadioPanel::LoadRadio(WaitBudget* budget)
     // while the user already sees it.
     const QWindow* surface = m_window->windowHandle();
     if (surface && surface->isExposed())
-        ShowPage();
+        showPage();
     else
-        new AfterFirstPaint(m_window, [this] { ShowPage(); });
+        new AfterFirstPaint(m_window, [this] { showPage(); });
 }
 
-void RadioPanel::ShowPage()
+void RadioPanel::showPage()
 {
     if (!m_browser.widget()) {
         const WebViews* views = m_views();
         if (!views || !m_browser.CreateInPlaceOf(m_window, m_placeholderId, *views)) {
-            ShowPrompt();
+            showPrompt();
             return;
         }
         m_browser.MoveWindow(kBrowserRect);

@@ -24,12 +24,12 @@ inline constexpr const char* kRadioPromptText = "Click Here to Load Online Radio
 
 // The radio check runs on the window's thread, which stands still while it waits:
 // it gives up after 3 seconds in all, and follows redirects to the final answer.
-HttpOptions RadioCheckOptions();
+HttpOptions radioCheckOptions();
 
 // The final status of a GET of `url` as a client of `http` sees it, with the agent
 // "Get Radio Status"; the body is never read. 0 when no answer came, also when
 // `overdue` (if given) said so first; `failure`, when given, then says why.
-int RadioPageStatus(const HttpClientFactory& http, const std::string& url,
+int radioPageStatus(const HttpClientFactory& http, const std::string& url,
                     const std::function<bool()>& overdue = nullptr, std::string* failure = nullptr);
 
 // The main window's radio panel: the store's radio page in a browser when it answers,
@@ -37,13 +37,13 @@ int RadioPageStatus(const HttpClientFactory& http, const std::string& url,
 // window; the panel only switches between them.
 class RadioPanel {
 public:
-    // `http` makes the clients of the check, normally curlHttpClientFactory(RadioCheckOptions()).
+    // `http` makes the clients of the check, normally curlHttpClientFactory(radioCheckOptions()).
     RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactory http, std::string url);
 
     // Where the browser goes once the page answers: in place of the window's control
     // `placeholderId`, moved over the prompt (kBrowserRect), with a view from `views`;
     // `rightClicks`, when given, is told of it. The web engine is not loaded here.
-    void PlaceBrowser(QWidget* window, int placeholderId, WebViewSource views, RightClickFilter* rightClicks);
+    void placeBrowser(QWidget* window, int placeholderId, WebViewSource views, RightClickFilter* rightClicks);
 
     // Checks the page: when it answers 200 the prompt goes and the browser shows the
     // page (loading it itself), made once the window has painted itself; otherwise the
@@ -54,13 +54,13 @@ public:
     void LoadRadio(WaitBudget* budget = nullptr);
 
     // The prompt without a check, as after one that failed.
-    void ShowPrompt();
+    void showPrompt();
 
     // A click on the prompt.
     void OnRadioPromptClicked() { LoadRadio(); }
 
 private:
-    void ShowPage();
+    void showPage();
 
     QPointer<QWidget> m_prompt;
     SimpleBrowser& m_browser;

@@ -5,7 +5,7 @@
 
 namespace qvr {
 
-bool LiesWithin(const QObject* receiver, const QWidget* target)
+bool liesWithin(const QObject* receiver, const QWidget* target)
 {
     if (!target || !receiver || !receiver->isWidgetType())
         return false;
@@ -21,7 +21,7 @@ bool RightClickFilter::eventFilter(QObject* watched, QEvent* event)
     const QEvent::Type type = event->type();
     if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick)
         && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton
-        && LiesWithin(watched, m_target))
+        && liesWithin(watched, m_target))
         return true;
     return QObject::eventFilter(watched, event);
 }

@@ -9,7 +9,7 @@ namespace qvr {
 
 // True when `receiver` is the widget `target` or a widget inside it, however deep.
 // Anything that is not a widget, and any receiver while there is no target, is outside.
-bool LiesWithin(const QObject* receiver, const QWidget* target);
+bool liesWithin(const QObject* receiver, const QWidget* target);
 
 // Installed on the application object, it swallows right-button presses and
 // double-clicks meant for the target (the main window's browser) or anything inside

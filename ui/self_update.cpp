@@ -36,7 +36,7 @@ public:
     bool downloadProgress(std::uint64_t received, std::uint64_t announced) override
     {
         if (!m_progress)
-            OpenProgress();
+            openProgress();
         else if (m_sinceShown.elapsed() < kProgressPeriodMs)
             return !m_cancelled;
         m_sinceShown.restart();
@@ -61,7 +61,7 @@ public:
     }
 
 private:
-    void OpenProgress()
+    void openProgress()
     {
         // A box of its own, as the question was: this window is not shown yet.
         m_progress = std::make_unique<QProgressDialog>();
@@ -102,7 +102,7 @@ bool CquaveromfcDlg::RunSelfUpdate()
     // The raw-queue file keeps it (the raw entries are not loaded yet): this window
     // loads the file right after, or the newer instance does.
     WindowUpdatePrompts prompts(m_waysOut.prompts(), this);
-    return m_handover.RunUpdateStep([&](SelfUpdateEnvironment environment, const std::function<void()>& keepHidden) {
+    return m_handover.runUpdateStep([&](SelfUpdateEnvironment environment, const std::function<void()>& keepHidden) {
         environment.updater.prompts = &prompts;
         environment.updater.budget = &m_startWaits;
         return qvr::RunSelfUpdate(environment, m_config.storeHost, keepHidden);
@@ -116,7 +116,7 @@ void CquaveromfcDlg::PostTakenOver()
 
 void CquaveromfcDlg::PublishAgain()
 {
-    m_publication.PublishAgain();
+    m_publication.publishAgain();
 }
 
 void CquaveromfcDlg::ComeBack()
@@ -127,7 +127,7 @@ void CquaveromfcDlg::ComeBack()
 
 void CquaveromfcDlg::setVisible(bool visible)
 {
-    if (visible && !m_handover.ShowAllowed())
+    if (visible && !m_handover.showAllowed())
         return;
     CDialogSK::setVisible(visible);
 }
@@ -137,7 +137,7 @@ void CquaveromfcDlg::done(int result)
     CDialogSK::done(result);
     // Hiding is what ends the modal run, and closing hides only a window that was
     // shown; one kept hidden from the start would otherwise run on for good.
-    if (!m_handover.ShowAllowed())
+    if (!m_handover.showAllowed())
         CDialogSK::setVisible(false);
 }
 

@@ -6,13 +6,13 @@
 
 namespace qvr {
 
-bool ShellOpen(const std::string& target)
+bool shellOpen(const std::string& target)
 {
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty() || target.empty())
         return false;
     // The target goes as the bytes it is: a file name need not be valid text.
-    return StartDetached(opener.toStdString(), {target});
+    return startDetached(opener.toStdString(), {target});
 }
 
 } // namespace qvr

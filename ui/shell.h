@@ -6,10 +6,10 @@ namespace qvr {
 
 // Opens a file, a folder or a web address in what the desktop associates with it
 // (xdg-open, found on PATH, started detached). False when it could not be started.
-bool ShellOpen(const std::string& target);
+bool shellOpen(const std::string& target);
 
 // The window's way out to the desktop, passed in so that tests can see what it
-// opened. The real one is ShellOpen.
+// opened. The real one is shellOpen.
 class DesktopOpener {
 public:
     virtual ~DesktopOpener() = default;
@@ -18,7 +18,7 @@ public:
 
 class ShellOpener final : public DesktopOpener {
 public:
-    bool open(const std::string& target) override { return ShellOpen(target); }
+    bool open(const std::string& target) override { return shellOpen(target); }
 };
 
 } // namespace qvr

@@ -4,7 +4,7 @@
 
 namespace qvr {
 
-std::vector<SystemMenuItem> SystemMenuItems(const std::string& aboutText, bool minimized)
+std::vector<SystemMenuItem> systemMenuItems(const std::string& aboutText, bool minimized)
 {
     std::vector<SystemMenuItem> items {
         {SC_RESTORE, "&Restore", minimized},
@@ -19,7 +19,7 @@ std::vector<SystemMenuItem> SystemMenuItems(const std::string& aboutText, bool m
     return items;
 }
 
-void DisableMoveItems(std::vector<SystemMenuItem>& items)
+void disableMoveItems(std::vector<SystemMenuItem>& items)
 {
     for (SystemMenuItem& item : items) {
         if (item.text == "&Move")
@@ -27,7 +27,7 @@ void DisableMoveItems(std::vector<SystemMenuItem>& items)
     }
 }
 
-void FillMenu(QMenu& menu, const std::vector<SystemMenuItem>& items)
+void fillMenu(QMenu& menu, const std::vector<SystemMenuItem>& items)
 {
     menu.clear();
     for (const SystemMenuItem& item : items) {

@@ -21,20 +21,20 @@ struct SystemMenuItem {
 
 // The window's menu: Restore (only while minimised), Move, Minimize, Close, and
 // after a separator the About item when `aboutText` is not empty.
-std::vector<SystemMenuItem> SystemMenuItems(const std::string& aboutText, bool minimized);
+std::vector<SystemMenuItem> systemMenuItems(const std::string& aboutText, bool minimized);
 
 // Run whenever the menu opens: every item whose text is exactly "&Move" is
 // disabled, so that only a drag on the skin moves the window.
-void DisableMoveItems(std::vector<SystemMenuItem>& items);
+void disableMoveItems(std::vector<SystemMenuItem>& items);
 
 // Only command 16 itself opens the About box; 17 to 31 are other commands.
-constexpr bool OpensAboutBox(unsigned command)
+constexpr bool opensAboutBox(unsigned command)
 {
     return command == IDM_ABOUTBOX;
 }
 
 // Replaces the actions of `menu` with `items`; each action carries its command
 // number as its data.
-void FillMenu(QMenu& menu, const std::vector<SystemMenuItem>& items);
+void fillMenu(QMenu& menu, const std::vector<SystemMenuItem>& items);
 
 } // namespace qvr

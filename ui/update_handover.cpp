@@ -19,7 +19,7 @@ UpdateHandover::UpdateHandover(HandoverWindow& window, const Configuration& conf
 {
 }
 
-void UpdateHandover::OpenTrial()
+void UpdateHandover::openTrial()
 {
     if (!m_selfUpdate)
         return;
@@ -30,20 +30,20 @@ void UpdateHandover::OpenTrial()
         return;
     // As after a rollback of a version that never took over: not offered again while
     // the store names it.
-    LogFailure("version " + m_trial->version() + " at " + executable, "it ended abnormally before its trial was over",
+    logFailure("version " + m_trial->version() + " at " + executable, "it ended abnormally before its trial was over",
                "the previous version is back; version " + m_trial->version() + " is not asked for again");
     CAutoUpdater(updater).NoteRefused(m_trial->version());
-    m_trial->Acknowledge();
+    m_trial->acknowledge();
     m_window.TellUndone();
 }
 
-void UpdateHandover::StartTrialProof()
+void UpdateHandover::startTrialProof()
 {
     if (m_trial && m_trial->state() == UpdateTrial::State::OnTrial)
-        QTimer::singleShot(m_selfUpdate->trialProof, this, [this] { m_trial->Pass(); });
+        QTimer::singleShot(m_selfUpdate->trialProof, this, [this] { m_trial->passTrial(); });
 }
 
-bool UpdateHandover::RunUpdateStep(const UpdateStep& step)
+bool UpdateHandover::runUpdateStep(const UpdateStep& step)
 {
     // A start that takes over was made by an update, which has just asked. A version
     // on trial asks for no newer one: an install would replace the backup that its
@@ -56,30 +56,30 @@ bool UpdateHandover::RunUpdateStep(const UpdateStep& step)
         // The newer instance finds the request of this start in the raw-queue file.
         const ApplicationStrings& strings = m_config.strings;
         if (!strings.m_strRequest.empty())
-            m_bRequestHandedOn = static_cast<bool>(AppendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath));
+            m_bRequestHandedOn = static_cast<bool>(appendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath));
     });
     if (m_update.newVersion)
         m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
     return m_update.installed;
 }
 
-bool UpdateHandover::KeepHiddenUntilTakenOver()
+bool UpdateHandover::keepHiddenUntilTakenOver()
 {
     if (!m_update.newVersion) {
-        RestoreOldVersion();
+        restoreOldVersion();
         m_window.TellUndone();
         return false;
     }
     // Readable once the new version's process has ended, whatever ended it.
     m_newVersionEnded = new QSocketNotifier(m_update.newVersion->endedFd(), QSocketNotifier::Read, this);
-    connect(m_newVersionEnded, &QSocketNotifier::activated, this, [this] { ComeBackFromUpdate(); });
+    connect(m_newVersionEnded, &QSocketNotifier::activated, this, [this] { comeBackFromUpdate(); });
     // One that never says it runs would leave this invisible instance holding the
     // instance name for good, and every later start would hand its request to it.
-    QTimer::singleShot(m_handedOverLimit, this, [this] { ComeBackFromUpdate(); });
+    QTimer::singleShot(m_handedOverLimit, this, [this] { comeBackFromUpdate(); });
     return true;
 }
 
-bool UpdateHandover::OnTakenOver()
+bool UpdateHandover::onTakenOver()
 {
     State waiting = State::Waiting;
     if (!m_state.compare_exchange_strong(waiting, State::TakenOver))
@@ -88,23 +88,23 @@ bool UpdateHandover::OnTakenOver()
     return true;
 }
 
-bool UpdateHandover::RefusesQuitFrom(std::intptr_t pid) const
+bool UpdateHandover::refusesQuitFrom(std::intptr_t pid) const
 {
     return state() == State::Waiting || (pid != 0 && pid == m_newVersionPid);
 }
 
-void UpdateHandover::ComeBackFromUpdate()
+void UpdateHandover::comeBackFromUpdate()
 {
     State waiting = State::Waiting;
     // Taken over meanwhile: the message on its way ends this window.
     if (!m_state.compare_exchange_strong(waiting, State::CameBack))
         return;
-    RestoreOldVersion();
+    restoreOldVersion();
     m_window.TellUndone();
     m_window.ComeBack();
 }
 
-void UpdateHandover::RestoreOldVersion()
+void UpdateHandover::restoreOldVersion()
 {
     m_state = State::CameBack;
     if (m_newVersionEnded) {
@@ -116,10 +116,10 @@ void UpdateHandover::RestoreOldVersion()
     // Without a backup that can go back, either the new version's crash has put it
     // back already, or the name keeps the new program, which passed its probe before
     // it got it: a whole program either way.
-    LogFailure("version " + m_update.version + " at " + m_update.executable,
+    logFailure("version " + m_update.version + " at " + m_update.executable,
                m_update.newVersion ? "it did not say in time that it runs" : "it could not be started",
                "putting the previous version back; version " + m_update.version + " is not asked for again");
-    static_cast<void>(RollBackUpdate(m_selfUpdate->updater, m_update));
+    static_cast<void>(rollBackUpdate(m_selfUpdate->updater, m_update));
     // An install had the store's answer: the outcome that goes says nothing the
     // window still needs.
     m_update = {};

@@ -37,7 +37,7 @@ public:
 // published its window and told this one so. Until then this window stays hidden;
 // when the new version ends first, or the limit passes, or it could not start, the
 // previous version is put back and this window comes back. Window's thread, but for
-// OnTakenOver().
+// onTakenOver().
 class UpdateHandover final : public QObject {
 public:
     enum class State {
@@ -59,31 +59,31 @@ public:
 
     // What the last update left for this start (UpdateTrial); one that was undone is
     // told about here.
-    void OpenTrial();
+    void openTrial();
     // The proof of a version on trial: it passes once the window has run this long.
-    void StartTrialProof();
+    void startTrialProof();
     // The update step, unless this start takes over or is on trial; true when a
     // newer executable was installed.
-    bool RunUpdateStep(const UpdateStep& step);
+    bool runUpdateStep(const UpdateStep& step);
     // After an install: false when the new version could not start, which is undone
     // at once; otherwise its end, or the limit, brings this window back.
-    bool KeepHiddenUntilTakenOver();
+    bool keepHiddenUntilTakenOver();
     // The hand-off thread's; false when it came too late, or nothing waited for it.
-    bool OnTakenOver();
+    bool onTakenOver();
 
     State state() const { return m_state.load(); }
-    bool ShowAllowed() const { return state() != State::Waiting && state() != State::TakenOver; }
+    bool showAllowed() const { return state() != State::Waiting && state() != State::TakenOver; }
     // A quit from the new version comes before it says it runs, and may come in after
     // this window has given it up.
-    bool RefusesQuitFrom(std::intptr_t pid) const;
+    bool refusesQuitFrom(std::intptr_t pid) const;
     // The store gave this start's version list no answer in time.
-    bool StoreUnanswered() const { return m_update.storeUnanswered; }
+    bool storeWasUnanswered() const { return m_update.storeUnanswered; }
     // This start's request went into the raw-queue file for the new version.
-    bool RequestHandedOn() const { return m_bRequestHandedOn; }
+    bool requestHandedOn() const { return m_bRequestHandedOn; }
 
 private:
-    void ComeBackFromUpdate();
-    void RestoreOldVersion();
+    void comeBackFromUpdate();
+    void restoreOldVersion();
 
     HandoverWindow& m_window;
     const Configuration& m_config;

@@ -29,7 +29,7 @@ struct MainWindowEnvironment {
     // out, the panel keeps its prompt and asks the store nothing, and no web engine
     // is ever loaded.
     WebViewSource webViews;
-    // Makes the clients of the radio page's check (see RadioCheckOptions()).
+    // Makes the clients of the radio page's check (see radioCheckOptions()).
     HttpClientFactory radioHttp;
     // Told the browser's view once it exists, so that right clicks never reach the page.
     RightClickFilter* rightClicks = nullptr;
@@ -39,7 +39,7 @@ struct MainWindowEnvironment {
     std::uint64_t largestTrack = std::uint64_t(4) << 30;
     // What a download leaves free on its file system (of `total` bytes).
     std::function<std::uint64_t(std::uint64_t total)> diskReserve =
-        WorkerSettings::DefaultDiskReserve;
+        WorkerSettings::defaultDiskReserve;
     // How long the end of the window waits for workers that are still busy; the
     // end says whether they all ended.
     std::chrono::milliseconds workerGrace {5000};

@@ -48,15 +48,15 @@ bool CquaveromfcDlg::EndWindow()
 
 bool CquaveromfcDlg::OnInitDialog()
 {
-    m_publication.inbox().RemoveStaleTemporaries();
-    m_work.files().RemoveStaleTemporaries();
-    m_publication.Publish([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
+    m_publication.inbox().removeLeftTemporaries();
+    m_work.files().removeLeftTemporaries();
+    m_publication.publishHandle([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     // Before the take-over is told: from then on the old version is gone, and a
     // crash of this one must bring it back.
-    m_handover.OpenTrial();
+    m_handover.openTrial();
     m_startWaits = WaitBudget(m_environment.startWaits);
-    m_publication.TellTakenOver();
-    if (RunSelfUpdate() && m_handover.KeepHiddenUntilTakenOver())
+    m_publication.tellTakenOver();
+    if (RunSelfUpdate() && m_handover.keepHiddenUntilTakenOver())
         return true;
     StartNormally();
     return true;
@@ -67,7 +67,7 @@ void CquaveromfcDlg::StartNormally()
     // The window holds both gates while its workers are idle.
     m_work.workers().takeGates();
     // The proof of a new version: its window has run this long.
-    m_handover.StartTrialProof();
+    m_handover.startTrialProof();
 
     SetUpLook();
     m_work.controller().LoadDownloadQueue();
@@ -75,8 +75,8 @@ void CquaveromfcDlg::StartNormally()
     // The radio page is on the same host: asked now, it would keep the window from
     // showing as long again. Nor is it asked once the waits before the window have
     // used up their time. A click on the prompt asks.
-    if (m_handover.StoreUnanswered() && m_look.radio)
-        m_look.radio->ShowPrompt();
+    if (m_handover.storeWasUnanswered() && m_look.radio)
+        m_look.radio->showPrompt();
     else if (m_look.radio)
         m_look.radio->LoadRadio(&m_startWaits);
     if (auto* queue = m_look.controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
@@ -92,11 +92,11 @@ void CquaveromfcDlg::StartWorkers()
     m_work.controller().LoadRawQueue();
     // What second starts handed over to an instance that was killed, or to this
     // one during its update step, came before this start's own request.
-    m_work.controller().TakeHandOvers(m_publication.inbox());
+    m_work.controller().takeHandOvers(m_publication.inbox());
     m_work.controller().StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
-    // it again (WarnNotWritten); its file is left as it is.
-    if (!m_config.strings.m_strRequest.empty() && !m_handover.RequestHandedOn())
+    // it again (warnNotWritten); its file is left as it is.
+    if (!m_config.strings.m_strRequest.empty() && !m_handover.requestHandedOn())
         static_cast<void>(m_work.controller().AddRawEntry(m_config.strings.m_strRequest));
     m_work.workers().start(WorkerSet::Worker::Downloader);
     m_work.controller().StartNextDownload();
@@ -108,7 +108,7 @@ bool CquaveromfcDlg::LetWorkersGo()
     // then returns, so the workers are cut off from the window at once and the
     // server can end.
     m_pump->close();
-    m_publication.CloseServer();
+    m_publication.closeServer();
     m_work.workers().disconnect();
     m_work.workers().requestStop();
     return m_work.workers().wait(m_environment.workerGrace);
@@ -116,8 +116,8 @@ bool CquaveromfcDlg::LetWorkersGo()
 
 void CquaveromfcDlg::PostNcDestroy()
 {
-    m_work.controller().SaveAtEnd();
-    m_publication.Unpublish();
+    m_work.controller().saveAtEnd();
+    m_publication.unpublishHandle();
 }
 
 void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)

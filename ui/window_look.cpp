@@ -35,12 +35,12 @@ namespace qvr {
 
 namespace {
 
-QString ResourceText(unsigned id)
+QString resourceText(unsigned id)
 {
     return QString::fromStdString(loadString(id, ""));
 }
 
-const ButtonImages* FindButtonImages(int id)
+const ButtonImages* findButtonImages(int id)
 {
     const auto found = std::find_if(kButtonImages.begin(), kButtonImages.end(),
                                     [id](const ButtonImages& button) { return button.controlId == id; });
@@ -49,13 +49,13 @@ const ButtonImages* FindButtonImages(int id)
 
 // The progress bar shows bitmap IDB_PROGRESS side by side across its width: a
 // picture as wide as the full bar, of which the bar's width shows the left part.
-QPixmap ProgressPicture(qreal devicePixelRatio)
+QPixmap progressPicture(qreal devicePixelRatio)
 {
-    const QImage tile = LoadBitmapResource(IDB_PROGRESS, devicePixelRatio);
+    const QImage tile = loadBitmapResource(IDB_PROGRESS, devicePixelRatio);
     if (tile.isNull())
         return {};
     const qreal ratio = tile.devicePixelRatio();
-    const QSize size(ProgressBarWidth(100), qRound(tile.height() / ratio));
+    const QSize size(progressBarWidth(100), qRound(tile.height() / ratio));
     QPixmap picture(size * ratio);
     picture.setDevicePixelRatio(ratio);
     QPainter painter(&picture);
@@ -64,9 +64,9 @@ QPixmap ProgressPicture(qreal devicePixelRatio)
 }
 
 // The one place that decides which class stands for which control of the window.
-QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
+QWidget* makeMainWindowControl(const DialogControl& control, QWidget* parent)
 {
-    if (FindButtonImages(control.id)) {
+    if (findButtonImages(control.id)) {
         auto* button = new CImageButton(parent);
         // Tab reaches every button; a click leaves the focus where it was, so that
         // Enter after a click still ends the window.
@@ -82,30 +82,30 @@ QWidget* MakeMainWindowControl(const DialogControl& control, QWidget* parent)
         return queue;
     }
     case IDC_FILE_LIST:
-        return MakeDownloadedFilesView(parent);
+        return makeDownloadedFilesView(parent);
     case IDC_STATUS_TEXT:
     case IDC_PERCENT_TEXT:
     case IDC_FOLDER_TEXT:
     case IDC_RADIO_LABEL: {
         auto* text = new CColorStaticST(parent);
-        text->setAlignment(StaticAlignment(control));
+        text->setAlignment(staticAlignment(control));
         text->setText(QString::fromUtf8(control.text));
         return text;
     }
     case IDC_PROGRESS_BAR:
-        return new CPictureProgressBar(ProgressPicture(parent->devicePixelRatioF()), parent);
+        return new CPictureProgressBar(progressPicture(parent->devicePixelRatioF()), parent);
     default:
-        return MakePlainControl(control, parent);
+        return makePlainControl(control, parent);
     }
 }
 
 // What assistive technology reads for each control: a button's name, a list's, the
 // progress bar's, and for the texts (whose own words are their names, the folder's
 // whole path for its label) what they tell.
-QWidget* MainWindowControlFactory(const DialogControl& control, QWidget* parent)
+QWidget* mainWindowControlFactory(const DialogControl& control, QWidget* parent)
 {
-    QWidget* made = MakeMainWindowControl(control, parent);
-    if (const ButtonImages* button = FindButtonImages(control.id))
+    QWidget* made = makeMainWindowControl(control, parent);
+    if (const ButtonImages* button = findButtonImages(control.id))
         made->setAccessibleName(QString::fromUtf8(button->name));
     switch (control.id) {
     case IDC_QUEUE_LIST: made->setAccessibleName(QStringLiteral("Download queue")); break;
@@ -126,18 +126,18 @@ struct TextLook {
     COLORREF back;
 };
 
-void ApplyTextLook(QWidget* control, const TextLook& look)
+void applyTextLook(QWidget* control, const TextLook& look)
 {
     auto* text = qobject_cast<CColorStaticST*>(control);
     if (!text)
         return;
-    text->setFont(MakePointFont(ResourceText(look.face), look.tenthsOfPoint));
+    text->setFont(makePointFont(resourceText(look.face), look.tenthsOfPoint));
     text->SetForeColor(look.text);
     text->SetBackColor(look.back);
 }
 
-constexpr COLORREF kOrange = MakeColorRef(255, 102, 0);
-constexpr COLORREF kWhite = MakeColorRef(255, 255, 255);
+constexpr COLORREF kOrange = makeColorRef(255, 102, 0);
+constexpr COLORREF kWhite = makeColorRef(255, 255, 255);
 
 // A static that notifies: a left press on it is its click, and the press is its
 // own, so that it does not start a drag of the window. The second press of a
@@ -170,13 +170,13 @@ private:
 
 void CquaveromfcDlg::SetUpLook()
 {
-    if (const DialogTemplate* dialogTemplate = FindDialogTemplate(IDD_MAIN_WINDOW))
-        m_look.controls.build(*dialogTemplate, this, MainWindowControlFactory);
+    if (const DialogTemplate* dialogTemplate = findDialogTemplate(IDD_MAIN_WINDOW))
+        m_look.controls.build(*dialogTemplate, this, mainWindowControlFactory);
     // No caption and no frame: the skin is the whole window. Both flags are set
     // before the window is first shown; a change later would make it anew.
     setWindowFlag(Qt::FramelessWindowHint);
     setWindowFlag(Qt::WindowStaysOnTopHint);
-    setWindowTitle(ResourceText(IDS_APP_TITLE));
+    setWindowTitle(resourceText(IDS_APP_TITLE));
     // The menu (with its About item, string IDS_ABOUT_MENU) is made as it opens:
     // see OpenSystemMenu. Alt+Space opens it wherever the focus is: as a shortcut
     // of the window it is answered before the focused control gets the key, which
@@ -188,32 +188,32 @@ void CquaveromfcDlg::SetUpLook()
     //
     // The icon is all a minimised window shows, and the window system draws it:
     // an iconic window is not mapped on X11, so there is nothing of ours to paint.
-    setWindowIcon(LoadIconResource(IDI_QUAVERO));
+    setWindowIcon(loadIconResource(IDI_QUAVERO));
 
     SetDragAnywhere(true);
     LoadSkinBitmap(IDB_SKIN);
     SetSkinLayout(SKIN_FITWINDOW);
     SetColorKey(kSkinColorKey, true);
 
-    ApplyTextLook(control(IDC_STATUS_TEXT), {IDS_STATUS_FONT, 110, kOrange, kWhite});
+    applyTextLook(control(IDC_STATUS_TEXT), {IDS_STATUS_FONT, 110, kOrange, kWhite});
     if (QWidget* status = control(IDC_STATUS_TEXT))
         status->move(kStatusTextOrigin);
-    ApplyTextLook(control(IDC_PERCENT_TEXT), {IDS_PERCENT_FONT, 110, kOrange, kWhite});
-    ApplyTextLook(control(IDC_FOLDER_TEXT), {IDS_FOLDER_FONT, 80, MakeColorRef(0, 0, 0), MakeColorRef(254, 226, 207)});
+    applyTextLook(control(IDC_PERCENT_TEXT), {IDS_PERCENT_FONT, 110, kOrange, kWhite});
+    applyTextLook(control(IDC_FOLDER_TEXT), {IDS_FOLDER_FONT, 80, makeColorRef(0, 0, 0), makeColorRef(254, 226, 207)});
     if (QWidget* minimize = control(IDC_MINIMIZE))
         minimize->setGeometry(kMinimizeButtonRect);
     if (QWidget* close = control(IDC_CLOSE))
         close->setGeometry(kCloseButtonRect);
     for (const ButtonImages& button : kButtonImages) {
         if (auto* imageButton = m_look.controls.control<CImageButton>(button.controlId))
-            imageButton->SetImages(LoadImageListResource(button.bitmaps, devicePixelRatioF()));
+            imageButton->SetImages(loadImageListResource(button.bitmaps, devicePixelRatioF()));
     }
     ConnectCommands();
 
     // Placed once, before it shows: Qt would centre it and, were it wider than the
     // screen, cut off its right end, where the caption buttons are.
     const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-    move(WindowPlace((screen ? screen : this->screen())->availableGeometry(), size()));
+    move(windowPlace((screen ? screen : this->screen())->availableGeometry(), size()));
 }
 
 void CquaveromfcDlg::SetUpControls()
@@ -229,14 +229,14 @@ void CquaveromfcDlg::SetUpControls()
 
     QWidget* prompt = control(IDC_RADIO_LABEL);
     if (auto* text = qobject_cast<CColorStaticST*>(prompt)) {
-        ApplyTextLook(text, {IDS_RADIO_FONT, 140, kOrange, kWhite});
+        applyTextLook(text, {IDS_RADIO_FONT, 140, kOrange, kWhite});
         text->setText(QLatin1StringView(kRadioPromptText));
         new ClickNotifier(text, [this] { OnRadioPromptClicked(); });
     }
     m_look.radio = std::make_unique<RadioPanel>(prompt, m_look.browser, m_environment.radioHttp,
                                                 loadString(IDS_RADIO_URL, m_config.storeHost));
     if (m_environment.webViews)
-        m_look.radio->PlaceBrowser(this, IDC_BROWSER_PLACE, m_environment.webViews, m_environment.rightClicks);
+        m_look.radio->placeBrowser(this, IDC_BROWSER_PLACE, m_environment.webViews, m_environment.rightClicks);
 }
 
 void CquaveromfcDlg::ShowFolder(const std::string& folder)
@@ -245,7 +245,7 @@ void CquaveromfcDlg::ShowFolder(const std::string& folder)
     if (!text)
         return;
     const QString whole = QString::fromStdString(folder);
-    text->setText(QString::fromStdString(FolderLabel(folder)));
+    text->setText(QString::fromStdString(folderLabel(folder)));
     // The label cuts a long path short; the tooltip has all of it, as plain text on
     // one line whatever the folder's name holds, and so has the name a screen reader
     // reads.
@@ -296,14 +296,14 @@ void CquaveromfcDlg::OpenSystemMenu(const QPoint& at)
     if (!m_look.systemMenu) {
         m_look.systemMenu = new QMenu(this);
         connect(m_look.systemMenu, &QMenu::triggered, this, [this](QAction* action) {
-            Send(*m_pump, msg::SysCommand {action->data().toUInt()});
+            sendMessage(*m_pump, msg::SysCommand {action->data().toUInt()});
         });
     }
     if (m_look.systemMenu->isVisible())
         return;  // asked twice by one key
-    std::vector<SystemMenuItem> items = SystemMenuItems(loadString(IDS_ABOUT_MENU, ""), isMinimized());
-    DisableMoveItems(items);
-    FillMenu(*m_look.systemMenu, items);
+    std::vector<SystemMenuItem> items = systemMenuItems(loadString(IDS_ABOUT_MENU, ""), isMinimized());
+    disableMoveItems(items);
+    fillMenu(*m_look.systemMenu, items);
     m_look.systemMenu->popup(at);
 }
 

@@ -20,21 +20,21 @@ public:
     WindowPublication(const WindowPublication&) = delete;
     WindowPublication& operator=(const WindowPublication&) = delete;
 
-    // Safe from any thread (RequestInbox::Deposit).
+    // Safe from any thread (RequestInbox::depositRequest).
     RequestInbox& inbox() { return m_inbox; }
 
     // Listens for later starts, whose messages `deliver` gets on the server's thread,
     // and publishes the window.
-    void Publish(HandoffServer::Deliver deliver);
+    void publishHandle(HandoffServer::Deliver deliver);
     // Once more, over what a newer version published meanwhile.
-    void PublishAgain();
+    void publishAgain();
     // Tells the window that this start takes over from that it runs now.
-    void TellTakenOver() const;
+    void tellTakenOver() const;
     // No message from outside is delivered once this returns; the window's thread
     // must not be one that a running delivery waits for (see ~HandoffServer).
-    void CloseServer();
+    void closeServer();
     // The handle goes, unless a newer window has published over it.
-    void Unpublish();
+    void unpublishHandle();
 
 private:
     const Configuration& m_config;

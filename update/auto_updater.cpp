@@ -64,7 +64,7 @@ void discard(const std::string& path)
 // Canonicalises `url` and sends a GET that no cache may answer.
 CAutoUpdater::Opened openCanonical(HttpClient* session, const std::string& url)
 {
-    const auto canonical = CanonicalizeUrl(url);
+    const auto canonical = canonicalizeUrl(url);
     if (!canonical)
         return {url, nullptr};
     if (!session)
@@ -74,13 +74,13 @@ CAutoUpdater::Opened openCanonical(HttpClient* session, const std::string& url)
 
 } // namespace
 
-HttpOptions VersionListOptions()
+HttpOptions versionListOptions()
 {
     using namespace std::chrono_literals;
     return {.connect = 2000ms, .stall = 3000ms, .total = 3000ms};
 }
 
-HttpOptions ProgramDownloadOptions()
+HttpOptions programDownloadOptions()
 {
     using namespace std::chrono_literals;
     return {.connect = 2000ms, .stall = 15000ms};
@@ -127,9 +127,9 @@ bool CAutoUpdater::IsInternetConnected(const std::string& url) const
 {
     if (!m_hSession)
         return false;
-    if (IsLoopbackHost(UrlHost(url)))
+    if (isLoopbackHost(urlHost(url)))
         return true;
-    return m_environment.networkUp ? m_environment.networkUp() : HasNetworkInterface();
+    return m_environment.networkUp ? m_environment.networkUp() : hasNetworkInterface();
 }
 
 CAutoUpdater::Opened CAutoUpdater::OpenUrl(const std::string& url)
@@ -144,7 +144,7 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
     m_announced = announced;
     const UniqueFd file = createFreshFile(path);
     if (!file) {
-        m_why = "making " + path + ": " + ErrnoText(errno);
+        m_why = "making " + path + ": " + errnoText(errno);
         return Download::Failed;
     }
     std::array<char, kChunk> buffer;
@@ -163,7 +163,7 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
             return Download::Refused;
         }
         if (!writeAll(file.get(), std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
-            m_why = "writing " + path + ": " + ErrnoText(errno);
+            m_why = "writing " + path + ": " + errnoText(errno);
             return Download::Failed;
         }
     }
@@ -203,17 +203,17 @@ CAutoUpdater::Exchange CAutoUpdater::ReplaceExecutable(const std::string& exePat
         if (probe != Download::Whole) {
             m_why = probe == Download::Refused ? "its probe did not answer as the program does" : "its probe did not end in time";
             exchange.result = UPD_DOWNLOAD_FAILED;
-        } else if (UpdateTrial::Begin(exePath, version)) {
+        } else if (UpdateTrial::beginTrial(exePath, version)) {
             // A new version that is not watched would have nothing to go back to.
             if (files.keep(exePath, backup) && files.replace(staged, exePath))
                 return {UPD_INSTALLED, false};
-            m_why = "exchanging the program's files: " + ErrnoText(errno);
-            UpdateTrial::Forget(exePath);
+            m_why = "exchanging the program's files: " + errnoText(errno);
+            UpdateTrial::forget(exePath);
         } else {
             m_why = "its trial could not be noted";
         }
     } else {
-        m_why = "putting it beside the program as " + staged + ": " + ErrnoText(errno);
+        m_why = "putting it beside the program as " + staged + ": " + errnoText(errno);
     }
     // Often there is nothing to remove; a staged file that stays is removed with the
     // other remains of an exchange at the next check (RemoveStaleExchangeFiles).
@@ -226,12 +226,12 @@ CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path, const std::s
     const std::vector<std::string> args {kProbeSwitch};
     const auto end = m_environment.run
         ? m_environment.run(path, args, m_environment.probeLimit, kProbeOutputLimit)
-        : RunWithTimeLimit(path, args, m_environment.probeLimit, kProbeOutputLimit);
+        : runWithTimeLimit(path, args, m_environment.probeLimit, kProbeOutputLimit);
     if (!end)
         return Download::Failed;
     // Any program can end with 0; only ours says what it is, and only the verified
     // version says that version.
-    return end->status == 0 && end->output == ProbeAnswer(version) ? Download::Whole : Download::Refused;
+    return end->status == 0 && end->output == probeAnswer(version) ? Download::Whole : Download::Refused;
 }
 
 bool CAutoUpdater::RestoreBackup(const std::string& exePath)
@@ -266,7 +266,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     RemoveStaleExchangeFiles(GetModulePath());
     constexpr std::string_view kNoUpdate = "starting without an update";
     if (!IsInternetConnected(folderUrl)) {
-        LogFailure("the update check at " + folderUrl, m_hSession ? "no network is up" : "no session for the store", kNoUpdate);
+        logFailure("the update check at " + folderUrl, m_hSession ? "no network is up" : "no session for the store", kNoUpdate);
         return UPD_NO_CONNECTION;
     }
 
@@ -275,13 +275,13 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     std::int64_t received = 0;
     int status = 0;
     {
-        const WaitBudget::Wait wait(m_environment.budget, VersionListOptions().total);
+        const WaitBudget::Wait wait(m_environment.budget, versionListOptions().total);
         m_hSession->setInterrupt(wait.overdue());
         Opened opened = OpenUrl(url);
         url = std::move(opened.url);
         const std::unique_ptr<HttpResponse> list = std::move(opened.response);
         if (!list) {
-            LogFailure("the version list " + url, m_hSession->failure(), kNoUpdate);
+            logFailure("the version list " + url, m_hSession->failure(), kNoUpdate);
             m_listUnanswered = true;
             return UPD_OPEN_FAILED;
         }
@@ -290,7 +290,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
         status = list->statusCode();
     }
     if (received <= 0) {
-        LogFailure("the version list " + url, received < 0 ? m_hSession->failure() : HttpStatusText(status) + " without a body",
+        logFailure("the version list " + url, received < 0 ? m_hSession->failure() : httpStatusText(status) + " without a body",
                    kNoUpdate);
         m_listUnanswered = received < 0;
         return UPD_NO_DATA;
@@ -300,12 +300,12 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     const std::string exePath = GetModulePath();
     const std::string local = GetFileVersion(exePath);
     if (local.empty()) {
-        LogFailure("the update check", "the running program " + exePath + " carries no version", kNoUpdate);
+        logFailure("the update check", "the running program " + exePath + " carries no version", kNoUpdate);
         return UPD_NO_LOCAL_VERSION;
     }
     const int newer = CompareVersions(published, local);
     if (newer == VER_BAD_FIRST)
-        LogFailure("the version list " + url, HttpStatusText(status) + " that names no version", kNoUpdate);
+        logFailure("the version list " + url, httpStatusText(status) + " that names no version", kNoUpdate);
     if (newer != 1)
         return UPD_NOT_NEWER;
     if (WasRefused(published))
@@ -323,7 +323,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     const std::string what = "the new program " + url;
     constexpr std::string_view kAskAgain = "starting without an update; asking again at the next start";
     if (!m_downloadSession) {
-        LogFailure(what, "no session for the store", kAskAgain);
+        logFailure(what, "no session for the store", kAskAgain);
         return UPD_OPEN_FAILED;
     }
 
@@ -337,13 +337,13 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     }
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk) {
-        LogFailure(what, download ? HttpStatusText(download->statusCode()) : m_downloadSession->failure(), kAskAgain);
+        logFailure(what, download ? httpStatusText(download->statusCode()) : m_downloadSession->failure(), kAskAgain);
         return UPD_OPEN_FAILED;
     }
     // Anyone on the way can announce any length: refused, but not noted.
-    const std::uint64_t announced = ParseContentLength(download->header("Content-Length").value_or(""));
+    const std::uint64_t announced = parseContentLength(download->header("Content-Length").value_or(""));
     if (announced > m_environment.largestProgram) {
-        LogFailure(what, "it announces " + std::to_string(announced) + " bytes, more than a program has", kAskAgain);
+        logFailure(what, "it announces " + std::to_string(announced) + " bytes, more than a program has", kAskAgain);
         return UPD_DOWNLOAD_FAILED;
     }
     if (!m_environment.prompts || !m_environment.prompts->askToInstall(loadString(IDS_UPDATE_QUESTION)))
@@ -379,7 +379,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
         if (forged || m_cancelled)
             NoteRefused(published);
         if (!m_cancelled)
-            LogFailure(what, m_why, forged ? "starting without an update; version " + published + " is not asked for again"
+            logFailure(what, m_why, forged ? "starting without an update; version " + published + " is not asked for again"
                                            : std::string(kAskAgain));
         return UPD_DOWNLOAD_FAILED;
     }
@@ -389,7 +389,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     if (exchanged.probeRefused)
         NoteRefused(published);
     if (exchanged.result != UPD_INSTALLED)
-        LogFailure("installing " + what + " as " + exePath, m_why,
+        logFailure("installing " + what + " as " + exePath, m_why,
                    exchanged.probeRefused ? "keeping the program as it is; version " + published + " is not asked for again"
                                           : "keeping the program as it is; asking again at the next start");
     if (exchanged.result == UPD_INSTALLED) {
@@ -409,7 +409,7 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
         return Download::Failed;
     }
     if (answer->statusCode() != kHttpOk) {
-        m_why = "its signature " + signatureUrl + ": " + HttpStatusText(answer->statusCode());
+        m_why = "its signature " + signatureUrl + ": " + httpStatusText(answer->statusCode());
         return Download::Refused;
     }
     // One byte more than a signature shows a longer body: a read fills the buffer
@@ -420,12 +420,12 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
     const UniqueFd file = openRegularFile(path);
     const auto program = file ? readAll(file.get(), m_environment.largestProgram) : std::nullopt;
     if (received < 0 || !program) {
-        m_why = received < 0 ? "its signature broke off: " + m_downloadSession->failure() : "reading " + path + " again: " + ErrnoText(errno);
+        m_why = received < 0 ? "its signature broke off: " + m_downloadSession->failure() : "reading " + path + " again: " + errnoText(errno);
         return Download::Failed;
     }
     const bool signedByUs = received == static_cast<std::int64_t>(kEd25519SignatureSize)
         && program->size() <= m_environment.largestProgram
-        && VerifyEd25519(kReleasePublicKey, *program, std::string_view(signature.data(), kEd25519SignatureSize));
+        && verifyEd25519(kReleasePublicKey, *program, std::string_view(signature.data(), kEd25519SignatureSize));
     if (!signedByUs)
         m_why = "it is not signed with the makers' key";
     return signedByUs ? Download::Whole : Download::Refused;

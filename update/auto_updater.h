@@ -59,14 +59,14 @@ constexpr const char* kProbeSwitch = "--probe";
 // run: what it is and the version in its note ("quavero-probe quavero 2.1.0.1"). A
 // file that answers anything else is not the program of that version, however it
 // ends. (Inline: the executable answers with it and carries no updater code.)
-inline std::string ProbeAnswer(const std::string& version)
+inline std::string probeAnswer(const std::string& version)
 {
     return "quavero-probe quavero " + version + "\n";
 }
 
 // Runs a program with its arguments and waits at most the limit, keeping at most so
 // many bytes of its standard output; nothing when it could not start or did not end
-// in time (RunWithTimeLimit).
+// in time (runWithTimeLimit).
 using ProgramRunner = std::function<std::optional<ProgramEnd>(
     const std::string& program, const std::vector<std::string>& args, std::chrono::milliseconds limit,
     std::size_t outputLimit)>;
@@ -89,10 +89,10 @@ public:
 
 // The version list is asked for before the window shows, and the window's thread
 // stands still meanwhile: 2 s to connect and 3 s in all, as the radio check.
-HttpOptions VersionListOptions();
+HttpOptions versionListOptions();
 // The new program after a Yes, under its progress box: 2 s to connect and 15 s
 // without a byte, however long it takes in all.
-HttpOptions ProgramDownloadOptions();
+HttpOptions programDownloadOptions();
 
 // Everything the updater reaches outside itself.
 struct UpdaterEnvironment {
@@ -166,7 +166,7 @@ public:
     // one is replaced). The executable's name names a whole program at every moment,
     // the old one or the new one: the new file is first put beside it and onto the
     // disk, and run there once with kProbeSwitch; only when that ends with 0 and
-    // answers ProbeAnswer(version) is the trial of `version` begun (UpdateTrial), the
+    // answers probeAnswer(version) is the trial of `version` begun (UpdateTrial), the
     // backup made a second name of the old file, and a rename swaps the new file in.
     // UPD_INSTALLED; UPD_DOWNLOAD_FAILED when the probe failed; UPD_NOT_INSTALLED
     // when the files could not be exchanged. The executable stays as it was unless
@@ -230,7 +230,7 @@ private:
     std::string RefusedNotePath() const;
     [[nodiscard]] bool WasRefused(const std::string& published) const;
     // Download::Whole when the program at `path` ends its probe with 0 in time and
-    // answers ProbeAnswer(version); Refused when it ends otherwise, Failed when it
+    // answers probeAnswer(version); Refused when it ends otherwise, Failed when it
     // does not end.
     [[nodiscard]] Download Probe(const std::string& path, const std::string& version);
 

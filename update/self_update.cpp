@@ -24,17 +24,17 @@ SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const 
     outcome.version = updater.installedVersion();
     const std::vector<std::string> args {kTakeOverSwitch};
     outcome.newVersion = environment.launch ? environment.launch(outcome.executable, args)
-                                            : StartWatched(outcome.executable, args);
+                                            : startWatched(outcome.executable, args);
     return outcome;
 }
 
-bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome)
+bool rollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome)
 {
     if (outcome.newVersion)
         outcome.newVersion->kill();
     CAutoUpdater(environment).NoteRefused(outcome.version);
     const bool restored = CAutoUpdater::RestoreBackup(outcome.executable);
-    UpdateTrial::Forget(outcome.executable);
+    UpdateTrial::forget(outcome.executable);
     return restored;
 }
 

@@ -20,7 +20,7 @@ using ProcessLauncher =
 // What a start of the program needs to update itself.
 struct SelfUpdateEnvironment {
     UpdaterEnvironment updater;
-    ProcessLauncher launch;  // null: a real start (StartWatched)
+    ProcessLauncher launch;  // null: a real start (startWatched)
     // The proof that a new version works (UpdateTrial): its window has run this long.
     std::chrono::milliseconds trialProof {120000};
 };
@@ -59,6 +59,6 @@ struct SelfUpdateOutcome {
 // is not offered again while the store names it, and ends its trial (the caller tells
 // the user). False when there was no backup to put back: the new version's own crash
 // may have put it back already.
-[[nodiscard]] bool RollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome);
+[[nodiscard]] bool rollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& outcome);
 
 } // namespace qvr

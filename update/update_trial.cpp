@@ -34,15 +34,15 @@ struct CrashRollback {
     std::array<char, PATH_MAX> undone;
     std::array<struct sigaction, kFaultSignals.size()> previous;
 };
-constinit CrashRollback g_rollback {};
+constinit CrashRollback crashRollback {};
 
-extern "C" void PutPreviousVersionBack(int signal)
+extern "C" void putPreviousVersionBack(int signal)
 {
     const int savedErrno = errno;
     // rename() is safe in a signal handler. The note says the version was undone only
     // once the previous one is back.
-    if (::rename(g_rollback.backup.data(), g_rollback.executable.data()) == 0)
-        ::rename(g_rollback.record.data(), g_rollback.undone.data());
+    if (::rename(crashRollback.backup.data(), crashRollback.executable.data()) == 0)
+        ::rename(crashRollback.record.data(), crashRollback.undone.data());
     errno = savedErrno;
     // SA_RESETHAND has given the signal its default action back: raised again, it
     // ends the process as it would have ended.
@@ -85,13 +85,13 @@ void discard(const std::string& path)
 
 } // namespace
 
-bool UpdateTrial::Begin(const std::string& exePath, const std::string& version)
+bool UpdateTrial::beginTrial(const std::string& exePath, const std::string& version)
 {
     return static_cast<bool>(
         placeFileAtomically(recordPath(exePath), 0644, [&](int fd) { return writeAll(fd, version + "\n"); }));
 }
 
-void UpdateTrial::Forget(const std::string& exePath)
+void UpdateTrial::forget(const std::string& exePath)
 {
     discard(recordPath(exePath));
     discard(undonePath(exePath));
@@ -111,7 +111,7 @@ UpdateTrial::UpdateTrial(std::string exePath, const std::string& ownVersion)
     // Another version's record is what an exchange cut short left; without a backup
     // there is nothing to go back to.
     if (!ownVersion.empty() && CAutoUpdater::CompareVersions(*record, ownVersion) == 0
-        && pathExists(CAutoUpdater::BackupPath(m_exePath)) && Watch()) {
+        && pathExists(CAutoUpdater::BackupPath(m_exePath)) && startWatching()) {
         m_state = State::OnTrial;
         m_version = std::move(*record);
         return;
@@ -121,19 +121,19 @@ UpdateTrial::UpdateTrial(std::string exePath, const std::string& ownVersion)
 
 UpdateTrial::~UpdateTrial()
 {
-    StopWatching();
+    stopWatching();
 }
 
-void UpdateTrial::Pass()
+void UpdateTrial::passTrial()
 {
     if (m_state != State::OnTrial)
         return;
-    StopWatching();
+    stopWatching();
     discard(recordPath(m_exePath));
     m_state = State::Passed;
 }
 
-void UpdateTrial::Acknowledge()
+void UpdateTrial::acknowledge()
 {
     if (m_state != State::Undone)
         return;
@@ -141,28 +141,28 @@ void UpdateTrial::Acknowledge()
     m_state = State::None;
 }
 
-bool UpdateTrial::Watch()
+bool UpdateTrial::startWatching()
 {
-    if (!copyPath(CAutoUpdater::BackupPath(m_exePath), g_rollback.backup)
-        || !copyPath(m_exePath, g_rollback.executable) || !copyPath(recordPath(m_exePath), g_rollback.record)
-        || !copyPath(undonePath(m_exePath), g_rollback.undone))
+    if (!copyPath(CAutoUpdater::BackupPath(m_exePath), crashRollback.backup)
+        || !copyPath(m_exePath, crashRollback.executable) || !copyPath(recordPath(m_exePath), crashRollback.record)
+        || !copyPath(undonePath(m_exePath), crashRollback.undone))
         return false;
     struct sigaction action {};
-    action.sa_handler = PutPreviousVersionBack;
+    action.sa_handler = putPreviousVersionBack;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND;
     for (std::size_t i = 0; i < kFaultSignals.size(); ++i)
-        ::sigaction(kFaultSignals[i], &action, &g_rollback.previous[i]);
+        ::sigaction(kFaultSignals[i], &action, &crashRollback.previous[i]);
     m_watching = true;
     return true;
 }
 
-void UpdateTrial::StopWatching()
+void UpdateTrial::stopWatching()
 {
     if (!std::exchange(m_watching, false))
         return;
     for (std::size_t i = 0; i < kFaultSignals.size(); ++i)
-        ::sigaction(kFaultSignals[i], &g_rollback.previous[i], nullptr);
+        ::sigaction(kFaultSignals[i], &crashRollback.previous[i], nullptr);
 }
 
 } // namespace qvr

@@ -18,7 +18,7 @@ constexpr const char* kUndoneNoteName = "update-undone";
 // rename, right in the signal handler, and leaves the undone note for the next start.
 // An end that someone asked for (a close, SIGTERM at a logout, SIGKILL) says nothing
 // against the version. Only one trial is watched per process; it is watched from the
-// object's making on, until Pass() or its end.
+// object's making on, until passTrial() or its end.
 class UpdateTrial {
 public:
     enum class State {
@@ -30,11 +30,11 @@ public:
 
     // Begins the trial of `version`, about to take the place of the executable at
     // `exePath`: its record is on disk when this returns true.
-    [[nodiscard]] static bool Begin(const std::string& exePath, const std::string& version);
+    [[nodiscard]] static bool beginTrial(const std::string& exePath, const std::string& version);
     // Removes the record and the undone note: the previous version is back by other
     // means (the exchange failed, or the new version never took over), and the user
     // is told by whoever put it back.
-    static void Forget(const std::string& exePath);
+    static void forget(const std::string& exePath);
 
     // What the program at `exePath`, of version `ownVersion`, finds at its start. It
     // is OnTrial when the record names its version and the backup is there; a record
@@ -49,15 +49,15 @@ public:
     const std::string& version() const noexcept { return m_version; }
 
     // The proof came (OnTrial only): the record goes and the end is no longer watched.
-    void Pass();
+    void passTrial();
     // The user is told now (Undone only): the note goes, so that no later start tells
     // again. State None.
-    void Acknowledge();
+    void acknowledge();
 
 private:
     // Installs the handlers; false when a path is too long for them to hold.
-    [[nodiscard]] bool Watch();
-    void StopWatching();
+    [[nodiscard]] bool startWatching();
+    void stopWatching();
 
     std::string m_exePath;
     State m_state = State::None;

@@ -18,7 +18,7 @@ bool isUnsafe(unsigned char c)
 
 } // namespace
 
-std::optional<std::string> CanonicalizeUrl(std::string_view url)
+std::optional<std::string> canonicalizeUrl(std::string_view url)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     const std::size_t tail = url.find_first_of("?#");
@@ -38,7 +38,7 @@ std::optional<std::string> CanonicalizeUrl(std::string_view url)
     return canonical;
 }
 
-std::string UrlHost(std::string_view url)
+std::string urlHost(std::string_view url)
 {
     const auto scheme = url.find("://");
     if (scheme == std::string_view::npos)

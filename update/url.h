@@ -14,10 +14,10 @@ constexpr std::size_t kCanonicalUrlBuffer = 1024;
 // "#", every unsafe byte (controls, space, bytes above 0x7E and " < > \ ^ ` { | })
 // becomes %XX, so a space becomes %20; everything else, and all from that "?" or
 // "#" on, stays as it is. Nothing when the result does not fit kCanonicalUrlBuffer.
-[[nodiscard]] std::optional<std::string> CanonicalizeUrl(std::string_view url);
+[[nodiscard]] std::optional<std::string> canonicalizeUrl(std::string_view url);
 
 // The host of "scheme://[user@]host[:port]/...", brackets kept for IPv6; empty
 // when there is no "://".
-std::string UrlHost(std::string_view url);
+std::string urlHost(std::string_view url);
 
 } // namespace qvr

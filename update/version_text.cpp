@@ -76,8 +76,8 @@ int CAutoUpdater::CompareVersions(std::string_view first, std::string_view secon
 
 std::string CAutoUpdater::GetFileVersion(const std::string& path)
 {
-    const auto version = ReadFileVersion(path);
-    return version ? VersionText(*version) : std::string();
+    const auto version = readFileVersion(path);
+    return version ? fileVersionText(*version) : std::string();
 }
 
 } // namespace qvr

@@ -90,7 +90,7 @@ TEST(MaskInstallationIds, KeepsAtMostFourCharactersAndAQuarterOfEachId)
         {"no id here", "no id here"},
     };
     for (const auto& [text, masked] : cases)
-        EXPECT_EQ(MaskInstallationIds(text), masked) << text;
+        EXPECT_EQ(maskInstallationIds(text), masked) << text;
 }
 
 } // namespace

@@ -115,14 +115,14 @@ TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusi
 
     const std::string hive = home + "/.config/quavero/registry.reg";
     ApplicationStrings settings;
-    LoadSettings(Registry(hive), settings);
+    loadSettings(Registry(hive), settings);
     EXPECT_EQ(settings.m_strDirectory, parentFolder(resolvedPath(QVR_EXECUTABLE)));
     EXPECT_EQ(settings.m_strDownloadFolder, home + "/Tunes/Quavero");
     EXPECT_EQ(settings.m_strRawQueuePath, home + "/.local/share/quavero/rawqueue.txt");
     EXPECT_EQ(settings.m_strDownloadQueuePath, home + "/.local/share/quavero/downloadqueue.txt");
     EXPECT_TRUE(std::regex_match(settings.m_strInstallationId, std::regex("[0-9A-F]{32}")));
     const std::string made = readFile(hive);
-    EXPECT_TRUE(WriteFirstRunSettings(hive, {"/other", "/other", "/other"}));
+    EXPECT_TRUE(writeFirstRunSettings(hive, {"/other", "/other", "/other"}));
     EXPECT_EQ(readFile(hive), made) << "a settings file, once there, is the user's";
     EXPECT_EQ(countEntries(home + "/.config/quavero"), 1u) << "no draft is left beside it";
 }
@@ -140,8 +140,8 @@ TEST_F(FirstStart, RequestsLeftInTheInboxComeInTheOrderTheyCameBeforeTheStartsOw
 {
     for (const char* id : {"z", "a", "m"})
         m_store.addTrack({id, id, 20000, 5});
-    RequestInbox inbox(RequestInbox::FolderBeside(m_dir.file("queues/raw.txt")));
-    ASSERT_TRUE(inbox.Deposit("track=z") && inbox.Deposit("track=a"));
+    RequestInbox inbox(RequestInbox::folderBeside(m_dir.file("queues/raw.txt")));
+    ASSERT_TRUE(inbox.depositRequest("track=z") && inbox.depositRequest("track=a"));
     ChildProcess program({QVR_EXECUTABLE, request("m.qvr", "track=m\r\n")}, environment());
     EXPECT_TRUE(tracksArrive({{"z", 20000}, {"a", 20000}, {"m", 20000}}));
     EXPECT_EQ(trackInfoQueries(), (std::vector<std::string> {"track=z&guid=G", "track=a&guid=G", "track=m&guid=G"}));
@@ -149,10 +149,10 @@ TEST_F(FirstStart, RequestsLeftInTheInboxComeInTheOrderTheyCameBeforeTheStartsOw
 
 TEST_F(FirstStart, TheFoldersMadeForAFirstStartAreSyncedIntoTheFoldersThatHoldThem)
 {
-    static_cast<void>(TakeDiskEvents());  // those of earlier tests
-    ASSERT_TRUE(WriteFirstRunSettings(m_dir.file("config/quavero/registry.reg"),
+    static_cast<void>(takeDiskEvents());  // those of earlier tests
+    ASSERT_TRUE(writeFirstRunSettings(m_dir.file("config/quavero/registry.reg"),
                                       {m_dir.path(), m_dir.file("Music/Quavero"), m_dir.file("data/quavero")}));
-    const auto events = TakeDiskEvents();
+    const auto events = takeDiskEvents();
     for (const char* holder : {"", "/config", "/Music", "/data"}) {
         const DiskEvent synced {DiskEvent::Sync, m_dir.path() + holder};
         EXPECT_NE(std::find(events.begin(), events.end(), synced), events.end()) << holder;
@@ -175,7 +175,7 @@ TEST(UserDirs, TheMusicFolderIsTheLastAbsoluteOrHomeNamedOneThatIsNotTheHomeItse
         {"XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"", std::nullopt},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(MusicFolderFromUserDirs(c.text, "/h"), c.folder) << c.text;
+        EXPECT_EQ(musicFolderFromUserDirs(c.text, "/h"), c.folder) << c.text;
 }
 
 } // namespace

@@ -18,7 +18,7 @@ std::vector<std::string> loaded(const std::string& path, const std::optional<std
     if (hive)
         test::writeFile(path, *hive);
     ApplicationStrings app;
-    LoadSettings(Registry(path), app);
+    loadSettings(Registry(path), app);
     return {app.m_strDirectory, app.m_strDownloadFolder, app.m_strInstallationId, app.m_strRawQueuePath,
             app.m_strDownloadQueuePath};
 }
@@ -40,7 +40,7 @@ TEST(CommandLine, OwnSwitchesInAnyCaseAndTheFirstPathAsTheFile)
         SCOPED_TRACE(testing::PrintToString(args));
         args.insert(args.begin(), "quavero");
         CMyCommandLineInfo info;
-        ParseCommandLine(static_cast<int>(args.size()), args.data(), info);
+        parseCommandLine(static_cast<int>(args.size()), args.data(), info);
         EXPECT_EQ(Parsed(info.m_bInstall, info.m_bSwitch, info.m_strFileName), expected);
     }
 }
@@ -76,10 +76,10 @@ TEST(Settings, AWrittenFolderReachesTheDiskBeforeItsNameLoadsBackAndNoKeyIsMade)
     test::TempDir dir;
     const std::string path = dir.file("registry.reg");
     test::writeFile(path, makeHive("", "\"DownloadFolder\"=\"/old\"", ""));
-    EXPECT_NE(WriteStringValue(Registry(path), QueueKeyPath(), "RawQueue", "/x"), RegSuccess);
-    static_cast<void>(test::TakeDiskEvents()); // those of earlier tests
-    ASSERT_EQ(WriteStringValue(Registry(path), ClientKeyPath(), "DownloadFolder", "/new \"q\""), RegSuccess);
-    const auto events = test::TakeDiskEvents();
+    EXPECT_NE(writeStringValue(Registry(path), queueKeyPath(), "RawQueue", "/x"), RegSuccess);
+    static_cast<void>(test::takeDiskEvents()); // those of earlier tests
+    ASSERT_EQ(writeStringValue(Registry(path), clientKeyPath(), "DownloadFolder", "/new \"q\""), RegSuccess);
+    const auto events = test::takeDiskEvents();
     ASSERT_EQ(events.size(), 3u);
     EXPECT_TRUE(events[0].kind == test::DiskEvent::Sync && events[0].path.starts_with(dir.file(".registry.reg.")));
     EXPECT_EQ(events[1], (test::DiskEvent {test::DiskEvent::Rename, path}));
@@ -96,12 +96,12 @@ TEST(StoreHost, OnlyPlausibleHostsAreTakenFromTheEnvironmentAndOnlyIntoStoreAddr
         EXPECT_FALSE(isValidStoreHost(host)) << host;
 
     ::setenv("QVR_STORE_HOST", "127.0.0.1:4242", 1);
-    EXPECT_EQ(StoreHostFromEnvironment(), "127.0.0.1:4242");
+    EXPECT_EQ(storeHostFromEnvironment(), "127.0.0.1:4242");
     EXPECT_EQ(loadString(IDS_HOME_URL), "http://" + std::string(defaultStoreHost()) + "/") << "the table reads no environment";
     EXPECT_EQ(loadString(IDS_HOME_URL, "shop.test"), "http://shop.test/");
     for (const char* host : {"evil/../path", ""}) {
         ::setenv("QVR_STORE_HOST", host, 1);
-        EXPECT_EQ(StoreHostFromEnvironment(), defaultStoreHost()) << host;
+        EXPECT_EQ(storeHostFromEnvironment(), defaultStoreHost()) << host;
     }
     ::unsetenv("QVR_STORE_HOST");
 }

@@ -66,7 +66,7 @@ protected:
     // and answers a request with m_keepRequest (1: kept).
     void publishWindow()
     {
-        m_window = HandoffServer::start(WindowSocketPath(m_runtime, kHandle), [this](const HandoffMessage& m) {
+        m_window = HandoffServer::start(windowSocketPath(m_runtime, kHandle), [this](const HandoffMessage& m) {
             {
                 const std::lock_guard lock(m_mutex);
                 m_received.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " + m.data);
@@ -74,7 +74,7 @@ protected:
             return m.message == WM_COPYDATA ? m_keepRequest() : std::int64_t(0);
         });
         ASSERT_TRUE(m_window);
-        ASSERT_TRUE(PublishWindowHandle(m_runtime, loadString(IDS_HANDOFF_MAPPING), kHandle));
+        ASSERT_TRUE(publishWindowHandle(m_runtime, loadString(IDS_HANDOFF_MAPPING), kHandle));
     }
     std::vector<std::string> received()
     {
@@ -125,10 +125,10 @@ TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptT
         EXPECT_EQ(app.startPath(), c.path);
         EXPECT_EQ(app.exitStatus(), c.status);
         EXPECT_EQ(app.strings().m_strRequest, "track=42&format=mp3");
-        RequestInbox inbox(RequestInbox::FolderBeside(m_dir.file("raw.txt")));
-        EXPECT_EQ(inbox.Pending().size(), c.keptForTheNextWindow ? 1u : 0u);
-        for (const auto& letter : inbox.Pending())
-            inbox.Remove(letter);
+        RequestInbox inbox(RequestInbox::folderBeside(m_dir.file("raw.txt")));
+        EXPECT_EQ(inbox.pendingLetters().size(), c.keptForTheNextWindow ? 1u : 0u);
+        for (const auto& letter : inbox.pendingLetters())
+            inbox.removeLetter(letter);
         EXPECT_EQ(received(), (std::vector<std::string> {restore, c.switchOver ? "1130 0 "
                                                                                  : "74 0 " + std::string("track=42&format=mp3\0", 20)}));
         m_window.reset();

@@ -13,7 +13,7 @@ namespace {
 
 // The first pixel where `made` and `kept` differ by more than two levels (as antialiased edges do
 // from one build of the rasteriser to another), or in full transparency; empty when none.
-std::string FirstDifference(const QImage& made, const QImage& kept)
+std::string firstDifference(const QImage& made, const QImage& kept)
 {
     const QImage a = made.convertToFormat(QImage::Format_ARGB32), b = kept.convertToFormat(QImage::Format_ARGB32);
     if (a.size() != b.size())
@@ -41,7 +41,7 @@ TEST(Artwork, CommittedPicturesAreWhatTheGeneratorDraws)
         if (name.endsWith(QStringLiteral(".svg")))
             EXPECT_EQ(test::readFile(made), test::readFile(kept));
         else
-            EXPECT_EQ(FirstDifference(QImage(QString::fromStdString(made)), QImage(QString::fromStdString(kept))), "");
+            EXPECT_EQ(firstDifference(QImage(QString::fromStdString(made)), QImage(QString::fromStdString(kept))), "");
     }
 }
 

@@ -23,7 +23,7 @@ public:
 };
 
 // Drags `urls` (or text, without any) over `list` and drops them there; whether the list took the drag.
-bool Drop(const QList<QUrl>& urls, CDragDropListBox& list)
+bool dropUrls(const QList<QUrl>& urls, CDragDropListBox& list)
 {
     QMimeData data;
     urls.isEmpty() ? data.setText(QStringLiteral("track=1")) : data.setUrls(urls);
@@ -53,15 +53,15 @@ TEST(DropList, FirstLinesOfLocalFilesBecomeRequestsFromTheLastFileToTheFirstAndE
     const QUrl locked = file("locked.qvr", "track=9\n");
     const UniqueFd holder(::open(dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
-    EXPECT_FALSE(Drop({QUrl(QStringLiteral("https://example.com/a.qvr"))}, *list) || Drop({}, *list)) << "a remote file, text";
-    ASSERT_TRUE(Drop({file("a.qvr", "track=1\r\nsecond line\r\n"), file("folder.qvr"), locked, file("empty.qvr", ""),
+    EXPECT_FALSE(dropUrls({QUrl(QStringLiteral("https://example.com/a.qvr"))}, *list) || dropUrls({}, *list)) << "a remote file, text";
+    ASSERT_TRUE(dropUrls({file("a.qvr", "track=1\r\nsecond line\r\n"), file("folder.qvr"), locked, file("empty.qvr", ""),
                       file("blank.qvr", "\nsecond\n"), file("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr")),
                       file("b.qvr", "track=2\n"), file("c.qvr", "track=3")}, *list));
     EXPECT_EQ(window.calls, "add track=3; start; add track=2; start; start; start; start; start; start; add track=1; start; ")
         << "c, b, missing, blank, empty, locked, folder, a; the remote address is no file";
     EXPECT_EQ(test::readFile(dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
     EXPECT_EQ(list->count(), 0) << "the window fills the list, not the drop";
-    Drop({file("a.qvr")}, orphan); // no window to hand it to: nothing happens, and nothing breaks
+    dropUrls({file("a.qvr")}, orphan); // no window to hand it to: nothing happens, and nothing breaks
 }
 
 } // namespace

@@ -41,7 +41,7 @@ protected:
     }
 
     // What the window last painted there once the events so far have run, not painted anew as grab() would.
-    QImage Shown()
+    QImage shownPicture()
     {
         QApplication::processEvents();
         const QRect area = m_button->geometry();
@@ -84,7 +84,7 @@ TEST_F(ImageButtonTest, TheScreenShowsThePictureOfEachMouseStateLatchAndDeactiva
     for (const auto& [what, act, picture] : steps) {
         SCOPED_TRACE(what);
         act();
-        EXPECT_EQ(Shown().pixelColor(2, 2), kPictures[picture]);
+        EXPECT_EQ(shownPicture().pixelColor(2, 2), kPictures[picture]);
     }
     EXPECT_EQ(m_clicks.count(), 2) << "no click for a release outside";
 }
@@ -92,10 +92,10 @@ TEST_F(ImageButtonTest, TheScreenShowsThePictureOfEachMouseStateLatchAndDeactiva
 // Where the pictures are drawn, and their see-through pixels, the real window test compares on the screen.
 TEST_F(ImageButtonTest, PressedBySpaceReturnOrEnterWhenFocusedWithAVisibleFocusMark)
 {
-    const QImage unfocused = Shown();
+    const QImage unfocused = shownPicture();
     m_button->setFocusPolicy(Qt::TabFocus);
     m_button->setFocus(Qt::TabFocusReason);
-    EXPECT_NE(Shown(), unfocused);
+    EXPECT_NE(shownPicture(), unfocused);
     for (const auto& [key, modifiers] : {std::pair(Qt::Key_Space, Qt::KeyboardModifiers()), {Qt::Key_Return, {}},
                                          {Qt::Key_Enter, Qt::KeypadModifier}, {Qt::Key_Return, Qt::ControlModifier}})
         QTest::keyClick(m_button, key, modifiers);

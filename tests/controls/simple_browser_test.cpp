@@ -21,7 +21,7 @@ TEST(SimpleBrowser, OnlyAClickGivesTheViewTheKeyboard)
     auto* edit = new QLineEdit(&window);
     edit->setGeometry(0, 0, 100, 20);
     SimpleBrowser browser;
-    ASSERT_TRUE(browser.Create(QRect(0, 30, 0, 0), &window, 77, QtWebEngineViews()));
+    ASSERT_TRUE(browser.Create(QRect(0, 30, 0, 0), &window, 77, qtWebEngineViews()));
     auto* button = new QPushButton("next", &window);
     button->setGeometry(0, 100, 100, 20);
     window.show();

@@ -22,7 +22,7 @@ TEST(SkinDialog, ColorKeyLeavesOutExactlyTheKeyPixelsWhereWindowsCanBeShaped)
     skin.setPixelColor(3, 2, QColor(64, 128, 129)); // a neighbour of the key stays
     CDialogSK plain; // offscreen cannot shape windows
     plain.SetSkinBitmap(skin);
-    EXPECT_FALSE(plain.SetColorKey(MakeColorRef(64, 128, 128), true));
+    EXPECT_FALSE(plain.SetColorKey(makeColorRef(64, 128, 128), true));
     EXPECT_TRUE(plain.mask().isEmpty());
 
     ShapingDialog dialog;

@@ -69,10 +69,10 @@ TEST(FolderWatcher, ReadsTheListAtOnceAndGathersTheChangesOfABurstIntoItsNextRea
     // A folder chosen anew is read at once, and so is the first one chosen again,
     // with everything the burst made.
     view.chosen = other.path();
-    controller.ChooseFolder();
+    controller.chooseDownloadFolder();
     ASSERT_TRUE(window.waitFor(2, 1));
     view.chosen = dir.path();
-    controller.ChooseFolder();
+    controller.chooseDownloadFolder();
     ASSERT_TRUE(window.waitFor(3, 1));
     workers.requestStop();
     ASSERT_TRUE(workers.wait(std::chrono::seconds(30)));

@@ -38,12 +38,12 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARaw
 {
     // Before the raw entries are loaded (the update step), requests go to the file.
     EXPECT_TRUE(controller.AddRawEntry("track=early"));
-    controller.SaveAtEnd();
+    controller.saveAtEnd();
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early")) << "a list never loaded is not the file's content";
     store.failures = 1000; // the disk full
-    EXPECT_FALSE(controller.OnCopyData("track=a"));
+    EXPECT_FALSE(controller.onCopyData("track=a"));
     controller.LoadRawQueue();
-    EXPECT_FALSE(controller.OnCopyData("track=b"));
+    EXPECT_FALSE(controller.onCopyData("track=b"));
     EXPECT_FALSE(controller.AddRawEntry("track=c"));
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early"));
     EXPECT_EQ(controller.rawEntries().GetCount(), 1u) << "nothing lives in memory only";
@@ -53,11 +53,11 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARaw
     EXPECT_FALSE(controller.AddRawEntry("a\nb")) << "a line break cannot be kept";
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early", "track=d"));
     // The window ends with the last worker; after a take-over the file is the newer instance's.
-    EXPECT_FALSE(controller.OnThreadExited(THREAD_BIT_WATCHER | THREAD_BIT_RESOLVER));
-    EXPECT_TRUE(controller.OnThreadExited(THREAD_BIT_DOWNLOADER));
+    EXPECT_FALSE(controller.onThreadExited(THREAD_BIT_WATCHER | THREAD_BIT_RESOLVER));
+    EXPECT_TRUE(controller.onThreadExited(THREAD_BIT_DOWNLOADER));
     store.rawQueue.clear();
-    controller.OnSwitchQuit();
-    controller.SaveAtEnd();
+    controller.onSwitchQuit();
+    controller.saveAtEnd();
     EXPECT_THAT(store.rawQueue, IsEmpty());
 }
 
@@ -73,7 +73,7 @@ TEST_F(ControllerTest, ARequestWhoseTrackCouldNotBeSavedStaysOnDiskAndIsNotAsked
     EXPECT_EQ(shared.m_strCurRawEntry, "track=b");
     EXPECT_THAT(view.warnings, ElementsAre(HasSubstr("/queues")));
     EXPECT_EQ(view.retriesAsked, 1);
-    controller.RetrySaves();
+    controller.retrySaves();
     EXPECT_THAT(store.downloadQueue, ElementsAre("A"));
     EXPECT_THAT(store.rawQueue, ElementsAre("track=b"));
 }
@@ -81,29 +81,29 @@ TEST_F(ControllerTest, ARequestWhoseTrackCouldNotBeSavedStaysOnDiskAndIsNotAsked
 TEST_F(WhileATrackDownloads, ASaveThatKeepsFailingIsToldOnceUntilEverythingIsSavedAgain)
 {
     store.failures = 2;
-    controller.Remove(2);
-    controller.Remove(1);
+    controller.removeTrack(2);
+    controller.removeTrack(1);
     EXPECT_THAT(store.downloadQueue, ElementsAre("A", "B", "C"));
     EXPECT_EQ(view.warnings.size(), 1u);
-    controller.SaveAtEnd();
+    controller.saveAtEnd();
     EXPECT_THAT(store.downloadQueue, ElementsAre("A")) << "the end tries once more";
     store.failures = 1;
-    controller.Pause();
-    controller.Remove(0);
+    controller.pauseDownloads();
+    controller.removeTrack(0);
     EXPECT_EQ(view.warnings.size(), 2u) << "a new failure is news";
 }
 
 TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        controller.OnFolderUnavailable("/music", ENOENT);
+        controller.onFolderUnavailable("/music", ENOENT);
         theDownloaderReports({.outcome = Outcome::FolderUnavailable});
     }
     EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
     EXPECT_EQ(view.status, "Download Folder Unavailable");
     EXPECT_THAT(view.warnings, ElementsAre(HasSubstr("/music\n")));
     theDownloaderReports({.outcome = Outcome::Done});
-    controller.OnFolderUnavailable("/music", ENOSPC);
+    controller.onFolderUnavailable("/music", ENOSPC);
     EXPECT_EQ(view.status, "Download Folder Full");
     EXPECT_EQ(view.warnings.size(), 2u);
 }
@@ -111,27 +111,27 @@ TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsTold
 TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem)
 {
     TempDir dir;
-    RequestInbox inbox(RequestInbox::FolderBeside(dir.file("raw.txt")));
+    RequestInbox inbox(RequestInbox::folderBeside(dir.file("raw.txt")));
     for (const char* text : {"track=1", "track=2", "track=3"})
-        ASSERT_TRUE(inbox.Deposit(text));
+        ASSERT_TRUE(inbox.depositRequest(text));
     // What the folder may also hold: junk (a deposit a killed process cut short is the
     // window's start's test).
     writeFile(inbox.folder() + "/0-empty.req", "");
 
-    controller.TakeHandOvers(inbox);
+    controller.takeHandOvers(inbox);
     EXPECT_THAT(store.rawQueue, IsEmpty()) << "not before the raw entries are loaded";
     controller.LoadRawQueue();
     store.failures = 1;
-    controller.TakeHandOvers(inbox);
-    EXPECT_EQ(inbox.Pending().size(), 3u) << "a request that cannot be kept stays, and those behind it wait";
+    controller.takeHandOvers(inbox);
+    EXPECT_EQ(inbox.pendingLetters().size(), 3u) << "a request that cannot be kept stays, and those behind it wait";
     EXPECT_EQ(view.warnings.size(), 1u);
     // The hook after the save sees the file still there: a kill then keeps it twice,
     // never nowhere.
-    store.afterSave = [&] { EXPECT_EQ(inbox.Pending().size() + store.rawQueue.size(), 4u); };
-    controller.TakeHandOvers(inbox);
+    store.afterSave = [&] { EXPECT_EQ(inbox.pendingLetters().size() + store.rawQueue.size(), 4u); };
+    controller.takeHandOvers(inbox);
     EXPECT_THAT(store.rawQueue, ElementsAre("track=1", "track=2", "track=3")) << "in the order they came";
     EXPECT_THAT(gates.handed, ElementsAre("resolve"));
-    EXPECT_THAT(inbox.Pending(), IsEmpty());
+    EXPECT_THAT(inbox.pendingLetters(), IsEmpty());
     EXPECT_FALSE(std::filesystem::exists(inbox.folder() + "/0-empty.req"));
 }
 
@@ -167,11 +167,11 @@ TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTr
     }
     EXPECT_LT(saves, kRequests) << "not one save per change";
     EXPECT_GT(view.retriesAsked, 0) << "what waits is saved once the lists are quiet";
-    controller.RetrySaves();
+    controller.retrySaves();
     EXPECT_EQ(store.downloadQueue, queued());
     EXPECT_TRUE(store.rawQueue.empty());
     // The user's own removal is saved at once.
-    controller.Remove(3);
+    controller.removeTrack(3);
     EXPECT_EQ(store.downloadQueue, queued());
 }
 
@@ -191,9 +191,9 @@ TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextA
 TEST_F(WhileATrackDownloads, RemoveOfItAndClearAskFirstAndDeclinedChangeNothing)
 {
     view.answer = false;  // Cancel
-    controller.Remove(0);
+    controller.removeTrack(0);
     view.answer = false;  // No
-    controller.Clear();
+    controller.clearQueue();
     EXPECT_THAT(view.asked, ElementsAre("Remove Current Download?", "Clear Download Queue?"));
     EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_FALSE(shared.m_bClearQueue);
@@ -202,12 +202,12 @@ TEST_F(WhileATrackDownloads, RemoveOfItAndClearAskFirstAndDeclinedChangeNothing)
 
 TEST_F(WhileATrackDownloads, RemoveOfItOrClearConfirmedActsOnceTheDownloaderReportsIt)
 {
-    controller.Remove(0);
+    controller.removeTrack(0);
     EXPECT_TRUE(shared.m_bCancelCurrent);
     theDownloaderReports({.cancelled = true});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
     EXPECT_FALSE(shared.m_bCancelCurrent);
-    controller.Clear();
+    controller.clearQueue();
     EXPECT_TRUE(shared.m_bClearQueue);
     theDownloaderReports({.cleared = true});
     EXPECT_THAT(store.downloadQueue, IsEmpty());
@@ -217,17 +217,17 @@ TEST_F(WhileATrackDownloads, RemoveOfItOrClearConfirmedActsOnceTheDownloaderRepo
 
 TEST_F(WhileATrackDownloads, ClearWhilePausedEmptiesTheQueueAtOnceAndSavesIt)
 {
-    controller.Pause();
-    controller.Clear();
+    controller.pauseDownloads();
+    controller.clearQueue();
     EXPECT_THAT(store.downloadQueue, IsEmpty());
 }
 
 TEST_F(WhileATrackDownloads, ACancelOrClearWhoseTrackWasRemovedWhilePausedAimsAtNothing)
 {
-    controller.Clear();
-    whileTheBoxIsOpen([this] { controller.Pause(); });
-    controller.Remove(0);
-    controller.Remove(0);
+    controller.clearQueue();
+    whileTheBoxIsOpen([this] { controller.pauseDownloads(); });
+    controller.removeTrack(0);
+    controller.removeTrack(0);
     EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_FALSE(shared.m_bClearQueue);
     theDownloaderReports({.cleared = true});
@@ -236,9 +236,9 @@ TEST_F(WhileATrackDownloads, ACancelOrClearWhoseTrackWasRemovedWhilePausedAimsAt
 
 TEST_F(WhileATrackDownloads, ATrackRemovedWhilePausedThatFinishesAfterResumeTakesNoOther)
 {
-    controller.Pause();
-    controller.Remove(0);
-    controller.Resume();
+    controller.pauseDownloads();
+    controller.removeTrack(0);
+    controller.resumeDownloads();
     theDownloaderReports({.outcome = Outcome::Done});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
@@ -246,20 +246,20 @@ TEST_F(WhileATrackDownloads, ATrackRemovedWhilePausedThatFinishesAfterResumeTake
 TEST_F(WhileATrackDownloads, TheAnswerToRemoveIsForTheTrackAskedThoughItFinishedMeanwhile)
 {
     whileTheBoxIsOpen([this] { theDownloaderReports({.outcome = Outcome::Done}); });
-    controller.Remove(0);
+    controller.removeTrack(0);
     EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 
 TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksShowsOnceTheDownloaderStopsAndTheCancelWaitsForResume)
 {
-    whileTheBoxIsOpen([this] { controller.Pause(); });
-    controller.Remove(0);
+    whileTheBoxIsOpen([this] { controller.pauseDownloads(); });
+    controller.removeTrack(0);
     EXPECT_EQ(view.status, "");
     theDownloaderReports({.paused = true, .cancelled = true});
     EXPECT_EQ(view.status, "Downloading Paused");
     EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
-    controller.Resume();
+    controller.resumeDownloads();
     theDownloaderReports({.cancelled = true});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
@@ -268,8 +268,8 @@ TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksShowsOnceTheDownloaderStopsAnd
 // pause holds nothing up, and the track it stopped is handed to it again.
 TEST_F(WhileATrackDownloads, APauseLiftedBeforeTheDownloaderStoppedForItHoldsNothingUp)
 {
-    controller.Pause();
-    controller.Resume();
+    controller.pauseDownloads();
+    controller.resumeDownloads();
     theDownloaderReports({.paused = true});
     EXPECT_NE(view.status, "Downloading Paused");
     EXPECT_THAT(gates.handed, ElementsAre("download", "download"));
@@ -278,21 +278,21 @@ TEST_F(WhileATrackDownloads, APauseLiftedBeforeTheDownloaderStoppedForItHoldsNot
 TEST_F(ControllerTest, PauseHoldsTheQueueBackAndResumeLetsItGoEachLatchingItsButton)
 {
     givenAQueue({"A"});
-    controller.Pause();
+    controller.pauseDownloads();
     controller.StartNextDownload();
     EXPECT_EQ(view.latched, std::pair(false, true));
     EXPECT_EQ(view.status, "Downloading Paused");
     EXPECT_THAT(gates.handed, IsEmpty());
-    controller.Resume();
+    controller.resumeDownloads();
     EXPECT_EQ(view.latched, std::pair(true, false));
     EXPECT_THAT(gates.handed, ElementsAre("download"));
 }
 
 TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
 {
-    controller.Pause();
-    controller.Resume();
-    controller.Clear();
+    controller.pauseDownloads();
+    controller.resumeDownloads();
+    controller.clearQueue();
     EXPECT_EQ(view.latched, std::pair(false, false));
     EXPECT_THAT(view.asked, IsEmpty());
     givenAQueue({"A"});
@@ -305,13 +305,13 @@ TEST_F(ControllerTest, AFolderIsTakenOnlyOnceStoredAndWhenItIsAnotherThenListedA
     folderWriteResult = SettingResult::failed("settings error 29");
     for (const char* chosen : {"/other", "/music", ""}) {
         view.chosen = chosen;
-        controller.ChooseFolder();
+        controller.chooseDownloadFolder();
     }
     EXPECT_EQ(controller.downloadFolder(), "/music");
     EXPECT_EQ(gates.pokes, 0);
     folderWriteResult = SettingResult::ok();
     view.chosen = "/other";
-    controller.ChooseFolder();
+    controller.chooseDownloadFolder();
     EXPECT_THAT(folderWrites, ElementsAre("/other", "/other"));
     EXPECT_EQ(view.folderText, "/other");
     EXPECT_THAT(view.refreshes, ElementsAre("/other"));
@@ -321,8 +321,8 @@ TEST_F(ControllerTest, AFolderIsTakenOnlyOnceStoredAndWhenItIsAnotherThenListedA
 TEST_F(WhileATrackDownloads, TheFileListIsReadOnceWhileEachDownloadWrites)
 {
     for (int track = 0; track < 2; ++track) {
-        controller.OnFolderChanged();
-        controller.OnFolderChanged();
+        controller.onFolderChanged();
+        controller.onFolderChanged();
         theDownloaderReports({.outcome = Outcome::Done});
     }
     EXPECT_EQ(view.refreshes, std::vector<std::string>(2, "/music"));

@@ -101,8 +101,8 @@ TEST(QueueFiles, AFailedSaveLeavesTheFileAloneAndALoadTakesOnlyGoodLines)
     EXPECT_EQ(test::linesOf(entries), (Texts {"id=1&t=a", "first", "second\rlast"}));
     // A request kept for the next start goes on a line of its own, also after a
     // last line without its end.
-    ASSERT_TRUE(AppendRawQueue("track=2", dir.file("raw")) && AppendRawQueue("track=1", dir.file("new")));
-    EXPECT_FALSE(AppendRawQueue("a\nb", dir.file("new")));
+    ASSERT_TRUE(appendRawQueue("track=2", dir.file("raw")) && appendRawQueue("track=1", dir.file("new")));
+    EXPECT_FALSE(appendRawQueue("a\nb", dir.file("new")));
     EXPECT_EQ(readFile(dir.file("raw")) + readFile(dir.file("new")),
               "\r\nfirst\n\r\n\0hidden\r\nsecond\rlast\r\ntrack=2\r\ntrack=1\r\n"s);
 }

@@ -12,7 +12,7 @@ constexpr milliseconds kFirst {1000};
 constexpr milliseconds kLongest = kFirst * 300;
 
 // `pause` is `base` drawn up to a quarter longer, never beyond the longest pause.
-void ExpectDrawnFrom(milliseconds pause, milliseconds base)
+void expectDrawnFrom(milliseconds pause, milliseconds base)
 {
     EXPECT_GE(pause, std::min(base, kLongest));
     EXPECT_LE(pause, std::min(base + base / 4, kLongest));
@@ -23,7 +23,7 @@ TEST(RetryPause, DoublesWithEachFailureInARowUpToThreeHundredTimesTheFirst)
     RetryPause pauses(kFirst);
     for (int failure = 0; failure < 12; ++failure) {
         SCOPED_TRACE(failure);
-        ExpectDrawnFrom(pauses.after("a track"), kFirst * (1 << failure));
+        expectDrawnFrom(pauses.after("a track"), kFirst * (1 << failure));
     }
 }
 
@@ -32,7 +32,7 @@ TEST(RetryPause, ANewJobStartsFromTheFirstPause)
     RetryPause pauses(kFirst);
     for (int failure = 0; failure < 5; ++failure)
         static_cast<void>(pauses.after("a track"));
-    ExpectDrawnFrom(pauses.after("another track"), kFirst);
+    expectDrawnFrom(pauses.after("another track"), kFirst);
 }
 
 TEST(RetryPause, AJobTheStoreAnsweredStartsFromTheFirstPause)
@@ -41,7 +41,7 @@ TEST(RetryPause, AJobTheStoreAnsweredStartsFromTheFirstPause)
     for (int failure = 0; failure < 5; ++failure)
         static_cast<void>(pauses.after("a track"));
     pauses.succeeded();
-    ExpectDrawnFrom(pauses.after("a track"), kFirst);
+    expectDrawnFrom(pauses.after("a track"), kFirst);
 }
 
 } // namespace

@@ -22,7 +22,7 @@ constexpr std::string_view kFallback =
 Place folded(Place place)
 {
     for (std::string* text : {&place.first, &place.second})
-        std::ranges::transform(*text, text->begin(), qvr::AsciiLower);
+        std::ranges::transform(*text, text->begin(), qvr::asciiLower);
     return place;
 }
 
@@ -34,7 +34,7 @@ std::vector<Place> placesIn(std::string_view text, std::vector<std::string>& key
     std::string key;
     while (!text.empty()) {
         const auto end = text.find('\n');
-        const std::string_view line = qvr::Trim(text.substr(0, end), " \t\r");
+        const std::string_view line = qvr::trim(text.substr(0, end), " \t\r");
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']')
             keys.push_back(key = std::string(line.substr(1, line.size() - 2)));

@@ -16,8 +16,8 @@ using fuzz::readFile;
 
 std::vector<std::string> fields(const QueueItem& item) { return {item.title, item.url}; }
 std::vector<std::string> fields(const RawEntryItem& entry) { return {entry.text}; }
-bool storable(const QueueItem& item) { return IsStorableQueueItem(item.title, item.url); }
-bool storable(const RawEntryItem& entry) { return IsStorableRawEntry(entry.text); }
+bool storable(const QueueItem& item) { return isStorableQueueItem(item.title, item.url); }
+bool storable(const RawEntryItem& entry) { return isStorableRawEntry(entry.text); }
 
 // The list's elements, and whether every one of them is storable.
 template <class Node>

@@ -27,7 +27,7 @@ QVR_FUZZ_TARGET(in)
 {
     if (in.ConsumeBool()) {
         const std::string answer = in.ConsumeRemainingBytesAsString();
-        const std::optional<qvr::TrackInfo> info = qvr::ParseTrackInfo(answer);
+        const std::optional<qvr::TrackInfo> info = qvr::parseTrackInfo(answer);
         QVR_FUZZ_CHECK(!info || (keepable(info->title) && keepable(info->url)),
                        "title and address are non-empty and free of | CR LF NUL");
         QVR_FUZZ_CHECK(!info || standsBetween(answer, info->title, "<title>", "</title>"),
@@ -43,7 +43,7 @@ QVR_FUZZ_TARGET(in)
         for (const char* tag : {"<title>", "</title>", "<url>", "</url>"})
             if (text->find(tag) != std::string::npos)
                 return;
-    const auto info = qvr::ParseTrackInfo("<html><head>" + head + "<title>" + title + "</title></head><body>\n<url>"
+    const auto info = qvr::parseTrackInfo("<html><head>" + head + "<title>" + title + "</title></head><body>\n<url>"
                                           + url + "</url>\n</body></html>\n");
     const bool keep = keepable(title) && keepable(url);
     QVR_FUZZ_CHECK(!keep || (info && info->title == title && info->url == url), "a store answer gives its title and address");

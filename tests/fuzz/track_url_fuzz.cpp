@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t schemeEnd = url.starts_with("http://") ? 7 : url.starts_with("https://") ? 8 : 0;
     const auto slash = url.find('/', schemeEnd);
     const bool splittable = schemeEnd > 0 && slash != std::string_view::npos && slash > schemeEnd;
-    const std::optional<qvr::TrackAddress> address = qvr::SplitTrackUrl(url);
+    const std::optional<qvr::TrackAddress> address = qvr::splitTrackUrl(url);
     QVR_FUZZ_CHECK(address.has_value() == splittable, "an address is split exactly when it has a scheme, a host and a path");
     if (!address)
         return 0;

@@ -21,9 +21,9 @@ int main(int argc, char** argv)
         std::abort();
     while (how == "hang")
         ::pause();
-    const auto version = qvr::ReadFileVersion("/proc/self/exe");
+    const auto version = qvr::readFileVersion("/proc/self/exe");
     if (probe && version && how != "silent" && how != "exit1")
         std::printf("quavero-probe %s %s\n", how == "other-program" ? "mediaplayer" : "quavero",
-                    how == "other-version" ? "9.9.9.9" : qvr::VersionText(*version).c_str());
+                    how == "other-version" ? "9.9.9.9" : qvr::fileVersionText(*version).c_str());
     return how == "exit1" ? 1 : 0;
 }

@@ -27,7 +27,7 @@ std::string fields(const HandoffMessage& m)
 // A window that records what reaches it, while its sender waits, and answers with the message number, negated.
 struct RecordingWindow {
     explicit RecordingWindow(const std::string& folder, HandoffServerOptions options = {})
-        : server(HandoffServer::start(WindowSocketPath(folder, kHandle), [this](const HandoffMessage& m) {
+        : server(HandoffServer::start(windowSocketPath(folder, kHandle), [this](const HandoffMessage& m) {
               const std::lock_guard lock(mutex);
               received.push_back(fields(m));
               return -static_cast<std::int64_t>(m.message);
@@ -54,7 +54,7 @@ UniqueFd rawSocket(const std::string& path, bool listening)
 TEST(Handoff, AFrameIsTakenOnlyWhenTheBytesBeginWithAWholeOneWithinTheLimit)
 {
     const HandoffMessage sent {kCopyData, 7, -5, 1125, std::string("a\0b", 3)};
-    const std::string frame = EncodeHandoffFrame(sent);
+    const std::string frame = encodeHandoffFrame(sent);
     std::string oversized = frame.substr(0, 36);
     oversized.replace(32, 4, std::string("\2\0\1\0", 4)); // kHandoffMaxData + 1, little-endian
     const std::pair<std::string, bool> cases[] = {
@@ -73,7 +73,7 @@ TEST(Handoff, AFrameIsTakenOnlyWhenTheBytesBeginWithAWholeOneWithinTheLimit)
             }
             ::shutdown(sender.get(), SHUT_WR);
         });
-        const auto received = ReceiveHandoffFrame(receiver.get(), std::chrono::steady_clock::now() + 20s);
+        const auto received = receiveHandoffFrame(receiver.get(), std::chrono::steady_clock::now() + 20s);
         ::shutdown(receiver.get(), SHUT_RDWR);
         EXPECT_EQ(received ? fields(*received) : "none", taken ? fields(sent) : "none") << bytes.size();
     }
@@ -86,42 +86,42 @@ TEST(Handoff, AMessageOfTheLargestSizeReachesTheWindow)
     RecordingWindow window(dir.path());
     ASSERT_TRUE(window.server);
     const HandoffMessage largest {kCopyData, 0, 0, 1125, std::string(kHandoffMaxData, 'x')};
-    EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, largest), -std::int64_t {kCopyData});
+    EXPECT_EQ(sendHandoffMessage(dir.path(), kHandle, largest), -std::int64_t {kCopyData});
     EXPECT_EQ(window.messages(), std::vector<std::string> {fields(largest)});
 }
 
 TEST(Handoff, TheNewestHandleIsFoundAndOnlyAWindowThatLivesAnswers)
 {
     TempDir dir;
-    EXPECT_EQ(FindWindowHandle(dir.path(), "QVRMDL"), 0u);
-    ASSERT_TRUE(PublishWindowHandle(dir.path(), "QVRMDL", 0x11223344));
-    ASSERT_TRUE(PublishWindowHandle(dir.path(), "QVRMDL", kHandle));
-    UnpublishWindowHandle(dir.path(), "QVRMDL", 0x11223344); // the old window ends after the new one published
-    EXPECT_EQ(FindWindowHandle(dir.path(), "QVRMDL"), kHandle);
-    EXPECT_FALSE(PublishWindowHandle(dir.path(), "../QVRMDL", 1));
+    EXPECT_EQ(findWindowHandle(dir.path(), "QVRMDL"), 0u);
+    ASSERT_TRUE(publishWindowHandle(dir.path(), "QVRMDL", 0x11223344));
+    ASSERT_TRUE(publishWindowHandle(dir.path(), "QVRMDL", kHandle));
+    unpublishWindowHandle(dir.path(), "QVRMDL", 0x11223344); // the old window ends after the new one published
+    EXPECT_EQ(findWindowHandle(dir.path(), "QVRMDL"), kHandle);
+    EXPECT_FALSE(publishWindowHandle(dir.path(), "../QVRMDL", 1));
 
-    const std::string path = WindowSocketPath(dir.path(), kHandle);
+    const std::string path = windowSocketPath(dir.path(), kHandle);
     EXPECT_FALSE(IsWindow(dir.path(), kHandle));
     {
         // Listens but never accepts: the first sender waits unanswered, the queue is then full for the second.
         const UniqueFd hung = rawSocket(path, true);
         ASSERT_TRUE(hung);
         for (const char* sender : {"first", "second"})
-            EXPECT_FALSE(SendHandoffMessage(dir.path(), kHandle, {}, {100ms, 100ms})) << sender;
+            EXPECT_FALSE(sendHandoffMessage(dir.path(), kHandle, {}, {100ms, 100ms})) << sender;
     }
     // Its socket file stays behind, as after a window that died.
-    EXPECT_FALSE(IsWindow(dir.path(), kHandle) || SendHandoffMessage(dir.path(), kHandle, {}));
+    EXPECT_FALSE(IsWindow(dir.path(), kHandle) || sendHandoffMessage(dir.path(), kHandle, {}));
     {
         RecordingWindow window(dir.path());
         ASSERT_TRUE(window.server) << "the stale socket file is replaced";
         EXPECT_EQ(test::modeOf(path), 0600u);
         EXPECT_TRUE(IsWindow(dir.path(), kHandle));
         const HandoffMessage sent {kCopyData, 0, -5, 1125, std::string("abc", 4)}; // the text and its NUL: cbData 4
-        EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, sent), -std::int64_t {kCopyData});
-        EXPECT_FALSE(SendHandoffMessage(dir.path(), kHandle, {kCopyData, 0, 0, 1125, std::string(kHandoffMaxData + 1, 'x')}));
+        EXPECT_EQ(sendHandoffMessage(dir.path(), kHandle, sent), -std::int64_t {kCopyData});
+        EXPECT_FALSE(sendHandoffMessage(dir.path(), kHandle, {kCopyData, 0, 0, 1125, std::string(kHandoffMaxData + 1, 'x')}));
         EXPECT_EQ(window.messages(), std::vector {fields(sent)});
     }
-    UnpublishWindowHandle(dir.path(), "QVRMDL", kHandle);
+    unpublishWindowHandle(dir.path(), "QVRMDL", kHandle);
     EXPECT_EQ(test::countEntries(dir.path()), 0u) << "the window removes its socket, the last owner its handle";
 }
 
@@ -132,15 +132,15 @@ TEST(Handoff, FromAFolderOfAnyDepthDeadWindowsAreSweptAndSilentOrDeafSendersHarm
     ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
     RecordingWindow deepWindow(deep);
     ASSERT_TRUE(deepWindow.server) << "a socket path longer than an address holds";
-    EXPECT_EQ(SendHandoffMessage(deep, kHandle, {kSysCommand, 0xF120, 0, 0, {}}), -std::int64_t {kSysCommand});
+    EXPECT_EQ(sendHandoffMessage(deep, kHandle, {kSysCommand, 0xF120, 0, 0, {}}), -std::int64_t {kSysCommand});
     // What killed windows left: sockets nobody listens on. A live window, a file that is no
     // socket and other names stay.
-    const std::string dead = WindowSocketPath(deep, 0x0000DEAD);
-    ASSERT_TRUE(rawSocket(WindowSocketPath(dir.path(), 0x0000DEAD), true));
-    ASSERT_EQ(::rename(WindowSocketPath(dir.path(), 0x0000DEAD).c_str(), dead.c_str()), 0);
-    test::writeFile(WindowSocketPath(deep, 0x0000F11E), "");
+    const std::string dead = windowSocketPath(deep, 0x0000DEAD);
+    ASSERT_TRUE(rawSocket(windowSocketPath(dir.path(), 0x0000DEAD), true));
+    ASSERT_EQ(::rename(windowSocketPath(dir.path(), 0x0000DEAD).c_str(), dead.c_str()), 0);
+    test::writeFile(windowSocketPath(deep, 0x0000F11E), "");
     test::writeFile(deep + "/QVRMDL", "");
-    RemoveDeadWindowSockets(deep);
+    removeDeadWindowSockets(deep);
     EXPECT_FALSE(std::filesystem::exists(dead));
     EXPECT_EQ(test::countEntries(deep), 3u);
     // Only a folder in front can be shortened: a name alone too long for an address is refused, not thrown over.
@@ -150,12 +150,12 @@ TEST(Handoff, FromAFolderOfAnyDepthDeadWindowsAreSweptAndSilentOrDeafSendersHarm
     ASSERT_NE(std::signal(SIGPIPE, SIG_DFL), SIG_ERR);
     RecordingWindow window(dir.path(), {200ms});
     ASSERT_TRUE(window.server);
-    const UniqueFd silent = rawSocket(WindowSocketPath(dir.path(), kHandle), false);
-    const UniqueFd deaf = rawSocket(WindowSocketPath(dir.path(), kHandle), false);
-    const std::string frame = EncodeHandoffFrame({kCopyData, 0, 0, 1125, "deaf"});
+    const UniqueFd silent = rawSocket(windowSocketPath(dir.path(), kHandle), false);
+    const UniqueFd deaf = rawSocket(windowSocketPath(dir.path(), kHandle), false);
+    const std::string frame = encodeHandoffFrame({kCopyData, 0, 0, 1125, "deaf"});
     ASSERT_TRUE(silent && deaf && ::shutdown(deaf.get(), SHUT_RD) == 0);
     ASSERT_EQ(::send(deaf.get(), frame.data(), frame.size(), MSG_NOSIGNAL), ssize_t(frame.size()));
-    EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}), -std::int64_t {kSysCommand});
+    EXPECT_EQ(sendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}), -std::int64_t {kSysCommand});
     char answer[8];
     EXPECT_LE(::recv(silent.get(), answer, sizeof answer, 0), 0) << "a dropped sender gets no answer";
     EXPECT_EQ(window.messages().size(), 2u);
@@ -169,13 +169,13 @@ TEST(Handoff, PastTheBoundOnSendersHeldTheOldestSilentOnesAreDropped)
     RecordingWindow window(dir.path(), {60s, kBound});
     ASSERT_TRUE(window.server);
     std::vector<UniqueFd> senders(7);
-    ASSERT_TRUE(senders[0] = rawSocket(WindowSocketPath(dir.path(), kHandle), false));
+    ASSERT_TRUE(senders[0] = rawSocket(windowSocketPath(dir.path(), kHandle), false));
     ASSERT_EQ(::send(senders[0].get(), "QVR1", 4, MSG_NOSIGNAL), 4);
     // Answered once the window has taken every connection before it, and read what they sent.
-    EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
+    EXPECT_EQ(sendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
     for (std::size_t i = 1; i < senders.size(); ++i)
-        ASSERT_TRUE(senders[i] = rawSocket(WindowSocketPath(dir.path(), kHandle), false));
-    EXPECT_EQ(SendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
+        ASSERT_TRUE(senders[i] = rawSocket(windowSocketPath(dir.path(), kHandle), false));
+    EXPECT_EQ(sendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
     for (std::size_t i = 0; i < senders.size(); ++i) {
         char answer[8];
         const bool dropped = i > 0 && i < senders.size() + 2 - kBound; // the first holds a place

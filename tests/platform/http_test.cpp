@@ -130,10 +130,10 @@ TEST(HttpHead, AHeaderIsTheLastLineOfItsNameInAnyCaseTrimmed)
 TEST(HttpUrl, OnlyAddressesLibcurlWouldFetchOverHttpPass)
 {
     for (const char* url : {"http://store.example/t?x=1", "https://127.0.0.1:8080/a"})
-        EXPECT_TRUE(IsFetchableUrl(url)) << url;
+        EXPECT_TRUE(isFetchableUrl(url)) << url;
     for (const std::string& url : std::vector<std::string> {"http://store.example/a b", "http://h:99999/", "ftp://h/t",
                                                              "file:///etc/passwd", "", "h/x", {"http://h/a\0b", 12}})
-        EXPECT_FALSE(IsFetchableUrl(url)) << url;
+        EXPECT_FALSE(isFetchableUrl(url)) << url;
 }
 
 } // namespace

@@ -41,17 +41,17 @@ std::string elfImage()
 
 TEST(VersionNote, OurBuildCarriesTheConfiguredVersionAndNoCutShortCopyOrOtherFileAny)
 {
-    const auto version = ReadFileVersion(QVR_VERSION_PROBE);
+    const auto version = readFileVersion(QVR_VERSION_PROBE);
     ASSERT_TRUE(version);
     std::string text;
     for (const auto part : *version)
         text += std::to_string(part) + ".";
     EXPECT_EQ(text, QVR_FILE_VERSION + std::string("."));
-    EXPECT_FALSE(ReadFileVersion("/proc/self/exe")) << "a program built without the note";
-    EXPECT_FALSE(ReadFileVersion("/no/such/file"));
+    EXPECT_FALSE(readFileVersion("/proc/self/exe")) << "a program built without the note";
+    EXPECT_FALSE(readFileVersion("/no/such/file"));
     const std::string whole = test::readFile(QVR_VERSION_PROBE);
     for (std::size_t size = 0; size < whole.size(); size += size < 4096 ? 1 : 61)
-        EXPECT_FALSE(ParseFileVersion(whole.substr(0, size))) << size; // a copy: a read past its end is caught
+        EXPECT_FALSE(parseFileVersion(whole.substr(0, size))) << size; // a copy: a read past its end is caught
 
     test::TempDir dir;
     // Sparse: costs nothing on disk, but no reader may try to hold it.
@@ -59,10 +59,10 @@ TEST(VersionNote, OurBuildCarriesTheConfiguredVersionAndNoCutShortCopyOrOtherFil
         const std::string huge = dir.file(program ? "huge" : "huge-text");
         test::writeFile(huge, program ? elfImage() : "not a program");
         ASSERT_EQ(::truncate(huge.c_str(), off_t(64) << 30), 0);
-        EXPECT_EQ(ReadFileVersion(huge), program ? std::optional(kVersion) : std::nullopt);
+        EXPECT_EQ(readFileVersion(huge), program ? std::optional(kVersion) : std::nullopt);
     }
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    EXPECT_FALSE(ReadFileVersion(dir.file("fifo"))) << "and it does not hang";
+    EXPECT_FALSE(readFileVersion(dir.file("fifo"))) << "and it does not hang";
 }
 
 // Where damage would make a reader look outside the file, the reads fail on their own: the
@@ -89,7 +89,7 @@ TEST(VersionNote, DamagedOrForeignFilesHaveNoVersion)
     for (const auto& [what, at, width, value] : cases) {
         std::string bytes = elfImage();
         put(bytes, at, {value}, std::max<std::size_t>(width, 1));
-        EXPECT_EQ(ParseFileVersion(bytes), at == 0 ? std::optional(kVersion) : std::nullopt) << what;
+        EXPECT_EQ(parseFileVersion(bytes), at == 0 ? std::optional(kVersion) : std::nullopt) << what;
     }
 }
 

@@ -81,13 +81,13 @@ public:
     }
     FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override { return save(downloadQueue, linesOf(queue)); }
     FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override { return save(rawQueue, linesOf(entries)); }
-    FileResult AppendRawQueue(std::string_view text) override
+    FileResult appendRawQueue(std::string_view text) override
     {
         std::vector<std::string> lines = rawQueue;
         lines.emplace_back(text);
         return save(rawQueue, std::move(lines));
     }
-    std::string FolderOf(File) const override { return "/queues"; }
+    std::string folderOf(File) const override { return "/queues"; }
 
     std::vector<std::string> downloadQueue, rawQueue;
     int failures = 0;  // saves that fail before the disk has room again
@@ -121,10 +121,10 @@ protected:
         ResolveReport report {outcome, std::nullopt};
         if (title)
             report.item.emplace(title, std::string("http://store/") + title);
-        controller.OnEntryResolved(std::move(report));
+        controller.onEntryResolved(std::move(report));
     }
     // The downloader's report on the track it was handed.
-    void theDownloaderReports(const DownloadReport& report) { controller.OnDownloadFinished(report); }
+    void theDownloaderReports(const DownloadReport& report) { controller.onDownloadFinished(report); }
     void whileTheBoxIsOpen(std::function<void()> act) { view.whileAsking = std::move(act); }
     std::vector<std::string> queued() const { return linesOf(controller.queue()); }
 

@@ -36,7 +36,7 @@ int main(int argc, char** argv)
 #endif
 #if QVR_TEST_WEB_ENGINE
     // As the program prepares it.
-    qvr::PrepareWebEngine();
+    qvr::prepareWebEngine();
 #endif
     const qvr::CurlGlobal curl;
     QApplication application(argc, argv);

@@ -11,21 +11,21 @@
 namespace {
 
 // The stand-ins cannot reach a log of the test's own: one for the process.
-std::mutex g_mutex;
-std::vector<qvr::test::DiskEvent> g_events;
+std::mutex diskEventsMutex;
+std::vector<qvr::test::DiskEvent> diskEvents;
 
 void note(qvr::test::DiskEvent::Kind kind, std::string path)
 {
-    const std::lock_guard lock(g_mutex);
-    g_events.push_back({kind, std::move(path)});
+    const std::lock_guard lock(diskEventsMutex);
+    diskEvents.push_back({kind, std::move(path)});
 }
 
 } // namespace
 
-std::vector<qvr::test::DiskEvent> qvr::test::TakeDiskEvents()
+std::vector<qvr::test::DiskEvent> qvr::test::takeDiskEvents()
 {
-    const std::lock_guard lock(g_mutex);
-    return std::exchange(g_events, {});
+    const std::lock_guard lock(diskEventsMutex);
+    return std::exchange(diskEvents, {});
 }
 
 extern "C" int fsync(int fd)

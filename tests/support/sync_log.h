@@ -17,6 +17,6 @@ struct DiskEvent {
 };
 
 // The events since the last call.
-std::vector<DiskEvent> TakeDiskEvents();
+std::vector<DiskEvent> takeDiskEvents();
 
 } // namespace qvr::test

@@ -186,7 +186,7 @@ TEST_F(CommandTest, WhatOpensOnTheDesktopInheritsNoDescriptorOfTheWindow)
 {
     // Lists what it got, started through the platform's launcher as the desktop's opener is.
     struct ListingOpener : DesktopOpener {
-        bool open(const std::string&) override { return StartDetached("/bin/sh", {"-c", script, listing}); }
+        bool open(const std::string&) override { return startDetached("/bin/sh", {"-c", script, listing}); }
         std::string script = "ls /proc/self/fd > \"$0.part\" && mv \"$0.part\" \"$0\"", listing;
     } opener;
     opener.listing = m_dir.file("listing");

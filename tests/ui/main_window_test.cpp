@@ -311,10 +311,10 @@ TEST_F(WindowTest, ResumeOrANewRequestTriesAFailingTrackAgainAtOnce)
 TEST_F(WindowTest, TheFolderIsSyncedWhenATrackFileIsMadeAndBeforeItsItemLeavesTheQueue)
 {
     queueOnDisk({{"s", "Synced", 20000}});
-    static_cast<void>(TakeDiskEvents());  // those of earlier tests
+    static_cast<void>(takeDiskEvents());  // those of earlier tests
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    const auto events = TakeDiskEvents();
+    const auto events = takeDiskEvents();
     const auto last = [&](DiskEvent event) { return std::find(events.rbegin(), events.rend(), event) - events.rbegin(); };
     const DiskEvent folder {DiskEvent::Sync, m_config.strings.m_strDownloadFolder};
     EXPECT_GE(std::count(events.begin(), events.end(), folder), 2) << "once made, once whole";

@@ -19,15 +19,15 @@ namespace {
 // Track-info answers and download addresses are the fuzz targets' (tests/fuzz).
 TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
 {
-    EXPECT_EQ(EncodeRequestText("track=1&x=%41"), "track=1&x=%41");
-    EXPECT_EQ(EncodeRequestText("a b\"<>\\^`{|}#\x01\x7f\xc3\xa9"),
+    EXPECT_EQ(encodeRequestText("track=1&x=%41"), "track=1&x=%41");
+    EXPECT_EQ(encodeRequestText("a b\"<>\\^`{|}#\x01\x7f\xc3\xa9"),
               "a%20b%22%3C%3E%5C%5E%60%7B%7C%7D%23%01%7F%C3%A9");
-    EXPECT_EQ(FormatStrings("/p?%s&guid=%s", {"a%sb", "ID"}), "/p?a%sb&guid=ID");
+    EXPECT_EQ(formatStrings("/p?%s&guid=%s", {"a%sb", "ID"}), "/p?a%sb&guid=ID");
 
     // The installation id joins the query, never a fragment that is not sent.
-    EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1", "ID"), "http://h/t?x=1&guid=ID");
-    EXPECT_EQ(TrackFileRequestUrl("http://h/t?x=1#f#g", "ID"), "http://h/t?x=1&guid=ID#f#g");
-    EXPECT_FALSE(TrackFileRequestUrl("file:///t?x=1", "ID"));
+    EXPECT_EQ(trackFileRequestUrl("http://h/t?x=1", "ID"), "http://h/t?x=1&guid=ID");
+    EXPECT_EQ(trackFileRequestUrl("http://h/t?x=1#f#g", "ID"), "http://h/t?x=1&guid=ID#f#g");
+    EXPECT_FALSE(trackFileRequestUrl("file:///t?x=1", "ID"));
 }
 
 // A figure past 64 bits is refused, never read as a smaller one.
@@ -50,7 +50,7 @@ TEST(StoreAddresses, LengthAndRangeHeadersReadTheirDigitsUpTo64Bits)
         {"bytes */" + over, 0, {}, {}},
     };
     for (const auto& [value, length, start, unsatisfied] : cases) {
-        EXPECT_EQ(std::tuple(ParseContentLength(value), ContentRangeStart(value), UnsatisfiedRangeSize(value)),
+        EXPECT_EQ(std::tuple(parseContentLength(value), contentRangeStart(value), unsatisfiedRangeSize(value)),
                   std::tuple(length, start, unsatisfied)) << value;
     }
 }
@@ -62,7 +62,7 @@ TEST(StoreAddresses, PercentOfAnyFigures)
         {5000, 10000, 50}, {9999, 10000, 99}, {7, 0, 0}, {3000000000ull, 6000000000ull, 50},
         {10001, 10000, 100}, {UINT64_MAX, 1, INT32_MAX}, {1, UINT64_MAX, 0}};
     for (const auto& [done, total, percent] : cases)
-        EXPECT_EQ(Percent(done, total), percent) << done << " of " << total;
+        EXPECT_EQ(percentOf(done, total), percent) << done << " of " << total;
 }
 
 // Every server error, a timeout and too many requests: the request waits; any other
@@ -70,9 +70,9 @@ TEST(StoreAddresses, PercentOfAnyFigures)
 TEST(StoreAddresses, TheStoreIsBusyOnServerErrorsTimeOutsAndTooManyRequests)
 {
     for (const int status : {500, 501, 503, 599, 408, 429})
-        EXPECT_TRUE(StoreBusy(status)) << status;
+        EXPECT_TRUE(storeBusy(status)) << status;
     for (const int status : {200, 301, 400, 404, 407, 410, 428, 499})
-        EXPECT_FALSE(StoreBusy(status)) << status;
+        EXPECT_FALSE(storeBusy(status)) << status;
 }
 
 TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
@@ -84,18 +84,18 @@ TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
     ::mkdir(dir.file("sub").c_str(), 0755);
     test::writeFile(dir.file("sub/deep.mp3"), "");
     // Case does not count, except between names that differ only in case.
-    EXPECT_EQ(ListDownloadedFiles(dir.path()),
+    EXPECT_EQ(scanDownloadedFiles(dir.path()),
               (std::vector<std::string> {".38 Special.mp3", "[album.mp3]", "A.MP3", "a.mp3", "b.mp3"}));
-    EXPECT_TRUE(ListDownloadedFiles(dir.file("missing")).empty());
+    EXPECT_TRUE(scanDownloadedFiles(dir.file("missing")).empty());
 }
 
 TEST(DownloadedFiles, SelectionIsFoundByPrefixFromTheSecondEntryRound)
 {
     const std::vector<std::string> entries {"Song.mp3", "song.mp3 (2)", "Zed.mp3"};
     for (const auto& [prefix, found] : {std::pair("SONG.MP3", 1), {"zed", 2}, {"gone", -1}})
-        EXPECT_EQ(FindStringPrefix(entries, prefix, 0), found) << prefix << ": starts after the first entry";
-    EXPECT_EQ(FindStringPrefix({"Song.mp3", "Zed.mp3"}, "song", 0), 0) << "wraps round";
-    EXPECT_EQ(FindStringPrefix({}, "a", 0), -1);
+        EXPECT_EQ(findStringPrefix(entries, prefix, 0), found) << prefix << ": starts after the first entry";
+    EXPECT_EQ(findStringPrefix({"Song.mp3", "Zed.mp3"}, "song", 0), 0) << "wraps round";
+    EXPECT_EQ(findStringPrefix({}, "a", 0), -1);
 }
 
 // A new list changes only the rows that differ: the others, and a selection on them,
@@ -116,7 +116,7 @@ TEST(DownloadedFiles, ANewListChangesOnlyTheRowsThatDiffer)
     std::vector<std::string> many;
     for (int i = 0; i < 100; i += 3)
         many.push_back(std::to_string(i) + ".mp3");
-    std::ranges::sort(many, ListTextLess);
+    std::ranges::sort(many, listTextLess);
     given = many;
     model.show(given);
     EXPECT_EQ(model.entries(), many);
@@ -124,8 +124,8 @@ TEST(DownloadedFiles, ANewListChangesOnlyTheRowsThatDiffer)
 
 TEST(WindowLayout, FolderLabelKeepsTwentyCharacters)
 {
-    EXPECT_EQ(FolderLabel("12345678901234567890"), "12345678901234567890");
-    EXPECT_EQ(FolderLabel("123456789012345678901"), "12345678901234567...");
+    EXPECT_EQ(folderLabel("12345678901234567890"), "12345678901234567890");
+    EXPECT_EQ(folderLabel("123456789012345678901"), "12345678901234567...");
 }
 
 TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
@@ -137,12 +137,12 @@ TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
         {QRect(0, 20, 600, 100), QPoint(-173, 20)},     // and the top
     };
     for (const auto& [available, expected] : cases)
-        EXPECT_EQ(WindowPlace(available, QSize(773, 146)), expected) << available.width() << " x " << available.height();
+        EXPECT_EQ(windowPlace(available, QSize(773, 146)), expected) << available.width() << " x " << available.height();
 }
 
 // What the real box of `type` showing `text` answers to what the user does once it is
 // open; one still open 20 s later fails the test and is closed.
-int AnswerOfTheBox(unsigned type, const std::function<void(QMessageBox&)>& user, const std::string& text = "?")
+int answerOfTheBox(unsigned type, const std::function<void(QMessageBox&)>& user, const std::string& text = "?")
 {
     const QObject scope;
     QTimer::singleShot(0, &scope, [&] { user(*qobject_cast<QMessageBox*>(QApplication::activeModalWidget())); });
@@ -170,7 +170,7 @@ TEST(MessageBox, ShowsItsTextAsPlainTextAndAnswersWithTheButtonPressed)
             shown.emplace(box.text(), box.textFormat());
             box.button(pressed)->click();
         };
-        EXPECT_EQ(AnswerOfTheBox(type, press, text), answer);
+        EXPECT_EQ(answerOfTheBox(type, press, text), answer);
         ASSERT_TRUE(shown);
         EXPECT_EQ(shown->first.toStdString(), text);
         EXPECT_EQ(shown->second, Qt::PlainText);
@@ -184,8 +184,8 @@ TEST(MessageBox, EscapeOrClosingAnswersAsCancelOrNo)
     const std::pair<unsigned, int> cases[] = {{MB_OKCANCEL, IDCANCEL}, {MB_YESNO, IDNO}, {MB_OK | MB_ICONWARNING, IDOK}};
     for (const auto& [type, answer] : cases) {
         SCOPED_TRACE(type);
-        EXPECT_EQ(AnswerOfTheBox(type, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }), answer) << "Escape";
-        EXPECT_EQ(AnswerOfTheBox(type, [](QMessageBox& box) { box.close(); }), answer) << "closed";
+        EXPECT_EQ(answerOfTheBox(type, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }), answer) << "Escape";
+        EXPECT_EQ(answerOfTheBox(type, [](QMessageBox& box) { box.close(); }), answer) << "closed";
     }
 }
 

@@ -26,14 +26,14 @@ protected:
     RadioPanelTest()
     {
         EXPECT_TRUE(started);
-        SetControlId(prompt, IDC_RADIO_LABEL);
+        setControlId(prompt, IDC_RADIO_LABEL);
         prompt->setGeometry(kBrowserRect);
         auto* placeholder = new QLabel("<Radio location>", &window);
-        SetControlId(placeholder, IDC_BROWSER_PLACE);
+        setControlId(placeholder, IDC_BROWSER_PLACE);
         placeholder->hide();
         window.resize(700, 250);
         window.show();
-        panel.PlaceBrowser(&window, IDC_BROWSER_PLACE, [] { return &QtWebEngineViews(); }, nullptr);
+        panel.placeBrowser(&window, IDC_BROWSER_PLACE, [] { return &qtWebEngineViews(); }, nullptr);
     }
 
     QWebEnginePage* page() const
@@ -63,7 +63,7 @@ protected:
     QWidget window;
     QLabel* prompt = new QLabel(kRadioPromptText, &window);
     SimpleBrowser browser;
-    RadioPanel panel {prompt, browser, curlHttpClientFactory(RadioCheckOptions()), url};
+    RadioPanel panel {prompt, browser, curlHttpClientFactory(radioCheckOptions()), url};
 };
 
 // A page that does not answer 200 (a 404: the prompt, and no web engine), and a click

@@ -22,7 +22,7 @@ namespace qvr {
 namespace {
 
 // Runs an X tool (given up on after 20 s) and returns its output.
-std::string X(std::vector<std::string> args)
+std::string runXTool(std::vector<std::string> args)
 {
     args.insert(args.begin(), {"/usr/bin/timeout", "20"});
     std::string output;
@@ -30,35 +30,35 @@ std::string X(std::vector<std::string> args)
     return output;
 }
 
-QImage Screen(const QRect& area)
+QImage grabScreen(const QRect& area)
 {
     return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
 }
 
-QRgb ScreenPixel(QPoint at)
+QRgb screenPixel(QPoint at)
 {
-    return Screen(QRect(at, QSize(1, 1))).pixel(0, 0) & RGB_MASK;
+    return grabScreen(QRect(at, QSize(1, 1))).pixel(0, 0) & RGB_MASK;
 }
 
 // The first visible window of process `pid` named `name`, waited for: its X id.
 // xdotool gives up on an X error, which any window that goes away while it looks
 // causes (Qt and the web engine make and drop windows of their own while the program
 // starts); it looks again then, for 30 s at most.
-std::string FindWindow(const std::string& pid, const std::string& name)
+std::string findWindow(const std::string& pid, const std::string& name)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string found;
     while (found.empty() && std::chrono::steady_clock::now() < deadline)
-        found = X({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name});
+        found = runXTool({"xdotool", "search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", name});
     if (found.empty())
         ADD_FAILURE() << "no window " << name << " showed";
     return found.substr(0, found.find('\n'));
 }
 
-QRect Geometry(const std::string& window)
+QRect windowGeometry(const std::string& window)
 {
     int x = 0, y = 0, width = 0, height = 0;
-    std::sscanf(X({"xdotool", "getwindowgeometry", "--shell", window}).c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &x, &y,
+    std::sscanf(runXTool({"xdotool", "getwindowgeometry", "--shell", window}).c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &x, &y,
                 &width, &height);
     return QRect(x, y, width, height);
 }
@@ -80,9 +80,9 @@ protected:
                       : std::vector<std::string> {QVR_EXECUTABLE},
             variables);
         m_pid = std::to_string(m_program->pid());
-        m_window = FindWindow(m_pid, "^Quavero$");
+        m_window = findWindow(m_pid, "^Quavero$");
         ASSERT_NE(m_window, "");
-        m_place = Geometry(m_window);
+        m_place = windowGeometry(m_window);
     }
     // The middle of a logical pixel of the window, on the screen.
     QPoint at(QPoint inWindow) const
@@ -95,7 +95,7 @@ protected:
         std::vector<std::string> args {"xdotool"};
         for (const auto& command : commands)
             args.insert(args.end(), command.begin(), command.end());
-        X(args);
+        runXTool(args);
     }
     static std::vector<std::string> moveTo(QPoint onScreen)
     {
@@ -103,15 +103,15 @@ protected:
     }
     int visibleWindows() const
     {
-        const std::string list = X({"xdotool", "search", "--onlyvisible", "--pid", m_pid});
+        const std::string list = runXTool({"xdotool", "search", "--onlyvisible", "--pid", m_pid});
         return static_cast<int>(std::count(list.begin(), list.end(), '\n'));
     }
     // Whether the radio page's colour fills the panel's corners; with `wait`, once it does.
     bool pageShown(bool wait = false) const
     {
         const auto shown = [this] {
-            return ScreenPixel(at(kBrowserRect.topLeft())) == sim::kRadioPageBackground
-                && ScreenPixel(at(kBrowserRect.bottomRight())) == sim::kRadioPageBackground;
+            return screenPixel(at(kBrowserRect.topLeft())) == sim::kRadioPageBackground
+                && screenPixel(at(kBrowserRect.bottomRight())) == sim::kRadioPageBackground;
         };
         return wait ? QTest::qWaitFor(shown, 30000) : shown();
     }
@@ -137,24 +137,24 @@ TEST_F(RealWindow, OnlyItsSkinOpensTheMenuOrDragsTheWindow)
 {
     start();
     ASSERT_TRUE(pageShown(true)) << "the radio page's colour";
-    EXPECT_NE(ScreenPixel(at(kBrowserRect.topLeft() - QPoint(1, 1))), sim::kRadioPageBackground) << "and only there";
+    EXPECT_NE(screenPixel(at(kBrowserRect.topLeft() - QPoint(1, 1))), sim::kRadioPageBackground) << "and only there";
 
     // A right click in the page opens nothing; one on the skin opens the menu, and
     // only that one, whose last item opens the About box.
     mouse({moveTo(at(kBrowserRect.center())), {"click", "3"}});
     mouse({moveTo(at(kBareSkin)), {"click", "3"}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindows() == 2; }, 30000)) << "the menu";
-    X({"xdotool", "key", "Up", "Return"});
-    const QRect about = Geometry(FindWindow(m_pid, "^About Quavero Music Manager$"));
-    mouse({moveTo(about.topLeft() + DialogUnitsToPixels(178, 7, 50, 16).center()), {"click", "1"}});
+    runXTool({"xdotool", "key", "Up", "Return"});
+    const QRect about = windowGeometry(findWindow(m_pid, "^About Quavero Music Manager$"));
+    mouse({moveTo(about.topLeft() + dialogUnitsToPixels(178, 7, 50, 16).center()), {"click", "1"}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindows() == 1; }, 30000)) << "closed with its OK button";
 
     // Dragged by its skin (here, without a window manager, the window follows the mouse).
     mouse({moveTo(at(kBareSkin)), {"mousedown", "1"}, moveTo(at(kBareSkin + QPoint(20, 20))),
            moveTo(at(kBareSkin + QPoint(100, 80))), {"mouseup", "1"}});
     const QPoint moved = m_place.topLeft() + QPoint(100, 80);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Geometry(m_window).topLeft() == moved; }, 30000));
-    m_place.moveTopLeft(Geometry(m_window).topLeft());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return windowGeometry(m_window).topLeft() == moved; }, 30000));
+    m_place.moveTopLeft(windowGeometry(m_window).topLeft());
     closeWithItsButton();
 }
 
@@ -188,7 +188,7 @@ TEST_F(RealWindow, UnderAWaylandSessionWithAnXDisplayTheWindowRunsOnX)
 {
     start(1, {"QT_QPA_PLATFORM=", "XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=wayland-qvr-test"}, true);
     // On top: without a window manager the window says so itself.
-    EXPECT_THAT(X({"xprop", "-id", m_window, "_NET_WM_STATE"}), testing::HasSubstr("_NET_WM_STATE_ABOVE"));
+    EXPECT_THAT(runXTool({"xprop", "-id", m_window, "_NET_WM_STATE"}), testing::HasSubstr("_NET_WM_STATE_ABOVE"));
     closeWithItsButton();
     EXPECT_THAT(m_program->readAll(), testing::Not(testing::ContainsRegex("[Ww]ayland")));
 }
@@ -211,13 +211,13 @@ TEST_F(RealWindow, TheRadioPageOpensNothingAndAsksTheUserNothing)
 
 // The key colour, or a blend of it with the dark rim: a teal no other part of the
 // window (nor the radio page) has.
-bool KeyLike(QRgb pixel)
+bool keyLike(QRgb pixel)
 {
     return qGreen(pixel) > qRed(pixel) + 25 && qBlue(pixel) > qRed(pixel) + 25 && std::abs(qGreen(pixel) - qBlue(pixel)) < 12;
 }
 
 // Picture `id` of set 1 ("<id>.bmp") or 2 ("<id>@2x.bmp"), with its ratio.
-QImage SetPicture(unsigned id, int set)
+QImage setPicture(unsigned id, int set)
 {
     QImage picture(QStringLiteral(":/qvr/bitmaps/%1%2.bmp").arg(id).arg(set == 2 ? QStringLiteral("@2x") : QString()));
     picture.setDevicePixelRatio(set);
@@ -227,14 +227,14 @@ QImage SetPicture(unsigned id, int set)
 // Which of a button's three pictures of either set, over the skin and scaled smoothly
 // to the size shown, `shown` is: 3 * (set - 1) + the picture's number of the nearest,
 // and only an equal one when `exact`.
-int WhichPicture(const QImage& shown, const ButtonImages& button, const QRect& place, bool exact)
+int whichPicture(const QImage& shown, const ButtonImages& button, const QRect& place, bool exact)
 {
     std::array<long, 6> distances {};
     for (std::size_t candidate = 0; candidate < distances.size(); ++candidate) {
         const int set = candidate < 3 ? 1 : 2;
         // The button's picture over the skin beneath it, pixel for pixel, black see-through.
-        QImage picture = SetPicture(IDB_SKIN, set).copy(QRect(place.topLeft() * set, place.size() * set)).convertToFormat(QImage::Format_RGB32);
-        const QImage face = SetPicture(button.bitmaps[candidate % 3], set).convertToFormat(QImage::Format_RGB32);
+        QImage picture = setPicture(IDB_SKIN, set).copy(QRect(place.topLeft() * set, place.size() * set)).convertToFormat(QImage::Format_RGB32);
+        const QImage face = setPicture(button.bitmaps[candidate % 3], set).convertToFormat(QImage::Format_RGB32);
         for (int y = 0; y < std::min(picture.height(), face.height()); ++y) {
             for (int x = 0; x < std::min(picture.width(), face.width()); ++x) {
                 if ((face.pixel(x, y) & RGB_MASK) != 0)
@@ -262,14 +262,14 @@ int WhichPicture(const QImage& shown, const ButtonImages& button, const QRect& p
 TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const QImage background = Screen(screen);
-    const QRgb key = ColorFromColorRef(kSkinColorKey).rgb() & RGB_MASK;
+    const QImage background = grabScreen(screen);
+    const QRgb key = colorFromColorRef(kSkinColorKey).rgb() & RGB_MASK;
     const ButtonImages& remove = kButtonImages[1];
     ASSERT_EQ(remove.controlId, IDC_REMOVE);
     QRect removePlace;
-    for (const DialogControl& control : FindDialogTemplate(IDD_MAIN_WINDOW)->controls) {
+    for (const DialogControl& control : findDialogTemplate(IDD_MAIN_WINDOW)->controls) {
         if (control.id == IDC_REMOVE)
-            removePlace = DialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
+            removePlace = dialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
     }
     for (const qreal scale : {1.0, 1.25, 1.5, 2.0}) {
         SCOPED_TRACE(testing::Message() << "scale " << scale);
@@ -284,11 +284,11 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
         // A screen of a device pixel ratio above 1 takes the 2x pictures.
         const int set = scale > 1 ? 2 : 1;
         const bool whole = set == scale;
-        const QImage skin = SetPicture(IDB_SKIN, set).convertToFormat(QImage::Format_RGB32);
+        const QImage skin = setPicture(IDB_SKIN, set).convertToFormat(QImage::Format_RGB32);
         const QRect visible = m_place & screen;
         // The first fault, once the window has painted itself; empty when there is none.
         const auto fault = [&]() -> std::string {
-            const QImage shown = Screen(visible);
+            const QImage shown = grabScreen(visible);
             if (!visible.contains(m_place.topRight())
                 || (shown.pixel(m_place.right() - visible.left(), 0) & RGB_MASK) != (background.pixel(m_place.topRight()) & RGB_MASK))
                 return "the top right corner is not see-through";
@@ -300,7 +300,7 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
                     const QRgb beneath = background.pixel(x, y) & RGB_MASK;
                     const bool keyed = whole && (skin.pixel(in) & RGB_MASK) == key;
                     const bool edge = in.x() == 0 || in.y() == 0 || in.x() == m_place.width() - 1 || in.y() == m_place.height() - 1;
-                    if (KeyLike(pixel))
+                    if (keyLike(pixel))
                         return "the key colour" + where;
                     if (whole && (keyed || edge) && pixel != (keyed ? beneath : skin.pixel(in) & RGB_MASK))
                         return (keyed ? "not see-through" : "not the skin") + where;
@@ -320,8 +320,8 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
                          (QSizeF(removePlace.size()) * scale).toSize());
         const auto expectShows = [&](int state) {
             const int expected = 3 * (set - 1) + state;
-            EXPECT_TRUE(QTest::qWaitFor([&] { return WhichPicture(Screen(area), remove, removePlace, whole) == expected; }, 10000))
-                << "picture " << expected << ", not " << WhichPicture(Screen(area), remove, removePlace, false);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return whichPicture(grabScreen(area), remove, removePlace, whole) == expected; }, 10000))
+                << "picture " << expected << ", not " << whichPicture(grabScreen(area), remove, removePlace, false);
         };
         const std::vector<std::string> away = moveTo(QPoint(screen.center().x(), 10));
         mouse({away});
@@ -333,7 +333,7 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
         mouse({away, {"mouseup", "1"}});
         if (scale == 1.5) {
             const QPoint prompt = at(kBrowserRect.topLeft() + QPoint(2, 2));
-            EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenPixel(prompt) == (qRgb(255, 255, 255) & RGB_MASK); }, 30000)) << "the prompt";
+            EXPECT_TRUE(QTest::qWaitFor([&] { return screenPixel(prompt) == (qRgb(255, 255, 255) & RGB_MASK); }, 30000)) << "the prompt";
             EXPECT_FALSE(pageShown());
             EXPECT_THAT(test::readFile("/proc/" + m_pid + "/maps"), testing::Not(testing::HasSubstr("libQt6WebEngine")));
             m_store.setRadioStatus(200);
@@ -341,7 +341,7 @@ TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
         }
         EXPECT_TRUE(pageShown(true));
         // The view came after the window was on the screen, and the window stayed as it was.
-        EXPECT_EQ(FindWindow(m_pid, "^Quavero$"), m_window);
+        EXPECT_EQ(findWindow(m_pid, "^Quavero$"), m_window);
         EXPECT_EQ(fault(), "");
         closeWithItsButton();
     }

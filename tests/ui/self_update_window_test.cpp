@@ -46,7 +46,7 @@ protected:
             update.updater.refusedNote = m_dir.file("cache/refused-version");
             update.launch = [this](const std::string& program, const std::vector<std::string>& args) {
                 m_launched.push_back(program + " " + args.at(0));
-                auto started = StartWatched(program, args);
+                auto started = startWatched(program, args);
                 m_newVersion = started ? started->pid() : 0;
                 return started;
             };
@@ -61,7 +61,7 @@ protected:
     {
         const std::string& folder = *m_config.runtimeDir;
         using namespace std::chrono_literals;
-        return SendHandoffMessage(folder, FindWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING)), message, {2s, 2s})
+        return sendHandoffMessage(folder, findWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING)), message, {2s, 2s})
             .value_or(-1);
     }
 
@@ -71,7 +71,7 @@ protected:
     std::chrono::milliseconds m_trialProof {120000};
 };
 
-QProgressDialog* ShownProgressBox()
+QProgressDialog* shownProgressBox()
 {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (auto* box = qobject_cast<QProgressDialog*>(widget); box && box->isVisible())
@@ -148,7 +148,7 @@ TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWind
         const std::string handed = "track=during-" + start + std::string("\r\n+more\0+more", 14);
         EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, handed}), 1);
         // As the new version publishes its window before it fails.
-        ASSERT_TRUE(PublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD));
+        ASSERT_TRUE(publishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD));
 
         ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
                                           && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
@@ -178,15 +178,15 @@ TEST_F(UpdateWindowTest, ACancelledDownloadStartsTheWindowWithWhatArrivedMeanwhi
     // A second start while the question is open is answered at once, its request on
     // disk, though the window's thread is busy with the question.
     m_prompts.whileAsking = [this] {
-        EXPECT_EQ(ShownProgressBox(), nullptr) << "not before the answer";
+        EXPECT_EQ(shownProgressBox(), nullptr) << "not before the answer";
         EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, "track=during"}), 1);
-        EXPECT_EQ(RequestInbox(RequestInbox::FolderBeside(m_config.strings.m_strRawQueuePath)).Pending().size(), 1u);
+        EXPECT_EQ(RequestInbox(RequestInbox::folderBeside(m_config.strings.m_strRawQueuePath)).pendingLetters().size(), 1u);
     };
     // The download runs on the window's thread, which takes the box's events meanwhile.
     std::string shown;
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, [&] {
-        QProgressDialog* box = ShownProgressBox();
+        QProgressDialog* box = shownProgressBox();
         if (!box || !box->labelText().contains(QLocale().toString(8192)))
             return;
         shown = box->labelText().toStdString();
@@ -202,7 +202,7 @@ TEST_F(UpdateWindowTest, ACancelledDownloadStartsTheWindowWithWhatArrivedMeanwhi
     const QLocale locale;
     EXPECT_EQ(shown, ("Downloading the new version: " + locale.toString(8192) + " of "
                       + locale.toString(qulonglong(readFile(m_dir.file("newer")).size())) + " bytes").toStdString());
-    EXPECT_EQ(ShownProgressBox(), nullptr);
+    EXPECT_EQ(shownProgressBox(), nullptr);
     EXPECT_EQ(m_prompts.asked.size(), 1u) << "no notice";
     EXPECT_TRUE(m_launched.empty()) << "the program left alone is the updater's test";
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && m_window->rawEntries().IsEmpty()
@@ -247,7 +247,7 @@ TEST_F(UpdateWindowTest, WhenTheWaitsBeforeTheWindowHaveUsedUpTheirTimeTheRadioI
         update(environment);
         environment.startWaits = std::chrono::milliseconds(300);
         environment.webViews = [] { return nullptr; };
-        environment.radioHttp = curlHttpClientFactory(RadioCheckOptions());
+        environment.radioHttp = curlHttpClientFactory(radioCheckOptions());
     };
     openWindow();
     EXPECT_TRUE(m_window->isVisible() && m_window->control(IDC_RADIO_LABEL)->isVisible());

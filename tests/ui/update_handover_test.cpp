@@ -34,16 +34,16 @@ protected:
         update.updater.refusedNote = m_dir.file("refused-version");
         m_handover.emplace(*this, m_config, update, limit);
         using KeepHidden = std::function<void()>;
-        EXPECT_TRUE(m_handover->RunUpdateStep([&](const SelfUpdateEnvironment&, const KeepHidden& keepHidden) {
+        EXPECT_TRUE(m_handover->runUpdateStep([&](const SelfUpdateEnvironment&, const KeepHidden& keepHidden) {
             keepHidden();
             SelfUpdateOutcome outcome {.installed = true, .executable = m_dir.file("quavero"), .version = "2.1.0.1"};
             if (starts)
-                outcome.newVersion = StartWatched(QVR_VERSION_PROBE, {"/switch"});
+                outcome.newVersion = startWatched(QVR_VERSION_PROBE, {"/switch"});
             m_newVersion = outcome.newVersion ? outcome.newVersion->pid() : 0;
             return outcome;
         }));
-        EXPECT_FALSE(m_handover->ShowAllowed());
-        return m_handover->KeepHiddenUntilTakenOver();
+        EXPECT_FALSE(m_handover->showAllowed());
+        return m_handover->keepHiddenUntilTakenOver();
     }
 
     TempDir m_dir;
@@ -56,8 +56,8 @@ protected:
 TEST_F(UpdateHandoverTest, ANewVersionThatSaysItRunsBeforeTheLimitTakesOverOnce)
 {
     ASSERT_TRUE(installed(std::chrono::minutes(1)));
-    EXPECT_TRUE(m_handover->OnTakenOver());
-    EXPECT_FALSE(m_handover->OnTakenOver());
+    EXPECT_TRUE(m_handover->onTakenOver());
+    EXPECT_FALSE(m_handover->onTakenOver());
     EXPECT_EQ(m_postedTakenOver, 1);
     // Its end after it took over brings nothing back.
     ::kill(m_newVersion, SIGKILL);
@@ -65,7 +65,7 @@ TEST_F(UpdateHandoverTest, ANewVersionThatSaysItRunsBeforeTheLimitTakesOverOnce)
     QCoreApplication::processEvents();
     EXPECT_EQ(m_cameBack, 0);
     EXPECT_EQ(m_handover->state(), UpdateHandover::State::TakenOver);
-    EXPECT_FALSE(m_handover->ShowAllowed());
+    EXPECT_FALSE(m_handover->showAllowed());
 }
 
 TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBackAndTheWindowComesBack)
@@ -73,7 +73,7 @@ TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBackAndTheWindowComes
     ASSERT_TRUE(installed(std::chrono::minutes(1)));
     ::kill(m_newVersion, SIGKILL);
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_cameBack == 1; }));
-    EXPECT_TRUE(m_handover->ShowAllowed());
+    EXPECT_TRUE(m_handover->showAllowed());
     EXPECT_EQ(readFile(m_dir.file("quavero")), "previous");
     EXPECT_EQ(readFile(m_dir.file("refused-version")), "2.1.0.1\n");
     EXPECT_EQ(m_toldUndone, 1);
@@ -84,10 +84,10 @@ TEST_F(UpdateHandoverTest, TheTakeOverAndTheQuitOfAVersionGivenUpAtTheLimitAreRe
 {
     ASSERT_TRUE(installed(std::chrono::milliseconds(1)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_cameBack == 1; }));
-    EXPECT_FALSE(m_handover->OnTakenOver());
+    EXPECT_FALSE(m_handover->onTakenOver());
     EXPECT_EQ(m_postedTakenOver, 0);
-    EXPECT_TRUE(m_handover->RefusesQuitFrom(m_newVersion));
-    EXPECT_FALSE(m_handover->RefusesQuitFrom(0)) << "a quit from anyone else";
+    EXPECT_TRUE(m_handover->refusesQuitFrom(m_newVersion));
+    EXPECT_FALSE(m_handover->refusesQuitFrom(0)) << "a quit from anyone else";
 }
 
 TEST_F(UpdateHandoverTest, ANewVersionThatCouldNotStartIsUndoneAtOnceAndTheWindowStartsItself)

@@ -23,7 +23,7 @@ using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
 // What a screen reader finds among the window's parts: the names of those of `role`.
-std::vector<std::string> NamesRead(QWidget* window, QAccessible::Role role)
+std::vector<std::string> namesRead(QWidget* window, QAccessible::Role role)
 {
     std::vector<std::string> names;
     QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(window);
@@ -62,9 +62,9 @@ TEST_F(WindowTest, TheTextsTheFolderAndTheProgressBarShowAsTheyShould)
     EXPECT_EQ(window.controlAs<QLabel>(IDC_PERCENT_TEXT)->text(), "0%");
     QWidget* bar = window.control(IDC_PROGRESS_BAR);
     EXPECT_EQ(bar->width(), 0);
-    Send(window.messageSink(), msg::DownloadProgress {50});
+    sendMessage(window.messageSink(), msg::DownloadProgress {50});
     EXPECT_EQ(bar->width(), 62) << "125 pixels wide at 100 percent";
-    const QImage tile = LoadBitmapResource(IDB_PROGRESS);
+    const QImage tile = loadBitmapResource(IDB_PROGRESS);
     const QImage shown = bar->grab().toImage();
     for (int x = 0; x < shown.width(); ++x) {
         for (int y = 0; y < shown.height(); ++y)
@@ -120,7 +120,7 @@ TEST_F(WindowTest, TheKeyboardReachesEveryControlThatAssistiveTechnologyNames)
     EXPECT_THAT(walked, ElementsAre("Download queue", "Downloaded tracks", "Store", "Remove", "Clear", "Choose Folder",
                                     "Open Folder", "Resume", "Pause", "Minimize", "Close", "Download queue"));
     // The texts read as they show.
-    Send(m_window->messageSink(), msg::DownloadProgress {42});
+    sendMessage(m_window->messageSink(), msg::DownloadProgress {42});
     EXPECT_EQ(name(m_window->control(IDC_PERCENT_TEXT)), "42%");
     EXPECT_EQ(name(m_window->control(IDC_STATUS_TEXT)), "No Files in Queue");
 
@@ -172,12 +172,12 @@ TEST_F(WindowTest, AScreenReaderReadsTheButtonsTheWholeFolderAndTheProgressOfADo
     queueOnDisk({{"p", "Progress", 200000}});
     m_store.setStallAfter(100000, 1);
     openWindow();
-    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::Button),
+    EXPECT_THAT(namesRead(m_window.get(), QAccessible::Button),
                 UnorderedElementsAre("Store", "Remove", "Clear", "Choose Folder", "Open Folder", "Resume", "Pause",
                                      "Minimize", "Close"));
-    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::StaticText), Contains(m_config.strings.m_strDownloadFolder))
+    EXPECT_THAT(namesRead(m_window.get(), QAccessible::StaticText), Contains(m_config.strings.m_strDownloadFolder))
         << "the whole folder, which the label cuts short";
-    EXPECT_THAT(NamesRead(m_window.get(), QAccessible::ProgressBar), ElementsAre("Download progress"));
+    EXPECT_THAT(namesRead(m_window.get(), QAccessible::ProgressBar), ElementsAre("Download progress"));
 
     QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(m_window->control(IDC_PROGRESS_BAR));
     QAccessibleValueInterface* value = bar->valueInterface();

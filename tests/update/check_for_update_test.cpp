@@ -131,10 +131,10 @@ protected:
 TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresentName)
 {
     writeFile(m_dir.file("install/OldExecutable.bak"), "the previous update's");
-    static_cast<void>(test::TakeDiskEvents()); // those of earlier tests
+    static_cast<void>(test::takeDiskEvents()); // those of earlier tests
     CAutoUpdater updater(m_env);
     EXPECT_EQ(updater.CheckForUpdate(folderUrl()), UPD_INSTALLED);
-    const auto events = test::TakeDiskEvents();
+    const auto events = test::takeDiskEvents();
     const auto renamed = std::find(events.begin(), events.end(), test::DiskEvent {test::DiskEvent::Rename, exePath()});
     const test::DiskEvent staged {test::DiskEvent::Sync, m_dir.file("install/.my player.update")};
     const test::DiskEvent folder {test::DiskEvent::Sync, m_dir.file("install")};
@@ -332,11 +332,11 @@ TEST(Url, CanonicalFormEscapesOnlyBeforeTheQuery)
         {"http://[::1]:8080/QVR_DLM/", "http://[::1]:8080/QVR_DLM/"},
     };
     for (const auto& [given, canonical] : cases)
-        EXPECT_EQ(CanonicalizeUrl(given), std::optional<std::string>(canonical)) << given;
+        EXPECT_EQ(canonicalizeUrl(given), std::optional<std::string>(canonical)) << given;
     const std::string longest = "http://h/" + std::string(kCanonicalUrlBuffer - 10, 'a');
-    EXPECT_EQ(CanonicalizeUrl(longest), longest) << "1023 bytes and the NUL fit";
-    EXPECT_FALSE(CanonicalizeUrl(longest + "a"));
-    EXPECT_FALSE(CanonicalizeUrl("http://h/" + std::string(400, ' '))) << "too long once escaped";
+    EXPECT_EQ(canonicalizeUrl(longest), longest) << "1023 bytes and the NUL fit";
+    EXPECT_FALSE(canonicalizeUrl(longest + "a"));
+    EXPECT_FALSE(canonicalizeUrl("http://h/" + std::string(400, ' '))) << "too long once escaped";
 }
 
 } // namespace

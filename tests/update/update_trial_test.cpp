@@ -19,7 +19,7 @@ protected:
     {
         writeFile(exe(), "new");
         writeFile(m_dir.file("OldExecutable.bak"), "old");
-        ASSERT_TRUE(UpdateTrial::Begin(exe(), "2.1.0.1"));
+        ASSERT_TRUE(UpdateTrial::beginTrial(exe(), "2.1.0.1"));
     }
     // The version on trial starts and meets `signal`.
     void startAndEndBy(int signal)
@@ -48,7 +48,7 @@ TEST_F(UpdateTrialTest, OnlyAFaultOfTheVersionOnTrialPutsThePreviousOneBackAndTh
         UpdateTrial next(exe(), undone ? "2.1.0.0" : "2.1.0.1");
         EXPECT_EQ(next.state(), undone ? UpdateTrial::State::Undone : UpdateTrial::State::OnTrial);
         EXPECT_EQ(next.version(), "2.1.0.1");
-        next.Acknowledge();
+        next.acknowledge();
         EXPECT_NE(UpdateTrial(exe(), "2.1.0.0").state(), UpdateTrial::State::Undone) << "told once";
     }
 }
@@ -56,7 +56,7 @@ TEST_F(UpdateTrialTest, OnlyAFaultOfTheVersionOnTrialPutsThePreviousOneBackAndTh
 TEST_F(UpdateTrialTest, AfterTheProofTheNewVersionStaysWhateverEndsIt)
 {
     install();
-    UpdateTrial(exe(), "2.1.0.1").Pass();
+    UpdateTrial(exe(), "2.1.0.1").passTrial();
     startAndEndBy(SIGABRT);
     EXPECT_EQ(readFile(exe()), "new");
     EXPECT_TRUE(fs::exists(m_dir.file("OldExecutable.bak")));

@@ -11,16 +11,16 @@ namespace qvr::artwork {
 
 namespace {
 
-QRect TemplatePlace(const DialogTemplate& main, int id)
+QRect templatePlace(const DialogTemplate& main, int id)
 {
     for (const DialogControl& control : main.controls) {
         if (control.id == id)
-            return DialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
+            return dialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
     }
     return {};
 }
 
-QByteArray Encode(const QImage& image, const char* format)
+QByteArray encode(const QImage& image, const char* format)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -29,38 +29,38 @@ QByteArray Encode(const QImage& image, const char* format)
     return bytes;
 }
 
-QString FileName(const QString& resourcePath)
+QString pictureFileName(const QString& resourcePath)
 {
     return resourcePath.section(QLatin1Char('/'), -1);
 }
 
 } // namespace
 
-Places MainWindowPlaces()
+Places mainWindowPlaces()
 {
     Places places;
-    const DialogTemplate* main = FindDialogTemplate(IDD_MAIN_WINDOW);
+    const DialogTemplate* main = findDialogTemplate(IDD_MAIN_WINDOW);
     if (!main)
         return places;
-    places.queueList = TemplatePlace(*main, IDC_QUEUE_LIST);
-    places.fileList = TemplatePlace(*main, IDC_FILE_LIST);
-    places.folderText = TemplatePlace(*main, IDC_FOLDER_TEXT);
-    places.statusText = TemplatePlace(*main, IDC_STATUS_TEXT);
+    places.queueList = templatePlace(*main, IDC_QUEUE_LIST);
+    places.fileList = templatePlace(*main, IDC_FILE_LIST);
+    places.folderText = templatePlace(*main, IDC_FOLDER_TEXT);
+    places.statusText = templatePlace(*main, IDC_STATUS_TEXT);
     places.statusText.moveTopLeft(kStatusTextOrigin);
-    places.percentText = TemplatePlace(*main, IDC_PERCENT_TEXT);
+    places.percentText = templatePlace(*main, IDC_PERCENT_TEXT);
     places.progressTrack = kProgressBarOrigin;
-    places.progressTrack.setWidth(ProgressBarWidth(100));
-    places.radio = kBrowserRect.united(TemplatePlace(*main, IDC_RADIO_LABEL));
+    places.progressTrack.setWidth(progressBarWidth(100));
+    places.radio = kBrowserRect.united(templatePlace(*main, IDC_RADIO_LABEL));
     for (const ButtonImages& button : kButtonImages)
-        places.buttons[button.controlId] = TemplatePlace(*main, button.controlId);
+        places.buttons[button.controlId] = templatePlace(*main, button.controlId);
     places.buttons[IDC_MINIMIZE] = kMinimizeButtonRect;
     places.buttons[IDC_CLOSE] = kCloseButtonRect;
     return places;
 }
 
-std::vector<File> RenderArtwork(QString* error)
+std::vector<File> renderArtwork(QString* error)
 {
-    if (!HaveFace()) {
+    if (!haveFace()) {
         if (error)
             *error = QStringLiteral("Liberation Sans is not installed (Debian: fonts-liberation)");
         return {};
@@ -68,24 +68,24 @@ std::vector<File> RenderArtwork(QString* error)
     // Bitmaps as 24-bit BMP: the bytes depend on the pixels alone. The icon is PNG,
     // which icon themes need, with its alpha channel, and SVG for any other size.
     std::vector<File> files;
-    const Places places = MainWindowPlaces();
+    const Places places = mainWindowPlaces();
     for (const int scale : kPictureScales) {
-        const QImage skin = RenderSkin(places, scale);
-        files.push_back({FileName(BitmapResourcePath(IDB_SKIN, scale)), Encode(skin, "BMP")});
+        const QImage skin = renderSkin(places, scale);
+        files.push_back({pictureFileName(bitmapResourcePath(IDB_SKIN, scale)), encode(skin, "BMP")});
         for (const ButtonImages& button : kButtonImages) {
             const std::vector<QImage> pictures =
-                RenderButton(button.controlId, places.buttons.at(button.controlId), skin);
+                renderButton(button.controlId, places.buttons.at(button.controlId), skin);
             for (std::size_t i = 0; i < pictures.size(); ++i)
-                files.push_back({FileName(BitmapResourcePath(button.bitmaps[i], scale)), Encode(pictures[i], "BMP")});
+                files.push_back({pictureFileName(bitmapResourcePath(button.bitmaps[i], scale)), encode(pictures[i], "BMP")});
         }
         // Ten rows of a gradient, and at scale 2 a row between each two.
-        const QImage bar = RenderProgressBar();
-        files.push_back({FileName(BitmapResourcePath(IDB_PROGRESS, scale)),
-                         Encode(bar.scaled(bar.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), "BMP")});
+        const QImage bar = renderProgressBar();
+        files.push_back({pictureFileName(bitmapResourcePath(IDB_PROGRESS, scale)),
+                         encode(bar.scaled(bar.size() * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), "BMP")});
     }
     for (const int size : kThemeIconSizes)
-        files.push_back({FileName(IconResourcePath(IDI_QUAVERO, size)), Encode(RenderIcon(size), "PNG")});
-    files.push_back({QString::number(IDI_QUAVERO) + QStringLiteral(".svg"), RenderIconSvg()});
+        files.push_back({pictureFileName(iconResourcePath(IDI_QUAVERO, size)), encode(renderIcon(size), "PNG")});
+    files.push_back({QString::number(IDI_QUAVERO) + QStringLiteral(".svg"), renderIconSvg()});
     return files;
 }
 

@@ -22,7 +22,7 @@ struct Places {
     QRect radio;
     std::map<int, QRect> buttons;  // by control ID
 };
-Places MainWindowPlaces();
+Places mainWindowPlaces();
 
 struct File {
     QString name;  // in res/images
@@ -32,18 +32,18 @@ struct File {
 // Every picture of the program as the files res/images holds; empty, with
 // `error` set, when the pictures cannot be made here as they were made for the
 // committed files (Liberation Sans must be installed).
-std::vector<File> RenderArtwork(QString* error);
+std::vector<File> renderArtwork(QString* error);
 
 // The pictures themselves. A picture at scale 2 has twice the pixels each way and
 // that device pixel ratio; places stay in the window's logical pixels.
-QImage RenderSkin(const Places& places, int scale = 1);
+QImage renderSkin(const Places& places, int scale = 1);
 // Idle, hover and pressed pictures of button `id` at `place`, black where the skin
 // shows through, at the skin's scale.
-std::vector<QImage> RenderButton(int id, const QRect& place, const QImage& skin);
-QImage RenderProgressBar();
-QImage RenderIcon(int size);
+std::vector<QImage> renderButton(int id, const QRect& place, const QImage& skin);
+QImage renderProgressBar();
+QImage renderIcon(int size);
 // The icon as an SVG document, drawn by the same code as the PNGs.
-QByteArray RenderIconSvg();
+QByteArray renderIconSvg();
 
 // The sizes of the icon's PNGs, for the desktop's icon theme; the program's own
 // window icon uses some of them (kIconSizes).

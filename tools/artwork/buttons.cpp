@@ -14,7 +14,7 @@ namespace {
 enum State { Idle, Hover, Pressed };
 
 // A wide button shows its name; the caption buttons (minimise, close) a symbol.
-QString Caption(int id)
+QString captionOf(int id)
 {
     for (const ButtonImages& button : kButtonImages) {
         if (button.controlId == id)
@@ -31,7 +31,7 @@ struct Look {
     QColor text;
 };
 
-Look WideLook(State state)
+Look wideLook(State state)
 {
     switch (state) {
     case Idle: return {QColor(78, 84, 98), QColor(48, 52, 62), QColor(10, 11, 14), QColor(255, 255, 255, 46),
@@ -45,7 +45,7 @@ Look WideLook(State state)
 }
 
 // The symbol before a caption: play for resume, two bars for pause.
-void DrawSymbol(QPainter& painter, int id, const QRectF& box, const QColor& color)
+void drawSymbol(QPainter& painter, int id, const QRectF& box, const QColor& color)
 {
     painter.setPen(Qt::NoPen);
     painter.setBrush(color);
@@ -60,9 +60,9 @@ void DrawSymbol(QPainter& painter, int id, const QRectF& box, const QColor& colo
     }
 }
 
-void DrawWideButton(QPainter& painter, int id, QSize size, State state)
+void drawWideButton(QPainter& painter, int id, QSize size, State state)
 {
-    const Look look = WideLook(state);
+    const Look look = wideLook(state);
     const QRectF face(0, 0, size.width(), size.height());
     const qreal radius = size.height() / 2.0;
     painter.setRenderHint(QPainter::Antialiasing);
@@ -70,28 +70,28 @@ void DrawWideButton(QPainter& painter, int id, QSize size, State state)
     painter.setBrush(look.rim);
     painter.drawRoundedRect(face, radius, radius);
     const QRectF inner = face.adjusted(1, 1, -1, -1);
-    painter.setBrush(VerticalGradient(inner, look.top, look.bottom));
+    painter.setBrush(verticalGradient(inner, look.top, look.bottom));
     painter.drawRoundedRect(inner, radius - 1, radius - 1);
     if (look.sheen.alpha() > 0) {
         painter.setBrush(look.sheen);
         painter.drawRoundedRect(QRectF(inner.left() + 2, inner.top(), inner.width() - 4, 1), 0.5, 0.5);
     }
 
-    const QString caption = Caption(id);
-    const QFont font = Face(9, true, 0.1);
-    const qreal textWidth = TextPath(font, caption).boundingRect().right();
+    const QString caption = captionOf(id);
+    const QFont font = makeFace(9, true, 0.1);
+    const qreal textWidth = textPath(font, caption).boundingRect().right();
     const bool symbol = id == IDC_RESUME || id == IDC_PAUSE;
     const qreal symbolWidth = symbol ? 5 + 4 : 0;
     const qreal shift = state == Pressed ? 1 : 0;
     const qreal left = std::round((size.width() - textWidth - symbolWidth) / 2) + shift;
     const QRectF textBox(left + symbolWidth, shift, textWidth, size.height());
     if (symbol)
-        DrawSymbol(painter, id, QRectF(left, std::round(size.height() / 2.0 - 3) + shift, 5, 6), look.text);
-    DrawText(painter, font, caption, textBox, Qt::AlignLeft, look.text);
+        drawSymbol(painter, id, QRectF(left, std::round(size.height() / 2.0 - 3) + shift, 5, 6), look.text);
+    drawBoxedText(painter, font, caption, textBox, Qt::AlignLeft, look.text);
 }
 
 // Minimise and close: a bare symbol when idle, on a small face otherwise.
-void DrawCaptionButton(QPainter& painter, int id, QSize size, State state)
+void drawCaptionButton(QPainter& painter, int id, QSize size, State state)
 {
     const bool close = id == IDC_CLOSE;
     painter.setRenderHint(QPainter::Antialiasing);
@@ -117,7 +117,7 @@ void DrawCaptionButton(QPainter& painter, int id, QSize size, State state)
 
 // Over the skin beneath, so that the edges blend; pixels the drawing leaves alone
 // become black, the colour that shows the skin.
-QImage Compose(const QImage& layer, const QImage& beneath)
+QImage compose(const QImage& layer, const QImage& beneath)
 {
     QImage picture = beneath.convertToFormat(QImage::Format_RGB32);
     {
@@ -140,7 +140,7 @@ QImage Compose(const QImage& layer, const QImage& beneath)
 
 } // namespace
 
-std::vector<QImage> RenderButton(int id, const QRect& place, const QImage& skin)
+std::vector<QImage> renderButton(int id, const QRect& place, const QImage& skin)
 {
     std::vector<QImage> pictures;
     const qreal scale = skin.devicePixelRatio();
@@ -151,11 +151,11 @@ std::vector<QImage> RenderButton(int id, const QRect& place, const QImage& skin)
         layer.fill(Qt::transparent);
         QPainter painter(&layer);
         if (id == IDC_CLOSE || id == IDC_MINIMIZE)
-            DrawCaptionButton(painter, id, place.size(), state);
+            drawCaptionButton(painter, id, place.size(), state);
         else
-            DrawWideButton(painter, id, place.size(), state);
+            drawWideButton(painter, id, place.size(), state);
         painter.end();
-        pictures.push_back(Compose(layer, beneath));
+        pictures.push_back(compose(layer, beneath));
     }
     return pictures;
 }

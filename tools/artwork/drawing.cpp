@@ -9,7 +9,7 @@
 
 namespace qvr::artwork {
 
-QFont Face(qreal pixelSize, bool bold, qreal letterSpacing)
+QFont makeFace(qreal pixelSize, bool bold, qreal letterSpacing)
 {
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(static_cast<int>(pixelSize));
@@ -21,23 +21,23 @@ QFont Face(qreal pixelSize, bool bold, qreal letterSpacing)
     return font;
 }
 
-bool HaveFace()
+bool haveFace()
 {
-    return QFontInfo(Face(12)).family() == QLatin1String("Liberation Sans")
-        && QFontInfo(Face(12, true)).bold();
+    return QFontInfo(makeFace(12)).family() == QLatin1String("Liberation Sans")
+        && QFontInfo(makeFace(12, true)).bold();
 }
 
-QPainterPath TextPath(const QFont& font, const QString& text)
+QPainterPath textPath(const QFont& font, const QString& text)
 {
     QPainterPath path;
     path.addText(0, 0, font, text);
     return path;
 }
 
-void DrawText(QPainter& painter, const QFont& font, const QString& text, const QRectF& box,
+void drawBoxedText(QPainter& painter, const QFont& font, const QString& text, const QRectF& box,
               Qt::Alignment align, const QColor& color)
 {
-    const QPainterPath path = TextPath(font, text);
+    const QPainterPath path = textPath(font, text);
     const qreal width = path.boundingRect().right();
     const qreal capHeight = QFontMetricsF(font).capHeight();
     qreal x = box.left();
@@ -55,7 +55,7 @@ void DrawText(QPainter& painter, const QFont& font, const QString& text, const Q
     painter.restore();
 }
 
-QBrush VerticalGradient(const QRectF& rect, const QColor& top, const QColor& bottom)
+QBrush verticalGradient(const QRectF& rect, const QColor& top, const QColor& bottom)
 {
     QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
     gradient.setColorAt(0, top);
@@ -63,7 +63,7 @@ QBrush VerticalGradient(const QRectF& rect, const QColor& top, const QColor& bot
     return QBrush(gradient);
 }
 
-void DrawWell(QPainter& painter, const QRectF& rect, qreal radius)
+void drawWell(QPainter& painter, const QRectF& rect, qreal radius)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -71,7 +71,7 @@ void DrawWell(QPainter& painter, const QRectF& rect, qreal radius)
     // The light lip below and the well itself.
     painter.setBrush(QColor(255, 255, 255, 18));
     painter.drawRoundedRect(rect.adjusted(0, 0, 0, 1), radius, radius);
-    painter.setBrush(VerticalGradient(rect, QColor(12, 13, 16), QColor(20, 22, 27)));
+    painter.setBrush(verticalGradient(rect, QColor(12, 13, 16), QColor(20, 22, 27)));
     painter.drawRoundedRect(rect, radius, radius);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(QColor(0, 0, 0, 90), 1));
@@ -79,7 +79,7 @@ void DrawWell(QPainter& painter, const QRectF& rect, qreal radius)
     painter.restore();
 }
 
-void DrawCard(QPainter& painter, const QRectF& rect, qreal radius, const QColor& face)
+void drawCard(QPainter& painter, const QRectF& rect, qreal radius, const QColor& face)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);

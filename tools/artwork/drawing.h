@@ -13,27 +13,27 @@ namespace qvr::artwork {
 
 // Liberation Sans at `pixelSize`, drawn from its outlines only, so that neither
 // hinting nor the rasteriser's settings on this machine change a picture.
-QFont Face(qreal pixelSize, bool bold = false, qreal letterSpacing = 0);
+QFont makeFace(qreal pixelSize, bool bold = false, qreal letterSpacing = 0);
 
-// True when Face() really is Liberation Sans here.
-bool HaveFace();
+// True when makeFace() really is Liberation Sans here.
+bool haveFace();
 
 // `text` as a path with its baseline at y = 0 and its left edge at x = 0.
-QPainterPath TextPath(const QFont& font, const QString& text);
+QPainterPath textPath(const QFont& font, const QString& text);
 
 // Draws `text` in `box`: horizontally as `align` says (left, centre or right),
 // vertically with its capitals centred and its baseline on a whole pixel.
-void DrawText(QPainter& painter, const QFont& font, const QString& text, const QRectF& box,
+void drawBoxedText(QPainter& painter, const QFont& font, const QString& text, const QRectF& box,
               Qt::Alignment align, const QColor& color);
 
 // A vertical gradient from `top` to `bottom` over `rect`.
-QBrush VerticalGradient(const QRectF& rect, const QColor& top, const QColor& bottom);
+QBrush verticalGradient(const QRectF& rect, const QColor& top, const QColor& bottom);
 
 // A panel sunk into the body: dark well, a soft shadow along its top edge and a
 // faint light edge at its bottom.
-void DrawWell(QPainter& painter, const QRectF& rect, qreal radius);
+void drawWell(QPainter& painter, const QRectF& rect, qreal radius);
 
 // A white card raised from a well, for the controls with a white background.
-void DrawCard(QPainter& painter, const QRectF& rect, qreal radius, const QColor& face);
+void drawCard(QPainter& painter, const QRectF& rect, qreal radius, const QColor& face);
 
 } // namespace qvr::artwork

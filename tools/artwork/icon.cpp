@@ -11,7 +11,7 @@
 
 namespace qvr::artwork {
 
-void DrawMark(QPainter& painter, const QRectF& box)
+void drawMark(QPainter& painter, const QRectF& box)
 {
     const qreal size = box.width();
     painter.save();
@@ -25,10 +25,10 @@ void DrawMark(QPainter& painter, const QRectF& box)
     const QRectF tile(2, 2, 96, 96);
     const qreal radius = 22;
     painter.setPen(Qt::NoPen);
-    painter.setBrush(VerticalGradient(tile, QColor(255, 150, 72), QColor(240, 78, 0)));
+    painter.setBrush(verticalGradient(tile, QColor(255, 150, 72), QColor(240, 78, 0)));
     painter.drawRoundedRect(tile, radius, radius);
     // A soft sheen over the upper half and a darker rim.
-    painter.setBrush(VerticalGradient(QRectF(2, 2, 96, 50), QColor(255, 255, 255, 70), QColor(255, 255, 255, 0)));
+    painter.setBrush(verticalGradient(QRectF(2, 2, 96, 50), QColor(255, 255, 255, 70), QColor(255, 255, 255, 0)));
     painter.drawRoundedRect(QRectF(2, 2, 96, 50), radius, radius);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(QColor(150, 45, 0, 160), std::max(1.5, pixel)));
@@ -61,17 +61,17 @@ void DrawMark(QPainter& painter, const QRectF& box)
     painter.restore();
 }
 
-QImage RenderIcon(int size)
+QImage renderIcon(int size)
 {
     QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
     icon.fill(Qt::transparent);
     QPainter painter(&icon);
-    DrawMark(painter, QRectF(0, 0, size, size));
+    drawMark(painter, QRectF(0, 0, size, size));
     painter.end();
     return icon.convertToFormat(QImage::Format_ARGB32);
 }
 
-QByteArray RenderIconSvg()
+QByteArray renderIconSvg()
 {
     // Drawn as the largest PNG: its lines are the ones meant to be scaled.
     constexpr int kSize = 256;
@@ -84,12 +84,12 @@ QByteArray RenderIconSvg()
     svg.setTitle(QStringLiteral("Quavero"));
     svg.setDescription(QStringLiteral("The icon of the Quavero Music Manager"));
     QPainter painter(&svg);
-    DrawMark(painter, QRectF(0, 0, kSize, kSize));
+    drawMark(painter, QRectF(0, 0, kSize, kSize));
     painter.end();
     return bytes;
 }
 
-QImage RenderProgressBar()
+QImage renderProgressBar()
 {
     // Tiled or stretched sideways, these ten rows are the bar.
     static constexpr QRgb kRows[10] = {0xffc089, 0xff9d55, 0xff8c3a, 0xff7f26, 0xff7415,

@@ -22,7 +22,7 @@ int main(int argc, char** argv)
     }
     QGuiApplication application(argc, argv);
     QString error;
-    const std::vector<qvr::artwork::File> files = qvr::artwork::RenderArtwork(&error);
+    const std::vector<qvr::artwork::File> files = qvr::artwork::renderArtwork(&error);
     if (files.empty()) {
         std::fprintf(stderr, "qvr-artwork: %s\n", qPrintable(error));
         return 1;
@@ -39,7 +39,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    if (argc == 4 && !qvr::artwork::RenderPreview(files).save(QString::fromLocal8Bit(argv[3]))) {
+    if (argc == 4 && !qvr::artwork::renderPreview(files).save(QString::fromLocal8Bit(argv[3]))) {
         std::fprintf(stderr, "qvr-artwork: cannot write %s\n", argv[3]);
         return 1;
     }

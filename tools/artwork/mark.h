@@ -7,6 +7,6 @@ class QPainter;
 namespace qvr::artwork {
 
 // The program's mark, the icon's picture, filling the square `box`.
-void DrawMark(QPainter& painter, const QRectF& box);
+void drawMark(QPainter& painter, const QRectF& box);
 
 } // namespace qvr::artwork

@@ -11,7 +11,7 @@ namespace qvr::artwork {
 
 namespace {
 
-QImage Decode(const std::vector<File>& files, const QString& name)
+QImage decodeFile(const std::vector<File>& files, const QString& name)
 {
     for (const File& file : files) {
         if (file.name == name)
@@ -20,23 +20,23 @@ QImage Decode(const std::vector<File>& files, const QString& name)
     return {};
 }
 
-QImage Bitmap(const std::vector<File>& files, unsigned id, int scale = 1)
+QImage bitmapImage(const std::vector<File>& files, unsigned id, int scale = 1)
 {
-    QImage bitmap = Decode(files, BitmapResourcePath(id, scale).section(QLatin1Char('/'), -1));
+    QImage bitmap = decodeFile(files, bitmapResourcePath(id, scale).section(QLatin1Char('/'), -1));
     bitmap.setDevicePixelRatio(scale);
     return bitmap;
 }
 
-CImageList Button(const std::vector<File>& files, const ButtonImages& button, int scale = 1)
+CImageList buttonList(const std::vector<File>& files, const ButtonImages& button, int scale = 1)
 {
-    const QImage first = Bitmap(files, button.bitmaps[0], scale);
+    const QImage first = bitmapImage(files, button.bitmaps[0], scale);
     CImageList list(first.deviceIndependentSize().toSize());
     for (const unsigned id : button.bitmaps)
-        list.AddMasked(Bitmap(files, id, scale), Qt::black);
+        list.AddMasked(bitmapImage(files, id, scale), Qt::black);
     return list;
 }
 
-void DrawStandIns(QPainter& painter, const Places& places, const QImage& bar)
+void drawStandIns(QPainter& painter, const Places& places, const QImage& bar)
 {
     const auto label = [&painter](const QRect& rect, const QString& text, const QFont& font, QColor textColor,
                                   QColor back, Qt::Alignment align) {
@@ -74,15 +74,15 @@ void DrawStandIns(QPainter& painter, const Places& places, const QImage& bar)
     painter.drawTiledPixmap(QRect(places.progressTrack.topLeft(), QSize(77, 10)), QPixmap::fromImage(bar));
 }
 
-QImage Window(const std::vector<File>& files, int scale)
+QImage windowImage(const std::vector<File>& files, int scale)
 {
-    const Places places = MainWindowPlaces();
-    QImage window = Bitmap(files, IDB_SKIN, scale).convertToFormat(QImage::Format_ARGB32);
+    const Places places = mainWindowPlaces();
+    QImage window = bitmapImage(files, IDB_SKIN, scale).convertToFormat(QImage::Format_ARGB32);
     QPainter painter(&window);
-    DrawStandIns(painter, places, Bitmap(files, IDB_PROGRESS, scale));
+    drawStandIns(painter, places, bitmapImage(files, IDB_PROGRESS, scale));
     for (const ButtonImages& button : kButtonImages) {
         const bool latched = button.controlId == IDC_RESUME;
-        Button(files, button, scale).Draw(painter, latched ? 1 : 0, places.buttons.at(button.controlId).topLeft());
+        buttonList(files, button, scale).Draw(painter, latched ? 1 : 0, places.buttons.at(button.controlId).topLeft());
     }
     painter.end();
     const QRgb key = QColor(64, 128, 128).rgb();
@@ -98,25 +98,25 @@ QImage Window(const std::vector<File>& files, int scale)
 
 } // namespace
 
-QImage RenderPreview(const std::vector<File>& files)
+QImage renderPreview(const std::vector<File>& files)
 {
-    const QImage window = Window(files, 1);
+    const QImage window = windowImage(files, 1);
     const int margin = 24;
     const int zoomedWidth = window.width() * 2;
     QImage preview(zoomedWidth + 2 * margin, margin * 5 + window.height() * 3 + 9 * 36, QImage::Format_RGB32);
     preview.fill(QColor(92, 112, 140));
     QPainter painter(&preview);
     painter.fillRect(QRect(0, 0, preview.width(), window.height() + 2 * margin),
-                     VerticalGradient(QRectF(0, 0, 1, window.height() + 2 * margin), QColor(58, 96, 140),
+                     verticalGradient(QRectF(0, 0, 1, window.height() + 2 * margin), QColor(58, 96, 140),
                                       QColor(150, 170, 196)));
     painter.drawImage(margin, margin, window);
     int y = window.height() + 3 * margin;
-    painter.drawImage(QRect(margin, y, zoomedWidth, window.height() * 2), Window(files, 2));
+    painter.drawImage(QRect(margin, y, zoomedWidth, window.height() * 2), windowImage(files, 2));
     y += window.height() * 2 + margin;
-    const Places places = MainWindowPlaces();
-    const QImage skin = Bitmap(files, IDB_SKIN);
+    const Places places = mainWindowPlaces();
+    const QImage skin = bitmapImage(files, IDB_SKIN);
     for (const ButtonImages& button : kButtonImages) {
-        const CImageList list = Button(files, button);
+        const CImageList list = buttonList(files, button);
         const QRect place = places.buttons.at(button.controlId);
         for (int state = 0; state < 3; ++state) {
             QImage cell = skin.copy(place).convertToFormat(QImage::Format_ARGB32);

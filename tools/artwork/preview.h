@@ -12,6 +12,6 @@ namespace qvr::artwork {
 // buttons in place, stand-ins for the other controls), once at its size on a
 // desktop-like backdrop and once from the pictures at scale 2, then every button in
 // its three states.
-QImage RenderPreview(const std::vector<File>& files);
+QImage renderPreview(const std::vector<File>& files);
 
 } // namespace qvr::artwork

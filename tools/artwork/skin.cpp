@@ -24,7 +24,7 @@ const QColor kFolderBack(254, 226, 207);  // the folder text's own background
 
 // Signed distance of the point (x, y) from the skin's rounded outline: negative
 // inside.
-qreal OutlineDistance(qreal x, qreal y)
+qreal outlineDistance(qreal x, qreal y)
 {
     const qreal halfWidth = kWidth / 2.0;
     const qreal halfHeight = kHeight / 2.0;
@@ -34,11 +34,11 @@ qreal OutlineDistance(qreal x, qreal y)
     return outside + std::min(std::max(qx, qy), 0.0) - kCornerRadius;
 }
 
-void DrawBody(QPainter& painter)
+void drawBody(QPainter& painter)
 {
     const QRectF all(0, 0, kWidth, kHeight);
-    painter.fillRect(all, VerticalGradient(all, QColor(44, 48, 58), QColor(21, 23, 28)));
-    painter.fillRect(QRectF(0, 0, kWidth, 46), VerticalGradient(QRectF(0, 0, kWidth, 46), QColor(255, 255, 255, 16),
+    painter.fillRect(all, verticalGradient(all, QColor(44, 48, 58), QColor(21, 23, 28)));
+    painter.fillRect(QRectF(0, 0, kWidth, 46), verticalGradient(QRectF(0, 0, kWidth, 46), QColor(255, 255, 255, 16),
                                                                 QColor(255, 255, 255, 0)));
     // A warm glow behind the mark.
     QRadialGradient glow(QPointF(62, 40), 70);
@@ -47,33 +47,33 @@ void DrawBody(QPainter& painter)
     painter.fillRect(QRectF(0, 0, 140, kHeight), glow);
 }
 
-void DrawSeparator(QPainter& painter, int x)
+void drawSeparator(QPainter& painter, int x)
 {
     painter.fillRect(QRect(x, 14, 1, kHeight - 28), QColor(10, 11, 14));
     painter.fillRect(QRect(x + 1, 14, 1, kHeight - 28), QColor(255, 255, 255, 14));
 }
 
-void DrawBrand(QPainter& painter)
+void drawBrand(QPainter& painter)
 {
-    DrawMark(painter, QRectF(41, 12, 44, 44));
-    DrawText(painter, Face(19, true), QStringLiteral("Quavero"), QRectF(4, 62, 118, 18), Qt::AlignHCenter,
+    drawMark(painter, QRectF(41, 12, 44, 44));
+    drawBoxedText(painter, makeFace(19, true), QStringLiteral("Quavero"), QRectF(4, 62, 118, 18), Qt::AlignHCenter,
              QColor(244, 245, 247));
-    DrawText(painter, Face(7, true, 1.6), QStringLiteral("MUSIC MANAGER"), QRectF(4, 83, 118, 8), Qt::AlignHCenter,
+    drawBoxedText(painter, makeFace(7, true, 1.6), QStringLiteral("MUSIC MANAGER"), QRectF(4, 83, 118, 8), Qt::AlignHCenter,
              kMuted);
 }
 
-void DrawHeading(QPainter& painter, const QString& text, int x, int y)
+void drawHeading(QPainter& painter, const QString& text, int x, int y)
 {
-    DrawText(painter, Face(8, true, 1.1), text, QRectF(x, y, 200, 9), Qt::AlignLeft, kHeading);
+    drawBoxedText(painter, makeFace(8, true, 1.1), text, QRectF(x, y, 200, 9), Qt::AlignLeft, kHeading);
 }
 
 // A white card just larger than a control, whose own frame sits inside it.
-void DrawControlCard(QPainter& painter, const QRect& control, const QColor& face = Qt::white)
+void drawControlCard(QPainter& painter, const QRect& control, const QColor& face = Qt::white)
 {
-    DrawCard(painter, QRectF(control).adjusted(-1, -1, 1, 1), 2, face);
+    drawCard(painter, QRectF(control).adjusted(-1, -1, 1, 1), 2, face);
 }
 
-void DrawFolderGlyph(QPainter& painter, const QRectF& box)
+void drawFolderGlyph(QPainter& painter, const QRectF& box)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -83,12 +83,12 @@ void DrawFolderGlyph(QPainter& painter, const QRectF& box)
     back.addRoundedRect(QRectF(box.left(), box.top() + 1, box.width() * 0.45, 4), 1, 1);
     back.addRoundedRect(QRectF(box.left(), box.top() + 3, box.width(), box.height() - 3), 1.5, 1.5);
     painter.drawPath(back);
-    painter.setBrush(VerticalGradient(box, QColor(255, 140, 60), QColor(236, 90, 10)));
+    painter.setBrush(verticalGradient(box, QColor(255, 140, 60), QColor(236, 90, 10)));
     painter.drawRoundedRect(QRectF(box.left(), box.top() + 5, box.width(), box.height() - 5), 1.5, 1.5);
     painter.restore();
 }
 
-void DrawNoteGlyph(QPainter& painter, const QPointF& at, const QColor& color)
+void drawNoteGlyph(QPainter& painter, const QPointF& at, const QColor& color)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -103,12 +103,12 @@ void DrawNoteGlyph(QPainter& painter, const QPointF& at, const QColor& color)
     painter.restore();
 }
 
-void DrawDownloadGlyph(QPainter& painter, const QPointF& centre)
+void drawDownloadGlyph(QPainter& painter, const QPointF& centre)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(VerticalGradient(QRectF(centre.x() - 8, centre.y() - 8, 16, 16), QColor(255, 150, 72),
+    painter.setBrush(verticalGradient(QRectF(centre.x() - 8, centre.y() - 8, 16, 16), QColor(255, 150, 72),
                                       QColor(240, 78, 0)));
     painter.drawEllipse(centre, 8, 8);
     painter.setBrush(Qt::white);
@@ -122,7 +122,7 @@ void DrawDownloadGlyph(QPainter& painter, const QPointF& centre)
 }
 
 // Bars of a level meter: music playing, quietly.
-void DrawMeter(QPainter& painter, const QRect& area)
+void drawMeter(QPainter& painter, const QRect& area)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -133,18 +133,18 @@ void DrawMeter(QPainter& painter, const QRect& area)
         const qreal height = std::max(2.0, std::round(level * area.height()));
         const QRectF bar(area.left() + i * 4, area.bottom() + 1 - height, 2, height);
         const int alpha = 60 + (120 * i) / bars;
-        painter.setBrush(VerticalGradient(bar, QColor(255, 150, 72, alpha), QColor(255, 90, 0, alpha / 2)));
+        painter.setBrush(verticalGradient(bar, QColor(255, 150, 72, alpha), QColor(255, 90, 0, alpha / 2)));
         painter.drawRoundedRect(bar, 0.8, 0.8);
     }
     painter.restore();
 }
 
-void DrawProgressTrack(QPainter& painter, const QRect& track)
+void drawProgressTrack(QPainter& painter, const QRect& track)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(VerticalGradient(track, QColor(214, 217, 223), QColor(236, 238, 241)));
+    painter.setBrush(verticalGradient(track, QColor(214, 217, 223), QColor(236, 238, 241)));
     painter.drawRoundedRect(QRectF(track).adjusted(-1, -1, 1, 1), 2.5, 2.5);
     painter.setBrush(QColor(226, 229, 234));
     painter.drawRect(track);
@@ -155,14 +155,14 @@ void DrawProgressTrack(QPainter& painter, const QRect& track)
 // just inside it. The window's shape is made of whole logical pixels (Qt scales it
 // to the screen), so at every scale the key colour covers exactly the logical
 // pixels whose centre lies outside; within them the rim follows the finer outline.
-void CutOutline(QImage& skin, int scale)
+void cutOutline(QImage& skin, int scale)
 {
     const QRgb key = QColor(64, 128, 128).rgb();
     for (int y = 0; y < skin.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(skin.scanLine(y));
         for (int x = 0; x < skin.width(); ++x) {
-            const qreal distance = OutlineDistance((x + 0.5) / scale, (y + 0.5) / scale);
-            if (OutlineDistance(x / scale + 0.5, y / scale + 0.5) > 0) {
+            const qreal distance = outlineDistance((x + 0.5) / scale, (y + 0.5) / scale);
+            if (outlineDistance(x / scale + 0.5, y / scale + 0.5) > 0) {
                 line[x] = key;
             } else if (distance > -1) {
                 line[x] = qRgb(8, 9, 11);
@@ -180,56 +180,56 @@ void CutOutline(QImage& skin, int scale)
 
 } // namespace
 
-QImage RenderSkin(const Places& places, int scale)
+QImage renderSkin(const Places& places, int scale)
 {
     QImage skin(kWidth * scale, kHeight * scale, QImage::Format_RGB32);
     skin.setDevicePixelRatio(scale);
     QPainter painter(&skin);
-    DrawBody(painter);
-    DrawBrand(painter);
-    DrawSeparator(painter, 120);
-    DrawSeparator(painter, 537);
+    drawBody(painter);
+    drawBrand(painter);
+    drawSeparator(painter, 120);
+    drawSeparator(painter, 537);
 
     // The queue: heading, the list on a card, its two buttons below.
     const QRect queueWell = places.queueList.united(places.buttons.at(IDC_REMOVE))
                                 .united(places.buttons.at(IDC_CLEAR))
                                 .adjusted(-5, -17, 5, 5);
-    DrawWell(painter, queueWell, 5);
-    DrawHeading(painter, QStringLiteral("DOWNLOAD QUEUE"), queueWell.left() + 7, queueWell.top() + 4);
-    DrawControlCard(painter, places.queueList);
+    drawWell(painter, queueWell, 5);
+    drawHeading(painter, QStringLiteral("DOWNLOAD QUEUE"), queueWell.left() + 7, queueWell.top() + 4);
+    drawControlCard(painter, places.queueList);
 
     // The download folder and the tracks in it.
     const QRect folderWell = places.fileList.united(places.folderText)
                                  .united(places.buttons.at(IDC_CHOOSE_FOLDER))
                                  .united(places.buttons.at(IDC_OPEN_FOLDER))
                                  .adjusted(-5, -17, 7, 5);
-    DrawWell(painter, folderWell, 5);
-    DrawHeading(painter, QStringLiteral("DOWNLOADED TRACKS"), folderWell.left() + 7, folderWell.top() + 4);
-    DrawControlCard(painter, places.folderText, kFolderBack);
-    DrawControlCard(painter, places.fileList);
+    drawWell(painter, folderWell, 5);
+    drawHeading(painter, QStringLiteral("DOWNLOADED TRACKS"), folderWell.left() + 7, folderWell.top() + 4);
+    drawControlCard(painter, places.folderText, kFolderBack);
+    drawControlCard(painter, places.fileList);
     const int glyphLeft = places.buttons.at(IDC_CHOOSE_FOLDER).left() + 3;
-    DrawFolderGlyph(painter, QRectF(glyphLeft, places.folderText.top() + 1, 15, 11));
-    DrawNoteGlyph(painter, QPointF(glyphLeft + 3, places.fileList.top() + 4), kMuted);
+    drawFolderGlyph(painter, QRectF(glyphLeft, places.folderText.top() + 1, 15, 11));
+    drawNoteGlyph(painter, QPointF(glyphLeft + 3, places.fileList.top() + 4), kMuted);
 
     // The radio panel.
-    DrawWell(painter, QRectF(places.radio).adjusted(-6, -4, 6, 4), 5);
-    DrawControlCard(painter, places.radio);
+    drawWell(painter, QRectF(places.radio).adjusted(-6, -4, 6, 4), 5);
+    drawControlCard(painter, places.radio);
 
     // What is downloading now: status, progress and percent on one white card.
     const QRect nowCard = places.statusText.united(places.percentText)
                               .united(places.progressTrack)
                               .adjusted(-8, -6, 6, 4);
-    DrawMeter(painter, QRect(nowCard.left() + 2, 7, nowCard.width() - 18, 14));
-    DrawHeading(painter, QStringLiteral("NOW DOWNLOADING"), nowCard.left() + 2, nowCard.top() - 15);
-    DrawWell(painter, QRectF(nowCard).adjusted(-4, -4, 4, 4), 6);
-    DrawCard(painter, nowCard, 4, Qt::white);
-    DrawDownloadGlyph(painter, QPointF(nowCard.left() + 14, places.statusText.center().y() + 1));
+    drawMeter(painter, QRect(nowCard.left() + 2, 7, nowCard.width() - 18, 14));
+    drawHeading(painter, QStringLiteral("NOW DOWNLOADING"), nowCard.left() + 2, nowCard.top() - 15);
+    drawWell(painter, QRectF(nowCard).adjusted(-4, -4, 4, 4), 6);
+    drawCard(painter, nowCard, 4, Qt::white);
+    drawDownloadGlyph(painter, QPointF(nowCard.left() + 14, places.statusText.center().y() + 1));
     painter.fillRect(QRect(nowCard.left() + 8, places.percentText.top() - 5, nowCard.width() - 16, 1),
                      QColor(236, 238, 241));
-    DrawProgressTrack(painter, places.progressTrack);
+    drawProgressTrack(painter, places.progressTrack);
     painter.end();
 
-    CutOutline(skin, scale);
+    cutOutline(skin, scale);
     return skin;
 }
 

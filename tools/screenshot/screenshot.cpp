@@ -34,7 +34,7 @@
 
 namespace {
 
-int Usage(const char* program)
+int printUsage(const char* program)
 {
     std::fprintf(stderr,
                  "usage: %s FILE.png\n       %s --wait-for X Y WIDTH HEIGHT RRGGBB [FILE.png]\n"
@@ -43,7 +43,7 @@ int Usage(const char* program)
     return 2;
 }
 
-bool Shows(const QImage& area, QRgb colour)
+bool showsColour(const QImage& area, QRgb colour)
 {
     for (int y = 0; y < area.height(); ++y) {
         for (int x = 0; x < area.width(); ++x) {
@@ -54,7 +54,7 @@ bool Shows(const QImage& area, QRgb colour)
     return false;
 }
 
-void PrintNow()
+void printNow()
 {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     std::printf("%lld\n", static_cast<long long>(std::chrono::nanoseconds(now).count()));
@@ -62,12 +62,12 @@ void PrintNow()
 }
 
 // Waits for the colour; false when 30 seconds pass without it.
-bool WaitForColour(QScreen& screen, const QRect& area, QRgb colour)
+bool waitForColour(QScreen& screen, const QRect& area, QRgb colour)
 {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < giveUp) {
-        if (Shows(screen.grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage(), colour)) {
-            PrintNow();
+        if (showsColour(screen.grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage(), colour)) {
+            printNow();
             return true;
         }
         QThread::msleep(5);
@@ -78,7 +78,7 @@ bool WaitForColour(QScreen& screen, const QRect& area, QRgb colour)
 template <typename T>
 using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
 
-bool HasTitle(xcb_connection_t* connection, xcb_window_t window, std::string_view title)
+bool hasTitle(xcb_connection_t* connection, xcb_window_t window, std::string_view title)
 {
     const auto cookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 256);
     const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection, cookie, nullptr), &std::free);
@@ -91,7 +91,7 @@ bool HasTitle(xcb_connection_t* connection, xcb_window_t window, std::string_vie
 // Waits up to 30 seconds for a window with the title to be mapped. Top-level windows
 // are the root's children until a window manager gives them a frame, so each one is
 // watched from its creation: its own map notice comes wherever it then lives.
-bool WaitForWindow(std::string_view title)
+bool waitForWindow(std::string_view title)
 {
     const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> display(xcb_connect(nullptr, nullptr),
                                                                                &xcb_disconnect);
@@ -124,8 +124,8 @@ bool WaitForWindow(std::string_view title)
             xcb_flush(connection);
             break;
         case XCB_MAP_NOTIFY:
-            if (HasTitle(connection, reinterpret_cast<xcb_map_notify_event_t*>(event.get())->window, title)) {
-                PrintNow();
+            if (hasTitle(connection, reinterpret_cast<xcb_map_notify_event_t*>(event.get())->window, title)) {
+                printNow();
                 return true;
             }
             break;
@@ -139,14 +139,14 @@ bool WaitForWindow(std::string_view title)
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--wait-shown") == 0) {
-        if (WaitForWindow(argv[2]))
+        if (waitForWindow(argv[2]))
             return 0;
         std::fprintf(stderr, "screenshot: no window titled %s was shown\n", argv[2]);
         return 1;
     }
     const bool wait = argc >= 7 && std::strcmp(argv[1], "--wait-for") == 0;
     if (wait ? argc > 8 : argc != 2)
-        return Usage(argv[0]);
+        return printUsage(argv[0]);
     const char* file = wait ? (argc == 8 ? argv[7] : nullptr) : argv[1];
     QGuiApplication application(argc, argv);
     QScreen* screen = QGuiApplication::primaryScreen();
@@ -156,7 +156,7 @@ int main(int argc, char** argv)
     }
     if (wait) {
         const QRect area(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
-        if (!WaitForColour(*screen, area, static_cast<QRgb>(std::strtoul(argv[6], nullptr, 16)))) {
+        if (!waitForColour(*screen, area, static_cast<QRgb>(std::strtoul(argv[6], nullptr, 16)))) {
             std::fprintf(stderr, "screenshot: %s never showed in the area\n", argv[6]);
             return 1;
         }

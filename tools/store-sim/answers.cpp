@@ -31,7 +31,7 @@ std::optional<std::uint64_t> resumeOffset(const httplib::Request& req)
     if (!req.has_header("Range"))
         return std::nullopt;
     const std::string header = req.get_header_value("Range");
-    std::string_view value = Trim(header, kBlanks);
+    std::string_view value = trim(header, kBlanks);
     if (value.starts_with("bytes="))
         value.remove_prefix(6);
     if (!value.ends_with('-') || value.size() < 2)

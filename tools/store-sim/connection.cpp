@@ -20,7 +20,7 @@ constexpr int kWriteTimeoutMs = 30'000;
 
 bool isHidden(std::string_view name)
 {
-    return EqualsIgnoringCase(name, "Range") || EqualsIgnoringCase(name, "Accept-Encoding");
+    return equalsIgnoringCase(name, "Range") || equalsIgnoringCase(name, "Accept-Encoding");
 }
 
 // Waits up to `timeoutMs` for `events` on `fd`; true when one of `ready` came
@@ -171,7 +171,7 @@ std::string Connection::headLine(std::string line)
     if (colon == std::string_view::npos)
         return line;
     const std::string_view name = text.substr(0, colon);
-    m_head.headers.emplace_back(std::string(name), std::string(Trim(text.substr(colon + 1), kBlanks)));
+    m_head.headers.emplace_back(std::string(name), std::string(trim(text.substr(colon + 1), kBlanks)));
     if (isHidden(name))
         line.insert(0, kHiddenPrefix);
     return line;

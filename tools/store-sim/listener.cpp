@@ -79,9 +79,9 @@ void Listener::restoreHiddenHeaders(httplib::Request& req)
     httplib::Headers restored;
     for (auto it = req.headers.begin(); it != req.headers.end();) {
         const std::string_view name(it->first);
-        if (name.size() > kHiddenPrefix.size() && StartsWithIgnoringCase(name, kHiddenPrefix)) {
+        if (name.size() > kHiddenPrefix.size() && startsWithIgnoringCase(name, kHiddenPrefix)) {
             const std::string original(name.substr(kHiddenPrefix.size()));
-            if (!EqualsIgnoringCase(original, "Accept-Encoding"))
+            if (!equalsIgnoringCase(original, "Accept-Encoding"))
                 restored.emplace(original, it->second);
             it = req.headers.erase(it);
         } else {

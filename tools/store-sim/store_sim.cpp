@@ -69,7 +69,7 @@ std::uint32_t patternFromId(std::string_view id)
 std::optional<std::string> RecordedRequest::header(std::string_view name) const
 {
     for (const auto& [key, value] : headers) {
-        if (EqualsIgnoringCase(key, name))
+        if (equalsIgnoringCase(key, name))
             return value;
     }
     return std::nullopt;
