@@ -1,7 +1,5 @@
 // The failure log as a user who asks for it reads it, and as every other user does
 // not see it.
-#include "platform/failure_log.h"
-
 #include "tests/support/program_fixture.h"
 
 #include <sstream>
@@ -78,19 +76,6 @@ TEST_F(FailureLog, IsSilentUnlessAskedFor)
         program->wait();
         EXPECT_EQ(readFile(stderrPath()), "");
     }
-}
-
-TEST(MaskInstallationIds, KeepsAtMostFourCharactersAndAQuarterOfEachId)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"/a?track=1&guid=0123456789ABCDEF0123456789ABCDEF", "/a?track=1&guid=0123..."},
-        {"/a?GUID=0123456789ABCDEF&dl=2#end", "/a?GUID=0123...&dl=2#end"},
-        {"guid=ABCDEFG and guid=AB", "guid=A... and guid=..."},
-        {"/a?guid=&b=1", "/a?guid=&b=1"},
-        {"no id here", "no id here"},
-    };
-    for (const auto& [text, masked] : cases)
-        EXPECT_EQ(maskInstallationIds(text), masked) << text;
 }
 
 } // namespace

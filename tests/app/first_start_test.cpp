@@ -16,20 +16,6 @@ namespace {
 
 class FirstStart : public ProgramFolder {};
 
-TEST_F(FirstStart, HelpAndVersionAnswerAlone)
-{
-    std::vector<std::string> untouched = environment();
-    untouched.push_back("QVR_REGISTRY=" + m_dir.file("none.reg"));
-    std::string output;
-    EXPECT_EQ(runProcess({QVR_EXECUTABLE, "--help"}, untouched, &output), 0);
-    for (const char* part : {"/install", "/switch", "--version", "QVR_STORE_HOST", "QVR_REGISTRY", "QVR_LOG"})
-        EXPECT_NE(output.find(part), std::string::npos) << part << " in:\n" << output;
-    EXPECT_EQ(runProcess({QVR_EXECUTABLE, "--version", request("a.qvr", "track=a\r\n")}, untouched, &output), 0);
-    EXPECT_EQ(output, "quavero " QVR_TEST_FILE_VERSION "\n");
-    EXPECT_FALSE(std::filesystem::exists(m_dir.file("none.reg")));
-    EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run"))) << "no instance was started";
-}
-
 // Nothing is read or written: no settings file, music folder, queue or instance.
 TEST_F(FirstStart, ACommandLineItDoesNotTakeEndsWithTheUsageBeforeAnythingIsTouched)
 {
@@ -56,20 +42,6 @@ TEST_F(FirstStart, ACommandLineItDoesNotTakeEndsWithTheUsageBeforeAnythingIsTouc
     EXPECT_TRUE(std::filesystem::is_empty(home));
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run")));
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("queues")));
-}
-
-// Qt's platform and the session a session manager restores, and a request file
-// whose name starts with "-" after the end of the options.
-TEST_F(FirstStart, QtsOptionsAndARequestAfterTheEndOfTheOptionsStart)
-{
-    m_store.addTrack({"t", "Dashed", 20000, 5});
-    request("-a.qvr", "track=t\r\n");
-    std::vector<std::string> env = environment();
-    env.insert(env.end(), {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="});
-    ChildProcess program({"/bin/sh", "-c", "cd \"$1\" && exec \"$0\" -platform offscreen -session s1 -- -a.qvr", QVR_EXECUTABLE,
-                          m_dir.file("requests")},
-                         env);
-    EXPECT_TRUE(tracksArrive({{"Dashed", 20000}}));
 }
 
 // With no display, one that cannot be opened, or a Qt that a package that forgot a

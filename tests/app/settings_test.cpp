@@ -1,8 +1,7 @@
-// What a start reads before anything else: its command line, the settings and the store host.
+// What a start reads before anything else: its command line and the settings.
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "app/application.h"
-#include "res/strings.h"
 
 #include "tests/support/program_fixture.h"
 #include "tests/support/sync_log.h"
@@ -86,24 +85,6 @@ TEST(Settings, AWrittenFolderReachesTheDiskBeforeItsNameLoadsBackAndNoKeyIsMade)
     EXPECT_EQ(events[2], (test::DiskEvent {test::DiskEvent::Sync, dir.path()}));
     EXPECT_EQ(loaded(path), (std::vector<std::string> {"", "/new \"q\"", "", "", ""}));
     EXPECT_EQ(test::readFile(path).find("Queue]"), std::string::npos);
-}
-
-TEST(StoreHost, OnlyPlausibleHostsAreTakenFromTheEnvironmentAndOnlyIntoStoreAddresses)
-{
-    for (const char* host : {"localhost", "127.0.0.1:1", "store.example:65535", "[::1]:8080"})
-        EXPECT_TRUE(isValidStoreHost(host)) << host;
-    for (const char* host : {"", "a b", "host/path", "host:0", "host:65536", "host:", ":80", "user@host", "[::1"})
-        EXPECT_FALSE(isValidStoreHost(host)) << host;
-
-    ::setenv("QVR_STORE_HOST", "127.0.0.1:4242", 1);
-    EXPECT_EQ(storeHostFromEnvironment(), "127.0.0.1:4242");
-    EXPECT_EQ(loadString(IDS_HOME_URL), "http://" + std::string(defaultStoreHost()) + "/") << "the table reads no environment";
-    EXPECT_EQ(loadString(IDS_HOME_URL, "shop.test"), "http://shop.test/");
-    for (const char* host : {"evil/../path", ""}) {
-        ::setenv("QVR_STORE_HOST", host, 1);
-        EXPECT_EQ(storeHostFromEnvironment(), defaultStoreHost()) << host;
-    }
-    ::unsetenv("QVR_STORE_HOST");
 }
 
 } // namespace

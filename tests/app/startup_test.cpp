@@ -47,7 +47,6 @@ protected:
     std::string hivePath() const { return m_dir.file("registry.reg"); }
     std::string requestPath() const { return m_dir.file("request.qvr"); }
 
-    // Starts the application object in-process with these arguments.
     WindowlessApp start(std::vector<std::string> args)
     {
         WindowlessApp app(AppEnvironment {{hivePath(), m_runtime, "", {}}, {}, {}});

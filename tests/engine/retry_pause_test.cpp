@@ -1,4 +1,3 @@
-// The pauses a worker takes between attempts on a job that keeps failing.
 #include "engine/retry_pause.h"
 
 #include <gtest/gtest.h>

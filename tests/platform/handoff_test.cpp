@@ -79,7 +79,6 @@ TEST(Handoff, AFrameIsTakenOnlyWhenTheBytesBeginWithAWholeOneWithinTheLimit)
     }
 }
 
-// The longest request a second start may send reaches the window whole.
 TEST(Handoff, AMessageOfTheLargestSizeReachesTheWindow)
 {
     TempDir dir;

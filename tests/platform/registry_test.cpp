@@ -1,4 +1,4 @@
-// How the settings read values through it, their own tests show.
+// Which keys open, and how the settings read values through them, the settings' own tests show.
 #include "platform/registry.h"
 #include "platform/hive.h"
 
@@ -21,28 +21,6 @@ struct RegistryTest : testing::Test {
     std::string m_path = m_dir.file("registry.reg");
     Registry m_registry {m_path};
 };
-
-TEST_F(RegistryTest, OpenKeyFindsOnlyExistingKeysOfAParsableFile)
-{
-    const std::tuple<std::optional<std::string>, const char*, long> cases[] = {
-        {kHive, "software\\qvr\\CLIENT", RegSuccess}, {kHive, "SOFTWARE\\QVR\\Queue", RegFileNotFound},
-        {kHive, "SOFTWARE", RegFileNotFound},         {std::nullopt, "SOFTWARE\\QVR", RegFileNotFound},
-        {kMalformed, "SOFTWARE\\QVR", RegBadDb},
-    };
-    // One key object throughout: a failed open must leave it closed, not as it was.
-    RegistryKey key;
-    for (const auto& [file, subKey, expected] : cases) {
-        SCOPED_TRACE(std::string(subKey) + (file ? "" : " without file"));
-        std::filesystem::remove(m_path);
-        if (file)
-            test::writeFile(m_path, *file);
-        for (RegAccess access : {RegAccess::Read, RegAccess::Write}) {
-            EXPECT_EQ(m_registry.openKey(subKey, access, key), expected);
-            EXPECT_EQ(key.isOpen(), expected == RegSuccess);
-        }
-        EXPECT_EQ(std::filesystem::exists(m_path), file.has_value());
-    }
-}
 
 TEST_F(RegistryTest, OnlyAWriteKeyWritesAndOnlyItsValuesLineChanges)
 {

@@ -33,7 +33,6 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return m_path; }
-    // path() + "/" + name
     std::string file(std::string_view name) const;
 
 private:

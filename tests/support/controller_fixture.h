@@ -123,7 +123,6 @@ protected:
             report.item.emplace(title, std::string("http://store/") + title);
         controller.onEntryResolved(std::move(report));
     }
-    // The downloader's report on the track it was handed.
     void theDownloaderReports(const DownloadReport& report) { controller.onDownloadFinished(report); }
     void whileTheBoxIsOpen(std::function<void()> act) { view.whileAsking = std::move(act); }
     std::vector<std::string> queued() const { return linesOf(controller.queue()); }

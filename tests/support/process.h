@@ -41,7 +41,6 @@ int runProcess(const std::vector<std::string>& argv, const std::vector<std::stri
 // change user.
 int exitCodeAsNobody(const std::function<int()>& body);
 
-// A copy of the file `from` at `to`, with the same permission bits.
 void copyExecutable(const std::string& from, const std::string& to);
 
 // A copy of the executable `from` at `to` that carries the file version `version`

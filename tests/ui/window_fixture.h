@@ -35,7 +35,6 @@ public:
     std::optional<std::string> folder;
 };
 
-// Writes down what the window asked the desktop to open.
 class RecordingDesktop : public DesktopOpener {
 public:
     bool open(const std::string& target) override { opened.push_back(target); return true; }

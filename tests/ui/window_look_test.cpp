@@ -92,7 +92,6 @@ TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommands)
         items.push_back(action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
     EXPECT_THAT(items, ElementsAre("&Restore (off)", "&Move (off)", "Mi&nimize", "&Close", "", "About Quavero Music Manager..."));
 
-    // Close, chosen with the keyboard.
     for (QAction* action : popup()->actions()) {
         if (action->data().toUInt() == SC_CLOSE && !action->isSeparator())
             popup()->setActiveAction(action);
@@ -119,7 +118,6 @@ TEST_F(WindowTest, TheKeyboardReachesEveryControlThatAssistiveTechnologyNames)
     }
     EXPECT_THAT(walked, ElementsAre("Download queue", "Downloaded tracks", "Store", "Remove", "Clear", "Choose Folder",
                                     "Open Folder", "Resume", "Pause", "Minimize", "Close", "Download queue"));
-    // The texts read as they show.
     sendMessage(m_window->messageSink(), msg::DownloadProgress {42});
     EXPECT_EQ(name(m_window->control(IDC_PERCENT_TEXT)), "42%");
     EXPECT_EQ(name(m_window->control(IDC_STATUS_TEXT)), "No Files in Queue");
@@ -188,25 +186,6 @@ TEST_F(WindowTest, AScreenReaderReadsTheButtonsTheWholeFolderAndTheProgressOfADo
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(value->currentValue().toInt(), 0) << "ready for the next track";
-}
-
-// As an item of a full list shows it, once the keyboard has moved the focus.
-TEST_F(WindowTest, AnEmptyListShowsTheFocusWhenTabLandsOnIt)
-{
-    openWindow();
-    m_window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
-    QWidget* queue = m_window->control(IDC_QUEUE_LIST);
-    QWidget* files = m_window->control(IDC_FILE_LIST);
-    const auto shown = [&] { return std::pair(queue->grab().toImage(), files->grab().toImage()); };
-    QTest::keyClick(queue, Qt::Key_Tab);
-    ASSERT_EQ(QApplication::focusWidget(), files);
-    const auto filesFocused = shown();
-    QTest::keyClick(files, Qt::Key_Backtab);
-    ASSERT_EQ(QApplication::focusWidget(), queue);
-    const auto queueFocused = shown();
-    EXPECT_NE(queueFocused.first, filesFocused.first) << "the queue";
-    EXPECT_NE(filesFocused.second, queueFocused.second) << "the downloaded tracks";
 }
 
 } // namespace

@@ -104,7 +104,6 @@ protected:
         return result;
     }
 
-    // Nothing but the untouched program in its folder.
     void expectUntouched()
     {
         EXPECT_TRUE(readFile(exePath()) == m_original);
