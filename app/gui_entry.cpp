@@ -95,8 +95,8 @@ int runGui(const Configuration& configuration, int argc, char** argv, std::strin
 
     WebLibrary web;
     MainWindowEnvironment environment;
-    environment.gateFolder = gateFolder;
-    environment.http = curlHttpClientFactory();
+    environment.workers.gateFolder = gateFolder;
+    environment.workers.http = curlHttpClientFactory();
     // Nothing is seen on the offscreen platform, and Qt WebEngine finds no graphics
     // there: the radio panel goes without its browser.
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))

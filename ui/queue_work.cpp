@@ -4,10 +4,7 @@ namespace qvr {
 
 QueueWork::QueueWork(MessageSink& window, QueueView& view, const Configuration& configuration,
                      const MainWindowEnvironment& environment)
-    : m_workers(window, configuration,
-                {.gateFolder = environment.gateFolder, .http = environment.http,
-                 .retryPause = environment.retryPause, .largestTrack = environment.largestTrack,
-                 .diskReserve = environment.diskReserve}),
+    : m_workers(window, configuration, environment.workers),
       m_files(configuration.strings.m_strDownloadQueuePath, configuration.strings.m_strRawQueuePath),
       m_controller(view, m_workers, m_workers.shared(), m_files, environment.writeDownloadFolder)
 {

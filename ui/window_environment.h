@@ -9,7 +9,6 @@
 #include "update/self_update.h"
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -21,10 +20,10 @@ class RightClickFilter;
 // What the main window needs from the process around it, besides the configuration:
 // the resources and the ways out that the start makes for it, or tests give it.
 struct MainWindowEnvironment {
-    std::string gateFolder;  // folder of the two gates (named mutexes)
+    // The workers' gates, network, pauses and limits.
+    WorkerSettings workers;
     // Stores a newly chosen download folder in the settings.
     QueueController::FolderWriter writeDownloadFolder;
-    HttpClientFactory http;
     // The radio panel's browser views, asked for when the page first answers. Left
     // out, the panel keeps its prompt and asks the store nothing, and no web engine
     // is ever loaded.
@@ -35,11 +34,6 @@ struct MainWindowEnvironment {
     RightClickFilter* rightClicks = nullptr;
     Prompts* prompts = nullptr;  // null: the real dialogs
     DesktopOpener* desktop = nullptr;  // null: xdg-open
-    std::chrono::milliseconds retryPause {1000};
-    std::uint64_t largestTrack = std::uint64_t(4) << 30;
-    // What a download leaves free on its file system (of `total` bytes).
-    std::function<std::uint64_t(std::uint64_t total)> diskReserve =
-        WorkerSettings::defaultDiskReserve;
     // How long the end of the window waits for workers that are still busy; the
     // end says whether they all ended.
     std::chrono::milliseconds workerGrace {5000};

@@ -168,7 +168,7 @@ TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
     // A stall limit far beyond the test's patience: only the interrupt ends the wait.
     m_store.setLatency(std::chrono::hours(1));
     m_adjustEnvironment = [](MainWindowEnvironment& environment) {
-        environment.http = curlHttpClientFactory({std::chrono::minutes(5), std::chrono::minutes(5)});
+        environment.workers.http = curlHttpClientFactory({std::chrono::minutes(5), std::chrono::minutes(5)});
     };
     writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://" + m_store.hostPort() + "/t?x=1\r\n");
     openWindow();
@@ -184,7 +184,7 @@ TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
 {
     StuckNetwork network;
     m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
-        environment.http = network.factory();
+        environment.workers.http = network.factory();
         environment.workerGrace = std::chrono::milliseconds(100);
     };
     openWindow();
@@ -270,7 +270,7 @@ TEST_F(WindowTest, ADownloadNeverFillsTheDiskAndGoesOnOnceThereIsRoom)
 {
     std::atomic<bool> full {true};
     m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
-        environment.diskReserve = [&](std::uint64_t total) { return full ? total : 0; };
+        environment.workers.diskReserve = [&](std::uint64_t total) { return full ? total : 0; };
     };
     queueOnDisk({{"r", "Roomy", 20000}});
     openWindow();
@@ -287,7 +287,7 @@ TEST_F(WindowTest, ADownloadNeverFillsTheDiskAndGoesOnOnceThereIsRoom)
 // again at once.
 TEST_F(WindowTest, ResumeOrANewRequestTriesAFailingTrackAgainAtOnce)
 {
-    m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.retryPause = std::chrono::hours(1); };
+    m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.workers.retryPause = std::chrono::hours(1); };
     queueOnDisk({{"a", "Again", 1000}});
     addTrack("l", "Later", 1000);
     addTrack("n", "New", 1000);
@@ -359,7 +359,7 @@ TEST_F(HostileStoreTest, AnAddressInTheQueueFileNoRequestCanBeMadeWithIsDroppedW
 // Where the protocol's counters end, an answer is no track however it is framed.
 TEST_F(HostileStoreTest, ABodyPastTheLargestTrackThereCanBeIsNoTrack)
 {
-    m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.largestTrack = 20000; };
+    m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.workers.largestTrack = 20000; };
     for (const sim::Framing framing : {sim::Framing::Length, sim::Framing::NoLength}) {
         SCOPED_TRACE(static_cast<int>(framing));
         m_store.setFraming(framing);

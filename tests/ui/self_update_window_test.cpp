@@ -41,7 +41,7 @@ protected:
         m_prompts.answer = IDYES;
         m_adjustEnvironment = [this](MainWindowEnvironment& environment) {
             SelfUpdateEnvironment update;
-            update.updater.http = environment.http;
+            update.updater.http = environment.workers.http;
             update.updater.executable = m_dir.file("install/quavero");
             update.updater.refusedNote = m_dir.file("cache/refused-version");
             update.launch = [this](const std::string& program, const std::vector<std::string>& args) {

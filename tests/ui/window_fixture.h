@@ -81,11 +81,11 @@ protected:
     void openWindow()
     {
         MainWindowEnvironment environment;
-        environment.gateFolder = m_dir.file("gates");
-        environment.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
+        environment.workers.gateFolder = m_dir.file("gates");
+        environment.workers.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
         environment.prompts = &m_prompts;
         environment.desktop = &m_desktop;
-        environment.retryPause = std::chrono::milliseconds(50);
+        environment.workers.retryPause = std::chrono::milliseconds(50);
         if (m_adjustEnvironment)
             m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_config, std::move(environment));
