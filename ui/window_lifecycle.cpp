@@ -22,7 +22,8 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
           })),
       m_work(*m_pump, *this, configuration, m_environment),
       m_publication(configuration),
-      m_handover(*this, configuration, m_environment.selfUpdate, m_environment.handedOverLimit)
+      // The update's environment is the hand-over's from here on: one copy, not two.
+      m_handover(*this, configuration, std::move(m_environment.selfUpdate), m_environment.handedOverLimit)
 {
 }
 
