@@ -2,6 +2,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
+#include "platform/folder_listing.h"
 #include "platform/paths.h"
 
 #include <fcntl.h>
@@ -14,6 +15,9 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <variant>
 
 namespace qvr {
 
@@ -105,6 +109,126 @@ bool refusesName(int error)
     return error == ENAMETOOLONG || error == EINVAL || error == EILSEQ;
 }
 
+using Kind = TrackFile::Failure::Kind;
+constexpr int kFileFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_DSYNC;
+
+// Why a new file could not be made: EEXIST when its name was taken meanwhile.
+struct Refusal {
+    Kind kind;
+    int error;
+};
+
+Refusal refusalOfName(int error)
+{
+    return {refusesName(error) ? Kind::NameRefused : Kind::FolderUnavailable, error};
+}
+
+// A new file waits under a name of this prefix, where the file system cannot make one
+// without a name, until it is marked. Nothing is ever written into it under that
+// name, so one that a killed process left behind is empty; it is removed once it is
+// older than any making takes.
+constexpr std::string_view kTemporaryPrefix = ".quavero-new-";
+constexpr std::time_t kAbandonedAfterSeconds = 60;
+
+void removeAbandonedFiles(int dir)
+{
+    const FolderListing listing = listFolder(UniqueFd(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!listing)
+        return;
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(listing.get())) {
+        struct stat st {};
+        if (std::string_view(entry->d_name).starts_with(kTemporaryPrefix)
+            && ::fstatat(::dirfd(listing.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+            && st.st_uid == ::geteuid() && st.st_size == 0 && now - st.st_mtime > kAbandonedAfterSeconds)
+            ::unlinkat(::dirfd(listing.get()), entry->d_name, 0);  // else at a later making
+    }
+}
+
+// Gives the file at `temporary` the name `name`, never taking it from a file that
+// has it: an exclusive rename, or, where the file system has none, a second name and
+// the first removed. The errno when it could not.
+int nameExclusively(int dir, const std::string& temporary, const std::string& name)
+{
+    if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    if (::linkat(dir, temporary.c_str(), dir, name.c_str(), 0) != 0)
+        return errno;
+    if (::unlinkat(dir, temporary.c_str(), 0) == 0)
+        return 0;
+    // Two names for the track's file would leave one behind for good: neither stays.
+    const int error = errno;
+    ::unlinkat(dir, name.c_str(), 0);
+    return error;
+}
+
+// The track's new file under `name` in the folder open at `dir`, locked and marked
+// for the track under its path `path` before the name shows it (see
+// TrackFile::Making). In the record file the mark's line comes before the name: a
+// kill between them leaves a line for a file that is not there, which the next mark
+// written drops.
+std::variant<UniqueFd, Refusal> makeMarkedFile(int dir, const std::string& name, const std::string& path,
+                                               const std::string& track, const TrackMarks& marks,
+                                               TrackFile::Making making)
+{
+    const auto lockAndMark = [&](int fd) -> std::optional<Refusal> {
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+            return Refusal {Kind::Busy, errno};
+        FileResult marked = marks.write(fd, path, {track, std::nullopt});
+        if (marked && ::fsync(fd) != 0)
+            marked = FileResult::fromErrno();
+        return marked ? std::nullopt : std::optional(Refusal {Kind::FolderUnavailable, marked.error()});
+    };
+    if (making == TrackFile::Making::Unnamed) {
+        UniqueFd fd(::openat(dir, ".", kFileFlags | O_TMPFILE, 0644));
+        // A file system without such files says so in one of these ways.
+        if (!fd && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return Refusal {Kind::FolderUnavailable, errno};
+        if (fd) {
+            if (const auto refused = lockAndMark(fd.get()))
+                return *refused;
+            const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+            if (::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                return fd;
+            // ENOENT: no /proc to link through (or no folder, which the way below finds).
+            if (errno != ENOENT)
+                return refusalOfName(errno);
+        }
+    }
+    removeAbandonedFiles(dir);
+    std::string temporary;
+    UniqueFd fd;
+    for (unsigned i = 0; !fd && i < kMaxNames; ++i) {
+        temporary = std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" + std::to_string(i);
+        fd = UniqueFd(::openat(dir, temporary.c_str(), kFileFlags | O_CREAT | O_EXCL, 0644));
+        if (!fd && errno != EEXIST)
+            break;
+    }
+    if (!fd)  // EEXIST here would read as the track's name taken
+        return Refusal {Kind::FolderUnavailable, errno == EEXIST ? EAGAIN : errno};
+    const auto refused = lockAndMark(fd.get());
+    const int error = refused ? 0 : nameExclusively(dir, temporary, name);
+    if (!refused && error == 0)
+        return fd;
+    ::unlinkat(dir, temporary.c_str(), 0);
+    if (refused)
+        return *refused;
+    if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS)
+        return refusalOfName(error);
+    // Neither an exclusive rename nor a second name: the file is made under its
+    // name and marked there, the one way such a file system leaves.
+    fd = UniqueFd(::openat(dir, name.c_str(), kFileFlags | O_CREAT | O_EXCL, 0644));
+    if (!fd)
+        return refusalOfName(errno);
+    if (const auto unmarked = lockAndMark(fd.get())) {
+        ::unlinkat(dir, name.c_str(), 0);
+        return *unmarked;
+    }
+    return fd;
+}
+
 } // namespace
 
 TrackMarks::TrackMarks(std::string recordPath, bool useAttributes)
@@ -188,9 +312,8 @@ FileResult TrackMarks::writeRecord(int fd, const std::string& path, const Mark& 
 }
 
 TrackFile::Opening TrackFile::open(const std::string& folder, const std::string& title, const std::string& track,
-                                   const TrackMarks& marks)
+                                   const TrackMarks& marks, Making making)
 {
-    using Kind = Failure::Kind;
     const auto failed = [](Kind kind, int error, std::string path) {
         return Opening {std::nullopt, Failure {kind, error, std::move(path)}};
     };
@@ -206,13 +329,12 @@ TrackFile::Opening TrackFile::open(const std::string& folder, const std::string&
     if (!dir)
         return failed(Kind::FolderUnavailable, errno, folder);
 
-    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_DSYNC;
     unsigned races = 0;
     for (unsigned n = 1; n <= kMaxNames; ++n) {
         const std::string name = candidateName(title, n);
         std::string path = folder + "/" + name;
         // Not blocking: a FIFO planted under the name cannot hang the download.
-        if (UniqueFd fd(::openat(dir.get(), name.c_str(), kFlags | O_NONBLOCK)); fd) {
+        if (UniqueFd fd(::openat(dir.get(), name.c_str(), kFileFlags | O_NONBLOCK)); fd) {
             struct stat st {};
             if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
                 continue;
@@ -225,26 +347,24 @@ TrackFile::Opening TrackFile::open(const std::string& folder, const std::string&
             return Opening {TrackFile(std::move(dir), std::move(fd), std::move(path), track, size, marks), {}};
         }
         if (errno == ENOENT) {
-            UniqueFd fd(::openat(dir.get(), name.c_str(), kFlags | O_CREAT | O_EXCL, 0644));
-            if (!fd && errno == EEXIST && ++races < kMaxNames) {
-                --n;  // made by somebody else just now: look at it again
-                continue;
+            auto made = makeMarkedFile(dir.get(), name, path, track, marks, making);
+            if (const auto* refused = std::get_if<Refusal>(&made)) {
+                if (refused->error == EEXIST && ++races < kMaxNames) {
+                    --n;  // made by somebody else just now: look at it again
+                    continue;
+                }
+                return failed(refused->kind, refused->error, refused->kind == Kind::FolderUnavailable ? folder : path);
             }
-            if (!fd)
-                return refusesName(errno) ? failed(Kind::NameRefused, errno, std::move(path))
-                                          : failed(Kind::FolderUnavailable, errno, folder);
-            if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
-                return failed(Kind::Busy, errno, std::move(path));
-            // Marked before anything is written, and its name on the disk: a file
-            // without its mark would be a stranger to the next attempt.
-            FileResult made = marks.write(fd.get(), path, {track, std::nullopt});
-            if (made && ::fsync(dir.get()) != 0)
-                made = FileResult::fromErrno();
-            if (!made) {
+            // The file's name on the disk: a file without its name would be lost to
+            // the next attempt.
+            if (::fsync(dir.get()) != 0) {
+                const int error = errno;
                 ::unlinkat(dir.get(), name.c_str(), 0);
-                return failed(Kind::FolderUnavailable, made.error(), folder);
+                return failed(Kind::FolderUnavailable, error, folder);
             }
-            return Opening {TrackFile(std::move(dir), std::move(fd), std::move(path), track, 0, marks), {}};
+            return Opening {TrackFile(std::move(dir), std::get<UniqueFd>(std::move(made)), std::move(path), track, 0,
+                                      marks),
+                            {}};
         }
         if (refusesName(errno))
             return failed(Kind::NameRefused, errno, std::move(path));

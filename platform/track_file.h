@@ -62,15 +62,24 @@ public:
     };
     struct Opening;
 
+    // How a new file comes to its name, so that no file shows there without its
+    // mark: made without a name (O_TMPFILE) and linked to it once it is marked, or
+    // made under a temporary name of the program's and renamed. A file system that
+    // cannot make a file without a name gets the second way by itself;
+    // `UnderTemporaryName` is a test's way to reach it.
+    enum class Making { Unnamed, UnderTemporaryName };
+
     // Opens the file for the track `track` titled `title` in `folder`: "title.mp3"
     // when that is the track's own file (marked for it) or free, else the first of
     // "title (2).mp3", "title (3).mp3"... that is. A file the track does not own
     // (another song of the same title, a file of the user's or of another user, a
-    // link, a folder) is never opened for writing. A file made here is marked for
-    // the track and its name synced into the folder before it is used. The file is
-    // held under an exclusive lock, so that a second download cannot write into it.
+    // link, a folder) is never opened for writing. A file made here takes its name
+    // only once it is marked for the track and synced, never from a file that has
+    // that name meanwhile, and that name is synced into the folder before the file
+    // is used: a kill on the way leaves no file under the name. The file is held
+    // under an exclusive lock, so that a second download cannot write into it.
     [[nodiscard]] static Opening open(const std::string& folder, const std::string& title, const std::string& track,
-                                      const TrackMarks& marks);
+                                      const TrackMarks& marks, Making making = Making::Unnamed);
 
     // The file's size when it was opened: the bytes of the track already there.
     std::uint64_t sizeAtOpen() const noexcept { return m_sizeAtOpen; }

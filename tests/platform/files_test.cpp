@@ -4,6 +4,11 @@
 
 #include "tests/support/common.h"
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <csignal>
 
 namespace qvr {
 namespace {
@@ -43,7 +48,7 @@ protected:
     // An attempt on `track` titled "T" that writes `bytes` and, when `whole`, finishes.
     void downloaded(const std::string& track, const std::string& bytes, bool whole)
     {
-        auto opening = TrackFile::open(m_dir.path(), "T", track, m_marks);
+        auto opening = TrackFile::open(m_dir.path(), "T", track, m_marks, m_making);
         ASSERT_TRUE(opening.file);
         ASSERT_TRUE(opening.file->writeAt(0, bytes.data(), bytes.size()));
         if (whole) {
@@ -52,8 +57,10 @@ protected:
     }
 
     TempDir m_dir;
-    // Extended attributes, or the record file of file systems without them.
+    // Extended attributes and files made without a name, or the ways of a file
+    // system that has neither: the record file and temporary names.
     TrackMarks m_marks {m_dir.file("queues/trackfiles.txt"), GetParam()};
+    TrackFile::Making m_making = GetParam() ? TrackFile::Making::Unnamed : TrackFile::Making::UnderTemporaryName;
 };
 
 TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
@@ -94,13 +101,13 @@ TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
         std::filesystem::remove_all(m_dir.path());
         std::filesystem::create_directories(m_dir.path());
         c.occupy();
-        const auto opening = TrackFile::open(m_dir.path(), "T", mine, m_marks);
+        const auto opening = TrackFile::open(m_dir.path(), "T", mine, m_marks, m_making);
         ASSERT_TRUE(opening.file);
         EXPECT_EQ(opening.file->path(), m_dir.file(c.used));
         EXPECT_EQ(opening.file->sizeAtOpen(), c.resumedFrom);
         EXPECT_EQ(std::filesystem::is_regular_file(m_dir.file("T.mp3")) ? readFile(m_dir.file("T.mp3")).size() : 0u,
                   c.left);
-        EXPECT_EQ(TrackFile::open(m_dir.path(), "T", mine, m_marks).failure.kind, TrackFile::Failure::Kind::Busy)
+        EXPECT_EQ(TrackFile::open(m_dir.path(), "T", mine, m_marks, m_making).failure.kind, TrackFile::Failure::Kind::Busy)
             << "a second download of the track cannot write into its file";
     }
 }
@@ -119,14 +126,44 @@ TEST_P(TrackFileTest, ATitleTheFileSystemRefusesIsToldApartFromAFolderThatCannot
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title.substr(0, 10) + " in " + c.folder);
-        const auto opening = TrackFile::open(c.folder, c.title, "http://store/t", m_marks);
+        const auto opening = TrackFile::open(c.folder, c.title, "http://store/t", m_marks, m_making);
         EXPECT_FALSE(opening.file);
         EXPECT_EQ(opening.failure.kind, c.kind);
     }
 }
 
+// A download killed as its new file is marked (here by the kernel, at the first
+// byte the record file gets) leaves no file under the track's name: the track's
+// next attempt takes "T.mp3", not "T (2).mp3", and what the kill left goes.
+TEST(NewTrackFile, AKillWhileItIsMarkedLeavesNothingUnderTheTracksName)
+{
+    for (const auto making : {TrackFile::Making::Unnamed, TrackFile::Making::UnderTemporaryName}) {
+        SCOPED_TRACE(making == TrackFile::Making::Unnamed ? "made unnamed" : "made under a temporary name");
+        TempDir dir;
+        const TrackMarks marks {dir.file("queues/trackfiles.txt"), false};
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const rlimit nothing {0, 0};
+            ::prctl(PR_SET_DUMPABLE, 0);
+            ::setrlimit(RLIMIT_FSIZE, &nothing);
+            static_cast<void>(TrackFile::open(dir.path(), "T", "http://store/t", marks, making));  // it dies in there
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+        // The next start comes an hour later.
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            std::filesystem::last_write_time(entry, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+        const auto opening = TrackFile::open(dir.path(), "T", "http://store/t", marks, making);
+        ASSERT_TRUE(opening.file);
+        EXPECT_EQ(opening.file->path(), dir.file("T.mp3"));
+        EXPECT_EQ(test::countEntries(dir.path()), 2u) << "the track's file and the queues' folder";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Marks, TrackFileTest, ::testing::Values(true, false),
-                         [](const auto& instance) { return instance.param ? "InAttributes" : "InARecordFile"; });
+                         [](const auto& instance) { return instance.param ? "InAttributes" : "InARecordFileUnderTemporaryNames"; });
 
 } // namespace
 } // namespace qvr
