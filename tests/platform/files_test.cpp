@@ -107,7 +107,8 @@ TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
         EXPECT_EQ(opening.file->sizeAtOpen(), c.resumedFrom);
         EXPECT_EQ(std::filesystem::is_regular_file(m_dir.file("T.mp3")) ? readFile(m_dir.file("T.mp3")).size() : 0u,
                   c.left);
-        EXPECT_EQ(TrackFile::open(m_dir.path(), "T", mine, m_marks, m_making).failure.kind, TrackFile::Failure::Kind::Busy)
+        EXPECT_EQ(TrackFile::open(m_dir.path(), "T", mine, m_marks, m_making).failure.kind,
+                  TrackFile::Failure::Kind::Busy)
             << "a second download of the track cannot write into its file";
     }
 }
@@ -153,8 +154,9 @@ TEST(NewTrackFile, AKillWhileItIsMarkedLeavesNothingUnderTheTracksName)
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
         // The next start comes an hour later.
+        const auto anHourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
         for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-            std::filesystem::last_write_time(entry, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+            std::filesystem::last_write_time(entry, anHourAgo);
         const auto opening = TrackFile::open(dir.path(), "T", "http://store/t", marks, making);
         ASSERT_TRUE(opening.file);
         EXPECT_EQ(opening.file->path(), dir.file("T.mp3"));
@@ -162,8 +164,9 @@ TEST(NewTrackFile, AKillWhileItIsMarkedLeavesNothingUnderTheTracksName)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Marks, TrackFileTest, ::testing::Values(true, false),
-                         [](const auto& instance) { return instance.param ? "InAttributes" : "InARecordFileUnderTemporaryNames"; });
+INSTANTIATE_TEST_SUITE_P(Marks, TrackFileTest, ::testing::Values(true, false), [](const auto& instance) {
+    return instance.param ? "InAttributes" : "InARecordFileUnderTemporaryNames";
+});
 
 } // namespace
 } // namespace qvr
