@@ -16,6 +16,9 @@
 namespace qvr {
 namespace {
 
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
 // Track-info answers and download addresses are the fuzz targets' (tests/fuzz).
 TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
 {
@@ -189,28 +192,74 @@ TEST(MessageBox, EscapeOrClosingAnswersAsCancelOrNo)
     }
 }
 
+class Notices : public ::testing::Test {
+protected:
+    std::vector<std::string> shownTexts() const
+    {
+        std::vector<std::string> shown;
+        for (const auto& box : m_scripted.asked)
+            shown.push_back(box.text);
+        return shown;
+    }
+
+    QWidget m_owner;
+    test::ScriptedPrompts m_scripted;
+    Prompts* m_prompts = &m_scripted;
+    NoticeQueue m_notices {m_prompts, m_owner};
+};
+
 // A warning that comes again while it is shown or still waiting adds no second box;
 // another waits its turn.
-TEST(Notices, AWarningPostedAgainWhileItIsShownOrWaitingShowsOnce)
+TEST_F(Notices, AWarningPostedAgainWhileItIsShownOrWaitingShowsOnce)
 {
-    QWidget owner;
-    test::ScriptedPrompts scripted;
-    Prompts* prompts = &scripted;
-    NoticeQueue notices(prompts, owner);
-    scripted.whileAsking = [&] {
-        if (scripted.asked.size() > 1)
+    m_scripted.whileAsking = [&] {
+        if (m_scripted.asked.size() > 1)
             return;
-        notices.post("The folder is full", "Caption");
-        notices.post("The store is busy", "Caption");
-        notices.post("The store is busy", "Caption");
+        m_notices.post("The folder is full", "Caption");
+        m_notices.post("The store is busy", "Caption");
+        m_notices.post("The store is busy", "Caption");
     };
-    notices.post("The folder is full", "Caption");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted.asked.size() >= 2; }));
+    m_notices.post("The folder is full", "Caption");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_scripted.asked.size() >= 2; }));
     QCoreApplication::processEvents();
-    std::vector<std::string> shown;
-    for (const auto& box : scripted.asked)
-        shown.push_back(box.text);
-    EXPECT_EQ(shown, (std::vector<std::string> {"The folder is full", "The store is busy"}));
+    EXPECT_EQ(shownTexts(), (std::vector<std::string> {"The folder is full", "The store is busy"}));
+}
+
+// Twenty requests refused together are one box, naming the first ten and counting the rest.
+TEST_F(Notices, RequestsRefusedTogetherAreToldInOneBox)
+{
+    for (int request = 1; request <= 20; ++request)
+        m_notices.tellRefused("track=" + std::to_string(request));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_scripted.asked.empty(); }));
+    ASSERT_EQ(m_scripted.asked.size(), 1u);
+    EXPECT_THAT(m_scripted.asked[0].text, HasSubstr("\ntrack=1\ntrack=2\n"));
+    EXPECT_THAT(m_scripted.asked[0].text, EndsWith("\ntrack=10\n...and 10 more"));
+}
+
+// Refusals that come while a box is open wait for it to close, and then share one box.
+TEST_F(Notices, RefusalsArrivingWhileABoxIsOpenJoinTheNextBox)
+{
+    m_scripted.whileAsking = [&] {
+        if (m_scripted.asked.size() == 1) {
+            m_notices.tellRefused("track=b");
+            m_notices.tellRefused("track=c");
+        }
+    };
+    m_notices.tellRefused("track=a");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_scripted.asked.size() >= 2; }));
+    ASSERT_EQ(m_scripted.asked.size(), 2u);
+    EXPECT_THAT(m_scripted.asked[1].text, EndsWith("\ntrack=b\ntrack=c"));
+}
+
+// A request is the store's or a file's text: a box shows it cut short, with no control
+// or direction character that would reshape the box or disguise the request.
+TEST_F(Notices, ARefusedRequestIsShownCutAndWithoutControlCharacters)
+{
+    m_notices.tellRefused("a\x1b[2J\r\nb\u202e" + std::string(1000, 'x'));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_scripted.asked.empty(); }));
+    const QString shown = QString::fromStdString(m_scripted.asked[0].text).section(u'\n', 2);
+    EXPECT_TRUE(shown.startsWith(u"a\ufffd[2J\ufffd\ufffdb\ufffdxxx")) << shown.toStdString();
+    EXPECT_LT(shown.size(), 200);
 }
 
 } // namespace
