@@ -45,12 +45,11 @@ public:
     }
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
-    void TellRefused(const RawEntry& request) override { refused.push_back(request); }
+    void TellRefused(const RawEntry& request) override { warnings.push_back(request); }
     void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
 
     std::string status, folderText;
     std::vector<std::string> rows, refreshes, asked, warnings;
-    std::vector<RawEntry> refused;
     std::pair<bool, bool> latched {false, false};
     bool answer = true;  // the box's Yes, or its OK
     int retriesAsked = 0;

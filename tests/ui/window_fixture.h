@@ -28,23 +28,7 @@ public:
         return answer;
     }
     std::optional<std::string> chooseFolder(QWidget*, const std::string&, const std::string&) override { return folder; }
-    // With holdNotices, a notice stays open until the program closes it, as for a user
-    // who has not read it yet.
-    struct HeldNotice : ShownNotice {
-        explicit HeldNotice(bool& open) : isOpen(open) { open = true; }
-        ~HeldNotice() override { isOpen = false; }
-        bool& isOpen;
-    };
-    std::unique_ptr<ShownNotice> showNotice(QWidget* owner, const std::string& text, const std::string& caption,
-                                            std::function<void()> closed) override
-    {
-        if (!holdNotices)
-            return Prompts::showNotice(owner, text, caption, std::move(closed));
-        asked.push_back({text, caption, MB_OK | MB_ICONWARNING});
-        return std::make_unique<HeldNotice>(noticeOpen);
-    }
 
-    bool holdNotices = false, noticeOpen = false;
     std::vector<Asked> asked;
     int answer = IDOK;
     std::function<void()> whileAsking;  // runs while a box is open, as events from outside would
