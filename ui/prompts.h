@@ -23,8 +23,8 @@ public:
     virtual ~ShownNotice() = default;
 };
 
-// Every modal question the program asks goes through here, so that tests can
-// answer it; the real one shows the dialogs.
+// Every box the program shows goes through here, so that tests can answer it; the
+// real one shows the dialogs.
 class Prompts {
 public:
     virtual ~Prompts() = default;
