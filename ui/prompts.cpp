@@ -61,9 +61,12 @@ void prepareBox(QMessageBox& box, const std::string& text, const std::string& ca
 // reshape the box, or hide what the request is), and no more than `limit` of them.
 std::string shownRequest(const std::string& request, std::size_t limit)
 {
+    // A character takes four bytes at most: what lies past those of one more than
+    // `limit` is never shown, however long the request.
+    const std::size_t read = std::min(request.size(), 4 * (limit + 1));
     QString shown;
     std::size_t count = 0;
-    for (const char32_t point : QString::fromUtf8(request.data(), static_cast<qsizetype>(request.size())).toUcs4()) {
+    for (const char32_t point : QString::fromUtf8(request.data(), static_cast<qsizetype>(read)).toUcs4()) {
         if (++count > limit) {
             shown += u'\u2026';
             break;
