@@ -443,9 +443,7 @@ void QueueController::onEntryResolved(ResolveReport report)
         // found queued and it is dropped, as is an item whose title is queued.
         const bool added = report.item && m_queue.FindTitle(report.item->title) < 0;
         if (report.outcome == Outcome::Refused && !m_shared.m_strCurRawEntry.empty())
-            m_view.Warn("The store gave no track for this request, so it was left out:\n\n"
-                            + m_shared.m_strCurRawEntry,
-                        "Quavero Music Manager");
+            m_view.TellRefused(m_shared.m_strCurRawEntry);
         {
             std::lock_guard job(m_shared.m_jobMutex);
             m_shared.m_strCurRawEntry.clear();

@@ -102,6 +102,9 @@ public:
     // A message box shown once what is being handled now is done: the sender of a
     // message is not kept waiting for the user.
     virtual void Warn(const std::string& text, const std::string& caption) = 0;
+    // A request the store gave no track for, which was left out: told as Warn tells,
+    // together with the others refused about the same time.
+    virtual void TellRefused(const RawEntry& request) = 0;
 };
 
 // Whether a setting was stored, or why not, in words for the failure log.

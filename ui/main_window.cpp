@@ -287,6 +287,11 @@ void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
     m_waysOut.notices().post(text, caption);
 }
 
+void CquaveromfcDlg::TellRefused(const RawEntry& request)
+{
+    m_waysOut.notices().tellRefused(request);
+}
+
 void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
 {
     m_work.retrySavesAfter(pause);

@@ -150,6 +150,7 @@ private:
     void RetrySavesAfter(std::chrono::milliseconds pause) override;
     std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
     void Warn(const std::string& text, const std::string& caption) override;
+    void TellRefused(const RawEntry& request) override;
 
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);

@@ -37,12 +37,9 @@ void keepCaptionEmpty(QWidget& box)
     xcb_flush(connection);
 }
 
-} // namespace
-
-int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::string& caption,
-                          unsigned type)
+// The look every box of the window shares: its caption, its text and its icon.
+void prepareBox(QMessageBox& box, const std::string& text, const std::string& caption, unsigned type)
 {
-    QMessageBox box(owner);
     box.setWindowTitle(QString::fromStdString(caption));
     if (caption.empty())
         keepCaptionEmpty(box);
@@ -57,6 +54,55 @@ int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::st
     case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
     default: break;
     }
+}
+
+// A request as a box may show it: whole characters, none of them a control or
+// format character (line breaks, escapes, direction overrides and the like would
+// reshape the box, or hide what the request is), and no more than `limit` of them.
+std::string shownRequest(const std::string& request, std::size_t limit)
+{
+    // A character takes four bytes at most: what lies past those of one more than
+    // `limit` is never shown, however long the request.
+    const std::size_t read = std::min(request.size(), 4 * (limit + 1));
+    QString shown;
+    std::size_t count = 0;
+    for (const char32_t point : QString::fromUtf8(request.data(), static_cast<qsizetype>(read)).toUcs4()) {
+        if (++count > limit) {
+            shown += u'\u2026';
+            break;
+        }
+        const QChar::Category category = QChar::category(point);
+        const bool hidden = category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+        shown += hidden ? QString(QChar::ReplacementCharacter) : QString::fromUcs4(&point, 1);
+    }
+    return shown.toStdString();
+}
+
+// A notice box that leaves the window to the user.
+class QtNotice final : public ShownNotice {
+public:
+    explicit QtNotice(QMessageBox* box) : m_box(box) {}
+    ~QtNotice() override
+    {
+        if (!m_box)
+            return;  // went with its window
+        m_box->disconnect();
+        m_box->hide();
+        m_box->deleteLater();
+    }
+
+private:
+    QPointer<QMessageBox> m_box;
+};
+
+} // namespace
+
+int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::string& caption,
+                          unsigned type)
+{
+    QMessageBox box(owner);
+    prepareBox(box, text, caption, type);
     if ((type & 0xF) == MB_YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
@@ -70,29 +116,118 @@ int QtPrompts::messageBox(QWidget* owner, const std::string& text, const std::st
     return IDOK;
 }
 
+std::unique_ptr<ShownNotice> QtPrompts::showNotice(QWidget* owner, const std::string& text,
+                                                   const std::string& caption, std::function<void()> closed)
+{
+    // Not modal: a box that took the window would keep the user from closing it.
+    auto* box = new QMessageBox(owner);
+    prepareBox(*box, text, caption, MB_OK | MB_ICONWARNING);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setModal(false);
+    QObject::connect(box, &QDialog::finished, box, [closed = std::move(closed)](int) { closed(); });
+    box->show();
+    return std::make_unique<QtNotice>(box);
+}
+
+std::unique_ptr<ShownNotice> Prompts::showNotice(QWidget* owner, const std::string& text, const std::string& caption,
+                                                 std::function<void()> closed)
+{
+    messageBox(owner, text, caption, MB_OK | MB_ICONWARNING);
+    closed();
+    return nullptr;
+}
+
+NoticeQueue::NoticeQueue(Prompts*& prompts, QWidget& owner) : m_prompts(prompts), m_owner(owner)
+{
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_owner, [this] { showNext(); });
+}
+
 void NoticeQueue::post(const std::string& text, const std::string& caption)
 {
-    const std::pair notice(text, caption);
-    if (std::find(m_waiting.begin(), m_waiting.end(), notice) != m_waiting.end())
+    const auto same = [&](const Notice& notice) {
+        return !notice.isRefusals() && notice.text == text && notice.caption == caption;
+    };
+    if (m_bEnded || (m_open && same(*m_open)) || std::any_of(m_waiting.begin(), m_waiting.end(), same))
         return;
-    m_waiting.push_back(notice);
-    if (!m_bShowing) {
-        m_bShowing = true;
-        QTimer::singleShot(0, &m_owner, [this] { showNext(); });
+    Notice& notice = m_waiting.emplace_back();
+    notice.text = text;
+    notice.caption = caption;
+    showSoon();
+}
+
+void NoticeQueue::tellRefused(const std::string& request)
+{
+    if (m_bEnded)
+        return;
+    auto waiting = std::find_if(m_waiting.begin(), m_waiting.end(), [](const Notice& notice) { return notice.isRefusals(); });
+    if (waiting == m_waiting.end()) {
+        waiting = m_waiting.emplace(m_waiting.end());
+        waiting->caption = "Quavero Music Manager";
+        waiting->due = std::chrono::steady_clock::now() + kRefusalGathering;
     }
+    // Only the first are named; a damaged queue file can make hundreds.
+    if (waiting->refused.size() < kRefusalsNamed)
+        waiting->refused.push_back(shownRequest(request, kRequestShown));
+    else
+        ++waiting->refusedMore;
+    showSoon();
+}
+
+void NoticeQueue::end()
+{
+    m_bEnded = true;
+    m_timer.stop();
+    m_waiting.clear();
+    m_open.reset();
+    m_shown.reset();
+}
+
+std::string NoticeQueue::refusalText(const Notice& notice)
+{
+    std::string text = notice.refused.size() == 1
+        ? "The store gave no track for this request, so it was left out:\n"
+        : "The store gave no track for these requests, so they were left out:\n";
+    for (const std::string& request : notice.refused)
+        text += "\n" + request;
+    if (notice.refusedMore > 0)
+        text += "\n...and " + std::to_string(notice.refusedMore) + " more";
+    return text;
+}
+
+void NoticeQueue::showSoon()
+{
+    // Never from inside the sender's call, which may be a worker's report.
+    if (!m_open && !m_timer.isActive())
+        m_timer.start(0);
 }
 
 void NoticeQueue::showNext()
 {
-    const QPointer<QWidget> owner(&m_owner);
-    while (!m_waiting.empty()) {
-        const auto [text, caption] = m_waiting.front();
-        m_prompts->messageBox(&m_owner, text, caption, MB_OK | MB_ICONWARNING);
-        if (!owner)
-            return;  // the window went while the box was open
-        m_waiting.pop_front();
+    if (m_bEnded || m_open || m_waiting.empty())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_waiting.front().due > now) {
+        m_timer.start(std::chrono::ceil<std::chrono::milliseconds>(m_waiting.front().due - now));
+        return;
     }
-    m_bShowing = false;
+    m_open = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    if (m_open->isRefusals())
+        m_open->text = refusalText(*m_open);
+    const std::uint64_t box = ++m_nBoxes;
+    std::unique_ptr<ShownNotice> shown = m_prompts->showNotice(&m_owner, m_open->text, m_open->caption,
+                                                               [this, box] { onClosed(box); });
+    if (box == m_nBoxes && m_open)
+        m_shown = std::move(shown);
+}
+
+void NoticeQueue::onClosed(std::uint64_t box)
+{
+    if (box != m_nBoxes || !m_open)
+        return;
+    m_open.reset();
+    showSoon();
 }
 
 std::optional<std::string> QtPrompts::chooseFolder(QWidget* owner, const std::string& title,

@@ -25,6 +25,9 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       // The update's environment is the hand-over's from here on: one copy, not two.
       m_handover(*this, configuration, std::move(m_environment.selfUpdate), m_environment.handedOverLimit)
 {
+    // However the window ends (its close button once the workers have ended, Escape,
+    // a quit from outside), no notice keeps it: what they tell is already done with.
+    connect(this, &QDialog::finished, this, [this] { m_waysOut.notices().end(); });
 }
 
 CquaveromfcDlg::~CquaveromfcDlg()

@@ -45,6 +45,7 @@ public:
     }
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
+    void TellRefused(const RawEntry& request) override { warnings.push_back(request); }
     void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
 
     std::string status, folderText;

@@ -63,6 +63,22 @@ TEST_F(WindowTest, ATrackInfoAnswerConsumesItsEntryOnlyWhenWholeAndQueuesOnlyAUs
     }
 }
 
+// The close button ends the window while a box is open and others wait: they go with it.
+TEST_F(WindowTest, TheCloseButtonEndsTheWindowWhateverBoxesWait)
+{
+    m_store.setTrackInfoAnswer(404, "");
+    openWindow();
+    m_prompts.whileAsking = [&] {
+        m_window->AddRawEntry("track=2");
+        ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+        QTest::mouseClick(m_window->control(IDC_CLOSE), Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return m_window->isHidden(); }));
+    };
+    m_window->AddRawEntry("track=1");
+    ASSERT_TRUE(waitFor([&] { return m_window->isHidden(); }));
+    EXPECT_EQ(m_prompts.asked.size(), 1u);
+}
+
 // Whatever the store does with a resume header, a partial file ends as the whole
 // track, and one already whole (its queue entry outlived a crash) is finished as it is.
 class ResumeTest : public WindowTest, public ::testing::WithParamInterface<sim::ResumeMode> {};

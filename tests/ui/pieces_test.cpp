@@ -10,11 +10,16 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
 namespace qvr {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
 
 // Track-info answers and download addresses are the fuzz targets' (tests/fuzz).
 TEST(StoreAddresses, RequestTextIsEncodedOnlyWhereAQueryMustBe)
@@ -122,12 +127,6 @@ TEST(DownloadedFiles, ANewListChangesOnlyTheRowsThatDiffer)
     EXPECT_EQ(model.entries(), many);
 }
 
-TEST(WindowLayout, FolderLabelKeepsTwentyCharacters)
-{
-    EXPECT_EQ(folderLabel("12345678901234567890"), "12345678901234567890");
-    EXPECT_EQ(folderLabel("123456789012345678901"), "12345678901234567...");
-}
-
 TEST(WindowLayout, TheWindowOpensInsideTheScreenOrWithItsCaptionButtonsOnIt)
 {
     const std::pair<QRect, QPoint> cases[] = {
@@ -189,28 +188,77 @@ TEST(MessageBox, EscapeOrClosingAnswersAsCancelOrNo)
     }
 }
 
-// A warning that comes again while it is shown or still waiting adds no second box;
-// another waits its turn.
-TEST(Notices, AWarningPostedAgainWhileItIsShownOrWaitingShowsOnce)
+// A notice box is not modal, says when the user closed it, and goes with its notice.
+TEST(MessageBox, ANoticeBoxLeavesTheWindowToTheUser)
 {
     QWidget owner;
-    test::ScriptedPrompts scripted;
-    Prompts* prompts = &scripted;
-    NoticeQueue notices(prompts, owner);
-    scripted.whileAsking = [&] {
-        if (scripted.asked.size() > 1)
+    bool closed = false;
+    std::unique_ptr<ShownNotice> notice = QtPrompts().showNotice(&owner, "Told", "Caption", [&] { closed = true; });
+    const QPointer box = owner.findChild<QMessageBox*>();
+    ASSERT_TRUE(box && box->isVisible() && !QApplication::activeModalWidget());
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(closed);
+    notice.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !box; }));
+}
+
+class Notices : public ::testing::Test {
+protected:
+    QWidget m_owner;
+    test::ScriptedPrompts m_scripted;
+    Prompts* m_prompts = &m_scripted;
+    NoticeQueue m_notices {m_prompts, m_owner};
+};
+
+// A warning that comes again while it is shown or still waiting adds no second box;
+// another waits its turn.
+TEST_F(Notices, AWarningPostedAgainWhileItIsShownOrWaitingShowsOnce)
+{
+    m_scripted.whileAsking = [&] {
+        if (m_scripted.asked.size() > 1)
             return;
-        notices.post("The folder is full", "Caption");
-        notices.post("The store is busy", "Caption");
-        notices.post("The store is busy", "Caption");
+        m_notices.post("The folder is full", "Caption");
+        m_notices.post("The store is busy", "Caption");
+        m_notices.post("The store is busy", "Caption");
     };
-    notices.post("The folder is full", "Caption");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted.asked.size() >= 2; }));
+    m_notices.post("The folder is full", "Caption");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_scripted.asked.size() >= 2; }));
     QCoreApplication::processEvents();
-    std::vector<std::string> shown;
-    for (const auto& box : scripted.asked)
-        shown.push_back(box.text);
-    EXPECT_EQ(shown, (std::vector<std::string> {"The folder is full", "The store is busy"}));
+    ASSERT_EQ(m_scripted.asked.size(), 2u);
+    EXPECT_EQ(m_scripted.asked[1].text, "The store is busy");
+}
+
+// Twenty requests refused together are one box, naming the first ten and counting the rest.
+TEST_F(Notices, RequestsRefusedTogetherAreToldInOneBox)
+{
+    for (int request = 1; request <= 20; ++request)
+        m_notices.tellRefused("track=" + std::to_string(request));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_scripted.asked.empty(); }));
+    ASSERT_EQ(m_scripted.asked.size(), 1u);
+    EXPECT_THAT(m_scripted.asked[0].text, AllOf(HasSubstr("\ntrack=1\ntrack=2\n"), EndsWith("\ntrack=10\n...and 10 more")));
+}
+
+// Refusals that come while a box is open wait for it to close, and then share one box.
+TEST_F(Notices, RefusalsArrivingWhileABoxIsOpenJoinTheNextBox)
+{
+    m_scripted.whileAsking = [&] {
+        if (m_scripted.asked.size() == 1) {
+            m_notices.tellRefused("track=b");
+            m_notices.tellRefused("track=c");
+        }
+    };
+    m_notices.tellRefused("track=a");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_scripted.asked.size() >= 2; }));
+    EXPECT_THAT(m_scripted.asked.back().text, EndsWith("\n\ntrack=b\ntrack=c"));
+}
+
+// A request is outside text: cut short, with no control character to reshape the box.
+TEST_F(Notices, ARefusedRequestIsShownCutAndWithoutControlCharacters)
+{
+    m_notices.tellRefused("a\x1b[2J\r\nb\u202e" + std::string(1000, 'x'));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_scripted.asked.empty(); }));
+    const QString shown = QString::fromStdString(m_scripted.asked[0].text).section(u'\n', 2);
+    EXPECT_TRUE(shown.startsWith(u"a\ufffd[2J\ufffd\ufffdb\ufffdxxx") && shown.size() < 200) << shown.toStdString();
 }
 
 } // namespace
