@@ -231,7 +231,6 @@ TEST_P(UnreadableSettings, AreKeptAsideUnchangedAndANewFileKeepsWhatStillReads)
 
     const auto again = start({});
     EXPECT_EQ(again.configuration().settingsNotice, "");
-    EXPECT_EQ(again.strings().m_strDownloadFolder, app.strings().m_strDownloadFolder);
     EXPECT_EQ(again.strings().m_strInstallationId, app.strings().m_strInstallationId);
 }
 
