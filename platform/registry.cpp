@@ -234,10 +234,12 @@ HiveSetAside Registry::setAsideUnreadable() const
     // writer of this very moment; the rename below says whether the folder lets us.
     const UniqueFd writersKeptOut = lockWriters(m_hivePath);
     {
+        // A file we may not read (one a start as another user made) is in the way
+        // as much as a damaged one.
         const UniqueFd file = openRegularFile(m_hivePath);
-        if (!file)
+        if (!file && errno != EACCES)
             return result;
-        const std::optional<std::string> text = readAll(file.get(), HiveDocument::kMaxFileSize);
+        const std::optional<std::string> text = file ? readAll(file.get(), HiveDocument::kMaxFileSize) : std::nullopt;
         if (!text)
             result.why = "it could not be read: " + FileResult::fromErrno().reason();
         else if (text->size() > HiveDocument::kMaxFileSize)

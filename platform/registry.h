@@ -68,7 +68,7 @@ private:
 // What Registry::setAsideUnreadable() found, and what it did.
 struct HiveSetAside {
     enum class Outcome {
-        Readable,  // the file reads, or there is none to set aside (absent, not a file, not ours to read)
+        Readable,  // the file reads, or there is none to set aside (absent, or not a file)
         Moved,     // it could not be read, and now has the name `keptAs`, unchanged
         Stayed,    // it could not be read, nor be moved (`whyStayed`)
     };
@@ -96,8 +96,8 @@ public:
 
     const std::string& path() const noexcept { return m_hivePath; }
 
-    // A hive file that is there but cannot be read (a read error, too large, not a
-    // hive) goes out of the way, unchanged, to the first free name of "<hive>.broken",
+    // A hive file that is there but cannot be read (not ours to read, a read error,
+    // too large, not a hive) goes out of the way, unchanged, to the first free name of "<hive>.broken",
     // "<hive>.broken.2" ... up to kMaxSetAside of them, so that a new one can take
     // its place; no file is ever replaced. Writers are kept out meanwhile: the file
     // moved is the one found unreadable, never one a writer has just put there.
