@@ -60,6 +60,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     // A program installed for every user by a package meets users who never ran an
     // install step: the first start does what that step would have done.
     const std::string& hive = m_environment.configuration.hivePath;
+    m_environment.configuration.settingsNotice = renewUnreadableSettings(hive, m_environment.configuration.strings);
     if (!hive.empty() && !pathExists(hive) && !writeFirstRunSettings(hive, FirstRunFolders::fromEnvironment()))
         std::fprintf(stderr, "quavero: could not write the settings file %s\n", hive.c_str());
     loadSettings(Registry(m_environment.configuration.hivePath), m_environment.configuration.strings);

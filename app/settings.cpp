@@ -200,12 +200,18 @@ void useDefaultQueueFiles(ApplicationStrings& app, const std::string& queues)
         app.m_strDownloadQueuePath = queues + "/downloadqueue.txt";
 }
 
-bool writeFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders)
+namespace {
+
+// Writes the settings file at `hivePath`, when there is none, with these values, and
+// makes the folders they name. The file appears whole or not at all, and one that
+// appeared meanwhile is left as it is. False when the settings file could not be made.
+bool writeNewSettings(const std::string& hivePath, const ApplicationStrings& values)
 {
     // A desktop may lack any of these folders yet; a download folder that is not
     // there would hold the first track up. One that cannot be made is told about
     // when the track or the queue needs it; the settings file is what matters here.
-    for (const std::string& folder : {folders.download, folders.queues, parentFolder(hivePath)})
+    for (const std::string& folder : {values.m_strDownloadFolder, parentFolder(values.m_strRawQueuePath),
+                                      parentFolder(values.m_strDownloadQueuePath), parentFolder(hivePath)})
         static_cast<void>(makeFolders(folder, 0755));
 
     // Made under a name of its own and linked in at the end: a start never finds
@@ -219,13 +225,13 @@ bool writeFirstRunSettings(const std::string& hivePath, const FirstRunFolders& f
     const auto write = [&](const std::string& key, std::string_view name, std::string_view value) {
         return writeStringValue(draftRegistry, key, name, value) == RegSuccess;
     };
-    const std::string id = newInstallationId();
+    const std::string& id = values.m_strInstallationId;
     const FileResult drafted = replaceFileAtomically(draft, text);
-    const bool complete = drafted && write(baseKeyPath(), "Directory", folders.install)
-        && write(clientKeyPath(), "DownloadFolder", folders.download)
+    const bool complete = drafted && write(baseKeyPath(), "Directory", values.m_strDirectory)
+        && write(clientKeyPath(), "DownloadFolder", values.m_strDownloadFolder)
         && (id.empty() || write(clientKeyPath(), "GUID", id))
-        && write(queueKeyPath(), "RawQueue", folders.queues + "/rawqueue.txt")
-        && write(queueKeyPath(), "DownloadQueue", folders.queues + "/downloadqueue.txt");
+        && write(queueKeyPath(), "RawQueue", values.m_strRawQueuePath)
+        && write(queueKeyPath(), "DownloadQueue", values.m_strDownloadQueuePath);
     const bool placed = complete && (::link(draft.c_str(), hivePath.c_str()) == 0 || errno == EEXIST);
     if (!placed)
         logFailure("making the settings file " + hivePath,
@@ -238,6 +244,66 @@ bool writeFirstRunSettings(const std::string& hivePath, const FirstRunFolders& f
     if (placed)
         static_cast<void>(syncFolder(parentFolder(hivePath)));
     return placed;
+}
+
+bool isInstallationId(std::string_view text)
+{
+    return text.size() == 32
+        && std::ranges::all_of(text, [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+} // namespace
+
+bool writeFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders)
+{
+    ApplicationStrings values;
+    values.m_strDirectory = folders.install;
+    values.m_strDownloadFolder = folders.download;
+    values.m_strInstallationId = newInstallationId();
+    values.m_strRawQueuePath = folders.queues + "/rawqueue.txt";
+    values.m_strDownloadQueuePath = folders.queues + "/downloadqueue.txt";
+    return writeNewSettings(hivePath, values);
+}
+
+std::string renewUnreadableSettings(const std::string& hivePath, ApplicationStrings& app)
+{
+    if (hivePath.empty())
+        return {};
+    const HiveSetAside aside = Registry(hivePath).setAsideUnreadable();
+    if (aside.outcome == HiveSetAside::Outcome::Readable)
+        return {};
+    const bool moved = aside.outcome == HiveSetAside::Outcome::Moved;
+
+    // What still reads of the old file is kept, above all the installation id, by
+    // which the store knows this installation, and the queue files, which hold the
+    // purchases not yet downloaded. A first start's settings fill in the rest.
+    ApplicationStrings kept;
+    loadSettings(Registry(moved ? aside.keptAs : hivePath, Registry::Reading::Salvage), kept);
+    const FirstRunFolders folders = FirstRunFolders::fromEnvironment();
+    const auto keptOr = [](const std::string& value, const std::string& otherwise) {
+        return value.starts_with('/') ? value : otherwise;
+    };
+    app.m_strDirectory = keptOr(kept.m_strDirectory, folders.install);
+    app.m_strDownloadFolder = keptOr(kept.m_strDownloadFolder, folders.download);
+    app.m_strRawQueuePath = keptOr(kept.m_strRawQueuePath, folders.queues + "/rawqueue.txt");
+    app.m_strDownloadQueuePath = keptOr(kept.m_strDownloadQueuePath, folders.queues + "/downloadqueue.txt");
+    app.m_strInstallationId = isInstallationId(kept.m_strInstallationId) ? kept.m_strInstallationId : newInstallationId();
+
+    const std::string unread = "Quavero could not read its settings file\n" + hivePath + "\n(" + aside.why + ").\n\n";
+    const std::string tracksGo = "\n\nTracks go into the folder\n" + app.m_strDownloadFolder + "\nuntil you choose another.";
+    if (!moved) {
+        logFailure("reading the settings file " + hivePath, aside.why,
+                   "leaving it as it is (it cannot be moved aside: " + aside.whyStayed + "), and going on with what still reads of it");
+        return unread + "It could not be moved aside to make a new one (" + aside.whyStayed
+            + "), so this start goes on with what could still be read of it." + tracksGo;
+    }
+    const bool written = writeNewSettings(hivePath, app);
+    logFailure("reading the settings file " + hivePath, aside.why,
+               "it is kept as " + aside.keptAs + (written ? ", and a new one took its place" : "; no new one could be made"));
+    return unread + "It is kept, unchanged, as\n" + aside.keptAs + "\n"
+        + (written ? "and a new one took its place, with what could still be read of it."
+                   : "but a new one could not be made, so this start goes on with what could still be read of it.")
+        + tracksGo;
 }
 
 } // namespace qvr

@@ -75,4 +75,11 @@ std::optional<std::string> musicFolderFromUserDirs(std::string_view text, const 
 // settings file could not be made.
 bool writeFirstRunSettings(const std::string& hivePath, const FirstRunFolders& folders);
 
+// A settings file at `hivePath` that cannot be read is set aside unchanged
+// (Registry::setAsideUnreadable) and a new one written in its place, with every
+// value that still reads in the old one and a first start's for the rest; `app`
+// gets those values, whether or not the new file could be written. Returns what the
+// user is to be told, once: empty when the file read well or there is none.
+[[nodiscard]] std::string renewUnreadableSettings(const std::string& hivePath, ApplicationStrings& app);
+
 } // namespace qvr

@@ -26,6 +26,9 @@ struct Configuration {
     std::optional<std::string> runtimeDir;  // named objects and the hand-off; none: we count as alone
     std::string storeHost;                  // "host" or "host:port" of the store
     ApplicationStrings strings;
+    // What the user is told once the window shows about the settings file, when it
+    // could not be read; empty otherwise.
+    std::string settingsNotice {};
     // A start with "/switch", which an update makes: it looks for no update itself,
     // and tells the window it took over from (its handle; 0: none) once its own
     // window is published.

@@ -547,19 +547,26 @@ void QueueController::chooseDownloadFolder()
     const std::optional<std::string> chosen = m_view.ChooseFolder("Choose a download folder", current);
     if (!chosen || chosen->empty() || *chosen == current)
         return;
-    // The settings first: a folder that cannot be kept is not taken.
+    // The user's choice holds for this window whatever becomes of the settings file:
+    // only keeping it for the next start can fail, and then the user hears why.
     const SettingResult written = m_writeDownloadFolder ? m_writeDownloadFolder(*chosen)
                                                         : SettingResult::failed("nothing stores the settings");
     if (!written) {
         logFailure("storing the download folder " + *chosen + " in the settings", written.why(),
-                   "the folder stays " + current);
-        return;
+                   "the folder is used until the window closes");
+        m_view.Warn("Tracks go into the folder\n" + *chosen + "\nfrom now on, but Quavero could not keep it for its next start ("
+                        + written.why() + ").",
+                    "Quavero Music Manager");
     }
     m_shared.m_downloadFolder.set(*chosen);
     m_view.ShowFolder(*chosen);
     m_view.RefreshFileList(*chosen);
     m_shared.m_bFolderChanged = true;
     m_gates.pokeFolderWatcher();
+    // A track that waits out a folder that could not take it is tried in this one
+    // now, and this folder's own trouble is news.
+    m_bWarnedFolderUnavailable = false;
+    m_shared.m_bRetryDownloadNow = true;
 }
 
 void QueueController::resumeDownloads()

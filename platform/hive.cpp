@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -161,11 +162,12 @@ struct PhysicalLine {
     std::string_view eol;
 };
 
-std::vector<PhysicalLine> splitPhysicalLines(std::string_view text)
+// The lines of `text`, at most `limit` of them.
+std::vector<PhysicalLine> splitPhysicalLines(std::string_view text, std::size_t limit)
 {
     std::vector<PhysicalLine> lines;
     std::size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < text.size() && lines.size() < limit) {
         const auto lf = text.find('\n', pos);
         if (lf == std::string_view::npos) {
             lines.push_back({text.substr(pos), {}});
@@ -178,32 +180,55 @@ std::vector<PhysicalLine> splitPhysicalLines(std::string_view text)
     return lines;
 }
 
+bool isHeader(std::string_view line)
+{
+    if (line.substr(0, kBom.size()) == kBom)
+        line.remove_prefix(kBom.size());
+    return trimEnd(line, " \t\r") == kHeader;
+}
+
 } // namespace
 
 std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
 {
-    // A hive this big is not a settings file but something gone wrong.
-    if (text.size() > kMaxFileSize)
-        return std::nullopt;
-    const std::vector<PhysicalLine> physical = splitPhysicalLines(text);
-    if (physical.empty())
-        return std::nullopt;
+    return read(text, false);
+}
 
-    std::string_view header = physical[0].text;
-    if (header.substr(0, kBom.size()) == kBom)
-        header.remove_prefix(kBom.size());
-    header = trimEnd(header, " \t\r");
-    if (header != kHeader)
+HiveDocument HiveDocument::salvage(std::string_view text)
+{
+    // Reading leniently cannot fail.
+    return *read(text, true);
+}
+
+std::optional<HiveDocument> HiveDocument::read(std::string_view text, bool lenient)
+{
+    // A hive this big is not a settings file but something gone wrong.
+    if (text.size() > kMaxFileSize) {
+        if (!lenient)
+            return std::nullopt;
+        // The line cut at the limit is not whole.
+        text = text.substr(0, kMaxFileSize);
+        text = text.substr(0, text.rfind('\n') + 1);
+    }
+    const std::vector<PhysicalLine> physical = splitPhysicalLines(text, kMaxLines + 1);
+    if (!lenient && (physical.empty() || physical.size() > kMaxLines || !isHeader(physical[0].text)))
         return std::nullopt;
 
     HiveDocument doc;
-    doc.m_newline = physical[0].eol == "\n" ? "\n" : "\r\n";
-    doc.m_lines.push_back({Line::Kind::Header, std::string(physical[0].text),
-                           std::string(physical[0].eol), {}, {}, {}});
+    std::size_t first = 0;
+    if (!physical.empty() && isHeader(physical[0].text)) {
+        doc.m_newline = physical[0].eol == "\n" ? "\n" : "\r\n";
+        doc.m_lines.push_back({Line::Kind::Header, std::string(physical[0].text),
+                               std::string(physical[0].eol), {}, {}, {}});
+        first = 1;
+    }
+    const std::size_t count = std::min(physical.size(), kMaxLines);
 
     std::string currentKey;
     bool inSection = false;
-    for (std::size_t i = 1; i < physical.size(); ++i) {
+    // The line starting at physical[i] (with its continuation lines, past which `i`
+    // is moved), or nothing when it does not parse.
+    const auto parseLine = [&](std::size_t& i) -> std::optional<Line> {
         Line line;
         line.text = physical[i].text;
         std::string_view rest = lineContent(physical[i].text);
@@ -273,7 +298,7 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
                 std::string list(rest);
                 while (!list.empty() && list.back() == '\\') {
                     list.pop_back();
-                    if (i + 1 >= physical.size())
+                    if (i + 1 >= count)
                         return std::nullopt;
                     line.text += physical[i].eol;
                     ++i;
@@ -291,7 +316,19 @@ std::optional<HiveDocument> HiveDocument::parse(std::string_view text)
             return std::nullopt;
         }
         line.eol = physical[i].eol;
-        doc.m_lines.push_back(std::move(line));
+        return line;
+    };
+    for (std::size_t i = first; i < count; ++i) {
+        const bool section = lineContent(physical[i].text).starts_with('[');
+        std::optional<Line> line = parseLine(i);
+        if (line) {
+            doc.m_lines.push_back(std::move(*line));
+        } else if (!lenient) {
+            return std::nullopt;
+        } else if (section) {
+            // Values below a key's damaged name belong to no key we could tell.
+            inSection = false;
+        }
     }
     return doc;
 }

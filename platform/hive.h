@@ -23,11 +23,19 @@ struct HiveValue {
 // compare without regard to case. The default value of a key is the name "".
 class HiveDocument {
 public:
-    // A larger file is refused as malformed.
-    static constexpr std::size_t kMaxFileSize = std::size_t(16) << 20;
+    // A larger file, or one of more lines, is refused as malformed. A settings file
+    // holds a dozen lines; these bound what a damaged one costs to read (each line
+    // kept takes about 200 bytes).
+    static constexpr std::size_t kMaxFileSize = std::size_t(1) << 20;
+    static constexpr std::size_t kMaxLines = 16384;
 
     // Nothing when the text is not a well-formed REGEDIT4 file.
     [[nodiscard]] static std::optional<HiveDocument> parse(std::string_view text);
+
+    // What can still be read of a damaged file: every line that parses, in a key
+    // whose section line parses; the rest, and whatever lies beyond the limits
+    // above, is left out. For reading only: writing it back would drop those lines.
+    [[nodiscard]] static HiveDocument salvage(std::string_view text);
 
     [[nodiscard]] bool hasKey(std::string_view keyPath) const;
 
@@ -58,6 +66,9 @@ private:
     };
 
     HiveDocument() = default;
+
+    // parse() when `lenient` is false; salvage() when true, which never fails.
+    [[nodiscard]] static std::optional<HiveDocument> read(std::string_view text, bool lenient);
 
     // Index of the line holding the value in effect, or -1.
     [[nodiscard]] std::ptrdiff_t findValueLine(std::string_view keyPath, std::string_view name) const;

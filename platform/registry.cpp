@@ -2,6 +2,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
+#include "platform/file_result.h"
 #include "platform/hive.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -47,7 +49,7 @@ long resultForOpenError(int error)
 }
 
 // Reads and parses the hive into `doc`; the result code tells why there is none.
-long loadHive(const std::string& path, std::optional<HiveDocument>& doc)
+long loadHive(const std::string& path, std::optional<HiveDocument>& doc, Registry::Reading reading = Registry::Reading::Whole)
 {
     const UniqueFd fd = openRegularFile(path);
     if (!fd)
@@ -55,8 +57,41 @@ long loadHive(const std::string& path, std::optional<HiveDocument>& doc)
     const std::optional<std::string> text = readAll(fd.get(), HiveDocument::kMaxFileSize);
     if (!text)
         return RegBadDb;
-    doc = HiveDocument::parse(*text);
+    if (reading == Registry::Reading::Salvage)
+        doc = HiveDocument::salvage(*text);
+    else
+        doc = HiveDocument::parse(*text);
     return doc ? RegSuccess : RegBadDb;
+}
+
+// Keeps the hive's writers out for as long as the descriptor lives: every
+// read-modify-write takes it. It is the folder's lock, since locking the file itself
+// would not do when every write replaces it by another one. Invalid, with errno,
+// when it cannot be had.
+UniqueFd lockWriters(const std::string& hivePath)
+{
+    UniqueFd folder(::open(parentFolder(resolvedPath(hivePath)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    while (folder && ::flock(folder.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const int error = errno;
+            folder.reset();
+            errno = error;
+        }
+    }
+    return folder;
+}
+
+// Renames without replacing anything at `to`: 0, or the errno (EEXIST: `to` is taken).
+int renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without that kind of rename: a second name, then the first goes.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    return ::unlink(from.c_str()) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -120,16 +155,11 @@ long RegistryKey::setStringValue(std::string_view name, std::string_view text)
     if (m_state->access != RegAccess::Write)
         return RegAccessDenied;
 
-    // Writers take turns on the folder for the whole read-modify-write: locking the
-    // file itself would not do, since every write replaces it by another one.
+    // Writers take turns for the whole read-modify-write.
     const std::string& path = m_state->hivePath;
-    UniqueFd folder(::open(parentFolder(resolvedPath(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder)
+    const UniqueFd writersKeptOut = lockWriters(path);
+    if (!writersKeptOut)
         return errno == ENOENT ? RegKeyDeleted : RegWriteFault;
-    while (::flock(folder.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            return RegWriteFault;
-    }
 
     std::optional<HiveDocument> doc;
     if (const long loaded = loadHive(path, doc); loaded != RegSuccess)
@@ -146,7 +176,7 @@ long RegistryKey::setStringValue(std::string_view name, std::string_view text)
 
     // A file we could not read back would lose every setting.
     const std::string contents = doc->serialize();
-    if (contents.size() > HiveDocument::kMaxFileSize || !replaceFileAtomically(path, contents))
+    if (!HiveDocument::parse(contents) || !replaceFileAtomically(path, contents))
         return RegWriteFault;
     return RegSuccess;
 }
@@ -168,16 +198,20 @@ std::string registryErrorText(long result)
     return "settings error " + std::to_string(result) + ", " + meaning;
 }
 
-Registry::Registry(std::string hivePath)
-    : m_hivePath(std::move(hivePath))
+Registry::Registry(std::string hivePath, Reading reading)
+    : m_hivePath(std::move(hivePath)),
+      m_reading(reading)
 {
 }
 
 long Registry::openKey(std::string_view subKey, RegAccess access, RegistryKey& key) const
 {
     key.close();
+    // What was salvaged of a damaged file is never written back: it lacks the rest.
+    if (m_reading == Reading::Salvage && access == RegAccess::Write)
+        return RegAccessDenied;
     std::optional<HiveDocument> doc;
-    if (const long loaded = loadHive(m_hivePath, doc); loaded != RegSuccess)
+    if (const long loaded = loadHive(m_hivePath, doc, m_reading); loaded != RegSuccess)
         return loaded;
     std::string keyPath = keyPathOf(subKey);
     if (!doc->hasKey(keyPath))
@@ -191,6 +225,50 @@ long Registry::openKey(std::string_view subKey, RegAccess access, RegistryKey& k
         state->snapshot = std::move(doc);
     key.m_state = std::move(state);
     return RegSuccess;
+}
+
+HiveSetAside Registry::setAsideUnreadable() const
+{
+    HiveSetAside result;
+    // Without the lock the move is still safe for the file, only not against a
+    // writer of this very moment; the rename below says whether the folder lets us.
+    const UniqueFd writersKeptOut = lockWriters(m_hivePath);
+    {
+        // A file we may not read (one a start as another user made) is in the way
+        // as much as a damaged one.
+        const UniqueFd file = openRegularFile(m_hivePath);
+        if (!file && errno != EACCES)
+            return result;
+        const std::optional<std::string> text = file ? readAll(file.get(), HiveDocument::kMaxFileSize) : std::nullopt;
+        if (!text)
+            result.why = "it could not be read: " + FileResult::fromErrno().reason();
+        else if (text->size() > HiveDocument::kMaxFileSize)
+            result.why = "it is larger than 1 MiB, far more than settings take";
+        else if (!HiveDocument::parse(*text))
+            result.why = "it is not in the form of a settings file";
+        else
+            return result;
+    }
+    for (int n = 1; n <= kMaxSetAside; ++n) {
+        std::string name = m_hivePath + ".broken" + (n > 1 ? "." + std::to_string(n) : std::string());
+        const int error = renameNoReplace(m_hivePath, name);
+        if (error == 0) {
+            result.outcome = HiveSetAside::Outcome::Moved;
+            result.keptAs = std::move(name);
+            // Should a power cut take the move back, the next start finds the same
+            // file and moves it again.
+            static_cast<void>(syncFolder(parentFolder(m_hivePath)));
+            return result;
+        }
+        if (error != EEXIST) {
+            result.outcome = HiveSetAside::Outcome::Stayed;
+            result.whyStayed = FileResult::failed(error).reason();
+            return result;
+        }
+    }
+    result.outcome = HiveSetAside::Outcome::Stayed;
+    result.whyStayed = std::to_string(kMaxSetAside) + " earlier ones are kept beside it already";
+    return result;
 }
 
 } // namespace qvr

@@ -65,11 +65,30 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// What Registry::setAsideUnreadable() found, and what it did.
+struct HiveSetAside {
+    enum class Outcome {
+        Readable,  // the file reads, or there is none to set aside (absent, or not a file)
+        Moved,     // it could not be read, and now has the name `keptAs`, unchanged
+        Stayed,    // it could not be read, nor be moved (`whyStayed`)
+    };
+    Outcome outcome = Outcome::Readable;
+    std::string why;  // why it could not be read
+    std::string keptAs;
+    std::string whyStayed;
+};
+
 // The machine-wide hive, kept in one REGEDIT4 file (see hivePath()). Keys are never
 // created here: they come from the installer.
 class Registry {
 public:
-    explicit Registry(std::string hivePath);
+    enum class Reading {
+        Whole,    // a file that is not a hive from end to end opens no key
+        Salvage,  // what still reads of a damaged file (HiveDocument::salvage); keys open for reading only
+    };
+    static constexpr int kMaxSetAside = 9;
+
+    explicit Registry(std::string hivePath, Reading reading = Reading::Whole);
 
     // Opens HKEY_LOCAL_MACHINE\<subKey> (backslash-separated). RegFileNotFound when
     // the key or the file is absent; RegBadDb when the file cannot be parsed.
@@ -77,8 +96,16 @@ public:
 
     const std::string& path() const noexcept { return m_hivePath; }
 
+    // A hive file that is there but cannot be read (not ours to read, a read error,
+    // too large, not a hive) goes out of the way, unchanged, to the first free name of "<hive>.broken",
+    // "<hive>.broken.2" ... up to kMaxSetAside of them, so that a new one can take
+    // its place; no file is ever replaced. Writers are kept out meanwhile: the file
+    // moved is the one found unreadable, never one a writer has just put there.
+    [[nodiscard]] HiveSetAside setAsideUnreadable() const;
+
 private:
     std::string m_hivePath;
+    Reading m_reading;
 };
 
 } // namespace qvr

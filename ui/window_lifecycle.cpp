@@ -87,6 +87,8 @@ void CquaveromfcDlg::StartNormally()
         queue->DragAcceptFiles(true);
     RefreshFileList(m_work.controller().downloadFolder());
     StartWorkers();
+    if (!m_config.settingsNotice.empty())
+        Warn(m_config.settingsNotice, "Quavero Music Manager");
 }
 
 void CquaveromfcDlg::StartWorkers()

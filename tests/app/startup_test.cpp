@@ -36,13 +36,20 @@ protected:
     {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
         ::setenv("XDG_DATA_HOME", m_dir.file("data").c_str(), 1);
+        // Settings made anew put a music folder in the home.
+        ::setenv("HOME", m_dir.file("home").c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
         writeFile(hivePath(), makeHive("\"Directory\"=\"" + m_dir.path() + "\"", "\"DownloadFolder\"=\"/music\"",
                                        "\"RawQueue\"=\"" + m_dir.file("raw.txt") + "\""));
         writeFile(requestPath(), "track=42&format=mp3\r\nsecond line\r\n");
         ::mkdir(m_runtime.c_str(), 0700);
     }
 
-    ~Startup() override { ::unsetenv("XDG_DATA_HOME"); }
+    ~Startup() override
+    {
+        ::unsetenv("XDG_DATA_HOME");
+        ::setenv("HOME", m_home.c_str(), 1);
+    }
 
     std::string hivePath() const { return m_dir.file("registry.reg"); }
     std::string requestPath() const { return m_dir.file("request.qvr"); }
@@ -82,6 +89,7 @@ protected:
     }
 
     static constexpr std::uint32_t kHandle = 0x5EC0;
+    const std::string m_home = std::getenv("HOME") ? std::getenv("HOME") : "";
     test::TempDir m_dir;
     const std::string m_runtime = m_dir.file("run");
     std::unique_ptr<HandoffServer> m_window;
@@ -189,6 +197,51 @@ TEST_F(Startup, SettingsThatNameNoQueueFilesGetThoseOfAFirstStart)
         EXPECT_EQ(app.strings().m_strDownloadQueuePath, m_dir.file("data/quavero/downloadqueue.txt"));
     }
 }
+
+const std::string kKeptId = "0123456789ABCDEF0123456789ABCDEF";
+const std::string kWholeHive =
+    makeHive("", "\"DownloadFolder\"=\"/kept\"\r\n\"GUID\"=\"" + kKeptId + "\"", "\"RawQueue\"=\"/q/raw.txt\"");
+
+struct DamagedSettings {
+    const char* name;
+    std::string bytes;
+    std::size_t junk = 0;  // bytes of junk after them
+    bool keepsValues = false;
+    std::string rawQueue {};  // empty: a first start's
+};
+
+class UnreadableSettings : public Startup, public testing::WithParamInterface<DamagedSettings> {};
+
+// No earlier kept file is replaced; the user is told once, and where the old file is.
+// A line cut short is no value.
+TEST_P(UnreadableSettings, AreKeptAsideUnchangedAndANewFileKeepsWhatStillReads)
+{
+    const std::string bytes = GetParam().bytes + std::string(GetParam().junk, 'x');
+    writeFile(hivePath() + ".broken", "kept from before");
+    writeFile(hivePath(), bytes);
+    const auto app = start({});
+    EXPECT_EQ(readFile(hivePath() + ".broken"), "kept from before");
+    EXPECT_TRUE(readFile(hivePath() + ".broken.2") == bytes);
+    EXPECT_THAT(app.configuration().settingsNotice, testing::HasSubstr(hivePath() + ".broken.2\n"));
+    EXPECT_EQ(app.strings().m_strDownloadFolder, GetParam().keepsValues ? "/kept" : m_dir.file("home/Music/Quavero"));
+    EXPECT_EQ(app.strings().m_strInstallationId == kKeptId, GetParam().keepsValues);
+    EXPECT_TRUE(std::regex_match(app.strings().m_strInstallationId, std::regex("[0-9A-F]{32}")));
+    const std::string& rawQueue = GetParam().rawQueue;
+    EXPECT_EQ(app.strings().m_strRawQueuePath, rawQueue.empty() ? m_dir.file("data/quavero/rawqueue.txt") : rawQueue);
+
+    const auto again = start({});
+    EXPECT_EQ(again.configuration().settingsNotice, "");
+    EXPECT_EQ(again.strings().m_strInstallationId, app.strings().m_strInstallationId);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Startup, UnreadableSettings,
+    testing::Values(DamagedSettings {.name = "Truncated", .bytes = kWholeHive.substr(0, kWholeHive.size() - 5), .keepsValues = true},
+                    DamagedSettings {.name = "Garbage", .bytes = "\xff\xfe damaged beyond reading"},
+                    DamagedSettings {.name = "Of50MB", .bytes = kWholeHive, .junk = 50 << 20, .keepsValues = true,
+                                     .rawQueue = "/q/raw.txt"},
+                    DamagedSettings {.name = "OfAMillionLines", .bytes = "REGEDIT4\n" + std::string(1 << 20, '\n')}),
+    [](const testing::TestParamInfo<DamagedSettings>& test) { return std::string(test.param.name); });
 
 // The real executable first, as the installer runs it.
 TEST_F(Startup, InstallGivesAnIdOnceRemovesTheOldPluginAndIgnoresEverythingElse)

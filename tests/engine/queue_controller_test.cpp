@@ -300,22 +300,26 @@ TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
     EXPECT_THAT(gates.handed, ElementsAre("download")) << "nothing held back";
 }
 
-TEST_F(ControllerTest, AFolderIsTakenOnlyOnceStoredAndWhenItIsAnotherThenListedAndWatched)
+// Settings that cannot be written must not keep the user's choice from the window.
+TEST_F(ControllerTest, AChosenFolderIsUsedAtOnceAndOneTheSettingsCannotKeepIsToldOnce)
 {
     folderWriteResult = SettingResult::failed("settings error 29");
-    for (const char* chosen : {"/other", "/music", ""}) {
+    for (const char* chosen : {"/other", "/other", ""}) {
         view.chosen = chosen;
         controller.chooseDownloadFolder();
     }
-    EXPECT_EQ(controller.downloadFolder(), "/music");
-    EXPECT_EQ(gates.pokes, 0);
-    folderWriteResult = SettingResult::ok();
-    view.chosen = "/other";
-    controller.chooseDownloadFolder();
-    EXPECT_THAT(folderWrites, ElementsAre("/other", "/other"));
+    EXPECT_EQ(controller.downloadFolder(), "/other");
     EXPECT_EQ(view.folderText, "/other");
     EXPECT_THAT(view.refreshes, ElementsAre("/other"));
     EXPECT_EQ(gates.pokes, 1);
+    EXPECT_THAT(view.warnings, ElementsAre(::testing::AllOf(HasSubstr("/other\n"), HasSubstr("(settings error 29)"))))
+        << "once: the folder in use chosen again is no choice";
+    folderWriteResult = SettingResult::ok();
+    view.chosen = "/music";
+    controller.chooseDownloadFolder();
+    EXPECT_THAT(folderWrites, ElementsAre("/other", "/music"));
+    EXPECT_EQ(controller.downloadFolder(), "/music");
+    EXPECT_EQ(view.warnings.size(), 1u);
 }
 
 TEST_F(WhileATrackDownloads, TheFileListIsReadOnceWhileEachDownloadWrites)

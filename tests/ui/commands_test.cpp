@@ -14,6 +14,7 @@ namespace qvr::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 class CommandTest : public WindowTest {
@@ -158,6 +159,31 @@ TEST_F(CommandTest, AChosenFolderIsStoredShownListedAndWatched)
         writeFile(other + "/arrived-" + std::to_string(arrived) + ".mp3", "");
         ASSERT_TRUE(waitFor([&] { return shownFiles().size() == 1 + arrived; })) << arrived;
     }
+}
+
+// Settings that could not be read: the user hears so once, a track waits for a folder,
+// and the folder chosen takes it at once, also when the settings cannot keep it.
+TEST_F(CommandTest, WithoutAFolderATrackArrivesInTheOneChosenEvenWhenTheSettingsCannotKeepIt)
+{
+    m_config.strings.m_strDownloadFolder.clear();
+    m_config.settingsNotice = "Quavero could not read its settings file";
+    m_adjustEnvironment = [](MainWindowEnvironment& environment) {
+        // Longer than the test may take: only the choice brings the next attempt.
+        environment.workers.retryPause = std::chrono::hours(1);
+        environment.writeDownloadFolder = [](const std::string&) { return SettingResult::failed("settings error 29"); };
+    };
+    queueOnDisk({{"a", "Track a", 20000}});
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return status() == "Download Folder Unavailable"; }));
+    m_prompts.folder = m_dir.file("music");
+    click(IDC_CHOOSE_FOLDER);
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(m_dir.file("music/Track a.mp3")), expectedContent("a", 20000));
+    std::vector<std::string> told;
+    for (const auto& asked : m_prompts.asked)
+        told.push_back(asked.text);
+    EXPECT_THAT(told, ElementsAre("Quavero could not read its settings file", HasSubstr("No download folder is chosen"),
+                                  HasSubstr(m_dir.file("music") + "\nfrom now on, but Quavero could not keep it")));
 }
 
 // Not the track being downloaded, nor libcurl's connection to the store, held open as long as it runs.
