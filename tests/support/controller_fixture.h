@@ -46,12 +46,14 @@ public:
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
     void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
+    void RetryWaitingAfter(std::chrono::milliseconds pause) override { waitRetry = pause; }
 
     std::string status, folderText;
     std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
     bool answer = true;  // the box's Yes, or its OK
     int retriesAsked = 0;
+    std::optional<std::chrono::milliseconds> waitRetry;  // the last pause of RetryWaitingAfter
     std::function<void()> whileAsking;  // runs while the next box is open, as events would
     std::optional<std::string> chosen;
 };
@@ -136,10 +138,13 @@ protected:
     MemoryStore store;
     std::vector<std::string> folderWrites;
     SettingResult folderWriteResult = SettingResult::ok();
-    QueueController controller {view, gates, shared, store, [this](const std::string& folder) {
+    std::chrono::steady_clock::time_point now;  // the controller's clock, moved by the test
+    QueueController controller {view, gates, shared, store,
+                                [this](const std::string& folder) {
                                     folderWrites.push_back(folder);
                                     return folderWriteResult;
-                                }};
+                                },
+                                [this] { return now; }};
 };
 
 // Three tracks queued, the first downloading.
