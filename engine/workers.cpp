@@ -471,7 +471,7 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
             if (!result.why.empty())
                 logFailure("track info " + trackInfoUrl(shared, entry), result.why,
                            result.report.outcome == ResolveReport::Outcome::SetAside
-                               ? "asking again after a pause; the requests behind it go on"
+                               ? "asking again after a pause of its own; the requests behind it go on"
                                : "the request is left out, and the user told");
             pauses.succeeded();
         }
@@ -516,7 +516,7 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
             pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
         } else {
             logAttempt(job, attempt, attempt.outcome == Outcome::SetAside
-                                         ? "trying it again after a pause; the tracks behind it go on"
+                                         ? "trying it again after a pause of its own; the tracks behind it go on"
                                          : "the track leaves the queue");
         }
         const DownloadReport report {attempt.outcome, shared.m_bPaused, shared.m_bCancelCurrent, shared.m_bClearQueue};
