@@ -36,6 +36,8 @@ enum DownloadFlags : std::int32_t {
     // The download folder could not take the track (WM_FOLDER_UNAVAILABLE said why);
     // the item stays.
     DLF_FOLDER_UNAVAILABLE = 32,
+    // The track alone failed: it waits, and the tracks behind it go on.
+    DLF_SET_ASIDE = 64,
 };
 
 enum ResolveFlags : std::int32_t {
@@ -43,6 +45,8 @@ enum ResolveFlags : std::int32_t {
     RSF_NETWORK_ERROR = 2,
     // With RSF_CONSUMED: the store answered, but with no track to queue.
     RSF_REFUSED = 4,
+    // The request alone failed: it waits, and the requests behind it go on.
+    RSF_SET_ASIDE = 8,
 };
 
 enum ThreadBits : std::int32_t {
@@ -164,6 +168,7 @@ struct DownloadFinished {
         case Outcome::Unfinished: break;
         case Outcome::NetworkError: flags = DLF_NETWORK_ERROR; break;
         case Outcome::FolderUnavailable: flags = DLF_FOLDER_UNAVAILABLE; break;
+        case Outcome::SetAside: flags = DLF_SET_ASIDE; break;
         }
         flags |= (value.paused ? DLF_PAUSED : 0) | (value.cancelled ? DLF_CANCEL_CURRENT : 0)
             | (value.cleared ? DLF_CLEAR_QUEUE : 0);
@@ -175,6 +180,7 @@ struct DownloadFinished {
         const Outcome outcome = (flags & DLF_DONE)      ? Outcome::Done
             : (flags & DLF_FOLDER_UNAVAILABLE)          ? Outcome::FolderUnavailable
             : (flags & DLF_NETWORK_ERROR)               ? Outcome::NetworkError
+            : (flags & DLF_SET_ASIDE)                   ? Outcome::SetAside
                                                         : Outcome::Unfinished;
         return {{outcome, (flags & DLF_PAUSED) != 0, (flags & DLF_CANCEL_CURRENT) != 0,
                  (flags & DLF_CLEAR_QUEUE) != 0}};
@@ -203,6 +209,7 @@ struct EntryResolved {
         case Outcome::Refused: flags = RSF_CONSUMED | RSF_REFUSED; break;
         case Outcome::NetworkError: flags = RSF_NETWORK_ERROR; break;
         case Outcome::StoreBusy: break;
+        case Outcome::SetAside: flags = RSF_SET_ASIDE; break;
         }
         return {detail::toWParam(item), flags};
     }
@@ -210,6 +217,7 @@ struct EntryResolved {
     {
         const auto flags = static_cast<std::int32_t>(p.lParam);
         const Outcome outcome = (flags & RSF_NETWORK_ERROR) ? Outcome::NetworkError
+            : (flags & RSF_SET_ASIDE)                       ? Outcome::SetAside
             : !(flags & RSF_CONSUMED)                       ? Outcome::StoreBusy
             : (flags & RSF_REFUSED)                         ? Outcome::Refused
                                                             : Outcome::Consumed;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace qvr {
 
@@ -100,9 +101,9 @@ void QueueFiles::removeLeftTemporaries() const
 }
 
 QueueController::QueueController(QueueView& view, WorkerGates& gates, WorkerShared& shared, QueueStore& store,
-                                 FolderWriter writeDownloadFolder)
+                                 FolderWriter writeDownloadFolder, Clock now)
     : m_view(view), m_gates(gates), m_shared(shared), m_store(store),
-      m_writeDownloadFolder(std::move(writeDownloadFolder)), m_cancelTarget(shared.m_bCancelCurrent),
+      m_writeDownloadFolder(std::move(writeDownloadFolder)), m_now(std::move(now)), m_cancelTarget(shared.m_bCancelCurrent),
       m_clearTarget(shared.m_bClearQueue)
 {
 }
@@ -241,23 +242,31 @@ std::string QueueController::downloadFolder() const
 
 void QueueController::StartNextDownload()
 {
-    const QueueItem* head = m_queue.GetHead();
-    if (!head) {
+    if (m_queue.IsEmpty()) {
         m_view.SetStatus(kNoFilesInQueue);
         return;
     }
     if (m_bDownloading || m_shared.m_bPaused || m_bResolverOffline)
         return;
+    dropStaleRequests();
+    const std::int64_t index = nextDownload();
+    scheduleWaits();
+    if (index < 0)
+        return;
+    const QueueItem* next = m_queue.GetAt(static_cast<std::uint32_t>(index));
+    if (settleRequestsBefore(*next)) {
+        StartNextDownload();
+        return;
+    }
     // A track is fetched only once the download-queue file holds it, so that a kill
     // during its download leaves its part beside its entry. (A file that cannot be
     // saved does not hold the track up: it is tried again later.)
-    if (m_nQueueUnsavedTail == m_queue.GetCount() && !m_bDownloadQueueUnsaved)
+    if (index >= m_queue.GetCount() - m_nQueueUnsavedTail && !m_bDownloadQueueUnsaved)
         SaveDownloadQueue();
-    dropStaleRequests();
     {
         std::lock_guard job(m_shared.m_jobMutex);
-        m_shared.m_strCurTitle = head->title;
-        m_shared.m_strCurUrl = head->url;
+        m_shared.m_strCurTitle = next->title;
+        m_shared.m_strCurUrl = next->url;
     }
     m_bRefreshOnce = true;
     m_bDownloading = true;
@@ -266,10 +275,23 @@ void QueueController::StartNextDownload()
 
 void QueueController::StartNextResolve()
 {
-    // Entries whose tracks wait to be saved are done with: the next one is behind them.
-    const RawEntryItem* next = m_rawEntries.GetAt(m_nResolvedUnsaved);
-    if (!next || m_bResolving)
+    if (m_bResolving)
         return;
+    // Entries whose tracks wait to be saved are done with: the next one is behind
+    // them, and behind those set aside.
+    std::uint32_t index = m_nResolvedUnsaved;
+    const RawEntryItem* next = m_rawEntries.GetAt(index);
+    for (; next && isWaiting(m_requestWaits, next->text); next = next->next.get())
+        ++index;
+    scheduleWaits();
+    if (!next)
+        return;
+    if (index != m_nResolvedUnsaved) {
+        // Entries leave the list at its head once resolved: the one handed over
+        // goes ahead of those that wait.
+        moveRawEntry(index, m_nResolvedUnsaved);
+        next = m_rawEntries.GetAt(m_nResolvedUnsaved);
+    }
     {
         std::lock_guard job(m_shared.m_jobMutex);
         m_shared.m_strCurRawEntry = next->text;
@@ -392,24 +414,26 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
         return;
     }
     // The queue may have changed while the downloader worked: the report is about
-    // the item it was handed, and acts only while that item is still the head.
-    const QueueItem* head = m_queue.GetHead();
-    const bool headReported = head && head->title == m_shared.m_strCurTitle;
+    // the item it was handed, and acts only while that item is still queued.
+    const std::int64_t reported = m_queue.FindAddress(m_shared.m_strCurUrl);
     bool asked = false;
     bool done = false;
     if (report.cleared) {
-        asked = m_clearTarget.isFor(m_shared.m_strCurTitle);
+        asked = m_clearTarget.isFor(m_shared.m_strCurUrl);
         if (asked)
             removeAllQueued();
         m_clearTarget.withdraw();
     } else if (report.cancelled) {
-        asked = headReported && m_cancelTarget.isFor(m_shared.m_strCurTitle);
+        asked = reported >= 0 && m_cancelTarget.isFor(m_shared.m_strCurUrl);
         if (asked)
-            removeQueued(0);
+            removeQueued(static_cast<std::uint32_t>(reported));
         m_cancelTarget.withdraw();
-    } else if (report.outcome == DownloadReport::Outcome::Done && headReported) {
+    } else if (report.outcome == DownloadReport::Outcome::Done && reported >= 0) {
         done = true;
-        removeQueued(0);
+        removeQueued(static_cast<std::uint32_t>(reported));
+    } else if (report.outcome == DownloadReport::Outcome::SetAside && reported >= 0) {
+        // It keeps its place in the queue and its file; the tracks behind it go on.
+        setAside(m_trackWaits, trackIdentity(m_shared.m_strCurUrl));
     }
     // A track that arrived shows the folder works: its next trouble is news.
     if (report.outcome == DownloadReport::Outcome::Done)
@@ -436,12 +460,15 @@ void QueueController::onEntryResolved(ResolveReport report)
     m_gates.takeBack(Gate::Resolve);
     m_bResolving = false;
     m_bResolverOffline = report.outcome == Outcome::NetworkError;
+    if (report.outcome == Outcome::SetAside)
+        setAside(m_requestWaits, m_shared.m_strCurRawEntry);
     if (report.outcome == Outcome::Consumed || report.outcome == Outcome::Refused) {
         // A request leaves the raw queue only once its track is on disk in the
         // download queue, so that a crash or a full disk between the two saves
-        // leaves it in both rather than in neither; resolved again, its title is
-        // found queued and it is dropped, as is an item whose title is queued.
-        const bool added = report.item && m_queue.FindTitle(report.item->title) < 0;
+        // leaves it in both rather than in neither; resolved again, its track is
+        // found queued and it is dropped, as is any track queued already. A track
+        // of a queued title but another address is another track.
+        const bool added = report.item && m_queue.FindAddress(report.item->url) < 0;
         if (report.outcome == Outcome::Refused && !m_shared.m_strCurRawEntry.empty())
             m_view.TellRefused(m_shared.m_strCurRawEntry);
         {
@@ -500,27 +527,27 @@ void QueueController::removeTrack(int selected)
                    QueueView::Buttons::Ok);
         return;
     }
-    if (selected != 0 || m_shared.m_bPaused) {
+    // Only the track in download asks: it stops first. Those set aside wait,
+    // and go at once like the others.
+    const std::int64_t current = inDownload();
+    if (selected != current || m_shared.m_bPaused) {
         removeQueued(static_cast<std::uint32_t>(selected));
         dropStaleRequests();
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
         return;
     }
-    const QueueItem* asked = m_queue.GetHead();
-    if (!asked)
-        return;
     // The box runs the window's events: the track may finish, and the next one
     // start, before the answer comes. The answer is about the track that was asked.
-    const std::string title = asked->title;
+    const std::string url = m_queue.GetAt(static_cast<std::uint32_t>(current))->url;
     const bool confirmed = m_view.Ask(
         "The track that you've chosen to remove is currently in the process of downloading.\n"
         "Are you sure you want to cancel the current download?",
         "Remove Current Download?", QueueView::Buttons::OkCancel);
-    const QueueItem* head = m_queue.GetHead();
-    if (confirmed && head && head->title == title) {
-        m_cancelTarget.aimAt(title);
-    }
+    const std::int64_t now = inDownload();
+    if (confirmed && now >= 0
+        && trackIdentity(m_queue.GetAt(static_cast<std::uint32_t>(now))->url) == trackIdentity(url))
+        m_cancelTarget.aimAt(url);
 }
 
 void QueueController::clearQueue()
@@ -531,13 +558,15 @@ void QueueController::clearQueue()
                                       "Clear Download Queue?", QueueView::Buttons::YesNo);
     if (!confirmed || m_queue.IsEmpty())
         return;
-    if (m_shared.m_bPaused) {
+    // With no track in download (all are set aside), nothing needs to stop first.
+    const std::int64_t current = inDownload();
+    if (m_shared.m_bPaused || current < 0) {
         removeAllQueued();
         dropStaleRequests();
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
     } else {
-        m_clearTarget.aimAt(m_queue.GetHead()->title);
+        m_clearTarget.aimAt(m_queue.GetAt(static_cast<std::uint32_t>(current))->url);
     }
 }
 
@@ -577,8 +606,11 @@ void QueueController::resumeDownloads()
     }
     m_view.ShowLatched(true, false);
     m_shared.m_bPaused = false;
-    // A download that waits out a failure is tried again now.
+    // A download that waits out a failure is tried again now, as are the tracks
+    // set aside.
     m_shared.m_bRetryDownloadNow = true;
+    for (auto& [track, wait] : m_trackWaits)
+        wait.until = {};
     StartNextDownload();
 }
 
@@ -594,12 +626,102 @@ void QueueController::pauseDownloads()
 
 void QueueController::dropStaleRequests()
 {
-    // A cancel or clear aims at the track that was current when it was asked for;
-    // once that track has left the head of the queue, it aims at nothing.
+    // A cancel or clear aims at the track that was in download when it was asked
+    // for; once that track has left the queue, it aims at nothing.
     for (PendingRequest* request : {&m_cancelTarget, &m_clearTarget}) {
-        if (request->isStale(m_queue.GetHead()))
+        if (request->isSet() && request->findIn(m_queue) < 0)
             request->withdraw();
     }
+}
+
+bool QueueController::settleRequestsBefore(const QueueItem& next)
+{
+    bool changed = false;
+    if (m_clearTarget.isSet() && !m_clearTarget.isFor(next.url)) {
+        removeAllQueued();
+        changed = true;
+    } else if (m_cancelTarget.isSet() && !m_cancelTarget.isFor(next.url)) {
+        removeQueued(static_cast<std::uint32_t>(m_cancelTarget.findIn(m_queue)));
+        changed = true;
+    }
+    if (!changed)
+        return false;
+    m_clearTarget.withdraw();
+    m_cancelTarget.withdraw();
+    m_view.ShowQueue(m_queue);
+    SaveDownloadQueue();
+    return true;
+}
+
+void QueueController::retryWaiting()
+{
+    if (!m_queue.IsEmpty())
+        StartNextDownload();
+    StartNextResolve();
+}
+
+void QueueController::setAside(Waits& waits, const std::string& key)
+{
+    Wait& wait = waits.try_emplace(key, Wait {RetryPause(m_shared.settings.retryPause), {}}).first->second;
+    wait.until = m_now() + wait.pauses.after(key);
+}
+
+bool QueueController::isWaiting(const Waits& waits, const std::string& key) const
+{
+    const auto wait = waits.find(key);
+    return wait != waits.end() && wait->second.until > m_now();
+}
+
+void QueueController::scheduleWaits()
+{
+    std::erase_if(m_trackWaits, [&](const auto& wait) { return m_queue.FindAddress(wait.first) < 0; });
+    std::erase_if(m_requestWaits, [&](const auto& wait) {
+        for (const RawEntryItem* entry = m_rawEntries.GetHead(); entry; entry = entry->next.get())
+            if (entry->text == wait.first)
+                return false;
+        return true;
+    });
+    const auto now = m_now();
+    std::optional<std::chrono::steady_clock::time_point> earliest;
+    for (const Waits* waits : {&m_trackWaits, &m_requestWaits}) {
+        for (const auto& [key, wait] : *waits)
+            if (wait.until > now && (!earliest || wait.until < *earliest))
+                earliest = wait.until;
+    }
+    if (earliest)
+        m_view.RetryWaitingAfter(std::chrono::ceil<std::chrono::milliseconds>(*earliest - now));
+}
+
+std::int64_t QueueController::nextDownload() const
+{
+    if (m_trackWaits.empty())
+        return m_queue.IsEmpty() ? -1 : 0;
+    std::int64_t index = 0;
+    for (const QueueItem* item = m_queue.GetHead(); item; item = item->next.get(), ++index) {
+        if (!isWaiting(m_trackWaits, trackIdentity(item->url)))
+            return index;
+    }
+    return -1;
+}
+
+std::int64_t QueueController::inDownload() const
+{
+    return m_bDownloading ? m_queue.FindAddress(m_shared.m_strCurUrl) : nextDownload();
+}
+
+void QueueController::moveRawEntry(std::uint32_t from, std::uint32_t to)
+{
+    // Moved, not copied: a request may be long.
+    std::vector<RawEntry> texts;
+    texts.reserve(m_rawEntries.GetCount());
+    for (RawEntryItem* entry = m_rawEntries.GetHead(); entry; entry = entry->next.get())
+        texts.push_back(std::move(entry->text));
+    const auto at = [&](std::uint32_t index) { return texts.begin() + static_cast<std::ptrdiff_t>(index); };
+    if (from > to)
+        std::rotate(at(to), at(from), at(from + 1));
+    m_rawEntries.RemoveAll();
+    for (RawEntry& text : texts)
+        m_rawEntries.AddTail(std::make_unique<RawEntryItem>(std::move(text)));
 }
 
 } // namespace qvr

@@ -4,6 +4,7 @@
 #include "engine/queue_item.h"
 #include "engine/reports.h"
 #include "engine/request_inbox.h"
+#include "engine/retry_pause.h"
 #include "engine/worker_set.h"
 #include "platform/file_result.h"
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -96,6 +98,9 @@ public:
     // Calls the controller's retrySaves() once `pause` has passed (a later call
     // before then moves the time).
     virtual void RetrySavesAfter(std::chrono::milliseconds pause) = 0;
+    // Calls the controller's retryWaiting() once `pause` has passed (a later call
+    // before then moves the time).
+    virtual void RetryWaitingAfter(std::chrono::milliseconds pause) = 0;
     // The folder browser; nothing when the user cancelled.
     [[nodiscard]] virtual std::optional<std::string> ChooseFolder(const std::string& title,
                                                                   const std::string& startFolder) = 0;
@@ -131,9 +136,10 @@ class QueueController {
 public:
     // Stores a newly chosen download folder in the settings.
     using FolderWriter = std::function<SettingResult(const std::string&)>;
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     QueueController(QueueView& view, WorkerGates& gates, WorkerShared& shared, QueueStore& store,
-                    FolderWriter writeDownloadFolder);
+                    FolderWriter writeDownloadFolder, Clock now = std::chrono::steady_clock::now);
 
     static constexpr const char* kNoFilesInQueue = "No Files in Queue";
     static constexpr const char* kDownloadingPaused = "Downloading Paused";
@@ -174,6 +180,10 @@ public:
     // divided by this.
     static constexpr std::uint32_t kMergedSaveShare = 8;
 
+    // Tracks and requests whose pause has ended are handed out again (the view
+    // calls this after a pause).
+    void retryWaiting();
+
     // The workers' reports.
     void onFolderChanged();
     void onDownloadFinished(const DownloadReport& report);
@@ -206,15 +216,15 @@ public:
     [[nodiscard]] bool resolverOffline() const { return m_bResolverOffline; }
 
 private:
-    // A pending cancel or clear: the track it was asked for, and the downloader's
-    // request flag, which is set exactly while there is such a track. Both change
-    // only here.
+    // A pending cancel or clear: the track it was asked for (its identity), and the
+    // downloader's request flag, which is set exactly while there is such a track.
+    // Both change only here.
     class PendingRequest {
     public:
         explicit PendingRequest(std::atomic<bool>& flag) : m_flag(flag) {}
-        void aimAt(const std::string& title)
+        void aimAt(const std::string& url)
         {
-            m_target = title;
+            m_target = trackIdentity(url);
             m_flag = true;
         }
         void withdraw()
@@ -222,12 +232,14 @@ private:
             m_target.reset();
             m_flag = false;
         }
-        [[nodiscard]] bool isFor(const std::string& title) const { return m_target == title; }
-        // It aims at a track that is no longer at the head of the queue.
-        [[nodiscard]] bool isStale(const QueueItem* head) const
+        [[nodiscard]] bool isFor(const std::string& url) const { return m_target == trackIdentity(url); }
+        // Where its track is in `queue`; -1 when it aims at none, or at a track
+        // no longer queued.
+        [[nodiscard]] std::int64_t findIn(const EntryList<QueueItem>& queue) const
         {
-            return m_target && (!head || head->title != *m_target);
+            return m_target ? queue.FindAddress(*m_target) : -1;
         }
+        [[nodiscard]] bool isSet() const { return m_target.has_value(); }
 
     private:
         std::optional<std::string> m_target;
@@ -261,6 +273,31 @@ private:
     void logUnsaved(QueueStore::File file, FileResult result) const;
     void logNotTaken(const RawEntry& text, FileResult result) const;
     void dropStaleRequests();
+    // Before `next` is handed to the downloader: a cancel or clear asked for another
+    // track, which is no longer in download (it was set aside), is done now. True
+    // when the queue changed.
+    [[nodiscard]] bool settleRequestsBefore(const QueueItem& next);
+
+    // Tracks and requests that failed for reasons of their own, by identity (a
+    // track's address, a request's text): until when each waits, and the pause
+    // after its next failure. In memory only: a new start tries them at once.
+    struct Wait {
+        RetryPause pauses;
+        std::chrono::steady_clock::time_point until;
+    };
+    using Waits = std::map<std::string, Wait, std::less<>>;
+    void setAside(Waits& waits, const std::string& key);
+    [[nodiscard]] bool isWaiting(const Waits& waits, const std::string& key) const;
+    // Forgets what left the lists, and has the view call retryWaiting() when the
+    // earliest wait ends.
+    void scheduleWaits();
+    // The index of the track to download next, the first that does not wait; -1
+    // when none.
+    [[nodiscard]] std::int64_t nextDownload() const;
+    // The track that Remove asks about: the one handed to the downloader, or while
+    // none is, the one it gets next; -1 when none.
+    [[nodiscard]] std::int64_t inDownload() const;
+    void moveRawEntry(std::uint32_t from, std::uint32_t to);
     void warnNotWritten(const std::string& folder, FileResult result);
     void dropLastRawEntry();
 
@@ -269,6 +306,7 @@ private:
     WorkerShared& m_shared;
     QueueStore& m_store;
     FolderWriter m_writeDownloadFolder;
+    Clock m_now;
 
     EntryList<QueueItem> m_queue;
     EntryList<RawEntryItem> m_rawEntries;
@@ -285,6 +323,8 @@ private:
     std::uint32_t m_nRawRemovals = 0;
     PendingRequest m_cancelTarget;
     PendingRequest m_clearTarget;
+    Waits m_trackWaits;
+    Waits m_requestWaits;
 
     bool m_bDownloading = false;
     bool m_bRefreshOnce = true;

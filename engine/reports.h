@@ -13,6 +13,9 @@ struct ResolveReport {
         Refused,       // the store answered, but with no track to queue
         NetworkError,  // no answer: the request waits for the next one
         StoreBusy,     // the store could not answer now: the request waits
+        // The store answers, but not this request: it waits out a pause of its
+        // own while the requests behind it are resolved.
+        SetAside,
     };
     Outcome outcome = Outcome::StoreBusy;
     std::optional<QueueItem> item;  // the track of a consumed request
@@ -26,6 +29,9 @@ struct DownloadReport {
         Unfinished,         // stopped, or put off: the entry stays
         NetworkError,       // the store's answer failed: the entry stays
         FolderUnavailable,  // the folder cannot take it (the window was told why)
+        // This track alone fails (the store refuses it, another program holds its
+        // file): it waits out a pause of its own while the tracks behind it download.
+        SetAside,
     };
     Outcome outcome = Outcome::Unfinished;
     bool paused = false;

@@ -90,6 +90,16 @@ std::string trackInfoUrl(const WorkerShared& shared, const std::string& entry)
     return "http://" + shared.config.storeHost + path;
 }
 
+// Whether the store answers at all, asked for its home page: a request that fails
+// while it does fails for reasons of its own.
+bool storeAnswers(const WorkerShared& shared, HttpClient& http)
+{
+    if (shared.m_bStopThreads)
+        return false;
+    const std::unique_ptr<HttpResponse> response = http.get(loadString(IDS_HOME_URL, shared.config.storeHost), {});
+    return response && !storeBusy(response->statusCode());
+}
+
 ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::string& entry, HttpClient& http,
                          std::array<char, kAnswerLimit + 1>& answer)
 {
@@ -117,11 +127,15 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
         }
     }
     if (failed) {
-        result.report.outcome = ResolveReport::Outcome::NetworkError;
-        result.retry = true;
         result.why = http.failure();
+        response.reset();
         if (!shared.m_bStopThreads)
             sendStatus(window, kNetworkError);
+        // A request the store takes from nobody (a line far too long, say) must not
+        // hold the requests behind it, nor the downloads.
+        result.report.outcome = storeAnswers(shared, http) ? ResolveReport::Outcome::SetAside
+                                                           : ResolveReport::Outcome::NetworkError;
+        result.retry = result.report.outcome == ResolveReport::Outcome::NetworkError;
         return result;
     }
     if (storeBusy(response->statusCode())) {
@@ -241,7 +255,7 @@ std::variant<TrackFile, Attempt> openTarget(MessageSink& window, WorkerShared& s
         return Attempt {Outcome::Done, Attempt::Next::AtOnce, false, "its title cannot name a file: " + failure.path};
     case Kind::Busy:
         sendStatus(window, kTrackFileBusy);
-        return Attempt {Outcome::Unfinished, Attempt::Next::Soon, false,
+        return Attempt {Outcome::SetAside, Attempt::Next::AtOnce, false,
                         "its file " + failure.path + " is in use by another program"};
     case Kind::FolderUnavailable:
         break;
@@ -328,6 +342,9 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     if (status == 416 && onDisk > 0
         && unsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
         return finish(onDisk);
+    // A store that refuses this track (gone, forbidden) may still serve the others.
+    if (status != 200 && status != 206 && !storeBusy(status))
+        return {Outcome::SetAside, Attempt::Next::AtOnce, true, httpStatusText(status)};
     if (status != 200 && status != 206)
         return {Outcome::Unfinished, Attempt::Next::Later, false, httpStatusText(status)};
     const auto plan = planWrite(*response, onDisk, shared.settings.largestTrack);
@@ -452,7 +469,10 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
             pauseUnless(pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
         } else {
             if (!result.why.empty())
-                logFailure("track info " + trackInfoUrl(shared, entry), result.why, "the request is left out, and the user told");
+                logFailure("track info " + trackInfoUrl(shared, entry), result.why,
+                           result.report.outcome == ResolveReport::Outcome::SetAside
+                               ? "asking again after a pause of its own; the requests behind it go on"
+                               : "the request is left out, and the user told");
             pauses.succeeded();
         }
         // Held since the start of this round.
@@ -495,7 +515,9 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
             logAttempt(job, attempt, "trying again in " + secondsText(pause));
             pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
         } else {
-            logAttempt(job, attempt, "the track leaves the queue");
+            logAttempt(job, attempt, attempt.outcome == Outcome::SetAside
+                                         ? "trying it again after a pause of its own; the tracks behind it go on"
+                                         : "the track leaves the queue");
         }
         const DownloadReport report {attempt.outcome, shared.m_bPaused, shared.m_bCancelCurrent, shared.m_bClearQueue};
         // Held since the start of this round.

@@ -297,6 +297,11 @@ void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
     m_work.retrySavesAfter(pause);
 }
 
+void CquaveromfcDlg::RetryWaitingAfter(std::chrono::milliseconds pause)
+{
+    m_work.retryWaitingAfter(pause);
+}
+
 std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)
 {
     return m_waysOut.prompts().chooseFolder(this, title, startFolder);

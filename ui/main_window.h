@@ -148,6 +148,7 @@ private:
     void ShowFolder(const std::string& folder) override;
     bool Ask(const std::string& text, const std::string& caption, Buttons buttons) override;
     void RetrySavesAfter(std::chrono::milliseconds pause) override;
+    void RetryWaitingAfter(std::chrono::milliseconds pause) override;
     std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
     void Warn(const std::string& text, const std::string& caption) override;
     void TellRefused(const RawEntry& request) override;

@@ -29,8 +29,15 @@ void QueueRows::show(QListWidget& list, const EntryList<QueueItem>& queue)
     if (front == 0 && back == 0) {
         list.clear();
     } else {
-        for (std::ptrdiff_t left = gone; left > 0; --left)
+        // The list would select the row that takes a removed selected row's place:
+        // a second Remove would then take another track without anyone choosing it.
+        bool selectedGone = false;
+        for (std::ptrdiff_t left = gone; left > 0; --left) {
+            selectedGone = selectedGone || (list.item(row) && list.item(row)->isSelected());
             delete list.takeItem(row);
+        }
+        if (selectedGone)
+            list.clearSelection();
     }
     UniformRows* rows = UniformRows::of(&list);
     QStringList added;

@@ -10,6 +10,8 @@ QueueWork::QueueWork(MessageSink& window, QueueView& view, const Configuration& 
 {
     m_saveRetry.setSingleShot(true);
     QObject::connect(&m_saveRetry, &QTimer::timeout, [this] { m_controller.retrySaves(); });
+    m_waitRetry.setSingleShot(true);
+    QObject::connect(&m_waitRetry, &QTimer::timeout, [this] { m_controller.retryWaiting(); });
 }
 
 } // namespace qvr

@@ -30,12 +30,16 @@ public:
 
     // The saves that failed are tried again after `pause` (QueueView::RetrySavesAfter).
     void retrySavesAfter(std::chrono::milliseconds pause) { m_saveRetry.start(pause); }
+    // Tracks and requests set aside are handed out again after `pause`
+    // (QueueView::RetryWaitingAfter).
+    void retryWaitingAfter(std::chrono::milliseconds pause) { m_waitRetry.start(pause); }
 
 private:
     WorkerSet m_workers;
     QueueFiles m_files;
     QueueController m_controller;
     QTimer m_saveRetry;
+    QTimer m_waitRetry;
 };
 
 } // namespace qvr

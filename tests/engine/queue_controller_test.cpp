@@ -34,6 +34,67 @@ TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
     EXPECT_GE(saves, 5);
 }
 
+// Titles repeat across albums: a track is its address, whatever installation asks.
+TEST_F(WhileATrackDownloads, ATrackOfAQueuedTitleButAnotherAddressIsQueuedAndACancelHitsOnlyItsOwn)
+{
+    controller.LoadRawQueue();
+    for (const char* request : {"track=a2", "track=a-again"})
+        ASSERT_TRUE(controller.AddRawEntry(request));
+    theResolverReports("A", ResolveReport::Outcome::Consumed, "http://store/A?from=album2");
+    theResolverReports("A renamed", ResolveReport::Outcome::Consumed, "http://store/A?guid=OLD");
+    EXPECT_THAT(store.downloadQueue, ElementsAre("A", "B", "C", "A"));
+    controller.removeTrack(1);
+    controller.removeTrack(1);
+    // The first "A" finishes while Remove asks about it: the other "A" is not cancelled.
+    whileTheBoxIsOpen([this] { theDownloaderReports({.outcome = Outcome::Done}); });
+    controller.removeTrack(0);
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_THAT(queued(), ElementsAre("A"));
+}
+
+// A track or request failing for reasons of its own waits out its own pause in its
+// place; those behind it go on, and only the track in download asks before Remove.
+TEST_F(WhileATrackDownloads, ATrackSetAsideKeepsItsPlaceWhileTheTracksBehindItDownload)
+{
+    theDownloaderReports({.outcome = Outcome::SetAside});
+    EXPECT_EQ(shared.m_strCurTitle, "B");
+    EXPECT_THAT(view.rows, ElementsAre("A", "B", "C"));
+    controller.removeTrack(1);
+    controller.removeTrack(0);
+    EXPECT_THAT(view.asked, ElementsAre("Remove Current Download?"));
+    theDownloaderReports({.cancelled = true});
+    EXPECT_THAT(store.downloadQueue, ElementsAre("C"));
+}
+
+TEST_F(ControllerTest, ATrackSetAsideIsTriedAgainWhenItsGrowingPauseEndsOrOnResume)
+{
+    givenAQueue({"A"});
+    controller.StartNextDownload();
+    theDownloaderReports({.outcome = Outcome::SetAside});
+    EXPECT_THAT(gates.handed, ElementsAre("download"));
+    const std::chrono::milliseconds first = view.waitRetry.value();
+    now += first;
+    controller.retryWaiting();
+    theDownloaderReports({.outcome = Outcome::SetAside});
+    EXPECT_GT(view.waitRetry.value(), first);
+    controller.resumeDownloads();
+    EXPECT_THAT(gates.handed, ElementsAre("download", "download", "download"));
+}
+
+TEST_F(ControllerTest, ARequestSetAsideHoldsNeitherTheRequestsBehindItNorTheDownloads)
+{
+    controller.LoadRawQueue();
+    for (const char* request : {"track=long", "track=b"})
+        ASSERT_TRUE(controller.AddRawEntry(request));
+    theResolverReports(nullptr, ResolveReport::Outcome::SetAside);
+    theResolverReports("B");
+    EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
+    EXPECT_THAT(linesOf(controller.rawEntries()), ElementsAre("track=long"));
+    now += view.waitRetry.value();
+    controller.retryWaiting();
+    EXPECT_EQ(shared.m_strCurRawEntry, "track=long");
+}
+
 TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARawListItOwns)
 {
     // Before the raw entries are loaded (the update step), requests go to the file.

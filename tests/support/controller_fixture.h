@@ -47,12 +47,14 @@ public:
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
     void TellRefused(const RawEntry& request) override { warnings.push_back(request); }
     void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
+    void RetryWaitingAfter(std::chrono::milliseconds pause) override { waitRetry = pause; }
 
     std::string status, folderText;
     std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
     bool answer = true;  // the box's Yes, or its OK
     int retriesAsked = 0;
+    std::optional<std::chrono::milliseconds> waitRetry;  // the last pause of RetryWaitingAfter
     std::function<void()> whileAsking;  // runs while the next box is open, as events would
     std::optional<std::string> chosen;
 };
@@ -116,12 +118,14 @@ protected:
         store.downloadQueue = std::move(titles);
         controller.LoadDownloadQueue();
     }
-    // The resolver's report on the entry it holds: a track, or none (nullptr title).
-    void theResolverReports(const char* title, ResolveReport::Outcome outcome = ResolveReport::Outcome::Consumed)
+    // The resolver's report on the entry it holds: a track (at the address of its
+    // title, unless `url` says another), or none (nullptr title).
+    void theResolverReports(const char* title, ResolveReport::Outcome outcome = ResolveReport::Outcome::Consumed,
+                            std::string url = {})
     {
         ResolveReport report {outcome, std::nullopt};
         if (title)
-            report.item.emplace(title, std::string("http://store/") + title);
+            report.item.emplace(title, url.empty() ? std::string("http://store/") + title : url);
         controller.onEntryResolved(std::move(report));
     }
     void theDownloaderReports(const DownloadReport& report) { controller.onDownloadFinished(report); }
@@ -135,10 +139,13 @@ protected:
     MemoryStore store;
     std::vector<std::string> folderWrites;
     SettingResult folderWriteResult = SettingResult::ok();
-    QueueController controller {view, gates, shared, store, [this](const std::string& folder) {
+    std::chrono::steady_clock::time_point now;  // the controller's clock, moved by the test
+    QueueController controller {view, gates, shared, store,
+                                [this](const std::string& folder) {
                                     folderWrites.push_back(folder);
                                     return folderWriteResult;
-                                }};
+                                },
+                                [this] { return now; }};
 };
 
 // Three tracks queued, the first downloading.

@@ -231,6 +231,31 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
     EXPECT_TRUE(requestsTo("/tracks/").empty());
 }
 
+TEST_F(WindowTest, TwoTracksOfOneTitleBothArrive)
+{
+    addTrack("x1", "Intro", 20000);
+    addTrack("x2", "Intro", 30000);
+    openWindow();
+    m_window->AddRawEntry("track=x1");
+    m_window->AddRawEntry("track=x2");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Intro (2)")) && m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Intro")), expectedContent("x1", 20000));
+    EXPECT_EQ(readFile(trackPath("Intro (2)")), expectedContent("x2", 30000));
+}
+
+TEST_F(WindowTest, ATrackTheStoreRefusesKeepsItsPlaceWithoutHoldingTheTrackBehindIt)
+{
+    m_store.addTrack({"nf1", "Not Found", 1000, sim::patternFromId("nf1"), 404});
+    addTrack("plain1", "Plain", 20000);
+    openWindow();
+    m_window->AddRawEntry("track=nf1");
+    m_window->AddRawEntry("track=plain1");
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().GetCount() == 1 && fs::exists(trackPath("Plain")); }));
+    EXPECT_EQ(readFile(trackPath("Plain")), expectedContent("plain1", 20000));
+    EXPECT_EQ(m_window->queue().GetHead()->title, "Not Found");
+    EXPECT_TRUE(m_store.waitForRequests("/tracks/nf1", 2)) << "tried again once its pause ends";
+}
+
 // However big the download folder, the window shows at once; its list of tracks
 // fills as soon as the folder is read.
 TEST_F(WindowTest, TheDownloadedTracksAreListedAfterTheWindowShows)

@@ -207,8 +207,8 @@ void Listener::answerTrackFile(std::string_view id, std::string_view query, cons
         return;
     }
     const auto track = m_state.tracks.find(id);
-    if (track == m_state.tracks.end()) {
-        res.status = 404;
+    if (track == m_state.tracks.end() || track->second.fileStatus != 0) {
+        res.status = track == m_state.tracks.end() ? 404 : track->second.fileStatus;
         return;
     }
     const std::uint64_t size = track->second.size;

@@ -23,6 +23,9 @@ struct Track {
     std::string title;
     std::uint64_t size = 0;
     std::uint32_t pattern = 0;
+    // Non-zero: its file always answers this status, without a body, as for a
+    // track the store refuses (404, 410) while its info is still given.
+    int fileStatus = 0;
 };
 
 // Fills `out` with the `n` bytes of a track's content that start at `offset`. The
