@@ -294,7 +294,8 @@ CquaveromfcApp::HandOff CquaveromfcApp::TakeQueueFiles(bool switchOver, bool qui
     // A window told to end by this start lets go once its workers have stopped; one
     // that ended a moment ago has let go already.
     if (m_queueLock->owned() || m_queueLock->takeWithin(quitSent ? kTakeOverWait : std::chrono::seconds(2))) {
-        if (const auto& meeting = m_environment.configuration.runtimeDir; meeting && !m_queueLock->writeNote(*meeting))
+        // Also where there is none: a note an earlier owner left would send starts elsewhere.
+        if (!m_queueLock->writeNote(m_environment.configuration.runtimeDir.value_or("")))
             logFailure("noting this window in " + m_queueLock->path(), errnoText(errno),
                        "starts from other login sessions keep their requests in the inbox");
         return HandOff::NoInstance;
@@ -339,7 +340,7 @@ void CquaveromfcApp::UseOnlyOwnQueueFolders()
         strings.m_strRawQueuePath.clear();
         strings.m_strDownloadQueuePath.clear();
         notice += "Nor can it use " + (fallback.empty() ? std::string("a folder of its own") : fallback + " (" + fallbackWhy + ")")
-            + ", so nothing in the queue is kept once the window closes.";
+            + ", so the queue cannot be kept on disk.";
     }
     logFailure("using the queue folder " + folder, why, "using the folder of a first start");
     m_environment.configuration.queueFolderNotice = std::move(notice);
