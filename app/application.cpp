@@ -5,6 +5,7 @@
 #include "engine/queue_files.h"
 #include "engine/request_inbox.h"
 #include "engine/window_messages.h"
+#include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
 #include "platform/exe_version.h"
 #include "platform/failure_log.h"
@@ -16,8 +17,11 @@
 #include "app/gui_entry.h"
 #include "update/auto_updater.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +36,48 @@ namespace {
 // A browser plug-in that Windows releases of the program installed; an install
 // over such a release removes the file if it is still there.
 constexpr const char* kLegacyPluginName = "quavero_ieplug.dll";
+
+// Beside the queue files: whoever holds it owns them, and notes in it the runtime
+// folder where later starts meet its window.
+constexpr const char* kQueueLockName = "quavero.lock";
+
+// How long a start that takes over waits for the window it told to end: that
+// window gives its workers 5 s to stop.
+constexpr std::chrono::seconds kTakeOverWait {8};
+
+std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(1));
+}
+
+// Why `folder` may not hold what others must not plant or read (the queue files, the
+// letters of later starts), or empty when it may: it is a folder of this user's that
+// nobody else can write in. A folder that may be missing (the inbox, made when first
+// needed) may not be a link either: somebody else may have made that name.
+std::string folderRefusal(const std::string& folder, bool mayBeMissing)
+{
+    struct stat st {};
+    const int looked = mayBeMissing ? ::lstat(folder.c_str(), &st) : ::stat(folder.c_str(), &st);
+    if (looked != 0)
+        return mayBeMissing && errno == ENOENT ? std::string() : "it cannot be used (" + errnoText(errno) + ")";
+    if (!S_ISDIR(st.st_mode))
+        return "it is not a folder";
+    if (st.st_uid != ::getuid())
+        return "it belongs to another user";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return "other users can write in it";
+    return {};
+}
+
+// Whether `folder`, read from a lock file, is where a window of ours meets later
+// starts: a private folder of this user's, as runtimeDirectory() makes them.
+bool isMeetingFolder(const std::string& folder)
+{
+    struct stat st {};
+    return folder.starts_with('/') && folder.find('\0') == std::string::npos && folder.find('\n') == std::string::npos
+        && ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
 
 } // namespace
 
@@ -82,73 +128,92 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
         return false;
     }
 
+    UseOnlyOwnQueueFolders();
     if (!fileName.empty())
         ReadRequestFile(fileName);
     m_environment.configuration.switchStart = cmdInfo.m_bSwitch == 1;
 
-    if (otherInstance) {
-        std::string why;
-        const HandOff handOff = HandOver(cmdInfo.m_bSwitch == 1, why);
-        if (handOff == HandOff::Failed) {
-            // Where the running window cannot take it now, the next window will:
-            // its inbox is read at every start.
-            const std::string& request = m_environment.configuration.strings.m_strRequest;
-            const FileResult kept =
-                RequestInbox(RequestInbox::folderBeside(m_environment.configuration.strings.m_strRawQueuePath))
-                    .depositRequest(request);
-            logFailure("handing the request \"" + request + "\" to the running Quavero", why,
-                       kept ? "keeping it for the next start" : "not keeping it either (" + errnoText(kept.error()) + "); its file is left to be opened again");
-            if (kept)
-                std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. It is kept, and the next "
-                                     "start of Quavero takes it.\n",
-                             fileName.c_str(), why.c_str());
-            else
-                std::fprintf(stderr, "quavero: the request in %s was not handed over: %s, nor kept (%s). The file "
-                                     "is left as it is; open it again once Quavero runs.\n",
-                             fileName.c_str(), why.c_str(), kept.reason().c_str());
-            m_startPath = StartPath::HandOffFailed;
-            m_exitStatus = kExitNotHandedOver;
+    const bool switchOver = cmdInfo.m_bSwitch == 1;
+    std::string why;
+    HandOff handOff = HandOff::NoInstance;
+    if (otherInstance && m_environment.configuration.runtimeDir) {
+        const auto instanceRuns = [this] { return !m_instanceMutex || m_instanceMutex->openElsewhere(); };
+        handOff = HandOver(*m_environment.configuration.runtimeDir, switchOver, why, instanceRuns);
+    }
+    // The runtime folder is that of one login session: a window of another session,
+    // on the same queue files, is found through them alone.
+    if (handOff == HandOff::NoInstance || (handOff == HandOff::Delivered && switchOver))
+        handOff = TakeQueueFiles(switchOver, handOff == HandOff::Delivered, why);
+    if (handOff == HandOff::Failed) {
+        m_startPath = StartPath::HandOffFailed;
+        m_exitStatus = kExitNotHandedOver;
+        const std::string& request = m_environment.configuration.strings.m_strRequest;
+        if (request.empty()) {
+            std::fprintf(stderr, "quavero: no window opens: %s.\n", why.c_str());
             return false;
         }
-        if (handOff == HandOff::Delivered && cmdInfo.m_bSwitch != 1) {
-            m_startPath = StartPath::HandedOver;
-            return false;
-        }
+        // Where the running window cannot take it now, it takes it from its inbox
+        // within a second, or the next window at its start.
+        const FileResult kept =
+            RequestInbox(RequestInbox::folderBeside(m_environment.configuration.strings.m_strRawQueuePath))
+                .depositRequest(request);
+        logFailure("handing the request \"" + request + "\" to the running Quavero", why,
+                   kept ? "keeping it in the inbox" : "not keeping it either (" + errnoText(kept.error()) + "); its file is left to be opened again");
+        if (kept)
+            std::fprintf(stderr, "quavero: the request in %s was not handed over: %s. It is kept, and the "
+                                 "running Quavero takes it, or else the next start.\n",
+                         fileName.c_str(), why.c_str());
+        else
+            std::fprintf(stderr, "quavero: the request in %s was not handed over: %s, nor kept (%s). The file "
+                                 "is left as it is; open it again once Quavero runs.\n",
+                         fileName.c_str(), why.c_str(), kept.reason().c_str());
+        return false;
+    }
+    if (handOff == HandOff::Delivered && !switchOver) {
+        m_startPath = StartPath::HandedOver;
+        return false;
     }
 
     m_startPath = StartPath::MainWindow;
+    m_environment.configuration.queueOwner = m_queueLock && m_queueLock->owned() ? &*m_queueLock : nullptr;
     m_exitStatus = RunMainWindow(argc, argv);
     return false;
 }
 
-std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow()
+std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow(const std::string& folder,
+                                                                          Clock::time_point deadline,
+                                                                          const std::function<bool()>& ownerRuns)
 {
     // The other instance may have started a moment ago (two request files opened
     // at once) and not have published its window yet.
-    const std::string& folder = *m_environment.configuration.runtimeDir;
-    const auto deadline = std::chrono::steady_clock::now() + m_environment.windowWait;
     for (;;) {
         const std::uint32_t handle = findWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING));
-        if (handle != 0 && IsWindow(folder, handle))
+        if (handle != 0 && IsWindow(folder, handle, timeLeft(deadline)))
             return FoundWindow {handle, true};
-        if (m_instanceMutex && !m_instanceMutex->openElsewhere())
+        if (!ownerRuns())
             return std::nullopt;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (Clock::now() >= deadline)
             return FoundWindow {handle, false};
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
-CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& why)
+CquaveromfcApp::HandOff CquaveromfcApp::HandOver(const std::string& folder, bool switchOver, std::string& why,
+                                                 const std::function<bool()>& ownerRuns)
 {
     // Every message waits for the running window's answer before the next one
     // goes, so the window sees them in this order. When the other instance has
-    // ended meanwhile, this one runs instead, with its request.
-    const auto found = WaitForWindow();
+    // ended meanwhile, this one runs instead, with its request. The whole hand-off
+    // shares one limit: a window that does not answer keeps nobody waiting long.
+    const auto deadline = Clock::now() + m_environment.windowWait;
+    const auto found = WaitForWindow(folder, deadline, ownerRuns);
     if (!found)
         return HandOff::NoInstance;
-    const std::string& folder = *m_environment.configuration.runtimeDir;
     const std::uint32_t handle = found->handle;
+    const auto limits = [&] {
+        const auto left = timeLeft(deadline);
+        return HandoffClientOptions {std::min(left, HandoffClientOptions {}.connect), left};
+    };
     // A process that takes over keeps its request itself; the window it ends
     // keeps what it is handed in its raw-queue file, and the request would then
     // be asked for twice.
@@ -156,20 +221,22 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
     if (found->reachable) {
         // Only brings the window to the front: whether the request arrived is the
         // answer to its own message below.
-        static_cast<void>(sendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}));
+        static_cast<void>(sendHandoffMessage(folder, handle, {WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}, limits()));
         if (handsRequest) {
             std::string data = m_environment.configuration.strings.m_strRequest;
             data.push_back('\0');
             std::string failure;
             const auto taken = sendHandoffMessage(folder, handle, {WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, std::move(data)},
-                                                  {}, &failure);
+                                                  limits(), &failure);
             // Only a window that said it kept the request has it: one that went away
             // while we waited has not, and then the name is soon free for us.
-            if (!taken && OtherInstanceEnds())
+            if (!taken && OtherInstanceEnds(ownerRuns, deadline))
                 return HandOff::NoInstance;
             if (!taken || *taken != 1) {
                 why = taken ? "the running Quavero could not save it (is the disk full?)"
-                            : "the running Quavero did not answer (" + failure + ")";
+                    : Clock::now() >= deadline
+                    ? "the running Quavero did not answer within " + secondsText(m_environment.windowWait)
+                    : "the running Quavero did not answer (" + failure + ")";
                 return HandOff::Failed;
             }
         }
@@ -180,25 +247,104 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(bool switchOver, std::string& w
     if (switchOver && handle != 0) {
         // The window whose update started this one waits for WM_TAKEN_OVER instead
         // (tellTakenOver), so its answer here changes nothing; this start runs either way.
-        static_cast<void>(sendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}}));
+        static_cast<void>(sendHandoffMessage(folder, handle, {WM_SWITCH_QUIT, 0, ::getpid(), 0, {}}, limits()));
         m_environment.configuration.takesOverFrom = handle;
     }
     return HandOff::Delivered;
 }
 
-bool CquaveromfcApp::OtherInstanceEnds()
+bool CquaveromfcApp::OtherInstanceEnds(const std::function<bool()>& ownerRuns, Clock::time_point handOffEnd)
 {
     // A process that dies closes its files one after another: the socket may be
-    // gone a moment before the name is.
-    if (!m_instanceMutex)
-        return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (m_instanceMutex->openElsewhere()) {
-        if (std::chrono::steady_clock::now() >= deadline)
+    // gone a moment before the name is. Within the hand-off's own limit, though.
+    const auto deadline = std::min(Clock::now() + std::chrono::seconds(2), handOffEnd);
+    while (ownerRuns()) {
+        if (Clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+CquaveromfcApp::HandOff CquaveromfcApp::TakeQueueFiles(bool switchOver, bool quitSent, std::string& why)
+{
+    const std::string& rawQueue = m_environment.configuration.strings.m_strRawQueuePath;
+    // Without a queue folder there are no queue files to share.
+    if (!rawQueue.starts_with('/'))
+        return HandOff::NoInstance;
+    const std::string folder = parentFolder(rawQueue);
+    static_cast<void>(makeFolders(folder, 0700)); // a failure shows as the lock's, below
+    m_queueLock = OwnerLock::open(folder + "/" + kQueueLockName);
+    if (!m_queueLock) {
+        // A folder we cannot write in holds no queue we could save either; the window
+        // says so once it runs.
+        logFailure("taking the queue files in " + folder, errnoText(errno), "running without knowing who else uses them");
+        return HandOff::NoInstance;
+    }
+    HandOff handOff = HandOff::NoInstance;
+    if (!m_queueLock->tryTake() && !quitSent) {
+        // Owned by a window this start did not meet in its own runtime folder: that
+        // window noted where it meets later starts.
+        const std::string ownerFolder = m_queueLock->readNote();
+        if (isMeetingFolder(ownerFolder) && ownerFolder != m_environment.configuration.runtimeDir.value_or(""))
+            handOff = HandOver(ownerFolder, switchOver, why, [this] { return !m_queueLock->tryTake(); });
+        if (handOff == HandOff::Failed || (handOff == HandOff::Delivered && !switchOver))
+            return handOff;
+        quitSent = handOff == HandOff::Delivered;
+    }
+    // A window told to end by this start lets go once its workers have stopped; one
+    // that ended a moment ago has let go already.
+    if (m_queueLock->owned() || m_queueLock->takeWithin(quitSent ? kTakeOverWait : std::chrono::seconds(2))) {
+        // Also where there is none: a note an earlier owner left would send starts elsewhere.
+        if (!m_queueLock->writeNote(m_environment.configuration.runtimeDir.value_or("")))
+            logFailure("noting this window in " + m_queueLock->path(), errnoText(errno),
+                       "starts from other login sessions keep their requests in the inbox");
+        return HandOff::NoInstance;
+    }
+    why = quitSent ? "the running Quavero did not end within " + secondsText(kTakeOverWait)
+                   : "another Quavero runs on the queue files in " + folder
+            + ", and it cannot be reached from here (another login session?)";
+    return HandOff::Failed;
+}
+
+void CquaveromfcApp::UseOnlyOwnQueueFolders()
+{
+    ApplicationStrings& strings = m_environment.configuration.strings;
+    const auto refusal = [&](const ApplicationStrings& paths) -> std::pair<std::string, std::string> {
+        for (const std::string* file : {&paths.m_strRawQueuePath, &paths.m_strDownloadQueuePath}) {
+            if (!file->starts_with('/'))
+                continue;
+            const std::string folder = parentFolder(*file);
+            // A folder that is not there yet is made ours now, before anyone else can.
+            static_cast<void>(makeFolders(folder, 0700));
+            if (std::string why = folderRefusal(folder, false); !why.empty())
+                return {folder, why};
+        }
+        const std::string inbox = RequestInbox::folderBeside(paths.m_strRawQueuePath);
+        if (std::string why = inbox.empty() ? std::string() : folderRefusal(inbox, true); !why.empty())
+            return {inbox, why};
+        return {};
+    };
+    const auto [folder, why] = refusal(strings);
+    if (folder.empty())
+        return;
+    strings.m_strRawQueuePath.clear();
+    strings.m_strDownloadQueuePath.clear();
+    useDefaultQueueFiles(strings, FirstRunFolders::queuesFromEnvironment());
+    const auto [fallback, fallbackWhy] = refusal(strings);
+    std::string notice = "Quavero does not use the folder\n" + folder + "\nfor its queue: " + why
+        + ". Another user could put track requests there, or take yours.\n\n";
+    if (fallback.empty() && !strings.m_strRawQueuePath.empty()) {
+        notice += "Your queue is kept in\n" + parentFolder(strings.m_strRawQueuePath) + "\ninstead.";
+    } else {
+        // Nowhere that is ours alone: no queue file is written at all.
+        strings.m_strRawQueuePath.clear();
+        strings.m_strDownloadQueuePath.clear();
+        notice += "Nor can it use " + (fallback.empty() ? std::string("a folder of its own") : fallback + " (" + fallbackWhy + ")")
+            + ", so the queue cannot be kept on disk.";
+    }
+    logFailure("using the queue folder " + folder, why, "using the folder of a first start");
+    m_environment.configuration.queueFolderNotice = std::move(notice);
 }
 
 bool CquaveromfcApp::DetectOtherInstance()

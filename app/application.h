@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,23 +79,36 @@ protected:
     virtual int RunMainWindow(int argc, char** argv);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     bool DetectOtherInstance();
     enum class HandOff { Delivered, NoInstance, Failed };
-    // NoInstance when there turned out to be no other instance to hand over to (it
-    // may have ended while we talked to it); Failed, with `why` said, when the
-    // request could not be given to the one that runs.
-    HandOff HandOver(bool switchOver, std::string& why);
-    // Whether the other instance has let the name go within a moment; one that
-    // died while it talked to us is still ending.
-    bool OtherInstanceEnds();
+    // Hands over to the window published in the runtime folder `folder`, within
+    // windowWait all told. NoInstance when there turned out to be no other instance
+    // to hand over to (`ownerRuns` said it ended, perhaps while we talked to it);
+    // Failed, with `why` said, when the request could not be given to the one that runs.
+    HandOff HandOver(const std::string& folder, bool switchOver, std::string& why,
+                     const std::function<bool()>& ownerRuns);
+    // Whether the other instance has let go within a moment (before `handOffEnd`);
+    // one that died while it talked to us is still ending.
+    bool OtherInstanceEnds(const std::function<bool()>& ownerRuns, Clock::time_point handOffEnd);
     // The handle the running instance published last (0: none) and whether its
-    // window answers, once it answers or the wait is over; nothing when that
+    // window answers, once it answers or `deadline` has passed; nothing when that
     // instance has ended meanwhile.
     struct FoundWindow {
         std::uint32_t handle = 0;
         bool reachable = false;
     };
-    std::optional<FoundWindow> WaitForWindow();
+    std::optional<FoundWindow> WaitForWindow(const std::string& folder, Clock::time_point deadline,
+                                             const std::function<bool()>& ownerRuns);
+    // Makes this process the one owner of the queue files, whatever runtime folder
+    // the window that owns them now uses: NoInstance once it owns them. Else hands
+    // over to that window (Delivered), or Failed with `why`. `quitSent`: this start
+    // has told the running window to end.
+    HandOff TakeQueueFiles(bool switchOver, bool quitSent, std::string& why);
+    // Queue files in a folder that is not ours alone are not used: those of a first
+    // start are, and the window says why.
+    void UseOnlyOwnQueueFolders();
     void RunInstallStep();
     void ReadRequestFile(const std::string& path);
     // Puts this start's request into the raw-queue file, for the next start that runs;
@@ -107,6 +121,9 @@ private:
     // Held for the life of the process: while it is open, later starts see that
     // an instance runs, even after an older instance that we took over from ends.
     std::optional<NamedMutex> m_instanceMutex;
+    // Beside the queue files, owned while this process's window runs: windows of
+    // other login sessions meet no instance mutex of ours, but this.
+    std::optional<OwnerLock> m_queueLock;
     StartPath m_startPath = StartPath::NotStarted;
     int m_exitStatus = 0;
 };

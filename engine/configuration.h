@@ -6,6 +6,8 @@
 
 namespace qvr {
 
+class OwnerLock;
+
 // The program-wide strings the application object holds: the settings, and the
 // request that came with this start.
 struct ApplicationStrings {
@@ -34,6 +36,11 @@ struct Configuration {
     // window is published.
     bool switchStart = false;
     std::uint32_t takesOverFrom = 0;
+    // The lock that makes this start the one owner of the queue files; the window
+    // lets it go while a new version of it takes over. Null: not owned.
+    OwnerLock* queueOwner = nullptr;
+    // Why the queue files are not where the settings put them; empty when they are.
+    std::string queueFolderNotice {};
 };
 
 } // namespace qvr

@@ -91,6 +91,15 @@ std::vector<RequestInbox::Letter> RequestInbox::pendingLetters() const
     return letters;
 }
 
+bool RequestInbox::hasLetters() const
+{
+    const FolderListing listing = listFolder(UniqueFd(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    while (const dirent* entry = listing ? ::readdir(listing.get()) : nullptr)
+        if (isLetterName(entry->d_name))
+            return true;
+    return false;
+}
+
 void RequestInbox::removeLetter(const Letter& letter) const
 {
     // A removal lost to a power cut only brings the request back at the next start,

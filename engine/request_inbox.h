@@ -37,6 +37,8 @@ public:
     // What waits, oldest first. A file that is no request (empty, too long, a
     // folder) is removed.
     std::vector<Letter> pendingLetters() const;
+    // Whether any file waits that may be a letter; cheaper than reading them all.
+    [[nodiscard]] bool hasLetters() const;
     void removeLetter(const Letter& letter) const;
 
     // Removes the temporary files of deposits that a killed process left half done.

@@ -473,7 +473,10 @@ void HandoffServer::run()
     Clock::time_point acceptAgain {};
     for (;;) {
         const auto now = Clock::now();
-        const bool listening = acceptAgain <= now;
+        // With every place taken, a new sender waits in the listener's queue until a
+        // place frees. Pushing out a held one instead lets senders that connect again
+        // at once push each other out for good, and keeps this thread busy.
+        const bool listening = acceptAgain <= now && senders.size() < m_options.maxSenders;
         auto next = listening ? Clock::time_point::max() : acceptAgain;
         fds.clear();
         fds.push_back({m_wake.get(), POLLIN, 0});
@@ -523,9 +526,7 @@ void HandoffServer::run()
 
 void HandoffServer::acceptSenders(std::vector<Sender>& senders, Clock::time_point& acceptAgain)
 {
-    // Bounded, so that connections arriving without end cannot keep the senders
-    // already held from being read.
-    for (std::size_t taken = 0; taken < m_options.maxSenders; ++taken) {
+    while (senders.size() < m_options.maxSenders) {
         UniqueFd connection(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (!connection) {
             if (errno == EINTR || errno == ECONNABORTED)
@@ -536,11 +537,6 @@ void HandoffServer::acceptSenders(std::vector<Sender>& senders, Clock::time_poin
         }
         if (!peerIsSameUser(connection.get()))
             continue;
-        if (senders.size() >= m_options.maxSenders) {
-            const auto idle = std::find_if(senders.begin(), senders.end(),
-                                           [](const Sender& sender) { return !sender.frame.started(); });
-            senders.erase(idle != senders.end() ? idle : senders.begin());
-        }
         senders.push_back({std::move(connection), Clock::now() + m_options.readTimeout, {}});
     }
 }
@@ -568,9 +564,9 @@ void HandoffServer::answer(int connection, const HandoffMessage& message)
     static_cast<void>(writeAll(connection, bytes, Clock::now() + m_options.readTimeout));
 }
 
-bool IsWindow(const std::string& folder, std::uint32_t handle)
+bool IsWindow(const std::string& folder, std::uint32_t handle, std::chrono::milliseconds connect)
 {
-    return handle != 0 && connectTo(windowSocketPath(folder, handle), HandoffClientOptions {}.connect);
+    return handle != 0 && connectTo(windowSocketPath(folder, handle), connect);
 }
 
 std::optional<std::int64_t> sendHandoffMessage(const std::string& folder, std::uint32_t handle,

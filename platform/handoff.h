@@ -79,9 +79,9 @@ struct HandoffServerOptions {
     // dropped. Senders are read side by side, so a slow one holds up no other.
     std::chrono::milliseconds readTimeout {2000};
     // How many senders are held at once while their messages come in (at least
-    // one). One more drops the oldest that has sent nothing yet, or the oldest of
-    // all when each has sent something, so that a flood of connections cannot use
-    // up the process's descriptors.
+    // one), so that a flood of connections cannot use up the process's descriptors.
+    // Those past it wait in the socket's queue, in the order they came, until one
+    // held is done or dropped.
     std::size_t maxSenders = 64;
 };
 
@@ -149,7 +149,8 @@ struct HandoffClientOptions {
 // True when a connection to the window's socket succeeds. The connection is closed
 // at once; the window takes it for nothing. A socket file left behind by a window
 // that died refuses the connection, so it counts as no window.
-[[nodiscard]] bool IsWindow(const std::string& folder, std::uint32_t handle);
+[[nodiscard]] bool IsWindow(const std::string& folder, std::uint32_t handle,
+                            std::chrono::milliseconds connect = HandoffClientOptions {}.connect);
 
 // Sends one message to the window and waits for its answer. Nothing when the window
 // cannot be reached in `options.connect`, drops the message, or does not answer in

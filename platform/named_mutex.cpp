@@ -2,8 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <thread>
+#include <utility>
 
 namespace qvr {
 
@@ -105,6 +109,57 @@ bool NamedMutex::unlock()
     if (--m_lockCount == 0)
         ::flock(m_owner.get(), LOCK_UN);
     return true;
+}
+
+std::optional<OwnerLock> OwnerLock::open(const std::string& path)
+{
+    // O_NONBLOCK: a FIFO planted under the name must not hang the start.
+    UniqueFd file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600));
+    struct stat st {};
+    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return OwnerLock(path, std::move(file));
+}
+
+bool OwnerLock::tryTake()
+{
+    if (!m_owned)
+        m_owned = flockRetrying(m_file.get(), LOCK_EX | LOCK_NB) == 0;
+    return m_owned;
+}
+
+bool OwnerLock::takeWithin(std::chrono::milliseconds wait)
+{
+    // The owner we wait for is ending, or was told to: there is no event for its end
+    // that reaches a process of another session, so we look again now and then.
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!tryTake()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+void OwnerLock::release()
+{
+    if (std::exchange(m_owned, false))
+        ::flock(m_file.get(), LOCK_UN);
+}
+
+bool OwnerLock::writeNote(std::string_view note)
+{
+    if (!m_owned || note.size() > kMaxNote || ::ftruncate(m_file.get(), 0) != 0)
+        return false;
+    return ::pwrite(m_file.get(), note.data(), note.size(), 0) == static_cast<ssize_t>(note.size());
+}
+
+std::string OwnerLock::readNote() const
+{
+    std::string note(kMaxNote, '\0');
+    const ssize_t n = ::pread(m_file.get(), note.data(), note.size(), 0);
+    note.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return note;
 }
 
 } // namespace qvr

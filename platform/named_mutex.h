@@ -2,8 +2,11 @@
 
 #include "platform/unique_fd.h"
 
+#include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qvr {
 
@@ -52,6 +55,41 @@ private:
     UniqueFd m_owner;
     bool m_alreadyExisted = false;
     unsigned m_lockCount = 0;
+};
+
+// One owner at a time for what lies in a folder, whoever the processes are that ask:
+// an exclusive flock on a lock file there, which the kernel drops when the owning
+// process ends, however it ends. The owner may leave a short note in the file for
+// those who find it taken. Each object is used by one thread at a time.
+class OwnerLock {
+public:
+    // Opens (making it with mode 0600 when missing) the lock file at `path`, owning
+    // nothing yet. Nothing when it cannot be opened, or is a link or no plain file.
+    [[nodiscard]] static std::optional<OwnerLock> open(const std::string& path);
+
+    // Owns it when nobody else does; true also when this object already owns it.
+    [[nodiscard]] bool tryTake();
+    // Tries until it owns it or `wait` has passed.
+    [[nodiscard]] bool takeWithin(std::chrono::milliseconds wait);
+    // Lets it go for the next owner; nothing when this object does not own it.
+    void release();
+    [[nodiscard]] bool owned() const noexcept { return m_owned; }
+
+    // The owner's note, in place of any earlier one. False when it could not be written
+    // or this object does not own the lock.
+    [[nodiscard]] bool writeNote(std::string_view note);
+    // What the owner noted (at most kMaxNote bytes); empty when nothing.
+    [[nodiscard]] std::string readNote() const;
+    static constexpr std::size_t kMaxNote = 4096;
+
+    const std::string& path() const noexcept { return m_path; }
+
+private:
+    OwnerLock(std::string path, UniqueFd file) : m_path(std::move(path)), m_file(std::move(file)) {}
+
+    std::string m_path;
+    UniqueFd m_file;
+    bool m_owned = false;
 };
 
 } // namespace qvr

@@ -105,7 +105,11 @@ bool CquaveromfcDlg::RunSelfUpdate()
     return m_handover.runUpdateStep([&](SelfUpdateEnvironment environment, const std::function<void()>& keepHidden) {
         environment.updater.prompts = &prompts;
         environment.updater.budget = &m_startWaits;
-        return qvr::RunSelfUpdate(environment, m_config.storeHost, keepHidden);
+        // The new version takes the queue files over as it starts.
+        return qvr::RunSelfUpdate(environment, m_config.storeHost, [&] {
+            keepHidden();
+            m_publication.letQueuesGo();
+        });
     });
 }
 

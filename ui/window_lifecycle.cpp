@@ -4,9 +4,11 @@
 
 #include "engine/workers.h"
 #include "platform/handoff.h"
+#include "res/strings.h"
 #include "ui/message_pump.h"
 
 #include <QKeyEvent>
+#include <QTimer>
 
 namespace qvr {
 
@@ -68,6 +70,15 @@ bool CquaveromfcDlg::OnInitDialog()
 
 void CquaveromfcDlg::StartNormally()
 {
+    // Back from an update that did not take over, another window may own the queue
+    // files by now: this one ends without touching them.
+    if (!m_publication.takeQueuesBack()) {
+        m_work.controller().onSwitchQuit();
+        QTimer::singleShot(0, this, [this] { EndOnQuit(); });
+        return;
+    }
+    if (!m_config.queueFolderNotice.empty())
+        Warn(m_config.queueFolderNotice, loadString(IDS_PRODUCT_NAME));
     // The window holds both gates while its workers are idle.
     m_work.workers().takeGates();
     // The proof of a new version: its window has run this long.
@@ -99,6 +110,7 @@ void CquaveromfcDlg::StartWorkers()
     // What second starts handed over to an instance that was killed, or to this
     // one during its update step, came before this start's own request.
     m_work.controller().takeHandOvers(m_publication.inbox());
+    m_publication.watchInbox([this] { m_pump->PostMessage(WM_HANDED_OVER, 0, 0); });
     m_work.controller().StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
     // it again (warnNotWritten); its file is left as it is.

@@ -1,8 +1,13 @@
 #include "ui/window_publication.h"
 
 #include "engine/window_messages.h"
+#include "platform/atomic_file.h"
 #include "platform/failure_log.h"
+#include "platform/named_mutex.h"
+#include "platform/paths.h"
 #include "res/strings.h"
+
+#include <QFileSystemWatcher>
 
 #include <cerrno>
 
@@ -62,6 +67,53 @@ void WindowPublication::unpublishHandle()
 {
     if (m_windowHandle != 0 && m_config.runtimeDir)
         unpublishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), m_windowHandle);
+}
+
+void WindowPublication::watchInbox(std::function<void()> lettersCame)
+{
+    const std::string& inbox = m_inbox.folder();
+    if (inbox.empty())
+        return;
+    // Made now, so that there is a folder to watch; a deposit would make it anyway.
+    static_cast<void>(makeFolders(inbox, 0700));
+    m_inboxWatch = std::make_unique<QFileSystemWatcher>();
+    const QString queueFolder = QString::fromStdString(parentFolder(inbox));
+    const QString inboxFolder = QString::fromStdString(inbox);
+    // The queue folder too: an inbox removed and made again is watched again, with
+    // whatever letters came into it meanwhile.
+    // A folder that cannot be watched (it is gone, or the system has no watches left)
+    // is tried again at the next change of the other.
+    const auto look = [this, queueFolder, inboxFolder, lettersCame = std::move(lettersCame)] {
+        for (const QString& folder : {inboxFolder, queueFolder})
+            if (!m_inboxWatch->directories().contains(folder))
+                static_cast<void>(m_inboxWatch->addPath(folder));
+        if (m_inbox.hasLetters())
+            lettersCame();
+    };
+    QObject::connect(m_inboxWatch.get(), &QFileSystemWatcher::directoryChanged, m_inboxWatch.get(), look);
+    // Letters that came since the window last took them.
+    look();
+    if (!m_inboxWatch->directories().contains(inboxFolder))
+        logFailure("watching the inbox " + inbox, "it cannot be watched",
+                   "requests left there are taken at the next change of the queue folder, or the next start");
+}
+
+void WindowPublication::letQueuesGo()
+{
+    if (m_config.queueOwner)
+        m_config.queueOwner->release();
+}
+
+bool WindowPublication::takeQueuesBack()
+{
+    // The new version that had them has ended, or is being ended: the kernel lets
+    // its lock go with the process.
+    if (!m_config.queueOwner || m_config.queueOwner->owned()
+        || m_config.queueOwner->takeWithin(std::chrono::seconds(3)))
+        return true;
+    logFailure("taking the queue files in " + parentFolder(m_config.queueOwner->path()) + " back",
+               "another Quavero window runs on them now", "this window ends");
+    return false;
 }
 
 } // namespace qvr

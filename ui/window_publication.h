@@ -5,7 +5,10 @@
 #include "platform/handoff.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+class QFileSystemWatcher;
 
 namespace qvr {
 
@@ -36,11 +39,23 @@ public:
     // The handle goes, unless a newer window has published over it.
     void unpublishHandle();
 
+    // Calls `lettersCame` on the window's thread whenever letters wait in the inbox,
+    // also those that came by another way than this window's server (a start that
+    // found the window busy or unreachable put them there).
+    void watchInbox(std::function<void()> lettersCame);
+
+    // The queue files' lock goes to the new version of the program that is about to
+    // start, and comes back to a window that runs on after all. False when another
+    // window took the queue files meanwhile: this one must not touch them.
+    void letQueuesGo();
+    [[nodiscard]] bool takeQueuesBack();
+
 private:
     const Configuration& m_config;
     RequestInbox m_inbox;
     std::uint32_t m_windowHandle = 0;
     std::unique_ptr<HandoffServer> m_handoffServer;
+    std::unique_ptr<QFileSystemWatcher> m_inboxWatch;
 };
 
 } // namespace qvr

@@ -99,14 +99,6 @@ TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusi
     EXPECT_EQ(countEntries(home + "/.config/quavero"), 1u) << "no draft is left beside it";
 }
 
-TEST_F(FirstStart, AQueueFolderThatIsGoneIsMadeAgain)
-{
-    std::filesystem::remove_all(m_dir.file("queues"));
-    m_store.addTrack({"t", "Again", 20000, 5});
-    ChildProcess program({QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")}, environment());
-    EXPECT_TRUE(tracksArrive({{"Again", 20000}}));
-}
-
 // What second starts handed to an instance killed before it took them comes first, as it came.
 TEST_F(FirstStart, RequestsLeftInTheInboxComeInTheOrderTheyCameBeforeTheStartsOwn)
 {

@@ -8,6 +8,12 @@
 #include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <future>
 #include <mutex>
 #include <regex>
 #include <stdexcept>
@@ -56,7 +62,7 @@ protected:
 
     WindowlessApp start(std::vector<std::string> args)
     {
-        WindowlessApp app(AppEnvironment {{hivePath(), m_runtime, "", {}}, {}, {}});
+        WindowlessApp app(AppEnvironment {{hivePath(), m_runtime, "", {}}, {}, m_windowWait});
         args.insert(args.begin(), "quavero");
         std::vector<char*> argv;
         for (auto& a : args)
@@ -70,9 +76,10 @@ protected:
 
     // The test plays the running instance's window: it writes down what reaches it,
     // and answers a request with m_keepRequest (1: kept).
-    void publishWindow()
+    void publishWindow(const std::string& runtime = {})
     {
-        m_window = HandoffServer::start(windowSocketPath(m_runtime, kHandle), [this](const HandoffMessage& m) {
+        const std::string& folder = runtime.empty() ? m_runtime : runtime;
+        m_window = HandoffServer::start(windowSocketPath(folder, kHandle), [this](const HandoffMessage& m) {
             {
                 const std::lock_guard lock(m_mutex);
                 m_received.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " + m.data);
@@ -80,7 +87,7 @@ protected:
             return m.message == WM_COPYDATA ? m_keepRequest() : std::int64_t(0);
         });
         ASSERT_TRUE(m_window);
-        ASSERT_TRUE(publishWindowHandle(m_runtime, loadString(IDS_HANDOFF_MAPPING), kHandle));
+        ASSERT_TRUE(publishWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING), kHandle));
     }
     std::vector<std::string> received()
     {
@@ -92,6 +99,7 @@ protected:
     const std::string m_home = std::getenv("HOME") ? std::getenv("HOME") : "";
     test::TempDir m_dir;
     const std::string m_runtime = m_dir.file("run");
+    std::chrono::milliseconds m_windowWait {20000};
     std::unique_ptr<HandoffServer> m_window;
     std::function<std::int64_t()> m_keepRequest = [] { return 1; };
     std::mutex m_mutex;
@@ -142,6 +150,93 @@ TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptT
     }
 }
 
+// However long a second start waits, its line says so: this window takes the connection and never answers.
+TEST_F(Startup, ASecondStartGivesUpOnAWindowThatDoesNotAnswerWithinItsWaitAndSaysSo)
+{
+    const auto running = otherInstance();
+    std::promise<void> answer;
+    m_keepRequest = [ended = answer.get_future().share()] { ended.wait(); return 1; };
+    publishWindow();
+    m_windowWait = std::chrono::milliseconds(300);
+    testing::internal::CaptureStderr();
+    const auto app = start({requestPath()});
+    const std::string said = testing::internal::GetCapturedStderr();
+    answer.set_value();
+    m_window.reset();
+    EXPECT_EQ(app.startPath(), StartPath::HandOffFailed);
+    EXPECT_THAT(said, testing::HasSubstr("did not answer within 0.3 s"));
+}
+
+// Another login session has another runtime folder: its window is met through the queue files' lock alone.
+TEST_F(Startup, AStartFromAnotherLoginSessionGoesToTheWindowThatOwnsTheQueueFilesAndOpensNone)
+{
+    const std::string theirs = m_dir.file("theirs");
+    ASSERT_EQ(::mkdir(theirs.c_str(), 0700), 0);
+    auto owner = OwnerLock::open(m_dir.file("quavero.lock"));
+    ASSERT_TRUE(owner && owner->tryTake());
+    m_windowWait = std::chrono::milliseconds(500);
+    const struct {
+        const char* name;
+        std::string note;
+        bool reached;
+    } cases[] = {{"its window is reached", theirs, true}, {"its window is not", theirs, false}, {"it noted none", "", false}};
+    RequestInbox inbox(RequestInbox::folderBeside(m_dir.file("raw.txt")));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(owner->writeNote(c.note));
+        if (c.reached)
+            publishWindow(theirs);
+        const auto app = start({requestPath()});
+        EXPECT_EQ(app.startPath(), c.reached ? StartPath::HandedOver : StartPath::HandOffFailed);
+        EXPECT_EQ(app.exitStatus(), c.reached ? 0 : CquaveromfcApp::kExitNotHandedOver);
+        EXPECT_EQ(received().size(), c.reached ? 2u : 0u) << "restored, and handed the request";
+        EXPECT_EQ(inbox.pendingLetters().size(), c.reached ? 0u : 1u) << "the owner takes it from there";
+        for (const auto& letter : inbox.pendingLetters())
+            inbox.removeLetter(letter);
+        m_window.reset();
+    }
+    // An owner that was killed holds nothing: the next start owns the queue files, and notes where it meets others.
+    owner.reset();
+    if (const pid_t child = ::fork(); child == 0) {
+        const int fd = ::open(m_dir.file("quavero.lock").c_str(), O_RDWR);
+        ::_exit(fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? ::kill(::getpid(), SIGKILL) : 1);
+    } else {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+    }
+    const auto app = start({requestPath()});
+    EXPECT_EQ(app.startPath(), StartPath::MainWindow);
+    EXPECT_EQ(OwnerLock::open(m_dir.file("quavero.lock"))->readNote(), m_runtime);
+}
+
+// Another user could plant requests in a folder that is not ours alone, or read those queued there.
+TEST_F(Startup, QueueFilesInAFolderOthersCanWriteInAreNotUsedAndTheWindowIsToldWhy)
+{
+    const std::string shared = m_dir.file("shared");
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    writeFile(hivePath(), makeHive("", "", "\"RawQueue\"=\"" + shared + "/raw.txt\""));
+    for (const mode_t mode : {01777, 0770}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::chmod(shared.c_str(), mode), 0);
+        const auto app = start({});
+        EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
+        EXPECT_THAT(app.configuration().queueFolderNotice, testing::HasSubstr(shared));
+    }
+}
+
+TEST_F(Startup, AnInboxAnotherUserMadeBesideTheQueueFilesIsNotUsed)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "only root can make a folder another user's";
+    const std::string inbox = m_dir.file("inbox");
+    ASSERT_EQ(::mkdir(inbox.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(inbox.c_str(), 65534, 65534), 0);
+    const auto app = start({});
+    EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
+    EXPECT_THAT(app.configuration().queueFolderNotice, testing::HasSubstr(inbox));
+}
+
 // A lock made under sudo, say: taken for none, a second window would run on the same queue files.
 TEST_F(Startup, AnInstanceLockWeMayNotOpenCountsAsAnotherInstanceAndOtherFailuresDoNot)
 {
@@ -149,6 +244,7 @@ TEST_F(Startup, AnInstanceLockWeMayNotOpenCountsAsAnotherInstanceAndOtherFailure
     ASSERT_EQ(::chmod((m_runtime + "/" + loadString(IDS_INSTANCE_MUTEX)).c_str(), 0), 0);
     ASSERT_EQ(::chmod(m_runtime.c_str(), 0777), 0);
     ASSERT_EQ(::chmod(m_dir.path().c_str(), 0777), 0);
+    m_windowWait = {}; // none is published to wait for
     const auto path = [&] { return static_cast<int>(start({}).startPath()); };
     // Root opens everything: the user is then played by a child process.
     EXPECT_EQ(::getuid() == 0 ? test::exitCodeAsNobody(path) : path(), static_cast<int>(StartPath::HandedOver));

@@ -55,8 +55,8 @@ random_ms() { # LATEST
 }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qvr-crash-XXXXXX")
-mkdir -p "$work/music" "$work/queues" "$work/run" "$work/logs"
-chmod 700 "$work/run"
+mkdir -p "$work/music" "$work/queues" "$work/run" "$work/run2" "$work/logs"
+chmod 700 "$work/run" "$work/run2"
 store_pid="" app_pid=""
 cleanup() {
   [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
@@ -124,6 +124,13 @@ holds_lock() { # PID
   done
   return 1
 }
+# True once the process owns the queue files: it holds the lock beside them, through
+# which alone a start from another login session (another runtime folder) meets it.
+holds_queue_lock() { # PID
+  local inode
+  inode=$(stat -c %i "$work/queues/quavero.lock" 2>/dev/null) || return 1
+  grep -Eq "FLOCK +ADVISORY +WRITE +$1 [0-9a-f]+:[0-9a-f]+:$inode " /proc/locks
+}
 window_of() { # PID: the id of its window on screen, if any
   xdotool search --onlyvisible --pid "$1" --name '^Quavero$' 2>/dev/null | head -n 1
 }
@@ -182,12 +189,17 @@ for ((round = 1; round <= rounds; round++)); do
   app_pid=$!
 
   if [ ${#pool[@]} -gt 0 ] && [ $(( RANDOM % 2 )) -eq 0 ]; then
-    for _ in $(seq 2000); do holds_lock "$app_pid" || ! kill -0 "$app_pid" 2>/dev/null && break; sleep 0.005; done
+    # A third of them come from another login session: another runtime folder, the
+    # same settings.
+    session=run held=holds_lock
+    [ $(( RANDOM % 3 )) -eq 0 ] && session=run2 held=holds_queue_lock
+    for _ in $(seq 2000); do "$held" "$app_pid" || ! kill -0 "$app_pid" 2>/dev/null && break; sleep 0.005; done
     pause=$(random_ms "$hand_over_within")
     nap_ms "$pause"
     next_request; second=$request
-    note+=", $second handed over after ${pause} ms"
-    timeout 60 "$build/quavero" "$work/requests/$second.qvr" >> "$work/logs/round-$round-second.log" 2>&1
+    note+=", $second handed over$([ "$session" = run2 ] && echo ' from another session') after ${pause} ms"
+    XDG_RUNTIME_DIR="$work/$session" timeout 60 "$build/quavero" "$work/requests/$second.qvr" \
+      >> "$work/logs/round-$round-second.log" 2>&1
     status=$?
     if ! kill -0 "$app_pid" 2>/dev/null; then
       ended_by_itself "$app_pid" "$round" "$log"; app_pid=""

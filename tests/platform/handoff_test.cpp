@@ -8,6 +8,7 @@
 #include <sys/un.h>
 
 #include <csignal>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -160,26 +161,39 @@ TEST(Handoff, FromAFolderOfAnyDepthDeadWindowsAreSweptAndSilentOrDeafSendersHarm
     EXPECT_EQ(window.messages().size(), 2u);
 }
 
-// Silent senders wait side by side (their read time far longer than the message's): never one mid-message.
-TEST(Handoff, PastTheBoundOnSendersHeldTheOldestSilentOnesAreDropped)
+// Pushing a held sender out for a new one would let senders that connect again at once push each other out for
+// good, the window's thread never resting: past the bound a new sender waits for a place.
+TEST(Handoff, PastTheBoundOnSendersHeldANewOneWaitsForAPlaceAndPushesNoneOut)
 {
     TempDir dir;
-    constexpr std::size_t kBound = 4;
-    RecordingWindow window(dir.path(), {60s, kBound});
-    ASSERT_TRUE(window.server);
-    std::vector<UniqueFd> senders(7);
-    ASSERT_TRUE(senders[0] = rawSocket(windowSocketPath(dir.path(), kHandle), false));
-    ASSERT_EQ(::send(senders[0].get(), "QVR1", 4, MSG_NOSIGNAL), 4);
-    // Answered once the window has taken every connection before it, and read what they sent.
-    EXPECT_EQ(sendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
-    for (std::size_t i = 1; i < senders.size(); ++i)
-        ASSERT_TRUE(senders[i] = rawSocket(windowSocketPath(dir.path(), kHandle), false));
-    EXPECT_EQ(sendHandoffMessage(dir.path(), kHandle, {kSysCommand, 0xF060, 0, 0, {}}, {2s, 2s}), -std::int64_t {kSysCommand});
-    for (std::size_t i = 0; i < senders.size(); ++i) {
-        char answer[8];
-        const bool dropped = i > 0 && i < senders.size() + 2 - kBound; // the first holds a place
-        EXPECT_EQ(::recv(senders[i].get(), answer, sizeof answer, MSG_DONTWAIT), dropped ? 0 : -1) << i;
-    }
+    const std::string path = windowSocketPath(dir.path(), kHandle);
+    std::promise<void> delivering, release;
+    const auto server = HandoffServer::start(path, [&, released = release.get_future().share()](const HandoffMessage& m) {
+        if (m.message == 1) {
+            delivering.set_value();
+            released.wait();
+        }
+        return std::int64_t {m.message};
+    }, {60s, 1});
+    ASSERT_TRUE(server);
+    const auto send = [](const UniqueFd& sender, std::uint32_t message) {
+        const std::string frame = encodeHandoffFrame({message, 0, 0, 0, {}});
+        return ::send(sender.get(), frame.data(), frame.size(), MSG_NOSIGNAL) == ssize_t(frame.size());
+    };
+    const auto answer = [](const UniqueFd& sender) {
+        char bytes[8] = {};
+        return ::recv(sender.get(), bytes, sizeof bytes, MSG_WAITALL) == 8 ? int(bytes[0]) : -1;
+    };
+    // While the one place is busy with a message, two silent senders come.
+    const UniqueFd busy = rawSocket(path, false);
+    ASSERT_TRUE(busy && send(busy, 1));
+    delivering.get_future().wait();
+    const UniqueFd first = rawSocket(path, false), second = rawSocket(path, false);
+    release.set_value();
+    EXPECT_EQ(answer(busy), 1);
+    ASSERT_TRUE(send(first, 2) && send(second, 3));
+    EXPECT_EQ(answer(first), 2) << "the first was not pushed out by the second";
+    EXPECT_EQ(answer(second), 3);
 }
 
 } // namespace

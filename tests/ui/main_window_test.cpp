@@ -378,6 +378,23 @@ TEST_F(WindowTest, TemporariesThatKilledSavesLeftAreRemovedAtTheStart)
     EXPECT_TRUE(fs::exists(other)) << "not a queue file's";
 }
 
+// A start that found the window busy, or came from another login session, left its request there.
+TEST_F(WindowTest, ARequestLeftInTheInboxWhileTheWindowRunsIsTakenAndDownloaded)
+{
+    addTrack("i", "Inboxed", 1000);
+    openWindow();
+    ASSERT_TRUE(RequestInbox(RequestInbox::folderBeside(m_config.strings.m_strRawQueuePath)).depositRequest("track=i"));
+    EXPECT_TRUE(waitFor([&] { return fs::exists(trackPath("Inboxed")) && m_window->queue().IsEmpty(); }));
+}
+
+TEST_F(WindowTest, QueueFilesKeptElsewhereThanTheSettingsSayAreToldInABox)
+{
+    m_config.queueFolderNotice = "Quavero does not use the folder\n/shared\nfor its queue.";
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return !m_prompts.asked.empty(); }));
+    EXPECT_EQ(m_prompts.asked.front().text, m_config.queueFolderNotice);
+}
+
 // What the window does with answers a broken or hostile store gives: no request is
 // lost, no queue is blocked for good, and nothing is written that the store did
 // not promise.
