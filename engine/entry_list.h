@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/queue_item.h"
+
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -26,6 +28,12 @@ concept DoublyLinkedNode = ListNode<Node> && requires(Node& node) {
 template <class Node>
 concept TitledNode = ListNode<Node> && requires(const Node& node) {
     requires std::is_convertible_v<decltype((node.title)), std::string_view>;
+};
+
+// An element that carries a track's address.
+template <class Node>
+concept AddressedNode = ListNode<Node> && requires(const Node& node) {
+    requires std::is_convertible_v<decltype((node.url)), std::string_view>;
 };
 
 // An ordered list that owns its elements. It is empty exactly when it has no head;
@@ -111,6 +119,19 @@ public:
         std::int64_t index = 0;
         for (const Node* node = m_head.get(); node; node = node->next.get(), ++index) {
             if (std::string_view(node->title) == title)
+                return index;
+        }
+        return -1;
+    }
+
+    // Index of the first element for the same track as `url` (trackIdentity), or -1.
+    [[nodiscard]] std::int64_t FindAddress(std::string_view url) const
+        requires AddressedNode<Node>
+    {
+        const std::string wanted = trackIdentity(url);
+        std::int64_t index = 0;
+        for (const Node* node = m_head.get(); node; node = node->next.get(), ++index) {
+            if (trackIdentity(node->url) == wanted)
                 return index;
         }
         return -1;

@@ -394,16 +394,16 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
     // The queue may have changed while the downloader worked: the report is about
     // the item it was handed, and acts only while that item is still the head.
     const QueueItem* head = m_queue.GetHead();
-    const bool headReported = head && head->title == m_shared.m_strCurTitle;
+    const bool headReported = head && trackIdentity(head->url) == trackIdentity(m_shared.m_strCurUrl);
     bool asked = false;
     bool done = false;
     if (report.cleared) {
-        asked = m_clearTarget.isFor(m_shared.m_strCurTitle);
+        asked = m_clearTarget.isFor(m_shared.m_strCurUrl);
         if (asked)
             removeAllQueued();
         m_clearTarget.withdraw();
     } else if (report.cancelled) {
-        asked = headReported && m_cancelTarget.isFor(m_shared.m_strCurTitle);
+        asked = headReported && m_cancelTarget.isFor(m_shared.m_strCurUrl);
         if (asked)
             removeQueued(0);
         m_cancelTarget.withdraw();
@@ -439,9 +439,10 @@ void QueueController::onEntryResolved(ResolveReport report)
     if (report.outcome == Outcome::Consumed || report.outcome == Outcome::Refused) {
         // A request leaves the raw queue only once its track is on disk in the
         // download queue, so that a crash or a full disk between the two saves
-        // leaves it in both rather than in neither; resolved again, its title is
-        // found queued and it is dropped, as is an item whose title is queued.
-        const bool added = report.item && m_queue.FindTitle(report.item->title) < 0;
+        // leaves it in both rather than in neither; resolved again, its track is
+        // found queued and it is dropped, as is any track queued already. A track
+        // of a queued title but another address is another track.
+        const bool added = report.item && m_queue.FindAddress(report.item->url) < 0;
         if (report.outcome == Outcome::Refused && !m_shared.m_strCurRawEntry.empty())
             m_view.Warn("The store gave no track for this request, so it was left out:\n\n"
                             + m_shared.m_strCurRawEntry,
@@ -514,15 +515,14 @@ void QueueController::removeTrack(int selected)
         return;
     // The box runs the window's events: the track may finish, and the next one
     // start, before the answer comes. The answer is about the track that was asked.
-    const std::string title = asked->title;
+    const std::string url = asked->url;
     const bool confirmed = m_view.Ask(
         "The track that you've chosen to remove is currently in the process of downloading.\n"
         "Are you sure you want to cancel the current download?",
         "Remove Current Download?", QueueView::Buttons::OkCancel);
     const QueueItem* head = m_queue.GetHead();
-    if (confirmed && head && head->title == title) {
-        m_cancelTarget.aimAt(title);
-    }
+    if (confirmed && head && trackIdentity(head->url) == trackIdentity(url))
+        m_cancelTarget.aimAt(url);
 }
 
 void QueueController::clearQueue()
@@ -539,7 +539,7 @@ void QueueController::clearQueue()
         m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
     } else {
-        m_clearTarget.aimAt(m_queue.GetHead()->title);
+        m_clearTarget.aimAt(m_queue.GetHead()->url);
     }
 }
 

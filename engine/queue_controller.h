@@ -203,15 +203,15 @@ public:
     [[nodiscard]] bool resolverOffline() const { return m_bResolverOffline; }
 
 private:
-    // A pending cancel or clear: the track it was asked for, and the downloader's
-    // request flag, which is set exactly while there is such a track. Both change
-    // only here.
+    // A pending cancel or clear: the track it was asked for (its identity), and the
+    // downloader's request flag, which is set exactly while there is such a track.
+    // Both change only here.
     class PendingRequest {
     public:
         explicit PendingRequest(std::atomic<bool>& flag) : m_flag(flag) {}
-        void aimAt(const std::string& title)
+        void aimAt(const std::string& url)
         {
-            m_target = title;
+            m_target = trackIdentity(url);
             m_flag = true;
         }
         void withdraw()
@@ -219,11 +219,11 @@ private:
             m_target.reset();
             m_flag = false;
         }
-        [[nodiscard]] bool isFor(const std::string& title) const { return m_target == title; }
+        [[nodiscard]] bool isFor(const std::string& url) const { return m_target == trackIdentity(url); }
         // It aims at a track that is no longer at the head of the queue.
         [[nodiscard]] bool isStale(const QueueItem* head) const
         {
-            return m_target && (!head || head->title != *m_target);
+            return m_target && (!head || trackIdentity(head->url) != *m_target);
         }
 
     private:

@@ -34,6 +34,24 @@ TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
     EXPECT_GE(saves, 5);
 }
 
+// Titles repeat across albums: a track is its address, whatever installation asks.
+TEST_F(WhileATrackDownloads, ATrackOfAQueuedTitleButAnotherAddressIsQueuedAndACancelHitsOnlyItsOwn)
+{
+    controller.LoadRawQueue();
+    for (const char* request : {"track=a2", "track=a-again"})
+        ASSERT_TRUE(controller.AddRawEntry(request));
+    theResolverReports("A", ResolveReport::Outcome::Consumed, "http://store/A?from=album2");
+    theResolverReports("A renamed", ResolveReport::Outcome::Consumed, "http://store/A?guid=OLD");
+    EXPECT_THAT(store.downloadQueue, ElementsAre("A", "B", "C", "A"));
+    controller.removeTrack(1);
+    controller.removeTrack(1);
+    // The first "A" finishes while Remove asks about it: the other "A" is not cancelled.
+    whileTheBoxIsOpen([this] { theDownloaderReports({.outcome = Outcome::Done}); });
+    controller.removeTrack(0);
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_THAT(queued(), ElementsAre("A"));
+}
+
 TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARawListItOwns)
 {
     // Before the raw entries are loaded (the update step), requests go to the file.

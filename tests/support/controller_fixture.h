@@ -115,12 +115,14 @@ protected:
         store.downloadQueue = std::move(titles);
         controller.LoadDownloadQueue();
     }
-    // The resolver's report on the entry it holds: a track, or none (nullptr title).
-    void theResolverReports(const char* title, ResolveReport::Outcome outcome = ResolveReport::Outcome::Consumed)
+    // The resolver's report on the entry it holds: a track (at the address of its
+    // title, unless `url` says another), or none (nullptr title).
+    void theResolverReports(const char* title, ResolveReport::Outcome outcome = ResolveReport::Outcome::Consumed,
+                            std::string url = {})
     {
         ResolveReport report {outcome, std::nullopt};
         if (title)
-            report.item.emplace(title, std::string("http://store/") + title);
+            report.item.emplace(title, url.empty() ? std::string("http://store/") + title : url);
         controller.onEntryResolved(std::move(report));
     }
     void theDownloaderReports(const DownloadReport& report) { controller.onDownloadFinished(report); }

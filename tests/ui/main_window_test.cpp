@@ -215,6 +215,18 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
     EXPECT_TRUE(requestsTo("/tracks/").empty());
 }
 
+TEST_F(WindowTest, TwoTracksOfOneTitleBothArrive)
+{
+    addTrack("x1", "Intro", 20000);
+    addTrack("x2", "Intro", 30000);
+    openWindow();
+    m_window->AddRawEntry("track=x1");
+    m_window->AddRawEntry("track=x2");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Intro (2)")) && m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Intro")), expectedContent("x1", 20000));
+    EXPECT_EQ(readFile(trackPath("Intro (2)")), expectedContent("x2", 30000));
+}
+
 // However big the download folder, the window shows at once; its list of tracks
 // fills as soon as the folder is read.
 TEST_F(WindowTest, TheDownloadedTracksAreListedAfterTheWindowShows)
