@@ -246,7 +246,8 @@ for ((i = 0; i < track_count; i++)); do remaining=$(( remaining + sizes[i] )); d
 log="$work/logs/final.log"
 "$build/quavero" > "$log" 2>&1 &
 app_pid=$!
-all_in() { # what the last check will say, without comparing again the files it found whole
+all_in() { # once nothing is queued, what the last check will say (not comparing again what it found whole)
+  [ -s "$work/queues/downloadqueue.txt" ] && return 1
   "$build/qvr_crash_check" --store "$host" --hive "$work/registry.reg" --final --seen "$work/seen-final.tsv" \
     --download-queue "$work/queues/downloadqueue.txt" --raw-queue "$work/queues/rawqueue.txt" \
     --music "$work/music" --tracks "$work/tracks.tsv" --requests "$work/requests.tsv" > /dev/null
