@@ -1,17 +1,22 @@
 // qvr_crash_check: looks at what the program left on disk after it was killed, for crash_test.sh.
 //   qvr_crash_check --store HOST:PORT --hive FILE --download-queue FILE --raw-queue FILE
 //                   --music DIR --tracks FILE --requests FILE [--seen FILE] [--final]
-// --tracks: "ID<TAB>TITLE<TAB>SIZE" lines; --requests: "ID<TAB>ROUND<TAB>HOW" lines. --final: both
-// queues empty and every request downloaded. --seen: whole files unchanged since an earlier check
-// (inode, size, mtime) are not compared again. Prints one "FAIL ..." line per fault (a lost request as
-// "FAIL lost ID: ..."), then "checked: F finished, P partial, I in the inbox, B bytes compared".
+// --tracks: "ID<TAB>TITLE<TAB>SIZE" lines (a title may repeat); --requests: "ID<TAB>ROUND<TAB>HOW" lines.
+// --final: both queues empty and every request downloaded. --seen: whole files unchanged since an earlier
+// check (inode, size, mtime) are not compared again. Prints one "FAIL ..." line per fault (a lost request
+// as "FAIL lost ID: ..."), then "checked: F finished, P partial, I in the inbox, B bytes compared".
+// A file holds the track its mark names: the attribute "user.quavero.track", "ADDRESS" or, once whole,
+// "ADDRESS<LF>SIZE"; where the file system keeps none, the line "DEVICE:INODE|ADDRESS|SIZE or nothing|PATH"
+// of trackfiles.txt beside the queue files. An unmarked file: the track of its name whose beginning it is.
 
 #include "platform/hive.h"
 #include "tools/store-sim/store_sim.h"
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -77,6 +82,26 @@ std::string identity(const std::string& path)
         + "\t" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
+// The address of the track the file's mark names (see the head of this file), from `record` where the
+// file system keeps no attributes.
+std::optional<std::string> markOf(const std::string& path, const std::string& record)
+{
+    std::string text(8192, '\0');
+    struct stat st {};
+    if (const ssize_t n = ::lgetxattr(path.c_str(), "user.quavero.track", text.data(), text.size()); n >= 0)
+        return text.substr(0, std::min(text.find('\n'), static_cast<std::size_t>(n)));
+    if (errno != ENOTSUP || ::lstat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    const std::string key = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + "|";
+    std::istringstream lines(readFile(record).value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+        const auto bar = line.find('|', key.size()), end = line.find('|', bar + 1);
+        if (line.starts_with(key) && bar != std::string::npos && end != std::string::npos && line.substr(end + 1) == path)
+            return line.substr(key.size(), bar - key.size());
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -94,10 +119,11 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    std::map<std::string, Track> byTitle, byId;
+    std::map<std::string, Track> byId, byAddress;  // a track is its address; its title may be another's too
     for (const auto& row : readTable(option["--tracks"]))
         if (row.size() == 3)
-            byTitle[row[1]] = byId[row[0]] = Track {row[0], row[1], std::stoull(row[2])};
+            byId[row[0]] = byAddress["http://" + option["--store"] + "/tracks/" + row[0] + ".mp3?dl=" + row[0]]
+                = Track {row[0], row[1], std::stoull(row[2])};
 
     const auto hive = qvr::HiveDocument::parse(readFile(option["--hive"]).value_or(""));
     if (!hive)
@@ -106,19 +132,18 @@ int main(int argc, char** argv)
         if (hive && !hive->findValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\QVR\\Queue", name))
             fail(std::string("the settings hive lost the value ") + name);
 
-    std::set<std::string> queuedTitles, rawIds;
+    std::set<std::string> queued, rawIds;
     for (const std::string& line : queueLines(option["--download-queue"], "the download queue", fail)) {
         const auto bar = line.find('|');
-        const auto track = byTitle.find(line.substr(0, bar));
-        if (bar == std::string::npos || line.find('|', bar + 1) != std::string::npos || track == byTitle.end()) {
+        const auto track = bar == std::string::npos ? byAddress.end() : byAddress.find(line.substr(bar + 1));
+        if (line.find('|', bar + 1) != std::string::npos || track == byAddress.end()) {
             fail("the download queue holds a line that is no track of the store: " + line);
             continue;
         }
-        const std::string& id = track->second.id;
-        if (line.substr(bar + 1) != "http://" + option["--store"] + "/tracks/" + id + ".mp3?dl=" + id)
-            fail("the download queue has the wrong address for " + track->first + ": " + line.substr(bar + 1));
-        if (!queuedTitles.insert(track->first).second)
-            fail("the download queue holds " + track->first + " twice");
+        if (line.substr(0, bar) != track->second.title)
+            fail("the download queue has the wrong title for " + track->second.id + ": " + line.substr(0, bar));
+        if (!queued.insert(track->second.id).second)
+            fail("the download queue holds " + track->second.id + " twice");
     }
     const auto requested = [&](const std::string& text) { return text.starts_with("track=") && byId.count(text.substr(6)); };
     for (const std::string& line : queueLines(option["--raw-queue"], "the raw queue", fail)) {
@@ -131,8 +156,8 @@ int main(int argc, char** argv)
     // leading dot is a deposit cut short, never acknowledged.
     std::size_t waiting = 0;
     std::error_code error;
-    const auto inbox = std::filesystem::path(option["--raw-queue"]).parent_path() / "inbox";
-    for (const auto& entry : std::filesystem::directory_iterator(inbox, error)) {
+    const auto queues = std::filesystem::path(option["--raw-queue"]).parent_path();
+    for (const auto& entry : std::filesystem::directory_iterator(queues / "inbox", error)) {
         const std::string name = entry.path().filename().string(), text = readFile(entry.path().string()).value_or("");
         if (name.starts_with("."))
             continue;
@@ -146,40 +171,55 @@ int main(int argc, char** argv)
 
     // Every file in the download folder: a true beginning of its track, whole once it left the queue.
     std::set<std::string> seen, seenNow, finished;
+    std::map<std::string, std::string> fileOf;
     std::ifstream seenIn(option.count("--seen") ? option["--seen"] : "");
     for (std::string line; std::getline(seenIn, line);)
         seen.insert(line);
     std::uint64_t compared = 0;
     std::size_t partial = 0;
     for (const auto& entry : std::filesystem::directory_iterator(option["--music"], error)) {
-        const std::string name = entry.path().filename().string();
-        const auto track = byTitle.find(name.ends_with(".mp3") ? name.substr(0, name.size() - 4) : name);
-        if (track == byTitle.end()) {
-            fail("the download folder holds a file of no track: " + name);
+        const std::string name = entry.path().filename().string(), path = entry.path().string();
+        const auto named = [&name](const Track& t) {  // "TITLE.mp3", or "TITLE (N).mp3" from N = 2 on
+            const auto n = name.starts_with(t.title + " (") && name.ends_with(").mp3") && name.size() > t.title.size() + 7
+                ? name.substr(t.title.size() + 2, name.size() - t.title.size() - 7) : std::string("x");
+            return name == t.title + ".mp3" || (n.find_first_not_of("0123456789") == std::string::npos && n[0] != '0' && n != "1");
+        };
+        const auto mark = markOf(path, (queues / "trackfiles.txt").string());
+        const Track* track = mark && byAddress.count(*mark) ? &byAddress[*mark] : nullptr;
+        std::optional<std::string> bytes = mark ? std::nullopt : readFile(path);
+        for (const auto& [id, t] : byId)  // unmarked: the track of its name it begins, one still queued if two
+            if (bytes && named(t) && bytes->size() <= t.size && (!track || queued.count(id))
+                && qvr::sim::trackContent(qvr::sim::patternFromId(id), 0, bytes->size()) == *bytes)
+                track = &t;
+        if (!track) {
+            fail("the download folder holds a file of no track: " + name + (mark ? ", marked " + *mark : ""));
             continue;
         }
-        const Track& t = track->second;
-        const std::string known = name + "\t" + identity(entry.path().string());
-        const bool queued = queuedTitles.count(t.title) != 0;
-        const auto whole = [&] { finished.insert(t.title); seenNow.insert(known); };
-        if (seen.count(known) && !queued) {
+        if (mark && !named(*track))
+            fail(name + " is marked for " + track->id + ", which is titled " + track->title);
+        const Track& t = *track;
+        if (!fileOf.emplace(t.id, name).second)
+            fail(name + " and " + fileOf[t.id] + " both hold " + t.id);
+        const std::string known = name + "\t" + identity(path);
+        const bool inQueue = queued.count(t.id) != 0;
+        const auto whole = [&] { finished.insert(t.id); seenNow.insert(known); };
+        if (seen.count(known) && !inQueue) {
             whole();
             continue;
         }
-        const auto bytes = readFile(entry.path().string());
-        if (!bytes) {
+        if (!bytes && !(bytes = readFile(path))) {
             fail("cannot read " + name);
             continue;
         }
         const std::string expected = qvr::sim::trackContent(qvr::sim::patternFromId(t.id), 0, t.size);
-        const std::string sizes = " (file " + std::to_string(bytes->size()) + " bytes, track " + std::to_string(t.size) + ")";
+        const std::string sizes = " (file " + std::to_string(bytes->size()) + " bytes, " + t.id + " " + std::to_string(t.size) + ")";
         compared += bytes->size();
         if (bytes->size() > t.size || expected.compare(0, bytes->size(), *bytes) != 0) {
             const auto at = std::mismatch(bytes->begin(), bytes->end(), expected.begin(), expected.end()).first;
             fail(name + " differs from the track from byte " + std::to_string(at - bytes->begin()) + sizes);
         } else if (bytes->size() == t.size) {
             whole();
-        } else if (!queued) {
+        } else if (!inQueue) {
             fail(name + " has left the download queue unfinished" + sizes);
         } else {
             ++partial;
@@ -191,14 +231,14 @@ int main(int argc, char** argv)
     for (const auto& row : readTable(option["--requests"])) {
         if (row.size() != 3 || !byId.count(row[0]))
             continue;
-        const std::string& title = byId[row[0]].title;
-        const std::string lost = "lost " + row[0] + ": " + title + " (requested in round " + row[1] + ", " + row[2] + ")";
-        if (final && !finished.count(title))
+        const std::string lost = "lost " + row[0] + ": " + byId[row[0]].title + " (requested in round " + row[1] + ", "
+            + row[2] + ")";
+        if (final && !finished.count(row[0]))
             fail(lost + " was not downloaded by the clean run");
-        else if (!rawIds.count(row[0]) && !queuedTitles.count(title) && !finished.count(title))
+        else if (!rawIds.count(row[0]) && !queued.count(row[0]) && !finished.count(row[0]))
             fail(lost + " is neither in the raw queue or the inbox nor in the download queue nor downloaded");
     }
-    if (final && !queuedTitles.empty())
+    if (final && !queued.empty())
         fail("the download queue is not empty after the clean run");
     if (final && !rawIds.empty())
         fail("the raw queue or the inbox is not empty after the clean run");
