@@ -8,11 +8,6 @@
 #include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-
-#include <csignal>
 #include <future>
 #include <mutex>
 #include <regex>
@@ -195,18 +190,9 @@ TEST_F(Startup, AStartFromAnotherLoginSessionGoesToTheWindowThatOwnsTheQueueFile
             inbox.removeLetter(letter);
         m_window.reset();
     }
-    // An owner that was killed holds nothing: the next start owns the queue files, and notes where it meets others.
+    // Once the owner has gone, the next start owns the queue files, and notes where others meet it.
     owner.reset();
-    if (const pid_t child = ::fork(); child == 0) {
-        const int fd = ::open(m_dir.file("quavero.lock").c_str(), O_RDWR);
-        ::_exit(fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? ::kill(::getpid(), SIGKILL) : 1);
-    } else {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status));
-    }
-    const auto app = start({requestPath()});
-    EXPECT_EQ(app.startPath(), StartPath::MainWindow);
+    EXPECT_EQ(start({requestPath()}).startPath(), StartPath::MainWindow);
     EXPECT_EQ(OwnerLock::open(m_dir.file("quavero.lock"))->readNote(), m_runtime);
 }
 
@@ -295,15 +281,12 @@ TEST_F(Startup, SettingsThatNameNoQueueFilesGetThoseOfAFirstStart)
 }
 
 const std::string kKeptId = "0123456789ABCDEF0123456789ABCDEF";
-const std::string kWholeHive =
-    makeHive("", "\"DownloadFolder\"=\"/kept\"\r\n\"GUID\"=\"" + kKeptId + "\"", "\"RawQueue\"=\"/q/raw.txt\"");
 
 struct DamagedSettings {
     const char* name;
-    std::string bytes;
-    std::size_t junk = 0;  // bytes of junk after them
+    std::string (*damage)(const std::string& whole);
     bool keepsValues = false;
-    std::string rawQueue {};  // empty: a first start's
+    bool keepsRawQueue = false;  // else a first start's
 };
 
 class UnreadableSettings : public Startup, public testing::WithParamInterface<DamagedSettings> {};
@@ -312,7 +295,10 @@ class UnreadableSettings : public Startup, public testing::WithParamInterface<Da
 // A line cut short is no value.
 TEST_P(UnreadableSettings, AreKeptAsideUnchangedAndANewFileKeepsWhatStillReads)
 {
-    const std::string bytes = GetParam().bytes + std::string(GetParam().junk, 'x');
+    const std::string rawQueue = m_dir.file("queues/raw.txt");
+    // The settings as a start writes them, then damaged.
+    const std::string bytes = GetParam().damage(makeHive(
+        "", "\"DownloadFolder\"=\"/kept\"\r\n\"GUID\"=\"" + kKeptId + "\"", "\"RawQueue\"=\"" + rawQueue + "\""));
     writeFile(hivePath() + ".broken", "kept from before");
     writeFile(hivePath(), bytes);
     const auto app = start({});
@@ -322,8 +308,8 @@ TEST_P(UnreadableSettings, AreKeptAsideUnchangedAndANewFileKeepsWhatStillReads)
     EXPECT_EQ(app.strings().m_strDownloadFolder, GetParam().keepsValues ? "/kept" : m_dir.file("home/Music/Quavero"));
     EXPECT_EQ(app.strings().m_strInstallationId == kKeptId, GetParam().keepsValues);
     EXPECT_TRUE(std::regex_match(app.strings().m_strInstallationId, std::regex("[0-9A-F]{32}")));
-    const std::string& rawQueue = GetParam().rawQueue;
-    EXPECT_EQ(app.strings().m_strRawQueuePath, rawQueue.empty() ? m_dir.file("data/quavero/rawqueue.txt") : rawQueue);
+    EXPECT_EQ(app.strings().m_strRawQueuePath,
+              GetParam().keepsRawQueue ? rawQueue : m_dir.file("data/quavero/rawqueue.txt"));
 
     const auto again = start({});
     EXPECT_EQ(again.configuration().settingsNotice, "");
@@ -332,11 +318,12 @@ TEST_P(UnreadableSettings, AreKeptAsideUnchangedAndANewFileKeepsWhatStillReads)
 
 INSTANTIATE_TEST_SUITE_P(
     Startup, UnreadableSettings,
-    testing::Values(DamagedSettings {.name = "Truncated", .bytes = kWholeHive.substr(0, kWholeHive.size() - 5), .keepsValues = true},
-                    DamagedSettings {.name = "Garbage", .bytes = "\xff\xfe damaged beyond reading"},
-                    DamagedSettings {.name = "Of50MB", .bytes = kWholeHive, .junk = 50 << 20, .keepsValues = true,
-                                     .rawQueue = "/q/raw.txt"},
-                    DamagedSettings {.name = "OfAMillionLines", .bytes = "REGEDIT4\n" + std::string(1 << 20, '\n')}),
+    testing::Values(
+        DamagedSettings {.name = "Truncated", .damage = [](const std::string& whole) { return whole.substr(0, whole.size() - 5); }, .keepsValues = true},
+        DamagedSettings {.name = "Garbage", .damage = [](const std::string&) { return std::string("\xff\xfe damaged beyond reading"); }},
+        DamagedSettings {.name = "Of50MB", .damage = [](const std::string& whole) { return whole + std::string(50 << 20, 'x'); },
+                         .keepsValues = true, .keepsRawQueue = true},
+        DamagedSettings {.name = "OfAMillionLines", .damage = [](const std::string&) { return "REGEDIT4\n" + std::string(1 << 20, '\n'); }}),
     [](const testing::TestParamInfo<DamagedSettings>& test) { return std::string(test.param.name); });
 
 // The real executable first, as the installer runs it.

@@ -231,18 +231,6 @@ TEST_F(WindowTest, ATitleThatIsAPathIsNeverWrittenAndTheItemIsDropped)
     EXPECT_TRUE(requestsTo("/tracks/").empty());
 }
 
-TEST_F(WindowTest, TwoTracksOfOneTitleBothArrive)
-{
-    addTrack("x1", "Intro", 20000);
-    addTrack("x2", "Intro", 30000);
-    openWindow();
-    m_window->AddRawEntry("track=x1");
-    m_window->AddRawEntry("track=x2");
-    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Intro (2)")) && m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(readFile(trackPath("Intro")), expectedContent("x1", 20000));
-    EXPECT_EQ(readFile(trackPath("Intro (2)")), expectedContent("x2", 30000));
-}
-
 TEST_F(WindowTest, ATrackTheStoreRefusesKeepsItsPlaceWithoutHoldingTheTrackBehindIt)
 {
     m_store.addTrack({"nf1", "Not Found", 1000, sim::patternFromId("nf1"), 404});
@@ -385,14 +373,6 @@ TEST_F(WindowTest, ARequestLeftInTheInboxWhileTheWindowRunsIsTakenAndDownloaded)
     openWindow();
     ASSERT_TRUE(RequestInbox(RequestInbox::folderBeside(m_config.strings.m_strRawQueuePath)).depositRequest("track=i"));
     EXPECT_TRUE(waitFor([&] { return fs::exists(trackPath("Inboxed")) && m_window->queue().IsEmpty(); }));
-}
-
-TEST_F(WindowTest, QueueFilesKeptElsewhereThanTheSettingsSayAreToldInABox)
-{
-    m_config.queueFolderNotice = "Quavero does not use the folder\n/shared\nfor its queue.";
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return !m_prompts.asked.empty(); }));
-    EXPECT_EQ(m_prompts.asked.front().text, m_config.queueFolderNotice);
 }
 
 // What the window does with answers a broken or hostile store gives: no request is
