@@ -94,7 +94,8 @@ TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusi
     EXPECT_EQ(settings.m_strDownloadQueuePath, home + "/.local/share/quavero/downloadqueue.txt");
     EXPECT_TRUE(std::regex_match(settings.m_strInstallationId, std::regex("[0-9A-F]{32}")));
     const std::string made = readFile(hive);
-    EXPECT_TRUE(writeFirstRunSettings(hive, {"/other", "/other", "/other"}));
+    const std::string other = home + "/other";
+    EXPECT_TRUE(writeFirstRunSettings(hive, {other, other, other}));
     EXPECT_EQ(readFile(hive), made) << "a settings file, once there, is the user's";
     EXPECT_EQ(countEntries(home + "/.config/quavero"), 1u) << "no draft is left beside it";
 }
