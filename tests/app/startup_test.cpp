@@ -296,24 +296,25 @@ class UnreadableSettings : public Startup, public testing::WithParamInterface<Da
 TEST_P(UnreadableSettings, AreKeptAsideUnchangedAndANewFileKeepsWhatStillReads)
 {
     const std::string rawQueue = m_dir.file("queues/raw.txt"), kept = m_dir.file("kept");
-    // The settings as a start writes them, then damaged.
     const std::string bytes = GetParam().damage(makeHive(
         "", "\"DownloadFolder\"=\"" + kept + "\"\r\n\"GUID\"=\"" + kKeptId + "\"", "\"RawQueue\"=\"" + rawQueue + "\""));
     writeFile(hivePath() + ".broken", "kept from before");
     writeFile(hivePath(), bytes);
-    const auto app = start({});
+    std::optional app(start({}));
     EXPECT_EQ(readFile(hivePath() + ".broken"), "kept from before");
     EXPECT_TRUE(readFile(hivePath() + ".broken.2") == bytes);
-    EXPECT_THAT(app.configuration().settingsNotice, testing::HasSubstr(hivePath() + ".broken.2\n"));
-    EXPECT_EQ(app.strings().m_strDownloadFolder, GetParam().keepsValues ? kept : m_dir.file("home/Music/Quavero"));
-    EXPECT_EQ(app.strings().m_strInstallationId == kKeptId, GetParam().keepsValues);
-    EXPECT_TRUE(std::regex_match(app.strings().m_strInstallationId, std::regex("[0-9A-F]{32}")));
-    EXPECT_EQ(app.strings().m_strRawQueuePath,
+    EXPECT_THAT(app->configuration().settingsNotice, testing::HasSubstr(hivePath() + ".broken.2\n"));
+    EXPECT_EQ(app->strings().m_strDownloadFolder, GetParam().keepsValues ? kept : m_dir.file("home/Music/Quavero"));
+    EXPECT_EQ(app->strings().m_strInstallationId == kKeptId, GetParam().keepsValues);
+    EXPECT_TRUE(std::regex_match(app->strings().m_strInstallationId, std::regex("[0-9A-F]{32}")));
+    EXPECT_EQ(app->strings().m_strRawQueuePath,
               GetParam().keepsRawQueue ? rawQueue : m_dir.file("data/quavero/rawqueue.txt"));
 
+    const std::string id = app->strings().m_strInstallationId;
+    app.reset(); // it ended: the next start owns the queue files in turn
     const auto again = start({});
     EXPECT_EQ(again.configuration().settingsNotice, "");
-    EXPECT_EQ(again.strings().m_strInstallationId, app.strings().m_strInstallationId);
+    EXPECT_EQ(again.strings().m_strInstallationId, id);
 }
 
 INSTANTIATE_TEST_SUITE_P(
