@@ -459,7 +459,7 @@ void QueueController::onEntryResolved(ResolveReport report)
         return;
     m_gates.takeBack(Gate::Resolve);
     m_bResolving = false;
-    m_bResolverOffline = report.outcome == Outcome::NetworkError;
+    const bool wasOffline = std::exchange(m_bResolverOffline, report.outcome == Outcome::NetworkError);
     if (report.outcome == Outcome::SetAside)
         setAside(m_requestWaits, m_shared.m_strCurRawEntry);
     if (report.outcome == Outcome::Consumed || report.outcome == Outcome::Refused) {
@@ -494,6 +494,10 @@ void QueueController::onEntryResolved(ResolveReport report)
     }
     if (!m_bResolverOffline && m_queue.IsEmpty())
         m_view.SetStatus(kNoFilesInQueue);
+    // The store answers again: the downloads held back meanwhile go on, whether or
+    // not this answer brought a track.
+    else if (wasOffline && !m_bResolverOffline)
+        StartNextDownload();
     StartNextResolve();
 }
 
@@ -600,6 +604,12 @@ void QueueController::chooseDownloadFolder()
 
 void QueueController::resumeDownloads()
 {
+    // The store is asked again now for the requests too, those that wait out its
+    // failure or were set aside, whether or not a track is queued yet.
+    m_shared.m_bRetryResolveNow = true;
+    for (auto& [request, wait] : m_requestWaits)
+        wait.until = {};
+    StartNextResolve();
     if (m_queue.IsEmpty()) {
         m_view.SetStatus(kNoFilesInQueue);
         return;

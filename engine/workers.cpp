@@ -81,6 +81,7 @@ struct ResolveResult {
     ResolveReport report;
     bool retry = false;  // asked again after a pause: the store could not answer now
     std::string why;     // for the failure log; empty when nothing failed
+    std::optional<std::chrono::seconds> asked;  // the wait the store asked for
 };
 
 std::string trackInfoUrl(const WorkerShared& shared, const std::string& entry)
@@ -144,6 +145,7 @@ ResolveResult resolveOne(MessageSink& window, WorkerShared& shared, const std::s
         result.report.outcome = ResolveReport::Outcome::StoreBusy;
         result.retry = true;
         result.why = httpStatusText(response->statusCode());
+        result.asked = askedRetryWait(*response);
         if (!shared.m_bStopThreads)
             sendStatus(window, kStoreBusy);
         return result;
@@ -224,6 +226,7 @@ struct Attempt {
     Next next = Next::AtOnce;
     bool answered = false;
     std::string why;  // for the failure log; empty when nothing failed
+    std::optional<std::chrono::seconds> asked {};  // the wait the store asked for
 };
 
 // Tells the window why the folder cannot take the track; the item stays.
@@ -346,7 +349,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     if (status != 200 && status != 206 && !storeBusy(status))
         return {Outcome::SetAside, Attempt::Next::AtOnce, true, httpStatusText(status)};
     if (status != 200 && status != 206)
-        return {Outcome::Unfinished, Attempt::Next::Later, false, httpStatusText(status)};
+        return {Outcome::Unfinished, Attempt::Next::Later, false, httpStatusText(status), askedRetryWait(*response)};
     const auto plan = planWrite(*response, onDisk, shared.settings.largestTrack);
     if (!plan) {
         sendStatus(window, kNetworkError);
@@ -432,6 +435,11 @@ void logAttempt(const TrackJob& job, const Attempt& attempt, std::string_view ne
 
 } // namespace
 
+void WorkerSettings::sleepUnlessWoken(std::chrono::milliseconds pause, const std::function<bool()>& wake)
+{
+    pauseUnless(pause, wake);
+}
+
 std::string WorkerShared::trackRecordPath(const Configuration& configuration)
 {
     const std::string& queue = configuration.strings.m_strDownloadQueuePath;
@@ -446,7 +454,7 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
     std::optional<NamedMutex> gate = openGate(shared, IDS_RESOLVE_GATE);
     auto answer = std::make_unique<std::array<char, kAnswerLimit + 1>>();
     answer->fill(0);
-    RetryPause pauses(shared.settings.retryPause);
+    RetryPause pauses(shared.settings.retryPause, kLongestResolvePause);
 
     while (http && gate && !shared.m_bStopThreads) {
         // Past a gate it could not wait at, the worker would take a job it was not
@@ -463,10 +471,10 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
         const std::string entry = takeRawEntry(shared);
         ResolveResult result = resolveOne(window, shared, entry, *http, *answer);
         if (result.retry) {
-            const auto pause = pauses.after(entry);
+            const auto pause = pauses.after(entry, result.asked);
             if (!shared.m_bStopThreads)
                 logFailure("track info " + trackInfoUrl(shared, entry), result.why, "asking again in " + secondsText(pause));
-            pauseUnless(pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
+            shared.settings.waitOut(pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
         } else {
             if (!result.why.empty())
                 logFailure("track info " + trackInfoUrl(shared, entry), result.why,
@@ -511,9 +519,9 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
             pauses.succeeded();
         if (attempt.next != Attempt::Next::AtOnce) {
             const auto pause = attempt.next == Attempt::Next::Soon ? shared.settings.retryPause
-                                                                   : pauses.after(job.title + "|" + job.url);
+                                                                   : pauses.after(job.title + "|" + job.url, attempt.asked);
             logAttempt(job, attempt, "trying again in " + secondsText(pause));
-            pauseUnless(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
+            shared.settings.waitOut(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
         } else {
             logAttempt(job, attempt, attempt.outcome == Outcome::SetAside
                                          ? "trying it again after a pause of its own; the tracks behind it go on"

@@ -24,7 +24,8 @@ struct WorkerSettings {
     HttpClientFactory http {};
     // How long a worker waits after a failed exchange before it reports, so that
     // a dead network is not hammered; the pause doubles while the same job keeps
-    // failing, up to RetryPause::kMostGrowth times this.
+    // failing: the resolver's up to kLongestResolvePause, the downloader's up to
+    // RetryPause::kMostGrowth times this. A store's Retry-After makes it longer.
     std::chrono::milliseconds retryPause {1000};
     // A folder that never stops changing (a copy, a tagger, a sync tool at work) has
     // its list read at most this often; the first change after a quiet spell, and a
@@ -37,7 +38,18 @@ struct WorkerSettings {
     // 64 MiB and 1 %, so that a track never fills the disk.
     std::function<std::uint64_t(std::uint64_t total)> diskReserve = defaultDiskReserve;
     static std::uint64_t defaultDiskReserve(std::uint64_t total) { return std::min<std::uint64_t>(64 << 20, total / 100); }
+    // How the resolver and the downloader wait out the pause after a failure: until
+    // it has passed, or at once when `wake` says so (the user resumed, a new request
+    // came, the window closes). Tests see here the pauses asked for.
+    using PauseWaiter = std::function<void(std::chrono::milliseconds pause, const std::function<bool()>& wake)>;
+    PauseWaiter waitOut = sleepUnlessWoken;
+    static void sleepUnlessWoken(std::chrono::milliseconds pause, const std::function<bool()>& wake);
 };
+
+// A request waits this long at most after the store it is asked of failed, once the
+// store is back: the normal pace is about one ask a second, and a store that keeps
+// failing sees two a minute.
+inline constexpr std::chrono::milliseconds kLongestResolvePause {std::chrono::seconds(30)};
 
 // What the main window shares with its three worker threads. The flags are the
 // window's requests, polled by the workers without a lock; the job slots are

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <ctime>
 #include <cstring>
 #include <utility>
 
@@ -537,6 +538,44 @@ std::optional<std::string> redirectTarget(const std::string& from, const std::st
     std::string target(whole);
     curl_free(whole);
     return target;
+}
+
+std::optional<std::chrono::seconds> retryAfterWait(std::string_view value, std::chrono::system_clock::time_point now)
+{
+    constexpr std::chrono::seconds kLongest {2147483647};
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!value.empty() && blank(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && blank(value.back()))
+        value.remove_suffix(1);
+    if (value.empty())
+        return std::nullopt;
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (std::all_of(value.begin(), value.end(), digit)) {
+        std::int64_t seconds = 0;
+        const auto parsed = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        return parsed.ec == std::errc() ? std::min(std::chrono::seconds(seconds), kLongest) : kLongest;
+    }
+    // Every form of an HTTP date begins with the day's name; libcurl's date parser is
+    // lenient, and would take a signed or broken number for some date.
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (!letter(value.front()))
+        return std::nullopt;
+    const std::time_t date = curl_getdate(std::string(value).c_str(), nullptr);
+    if (date == -1)
+        return std::nullopt;
+    // In whole seconds: a date centuries ahead fits a time_t, not a time_point.
+    const std::time_t from = std::chrono::system_clock::to_time_t(now);
+    return date <= from ? std::chrono::seconds(0) : std::min(std::chrono::seconds(date - from), kLongest);
+}
+
+std::optional<std::chrono::seconds> askedRetryWait(const HttpResponse& response)
+{
+    const int status = response.statusCode();
+    if (status != 503 && status != 429)
+        return std::nullopt;
+    const std::optional<std::string> value = response.header("Retry-After");
+    return value ? retryAfterWait(*value) : std::nullopt;
 }
 
 std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpOptions options)

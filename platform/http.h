@@ -84,6 +84,17 @@ public:
 // else taken relative to `from`. Nothing when they do not make an address.
 [[nodiscard]] std::optional<std::string> redirectTarget(const std::string& from, const std::string& location);
 
+// How long a Retry-After value asks a client to wait: a number of seconds, or the
+// time from `now` until an HTTP date (none once it has passed). Nothing for a value
+// that is neither, a negative number among them. A wait longer than 2^31 - 1 seconds
+// reads as that; what a caller grants is its own to bound.
+[[nodiscard]] std::optional<std::chrono::seconds> retryAfterWait(
+    std::string_view value, std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
+
+// The wait a 503 (busy) or 429 (too many requests) answer asks for in its Retry-After;
+// nothing for other answers, and for a value retryAfterWait() does not take.
+[[nodiscard]] std::optional<std::chrono::seconds> askedRetryWait(const HttpResponse& response);
+
 // The real transport over libcurl. Proxies come from libcurl's standard
 // http_proxy/https_proxy/no_proxy variables; TLS peers are verified.
 std::unique_ptr<HttpClient> makeCurlHttpClient(std::string userAgent, HttpOptions options = {});

@@ -81,7 +81,7 @@ TEST_F(ControllerTest, ATrackSetAsideIsTriedAgainWhenItsGrowingPauseEndsOrOnResu
     EXPECT_THAT(gates.handed, ElementsAre("download", "download", "download"));
 }
 
-TEST_F(ControllerTest, ARequestSetAsideHoldsNeitherTheRequestsBehindItNorTheDownloads)
+TEST_F(ControllerTest, ARequestSetAsideHoldsNeitherTheRequestsBehindItNorTheDownloadsAndResumeAsksAgain)
 {
     controller.LoadRawQueue();
     for (const char* request : {"track=long", "track=b"})
@@ -90,8 +90,7 @@ TEST_F(ControllerTest, ARequestSetAsideHoldsNeitherTheRequestsBehindItNorTheDown
     theResolverReports("B");
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
     EXPECT_THAT(linesOf(controller.rawEntries()), ElementsAre("track=long"));
-    now += view.waitRetry.value();
-    controller.retryWaiting();
+    controller.resumeDownloads();
     EXPECT_EQ(shared.m_strCurRawEntry, "track=long");
 }
 
@@ -236,16 +235,15 @@ TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTr
     EXPECT_EQ(store.downloadQueue, queued());
 }
 
-TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextAnswer)
+TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextAnswerThoughThatBringsNoTrack)
 {
     givenAQueue({"Queued"});
     controller.LoadRawQueue();
-    ASSERT_TRUE(controller.AddRawEntry("track=a"));
+    ASSERT_TRUE(controller.AddRawEntry("track=gone"));
     theResolverReports(nullptr, ResolveReport::Outcome::NetworkError);
     controller.StartNextDownload();
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve"));
-    theResolverReports("B");
-    EXPECT_THAT(view.rows, ElementsAre("Queued", "B"));
+    theResolverReports(nullptr, ResolveReport::Outcome::Refused);
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
 }
 
@@ -276,13 +274,6 @@ TEST_F(WhileATrackDownloads, RemoveOfItOrClearConfirmedActsOnceTheDownloaderRepo
     EXPECT_EQ(view.status, "No Files in Queue");
 }
 
-TEST_F(WhileATrackDownloads, ClearWhilePausedEmptiesTheQueueAtOnceAndSavesIt)
-{
-    controller.pauseDownloads();
-    controller.clearQueue();
-    EXPECT_THAT(store.downloadQueue, IsEmpty());
-}
-
 TEST_F(WhileATrackDownloads, ACancelOrClearWhoseTrackWasRemovedWhilePausedAimsAtNothing)
 {
     controller.clearQueue();
@@ -292,15 +283,6 @@ TEST_F(WhileATrackDownloads, ACancelOrClearWhoseTrackWasRemovedWhilePausedAimsAt
     EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_FALSE(shared.m_bClearQueue);
     theDownloaderReports({.cleared = true});
-    EXPECT_THAT(queued(), ElementsAre("B", "C"));
-}
-
-TEST_F(WhileATrackDownloads, ATrackRemovedWhilePausedThatFinishesAfterResumeTakesNoOther)
-{
-    controller.pauseDownloads();
-    controller.removeTrack(0);
-    controller.resumeDownloads();
-    theDownloaderReports({.outcome = Outcome::Done});
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 

@@ -136,5 +136,13 @@ TEST(HttpUrl, OnlyAddressesLibcurlWouldFetchOverHttpPass)
         EXPECT_FALSE(isFetchableUrl(url)) << url;
 }
 
+TEST(RetryAfter, ADateInAnyOfItsThreeFormsAsksForTheTimeUntilItAndOneThatPassedForNone)
+{
+    const auto now = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
+    for (const char* date : {"Sun, 06 Nov 1994 08:51:37 GMT", "Sunday, 06-Nov-94 08:51:37 GMT", "Sun Nov  6 08:51:37 1994"})
+        EXPECT_EQ(retryAfterWait(date, now), 120s) << date;
+    EXPECT_EQ(retryAfterWait("Sun, 06 Nov 1994 08:48:37 GMT", now), 0s);
+}
+
 } // namespace
 } // namespace qvr

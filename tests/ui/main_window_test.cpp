@@ -312,29 +312,6 @@ TEST_F(WindowTest, ADownloadNeverFillsTheDiskAndGoesOnOnceThereIsRoom)
     EXPECT_EQ(readFile(trackPath("Roomy")), expectedContent("r", 20000));
 }
 
-// A failing store is asked less and less often, but resuming, or a new request, asks
-// again at once.
-TEST_F(WindowTest, ResumeOrANewRequestTriesAFailingTrackAgainAtOnce)
-{
-    m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.workers.retryPause = std::chrono::hours(1); };
-    queueOnDisk({{"a", "Again", 1000}});
-    addTrack("l", "Later", 1000);
-    addTrack("n", "New", 1000);
-    // Each first attempt fails and the next would come in an hour; the store is
-    // fine from then on.
-    m_store.setDropAfter(500, 1);
-    openWindow();
-    ASSERT_TRUE(m_store.waitForRequests("/tracks/a", 1));
-    m_window->OnResume();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); })) << "resumed";
-    m_store.setDropAfter(500, 1);
-    m_window->AddRawEntry("track=l");
-    ASSERT_TRUE(waitFor([&] { return !requestsTo("/tracks/l").empty(); }));
-    m_window->AddRawEntry("track=n");
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("New")); })) << "a new request";
-    EXPECT_EQ(readFile(trackPath("Later")), expectedContent("l", 1000));
-}
-
 // On a file system that keeps a new name only once its folder is synced, a track
 // that arrived must not vanish after its queue entry went.
 TEST_F(WindowTest, TheFolderIsSyncedWhenATrackFileIsMadeAndBeforeItsItemLeavesTheQueue)

@@ -70,16 +70,6 @@ TEST(StoreAddresses, PercentOfAnyFigures)
         EXPECT_EQ(percentOf(done, total), percent) << done << " of " << total;
 }
 
-// Every server error, a timeout and too many requests: the request waits; any other
-// answer is the store's word on it.
-TEST(StoreAddresses, TheStoreIsBusyOnServerErrorsTimeOutsAndTooManyRequests)
-{
-    for (const int status : {500, 501, 503, 599, 408, 429})
-        EXPECT_TRUE(storeBusy(status)) << status;
-    for (const int status : {200, 301, 400, 404, 407, 410, 428, 499})
-        EXPECT_FALSE(storeBusy(status)) << status;
-}
-
 TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
 {
     test::TempDir dir;

@@ -32,7 +32,12 @@ Listener::Listener(SimState& state) : m_state(state), m_stopEvent(::eventfd(0, E
         const int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    Get(".*", [this](const httplib::Request& req, httplib::Response& res) { answer(req, res); });
+    Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        answer(req, res);
+        std::lock_guard lock(m_state.mutex);
+        if ((res.status == 503 || res.status == 429) && m_state.retryAfter)
+            res.set_header("Retry-After", *m_state.retryAfter);
+    });
 }
 
 int Listener::bind(int port)

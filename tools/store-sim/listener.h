@@ -91,6 +91,7 @@ struct SimState {
     int trackRedirects = 0;
     std::string trackRedirectScheme = "http";
     int trackFileStatus = 0;
+    std::optional<std::string> retryAfter;
     std::optional<std::string> radioPage; // none: the coloured page
     StoreSimulator::Silence silence;
     std::vector<RecordedRequest> requests;

@@ -2,7 +2,7 @@
 //
 //   qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]
 //                 [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]
-//                 [--radio-status CODE] [--radio-page PATH] [--track-status CODE]
+//                 [--radio-status CODE] [--radio-page PATH] [--track-status CODE] [--retry-after VALUE]
 //                 [--report-requests PREFIX] [--silent executable|radio]...
 //
 // SIZE is in bytes, or with a K, M or G suffix in KiB, MiB or GiB. With --rate, each
@@ -16,7 +16,8 @@
 // later --version-file NAME.sig=FILE serves another. --radio-status answers the radio
 // page with CODE instead of 200, and --radio-page with the HTML file at PATH (read at
 // start) instead of the simulator's own page; --track-status answers every track file
-// with CODE and no body. --silent takes the requests for the update folder's files
+// with CODE and no body, and --retry-after gives every 503 and 429 answer that
+// Retry-After. --silent takes the requests for the update folder's files
 // (its version list aside), or for the radio page, and never answers them. With
 // --report-requests, when it stops it prints "request SECONDS PATH" for each request
 // whose path begins with PREFIX, SECONDS since it began to listen. Once the server
@@ -58,13 +59,14 @@ struct Options {
     int trackStatus = 0;
     std::string reportPrefix;
     std::optional<std::string> radioPage;
+    std::optional<std::string> retryAfter;
     StoreSimulator::Silence silence;
 };
 
 constexpr const char* kUsage =
     "usage: qvr-store-sim [--port N] [--track ID:TITLE:SIZE]... [--requests-dir DIR]\n"
     "                     [--version-text TEXT] [--version-file NAME=PATH]... [--rate BYTES] [--latency MS]\n"
-    "                     [--radio-status CODE] [--radio-page PATH] [--track-status CODE]\n"
+    "                     [--radio-status CODE] [--radio-page PATH] [--track-status CODE] [--retry-after VALUE]\n"
     "                     [--report-requests PREFIX] [--silent executable|radio]...\n";
 
 std::optional<std::uint64_t> parseSize(std::string_view text)
@@ -186,6 +188,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
                 std::cerr << "qvr-store-sim: bad status " << value << "\n";
                 return std::nullopt;
             }
+        } else if (arg == "--retry-after") {
+            options.retryAfter = std::string(value);
         } else if (arg == "--report-requests") {
             options.reportPrefix = value;
         } else if (arg == "--radio-page") {
@@ -264,6 +268,7 @@ int main(int argc, char** argv)
     simulator.setLatency(std::chrono::milliseconds(options->latencyMs));
     simulator.setRadioStatus(options->radioStatus);
     simulator.setTrackFileStatus(options->trackStatus);
+    simulator.setRetryAfter(options->retryAfter);
     if (options->radioPage)
         simulator.setRadioPage(*options->radioPage);
     simulator.setSilence(options->silence);

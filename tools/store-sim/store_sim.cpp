@@ -262,6 +262,12 @@ void StoreSimulator::setTrackFileStatus(int status)
     m_state->trackFileStatus = status;
 }
 
+void StoreSimulator::setRetryAfter(std::optional<std::string> value)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->retryAfter = std::move(value);
+}
+
 void StoreSimulator::setRadioStatus(int status)
 {
     std::lock_guard lock(m_state->mutex);

@@ -160,6 +160,9 @@ public:
     void setTrackRedirects(int hops, std::string scheme = "http");
     // Non-zero: every track-file request answers this status, without a body.
     void setTrackFileStatus(int status);
+    // Every 503 and 429 answer from now on carries this Retry-After value, sent as
+    // given; none: no Retry-After.
+    void setRetryAfter(std::optional<std::string> value);
 
     // The radio page's status (200 at first). Its body is the page itself, one colour,
     // kRadioPageBackground, behind a line of text, until setRadioPage gives another.

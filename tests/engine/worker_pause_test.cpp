@@ -1,0 +1,131 @@
+// How long the resolver and the downloader wait before they ask a failing store
+// again, and what wakes them: each worker run on the test's thread against the store
+// simulator, handed its job by the window's queue decisions (its reports go nowhere,
+// so it takes the same job again), until the user's acts during its pauses are done.
+#include "platform/http.h"
+#include "tools/store-sim/store_sim.h"
+
+#include "tests/support/controller_fixture.h"
+
+namespace qvr::test {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+
+const CurlGlobal curlGlobal;  // as in main()
+
+class WorkerPauseTest : public ::testing::Test, public MessageSink {
+protected:
+    // The window's start, with a request waiting from last time.
+    WorkerPauseTest()
+    {
+        queues.rawQueue = {"track=a"};
+        controller.LoadRawQueue();
+        controller.StartNextResolve();
+    }
+    std::intptr_t SendMessage(unsigned, std::uintptr_t, std::intptr_t) override { return 0; }
+
+    sim::StoreSimulator store;
+    TempDir dir;
+    const Configuration configuration = [this] {
+        store.addTrack({.id = "a", .title = "A", .size = 1000});
+        EXPECT_TRUE(store.start());
+        Configuration start;
+        start.storeHost = store.hostPort();
+        start.strings.m_strDownloadQueuePath = dir.file("queue.txt");
+        start.strings.m_strDownloadFolder = dir.path();
+        return start;
+    }();
+    std::vector<milliseconds> pauses;
+    std::vector<std::function<void()>> acts;  // the user's, one during each pause
+    std::vector<bool> woken;                  // whether each act ended its pause
+    WorkerShared shared {configuration, {.gateFolder = dir.path(), .http = curlHttpClientFactory(),
+                                         .waitOut = [this](milliseconds pause, const std::function<bool()>& wake) {
+                                             pauses.push_back(pause);
+                                             if (woken.size() < acts.size())
+                                                 acts[woken.size()]();
+                                             woken.push_back(wake());
+                                             shared.m_bStopThreads = woken.size() >= acts.size();
+                                         }}};
+    RecordingView view;
+    RecordingGates gates;
+    MemoryStore queues;
+    QueueController controller {view, gates, shared, queues, [](const std::string&) { return SettingResult::ok(); }};
+};
+
+TEST_F(WorkerPauseTest, TheResolversPauseGrowsToThirtySecondsAtMostWhileTheStoreIsDown)
+{
+    acts.resize(9, [] {});
+    store.goDown();
+    TrackResolver(*this, shared);
+    EXPECT_EQ(*std::ranges::max_element(pauses), 30s);
+}
+
+TEST_F(WorkerPauseTest, ResumeAsksTheStoreAgainAtOnceThoughNoTrackIsQueuedYet)
+{
+    store.goDown();
+    acts = {[this] {
+        ASSERT_TRUE(store.comeUp());
+        controller.resumeDownloads();
+    }};
+    TrackResolver(*this, shared);
+    EXPECT_THAT(woken, ::testing::ElementsAre(true));
+}
+
+TEST_F(WorkerPauseTest, ResumeOrANewRequestWakesTheDownloaderAtOnce)
+{
+    store.setTrackFileStatus(503);
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("A", store.trackUrl("a"))});
+    acts = {[this] { controller.resumeDownloads(); }, [this] { EXPECT_TRUE(controller.AddRawEntry("track=b")); }};
+    TrackDownloader(*this, shared);
+    EXPECT_THAT(woken, ::testing::ElementsAre(true, true));
+}
+
+// A Retry-After, and the wait it asks for by the header's rule.
+struct StoreAsks {
+    const char* name;
+    int status = 503;
+    const char* retryAfter;
+    std::optional<std::chrono::seconds> asks {};
+};
+
+class RetryAfterTest : public WorkerPauseTest, public ::testing::WithParamInterface<StoreAsks> {};
+
+// The longer of the ask, up to five minutes, and the first pause: 1 s, drawn up to a
+// quarter longer.
+void expectTheLongerOfTheAskAndThePause(milliseconds pause, const StoreAsks& row)
+{
+    const milliseconds ask = std::min(row.asks.value_or(0s), std::chrono::seconds(5min));
+    EXPECT_GE(pause, std::max(ask, milliseconds(1s)));
+    EXPECT_LE(pause, std::max(ask, 1250ms));
+}
+
+TEST_P(RetryAfterTest, TrackInfo)
+{
+    store.setRetryAfter(GetParam().retryAfter);
+    store.setTrackInfoAnswer(GetParam().status, "");
+    TrackResolver(*this, shared);
+    expectTheLongerOfTheAskAndThePause(pauses.at(0), GetParam());
+}
+
+TEST_P(RetryAfterTest, Track)
+{
+    store.setRetryAfter(GetParam().retryAfter);
+    store.setTrackFileStatus(GetParam().status);
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("A", store.trackUrl("a"))});
+    TrackDownloader(*this, shared);
+    expectTheLongerOfTheAskAndThePause(pauses.at(0), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Asks, RetryAfterTest,
+    ::testing::Values(StoreAsks {.name = "Seconds", .retryAfter = "120", .asks = 120s},
+                      StoreAsks {.name = "TooManyRequests", .status = 429, .retryAfter = "120", .asks = 120s},
+                      StoreAsks {.name = "Absurd", .retryAfter = "99999999999999999999999", .asks = std::chrono::seconds::max()},
+                      StoreAsks {.name = "Negative", .retryAfter = "-120"},
+                      StoreAsks {.name = "Garbage", .retryAfter = "soon"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace qvr::test
