@@ -497,7 +497,9 @@ FileResult TrackFile::writeAt(std::uint64_t offset, const char* data, std::size_
 std::optional<TrackFile::Space> TrackFile::space() const
 {
     struct statvfs fs {};
-    if (::fstatvfs(m_fd.get(), &fs) != 0)
+    // A file system that reports no size at all (ramfs, some FUSE ones) has no
+    // space to go by: only a write that fails says it is full.
+    if (::fstatvfs(m_fd.get(), &fs) != 0 || fs.f_blocks == 0)
         return std::nullopt;
     return Space {static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize, static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize};
 }

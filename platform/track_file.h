@@ -97,7 +97,8 @@ public:
     // Writes all `size` bytes at `offset`; a failure (the disk is full, the file too
     // large, an I/O error) says why.
     FileResult writeAt(std::uint64_t offset, const char* data, std::size_t size);
-    // The space of the file system the file is on: what is free for us, and its size.
+    // The space of the file system the file is on: what is free for us, and its size;
+    // nothing when the file system does not say.
     struct Space {
         std::uint64_t available = 0;
         std::uint64_t total = 0;

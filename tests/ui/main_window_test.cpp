@@ -6,6 +6,10 @@
 #include "tests/support/sync_log.h"
 #include "tests/ui/window_fixture.h"
 
+#include <QScopeGuard>
+
+#include <sys/mount.h>
+
 namespace qvr::test {
 namespace {
 
@@ -228,6 +232,20 @@ TEST_F(WindowTest, ATitleThatIsAPathArrivesInsideTheFolderUnderAName)
     EXPECT_EQ(readFile(trackPath("AC_DC")), expectedContent("q", 1000));
     EXPECT_FALSE(fs::exists(m_dir.file("escape.mp3")));
     EXPECT_TRUE(m_prompts.asked.empty());
+}
+
+// ramfs reports no size at all: only a write that fails would say it is full.
+TEST_F(WindowTest, AFolderOnAFileSystemThatReportsNoSizeTakesTracks)
+{
+    const std::string music = m_dir.file("music");
+    if (::mount("none", music.c_str(), "ramfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "mounting ramfs takes root: " << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] { ::umount2(music.c_str(), MNT_DETACH); });
+    addTrack("r", "Ramfs", 20000);
+    openWindow();
+    m_window->AddRawEntry("track=r");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Ramfs")) && m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Ramfs")), expectedContent("r", 20000));
 }
 
 TEST_F(WindowTest, ATrackTheStoreRefusesKeepsItsPlaceWithoutHoldingTheTrackBehindIt)
