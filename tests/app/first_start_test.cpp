@@ -70,33 +70,6 @@ TEST_F(FirstStart, WithoutAUsableDisplayOrItsWindowLibrariesTheRequestWaits)
     }
 }
 
-// An X server whose last client leaves resets, and refuses whoever connects while it
-// does (xvfb-run, a kiosk, a build machine): starts in pairs there never abort, and
-// every request arrives.
-TEST_F(FirstStart, StartsInPairsOnABareXServerNeverAbortAndEveryRequestArrives)
-{
-    const std::string displayFile = m_dir.file("display");
-    ChildProcess server({"/bin/sh", "-c", "exec Xvfb -displayfd 3 -screen 0 1024x300x24 -nolisten tcp 3>\"$0\"",
-                         displayFile});
-    ASSERT_TRUE(waitForFiles(m_dir.path(), [&] {
-        return std::filesystem::exists(displayFile) && readFile(displayFile).ends_with('\n');
-    }));
-    std::vector<std::string> env = environment("xcb");
-    env.push_back("DISPLAY=:" + readFile(displayFile).substr(0, readFile(displayFile).size() - 1));
-    for (const std::string pair : {"1", "2", "3", "4", "5"}) {
-        SCOPED_TRACE("pair " + pair);
-        m_store.addTrack({"a" + pair, "A" + pair, 1000});
-        m_store.addTrack({"b" + pair, "B" + pair, 1000});
-        ChildProcess first({QVR_EXECUTABLE, request("a.qvr", "track=a" + pair + "\r\n")}, env);
-        ChildProcess second({QVR_EXECUTABLE, request("b.qvr", "track=b" + pair + "\r\n")}, env);
-        EXPECT_TRUE(tracksArrive({{"A" + pair, 1000}, {"B" + pair, 1000}}));
-        first.kill(SIGTERM);
-        second.kill(SIGTERM);
-        EXPECT_NE(first.wait(), 128 + SIGABRT);
-        EXPECT_NE(second.wait(), 128 + SIGABRT);
-    }
-}
-
 TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusicFolder)
 {
     const std::string home = m_dir.file("home");
