@@ -135,6 +135,23 @@ TEST_F(WindowTest, AResumedTrackShowsThePercentageOfTheWholeTrackOnDisk)
     EXPECT_EQ(percent(), "75%");
 }
 
+// The store now serves a shorter cut of the track than the part on disk: the part
+// goes, once, and the track is fetched anew, whole.
+TEST_F(WindowTest, APartLongerThanTheTrackTheStoreNowServesIsFetchedAnew)
+{
+    queueOnDisk({{"s", "Shorter", 300000}});
+    m_store.setStallAfter(200000, 1);
+    openWindow();
+    ASSERT_TRUE(m_store.waitForStalls(1));
+    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Shorter")) == 200000; }));
+    closeWindow();
+    m_store.releaseStalls();
+    addTrack("s", "Shorter", 100000);
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Shorter")), expectedContent("s", 100000));
+}
+
 TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 {
     queueOnDisk({{"d", "Deleted", 300000}});
