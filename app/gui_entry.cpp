@@ -6,6 +6,7 @@
 
 #include "controls/web_engine.h"
 #include "controls/web_view.h"
+#include "engine/request_inbox.h"
 #include "platform/http.h"
 #include "platform/memory_library.h"
 #include "platform/paths.h"
@@ -53,16 +54,26 @@ private:
     std::optional<MemoryLibrary> m_library;
 };
 
-int runGui(const Configuration& configuration, int argc, char** argv, std::string& noDisplay)
+int runGui(const Configuration& startConfiguration, int argc, char** argv, std::string& noDisplay)
 {
     CMyCommandLineInfo commandLine;
     parseCommandLine(argc, argv, commandLine);
     // Before Qt, which would abort on a platform it cannot open.
     std::string platform = commandLine.m_strPlatform;
-    if (auto problem = chooseWindowPlatform(platform)) {
+    DisplayHold display;
+    if (auto problem = chooseWindowPlatform(platform, display)) {
         noDisplay = std::move(*problem);
         return kGuiNoDisplay;
     }
+    // In the inbox before Qt starts, which aborts the process on a display it loses:
+    // the window takes it from there after what earlier starts left, and a start
+    // that never gets to its window leaves it to the next one. Where the inbox
+    // cannot keep it, the window saves it itself, or says why not.
+    Configuration configuration = startConfiguration;
+    const std::string& request = configuration.strings.m_strRequest;
+    if (!request.empty()
+        && RequestInbox(RequestInbox::folderBeside(configuration.strings.m_strRawQueuePath)).depositRequest(request))
+        configuration.strings.m_strRequest.clear();
     // Qt is given only what is meant for it: it would take a request file named like
     // one of its options for the option. The platform goes on its command line rather
     // than into the environment, which the programs the window starts (the desktop's
@@ -81,6 +92,7 @@ int runGui(const Configuration& configuration, int argc, char** argv, std::strin
     prepareWebEngine();
     const CurlGlobal curl;
     QApplication application(qtArgc, qtArgv.data());
+    display.reset();  // Qt has its own connection now
     // Keeps right clicks away from the window's browser once the window names it.
     RightClickFilter rightClicks;
     application.installEventFilter(&rightClicks);

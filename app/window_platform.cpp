@@ -58,15 +58,15 @@ bool pluginInstalled(const QString& platform)
     return false;
 }
 
-std::optional<std::string> x11Problem()
+std::optional<std::string> x11Problem(DisplayHold& hold)
 {
     const std::string display = environmentVariable("DISPLAY");
     if (display.empty())
         return "the xcb platform needs DISPLAY, which is not set";
-    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
-        xcb_connect(display.c_str(), nullptr), &xcb_disconnect);
+    std::shared_ptr<xcb_connection_t> connection(xcb_connect(display.c_str(), nullptr), &xcb_disconnect);
     if (xcb_connection_has_error(connection.get()))
         return "the X display " + display + " cannot be opened";
+    hold = std::move(connection);
     return std::nullopt;
 }
 
@@ -100,7 +100,7 @@ std::optional<std::string> waylandProblem()
 
 } // namespace
 
-std::optional<std::string> chooseWindowPlatform(std::string& platform)
+std::optional<std::string> chooseWindowPlatform(std::string& platform, DisplayHold& display)
 {
     std::string platforms = platform.empty() ? environmentVariable("QT_QPA_PLATFORM") : platform;
     if (platforms.empty()) {
@@ -127,7 +127,7 @@ std::optional<std::string> chooseWindowPlatform(std::string& platform)
         if (!pluginInstalled(name))
             problem = "Qt's " + name.toStdString() + " platform plugin is not installed";
         else if (name == u"xcb")
-            problem = x11Problem();
+            problem = x11Problem(display);
         else if (name.startsWith(u"wayland"))
             problem = waylandProblem();
         if (!problem)

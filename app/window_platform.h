@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,9 @@ namespace qvr {
 // session), else a set WAYLAND_DISPLAY means Wayland. `platform` ends up naming what
 // Qt is to be told on its command line (empty: Qt reads QT_QPA_PLATFORM itself).
 // Nothing when the window can open, else what stands in the way, in a few words.
-std::optional<std::string> chooseWindowPlatform(std::string& platform);
+// `display` keeps the check's connection to an X server until Qt has its own: a
+// server whose last client leaves resets, and refuses the next one while it does.
+using DisplayHold = std::shared_ptr<void>;
+std::optional<std::string> chooseWindowPlatform(std::string& platform, DisplayHold& display);
 
 } // namespace qvr

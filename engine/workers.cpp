@@ -342,9 +342,21 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     const int status = response->statusCode();
     // A track already whole on disk (its queue entry outlived a crash) is asked
     // for from its end; the store says there is nothing more, and it is done.
-    if (status == 416 && onDisk > 0
-        && unsatisfiedRangeSize(response->header("Content-Range").value_or("")) == onDisk)
+    const auto trackSize = status == 416 && onDisk > 0
+        ? unsatisfiedRangeSize(response->header("Content-Range").value_or(""))
+        : std::nullopt;
+    if (trackSize == onDisk)
         return finish(onDisk);
+    // A part longer than the whole track (the store serves another cut of it now, or
+    // served more than it had) can never be finished: it goes, once, and the next
+    // attempt fetches the track anew.
+    if (trackSize && *trackSize < onDisk) {
+        if (!file.truncate(0) || !file.sync())
+            return folderUnavailable(window, folder, errno, true);
+        return {Outcome::Unfinished, Attempt::Next::AtOnce, true,
+                "its part of " + std::to_string(onDisk) + " bytes is longer than the track's "
+                    + std::to_string(*trackSize) + ": fetching it anew"};
+    }
     // A store that refuses this track (gone, forbidden) may still serve the others.
     if (status != 200 && status != 206 && !storeBusy(status))
         return {Outcome::SetAside, Attempt::Next::AtOnce, true, httpStatusText(status)};

@@ -234,6 +234,7 @@ private:
         auto* session = static_cast<CurlSession*>(self);
         session->m_connected = true;
         session->m_lastProgress = Clock::now();
+        session->m_connectedAt = session->m_lastProgress;
         return CURL_PREREQFUNC_OK;
     }
 
@@ -345,11 +346,19 @@ private:
                 fail((m_connected ? "nothing received for " : "no connection within ") + secondsText(limit));
                 return;
             }
+            auto headLeft = std::chrono::milliseconds::max();
+            if (m_connected && !m_headersDone) {
+                headLeft = m_options.head - std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_connectedAt);
+                if (headLeft.count() <= 0) {
+                    fail("no whole head within " + secondsText(m_options.head) + " of the connection");
+                    return;
+                }
+            }
             if (m_interrupted && m_interrupted()) {
                 fail("stopped by the program while it waited");
                 return;
             }
-            const auto wait = std::min(limit - idle, m_interrupted ? kInterruptPoll : kLongestPoll);
+            const auto wait = std::min({limit - idle, headLeft, m_interrupted ? kInterruptPoll : kLongestPoll});
             const int waitMs = static_cast<int>(wait.count()) + 1;
             if (const CURLMcode polled = curl_multi_poll(m_multi.get(), nullptr, 0, waitMs, nullptr); polled != CURLM_OK) {
                 fail(std::string("libcurl's wait failed: ") + curl_multi_strerror(polled));
@@ -437,6 +446,7 @@ private:
     std::string m_failure;
     std::array<char, CURL_ERROR_SIZE> m_errorBuffer {};
     bool m_connected = false;
+    Clock::time_point m_connectedAt;
     Clock::time_point m_lastProgress;
     // The body's bytes in the stretch of waiting that the low-speed limit looks at.
     std::chrono::milliseconds m_slowWaited {};

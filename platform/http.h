@@ -16,6 +16,10 @@ namespace qvr {
 struct HttpOptions {
     std::chrono::milliseconds connect {15000}; // name lookup and TCP/TLS connect
     std::chrono::milliseconds stall {30000};   // no byte received for this long ends the request
+    // The whole head of the answer, interim (1xx) heads included, must have come this
+    // long after the connection stands: a peer that sends a header line now and then
+    // never stalls, but would hold its caller for good.
+    std::chrono::milliseconds head {30000};
     bool followRedirects = false;
     // The whole exchange, from sending the request to the end of the body, ends after
     // this long; 0: no limit. Time the caller spends between reads counts too, so this

@@ -7,7 +7,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -15,8 +17,10 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 #include <variant>
 
 namespace qvr {
@@ -99,9 +103,97 @@ std::optional<TrackMarks::Mark> parseRecordMark(std::string_view text)
     return TrackMarks::Mark {std::string(text.substr(0, bar)), size};
 }
 
-std::string candidateName(const std::string& title, unsigned n)
+// The next character of `text` and its length in bytes; a byte that begins no
+// valid UTF-8 character is a character of its own, reported as `kNotUtf8`.
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+std::pair<char32_t, std::size_t> nextCharacter(std::string_view text)
 {
-    return n == 1 ? title + ".mp3" : title + " (" + std::to_string(n) + ").mp3";
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return {lead, 1};
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                               : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || text.size() < length)
+        return {kNotUtf8, 1};
+    char32_t c = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return {kNotUtf8, 1};
+        c = (c << 6) | (byte(i) & 0x3F);
+    }
+    // Overlong forms, surrogates and what lies past Unicode are no characters.
+    const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+    if (c < least || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        return {kNotUtf8, 1};
+    return {c, length};
+}
+
+// Characters that change the order in which the rest of a name shows: a name could
+// pose as another ("3pm.exe" reading as "exe.mp3").
+bool reordersText(char32_t c)
+{
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// The title made into what the file system takes before ".mp3": no slash (a name,
+// never a path), no control characters (line breaks and tabs become spaces, the rest
+// goes) and nothing that reorders the text, no leading dot (a hidden file) or space,
+// and on FAT none of the characters it refuses. Bytes that are no UTF-8 become "_".
+std::string nameStem(std::string_view title, TrackFile::Names names)
+{
+    std::string stem;
+    for (std::size_t at = 0; at < title.size();) {
+        const auto [c, length] = nextCharacter(title.substr(at));
+        const bool fatRefuses = names == TrackFile::Names::Fat && c < 0x80
+            && std::string_view("?:*\"<>\\|").find(static_cast<char>(c)) != std::string_view::npos;
+        if (c == '/' || c == kNotUtf8 || fatRefuses)
+            stem += '_';
+        else if (c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')
+            stem += ' ';
+        else if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c <= 0x9F) && !reordersText(c))
+            stem.append(title.substr(at, length));
+        at += length;
+    }
+    stem.erase(0, stem.find_first_not_of(". "));
+    return stem.empty() ? std::string("_") : stem;
+}
+
+// "stem.mp3", or "stem (n).mp3" from the second on, with the stem cut (at a whole
+// character) so that the name takes at most `nameMax` bytes, and on FAT at most 255
+// UTF-16 units.
+std::string candidateName(const std::string& stem, unsigned n, std::size_t nameMax, TrackFile::Names names)
+{
+    const std::string suffix = n == 1 ? std::string(".mp3") : " (" + std::to_string(n) + ").mp3";
+    const std::size_t maxUnits = names == TrackFile::Names::Fat ? 255 : nameMax;
+    std::size_t bytes = 0;
+    std::size_t units = suffix.size();
+    while (bytes < stem.size()) {
+        const auto [c, length] = nextCharacter(std::string_view(stem).substr(bytes));
+        units += c >= 0x10000 ? 2 : 1;
+        if (bytes + length + suffix.size() > nameMax || units > maxUnits)
+            break;
+        bytes += length;
+    }
+    return stem.substr(0, bytes) + suffix;
+}
+
+bool isFat(int dir)
+{
+    // exFAT's magic number, which older kernel headers lack.
+    constexpr unsigned long kExfatMagic = 0x2011BAB0;
+    struct statfs fs {};
+    if (::fstatfs(dir, &fs) != 0)
+        return false;
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    return type == MSDOS_SUPER_MAGIC || type == kExfatMagic;
+}
+
+// The most bytes a name in the folder open at `dir` may take.
+std::size_t longestName(int dir)
+{
+    const long most = ::fpathconf(dir, _PC_NAME_MAX);
+    return most > 0 ? static_cast<std::size_t>(most) : NAME_MAX;
 }
 
 bool refusesName(int error)
@@ -312,7 +404,7 @@ FileResult TrackMarks::writeRecord(int fd, const std::string& path, const Mark& 
 }
 
 TrackFile::Opening TrackFile::open(const std::string& folder, const std::string& title, const std::string& track,
-                                   const TrackMarks& marks, Making making)
+                                   const TrackMarks& marks, Making making, Names names)
 {
     const auto failed = [](Kind kind, int error, std::string path) {
         return Opening {std::nullopt, Failure {kind, error, std::move(path)}};
@@ -321,17 +413,17 @@ TrackFile::Opening TrackFile::open(const std::string& folder, const std::string&
     // the user's.
     if (!folder.starts_with('/'))
         return failed(Kind::FolderUnavailable, ENOENT, folder);
-    // A title is a file name, never a path: anything that would lead out of the
-    // download folder is a name the program refuses.
-    if (title.find('/') != std::string::npos || title.find('\0') != std::string::npos)
-        return failed(Kind::NameRefused, EINVAL, folder + "/" + candidateName(title, 1));
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
         return failed(Kind::FolderUnavailable, errno, folder);
+    if (isFat(dir.get()))
+        names = Names::Fat;
+    const std::size_t nameMax = longestName(dir.get());
+    std::string stem = nameStem(title, names);
 
     unsigned races = 0;
     for (unsigned n = 1; n <= kMaxNames; ++n) {
-        const std::string name = candidateName(title, n);
+        const std::string name = candidateName(stem, n, nameMax, names);
         std::string path = folder + "/" + name;
         // Not blocking: a FIFO planted under the name cannot hang the download.
         if (UniqueFd fd(::openat(dir.get(), name.c_str(), kFileFlags | O_NONBLOCK)); fd) {
@@ -366,6 +458,14 @@ TrackFile::Opening TrackFile::open(const std::string& folder, const std::string&
                                       marks),
                             {}};
         }
+        // A file system that keeps FAT's rules without saying so (a USB stick
+        // behind FUSE, a share of another system) refuses their characters.
+        if (refusesName(errno) && names != Names::Fat && nameStem(title, Names::Fat) != stem) {
+            names = Names::Fat;
+            stem = nameStem(title, names);
+            n = 0;
+            continue;
+        }
         if (refusesName(errno))
             return failed(Kind::NameRefused, errno, std::move(path));
         // A link, a folder or a file we may not write: not the track's. Anything
@@ -374,7 +474,7 @@ TrackFile::Opening TrackFile::open(const std::string& folder, const std::string&
             && errno != ENXIO)
             return failed(Kind::FolderUnavailable, errno, folder);
     }
-    return failed(Kind::NameRefused, EEXIST, folder + "/" + candidateName(title, 1));
+    return failed(Kind::NameRefused, EEXIST, folder + "/" + candidateName(stem, 1, nameMax, names));
 }
 
 FileResult TrackFile::writeAt(std::uint64_t offset, const char* data, std::size_t size)
@@ -397,7 +497,9 @@ FileResult TrackFile::writeAt(std::uint64_t offset, const char* data, std::size_
 std::optional<TrackFile::Space> TrackFile::space() const
 {
     struct statvfs fs {};
-    if (::fstatvfs(m_fd.get(), &fs) != 0)
+    // A file system that reports no size at all (ramfs, some FUSE ones) has no
+    // space to go by: only a write that fails says it is full.
+    if (::fstatvfs(m_fd.get(), &fs) != 0 || fs.f_blocks == 0)
         return std::nullopt;
     return Space {static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize, static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize};
 }

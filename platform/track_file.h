@@ -69,6 +69,11 @@ public:
     // `UnderTemporaryName` is a test's way to reach it.
     enum class Making { Unnamed, UnderTemporaryName };
 
+    // The rules for names of the folder's file system. A FAT folder (or one that
+    // refuses a name FAT would refuse) gets FAT's by itself; `Fat` is a test's way to
+    // reach them anywhere.
+    enum class Names { Posix, Fat };
+
     // Opens the file for the track `track` titled `title` in `folder`: "title.mp3"
     // when that is the track's own file (marked for it) or free, else the first of
     // "title (2).mp3", "title (3).mp3"... that is. A file the track does not own
@@ -78,8 +83,12 @@ public:
     // that name meanwhile, and that name is synced into the folder before the file
     // is used: a kill on the way leaves no file under the name. The file is held
     // under an exclusive lock, so that a second download cannot write into it.
+    // "title" is the title made into a name the file system takes: a slash, control
+    // and text-reordering characters, a leading dot or space never reach the name,
+    // and a long title is cut to the longest name, keeping ".mp3".
     [[nodiscard]] static Opening open(const std::string& folder, const std::string& title, const std::string& track,
-                                      const TrackMarks& marks, Making making = Making::Unnamed);
+                                      const TrackMarks& marks, Making making = Making::Unnamed,
+                                      Names names = Names::Posix);
 
     // The file's size when it was opened: the bytes of the track already there.
     std::uint64_t sizeAtOpen() const noexcept { return m_sizeAtOpen; }
@@ -88,7 +97,8 @@ public:
     // Writes all `size` bytes at `offset`; a failure (the disk is full, the file too
     // large, an I/O error) says why.
     FileResult writeAt(std::uint64_t offset, const char* data, std::size_t size);
-    // The space of the file system the file is on: what is free for us, and its size.
+    // The space of the file system the file is on: what is free for us, and its size;
+    // nothing when the file system does not say.
     struct Space {
         std::uint64_t available = 0;
         std::uint64_t total = 0;

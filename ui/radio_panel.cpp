@@ -2,6 +2,7 @@
 
 #include "controls/simple_browser.h"
 #include "platform/failure_log.h"
+#include "platform/process_memory.h"
 #include "ui/layout.h"
 #include "ui/right_click_filter.h"
 
@@ -10,7 +11,10 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <optional>
 #include <utility>
+
+#include <unistd.h>
 
 namespace qvr {
 
@@ -67,6 +71,15 @@ int radioPageStatus(const HttpClientFactory& http, const std::string& url, const
 RadioPanel::RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactory http, std::string url)
     : m_prompt(prompt), m_browser(browser), m_http(std::move(http)), m_url(std::move(url))
 {
+    // Blob addresses that a page keeps grow the engine's store in this process, from
+    // what it held at the first measure, once the engine ran; its renderers are this
+    // process's children.
+    m_gauge = [before = std::optional<std::uint64_t>()]() mutable {
+        const std::uint64_t own = residentBytes(::getpid());
+        if (!before)
+            before = own;
+        return (own > *before ? own - *before : 0) + descendantsResidentBytes(::getpid());
+    };
 }
 
 void RadioPanel::placeBrowser(QWidget* window, int placeholderId, WebViewSource views, RightClickFilter* rightClicks)
@@ -79,6 +92,8 @@ void RadioPanel::placeBrowser(QWidget* window, int placeholderId, WebViewSource 
 
 void RadioPanel::showPrompt()
 {
+    if (m_memoryCheck)
+        m_memoryCheck->stop();
     m_browser.ShowWindow(false);
     if (m_prompt)
         m_prompt->show();
@@ -129,6 +144,25 @@ void RadioPanel::showPage()
     }
     m_browser.ShowWindow(true);
     m_browser.NavigateTo(m_url);
+    if (!m_memoryCheck) {
+        m_memoryCheck = new QTimer(m_window);
+        QObject::connect(m_memoryCheck, &QTimer::timeout, m_memoryCheck, [this] { checkMemory(); });
+    }
+    m_memoryCheck->start(kRadioMemoryCheckInterval);
+}
+
+void RadioPanel::checkMemory()
+{
+    const std::uint64_t used = m_gauge ? m_gauge() : 0;
+    if (used <= kRadioPageMemoryLimit)
+        return;
+    logFailure("the radio page " + m_url,
+               "it uses " + std::to_string(used >> 20) + " MiB, more than the " + std::to_string(kRadioPageMemoryLimit >> 20)
+                   + " MiB a page may",
+               "unloading it; the prompt loads it again when clicked");
+    // A blank page lets the engine free what the radio page held.
+    m_browser.NavigateTo("about:blank");
+    showPrompt();
 }
 
 } // namespace qvr

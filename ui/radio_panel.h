@@ -5,9 +5,13 @@
 
 #include <QPointer>
 
+#include <chrono>
+#include <cstdint>
+
 #include <functional>
 #include <string>
 
+class QTimer;
 class QWidget;
 
 namespace qvr {
@@ -31,6 +35,14 @@ HttpOptions radioCheckOptions();
 // `overdue` (if given) said so first; `failure`, when given, then says why.
 int radioPageStatus(const HttpClientFactory& http, const std::string& url,
                     const std::function<bool()>& overdue = nullptr, std::string* failure = nullptr);
+
+// What a radio page may take: past it, the page goes and the prompt loads it again.
+inline constexpr std::uint64_t kRadioPageMemoryLimit = std::uint64_t(512) << 20;
+// How often a page that shows is measured against the limit.
+inline constexpr std::chrono::seconds kRadioMemoryCheckInterval {5};
+
+// The memory in use by the page that shows, in bytes.
+using PageMemoryGauge = std::function<std::uint64_t()>;
 
 // The main window's radio panel: the store's radio page in a browser when it answers,
 // otherwise a prompt whose clicks try again. The prompt and the browser belong to the
@@ -59,8 +71,15 @@ public:
     // A click on the prompt.
     void OnRadioPromptClicked() { LoadRadio(); }
 
+    // How a page's memory is measured; by default what the web engine's processes
+    // hold together with what this process has taken since the first measure (where
+    // the engine keeps a page's stored data).
+    void setMemoryGauge(PageMemoryGauge gauge) { m_gauge = std::move(gauge); }
+
 private:
     void showPage();
+    // Unloads a page past the memory limit, for the prompt.
+    void checkMemory();
 
     QPointer<QWidget> m_prompt;
     SimpleBrowser& m_browser;
@@ -70,6 +89,8 @@ private:
     RightClickFilter* m_rightClicks = nullptr;
     HttpClientFactory m_http;
     std::string m_url;
+    PageMemoryGauge m_gauge;
+    QTimer* m_memoryCheck = nullptr;  // a child of the window, while the page shows
 };
 
 } // namespace qvr

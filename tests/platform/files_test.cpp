@@ -113,23 +113,13 @@ TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
     }
 }
 
-TEST_P(TrackFileTest, ATitleTheFileSystemRefusesIsToldApartFromAFolderThatCannotTakeIt)
+// A folder that is not there, or given relative to wherever the program started.
+TEST_P(TrackFileTest, AFolderThatCannotTakeTheTrackIsTheFoldersFailure)
 {
-    using Kind = TrackFile::Failure::Kind;
-    const struct {
-        std::string folder, title;
-        Kind kind;
-    } cases[] = {
-        {m_dir.path(), "AC/DC", Kind::NameRefused},
-        {m_dir.path(), std::string(300, 'x'), Kind::NameRefused},
-        {m_dir.file("unplugged"), "T", Kind::FolderUnavailable},
-        {"", "T", Kind::FolderUnavailable},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.title.substr(0, 10) + " in " + c.folder);
-        const auto opening = TrackFile::open(c.folder, c.title, "http://store/t", m_marks, m_making);
+    for (const std::string& folder : {m_dir.file("unplugged"), std::string("music")}) {
+        const auto opening = TrackFile::open(folder, "T", "http://store/t", m_marks, m_making);
         EXPECT_FALSE(opening.file);
-        EXPECT_EQ(opening.failure.kind, c.kind);
+        EXPECT_EQ(opening.failure.kind, TrackFile::Failure::Kind::FolderUnavailable) << folder;
     }
 }
 
@@ -163,6 +153,48 @@ TEST(NewTrackFile, AKillWhileItIsMarkedLeavesNothingUnderTheTracksName)
         EXPECT_EQ(test::countEntries(dir.path()), 2u) << "the track's file and the queues' folder";
     }
 }
+
+// Whatever the store titles a track, it is stored under a name the file system takes,
+// that shows what it is, and where its next attempt finds it again.
+struct TitleAndName {
+    const char* name;
+    std::string title;
+    std::string file;
+    TrackFile::Names names = TrackFile::Names::Posix;
+};
+class TitleNameTest : public ::testing::TestWithParam<TitleAndName> {};
+
+TEST_P(TitleNameTest, TheTrackIsStoredAndResumedUnderTheName)
+{
+    TempDir dir;
+    const TrackMarks marks {dir.file("queues/trackfiles.txt")};
+    const auto open = [&] {
+        return TrackFile::open(dir.path(), GetParam().title, "http://store/t", marks, TrackFile::Making::Unnamed,
+                               GetParam().names);
+    };
+    ASSERT_TRUE(open().file);
+    EXPECT_EQ(open().file->path(), dir.file(GetParam().file));
+    ASSERT_TRUE(open().file->writeAt(0, "12345", 5));
+    const auto next = open();
+    ASSERT_TRUE(next.file);
+    EXPECT_EQ(next.file->sizeAtOpen(), 5u);
+}
+
+// Names take at most 255 bytes here.
+INSTANTIATE_TEST_SUITE_P(Titles, TitleNameTest, ::testing::Values(
+    TitleAndName {.name = "ASlashIsReplaced", .title = "AC/DC - Back in Black", .file = "AC_DC - Back in Black.mp3"},
+    TitleAndName {.name = "ControlCharactersGoAndATabIsASpace", .title = "Bell\a\x1b[31mRed\tBlue",
+                  .file = "Bell[31mRed Blue.mp3"},
+    TitleAndName {.name = "TextReorderingGoes", .title = "Song\u202Egpj.exe", .file = "Songgpj.exe.mp3"},
+    TitleAndName {.name = "LeadingDotsAndSpacesGo", .title = " ..Hidden", .file = "Hidden.mp3"},
+    TitleAndName {.name = "NothingLeftIsAnUnderscore", .title = "...", .file = "_.mp3"},
+    TitleAndName {.name = "ALongTitleIsCutToTheLongestName", .title = std::string(300, 'x'),
+                  .file = std::string(251, 'x') + ".mp3"},
+    TitleAndName {.name = "ALongTitleIsCutAtAWholeCharacter", .title = std::string(250, 'x') + "\u97F3\u97F3",
+                  .file = std::string(250, 'x') + ".mp3"},
+    TitleAndName {.name = "OnFatItsRefusedCharactersAreReplaced", .title = "What? A:B*C \"D\" <E> F\\G|H",
+                  .file = "What_ A_B_C _D_ _E_ F_G_H.mp3", .names = TrackFile::Names::Fat}),
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Marks, TrackFileTest, ::testing::Values(true, false), [](const auto& instance) {
     return instance.param ? "InAttributes" : "InARecordFileUnderTemporaryNames";

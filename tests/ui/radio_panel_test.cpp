@@ -81,5 +81,20 @@ TEST_F(RadioPanelTest, ARedirectEndingIn200ShowsThePageAtTheRadioAddressItself)
         "/radio_2/radio_dlm2.html (browser)", "/radio_2/on_air.html (browser)"}));
 }
 
+// A page that keeps what it makes would take the program's memory with it.
+TEST_F(RadioPanelTest, APageThatOutgrowsItsMemoryGivesWayToThePromptWhichLoadsItAgain)
+{
+    std::uint64_t used = 0;
+    panel.setMemoryGauge([&] { return used; });
+    panel.LoadRadio();
+    ASSERT_TRUE(pageShown());
+    used = kRadioPageMemoryLimit + 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return prompt->isVisible(); }, 30000));
+    EXPECT_FALSE(browser.widget()->isVisible());
+    used = 0;
+    panel.OnRadioPromptClicked();
+    EXPECT_TRUE(pageShown());
+}
+
 } // namespace
 } // namespace qvr
