@@ -13,10 +13,6 @@ using test::readFile;
 using test::writeFile;
 namespace fs = std::filesystem;
 
-// How a start of the version on trial ends: as the user asked (the window closed, or
-// SIGTERM at a logout), or not.
-enum class End { AsAsked, Terminated, ExitStatus1, Killed };
-
 // Version 2.1.0.1 at the executable's name, on trial, and the previous one as its backup.
 class UpdateTrialTest : public ::testing::Test {
 protected:
@@ -26,32 +22,22 @@ protected:
         writeFile(m_dir.file("OldExecutable.bak"), "old");
         ASSERT_TRUE(UpdateTrial::beginTrial(exe(), "2.1.0.1"));
     }
-    // The version on trial starts and meets `signal`.
-    void startAndEndBy(int signal)
+    // A start of the version on trial, in a process of its own as main() makes it,
+    // that ends by `signal`, or else with `status` (0: as the user asked).
+    void startAndEnd(int signal, int status = 0)
     {
-        EXPECT_EXIT(
-            {
-                const UpdateTrial trial(exe(), "2.1.0.1");
-                ::raise(signal);
-            },
-            testing::KilledBySignal(signal), "");
-    }
-    // A start of the version on trial, in a process of its own, as main() makes it.
-    void startAndEnd(End end)
-    {
-        const int signal = end == End::Killed ? SIGKILL : SIGTERM;
         const auto start = [&] {
             UpdateTrial trial(exe(), "2.1.0.1");
-            if (end == End::AsAsked)
+            if (signal == 0 && status == 0)
                 trial.endAsAsked();
-            if (end == End::Terminated || end == End::Killed)
+            if (signal != 0)
                 ::raise(signal);
-            std::_Exit(end == End::ExitStatus1 ? 1 : 0);
+            std::_Exit(status);
         };
-        if (end == End::Terminated || end == End::Killed)
+        if (signal != 0)
             EXPECT_EXIT(start(), testing::KilledBySignal(signal), "");
         else
-            EXPECT_EXIT(start(), testing::ExitedWithCode(end == End::ExitStatus1 ? 1 : 0), "");
+            EXPECT_EXIT(start(), testing::ExitedWithCode(status), "");
     }
     std::string exe() const { return m_dir.file("quavero"); }
     test::TempDir m_dir;
@@ -59,7 +45,8 @@ protected:
 
 struct FailedEnd {
     const char* name;
-    End end;
+    int signal;
+    int status;
 };
 
 class FailedStartTest : public UpdateTrialTest, public ::testing::WithParamInterface<FailedEnd> {};
@@ -69,8 +56,8 @@ class FailedStartTest : public UpdateTrialTest, public ::testing::WithParamInter
 TEST_P(FailedStartTest, TwoStartsThatEndedWithoutTheProofPutThePreviousVersionBackAtTheThird)
 {
     install();
-    startAndEnd(GetParam().end);
-    startAndEnd(GetParam().end);
+    startAndEnd(GetParam().signal, GetParam().status);
+    startAndEnd(GetParam().signal, GetParam().status);
     const UpdateTrial third(exe(), "2.1.0.1");
     EXPECT_EQ(third.state(), UpdateTrial::State::PutBack);
     EXPECT_EQ(readFile(exe()), "old");
@@ -81,27 +68,19 @@ TEST_P(FailedStartTest, TwoStartsThatEndedWithoutTheProofPutThePreviousVersionBa
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, FailedStartTest,
-                         testing::Values(FailedEnd {.name = "ExitStatus1", .end = End::ExitStatus1},
-                                         FailedEnd {.name = "KilledAsAHangTheUserEnded", .end = End::Killed}),
+                         testing::Values(FailedEnd {.name = "ExitStatus1", .signal = 0, .status = 1},
+                                         FailedEnd {.name = "KilledAsAHangTheUserEnded", .signal = SIGKILL, .status = 0}),
                          [](const auto& instance) { return std::string(instance.param.name); });
 
-TEST_F(UpdateTrialTest, EndsTheUserAskedForSayNothingAgainstTheVersion)
+// One failed start; then, while the window of the version runs, a second start hands
+// its request to it, and another is ended at a logout: neither counts.
+TEST_F(UpdateTrialTest, EndsTheUserAskedForAndStartsThatStillRunSayNothingAgainstTheVersion)
 {
     install();
-    startAndEnd(End::AsAsked);
-    startAndEnd(End::Terminated);
-    startAndEnd(End::ExitStatus1);
-    EXPECT_EQ(UpdateTrial(exe(), "2.1.0.1").state(), UpdateTrial::State::OnTrial);
-    EXPECT_EQ(readFile(exe()), "new");
-}
-
-// The window of the version runs while a second start hands its request to it.
-TEST_F(UpdateTrialTest, AStartThatStillRunsAndOneThatHandedOverDoNotCountAgainstTheVersion)
-{
-    install();
-    startAndEnd(End::ExitStatus1);
+    startAndEnd(0, 1);
     const UpdateTrial running(exe(), "2.1.0.1");
-    startAndEnd(End::AsAsked);
+    startAndEnd(0);
+    startAndEnd(SIGTERM);
     EXPECT_EQ(UpdateTrial(exe(), "2.1.0.1").state(), UpdateTrial::State::OnTrial);
     EXPECT_EQ(readFile(exe()), "new");
 }
@@ -113,7 +92,7 @@ TEST_F(UpdateTrialTest, OnlyAFaultOfTheVersionOnTrialPutsThePreviousOneBackAndTh
     for (const auto& [signal, undone] : ends) {
         SCOPED_TRACE(signal);
         install();
-        startAndEndBy(signal);
+        startAndEnd(signal);
         EXPECT_EQ(readFile(exe()), undone ? "old" : "new");
         EXPECT_EQ(fs::exists(m_dir.file("OldExecutable.bak")), !undone);
         UpdateTrial next(exe(), undone ? "2.1.0.0" : "2.1.0.1");
@@ -128,17 +107,9 @@ TEST_F(UpdateTrialTest, AfterTheProofTheNewVersionStaysWhateverEndsIt)
 {
     install();
     UpdateTrial(exe(), "2.1.0.1").passTrial();
-    startAndEndBy(SIGABRT);
+    startAndEnd(SIGABRT);
     EXPECT_EQ(readFile(exe()), "new");
     EXPECT_TRUE(fs::exists(m_dir.file("OldExecutable.bak")));
-}
-
-// What an exchange cut short left, or one under way while a second start hands over.
-TEST_F(UpdateTrialTest, ARecordOfAnotherVersionPutsNothingOnTrial)
-{
-    install();
-    EXPECT_EQ(UpdateTrial(exe(), "2.1.0.0").state(), UpdateTrial::State::None);
-    EXPECT_EQ(readFile(exe()), "new");
 }
 
 } // namespace
