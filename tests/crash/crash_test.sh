@@ -408,7 +408,7 @@ misbehaving_round() { # MISBEHAVIOUR: sets $note; false when the previous progra
     env "${env[@]}" "$u/install/quavero" >> "$log" 2>&1 &
     app_pid=$!
     previous_window "$app_pid" && { note+=", back with its window at start $starts"; return 0; }
-    wait "$app_pid"
+    wait "$app_pid" 2>/dev/null
     note+=", start $starts ended with $?"
   done
   return 1
