@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -49,7 +50,7 @@ struct CrashRollback {
     std::array<char, PATH_MAX> mark;  // empty: no mark
     std::array<struct sigaction, kFaultSignals.size()> previous;
     std::array<struct sigaction, kAskedSignals.size()> previousAsked;
-    bool watched;  // by one object of the process
+    pid_t watcher;  // the process whose object watches (a fork of it watches anew)
 };
 constinit CrashRollback crashRollback {};
 
@@ -295,7 +296,7 @@ void UpdateTrial::markStart()
 bool UpdateTrial::startWatching()
 {
     // Another object of this process watches the same trial already.
-    if (crashRollback.watched)
+    if (crashRollback.watcher == ::getpid())
         return true;
     if (!copyPath(backupPath(m_exePath), crashRollback.backup) || !copyPath(m_exePath, crashRollback.executable)
         || !copyPath(recordPath(m_exePath), crashRollback.record) || !copyPath(undonePath(m_exePath), crashRollback.undone))
@@ -314,7 +315,8 @@ bool UpdateTrial::startWatching()
         if (crashRollback.previousAsked[i].sa_handler != SIG_IGN)
             ::sigaction(kAskedSignals[i], &action, nullptr);
     }
-    m_watching = crashRollback.watched = true;
+    m_watching = true;
+    crashRollback.watcher = ::getpid();
     return true;
 }
 
@@ -322,7 +324,7 @@ void UpdateTrial::stopWatching()
 {
     if (!std::exchange(m_watching, false))
         return;
-    crashRollback.watched = false;
+    crashRollback.watcher = 0;
     for (std::size_t i = 0; i < kFaultSignals.size(); ++i)
         ::sigaction(kFaultSignals[i], &crashRollback.previous[i], nullptr);
     for (std::size_t i = 0; i < kAskedSignals.size(); ++i)
