@@ -1,6 +1,14 @@
 #include "app/application.h"
 #include "app/command_line.h"
+#include "platform/exe_version.h"
 #include "platform/paths.h"
+#include "platform/update_trial.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 // The window library inside the executable (embedded_gui.S).
 extern "C" const char qvr_gui_image_begin[];
@@ -20,7 +28,25 @@ int main(int argc, char** argv)
     // Before anything else: the probe reads and writes nothing that a start shares.
     if (commandLine.m_bProbe)
         return qvr::CquaveromfcApp::Probe(guiImage);
-    qvr::CquaveromfcApp app(qvr::AppEnvironment::fromProcess(guiImage));
+    // Then, before anything that can fail, the trial of a new version: its watch, and
+    // the mark that tells later starts how this one ended.
+    const std::string executable = qvr::modulePath();
+    const auto version = qvr::readFileVersion(executable);
+    qvr::UpdateTrial trial(executable, version ? qvr::fileVersionText(*version) : std::string());
+    if (trial.state() == qvr::UpdateTrial::State::PutBack) {
+        // The user's start ends in the previous version's window, which says why.
+        ::execv(executable.c_str(), argv);
+        std::fprintf(stderr, "quavero: version %s did not work and the previous version is back, but it could "
+                             "not be started (%s); start Quavero again.\n",
+                     trial.version().c_str(), std::strerror(errno));
+        return qvr::CquaveromfcApp::kExitNoWindow;
+    }
+    auto environment = qvr::AppEnvironment::fromProcess(guiImage);
+    environment.configuration.trial = &trial;
+    qvr::CquaveromfcApp app(std::move(environment));
     app.InitInstance(argc, argv);
+    // Any other end, the process's own or a kill, counts against a version on trial.
+    if (app.exitStatus() == 0)
+        trial.endAsAsked();
     return app.exitStatus();
 }

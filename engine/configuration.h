@@ -7,6 +7,7 @@
 namespace qvr {
 
 class OwnerLock;
+class UpdateTrial;
 
 // The program-wide strings the application object holds: the settings, and the
 // request that came with this start.
@@ -41,6 +42,9 @@ struct Configuration {
     OwnerLock* queueOwner = nullptr;
     // Why the queue files are not where the settings put them; empty when they are.
     std::string queueFolderNotice {};
+    // What the start found of a new version's trial, first thing (app/main.cpp).
+    // Null: none was looked for.
+    UpdateTrial* trial = nullptr;
 };
 
 } // namespace qvr

@@ -2,7 +2,6 @@
 
 #include "engine/queue_files.h"
 #include "platform/failure_log.h"
-#include "platform/paths.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -21,18 +20,17 @@ UpdateHandover::UpdateHandover(HandoverWindow& window, const Configuration& conf
 
 void UpdateHandover::openTrial()
 {
-    if (!m_selfUpdate)
+    if (!m_selfUpdate || !m_config.trial)
         return;
-    const UpdaterEnvironment& updater = m_selfUpdate->updater;
-    const std::string executable = updater.executable.empty() ? modulePath() : updater.executable;
-    m_trial.emplace(executable, CAutoUpdater::GetFileVersion(executable));
+    m_trial = m_config.trial;
     if (m_trial->state() != UpdateTrial::State::Undone)
         return;
     // As after a rollback of a version that never took over: not offered again while
     // the store names it.
-    logFailure("version " + m_trial->version() + " at " + executable, "it ended abnormally before its trial was over",
+    logFailure("version " + m_trial->version() + " at " + m_trial->executable(),
+               "it failed before its trial was over",
                "the previous version is back; version " + m_trial->version() + " is not asked for again");
-    CAutoUpdater(updater).NoteRefused(m_trial->version());
+    CAutoUpdater(m_selfUpdate->updater).NoteRefused(m_trial->version());
     m_trial->acknowledge();
     m_window.TellUndone();
 }

@@ -57,8 +57,8 @@ public:
     UpdateHandover(HandoverWindow& window, const Configuration& configuration,
                    std::optional<SelfUpdateEnvironment> selfUpdate, std::chrono::milliseconds handedOverLimit);
 
-    // What the last update left for this start (UpdateTrial); one that was undone is
-    // told about here.
+    // What the last update left for this start (Configuration::trial); one that was
+    // undone is told about here.
     void openTrial();
     // The proof of a version on trial: it passes once the window has run this long.
     void startTrialProof();
@@ -93,7 +93,7 @@ private:
     SelfUpdateOutcome m_update;
     std::intptr_t m_newVersionPid = 0;  // the process an update started
     QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
-    std::optional<UpdateTrial> m_trial;  // with a self-update, from the start on
+    UpdateTrial* m_trial = nullptr;  // the start's (Configuration::trial), with a self-update
     bool m_bRequestHandedOn = false;
 };
 

@@ -57,8 +57,8 @@ bool CquaveromfcDlg::OnInitDialog()
     m_publication.inbox().removeLeftTemporaries();
     m_work.files().removeLeftTemporaries();
     m_publication.publishHandle([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
-    // Before the take-over is told: from then on the old version is gone, and a
-    // crash of this one must bring it back.
+    // A version on trial was watched from the start on (app/main.cpp); one that was
+    // undone is told about before anything else.
     m_handover.openTrial();
     m_startWaits = WaitBudget(m_environment.startWaits);
     m_publication.tellTakenOver();

@@ -9,9 +9,9 @@
 #include "platform/paths.h"
 #include "platform/process_launch.h"
 #include "platform/signature.h"
+#include "platform/update_trial.h"
 #include "res/strings.h"
 #include "update/release_key.h"
-#include "update/update_trial.h"
 #include "update/url.h"
 
 #include <array>
@@ -25,7 +25,6 @@ namespace qvr {
 namespace {
 
 constexpr std::size_t kChunk = 4096;
-constexpr const char* kBackupName = "OldExecutable.bak";
 constexpr int kHttpOk = 200;
 constexpr const char* kSignatureSuffix = ".sig";
 constexpr const char* kRefusedNoteName = "refused-version";

@@ -2,7 +2,7 @@
 
 #include "platform/process_launch.h"
 #include "update/auto_updater.h"
-#include "update/update_trial.h"
+#include "platform/update_trial.h"
 
 #include <chrono>
 #include <functional>

@@ -39,7 +39,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 case $build in /*) ;; *) build=$here/$build ;; esac
-for program in quavero qvr-store-sim qvr_crash_check; do
+for program in quavero quavero-misbehaving qvr-store-sim qvr_crash_check; do
   [ -x "$build/$program" ] || { echo "crash test: $build/$program is missing; build it first" >&2; exit 2; }
 done
 
@@ -314,9 +314,13 @@ printf '%s' "$problems"
 # install folder, or only the old instance, or only the new one (the old one then
 # comes back, unless it was taken over already). After each kill the file at the
 # program's name must be a whole program, the old one or the new one, that runs
-# (`--probe` ends with 0). One round in ten of the above, at least two, unless
-# --update-rounds says.
-[ -n "$update_rounds" ] || { update_rounds=$(( rounds / 10 )); [ "$update_rounds" -lt 2 ] && update_rounds=2; }
+# (`--probe` ends with 0). Every second round in turn, the new version is the program
+# made to misbehave (quavero-misbehaving), which passes its probe and then exits with
+# status 1, or hangs and is killed, at every start of its window, or crashes at once
+# when its window starts after the old instance was killed during its notice: within
+# three starts the previous program must be back at its name, its window showing.
+# One round in ten of the above, at least four, unless --update-rounds says.
+[ -n "$update_rounds" ] || { update_rounds=$(( rounds / 10 )); [ "$update_rounds" -lt 4 ] && update_rounds=4; }
 update_kills=0 update_failures=0 rolled_back=0 past_notice=0
 u="$work/update"
 mkdir -p "$u/install" "$u/music" "$u/queues" "$u/run" "$u/tmp"
@@ -326,10 +330,18 @@ cp "$build/quavero" "$u/old"
 "$build/qvr-store-sim" --port 0 --latency "$latency" --version-text 2.1.0.1 --version-file "quavero=$u/new" \
   > "$u/store.out" 2> "$work/logs/update-store.err" &
 update_store_pid=$!
+"$here/tools/stamp-version" "$build/quavero-misbehaving" "$u/misbehaving" 2.1.0.1 "$build/update-signing/private.pem"
+"$build/qvr-store-sim" --port 0 --latency "$latency" --version-text 2.1.0.1 --version-file "quavero=$u/misbehaving" \
+  > "$u/misbehaving-store.out" 2> "$work/logs/misbehaving-store.err" &
+misbehaving_store_pid=$!
 # It reads the program it serves first, which takes a while in a sanitizer build.
 for _ in $(seq 600); do grep -q '^listening ' "$u/store.out" && break; sleep 0.1; done
+for _ in $(seq 600); do grep -q '^listening ' "$u/misbehaving-store.out" && break; sleep 0.1; done
 update_host=$(sed -n 's/^listening //p' "$u/store.out")
-[ -n "$update_host" ] || { echo "crash test: the update store did not start" >&2; update_rounds=0; update_failures=1; }
+misbehaving_host=$(sed -n 's/^listening //p' "$u/misbehaving-store.out")
+if [ -z "$update_host" ] || [ -z "$misbehaving_host" ]; then
+  echo "crash test: the update store did not start" >&2; update_rounds=0; update_failures=1
+fi
 "$here/tools/write-hive.sh" "$u/registry.reg" "$u/install" "$u/music" "$u/queues"
 installed_pids() { # every process that runs a program of the install folder
   local exe pid
@@ -342,10 +354,91 @@ installed_pids() { # every process that runs a program of the install folder
 alive() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" != Z ]; }
 update_env=(QVR_REGISTRY="$u/registry.reg" QVR_STORE_HOST="$update_host" XDG_RUNTIME_DIR="$u/run" TMPDIR="$u/tmp"
   XDG_CACHE_HOME="$u/cache")
+# Whether the start PID ends in the previous program's window (0), or ends, or hangs
+# (1, a hang killed as its user would). The box that says the update was undone is
+# answered.
+previous_window() { # PID
+  local box
+  for _ in $(seq 1200); do
+    alive "$1" || return 1
+    if [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" = T ]; then kill -KILL "$1"; return 1; fi
+    if cmp -s "$u/install/quavero" "$u/old"; then
+      box=$(xdotool search --all --onlyvisible --pid "$1" --name '^Updater$' 2>/dev/null | head -n 1)
+      [ -n "$box" ] && xdotool windowfocus --sync "$box" key Return 2>/dev/null
+      xdotool search --all --onlyvisible --pid "$1" --name '^Quavero$' > /dev/null 2>&1 && return 0
+    fi
+    sleep 0.1
+  done
+  kill -KILL "$1"
+  return 1
+}
+misbehaving_round() { # MISBEHAVIOUR: sets $note; false when the previous program did not come back
+  local env=("${update_env[@]}" QVR_STORE_HOST="$misbehaving_host" QVR_TEST_MISBEHAVE="$1") question notice starts=0
+  env "${env[@]}" "$u/install/quavero" > "$log" 2>&1 &
+  app_pid=$!
+  question=$(timeout 60 xdotool search --sync --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1)
+  [ -n "$question" ] && xdotool windowfocus --sync "$question" key Return 2>/dev/null
+  notice=$(timeout 60 xdotool search --all --sync --onlyvisible --pid "$app_pid" --name '^Updater$' 2>/dev/null \
+    | head -n 1)
+  [ -n "$notice" ] || { note="the notice never showed"; return 1; }
+  if [ "$1" = crash ]; then
+    kill -KILL "$app_pid"
+    note="the old instance killed during its notice"
+  else
+    xdotool windowfocus --sync "$notice" key Return 2>/dev/null
+    # It ends once the new version has taken over, or comes back.
+    for _ in $(seq 600); do
+      alive "$app_pid" || break
+      xdotool search --all --onlyvisible --pid "$app_pid" --name '^Quavero$' > /dev/null 2>&1 && break
+      sleep 0.1
+    done
+    if alive "$app_pid"; then
+      note="the new version did not take over"
+      return 0
+    fi
+    note="taken over"
+    starts=1
+    for pid in $(installed_pids); do
+      previous_window "$pid" && { note+=", back at once"; return 0; }
+    done
+  fi
+  wait "$app_pid" 2>/dev/null
+  while [ "$starts" -lt 3 ]; do
+    starts=$(( starts + 1 ))
+    env "${env[@]}" "$u/install/quavero" >> "$log" 2>&1 &
+    app_pid=$!
+    previous_window "$app_pid" && { note+=", back with its window at start $starts"; return 0; }
+    wait "$app_pid" 2>/dev/null
+    note+=", start $starts ended with $?"
+  done
+  return 1
+}
+misbehaviours=("" exit1 hang crash)
 for ((round = 1; round <= update_rounds; round++)); do
   rm -rf "$u/install/"* "$u/install/".[!.]* "$u/cache" 2>/dev/null
   cp "$u/old" "$u/install/quavero"
   log="$work/logs/update-$round.log"
+  misbehaviour=${misbehaviours[$(( (round - 1) % ${#misbehaviours[@]} ))]}
+  if [ -n "$misbehaviour" ]; then
+    if ! misbehaving_round "$misbehaviour"; then
+      note+=", THE PREVIOUS PROGRAM DID NOT COME BACK WITHIN THREE STARTS"
+      update_failures=$(( update_failures + 1 ))
+    fi
+    mapfile -t pids < <(installed_pids)
+    kill -KILL "${pids[@]}" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+    app_pid=""
+    if ! cmp -s "$u/install/quavero" "$u/old" || [ -e "$u/install/OldExecutable.bak" ]; then
+      note+=", NOT THE OLD PROGRAM ALONE AT ITS NAME"
+      update_failures=$(( update_failures + 1 ))
+    fi
+    if ! env "${update_env[@]}" timeout 60 "$u/install/quavero" --probe >> "$log" 2>&1; then
+      note+=", IT DOES NOT RUN"
+      update_failures=$(( update_failures + 1 ))
+    fi
+    echo "update round $round ($misbehaviour): $note"
+    continue
+  fi
   env "${update_env[@]}" "$u/install/quavero" > "$log" 2>&1 &
   app_pid=$!
   question=$(timeout 60 xdotool search --sync --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1)
@@ -412,7 +505,7 @@ for ((round = 1; round <= update_rounds; round++)); do
   fi
   echo "update round $round: $note"
 done
-kill "$update_store_pid" 2>/dev/null; wait "$update_store_pid" 2>/dev/null
+kill "$update_store_pid" "$misbehaving_store_pid" 2>/dev/null; wait "$update_store_pid" "$misbehaving_store_pid" 2>/dev/null
 failures=$(( failures + update_failures ))
 echo "update road: $update_rounds rounds, $update_kills kills ($past_notice after the notice, $rolled_back rolled" \
   "back), $update_failures failures"

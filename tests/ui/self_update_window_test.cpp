@@ -219,6 +219,8 @@ TEST_F(UpdateWindowTest, AVersionOnTrialAsksForNoUpdateAndItsWindowEndsTheTrial)
 {
     writeFile(m_dir.file("install/update-trial"), "2.1.0.0\n");
     writeFile(m_dir.file("install/OldExecutable.bak"), "the previous version");
+    UpdateTrial trial(m_dir.file("install/quavero"), "2.1.0.0");
+    m_config.trial = &trial;
     m_trialProof = std::chrono::milliseconds(1);
     openWindow();
     EXPECT_TRUE(m_prompts.asked.empty());
@@ -229,6 +231,8 @@ TEST_F(UpdateWindowTest, AVersionOnTrialAsksForNoUpdateAndItsWindowEndsTheTrial)
 TEST_F(UpdateWindowTest, AfterAVersionOnTrialWasUndoneTheNextStartSaysSoOnceAndIsNotOfferedIt)
 {
     writeFile(m_dir.file("install/update-undone"), "2.1.0.1\n");
+    UpdateTrial trial(m_dir.file("install/quavero"), "2.1.0.0");
+    m_config.trial = &trial;
     openWindow();
     closeWindow();
     openWindow();
