@@ -358,11 +358,8 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     download.reset();
     // Only the makers' whole executable may take the program's place: signed with
     // their key, of the version the list named, newer than this one.
-    bool forged = false;
-    if (got == Download::Whole) {
+    if (got == Download::Whole)
         got = CheckSignature(url, target);
-        forged = got == Download::Refused;
-    }
     const std::string verified = got == Download::Whole ? GetFileVersion(target) : std::string();
     if (got == Download::Whole
         && (CompareVersions(verified, published) != 0 || CompareVersions(verified, local) != 1)) {
@@ -373,14 +370,13 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     m_environment.prompts->downloadEnded();
     if (got != Download::Whole) {
         discard(target);
-        // A whole download that is not the makers' is what the store serves under
-        // this version; the user's Cancel is an answer. A network that failed may
-        // not fail next time, and a body past the limit proves nothing.
-        if (forged || m_cancelled)
+        // The user's Cancel is an answer. Nothing else here is: a missing or wrong
+        // signature, a damaged or cut download, a body past the limit are what anyone
+        // on the way can cause once, and the honest store may answer next time.
+        if (m_cancelled)
             NoteRefused(published);
-        if (!m_cancelled)
-            logFailure(what, m_why, forged ? "starting without an update; version " + published + " is not asked for again"
-                                           : std::string(kAskAgain));
+        else
+            logFailure(what, m_why, kAskAgain);
         return UPD_DOWNLOAD_FAILED;
     }
     const Exchange exchanged = ReplaceExecutable(exePath, target, verified);
@@ -410,7 +406,7 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
     }
     if (answer->statusCode() != kHttpOk) {
         m_why = "its signature " + signatureUrl + ": " + httpStatusText(answer->statusCode());
-        return Download::Refused;
+        return Download::Failed;
     }
     // One byte more than a signature shows a longer body: a read fills the buffer
     // unless the body ends first.
@@ -428,7 +424,7 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
         && verifyEd25519(kReleasePublicKey, *program, std::string_view(signature.data(), kEd25519SignatureSize));
     if (!signedByUs)
         m_why = "it is not signed with the makers' key";
-    return signedByUs ? Download::Whole : Download::Refused;
+    return signedByUs ? Download::Whole : Download::Failed;
 }
 
 std::string CAutoUpdater::RefusedNotePath() const

@@ -195,10 +195,10 @@ public:
     // "/"); one of UpdateResult. The new program is downloaded beside the executable,
     // where only those who may replace it can write. A published version is noted,
     // and not asked for again while the list names it (UPD_DOWNLOAD_FAILED without a
-    // request), only for what proves something about it: its download was whole but
-    // its signature did not verify, its verified program failed its probe, or the
-    // user cancelled the download. An answer that is too large, cut short, or of the
-    // wrong version says nothing that anyone on the way could not have said, and the
+    // request), only for a verdict reached on this machine: its whole, verified
+    // program failed its probe, or the user cancelled the download. A missing or
+    // wrong signature, a damaged, cut or too large download, or one of the wrong
+    // version is what anyone on the way can answer once: a failed attempt, and the
     // question comes again at the next start.
     [[nodiscard]] int CheckForUpdate(const std::string& folderUrl);
 
@@ -221,8 +221,7 @@ private:
                                    const std::string& published);
     // Whole when the update folder's "<name>.sig" beside the executable's address
     // `url` answers 200 with exactly 64 bytes that are the Ed25519 signature of the
-    // file at `path` by the release key built into the program; failed when no whole
-    // answer came.
+    // file at `path` by the release key built into the program; failed otherwise.
     [[nodiscard]] Download CheckSignature(const std::string& url, const std::string& path);
     // Shows how far the download is; true once the user has cancelled it.
     [[nodiscard]] bool Cancelled();
