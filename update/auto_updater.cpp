@@ -29,9 +29,10 @@ constexpr const char* kBackupName = "OldExecutable.bak";
 constexpr int kHttpOk = 200;
 constexpr const char* kSignatureSuffix = ".sig";
 constexpr const char* kRefusedNoteName = "refused-version";
-// The window is not shown while the new program is asked for: its answer must begin
-// as soon as the version list's had to.
-constexpr std::chrono::milliseconds kProgramHeadLimit {3000};
+constexpr int kHttpTooManyRequests = 429;
+constexpr int kHttpUnavailable = 503;
+// A Retry-After past this is read as this: the caller caps its wait far lower.
+constexpr std::chrono::seconds kLongestRetryAfter {86400};
 // Far more than the probe's one line; the rest of a chatty answer only fails it.
 constexpr std::size_t kProbeOutputLimit = 256;
 
@@ -59,6 +60,18 @@ void discard(const std::string& path)
 {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+}
+
+// How long a busy store (503, 429) asks to be left alone, in whole seconds; nothing
+// when it is not busy or does not say (an HTTP date is not read).
+std::optional<std::chrono::seconds> retryAfter(const HttpResponse* answer)
+{
+    if (!answer || (answer->statusCode() != kHttpUnavailable && answer->statusCode() != kHttpTooManyRequests))
+        return std::nullopt;
+    const std::string value = answer->header("Retry-After").value_or("");
+    if (value.empty() || value.size() > 9 || !CAutoUpdater::IsDigitsOnly(value))
+        return std::nullopt;
+    return std::min(std::chrono::seconds(std::stol(value)), kLongestRetryAfter);
 }
 
 // Canonicalises `url` and sends a GET that no cache may answer.
@@ -148,14 +161,14 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
         return Download::Failed;
     }
     std::array<char, kChunk> buffer;
-    while (!Cancelled()) {
+    while (!Cancelled() && !Stopped()) {
         const std::int64_t n = request.read(buffer.data(), buffer.size());
         if (n == 0)
             return Download::Whole;
         // A cancel ends the read that waits as well.
         if (n < 0) {
             m_why = "it broke off after " + std::to_string(m_received) + " bytes: " + (m_downloadSession ? m_downloadSession->failure() : "");
-            return m_cancelled ? Download::Refused : Download::Failed;
+            return m_cancelled && !Stopped() ? Download::Refused : Download::Failed;
         }
         m_received += static_cast<std::uint64_t>(n);
         if (m_received > m_environment.largestProgram) {
@@ -167,7 +180,14 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
             return Download::Failed;
         }
     }
-    return Download::Refused;
+    if (!m_cancelled)
+        m_why = "the window ended";
+    return m_cancelled ? Download::Refused : Download::Failed;
+}
+
+bool CAutoUpdater::Stopped() const
+{
+    return m_environment.stopped && m_environment.stopped();
 }
 
 bool CAutoUpdater::Cancelled()
@@ -262,7 +282,8 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 {
     m_installed.clear();
     m_installedVersion.clear();
-    m_listUnanswered = false;
+    m_storeUnanswered = false;
+    m_retryAfter.reset();
     RemoveStaleExchangeFiles(GetModulePath());
     constexpr std::string_view kNoUpdate = "starting without an update";
     if (!IsInternetConnected(folderUrl)) {
@@ -275,24 +296,25 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     std::int64_t received = 0;
     int status = 0;
     {
-        const WaitBudget::Wait wait(m_environment.budget, versionListOptions().total);
-        m_hSession->setInterrupt(wait.overdue());
+        const WaitBudget::Wait wait(m_environment.budget, m_environment.waitLimit);
+        m_hSession->setInterrupt([this, overdue = wait.overdue()] { return overdue() || Stopped(); });
         Opened opened = OpenUrl(url);
         url = std::move(opened.url);
         const std::unique_ptr<HttpResponse> list = std::move(opened.response);
         if (!list) {
             logFailure("the version list " + url, m_hSession->failure(), kNoUpdate);
-            m_listUnanswered = true;
+            m_storeUnanswered = true;
             return UPD_OPEN_FAILED;
         }
         // One read: a version text is far shorter than the buffer.
         received = list->read(buffer.data(), buffer.size());
         status = list->statusCode();
+        m_retryAfter = retryAfter(list.get());
     }
     if (received <= 0) {
         logFailure("the version list " + url, received < 0 ? m_hSession->failure() : httpStatusText(status) + " without a body",
                    kNoUpdate);
-        m_listUnanswered = received < 0;
+        m_storeUnanswered = received < 0;
         return UPD_NO_DATA;
     }
     const std::string published(buffer.data(), ::strnlen(buffer.data(), static_cast<std::size_t>(received)));
@@ -306,7 +328,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     const int newer = CompareVersions(published, local);
     if (newer == VER_BAD_FIRST)
         logFailure("the version list " + url, httpStatusText(status) + " that names no version", kNoUpdate);
-    if (newer != 1)
+    if (newer != 1 || m_retryAfter)
         return UPD_NOT_NEWER;
     if (WasRefused(published))
         return UPD_DOWNLOAD_FAILED;
@@ -329,8 +351,8 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
 
     std::unique_ptr<HttpResponse> download;
     {
-        const WaitBudget::Wait head(m_environment.budget, kProgramHeadLimit);
-        m_downloadSession->setInterrupt(head.overdue());
+        const WaitBudget::Wait head(m_environment.budget, m_environment.waitLimit);
+        m_downloadSession->setInterrupt([this, overdue = head.overdue()] { return overdue() || Stopped(); });
         Opened opened = openCanonical(m_downloadSession.get(), url);
         url = std::move(opened.url);
         download = std::move(opened.response);
@@ -338,6 +360,8 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk) {
         logFailure(what, download ? httpStatusText(download->statusCode()) : m_downloadSession->failure(), kAskAgain);
+        m_storeUnanswered = !download;
+        m_retryAfter = retryAfter(download.get());
         return UPD_OPEN_FAILED;
     }
     // Anyone on the way can announce any length: refused, but not noted.
@@ -352,7 +376,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // From here on the user sees the download and may cancel it, also while the
     // store keeps it waiting.
     m_cancelled = false;
-    m_downloadSession->setInterrupt([this] { return Cancelled(); });
+    m_downloadSession->setInterrupt([this] { return Cancelled() || Stopped(); });
     const std::string target = downloadPath(exePath);
     Download got = DownloadToFile(*download, target, announced);
     download.reset();

@@ -102,7 +102,7 @@ protected:
     {
         CAutoUpdater updater(m_env);
         const int result = updater.CheckForUpdate(url.empty() ? folderUrl() : url);
-        m_unanswered = updater.ListUnanswered();
+        m_unanswered = updater.StoreUnanswered();
         return result;
     }
 
