@@ -2,6 +2,7 @@
 
 #include "platform/http.h"
 #include "platform/wait_budget.h"
+#include "ui/background_work.h"
 
 #include <QPointer>
 
@@ -50,16 +51,23 @@ public:
     // browser goes and the prompt stays. Without a place for the browser, or when no
     // view can be made, nothing is checked and the prompt stays, so the user can retry.
     // With a budget the check waits no longer than it leaves, and not at all once it
-    // is spent.
-    void LoadRadio(WaitBudget* budget = nullptr);
+    // is spent: false when the budget cut it short, and the prompt shows until
+    // loadInBackground() asks again.
+    [[nodiscard]] bool LoadRadio(WaitBudget* budget = nullptr);
+
+    // The check of LoadRadio() off the window's thread, which shows the prompt until the
+    // page answers: for a check cut short before the window showed.
+    void loadInBackground();
 
     // The prompt without a check, as after one that failed.
     void showPrompt();
 
     // A click on the prompt.
-    void OnRadioPromptClicked() { LoadRadio(); }
+    void OnRadioPromptClicked() { static_cast<void>(LoadRadio()); }
 
 private:
+    // What a check came to: the page when it answered 200, else the prompt.
+    void showCheck(int status, const std::string& failure);
     void showPage();
 
     QPointer<QWidget> m_prompt;
@@ -70,6 +78,8 @@ private:
     RightClickFilter* m_rightClicks = nullptr;
     HttpClientFactory m_http;
     std::string m_url;
+    // Last, so that it ends first: its job uses the rest.
+    BackgroundWork m_background;
 };
 
 } // namespace qvr
