@@ -172,6 +172,9 @@ void CquaveromfcDlg::RunLaterUpdate()
 void CquaveromfcDlg::LaterUpdateEnded(SelfUpdateOutcome outcome)
 {
     ++m_laterUpdate->checks;
+    // Closed meanwhile: the new version, in place and on trial, runs at the next start.
+    if (outcome.installed && m_work.shared().m_bStopThreads)
+        return;
     const bool installed = outcome.installed;
     m_handover.laterCheckEnded(std::move(outcome));
     if (!installed) {
