@@ -131,7 +131,10 @@ private:
 // The update asked again while the window runs: its boxes, and the thread it runs on,
 // which ends first.
 struct CquaveromfcDlg::LaterUpdate {
-    LaterUpdate(Prompts& prompts, QWidget* window) : windowPrompts(prompts, window), threadPrompts(work, windowPrompts) {}
+    LaterUpdate(Prompts& prompts, QWidget* window)
+        : windowPrompts(prompts, window), threadPrompts(work, windowPrompts)
+    {
+    }
 
     WindowUpdatePrompts windowPrompts;
     ThreadUpdatePrompts threadPrompts;

@@ -103,7 +103,8 @@ void CquaveromfcDlg::StartNormally()
     // showing as long again. Nor is it asked once the waits before the window have
     // used up their time. Either way it is asked once the window shows, off its thread,
     // as the update is when the store did not answer it in time.
-    const bool radioLater = m_look.radio && (m_handover.storeWasUnanswered() || !m_look.radio->LoadRadio(&m_startWaits));
+    const bool radioLater =
+        m_look.radio && (m_handover.storeWasUnanswered() || !m_look.radio->LoadRadio(&m_startWaits));
     if (radioLater)
         m_look.radio->showPrompt();
     QTimer::singleShot(0, this, [this, radioLater] {

@@ -313,7 +313,8 @@ TEST_P(OneBrokenAnswer, CostsOneAttemptAndTheNextCheckInstalls)
 }
 
 INSTANTIATE_TEST_SUITE_P(CheckForUpdate, OneBrokenAnswer,
-                         ::testing::Values(BrokenAnswer {.name = "SignatureAnswered404", .signature = BrokenAnswer::Signature::Missing},
+                         ::testing::Values(BrokenAnswer {.name = "SignatureAnswered404",
+                                                         .signature = BrokenAnswer::Signature::Missing},
                                            BrokenAnswer {.name = "AnotherFilesSignature",
                                                          .signature = BrokenAnswer::Signature::OfAnotherFile},
                                            BrokenAnswer {.name = "RandomBytesOfTheRightSize", .randomProgram = true}),
