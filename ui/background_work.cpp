@@ -34,11 +34,15 @@ std::function<bool()> BackgroundWork::stopping() const
 
 void BackgroundWork::post(std::function<void()> call)
 {
+    // Posted under the lock that the window's thread takes before it runs the call, so
+    // that what the job made for it is seen there: Qt's own queue lock synchronises
+    // too, but unseen by ThreadSanitizer.
+    std::lock_guard lock(m_shared->mutex);
     QMetaObject::invokeMethod(
         m_receiver.get(),
         [shared = m_shared, call = std::move(call)] {
             {
-                std::lock_guard lock(shared->mutex);
+                std::lock_guard delivery(shared->mutex);
                 if (shared->stop)
                     return;
             }
