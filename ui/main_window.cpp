@@ -104,7 +104,10 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         WorkerShared& shared = m_work.shared();
         if ((bit & THREAD_BIT_WATCHER) && shared.m_bListFiles.exchange(false) && !shared.m_bStopThreads)
             RefreshFileList(m_work.controller().downloadFolder());
-        if (allEnded)
+        // Ended for a newer version: it starts now, and this window waits hidden.
+        if (allEnded && m_handover.state() == UpdateHandover::State::Waiting)
+            StartInstalledVersion();
+        else if (allEnded)
             done(0);
         break;
     }

@@ -124,6 +124,14 @@ private:
     void TellUndone() override;
     void ComeBack() override;
 
+    // The update asked again while the window runs, when the start's check got no
+    // answer in time or was asked to wait (self_update.cpp). After an install there the
+    // window hides, its workers end, and then the new version starts.
+    void ScheduleLaterUpdate();
+    void RunLaterUpdate();
+    void LaterUpdateEnded(SelfUpdateOutcome outcome);
+    void StartInstalledVersion();
+
     // The start and the end (window_lifecycle.cpp). The window's whole start once it
     // is not handing over:
     void StartNormally();
@@ -190,6 +198,14 @@ private:
     // Shared by the network waits before the window shows.
     WaitBudget m_startWaits {std::chrono::milliseconds(0)};
     bool m_bWorkersEnded = true;
+    // The workers ended for a newer version that a check found while the window ran.
+    bool m_bWorkEndedForUpdate = false;
+    // Last, so that its thread ends first.
+    struct LaterUpdate;
+    struct LaterUpdateDeleter {
+        void operator()(LaterUpdate* later) const;
+    };
+    std::unique_ptr<LaterUpdate, LaterUpdateDeleter> m_laterUpdate;
 };
 
 } // namespace qvr

@@ -99,14 +99,15 @@ void RadioPanel::showPrompt()
         m_prompt->show();
 }
 
-void RadioPanel::LoadRadio(WaitBudget* budget)
+bool RadioPanel::LoadRadio(WaitBudget* budget)
 {
-    constexpr std::string_view kPrompt = "showing the prompt, which asks again when clicked";
-    if (!m_window || !m_views || (budget && budget->spent())) {
-        if (budget && budget->spent())
-            logFailure("the radio page " + m_url, "the waits before the window showed used up their time", kPrompt);
+    if (!m_window || !m_views) {
         showPrompt();
-        return;
+        return true;
+    }
+    if (budget && budget->spent()) {
+        showPrompt();
+        return false;
     }
     int status = 0;
     std::string failure;
@@ -114,8 +115,35 @@ void RadioPanel::LoadRadio(WaitBudget* budget)
         const WaitBudget::Wait wait(budget, radioCheckOptions().total);
         status = radioPageStatus(m_http, m_url, wait.overdue(), &failure);
     }
+    if (status == 0 && budget && budget->spent()) {
+        showPrompt();
+        return false;
+    }
+    showCheck(status, failure);
+    return true;
+}
+
+void RadioPanel::loadInBackground()
+{
+    showPrompt();
+    if (!m_window || !m_views)
+        return;
+    m_background.start([this] {
+        std::string failure;
+        const int status = radioPageStatus(m_http, m_url, m_background.stopping(), &failure);
+        m_background.post([this, status, failure] {
+            // A click has shown the page meanwhile.
+            if (!m_prompt || !m_prompt->isHidden())
+                showCheck(status, failure);
+        });
+    });
+}
+
+void RadioPanel::showCheck(int status, const std::string& failure)
+{
     if (status != 200) {
-        logFailure("the radio page " + m_url, status == 0 ? failure : httpStatusText(status), kPrompt);
+        logFailure("the radio page " + m_url, status == 0 ? failure : httpStatusText(status),
+                   "showing the prompt, which asks again when clicked");
         showPrompt();
         return;
     }

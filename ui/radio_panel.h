@@ -2,6 +2,7 @@
 
 #include "platform/http.h"
 #include "platform/wait_budget.h"
+#include "ui/background_work.h"
 
 #include <QPointer>
 
@@ -62,14 +63,19 @@ public:
     // browser goes and the prompt stays. Without a place for the browser, or when no
     // view can be made, nothing is checked and the prompt stays, so the user can retry.
     // With a budget the check waits no longer than it leaves, and not at all once it
-    // is spent.
-    void LoadRadio(WaitBudget* budget = nullptr);
+    // is spent: false when the budget cut it short, and the prompt shows until
+    // loadInBackground() asks again.
+    [[nodiscard]] bool LoadRadio(WaitBudget* budget = nullptr);
+
+    // The check of LoadRadio() off the window's thread, which shows the prompt until the
+    // page answers: for a check cut short before the window showed.
+    void loadInBackground();
 
     // The prompt without a check, as after one that failed.
     void showPrompt();
 
     // A click on the prompt.
-    void OnRadioPromptClicked() { LoadRadio(); }
+    void OnRadioPromptClicked() { static_cast<void>(LoadRadio()); }
 
     // How a page's memory is measured; by default what the web engine's processes
     // hold together with what this process has taken since the first measure (where
@@ -77,6 +83,8 @@ public:
     void setMemoryGauge(PageMemoryGauge gauge) { m_gauge = std::move(gauge); }
 
 private:
+    // What a check came to: the page when it answered 200, else the prompt.
+    void showCheck(int status, const std::string& failure);
     void showPage();
     // Unloads a page past the memory limit, for the prompt.
     void checkMemory();
@@ -91,6 +99,8 @@ private:
     std::string m_url;
     PageMemoryGauge m_gauge;
     QTimer* m_memoryCheck = nullptr;  // a child of the window, while the page shows
+    // Last, so that it ends first: its job uses the rest.
+    BackgroundWork m_background;
 };
 
 } // namespace qvr

@@ -2,6 +2,8 @@
 // and a window that stays hidden while a newer one takes over (UpdateHandover).
 #include "ui/main_window.h"
 
+#include "platform/failure_log.h"
+#include "ui/background_work.h"
 #include "ui/message_pump.h"
 #include "res/strings.h"
 
@@ -88,7 +90,115 @@ private:
     bool m_cancelled = false;
 };
 
+// The window's boxes for an updater on another thread: each runs on the window's
+// thread. The question waits for its answer; the progress box is brought up to date
+// without the download waiting for it.
+class ThreadUpdatePrompts final : public UpdatePrompts {
+public:
+    ThreadUpdatePrompts(BackgroundWork& work, UpdatePrompts& window) : m_work(work), m_window(window) {}
+
+    bool askToInstall(const std::string& question) override
+    {
+        // A window that ends meanwhile is no Yes.
+        return m_work.ask<bool>([this, question] { return m_window.askToInstall(question); }).value_or(false);
+    }
+    bool downloadProgress(std::uint64_t received, std::uint64_t announced) override
+    {
+        if (!m_shown.exchange(false))
+            return !m_cancelled;
+        m_work.post([this, received, announced] {
+            m_cancelled = !m_window.downloadProgress(received, announced);
+            m_shown = true;
+        });
+        return !m_cancelled;
+    }
+    void downloadEnded() override
+    {
+        m_work.post([this] { m_window.downloadEnded(); });
+    }
+    // The window's own, once its work has ended (UpdateHandover::startInstalled).
+    void announceInstalled(const std::string&, const std::string&) override {}
+
+private:
+    BackgroundWork& m_work;
+    UpdatePrompts& m_window;
+    std::atomic<bool> m_shown {true};  // the last progress posted has been shown
+    std::atomic<bool> m_cancelled {false};
+};
+
 } // namespace
+
+// The update asked again while the window runs: its boxes, and the thread it runs on,
+// which ends first.
+struct CquaveromfcDlg::LaterUpdate {
+    LaterUpdate(Prompts& prompts, QWidget* window)
+        : windowPrompts(prompts, window), threadPrompts(work, windowPrompts)
+    {
+    }
+
+    WindowUpdatePrompts windowPrompts;
+    ThreadUpdatePrompts threadPrompts;
+    QTimer next;
+    int checks = 0;
+    BackgroundWork work;
+};
+
+void CquaveromfcDlg::LaterUpdateDeleter::operator()(LaterUpdate* later) const
+{
+    delete later;
+}
+
+void CquaveromfcDlg::ScheduleLaterUpdate()
+{
+    const int checks = m_laterUpdate ? m_laterUpdate->checks : 0;
+    const std::optional<std::chrono::milliseconds> after = m_handover.askAgainAfter(checks);
+    if (!after)
+        return;
+    if (!m_laterUpdate) {
+        m_laterUpdate.reset(new LaterUpdate(m_waysOut.prompts(), this));
+        m_laterUpdate->next.setSingleShot(true);
+        connect(&m_laterUpdate->next, &QTimer::timeout, this, [this] { RunLaterUpdate(); });
+    }
+    m_laterUpdate->next.start(*after);
+}
+
+void CquaveromfcDlg::RunLaterUpdate()
+{
+    LaterUpdate* later = m_laterUpdate.get();
+    UpdaterEnvironment environment = m_handover.laterCheckEnvironment(later->threadPrompts, later->work.stopping());
+    later->work.start([this, later, environment = std::move(environment), host = m_config.storeHost] {
+        auto outcome = std::make_shared<SelfUpdateOutcome>(CheckAndInstall(environment, host));
+        later->work.post([this, outcome] { LaterUpdateEnded(std::move(*outcome)); });
+    });
+}
+
+void CquaveromfcDlg::LaterUpdateEnded(SelfUpdateOutcome outcome)
+{
+    ++m_laterUpdate->checks;
+    // Closed meanwhile: the new version, in place and on trial, runs at the next start.
+    if (outcome.installed && m_work.shared().m_bStopThreads)
+        return;
+    const bool installed = outcome.installed;
+    m_handover.laterCheckEnded(std::move(outcome));
+    if (!installed) {
+        ScheduleLaterUpdate();
+        return;
+    }
+    // The road of an update at the start, but from a running window: hidden, it lets
+    // its workers end, and once they all have (WM_THREAD_EXITED) the new version starts
+    // on what they left on disk.
+    hide();
+    m_work.workers().requestStop();
+}
+
+void CquaveromfcDlg::StartInstalledVersion()
+{
+    // Everything of this window's for the new version: no later save comes.
+    m_work.controller().saveAtEnd();
+    m_bWorkEndedForUpdate = true;
+    if (!m_handover.startInstalled(m_laterUpdate->windowPrompts, [this] { m_publication.letQueuesGo(); }))
+        ComeBack();
+}
 
 void CquaveromfcDlg::TellUndone()
 {
@@ -125,8 +235,18 @@ void CquaveromfcDlg::PublishAgain()
 
 void CquaveromfcDlg::ComeBack()
 {
-    StartNormally();
-    show();
+    if (!m_bWorkEndedForUpdate) {
+        StartNormally();
+        show();
+        return;
+    }
+    // This window's workers have ended and do not start again: the previous version,
+    // back under the program's name, starts anew and takes over, and this window ends
+    // without writing anything more.
+    m_work.controller().onSwitchQuit();
+    if (!m_handover.startPrevious())
+        logFailure("starting the previous version again", errnoText(errno), "it runs at the next start");
+    EndOnQuit();
 }
 
 void CquaveromfcDlg::setVisible(bool visible)

@@ -6,6 +6,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace qvr {
 
 UpdateHandover::UpdateHandover(HandoverWindow& window, const Configuration& configuration,
@@ -89,6 +91,63 @@ bool UpdateHandover::onTakenOver()
 bool UpdateHandover::refusesQuitFrom(std::intptr_t pid) const
 {
     return state() == State::Waiting || (pid != 0 && pid == m_newVersionPid);
+}
+
+std::optional<std::chrono::milliseconds> UpdateHandover::askAgainAfter(int laterChecks) const
+{
+    using namespace std::chrono_literals;
+    constexpr std::chrono::milliseconds kFirstPause = 30s;
+    constexpr std::chrono::milliseconds kLongestWait = 5min;
+    if (!m_selfUpdate || m_state != State::NotWaiting)
+        return std::nullopt;
+    const std::chrono::milliseconds pause =
+        laterChecks == 0 ? 0ms : std::min(kFirstPause * (1 << std::min(laterChecks - 1, 4)), kLongestWait);
+    if (m_update.retryAfter)
+        return std::min(std::max<std::chrono::milliseconds>(*m_update.retryAfter, pause), kLongestWait);
+    // Once: a store that does not answer while the window runs either waits for the next start.
+    if (m_update.storeUnanswered && laterChecks == 0)
+        return pause;
+    return std::nullopt;
+}
+
+UpdaterEnvironment UpdateHandover::laterCheckEnvironment(UpdatePrompts& prompts, std::function<bool()> stopped) const
+{
+    using namespace std::chrono_literals;
+    UpdaterEnvironment environment = m_selfUpdate->updater;
+    // Its limits: the connect and stall limits of the new program's download.
+    if (environment.download)
+        environment.http = environment.download;
+    environment.budget = nullptr;
+    environment.waitLimit = 30s;
+    environment.prompts = &prompts;
+    environment.stopped = std::move(stopped);
+    return environment;
+}
+
+void UpdateHandover::laterCheckEnded(SelfUpdateOutcome outcome)
+{
+    m_update = std::move(outcome);
+    if (!m_update.installed)
+        return;
+    m_laterInstalled = m_update.executable;
+    m_state = State::Waiting;
+}
+
+bool UpdateHandover::startInstalled(UpdatePrompts& prompts, const std::function<void()>& keepHidden)
+{
+    SelfUpdateEnvironment environment = *m_selfUpdate;
+    environment.updater.prompts = &prompts;
+    StartNewVersion(environment, m_update, keepHidden);
+    if (m_update.newVersion)
+        m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
+    return keepHiddenUntilTakenOver();
+}
+
+bool UpdateHandover::startPrevious()
+{
+    const std::vector<std::string> args {kTakeOverSwitch};
+    return m_selfUpdate->launch ? m_selfUpdate->launch(m_laterInstalled, args).has_value()
+                                : startDetached(m_laterInstalled, args);
 }
 
 void UpdateHandover::comeBackFromUpdate()

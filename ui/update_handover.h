@@ -78,6 +78,27 @@ public:
     bool refusesQuitFrom(std::intptr_t pid) const;
     // The store gave this start's version list no answer in time.
     bool storeWasUnanswered() const { return m_update.storeUnanswered; }
+
+    // The check once more while the window runs, after `laterChecks` such checks:
+    // when the last check got no answer in time, at once (the window shows), but only
+    // after the start's; when the store asked to be left alone (Retry-After), after that
+    // long or the pause, whichever is longer (the pause is none the first time, then 30 s
+    // doubling with each check), and never after more than 5 minutes. Nothing: the next
+    // start asks.
+    [[nodiscard]] std::optional<std::chrono::milliseconds> askAgainAfter(int laterChecks) const;
+    // The updater's environment for such a check, off the window's thread: no budget
+    // (the window does not wait), the download's session limits, `prompts`, and
+    // `stopped` to end it.
+    [[nodiscard]] UpdaterEnvironment laterCheckEnvironment(UpdatePrompts& prompts, std::function<bool()> stopped) const;
+    // What such a check came to. After an install the window stays hidden from now on,
+    // while its work ends; startInstalled() follows.
+    void laterCheckEnded(SelfUpdateOutcome outcome);
+    // Once the window's work has ended and its queues are on disk: the notice, the new
+    // version started, and the wait as after keepHiddenUntilTakenOver().
+    bool startInstalled(UpdatePrompts& prompts, const std::function<void()>& keepHidden);
+    // The previous version, put back after such an install did not take over, started
+    // with "/switch": it takes over from this window, whose work has ended.
+    [[nodiscard]] bool startPrevious();
     // This start's request went into the raw-queue file for the new version.
     bool requestHandedOn() const { return m_bRequestHandedOn; }
 
@@ -95,6 +116,7 @@ private:
     QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
     UpdateTrial* m_trial = nullptr;  // the start's (Configuration::trial), with a self-update
     bool m_bRequestHandedOn = false;
+    std::string m_laterInstalled;  // the executable a check while the window ran installed
 };
 
 } // namespace qvr

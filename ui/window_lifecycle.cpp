@@ -7,6 +7,7 @@
 #include "res/strings.h"
 #include "ui/message_pump.h"
 
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -40,7 +41,18 @@ CquaveromfcDlg::~CquaveromfcDlg()
 int CquaveromfcDlg::DoModal()
 {
     OnInitDialog();
-    const int result = exec();
+    int result = exec();
+    // Hidden for a newer version that a check found while it ran, the window ended its
+    // modal run: unseen, it runs on until the new version takes over or the previous
+    // one is started again.
+    if (m_handover.state() == UpdateHandover::State::Waiting) {
+        QEventLoop hidden;
+        connect(this, &QDialog::finished, &hidden, [&](int ended) {
+            result = ended;
+            hidden.quit();
+        });
+        hidden.exec();
+    }
     EndWindow();
     return result;
 }
@@ -89,11 +101,17 @@ void CquaveromfcDlg::StartNormally()
     SetUpControls();
     // The radio page is on the same host: asked now, it would keep the window from
     // showing as long again. Nor is it asked once the waits before the window have
-    // used up their time. A click on the prompt asks.
-    if (m_handover.storeWasUnanswered() && m_look.radio)
+    // used up their time. Either way it is asked once the window shows, off its thread,
+    // as the update is when the store did not answer it in time.
+    const bool radioLater =
+        m_look.radio && (m_handover.storeWasUnanswered() || !m_look.radio->LoadRadio(&m_startWaits));
+    if (radioLater)
         m_look.radio->showPrompt();
-    else if (m_look.radio)
-        m_look.radio->LoadRadio(&m_startWaits);
+    QTimer::singleShot(0, this, [this, radioLater] {
+        if (radioLater && m_look.radio)
+            m_look.radio->loadInBackground();
+        ScheduleLaterUpdate();
+    });
     if (auto* queue = m_look.controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
     RefreshFileList(m_work.controller().downloadFolder());

@@ -264,7 +264,7 @@ void CquaveromfcDlg::ShowLatched(bool resume, bool pause)
 void CquaveromfcDlg::LoadRadio()
 {
     if (m_look.radio)
-        m_look.radio->LoadRadio();
+        static_cast<void>(m_look.radio->LoadRadio());  // without a budget it is never cut short
 }
 
 void CquaveromfcDlg::OnRadioPromptClicked()

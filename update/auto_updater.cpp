@@ -28,9 +28,10 @@ constexpr std::size_t kChunk = 4096;
 constexpr int kHttpOk = 200;
 constexpr const char* kSignatureSuffix = ".sig";
 constexpr const char* kRefusedNoteName = "refused-version";
-// The window is not shown while the new program is asked for: its answer must begin
-// as soon as the version list's had to.
-constexpr std::chrono::milliseconds kProgramHeadLimit {3000};
+constexpr int kHttpTooManyRequests = 429;
+constexpr int kHttpUnavailable = 503;
+// A Retry-After past this is read as this: the caller caps its wait far lower.
+constexpr std::chrono::seconds kLongestRetryAfter {86400};
 // Far more than the probe's one line; the rest of a chatty answer only fails it.
 constexpr std::size_t kProbeOutputLimit = 256;
 
@@ -58,6 +59,18 @@ void discard(const std::string& path)
 {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+}
+
+// How long a busy store (503, 429) asks to be left alone, in whole seconds; nothing
+// when it is not busy or does not say (an HTTP date is not read).
+std::optional<std::chrono::seconds> retryAfter(const HttpResponse* answer)
+{
+    if (!answer || (answer->statusCode() != kHttpUnavailable && answer->statusCode() != kHttpTooManyRequests))
+        return std::nullopt;
+    const std::string value = answer->header("Retry-After").value_or("");
+    if (value.empty() || value.size() > 9 || !CAutoUpdater::IsDigitsOnly(value))
+        return std::nullopt;
+    return std::min(std::chrono::seconds(std::stol(value)), kLongestRetryAfter);
 }
 
 // Canonicalises `url` and sends a GET that no cache may answer.
@@ -147,14 +160,14 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
         return Download::Failed;
     }
     std::array<char, kChunk> buffer;
-    while (!Cancelled()) {
+    while (!Cancelled() && !Stopped()) {
         const std::int64_t n = request.read(buffer.data(), buffer.size());
         if (n == 0)
             return Download::Whole;
         // A cancel ends the read that waits as well.
         if (n < 0) {
             m_why = "it broke off after " + std::to_string(m_received) + " bytes: " + (m_downloadSession ? m_downloadSession->failure() : "");
-            return m_cancelled ? Download::Refused : Download::Failed;
+            return m_cancelled && !Stopped() ? Download::Refused : Download::Failed;
         }
         m_received += static_cast<std::uint64_t>(n);
         if (m_received > m_environment.largestProgram) {
@@ -166,7 +179,14 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
             return Download::Failed;
         }
     }
-    return Download::Refused;
+    if (!m_cancelled)
+        m_why = "the window ended";
+    return m_cancelled ? Download::Refused : Download::Failed;
+}
+
+bool CAutoUpdater::Stopped() const
+{
+    return m_environment.stopped && m_environment.stopped();
 }
 
 bool CAutoUpdater::Cancelled()
@@ -261,7 +281,8 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
 {
     m_installed.clear();
     m_installedVersion.clear();
-    m_listUnanswered = false;
+    m_storeUnanswered = false;
+    m_retryAfter.reset();
     RemoveStaleExchangeFiles(GetModulePath());
     constexpr std::string_view kNoUpdate = "starting without an update";
     if (!IsInternetConnected(folderUrl)) {
@@ -274,24 +295,25 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     std::int64_t received = 0;
     int status = 0;
     {
-        const WaitBudget::Wait wait(m_environment.budget, versionListOptions().total);
-        m_hSession->setInterrupt(wait.overdue());
+        const WaitBudget::Wait wait(m_environment.budget, m_environment.waitLimit);
+        m_hSession->setInterrupt([this, overdue = wait.overdue()] { return overdue() || Stopped(); });
         Opened opened = OpenUrl(url);
         url = std::move(opened.url);
         const std::unique_ptr<HttpResponse> list = std::move(opened.response);
         if (!list) {
             logFailure("the version list " + url, m_hSession->failure(), kNoUpdate);
-            m_listUnanswered = true;
+            m_storeUnanswered = true;
             return UPD_OPEN_FAILED;
         }
         // One read: a version text is far shorter than the buffer.
         received = list->read(buffer.data(), buffer.size());
         status = list->statusCode();
+        m_retryAfter = retryAfter(list.get());
     }
     if (received <= 0) {
         logFailure("the version list " + url, received < 0 ? m_hSession->failure() : httpStatusText(status) + " without a body",
                    kNoUpdate);
-        m_listUnanswered = received < 0;
+        m_storeUnanswered = received < 0;
         return UPD_NO_DATA;
     }
     const std::string published(buffer.data(), ::strnlen(buffer.data(), static_cast<std::size_t>(received)));
@@ -305,7 +327,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     const int newer = CompareVersions(published, local);
     if (newer == VER_BAD_FIRST)
         logFailure("the version list " + url, httpStatusText(status) + " that names no version", kNoUpdate);
-    if (newer != 1)
+    if (newer != 1 || m_retryAfter)
         return UPD_NOT_NEWER;
     if (WasRefused(published))
         return UPD_DOWNLOAD_FAILED;
@@ -328,8 +350,8 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
 
     std::unique_ptr<HttpResponse> download;
     {
-        const WaitBudget::Wait head(m_environment.budget, kProgramHeadLimit);
-        m_downloadSession->setInterrupt(head.overdue());
+        const WaitBudget::Wait head(m_environment.budget, m_environment.waitLimit);
+        m_downloadSession->setInterrupt([this, overdue = head.overdue()] { return overdue() || Stopped(); });
         Opened opened = openCanonical(m_downloadSession.get(), url);
         url = std::move(opened.url);
         download = std::move(opened.response);
@@ -337,6 +359,8 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // An error page is not a program: only a real answer is worth the question.
     if (!download || download->statusCode() != kHttpOk) {
         logFailure(what, download ? httpStatusText(download->statusCode()) : m_downloadSession->failure(), kAskAgain);
+        m_storeUnanswered = !download;
+        m_retryAfter = retryAfter(download.get());
         return UPD_OPEN_FAILED;
     }
     // Anyone on the way can announce any length: refused, but not noted.
@@ -351,17 +375,14 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // From here on the user sees the download and may cancel it, also while the
     // store keeps it waiting.
     m_cancelled = false;
-    m_downloadSession->setInterrupt([this] { return Cancelled(); });
+    m_downloadSession->setInterrupt([this] { return Cancelled() || Stopped(); });
     const std::string target = downloadPath(exePath);
     Download got = DownloadToFile(*download, target, announced);
     download.reset();
     // Only the makers' whole executable may take the program's place: signed with
     // their key, of the version the list named, newer than this one.
-    bool forged = false;
-    if (got == Download::Whole) {
+    if (got == Download::Whole)
         got = CheckSignature(url, target);
-        forged = got == Download::Refused;
-    }
     const std::string verified = got == Download::Whole ? GetFileVersion(target) : std::string();
     if (got == Download::Whole
         && (CompareVersions(verified, published) != 0 || CompareVersions(verified, local) != 1)) {
@@ -372,14 +393,13 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     m_environment.prompts->downloadEnded();
     if (got != Download::Whole) {
         discard(target);
-        // A whole download that is not the makers' is what the store serves under
-        // this version; the user's Cancel is an answer. A network that failed may
-        // not fail next time, and a body past the limit proves nothing.
-        if (forged || m_cancelled)
+        // The user's Cancel is an answer. Nothing else here is: a missing or wrong
+        // signature, a damaged or cut download, a body past the limit are what anyone
+        // on the way can cause once, and the honest store may answer next time.
+        if (m_cancelled)
             NoteRefused(published);
-        if (!m_cancelled)
-            logFailure(what, m_why, forged ? "starting without an update; version " + published + " is not asked for again"
-                                           : std::string(kAskAgain));
+        else
+            logFailure(what, m_why, kAskAgain);
         return UPD_DOWNLOAD_FAILED;
     }
     const Exchange exchanged = ReplaceExecutable(exePath, target, verified);
@@ -409,7 +429,7 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
     }
     if (answer->statusCode() != kHttpOk) {
         m_why = "its signature " + signatureUrl + ": " + httpStatusText(answer->statusCode());
-        return Download::Refused;
+        return Download::Failed;
     }
     // One byte more than a signature shows a longer body: a read fills the buffer
     // unless the body ends first.
@@ -427,7 +447,7 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
         && verifyEd25519(kReleasePublicKey, *program, std::string_view(signature.data(), kEd25519SignatureSize));
     if (!signedByUs)
         m_why = "it is not signed with the makers' key";
-    return signedByUs ? Download::Whole : Download::Refused;
+    return signedByUs ? Download::Whole : Download::Failed;
 }
 
 std::string CAutoUpdater::RefusedNotePath() const

@@ -88,7 +88,8 @@ public:
 };
 
 // The version list is asked for before the window shows, and the window's thread
-// stands still meanwhile: 2 s to connect and 3 s in all, as the radio check.
+// stands still meanwhile: 2 s to connect and 3 s in all, as the radio check. Asked
+// again once the window shows, it is asked as the new program is.
 HttpOptions versionListOptions();
 // The new program after a Yes, under its progress box: 2 s to connect and 15 s
 // without a byte, however long it takes in all.
@@ -108,6 +109,11 @@ struct UpdaterEnvironment {
     // Shared by the waits for the version list and for the head of the new program's
     // answer, which come before the window shows; null: each wait its own limit.
     WaitBudget* budget = nullptr;
+    // The own limit of each of those two waits: a window that waits on them stands still.
+    std::chrono::milliseconds waitLimit {3000};
+    // Once true, every wait ends at once and nothing is noted (the window ends, say);
+    // null: never.
+    std::function<bool()> stopped;
     // A larger new program is refused unread.
     std::uint64_t largestProgram = std::uint64_t(64) << 20;
     // Names the published version whose program was refused or cancelled; empty:
@@ -195,16 +201,19 @@ public:
     // "/"); one of UpdateResult. The new program is downloaded beside the executable,
     // where only those who may replace it can write. A published version is noted,
     // and not asked for again while the list names it (UPD_DOWNLOAD_FAILED without a
-    // request), only for what proves something about it: its download was whole but
-    // its signature did not verify, its verified program failed its probe, or the
-    // user cancelled the download. An answer that is too large, cut short, or of the
-    // wrong version says nothing that anyone on the way could not have said, and the
+    // request), only for a verdict reached on this machine: its whole, verified
+    // program failed its probe, or the user cancelled the download. A missing or
+    // wrong signature, a damaged, cut or too large download, or one of the wrong
+    // version is what anyone on the way can answer once: a failed attempt, and the
     // question comes again at the next start.
     [[nodiscard]] int CheckForUpdate(const std::string& folderUrl);
 
-    // The version list of the last check got no answer in time, or none at all: the
-    // store is out of reach for now.
-    [[nodiscard]] bool ListUnanswered() const { return m_listUnanswered; }
+    // The version list, or the head of the new program's answer, got no answer in
+    // time, or none at all: the store is out of reach for now.
+    [[nodiscard]] bool StoreUnanswered() const { return m_storeUnanswered; }
+    // The store said it is busy (503, 429) and asked to be left alone this long
+    // (Retry-After) before the version list or the new program are asked for again.
+    [[nodiscard]] std::optional<std::chrono::seconds> RetryAfter() const { return m_retryAfter; }
 
     // The file the last successful CheckForUpdate installed: the executable's path
     // as it was before the exchange (the running program's own path now names the
@@ -221,11 +230,12 @@ private:
                                    const std::string& published);
     // Whole when the update folder's "<name>.sig" beside the executable's address
     // `url` answers 200 with exactly 64 bytes that are the Ed25519 signature of the
-    // file at `path` by the release key built into the program; failed when no whole
-    // answer came.
+    // file at `path` by the release key built into the program; failed otherwise.
     [[nodiscard]] Download CheckSignature(const std::string& url, const std::string& path);
     // Shows how far the download is; true once the user has cancelled it.
     [[nodiscard]] bool Cancelled();
+    // The environment's `stopped`.
+    [[nodiscard]] bool Stopped() const;
     // The note of the one published version whose program is not asked for again.
     std::string RefusedNotePath() const;
     [[nodiscard]] bool WasRefused(const std::string& published) const;
@@ -239,7 +249,8 @@ private:
     std::unique_ptr<HttpClient> m_downloadSession;
     std::string m_installed;
     std::string m_installedVersion;
-    bool m_listUnanswered = false;
+    bool m_storeUnanswered = false;
+    std::optional<std::chrono::seconds> m_retryAfter;
     std::uint64_t m_received = 0;
     std::uint64_t m_announced = 0;
     bool m_cancelled = false;

@@ -4,27 +4,41 @@
 
 namespace qvr {
 
-SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
-                                const std::function<void()>& keepHidden)
+SelfUpdateOutcome CheckAndInstall(const UpdaterEnvironment& environment, const std::string& storeHost)
 {
-    CAutoUpdater updater(environment.updater);
+    CAutoUpdater updater(environment);
     SelfUpdateOutcome outcome;
     if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, storeHost)) != UPD_INSTALLED) {
-        outcome.storeUnanswered = updater.ListUnanswered();
+        outcome.storeUnanswered = updater.StoreUnanswered();
+        outcome.retryAfter = updater.RetryAfter();
         return outcome;
     }
+    outcome.installed = true;
+    outcome.executable = updater.installedExecutable();
+    outcome.version = updater.installedVersion();
+    return outcome;
+}
+
+void StartNewVersion(const SelfUpdateEnvironment& environment, SelfUpdateOutcome& outcome,
+                     const std::function<void()>& keepHidden)
+{
     // Before the notice: the process may end while it is open, and what the new
     // version must take over has to be on disk by then.
     if (keepHidden)
         keepHidden();
     if (environment.updater.prompts)
         environment.updater.prompts->announceInstalled(kUpdatedText, kUpdatedCaption);
-    outcome.installed = true;
-    outcome.executable = updater.installedExecutable();
-    outcome.version = updater.installedVersion();
     const std::vector<std::string> args {kTakeOverSwitch};
     outcome.newVersion = environment.launch ? environment.launch(outcome.executable, args)
                                             : startWatched(outcome.executable, args);
+}
+
+SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
+                                const std::function<void()>& keepHidden)
+{
+    SelfUpdateOutcome outcome = CheckAndInstall(environment.updater, storeHost);
+    if (outcome.installed)
+        StartNewVersion(environment, outcome, keepHidden);
     return outcome;
 }
 

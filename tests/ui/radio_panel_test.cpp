@@ -72,7 +72,7 @@ TEST_F(RadioPanelTest, ARedirectEndingIn200ShowsThePageAtTheRadioAddressItself)
 {
     EXPECT_TRUE(checks().empty()) << "the set-up asks nothing";
     store.setRadioRedirect(302);
-    panel.LoadRadio();
+    EXPECT_TRUE(panel.LoadRadio());
     ASSERT_TRUE(pageShown());
     EXPECT_EQ(page()->requestedUrl().toString().toStdString(), url);
     std::vector<std::string> asked = checks();
@@ -86,7 +86,7 @@ TEST_F(RadioPanelTest, APageThatOutgrowsItsMemoryGivesWayToThePromptWhichLoadsIt
 {
     std::uint64_t used = 0;
     panel.setMemoryGauge([&] { return used; });
-    panel.LoadRadio();
+    ASSERT_TRUE(panel.LoadRadio());
     ASSERT_TRUE(pageShown());
     used = kRadioPageMemoryLimit + 1;
     ASSERT_TRUE(QTest::qWaitFor([&] { return prompt->isVisible(); }, 30000));

@@ -241,24 +241,66 @@ TEST_F(UpdateWindowTest, AfterAVersionOnTrialWasUndoneTheNextStartSaysSoOnceAndI
     EXPECT_TRUE(requestsTo("/downloader/app_versions/QVR_DLM/quavero").empty());
 }
 
-// A silent program and radio page use up the time before the window; the window shows
-// with the prompt, which asks when clicked.
-TEST_F(UpdateWindowTest, WhenTheWaitsBeforeTheWindowHaveUsedUpTheirTimeTheRadioIsAskedOnlyOnAClick)
+// The waits before the window end at its budget; what they cut is asked once the
+// window shows, without the window waiting for it.
+class LaterAnswerTest : public UpdateWindowTest {
+protected:
+    LaterAnswerTest()
+    {
+        const auto update = m_adjustEnvironment;
+        m_adjustEnvironment = [update](MainWindowEnvironment& environment) {
+            update(environment);
+            environment.startWaits = std::chrono::milliseconds(300);
+            environment.webViews = [] { return nullptr; };
+            environment.radioHttp = curlHttpClientFactory(radioCheckOptions());
+        };
+    }
+    std::size_t lists() const { return requestsTo("/downloader/app_versions/QVR_DLM/index.html").size(); }
+};
+
+TEST_F(LaterAnswerTest, AVersionListCutByTheBudgetIsAskedAgainAndAYesHandsOverFromTheRunningWindow)
 {
-    m_store.setSilence({.updateFiles = true, .radioPage = true});
-    const auto update = m_adjustEnvironment;
-    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
-        update(environment);
-        environment.startWaits = std::chrono::milliseconds(300);
-        environment.webViews = [] { return nullptr; };
-        environment.radioHttp = curlHttpClientFactory(radioCheckOptions());
-    };
+    ::setenv("QVR_TEST_START", "hang", 1);
+    m_store.setVersionListSilence(1);
+    openWindow();
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_TRUE(m_prompts.asked.empty());
+    ASSERT_TRUE(waitFor([&] { return !m_launched.empty(); }));
+    EXPECT_EQ(lists(), 2u);
+    ASSERT_EQ(m_prompts.asked.size(), 2u) << "the question and the notice";
+    EXPECT_EQ(m_prompts.asked[1].text, kUpdatedText);
+    EXPECT_EQ(m_launched, std::vector<std::string> {m_dir.file("install/quavero") + " /switch"});
+    EXPECT_EQ(m_window->exitedThreads(), THREAD_BITS_ALL) << "the workers ended first";
+    EXPECT_FALSE(m_window->isVisible());
+    QSignalSpy finished(m_window.get(), &QDialog::finished);
+    EXPECT_EQ(sendFromOutside({WM_TAKEN_OVER, 0, 0, 0, {}}), 1);
+    ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
+    m_window->EndWindow();
+    m_window.reset();
+    ::kill(m_newVersion, SIGKILL);
+    ::waitpid(m_newVersion, nullptr, 0);
+}
+
+TEST_F(LaterAnswerTest, AVersionListAnsweredBusyIsAskedAgainNoSoonerThanTheStoreAsked)
+{
+    m_store.setUpdateBusy(503, std::chrono::seconds(1), 1);
+    m_prompts.answer = IDNO;
+    openWindow();
+    EXPECT_TRUE(m_window->isVisible());
+    ASSERT_TRUE(waitFor([&] { return m_prompts.asked.size() == 1; }));
+    const auto asked = requestsTo("/downloader/app_versions/QVR_DLM/index.html");
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_GE(asked[1].at - asked[0].at, std::chrono::seconds(1));
+}
+
+TEST_F(LaterAnswerTest, ARadioPageCutByTheBudgetIsAskedAgainOnceTheWindowShows)
+{
+    m_prompts.answer = IDNO;
+    m_store.setSilence({.radioPage = true});
     openWindow();
     EXPECT_TRUE(m_window->isVisible() && m_window->control(IDC_RADIO_LABEL)->isVisible());
-    EXPECT_TRUE(requestsTo("/radio_2/").empty());
     m_store.setSilence({});
-    m_window->OnRadioPromptClicked();
-    EXPECT_EQ(requestsTo("/radio_2/").size(), 1u);
+    EXPECT_TRUE(waitFor([&] { return requestsTo("/radio_2/").size() == 2; }));
 }
 
 // A quit from a newer start, while a box over the window runs its own loop, ends the

@@ -8,6 +8,8 @@
 #include "tests/support/process.h"
 #include "tests/support/sync_log.h"
 
+#include <random>
+
 namespace qvr {
 namespace {
 
@@ -100,7 +102,7 @@ protected:
     {
         CAutoUpdater updater(m_env);
         const int result = updater.CheckForUpdate(url.empty() ? folderUrl() : url);
-        m_unanswered = updater.ListUnanswered();
+        m_unanswered = updater.StoreUnanswered();
         return result;
     }
 
@@ -197,7 +199,7 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         int result;
         bool asked; // the question came, after the new program was fetched
         bool fetched;
-        // What the store serves under this version was refused: not asked for again.
+        // A verdict of this machine's (the probe, the user's Cancel): not asked for again.
         bool noted;
     };
     const Case cases[] = {
@@ -225,13 +227,13 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
         {"a signed program of another version than the list names", versionText("2.1.0.2"), UPD_DOWNLOAD_FAILED, true,
          true, false},
         {"an error page with status 200", served("<html><body>Please try again later</body></html>"),
-         UPD_DOWNLOAD_FAILED, true, true, true},
-        {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"no signature", signature("", 404), UPD_DOWNLOAD_FAILED, true, true, true},
+         UPD_DOWNLOAD_FAILED, true, true, false},
+        {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true, false},
+        {"no signature", signature("", 404), UPD_DOWNLOAD_FAILED, true, true, false},
         {"another key's signature", signature(readFile(m_dir.file("forged.sig"))), UPD_DOWNLOAD_FAILED, true, true,
-         true},
-        {"the signature and a byte more", signature(m_signature + "x"), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"one byte of the program flipped", served(flipped), UPD_DOWNLOAD_FAILED, true, true, true},
+         false},
+        {"the signature and a byte more", signature(m_signature + "x"), UPD_DOWNLOAD_FAILED, true, true, false},
+        {"one byte of the program flipped", served(flipped), UPD_DOWNLOAD_FAILED, true, true, false},
         // Signed, but it cannot run; one that does not answer in time may next time.
         {"a probe that fails", probeAnswers("exit1"), UPD_DOWNLOAD_FAILED, true, true, true},
         {"a probe that crashes", probeAnswers("crash"), UPD_DOWNLOAD_FAILED, true, true, true},
@@ -280,6 +282,43 @@ TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
     EXPECT_EQ(check(), UPD_INSTALLED);
     EXPECT_EQ(m_prompts.questions.size(), 1u);
 }
+
+// What anyone on the way can answer once is a failed attempt, not a verdict: with the
+// honest store back, the next check asks again and installs.
+struct BrokenAnswer {
+    const char* name;
+    enum class Signature { Right, Missing, OfAnotherFile } signature = Signature::Right;
+    bool randomProgram = false;  // of the right size
+};
+
+class OneBrokenAnswer : public CheckForUpdate, public ::testing::WithParamInterface<BrokenAnswer> {};
+
+TEST_P(OneBrokenAnswer, CostsOneAttemptAndTheNextCheckInstalls)
+{
+    using Signature = BrokenAnswer::Signature;
+    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("other"), "2.0.0.0");
+    if (GetParam().signature == Signature::Missing)
+        m_store.setVersionFile("my%20player.sig", "", 404);
+    if (GetParam().signature == Signature::OfAnotherFile)
+        m_store.setVersionFile("my%20player.sig", readFile(m_dir.file("other.sig")));
+    if (GetParam().randomProgram) {
+        std::string noise(m_newer.size(), '\0');
+        std::ranges::generate(noise, [bits = std::mt19937(44)]() mutable { return static_cast<char>(bits()); });
+        m_store.setVersionFile("my%20player", noise);
+    }
+    EXPECT_EQ(check(), UPD_DOWNLOAD_FAILED);
+    publish("2.1.0.1", m_newer);
+    EXPECT_EQ(check(), UPD_INSTALLED);
+    EXPECT_EQ(m_prompts.questions.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(CheckForUpdate, OneBrokenAnswer,
+                         ::testing::Values(BrokenAnswer {.name = "SignatureAnswered404",
+                                                         .signature = BrokenAnswer::Signature::Missing},
+                                           BrokenAnswer {.name = "AnotherFilesSignature",
+                                                         .signature = BrokenAnswer::Signature::OfAnotherFile},
+                                           BrokenAnswer {.name = "RandomBytesOfTheRightSize", .randomProgram = true}),
+                         [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExchangeLeavesIt)
 {

@@ -82,8 +82,13 @@ void answerCut(httplib::Response& res, const char* type, std::shared_ptr<const s
 
 } // namespace
 
-bool Listener::silenced(std::string_view path) const
+bool Listener::silenced(std::string_view path)
 {
+    if (path.starts_with(kVersionsPrefix) && path.substr(kVersionsPrefix.size()) == kVersionList
+        && m_state.versionListSilences > 0) {
+        --m_state.versionListSilences;
+        return true;
+    }
     if (path == kRadioPath || path == kRadioMovedPath)
         return m_state.silence.radioPage;
     return m_state.silence.updateFiles && path.starts_with(kVersionsPrefix)
@@ -153,6 +158,13 @@ void Listener::answerTrackInfo(std::string_view query, httplib::Response& res)
 void Listener::answerVersions(std::string_view name, httplib::Response& res)
 {
     std::unique_lock lock(m_state.mutex);
+    if (auto& busy = m_state.updateBusy) {
+        res.status = busy->status;
+        res.set_header("Retry-After", std::to_string(busy->retryAfter.count()));
+        if (--busy->times <= 0)
+            busy.reset();
+        return;
+    }
     if (name == kVersionList) {
         res.set_content(m_state.versionText, "text/plain");
         return;

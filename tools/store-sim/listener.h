@@ -94,6 +94,13 @@ struct SimState {
     std::optional<std::string> retryAfter;
     std::optional<std::string> radioPage; // none: the coloured page
     StoreSimulator::Silence silence;
+    int versionListSilences = 0;
+    struct Busy {
+        int status;
+        std::chrono::seconds retryAfter;
+        int times;
+    };
+    std::optional<Busy> updateBusy;
     std::vector<RecordedRequest> requests;
     bool stopping = false;
 };
@@ -123,8 +130,9 @@ private:
     };
 
     bool process_and_close_socket(socket_t sock) override;
-    // Whether the answer to `path` never comes (StoreSimulator::setSilence); under the lock.
-    bool silenced(std::string_view path) const;
+    // Whether the answer to `path` never comes (StoreSimulator::setSilence and
+    // setVersionListSilence, of which it takes one); under the lock.
+    bool silenced(std::string_view path);
     static void restoreHiddenHeaders(httplib::Request& req);
     void record(RecordedRequest request);
 

@@ -292,6 +292,18 @@ void StoreSimulator::setSilence(Silence silence)
     m_state->silence = silence;
 }
 
+void StoreSimulator::setVersionListSilence(int times)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->versionListSilences = times;
+}
+
+void StoreSimulator::setUpdateBusy(int status, std::chrono::seconds retryAfter, int times)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->updateBusy = times > 0 ? std::optional(detail::SimState::Busy {status, retryAfter, times}) : std::nullopt;
+}
+
 std::vector<RecordedRequest> StoreSimulator::requests() const
 {
     std::lock_guard lock(m_state->mutex);

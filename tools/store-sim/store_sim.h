@@ -180,6 +180,11 @@ public:
         bool radioPage = false;
     };
     void setSilence(Silence silence);
+    // The next `times` version-list answers never come, as above.
+    void setVersionListSilence(int times);
+    // The next `times` answers of the update folder, its version list included, are
+    // `status` (503, 429) with "Retry-After: `retryAfter`", as a busy store's.
+    void setUpdateBusy(int status, std::chrono::seconds retryAfter, int times);
 
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
