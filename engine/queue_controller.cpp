@@ -332,6 +332,7 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     // A new request is a reason to try the store again now.
     m_shared.m_bRetryResolveNow = true;
     m_shared.m_bRetryDownloadNow = true;
+    m_shared.m_wake.notify();
     StartNextResolve();
     return true;
 }
@@ -552,6 +553,7 @@ void QueueController::removeTrack(int selected)
     if (confirmed && now >= 0
         && trackIdentity(m_queue.GetAt(static_cast<std::uint32_t>(now))->url) == trackIdentity(url))
         m_cancelTarget.aimAt(url);
+    m_shared.m_wake.notify();
 }
 
 void QueueController::clearQueue()
@@ -571,6 +573,7 @@ void QueueController::clearQueue()
         SaveDownloadQueue();
     } else {
         m_clearTarget.aimAt(m_queue.GetAt(static_cast<std::uint32_t>(current))->url);
+        m_shared.m_wake.notify();
     }
 }
 
@@ -600,6 +603,7 @@ void QueueController::chooseDownloadFolder()
     // now, and this folder's own trouble is news.
     m_bWarnedFolderUnavailable = false;
     m_shared.m_bRetryDownloadNow = true;
+    m_shared.m_wake.notify();
 }
 
 void QueueController::resumeDownloads()
@@ -607,6 +611,7 @@ void QueueController::resumeDownloads()
     // The store is asked again now for the requests too, those that wait out its
     // failure or were set aside, whether or not a track is queued yet.
     m_shared.m_bRetryResolveNow = true;
+    m_shared.m_wake.notify();
     for (auto& [request, wait] : m_requestWaits)
         wait.until = {};
     StartNextResolve();
@@ -619,6 +624,7 @@ void QueueController::resumeDownloads()
     // A download that waits out a failure is tried again now, as are the tracks
     // set aside.
     m_shared.m_bRetryDownloadNow = true;
+    m_shared.m_wake.notify();
     for (auto& [track, wait] : m_trackWaits)
         wait.until = {};
     StartNextDownload();
@@ -630,6 +636,7 @@ void QueueController::pauseDownloads()
         return;
     m_view.ShowLatched(false, true);
     m_shared.m_bPaused = true;
+    m_shared.m_wake.notify();
     if (!m_bDownloading)
         m_view.SetStatus(kDownloadingPaused);
 }

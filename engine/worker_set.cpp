@@ -185,6 +185,7 @@ void WorkerSet::requestStop()
 {
     m_common->shared.m_bStopThreads = true;
     m_common->shared.m_bPaused = true;
+    m_common->shared.m_wake.notify();
     handOver(Gate::Download);
     pokeFolderWatcher();
     handOver(Gate::Resolve);

@@ -40,13 +40,12 @@ void sendStatus(MessageSink& window, const std::string& text)
 
 // Sleeps for `pause`, but wakes early when `interrupted` says so, so that a user's
 // request or the window's close is never kept waiting for a retry.
-template <class Interrupted>
-void pauseUnless(std::chrono::milliseconds pause, Interrupted interrupted)
+void pauseUnless(WorkerShared& shared, std::chrono::milliseconds pause, const std::function<bool()>& interrupted)
 {
-    constexpr auto kSlice = std::chrono::milliseconds(20);
-    const auto until = std::chrono::steady_clock::now() + pause;
-    while (!interrupted() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(kSlice);
+    if (shared.settings.waitOut)
+        shared.settings.waitOut(pause, interrupted);
+    else
+        shared.m_wake.waitFor(pause, interrupted);
 }
 
 // The gate a worker waits at; without one the worker cannot be handed work and
@@ -447,11 +446,6 @@ void logAttempt(const TrackJob& job, const Attempt& attempt, std::string_view ne
 
 } // namespace
 
-void WorkerSettings::sleepUnlessWoken(std::chrono::milliseconds pause, const std::function<bool()>& wake)
-{
-    pauseUnless(pause, wake);
-}
-
 std::string WorkerShared::trackRecordPath(const Configuration& configuration)
 {
     const std::string& queue = configuration.strings.m_strDownloadQueuePath;
@@ -486,7 +480,7 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
             const auto pause = pauses.after(entry, result.asked);
             if (!shared.m_bStopThreads)
                 logFailure("track info " + trackInfoUrl(shared, entry), result.why, "asking again in " + secondsText(pause));
-            shared.settings.waitOut(pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
+            pauseUnless(shared, pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
         } else {
             if (!result.why.empty())
                 logFailure("track info " + trackInfoUrl(shared, entry), result.why,
@@ -533,7 +527,7 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
             const auto pause = attempt.next == Attempt::Next::Soon ? shared.settings.retryPause
                                                                    : pauses.after(job.title + "|" + job.url, attempt.asked);
             logAttempt(job, attempt, "trying again in " + secondsText(pause));
-            shared.settings.waitOut(pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
+            pauseUnless(shared, pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
         } else {
             logAttempt(job, attempt, attempt.outcome == Outcome::SetAside
                                          ? "trying it again after a pause of its own; the tracks behind it go on"
@@ -568,7 +562,7 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
     Clock::time_point reportNotBefore;
     const auto interrupted = [&] { return shared.m_bStopThreads || shared.m_bFolderChanged; };
     const auto pauseUntil = [&](Clock::time_point until) {
-        pauseUnless(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()), interrupted);
+        shared.m_wake.waitFor(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()), interrupted);
     };
     while (!shared.m_bStopThreads) {
         if (shared.m_bFolderChanged) {

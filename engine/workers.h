@@ -8,6 +8,7 @@
 #include <atomic>
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,10 +41,33 @@ struct WorkerSettings {
     static std::uint64_t defaultDiskReserve(std::uint64_t total) { return std::min<std::uint64_t>(64 << 20, total / 100); }
     // How the resolver and the downloader wait out the pause after a failure: until
     // it has passed, or at once when `wake` says so (the user resumed, a new request
-    // came, the window closes). Tests see here the pauses asked for.
+    // came, the window closes). Tests see here the pauses asked for; none: the
+    // worker sleeps on WorkerShared::m_wake.
     using PauseWaiter = std::function<void(std::chrono::milliseconds pause, const std::function<bool()>& wake)>;
-    PauseWaiter waitOut = sleepUnlessWoken;
-    static void sleepUnlessWoken(std::chrono::milliseconds pause, const std::function<bool()>& wake);
+    PauseWaiter waitOut {};
+};
+
+// What ends a worker's timed wait at once when the window asks something of it, with
+// no wakeup while nothing happens: the window sets its flag, then notifies.
+class WakeSignal {
+public:
+    void notify()
+    {
+        // Taken and let go between the flag and the notice: a worker that found the
+        // flag unset is then surely waiting, and hears it.
+        { const std::lock_guard lock(m_mutex); }
+        m_changed.notify_all();
+    }
+    // Until `done` holds (checked first, and at each notice) or `pause` has passed.
+    void waitFor(std::chrono::milliseconds pause, const std::function<bool()>& done)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, pause, done);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
 };
 
 // A request waits this long at most after the store it is asked of failed, once the
@@ -84,6 +108,8 @@ struct WorkerShared {
     // new request came).
     std::atomic<bool> m_bRetryResolveNow {false};
     std::atomic<bool> m_bRetryDownloadNow {false};
+    // Notified after any of the flags above is set.
+    WakeSignal m_wake;
 
     mutable std::mutex m_jobMutex;
     std::string m_strCurTitle;
