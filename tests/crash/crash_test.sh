@@ -354,6 +354,13 @@ installed_pids() { # every process that runs a program of the install folder
 alive() { kill -0 "$1" 2>/dev/null && [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" != Z ]; }
 update_env=(QVR_REGISTRY="$u/registry.reg" QVR_STORE_HOST="$update_host" XDG_RUNTIME_DIR="$u/run" TMPDIR="$u/tmp"
   XDG_CACHE_HOME="$u/cache")
+# After a round: the program at the executable's name runs, or the round failed.
+probe_runs() {
+  if ! env "${update_env[@]}" timeout 60 "$u/install/quavero" --probe >> "$log" 2>&1; then
+    note+=", IT DOES NOT RUN"
+    update_failures=$(( update_failures + 1 ))
+  fi
+}
 # Whether the start PID ends in the previous program's window (0), or ends, or hangs
 # (1, a hang killed as its user would). The box that says the update was undone is
 # answered.
@@ -432,10 +439,7 @@ for ((round = 1; round <= update_rounds; round++)); do
       note+=", NOT THE OLD PROGRAM ALONE AT ITS NAME"
       update_failures=$(( update_failures + 1 ))
     fi
-    if ! env "${update_env[@]}" timeout 60 "$u/install/quavero" --probe >> "$log" 2>&1; then
-      note+=", IT DOES NOT RUN"
-      update_failures=$(( update_failures + 1 ))
-    fi
+    probe_runs
     echo "update round $round ($misbehaviour): $note"
     continue
   fi
@@ -499,10 +503,7 @@ for ((round = 1; round <= update_rounds; round++)); do
     note+=", NO WHOLE PROGRAM at its name"
     update_failures=$(( update_failures + 1 ))
   fi
-  if ! env "${update_env[@]}" timeout 60 "$u/install/quavero" --probe >> "$log" 2>&1; then
-    note+=", IT DOES NOT RUN"
-    update_failures=$(( update_failures + 1 ))
-  fi
+  probe_runs
   echo "update round $round: $note"
 done
 kill "$update_store_pid" "$misbehaving_store_pid" 2>/dev/null; wait "$update_store_pid" "$misbehaving_store_pid" 2>/dev/null

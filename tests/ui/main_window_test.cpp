@@ -122,10 +122,7 @@ INSTANTIATE_TEST_SUITE_P(ServerBehaviours, ResumeTest,
 TEST_F(WindowTest, AResumedTrackShowsThePercentageOfTheWholeTrackOnDisk)
 {
     queueOnDisk({{"h", "Half", 400000}});
-    m_store.setStallAfter(200000, 1);
-    openWindow();
-    ASSERT_TRUE(m_store.waitForStalls(1));
-    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Half")) == 200000; }));
+    ASSERT_NO_FATAL_FAILURE(openWithPartOnDisk("Half", 200000));
     closeWindow();
     m_store.releaseStalls();
     m_store.setStallAfter(100000, 1);
@@ -140,10 +137,7 @@ TEST_F(WindowTest, AResumedTrackShowsThePercentageOfTheWholeTrackOnDisk)
 TEST_F(WindowTest, APartLongerThanTheTrackTheStoreNowServesIsFetchedAnew)
 {
     queueOnDisk({{"s", "Shorter", 300000}});
-    m_store.setStallAfter(200000, 1);
-    openWindow();
-    ASSERT_TRUE(m_store.waitForStalls(1));
-    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Shorter")) == 200000; }));
+    ASSERT_NO_FATAL_FAILURE(openWithPartOnDisk("Shorter", 200000));
     closeWindow();
     m_store.releaseStalls();
     addTrack("s", "Shorter", 100000);
@@ -155,10 +149,7 @@ TEST_F(WindowTest, APartLongerThanTheTrackTheStoreNowServesIsFetchedAnew)
 TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
 {
     queueOnDisk({{"d", "Deleted", 300000}});
-    m_store.setStallAfter(100000, 1);
-    openWindow();
-    ASSERT_TRUE(m_store.waitForStalls(1));
-    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Deleted")) == 100000; }));
+    ASSERT_NO_FATAL_FAILURE(openWithPartOnDisk("Deleted", 100000));
     fs::remove(trackPath("Deleted"));
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));

@@ -92,6 +92,15 @@ protected:
         m_window->OnInitDialog();
         m_window->show();
     }
+    // The window opened on the queued track `title`, whose download the store holds
+    // once `part` bytes are on disk, as a first attempt cut short leaves it.
+    void openWithPartOnDisk(const std::string& title, std::uint64_t part)
+    {
+        m_store.setStallAfter(part, 1);
+        openWindow();
+        ASSERT_TRUE(m_store.waitForStalls(1));
+        ASSERT_TRUE(waitFor([&] { return std::filesystem::file_size(trackPath(title)) == part; }));
+    }
     // Closes the window as the close button does and waits until every worker has
     // said it ended.
     void closeWindow()
