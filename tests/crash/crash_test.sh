@@ -361,6 +361,14 @@ probe_runs() {
     update_failures=$(( update_failures + 1 ))
   fi
 }
+# Waits, at most TRIES tenths of a second, until PID has ended or shows its window.
+ends_or_shows_window() { # PID TRIES
+  for _ in $(seq "$2"); do
+    alive "$1" || return 0
+    xdotool search --all --onlyvisible --pid "$1" --name '^Quavero$' > /dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+}
 # Whether the start PID ends in the previous program's window (0), or ends, or hangs
 # (1, a hang killed as its user would). The box that says the update was undone is
 # answered.
@@ -394,11 +402,7 @@ misbehaving_round() { # MISBEHAVIOUR: sets $note; false when the previous progra
   else
     xdotool windowfocus --sync "$notice" key Return 2>/dev/null
     # It ends once the new version has taken over, or comes back.
-    for _ in $(seq 600); do
-      alive "$app_pid" || break
-      xdotool search --all --onlyvisible --pid "$app_pid" --name '^Quavero$' > /dev/null 2>&1 && break
-      sleep 0.1
-    done
+    ends_or_shows_window "$app_pid" 600
     if alive "$app_pid"; then
       note="the new version did not take over"
       return 0
@@ -479,11 +483,7 @@ for ((round = 1; round <= update_rounds; round++)); do
   update_kills=$(( update_kills + 1 ))
   if [ "$victims" -eq 2 ] && [ "$new_killed" -eq 1 ]; then
     # The old instance comes back, or has ended once taken over.
-    for _ in $(seq 900); do
-      alive "$app_pid" || break
-      xdotool search --all --onlyvisible --pid "$app_pid" --name '^Quavero$' > /dev/null 2>&1 && break
-      sleep 0.1
-    done
+    ends_or_shows_window "$app_pid" 900
     if alive "$app_pid"; then
       note+=", the old one came back"
       rolled_back=$(( rolled_back + 1 ))
