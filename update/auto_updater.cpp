@@ -28,10 +28,6 @@ constexpr std::size_t kChunk = 4096;
 constexpr int kHttpOk = 200;
 constexpr const char* kSignatureSuffix = ".sig";
 constexpr const char* kRefusedNoteName = "refused-version";
-constexpr int kHttpTooManyRequests = 429;
-constexpr int kHttpUnavailable = 503;
-// A Retry-After past this is read as this: the caller caps its wait far lower.
-constexpr std::chrono::seconds kLongestRetryAfter {86400};
 // Far more than the probe's one line; the rest of a chatty answer only fails it.
 constexpr std::size_t kProbeOutputLimit = 256;
 
@@ -59,18 +55,6 @@ void discard(const std::string& path)
 {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
-}
-
-// How long a busy store (503, 429) asks to be left alone, in whole seconds; nothing
-// when it is not busy or does not say (an HTTP date is not read).
-std::optional<std::chrono::seconds> retryAfter(const HttpResponse* answer)
-{
-    if (!answer || (answer->statusCode() != kHttpUnavailable && answer->statusCode() != kHttpTooManyRequests))
-        return std::nullopt;
-    const std::string value = answer->header("Retry-After").value_or("");
-    if (value.empty() || value.size() > 9 || !CAutoUpdater::IsDigitsOnly(value))
-        return std::nullopt;
-    return std::min(std::chrono::seconds(std::stol(value)), kLongestRetryAfter);
 }
 
 // Canonicalises `url` and sends a GET that no cache may answer.
@@ -308,7 +292,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
         // One read: a version text is far shorter than the buffer.
         received = list->read(buffer.data(), buffer.size());
         status = list->statusCode();
-        m_retryAfter = retryAfter(list.get());
+        m_retryAfter = list ? askedRetryWait(*list) : std::nullopt;
     }
     if (received <= 0) {
         logFailure("the version list " + url, received < 0 ? m_hSession->failure() : httpStatusText(status) + " without a body",
@@ -360,7 +344,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     if (!download || download->statusCode() != kHttpOk) {
         logFailure(what, download ? httpStatusText(download->statusCode()) : m_downloadSession->failure(), kAskAgain);
         m_storeUnanswered = !download;
-        m_retryAfter = retryAfter(download.get());
+        m_retryAfter = download ? askedRetryWait(*download) : std::nullopt;
         return UPD_OPEN_FAILED;
     }
     // Anyone on the way can announce any length: refused, but not noted.
