@@ -251,8 +251,12 @@ void QueueController::StartNextDownload()
     dropStaleRequests();
     const std::int64_t index = nextDownload();
     scheduleWaits();
-    if (index < 0)
+    // Every track waits out a pause after a failure of its own: the title of the last
+    // one tried, at its 0 %, would read as a download under way.
+    if (index < 0) {
+        m_view.SetStatus(kWaitingToRetry);
         return;
+    }
     const QueueItem* next = m_queue.GetAt(static_cast<std::uint32_t>(index));
     if (settleRequestsBefore(*next)) {
         StartNextDownload();

@@ -5,6 +5,7 @@
 #include "engine/reports.h"
 #include "engine/request_inbox.h"
 #include "engine/retry_pause.h"
+#include "engine/status_texts.h"
 #include "engine/worker_set.h"
 #include "platform/file_result.h"
 
@@ -140,11 +141,6 @@ public:
 
     QueueController(QueueView& view, WorkerGates& gates, WorkerShared& shared, QueueStore& store,
                     FolderWriter writeDownloadFolder, Clock now = std::chrono::steady_clock::now);
-
-    static constexpr const char* kNoFilesInQueue = "No Files in Queue";
-    static constexpr const char* kDownloadingPaused = "Downloading Paused";
-    static constexpr const char* kDownloadFolderUnavailable = "Download Folder Unavailable";
-    static constexpr const char* kDownloadFolderFull = "Download Folder Full";
 
     // The start: the download queue shown, the raw entries that wait from last time.
     // Until the raw entries are loaded (while the update step runs, and for good in a

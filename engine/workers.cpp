@@ -4,6 +4,7 @@
 #include "engine/messages.h"
 #include "engine/queue_item.h"
 #include "engine/retry_pause.h"
+#include "engine/status_texts.h"
 #include "engine/store_request.h"
 #include "platform/failure_log.h"
 #include "platform/folder_watch.h"
@@ -25,10 +26,6 @@ namespace qvr {
 
 namespace {
 
-constexpr const char* kNetworkError = "Network Error";
-constexpr const char* kInvalidAddress = "Invalid Address";
-constexpr const char* kStoreBusy = "Store Busy";
-constexpr const char* kTrackFileBusy = "Track File in Use";
 constexpr std::size_t kAnswerLimit = 9999;
 constexpr std::size_t kChunkSize = 5000;
 constexpr std::chrono::milliseconds kFolderReportInterval {50};
@@ -359,8 +356,11 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     // A store that refuses this track (gone, forbidden) may still serve the others.
     if (status != 200 && status != 206 && !storeBusy(status))
         return {Outcome::SetAside, Attempt::Next::AtOnce, true, httpStatusText(status)};
-    if (status != 200 && status != 206)
+    if (status != 200 && status != 206) {
+        // The store could not answer now: the track waits, and the status says why.
+        sendStatus(window, kStoreBusy);
         return {Outcome::Unfinished, Attempt::Next::Later, false, httpStatusText(status), askedRetryWait(*response)};
+    }
     const auto plan = planWrite(*response, onDisk, shared.settings.largestTrack);
     if (!plan) {
         sendStatus(window, kNetworkError);

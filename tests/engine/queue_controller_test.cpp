@@ -153,6 +153,14 @@ TEST_F(WhileATrackDownloads, ASaveThatKeepsFailingIsToldOnceUntilEverythingIsSav
     EXPECT_EQ(view.warnings.size(), 2u) << "a new failure is news";
 }
 
+// The title of the last track tried, at its 0 %, would read as a download under way.
+TEST_F(WhileATrackDownloads, WhenEveryTrackWaitsOutAFailureOfItsOwnTheStatusSaysSo)
+{
+    for (int track = 0; track < 3; ++track)
+        theDownloaderReports({.outcome = Outcome::SetAside});
+    EXPECT_EQ(view.status, "Waiting to Retry");
+}
+
 TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -160,7 +168,7 @@ TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsTold
         theDownloaderReports({.outcome = Outcome::FolderUnavailable});
     }
     EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
-    EXPECT_EQ(view.status, "Download Folder Unavailable");
+    EXPECT_EQ(view.status, "Folder Unavailable");
     EXPECT_THAT(view.warnings, ElementsAre(HasSubstr("/music\n")));
     theDownloaderReports({.outcome = Outcome::Done});
     controller.onFolderUnavailable("/music", ENOSPC);

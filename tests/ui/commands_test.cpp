@@ -175,7 +175,7 @@ TEST_F(CommandTest, WithoutAFolderATrackArrivesInTheOneChosenEvenWhenTheSettings
     };
     queueOnDisk({{"a", "Track a", 20000}});
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return status() == "Download Folder Unavailable"; }));
+    ASSERT_TRUE(waitFor([&] { return status() == "Folder Unavailable"; }));
     m_prompts.folder = m_dir.file("music");
     click(IDC_CHOOSE_FOLDER);
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));

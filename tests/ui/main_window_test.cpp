@@ -311,7 +311,7 @@ TEST_F(WindowTest, AMissingDownloadFolderKeepsTheQueueUntilTheFolderIsBack)
     ASSERT_TRUE(waitFor([&] { return !m_prompts.asked.empty(); }));
     ASSERT_THAT(linesOf(m_window->queue()), ElementsAre("Unplugged"));
     EXPECT_THAT(m_prompts.asked[0].text, HasSubstr(m_config.strings.m_strDownloadFolder + "\n"));
-    ASSERT_TRUE(waitFor([&] { return status() == "Download Folder Unavailable"; }));
+    ASSERT_TRUE(waitFor([&] { return status() == "Folder Unavailable"; }));
     fs::create_directory(m_config.strings.m_strDownloadFolder);
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Unplugged")), expectedContent("u", 20000));

@@ -3,6 +3,7 @@
 // pictures, the size and the place are the real window test's, on the screen.
 #include "controls/color_static.h"
 #include "controls/resources.h"
+#include "engine/status_texts.h"
 #include "res/images.h"
 #include "ui/layout.h"
 
@@ -73,6 +74,17 @@ TEST_F(WindowTest, TheTextsTheFolderAndTheProgressBarShowAsTheyShould)
 }
 
 // The About box the menu opens is the real window test's; Alt+Space, the test below.
+// A status cut to "...oad Folder Una" says nothing: every one the window can show fits
+// its box whole.
+TEST_F(WindowTest, EveryStatusTextFitsItsBox)
+{
+    openWindow();
+    const auto* status = m_window->controlAs<QLabel>(IDC_STATUS_TEXT);
+    for (const char* text : kStatusTexts)
+        EXPECT_LE(status->fontMetrics().horizontalAdvance(QString::fromUtf8(text)), status->contentsRect().width())
+            << text;
+}
+
 TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommands)
 {
     openWindow();
