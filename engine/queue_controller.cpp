@@ -6,6 +6,7 @@
 #include "platform/atomic_file.h"
 #include "platform/failure_log.h"
 #include "platform/paths.h"
+#include "platform/track_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -397,6 +398,16 @@ void QueueController::takeHandOvers(const RequestInbox& inbox)
 
 void QueueController::onFolderChanged()
 {
+    // A track that waits for room in a full folder is tried at once when room came
+    // (the user deleted something): not on the changes its own writes make.
+    if (m_bFolderFull) {
+        const auto space = folderSpace(downloadFolder());
+        if (!space || space->available > m_shared.settings.diskReserve(space->total) + kRoomWorthATry) {
+            m_bFolderFull = false;
+            m_shared.m_bRetryDownloadNow = true;
+            m_shared.m_wake.notify();
+        }
+    }
     if (!m_bDownloading || m_bRefreshOnce) {
         m_view.RefreshFileList(downloadFolder());
         if (m_bDownloading)
@@ -443,6 +454,8 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
     // A track that arrived shows the folder works: its next trouble is news.
     if (report.outcome == DownloadReport::Outcome::Done)
         m_bWarnedFolderUnavailable = false;
+    if (report.outcome != DownloadReport::Outcome::FolderUnavailable)
+        m_bFolderFull = false;
     m_view.ShowQueue(m_queue);
     if (asked || m_bDownloadQueueUnsaved)
         SaveDownloadQueue();
@@ -509,6 +522,7 @@ void QueueController::onEntryResolved(ResolveReport report)
 void QueueController::onFolderUnavailable(const std::string& folder, int error)
 {
     const bool full = error == ENOSPC || error == EDQUOT;
+    m_bFolderFull = full;
     m_view.SetStatus(full ? kDownloadFolderFull : kDownloadFolderUnavailable);
     if (std::exchange(m_bWarnedFolderUnavailable, true))
         return;

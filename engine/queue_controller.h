@@ -332,6 +332,10 @@ private:
     bool m_bRawQueueUnsaved = false;
     bool m_bWarnedNotWritten = false;
     bool m_bWarnedFolderUnavailable = false;
+    // The downloader waits for room in the folder (WorkerSettings::folderFullPause).
+    bool m_bFolderFull = false;
+    // Free space past the reserve that is worth a new attempt on a full folder.
+    static constexpr std::uint64_t kRoomWorthATry = 1 << 20;
     bool m_bEnding = false;  // saveAtEnd() has begun: no later save comes
     std::int32_t m_nExitedThreads = 0;
 };

@@ -217,6 +217,7 @@ struct Attempt {
         AtOnce,   // done, or stopped by the user
         Soon,     // something here went wrong (the folder): the retry pause
         Later,    // the store failed: a pause that grows while it keeps failing
+        Room,     // the folder is at its reserve: folderFullPause, growing while it stays so
     };
     Outcome outcome = Outcome::Unfinished;
     Next next = Next::AtOnce;
@@ -225,18 +226,18 @@ struct Attempt {
     std::optional<std::chrono::seconds> asked {};  // the wait the store asked for
 };
 
+bool diskFull(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
 // Tells the window why the folder cannot take the track; the item stays.
 Attempt folderUnavailable(MessageSink& window, const std::string& folder, int error, bool answered)
 {
     const msg::FolderTrouble trouble {folder.c_str(), error};
     sendMessage(window, msg::FolderUnavailable {&trouble});
-    return {Outcome::FolderUnavailable, Attempt::Next::Soon, answered,
+    return {Outcome::FolderUnavailable, diskFull(error) ? Attempt::Next::Room : Attempt::Next::Soon, answered,
             "the folder " + folder + " cannot take it: " + errnoText(error)};
-}
-
-bool diskFull(int error)
-{
-    return error == ENOSPC || error == EDQUOT || error == EFBIG;
 }
 
 // The file for the head item, or how the attempt ends when there is none.
@@ -370,6 +371,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
 
     Attempt attempt {Outcome::Unfinished, Attempt::Next::AtOnce, true, {}};
     std::uint64_t position = plan->offset;
+    std::uint64_t fileEnd = onDisk;
     int lastPercent = -1;
     const auto fail = [&](std::string why) {
         attempt = {Outcome::NetworkError, Attempt::Next::Later, true, std::move(why)};
@@ -400,7 +402,10 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
             break;
         }
         // The disk is never filled: what the rest of the system needs stays free.
-        if (const auto space = file.space(); space && space->available < size + shared.settings.diskReserve(space->total)) {
+        // Bytes written over the part already there take no more of it.
+        const std::uint64_t growth = position + size > fileEnd ? position + size - fileEnd : 0;
+        if (const auto space = growth > 0 ? file.space() : std::nullopt;
+            space && space->available < growth + shared.settings.diskReserve(space->total)) {
             full = ENOSPC;
             break;
         }
@@ -412,6 +417,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
             break;
         }
         position += size;
+        fileEnd = std::max(fileEnd, position);
         // A report that would show the same figure again only costs the transfer a
         // round trip to the window's thread for every chunk.
         const int percent = percentOf(position, plan->total);
@@ -424,7 +430,9 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     // disk is always a true beginning of the track and the next attempt resumes
     // from the right place. A track that left its place starts anew next time.
     // A track whose end may not have reached the disk is not done.
-    const bool cut = !plan->rewrite || onDisk <= position || file.truncate(position);
+    // A folder at its reserve stops a rewrite before it got past the part: the part
+    // stays, for the next attempt to go on from.
+    const bool cut = !plan->rewrite || onDisk <= position || full || file.truncate(position);
     if (!cut || !file.sync()) {
         if (attempt.outcome == Outcome::Done)
             attempt.outcome = Outcome::Unfinished;
@@ -507,6 +515,8 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
     std::optional<NamedMutex> gate = openGate(shared, IDS_DOWNLOAD_GATE);
     std::vector<char> buffer(kChunkSize);
     RetryPause pauses(shared.settings.retryPause);
+    // Filling a full folder again and again meanwhile would only wear the disk.
+    RetryPause roomPauses(shared.settings.folderFullPause, RetryPause::kLongestAsked);
 
     while (http && gate && !shared.m_bStopThreads) {
         // As in TrackResolver(): no job without the gate.
@@ -523,9 +533,13 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         Attempt attempt = downloadOne(window, shared, job, *http, buffer);
         if (attempt.answered)
             pauses.succeeded();
+        if (attempt.next != Attempt::Next::Room)
+            roomPauses.succeeded();
         if (attempt.next != Attempt::Next::AtOnce) {
+            const std::string key = job.title + "|" + job.url;
             const auto pause = attempt.next == Attempt::Next::Soon ? shared.settings.retryPause
-                                                                   : pauses.after(job.title + "|" + job.url, attempt.asked);
+                : attempt.next == Attempt::Next::Room              ? roomPauses.after(key)
+                                                                   : pauses.after(key, attempt.asked);
             logAttempt(job, attempt, "trying again in " + secondsText(pause));
             pauseUnless(shared, pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
         } else {

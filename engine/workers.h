@@ -28,6 +28,10 @@ struct WorkerSettings {
     // failing: the resolver's up to kLongestResolvePause, the downloader's up to
     // RetryPause::kMostGrowth times this. A store's Retry-After makes it longer.
     std::chrono::milliseconds retryPause {1000};
+    // A track whose folder is at its reserve is tried again after this at first,
+    // doubling while the folder stays full, unless Resume, or room in the folder,
+    // comes first: a full folder rarely has room a second later.
+    std::chrono::milliseconds folderFullPause {30000};
     // A folder that never stops changing (a copy, a tagger, a sync tool at work) has
     // its list read at most this often; the first change after a quiet spell, and a
     // newly chosen folder, are read at once.
@@ -74,6 +78,7 @@ private:
 // store is back: the normal pace is about one ask a second, and a store that keeps
 // failing sees two a minute.
 inline constexpr std::chrono::milliseconds kLongestResolvePause {std::chrono::seconds(30)};
+
 
 // What the main window shares with its three worker threads. The flags are the
 // window's requests, polled by the workers without a lock; the job slots are

@@ -494,14 +494,30 @@ FileResult TrackFile::writeAt(std::uint64_t offset, const char* data, std::size_
     return FileResult::ok();
 }
 
+namespace {
+
+// A file system that reports no size at all (ramfs, some FUSE ones) has no space to
+// go by: only a write that fails says it is full.
+std::optional<TrackFile::Space> spaceOf(int result, const struct statvfs& fs)
+{
+    if (result != 0 || fs.f_blocks == 0)
+        return std::nullopt;
+    return TrackFile::Space {static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize,
+                             static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize};
+}
+
+} // namespace
+
 std::optional<TrackFile::Space> TrackFile::space() const
 {
     struct statvfs fs {};
-    // A file system that reports no size at all (ramfs, some FUSE ones) has no
-    // space to go by: only a write that fails says it is full.
-    if (::fstatvfs(m_fd.get(), &fs) != 0 || fs.f_blocks == 0)
-        return std::nullopt;
-    return Space {static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize, static_cast<std::uint64_t>(fs.f_blocks) * fs.f_frsize};
+    return spaceOf(::fstatvfs(m_fd.get(), &fs), fs);
+}
+
+std::optional<TrackFile::Space> folderSpace(const std::string& folder)
+{
+    struct statvfs fs {};
+    return spaceOf(::statvfs(folder.c_str(), &fs), fs);
 }
 
 bool TrackFile::truncate(std::uint64_t size)

@@ -133,6 +133,10 @@ private:
     TrackMarks m_marks;
 };
 
+// The space of the file system that holds `folder`; nothing when it cannot be read,
+// or the file system reports no size.
+[[nodiscard]] std::optional<TrackFile::Space> folderSpace(const std::string& folder);
+
 struct TrackFile::Opening {
     std::optional<TrackFile> file;
     Failure failure;  // when there is no file

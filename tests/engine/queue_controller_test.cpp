@@ -161,6 +161,15 @@ TEST_F(WhileATrackDownloads, WhenEveryTrackWaitsOutAFailureOfItsOwnTheStatusSays
     EXPECT_EQ(view.status, "Waiting to Retry");
 }
 
+TEST_F(WhileATrackDownloads, AChangeInAFullFolderThatCannotBeMeasuredTriesTheTrackAgainAtOnce)
+{
+    controller.onFolderUnavailable("/music", ENOSPC);
+    theDownloaderReports({.outcome = Outcome::FolderUnavailable});
+    shared.m_bRetryDownloadNow = false;
+    controller.onFolderChanged();
+    EXPECT_TRUE(shared.m_bRetryDownloadNow);
+}
+
 TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {

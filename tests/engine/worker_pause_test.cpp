@@ -40,7 +40,9 @@ protected:
     std::vector<milliseconds> pauses;
     std::vector<std::function<void()>> acts;  // the user's, one during each pause
     std::vector<bool> woken;                  // whether each act ended its pause
+    bool full = false;  // the folder at its reserve
     WorkerShared shared {configuration, {.gateFolder = dir.path(), .http = curlHttpClientFactory(),
+                                         .diskReserve = [this](std::uint64_t total) { return full ? total : 0; },
                                          .waitOut = [this](milliseconds pause, const std::function<bool()>& wake) {
                                              pauses.push_back(pause);
                                              if (woken.size() < acts.size())
@@ -80,6 +82,28 @@ TEST_F(WorkerPauseTest, ResumeOrANewRequestWakesTheDownloaderAtOnce)
     acts = {[this] { controller.resumeDownloads(); }, [this] { EXPECT_TRUE(controller.AddRawEntry("track=b")); }};
     TrackDownloader(*this, shared);
     EXPECT_THAT(woken, ::testing::ElementsAre(true, true));
+}
+
+// A full folder rarely has room a second later: the track waits 30 s and more, and
+// the part it has stays, though the store answers with the whole track each time.
+TEST_F(WorkerPauseTest, AFolderAtItsReserveIsTriedAgainAfterThirtySecondsAndMoreAndKeepsThePart)
+{
+    store.addTrack({.id = "b", .title = "B", .size = 100000});
+    store.setDropAfter(50000, 1);
+    store.setResumeMode(sim::ResumeMode::Ignore);
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
+    std::uintmax_t part = 0;
+    acts = {[&] {
+                part = std::filesystem::file_size(dir.file("B.mp3"));
+                full = true;
+            },
+            [] {}, [] {}};
+    TrackDownloader(*this, shared);
+    ASSERT_EQ(pauses.size(), 3u);
+    EXPECT_GE(pauses[1], 30s);
+    EXPECT_GT(pauses[2], pauses[1]);
+    EXPECT_GT(part, 0u);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("B.mp3")), part);
 }
 
 // A Retry-After, and the wait it asks for by the header's rule.

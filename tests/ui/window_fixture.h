@@ -86,6 +86,7 @@ protected:
         environment.prompts = &m_prompts;
         environment.desktop = &m_desktop;
         environment.workers.retryPause = std::chrono::milliseconds(50);
+        environment.workers.folderFullPause = std::chrono::milliseconds(50);
         if (m_adjustEnvironment)
             m_adjustEnvironment(environment);
         m_window = std::make_unique<CquaveromfcDlg>(m_config, std::move(environment));
