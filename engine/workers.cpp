@@ -372,6 +372,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     Attempt attempt {Outcome::Unfinished, Attempt::Next::AtOnce, true, {}};
     std::uint64_t position = plan->offset;
     std::uint64_t fileEnd = onDisk;
+    bool writeFailed = false;
     int lastPercent = -1;
     const auto fail = [&](std::string why) {
         attempt = {Outcome::NetworkError, Attempt::Next::Later, true, std::move(why)};
@@ -410,6 +411,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
             break;
         }
         if (const FileResult written = file.writeAt(position, buffer.data(), size); !written) {
+            writeFailed = true;
             if (diskFull(written.error()))
                 full = ENOSPC;
             else
@@ -431,8 +433,11 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     // from the right place. A track that left its place starts anew next time.
     // A track whose end may not have reached the disk is not done.
     // A folder at its reserve stops a rewrite before it got past the part: the part
-    // stays, for the next attempt to go on from.
-    const bool cut = !plan->rewrite || onDisk <= position || full || file.truncate(position);
+    // stays, for the next attempt to go on from. A write that failed may have left
+    // some of itself, or bytes the disk then lost (an I/O error): nothing past the
+    // last write that succeeded, each on the disk when it returned, is trusted.
+    const bool mustCut = writeFailed || (plan->rewrite && onDisk > position && !full);
+    const bool cut = !mustCut || file.truncate(position);
     if (!cut || !file.sync()) {
         if (attempt.outcome == Outcome::Done)
             attempt.outcome = Outcome::Unfinished;

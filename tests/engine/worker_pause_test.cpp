@@ -6,6 +6,7 @@
 #include "tools/store-sim/store_sim.h"
 
 #include "tests/support/controller_fixture.h"
+#include "tests/support/disk_full.h"
 
 namespace qvr::test {
 namespace {
@@ -104,6 +105,27 @@ TEST_F(WorkerPauseTest, AFolderAtItsReserveIsTriedAgainAfterThirtySecondsAndMore
     EXPECT_GT(pauses[2], pauses[1]);
     EXPECT_GT(part, 0u);
     EXPECT_EQ(std::filesystem::file_size(dir.file("B.mp3")), part);
+}
+
+// A write the disk took only in part (here: room for one byte more) leaves nothing of
+// itself: the next attempt goes on from the last write that succeeded.
+TEST_F(WorkerPauseTest, AWriteThatFailedLeavesNothingOfItselfOnDisk)
+{
+    store.addTrack({.id = "b", .title = "B", .size = 100000});
+    store.setDropAfter(50000, 1);
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
+    std::uintmax_t part = 0;
+    std::optional<DiskFull> oneByteLeft;
+    acts = {[&] {
+                part = std::filesystem::file_size(dir.file("B.mp3"));
+                ASSERT_TRUE(oneByteLeft.emplace(part + 1).active());
+            },
+            [&] {
+                oneByteLeft.reset();
+                EXPECT_EQ(std::filesystem::file_size(dir.file("B.mp3")), part);
+            }};
+    TrackDownloader(*this, shared);
+    EXPECT_EQ(woken.size(), 2u);
 }
 
 // A Retry-After, and the wait it asks for by the header's rule.

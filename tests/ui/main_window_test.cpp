@@ -165,7 +165,7 @@ TEST_F(WindowTest, ARepeatedFailureIsVisibleKeepsTheTrackAndWhatCameWhole)
     std::optional<DiskFull> full;
     // Track id, fault, what the window says, bytes on disk before, and bytes on disk after.
     const std::tuple<std::string, std::function<void()>, const char*, std::size_t, std::size_t> cases[] = {
-        {"full", [&] { EXPECT_TRUE(full.emplace(12000).active()); }, "Download Folder Full", 0, 12000},
+        {"full", [&] { EXPECT_TRUE(full.emplace(10000).active()); }, "Download Folder Full", 0, 10000},
         // A resume answer that cannot be placed changes nothing.
         {"misplaced", [&] { m_store.setResumeMode(sim::ResumeMode::MisplacedRange); }, "Network Error", 5000, 5000},
         {"unplaced", [&] { m_store.setResumeMode(sim::ResumeMode::PartialWithoutRange); }, "Network Error", 5000, 5000},
