@@ -25,11 +25,6 @@ concept DoublyLinkedNode = ListNode<Node> && requires(Node& node) {
     requires std::is_same_v<decltype((node.prev)), Node*&>;
 };
 
-template <class Node>
-concept TitledNode = ListNode<Node> && requires(const Node& node) {
-    requires std::is_convertible_v<decltype((node.title)), std::string_view>;
-};
-
 // An element that carries a track's address.
 template <class Node>
 concept AddressedNode = ListNode<Node> && requires(const Node& node) {
@@ -110,19 +105,6 @@ public:
 
     std::uint32_t GetCount() const noexcept { return m_count; }
     [[nodiscard]] bool IsEmpty() const noexcept { return !m_head; }
-
-    // Index of the first element whose title equals `title` byte for byte, or -1.
-    // The index is wider than the count so that every position fits.
-    [[nodiscard]] std::int64_t FindTitle(std::string_view title) const noexcept
-        requires TitledNode<Node>
-    {
-        std::int64_t index = 0;
-        for (const Node* node = m_head.get(); node; node = node->next.get(), ++index) {
-            if (std::string_view(node->title) == title)
-                return index;
-        }
-        return -1;
-    }
 
     // Index of the first element for the same track as `url` (trackIdentity), or -1.
     [[nodiscard]] std::int64_t FindAddress(std::string_view url) const

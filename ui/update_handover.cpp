@@ -1,6 +1,7 @@
 #include "ui/update_handover.h"
 
 #include "engine/queue_files.h"
+#include "engine/retry_pause.h"
 #include "platform/failure_log.h"
 
 #include <QSocketNotifier>
@@ -97,7 +98,8 @@ std::optional<std::chrono::milliseconds> UpdateHandover::askAgainAfter(int later
 {
     using namespace std::chrono_literals;
     constexpr std::chrono::milliseconds kFirstPause = 30s;
-    constexpr std::chrono::milliseconds kLongestWait = 5min;
+    // A store's ask, or an absurd one, never holds the check longer than the workers'.
+    constexpr std::chrono::milliseconds kLongestWait = RetryPause::kLongestAsked;
     if (!m_selfUpdate || m_state != State::NotWaiting)
         return std::nullopt;
     const std::chrono::milliseconds pause =
