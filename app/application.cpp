@@ -462,6 +462,11 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
     }
     std::string noDisplay;
     const int status = entry(&m_environment.configuration, argc, argv, &noDisplay);
+    if (status == kGuiNoDisplayRequestKept) {
+        std::fprintf(stderr, "quavero: no display to open the window on (%s); the request is kept for the next start\n",
+                     noDisplay.c_str());
+        return kExitNoWindow;
+    }
     return status == kGuiNoDisplay ? NoDisplay(noDisplay) : status;
 }
 

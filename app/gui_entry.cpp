@@ -71,8 +71,9 @@ int runGui(const Configuration& startConfiguration, int argc, char** argv, std::
     // cannot keep it, the window saves it itself, or says why not.
     Configuration configuration = startConfiguration;
     const std::string& request = configuration.strings.m_strRequest;
-    if (!request.empty()
-        && RequestInbox(RequestInbox::folderBeside(configuration.strings.m_strRawQueuePath)).depositRequest(request))
+    const bool deposited = !request.empty()
+        && RequestInbox(RequestInbox::folderBeside(configuration.strings.m_strRawQueuePath)).depositRequest(request);
+    if (deposited)
         configuration.strings.m_strRequest.clear();
     // Qt is given only what is meant for it: it would take a request file named like
     // one of its options for the option. The platform goes on its command line rather
@@ -93,6 +94,12 @@ int runGui(const Configuration& startConfiguration, int argc, char** argv, std::
     const CurlGlobal curl;
     QApplication application(qtArgc, qtArgv.data());
     display.reset();  // Qt has its own connection now
+    // A platform that opened without a screen (a frame buffer that is not there) has
+    // nowhere to put the window.
+    if (QGuiApplication::screens().isEmpty()) {
+        noDisplay = "Qt's " + QGuiApplication::platformName().toStdString() + " platform has no screen";
+        return deposited ? kGuiNoDisplayRequestKept : kGuiNoDisplay;
+    }
     // Keeps right clicks away from the window's browser once the window names it.
     RightClickFilter rightClicks;
     application.installEventFilter(&rightClicks);

@@ -21,11 +21,13 @@ constexpr const char* kGuiEntryName = "qvr_run_gui";
 // What the entry returns instead of an exit status when the window cannot open on
 // the display that the environment names, or on the Qt platform it chooses.
 constexpr int kGuiNoDisplay = -1;
+// As kGuiNoDisplay, found once the request given was in the inbox.
+constexpr int kGuiNoDisplayRequestKept = -2;
 
 // Starts the GUI framework and runs the main window to its end; the process's exit
 // status. When a worker does not end, the process ends in there, with
 // kExitWorkersStuck. kGuiNoDisplay, with what stands in the way in `noDisplay` and
-// nothing else done, when the window cannot open.
+// nothing else done, when the window cannot open (or kGuiNoDisplayRequestKept).
 using GuiEntry = int (*)(const Configuration* configuration, int argc, char** argv, std::string* noDisplay);
 
 } // namespace qvr

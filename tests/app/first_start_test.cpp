@@ -6,10 +6,16 @@
 #include "engine/request_inbox.h"
 #include "platform/paths.h"
 
+#include "platform/unique_fd.h"
+
 #include "tests/support/program_fixture.h"
 #include "tests/support/sync_log.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <regex>
+#include <thread>
 
 namespace qvr::test {
 namespace {
@@ -68,6 +74,87 @@ TEST_F(FirstStart, WithoutAUsableDisplayOrItsWindowLibrariesTheRequestWaits)
         EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=a\r\n");
         std::filesystem::remove(m_dir.file("queues/raw.txt"));
     }
+}
+
+// An X server that accepts its first client and refuses every later one, as one
+// that reset when its last client left refuses a client that came a moment late. It
+// listens in the abstract namespace, where clients look first, so no file is made.
+class RefusingXServer {
+public:
+    RefusingXServer()
+    {
+        for (m_display = 4100; m_display < 4200; ++m_display) {
+            m_listener = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            const std::string name = "/tmp/.X11-unix/X" + std::to_string(m_display);
+            std::memcpy(address.sun_path + 1, name.data(), name.size());
+            const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            if (::bind(m_listener.get(), reinterpret_cast<const sockaddr*>(&address), size) == 0
+                && ::listen(m_listener.get(), 4) == 0)
+                break;
+        }
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~RefusingXServer()
+    {
+        ::shutdown(m_listener.get(), SHUT_RDWR);
+        m_thread.join();
+    }
+    std::string display() const { return ":" + std::to_string(m_display); }
+
+private:
+    void serve()
+    {
+        for (UniqueFd client; (client = UniqueFd(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC)));) {
+            std::array<unsigned char, 12> setup {};  // no authorization follows from a client without a cookie
+            if (::recv(client.get(), setup.data(), setup.size(), MSG_WAITALL) != 12)
+                continue;
+            // The setup answer: success with no screen to the first; failure, with a
+            // four-letter reason, to the others.
+            const std::vector<unsigned char> answer = m_accepted.empty()
+                ? std::vector<unsigned char> {1, 0, 11, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0xff, 0xff, 0x1f, 0, 0, 0, 0, 0,
+                                              0, 0, 0xff, 0xff, 0, 0, 0, 0, 32, 32, 8, 255, 0, 0, 0, 0}
+                : std::vector<unsigned char> {0, 4, 11, 0, 0, 0, 1, 0, 'g', 'o', 'n', 'e'};
+            if (::send(client.get(), answer.data(), answer.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(answer.size())
+                && m_accepted.empty())
+                m_accepted.push_back(std::move(client));
+        }
+    }
+
+    int m_display = 0;
+    UniqueFd m_listener;
+    std::vector<UniqueFd> m_accepted;
+    std::thread m_thread;
+};
+
+// The request is on disk before Qt starts: when Qt then aborts, the next start takes it.
+TEST_F(FirstStart, ARequestOutlivesQtEndingTheStartAfterTheDisplayCheck)
+{
+    m_store.addTrack({"t", "Kept", 20000, 5});
+    const RefusingXServer server;
+    std::vector<std::string> env = environment("xcb");
+    env.push_back("DISPLAY=" + server.display());
+    std::string output;
+    const int status = runProcess({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")},
+                                  env, &output);
+    EXPECT_EQ(status, 128 + SIGABRT) << output;
+    ChildProcess next({QVR_EXECUTABLE}, environment());
+    EXPECT_TRUE(tracksArrive({{"Kept", 20000}}));
+}
+
+// Qt opened a frame buffer that is not there: the start ends saying so.
+TEST_F(FirstStart, APlatformWithoutAScreenLeavesTheRequestToTheNextStart)
+{
+    m_store.addTrack({"t", "Kept", 20000, 5});
+    std::string output;
+    const int status = runProcess({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")},
+                                  environment("linuxfb:fb=/nonexistent/fb0"), &output);
+    EXPECT_EQ(status, CquaveromfcApp::kExitNoWindow);
+    EXPECT_NE(output.find("quavero: no display to open the window on (Qt's linuxfb platform has no screen); the request is kept"),
+              std::string::npos) << output;
+    ChildProcess next({QVR_EXECUTABLE}, environment());
+    EXPECT_TRUE(tracksArrive({{"Kept", 20000}}));
 }
 
 TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusicFolder)
