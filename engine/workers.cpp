@@ -327,8 +327,16 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     if (!answer.response && userStopped(shared))
         return {};
     sendStatus(window, answer.response ? title : std::string(kNetworkError));
-    if (!answer.response)
-        return {Outcome::NetworkError, Attempt::Next::Later, false, std::move(answer.why)};
+    if (!answer.response) {
+        // No answer for this track while the store answers otherwise (a head that never
+        // ends, a content server that keeps silent): the track waits out a pause of its
+        // own, and the tracks behind it go on.
+        const bool setAside = storeAnswers(shared, http);
+        if (userStopped(shared))
+            return {};
+        return setAside ? Attempt {Outcome::SetAside, Attempt::Next::AtOnce, false, answer.why + "; the store answers otherwise"}
+                        : Attempt {Outcome::NetworkError, Attempt::Next::Later, false, std::move(answer.why)};
+    }
     const std::unique_ptr<HttpResponse> response = std::move(answer.response);
     // Once the track and its name are on the disk, its queue entry may go.
     const auto finish = [&](std::uint64_t size) {

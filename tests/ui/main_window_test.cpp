@@ -8,7 +8,9 @@
 
 #include <QScopeGuard>
 
+#include <netinet/in.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 
 namespace qvr::test {
 namespace {
@@ -267,6 +269,28 @@ TEST_F(WindowTest, ATrackTheStoreRefusesKeepsItsPlaceWithoutHoldingTheTrackBehin
     EXPECT_EQ(readFile(trackPath("Plain")), expectedContent("plain1", 20000));
     EXPECT_EQ(m_window->queue().GetHead()->title, "Not Found");
     EXPECT_TRUE(m_store.waitForRequests("/tracks/nf1", 2)) << "tried again once its pause ends";
+}
+
+// A server that takes the track's connection and never answers, while the store
+// answers: the track waits out a pause of its own, and the one behind it arrives.
+TEST_F(WindowTest, ATrackThatGetsNoAnswerWhileTheStoreAnswersDoesNotHoldTheTrackBehindIt)
+{
+    const UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address {.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_EQ(::listen(silent.get(), 4), 0);
+    addTrack("plain1", "Plain", 20000);
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))
+                                                           + "/tracks/s.mp3?dl=s\r\nPlain|" + m_store.trackUrl("plain1") + "\r\n");
+    m_adjustEnvironment = [](MainWindowEnvironment& environment) {
+        environment.workers.http = curlHttpClientFactory({.connect = std::chrono::seconds(5), .stall = std::chrono::milliseconds(300)});
+    };
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().GetCount() == 1 && fs::exists(trackPath("Plain")); }));
+    EXPECT_EQ(readFile(trackPath("Plain")), expectedContent("plain1", 20000));
+    EXPECT_EQ(m_window->queue().GetHead()->title, "Silent");
 }
 
 // However big the download folder, the window shows at once; its list of tracks
