@@ -558,7 +558,8 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
         } else {
             logAttempt(job, attempt, attempt.outcome == Outcome::SetAside
                                          ? "trying it again after a pause of its own; the tracks behind it go on"
-                                         : "the track leaves the queue");
+                                         : attempt.outcome == Outcome::Done ? "the track leaves the queue"
+                                                                            : "trying again at once");
         }
         const DownloadReport report {attempt.outcome, shared.m_bPaused, shared.m_bCancelCurrent, shared.m_bClearQueue};
         // Held since the start of this round.
