@@ -3,6 +3,8 @@
 #include "platform/unique_fd.h"
 #include "tools/store-sim/store_sim.h"
 
+#include "tests/support/common.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <curl/curl.h>
@@ -122,21 +124,16 @@ TEST_F(HttpTest, TheConnectLimitEndsAConnectionNeverTakenAndNotALongBody)
 // request ends at the head limit all the same.
 TEST(HttpHeadLimit, InterimHeadsWithoutEndFailTheRequest)
 {
-    const UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address {.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-    ASSERT_EQ(::listen(listener.get(), 1), 0);
+    const test::LoopbackListener listener = test::listenOnLoopback();
     std::thread peer([&] {
-        const UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        const UniqueFd connection(::accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
         constexpr std::string_view kHints = "HTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\n";
         // Ten seconds at most: a client without the limit then fails at the end.
         for (int i = 0; i < 200 && ::send(connection.get(), kHints.data(), kHints.size(), MSG_NOSIGNAL) > 0; ++i)
             std::this_thread::sleep_for(50ms);
     });
     auto client = makeCurlHttpClient("Download Session", {.stall = 5s, .head = 500ms});
-    EXPECT_FALSE(client->get("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/t", {}));
+    EXPECT_FALSE(client->get("http://127.0.0.1:" + std::to_string(listener.port) + "/t", {}));
     EXPECT_NE(client->failure().find("no whole head"), std::string::npos) << client->failure();
     client.reset();
     peer.join();

@@ -1,5 +1,8 @@
 #include "tests/support/common.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -61,6 +64,18 @@ mode_t modeOf(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+LoopbackListener listenOnLoopback()
+{
+    LoopbackListener listener {UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))};
+    sockaddr_in address {.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    socklen_t length = sizeof address;
+    EXPECT_EQ(::bind(listener.socket.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(::getsockname(listener.socket.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    EXPECT_EQ(::listen(listener.socket.get(), 8), 0);
+    listener.port = ntohs(address.sin_port);
+    return listener;
 }
 
 } // namespace qvr::test

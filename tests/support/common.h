@@ -2,6 +2,8 @@
 
 // What test files share: GoogleTest and GoogleMock, the everyday standard headers,
 // a temporary folder and small file helpers.
+#include "platform/unique_fd.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -46,5 +48,13 @@ std::string readFile(const std::string& path);
 std::size_t countEntries(const std::string& folder);
 // The permission bits of the file at `path`; 0 when there is none.
 mode_t modeOf(const std::string& path);
+
+// A TCP socket listening on 127.0.0.1, at a port the kernel chose; its connections
+// wait in the backlog until the test accepts them.
+struct LoopbackListener {
+    UniqueFd socket;
+    int port = 0;
+};
+LoopbackListener listenOnLoopback();
 
 } // namespace qvr::test

@@ -8,9 +8,7 @@
 
 #include <QScopeGuard>
 
-#include <netinet/in.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 
 namespace qvr::test {
 namespace {
@@ -275,14 +273,9 @@ TEST_F(WindowTest, ATrackTheStoreRefusesKeepsItsPlaceWithoutHoldingTheTrackBehin
 // answers: the track waits out a pause of its own, and the one behind it arrives.
 TEST_F(WindowTest, ATrackThatGetsNoAnswerWhileTheStoreAnswersDoesNotHoldTheTrackBehindIt)
 {
-    const UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address {.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-    ASSERT_EQ(::listen(silent.get(), 4), 0);
+    const LoopbackListener silent = listenOnLoopback();
     addTrack("plain1", "Plain", 20000);
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://127.0.0.1:" + std::to_string(ntohs(address.sin_port))
+    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://127.0.0.1:" + std::to_string(silent.port)
                                                            + "/tracks/s.mp3?dl=s\r\nPlain|" + m_store.trackUrl("plain1") + "\r\n");
     m_adjustEnvironment = [](MainWindowEnvironment& environment) {
         environment.workers.http = curlHttpClientFactory({.connect = std::chrono::seconds(5), .stall = std::chrono::milliseconds(300)});
