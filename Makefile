@@ -7,12 +7,13 @@
 # is for the artwork generator's scalable icon; debhelper to appstream build and check
 # the Debian package; shared-mime-info and gio type files in the install test, where
 # xdg-open opens one, which without a desktop asks mimetype (libfile-mimeinfo-perl);
-# shellcheck checks the scripts.
+# shellcheck checks the scripts; dbus-daemon is the session bus on which a test hears the
+# desktop told of tracks that arrived.
 PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev libxcb1-dev \
             libssl-dev openssl libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth \
             xdotool fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev qt6-svg-dev \
             debhelper dpkg-dev lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin \
-            shellcheck \
+            shellcheck dbus-daemon \
             libfile-mimeinfo-perl
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= $(HOME)/.local

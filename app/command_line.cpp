@@ -122,6 +122,7 @@ std::string usageText()
            "  DISPLAY          the X display of the window, also under Wayland, when no platform is named\n"
            "  WAYLAND_DISPLAY  the Wayland display of the window, without DISPLAY\n"
            "  QT_QPA_PLATFORM  Qt's platform for the window\n"
+           "  XDG_DATA_HOME    where a new settings file puts the queue files (default ~/.local/share)\n"
            "  XDG_RUNTIME_DIR  where running instances meet (default /tmp/quavero-<uid>)\n"
            "  XDG_CACHE_HOME   where a declined version is noted (default ~/.cache)\n"
            "\n"

@@ -1,8 +1,10 @@
 #include "app/application.h"
 #include "app/command_line.h"
 #include "platform/exe_version.h"
+#include "platform/failure_log.h"
 #include "platform/paths.h"
 #include "platform/update_trial.h"
+#include "res/strings.h"
 
 #include <unistd.h>
 
@@ -32,6 +34,7 @@ int main(int argc, char** argv)
     // the mark that tells later starts how this one ended.
     const std::string executable = qvr::modulePath();
     const auto version = qvr::readFileVersion(executable);
+    qvr::logStart(qvr::loadString(qvr::IDS_PRODUCT_NAME), version ? qvr::fileVersionText(*version) : std::string());
     qvr::UpdateTrial trial(executable, version ? qvr::fileVersionText(*version) : std::string());
     if (trial.state() == qvr::UpdateTrial::State::PutBack) {
         // The user's start ends in the previous version's window, which says why.

@@ -127,6 +127,26 @@ QRegion regionWithoutColor(const QImage& image, QColor key)
     return region;
 }
 
+namespace {
+
+// `image` with every pixel of `key` clear; scaled, its edges blend into what is
+// behind the window, never into the key colour.
+QImage clearColor(const QImage& image, QColor key)
+{
+    QImage clear = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QRgb keyRgb = key.rgb() & RGB_MASK;
+    for (int y = 0; y < clear.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(clear.scanLine(y));
+        for (int x = 0; x < clear.width(); ++x) {
+            if ((line[x] & RGB_MASK) == keyRgb)
+                line[x] = 0;
+        }
+    }
+    return clear;
+}
+
+} // namespace
+
 QImage withoutColor(const QImage& image, QColor key)
 {
     QImage filled = image.convertToFormat(QImage::Format_RGB32);
@@ -211,12 +231,18 @@ void CDialogSK::SetSkinLayout(int layout)
 
 bool CDialogSK::SetColorKey(COLORREF color, bool on)
 {
-    if (!CanShapeWindow())
+    const KeyColourWay way = keyColourWay();
+    if (way == KeyColourWay::None)
         return false;
     m_face = QImage();
+    m_translucent = way == KeyColourWay::Translucency;
     if (on) {
         m_colorKey = colorFromColorRef(color);
+        // Only a window made translucent before it first shows can be.
+        if (m_translucent)
+            setAttribute(Qt::WA_TranslucentBackground);
         UpdateMask();
+        update();
     } else {
         m_colorKey.reset();
         clearMask();
@@ -227,14 +253,24 @@ bool CDialogSK::SetColorKey(COLORREF color, bool on)
     return true;
 }
 
-bool CDialogSK::CanShapeWindow() const
+KeyColourWay keyColourWayFor(QStringView platform)
 {
-    return QGuiApplication::platformName() == QLatin1String("xcb");
+    if (platform == u"xcb")
+        return KeyColourWay::Shape;
+    // "wayland", "wayland-egl", "wayland-brcm" and the like.
+    if (platform.startsWith(u"wayland"))
+        return KeyColourWay::Translucency;
+    return KeyColourWay::None;
+}
+
+KeyColourWay CDialogSK::keyColourWay() const
+{
+    return keyColourWayFor(QGuiApplication::platformName());
 }
 
 void CDialogSK::UpdateMask()
 {
-    if (!m_colorKey)
+    if (!m_colorKey || m_translucent)
         return;
     // The shape follows what the skin paints, in whatever layout, at the skin's own
     // ratio: the window takes it in logical pixels, which Qt scales to the screen's.
@@ -260,9 +296,10 @@ void CDialogSK::paintEvent(QPaintEvent*)
     // there the key colour must not show.
     const bool scaled = painter.deviceTransform().m11() != m_skin.devicePixelRatio();
     painter.setRenderHint(QPainter::SmoothPixmapTransform, scaled);
-    if (scaled && m_colorKey && m_face.isNull())
-        m_face = withoutColor(m_skin, *m_colorKey);
-    paintSkin(painter, scaled && m_colorKey ? m_face : m_skin, m_nSkinLayout, size());
+    const bool faced = m_colorKey && (scaled || m_translucent);
+    if (faced && m_face.isNull())
+        m_face = m_translucent ? clearColor(m_skin, *m_colorKey) : withoutColor(m_skin, *m_colorKey);
+    paintSkin(painter, faced ? m_face : m_skin, m_nSkinLayout, size());
 }
 
 void CDialogSK::resizeEvent(QResizeEvent* event)

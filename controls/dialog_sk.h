@@ -50,6 +50,12 @@ QRegion regionWithoutColor(const QImage& image, QColor key);
 // blends no key colour into the pixels next to it.
 QImage withoutColor(const QImage& image, QColor key);
 
+// How a top-level window leaves out the key colour of its skin on Qt's platform
+// `platform`: X11 takes a shape; native Wayland has none, but a translucent window
+// shows what is behind it where the skin is clear; elsewhere (offscreen) neither.
+enum class KeyColourWay { Shape, Translucency, None };
+[[nodiscard]] KeyColourWay keyColourWayFor(QStringView platform);
+
 // A dialog painted with a bitmap, shaped by a key colour, and moved by a drag on
 // any point of its own surface (children answer their own presses).
 class CDialogSK : public QDialog {
@@ -70,9 +76,10 @@ public:
     // With SKIN_FITWINDOW and a skin present, the window takes the skin's size. A
     // skin adopted later does not resize the window.
     void SetSkinLayout(int layout);
-    // On: the window leaves out every pixel of `color` as painted by the skin. Off:
-    // the whole window shows again. False, and nothing changed, where the platform
-    // cannot shape top-level windows.
+    // On: the window leaves out every pixel of `color` as painted by the skin, by its
+    // shape or, where it can have none, as clear pixels of a translucent window (set
+    // before the window first shows). Off: the whole window shows again. False, and
+    // nothing changed, where the platform can do neither.
     bool SetColorKey(COLORREF color, bool on);
 
     bool hasSkin() const { return !m_skin.isNull(); }
@@ -86,17 +93,20 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-    // X11 shapes top-level windows; offscreen and native Wayland cannot.
-    virtual bool CanShapeWindow() const;
+    // keyColourWayFor() the platform that runs.
+    virtual KeyColourWay keyColourWay() const;
 
 private:
     void UpdateMask();
 
     bool m_bDragAnywhere = false;
     QImage m_skin;
-    QImage m_face;  // the skin without its key colour, made when first painted scaled
+    // The skin without its key colour, made when first painted: scaled, in the colour
+    // of the pixels around it; on a translucent window, clear.
+    QImage m_face;
     int m_nSkinLayout = SKIN_TOPLEFT;
-    std::optional<QColor> m_colorKey;  // while the window is shaped
+    std::optional<QColor> m_colorKey;  // while the window leaves it out
+    bool m_translucent = false;
 
     // A drag on the surface: where it started, and whether the window follows the
     // mouse itself because the window system would not move it.

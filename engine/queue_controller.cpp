@@ -446,6 +446,7 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
         m_cancelTarget.withdraw();
     } else if (report.outcome == DownloadReport::Outcome::Done && reported >= 0) {
         done = true;
+        m_view.TrackArrived(m_queue.GetAt(static_cast<std::uint32_t>(reported))->title);
         removeQueued(static_cast<std::uint32_t>(reported));
     } else if (report.outcome == DownloadReport::Outcome::SetAside && reported >= 0) {
         // It keeps its place in the queue and its file; the tracks behind it go on.

@@ -111,6 +111,8 @@ public:
     // A request the store gave no track for, which was left out: told as Warn tells,
     // together with the others refused about the same time.
     virtual void TellRefused(const RawEntry& request) = 0;
+    // A track left the queue whole in the download folder.
+    virtual void TrackArrived(const std::string& /*title*/) {}
 };
 
 // Whether a setting was stored, or why not, in words for the failure log.
@@ -210,6 +212,7 @@ public:
     std::int32_t exitedThreads() const { return m_nExitedThreads; }
     [[nodiscard]] bool switchQuit() const { return m_bSwitchQuit; }
     [[nodiscard]] bool resolverOffline() const { return m_bResolverOffline; }
+    [[nodiscard]] bool downloading() const { return m_bDownloading; }
 
 private:
     // A pending cancel or clear: the track it was asked for (its identity), and the

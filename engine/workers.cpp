@@ -461,8 +461,13 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
 
 void logAttempt(const TrackJob& job, const Attempt& attempt, std::string_view next)
 {
+    if (!failureLogOn())
+        return;
+    const std::string what = "track \"" + job.title + "\" at " + job.url;
     if (!attempt.why.empty())
-        logFailure("track \"" + job.title + "\" at " + job.url, attempt.why, next);
+        logFailure(what, attempt.why, next);
+    else if (attempt.outcome == Outcome::Done)
+        logSuccess(what);
 }
 
 } // namespace
@@ -508,6 +513,8 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
                            result.report.outcome == ResolveReport::Outcome::SetAside
                                ? "asking again after a pause of its own; the requests behind it go on"
                                : "the request is left out, and the user told");
+            else if (failureLogOn())
+                logSuccess("track info " + trackInfoUrl(shared, entry));
             pauses.succeeded();
         }
         // Held since the start of this round.

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 
+#include <curl/curl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace qvr {
 
@@ -22,6 +24,9 @@ constexpr std::string_view kCut = "...";
 // Each of a line's three parts is cut to this, so that a whole line stays within
 // PIPE_BUF and reaches a pipe in one piece, whoever else writes to it.
 constexpr std::size_t kPartLimit = 1300;
+// So many things failing at once are followed each; past that, the one unseen longest
+// is forgotten, and a failure of it is written again as new.
+constexpr std::size_t kFollowed = 64;
 
 // A part of a line: ids shortened, on one line, and cut where a UTF-8 character
 // begins when it is too long.
@@ -74,7 +79,89 @@ void writeToStderr(std::string_view line)
     }
 }
 
+std::string countText(std::size_t unwritten)
+{
+    if (unwritten == 0)
+        return {};
+    return " (" + std::to_string(unwritten) + (unwritten == 1 ? " more time" : " more times") + " since the line before)";
+}
+
+void writeLine(std::string_view text)
+{
+    writeToStderr(std::string(kPrefix) + utcNow() + " " + std::string(text) + "\n");
+}
+
+// The process's log: the repeats it follows, and one line out at a time, so that a
+// count is never written after the line it counts from.
+struct ProcessLog {
+    std::mutex lock;
+    FailureLines lines;
+
+    void write(const std::vector<std::string>& out)
+    {
+        for (const std::string& line : out)
+            writeLine(line);
+    }
+};
+
+ProcessLog& processLog()
+{
+    static ProcessLog log;
+    return log;
+}
+
 } // namespace
+
+void FailureLines::end(const Failing& failing, std::string_view how, std::vector<std::string>& lines)
+{
+    if (failing.repeated)
+        lines.push_back(failing.what + ": " + failing.why + "; " + std::string(how) + countText(failing.unwritten));
+}
+
+std::vector<std::string> FailureLines::failed(std::string_view what, std::string_view why, std::string_view next)
+{
+    std::vector<std::string> lines;
+    const auto now = m_clock();
+    const auto found = std::find_if(m_failing.begin(), m_failing.end(), [&](const Failing& f) { return f.what == what; });
+    if (found != m_failing.end()) {
+        Failing failing = std::move(*found);
+        m_failing.erase(found);
+        if (failing.why == why) {
+            failing.repeated = true;
+            failing.next = next;
+            if (now - failing.written >= kRepeatInterval) {
+                lines.push_back(failing.what + ": " + failing.why + "; " + failing.next + countText(failing.unwritten + 1));
+                failing.written = now;
+                failing.unwritten = 0;
+            } else {
+                ++failing.unwritten;
+            }
+            m_failing.insert(m_failing.begin(), std::move(failing));
+            return lines;
+        }
+        end(failing, "over, it fails for another reason now", lines);
+    }
+    lines.push_back(std::string(what) + ": " + std::string(why) + "; " + std::string(next));
+    m_failing.insert(m_failing.begin(), Failing {std::string(what), std::string(why), std::string(next), now});
+    if (m_failing.size() > kFollowed) {
+        const Failing& forgotten = m_failing.back();
+        if (forgotten.unwritten > 0)
+            lines.push_back(forgotten.what + ": " + forgotten.why + "; " + forgotten.next + countText(forgotten.unwritten));
+        m_failing.pop_back();
+    }
+    return lines;
+}
+
+std::vector<std::string> FailureLines::succeeded(std::string_view what)
+{
+    std::vector<std::string> lines;
+    const auto found = std::find_if(m_failing.begin(), m_failing.end(), [&](const Failing& f) { return f.what == what; });
+    if (found != m_failing.end()) {
+        end(*found, "over, it works again", lines);
+        m_failing.erase(found);
+    }
+    return lines;
+}
 
 bool failureLogOn()
 {
@@ -91,10 +178,36 @@ void logFailure(std::string_view what, std::string_view why, std::string_view ne
         return;
     // Called right after a failure, whose errno the caller may still read.
     const int saved = errno;
-    const std::string line = std::string(kPrefix) + utcNow() + " " + part(what) + ": "
-        + part(why.empty() ? "no reason known" : why) + "; " + part(next) + "\n";
-    writeToStderr(line);
+    ProcessLog& log = processLog();
+    {
+        const std::lock_guard<std::mutex> hold(log.lock);
+        log.write(log.lines.failed(part(what), part(why.empty() ? "no reason known" : why), part(next)));
+    }
     errno = saved;
+}
+
+void logSuccess(std::string_view what)
+{
+    if (!failureLogOn())
+        return;
+    const int saved = errno;
+    ProcessLog& log = processLog();
+    {
+        const std::lock_guard<std::mutex> hold(log.lock);
+        log.write(log.lines.succeeded(part(what)));
+    }
+    errno = saved;
+}
+
+void logStart(std::string_view program, std::string_view version)
+{
+    if (!failureLogOn())
+        return;
+    const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+    const std::string qt = QVR_QT_VERSION;
+    writeLine(part(std::string(program) + " " + (version.empty() ? "of no known version" : std::string(version))
+                   + ", built with Qt " + (qt.empty() ? "none" : qt) + ", libcurl "
+                   + (curl && curl->version ? curl->version : "of no known version") + ": failures follow"));
 }
 
 std::string maskInstallationIds(std::string_view text)

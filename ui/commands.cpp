@@ -63,7 +63,11 @@ void CquaveromfcDlg::OnOpenFile()
     if (!model || !files->currentIndex().isValid())
         return;
     const auto row = static_cast<std::size_t>(files->currentIndex().row());
-    m_waysOut.desktop().open(m_work.controller().downloadFolder() + "/" + model->entries()[row]);
+    std::string_view name = model->entries()[row];
+    // A folder shows as "[name]"; a track's name ends in ".mp3", never in ']'.
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    m_waysOut.desktop().open(m_work.controller().downloadFolder() + "/" + std::string(name));
 }
 
 void CquaveromfcDlg::OnClose()

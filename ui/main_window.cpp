@@ -78,6 +78,8 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         break;
     case WM_DOWNLOAD_FINISHED:
         m_work.controller().onDownloadFinished(msg::DownloadFinished::unpack(params).value);
+        m_bFileRefused = false;
+        m_arrivals.settled(m_work.controller().downloading());
         break;
     case WM_FILE_OPEN_FAILED:
         OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
@@ -194,6 +196,14 @@ void CquaveromfcDlg::OnFileOpenFailed(const char* path)
         "accesses that file and try again.",
         {path ? path : ""});
     m_waysOut.prompts().messageBox(this, text, "File error!", MB_OK);
+    // The track leaves the queue without a file.
+    m_bFileRefused = true;
+}
+
+void CquaveromfcDlg::TrackArrived(const std::string& title)
+{
+    if (!m_bFileRefused)
+        m_arrivals.arrived(title);
 }
 
 void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)

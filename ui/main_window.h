@@ -13,6 +13,7 @@
 #include "engine/workers.h"
 #include "platform/http.h"
 #include "engine/configuration.h"
+#include "ui/arrival_notice.h"
 #include "ui/dialog_builder.h"
 #include "ui/prompts.h"
 #include "ui/queue_rows.h"
@@ -160,6 +161,7 @@ private:
     std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
     void Warn(const std::string& text, const std::string& caption) override;
     void TellRefused(const RawEntry& request) override;
+    void TrackArrived(const std::string& title) override;
 
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);
@@ -187,6 +189,10 @@ private:
     WaysOut m_waysOut;
     LookParts m_look;
     QueueRows m_queueRows;
+    // What tells the desktop that tracks arrived; a refused title is none.
+    FreedesktopNotices m_sessionNotices;
+    ArrivalNotice m_arrivals;
+    bool m_bFileRefused = false;
     std::unique_ptr<MessagePump> m_pump;
 
     // The workers, the queue files and the controller that decides about them.

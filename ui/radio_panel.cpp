@@ -167,6 +167,8 @@ void RadioPanel::showPage()
             return;
         }
         m_browser.MoveWindow(kBrowserRect);
+        // A screen reader names the page by this, not by whatever title the store gives it.
+        m_browser.widget()->setAccessibleName(QLatin1StringView(kRadioPageName));
         if (m_rightClicks)
             m_rightClicks->setTarget(m_browser.view());
     }

@@ -26,6 +26,7 @@ using WebViewSource = std::function<const WebViews*()>;
 
 inline constexpr const char* kRadioStatusAgent = "Get Radio Status";
 inline constexpr const char* kRadioPromptText = "Click Here to Load Online Radio";
+inline constexpr const char* kRadioPageName = "Online radio";
 
 // The radio check runs on the window's thread, which stands still while it waits:
 // it gives up after 3 seconds in all, and follows redirects to the final answer.

@@ -3,6 +3,7 @@
 #include "engine/queue_controller.h"
 #include "engine/workers.h"
 #include "platform/http.h"
+#include "ui/arrival_notice.h"
 #include "ui/prompts.h"
 #include "ui/radio_panel.h"
 #include "ui/shell.h"
@@ -34,6 +35,7 @@ struct MainWindowEnvironment {
     RightClickFilter* rightClicks = nullptr;
     Prompts* prompts = nullptr;  // null: the real dialogs
     DesktopOpener* desktop = nullptr;  // null: xdg-open
+    DesktopNotices* notices = nullptr;  // null: the session bus's notification service
     // How long the end of the window waits for workers that are still busy; the
     // end says whether they all ended.
     std::chrono::milliseconds workerGrace {5000};

@@ -19,6 +19,7 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_config(configuration),
       m_environment(std::move(environment)),
       m_waysOut(m_environment.prompts, m_environment.desktop, *this),
+      m_arrivals(m_environment.notices ? *m_environment.notices : m_sessionNotices, [this] { OnOpenFolder(); }),
       m_pump(std::make_unique<MessagePump>(
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               return WindowProc(message, wParam, lParam);

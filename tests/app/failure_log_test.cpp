@@ -2,10 +2,18 @@
 // not see it.
 #include "tests/support/program_fixture.h"
 
+#include "platform/failure_log.h"
+
+#include <gmock/gmock.h>
+
 #include <sstream>
 
 namespace qvr::test {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 constexpr const char* kInstallationId = "0123456789ABCDEF0123456789ABCDEF";
 
@@ -61,6 +69,44 @@ TEST_F(FailureLog, SaysOfEachFailedRequestWhichWhyAndWhatComesNextWithoutTheWhol
     EXPECT_NE(trackInfo.find(": HTTP 503; asking again in "), std::string::npos) << trackInfo;
     EXPECT_NE(track.find(": HTTP 404; trying it again after a pause of its own"), std::string::npos) << track;
     EXPECT_EQ(readFile(stderrPath()).find("456789ABCDEF"), std::string::npos) << "the id's last 28 characters";
+}
+
+TEST_F(FailureLog, BeginsWithTheVersionsOfTheProgramQtAndLibcurlAndWritesARepeatedFailureOnce)
+{
+    const auto program = start("QVR_LOG=1");
+    ASSERT_TRUE(m_store.waitForRequests("/downloader/downloader_dlm.html", 3));
+    program->kill(SIGKILL);
+    program->wait();
+    std::istringstream lines(readFile(stderrPath()));
+    std::string first;
+    ASSERT_TRUE(std::getline(lines, first));
+    EXPECT_THAT(first, AllOf(HasSubstr("Quavero Music Manager " QVR_FILE_VERSION ", "), HasSubstr(", built with Qt 6."),
+                             HasSubstr(", libcurl ")));
+    int written = 0;
+    for (std::string line; std::getline(lines, line);)
+        written += line.find(": HTTP 503; asking again in ") != std::string::npos;
+    EXPECT_EQ(written, 1);
+}
+
+// The rule of the repeats, on a clock of the test's.
+class RepeatedFailure : public ::testing::Test {
+protected:
+    std::chrono::steady_clock::time_point m_now {};
+    FailureLines m_lines {[this] { return m_now; }};
+};
+
+TEST_F(RepeatedFailure, IsWrittenWhenItStartsThenOnceAMinuteWithACountAndWhenTheNextSuccessEndsIt)
+{
+    std::vector<std::string> written;
+    for (int second = 0; second < 150; ++second, m_now += std::chrono::seconds(1))
+        for (std::string& line : m_lines.failed("track", "no folder", "trying again in 1.0 s"))
+            written.push_back(std::move(line));
+    for (std::string& line : m_lines.succeeded("track"))
+        written.push_back(std::move(line));
+    EXPECT_THAT(written, ElementsAre("track: no folder; trying again in 1.0 s",
+                                     "track: no folder; trying again in 1.0 s (60 more times since the line before)",
+                                     "track: no folder; trying again in 1.0 s (60 more times since the line before)",
+                                     "track: no folder; over, it works again (29 more times since the line before)"));
 }
 
 TEST_F(FailureLog, IsSilentUnlessAskedFor)

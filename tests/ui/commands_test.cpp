@@ -206,6 +206,16 @@ TEST_F(CommandTest, WhatOpensOnTheDesktopInheritsNoDescriptorOfTheWindow)
     EXPECT_EQ(readFile(opener.listing), "0\n1\n2\n3\n") << "the standard three, and ls's own look at them";
 }
 
+TEST_F(CommandTest, ADoubleClickOnAListedFolderOpensTheFolderItself)
+{
+    const std::string album = m_config.strings.m_strDownloadFolder + "/Album.mp3";
+    ASSERT_EQ(::mkdir(album.c_str(), 0755), 0);
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return shownFiles() == std::vector<std::string> {"[Album.mp3]"}; }));
+    clickFile(0, true);
+    EXPECT_THAT(m_desktop.opened, ElementsAre(album));
+}
+
 // Open Folder and a double click on a track are the chosen folder's test.
 TEST_F(CommandTest, TheStoreAndATrackNamedInAnyBytesOpenOnTheDesktopAndTheWindowMinimizes)
 {

@@ -256,19 +256,6 @@ TEST_F(WindowTest, AFolderOnAFileSystemThatReportsNoSizeTakesTracks)
     EXPECT_EQ(readFile(trackPath("Ramfs")), expectedContent("r", 20000));
 }
 
-TEST_F(WindowTest, ATrackTheStoreRefusesKeepsItsPlaceWithoutHoldingTheTrackBehindIt)
-{
-    m_store.addTrack({"nf1", "Not Found", 1000, sim::patternFromId("nf1"), 404});
-    addTrack("plain1", "Plain", 20000);
-    openWindow();
-    m_window->AddRawEntry("track=nf1");
-    m_window->AddRawEntry("track=plain1");
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().GetCount() == 1 && fs::exists(trackPath("Plain")); }));
-    EXPECT_EQ(readFile(trackPath("Plain")), expectedContent("plain1", 20000));
-    EXPECT_EQ(m_window->queue().GetHead()->title, "Not Found");
-    EXPECT_TRUE(m_store.waitForRequests("/tracks/nf1", 2)) << "tried again once its pause ends";
-}
-
 // A server that takes the track's connection and never answers, while the store
 // answers: the track waits out a pause of its own, and the one behind it arrives.
 TEST_F(WindowTest, ATrackThatGetsNoAnswerWhileTheStoreAnswersDoesNotHoldTheTrackBehindIt)

@@ -41,6 +41,11 @@ public:
     std::vector<std::string> opened;
 };
 
+// The desktop's notices go nowhere: the notice test has a bus of its own.
+class SilentNotices : public DesktopNotices {
+    void notify(const QString&, std::function<void()>) override {}
+};
+
 // A window on the offscreen platform with a store simulator, its own settings,
 // folders and gates, and a desktop that only writes down what it is asked to open.
 class WindowTest : public ::testing::Test {
@@ -85,6 +90,7 @@ protected:
         environment.workers.http = curlHttpClientFactory({std::chrono::milliseconds(5000), std::chrono::milliseconds(5000)});
         environment.prompts = &m_prompts;
         environment.desktop = &m_desktop;
+        environment.notices = &m_notices;
         environment.workers.retryPause = std::chrono::milliseconds(50);
         environment.workers.folderFullPause = std::chrono::milliseconds(50);
         if (m_adjustEnvironment)
@@ -155,6 +161,7 @@ protected:
     Configuration m_config;
     ScriptedPrompts m_prompts;
     RecordingDesktop m_desktop;
+    SilentNotices m_notices;
     std::function<void(MainWindowEnvironment&)> m_adjustEnvironment;
     std::unique_ptr<CquaveromfcDlg> m_window;
 };

@@ -124,12 +124,16 @@ TEST_F(WindowTest, TheKeyboardReachesEveryControlThatAssistiveTechnologyNames)
     };
     // From the queue, where the keyboard starts, once round the window in its order.
     std::vector<std::string> walked {name(m_window->focusWidget())};
-    for (int step = 0; step < 11; ++step) {
+    for (int step = 0; step < 12; ++step) {
         QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
         walked.push_back(name(m_window->focusWidget()));
     }
-    EXPECT_THAT(walked, ElementsAre("Download queue", "Downloaded tracks", "Store", "Remove", "Clear", "Choose Folder",
-                                    "Open Folder", "Resume", "Pause", "Minimize", "Close", "Download queue"));
+    EXPECT_THAT(walked, ElementsAre("Download queue", "Downloaded tracks", kRadioPromptText, "Store", "Remove", "Clear",
+                                    "Choose Folder", "Open Folder", "Resume", "Pause", "Minimize", "Close",
+                                    "Download queue"));
+    m_window->control(IDC_RADIO_LABEL)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(m_window->isVisible()) << "Return on the radio prompt presses it, and does not end the window";
     sendMessage(m_window->messageSink(), msg::DownloadProgress {42});
     EXPECT_EQ(name(m_window->control(IDC_PERCENT_TEXT)), "42%");
     EXPECT_EQ(name(m_window->control(IDC_STATUS_TEXT)), "No Files in Queue");
