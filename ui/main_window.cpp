@@ -74,7 +74,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         SetStatus(msg::SetStatus::unpack(params).value);
         break;
     case WM_DOWNLOAD_PROGRESS:
-        SetProgress(msg::DownloadProgress::unpack(params).value);
+        ShowReportedProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
         m_work.controller().onDownloadFinished(msg::DownloadFinished::unpack(params).value);
@@ -240,8 +240,27 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
         view->setCurrentIndex(files->index(index));
 }
 
+void CquaveromfcDlg::ShowReportedProgress(int percent)
+{
+    SetProgress(percent);
+    if (!m_progressTimer.isActive())
+        m_progressTimer.start();
+}
+
+void CquaveromfcDlg::ShowNewerProgress()
+{
+    if (const std::optional<std::int32_t> newer = m_work.shared().m_progress.takeNewer(m_shownPercent)) {
+        SetProgress(*newer);
+        m_progressTimer.start();
+    }
+}
+
 void CquaveromfcDlg::ResetProgress()
 {
+    // The attempt has ended: no figure of it is on its way any more.
+    m_progressTimer.stop();
+    m_work.shared().m_progress.clear();
+    m_shownPercent = 0;
     if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         bar->setGeometry(kProgressBarOrigin);
         bar->setValue(0);
@@ -252,6 +271,7 @@ void CquaveromfcDlg::ResetProgress()
 
 void CquaveromfcDlg::SetProgress(int percent)
 {
+    m_shownPercent = percent;
     if (auto* text = m_look.controls.control<QLabel>(IDC_PERCENT_TEXT))
         text->setText(QString::number(percent) + u'%');
     if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {

@@ -25,6 +25,8 @@
 #include "ui/window_publication.h"
 #include "update/self_update.h"
 
+#include <QTimer>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -163,6 +165,9 @@ private:
 
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);
+    // A figure the downloader posted, and the latest one once it has shown a while.
+    void ShowReportedProgress(int percent);
+    void ShowNewerProgress();
     // The window ends on a quit from outside, whatever box it shows meanwhile.
     void EndOnQuit();
     void OnSysCommand(std::uintptr_t command);
@@ -191,6 +196,9 @@ private:
 
     // The workers, the queue files and the controller that decides about them.
     QueueWork m_work;
+    // The shown progress: it looks at the workers' state, so it goes first.
+    QTimer m_progressTimer;
+    int m_shownPercent = 0;
     // How later starts find the window, and where their requests wait for it.
     WindowPublication m_publication;
     // The update's road through this start: the window stays hidden while it hands over.
