@@ -84,7 +84,7 @@ public:
 // which the downloader never waits for: a chunk of a fast download takes far less
 // than a repaint. The downloader leaves each new figure here, and posts
 // WM_DOWNLOAD_PROGRESS only while no report is held: the window shows the figure it
-// carries, and a while later (kProgressInterval) takes the latest figure, if another
+// carries, and kProgressIntervalMs later takes the latest figure, if another
 // came, or lets the next report come at once. So the window shows a new figure at
 // most about ten times a second, and the one a stalled download stopped at.
 class ProgressMailbox {
@@ -97,7 +97,7 @@ public:
         m_latest = percent;
         return !m_held.exchange(true);
     }
-    // The window, kProgressInterval after it showed `shown`: a newer figure to show
+    // The window, kProgressIntervalMs after it showed `shown`: a newer figure to show
     // now (reports stay held for another interval), or none (the next one is posted).
     [[nodiscard]] std::optional<std::int32_t> takeNewer(std::int32_t shown)
     {

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
-#include <QListWidget>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -196,12 +195,46 @@ void CquaveromfcDlg::OnFileOpenFailed(const char* path)
     m_waysOut.prompts().messageBox(this, text, "File error!", MB_OK);
 }
 
+QListView* CquaveromfcDlg::QueueList()
+{
+    auto* list = m_look.controls.control<QListView>(IDC_QUEUE_LIST);
+    if (list && list->model() != &m_queueRows) {
+        if (UniformRows* rows = UniformRows::of(list))
+            m_queueRows.measureWith([rows](std::string_view title) { return rows->widthOf(title); });
+        list->setModel(&m_queueRows);
+    }
+    return list;
+}
+
 void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
 {
-    auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
-    if (!list)
-        return;
-    m_queueRows.show(*list, queue);
+    QListView* list = QueueList();
+    m_queueRows.show(queue);
+    if (UniformRows* rows = UniformRows::of(list))
+        rows->setWidest(m_queueRows.widestRow());
+}
+
+void CquaveromfcDlg::ShowRowsAdded(const EntryList<QueueItem>&, std::uint32_t row, std::uint32_t count)
+{
+    QListView* list = QueueList();
+    m_queueRows.rowsAdded(row, count);
+    if (UniformRows* rows = UniformRows::of(list))
+        rows->setWidest(m_queueRows.widestRow());
+}
+
+void CquaveromfcDlg::ShowRowsRemoved(std::uint32_t row, std::uint32_t count)
+{
+    QListView* list = QueueList();
+    // The list would select the row that takes a removed selected row's place: a
+    // second Remove would then take another track without anyone choosing it.
+    const QModelIndex current = list ? list->currentIndex() : QModelIndex();
+    const bool selectedGone = current.isValid() && list->selectionModel()->isSelected(current)
+        && static_cast<std::uint32_t>(current.row()) >= row && static_cast<std::uint32_t>(current.row()) - row < count;
+    m_queueRows.rowsRemoved(row, count);
+    if (UniformRows* rows = UniformRows::of(list))
+        rows->setWidest(m_queueRows.widestRow());
+    if (selectedGone)
+        list->selectionModel()->clearSelection();
 }
 
 void CquaveromfcDlg::RefreshFileList(const std::string& folder)

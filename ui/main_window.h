@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+class QListView;
 class QMenu;
 
 namespace qvr {
@@ -153,6 +154,8 @@ private:
     void ResetProgress() override;
     void SetProgress(int percent) override;
     void ShowQueue(const EntryList<QueueItem>& queue) override;
+    void ShowRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) override;
+    void ShowRowsRemoved(std::uint32_t row, std::uint32_t count) override;
     void RefreshFileList(const std::string& folder) override;
     void ShowLatched(bool resume, bool pause) override;
     void ShowFolder(const std::string& folder) override;
@@ -168,6 +171,8 @@ private:
     // A figure the downloader posted, and the latest one once it has shown a while.
     void ShowReportedProgress(int percent);
     void ShowNewerProgress();
+    // The queue list's view, showing m_queueRows from the first show of the queue.
+    QListView* QueueList();
     // The window ends on a quit from outside, whatever box it shows meanwhile.
     void EndOnQuit();
     void OnSysCommand(std::uintptr_t command);
@@ -191,12 +196,13 @@ private:
     // The boxes, the notices and the desktop opener.
     WaysOut m_waysOut;
     LookParts m_look;
-    QueueRows m_queueRows;
     std::unique_ptr<MessagePump> m_pump;
 
     // The workers, the queue files and the controller that decides about them.
     QueueWork m_work;
-    // The shown progress: it looks at the workers' state, so it goes first.
+    // The queue list's rows, and the shown progress: both look at the workers' state,
+    // so they go first.
+    QueueRows m_queueRows;
     QTimer m_progressTimer;
     int m_shownPercent = 0;
     // How later starts find the window, and where their requests wait for it.
