@@ -76,6 +76,10 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         ShowReportedProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
+        // The attempt has ended (its downloader waits for this): no figure of it is
+        // on its way any more, whatever the report is taken for.
+        m_progressTimer.stop();
+        m_work.shared().m_progress.clear();
         m_work.controller().onDownloadFinished(msg::DownloadFinished::unpack(params).value);
         break;
     case WM_FILE_OPEN_FAILED:
@@ -290,9 +294,7 @@ void CquaveromfcDlg::ShowNewerProgress()
 
 void CquaveromfcDlg::ResetProgress()
 {
-    // The attempt has ended: no figure of it is on its way any more.
     m_progressTimer.stop();
-    m_work.shared().m_progress.clear();
     m_shownPercent = 0;
     if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         bar->setGeometry(kProgressBarOrigin);
