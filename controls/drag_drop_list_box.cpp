@@ -44,8 +44,11 @@ std::vector<std::string> acceptLocalFiles(Event* event)
 
 } // namespace
 
-CDragDropListBox::CDragDropListBox(QWidget* parent) : CListBox(parent)
+CDragDropListBox::CDragDropListBox(QWidget* parent) : CListView(parent)
 {
+    // As a list box: one row selected at most, none edited.
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
     setDropIndicatorShown(false);
     DragAcceptFiles(false);
 }

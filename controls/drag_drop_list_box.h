@@ -19,8 +19,9 @@ protected:
 };
 
 // A list that takes request files dropped from the desktop: the first line of each
-// becomes a request of the nearest enclosing DropTarget, found at every drop.
-class CDragDropListBox : public CListBox {
+// becomes a request of the nearest enclosing DropTarget, found at every drop. It
+// shows a model of its owner's.
+class CDragDropListBox : public CListView {
     Q_OBJECT
 public:
     explicit CDragDropListBox(QWidget* parent = nullptr);

@@ -24,14 +24,6 @@ void paintEmptyFocus(QAbstractItemView& list)
 
 } // namespace
 
-CListBox::CListBox(QWidget* parent) : QListWidget(parent) {}
-
-void CListBox::paintEvent(QPaintEvent* event)
-{
-    QListWidget::paintEvent(event);
-    paintEmptyFocus(*this);
-}
-
 CListView::CListView(QWidget* parent) : QListView(parent) {}
 
 void CListView::paintEvent(QPaintEvent* event)

@@ -1,23 +1,13 @@
 #pragma once
 
 #include <QListView>
-#include <QListWidget>
 
 namespace qvr {
 
-// A list that shows the keyboard's focus even while it is empty: the style's focus
-// mark round its inside, as the style draws it round the current item of a full
-// list (and, as there, perhaps only once the keyboard has moved the focus).
-class CListBox : public QListWidget {
-    Q_OBJECT
-public:
-    explicit CListBox(QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
-// The same for a list that shows a model of its own.
+// A list of a model of its own that shows the keyboard's focus even while it is
+// empty: the style's focus mark round its inside, as the style draws it round the
+// current item of a full list (and, as there, perhaps only once the keyboard has
+// moved the focus).
 class CListView : public QListView {
     Q_OBJECT
 public:

@@ -3,7 +3,9 @@
 #include "engine/queue_item.h"
 #include "engine/reports.h"
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -11,9 +13,10 @@
 namespace qvr {
 
 // Messages the workers send to the main window (the window's own vocabulary, and what
-// other instances send it, is window_messages.h). Every one is delivered
-// synchronously: the sender waits until the window's thread has handled it. What each
-// carries, and where, is fixed by its type in namespace msg below.
+// other instances send it, is window_messages.h). Every one but the download's
+// progress is delivered synchronously: the sender waits until the window's thread has
+// handled it. What each carries, and where, is fixed by its type in namespace msg
+// below.
 enum WindowMessage : unsigned {
     WM_USER = 0x0400,
     WM_FOLDER_CHANGED = WM_USER + 100,    // 1124
@@ -63,11 +66,60 @@ struct MessageParams {
 };
 
 // The receiving end of the messages: the main window. SendMessage returns once the
-// message has been handled (or at once, with 0, when the window is gone).
+// message has been handled (or at once, with 0, when the window is gone); PostMessage
+// queues it behind those sent or posted before, and returns at once.
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    // A sink without a queue of its own handles the message at once.
+    virtual void PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+    {
+        // Nobody waits for the result of a posted message.
+        static_cast<void>(SendMessage(message, wParam, lParam));
+    }
+};
+
+// The running download's percentage on its way from the downloader to the window,
+// which the downloader never waits for: a chunk of a fast download takes far less
+// than a repaint. The downloader leaves each new figure here, and posts
+// WM_DOWNLOAD_PROGRESS only while no report is held: the window shows the figure it
+// carries, and kProgressIntervalMs later takes the latest figure, if another
+// came, or lets the next report come at once. So the window shows a new figure at
+// most about ten times a second, and the one a stalled download stopped at.
+class ProgressMailbox {
+public:
+    static constexpr int kProgressIntervalMs = 100;
+
+    // The downloader's new figure; true when it is to be posted now.
+    [[nodiscard]] bool publish(std::int32_t percent)
+    {
+        m_latest = percent;
+        return !m_held.exchange(true);
+    }
+    // The window, kProgressIntervalMs after it showed `shown`: a newer figure to show
+    // now (reports stay held for another interval), or none (the next one is posted).
+    [[nodiscard]] std::optional<std::int32_t> takeNewer(std::int32_t shown)
+    {
+        // Let go first: a figure left after the look below is posted by the
+        // downloader itself.
+        m_held = false;
+        const std::int32_t latest = m_latest;
+        if (latest < 0 || latest == shown)
+            return std::nullopt;
+        m_held = true;
+        return latest;
+    }
+    // The window, once the attempt has ended (its downloader waits for the report).
+    void clear()
+    {
+        m_latest = -1;
+        m_held = false;
+    }
+
+private:
+    std::atomic<std::int32_t> m_latest {-1};
+    std::atomic<bool> m_held {false};
 };
 
 // One type per message: its number, what it carries, and the one pair that puts the
@@ -128,7 +180,7 @@ struct InLParam {
 using FolderChanged = detail::Signal<WM_FOLDER_CHANGED>;
 // The status text to show, NUL-terminated.
 using SetStatus = detail::InLParam<WM_SET_STATUS, const char*>;
-// How far the running download is, in percent.
+// How far the running download is, in percent (posted: see ProgressMailbox).
 using DownloadProgress = detail::InLParam<WM_DOWNLOAD_PROGRESS, std::int32_t>;
 // The target file, whose full path this is (NUL-terminated), cannot be opened.
 using FileOpenFailed = detail::InLParam<WM_FILE_OPEN_FAILED, const char*>;
@@ -241,6 +293,14 @@ std::intptr_t sendMessage(MessageSink& window, const Message& message)
 {
     const MessageParams params = message.pack();
     return window.SendMessage(Message::kNumber, params.wParam, params.lParam);
+}
+
+// Posts one typed message; its payload must not point at anything.
+template <class Message>
+void postMessage(MessageSink& window, const Message& message)
+{
+    const MessageParams params = message.pack();
+    window.PostMessage(Message::kNumber, params.wParam, params.lParam);
 }
 
 } // namespace qvr

@@ -198,13 +198,17 @@ void QueueController::removeQueued(std::uint32_t index)
         --m_nQueueUnsavedTail;
     ++m_nQueueChanges;
     m_queue.RemoveAt(index);
+    m_view.ShowRowsRemoved(index, 1);
 }
 
 void QueueController::removeAllQueued()
 {
-    m_nQueueChanges += m_queue.GetCount();
+    const std::uint32_t count = m_queue.GetCount();
+    m_nQueueChanges += count;
     m_nQueueUnsavedTail = 0;
     m_queue.RemoveAll();
+    if (count > 0)
+        m_view.ShowRowsRemoved(0, count);
 }
 
 void QueueController::noteSave(QueueStore::File file, FileResult result)
@@ -457,7 +461,6 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
         m_bWarnedFolderUnavailable = false;
     if (report.outcome != DownloadReport::Outcome::FolderUnavailable)
         m_bFolderFull = false;
-    m_view.ShowQueue(m_queue);
     if (asked || m_bDownloadQueueUnsaved)
         SaveDownloadQueue();
     else if (done)
@@ -499,7 +502,7 @@ void QueueController::onEntryResolved(ResolveReport report)
             m_queue.AddTail(std::make_unique<QueueItem>(std::move(report.item->title), std::move(report.item->url)));
             ++m_nQueueChanges;
             ++m_nQueueUnsavedTail;
-            m_view.ShowQueue(m_queue);
+            m_view.ShowRowsAdded(m_queue, m_queue.GetCount() - 1, 1);
             saveDownloadQueueSoon();
             StartNextDownload();
         } else if (m_nResolvedUnsaved == 1) {
@@ -557,7 +560,6 @@ void QueueController::removeTrack(int selected)
     if (selected != current || m_shared.m_bPaused) {
         removeQueued(static_cast<std::uint32_t>(selected));
         dropStaleRequests();
-        m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
         return;
     }
@@ -588,7 +590,6 @@ void QueueController::clearQueue()
     if (m_shared.m_bPaused || current < 0) {
         removeAllQueued();
         dropStaleRequests();
-        m_view.ShowQueue(m_queue);
         SaveDownloadQueue();
     } else {
         m_clearTarget.aimAt(m_queue.GetAt(static_cast<std::uint32_t>(current))->url);
@@ -684,7 +685,6 @@ bool QueueController::settleRequestsBefore(const QueueItem& next)
         return false;
     m_clearTarget.withdraw();
     m_cancelTarget.withdraw();
-    m_view.ShowQueue(m_queue);
     SaveDownloadQueue();
     return true;
 }

@@ -84,8 +84,14 @@ public:
     virtual void SetStatus(const std::string& text) = 0;
     virtual void ResetProgress() = 0;
     virtual void SetProgress(int percent) = 0;
-    // The queue list, in queue order (a row is an index in the queue).
+    // The queue list, in queue order (a row is an index in the queue): shown whole
+    // once it is loaded, then told each change as it is made, so that a change of a
+    // long queue costs the list only the rows that changed.
     virtual void ShowQueue(const EntryList<QueueItem>& queue) = 0;
+    // `count` rows from `row` on came into `queue`.
+    virtual void ShowRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) = 0;
+    // `count` rows from `row` on left the queue.
+    virtual void ShowRowsRemoved(std::uint32_t row, std::uint32_t count) = 0;
     // The downloaded-files list, read again from `folder`.
     virtual void RefreshFileList(const std::string& folder) = 0;
     // The latched looks of the resume and pause buttons.
@@ -259,7 +265,7 @@ private:
     void saveDownloadQueueSoon();
     void saveRawQueueSoon();
     [[nodiscard]] static bool mayWait(std::uint32_t changes, std::uint32_t onDisk);
-    // Removes queue items, keeping count of what the file lacks.
+    // Removes queue items, keeping count of what the file lacks, and tells the view.
     void removeQueued(std::uint32_t index);
     void removeAllQueued();
     // After a save: a failure is told (once until everything is saved again) and

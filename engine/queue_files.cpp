@@ -15,22 +15,28 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// The file's lines as a C-string reader sees them: without their line ends, each
-// cut at its first NUL byte, empty ones left out. Nothing, with errno saying why,
-// when the file cannot be read.
-std::optional<std::vector<std::string>> readLines(const std::string& path)
+// Hands `take` the file's lines as a C-string reader sees them: without their line
+// ends (a CR before the LF goes too), each cut at its first NUL byte, empty ones left
+// out. One at a time: a queue of 100,000 tracks is not held twice over while it
+// loads. False, with errno saying why, when the file cannot be read.
+template <class Take>
+bool forEachLine(const std::string& path, Take take)
 {
     const std::optional<std::string> text = readFileExclusive(path);
     if (!text)
-        return std::nullopt;
-    std::vector<std::string> lines;
-    for (std::string& line : splitTextLines(*text)) {
-        if (const auto nul = line.find('\0'); nul != std::string::npos)
-            line.resize(nul);
+        return false;
+    std::string_view rest = *text;
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        if (end != std::string_view::npos && line.ends_with('\r'))
+            line.remove_suffix(1);
+        line = line.substr(0, line.find('\0'));
         if (!line.empty())
-            lines.push_back(std::move(line));
+            take(line);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
-    return lines;
+    return true;
 }
 
 // The first two pieces of `line` split at "|", where leading separators are
@@ -79,16 +85,13 @@ bool isStorableRawEntry(std::string_view text)
 
 FileResult LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& path)
 {
-    const auto lines = readLines(path);
-    if (!lines)
-        return FileResult::fromErrno();
-    for (const std::string& line : *lines) {
-        // A damaged or hand-edited line must not stop the load nor queue a track
-        // without an address; it is simply left out.
+    // A damaged or hand-edited line must not stop the load nor queue a track
+    // without an address; it is simply left out.
+    const bool read = forEachLine(path, [&](std::string_view line) {
         if (const auto fields = splitTitleAndUrl(line))
             queue.AddTail(std::make_unique<QueueItem>(std::string(fields->first), std::string(fields->second)));
-    }
-    return FileResult::ok();
+    });
+    return read ? FileResult::ok() : FileResult::fromErrno();
 }
 
 FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path)
@@ -107,12 +110,10 @@ FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::strin
 
 FileResult LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path)
 {
-    const auto lines = readLines(path);
-    if (!lines)
-        return FileResult::fromErrno();
-    for (const std::string& line : *lines)
-        entries.AddTail(std::make_unique<RawEntryItem>(line));
-    return FileResult::ok();
+    const bool read = forEachLine(path, [&](std::string_view line) {
+        entries.AddTail(std::make_unique<RawEntryItem>(RawEntry(line)));
+    });
+    return read ? FileResult::ok() : FileResult::fromErrno();
 }
 
 FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path)

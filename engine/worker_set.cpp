@@ -26,19 +26,15 @@ public:
 
     std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override
     {
-        MessageSink* window;
-        {
-            std::lock_guard lock(m_mutex);
-            window = m_window;
-            if (!window)
-                return 0;
-            ++m_sending;
-        }
-        const std::intptr_t result = window->SendMessage(message, wParam, lParam);
-        std::lock_guard lock(m_mutex);
-        if (--m_sending == 0)
-            m_idle.notify_all();
-        return result;
+        return relay([&](MessageSink& window) { return window.SendMessage(message, wParam, lParam); });
+    }
+
+    void PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override
+    {
+        relay([&](MessageSink& window) {
+            window.PostMessage(message, wParam, lParam);
+            return std::intptr_t {0};
+        });
     }
 
     void cutOff()
@@ -49,6 +45,24 @@ public:
     }
 
 private:
+    template <class Deliver>
+    std::intptr_t relay(Deliver deliver)
+    {
+        MessageSink* window;
+        {
+            std::lock_guard lock(m_mutex);
+            window = m_window;
+            if (!window)
+                return 0;
+            ++m_sending;
+        }
+        const std::intptr_t result = deliver(*window);
+        std::lock_guard lock(m_mutex);
+        if (--m_sending == 0)
+            m_idle.notify_all();
+        return result;
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_idle;
     MessageSink* m_window;

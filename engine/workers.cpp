@@ -382,6 +382,7 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
     std::uint64_t fileEnd = onDisk;
     bool writeFailed = false;
     int lastPercent = -1;
+    int lastPosted = -1;
     const auto fail = [&](std::string why) {
         attempt = {Outcome::NetworkError, Attempt::Next::Later, true, std::move(why)};
         sendStatus(window, kNetworkError);
@@ -428,14 +429,20 @@ Attempt downloadOne(MessageSink& window, WorkerShared& shared, const TrackJob& j
         }
         position += size;
         fileEnd = std::max(fileEnd, position);
-        // A report that would show the same figure again only costs the transfer a
-        // round trip to the window's thread for every chunk.
+        // Only a new figure is worth a report, and the window takes the reports at
+        // its own pace (ProgressMailbox).
         const int percent = percentOf(position, plan->total);
         if (percent != lastPercent) {
-            sendMessage(window, msg::DownloadProgress {percent});
             lastPercent = percent;
+            if (shared.m_progress.publish(percent)) {
+                postMessage(window, msg::DownloadProgress {percent});
+                lastPosted = percent;
+            }
         }
     }
+    // The last figure (100 % for a whole track) shows before the attempt's report.
+    if (lastPercent != lastPosted)
+        postMessage(window, msg::DownloadProgress {lastPercent});
     // A rewritten track keeps only what this attempt wrote, so that what is on
     // disk is always a true beginning of the track and the next attempt resumes
     // from the right place. A track that left its place starts anew next time.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/configuration.h"
+#include "engine/messages.h"
 #include "engine/shared_string.h"
 #include "platform/http.h"
 #include "platform/track_file.h"
@@ -120,6 +121,9 @@ struct WorkerShared {
     std::string m_strCurTitle;
     std::string m_strCurUrl;
     std::string m_strCurRawEntry;
+
+    // The running download's percentage, for the window to take at its pace.
+    ProgressMailbox m_progress;
 
     SharedString m_downloadFolder;  // the one the user chose last
     TrackMarks m_trackMarks;        // which file in it belongs to which track

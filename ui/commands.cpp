@@ -7,7 +7,6 @@
 
 #include <QAbstractButton>
 #include <QListView>
-#include <QListWidget>
 
 namespace qvr {
 
@@ -34,9 +33,10 @@ void CquaveromfcDlg::ConnectCommands()
 
 void CquaveromfcDlg::OnRemove()
 {
-    const auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
-    const bool selected = list && list->currentItem() && list->currentItem()->isSelected();
-    m_work.controller().removeTrack(selected ? list->currentRow() : -1);
+    const auto* list = m_look.controls.control<QListView>(IDC_QUEUE_LIST);
+    const QModelIndex current = list ? list->currentIndex() : QModelIndex();
+    const bool selected = current.isValid() && list->selectionModel()->isSelected(current);
+    m_work.controller().removeTrack(selected ? current.row() : -1);
 }
 
 void CquaveromfcDlg::OnOpenFolder()

@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
-#include <QListWidget>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -74,9 +73,13 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         SetStatus(msg::SetStatus::unpack(params).value);
         break;
     case WM_DOWNLOAD_PROGRESS:
-        SetProgress(msg::DownloadProgress::unpack(params).value);
+        ShowReportedProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
+        // The attempt has ended (its downloader waits for this): no figure of it is
+        // on its way any more, whatever the report is taken for.
+        m_progressTimer.stop();
+        m_work.shared().m_progress.clear();
         m_work.controller().onDownloadFinished(msg::DownloadFinished::unpack(params).value);
         m_bFileRefused = false;
         m_arrivals.settled(m_work.controller().downloading());
@@ -206,12 +209,46 @@ void CquaveromfcDlg::TrackArrived(const std::string& title)
         m_arrivals.arrived(title);
 }
 
+QListView* CquaveromfcDlg::QueueList()
+{
+    auto* list = m_look.controls.control<QListView>(IDC_QUEUE_LIST);
+    if (list && list->model() != &m_queueRows) {
+        if (UniformRows* rows = UniformRows::of(list))
+            m_queueRows.measureWith([rows](std::string_view title) { return rows->widthOf(title); });
+        list->setModel(&m_queueRows);
+    }
+    return list;
+}
+
 void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
 {
-    auto* list = m_look.controls.control<QListWidget>(IDC_QUEUE_LIST);
-    if (!list)
-        return;
-    m_queueRows.show(*list, queue);
+    QListView* list = QueueList();
+    m_queueRows.show(queue);
+    if (UniformRows* rows = UniformRows::of(list))
+        rows->setWidest(m_queueRows.widestRow());
+}
+
+void CquaveromfcDlg::ShowRowsAdded(const EntryList<QueueItem>&, std::uint32_t row, std::uint32_t count)
+{
+    QListView* list = QueueList();
+    m_queueRows.rowsAdded(row, count);
+    if (UniformRows* rows = UniformRows::of(list))
+        rows->setWidest(m_queueRows.widestRow());
+}
+
+void CquaveromfcDlg::ShowRowsRemoved(std::uint32_t row, std::uint32_t count)
+{
+    QListView* list = QueueList();
+    // The list would select the row that takes a removed selected row's place: a
+    // second Remove would then take another track without anyone choosing it.
+    const QModelIndex current = list ? list->currentIndex() : QModelIndex();
+    const bool selectedGone = current.isValid() && list->selectionModel()->isSelected(current)
+        && static_cast<std::uint32_t>(current.row()) >= row && static_cast<std::uint32_t>(current.row()) - row < count;
+    m_queueRows.rowsRemoved(row, count);
+    if (UniformRows* rows = UniformRows::of(list))
+        rows->setWidest(m_queueRows.widestRow());
+    if (selectedGone)
+        list->selectionModel()->clearSelection();
 }
 
 void CquaveromfcDlg::RefreshFileList(const std::string& folder)
@@ -250,8 +287,25 @@ void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::st
         view->setCurrentIndex(files->index(index));
 }
 
+void CquaveromfcDlg::ShowReportedProgress(int percent)
+{
+    SetProgress(percent);
+    if (!m_progressTimer.isActive())
+        m_progressTimer.start();
+}
+
+void CquaveromfcDlg::ShowNewerProgress()
+{
+    if (const std::optional<std::int32_t> newer = m_work.shared().m_progress.takeNewer(m_shownPercent)) {
+        SetProgress(*newer);
+        m_progressTimer.start();
+    }
+}
+
 void CquaveromfcDlg::ResetProgress()
 {
+    m_progressTimer.stop();
+    m_shownPercent = 0;
     if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {
         bar->setGeometry(kProgressBarOrigin);
         bar->setValue(0);
@@ -262,6 +316,7 @@ void CquaveromfcDlg::ResetProgress()
 
 void CquaveromfcDlg::SetProgress(int percent)
 {
+    m_shownPercent = percent;
     if (auto* text = m_look.controls.control<QLabel>(IDC_PERCENT_TEXT))
         text->setText(QString::number(percent) + u'%');
     if (auto* bar = m_look.controls.control<QProgressBar>(IDC_PROGRESS_BAR)) {

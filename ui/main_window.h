@@ -26,6 +26,8 @@
 #include "ui/window_publication.h"
 #include "update/self_update.h"
 
+#include <QTimer>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -33,6 +35,7 @@
 #include <string>
 #include <vector>
 
+class QListView;
 class QMenu;
 
 namespace qvr {
@@ -152,6 +155,8 @@ private:
     void ResetProgress() override;
     void SetProgress(int percent) override;
     void ShowQueue(const EntryList<QueueItem>& queue) override;
+    void ShowRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) override;
+    void ShowRowsRemoved(std::uint32_t row, std::uint32_t count) override;
     void RefreshFileList(const std::string& folder) override;
     void ShowLatched(bool resume, bool pause) override;
     void ShowFolder(const std::string& folder) override;
@@ -165,6 +170,11 @@ private:
 
     // The reports and messages (main_window.cpp).
     std::int64_t DeliverFromOutside(const HandoffMessage& message);
+    // A figure the downloader posted, and the latest one once it has shown a while.
+    void ShowReportedProgress(int percent);
+    void ShowNewerProgress();
+    // The queue list's view, showing m_queueRows from the first show of the queue.
+    QListView* QueueList();
     // The window ends on a quit from outside, whatever box it shows meanwhile.
     void EndOnQuit();
     void OnSysCommand(std::uintptr_t command);
@@ -188,7 +198,6 @@ private:
     // The boxes, the notices and the desktop opener.
     WaysOut m_waysOut;
     LookParts m_look;
-    QueueRows m_queueRows;
     // What tells the desktop that tracks arrived; a refused title is none.
     FreedesktopNotices m_sessionNotices;
     ArrivalNotice m_arrivals;
@@ -197,6 +206,11 @@ private:
 
     // The workers, the queue files and the controller that decides about them.
     QueueWork m_work;
+    // The queue list's rows, and the shown progress: both look at the workers' state,
+    // so they go first.
+    QueueRows m_queueRows;
+    QTimer m_progressTimer;
+    int m_shownPercent = 0;
     // How later starts find the window, and where their requests wait for it.
     WindowPublication m_publication;
     // The update's road through this start: the window stays hidden while it hands over.

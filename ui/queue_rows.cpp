@@ -1,61 +1,115 @@
 #include "ui/queue_rows.h"
 
-#include "ui/uniform_rows.h"
-
-#include <QListWidget>
+#include <QString>
 
 #include <algorithm>
 
 namespace qvr {
 
-void QueueRows::show(QListWidget& list, const EntryList<QueueItem>& queue)
+int QueueRows::rowCount(const QModelIndex& parent) const
 {
-    // The queue changes at its ends, or in one place: only the rows between what
-    // stays at the front and what stays at the back are made anew, so that a long
-    // queue costs little at each change and the selection stays where it was.
-    std::vector<std::string> titles;
-    titles.reserve(queue.GetCount());
+    return parent.isValid() ? 0 : static_cast<int>(m_rows);
+}
+
+QVariant QueueRows::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0)
+        return {};
+    const QueueItem* item = itemAt(static_cast<std::uint32_t>(index.row()));
+    return item ? QVariant(QString::fromStdString(item->title)) : QVariant();
+}
+
+const QueueItem* QueueRows::itemAt(std::uint32_t row) const
+{
+    // The queue itself, never the rows the view was told: a view that asks while
+    // a change is being told gets a title, or none, but never a freed one.
+    if (!m_queue || row >= m_queue->GetCount())
+        return nullptr;
+    const auto distance = [row](std::uint32_t from) { return from > row ? from - row : row - from; };
+    const std::uint32_t last = m_queue->GetCount() - 1;
+    std::uint32_t at = 0;
+    const QueueItem* item = m_queue->GetHead();
+    if (distance(last) < distance(at)) {
+        at = last;
+        item = m_queue->GetTail();
+    }
+    if (m_cursor && distance(m_cursorRow) < distance(at)) {
+        at = m_cursorRow;
+        item = m_cursor;
+    }
+    for (; item && at < row; ++at)
+        item = item->next.get();
+    for (; item && at > row; --at)
+        item = item->prev;
+    m_cursorRow = row;
+    m_cursor = item;
+    return item;
+}
+
+int QueueRows::widthOf(const QueueItem* item) const
+{
+    return m_widthOf && item ? m_widthOf(item->title) : 0;
+}
+
+void QueueRows::findWidest()
+{
+    // The last of equal widths: a queue drained from its head then rarely loses it.
+    m_widest = -1;
+    for (std::size_t row = 0; row < m_widths.size(); ++row) {
+        if (m_widest < 0 || m_widths[row] >= m_widths[static_cast<std::size_t>(m_widest)])
+            m_widest = static_cast<int>(row);
+    }
+}
+
+void QueueRows::show(const EntryList<QueueItem>& queue)
+{
+    beginResetModel();
+    m_queue = &queue;
+    m_cursor = nullptr;
+    m_rows = queue.GetCount();
+    m_widths.clear();
     for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
-        titles.push_back(item->title);
-    std::size_t front = 0;
-    while (front < titles.size() && front < m_titles.size() && titles[front] == m_titles[front])
-        ++front;
-    std::size_t back = 0;
-    while (back < titles.size() - front && back < m_titles.size() - front
-           && titles[titles.size() - 1 - back] == m_titles[m_titles.size() - 1 - back])
-        ++back;
-    const int row = static_cast<int>(front);
-    const auto gone = static_cast<std::ptrdiff_t>(m_titles.size() - front - back);
-    if (front == 0 && back == 0) {
-        list.clear();
-    } else {
-        // The list would select the row that takes a removed selected row's place:
-        // a second Remove would then take another track without anyone choosing it.
-        bool selectedGone = false;
-        for (std::ptrdiff_t left = gone; left > 0; --left) {
-            selectedGone = selectedGone || (list.item(row) && list.item(row)->isSelected());
-            delete list.takeItem(row);
-        }
-        if (selectedGone)
-            list.clearSelection();
+        m_widths.push_back(widthOf(item));
+    findWidest();
+    endResetModel();
+}
+
+void QueueRows::rowsAdded(std::uint32_t row, std::uint32_t count)
+{
+    if (!m_queue || count == 0 || row > m_rows)
+        return;
+    m_cursor = nullptr;
+    const auto first = static_cast<int>(row);
+    beginInsertRows({}, first, first + static_cast<int>(count) - 1);
+    if (m_widest >= first)
+        m_widest += static_cast<int>(count);
+    for (std::uint32_t added = 0; added < count; ++added) {
+        const int width = widthOf(itemAt(row + added));
+        m_widths.insert(m_widths.begin() + first + static_cast<int>(added), width);
+        if (m_widest < 0 || width >= m_widths[static_cast<std::size_t>(m_widest)])
+            m_widest = first + static_cast<int>(added);
     }
-    UniformRows* rows = UniformRows::of(&list);
-    QStringList added;
-    std::vector<int> widths;
-    for (std::size_t i = front; i < titles.size() - back; ++i) {
-        added.push_back(QString::fromStdString(titles[i]));
-        widths.push_back(rows ? rows->widthOf(titles[i]) : 0);
-    }
-    const auto at = m_widths.begin() + static_cast<std::ptrdiff_t>(front);
-    m_widths.insert(m_widths.erase(at, at + gone), widths.begin(), widths.end());
-    m_titles = std::move(titles);
-    // Told before the rows come, which the list then lays out.
-    if (rows) {
-        const auto widest = std::ranges::max_element(m_widths);
-        rows->setWidest(widest == m_widths.end() ? -1 : static_cast<int>(widest - m_widths.begin()));
-    }
-    if (!added.isEmpty())
-        list.insertItems(row, added);
+    m_cursor = nullptr;
+    m_rows += count;
+    endInsertRows();
+}
+
+void QueueRows::rowsRemoved(std::uint32_t row, std::uint32_t count)
+{
+    if (count == 0 || row >= m_rows)
+        return;
+    count = std::min(count, m_rows - row);
+    m_cursor = nullptr;
+    const auto first = static_cast<int>(row);
+    const int end = first + static_cast<int>(count);
+    beginRemoveRows({}, first, end - 1);
+    m_widths.erase(m_widths.begin() + first, m_widths.begin() + end);
+    m_rows -= count;
+    if (m_widest >= end)
+        m_widest -= static_cast<int>(count);
+    else if (m_widest >= first)
+        findWidest();
+    endRemoveRows();
 }
 
 } // namespace qvr

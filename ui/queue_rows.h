@@ -3,24 +3,51 @@
 #include "engine/entry_list.h"
 #include "engine/queue_item.h"
 
-#include <string>
-#include <vector>
+#include <QAbstractListModel>
 
-class QListWidget;
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string_view>
 
 namespace qvr {
 
-// The queue list's rows: the title each shows and how wide it is, so that a change
-// of the queue remakes only the rows that changed.
-class QueueRows {
+// The queue list's rows: a view of the download queue itself, told by the queue
+// decisions where it changed. No row is made before it is shown, and a change
+// costs the rows it touches, however long the queue: 100,000 tracks waiting cost
+// the window what their widths take.
+class QueueRows final : public QAbstractListModel {
+    Q_OBJECT
+
 public:
-    // `list` shows `queue` from now on; its UniformRows, when it has them, are told
-    // which row is widest.
-    void show(QListWidget& list, const EntryList<QueueItem>& queue);
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    // Shows `queue`, which must outlive this or the next show(), anew.
+    void show(const EntryList<QueueItem>& queue);
+    // `count` rows from `row` on came into the queue shown, or left it.
+    void rowsAdded(std::uint32_t row, std::uint32_t count);
+    void rowsRemoved(std::uint32_t row, std::uint32_t count);
+
+    // How wide a title shows; with it, widestRow() says which is widest.
+    void measureWith(std::function<int(std::string_view)> widthOf) { m_widthOf = std::move(widthOf); }
+    [[nodiscard]] int widestRow() const { return m_widest; }
 
 private:
-    std::vector<std::string> m_titles;
-    std::vector<int> m_widths;
+    const QueueItem* itemAt(std::uint32_t row) const;
+    int widthOf(const QueueItem* item) const;
+    void findWidest();
+
+    const EntryList<QueueItem>* m_queue = nullptr;
+    std::uint32_t m_rows = 0;     // what the view was told
+    std::deque<int> m_widths;     // of the titles, row by row: the queue changes at its ends
+    int m_widest = -1;
+    std::function<int(std::string_view)> m_widthOf;
+    // The last row looked up: a view asks for its rows one after another.
+    mutable std::uint32_t m_cursorRow = 0;
+    mutable const QueueItem* m_cursor = nullptr;
 };
 
 } // namespace qvr

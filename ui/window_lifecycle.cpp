@@ -32,6 +32,9 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
     // However the window ends (its close button once the workers have ended, Escape,
     // a quit from outside), no notice keeps it: what they tell is already done with.
     connect(this, &QDialog::finished, this, [this] { m_waysOut.notices().end(); });
+    m_progressTimer.setSingleShot(true);
+    m_progressTimer.setInterval(ProgressMailbox::kProgressIntervalMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { ShowNewerProgress(); });
 }
 
 CquaveromfcDlg::~CquaveromfcDlg()

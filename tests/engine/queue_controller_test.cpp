@@ -52,6 +52,47 @@ TEST_F(WhileATrackDownloads, ATrackOfAQueuedTitleButAnotherAddressIsQueuedAndACa
     EXPECT_THAT(queued(), ElementsAre("A"));
 }
 
+// Whether a track is queued follows every change of the queue: a track that left may
+// come again, and one still there may not, even at the far end of a long queue or
+// twice in a hand-edited file.
+TEST_F(ControllerTest, ATrackIsADuplicateExactlyWhileItIsQueued)
+{
+    std::vector<std::string> titles {"Twice"};
+    for (int i = 0; i < 1000; ++i)
+        titles.push_back("T" + std::to_string(i));
+    titles.push_back("Twice");
+    givenAQueue(titles);
+    controller.pauseDownloads();
+    controller.LoadRawQueue();
+    for (const char* request : {"track=1", "track=2", "track=3"})
+        ASSERT_TRUE(controller.AddRawEntry(request));
+    theResolverReports("T999");
+    controller.removeTrack(0);
+    theResolverReports("Twice");
+    EXPECT_EQ(controller.queue().GetCount(), 1001u);
+    controller.removeTrack(1000);
+    theResolverReports("Twice");
+    EXPECT_EQ(controller.queue().GetCount(), 1001u);
+    EXPECT_EQ(controller.queue().GetTail()->title, "Twice");
+}
+
+// The queue list is told each change where it is made: its rows stay the queue's.
+TEST_F(WhileATrackDownloads, TheQueueListShowsEveryChangeInItsPlace)
+{
+    controller.LoadRawQueue();
+    ASSERT_TRUE(controller.AddRawEntry("track=d"));
+    theResolverReports("D");
+    EXPECT_THAT(view.rows, ElementsAre("A", "B", "C", "D"));
+    theDownloaderReports({.outcome = Outcome::SetAside});
+    controller.removeTrack(2);
+    EXPECT_THAT(view.rows, ElementsAre("A", "B", "D"));
+    theDownloaderReports({.outcome = Outcome::Done});
+    EXPECT_THAT(view.rows, ElementsAre("A", "D"));
+    controller.pauseDownloads();
+    controller.clearQueue();
+    EXPECT_THAT(view.rows, IsEmpty());
+}
+
 // A track or request failing for reasons of its own waits out its own pause in its
 // place; those behind it go on, and only the track in download asks before Remove.
 TEST_F(WhileATrackDownloads, ATrackSetAsideKeepsItsPlaceWhileTheTracksBehindItDownload)

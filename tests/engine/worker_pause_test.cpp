@@ -25,7 +25,17 @@ protected:
         controller.LoadRawQueue();
         controller.StartNextResolve();
     }
-    std::intptr_t SendMessage(unsigned, std::uintptr_t, std::intptr_t) override { return 0; }
+    std::intptr_t SendMessage(unsigned message, std::uintptr_t, std::intptr_t) override
+    {
+        sent.push_back(message);
+        shared.m_bStopThreads = shared.m_bStopThreads || (message == WM_DOWNLOAD_FINISHED && stopAtReport);
+        return 0;
+    }
+    void PostMessage(unsigned message, std::uintptr_t, std::intptr_t lParam) override
+    {
+        if (message == WM_DOWNLOAD_PROGRESS)
+            progress.push_back(lParam);
+    }
 
     sim::StoreSimulator store;
     TempDir dir;
@@ -42,6 +52,9 @@ protected:
     std::vector<std::function<void()>> acts;  // the user's, one during each pause
     std::vector<bool> woken;                  // whether each act ended its pause
     bool full = false;  // the folder at its reserve
+    std::vector<unsigned> sent;          // the messages the worker waited for
+    std::vector<std::intptr_t> progress;  // the figures posted
+    bool stopAtReport = false;           // the downloader ends after its first report
     WorkerShared shared {configuration, {.gateFolder = dir.path(), .http = curlHttpClientFactory(),
                                          .diskReserve = [this](std::uint64_t total) { return full ? total : 0; },
                                          .waitOut = [this](milliseconds pause, const std::function<bool()>& wake) {
@@ -83,6 +96,19 @@ TEST_F(WorkerPauseTest, ResumeOrANewRequestWakesTheDownloaderAtOnce)
     acts = {[this] { controller.resumeDownloads(); }, [this] { EXPECT_TRUE(controller.AddRawEntry("track=b")); }};
     TrackDownloader(*this, shared);
     EXPECT_THAT(woken, ::testing::ElementsAre(true, true));
+}
+
+// A download never waits for the window to show how far it is, and its last figure
+// is the whole track's 100 %.
+TEST_F(WorkerPauseTest, TheProgressIsPostedAndReachesOneHundredPercent)
+{
+    store.addTrack({.id = "b", .title = "B", .size = 100000});
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
+    stopAtReport = true;
+    TrackDownloader(*this, shared);
+    EXPECT_THAT(sent, ::testing::Not(::testing::Contains(WM_DOWNLOAD_PROGRESS)));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), 100);
 }
 
 // A full folder rarely has room a second later: the track waits 30 s and more, and

@@ -33,6 +33,15 @@ public:
     void ResetProgress() override {}
     void SetProgress(int) override {}
     void ShowQueue(const EntryList<QueueItem>& queue) override { rows = linesOf(queue); }
+    void ShowRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) override
+    {
+        for (std::uint32_t i = row; i < row + count; ++i)
+            rows.insert(rows.begin() + i, queue.GetAt(i)->title);
+    }
+    void ShowRowsRemoved(std::uint32_t row, std::uint32_t count) override
+    {
+        rows.erase(rows.begin() + row, rows.begin() + row + count);
+    }
     void RefreshFileList(const std::string& folder) override { refreshes.push_back(folder); }
     void ShowLatched(bool resume, bool pause) override { latched = {resume, pause}; }
     void ShowFolder(const std::string& folder) override { folderText = folder; }

@@ -19,13 +19,19 @@ namespace fs = std::filesystem;
 
 class CommandTest : public WindowTest {
 protected:
-    QListWidget* list(int id) const { return m_window->controlAs<QListWidget>(id); }
+    QListView* queueList() const { return m_window->controlAs<QListView>(IDC_QUEUE_LIST); }
+    void select(int row) { queueList()->setCurrentIndex(queueList()->model()->index(row, 0)); }
+    std::string selected() const
+    {
+        const QModelIndex current = queueList()->currentIndex();
+        return queueList()->selectionModel()->isSelected(current) ? current.data().toString().toStdString() : "";
+    }
     void click(int id) { QTest::mouseClick(m_window->controlAs<QAbstractButton>(id), Qt::LeftButton); }
     std::vector<std::string> rows() const
     {
         std::vector<std::string> shown;
-        for (int i = 0; i < list(IDC_QUEUE_LIST)->count(); ++i)
-            shown.push_back(list(IDC_QUEUE_LIST)->item(i)->text().toStdString());
+        for (int i = 0; i < queueList()->model()->rowCount(); ++i)
+            shown.push_back(queueList()->model()->index(i, 0).data().toString().toStdString());
         return shown;
     }
 };
@@ -38,14 +44,14 @@ TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops
     ASSERT_TRUE(m_store.waitForStalls(1));
 
     // A second press finds nothing selected: it asks, and removes nothing more.
-    list(IDC_QUEUE_LIST)->setCurrentRow(1);
+    select(1);
     click(IDC_REMOVE);
     click(IDC_REMOVE);
     EXPECT_THAT(rows(), ElementsAre("Track a", "Track c"));
     // Confirmed, the running download stops and its report removes it; what it had
     // stays on disk.
     ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Track a")) == 50000; }));
-    list(IDC_QUEUE_LIST)->setCurrentRow(0);
+    select(0);
     click(IDC_REMOVE);
     ASSERT_TRUE(waitFor([&] { return rows() == std::vector<std::string> {"Track c"}; }));
     EXPECT_EQ(fs::file_size(trackPath("Track a")), 50000u);
@@ -84,7 +90,7 @@ TEST_F(CommandTest, ACommandStopsTheTrackWhileItIsWritten)
         openWindow();
         std::error_code error;
         ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath(id), error) > 0 && !error; }));
-        list(IDC_QUEUE_LIST)->setCurrentRow(0);
+        select(0);
         m_prompts.answer = answer;
         const std::uintmax_t atCommand = fs::file_size(trackPath(id));
         click(button);
@@ -95,8 +101,8 @@ TEST_F(CommandTest, ACommandStopsTheTrackWhileItIsWritten)
     }
 }
 
-// The queue list changes only where the queue did: the other rows, and the user's
-// selection on them, stay as they were.
+// The queue list changes only where the queue did: the user's selection stays on
+// its track, and a removed track's selection goes to no other.
 TEST_F(CommandTest, TheQueueListChangesOnlyWhereTheQueueChanged)
 {
     queueOnDisk({{"a", "Track a", 100000}, {"b", "Track b", 100000}, {"c", "Track c", 100000}});
@@ -104,15 +110,17 @@ TEST_F(CommandTest, TheQueueListChangesOnlyWhereTheQueueChanged)
     m_store.setStallAfter(50000);
     openWindow();
     ASSERT_TRUE(m_store.waitForStalls(1));
-    list(IDC_QUEUE_LIST)->setCurrentRow(2);
-    const QListWidgetItem* selected = list(IDC_QUEUE_LIST)->currentItem();
+    select(2);
     m_window->AddRawEntry("track=d");
     ASSERT_TRUE(waitFor([&] { return rows().size() == 4; }));
-    EXPECT_EQ(list(IDC_QUEUE_LIST)->item(2), selected);
+    EXPECT_EQ(selected(), "Track c");
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return rows() == std::vector<std::string> {"Track b", "Track c", "Track d"}; }));
-    EXPECT_EQ(list(IDC_QUEUE_LIST)->currentItem(), selected);
-    EXPECT_TRUE(selected->isSelected());
+    EXPECT_EQ(selected(), "Track c");
+    click(IDC_PAUSE);
+    click(IDC_REMOVE);
+    EXPECT_THAT(rows(), ElementsAre("Track b", "Track d"));
+    EXPECT_EQ(selected(), "");
 }
 
 TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
@@ -124,8 +132,8 @@ TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(m_dir.file("dropped.qvr")))});
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list(IDC_QUEUE_LIST)->viewport(), &enter);
-    QApplication::sendEvent(list(IDC_QUEUE_LIST)->viewport(), &drop);
+    QApplication::sendEvent(queueList()->viewport(), &enter);
+    QApplication::sendEvent(queueList()->viewport(), &drop);
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("Dropped")); }));
     EXPECT_EQ(readFile(trackPath("Dropped")), expectedContent("d", 5000));
 }

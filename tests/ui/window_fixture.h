@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
-#include <QListWidget>
 #include <QTest>
 
 namespace qvr::test {
