@@ -10,6 +10,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -405,6 +406,10 @@ std::unique_ptr<HandoffServer> HandoffServer::start(const std::string& socketPat
     SocketAddress address;
     if (!deliver || !address.assign(bindPath))
         return nullptr;
+    // Half of what the process may open stays for the rest of the program: its
+    // track files, its store connections and the web engine's.
+    if (rlimit files {}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY)
+        options.maxSenders = std::min<std::size_t>(options.maxSenders, files.rlim_cur / 2);
     options.maxSenders = std::max<std::size_t>(options.maxSenders, 1);
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));

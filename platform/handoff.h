@@ -79,10 +79,12 @@ struct HandoffServerOptions {
     // dropped. Senders are read side by side, so a slow one holds up no other.
     std::chrono::milliseconds readTimeout {2000};
     // How many senders are held at once while their messages come in (at least
-    // one), so that a flood of connections cannot use up the process's descriptors.
-    // Those past it wait in the socket's queue, in the order they came, until one
-    // held is done or dropped.
-    std::size_t maxSenders = 64;
+    // one, and never more than half the descriptors the process may have), so that
+    // a flood of connections cannot use up the process's descriptors. Those past it
+    // wait in the socket's queue, in the order they came, until one held is done or
+    // dropped: enough places that hundreds of idle peers keep no second start
+    // waiting for their read time to pass.
+    std::size_t maxSenders = 1024;
 };
 
 // The window's end: a thread that waits on all its connections at once, reads one

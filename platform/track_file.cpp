@@ -15,13 +15,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <unordered_map>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace qvr {
 
@@ -30,7 +33,8 @@ namespace {
 constexpr const char* kMarkAttribute = "user.quavero.track";
 // A mark longer than this is none of ours: a track's address is far shorter.
 constexpr std::size_t kMaxMarkBytes = 8192;
-// The record file never grows past what a folder of many thousand tracks needs.
+// The record file never grows past what a folder of many thousand tracks needs
+// (it keeps a few times the size of its live lines).
 constexpr std::size_t kMaxRecordBytes = 64 * 1024 * 1024;
 // "title (2).mp3" up to this number; a folder with more of one title is not sane.
 constexpr unsigned kMaxNames = 999;
@@ -101,6 +105,108 @@ std::optional<TrackMarks::Mark> parseRecordMark(std::string_view text)
     if (!size)
         return std::nullopt;
     return TrackMarks::Mark {std::string(text.substr(0, bar)), size};
+}
+
+// Calls `visit` with each whole line of the record text and its parsed form. A
+// last line without its line feed is what a kill cut short while it was appended:
+// it is no line yet.
+template <typename Visit>
+void forEachRecord(std::string_view text, Visit visit)
+{
+    text = text.substr(0, text.rfind('\n') + 1);
+    while (!text.empty()) {
+        const std::string_view line = text.substr(0, text.find('\n'));
+        text.remove_prefix(line.size() + 1);
+        if (const auto record = parseRecord(line))
+            visit(*record, line);
+    }
+}
+
+// The record open for appending and locked against other writers, `size` its size
+// without what a kill left of a line; invalid, with errno, when it cannot be. The
+// lock is on the file that has the name: a compaction replaces it, and a writer that
+// waited on the one it replaced opens the new one.
+UniqueFd openRecordForAppending(const std::string& recordPath, std::uint64_t& size)
+{
+    for (;;) {
+        UniqueFd fd(::open(recordPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600));
+        struct stat opened {};
+        struct stat named {};
+        int locked;
+        do
+            locked = fd ? ::flock(fd.get(), LOCK_EX) : -1;
+        while (locked != 0 && errno == EINTR);
+        if (locked != 0 || ::fstat(fd.get(), &opened) != 0)
+            return {};
+        if (!S_ISREG(opened.st_mode)) {
+            errno = EINVAL;
+            return {};
+        }
+        if (::stat(recordPath.c_str(), &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
+            continue;
+        // Back to the end of the last whole line, looking back from the end.
+        auto end = static_cast<std::uint64_t>(opened.st_size);
+        std::array<char, 4096> chunk {};
+        while (end > 0 && !(::pread(fd.get(), chunk.data(), 1, static_cast<off_t>(end - 1)) == 1 && chunk[0] == '\n')) {
+            const std::uint64_t from = end > chunk.size() ? end - chunk.size() : 0;
+            const ssize_t n = ::pread(fd.get(), chunk.data(), end - from, static_cast<off_t>(from));
+            if (n != static_cast<ssize_t>(end - from)) {
+                errno = n < 0 ? errno : EIO;
+                return {};
+            }
+            const auto feed = std::string_view(chunk.data(), static_cast<std::size_t>(n)).rfind('\n');
+            if (feed != std::string_view::npos) {
+                end = from + feed + 1;
+                break;
+            }
+            end = from;
+        }
+        if (end < static_cast<std::uint64_t>(opened.st_size) && ::ftruncate(fd.get(), static_cast<off_t>(end)) != 0)
+            return {};
+        size = end;
+        return fd;
+    }
+}
+
+// The record is looked at for dead lines whenever its size passes 16 KiB times a
+// power of two: often enough that it stays within a few times its live lines, and
+// so rarely that what is read and written for it stays a few times what is appended.
+constexpr std::uint64_t kCompactionUnit = 16 * 1024;
+
+std::uint64_t compactionStep(std::uint64_t size)
+{
+    return size < kCompactionUnit ? 0 : std::bit_floor(size / kCompactionUnit);
+}
+
+// Replaces the record, open and locked at `locked`, by its live lines: for each
+// path its latest line, while the file it names is still at that path. Done when
+// the dead lines outweighed the live ones (with `anyDead`, when there was one) and
+// the record was replaced.
+bool compactRecord(const std::string& recordPath, int locked, bool anyDead)
+{
+    if (::lseek(locked, 0, SEEK_SET) != 0)
+        return false;
+    const auto text = readAll(locked, kMaxRecordBytes);
+    if (!text || text->size() > kMaxRecordBytes)
+        return false;
+    std::vector<std::pair<Record, std::string_view>> lines;
+    std::unordered_map<std::string_view, std::size_t> latest;
+    forEachRecord(*text, [&](const Record& record, std::string_view line) {
+        latest[record.path] = lines.size();
+        lines.emplace_back(record, line);
+    });
+    std::string live;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto& [record, line] = lines[i];
+        struct stat st {};
+        if (latest[record.path] == i && ::lstat(std::string(record.path).c_str(), &st) == 0
+            && recordKey(st) == record.key)
+            live.append(line).append("\n");
+    }
+    const std::size_t dead = text->size() - live.size();
+    if (anyDead ? dead == 0 : dead <= live.size())
+        return false;
+    return static_cast<bool>(replaceFileAtomically(recordPath, live));
 }
 
 // The next character of `text` and its length in bytes; a byte that begins no
@@ -259,8 +365,8 @@ int nameExclusively(int dir, const std::string& temporary, const std::string& na
 // The track's new file under `name` in the folder open at `dir`, locked and marked
 // for the track under its path `path` before the name shows it (see
 // TrackFile::Making). In the record file the mark's line comes before the name: a
-// kill between them leaves a line for a file that is not there, which the next mark
-// written drops.
+// kill between them leaves a line for a file that is not there, which the record's
+// next compaction drops.
 std::variant<UniqueFd, Refusal> makeMarkedFile(int dir, const std::string& name, const std::string& path,
                                                const std::string& track, const TrackMarks& marks,
                                                TrackFile::Making making)
@@ -362,13 +468,15 @@ std::optional<TrackMarks::Mark> TrackMarks::readRecord(int fd, const std::string
     const auto text = file ? readAll(file.get(), kMaxRecordBytes) : std::nullopt;
     if (!text || ::fstat(fd, &st) != 0)
         return std::nullopt;
-    const std::string key = recordKey(st);
-    for (const std::string& line : splitTextLines(*text)) {
-        const auto record = parseRecord(line);
-        if (record && record->key == key && record->path == path)
-            return parseRecordMark(record->mark);
-    }
-    return std::nullopt;
+    std::optional<Record> latest;
+    forEachRecord(*text, [&](const Record& record, std::string_view) {
+        if (record.path == path)
+            latest = record;
+    });
+    // A line for an earlier file under this path is no mark of the file there now.
+    if (!latest || latest->key != recordKey(st))
+        return std::nullopt;
+    return parseRecordMark(latest->mark);
 }
 
 FileResult TrackMarks::writeRecord(int fd, const std::string& path, const Mark& mark) const
@@ -378,29 +486,39 @@ FileResult TrackMarks::writeRecord(int fd, const std::string& path, const Mark& 
         return FileResult::failed(ENOTSUP);
     if (::fstat(fd, &st) != 0)
         return FileResult::fromErrno();
-    std::string kept;
-    const UniqueFd file = openRegularFile(m_recordPath);
-    if (!file && errno != ENOENT)
-        return FileResult::fromErrno();
-    if (file) {
-        const auto text = readAll(file.get(), kMaxRecordBytes);
-        if (!text)
-            return FileResult::fromErrno();
-        // Records of files that are gone, or that are other files now, go.
-        for (const std::string& line : splitTextLines(*text)) {
-            const auto record = parseRecord(line);
-            struct stat other {};
-            if (record && record->path != path && ::lstat(std::string(record->path).c_str(), &other) == 0
-                && recordKey(other) == record->key)
-                kept.append(line).append("\n");
-        }
-    }
-    kept.append(recordKey(st) + "|" + recordMark(mark) + "|" + path + "\n");
-    if (kept.size() > kMaxRecordBytes)
-        return FileResult::failed(EFBIG);
+    const std::string line = recordKey(st) + "|" + recordMark(mark) + "|" + path + "\n";
     if (const FileResult folder = makeFolders(parentFolder(m_recordPath), 0700); !folder)
         return folder;
-    return replaceFileAtomically(m_recordPath, kept);
+    // A record too large to take the line gets its dead lines dropped first, once.
+    for (bool compacted = false;; compacted = true) {
+        std::uint64_t size = 0;
+        const auto record = openRecordForAppending(m_recordPath, size);
+        if (!record)
+            return FileResult::fromErrno();
+        if (size + line.size() > kMaxRecordBytes) {
+            if (!compacted && compactRecord(m_recordPath, record.get(), true))
+                continue;
+            return FileResult::failed(EFBIG);
+        }
+        if (!writeAll(record.get(), line) || ::fdatasync(record.get()) != 0) {
+            const FileResult failed = FileResult::fromErrno();
+            // What a failed write left of the line would only be dropped by the next.
+            static_cast<void>(::ftruncate(record.get(), static_cast<off_t>(size)));
+            return failed;
+        }
+        // A record made just now must keep its name through a power cut, as the mark.
+        if (size == 0) {
+            if (const FileResult synced = syncFolder(parentFolder(resolvedPath(m_recordPath))); !synced)
+                return synced;
+        }
+        // Dropping dead lines now and then keeps the record near the size of its live
+        // ones: at every doubling of its size, when the dead outweigh the live. The
+        // mark is on the disk already; a compaction that fails leaves the record
+        // as it is, only longer, and is tried at the next doubling.
+        if (compactionStep(size + line.size()) > compactionStep(size))
+            static_cast<void>(compactRecord(m_recordPath, record.get(), false));
+        return FileResult::ok();
+    }
 }
 
 TrackFile::Opening TrackFile::open(const std::string& folder, const std::string& title, const std::string& track,

@@ -14,7 +14,10 @@ namespace qvr {
 // Which track each file the program makes in the download folder belongs to, so
 // that it only ever writes into a file it started for that same track. The mark is
 // an extended attribute of the file; where the file system keeps none, it is a line
-// in a record file of the program's (beside the queue files).
+// in a record file of the program's (beside the queue files). A mark is appended to
+// the record, whose latest line for a path holds, and the lines of earlier marks
+// and of files that are gone are dropped now and then by an atomic replacement of
+// the record; a line that a kill cut short is no mark.
 class TrackMarks {
 public:
     // What a file is marked with: the track it holds (its address as the store gave

@@ -6,8 +6,8 @@
 // check (inode, size, mtime) are not compared again. Prints one "FAIL ..." line per fault (a lost request
 // as "FAIL lost ID: ..."), then "checked: F finished, P partial, I in the inbox, B bytes compared".
 // A file holds the track its mark names: the attribute "user.quavero.track", "ADDRESS" or, once whole,
-// "ADDRESS<LF>SIZE"; where the file system keeps none, the line "DEVICE:INODE|ADDRESS|SIZE or nothing|PATH"
-// of trackfiles.txt beside the queue files. An unmarked file: the track of its name whose beginning it is.
+// "ADDRESS<LF>SIZE"; where the file system keeps none, the last line "DEVICE:INODE|ADDRESS|SIZE or nothing|PATH"
+// for the file's path in trackfiles.txt beside the queue files. An unmarked file: the track of its name whose beginning it is.
 
 #include "platform/hive.h"
 #include "tools/store-sim/store_sim.h"
@@ -94,12 +94,13 @@ std::optional<std::string> markOf(const std::string& path, const std::string& re
         return std::nullopt;
     const std::string key = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + "|";
     std::istringstream lines(readFile(record).value_or(""));
-    for (std::string line; std::getline(lines, line);) {
-        const auto bar = line.find('|', key.size()), end = line.find('|', bar + 1);
-        if (line.starts_with(key) && bar != std::string::npos && end != std::string::npos && line.substr(end + 1) == path)
-            return line.substr(key.size(), bar - key.size());
+    std::optional<std::string> latest;  // the path's last whole line holds
+    for (std::string line; std::getline(lines, line) && !lines.eof();) {
+        const auto bar = line.find('|', line.find('|') + 1), end = line.find('|', bar + 1);
+        if (end != std::string::npos && line.substr(end + 1) == path)
+            latest = line.starts_with(key) ? std::optional(line.substr(key.size(), bar - key.size())) : std::nullopt;
     }
-    return std::nullopt;
+    return latest;
 }
 
 } // namespace

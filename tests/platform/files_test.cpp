@@ -4,6 +4,7 @@
 
 #include "tests/support/common.h"
 
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -113,16 +114,6 @@ TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
     }
 }
 
-// A folder that is not there, or given relative to wherever the program started.
-TEST_P(TrackFileTest, AFolderThatCannotTakeTheTrackIsTheFoldersFailure)
-{
-    for (const std::string& folder : {m_dir.file("unplugged"), std::string("music")}) {
-        const auto opening = TrackFile::open(folder, "T", "http://store/t", m_marks, m_making);
-        EXPECT_FALSE(opening.file);
-        EXPECT_EQ(opening.failure.kind, TrackFile::Failure::Kind::FolderUnavailable) << folder;
-    }
-}
-
 // A download killed as its new file is marked (here by the kernel, at the first
 // byte the record file gets) leaves no file under the track's name: the track's
 // next attempt takes "T.mp3", not "T (2).mp3", and what the kill left goes.
@@ -199,6 +190,55 @@ INSTANTIATE_TEST_SUITE_P(Titles, TitleNameTest, ::testing::Values(
 INSTANTIATE_TEST_SUITE_P(Marks, TrackFileTest, ::testing::Values(true, false), [](const auto& instance) {
     return instance.param ? "InAttributes" : "InARecordFileUnderTemporaryNames";
 });
+
+class MarkRecordTest : public ::testing::Test {
+protected:
+    UniqueFd file(const std::string& name) const
+    {
+        return UniqueFd(::open(m_dir.file(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    }
+    void mark(const std::string& name, std::uint64_t size) const
+    {
+        ASSERT_TRUE(m_marks.write(file(name).get(), m_dir.file(name), {"http://store/" + name, size}));
+    }
+    auto markOf(const std::string& name) const { return m_marks.read(file(name).get(), m_dir.file(name)); }
+    std::string record() const { return readFile(m_dir.file("trackfiles.txt")); }
+
+    TempDir m_dir;
+    TrackMarks m_marks {m_dir.file("trackfiles.txt"), false};
+};
+
+TEST_F(MarkRecordTest, AMarkThatAKillCutShortIsNoneAndTheNextMarkIsKept)
+{
+    mark("a", 1);
+    const std::string before = record();
+    mark("a", 2);
+    writeFile(m_dir.file("trackfiles.txt"), record().substr(0, before.size() + 20));  // what a kill left
+    EXPECT_EQ(markOf("a"), (TrackMarks::Mark {"http://store/a", 1}));
+    mark("b", 3);
+    EXPECT_EQ(markOf("b"), (TrackMarks::Mark {"http://store/b", 3}));
+}
+
+// 200 files marked, then one of them 1,000 times more and another removed: rewriting the record whole for each mark
+// wrote more than a hundred times what appending does.
+TEST_F(MarkRecordTest, EachMarkIsWrittenAboutOnceAndTheRecordKeepsTheLatestOfEachFileThere)
+{
+    const auto written = [] {
+        const std::string io = readFile("/proc/self/io");
+        return std::stoull(io.substr(io.find("wchar:") + 6));
+    };
+    const std::uint64_t before = written();
+    for (int i = 0; i < 200; ++i)
+        mark(std::to_string(i), 1);
+    std::filesystem::remove(m_dir.file("0"));
+    for (std::uint64_t size = 2; size <= 1000; ++size)
+        mark("1", size);
+    const auto lines = static_cast<std::uint64_t>(std::ranges::count(record(), '\n'));
+    EXPECT_LT(written() - before, 3 * 1200 * record().size() / lines) << "1,200 marks of the record's length";
+    EXPECT_LT(lines, 4 * 199u) << "at most four times its live lines";
+    EXPECT_EQ(markOf("1"), (TrackMarks::Mark {"http://store/1", 1000}));
+    EXPECT_EQ(markOf("199"), (TrackMarks::Mark {"http://store/199", 1}));
+}
 
 } // namespace
 } // namespace qvr
