@@ -63,7 +63,7 @@ void CquaveromfcDlg::OnOpenFile()
     if (!model || !files->currentIndex().isValid())
         return;
     const auto row = static_cast<std::size_t>(files->currentIndex().row());
-    m_waysOut.desktop().open(m_work.controller().downloadFolder() + "/" + model->entries()[row]);
+    m_waysOut.desktop().open(m_work.controller().downloadFolder() + "/" + std::string(model->entries().at(row)));
 }
 
 void CquaveromfcDlg::OnClose()
