@@ -29,6 +29,9 @@ namespace {
 constexpr std::size_t kAnswerLimit = 9999;
 constexpr std::size_t kChunkSize = 5000;
 constexpr std::chrono::milliseconds kFolderReportInterval {50};
+// Once changes come faster than that (a copy, a storm), they are gathered for this
+// long: each report costs the window a layout of the whole list.
+constexpr std::chrono::milliseconds kFolderStormInterval {250};
 
 void sendStatus(MessageSink& window, const std::string& text)
 {
@@ -620,7 +623,8 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             continue;
         // Changes that come this soon after a report are gathered into the next
         // one, so a storm of them costs the window a bounded number of trips.
-        if (Clock::now() < reportNotBefore)
+        const bool storm = Clock::now() < reportNotBefore;
+        if (storm)
             pauseUntil(reportNotBefore);
         const FolderWatch::News news = watch.takeNews();
         std::optional<FileListChanges> changes;
@@ -630,7 +634,7 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
         // the names only when they can be told one by one.
         const msg::FolderChange change {watched.c_str(), changes ? &*changes : nullptr};
         sendMessage(window, msg::FolderChanged {&change});
-        reportNotBefore = Clock::now() + kFolderReportInterval;
+        reportNotBefore = Clock::now() + (storm ? kFolderStormInterval : kFolderReportInterval);
         if (!changes)
             readWhole = true;
     }
