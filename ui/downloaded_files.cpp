@@ -102,6 +102,7 @@ void DownloadedFilesModel::show(FileList& entries)
             endInsertRows();
         }
     }
+    findWidest();
 }
 
 void DownloadedFilesModel::change(const FileListChanges& changes)
@@ -120,6 +121,7 @@ void DownloadedFilesModel::change(const FileListChanges& changes)
             endInsertRows();
         }
     }
+    findWidest();
 }
 
 void DownloadedFilesModel::insertRow([[maybe_unused]] std::size_t row, std::string_view entry)
@@ -141,12 +143,15 @@ void DownloadedFilesModel::removeRow(std::size_t row)
     if (const auto count = m_widths.find(width); count != m_widths.end() && --count->second == 0)
         m_widths.erase(count);
     m_entries.erase(row);
-    if (!wasWidest)
+    if (wasWidest)
+        m_widest.reset();
+}
+
+void DownloadedFilesModel::findWidest()
+{
+    if (m_widest || m_widths.empty())
         return;
-    m_widest.reset();
-    if (m_widths.empty())
-        return;
-    // Another of the widest names.
+    // The widest went: another as wide is looked for once the rows are all changed.
     const int widest = m_widths.rbegin()->first;
     for (const std::string_view other : m_entries) {
         if (widthOf(other) == widest) {

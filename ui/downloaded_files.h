@@ -45,12 +45,13 @@ private:
     void insertRow(std::size_t row, std::string_view entry);
     void removeRow(std::size_t row);
     void measureAll();
+    void findWidest();
     [[nodiscard]] int widthOf(std::string_view entry) const { return m_widthOf ? m_widthOf(entry) : 0; }
 
     FileList m_entries;
     // How many entries show how wide, and one of the widest: the widest row is found
-    // by its name, and a million names are measured again only when the last of the
-    // widest goes.
+    // by its name, and the names are measured again only when that one goes, once
+    // per change of the list however many of the widest went.
     std::map<int, std::size_t> m_widths;
     std::optional<std::string> m_widest;
     std::function<int(std::string_view)> m_widthOf;
