@@ -112,8 +112,8 @@ FileList scanDownloadedFiles(const std::string& folder);
 // What names of `folder` that came, went or changed kind mean for its list now:
 // entries to take out where they are listed, and entries to put in where they are not.
 struct FileListChanges {
-    std::vector<std::string> gone;
-    std::vector<std::string> came;
+    std::vector<std::string> gone {};
+    std::vector<std::string> came {};
     void applyTo(FileList& list) const;
 };
 // The changes for `names` (of entries directly in `folder`), looked up in the folder as
