@@ -12,6 +12,9 @@
 
 namespace qvr {
 
+class FileList;
+struct FileListChanges;
+
 // Messages the workers send to the main window (the window's own vocabulary, and what
 // other instances send it, is window_messages.h). Every one but the download's
 // progress is delivered synchronously: the sender waits until the window's thread has
@@ -176,8 +179,14 @@ struct InLParam {
 
 } // namespace detail
 
-// The folder watcher saw a change in the download folder.
-using FolderChanged = detail::Signal<WM_FOLDER_CHANGED>;
+// The folder watcher saw names come or go in the download folder `folder`
+// (NUL-terminated), and what they change in its list (none when nothing listed
+// changed). Valid during the call.
+struct FolderChange {
+    const char* folder = nullptr;
+    const FileListChanges* changes = nullptr;
+};
+using FolderChanged = detail::InLParam<WM_FOLDER_CHANGED, const FolderChange*>;
 // The status text to show, NUL-terminated.
 using SetStatus = detail::InLParam<WM_SET_STATUS, const char*>;
 // How far the running download is, in percent (posted: see ProgressMailbox).
@@ -195,13 +204,14 @@ struct FolderTrouble {
 };
 using FolderUnavailable = detail::InLParam<WM_FOLDER_UNAVAILABLE, const FolderTrouble*>;
 
-// The downloaded-files list of `folder` (NUL-terminated), read and sorted by the
-// folder watcher (scanDownloadedFiles) because the window asked for it. The window
-// may take the entries and leave others in their place, which the sender frees: a
-// list of 50,000 names takes a while to free.
+// The downloaded-files list of `folder` (NUL-terminated), read whole and sorted by
+// the folder watcher (scanDownloadedFiles): because the window asked for it, the
+// folder is newly watched, or its names cannot be followed one by one (the kernel
+// dropped some, the folder moved). The window may take the entries and leave others
+// in their place, which the sender frees.
 struct FilesListing {
     const char* folder = nullptr;
-    std::vector<std::string>* entries = nullptr;
+    FileList* entries = nullptr;
 };
 using FilesListed = detail::InLParam<WM_FILES_LISTED, FilesListing*>;
 

@@ -277,7 +277,6 @@ void QueueController::StartNextDownload()
         m_shared.m_strCurTitle = next->title;
         m_shared.m_strCurUrl = next->url;
     }
-    m_bRefreshOnce = true;
     m_bDownloading = true;
     m_gates.handOver(Gate::Download);
 }
@@ -400,6 +399,7 @@ void QueueController::takeHandOvers(const RequestInbox& inbox)
     StartNextDownload();
 }
 
+// No list is read here: the window takes in the names the change came with.
 void QueueController::onFolderChanged()
 {
     // A track that waits for room in a full folder is tried at once when room came
@@ -411,11 +411,6 @@ void QueueController::onFolderChanged()
             m_shared.m_bRetryDownloadNow = true;
             m_shared.m_wake.notify();
         }
-    }
-    if (!m_bDownloading || m_bRefreshOnce) {
-        m_view.RefreshFileList(downloadFolder());
-        if (m_bDownloading)
-            m_bRefreshOnce = false;
     }
 }
 

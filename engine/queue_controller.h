@@ -332,7 +332,6 @@ private:
     Waits m_requestWaits;
 
     bool m_bDownloading = false;
-    bool m_bRefreshOnce = true;
     bool m_bResolving = false;
     bool m_bResolverOffline = false;
     bool m_bSwitchQuit = false;

@@ -29,6 +29,9 @@ namespace {
 constexpr std::size_t kAnswerLimit = 9999;
 constexpr std::size_t kChunkSize = 5000;
 constexpr std::chrono::milliseconds kFolderReportInterval {50};
+// Once changes come faster than that (a copy, a storm), they are gathered for this
+// long: each report costs the window a layout of the whole list.
+constexpr std::chrono::milliseconds kFolderStormInterval {250};
 
 void sendStatus(MessageSink& window, const std::string& text)
 {
@@ -586,11 +589,10 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
 
 namespace {
 
-// Reads the downloaded-files list of the folder now chosen and hands it to the window.
-void sendListing(MessageSink& window, const WorkerShared& shared)
+// Reads the downloaded-files list of `folder` whole and hands it to the window.
+void sendListing(MessageSink& window, const std::string& folder)
 {
-    const std::string folder = shared.m_downloadFolder.get();
-    std::vector<std::string> entries = scanDownloadedFiles(folder);
+    FileList entries = scanDownloadedFiles(folder);
     msg::FilesListing listing {folder.c_str(), &entries};
     sendMessage(window, msg::FilesListed {&listing});
 }
@@ -606,20 +608,24 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
     const auto pauseUntil = [&](Clock::time_point until) {
         shared.m_wake.waitFor(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()), interrupted);
     };
+    std::string watched;
+    // The list can only be read whole: the folder is new to the watch, or its names
+    // could not be followed.
+    bool readWhole = false;
     while (!shared.m_bStopThreads) {
         if (shared.m_bFolderChanged) {
             // A folder that cannot be watched (missing, unreadable) leaves the
             // thread waiting for the window's pokes, so that a folder chosen
             // later is watched and closing still works.
-            const bool watching = watch.watch(shared.m_downloadFolder.get());
+            watched = shared.m_downloadFolder.get();
+            const bool watching = watch.watch(watched);
             shared.m_bFolderChanged = false;
             listNotBefore = {};
             // A list read before this watch existed may miss a file that came in
-            // between; one asked for now is read after it.
-            if (watching && !shared.m_bListFiles)
-                sendMessage(window, msg::FolderChanged {});
+            // between; this one is read after it.
+            readWhole = watching;
         }
-        if (shared.m_bListFiles) {
+        if (shared.m_bListFiles || readWhole) {
             // Asked for again while changes keep coming: what they change is
             // gathered meanwhile into the next read.
             if (Clock::now() < listNotBefore) {
@@ -627,7 +633,10 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
                 continue;
             }
             shared.m_bListFiles = false;
-            sendListing(window, shared);
+            readWhole = false;
+            // The read takes in every name known to have changed so far.
+            static_cast<void>(watch.takeNews());
+            sendListing(window, shared.m_downloadFolder.get());
             listNotBefore = Clock::now() + shared.settings.listingInterval;
         }
         const FolderWatch::Event event = watch.wait();
@@ -637,14 +646,24 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             continue;
         // Changes that come this soon after a report are gathered into the next
         // one, so a storm of them costs the window a bounded number of trips.
-        if (Clock::now() < reportNotBefore)
+        const bool storm = Clock::now() < reportNotBefore;
+        if (storm)
             pauseUntil(reportNotBefore);
-        sendMessage(window, msg::FolderChanged {});
-        reportNotBefore = Clock::now() + kFolderReportInterval;
+        const FolderWatch::News news = watch.takeNews();
+        std::optional<FileListChanges> changes;
+        if (!news.whole)
+            changes = listChangesOf(watched, news.names);
+        // The window hears of every change (a full folder may have room now), and of
+        // the names only when they can be told one by one.
+        const msg::FolderChange change {watched.c_str(), changes ? &*changes : nullptr};
+        sendMessage(window, msg::FolderChanged {&change});
+        reportNotBefore = Clock::now() + (storm ? kFolderStormInterval : kFolderReportInterval);
+        if (!changes)
+            readWhole = true;
     }
     // The window's last wish is still met; later ones it meets itself.
     if (!shared.m_bStopThreads && shared.m_bListFiles.exchange(false))
-        sendListing(window, shared);
+        sendListing(window, shared.m_downloadFolder.get());
     sendMessage(window, msg::ThreadExited {THREAD_BIT_WATCHER});
     return 1;
 }

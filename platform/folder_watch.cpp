@@ -79,6 +79,8 @@ void FolderWatch::unwatch()
         dropTree(m_root);
     m_folders.clear();
     m_overflowed = false;
+    m_names.clear();
+    m_whole = false;
     // Events of the old tree still queued would read as changes of the next one.
     alignas(inotify_event) char buffer[4096];
     for (;;) {
@@ -139,6 +141,30 @@ void FolderWatch::poke()
     while (::write(m_wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
     errno = savedErrno;
+}
+
+FolderWatch::News FolderWatch::takeNews()
+{
+    if (valid() && drainEvents() == Drained::Failed)
+        m_whole = true;
+    News news;
+    news.whole = std::exchange(m_whole, false);
+    if (!news.whole)
+        news.names.assign(m_names.begin(), m_names.end());
+    m_names.clear();
+    return news;
+}
+
+void FolderWatch::noteName(const std::string& name)
+{
+    if (m_whole)
+        return;
+    if (m_names.size() >= kMostNames) {
+        m_whole = true;
+        m_names.clear();
+        return;
+    }
+    m_names.insert(name);
 }
 
 void FolderWatch::addTree(int parent, const std::string& name)
@@ -252,6 +278,7 @@ bool FolderWatch::handle(std::uint32_t mask, int wd, const std::string& name)
     if (wd == m_root && (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))) {
         // Whatever now has the name is another folder, and the old one may be anywhere.
         dropTree(wd);
+        m_whole = true;
         return true;
     }
     if (mask & IN_IGNORED) {
@@ -259,6 +286,8 @@ bool FolderWatch::handle(std::uint32_t mask, int wd, const std::string& name)
         dropTree(wd);
         return false;
     }
+    if (wd == m_root && !name.empty() && (mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)))
+        noteName(name);
     if ((mask & IN_ISDIR) && !name.empty()) {
         if (mask & IN_MOVED_FROM) {
             // Its watches would go on reporting wherever it went. If it only moved
@@ -301,6 +330,7 @@ FolderWatch::Drained FolderWatch::drainEvents()
         // A folder that cannot be walked again is watched no more, as one deleted
         // is: this round still reports the change, and pokes end later waits.
         static_cast<void>(watch(root));
+        m_whole = true;
     }
     return changed ? Drained::Changed : Drained::Nothing;
 }

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace qvr {
 
@@ -76,6 +78,21 @@ public:
     // called from a signal handler.
     void poke();
 
+    // The names in the watched folder itself that came, went or moved in or out since
+    // the last call or watch(), each once and in no order; what is pending is looked
+    // at first, without waiting. `whole` when they may not be all: the kernel dropped
+    // events, the folder itself moved or went (the watch ends, as wait() says), or
+    // more names came than are kept (kMostNames). Only a whole read of the folder
+    // then tells what is in it.
+    struct News {
+        std::vector<std::string> names;
+        bool whole = false;
+    };
+    [[nodiscard]] News takeNews();
+    // So many names are kept for takeNews() at most: a storm that goes on while nobody
+    // asks costs a whole read then, not memory without end.
+    static constexpr std::size_t kMostNames = 20000;
+
 private:
     struct Folder {
         int parent = -1;                     // -1 for the watched folder
@@ -88,6 +105,7 @@ private:
     void addTree(int parent, const std::string& name);
     [[nodiscard]] int addFolder(int parent, const std::string& name, const std::string& path);
     void dropTree(int wd);
+    void noteName(const std::string& name);
     std::string pathOf(int wd) const;
     int depthOf(int wd) const;
     [[nodiscard]] bool handle(std::uint32_t mask, int wd, const std::string& name);
@@ -102,6 +120,8 @@ private:
     int m_root = -1;
     bool m_overflowed = false;
     bool m_wakeFirst = false;
+    std::unordered_set<std::string> m_names;  // for takeNews()
+    bool m_whole = false;
 };
 
 } // namespace qvr

@@ -63,7 +63,8 @@ void CquaveromfcDlg::OnOpenFile()
     if (!model || !files->currentIndex().isValid())
         return;
     const auto row = static_cast<std::size_t>(files->currentIndex().row());
-    std::string_view name = model->entries()[row];
+    const std::string entry(model->entries().at(row));
+    std::string_view name = entry;
     // A folder shows as "[name]"; a track's name ends in ".mp3", never in ']'.
     if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
         name = name.substr(1, name.size() - 2);

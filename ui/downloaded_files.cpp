@@ -1,14 +1,13 @@
 #include "ui/downloaded_files.h"
 
 #include "controls/list_box.h"
-#include "engine/file_list.h"
 #include "ui/uniform_rows.h"
 
 #include <QFile>
 #include <QListView>
 
-#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace qvr {
 
@@ -28,31 +27,34 @@ struct Run {
 
 // The runs that make `from` into `to`, front to back; none when there are more
 // than kMostRuns.
-std::optional<std::vector<Run>> differences(const std::vector<std::string>& from, const std::vector<std::string>& to)
+std::optional<std::vector<Run>> differences(const FileList& from, const FileList& to)
 {
     std::vector<Run> runs;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    const auto same = [&] { return i < from.size() && j < to.size() && from[i] == to[j]; };
-    while (i < from.size() || j < to.size()) {
+    auto i = from.begin();
+    auto j = to.begin();
+    std::size_t row = 0;  // of j
+    const auto same = [&] { return i != from.end() && j != to.end() && *i == *j; };
+    while (i != from.end() || j != to.end()) {
         if (same()) {
             ++i;
             ++j;
+            ++row;
             continue;
         }
         if (runs.size() == kMostRuns)
             return std::nullopt;
-        Run run {j};
+        Run run {row};
         do {
             // Both lists are sorted, so the smaller name is the one the other lacks.
-            if (j == to.size() || (i < from.size() && listTextLess(from[i], to[j]))) {
+            if (j == to.end() || (i != from.end() && listTextLess(*i, *j))) {
                 ++i;
                 ++run.removed;
             } else {
                 ++j;
+                ++row;
                 ++run.inserted;
             }
-        } while ((i < from.size() || j < to.size()) && !same());
+        } while ((i != from.end() || j != to.end()) && !same());
         runs.push_back(run);
     }
     return runs;
@@ -69,53 +71,115 @@ QVariant DownloadedFilesModel::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
         return {};
-    const std::string& name = m_entries[static_cast<std::size_t>(index.row())];
+    const std::string_view name = m_entries.at(static_cast<std::size_t>(index.row()));
     return QFile::decodeName(QByteArray::fromRawData(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-void DownloadedFilesModel::show(std::vector<std::string>& entries)
+void DownloadedFilesModel::show(FileList& entries)
 {
     const std::optional<std::vector<Run>> runs = differences(m_entries, entries);
-    const auto widthOf = [this](const std::string& name) { return m_widthOf ? m_widthOf(name) : 0; };
     if (!runs) {
         beginResetModel();
-        m_entries.swap(entries);
-        m_widths.resize(m_entries.size());
-        std::ranges::transform(m_entries, m_widths.begin(), widthOf);
+        std::swap(m_entries, entries);
+        measureAll();
         endResetModel();
         return;
     }
     // Front to back: the rows before each run are already those of the new list,
-    // so the run starts at its place in the new list. The rows' names are copied,
-    // so that the new list stays whole and can take the old one's place at the end.
+    // so the run starts at its place in the new list.
     for (const Run& run : *runs) {
-        const auto at = static_cast<std::ptrdiff_t>(run.at);
         const int row = static_cast<int>(run.at);
         if (run.removed > 0) {
             beginRemoveRows({}, row, row + static_cast<int>(run.removed) - 1);
-            m_entries.erase(m_entries.begin() + at, m_entries.begin() + at + static_cast<std::ptrdiff_t>(run.removed));
-            m_widths.erase(m_widths.begin() + at, m_widths.begin() + at + static_cast<std::ptrdiff_t>(run.removed));
+            for (std::size_t k = 0; k < run.removed; ++k)
+                removeRow(run.at);
             endRemoveRows();
         }
         if (run.inserted > 0) {
             beginInsertRows({}, row, row + static_cast<int>(run.inserted) - 1);
-            const auto first = entries.begin() + at;
-            const auto last = first + static_cast<std::ptrdiff_t>(run.inserted);
-            m_entries.insert(m_entries.begin() + at, first, last);
-            std::vector<int> widths(run.inserted);
-            std::transform(first, last, widths.begin(), widthOf);
-            m_widths.insert(m_widths.begin() + at, widths.begin(), widths.end());
+            for (std::size_t k = 0; k < run.inserted; ++k)
+                insertRow(run.at + k, entries.at(run.at + k));
             endInsertRows();
         }
     }
-    // The same names: no row changes.
-    m_entries.swap(entries);
+    findWidest();
+}
+
+void DownloadedFilesModel::change(const FileListChanges& changes)
+{
+    for (const std::string& entry : changes.gone) {
+        if (const std::optional<std::size_t> row = m_entries.find(entry)) {
+            beginRemoveRows({}, static_cast<int>(*row), static_cast<int>(*row));
+            removeRow(*row);
+            endRemoveRows();
+        }
+    }
+    for (const std::string& entry : changes.came) {
+        if (const std::optional<std::size_t> row = m_entries.placeOf(entry)) {
+            beginInsertRows({}, static_cast<int>(*row), static_cast<int>(*row));
+            insertRow(*row, entry);
+            endInsertRows();
+        }
+    }
+    findWidest();
+}
+
+void DownloadedFilesModel::insertRow([[maybe_unused]] std::size_t row, std::string_view entry)
+{
+    const int width = widthOf(entry);
+    const bool widest = m_widths.empty() || width > m_widths.rbegin()->first;
+    ++m_widths[width];
+    if (widest)
+        m_widest = std::string(entry);
+    [[maybe_unused]] const std::optional<std::size_t> at = m_entries.insert(entry);
+    Q_ASSERT(at == row);
+}
+
+void DownloadedFilesModel::removeRow(std::size_t row)
+{
+    const std::string_view entry = m_entries.at(row);
+    const int width = widthOf(entry);
+    const bool wasWidest = m_widest && *m_widest == entry;
+    if (const auto count = m_widths.find(width); count != m_widths.end() && --count->second == 0)
+        m_widths.erase(count);
+    m_entries.erase(row);
+    if (wasWidest)
+        m_widest.reset();
+}
+
+void DownloadedFilesModel::findWidest()
+{
+    if (m_widest || m_widths.empty())
+        return;
+    // The widest went: another as wide is looked for once the rows are all changed.
+    const int widest = m_widths.rbegin()->first;
+    for (const std::string_view other : m_entries) {
+        if (widthOf(other) == widest) {
+            m_widest = std::string(other);
+            break;
+        }
+    }
+}
+
+void DownloadedFilesModel::measureAll()
+{
+    m_widths.clear();
+    m_widest.reset();
+    int widest = 0;
+    for (const std::string_view entry : m_entries) {
+        const int width = widthOf(entry);
+        ++m_widths[width];
+        if (!m_widest || width > widest) {
+            m_widest = std::string(entry);
+            widest = width;
+        }
+    }
 }
 
 int DownloadedFilesModel::widestRow() const
 {
-    const auto widest = std::ranges::max_element(m_widths);
-    return widest == m_widths.end() ? -1 : static_cast<int>(widest - m_widths.begin());
+    const std::optional<std::size_t> row = m_widest ? m_entries.find(*m_widest) : std::nullopt;
+    return row ? static_cast<int>(*row) : -1;
 }
 
 QListView* makeDownloadedFilesView(QWidget* parent)

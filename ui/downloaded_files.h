@@ -1,11 +1,15 @@
 #pragma once
 
+#include "engine/file_list.h"
+
 #include <QAbstractListModel>
 
+#include <cstddef>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 class QListView;
 class QWidget;
@@ -24,21 +28,32 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    // Shows `entries`, a list in the list's order, in place of the one shown, and
-    // leaves in `entries` a list of as many names for the caller to free, on a thread
-    // of its own if it likes. Only the rows that differ come or go, so that one track
-    // arriving among thousands costs one row and the view keeps its place and
-    // selection; a list that differs in many places is shown anew at once.
-    void show(std::vector<std::string>& entries);
-    const std::vector<std::string>& entries() const { return m_entries; }
+    // Shows `entries`, a whole list, in place of the one shown, and leaves in
+    // `entries` a list for the caller to free. Only the rows that differ come or go,
+    // so that the view keeps its place and selection; a list that differs in many
+    // places is shown anew at once.
+    void show(FileList& entries);
+    // Takes the entries of `changes` out and in, row by row.
+    void change(const FileListChanges& changes);
+    const FileList& entries() const { return m_entries; }
 
     // How wide a name shows; with it, widestRow() says which is widest.
     void measureWith(std::function<int(std::string_view)> widthOf) { m_widthOf = std::move(widthOf); }
     [[nodiscard]] int widestRow() const;
 
 private:
-    std::vector<std::string> m_entries;
-    std::vector<int> m_widths;  // of the entries, row by row
+    void insertRow(std::size_t row, std::string_view entry);
+    void removeRow(std::size_t row);
+    void measureAll();
+    void findWidest();
+    [[nodiscard]] int widthOf(std::string_view entry) const { return m_widthOf ? m_widthOf(entry) : 0; }
+
+    FileList m_entries;
+    // How many entries show how wide, and one of the widest: the widest row is found
+    // by its name, and the names are measured again only when that one goes, once
+    // per change of the list however many of the widest went.
+    std::map<int, std::size_t> m_widths;
+    std::optional<std::string> m_widest;
     std::function<int(std::string_view)> m_widthOf;
 };
 

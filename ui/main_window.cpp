@@ -67,6 +67,8 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
+        if (const msg::FolderChange* change = msg::FolderChanged::unpack(params).value; change && change->changes)
+            ChangeFileList(change->folder ? change->folder : "", *change->changes);
         m_work.controller().onFolderChanged();
         break;
     case WM_SET_STATUS:
@@ -258,33 +260,48 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
     // Read off the window's thread, by the folder watcher; once that has ended,
     // nobody else can.
     if (m_work.controller().exitedThreads() & THREAD_BIT_WATCHER) {
-        std::vector<std::string> entries = scanDownloadedFiles(folder);
+        FileList entries = scanDownloadedFiles(folder);
         ShowFileList(folder, entries);
     } else {
         m_work.workers().listDownloadedFiles();
     }
 }
 
-void CquaveromfcDlg::ShowFileList(const std::string& folder, std::vector<std::string>& entries)
+void CquaveromfcDlg::ShowFileList(const std::string& folder, FileList& entries)
+{
+    UpdateFileList(folder, [&](DownloadedFilesModel& files) { files.show(entries); });
+}
+
+void CquaveromfcDlg::ChangeFileList(const std::string& folder, const FileListChanges& changes)
+{
+    UpdateFileList(folder, [&](DownloadedFilesModel& files) { files.change(changes); });
+}
+
+void CquaveromfcDlg::UpdateFileList(const std::string& folder, const std::function<void(DownloadedFilesModel&)>& how)
 {
     auto* view = m_look.controls.control<QListView>(IDC_FILE_LIST);
     DownloadedFilesModel* files = downloadedFilesOf(view);
     if (!files || folder != m_work.controller().downloadFolder())
         return;
-    // The selection stays on the same name, or goes to the first entry that begins
-    // with it (from the second entry on, round to the first), or to none.
+    // The selection stays on the same name; when that went, it goes to the first
+    // entry that begins with it (from the second entry on, round to the first), or
+    // to none.
     const QModelIndex current = view->currentIndex();
     const std::optional<std::string> remembered = current.isValid() && view->selectionModel()->isSelected(current)
-        ? std::optional(files->entries()[static_cast<std::size_t>(current.row())])
+        ? std::optional(std::string(files->entries().at(static_cast<std::size_t>(current.row()))))
         : std::nullopt;
-    files->show(entries);
+    how(*files);
     if (UniformRows* rows = UniformRows::of(view))
         rows->setWidest(files->widestRow());
-    const int index = remembered ? findStringPrefix(files->entries(), *remembered, 0) : -1;
-    if (index < 0)
+    const QModelIndex kept = view->currentIndex();
+    if (!remembered || (kept.isValid() && view->selectionModel()->isSelected(kept)
+                        && files->entries().at(static_cast<std::size_t>(kept.row())) == *remembered))
+        return;
+    const std::optional<std::size_t> found = files->entries().findPrefix(*remembered);
+    if (!found)
         view->selectionModel()->clear();
-    else if (view->currentIndex().row() != index || !view->selectionModel()->isSelected(view->currentIndex()))
-        view->setCurrentIndex(files->index(index));
+    else
+        view->setCurrentIndex(files->index(static_cast<int>(*found)));
 }
 
 void CquaveromfcDlg::ShowReportedProgress(int percent)

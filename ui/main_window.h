@@ -40,6 +40,7 @@ class QMenu;
 
 namespace qvr {
 
+class DownloadedFilesModel;
 class MessagePump;
 struct HandoffMessage;
 
@@ -182,7 +183,11 @@ private:
     void OnFileOpenFailed(const char* path);
     // The downloaded-files list read from `folder`, shown unless another folder was
     // chosen meanwhile; `entries` is left with what the list showed before.
-    void ShowFileList(const std::string& folder, std::vector<std::string>& entries);
+    void ShowFileList(const std::string& folder, FileList& entries);
+    // Names that came or went in `folder`, taken into its list in place.
+    void ChangeFileList(const std::string& folder, const FileListChanges& changes);
+    // Changes the downloaded-files list of `folder` by `how`, keeping the selection.
+    void UpdateFileList(const std::string& folder, const std::function<void(DownloadedFilesModel&)>& how);
 
     // What the look made of the window: its controls, the radio panel and the
     // browser it shows the page in, and the window's own menu.

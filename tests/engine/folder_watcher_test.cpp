@@ -1,83 +1,146 @@
-// The folder watcher reads the downloaded-files list for the window, off the window's
-// thread, with a real folder, the window's queue decisions and a window played by the test.
+// The folder watcher keeps the window's downloaded-files list, off the window's thread,
+// with a real folder, the window's queue decisions and a window played by the test.
+#include "engine/file_list.h"
 #include "engine/messages.h"
 #include "engine/worker_set.h"
 
 #include "tests/support/controller_fixture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 namespace qvr::test {
 namespace {
 
-using ::testing::ElementsAre;
+namespace fs = std::filesystem;
+using ::testing::ElementsAreArray;
 
-// Asks for the list again at every change report, as the window does while no
-// download runs, and writes down the lists it is handed.
+std::vector<std::string> rowsOf(const FileList& list)
+{
+    return {list.begin(), list.end()};
+}
+
+// Keeps the list as the window does: whole lists in place of its own, changes taken
+// in. Reports can be held until the test lets them go.
 class ListingWindow final : public MessageSink {
 public:
     std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        m_holding = m_hold;
+        m_told.notify_all();
+        m_told.wait(lock, [&] { return !m_hold; });
+        m_holding = false;
         if (message == WM_FOLDER_CHANGED) {
-            ++m_reports;
-            workers->listDownloadedFiles();
+            if (const msg::FolderChange* change = msg::FolderChanged::unpack({wParam, lParam}).value; change->changes)
+                change->changes->applyTo(list);
         }
-        if (message == WM_FILES_LISTED)
-            lists.push_back(*msg::FilesListed::unpack({wParam, lParam}).value->entries);
+        if (message == WM_FILES_LISTED) {
+            ++wholeReads;
+            list = *msg::FilesListed::unpack({wParam, lParam}).value->entries;
+        }
         m_told.notify_all();
         return 0;
     }
-    // Waits until `count` lists and `reports` change reports have come.
-    bool waitFor(std::size_t count, int reports)
+    // Until the list shows what scanDownloadedFiles() reads in `folder` (after one whole read at least).
+    bool waitForListOf(const std::string& folder)
+    {
+        const std::vector<std::string> expected = rowsOf(scanDownloadedFiles(folder));
+        std::unique_lock lock(m_mutex);
+        return m_told.wait_for(lock, std::chrono::seconds(30), [&] { return wholeReads > 0 && rowsOf(list) == expected; });
+    }
+    void hold(bool hold)
+    {
+        std::lock_guard lock(m_mutex);
+        m_hold = hold;
+        m_told.notify_all();
+    }
+    // Until a report is held.
+    bool waitForHeld()
     {
         std::unique_lock lock(m_mutex);
-        return m_told.wait_for(lock, std::chrono::seconds(30),
-                               [&] { return lists.size() >= count && m_reports >= reports; });
+        return m_told.wait_for(lock, std::chrono::seconds(30), [&] { return m_holding; });
     }
-    WorkerSet* workers = nullptr;  // set before the watcher starts
-    std::vector<std::vector<std::string>> lists;  // read once the watcher has ended
+
+    FileList list;       // read once the watcher has ended
+    int wholeReads = 0;  // likewise
 
 private:
+    bool m_hold = false;
+    bool m_holding = false;
     std::mutex m_mutex;
     std::condition_variable m_told;
-    int m_reports = 0;
 };
 
-TEST(FolderWatcher, ReadsTheListAtOnceAndGathersTheChangesOfABurstIntoItsNextRead)
-{
-    TempDir dir;
-    TempDir other;
-    writeFile(dir.file("b.mp3"), "");
-    Configuration configuration;
-    configuration.strings.m_strDownloadFolder = dir.path();
-    ListingWindow window;
-    // No second read of a folder that keeps changing before an hour has passed.
-    WorkerSet workers(window, configuration, {.listingInterval = std::chrono::hours(1)});
-    window.workers = &workers;
-    RecordingView view;
-    MemoryStore store;
-    QueueController controller(view, workers, workers.shared(), store, [](const std::string&) { return SettingResult::ok(); });
-    workers.listDownloadedFiles();  // as the window's start asks
-    workers.start(WorkerSet::Worker::FolderWatcher);
-    ASSERT_TRUE(window.waitFor(1, 0)) << "read at once";
+class FolderWatcherTest : public ::testing::Test {
+protected:
+    void start()
+    {
+        configuration.strings.m_strDownloadFolder = dir.path();
+        workers.emplace(window, configuration, WorkerSettings {});
+        workers->listDownloadedFiles();  // as the window's start asks
+        workers->start(WorkerSet::Worker::FolderWatcher);
+    }
+    void stop()
+    {
+        window.hold(false);
+        workers->requestStop();
+        EXPECT_TRUE(workers->wait(std::chrono::seconds(30)));
+    }
+    void TearDown() override { stop(); }
 
-    for (const char* name : {"c.mp3", "A.mp3", "notes.txt", "d.mp3"})
-        writeFile(dir.file(name), "");
-    ASSERT_TRUE(window.waitFor(1, 1));
-    // A folder chosen anew is read at once, and so is the first one chosen again,
-    // with everything the burst made.
-    view.chosen = other.path();
-    controller.chooseDownloadFolder();
-    ASSERT_TRUE(window.waitFor(2, 1));
-    view.chosen = dir.path();
-    controller.chooseDownloadFolder();
-    ASSERT_TRUE(window.waitFor(3, 1));
-    workers.requestStop();
-    ASSERT_TRUE(workers.wait(std::chrono::seconds(30)));
-    EXPECT_THAT(window.lists, ElementsAre(ElementsAre("b.mp3"), ElementsAre(), ElementsAre("A.mp3", "b.mp3", "c.mp3", "d.mp3")))
-        << "the burst was read once";
+    TempDir dir, outside;
+    Configuration configuration;
+    ListingWindow window;
+    std::optional<WorkerSet> workers;
+};
+
+TEST_F(FolderWatcherTest, NamesThatComeGoOrMoveChangeTheirRowsAndTheFolderIsReadOnce)
+{
+    writeFile(dir.file("b.mp3"), "");
+    writeFile(dir.file("c.mp3"), "");
+    writeFile(outside.file("moved in.MP3"), "");
+    start();
+    ASSERT_TRUE(window.waitForListOf(dir.path()));
+    writeFile(dir.file("A.mp3"), "");
+    writeFile(dir.file("notes.txt"), "");
+    fs::create_directory(dir.file("album.mp3"));
+    writeFile(dir.file("album.mp3/deep.mp3"), "");
+    fs::rename(outside.file("moved in.MP3"), dir.file("moved in.MP3"));
+    fs::rename(dir.file("b.mp3"), outside.file("b.mp3"));
+    fs::rename(dir.file("c.mp3"), dir.file("c.mp3.txt"));
+    fs::create_symlink(dir.file("album.mp3"), dir.file("link.mp3"));
+    ASSERT_TRUE(window.waitForListOf(dir.path()));
+    stop();
+    EXPECT_THAT(rowsOf(window.list), ElementsAreArray({"[album.mp3]", "[link.mp3]", "A.mp3", "moved in.MP3"}));
+    EXPECT_EQ(window.wholeReads, 1) << "only the start reads the folder whole";
+}
+
+// The kernel keeps so many events for a watch, and drops the rest: then nothing but a
+// whole read can tell what is in the folder.
+TEST_F(FolderWatcherTest, AfterTheKernelDroppedEventsTheFolderIsReadWholeAndNothingIsMissing)
+{
+    std::size_t most = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> most;
+    if (most == 0 || most > 100000)
+        GTEST_SKIP() << "the kernel keeps " << most << " events";
+    // The watch is set up, and its first read waits while more names come than
+    // the kernel keeps.
+    window.hold(true);
+    start();
+    ASSERT_TRUE(window.waitForHeld());
+    for (std::size_t i = 0; i <= most; ++i)
+        ::close(::open(dir.file(std::to_string(i) + ".mp3").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    window.hold(false);
+    ASSERT_TRUE(window.waitForListOf(dir.path()));
+    stop();
+    EXPECT_EQ(window.list.size(), most + 1);
+    EXPECT_EQ(window.wholeReads, 2);
 }
 
 } // namespace

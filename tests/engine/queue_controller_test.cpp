@@ -423,15 +423,5 @@ TEST_F(ControllerTest, AChosenFolderIsUsedAtOnceAndOneTheSettingsCannotKeepIsTol
     EXPECT_EQ(view.warnings.size(), 1u);
 }
 
-TEST_F(WhileATrackDownloads, TheFileListIsReadOnceWhileEachDownloadWrites)
-{
-    for (int track = 0; track < 2; ++track) {
-        controller.onFolderChanged();
-        controller.onFolderChanged();
-        theDownloaderReports({.outcome = Outcome::Done});
-    }
-    EXPECT_EQ(view.refreshes, std::vector<std::string>(2, "/music"));
-}
-
 } // namespace
 } // namespace qvr::test

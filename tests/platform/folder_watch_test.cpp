@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 using Event = FolderWatch::Event;
 using test::TempDir;
 using test::writeFile;
+using ::testing::UnorderedElementsAre;
 
 // What the changes so far amount to. The poke() behind them ends the wait also when the watch
 // missed them, so a fault shows as Poked instead of a hung test.
@@ -89,6 +90,28 @@ TEST(FolderWatch, EndsWithItsFolderOrWhenAnotherReplacesIt)
     ASSERT_TRUE(watch.watch(dir.file("moved/sub")));
     fs::remove_all(dir.file("moved"));
     EXPECT_TRUE(settle(watch) == Event::Changed && !watch.watching());
+}
+
+TEST(FolderWatch, TellsTheNamesThatCameOrWentInTheFolderItselfUntilItMoves)
+{
+    TempDir dir;
+    fs::create_directories(dir.file("music/sub"));
+    writeFile(dir.file("in"), "");
+    FolderWatch watch(FolderWatch::Limits {1, 0}, FolderWatch::Changes::Names);
+    ASSERT_TRUE(watch.watch(dir.file("music")));
+    writeFile(dir.file("music/a"), "");
+    std::ofstream(dir.file("music/a"), std::ios::app) << "written to";
+    fs::rename(dir.file("music/a"), dir.file("music/b"));
+    fs::rename(dir.file("in"), dir.file("music/in"));
+    writeFile(dir.file("music/sub/deep"), "");
+    fs::remove(dir.file("music/b"));
+    const FolderWatch::News news = watch.takeNews();
+    EXPECT_FALSE(news.whole);
+    EXPECT_THAT(news.names, UnorderedElementsAre("a", "b", "in"));
+    EXPECT_TRUE(watch.takeNews().names.empty()) << "each name is told once";
+    fs::rename(dir.file("music"), dir.file("moved"));
+    EXPECT_TRUE(watch.takeNews().whole);
+    EXPECT_FALSE(watch.watching());
 }
 
 } // namespace

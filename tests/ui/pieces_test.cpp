@@ -70,48 +70,32 @@ TEST(StoreAddresses, PercentOfAnyFigures)
         EXPECT_EQ(percentOf(done, total), percent) << done << " of " << total;
 }
 
-TEST(DownloadedFiles, ListsMp3EntriesOfTheFolderItselfSorted)
-{
-    test::TempDir dir;
-    for (const char* name : {"b.mp3", "a.mp3", "A.MP3", "c.txt", ".38 Special.mp3", "mp3", "a.mp3.part"})
-        test::writeFile(dir.file(name), "");
-    ::mkdir(dir.file("album.mp3").c_str(), 0755);
-    ::mkdir(dir.file("sub").c_str(), 0755);
-    test::writeFile(dir.file("sub/deep.mp3"), "");
-    // Case does not count, except between names that differ only in case.
-    EXPECT_EQ(scanDownloadedFiles(dir.path()),
-              (std::vector<std::string> {".38 Special.mp3", "[album.mp3]", "A.MP3", "a.mp3", "b.mp3"}));
-    EXPECT_TRUE(scanDownloadedFiles(dir.file("missing")).empty());
-}
-
-TEST(DownloadedFiles, SelectionIsFoundByPrefixFromTheSecondEntryRound)
-{
-    const std::vector<std::string> entries {"Song.mp3", "song.mp3 (2)", "Zed.mp3"};
-    for (const auto& [prefix, found] : {std::pair("SONG.MP3", 1), {"zed", 2}, {"gone", -1}})
-        EXPECT_EQ(findStringPrefix(entries, prefix, 0), found) << prefix << ": starts after the first entry";
-    EXPECT_EQ(findStringPrefix({"Song.mp3", "Zed.mp3"}, "song", 0), 0) << "wraps round";
-    EXPECT_EQ(findStringPrefix({}, "a", 0), -1);
-}
-
 // A new list changes only the rows that differ: the others, and a selection on them,
-// stay. A name that is not valid text shows as well as it can.
-TEST(DownloadedFiles, ANewListChangesOnlyTheRowsThatDiffer)
+// stay; and so do they when names come and go. A name that is not valid text shows
+// as well as it can.
+TEST(DownloadedFiles, ANewListOrNamesThatComeAndGoChangeOnlyTheirRows)
 {
     DownloadedFilesModel model;
-    std::vector<std::string> given {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+    model.measureWith([](std::string_view name) { return static_cast<int>(name.size()); });
+    FileList given {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
     model.show(given);
     const QPersistentModelIndex kept = model.index(2);
-    const std::vector<std::string> next {"[x.mp3]", "b.mp3", "bb.mp3", "c.mp3", "Caf\xe9.mp3"};
+    const FileList next {"[x.mp3]", "b.mp3", "bb.mp3", "c.mp3", "Caf\xe9.mp3"};
     given = next;
     model.show(given);
     EXPECT_EQ(model.entries(), next);
     EXPECT_EQ(kept.row(), 3);
     EXPECT_EQ(model.index(4).data().toString(), QStringLiteral("Caf\uFFFD.mp3"));
+    model.change({.gone = {"[x.mp3]", "b.mp3", "zz.mp3"}, .came = {"A longer name.mp3", "c.mp3"}});
+    EXPECT_EQ(model.entries(), (FileList {"A longer name.mp3", "bb.mp3", "c.mp3", "Caf\xe9.mp3"}));
+    EXPECT_EQ(kept.row(), 2);
+    EXPECT_EQ(model.widestRow(), 0);
+    model.change({.gone = {"A longer name.mp3"}});
+    EXPECT_EQ(model.widestRow(), 2) << "the widest of those left";
     // Too many places to move rows: the list is shown anew, all the same.
-    std::vector<std::string> many;
+    FileList many;
     for (int i = 0; i < 100; i += 3)
-        many.push_back(std::to_string(i) + ".mp3");
-    std::ranges::sort(many, listTextLess);
+        many.insert(std::to_string(i) + ".mp3");
     given = many;
     model.show(given);
     EXPECT_EQ(model.entries(), many);
