@@ -254,8 +254,9 @@ void QueueController::StartNextDownload()
     if (m_bDownloading || m_shared.m_bPaused || m_bResolverOffline)
         return;
     dropStaleRequests();
-    const std::int64_t index = nextDownload();
-    scheduleWaits();
+    const auto now = m_now();
+    const std::int64_t index = nextDownload(now);
+    scheduleWaits(now);
     // Every track waits out a pause after a failure of its own: the title of the last
     // one tried, at its 0 %, would read as a download under way.
     if (index < 0) {
@@ -289,9 +290,10 @@ void QueueController::StartNextResolve()
     // them, and behind those set aside.
     std::uint32_t index = m_nResolvedUnsaved;
     const RawEntryItem* next = m_rawEntries.GetAt(index);
-    for (; next && isWaiting(m_requestWaits, next->text); next = next->next.get())
+    const auto now = m_now();
+    for (; next && isWaiting(m_requestWaits, next->text, now); next = next->next.get())
         ++index;
-    scheduleWaits();
+    scheduleWaits(now);
     if (!next)
         return;
     if (index != m_nResolvedUnsaved) {
@@ -697,13 +699,13 @@ void QueueController::setAside(Waits& waits, const std::string& key)
     wait.until = m_now() + wait.pauses.after(key);
 }
 
-bool QueueController::isWaiting(const Waits& waits, const std::string& key) const
+bool QueueController::isWaiting(const Waits& waits, const std::string& key, std::chrono::steady_clock::time_point now)
 {
     const auto wait = waits.find(key);
-    return wait != waits.end() && wait->second.until > m_now();
+    return wait != waits.end() && wait->second.until > now;
 }
 
-void QueueController::scheduleWaits()
+void QueueController::scheduleWaits(std::chrono::steady_clock::time_point now)
 {
     std::erase_if(m_trackWaits, [&](const auto& wait) { return m_queue.FindAddress(wait.first) < 0; });
     std::erase_if(m_requestWaits, [&](const auto& wait) {
@@ -712,7 +714,6 @@ void QueueController::scheduleWaits()
                 return false;
         return true;
     });
-    const auto now = m_now();
     std::optional<std::chrono::steady_clock::time_point> earliest;
     for (const Waits* waits : {&m_trackWaits, &m_requestWaits}) {
         for (const auto& [key, wait] : *waits)
@@ -723,13 +724,13 @@ void QueueController::scheduleWaits()
         m_view.RetryWaitingAfter(std::chrono::ceil<std::chrono::milliseconds>(*earliest - now));
 }
 
-std::int64_t QueueController::nextDownload() const
+std::int64_t QueueController::nextDownload(std::chrono::steady_clock::time_point now) const
 {
     if (m_trackWaits.empty())
         return m_queue.IsEmpty() ? -1 : 0;
     std::int64_t index = 0;
     for (const QueueItem* item = m_queue.GetHead(); item; item = item->next.get(), ++index) {
-        if (!isWaiting(m_trackWaits, trackIdentity(item->url)))
+        if (!isWaiting(m_trackWaits, trackIdentity(item->url), now))
             return index;
     }
     return -1;
@@ -737,7 +738,7 @@ std::int64_t QueueController::nextDownload() const
 
 std::int64_t QueueController::inDownload() const
 {
-    return m_bDownloading ? m_queue.FindAddress(m_shared.m_strCurUrl) : nextDownload();
+    return m_bDownloading ? m_queue.FindAddress(m_shared.m_strCurUrl) : nextDownload(m_now());
 }
 
 void QueueController::moveRawEntry(std::uint32_t from, std::uint32_t to)

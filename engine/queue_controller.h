@@ -292,13 +292,16 @@ private:
     };
     using Waits = std::map<std::string, Wait, std::less<>>;
     void setAside(Waits& waits, const std::string& key);
-    [[nodiscard]] bool isWaiting(const Waits& waits, const std::string& key) const;
+    // Each decision takes the clock's time once, as `now`, for all it looks at: a wait
+    // that ended between two readings would be neither handed out nor scheduled.
+    [[nodiscard]] static bool isWaiting(const Waits& waits, const std::string& key,
+                                        std::chrono::steady_clock::time_point now);
     // Forgets what left the lists, and has the view call retryWaiting() when the
-    // earliest wait ends.
-    void scheduleWaits();
-    // The index of the track to download next, the first that does not wait; -1
-    // when none.
-    [[nodiscard]] std::int64_t nextDownload() const;
+    // earliest wait after `now` ends.
+    void scheduleWaits(std::chrono::steady_clock::time_point now);
+    // The index of the track to download next, the first that does not wait at `now`;
+    // -1 when none.
+    [[nodiscard]] std::int64_t nextDownload(std::chrono::steady_clock::time_point now) const;
     // The track that Remove asks about: the one handed to the downloader, or while
     // none is, the one it gets next; -1 when none.
     [[nodiscard]] std::int64_t inDownload() const;

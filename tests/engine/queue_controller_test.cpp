@@ -122,6 +122,21 @@ TEST_F(ControllerTest, ATrackSetAsideIsTriedAgainWhenItsGrowingPauseEndsOrOnResu
     EXPECT_THAT(gates.handed, ElementsAre("download", "download", "download"));
 }
 
+// The window's timer may come a moment before the wait ends, and time goes on while
+// the controller looks: the track still has a way back.
+TEST_F(ControllerTest, ARetryThatComesAsTheWaitEndsLeavesTheTrackATimerOrTheDownloader)
+{
+    givenAQueue({"A"});
+    controller.StartNextDownload();
+    theDownloaderReports({.outcome = Outcome::SetAside});
+    // The wait ends within the last millisecond of the pause asked for.
+    now += view.waitRetry.value() - std::chrono::milliseconds(1);
+    clockStep = std::chrono::milliseconds(1);
+    view.waitRetry.reset();
+    controller.retryWaiting();
+    EXPECT_TRUE(gates.handed.size() == 2 || view.waitRetry.has_value());
+}
+
 TEST_F(ControllerTest, ARequestSetAsideHoldsNeitherTheRequestsBehindItNorTheDownloadsAndResumeAsksAgain)
 {
     controller.LoadRawQueue();

@@ -149,12 +149,13 @@ protected:
     std::vector<std::string> folderWrites;
     SettingResult folderWriteResult = SettingResult::ok();
     std::chrono::steady_clock::time_point now;  // the controller's clock, moved by the test
+    std::chrono::microseconds clockStep {0};     // and by this much more at each reading
     QueueController controller {view, gates, shared, store,
                                 [this](const std::string& folder) {
                                     folderWrites.push_back(folder);
                                     return folderWriteResult;
                                 },
-                                [this] { return now; }};
+                                [this] { return std::exchange(now, now + clockStep); }};
 };
 
 // Three tracks queued, the first downloading.
