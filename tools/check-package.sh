@@ -44,7 +44,8 @@ libraries="$root/usr/lib/quavero"
 check_library() {
   if [ ! -f "$libraries/$1" ]; then
     echo "no /usr/lib/quavero/$1 in the package" >&2; failed=1
-  elif ! ldd "$libraries/$1" | grep -q "^\s*$2 => /"; then
+  # Whole before it is searched: grep -q would end ldd with a broken pipe.
+  elif ! linked=$(ldd "$libraries/$1") || ! grep -q "^\s*$2 => /" <<<"$linked"; then
     echo "ldd on /usr/lib/quavero/$1 does not name $2" >&2; failed=1
   fi
 }
