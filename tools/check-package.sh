@@ -34,7 +34,8 @@ echo "== dependencies"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "$depends"
 for package in libqt6widgets6 libqt6webenginewidgets6 libcurl4; do
-  grep -qE "(^|[ ,|])$package( |,|$)" <<<"$depends" || { echo "Depends lacks $package" >&2; failed=1; }
+  # Debian 13 renamed some libraries for 64-bit time (libcurl4t64).
+  grep -qE "(^|[ ,|])$package(t64)?( |,|$)" <<<"$depends" || { echo "Depends lacks $package" >&2; failed=1; }
 done
 
 # The program's window part, as the distribution's tools see it.
