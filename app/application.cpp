@@ -10,7 +10,7 @@
 #include "platform/exe_version.h"
 #include "platform/failure_log.h"
 #include "platform/handoff.h"
-#include "platform/memory_library.h"
+#include "platform/loaded_library.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "res/strings.h"
@@ -89,9 +89,9 @@ std::string storeHostFromEnvironment()
     return std::string(defaultStoreHost());
 }
 
-AppEnvironment AppEnvironment::fromProcess(std::string_view guiImage)
+AppEnvironment AppEnvironment::fromProcess(LibrarySource gui)
 {
-    return AppEnvironment {{qvr::hivePath(), runtimeDirectory(), storeHostFromEnvironment(), {}}, guiImage};
+    return AppEnvironment {{qvr::hivePath(), runtimeDirectory(), storeHostFromEnvironment(), {}}, std::move(gui)};
 }
 
 CquaveromfcApp::CquaveromfcApp(AppEnvironment environment)
@@ -415,10 +415,10 @@ std::string CquaveromfcApp::KeepRequestForLater()
             + "): open its file again once the window can open";
 }
 
-int CquaveromfcApp::Probe(std::string_view guiImage)
+int CquaveromfcApp::Probe(const LibrarySource& guiLibrary)
 {
     std::string error;
-    const auto gui = MemoryLibrary::load(kGuiLibraryName, guiImage, error);
+    const auto gui = LoadedLibrary::load(guiLibrary, error);
     const auto version = gui ? readFileVersion(modulePath()) : std::nullopt;
     if (gui && !gui->symbol(kGuiEntryName))
         error = "the window part has no entry";
@@ -449,7 +449,7 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
     if (!displayNamed(commandLine.m_strPlatform))
         return NoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
     std::string error;
-    const auto gui = MemoryLibrary::load(kGuiLibraryName, m_environment.guiImage, error);
+    const auto gui = LoadedLibrary::load(m_environment.gui, error);
     const auto entry = gui ? reinterpret_cast<GuiEntry>(gui->symbol(kGuiEntryName)) : nullptr;
     if (!entry) {
         // The window part needs libraries that this machine may lack or have broken

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/loaded_library.h"
 #include "platform/named_mutex.h"
 #include "engine/configuration.h"
 
@@ -24,11 +25,11 @@ bool displayNamed(const std::string& platformOption);
 // system (the configuration, whose settings the start then reads), and its window.
 struct AppEnvironment {
     Configuration configuration;
-    std::string_view guiImage {};           // the window library the executable carries
+    LibrarySource gui {};                   // the window library
     // How long a second start waits for the running instance to show its window.
     std::chrono::milliseconds windowWait {10000};
 
-    static AppEnvironment fromProcess(std::string_view guiImage);
+    static AppEnvironment fromProcess(LibrarySource gui);
 };
 
 // The process: decides at start-up whether it installs, hands its request to the
@@ -63,7 +64,7 @@ public:
     // (the library it carries loads and has its entry) and reads its own version,
     // without opening a window or touching the settings, the queues, the instance
     // lock or the runtime folder. 0, or kExitProbeFailed with one line on stderr.
-    static int Probe(std::string_view guiImage);
+    static int Probe(const LibrarySource& gui);
 
     // The whole life of the process. Always false: there is nothing to run after it.
     bool InitInstance(int argc, char** argv);

@@ -1,6 +1,6 @@
 /* The window part of the program, a shared library built beside it, carried inside
    the executable so that the program is one file. It is loaded from memory only
-   when a window opens (see MemoryLibrary), so a start that hands its request over
+   when a window opens (see LoadedLibrary), so a start that hands its request over
    never touches these bytes nor loads the GUI framework. */
 
     .section .rodata.quavero_gui, "a", @progbits

@@ -1,5 +1,5 @@
 /* The web view and Qt WebEngine, a shared library carried inside the window library
-   and loaded from memory only when the radio page is to be shown (see MemoryLibrary):
+   and loaded from memory only when the radio page is to be shown (see LoadedLibrary):
    a window without the page never loads the web engine. */
 
     .section .rodata.quavero_web, "a", @progbits

@@ -8,7 +8,7 @@
 #include "controls/web_view.h"
 #include "engine/request_inbox.h"
 #include "platform/http.h"
-#include "platform/memory_library.h"
+#include "platform/loaded_library.h"
 #include "platform/paths.h"
 #include "res/strings.h"
 #include "ui/main_window.h"
@@ -21,13 +21,27 @@
 #include <cstdlib>
 #include <vector>
 
+#ifndef QVR_WINDOW_LIBRARY_FOLDER
 // The web library inside this one (embedded_web.S).
 extern "C" const char qvr_web_image_begin[];
 extern "C" const char qvr_web_image_end[];
+#endif
 
 namespace qvr {
 
 namespace {
+
+// Carried inside this library, or, in a distribution's build, a file beside it.
+LibrarySource webLibrary()
+{
+#ifdef QVR_WINDOW_LIBRARY_FOLDER
+    return {kWebLibraryName, {}, installedLibraryPath(QVR_WINDOW_LIBRARY_FOLDER, kWebLibraryName)};
+#else
+    return {kWebLibraryName,
+            std::string_view(qvr_web_image_begin, static_cast<std::size_t>(qvr_web_image_end - qvr_web_image_begin)),
+            {}};
+#endif
+}
 
 // Loads the web library when first asked, and again on a later ask when it failed:
 // a click on the radio prompt tries again. Lives as long as the window.
@@ -37,10 +51,8 @@ public:
     {
         if (!m_library) {
             prepareWebEngineLoad();
-            const std::string_view image(qvr_web_image_begin,
-                                         static_cast<std::size_t>(qvr_web_image_end - qvr_web_image_begin));
             std::string error;
-            m_library = MemoryLibrary::load(kWebLibraryName, image, error);
+            m_library = LoadedLibrary::load(webLibrary(), error);
             // Qt WebEngine may be missing or broken on this machine; the window
             // goes on with its prompt.
             if (!m_library)
@@ -51,7 +63,7 @@ public:
     }
 
 private:
-    std::optional<MemoryLibrary> m_library;
+    std::optional<LoadedLibrary> m_library;
 };
 
 int runGui(const Configuration& startConfiguration, int argc, char** argv, std::string& noDisplay)

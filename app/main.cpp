@@ -1,7 +1,9 @@
 #include "app/application.h"
 #include "app/command_line.h"
+#include "app/gui_entry.h"
 #include "platform/exe_version.h"
 #include "platform/failure_log.h"
+#include "platform/loaded_library.h"
 #include "platform/paths.h"
 #include "platform/update_trial.h"
 #include "res/strings.h"
@@ -12,9 +14,28 @@
 #include <cstdio>
 #include <cstring>
 
+#ifndef QVR_WINDOW_LIBRARY_FOLDER
 // The window library inside the executable (embedded_gui.S).
 extern "C" const char qvr_gui_image_begin[];
 extern "C" const char qvr_gui_image_end[];
+#endif
+
+namespace {
+
+// The single-file build carries its window library; a distribution's build installs
+// it as a file of its own beside the program, where the distribution's tools see it.
+qvr::LibrarySource windowLibrary()
+{
+#ifdef QVR_WINDOW_LIBRARY_FOLDER
+    return {qvr::kGuiLibraryName, {}, qvr::installedLibraryPath(QVR_WINDOW_LIBRARY_FOLDER, qvr::kGuiLibraryName)};
+#else
+    return {qvr::kGuiLibraryName,
+            std::string_view(qvr_gui_image_begin, static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin)),
+            {}};
+#endif
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -25,11 +46,9 @@ int main(int argc, char** argv)
     qvr::parseCommandLine(argc, argv, commandLine);
     if (const auto status = qvr::answerInformationSwitches(commandLine, qvr::modulePath()))
         return *status;
-    const std::string_view guiImage(qvr_gui_image_begin,
-                                    static_cast<std::size_t>(qvr_gui_image_end - qvr_gui_image_begin));
     // Before anything else: the probe reads and writes nothing that a start shares.
     if (commandLine.m_bProbe)
-        return qvr::CquaveromfcApp::Probe(guiImage);
+        return qvr::CquaveromfcApp::Probe(windowLibrary());
     // Then, before anything that can fail, the trial of a new version: its watch, and
     // the mark that tells later starts how this one ended.
     const std::string executable = qvr::modulePath();
@@ -44,7 +63,7 @@ int main(int argc, char** argv)
                      trial.version().c_str(), std::strerror(errno));
         return qvr::CquaveromfcApp::kExitNoWindow;
     }
-    auto environment = qvr::AppEnvironment::fromProcess(guiImage);
+    auto environment = qvr::AppEnvironment::fromProcess(windowLibrary());
     environment.configuration.trial = &trial;
     qvr::CquaveromfcApp app(std::move(environment));
     app.InitInstance(argc, argv);

@@ -187,6 +187,26 @@ TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusi
     EXPECT_EQ(countEntries(home + "/.config/quavero"), 1u) << "no draft is left beside it";
 }
 
+// A distribution's build has its window library as a file in lib/quavero/ beside bin/.
+TEST_F(FirstStart, ABuildWithItsWindowLibraryAsAFileOpensItFromBesideTheProgram)
+{
+    m_store.addTrack({"t", "t", 20000, 5});
+    ChildProcess program({QVR_SHARED_WINDOW_EXECUTABLE, request("t.qvr", "track=t\r\n")}, environment());
+    EXPECT_TRUE(tracksArrive({{"t", 20000}}));
+}
+
+TEST_F(FirstStart, ABuildWithoutItsWindowLibraryFileSaysWhichFileItLacksAndKeepsTheRequest)
+{
+    const std::string program = m_dir.file("install/quavero");
+    copyExecutable(QVR_SHARED_WINDOW_EXECUTABLE, program);
+    std::string output;
+    EXPECT_EQ(runProcess({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", program, request("t.qvr", "track=t\r\n")},
+                         environment(), &output),
+              CquaveromfcApp::kExitNoWindow);
+    EXPECT_NE(output.find(resolvedPath(m_dir.path()) + "/lib/quavero/libquavero-gui.so"), std::string::npos) << output;
+    EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=t\r\n");
+}
+
 // What second starts handed to an instance killed before it took them comes first, as it came.
 TEST_F(FirstStart, RequestsLeftInTheInboxComeInTheOrderTheyCameBeforeTheStartsOwn)
 {
