@@ -85,8 +85,7 @@ public:
     {
         for (m_display = 4100; m_display < 4200; ++m_display) {
             m_listener = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-            sockaddr_un address {};
-            address.sun_family = AF_UNIX;
+            sockaddr_un address {.sun_family = AF_UNIX, .sun_path = {}};
             const std::string name = "/tmp/.X11-unix/X" + std::to_string(m_display);
             std::memcpy(address.sun_path + 1, name.data(), name.size());
             const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
@@ -110,21 +109,19 @@ private:
             std::array<unsigned char, 12> setup {};  // no authorization follows from a client without a cookie
             if (::recv(client.get(), setup.data(), setup.size(), MSG_WAITALL) != 12)
                 continue;
-            // The setup answer: success with no screen to the first; failure, with a
-            // four-letter reason, to the others.
-            const std::vector<unsigned char> answer = m_accepted.empty()
-                ? std::vector<unsigned char> {1, 0, 11, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0xff, 0xff, 0x1f, 0, 0, 0, 0, 0,
-                                              0, 0, 0xff, 0xff, 0, 0, 0, 0, 32, 32, 8, 255, 0, 0, 0, 0}
-                : std::vector<unsigned char> {0, 4, 11, 0, 0, 0, 1, 0, 'g', 'o', 'n', 'e'};
-            if (::send(client.get(), answer.data(), answer.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(answer.size())
-                && m_accepted.empty())
-                m_accepted.push_back(std::move(client));
+            // The setup's answer: success without a screen to the first, failure ("gone") to the others.
+            const std::vector<unsigned char> answer = m_first
+                ? std::vector<unsigned char> {0, 4, 11, 0, 0, 0, 1, 0, 'g', 'o', 'n', 'e'}
+                : std::vector<unsigned char> {1, 0, 11, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0xff, 0xff, 0x1f, 0, 0, 0, 0, 0,
+                                              0, 0, 0xff, 0xff, 0, 0, 0, 0, 32, 32, 8, 255, 0, 0, 0, 0};
+            if (::send(client.get(), answer.data(), answer.size(), MSG_NOSIGNAL) > 0 && !m_first)
+                m_first = std::move(client);
         }
     }
 
     int m_display = 0;
     UniqueFd m_listener;
-    std::vector<UniqueFd> m_accepted;
+    UniqueFd m_first;  // kept open, as the display check's connection is
     std::thread m_thread;
 };
 
