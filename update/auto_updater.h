@@ -114,8 +114,9 @@ struct UpdaterEnvironment {
     // Once true, every wait ends at once and nothing is noted (the window ends, say);
     // null: never.
     std::function<bool()> stopped;
-    // A larger new program is refused unread.
-    std::uint64_t largestProgram = std::uint64_t(64) << 20;
+    // A larger new program is refused unread: far above any build of the program (a
+    // release is about 2 MiB, one with sanitizers about 70), far below a disk's room.
+    std::uint64_t largestProgram = std::uint64_t(256) << 20;
     // Names the published version whose program was refused or cancelled; empty:
     // "refused-version" in the program's cache folder.
     std::string refusedNote;
