@@ -19,6 +19,15 @@ const QString kOpenFolder = QStringLiteral("Open Folder");
 
 FreedesktopNotices::FreedesktopNotices(BusSource bus, QObject* parent) : QObject(parent), m_busSource(std::move(bus)) {}
 
+FreedesktopNotices::~FreedesktopNotices()
+{
+    // Qt's D-Bus thread would otherwise undo the signal's connection itself once this
+    // object goes, looking at it from that thread while it is being destroyed here.
+    if (m_bus)
+        static_cast<void>(m_bus->disconnect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
+                                            SLOT(onActionInvoked(uint, QString))));
+}
+
 void FreedesktopNotices::notify(const QString& summary, std::function<void()> openFolder)
 {
     if (!m_bus) {

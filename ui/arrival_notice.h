@@ -29,6 +29,9 @@ class FreedesktopNotices final : public QObject, public DesktopNotices {
 public:
     using BusSource = std::function<QDBusConnection()>;
     explicit FreedesktopNotices(BusSource bus = &QDBusConnection::sessionBus, QObject* parent = nullptr);
+    ~FreedesktopNotices() override;
+    FreedesktopNotices(const FreedesktopNotices&) = delete;
+    FreedesktopNotices& operator=(const FreedesktopNotices&) = delete;
 
     void notify(const QString& summary, std::function<void()> openFolder) override;
 
