@@ -157,6 +157,8 @@ void CquaveromfcDlg::ScheduleLaterUpdate()
     if (!m_laterUpdate) {
         m_laterUpdate.reset(new LaterUpdate(m_waysOut.prompts(), this));
         m_laterUpdate->next.setSingleShot(true);
+        // A store's Retry-After is a floor, and a coarse timer may fire 5 % early.
+        m_laterUpdate->next.setTimerType(Qt::PreciseTimer);
         connect(&m_laterUpdate->next, &QTimer::timeout, this, [this] { RunLaterUpdate(); });
     }
     m_laterUpdate->next.start(*after);
