@@ -502,8 +502,9 @@ FileResult TrackMarks::writeRecord(int fd, const std::string& path, const Mark& 
         }
         if (!writeAll(record.get(), line) || ::fdatasync(record.get()) != 0) {
             const FileResult failed = FileResult::fromErrno();
-            // What a failed write left of the line would only be dropped by the next.
-            static_cast<void>(::ftruncate(record.get(), static_cast<off_t>(size)));
+            // What a failed write left of the line would only be dropped by the next, which
+            // cuts a torn last line anyway: a failure here changes nothing.
+            [[maybe_unused]] const int cut = ::ftruncate(record.get(), static_cast<off_t>(size));
             return failed;
         }
         // A record made just now must keep its name through a power cut, as the mark.
