@@ -99,7 +99,7 @@ CquaveromfcApp::CquaveromfcApp(AppEnvironment environment)
 {
 }
 
-bool CquaveromfcApp::InitInstance(int argc, char** argv)
+bool CquaveromfcApp::InitInstance(const CMyCommandLineInfo& cmdInfo)
 {
     const bool otherInstance = DetectOtherInstance();
 
@@ -114,9 +114,6 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
     // those of a first start: a request must be kept somewhere, and never in
     // whatever folder the program happened to be started from.
     useDefaultQueueFiles(m_environment.configuration.strings, FirstRunFolders::queuesFromEnvironment());
-
-    CMyCommandLineInfo cmdInfo;
-    parseCommandLine(argc, argv, cmdInfo);
 
     std::string fileName = cmdInfo.m_strFileName;
     if (fileName.find(loadString(IDS_REQUEST_MARKER)) == std::string::npos)
@@ -176,7 +173,7 @@ bool CquaveromfcApp::InitInstance(int argc, char** argv)
 
     m_startPath = StartPath::MainWindow;
     m_environment.configuration.queueOwner = m_queueLock && m_queueLock->owned() ? &*m_queueLock : nullptr;
-    m_exitStatus = RunMainWindow(argc, argv);
+    m_exitStatus = RunMainWindow(cmdInfo);
     return false;
 }
 
@@ -442,10 +439,8 @@ int CquaveromfcApp::NoDisplay(const std::string& why)
     return kExitNoWindow;
 }
 
-int CquaveromfcApp::RunMainWindow(int argc, char** argv)
+int CquaveromfcApp::RunMainWindow(const CMyCommandLineInfo& commandLine)
 {
-    CMyCommandLineInfo commandLine;
-    parseCommandLine(argc, argv, commandLine);
     if (!displayNamed(commandLine.m_strPlatform))
         return NoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
     std::string error;
@@ -461,7 +456,7 @@ int CquaveromfcApp::RunMainWindow(int argc, char** argv)
         return kExitNoWindow;
     }
     std::string noDisplay;
-    const int status = entry(&m_environment.configuration, argc, argv, &noDisplay);
+    const int status = entry(&m_environment.configuration, &commandLine, &noDisplay);
     if (status == kGuiNoDisplayRequestKept) {
         std::fprintf(stderr, "quavero: no display to open the window on (%s); the request is kept for the next start\n",
                      noDisplay.c_str());

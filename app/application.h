@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/command_line.h"
 #include "platform/loaded_library.h"
 #include "platform/named_mutex.h"
 #include "engine/configuration.h"
@@ -66,8 +67,9 @@ public:
     // lock or the runtime folder. 0, or kExitProbeFailed with one line on stderr.
     static int Probe(const LibrarySource& gui);
 
-    // The whole life of the process. Always false: there is nothing to run after it.
-    bool InitInstance(int argc, char** argv);
+    // The whole life of the process, on the command line main parsed. Always false:
+    // there is nothing to run after it.
+    bool InitInstance(const CMyCommandLineInfo& commandLine);
 
     StartPath startPath() const noexcept { return m_startPath; }
     const Configuration& configuration() const noexcept { return m_environment.configuration; }
@@ -77,7 +79,7 @@ public:
 
 protected:
     // Starts the GUI framework and runs the main window to its end; the exit status.
-    virtual int RunMainWindow(int argc, char** argv);
+    virtual int RunMainWindow(const CMyCommandLineInfo& commandLine);
 
 private:
     using Clock = std::chrono::steady_clock;

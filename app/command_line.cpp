@@ -66,6 +66,8 @@ void parseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& inf
         if (info.m_strUsageError.empty())
             info.m_strUsageError = std::move(why);
     };
+    if (argc > 0 && argv[0])
+        info.m_programName = argv[0];
     bool switches = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];

@@ -14,13 +14,16 @@ constexpr int kExitUsage = 64;
 // switch is the file name, and the program's own switches set flags. A switch that
 // starts with "-" and is not one of them makes the command line one the program
 // does not take; other "/" switches (the ones a Windows shell adds) have no effect.
-// After "--" every argument is a path.
+// After "--" every argument is a path. Parsed once, at the start of main, and handed
+// down as it is: to the start-up, and across to the window library.
 class CMyCommandLineInfo {
 public:
     // Called once per argument, left to right. For a switch, `param` is the text
     // after its leading "/", "-" or "--".
     void ParseParam(std::string_view param, bool bFlag, bool bLast);
 
+    // The name the program was started by (argv[0]), which Qt is given as its own.
+    std::string m_programName;
     int m_bInstall = 0;
     int m_bSwitch = 0;
     bool m_bHelp = false;     // --help, -h
@@ -39,7 +42,7 @@ public:
 // no other "/": "/install" is a switch, "/home/me/a.qvr" a path.
 bool isSwitchArgument(std::string_view argument);
 
-// Feeds every argument after the program name to `info`.
+// Feeds every argument after the program name to `info`, and keeps the program name.
 void parseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& info);
 
 // What --help prints.

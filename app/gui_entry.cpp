@@ -66,10 +66,8 @@ private:
     std::optional<LoadedLibrary> m_library;
 };
 
-int runGui(const Configuration& startConfiguration, int argc, char** argv, std::string& noDisplay)
+int runGui(const Configuration& startConfiguration, const CMyCommandLineInfo& commandLine, std::string& noDisplay)
 {
-    CMyCommandLineInfo commandLine;
-    parseCommandLine(argc, argv, commandLine);
     // Before Qt, which would abort on a platform it cannot open.
     std::string platform = commandLine.m_strPlatform;
     DisplayHold display;
@@ -91,7 +89,7 @@ int runGui(const Configuration& startConfiguration, int argc, char** argv, std::
     // one of its options for the option. The platform goes on its command line rather
     // than into the environment, which the programs the window starts (the desktop's
     // opener) would inherit.
-    std::vector<std::string> qtArguments {argc > 0 ? argv[0] : "quavero"};
+    std::vector<std::string> qtArguments {commandLine.m_programName.empty() ? "quavero" : commandLine.m_programName};
     if (!platform.empty())
         qtArguments.insert(qtArguments.end(), {"-platform", platform});
     if (!commandLine.m_strSession.empty())
@@ -161,8 +159,9 @@ int runGui(const Configuration& startConfiguration, int argc, char** argv, std::
 } // namespace
 } // namespace qvr
 
-extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Configuration* configuration, int argc,
-                                                                 char** argv, std::string* noDisplay)
+extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Configuration* configuration,
+                                                                 const qvr::CMyCommandLineInfo* commandLine,
+                                                                 std::string* noDisplay)
 {
-    return qvr::runGui(*configuration, argc, argv, *noDisplay);
+    return qvr::runGui(*configuration, *commandLine, *noDisplay);
 }

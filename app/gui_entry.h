@@ -5,6 +5,7 @@
 // a window opens, so that a start that only hands its request over does not load
 // the GUI framework at all.
 
+#include "app/command_line.h"
 #include "engine/configuration.h"
 
 #include <string>
@@ -25,9 +26,12 @@ constexpr int kGuiNoDisplay = -1;
 constexpr int kGuiNoDisplayRequestKept = -2;
 
 // Starts the GUI framework and runs the main window to its end; the process's exit
-// status. When a worker does not end, the process ends in there, with
-// kExitWorkersStuck. kGuiNoDisplay, with what stands in the way in `noDisplay` and
-// nothing else done, when the window cannot open (or kGuiNoDisplayRequestKept).
-using GuiEntry = int (*)(const Configuration* configuration, int argc, char** argv, std::string* noDisplay);
+// status. `commandLine` is the one main parsed: Qt gets its options from it, and
+// nothing on this side reads the arguments again. When a worker does not end, the
+// process ends in there, with kExitWorkersStuck. kGuiNoDisplay, with what stands in
+// the way in `noDisplay` and nothing else done, when the window cannot open (or
+// kGuiNoDisplayRequestKept).
+using GuiEntry = int (*)(const Configuration* configuration, const CMyCommandLineInfo* commandLine,
+                         std::string* noDisplay);
 
 } // namespace qvr

@@ -66,7 +66,7 @@ int main(int argc, char** argv)
     auto environment = qvr::AppEnvironment::fromProcess(windowLibrary());
     environment.configuration.trial = &trial;
     qvr::CquaveromfcApp app(std::move(environment));
-    app.InitInstance(argc, argv);
+    app.InitInstance(commandLine);
     // Any other end, the process's own or a kill, counts against a version on trial.
     if (app.exitStatus() == 0)
         trial.endAsAsked();

@@ -28,7 +28,7 @@ public:
     using CquaveromfcApp::CquaveromfcApp;
 
 protected:
-    int RunMainWindow(int, char**) override { return 0; }
+    int RunMainWindow(const CMyCommandLineInfo&) override { return 0; }
 };
 
 class Startup : public ::testing::Test {
@@ -63,7 +63,9 @@ protected:
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        EXPECT_FALSE(app.InitInstance(static_cast<int>(args.size()), argv.data()));
+        CMyCommandLineInfo commandLine;
+        parseCommandLine(static_cast<int>(args.size()), argv.data(), commandLine);
+        EXPECT_FALSE(app.InitInstance(commandLine));
         return app;
     }
     // Another instance of the program, as far as this process can tell.

@@ -13,8 +13,9 @@
 #include <string>
 #include <thread>
 
-extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Configuration* configuration, int argc,
-                                                                 char** argv, std::string* noDisplay)
+extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Configuration* configuration,
+                                                                 const qvr::CMyCommandLineInfo* commandLine,
+                                                                 std::string* noDisplay)
 {
     const char* how = std::getenv("QVR_TEST_MISBEHAVE");
     const std::string misbehaviour = how ? how : "";
@@ -29,5 +30,5 @@ extern "C" __attribute__((visibility("default"))) int qvr_run_gui(const qvr::Con
         }).detach();
     void* window = ::dlopen(QVR_REAL_GUI_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     const auto entry = window ? reinterpret_cast<qvr::GuiEntry>(::dlsym(window, qvr::kGuiEntryName)) : nullptr;
-    return entry ? entry(configuration, argc, argv, noDisplay) : 2;
+    return entry ? entry(configuration, commandLine, noDisplay) : 2;
 }
