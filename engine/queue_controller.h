@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/entry_list.h"
+#include "engine/queue_files.h"
 #include "engine/queue_item.h"
 #include "engine/reports.h"
 #include "engine/request_inbox.h"
@@ -22,59 +23,6 @@
 namespace qvr {
 
 struct WorkerShared;
-
-// Where the two lists are kept between runs (engine/queue_files.h on disk). Each call
-// says whether it worked; a failed save leaves what was kept as it was.
-class QueueStore {
-public:
-    enum class File { DownloadQueue, RawQueue };
-
-    virtual ~QueueStore() = default;
-    [[nodiscard]] virtual FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) = 0;
-    [[nodiscard]] virtual FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) = 0;
-    [[nodiscard]] virtual FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) = 0;
-    [[nodiscard]] virtual FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) = 0;
-    // One more raw entry behind those kept, without the list in memory.
-    [[nodiscard]] virtual FileResult appendRawQueue(std::string_view text) = 0;
-    // The folder that holds `file`, as the user would look for it.
-    virtual std::string folderOf(File file) const = 0;
-};
-
-// The queue files at the paths of the settings. A file that was there but could not
-// be read at the start is never written over: what it holds is not what the lists
-// hold. A folder of theirs that is gone is made again.
-class QueueFiles final : public QueueStore {
-public:
-    QueueFiles(std::string downloadQueuePath, std::string rawQueuePath);
-    [[nodiscard]] FileResult LoadDownloadQueue(EntryList<QueueItem>& queue) override;
-    [[nodiscard]] FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue) override;
-    [[nodiscard]] FileResult LoadRawQueue(EntryList<RawEntryItem>& entries) override;
-    [[nodiscard]] FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries) override;
-    [[nodiscard]] FileResult appendRawQueue(std::string_view text) override;
-    std::string folderOf(File file) const override;
-
-    // Removes the temporary files that saves of a killed process left.
-    void removeLeftTemporaries() const;
-
-private:
-    // One of the two files: where it is, and why it could not be read at the start
-    // (0: it could, or it was not there).
-    struct KeptFile {
-        std::string path;
-        int unread = 0;
-    };
-    template <class List>
-    [[nodiscard]] static FileResult loadFile(KeptFile& file, List& list, FileResult (*load)(List&, const std::string&));
-    template <class List>
-    [[nodiscard]] static FileResult saveFile(const KeptFile& file, const List& list,
-                                         FileResult (*save)(const List&, const std::string&));
-    // Runs `save` once more after making the file's folder, when that is gone.
-    template <class Write>
-    [[nodiscard]] static FileResult saveMakingFolder(const std::string& path, Write save);
-
-    KeptFile m_downloadQueue;
-    KeptFile m_rawQueue;
-};
 
 // What the queue decisions show the user and ask of them. The main window draws it;
 // tests write it down.

@@ -2,6 +2,7 @@
 
 #include "engine/configuration.h"
 #include "engine/queue_controller.h"
+#include "engine/queue_files.h"
 #include "engine/worker_set.h"
 #include "ui/window_environment.h"
 
