@@ -123,32 +123,32 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // What the update's hand-over asks of the window (self_update.cpp).
+    // What the update's hand-over asks of the window (main_window_update.cpp).
     void PostTakenOver() override;
     void PublishAgain() override;
     void TellUndone() override;
     void ComeBack() override;
 
     // The update asked again while the window runs, when the start's check got no
-    // answer in time or was asked to wait (self_update.cpp). After an install there the
-    // window hides, its workers end, and then the new version starts.
+    // answer in time or was asked to wait (main_window_update.cpp). After an install
+    // there the window hides, its workers end, and then the new version starts.
     void ScheduleLaterUpdate();
     void RunLaterUpdate();
     void LaterUpdateEnded(SelfUpdateOutcome outcome);
     void StartInstalledVersion();
 
-    // The start and the end (window_lifecycle.cpp). The window's whole start once it
-    // is not handing over:
+    // The start and the end (main_window_lifecycle.cpp). The window's whole start once
+    // it is not handing over:
     void StartNormally();
     void StartWorkers();
     bool LetWorkersGo();
     void PostNcDestroy();
 
-    // The look (window_look.cpp): the controls made and their first state.
+    // The look (main_window_look.cpp): the controls made and their first state.
     void SetUpLook();
     void SetUpControls();
 
-    // The user's commands bound to their controls (commands.cpp).
+    // The user's commands bound to their controls (main_window_commands.cpp).
     void ConnectCommands();
 
     // What the queue decisions show (main_window.cpp).
