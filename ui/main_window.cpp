@@ -41,7 +41,10 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
         m_pump->PostMessage(WM_SWITCH_QUIT, 0, message.lParam);
         return 1;
     case WM_TAKEN_OVER:
-        return m_handover.onTakenOver() ? 1 : 0;
+        if (!m_handover.onTakenOver())
+            return 0;
+        m_pump->PostMessage(WM_TAKEN_OVER, 0, 0);
+        return 1;
     case WM_COPYDATA: {
         // A request is one line, as a request file's first line is: what follows
         // a line end could never be kept, and would cost the request itself.

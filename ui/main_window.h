@@ -52,7 +52,7 @@ struct HandoffMessage;
 // dropped on its queue list come to it as to any DropTarget. Later starts reach it
 // through its WindowPublication; an update's road through the start is its
 // UpdateHandover's.
-class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView, private HandoverWindow {
+class CquaveromfcDlg : public CDialogSK, public DropTarget, private QueueView {
     Q_OBJECT
 
 public:
@@ -73,8 +73,6 @@ public:
     bool OnInitDialog();
     bool EndWindow();
 
-    // The update step of the start; true when a newer executable was installed.
-    bool RunSelfUpdate();
     // Refuses to show the window while an update keeps it hidden.
     void setVisible(bool visible) override;
     void done(int result) override;
@@ -123,11 +121,12 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    // What the update's hand-over asks of the window (main_window_update.cpp).
-    void PostTakenOver() override;
-    void PublishAgain() override;
-    void TellUndone() override;
-    void ComeBack() override;
+    // The update step of the start, with the window's boxes (main_window_update.cpp).
+    UpdateHandover::Next RunSelfUpdate();
+    // What the window does when its hand-over says so: the box that says the update
+    // was undone, and the window's whole start, shown, as if no update had come.
+    void TellUndone();
+    void ComeBack();
 
     // The update asked again while the window runs, when the start's check got no
     // answer in time or was asked to wait (main_window_update.cpp). After an install

@@ -27,8 +27,13 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_work(*m_pump, *this, configuration, m_environment),
       m_publication(configuration),
       // The update's environment is the hand-over's from here on: one copy, not two.
-      m_handover(*this, configuration, std::move(m_environment.selfUpdate), m_environment.handedOverLimit)
+      m_handover(configuration, m_publication, std::move(m_environment.selfUpdate), m_environment.handedOverLimit)
 {
+    // The new version ended, or never said it runs: the previous one is back.
+    connect(&m_handover, &UpdateHandover::cameBack, this, [this] {
+        TellUndone();
+        ComeBack();
+    });
     // However the window ends (its close button once the workers have ended, Escape,
     // a quit from outside), no notice keeps it: what they tell is already done with.
     connect(this, &QDialog::finished, this, [this] { m_waysOut.notices().end(); });
@@ -75,11 +80,19 @@ bool CquaveromfcDlg::OnInitDialog()
     m_publication.publishHandle([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
     // A version on trial was watched from the start on (app/main.cpp); one that was
     // undone is told about before anything else.
-    m_handover.openTrial();
+    if (m_handover.openTrial())
+        TellUndone();
     m_startWaits = WaitBudget(m_environment.startWaits);
     m_publication.tellTakenOver();
-    if (RunSelfUpdate() && m_handover.keepHiddenUntilTakenOver())
+    switch (RunSelfUpdate()) {
+    case UpdateHandover::Next::StayHidden:
         return true;
+    case UpdateHandover::Next::RunUndone:
+        TellUndone();
+        break;
+    case UpdateHandover::Next::Run:
+        break;
+    }
     StartNormally();
     return true;
 }

@@ -1,5 +1,6 @@
-// The window's side of the self-update: its boxes, what the hand-over asks of it,
-// and a window that stays hidden while a newer one takes over (UpdateHandover).
+// The window's side of the self-update: its boxes, what it does as the hand-over
+// tells it, and a window that stays hidden while a newer one takes over
+// (UpdateHandover).
 #include "ui/main_window.h"
 
 #include "platform/failure_log.h"
@@ -198,8 +199,10 @@ void CquaveromfcDlg::StartInstalledVersion()
     // Everything of this window's for the new version: no later save comes.
     m_work.controller().saveAtEnd();
     m_bWorkEndedForUpdate = true;
-    if (!m_handover.startInstalled(m_laterUpdate->windowPrompts, [this] { m_publication.letQueuesGo(); }))
-        ComeBack();
+    if (m_handover.startInstalled(m_laterUpdate->windowPrompts) == UpdateHandover::Next::StayHidden)
+        return;
+    TellUndone();
+    ComeBack();
 }
 
 void CquaveromfcDlg::TellUndone()
@@ -208,31 +211,10 @@ void CquaveromfcDlg::TellUndone()
     m_waysOut.prompts().messageBox(QApplication::activeWindow(), kUndoneText, kUpdatedCaption, MB_OK | MB_ICONWARNING);
 }
 
-bool CquaveromfcDlg::RunSelfUpdate()
+UpdateHandover::Next CquaveromfcDlg::RunSelfUpdate()
 {
-    // The boxes run event loops, in which a later start may hand its request over.
-    // The raw-queue file keeps it (the raw entries are not loaded yet): this window
-    // loads the file right after, or the newer instance does.
     WindowUpdatePrompts prompts(m_waysOut.prompts(), this);
-    return m_handover.runUpdateStep([&](SelfUpdateEnvironment environment, const std::function<void()>& keepHidden) {
-        environment.updater.prompts = &prompts;
-        environment.updater.budget = &m_startWaits;
-        // The new version takes the queue files over as it starts.
-        return qvr::RunSelfUpdate(environment, m_config.storeHost, [&] {
-            keepHidden();
-            m_publication.letQueuesGo();
-        });
-    });
-}
-
-void CquaveromfcDlg::PostTakenOver()
-{
-    m_pump->PostMessage(WM_TAKEN_OVER, 0, 0);
-}
-
-void CquaveromfcDlg::PublishAgain()
-{
-    m_publication.publishAgain();
+    return m_handover.runUpdateStep(prompts, m_startWaits);
 }
 
 void CquaveromfcDlg::ComeBack()

@@ -11,23 +11,23 @@
 
 namespace qvr {
 
-UpdateHandover::UpdateHandover(HandoverWindow& window, const Configuration& configuration,
+UpdateHandover::UpdateHandover(const Configuration& configuration, WindowPublication& publication,
                                std::optional<SelfUpdateEnvironment> selfUpdate,
                                std::chrono::milliseconds handedOverLimit)
-    : m_window(window),
-      m_config(configuration),
+    : m_config(configuration),
+      m_publication(publication),
       m_selfUpdate(std::move(selfUpdate)),
       m_handedOverLimit(handedOverLimit)
 {
 }
 
-void UpdateHandover::openTrial()
+bool UpdateHandover::openTrial()
 {
     if (!m_selfUpdate || !m_config.trial)
-        return;
+        return false;
     m_trial = m_config.trial;
     if (m_trial->state() != UpdateTrial::State::Undone)
-        return;
+        return false;
     // As after a rollback of a version that never took over: not offered again while
     // the store names it.
     logFailure("version " + m_trial->version() + " at " + m_trial->executable(),
@@ -35,7 +35,7 @@ void UpdateHandover::openTrial()
                "the previous version is back; version " + m_trial->version() + " is not asked for again");
     CAutoUpdater(m_selfUpdate->updater).NoteRefused(m_trial->version());
     m_trial->acknowledge();
-    m_window.TellUndone();
+    return true;
 }
 
 void UpdateHandover::startTrialProof()
@@ -44,32 +44,39 @@ void UpdateHandover::startTrialProof()
         QTimer::singleShot(m_selfUpdate->trialProof, this, [this] { m_trial->passTrial(); });
 }
 
-bool UpdateHandover::runUpdateStep(const UpdateStep& step)
+UpdateHandover::Next UpdateHandover::runUpdateStep(UpdatePrompts& prompts, WaitBudget& startWaits)
 {
     // A start that takes over was made by an update, which has just asked. A version
     // on trial asks for no newer one: an install would replace the backup that its
     // own crash needs.
     if (!m_selfUpdate || m_config.switchStart || (m_trial && m_trial->state() == UpdateTrial::State::OnTrial))
-        return false;
-    m_update = step(*m_selfUpdate, [this] {
+        return Next::Run;
+    // The boxes run event loops, in which a later start may hand its request over.
+    // The raw-queue file keeps it (the raw entries are not loaded yet): the window
+    // loads the file right after, or the newer instance does.
+    SelfUpdateEnvironment environment = *m_selfUpdate;
+    environment.updater.prompts = &prompts;
+    environment.updater.budget = &startWaits;
+    m_update = RunSelfUpdate(environment, m_config.storeHost, [this] {
         // Before the new version starts: it may say it runs at once.
         m_state = State::Waiting;
         // The newer instance finds the request of this start in the raw-queue file.
         const ApplicationStrings& strings = m_config.strings;
         if (!strings.m_strRequest.empty())
             m_bRequestHandedOn = static_cast<bool>(appendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath));
+        // It takes the queue files over as it starts.
+        m_publication.letQueuesGo();
     });
     if (m_update.newVersion)
         m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
-    return m_update.installed;
+    return m_update.installed ? keepHiddenUntilTakenOver() : Next::Run;
 }
 
-bool UpdateHandover::keepHiddenUntilTakenOver()
+UpdateHandover::Next UpdateHandover::keepHiddenUntilTakenOver()
 {
     if (!m_update.newVersion) {
         restoreOldVersion();
-        m_window.TellUndone();
-        return false;
+        return Next::RunUndone;
     }
     // Readable once the new version's process has ended, whatever ended it.
     m_newVersionEnded = new QSocketNotifier(m_update.newVersion->endedFd(), QSocketNotifier::Read, this);
@@ -77,16 +84,13 @@ bool UpdateHandover::keepHiddenUntilTakenOver()
     // One that never says it runs would leave this invisible instance holding the
     // instance name for good, and every later start would hand its request to it.
     QTimer::singleShot(m_handedOverLimit, this, [this] { comeBackFromUpdate(); });
-    return true;
+    return Next::StayHidden;
 }
 
 bool UpdateHandover::onTakenOver()
 {
     State waiting = State::Waiting;
-    if (!m_state.compare_exchange_strong(waiting, State::TakenOver))
-        return false;
-    m_window.PostTakenOver();
-    return true;
+    return m_state.compare_exchange_strong(waiting, State::TakenOver);
 }
 
 bool UpdateHandover::refusesQuitFrom(std::intptr_t pid) const
@@ -135,11 +139,12 @@ void UpdateHandover::laterCheckEnded(SelfUpdateOutcome outcome)
     m_state = State::Waiting;
 }
 
-bool UpdateHandover::startInstalled(UpdatePrompts& prompts, const std::function<void()>& keepHidden)
+UpdateHandover::Next UpdateHandover::startInstalled(UpdatePrompts& prompts)
 {
     SelfUpdateEnvironment environment = *m_selfUpdate;
     environment.updater.prompts = &prompts;
-    StartNewVersion(environment, m_update, keepHidden);
+    // The new version takes the queue files over as it starts.
+    StartNewVersion(environment, m_update, [this] { m_publication.letQueuesGo(); });
     if (m_update.newVersion)
         m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
     return keepHiddenUntilTakenOver();
@@ -159,8 +164,7 @@ void UpdateHandover::comeBackFromUpdate()
     if (!m_state.compare_exchange_strong(waiting, State::CameBack))
         return;
     restoreOldVersion();
-    m_window.TellUndone();
-    m_window.ComeBack();
+    emit cameBack();
 }
 
 void UpdateHandover::restoreOldVersion()
@@ -182,7 +186,8 @@ void UpdateHandover::restoreOldVersion()
     // An install had the store's answer: the outcome that goes says nothing the
     // window still needs.
     m_update = {};
-    m_window.PublishAgain();
+    // The new version may have published its window over this one's.
+    m_publication.publishAgain();
 }
 
 } // namespace qvr

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "engine/configuration.h"
+#include "platform/wait_budget.h"
+#include "ui/window_publication.h"
 #include "update/self_update.h"
 
 #include <QObject>
@@ -15,30 +17,18 @@ class QSocketNotifier;
 
 namespace qvr {
 
-// What the hand-over needs of the window it belongs to.
-class HandoverWindow {
-public:
-    virtual ~HandoverWindow() = default;
-    // Has the window's thread end the window, the new version running (WM_TAKEN_OVER).
-    // Called on the hand-off thread.
-    virtual void PostTakenOver() = 0;
-    // The new version may have published its window over this one's: this one is
-    // published again, so that later starts find it.
-    virtual void PublishAgain() = 0;
-    // The box that says the update was undone.
-    virtual void TellUndone() = 0;
-    // The window's whole start, and the window shown, as if no update had come.
-    virtual void ComeBack() = 0;
-};
-
 // The update's road through one start: the update step, the hidden wait for the new
 // version to take over, the rollback when it does not, and the trial of a version
 // that an update started. "Taken over" is one thing only: the new version has
 // published its window and told this one so. Until then this window stays hidden;
 // when the new version ends first, or the limit passes, or it could not start, the
-// previous version is put back and this window comes back. Window's thread, but for
-// onTakenOver().
+// previous version is put back and this window comes back. The hand-over tells the
+// window what to do next, by what its steps return and by cameBack(); it knows the
+// window only by its publication, which it hands to the new version and takes back.
+// Window's thread, but for onTakenOver().
 class UpdateHandover final : public QObject {
+    Q_OBJECT
+
 public:
     enum class State {
         NotWaiting,  // no new version was started: the window runs as it is
@@ -47,29 +37,31 @@ public:
         CameBack,    // it did not: the previous version is back, and the window runs
     };
 
-    // Runs the update (RunSelfUpdate) with the window's boxes, calling `keepHidden`
-    // right before the new version starts.
-    using UpdateStep =
-        std::function<SelfUpdateOutcome(const SelfUpdateEnvironment&, const std::function<void()>& keepHidden)>;
+    // What the window does once a step of the hand-over has run.
+    enum class Next {
+        Run,         // no new version runs: the window starts, or goes on, as it is
+        StayHidden,  // a new version starts: the window stays hidden until it is told
+                     // it was taken over (onTakenOver) or comes back (cameBack)
+        RunUndone,   // the new version could not start and the previous one is back:
+                     // the window says so, then runs as it is
+    };
 
     // Without `selfUpdate` no update is looked for and no trial watched. A window
     // handed over waits `handedOverLimit` to be told to go before it comes back.
-    UpdateHandover(HandoverWindow& window, const Configuration& configuration,
+    UpdateHandover(const Configuration& configuration, WindowPublication& publication,
                    std::optional<SelfUpdateEnvironment> selfUpdate, std::chrono::milliseconds handedOverLimit);
 
-    // What the last update left for this start (Configuration::trial); one that was
-    // undone is told about here.
-    void openTrial();
+    // What the last update left for this start (Configuration::trial): true when the
+    // version it tried was undone, which the window tells the user.
+    [[nodiscard]] bool openTrial();
     // The proof of a version on trial: it passes once the window has run this long.
     void startTrialProof();
-    // The update step, unless this start takes over or is on trial; true when a
-    // newer executable was installed.
-    bool runUpdateStep(const UpdateStep& step);
-    // After an install: false when the new version could not start, which is undone
-    // at once; otherwise its end, or the limit, brings this window back.
-    bool keepHiddenUntilTakenOver();
-    // The hand-off thread's; false when it came too late, or nothing waited for it.
-    bool onTakenOver();
+    // The update step of the start (RunSelfUpdate), unless this start takes over or is
+    // on trial, with the window's boxes and the waits before the window shows.
+    [[nodiscard]] Next runUpdateStep(UpdatePrompts& prompts, WaitBudget& startWaits);
+    // The hand-off thread's: true when the new version took over and the window ends
+    // now (WM_TAKEN_OVER); false when it came too late, or nothing waited for it.
+    [[nodiscard]] bool onTakenOver();
 
     State state() const { return m_state.load(); }
     bool showAllowed() const { return state() != State::Waiting && state() != State::TakenOver; }
@@ -94,20 +86,28 @@ public:
     // while its work ends; startInstalled() follows.
     void laterCheckEnded(SelfUpdateOutcome outcome);
     // Once the window's work has ended and its queues are on disk: the notice, the new
-    // version started, and the wait as after keepHiddenUntilTakenOver().
-    bool startInstalled(UpdatePrompts& prompts, const std::function<void()>& keepHidden);
+    // version started, and the wait as after the update step.
+    [[nodiscard]] Next startInstalled(UpdatePrompts& prompts);
     // The previous version, put back after such an install did not take over, started
     // with "/switch": it takes over from this window, whose work has ended.
     [[nodiscard]] bool startPrevious();
     // This start's request went into the raw-queue file for the new version.
     bool requestHandedOn() const { return m_bRequestHandedOn; }
 
+signals:
+    // The new version ended, or did not say in time that it runs: the previous version
+    // is back and the window published again. The window says so and comes back.
+    void cameBack();
+
 private:
+    // After an install: RunUndone when the new version could not start, which is
+    // undone at once; otherwise its end, or the limit, brings this window back.
+    Next keepHiddenUntilTakenOver();
     void comeBackFromUpdate();
     void restoreOldVersion();
 
-    HandoverWindow& m_window;
     const Configuration& m_config;
+    WindowPublication& m_publication;
     std::optional<SelfUpdateEnvironment> m_selfUpdate;
     std::chrono::milliseconds m_handedOverLimit;
     std::atomic<State> m_state {State::NotWaiting};
