@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -41,8 +42,10 @@ namespace detail {
 // in a long queue is known without a walk through it. An open table of the elements
 // and 32 bits of their identity's hash, some 16 bytes a track: a copy of every
 // identity would cost a long queue as much memory again as its addresses, and a
-// node per element (std::unordered_multimap) three times as much. Elements whose
-// hashes meet are told apart by their addresses.
+// node per element (std::unordered_multimap) three times as much. The table holds
+// one element per hash; the others of that hash (a track queued twice, a file that
+// names one address a thousand times) wait beside it, so that they never make the
+// runs of the table long. Elements whose hashes meet are told apart by their addresses.
 template <class Node>
 class AddressIndex {
 public:
@@ -51,9 +54,20 @@ public:
     {
         if (m_nodes.empty())
             return;
-        for (std::size_t slot = hashOf(node->url) & mask(); m_nodes[slot]; slot = (slot + 1) & mask()) {
-            if (m_nodes[slot] == node) {
+        const std::uint32_t hash = hashOf(node->url);
+        if (const std::size_t slot = slotOf(hash); m_nodes[slot] == node) {
+            // Another element of its hash takes its place, if there is one.
+            if (const auto other = m_more.find(hash); other != m_more.end()) {
+                m_nodes[slot] = other->second;
+                m_more.erase(other);
+            } else {
                 erase(slot);
+            }
+            return;
+        }
+        for (auto [at, end] = m_more.equal_range(hash); at != end; ++at) {
+            if (at->second == node) {
+                m_more.erase(at);
                 return;
             }
         }
@@ -62,6 +76,7 @@ public:
     {
         std::vector<Node*>().swap(m_nodes);
         std::vector<std::uint32_t>().swap(m_hashes);
+        m_more.clear();
         m_used = 0;
     }
     void absorb(AddressIndex& other)
@@ -69,6 +84,8 @@ public:
         for (std::size_t slot = 0; slot < other.m_nodes.size(); ++slot)
             if (other.m_nodes[slot])
                 addHashed(other.m_nodes[slot], other.m_hashes[slot]);
+        for (const auto& [hash, node] : other.m_more)
+            addHashed(node, hash);
         other.clear();
     }
     // Every element of the track of `identity`, in no order.
@@ -78,9 +95,11 @@ public:
         if (m_nodes.empty())
             return;
         const std::uint32_t hash = hashOfIdentity(identity);
-        for (std::size_t slot = hash & mask(); m_nodes[slot]; slot = (slot + 1) & mask()) {
-            if (m_hashes[slot] == hash && trackIdentity(m_nodes[slot]->url) == identity)
-                visit(m_nodes[slot]);
+        if (const Node* node = m_nodes[slotOf(hash)]; node && trackIdentity(node->url) == identity)
+            visit(node);
+        for (auto [at, end] = m_more.equal_range(hash); at != end; ++at) {
+            if (trackIdentity(at->second->url) == identity)
+                visit(at->second);
         }
     }
 
@@ -92,6 +111,14 @@ private:
     }
     static std::uint32_t hashOf(std::string_view url) { return hashOfIdentity(trackIdentity(url)); }
     std::size_t mask() const noexcept { return m_nodes.size() - 1; }
+    // The slot of `hash`, or the empty one where the run from its home slot ends.
+    std::size_t slotOf(std::uint32_t hash) const noexcept
+    {
+        std::size_t slot = hash & mask();
+        while (m_nodes[slot] && m_hashes[slot] != hash)
+            slot = (slot + 1) & mask();
+        return slot;
+    }
 
     void addHashed(Node* node, std::uint32_t hash)
     {
@@ -99,9 +126,11 @@ private:
         // then passes a few dozen slots at worst, 12 bytes each, side by side.
         if ((m_used + 1) * 8 > m_nodes.size() * 7)
             grow();
-        std::size_t slot = hash & mask();
-        while (m_nodes[slot])
-            slot = (slot + 1) & mask();
+        const std::size_t slot = slotOf(hash);
+        if (m_nodes[slot]) {
+            m_more.emplace(hash, node);
+            return;
+        }
         m_nodes[slot] = node;
         m_hashes[slot] = hash;
         ++m_used;
@@ -135,6 +164,7 @@ private:
 
     std::vector<Node*> m_nodes;  // a power of two of slots, or none
     std::vector<std::uint32_t> m_hashes;
+    std::unordered_multimap<std::uint32_t, Node*> m_more;  // beside the one of their hash in the table
     std::size_t m_used = 0;
 };
 

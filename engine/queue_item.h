@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -84,6 +85,7 @@ public:
     friend bool operator==(const CompactText& a, std::string_view b) noexcept { return a.view() == b; }
     friend bool operator==(const CompactText& a, const std::string& b) noexcept { return a.view() == b; }
     friend bool operator==(const CompactText& a, const char* b) noexcept { return a.view() == b; }
+    friend std::ostream& operator<<(std::ostream& out, const CompactText& text) { return out << text.view(); }
 
 private:
     void assign(std::string_view text)
