@@ -2,6 +2,7 @@
 
 #include "engine/queue_item.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace qvr {
 
@@ -37,39 +39,133 @@ concept AddressedNode = ListNode<Node> && requires(const Node& node) {
 namespace detail {
 
 // Where the elements of each track are (trackIdentity), so that whether a track is
-// in a long queue is known without a walk through it. Keyed by the identity's hash
-// alone: a copy of every identity would cost a long queue as much memory again as
-// its addresses. Elements whose hashes meet are told apart by their addresses.
+// in a long queue is known without a walk through it. An open table of the elements
+// and 32 bits of their identity's hash, some 16 bytes a track: a copy of every
+// identity would cost a long queue as much memory again as its addresses, and a
+// node per element (std::unordered_multimap) three times as much. The table holds
+// one element per hash; the others of that hash (a track queued twice, a file that
+// names one address a thousand times) wait beside it, so that they never make the
+// runs of the table long. Elements whose hashes meet are told apart by their addresses.
 template <class Node>
 class AddressIndex {
 public:
-    void add(Node* node) { m_nodes.emplace(hashOf(node->url), node); }
+    void add(Node* node) { addHashed(node, hashOf(node->url)); }
     void remove(const Node* node)
     {
-        auto [at, end] = m_nodes.equal_range(hashOf(node->url));
-        for (; at != end; ++at) {
+        if (m_nodes.empty())
+            return;
+        const std::uint32_t hash = hashOf(node->url);
+        if (const std::size_t slot = slotOf(hash); m_nodes[slot] == node) {
+            // Another element of its hash takes its place, if there is one.
+            if (const auto other = m_more.find(hash); other != m_more.end()) {
+                m_nodes[slot] = other->second;
+                m_more.erase(other);
+            } else {
+                erase(slot);
+            }
+            return;
+        }
+        for (auto [at, end] = m_more.equal_range(hash); at != end; ++at) {
             if (at->second == node) {
-                m_nodes.erase(at);
+                m_more.erase(at);
                 return;
             }
         }
     }
-    void clear() noexcept { m_nodes.clear(); }
+    void clear() noexcept
+    {
+        std::vector<Node*>().swap(m_nodes);
+        std::vector<std::uint32_t>().swap(m_hashes);
+        m_more.clear();
+        m_used = 0;
+    }
+    void absorb(AddressIndex& other)
+    {
+        for (std::size_t slot = 0; slot < other.m_nodes.size(); ++slot)
+            if (other.m_nodes[slot])
+                addHashed(other.m_nodes[slot], other.m_hashes[slot]);
+        for (const auto& [hash, node] : other.m_more)
+            addHashed(node, hash);
+        other.clear();
+    }
     // Every element of the track of `identity`, in no order.
     template <class Visit>
     void forEach(const std::string& identity, Visit visit) const
     {
-        auto [at, end] = m_nodes.equal_range(std::hash<std::string> {}(identity));
-        for (; at != end; ++at) {
+        if (m_nodes.empty())
+            return;
+        const std::uint32_t hash = hashOfIdentity(identity);
+        if (const Node* node = m_nodes[slotOf(hash)]; node && trackIdentity(node->url) == identity)
+            visit(node);
+        for (auto [at, end] = m_more.equal_range(hash); at != end; ++at) {
             if (trackIdentity(at->second->url) == identity)
                 visit(at->second);
         }
     }
 
 private:
-    static std::size_t hashOf(std::string_view url) { return std::hash<std::string> {}(trackIdentity(url)); }
+    static std::uint32_t hashOfIdentity(const std::string& identity)
+    {
+        const std::size_t hash = std::hash<std::string> {}(identity);
+        return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+    }
+    static std::uint32_t hashOf(std::string_view url) { return hashOfIdentity(trackIdentity(url)); }
+    std::size_t mask() const noexcept { return m_nodes.size() - 1; }
+    // The slot of `hash`, or the empty one where the run from its home slot ends.
+    std::size_t slotOf(std::uint32_t hash) const noexcept
+    {
+        std::size_t slot = hash & mask();
+        while (m_nodes[slot] && m_hashes[slot] != hash)
+            slot = (slot + 1) & mask();
+        return slot;
+    }
 
-    std::unordered_multimap<std::size_t, Node*> m_nodes;
+    void addHashed(Node* node, std::uint32_t hash)
+    {
+        // At most seven eighths full: a look-up for a track that is not queued
+        // then passes a few dozen slots at worst, 12 bytes each, side by side.
+        if ((m_used + 1) * 8 > m_nodes.size() * 7)
+            grow();
+        const std::size_t slot = slotOf(hash);
+        if (m_nodes[slot]) {
+            m_more.emplace(hash, node);
+            return;
+        }
+        m_nodes[slot] = node;
+        m_hashes[slot] = hash;
+        ++m_used;
+    }
+    void grow()
+    {
+        std::vector<Node*> nodes(std::max<std::size_t>(16, m_nodes.size() * 2));
+        std::vector<std::uint32_t> hashes(nodes.size());
+        std::swap(nodes, m_nodes);
+        std::swap(hashes, m_hashes);
+        m_used = 0;
+        for (std::size_t slot = 0; slot < nodes.size(); ++slot)
+            if (nodes[slot])
+                addHashed(nodes[slot], hashes[slot]);
+    }
+    // Empties `hole`, moving back into it what a search from its home slot would no
+    // longer reach past an empty slot.
+    void erase(std::size_t hole) noexcept
+    {
+        for (std::size_t next = (hole + 1) & mask(); m_nodes[next]; next = (next + 1) & mask()) {
+            const std::size_t home = m_hashes[next] & mask();
+            if (((next - home) & mask()) >= ((next - hole) & mask())) {
+                m_nodes[hole] = m_nodes[next];
+                m_hashes[hole] = m_hashes[next];
+                hole = next;
+            }
+        }
+        m_nodes[hole] = nullptr;
+        --m_used;
+    }
+
+    std::vector<Node*> m_nodes;  // a power of two of slots, or none
+    std::vector<std::uint32_t> m_hashes;
+    std::unordered_multimap<std::uint32_t, Node*> m_more;  // beside the one of their hash in the table
+    std::size_t m_used = 0;
 };
 
 // Lists of elements without an address keep no index.
@@ -77,6 +173,7 @@ struct NoIndex {
     void add(const void*) noexcept {}
     void remove(const void*) noexcept {}
     void clear() noexcept {}
+    void absorb(NoIndex&) noexcept {}
 };
 
 } // namespace detail
@@ -135,6 +232,23 @@ public:
         ++m_count;
         m_index.add(added);
         return added;
+    }
+
+    // Appends every element of `other`, in its order, leaving it empty.
+    void AddTail(EntryList&& other)
+    {
+        if (this == &other || !other.m_head)
+            return;
+        if (!m_head) {
+            *this = std::move(other);
+            return;
+        }
+        if constexpr (DoublyLinkedNode<Node>)
+            other.m_head->prev = m_tail;
+        m_tail->next = std::move(other.m_head);
+        m_tail = std::exchange(other.m_tail, nullptr);
+        m_count += std::exchange(other.m_count, 0);
+        m_index.absorb(other.m_index);
     }
 
     [[nodiscard]] Node* GetHead() noexcept { return m_head.get(); }

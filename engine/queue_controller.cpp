@@ -144,6 +144,8 @@ void QueueController::SaveDownloadQueue()
         m_nQueueOnDisk = m_queue.GetCount();
         m_nQueueChanges = 0;
         m_nQueueUnsavedTail = 0;
+        if (m_nRawRemovals == 0)
+            m_mergedSaveDue.reset();
     }
     if (saved && m_nResolvedUnsaved > 0) {
         // Their tracks are on disk now: the requests may go.
@@ -163,6 +165,8 @@ void QueueController::SaveRawQueue()
     if (saved) {
         m_nRawOnDisk = m_rawEntries.GetCount();
         m_nRawRemovals = 0;
+        if (m_nQueueChanges == 0)
+            m_mergedSaveDue.reset();
     }
     noteSave(QueueStore::File::RawQueue, saved);
 }
@@ -178,7 +182,7 @@ void QueueController::saveDownloadQueueSoon()
     if (m_bDownloadQueueUnsaved || !mayWait(m_nQueueChanges, m_nQueueOnDisk))
         SaveDownloadQueue();
     else
-        m_view.RetrySavesAfter(kMergedSavePause);
+        saveLater();
 }
 
 void QueueController::saveRawQueueSoon()
@@ -186,7 +190,19 @@ void QueueController::saveRawQueueSoon()
     if (m_bRawQueueUnsaved || !mayWait(m_nRawRemovals, m_nRawOnDisk))
         SaveRawQueue();
     else
-        m_view.RetrySavesAfter(kMergedSavePause);
+        saveLater();
+}
+
+void QueueController::saveLater()
+{
+    // Counted from the first change that waits: a pause counted from the last one
+    // ran out between any two tracks that took longer than it, and the whole file
+    // was written once a track.
+    const auto now = m_now();
+    if (!m_mergedSaveDue)
+        m_mergedSaveDue = now + kMergedSavePause;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*m_mergedSaveDue - now);
+    m_view.RetrySavesAfter(std::max(left, std::chrono::milliseconds::zero()));
 }
 
 void QueueController::removeQueued(std::uint32_t index)

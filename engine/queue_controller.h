@@ -125,9 +125,9 @@ public:
     // pause).
     void retrySaves();
     static constexpr std::chrono::milliseconds kSaveRetryPause {5000};
-    // A save that may wait (see saveDownloadQueueSoon) waits no longer than this
-    // once the lists stop changing.
-    static constexpr std::chrono::milliseconds kMergedSavePause {1000};
+    // A save that may wait (see saveDownloadQueueSoon) is made at the latest this
+    // long after the first change it holds, however the lists go on changing.
+    static constexpr std::chrono::milliseconds kMergedSavePause {30000};
     // ... nor while the changes it would write are fewer than the file's lines
     // divided by this.
     static constexpr std::uint32_t kMergedSaveShare = 8;
@@ -206,12 +206,14 @@ private:
     // then found done at once); a request resolved, whose request stays on disk until
     // the download queue holding its track is saved and would be resolved again
     // (the duplicate check drops it). They wait, merged into one save, until the
-    // changes add up to an eighth of the file or the lists stop changing for a
-    // second; a long queue drained one track at a time then costs a few whole
-    // writes of it, not one per track. A request taken, a track to be fetched and
-    // the user's own commands are saved at once.
+    // changes add up to an eighth of the file or the first of them is
+    // kMergedSavePause old; a long queue drained one track at a time then costs a
+    // few whole writes of it, not one per track, also where each track takes
+    // seconds (a slow stick). A request taken, a track to be fetched and the
+    // user's own commands are saved at once.
     void saveDownloadQueueSoon();
     void saveRawQueueSoon();
+    void saveLater();
     [[nodiscard]] static bool mayWait(std::uint32_t changes, std::uint32_t onDisk);
     // Removes queue items, keeping count of what the file lacks, and tells the view.
     void removeQueued(std::uint32_t index);
@@ -277,6 +279,8 @@ private:
     std::uint32_t m_nQueueUnsavedTail = 0;
     std::uint32_t m_nRawOnDisk = 0;
     std::uint32_t m_nRawRemovals = 0;
+    // When the changes that wait for a merged save are due on disk; none while none wait.
+    std::optional<std::chrono::steady_clock::time_point> m_mergedSaveDue;
     PendingRequest m_cancelTarget;
     PendingRequest m_clearTarget;
     Waits m_trackWaits;

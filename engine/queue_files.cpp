@@ -2,7 +2,12 @@
 
 #include "platform/atomic_file.h"
 #include "platform/exclusive_file.h"
+#include "platform/unique_fd.h"
 
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <array>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -17,25 +22,46 @@ constexpr std::string_view kLineEnd = "\r\n";
 
 // Hands `take` the file's lines as a C-string reader sees them: without their line
 // ends (a CR before the LF goes too), each cut at its first NUL byte, empty ones left
-// out. One at a time: a queue of 100,000 tracks is not held twice over while it
-// loads. False, with errno saying why, when the file cannot be read.
+// out. The file is read a piece at a time under its lock: a queue of 100,000 tracks
+// is never held as text and as elements at once. False, with errno saying why, when
+// the file cannot be read; the lines handed over until then are then not the file's.
 template <class Take>
 bool forEachLine(const std::string& path, Take take)
 {
-    const std::optional<std::string> text = readFileExclusive(path);
-    if (!text)
+    const UniqueFd fd = openRegularFile(path);
+    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return false;
-    std::string_view rest = *text;
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        if (end != std::string_view::npos && line.ends_with('\r'))
+    const auto takeLine = [&](std::string_view line, bool ended) {
+        if (ended && line.ends_with('\r'))
             line.remove_suffix(1);
         line = line.substr(0, line.find('\0'));
         if (!line.empty())
             take(line);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    };
+    std::string partial;  // a line the last piece began
+    std::array<char, 65536> buffer {};
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        std::string_view rest(buffer.data(), static_cast<std::size_t>(n));
+        for (auto end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
+            if (partial.empty()) {
+                takeLine(rest.substr(0, end), true);
+            } else {
+                partial.append(rest.substr(0, end));
+                takeLine(partial, true);
+                partial.clear();
+            }
+            rest.remove_prefix(end + 1);
+        }
+        partial.append(rest);
     }
+    takeLine(partial, false);
     return true;
 }
 
@@ -87,11 +113,15 @@ FileResult LoadDownloadQueue(EntryList<QueueItem>& queue, const std::string& pat
 {
     // A damaged or hand-edited line must not stop the load nor queue a track
     // without an address; it is simply left out.
+    EntryList<QueueItem> loaded;
     const bool read = forEachLine(path, [&](std::string_view line) {
         if (const auto fields = splitTitleAndUrl(line))
-            queue.AddTail(std::make_unique<QueueItem>(std::string(fields->first), std::string(fields->second)));
+            loaded.AddTail(std::make_unique<QueueItem>(std::string(fields->first), std::string(fields->second)));
     });
-    return read ? FileResult::ok() : FileResult::fromErrno();
+    if (!read)
+        return FileResult::fromErrno();
+    queue.AddTail(std::move(loaded));
+    return FileResult::ok();
 }
 
 FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::string& path)
@@ -110,10 +140,14 @@ FileResult SaveDownloadQueue(const EntryList<QueueItem>& queue, const std::strin
 
 FileResult LoadRawQueue(EntryList<RawEntryItem>& entries, const std::string& path)
 {
+    EntryList<RawEntryItem> loaded;
     const bool read = forEachLine(path, [&](std::string_view line) {
-        entries.AddTail(std::make_unique<RawEntryItem>(RawEntry(line)));
+        loaded.AddTail(std::make_unique<RawEntryItem>(RawEntry(line)));
     });
-    return read ? FileResult::ok() : FileResult::fromErrno();
+    if (!read)
+        return FileResult::fromErrno();
+    entries.AddTail(std::move(loaded));
+    return FileResult::ok();
 }
 
 FileResult SaveRawQueue(const EntryList<RawEntryItem>& entries, const std::string& path)

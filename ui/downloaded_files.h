@@ -26,6 +26,15 @@ public:
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override;
+    // The view asks for every row's index at each layout of the whole list (a storm
+    // of changes at 200,000 tracks asks for millions): without the base class's
+    // checks through the virtual row and column counts.
+    QModelIndex index(int row, int column = 0, const QModelIndex& parent = {}) const override
+    {
+        return row >= 0 && column == 0 && static_cast<std::size_t>(row) < m_entries.size() && !parent.isValid()
+            ? createIndex(row, 0)
+            : QModelIndex();
+    }
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     // Shows `entries`, a whole list, in place of the one shown, and leaves in

@@ -23,6 +23,14 @@ public:
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override;
+    // As the downloaded files' (DownloadedFilesModel::index): asked for every row at
+    // each layout of the whole list.
+    QModelIndex index(int row, int column = 0, const QModelIndex& parent = {}) const override
+    {
+        return row >= 0 && column == 0 && static_cast<std::uint32_t>(row) < m_rows && !parent.isValid()
+            ? createIndex(row, 0)
+            : QModelIndex();
+    }
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     // Shows `queue`, which must outlive this or the next show(), anew.

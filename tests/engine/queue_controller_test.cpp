@@ -438,5 +438,32 @@ TEST_F(ControllerTest, AChosenFolderIsUsedAtOnceAndOneTheSettingsCannotKeepIsTol
     EXPECT_EQ(view.warnings.size(), 1u);
 }
 
+// On a slow stick a track takes seconds: the tracks done are saved a few at a time,
+// not the whole file once a track, and the track in download stays on disk.
+TEST_F(ControllerTest, ASlowDrainSavesTheTracksItFinishesAFewAtATime)
+{
+    std::vector<std::string> titles;
+    for (int i = 0; i < 100; ++i)
+        titles.push_back("T" + std::to_string(i));
+    givenAQueue(titles);
+    int saves = 0;
+    store.afterSave = [&] { ++saves; };
+    controller.StartNextDownload();
+    std::optional<std::chrono::steady_clock::time_point> saveDue;  // the view's timer
+    for (int track = 0; track < 10; ++track) {
+        now += std::chrono::seconds(5);
+        if (saveDue && now >= *saveDue) {
+            saveDue.reset();
+            controller.retrySaves();
+        }
+        view.saveRetry.reset();
+        theDownloaderReports({.outcome = Outcome::Done});
+        if (view.saveRetry)
+            saveDue = now + *view.saveRetry;
+        EXPECT_EQ(std::ranges::count(store.downloadQueue, shared.m_strCurTitle), 1) << "fetched, not on disk";
+    }
+    EXPECT_LE(saves, 2);
+}
+
 } // namespace
 } // namespace qvr::test

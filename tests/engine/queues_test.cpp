@@ -126,5 +126,19 @@ TEST(QueueFiles, AFileThatCouldNotBeReadIsNeverWrittenOver)
     EXPECT_TRUE(files.SaveRawQueue(entries)) << "a file that is not there yet is no loss";
 }
 
+// The file is read a piece at a time: lines across the pieces' seams load as saved.
+TEST(QueueFiles, AQueueOfManyTracksLoadsWholeAndInOrderAfterASave)
+{
+    TempDir dir;
+    Items items;
+    for (int i = 0; i < 20'000; ++i)
+        items.emplace_back("Artist " + std::to_string(i % 97) + " - Song " + std::to_string(i),
+                           "http://store/tracks/w" + std::to_string(i) + ".mp3");
+    ASSERT_TRUE(SaveDownloadQueue(makeQueue(items), dir.file("queue")));
+    EntryList<QueueItem> queue;
+    ASSERT_TRUE(LoadDownloadQueue(queue, dir.file("queue")));
+    EXPECT_EQ(itemsOf(queue), items);
+}
+
 } // namespace
 } // namespace qvr

@@ -55,7 +55,11 @@ public:
     std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
     void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
     void TellRefused(const RawEntry& request) override { warnings.push_back(request); }
-    void RetrySavesAfter(std::chrono::milliseconds) override { ++retriesAsked; }
+    void RetrySavesAfter(std::chrono::milliseconds pause) override
+    {
+        ++retriesAsked;
+        saveRetry = pause;
+    }
     void RetryWaitingAfter(std::chrono::milliseconds pause) override { waitRetry = pause; }
 
     std::string status, folderText;
@@ -64,6 +68,7 @@ public:
     bool answer = true;  // the box's Yes, or its OK
     int retriesAsked = 0;
     std::optional<std::chrono::milliseconds> waitRetry;  // the last pause of RetryWaitingAfter
+    std::optional<std::chrono::milliseconds> saveRetry;  // and of RetrySavesAfter
     std::function<void()> whileAsking;  // runs while the next box is open, as events would
     std::optional<std::string> chosen;
 };
