@@ -6,6 +6,7 @@
 #include "engine/queue_controller.h"
 #include "engine/queue_files.h"
 #include "engine/queue_item.h"
+#include "engine/request_inbox.h"
 #include "platform/unique_fd.h"
 
 #include "tests/support/controller_fixture.h"
@@ -124,6 +125,27 @@ TEST(QueueFiles, AFileThatCouldNotBeReadIsNeverWrittenOver)
     EntryList<RawEntryItem> entries;
     ASSERT_EQ(files.LoadRawQueue(entries).error(), ENOENT);
     EXPECT_TRUE(files.SaveRawQueue(entries)) << "a file that is not there yet is no loss";
+}
+
+// Each start that hands a request over deposits it on its own. The deposits go on
+// past the next whole second and a tenth beyond it, so that requests of one second
+// differ in every digit of its fraction.
+TEST(RequestInbox, RequestsHandedOverInTheSameSecondAreTakenInTheOrderSent)
+{
+    using namespace std::chrono_literals;
+    TempDir dir;
+    const std::string folder = RequestInbox::folderBeside(dir.file("raw.txt"));
+    RequestInbox window(folder);
+    Texts sent;
+    const auto until = std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) + 150ms;
+    while (std::chrono::system_clock::now() < until) {
+        sent.push_back("track=" + std::to_string(sent.size()));
+        ASSERT_TRUE(sent.size() % 2 ? window.depositRequest(sent.back()) : RequestInbox(folder).depositRequest(sent.back()));
+    }
+    Texts taken;
+    for (const RequestInbox::Letter& letter : window.pendingLetters())
+        taken.push_back(letter.text);
+    EXPECT_EQ(taken, sent);
 }
 
 } // namespace

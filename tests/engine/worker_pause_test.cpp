@@ -16,6 +16,26 @@ using std::chrono::milliseconds;
 
 const CurlGlobal curlGlobal;  // as in main()
 
+// The real transport, with the start of each resume header moved back by `by` bytes.
+class EarlierRanges final : public HttpClient {
+public:
+    EarlierRanges(std::unique_ptr<HttpClient> real, std::uint64_t by) : m_real(std::move(real)), m_by(by) {}
+    std::unique_ptr<HttpResponse> get(const std::string& url, const std::vector<std::string>& headers) override
+    {
+        std::vector<std::string> sent = headers;
+        for (std::string& header : sent)
+            if (m_by > 0 && header.starts_with("RANGE: "))
+                header = "RANGE: " + std::to_string(std::stoull(header.substr(7)) - m_by) + "-";
+        return m_real->get(url, sent);
+    }
+    void setInterrupt(std::function<bool()> interrupted) override { m_real->setInterrupt(std::move(interrupted)); }
+    std::string failure() const override { return m_real->failure(); }
+
+private:
+    std::unique_ptr<HttpClient> m_real;
+    std::uint64_t m_by;
+};
+
 class WorkerPauseTest : public ::testing::Test, public MessageSink {
 protected:
     // The window's start, with a request waiting from last time.
@@ -28,7 +48,7 @@ protected:
     std::intptr_t SendMessage(unsigned message, std::uintptr_t, std::intptr_t) override
     {
         sent.push_back(message);
-        shared.m_bStopThreads = shared.m_bStopThreads || (message == WM_DOWNLOAD_FINISHED && stopAtReport);
+        shared.m_bStopThreads = shared.m_bStopThreads || (message == WM_DOWNLOAD_FINISHED && --reportsLeft == 0);
         return 0;
     }
     void PostMessage(unsigned message, std::uintptr_t, std::intptr_t lParam) override
@@ -54,8 +74,14 @@ protected:
     bool full = false;  // the folder at its reserve
     std::vector<unsigned> sent;          // the messages the worker waited for
     std::vector<std::intptr_t> progress;  // the figures posted
-    bool stopAtReport = false;           // the downloader ends after its first report
-    WorkerShared shared {configuration, {.gateFolder = dir.path(), .http = curlHttpClientFactory(),
+    int reportsLeft = 0;                 // the downloader ends after this many reports; 0: never
+    // Resumes are asked from this many bytes before the part on disk, as by a store
+    // that answers with more than was asked for.
+    std::uint64_t askedEarlierBy = 0;
+    WorkerShared shared {configuration, {.gateFolder = dir.path(),
+                                         .http = [this](const std::string& agent) -> std::unique_ptr<HttpClient> {
+                                             return std::make_unique<EarlierRanges>(makeCurlHttpClient(agent), askedEarlierBy);
+                                         },
                                          .diskReserve = [this](std::uint64_t total) { return full ? total : 0; },
                                          .waitOut = [this](milliseconds pause, const std::function<bool()>& wake) {
                                              pauses.push_back(pause);
@@ -104,7 +130,7 @@ TEST_F(WorkerPauseTest, TheProgressIsPostedAndReachesOneHundredPercent)
 {
     store.addTrack({.id = "b", .title = "B", .size = 100000});
     controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
-    stopAtReport = true;
+    reportsLeft = 1;
     TrackDownloader(*this, shared);
     EXPECT_THAT(sent, ::testing::Not(::testing::Contains(WM_DOWNLOAD_PROGRESS)));
     ASSERT_FALSE(progress.empty());
@@ -152,6 +178,31 @@ TEST_F(WorkerPauseTest, AWriteThatFailedLeavesNothingOfItselfOnDisk)
             }};
     TrackDownloader(*this, shared);
     EXPECT_EQ(woken.size(), 2u);
+}
+
+// A resume answered from before the part on disk cannot be appended where the part
+// ends: what is on disk stays a true beginning of the track.
+TEST_F(WorkerPauseTest, APartialAnswerFromBeforeThePartOnDiskIsNotAppendedToIt)
+{
+    const sim::Track track {.id = "b", .title = "B", .size = 100000, .pattern = 5};
+    store.addTrack(track);
+    store.setDropAfter(50000, 1);
+    store.setResumeMode(sim::ResumeMode::PartialContent);
+    askedEarlierBy = 300;
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
+    acts.resize(3, [] {});
+    reportsLeft = 2;  // the attempt that broke off, and the resume
+    TrackDownloader(*this, shared);
+    const std::string onDisk = readFile(dir.file("B.mp3"));
+    EXPECT_TRUE(onDisk == sim::trackContent(track).substr(0, onDisk.size())) << onDisk.size() << " bytes";
+}
+
+// What a download leaves free: the smaller of 64 MiB and 1 % of the file system.
+TEST(DiskReserve, IsTheSmallerOf64MiBAndOnePercentOfTheFileSystem)
+{
+    constexpr std::uint64_t kMiB = 1 << 20;
+    EXPECT_EQ(WorkerSettings::defaultDiskReserve(1024 * 1024 * kMiB), 64 * kMiB) << "of a terabyte";
+    EXPECT_EQ(WorkerSettings::defaultDiskReserve(1000 * kMiB), 10 * kMiB) << "of a gigabyte";
 }
 
 // A Retry-After, and the wait it asks for by the header's rule.

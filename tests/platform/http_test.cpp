@@ -108,6 +108,27 @@ TEST_F(HttpTest, FailuresAndLimitsGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
     EXPECT_FALSE(limited->get(url("/"), {})) << "nor within the total time";
 }
 
+// The low-speed limit judges each period of waiting on its own: bytes that came
+// fast in one period do not cover a silence in a later one.
+TEST_F(HttpTest, ABodyThatFallsSilentAfterAFastStartEndsAtTheLowSpeedLimit)
+{
+    auto client = makeCurlHttpClient("Download Session", {.stall = 5s, .lowSpeedBytes = 1000, .lowSpeedTime = 300ms});
+    m_store.setStallAfter(4 * kPiece, 1);
+    auto response = client->get(m_store.trackUrl("big"), {});
+    EXPECT_EQ(response ? reads(*response, kPiece) : Reads(), (Reads {kPiece, kPiece, kPiece, kPiece, -1}));
+    EXPECT_THAT(client->failure(), ::testing::StartsWith("the body brought fewer than 1000 bytes"));
+}
+
+// Five times the limit in every period, in pieces smaller than the limit: never too slow.
+TEST_F(HttpTest, ABodySteadilyAboveTheLowSpeedLimitIsReadWhole)
+{
+    m_store.addTrack({"steady", "Steady", 20000, 9});
+    m_store.setRate(10000);  // 500 bytes each 50 ms
+    auto client = makeCurlHttpClient("Download Session", {.stall = 5s, .lowSpeedBytes = 1000, .lowSpeedTime = 500ms});
+    auto response = client->get(m_store.trackUrl("steady"), {});
+    EXPECT_EQ(response ? reads(*response, 20000) : Reads(), (Reads {20000, 0}));
+}
+
 // The connect limit ends a connection a peer never takes, however long the stall limit, and no body.
 TEST_F(HttpTest, TheConnectLimitEndsAConnectionNeverTakenAndNotALongBody)
 {
