@@ -6,6 +6,7 @@
 #include "tests/fuzz/fuzz_support.h"
 
 #include <memory>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -16,8 +17,19 @@ using fuzz::readFile;
 
 std::vector<std::string> fields(const QueueItem& item) { return {item.title, item.url}; }
 std::vector<std::string> fields(const RawEntryItem& entry) { return {entry.text}; }
-bool storable(const QueueItem& item) { return isStorableQueueItem(item.title, item.url); }
-bool storable(const RawEntryItem& entry) { return isStorableRawEntry(entry.text); }
+// A field survives its line when it is not empty and holds no line end (LF) and no NUL,
+// which ends a line as read; a queue item's two fields also hold no "|", which parts
+// them. A CR is fine: only the CR right before the LF goes with the line end.
+bool storableField(std::string_view text, std::string_view forbidden)
+{
+    return !text.empty() && text.find_first_of(forbidden) == std::string_view::npos;
+}
+bool storable(const QueueItem& item)
+{
+    constexpr std::string_view kForbidden("\n\0|", 3);
+    return storableField(item.title, kForbidden) && storableField(item.url, kForbidden);
+}
+bool storable(const RawEntryItem& entry) { return storableField(entry.text, std::string_view("\n\0", 2)); }
 
 // The list's elements, and whether every one of them is storable.
 template <class Node>
