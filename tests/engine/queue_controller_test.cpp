@@ -35,7 +35,7 @@ TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
 }
 
 // Titles repeat across albums: a track is its address, whatever installation asks.
-TEST_F(WhileATrackDownloads, ATrackOfAQueuedTitleButAnotherAddressIsQueuedAndACancelHitsOnlyItsOwn)
+TEST_F(WhileATrackDownloads, ATrackIsKnownByItsAddressNotByItsTitle)
 {
     controller.LoadRawQueue();
     for (const char* request : {"track=a2", "track=a-again"})
@@ -137,7 +137,7 @@ TEST_F(ControllerTest, ARetryThatComesAsTheWaitEndsLeavesTheTrackATimerOrTheDown
     EXPECT_TRUE(gates.handed.size() == 2 || view.waitRetry.has_value());
 }
 
-TEST_F(ControllerTest, ARequestSetAsideHoldsNeitherTheRequestsBehindItNorTheDownloadsAndResumeAsksAgain)
+TEST_F(ControllerTest, ARequestSetAsideHoldsNothingBehindItUntilResume)
 {
     controller.LoadRawQueue();
     for (const char* request : {"track=long", "track=b"})
@@ -177,7 +177,7 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARaw
     EXPECT_THAT(store.rawQueue, IsEmpty());
 }
 
-TEST_F(ControllerTest, ARequestWhoseTrackCouldNotBeSavedStaysOnDiskAndIsNotAskedForAgain)
+TEST_F(ControllerTest, ARequestStaysOnDiskUntilItsTrackIsSaved)
 {
     controller.LoadRawQueue();
     ASSERT_TRUE(controller.AddRawEntry("track=a"));
@@ -226,7 +226,7 @@ TEST_F(WhileATrackDownloads, AChangeInAFullFolderThatCannotBeMeasuredTriesTheTra
     EXPECT_TRUE(shared.m_bRetryDownloadNow);
 }
 
-TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
+TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackIsToldOnceUntilATrackArrives)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         controller.onFolderUnavailable("/music", ENOENT);
@@ -272,7 +272,7 @@ TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem
 // what a kill could only make happen again (a track downloaded, a request resolved)
 // is saved in few whole writes, and still every request is on disk, and every track
 // handed to the downloader is in the download-queue file.
-TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTrackOnDisk)
+TEST_F(ControllerTest, ADrainMergesItsSavesWithoutLeavingARequestOffDisk)
 {
     constexpr int kRequests = 256;
     for (int i = 0; i < kRequests; ++i)
@@ -320,7 +320,7 @@ TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextA
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
 }
 
-TEST_F(WhileATrackDownloads, RemoveOfItAndClearAskFirstAndDeclinedChangeNothing)
+TEST_F(WhileATrackDownloads, ARemoveOrClearDeclinedChangesNothing)
 {
     view.answer = false;  // Cancel
     controller.removeTrack(0);
@@ -367,7 +367,7 @@ TEST_F(WhileATrackDownloads, TheAnswerToRemoveIsForTheTrackAskedThoughItFinished
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 
-TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksShowsOnceTheDownloaderStopsAndTheCancelWaitsForResume)
+TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksHoldsTheCancelUntilResume)
 {
     whileTheBoxIsOpen([this] { controller.pauseDownloads(); });
     controller.removeTrack(0);
@@ -391,7 +391,7 @@ TEST_F(WhileATrackDownloads, APauseLiftedBeforeTheDownloaderStoppedForItHoldsNot
     EXPECT_THAT(gates.handed, ElementsAre("download", "download"));
 }
 
-TEST_F(ControllerTest, PauseHoldsTheQueueBackAndResumeLetsItGoEachLatchingItsButton)
+TEST_F(ControllerTest, PauseHoldsTheQueueBackUntilResume)
 {
     givenAQueue({"A"});
     controller.pauseDownloads();
@@ -404,7 +404,7 @@ TEST_F(ControllerTest, PauseHoldsTheQueueBackAndResumeLetsItGoEachLatchingItsBut
     EXPECT_THAT(gates.handed, ElementsAre("download"));
 }
 
-TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
+TEST_F(ControllerTest, OnAnEmptyQueuePauseResumeOrClearDoNothing)
 {
     controller.pauseDownloads();
     controller.resumeDownloads();
@@ -417,7 +417,7 @@ TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
 }
 
 // Settings that cannot be written must not keep the user's choice from the window.
-TEST_F(ControllerTest, AChosenFolderIsUsedAtOnceAndOneTheSettingsCannotKeepIsToldOnce)
+TEST_F(ControllerTest, AChosenFolderTheSettingsCannotKeepIsStillUsed)
 {
     folderWriteResult = SettingResult::failed("settings error 29");
     for (const char* chosen : {"/other", "/other", ""}) {

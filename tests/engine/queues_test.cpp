@@ -52,7 +52,7 @@ Items itemsOf(EntryList<QueueItem>& queue)
 
 const Items kABC {{"A", "1"}, {"B", "2"}, {"C", "3"}};
 
-TEST(EntryList, RemovalRelinksNeighboursFindsByExactTitleAndEmptiedListsStartAfresh)
+TEST(EntryList, RemovalAnywhereLeavesAWellLinkedList)
 {
     for (const auto& [index, left] : {std::pair<std::uint32_t, Items>(0, {kABC[1], kABC[2]}), {1, {kABC[0], kABC[2]}},
                                       {2, {kABC[0], kABC[1]}}, {3, kABC}}) {

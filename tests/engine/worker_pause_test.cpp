@@ -126,7 +126,7 @@ TEST_F(WorkerPauseTest, ResumeOrANewRequestWakesTheDownloaderAtOnce)
 
 // A download never waits for the window to show how far it is, and its last figure
 // is the whole track's 100 %.
-TEST_F(WorkerPauseTest, TheProgressIsPostedAndReachesOneHundredPercent)
+TEST_F(WorkerPauseTest, TheProgressIsPostedUpToOneHundredPercent)
 {
     store.addTrack({.id = "b", .title = "B", .size = 100000});
     controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
@@ -139,7 +139,7 @@ TEST_F(WorkerPauseTest, TheProgressIsPostedAndReachesOneHundredPercent)
 
 // A full folder rarely has room a second later: the track waits 30 s and more, and
 // the part it has stays, though the store answers with the whole track each time.
-TEST_F(WorkerPauseTest, AFolderAtItsReserveIsTriedAgainAfterThirtySecondsAndMoreAndKeepsThePart)
+TEST_F(WorkerPauseTest, AFolderAtItsReserveWaitsThirtySecondsOrMoreWithItsPartKept)
 {
     store.addTrack({.id = "b", .title = "B", .size = 100000});
     store.setDropAfter(50000, 1);
@@ -198,7 +198,7 @@ TEST_F(WorkerPauseTest, APartialAnswerFromBeforeThePartOnDiskIsNotAppendedToIt)
 }
 
 // What a download leaves free: the smaller of 64 MiB and 1 % of the file system.
-TEST(DiskReserve, IsTheSmallerOf64MiBAndOnePercentOfTheFileSystem)
+TEST(DiskReserve, IsTheSmallerOf64MiBOrOnePercentOfTheFileSystem)
 {
     constexpr std::uint64_t kMiB = 1 << 20;
     EXPECT_EQ(WorkerSettings::defaultDiskReserve(1024 * 1024 * kMiB), 64 * kMiB) << "of a terabyte";

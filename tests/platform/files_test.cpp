@@ -19,7 +19,7 @@ using test::TempDir;
 using test::writeFile;
 
 // That a failed write leaves the old file and no other, the queue files' and the registry's tests show.
-TEST(ReplaceFileAtomically, ReplacesTheTargetKeepingItsModeAndAnyLinkToIt)
+TEST(ReplaceFileAtomically, ReplacesTheTargetThroughALinkKeepingItsMode)
 {
     TempDir dir;
     const std::string path = dir.file("queue.txt");
@@ -155,7 +155,7 @@ struct TitleAndName {
 };
 class TitleNameTest : public ::testing::TestWithParam<TitleAndName> {};
 
-TEST_P(TitleNameTest, TheTrackIsStoredAndResumedUnderTheName)
+TEST_P(TitleNameTest, TheTrackIsResumedUnderTheNameItWasStoredUnder)
 {
     TempDir dir;
     const TrackMarks marks {dir.file("queues/trackfiles.txt")};
@@ -208,7 +208,7 @@ protected:
     TrackMarks m_marks {m_dir.file("trackfiles.txt"), false};
 };
 
-TEST_F(MarkRecordTest, AMarkThatAKillCutShortIsNoneAndTheNextMarkIsKept)
+TEST_F(MarkRecordTest, AMarkThatAKillCutShortIsNoneWithoutSpoilingTheNext)
 {
     mark("a", 1);
     const std::string before = record();
@@ -221,7 +221,7 @@ TEST_F(MarkRecordTest, AMarkThatAKillCutShortIsNoneAndTheNextMarkIsKept)
 
 // 200 files marked, then one of them 1,000 times more and another removed: rewriting the record whole for each mark
 // wrote more than a hundred times what appending does.
-TEST_F(MarkRecordTest, EachMarkIsWrittenAboutOnceAndTheRecordKeepsTheLatestOfEachFileThere)
+TEST_F(MarkRecordTest, TheRecordKeepsTheLatestMarkOfEachFileWritingEachAboutOnce)
 {
     const auto written = [] {
         const std::string io = readFile("/proc/self/io");

@@ -54,7 +54,7 @@ struct HttpTest : ::testing::Test {
 // The agent and the header lines sent, the window's download tests check at the store; that only a
 // session asked to follows redirects and gives the final answer's head, the radio page's test and
 // the update's redirect case.
-TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEndThroughABoundedBuffer)
+TEST_F(HttpTest, ReadsAreShortOnlyAtTheEndOfTheBody)
 {
     auto client = makeCurlHttpClient("Download Session");
     auto superseded = client->get(m_store.trackUrl("big"), {});
@@ -75,7 +75,7 @@ TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEndThroughABoundedBuffer)
     EXPECT_LE(curlBodyBufferPeak(*big), 2 * std::max<std::size_t>(kPiece, CURL_MAX_WRITE_SIZE));
 }
 
-TEST_F(HttpTest, FailuresAndLimitsGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
+TEST_F(HttpTest, AFailureGivesNoResponseBeforeTheHeadOrAFailedReadAfterIt)
 {
     auto client = makeCurlHttpClient("Download Session", {.connect = 5000ms, .stall = 300ms});
     EXPECT_FALSE(client->get("file:///etc/hostname", {}));
@@ -130,7 +130,7 @@ TEST_F(HttpTest, ABodySteadilyAboveTheLowSpeedLimitIsReadWhole)
 }
 
 // The connect limit ends a connection a peer never takes, however long the stall limit, and no body.
-TEST_F(HttpTest, TheConnectLimitEndsAConnectionNeverTakenAndNotALongBody)
+TEST_F(HttpTest, TheConnectLimitEndsOnlyAConnectionNeverTaken)
 {
     auto client = makeCurlHttpClient("Download Session", {.connect = 200ms, .stall = 5s});
     m_store.setRate(2000); // the short track's 1000 bytes take half a second
@@ -183,7 +183,7 @@ TEST(HttpUrl, OnlyAddressesLibcurlWouldFetchOverHttpPass)
         EXPECT_FALSE(isFetchableUrl(url)) << url;
 }
 
-TEST(RetryAfter, ADateInAnyOfItsThreeFormsAsksForTheTimeUntilItAndOneThatPassedForNone)
+TEST(RetryAfter, ADateInAnyOfItsThreeFormsAsksForTheTimeUntilIt)
 {
     const auto now = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
     for (const char* date : {"Sun, 06 Nov 1994 08:51:37 GMT", "Sunday, 06-Nov-94 08:51:37 GMT", "Sun Nov  6 08:51:37 1994"})

@@ -39,7 +39,7 @@ std::string elfImage()
     return out;
 }
 
-TEST(VersionNote, OurBuildCarriesTheConfiguredVersionAndNoCutShortCopyOrOtherFileAny)
+TEST(VersionNote, OnlyAWholeProgramOfOurBuildCarriesTheConfiguredVersion)
 {
     const auto version = readFileVersion(QVR_VERSION_PROBE);
     ASSERT_TRUE(version);
