@@ -320,6 +320,30 @@ TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextA
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
 }
 
+TEST_F(WhileATrackDownloads, RemoveWithNoTrackChosenOnlyAsksForOne)
+{
+    controller.removeTrack(-1);
+    EXPECT_THAT(view.asked, ElementsAre("No track selected"));
+    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
+}
+
+// Only the track in download stops first; the user's removal is on disk at once.
+TEST_F(WhileATrackDownloads, ATrackNotInDownloadIsRemovedWithoutAsking)
+{
+    controller.removeTrack(1);
+    EXPECT_THAT(view.asked, IsEmpty());
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_THAT(store.downloadQueue, ElementsAre("A", "C"));
+}
+
+TEST_F(WhileATrackDownloads, AClearWhilePausedEmptiesTheQueueOnDiskAtOnce)
+{
+    controller.pauseDownloads();
+    controller.clearQueue();
+    EXPECT_FALSE(shared.m_bClearQueue);
+    EXPECT_THAT(store.downloadQueue, IsEmpty());
+}
+
 TEST_F(WhileATrackDownloads, ARemoveOrClearDeclinedChangesNothing)
 {
     view.answer = false;  // Cancel

@@ -16,24 +16,20 @@ using std::chrono::milliseconds;
 
 const CurlGlobal curlGlobal;  // as in main()
 
-// The real transport, with the start of each resume header moved back by `by` bytes.
-class EarlierRanges final : public HttpClient {
-public:
-    EarlierRanges(std::unique_ptr<HttpClient> real, std::uint64_t by) : m_real(std::move(real)), m_by(by) {}
+// The real transport, asking each resume from `by` bytes before the part on disk.
+struct EarlierRanges final : HttpClient {
+    EarlierRanges(std::unique_ptr<HttpClient> client, std::uint64_t bytes) : real(std::move(client)), by(bytes) {}
     std::unique_ptr<HttpResponse> get(const std::string& url, const std::vector<std::string>& headers) override
     {
         std::vector<std::string> sent = headers;
         for (std::string& header : sent)
-            if (m_by > 0 && header.starts_with("RANGE: "))
-                header = "RANGE: " + std::to_string(std::stoull(header.substr(7)) - m_by) + "-";
-        return m_real->get(url, sent);
+            if (header.starts_with("RANGE: "))
+                header = "RANGE: " + std::to_string(std::stoull(header.substr(7)) - by) + "-";
+        return real->get(url, sent);
     }
-    void setInterrupt(std::function<bool()> interrupted) override { m_real->setInterrupt(std::move(interrupted)); }
-    std::string failure() const override { return m_real->failure(); }
-
-private:
-    std::unique_ptr<HttpClient> m_real;
-    std::uint64_t m_by;
+    void setInterrupt(std::function<bool()> interrupted) override { real->setInterrupt(std::move(interrupted)); }
+    std::unique_ptr<HttpClient> real;
+    std::uint64_t by;
 };
 
 class WorkerPauseTest : public ::testing::Test, public MessageSink {
