@@ -17,19 +17,15 @@ using fuzz::readFile;
 
 std::vector<std::string> fields(const QueueItem& item) { return {item.title, item.url}; }
 std::vector<std::string> fields(const RawEntryItem& entry) { return {entry.text}; }
-// A field survives its line when it is not empty and holds no line end (LF) and no NUL,
-// which ends a line as read; a queue item's two fields also hold no "|", which parts
-// them. A CR is fine: only the CR right before the LF goes with the line end.
-bool storableField(std::string_view text, std::string_view forbidden)
+// What a line keeps: a field that is not empty and holds no LF or NUL (which end a line
+// as read), nor, in a queue item, the "|" that parts its two fields. A CR is fine: only
+// the CR right before the LF goes with the line end.
+bool kept(std::string_view field, std::string_view breaks)
 {
-    return !text.empty() && text.find_first_of(forbidden) == std::string_view::npos;
+    return !field.empty() && field.find_first_of(breaks) == std::string_view::npos;
 }
-bool storable(const QueueItem& item)
-{
-    constexpr std::string_view kForbidden("\n\0|", 3);
-    return storableField(item.title, kForbidden) && storableField(item.url, kForbidden);
-}
-bool storable(const RawEntryItem& entry) { return storableField(entry.text, std::string_view("\n\0", 2)); }
+bool storable(const QueueItem& item) { return kept(item.title, {"\n\0|", 3}) && kept(item.url, {"\n\0|", 3}); }
+bool storable(const RawEntryItem& entry) { return kept(entry.text, {"\n\0", 2}); }
 
 // The list's elements, and whether every one of them is storable.
 template <class Node>
