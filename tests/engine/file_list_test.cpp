@@ -44,7 +44,7 @@ TEST(FileList, SelectionIsFoundByPrefixFromTheSecondEntryRound)
 
 // Thousands of names, so that they fill many blocks, come and go at random; the list
 // keeps them all in the list's order, each once, at the rows that order gives.
-TEST(FileList, NamesThatComeAndGoKeepTheListsOrderAcrossBlocks)
+TEST(FileList, NamesThatComeOrGoKeepTheListsOrderAcrossBlocks)
 {
     std::mt19937 random(46);
     FileList list;

@@ -100,7 +100,7 @@ protected:
     std::optional<WorkerSet> workers;
 };
 
-TEST_F(FolderWatcherTest, NamesThatComeGoOrMoveChangeTheirRowsAndTheFolderIsReadOnce)
+TEST_F(FolderWatcherTest, NamesThatComeGoOrMoveChangeTheirRowsWithoutAWholeRead)
 {
     writeFile(dir.file("b.mp3"), "");
     writeFile(dir.file("c.mp3"), "");
@@ -123,7 +123,7 @@ TEST_F(FolderWatcherTest, NamesThatComeGoOrMoveChangeTheirRowsAndTheFolderIsRead
 
 // The kernel keeps so many events for a watch, and drops the rest: then nothing but a
 // whole read can tell what is in the folder.
-TEST_F(FolderWatcherTest, AfterTheKernelDroppedEventsTheFolderIsReadWholeAndNothingIsMissing)
+TEST_F(FolderWatcherTest, AfterTheKernelDroppedEventsTheFolderIsReadWhole)
 {
     std::size_t most = 0;
     std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> most;

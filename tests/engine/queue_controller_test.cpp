@@ -10,32 +10,8 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using Outcome = DownloadReport::Outcome;
 
-TEST_F(ControllerTest, ARequestIsOnDiskInOneQueueOrTheOtherAfterEverySave)
-{
-    // A kill may come right after any save: at each of them, every request taken
-    // is in the raw-queue file or its track in the download-queue file.
-    std::vector<std::pair<std::string, std::string>> taken;  // request, its track
-    int saves = 0;
-    store.afterSave = [&] {
-        ++saves;
-        for (const auto& [request, title] : taken)
-            EXPECT_TRUE(std::ranges::count(store.rawQueue, request) + std::ranges::count(store.downloadQueue, title))
-                << request << " is on disk nowhere at save " << saves;
-    };
-    givenAQueue({"Old"});
-    controller.LoadRawQueue();
-    for (const auto& [request, title] : {std::pair("track=a", "A"), std::pair("track=old", "Old")}) {
-        taken.emplace_back(request, title);
-        ASSERT_TRUE(controller.AddRawEntry(request));
-        theResolverReports(title);
-    }
-    EXPECT_THAT(queued(), ElementsAre("Old", "A")) << "a track resolved twice is queued once";
-    EXPECT_THAT(store.rawQueue, IsEmpty());
-    EXPECT_GE(saves, 5);
-}
-
 // Titles repeat across albums: a track is its address, whatever installation asks.
-TEST_F(WhileATrackDownloads, ATrackOfAQueuedTitleButAnotherAddressIsQueuedAndACancelHitsOnlyItsOwn)
+TEST_F(WhileATrackDownloads, ATrackIsKnownByItsAddressNotByItsTitle)
 {
     controller.LoadRawQueue();
     for (const char* request : {"track=a2", "track=a-again"})
@@ -137,7 +113,7 @@ TEST_F(ControllerTest, ARetryThatComesAsTheWaitEndsLeavesTheTrackATimerOrTheDown
     EXPECT_TRUE(gates.handed.size() == 2 || view.waitRetry.has_value());
 }
 
-TEST_F(ControllerTest, ARequestSetAsideHoldsNeitherTheRequestsBehindItNorTheDownloadsAndResumeAsksAgain)
+TEST_F(ControllerTest, ARequestSetAsideHoldsNothingBehindItUntilResume)
 {
     controller.LoadRawQueue();
     for (const char* request : {"track=long", "track=b"})
@@ -177,7 +153,7 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARaw
     EXPECT_THAT(store.rawQueue, IsEmpty());
 }
 
-TEST_F(ControllerTest, ARequestWhoseTrackCouldNotBeSavedStaysOnDiskAndIsNotAskedForAgain)
+TEST_F(ControllerTest, ARequestStaysOnDiskUntilItsTrackIsSaved)
 {
     controller.LoadRawQueue();
     ASSERT_TRUE(controller.AddRawEntry("track=a"));
@@ -226,7 +202,7 @@ TEST_F(WhileATrackDownloads, AChangeInAFullFolderThatCannotBeMeasuredTriesTheTra
     EXPECT_TRUE(shared.m_bRetryDownloadNow);
 }
 
-TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackKeepsTheQueueAndIsToldOnceUntilATrackArrives)
+TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackIsToldOnceUntilATrackArrives)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
         controller.onFolderUnavailable("/music", ENOENT);
@@ -270,9 +246,10 @@ TEST_F(ControllerTest, HandedOverRequestsWaitInTheInboxUntilTheRawQueueHoldsThem
 
 // A long queue drained one track at a time, the resolver ahead of the downloader:
 // what a kill could only make happen again (a track downloaded, a request resolved)
-// is saved in few whole writes, and still every request is on disk, and every track
-// handed to the downloader is in the download-queue file.
-TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTrackOnDisk)
+// is saved in few whole writes, and still, after every save, every request is on
+// disk in one queue file or the other, and every track handed to the downloader is
+// in the download-queue file.
+TEST_F(ControllerTest, ADrainMergesItsSavesWithoutLeavingARequestOffDisk)
 {
     constexpr int kRequests = 256;
     for (int i = 0; i < kRequests; ++i)
@@ -280,22 +257,25 @@ TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTr
     controller.LoadRawQueue();
     int saves = 0;
     int downloaded = 0;
-    store.afterSave = [&] { ++saves; };
-    const auto check = [&](int resolvedSoFar) {
-        for (int i = 0; i < resolvedSoFar; ++i)
+    // A kill may come right after any save.
+    store.afterSave = [&] {
+        ++saves;
+        for (int i = 0; i < kRequests; ++i)
             EXPECT_TRUE(i < downloaded || std::ranges::count(store.rawQueue, "track=" + std::to_string(i))
                         || std::ranges::count(store.downloadQueue, "T" + std::to_string(i)))
-                << i << " is on disk nowhere";
+                << i << " is on disk nowhere at save " << saves;
+    };
+    const auto check = [&] {
         EXPECT_EQ(std::ranges::count(store.downloadQueue, shared.m_strCurTitle), 1) << "fetched, not on disk";
     };
     controller.StartNextResolve();
     for (int i = 0; i < kRequests; ++i) {
         theResolverReports(("T" + std::to_string(i)).c_str());
-        check(i + 1);
+        check();
         if (i % 2 == 1) {
-            theDownloaderReports({.outcome = Outcome::Done});
             ++downloaded;
-            check(i + 1);
+            theDownloaderReports({.outcome = Outcome::Done});
+            check();
         }
     }
     EXPECT_LT(saves, kRequests) << "not one save per change";
@@ -304,6 +284,7 @@ TEST_F(ControllerTest, ADrainMergesItsSavesAndKeepsEveryRequestAndEveryFetchedTr
     EXPECT_EQ(store.downloadQueue, queued());
     EXPECT_TRUE(store.rawQueue.empty());
     // The user's own removal is saved at once.
+    store.afterSave = nullptr;
     controller.removeTrack(3);
     EXPECT_EQ(store.downloadQueue, queued());
 }
@@ -320,7 +301,31 @@ TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextA
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
 }
 
-TEST_F(WhileATrackDownloads, RemoveOfItAndClearAskFirstAndDeclinedChangeNothing)
+TEST_F(WhileATrackDownloads, RemoveWithNoTrackChosenOnlyAsksForOne)
+{
+    controller.removeTrack(-1);
+    EXPECT_THAT(view.asked, ElementsAre("No track selected"));
+    EXPECT_THAT(queued(), ElementsAre("A", "B", "C"));
+}
+
+// Only the track in download stops first; the user's removal is on disk at once.
+TEST_F(WhileATrackDownloads, ATrackNotInDownloadIsRemovedWithoutAsking)
+{
+    controller.removeTrack(1);
+    EXPECT_THAT(view.asked, IsEmpty());
+    EXPECT_FALSE(shared.m_bCancelCurrent);
+    EXPECT_THAT(store.downloadQueue, ElementsAre("A", "C"));
+}
+
+TEST_F(WhileATrackDownloads, AClearWhilePausedEmptiesTheQueueOnDiskAtOnce)
+{
+    controller.pauseDownloads();
+    controller.clearQueue();
+    EXPECT_FALSE(shared.m_bClearQueue);
+    EXPECT_THAT(store.downloadQueue, IsEmpty());
+}
+
+TEST_F(WhileATrackDownloads, ARemoveOrClearDeclinedChangesNothing)
 {
     view.answer = false;  // Cancel
     controller.removeTrack(0);
@@ -367,7 +372,7 @@ TEST_F(WhileATrackDownloads, TheAnswerToRemoveIsForTheTrackAskedThoughItFinished
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 
-TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksShowsOnceTheDownloaderStopsAndTheCancelWaitsForResume)
+TEST_F(WhileATrackDownloads, APauseWhileRemoveAsksHoldsTheCancelUntilResume)
 {
     whileTheBoxIsOpen([this] { controller.pauseDownloads(); });
     controller.removeTrack(0);
@@ -391,7 +396,7 @@ TEST_F(WhileATrackDownloads, APauseLiftedBeforeTheDownloaderStoppedForItHoldsNot
     EXPECT_THAT(gates.handed, ElementsAre("download", "download"));
 }
 
-TEST_F(ControllerTest, PauseHoldsTheQueueBackAndResumeLetsItGoEachLatchingItsButton)
+TEST_F(ControllerTest, PauseHoldsTheQueueBackUntilResume)
 {
     givenAQueue({"A"});
     controller.pauseDownloads();
@@ -404,7 +409,7 @@ TEST_F(ControllerTest, PauseHoldsTheQueueBackAndResumeLetsItGoEachLatchingItsBut
     EXPECT_THAT(gates.handed, ElementsAre("download"));
 }
 
-TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
+TEST_F(ControllerTest, OnAnEmptyQueuePauseResumeOrClearDoNothing)
 {
     controller.pauseDownloads();
     controller.resumeDownloads();
@@ -417,7 +422,7 @@ TEST_F(ControllerTest, PauseResumeAndClearOfAnEmptyQueueDoNothing)
 }
 
 // Settings that cannot be written must not keep the user's choice from the window.
-TEST_F(ControllerTest, AChosenFolderIsUsedAtOnceAndOneTheSettingsCannotKeepIsToldOnce)
+TEST_F(ControllerTest, AChosenFolderTheSettingsCannotKeepIsStillUsed)
 {
     folderWriteResult = SettingResult::failed("settings error 29");
     for (const char* chosen : {"/other", "/other", ""}) {

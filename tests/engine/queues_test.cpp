@@ -6,6 +6,7 @@
 #include "engine/queue_controller.h"
 #include "engine/queue_files.h"
 #include "engine/queue_item.h"
+#include "engine/request_inbox.h"
 #include "platform/unique_fd.h"
 
 #include "tests/support/controller_fixture.h"
@@ -51,7 +52,7 @@ Items itemsOf(EntryList<QueueItem>& queue)
 
 const Items kABC {{"A", "1"}, {"B", "2"}, {"C", "3"}};
 
-TEST(EntryList, RemovalRelinksNeighboursFindsByExactTitleAndEmptiedListsStartAfresh)
+TEST(EntryList, RemovalAnywhereLeavesAWellLinkedList)
 {
     for (const auto& [index, left] : {std::pair<std::uint32_t, Items>(0, {kABC[1], kABC[2]}), {1, {kABC[0], kABC[2]}},
                                       {2, {kABC[0], kABC[1]}}, {3, kABC}}) {
@@ -138,6 +139,27 @@ TEST(QueueFiles, AQueueOfManyTracksLoadsWholeAndInOrderAfterASave)
     EntryList<QueueItem> queue;
     ASSERT_TRUE(LoadDownloadQueue(queue, dir.file("queue")));
     EXPECT_EQ(itemsOf(queue), items);
+}
+
+// Each start that hands a request over deposits it on its own. The deposits go on
+// past the next whole second and a tenth beyond it, so that requests of one second
+// differ in every digit of its fraction.
+TEST(RequestInbox, RequestsHandedOverInTheSameSecondAreTakenInTheOrderSent)
+{
+    using namespace std::chrono_literals;
+    TempDir dir;
+    const std::string folder = RequestInbox::folderBeside(dir.file("raw.txt"));
+    RequestInbox window(folder);
+    Texts sent;
+    const auto until = std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) + 150ms;
+    while (std::chrono::system_clock::now() < until) {
+        sent.push_back("track=" + std::to_string(sent.size()));
+        ASSERT_TRUE(sent.size() % 2 ? window.depositRequest(sent.back()) : RequestInbox(folder).depositRequest(sent.back()));
+    }
+    Texts taken;
+    for (const RequestInbox::Letter& letter : window.pendingLetters())
+        taken.push_back(letter.text);
+    EXPECT_EQ(taken, sent);
 }
 
 } // namespace

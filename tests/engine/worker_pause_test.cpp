@@ -16,6 +16,22 @@ using std::chrono::milliseconds;
 
 const CurlGlobal curlGlobal;  // as in main()
 
+// The real transport, asking each resume from `by` bytes before the part on disk.
+struct EarlierRanges final : HttpClient {
+    EarlierRanges(std::unique_ptr<HttpClient> client, std::uint64_t bytes) : real(std::move(client)), by(bytes) {}
+    std::unique_ptr<HttpResponse> get(const std::string& url, const std::vector<std::string>& headers) override
+    {
+        std::vector<std::string> sent = headers;
+        for (std::string& header : sent)
+            if (header.starts_with("RANGE: "))
+                header = "RANGE: " + std::to_string(std::stoull(header.substr(7)) - by) + "-";
+        return real->get(url, sent);
+    }
+    void setInterrupt(std::function<bool()> interrupted) override { real->setInterrupt(std::move(interrupted)); }
+    std::unique_ptr<HttpClient> real;
+    std::uint64_t by;
+};
+
 class WorkerPauseTest : public ::testing::Test, public MessageSink {
 protected:
     // The window's start, with a request waiting from last time.
@@ -28,7 +44,7 @@ protected:
     std::intptr_t SendMessage(unsigned message, std::uintptr_t, std::intptr_t) override
     {
         sent.push_back(message);
-        shared.m_bStopThreads = shared.m_bStopThreads || (message == WM_DOWNLOAD_FINISHED && stopAtReport);
+        shared.m_bStopThreads = shared.m_bStopThreads || (message == WM_DOWNLOAD_FINISHED && --reportsLeft == 0);
         return 0;
     }
     void PostMessage(unsigned message, std::uintptr_t, std::intptr_t lParam) override
@@ -54,8 +70,14 @@ protected:
     bool full = false;  // the folder at its reserve
     std::vector<unsigned> sent;          // the messages the worker waited for
     std::vector<std::intptr_t> progress;  // the figures posted
-    bool stopAtReport = false;           // the downloader ends after its first report
-    WorkerShared shared {configuration, {.gateFolder = dir.path(), .http = curlHttpClientFactory(),
+    int reportsLeft = 0;                 // the downloader ends after this many reports; 0: never
+    // Resumes are asked from this many bytes before the part on disk, as by a store
+    // that answers with more than was asked for.
+    std::uint64_t askedEarlierBy = 0;
+    WorkerShared shared {configuration, {.gateFolder = dir.path(),
+                                         .http = [this](const std::string& agent) -> std::unique_ptr<HttpClient> {
+                                             return std::make_unique<EarlierRanges>(makeCurlHttpClient(agent), askedEarlierBy);
+                                         },
                                          .diskReserve = [this](std::uint64_t total) { return full ? total : 0; },
                                          .waitOut = [this](milliseconds pause, const std::function<bool()>& wake) {
                                              pauses.push_back(pause);
@@ -100,11 +122,11 @@ TEST_F(WorkerPauseTest, ResumeOrANewRequestWakesTheDownloaderAtOnce)
 
 // A download never waits for the window to show how far it is, and its last figure
 // is the whole track's 100 %.
-TEST_F(WorkerPauseTest, TheProgressIsPostedAndReachesOneHundredPercent)
+TEST_F(WorkerPauseTest, TheProgressIsPostedUpToOneHundredPercent)
 {
     store.addTrack({.id = "b", .title = "B", .size = 100000});
     controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
-    stopAtReport = true;
+    reportsLeft = 1;
     TrackDownloader(*this, shared);
     EXPECT_THAT(sent, ::testing::Not(::testing::Contains(WM_DOWNLOAD_PROGRESS)));
     ASSERT_FALSE(progress.empty());
@@ -113,7 +135,7 @@ TEST_F(WorkerPauseTest, TheProgressIsPostedAndReachesOneHundredPercent)
 
 // A full folder rarely has room a second later: the track waits 30 s and more, and
 // the part it has stays, though the store answers with the whole track each time.
-TEST_F(WorkerPauseTest, AFolderAtItsReserveIsTriedAgainAfterThirtySecondsAndMoreAndKeepsThePart)
+TEST_F(WorkerPauseTest, AFolderAtItsReserveWaitsThirtySecondsOrMoreWithItsPartKept)
 {
     store.addTrack({.id = "b", .title = "B", .size = 100000});
     store.setDropAfter(50000, 1);
@@ -152,6 +174,31 @@ TEST_F(WorkerPauseTest, AWriteThatFailedLeavesNothingOfItselfOnDisk)
             }};
     TrackDownloader(*this, shared);
     EXPECT_EQ(woken.size(), 2u);
+}
+
+// A resume answered from before the part on disk cannot be appended where the part
+// ends: what is on disk stays a true beginning of the track.
+TEST_F(WorkerPauseTest, APartialAnswerFromBeforeThePartOnDiskIsNotAppendedToIt)
+{
+    const sim::Track track {.id = "b", .title = "B", .size = 100000, .pattern = 5};
+    store.addTrack(track);
+    store.setDropAfter(50000, 1);
+    store.setResumeMode(sim::ResumeMode::PartialContent);
+    askedEarlierBy = 300;
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
+    acts.resize(3, [] {});
+    reportsLeft = 2;  // the attempt that broke off, and the resume
+    TrackDownloader(*this, shared);
+    const std::string onDisk = readFile(dir.file("B.mp3"));
+    EXPECT_TRUE(onDisk == sim::trackContent(track).substr(0, onDisk.size())) << onDisk.size() << " bytes";
+}
+
+// What a download leaves free: the smaller of 64 MiB and 1 % of the file system.
+TEST(DiskReserve, IsTheSmallerOf64MiBOrOnePercentOfTheFileSystem)
+{
+    constexpr std::uint64_t kMiB = 1 << 20;
+    EXPECT_EQ(WorkerSettings::defaultDiskReserve(1024 * 1024 * kMiB), 64 * kMiB) << "of a terabyte";
+    EXPECT_EQ(WorkerSettings::defaultDiskReserve(1000 * kMiB), 10 * kMiB) << "of a gigabyte";
 }
 
 // A Retry-After, and the wait it asks for by the header's rule.

@@ -6,6 +6,7 @@
 #include "tests/fuzz/fuzz_support.h"
 
 #include <memory>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -16,8 +17,15 @@ using fuzz::readFile;
 
 std::vector<std::string> fields(const QueueItem& item) { return {item.title, item.url}; }
 std::vector<std::string> fields(const RawEntryItem& entry) { return {entry.text}; }
-bool storable(const QueueItem& item) { return isStorableQueueItem(item.title, item.url); }
-bool storable(const RawEntryItem& entry) { return isStorableRawEntry(entry.text); }
+// What a line keeps: a field that is not empty and holds no LF or NUL (which end a line
+// as read), nor, in a queue item, the "|" that parts its two fields. A CR is fine: only
+// the CR right before the LF goes with the line end.
+bool kept(std::string_view field, std::string_view breaks)
+{
+    return !field.empty() && field.find_first_of(breaks) == std::string_view::npos;
+}
+bool storable(const QueueItem& item) { return kept(item.title, {"\n\0|", 3}) && kept(item.url, {"\n\0|", 3}); }
+bool storable(const RawEntryItem& entry) { return kept(entry.text, {"\n\0", 2}); }
 
 // The list's elements, and whether every one of them is storable.
 template <class Node>

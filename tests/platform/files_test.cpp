@@ -19,7 +19,7 @@ using test::TempDir;
 using test::writeFile;
 
 // That a failed write leaves the old file and no other, the queue files' and the registry's tests show.
-TEST(ReplaceFileAtomically, ReplacesTheTargetKeepingItsModeAndAnyLinkToIt)
+TEST(ReplaceFileAtomically, ReplacesTheTargetThroughALinkKeepingItsMode)
 {
     TempDir dir;
     const std::string path = dir.file("queue.txt");
@@ -57,6 +57,18 @@ protected:
         }
     }
 
+    // The track's attempt opens `used`, resumed from `resumedFrom` bytes; "T.mp3" then holds `left`.
+    void expectOpening(const char* used, std::uint64_t resumedFrom, std::uint64_t left)
+    {
+        const auto opening = TrackFile::open(m_dir.path(), "T", kMine, m_marks, m_making);
+        ASSERT_TRUE(opening.file);
+        EXPECT_EQ(opening.file->path(), m_dir.file(used));
+        EXPECT_EQ(opening.file->sizeAtOpen(), resumedFrom);
+        EXPECT_EQ(std::filesystem::is_regular_file(m_dir.file("T.mp3")) ? readFile(m_dir.file("T.mp3")).size() : 0u, left);
+        EXPECT_EQ(TrackFile::open(m_dir.path(), "T", kMine, m_marks, m_making).failure.kind, TrackFile::Failure::Kind::Busy);
+    }
+
+    static constexpr const char* kMine = "http://store/t?id=1";
     TempDir m_dir;
     // Extended attributes and files made without a name, or the ways of a file
     // system that has neither: the record file and temporary names.
@@ -64,54 +76,67 @@ protected:
     TrackFile::Making m_making = GetParam() ? TrackFile::Making::Unnamed : TrackFile::Making::UnderTemporaryName;
 };
 
-TEST_P(TrackFileTest, ATrackResumesOnlyItsOwnFileAndOtherwiseTakesAFreeName)
+// Only a file the track made itself is resumed; any other file of its name is left
+// alone, and the track takes a free name. A second download of the track cannot
+// write into its file meanwhile.
+TEST_P(TrackFileTest, ANewTrackTakesItsName)
 {
-    const std::string mine = "http://store/t?id=1";
-    const struct {
-        const char* what;
-        std::function<void()> occupy;
-        const char* used;
-        std::uint64_t resumedFrom;
-        std::uint64_t left;  // what "T.mp3" holds afterwards
-    } cases[] = {
-        {"nothing", [] {}, "T.mp3", 0, 0},
-        {"its partial file", [&] { downloaded(mine, "12345", false); }, "T.mp3", 5, 5},
-        {"its whole file", [&] { downloaded(mine, "12345", true); }, "T.mp3", 5, 5},
-        {"its whole file, changed since", [&] {
-             downloaded(mine, "12345", true);
-             writeFile(m_dir.file("T.mp3"), "1234567");
-         }, "T (2).mp3", 0, 7},
-        {"another track's file", [&] { downloaded("http://store/t?id=2", "12345", false); }, "T (2).mp3", 0, 5},
-        {"the user's file", [&] { writeFile(m_dir.file("T.mp3"), "12345"); }, "T (2).mp3", 0, 5},
-        {"a folder", [&] { ::mkdir(m_dir.file("T.mp3").c_str(), 0755); }, "T (2).mp3", 0, 0},
-        {"a link to its file", [&] {
-             downloaded(mine, "12345", false);
-             ::rename(m_dir.file("T.mp3").c_str(), m_dir.file("U.mp3").c_str());
-             ASSERT_EQ(::symlink("U.mp3", m_dir.file("T.mp3").c_str()), 0);
-         }, "T (2).mp3", 0, 5},
-        // Only root can plant one, so only root runs this case.
-        {"another user's file with its mark", [&] {
-             downloaded(mine, "12345", false);
-             ASSERT_EQ(::chown(m_dir.file("T.mp3").c_str(), 65534, 65534), 0);
-         }, "T (2).mp3", 0, 5},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (std::string_view(c.what).starts_with("another user") && ::geteuid() != 0)
-            continue;
-        std::filesystem::remove_all(m_dir.path());
-        std::filesystem::create_directories(m_dir.path());
-        c.occupy();
-        const auto opening = TrackFile::open(m_dir.path(), "T", mine, m_marks, m_making);
-        ASSERT_TRUE(opening.file);
-        EXPECT_EQ(opening.file->path(), m_dir.file(c.used));
-        EXPECT_EQ(opening.file->sizeAtOpen(), c.resumedFrom);
-        EXPECT_EQ(std::filesystem::is_regular_file(m_dir.file("T.mp3")) ? readFile(m_dir.file("T.mp3")).size() : 0u,
-                  c.left);
-        EXPECT_EQ(TrackFile::open(m_dir.path(), "T", mine, m_marks, m_making).failure.kind,
-                  TrackFile::Failure::Kind::Busy)
-            << "a second download of the track cannot write into its file";
-    }
+    expectOpening("T.mp3", 0, 0);
+}
+
+TEST_P(TrackFileTest, ItsPartialFileIsResumed)
+{
+    downloaded(kMine, "12345", false);
+    expectOpening("T.mp3", 5, 5);
+}
+
+TEST_P(TrackFileTest, ItsWholeFileIsResumedFromItsEnd)
+{
+    downloaded(kMine, "12345", true);
+    expectOpening("T.mp3", 5, 5);
+}
+
+TEST_P(TrackFileTest, ItsWholeFileChangedSinceIsTheUsers)
+{
+    downloaded(kMine, "12345", true);
+    writeFile(m_dir.file("T.mp3"), "1234567");
+    expectOpening("T (2).mp3", 0, 7);
+}
+
+TEST_P(TrackFileTest, AnotherTracksFileIsLeftAlone)
+{
+    downloaded("http://store/t?id=2", "12345", false);
+    expectOpening("T (2).mp3", 0, 5);
+}
+
+TEST_P(TrackFileTest, TheUsersFileIsLeftAlone)
+{
+    writeFile(m_dir.file("T.mp3"), "12345");
+    expectOpening("T (2).mp3", 0, 5);
+}
+
+TEST_P(TrackFileTest, AFolderOfItsNameIsLeftAlone)
+{
+    ::mkdir(m_dir.file("T.mp3").c_str(), 0755);
+    expectOpening("T (2).mp3", 0, 0);
+}
+
+TEST_P(TrackFileTest, ALinkToItsFileIsNotFollowed)
+{
+    downloaded(kMine, "12345", false);
+    ::rename(m_dir.file("T.mp3").c_str(), m_dir.file("U.mp3").c_str());
+    ASSERT_EQ(::symlink("U.mp3", m_dir.file("T.mp3").c_str()), 0);
+    expectOpening("T (2).mp3", 0, 5);
+}
+
+// Only root can plant one.
+TEST_P(TrackFileTest, AnotherUsersFileWithItsMarkIsLeftAlone)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file away";
+    downloaded(kMine, "12345", false);
+    ASSERT_EQ(::chown(m_dir.file("T.mp3").c_str(), 65534, 65534), 0);
+    expectOpening("T (2).mp3", 0, 5);
 }
 
 // A download killed as its new file is marked (here by the kernel, at the first
@@ -155,7 +180,7 @@ struct TitleAndName {
 };
 class TitleNameTest : public ::testing::TestWithParam<TitleAndName> {};
 
-TEST_P(TitleNameTest, TheTrackIsStoredAndResumedUnderTheName)
+TEST_P(TitleNameTest, TheTrackIsResumedUnderTheNameItWasStoredUnder)
 {
     TempDir dir;
     const TrackMarks marks {dir.file("queues/trackfiles.txt")};
@@ -208,7 +233,7 @@ protected:
     TrackMarks m_marks {m_dir.file("trackfiles.txt"), false};
 };
 
-TEST_F(MarkRecordTest, AMarkThatAKillCutShortIsNoneAndTheNextMarkIsKept)
+TEST_F(MarkRecordTest, AMarkThatAKillCutShortIsNoneWithoutSpoilingTheNext)
 {
     mark("a", 1);
     const std::string before = record();
@@ -221,7 +246,7 @@ TEST_F(MarkRecordTest, AMarkThatAKillCutShortIsNoneAndTheNextMarkIsKept)
 
 // 200 files marked, then one of them 1,000 times more and another removed: rewriting the record whole for each mark
 // wrote more than a hundred times what appending does.
-TEST_F(MarkRecordTest, EachMarkIsWrittenAboutOnceAndTheRecordKeepsTheLatestOfEachFileThere)
+TEST_F(MarkRecordTest, TheRecordKeepsTheLatestMarkOfEachFileWritingEachAboutOnce)
 {
     const auto written = [] {
         const std::string io = readFile("/proc/self/io");

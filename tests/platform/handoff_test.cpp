@@ -80,7 +80,7 @@ TEST(Handoff, AFrameIsTakenOnlyWhenTheBytesBeginWithAWholeOneWithinTheLimit)
     }
 }
 
-TEST(Handoff, TheNewestHandleIsFoundAndOnlyAWindowThatLivesAnswers)
+TEST(Handoff, OnlyALiveWindowAtTheNewestHandleAnswers)
 {
     TempDir dir;
     EXPECT_EQ(findWindowHandle(dir.path(), "QVRMDL"), 0u);
@@ -153,7 +153,7 @@ TEST(Handoff, FromAFolderOfAnyDepthDeadWindowsAreSweptAndSilentOrDeafSendersHarm
 
 // Pushing a held sender out for a new one would let senders that connect again at once push each other out for
 // good, the window's thread never resting: past the bound a new sender waits for a place.
-TEST(Handoff, PastTheBoundOnSendersHeldANewOneWaitsForAPlaceAndPushesNoneOut)
+TEST(Handoff, PastTheBoundOnSendersHeldANewOneWaitsForAPlace)
 {
     TempDir dir;
     const std::string path = windowSocketPath(dir.path(), kHandle);

@@ -54,7 +54,7 @@ struct HttpTest : ::testing::Test {
 // The agent and the header lines sent, the window's download tests check at the store; that only a
 // session asked to follows redirects and gives the final answer's head, the radio page's test and
 // the update's redirect case.
-TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEndThroughABoundedBuffer)
+TEST_F(HttpTest, ReadsAreShortOnlyAtTheEndOfTheBody)
 {
     auto client = makeCurlHttpClient("Download Session");
     auto superseded = client->get(m_store.trackUrl("big"), {});
@@ -75,7 +75,7 @@ TEST_F(HttpTest, ReadsFillTheBufferAndAreShortOnlyAtTheEndThroughABoundedBuffer)
     EXPECT_LE(curlBodyBufferPeak(*big), 2 * std::max<std::size_t>(kPiece, CURL_MAX_WRITE_SIZE));
 }
 
-TEST_F(HttpTest, FailuresAndLimitsGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
+TEST_F(HttpTest, AFailureGivesNoResponseBeforeTheHeadOrAFailedReadAfterIt)
 {
     auto client = makeCurlHttpClient("Download Session", {.connect = 5000ms, .stall = 300ms});
     EXPECT_FALSE(client->get("file:///etc/hostname", {}));
@@ -99,22 +99,38 @@ TEST_F(HttpTest, FailuresAndLimitsGiveNoResponseBeforeTheHeadAndMinusOneAfterIt)
     m_store.setRate(50);
     auto trickling = limited->get(m_store.trackUrl("short"), {});
     EXPECT_EQ(trickling ? reads(*trickling, 1).back() : 0, -1);
-    // So does too low a speed, where there is no total limit.
-    auto slow = makeCurlHttpClient("Download Session", {.stall = 60s, .lowSpeedBytes = 1000, .lowSpeedTime = 300ms});
-    auto crawling = slow->get(m_store.trackUrl("short"), {});
-    EXPECT_EQ(crawling ? reads(*crawling, 1).back() : 0, -1);
     m_store.setLatency(1h);
     EXPECT_FALSE(client->get(url("/"), {})) << "no head within the stall time";
     EXPECT_FALSE(limited->get(url("/"), {})) << "nor within the total time";
 }
 
-// The connect limit ends a connection a peer never takes, however long the stall limit, and no body.
-TEST_F(HttpTest, TheConnectLimitEndsAConnectionNeverTakenAndNotALongBody)
+// The low-speed limit judges each period of waiting on its own: bytes that came
+// fast in one period do not cover a silence in a later one.
+TEST_F(HttpTest, ABodyThatFallsSilentAfterAFastStartEndsAtTheLowSpeedLimit)
+{
+    auto client = makeCurlHttpClient("Download Session", {.stall = 5s, .lowSpeedBytes = 1000, .lowSpeedTime = 300ms});
+    m_store.setStallAfter(4 * kPiece, 1);
+    auto response = client->get(m_store.trackUrl("big"), {});
+    EXPECT_EQ(response ? reads(*response, kPiece) : Reads(), (Reads {kPiece, kPiece, kPiece, kPiece, -1}));
+    EXPECT_THAT(client->failure(), ::testing::StartsWith("the body brought fewer than 1000 bytes"));
+}
+
+// Five times the limit in every period, in pieces smaller than the limit: never too slow.
+// Nor is the connect limit one for the whole body.
+TEST_F(HttpTest, ABodySteadilyAboveTheLowSpeedLimitIsReadWhole)
+{
+    m_store.addTrack({"steady", "Steady", 20000, 9});
+    m_store.setRate(10000);  // 500 bytes each 50 ms
+    auto client = makeCurlHttpClient("Download Session",
+                                     {.connect = 200ms, .stall = 5s, .lowSpeedBytes = 1000, .lowSpeedTime = 500ms});
+    auto response = client->get(m_store.trackUrl("steady"), {});
+    EXPECT_EQ(response ? reads(*response, 20000) : Reads(), (Reads {20000, 0}));
+}
+
+// The connect limit ends a connection a peer never takes, however long the stall limit.
+TEST_F(HttpTest, TheConnectLimitEndsAConnectionNeverTaken)
 {
     auto client = makeCurlHttpClient("Download Session", {.connect = 200ms, .stall = 5s});
-    m_store.setRate(2000); // the short track's 1000 bytes take half a second
-    auto slow = client->get(m_store.trackUrl("short"), {});
-    EXPECT_EQ(slow ? reads(*slow, 1000) : Reads(), (Reads {1000, 0}));
     ASSERT_TRUE(m_store.goDeaf());
     EXPECT_FALSE(client->get(url("/"), {}));
     EXPECT_TRUE(client->failure().starts_with("libcurl error 28")) << "its connect timeout, not " << client->failure();
@@ -162,7 +178,7 @@ TEST(HttpUrl, OnlyAddressesLibcurlWouldFetchOverHttpPass)
         EXPECT_FALSE(isFetchableUrl(url)) << url;
 }
 
-TEST(RetryAfter, ADateInAnyOfItsThreeFormsAsksForTheTimeUntilItAndOneThatPassedForNone)
+TEST(RetryAfter, ADateInAnyOfItsThreeFormsAsksForTheTimeUntilIt)
 {
     const auto now = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
     for (const char* date : {"Sun, 06 Nov 1994 08:51:37 GMT", "Sunday, 06-Nov-94 08:51:37 GMT", "Sun Nov  6 08:51:37 1994"})

@@ -38,7 +38,7 @@ TEST(NamedMutex, OnlyOpenHoldersCountAndOnlyTheOwnerReleases)
     EXPECT_FALSE(NamedMutex::create(dir.path(), "m").value().alreadyExisted()) << "its file stays, but nobody holds it";
 }
 
-TEST(RuntimeDirectory, IsPrivateAndRefusesAFolderOfAnotherKind)
+TEST(RuntimeDirectory, IsAPrivateFolderOfOurOwn)
 {
     TempDir dir;
     const std::string folder = dir.file("objects");

@@ -22,7 +22,7 @@ struct RegistryTest : testing::Test {
     Registry m_registry {m_path};
 };
 
-TEST_F(RegistryTest, OnlyAWriteKeyWritesAndOnlyItsValuesLineChanges)
+TEST_F(RegistryTest, AWriteChangesOnlyItsValuesLineThroughAWriteKey)
 {
     RegistryKey reader, writer;
     ASSERT_EQ(m_registry.openKey(kClient, RegAccess::Read, reader), RegSuccess);

@@ -39,7 +39,7 @@ std::string elfImage()
     return out;
 }
 
-TEST(VersionNote, OurBuildCarriesTheConfiguredVersionAndNoCutShortCopyOrOtherFileAny)
+TEST(VersionNote, OnlyAWholeProgramOfOurBuildCarriesTheConfiguredVersion)
 {
     const auto version = readFileVersion(QVR_VERSION_PROBE);
     ASSERT_TRUE(version);
@@ -65,33 +65,45 @@ TEST(VersionNote, OurBuildCarriesTheConfiguredVersionAndNoCutShortCopyOrOtherFil
     EXPECT_FALSE(readFileVersion(dir.file("fifo"))) << "and it does not hang";
 }
 
+// Damage to the file: where it goes, how many bytes it writes and what.
+struct Damage {
+    const char* name;
+    std::size_t at;
+    std::size_t width = 1;
+    std::uint64_t value;
+};
+
+class DamagedNote : public ::testing::TestWithParam<Damage> {};
+
 // Where damage would make a reader look outside the file, the reads fail on their own: the
 // cut-short copies show it.
-TEST(VersionNote, DamagedOrForeignFilesHaveNoVersion)
+TEST_P(DamagedNote, GivesNoVersion)
 {
-    const std::size_t note = kNotesAt, notes = kTableAt + 128;
-    // Where the damage goes, how wide it is (0: one byte) and what it writes.
-    const std::tuple<const char*, std::size_t, std::size_t, std::uint64_t> cases[] = {
-        {"as made", 0, 0, 0x7f},
-        {"a longer section name", kNamesAt + 32, 0, 'x'},
-        {"another note name", note + 12 + 6, 0, 'a'},
-        {"another note type", note + 8, 4, 2},
-        {"a short descriptor", note + 4, 4, 48},
-        {"a wrong signature", note + 20, 0, 0xBC},
-        {"no ELF magic", 1, 0, 'e'},
-        {"an unknown class", 4, 0, 3},
-        {"an unknown byte order", 5, 0, 0},
-        {"a note section of huge size", notes + 32, 8, ~0ULL},
-        {"a note whose name runs past the section", note, 4, 0xFFFFFFF0u},
-        {"a note whose descriptor runs past the section", note + 4, 4, 0xFFFFFFFFu},
-        {"a note section without contents", notes + 4, 4, 8},
-    };
-    for (const auto& [what, at, width, value] : cases) {
-        std::string bytes = elfImage();
-        put(bytes, at, {value}, std::max<std::size_t>(width, 1));
-        EXPECT_EQ(parseFileVersion(bytes), at == 0 ? std::optional(kVersion) : std::nullopt) << what;
-    }
+    std::string bytes = elfImage();
+    put(bytes, GetParam().at, {GetParam().value}, GetParam().width);
+    EXPECT_EQ(parseFileVersion(bytes), std::nullopt);
 }
+
+TEST(VersionNote, TheUndamagedImageHasTheVersion)
+{
+    EXPECT_EQ(parseFileVersion(elfImage()), std::optional(kVersion));
+}
+
+constexpr std::size_t kNote = kNotesAt, kNoteSection = kTableAt + 128;
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedNote, ::testing::Values(
+    Damage {.name = "ALongerSectionName", .at = kNamesAt + 32, .value = 'x'},
+    Damage {.name = "AnotherNoteName", .at = kNote + 12 + 6, .value = 'a'},
+    Damage {.name = "AnotherNoteType", .at = kNote + 8, .width = 4, .value = 2},
+    Damage {.name = "AShortDescriptor", .at = kNote + 4, .width = 4, .value = 48},
+    Damage {.name = "AWrongSignature", .at = kNote + 20, .value = 0xBC},
+    Damage {.name = "NoElfMagic", .at = 1, .value = 'e'},
+    Damage {.name = "AnUnknownClass", .at = 4, .value = 3},
+    Damage {.name = "AnUnknownByteOrder", .at = 5, .value = 0},
+    Damage {.name = "ANoteSectionOfHugeSize", .at = kNoteSection + 32, .width = 8, .value = ~0ULL},
+    Damage {.name = "ANoteWhoseNameRunsPastTheSection", .at = kNote, .width = 4, .value = 0xFFFFFFF0u},
+    Damage {.name = "ANoteWhoseDescriptorRunsPastTheSection", .at = kNote + 4, .width = 4, .value = 0xFFFFFFFFu},
+    Damage {.name = "ANoteSectionWithoutContents", .at = kNoteSection + 4, .width = 4, .value = 8}),
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 } // namespace
 } // namespace qvr

@@ -8,7 +8,6 @@
 #include "tests/support/process.h"
 #include "tests/support/sync_log.h"
 
-#include <random>
 
 namespace qvr {
 namespace {
@@ -70,7 +69,7 @@ struct WatchedFiles : ExecutableFiles {
 // An install folder with a program of version QVR_FILE_VERSION, under a name the user
 // gave it, and the store publishing a newer program by default.
 class CheckForUpdate : public ::testing::Test {
-protected:
+public:
     CheckForUpdate()
     {
         m_store.start();
@@ -155,172 +154,146 @@ TEST_F(CheckForUpdate, InstallsANewerProgramInPlaceOfTheRunningOneUnderItsPresen
               std::tuple(1u, 1u, 1u)) << "its present name, as an address";
 }
 
-TEST_F(CheckForUpdate, AFileOfTheProgramsNameThatAnotherUserMadeInTheSharedTemporaryFolderDoesNotStopIt)
-{
-    const char* set = std::getenv("TMPDIR");
-    const std::optional<std::string> own = set ? std::optional<std::string>(set) : std::nullopt;
-    ::setenv("TMPDIR", m_dir.path().c_str(), 1);
-    writeFile(m_dir.file("my player"), "another user's");
-    EXPECT_EQ(check(), UPD_INSTALLED);
-    own ? ::setenv("TMPDIR", own->c_str(), 1) : ::unsetenv("TMPDIR");
-}
-
 TEST_F(CheckForUpdate, AStoreNotOnThisMachineNeedsANetwork)
 {
     EXPECT_EQ(check("http://store.invalid/downloader/app_versions/QVR_DLM/"), UPD_NO_CONNECTION);
 }
 
-TEST_F(CheckForUpdate, EveryOtherOutcomeLeavesTheProgramAlone)
+// What goes wrong, and how far the check got before it.
+struct Failure {
+    const char* name;
+    std::function<void(CheckForUpdate&)> setUp;
+    int result;
+    bool fetched = false;  // the new program was asked for
+    bool asked = false;    // and the question came, after it was fetched whole
+    bool noted = false;    // a verdict of this machine's (the probe, the user's Cancel): not asked for again
+};
+
+class AFailedCheck : public CheckForUpdate, public ::testing::WithParamInterface<Failure> {
+    void TearDown() override { ::unsetenv("QVR_TEST_PROBE"); }
+};
+
+TEST_P(AFailedCheck, LeavesTheProgramAlone)
 {
-    const std::string pristine = m_original;
-    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("older"), "2.0.0.0");
-    // The newer program signed with a key of someone else's, and with one byte changed.
-    ASSERT_EQ(test::runProcess({QVR_OPENSSL, "genpkey", "-algorithm", "ED25519", "-out", m_dir.file("other.pem")}), 0);
-    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("forged"), "2.1.0.1", m_dir.file("other.pem"));
-    std::string flipped = m_newer;
+    const Failure& failure = GetParam();
+    failure.setUp(*this);
+    EXPECT_EQ(check(), failure.result);
+    const bool fetched = failure.fetched || failure.asked;
+    EXPECT_EQ(m_unanswered, failure.result == UPD_OPEN_FAILED && !fetched) << "the store out of reach";
+    EXPECT_EQ(m_prompts.questions.size(), failure.asked ? 1u : 0u);
+    EXPECT_EQ(requestsFor("my%20player") > 0, fetched);
+    EXPECT_LE(m_prompts.received, m_env.largestProgram) << "never more taken than a program can be";
+    expectUntouched();
+    EXPECT_EQ(fs::exists(m_dir.file("cache/refused-version")), failure.noted);
+}
+
+// The new program, and its signature, as the store serves them.
+void serveProgram(CheckForUpdate& f, const std::string& bytes, int status = 200)
+{
+    f.m_store.setVersionFile("my%20player", bytes, status);
+}
+void serveSignature(CheckForUpdate& f, const std::string& bytes, int status = 200)
+{
+    f.m_store.setVersionFile("my%20player.sig", bytes, status);
+}
+// How the new program answers its probe (tests/helpers/version_probe.cpp).
+void probeAnswers(const char* answer) { ::setenv("QVR_TEST_PROBE", answer, 1); }
+// A program of the version, signed with the build's key, or with `key`.
+std::string stamped(CheckForUpdate& f, const char* version, const std::string& key = {})
+{
+    test::stampedCopy(QVR_VERSION_PROBE, f.m_dir.file(version), version, key);
+    return f.m_dir.file(version);
+}
+void signedByAnotherKey(CheckForUpdate& f)
+{
+    const std::string key = f.m_dir.file("other.pem");
+    ASSERT_EQ(test::runProcess({QVR_OPENSSL, "genpkey", "-algorithm", "ED25519", "-out", key}), 0);
+    serveSignature(f, readFile(stamped(f, "2.1.0.1", key) + ".sig"));
+}
+void oneByteFlipped(CheckForUpdate& f)
+{
+    std::string flipped = f.m_newer;
     flipped[flipped.size() / 2] ^= 1;
-    const auto signature = [&](std::string bytes, int status = 200) {
-        return [&, bytes, status] { m_store.setVersionFile("my%20player.sig", bytes, status); };
-    };
-    const auto versionText = [&](std::string text) { return [&, text] { m_store.setVersionText(text); }; };
-    const auto served = [&](std::string bytes, int status = 200) {
-        return [&, bytes, status] { m_store.setVersionFile("my%20player", bytes, status); };
-    };
-    const auto larger = [&](sim::Framing framing) {
-        return [&, framing] { m_env.largestProgram = m_newer.size() / 2; m_store.setFraming(framing); };
-    };
-    // How the new program answers its probe (tests/helpers/version_probe.cpp).
-    const auto probeAnswers = [](const char* answer) {
-        return [answer] { ::setenv("QVR_TEST_PROBE", answer, 1); };
-    };
-    struct Case {
-        const char* what;
-        std::function<void()> setUp;
-        int result;
-        bool asked; // the question came, after the new program was fetched
-        bool fetched;
-        // A verdict of this machine's (the probe, the user's Cancel): not asked for again.
-        bool noted;
-    };
-    const Case cases[] = {
-        {"no session", [&] { m_env.http = [](const std::string&) { return std::unique_ptr<HttpClient>(); }; },
-         UPD_NO_CONNECTION, false, false, false},
-        {"no way to make one", [&] { m_env.http = nullptr; }, UPD_NO_CONNECTION, false, false, false},
-        {"the list unreachable", [&] { m_store.goDown(); }, UPD_OPEN_FAILED, false, false, false},
-        {"an empty list", versionText(""), UPD_NO_DATA, false, false, false},
-        {"the same version", versionText("2.1.0.0"), UPD_NOT_NEWER, false, false, false},
-        {"an HTML list", versionText("<html><body><h1>404 Not Found</h1></body></html>"), UPD_NOT_NEWER, false, false,
-         false},
-        {"no local version", [&] { writeFile(exePath(), m_original = "#!/bin/sh\n"); }, UPD_NO_LOCAL_VERSION, false,
-         false, false},
-        // The new program must be served whole before the question.
-        {"not found", served(m_newer, 404), UPD_OPEN_FAILED, false, true, false},
-        {"a redirect", served(m_newer, 302), UPD_OPEN_FAILED, false, true, false},
-        // What anyone on the way could answer proves nothing about the version.
-        {"announced larger than a program can be", larger(sim::Framing::Length), UPD_DOWNLOAD_FAILED, false, true,
-         false},
-        // Anything but a newer whole program is thrown away; a break may not come again.
-        {"a break midway", [&] { m_store.setUpdateDropAfter(m_newer.size() / 2, 1); }, UPD_DOWNLOAD_FAILED, true, true,
-         false},
-        {"larger than a program can be, unannounced", larger(sim::Framing::NoLength), UPD_DOWNLOAD_FAILED, true, true,
-         false},
-        {"a signed program of another version than the list names", versionText("2.1.0.2"), UPD_DOWNLOAD_FAILED, true,
-         true, false},
-        {"an error page with status 200", served("<html><body>Please try again later</body></html>"),
-         UPD_DOWNLOAD_FAILED, true, true, false},
-        {"an older program", served(readFile(m_dir.file("older"))), UPD_DOWNLOAD_FAILED, true, true, false},
-        {"no signature", signature("", 404), UPD_DOWNLOAD_FAILED, true, true, false},
-        {"another key's signature", signature(readFile(m_dir.file("forged.sig"))), UPD_DOWNLOAD_FAILED, true, true,
-         false},
-        {"the signature and a byte more", signature(m_signature + "x"), UPD_DOWNLOAD_FAILED, true, true, false},
-        {"one byte of the program flipped", served(flipped), UPD_DOWNLOAD_FAILED, true, true, false},
-        // Signed, but it cannot run; one that does not answer in time may next time.
-        {"a probe that fails", probeAnswers("exit1"), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"a probe that crashes", probeAnswers("crash"), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"a probe that hangs", [&] { probeAnswers("hang")(); m_env.probeLimit = std::chrono::milliseconds(200); },
-         UPD_DOWNLOAD_FAILED, true, true, false},
-        // It ends well, but is not the program, or not the version signed.
-        {"a probe that says nothing", probeAnswers("silent"), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"a probe of another program", probeAnswers("other-program"), UPD_DOWNLOAD_FAILED, true, true, true},
-        {"a probe of another version", probeAnswers("other-version"), UPD_DOWNLOAD_FAILED, true, true, true},
-        // The question comes again at every start.
-        {"the answer No", [&] { m_prompts.answer = false; }, UPD_NOT_INSTALLED, true, true, false},
-        {"the download cancelled", [&] { m_prompts.cancel = true; }, UPD_DOWNLOAD_FAILED, true, true, true},
-    };
-    const UpdaterEnvironment defaults = m_env;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        writeFile(exePath(), m_original = pristine);
-        fs::remove_all(m_dir.file("cache"));
-        ASSERT_TRUE(m_store.comeUp());
-        publish("2.1.0.1", m_newer);
-        m_store.setUpdateDropAfter(0, 0);
-        m_store.setFraming(sim::Framing::Length);
-        m_env = defaults;
-        ::unsetenv("QVR_TEST_PROBE");
-        m_store.clearRequests();
-        m_prompts = {};
-        c.setUp();
-        EXPECT_EQ(check(), c.result);
-        EXPECT_EQ(m_unanswered, c.result == UPD_OPEN_FAILED && !c.fetched) << "the store out of reach";
-        EXPECT_EQ(m_prompts.questions.size(), c.asked ? 1u : 0u);
-        EXPECT_EQ(requestsFor("my%20player") > 0, c.fetched);
-        EXPECT_LE(m_prompts.received, m_env.largestProgram) << "never more taken than a program can be";
-        expectUntouched();
-        EXPECT_EQ(fs::exists(m_dir.file("cache/refused-version")), c.noted);
-    }
-    ::unsetenv("QVR_TEST_PROBE");
-    // Noted (the last case), it is not asked for again; a version the list names anew is.
+    serveProgram(f, flipped);
+}
+
+using F = CheckForUpdate;
+constexpr int kFailed = UPD_DOWNLOAD_FAILED;
+INSTANTIATE_TEST_SUITE_P(CheckForUpdate, AFailedCheck, ::testing::Values(
+    Failure {.name = "NoSession", .setUp = [](F& f) {
+                 f.m_env.http = [](const std::string&) { return std::unique_ptr<HttpClient>(); };
+             }, .result = UPD_NO_CONNECTION},
+    Failure {.name = "NoWayToMakeASession", .setUp = [](F& f) { f.m_env.http = nullptr; }, .result = UPD_NO_CONNECTION},
+    Failure {.name = "TheListUnreachable", .setUp = [](F& f) { f.m_store.goDown(); }, .result = UPD_OPEN_FAILED},
+    Failure {.name = "AnEmptyList", .setUp = [](F& f) { f.m_store.setVersionText(""); }, .result = UPD_NO_DATA},
+    Failure {.name = "TheSameVersion", .setUp = [](F& f) { f.m_store.setVersionText("2.1.0.0"); }, .result = UPD_NOT_NEWER},
+    Failure {.name = "AnHtmlList", .setUp = [](F& f) { f.m_store.setVersionText("<html><h1>404 Not Found</h1></html>"); },
+             .result = UPD_NOT_NEWER},
+    Failure {.name = "NoLocalVersion", .setUp = [](F& f) { writeFile(f.exePath(), f.m_original = "#!/bin/sh\n"); },
+             .result = UPD_NO_LOCAL_VERSION},
+    // The new program must be served whole before the question.
+    Failure {.name = "NotFound", .setUp = [](F& f) { serveProgram(f, f.m_newer, 404); }, .result = UPD_OPEN_FAILED, .fetched = true},
+    Failure {.name = "ARedirect", .setUp = [](F& f) { serveProgram(f, f.m_newer, 302); }, .result = UPD_OPEN_FAILED, .fetched = true},
+    // What anyone on the way could answer proves nothing about the version.
+    Failure {.name = "AnnouncedLargerThanAProgramCanBe",
+             .setUp = [](F& f) { f.m_env.largestProgram = f.m_newer.size() / 2; }, .result = kFailed, .fetched = true},
+    // Anything but a newer whole program is thrown away; a break may not come again.
+    Failure {.name = "ABreakMidway", .setUp = [](F& f) { f.m_store.setUpdateDropAfter(f.m_newer.size() / 2, 1); },
+             .result = kFailed, .asked = true},
+    Failure {.name = "LargerThanAProgramCanBeUnannounced", .setUp = [](F& f) {
+                 f.m_env.largestProgram = f.m_newer.size() / 2;
+                 f.m_store.setFraming(sim::Framing::NoLength);
+             }, .result = kFailed, .asked = true},
+    Failure {.name = "ASignedProgramOfAnotherVersionThanTheListNames",
+             .setUp = [](F& f) { f.m_store.setVersionText("2.1.0.2"); }, .result = kFailed, .asked = true},
+    Failure {.name = "AnErrorPageWithStatus200", .setUp = [](F& f) { serveProgram(f, "<html>Please try again later</html>"); },
+             .result = kFailed, .asked = true},
+    Failure {.name = "AnOlderProgram", .setUp = [](F& f) { serveProgram(f, readFile(stamped(f, "2.0.0.0"))); },
+             .result = kFailed, .asked = true},
+    Failure {.name = "NoSignature", .setUp = [](F& f) { serveSignature(f, "", 404); }, .result = kFailed, .asked = true},
+    Failure {.name = "AnotherKeysSignature", .setUp = signedByAnotherKey, .result = kFailed, .asked = true},
+    Failure {.name = "TheSignatureAndAByteMore", .setUp = [](F& f) { serveSignature(f, f.m_signature + "x"); },
+             .result = kFailed, .asked = true},
+    Failure {.name = "OneByteOfTheProgramFlipped", .setUp = oneByteFlipped, .result = kFailed, .asked = true},
+    // Signed, but it cannot run; one that does not answer in time may next time.
+    Failure {.name = "AProbeThatFails", .setUp = [](F&) { probeAnswers("exit1"); }, .result = kFailed, .asked = true,
+             .noted = true},
+    Failure {.name = "AProbeThatCrashes", .setUp = [](F&) { probeAnswers("crash"); }, .result = kFailed, .asked = true,
+             .noted = true},
+    Failure {.name = "AProbeThatHangs", .setUp = [](F& f) {
+                 probeAnswers("hang");
+                 f.m_env.probeLimit = std::chrono::milliseconds(200);
+             }, .result = kFailed, .asked = true},
+    // It ends well, but is not the program, or not the version signed.
+    Failure {.name = "AProbeThatSaysNothing", .setUp = [](F&) { probeAnswers("silent"); }, .result = kFailed, .asked = true,
+             .noted = true},
+    Failure {.name = "AProbeOfAnotherProgram", .setUp = [](F&) { probeAnswers("other-program"); }, .result = kFailed,
+             .asked = true, .noted = true},
+    Failure {.name = "AProbeOfAnotherVersion", .setUp = [](F&) { probeAnswers("other-version"); }, .result = kFailed,
+             .asked = true, .noted = true},
+    // The question comes again at every start.
+    Failure {.name = "TheAnswerNo", .setUp = [](F& f) { f.m_prompts.answer = false; }, .result = UPD_NOT_INSTALLED, .asked = true},
+    Failure {.name = "TheDownloadCancelled", .setUp = [](F& f) { f.m_prompts.cancel = true; }, .result = kFailed,
+             .asked = true, .noted = true}),
+    [](const auto& instance) { return std::string(instance.param.name); });
+
+TEST_F(CheckForUpdate, AVersionRefusedHereIsNotAskedForAgainButOneTheListNamesAnewIs)
+{
+    m_prompts.cancel = true;
+    ASSERT_EQ(check(), UPD_DOWNLOAD_FAILED);
     m_prompts = {};
     m_store.clearRequests();
     EXPECT_EQ(check(), UPD_DOWNLOAD_FAILED);
     EXPECT_TRUE(m_prompts.questions.empty());
     EXPECT_EQ(requestsFor("my%20player"), 0u);
-    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("newest"), "2.1.0.2");
-    m_signature = readFile(m_dir.file("newest.sig"));
-    publish("2.1.0.2", readFile(m_dir.file("newest")));
+    const std::string newest = stamped(*this, "2.1.0.2");
+    m_signature = readFile(newest + ".sig");
+    publish("2.1.0.2", readFile(newest));
     EXPECT_EQ(check(), UPD_INSTALLED);
     EXPECT_EQ(m_prompts.questions.size(), 1u);
 }
 
-// What anyone on the way can answer once is a failed attempt, not a verdict: with the
-// honest store back, the next check asks again and installs.
-struct BrokenAnswer {
-    const char* name;
-    enum class Signature { Right, Missing, OfAnotherFile } signature = Signature::Right;
-    bool randomProgram = false;  // of the right size
-};
-
-class OneBrokenAnswer : public CheckForUpdate, public ::testing::WithParamInterface<BrokenAnswer> {};
-
-TEST_P(OneBrokenAnswer, CostsOneAttemptAndTheNextCheckInstalls)
-{
-    using Signature = BrokenAnswer::Signature;
-    test::stampedCopy(QVR_VERSION_PROBE, m_dir.file("other"), "2.0.0.0");
-    if (GetParam().signature == Signature::Missing)
-        m_store.setVersionFile("my%20player.sig", "", 404);
-    if (GetParam().signature == Signature::OfAnotherFile)
-        m_store.setVersionFile("my%20player.sig", readFile(m_dir.file("other.sig")));
-    if (GetParam().randomProgram) {
-        std::string noise(m_newer.size(), '\0');
-        std::ranges::generate(noise, [bits = std::mt19937(44)]() mutable { return static_cast<char>(bits()); });
-        m_store.setVersionFile("my%20player", noise);
-    }
-    EXPECT_EQ(check(), UPD_DOWNLOAD_FAILED);
-    publish("2.1.0.1", m_newer);
-    EXPECT_EQ(check(), UPD_INSTALLED);
-    EXPECT_EQ(m_prompts.questions.size(), 2u);
-}
-
-INSTANTIATE_TEST_SUITE_P(CheckForUpdate, OneBrokenAnswer,
-                         ::testing::Values(BrokenAnswer {.name = "SignatureAnswered404",
-                                                         .signature = BrokenAnswer::Signature::Missing},
-                                           BrokenAnswer {.name = "AnotherFilesSignature",
-                                                         .signature = BrokenAnswer::Signature::OfAnotherFile},
-                                           BrokenAnswer {.name = "RandomBytesOfTheRightSize", .randomProgram = true}),
-                         [](const auto& instance) { return std::string(instance.param.name); });
-
-TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExchangeLeavesIt)
+TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStep)
 {
     // What an exchange cut short by a kill left behind goes at the next check.
     writeFile(m_dir.file("install/.my player.update"), "half");
@@ -340,24 +313,44 @@ TEST_F(CheckForUpdate, TheProgramsNameHoldsAWholeProgramAtEveryStepAndAFailedExc
     EXPECT_EQ(test::countEntries(m_dir.file("install")), 3u) << "the program, its backup and the trial alone";
 }
 
-TEST(VersionText, ComparesNumericallyFieldByFieldAndTellsMalformedTextsApart)
+// Two version texts and what comparing them gives: which is newer, or which is malformed.
+struct Comparison {
+    const char* name;
+    std::string_view first, second;
+    int result;
+};
+
+class VersionText : public ::testing::TestWithParam<Comparison> {};
+
+TEST_P(VersionText, ComparesNumericallyFieldByField)
 {
-    using namespace std::string_view_literals;
-    const std::tuple<std::string_view, std::string_view, int> cases[] = {
-        {"2.1.0.1", "2.1.0.0", 1}, {"2.1.0.0", "2.1.0.1", -1}, {"2.1", "2.1.0.0", 0}, {"02.1", "2.1.0.0", 0},
-        {"2.10.0.0", "2.9.0.0", 1}, {"2.1.0.65535", "2.1.1.0", -1}, {"2147483647", "2147483646.9", 1},
-        // Dots only separate fields.
-        {"..2..1.", "2.1.0.0", 0}, {"2.1.0.1", "..2.1..0.0..", 1},
-        {"", "2.1.0.0", VER_BAD_FIRST}, {"...", "2.1.0.0", VER_BAD_FIRST}, {"2.1.0.1\n", "2.1.0.0", VER_BAD_FIRST},
-        {"2.1.0.1.5", "2.1.0.0", VER_BAD_FIRST}, {"v2.1.0.1", "2.1.0.0", VER_BAD_FIRST}, {"-1", "2.1.0.0", VER_BAD_FIRST},
-        {"2.1\0" "1"sv, "2.1.0.0", VER_BAD_FIRST}, {"2147483648", "2.1.0.0", VER_BAD_FIRST},
-        {"99999999999999999999.1", "2.1.0.0", VER_BAD_FIRST}, {"2.1.0.0", "2,1", VER_BAD_SECOND}, {"x", "y", VER_BAD_FIRST},
-    };
-    for (const auto& [first, second, expected] : cases) {
-        EXPECT_EQ(CAutoUpdater::CompareVersions(first, second), expected)
-            << testing::PrintToString(first) << " against " << testing::PrintToString(second);
-    }
+    EXPECT_EQ(CAutoUpdater::CompareVersions(GetParam().first, GetParam().second), GetParam().result);
 }
+
+using namespace std::string_view_literals;
+INSTANTIATE_TEST_SUITE_P(Comparisons, VersionText, ::testing::Values(
+    Comparison {.name = "Newer", .first = "2.1.0.1", .second = "2.1.0.0", .result = 1},
+    Comparison {.name = "Older", .first = "2.1.0.0", .second = "2.1.0.1", .result = -1},
+    Comparison {.name = "MissingFieldsCountZero", .first = "2.1", .second = "2.1.0.0", .result = 0},
+    Comparison {.name = "ALeadingZeroCountsNothing", .first = "02.1", .second = "2.1.0.0", .result = 0},
+    Comparison {.name = "TenIsAfterNine", .first = "2.10.0.0", .second = "2.9.0.0", .result = 1},
+    Comparison {.name = "AnEarlierFieldOutweighsLaterOnes", .first = "2.1.0.65535", .second = "2.1.1.0", .result = -1},
+    Comparison {.name = "TheLargestField", .first = "2147483647", .second = "2147483646.9", .result = 1},
+    // Dots only separate fields.
+    Comparison {.name = "EmptyFieldsInTheFirst", .first = "..2..1.", .second = "2.1.0.0", .result = 0},
+    Comparison {.name = "EmptyFieldsInTheSecond", .first = "2.1.0.1", .second = "..2.1..0.0..", .result = 1},
+    Comparison {.name = "Empty", .first = "", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "DotsOnly", .first = "...", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "ALineEnd", .first = "2.1.0.1\n", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "FiveFields", .first = "2.1.0.1.5", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "ALetter", .first = "v2.1.0.1", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "ASign", .first = "-1", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "ANul", .first = "2.1\0" "1"sv, .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "AFieldPast31Bits", .first = "2147483648", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "AFieldPast64Bits", .first = "99999999999999999999.1", .second = "2.1.0.0", .result = VER_BAD_FIRST},
+    Comparison {.name = "AMalformedSecond", .first = "2.1.0.0", .second = "2,1", .result = VER_BAD_SECOND},
+    Comparison {.name = "BothMalformed", .first = "x", .second = "y", .result = VER_BAD_FIRST}),
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST(Url, CanonicalFormEscapesOnlyBeforeTheQuery)
 {

@@ -78,7 +78,7 @@ protected:
 
 // What an update runs on a new program before the exchange: it opens nothing that
 // a start shares, and fails for a program that cannot run.
-TEST_F(InstalledProgram, ItsProbeAnswersAndTouchesNothing)
+TEST_F(InstalledProgram, ItsProbeAnswersWithoutTouchingAnything)
 {
     ::rmdir(m_dir.file("run").c_str());
     const std::string hive = readFile(m_dir.file("registry.reg"));
@@ -93,7 +93,7 @@ TEST_F(InstalledProgram, ItsProbeAnswersAndTouchesNothing)
     EXPECT_EQ(countEntries(m_dir.file("cache")), 0u);
 }
 
-TEST_F(InstalledProgram, UpdatesItselfAndTheNewVersionTakesOver)
+TEST_F(InstalledProgram, TheNewVersionItDownloadsTakesOver)
 {
     stampedCopy(QVR_EXECUTABLE, m_dir.file("published"), "2.1.0.1");
     const std::string newer = readFile(m_dir.file("published"));

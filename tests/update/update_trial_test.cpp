@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Ends, FailedStartTest,
 
 // One failed start; then, while the window of the version runs, a second start hands
 // its request to it, and another is ended at a logout: neither counts.
-TEST_F(UpdateTrialTest, EndsTheUserAskedForAndStartsThatStillRunSayNothingAgainstTheVersion)
+TEST_F(UpdateTrialTest, NeitherAnEndTheUserAskedForNorAStartStillRunningCountsAgainstTheVersion)
 {
     install();
     startAndEnd(0, 1);
