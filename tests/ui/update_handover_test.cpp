@@ -68,7 +68,7 @@ TEST_F(UpdateHandoverTest, ANewVersionThatSaysItRunsBeforeTheLimitTakesOverOnce)
     EXPECT_FALSE(m_handover->showAllowed());
 }
 
-TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBackAndTheWindowComesBack)
+TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBack)
 {
     ASSERT_TRUE(installed(std::chrono::minutes(1)));
     ::kill(m_newVersion, SIGKILL);
@@ -80,7 +80,7 @@ TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBackAndTheWindowComes
     EXPECT_EQ(m_publishedAgain, 1);
 }
 
-TEST_F(UpdateHandoverTest, TheTakeOverAndTheQuitOfAVersionGivenUpAtTheLimitAreRefused)
+TEST_F(UpdateHandoverTest, AVersionGivenUpAtTheLimitCanNeitherTakeOverNorQuitTheWindow)
 {
     ASSERT_TRUE(installed(std::chrono::milliseconds(1)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_cameBack == 1; }));
@@ -90,7 +90,7 @@ TEST_F(UpdateHandoverTest, TheTakeOverAndTheQuitOfAVersionGivenUpAtTheLimitAreRe
     EXPECT_FALSE(m_handover->refusesQuitFrom(0)) << "a quit from anyone else";
 }
 
-TEST_F(UpdateHandoverTest, ANewVersionThatCouldNotStartIsUndoneAtOnceAndTheWindowStartsItself)
+TEST_F(UpdateHandoverTest, ANewVersionThatCouldNotStartIsUndoneAtOnce)
 {
     EXPECT_FALSE(installed(std::chrono::minutes(1), false));
     EXPECT_EQ(m_handover->state(), UpdateHandover::State::CameBack);
