@@ -27,8 +27,8 @@ TEST(StoreRequest, ATrackFileIsAskedForWithTheInstallationIdInItsQuery)
     EXPECT_FALSE(trackFileRequestUrl("file:///t?x=1", "ID"));
 }
 
-// A figure past 64 bits is refused, never read as a smaller one.
-TEST(ContentLength, IsTheLeadingNumberAfterBlanksAndAPlusWithin64Bits)
+// After blanks and a plus; a figure past 64 bits is refused, never read as a smaller one.
+TEST(ContentLength, IsItsLeadingNumberWithin64Bits)
 {
     EXPECT_EQ(parseContentLength(" \t+0012"), 12u);
     EXPECT_EQ(parseContentLength(kLargest + "x"), UINT64_MAX);
