@@ -22,59 +22,69 @@ namespace {
 
 class FirstStart : public ProgramFolder {};
 
-// Nothing is read or written: no settings file, music folder, queue or instance.
-TEST_F(FirstStart, ACommandLineItDoesNotTakeEndsWithTheUsageBeforeAnythingIsTouched)
+// A command line the program does not take, given the path of a request file.
+struct UnknownCommandLine { const char* name; std::vector<std::string> (*arguments)(const std::string& request); };
+class UnknownCommandLineTest : public FirstStart, public testing::WithParamInterface<UnknownCommandLine> {};
+
+// Nothing is read or written: no settings file, music folder, queue or instance. A
+// program that took it would open its window and stay.
+TEST_P(UnknownCommandLineTest, EndsWithTheUsageBeforeAnythingIsTouched)
 {
     const std::string home = m_dir.file("home");
     ::mkdir(home.c_str(), 0755);
     std::vector<std::string> env = environment();
     env.insert(env.end(), {"HOME=" + home, "QVR_REGISTRY=", "XDG_CONFIG_HOME=", "XDG_DATA_HOME=", "XDG_CACHE_HOME="});
-    const std::string file = request("a.qvr", "track=a\r\n");
-    const std::vector<std::vector<std::string>> commandLines {
-        {"-V"}, {"--download-dir", m_dir.file("music"), file}, {file, "--verbose"}, {"/switch", "-x"}, {"--HELP"}, {"-"},
-        // Qt's option without its value, and the probe with a request.
-        {"-platform"}, {"--probe", file}};
-    for (const auto& arguments : commandLines) {
-        SCOPED_TRACE(testing::PrintToString(arguments));
-        // A program that took it would open its window and stay.
-        std::vector<std::string> argv {"/usr/bin/timeout", "30", "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1 >/dev/null",
-                                       QVR_EXECUTABLE};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::string errors;
-        EXPECT_EQ(runProcess(argv, env, &errors), 64);
-        EXPECT_NE(errors.find("quavero: "), std::string::npos) << errors;
-        EXPECT_NE(errors.find("Usage: quavero"), std::string::npos) << errors;
-    }
+    std::vector<std::string> argv {"/usr/bin/timeout", "30", "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1 >/dev/null", QVR_EXECUTABLE};
+    const std::vector<std::string> arguments = GetParam().arguments(request("a.qvr", "track=a\r\n"));
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::string errors;
+    EXPECT_EQ(runProcess(argv, env, &errors), 64);
+    EXPECT_NE(errors.find("quavero: "), std::string::npos) << errors;
+    EXPECT_NE(errors.find("Usage: quavero"), std::string::npos) << errors;
     EXPECT_TRUE(std::filesystem::is_empty(home));
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run")));
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("queues")));
 }
 
-// With no display, one that cannot be opened, or a Qt that a package that forgot a
-// dependency left broken, the program says in a line what it lacks and fails, and
-// its request waits in the raw-queue file for the next start. Nothing answers on
-// :97, nor at wayland-97 in the test's own runtime folder.
-TEST_F(FirstStart, WithoutAUsableDisplayOrItsWindowLibrariesTheRequestWaits)
+using Arguments = std::vector<std::string>;
+INSTANTIATE_TEST_SUITE_P(FirstStart, UnknownCommandLineTest, testing::Values(
+    UnknownCommandLine {.name = "AskingTheVersion", .arguments = [](const std::string&) { return Arguments {"-V"}; }},
+    UnknownCommandLine {.name = "NamingAFolder", .arguments = [](const std::string& file) { return Arguments {"--download-dir", "/tmp", file}; }},
+    UnknownCommandLine {.name = "AfterTheRequest", .arguments = [](const std::string& file) { return Arguments {file, "--verbose"}; }},
+    UnknownCommandLine {.name = "AfterASwitch", .arguments = [](const std::string&) { return Arguments {"/switch", "-x"}; }},
+    UnknownCommandLine {.name = "ADash", .arguments = [](const std::string&) { return Arguments {"-"}; }},
+    UnknownCommandLine {.name = "QtsOptionWithoutItsValue", .arguments = [](const std::string&) { return Arguments {"-platform"}; }},
+    UnknownCommandLine {.name = "TheProbeWithARequest", .arguments = [](const std::string& file) { return Arguments {"--probe", file}; }}), kByName);
+
+// What the start lacks (as its line says), and how it is brought about with the program's own library
+// folder "$2" (which holds a libQt6Widgets.so.6 that is no library). Nothing answers
+// on :97, nor at wayland-97 in the test's own runtime folder.
+struct MissingDisplay { const char* name; const char* setUp; const char* said; };
+class MissingDisplayTest : public FirstStart, public testing::WithParamInterface<MissingDisplay> {};
+
+// The program says in a line what it lacks and fails, and its request waits in the
+// raw-queue file for the next start.
+TEST_P(MissingDisplayTest, LeavesTheRequestForTheNextStart)
 {
     ::mkdir(m_dir.file("lib").c_str(), 0755);
     writeFile(m_dir.file("lib/libQt6Widgets.so.6"), "");
-    for (const auto& [setUp, missing] : {std::pair("unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM", "no display"),
-                                         {"export LD_LIBRARY_PATH=\"$2\"", "libQt6Widgets.so.6"},
-                                         {"unset WAYLAND_DISPLAY QT_QPA_PLATFORM; export DISPLAY=:97", ":97"},
-                                         {"unset DISPLAY WAYLAND_DISPLAY; export QT_QPA_PLATFORM=xcb", "DISPLAY"},
-                                         {"unset DISPLAY QT_QPA_PLATFORM; export WAYLAND_DISPLAY=wayland-97", "wayland"}}) {
-        SCOPED_TRACE(setUp);
-        std::string output;
-        const int status = runProcess({"/bin/sh", "-c", std::string(setUp) + "; exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE,
-                                       request("a.qvr", "track=a\r\n"), m_dir.file("lib")},
-                                      environment(), &output);
-        EXPECT_EQ(status, CquaveromfcApp::kExitNoWindow);
-        EXPECT_NE(output.find(missing), std::string::npos) << output;
-        EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
-        EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=a\r\n");
-        std::filesystem::remove(m_dir.file("queues/raw.txt"));
-    }
+    std::string output;
+    const int status = runProcess({"/bin/sh", "-c", std::string(GetParam().setUp) + "; exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE,
+                                   request("a.qvr", "track=a\r\n"), m_dir.file("lib")},
+                                  environment(), &output);
+    EXPECT_EQ(status, CquaveromfcApp::kExitNoWindow);
+    EXPECT_NE(output.find(GetParam().said), std::string::npos) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_EQ(readFile(m_dir.file("queues/raw.txt")), "track=a\r\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(FirstStart, MissingDisplayTest, testing::Values(
+    MissingDisplay {.name = "NoDisplay", .setUp = "unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM", .said = "no display"},
+    MissingDisplay {.name = "ABrokenQt", .setUp = "export LD_LIBRARY_PATH=\"$2\"", .said = "libQt6Widgets.so.6"},
+    MissingDisplay {.name = "AnXDisplayThatDoesNotAnswer", .setUp = "unset WAYLAND_DISPLAY QT_QPA_PLATFORM; export DISPLAY=:97", .said = ":97"},
+    MissingDisplay {.name = "XWithoutADisplay", .setUp = "unset DISPLAY WAYLAND_DISPLAY; export QT_QPA_PLATFORM=xcb", .said = "DISPLAY"},
+    MissingDisplay {.name = "AWaylandDisplayThatDoesNotAnswer", .setUp = "unset DISPLAY QT_QPA_PLATFORM; export WAYLAND_DISPLAY=wayland-97",
+                    .said = "wayland"}), kByName);
 
 // An X server that accepts its first client and refuses every later one, as one
 // that reset when its last client left refuses a client that came a moment late. It
@@ -145,16 +155,14 @@ TEST_F(FirstStart, APlatformWithoutAScreenLeavesTheRequestToTheNextStart)
 {
     m_store.addTrack({"t", "Kept", 20000, 5});
     std::string output;
-    const int status = runProcess({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")},
-                                  environment("linuxfb:fb=/nonexistent/fb0"), &output);
-    EXPECT_EQ(status, CquaveromfcApp::kExitNoWindow);
-    EXPECT_NE(output.find("quavero: no display to open the window on (Qt's linuxfb platform has no screen); the request is kept"),
-              std::string::npos) << output;
+    EXPECT_EQ(runProcess({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", QVR_EXECUTABLE, request("a.qvr", "track=t\r\n")},
+                         environment("linuxfb:fb=/nonexistent/fb0"), &output), CquaveromfcApp::kExitNoWindow);
+    EXPECT_THAT(output, testing::HasSubstr("quavero: no display to open the window on (Qt's linuxfb platform has no screen); the request is kept"));
     ChildProcess next({QVR_EXECUTABLE}, environment());
     EXPECT_TRUE(tracksArrive({{"Kept", 20000}}));
 }
 
-TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneAndDownloadsIntoTheMusicFolder)
+TEST_F(FirstStart, WithoutASettingsFileTheProgramMakesOneForTheDesktopsMusicFolder)
 {
     const std::string home = m_dir.file("home");
     std::filesystem::create_directories(home + "/.config");
@@ -192,7 +200,7 @@ TEST_F(FirstStart, ABuildWithItsWindowLibraryAsAFileOpensItFromBesideTheProgram)
     EXPECT_TRUE(tracksArrive({{"t", 20000}}));
 }
 
-TEST_F(FirstStart, ABuildWithoutItsWindowLibraryFileSaysWhichFileItLacksAndKeepsTheRequest)
+TEST_F(FirstStart, ABuildWithoutItsWindowLibraryFileKeepsTheRequestNamingTheFileItLacks)
 {
     const std::string program = m_dir.file("install/quavero");
     copyExecutable(QVR_SHARED_WINDOW_EXECUTABLE, program);
@@ -230,21 +238,14 @@ TEST_F(FirstStart, TheFoldersMadeForAFirstStartAreSyncedIntoTheFoldersThatHoldTh
 
 TEST(UserDirs, TheMusicFolderIsTheLastAbsoluteOrHomeNamedOneThatIsNotTheHomeItself)
 {
-    const struct {
-        const char* text;
-        std::optional<std::string> folder;
-    } cases[] = {
-        {"XDG_MUSIC_DIR=\"$HOME/My \\\"Music\\\"/\"\n", "/h/My \"Music\""},
-        {"XDG_MUSIC_DIR=\"/srv/music\"\nXDG_MUSIC_DIR=\"$HOME/Later\"", "/h/Later"},
-        {"  XDG_MUSIC_DIR=\"/srv/music\"\r\n# XDG_MUSIC_DIR=\"/commented\"", "/srv/music"},
-        {"XDG_MUSIC_DIR=\"$HOME/\"", std::nullopt},
-        {"XDG_MUSIC_DIR=\"$HOMEWARD\"", std::nullopt},
-        {"XDG_MUSIC_DIR=\"Music\"", std::nullopt},
-        {"XDG_MUSIC_DIR=$HOME/Music", std::nullopt},
-        {"XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"", std::nullopt},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(musicFolderFromUserDirs(c.text, "/h"), c.folder) << c.text;
+    EXPECT_EQ(musicFolderFromUserDirs("XDG_MUSIC_DIR=\"$HOME/My \\\"Music\\\"/\"\n", "/h"), "/h/My \"Music\"");
+    EXPECT_EQ(musicFolderFromUserDirs("XDG_MUSIC_DIR=\"/srv/music\"\nXDG_MUSIC_DIR=\"$HOME/Later\"", "/h"), "/h/Later");
+    EXPECT_EQ(musicFolderFromUserDirs("  XDG_MUSIC_DIR=\"/srv/music\"\r\n# XDG_MUSIC_DIR=\"/commented\"", "/h"), "/srv/music");
+    EXPECT_EQ(musicFolderFromUserDirs("XDG_MUSIC_DIR=\"$HOME/\"", "/h"), std::nullopt);
+    EXPECT_EQ(musicFolderFromUserDirs("XDG_MUSIC_DIR=\"$HOMEWARD\"", "/h"), std::nullopt);
+    EXPECT_EQ(musicFolderFromUserDirs("XDG_MUSIC_DIR=\"Music\"", "/h"), std::nullopt);
+    EXPECT_EQ(musicFolderFromUserDirs("XDG_MUSIC_DIR=$HOME/Music", "/h"), std::nullopt);
+    EXPECT_EQ(musicFolderFromUserDirs("XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"", "/h"), std::nullopt);
 }
 
 } // namespace

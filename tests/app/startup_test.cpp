@@ -20,6 +20,16 @@ using test::makeHive;
 using test::readFile;
 using test::writeFile;
 using StartPath = CquaveromfcApp::StartPath;
+constexpr const char* kRequest = "track=42&format=mp3";  // the first line of the request file
+
+// A message to the running window as the test writes it down: number, wParam, data.
+std::string seen(std::uint32_t message, std::uint64_t wParam, const std::string& data = {})
+{
+    return std::to_string(message) + " " + std::to_string(wParam) + " " + data;
+}
+std::string restoreMessage() { return seen(WM_SYSCOMMAND, SC_RESTORE); }
+std::string switchQuitMessage() { return seen(WM_SWITCH_QUIT, 0); }
+std::string requestMessage(const std::string& request) { return seen(WM_COPYDATA, 0, request + '\0'); }
 
 // The application without its window: the tests look at the decisions of the
 // start-up, not at a window that would wait for a user.
@@ -79,13 +89,14 @@ protected:
         m_window = HandoffServer::start(windowSocketPath(folder, kHandle), [this](const HandoffMessage& m) {
             {
                 const std::lock_guard lock(m_mutex);
-                m_received.push_back(std::to_string(m.message) + " " + std::to_string(m.wParam) + " " + m.data);
+                m_received.push_back(seen(m.message, m.wParam, m.data));
             }
             return m.message == WM_COPYDATA ? m_keepRequest() : std::int64_t(0);
         });
         ASSERT_TRUE(m_window);
         ASSERT_TRUE(publishWindowHandle(folder, loadString(IDS_HANDOFF_MAPPING), kHandle));
     }
+    std::size_t lettersLeft() const { return RequestInbox(RequestInbox::folderBeside(m_dir.file("raw.txt"))).pendingLetters().size(); }
     std::vector<std::string> received()
     {
         const std::lock_guard lock(m_mutex);
@@ -103,52 +114,52 @@ protected:
     std::vector<std::string> m_received;
 };
 
-TEST_F(Startup, ASecondStartRestoresTheWindowAndGoesOnlyOnceTheWindowSaidItKeptTheRequest)
+// What the running window does with a second start's request. One that dies while it
+// handles the request sends no answer.
+enum class WindowAnswer { Kept, NotSaved, DiedReleasingTheInstance, DiedHoldingTheInstance };
+struct HandOver { const char* name; WindowAnswer answer; StartPath path; };
+class SecondStart : public Startup, public testing::WithParamInterface<HandOver> {};
+
+// A request not handed over waits in the inbox for the next window.
+TEST_P(SecondStart, GoesOnlyOnceTheWindowSaidItKeptTheRequest)
 {
-    EXPECT_EQ(start({requestPath()}).startPath(), StartPath::MainWindow);
-    EXPECT_EQ(start({"-switch"}).startPath(), StartPath::MainWindow) << "nobody to take over from";
-    struct Case {
-        const char* window;
-        std::function<std::int64_t()> answer;
-        StartPath path;
-        int status;
-        const char* switchOver;
-        bool keptForTheNextWindow = false;
+    std::optional<NamedMutex> running = otherInstance();
+    m_keepRequest = [&running, answer = GetParam().answer]() -> std::int64_t {
+        if (answer == WindowAnswer::DiedReleasingTheInstance)
+            running.reset();
+        if (answer == WindowAnswer::DiedReleasingTheInstance || answer == WindowAnswer::DiedHoldingTheInstance)
+            throw std::runtime_error("gone");
+        return answer == WindowAnswer::Kept;
     };
-    std::optional<NamedMutex> running;
-    // A window that dies while it handles the request sends no answer.
-    const auto dies = [&]() -> std::int64_t { throw std::runtime_error("gone"); };
-    const int notHandedOver = CquaveromfcApp::kExitNotHandedOver;
-    const Case cases[] = {
-        {"kept it", [] { return 1; }, StartPath::HandedOver, 0, nullptr},
-        {"could not save it", [] { return 0; }, StartPath::HandOffFailed, notHandedOver, nullptr, true},
-        {"died and left the name", [&] { running.reset(); return dies(); }, StartPath::MainWindow, 0, nullptr},
-        {"died, the name still held", dies, StartPath::HandOffFailed, notHandedOver, nullptr, true},
-        // One that takes over keeps its request, and only restores and ends the other.
-        {"taken over", [] { return 1; }, StartPath::MainWindow, 0, "/switch"},
-    };
-    const std::string restore = "274 61728 ";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.window);
-        running = otherInstance();
-        publishWindow();
-        m_keepRequest = c.answer;
-        auto app = c.switchOver ? start({c.switchOver, requestPath()}) : start({requestPath()});
-        EXPECT_EQ(app.startPath(), c.path);
-        EXPECT_EQ(app.exitStatus(), c.status);
-        EXPECT_EQ(app.strings().m_strRequest, "track=42&format=mp3");
-        RequestInbox inbox(RequestInbox::folderBeside(m_dir.file("raw.txt")));
-        EXPECT_EQ(inbox.pendingLetters().size(), c.keptForTheNextWindow ? 1u : 0u);
-        for (const auto& letter : inbox.pendingLetters())
-            inbox.removeLetter(letter);
-        EXPECT_EQ(received(), (std::vector<std::string> {restore, c.switchOver ? "1130 0 "
-                                                                                 : "74 0 " + std::string("track=42&format=mp3\0", 20)}));
-        m_window.reset();
-    }
+    publishWindow();
+    const auto app = start({requestPath()});
+    const bool failed = GetParam().path == StartPath::HandOffFailed;
+    EXPECT_EQ(app.startPath(), GetParam().path);
+    EXPECT_EQ(app.exitStatus(), failed ? CquaveromfcApp::kExitNotHandedOver : 0);
+    EXPECT_EQ(app.strings().m_strRequest, kRequest);
+    EXPECT_EQ(lettersLeft(), failed ? 1u : 0u);
+    EXPECT_EQ(received(), (std::vector {restoreMessage(), requestMessage(kRequest)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Startup, SecondStart, testing::Values(
+    HandOver {.name = "Kept", .answer = WindowAnswer::Kept, .path = StartPath::HandedOver},
+    HandOver {.name = "NotSaved", .answer = WindowAnswer::NotSaved, .path = StartPath::HandOffFailed},
+    HandOver {.name = "DiedReleasingTheInstance", .answer = WindowAnswer::DiedReleasingTheInstance, .path = StartPath::MainWindow},
+    HandOver {.name = "DiedHoldingTheInstance", .answer = WindowAnswer::DiedHoldingTheInstance, .path = StartPath::HandOffFailed}), test::kByName);
+
+// It keeps its request, and only restores and ends the other.
+TEST_F(Startup, AStartThatTakesOverEndsTheRunningWindow)
+{
+    const auto running = otherInstance();
+    publishWindow();
+    const auto app = start({"/switch", requestPath()});
+    EXPECT_EQ(app.startPath(), StartPath::MainWindow);
+    EXPECT_EQ(app.strings().m_strRequest, kRequest);
+    EXPECT_EQ(received(), (std::vector {restoreMessage(), switchQuitMessage()}));
 }
 
 // However long a second start waits, its line says so: this window takes the connection and never answers.
-TEST_F(Startup, ASecondStartGivesUpOnAWindowThatDoesNotAnswerWithinItsWaitAndSaysSo)
+TEST_F(Startup, ASecondStartSaysItGaveUpOnAWindowThatDidNotAnswerWithinItsWait)
 {
     const auto running = otherInstance();
     std::promise<void> answer;
@@ -164,54 +175,73 @@ TEST_F(Startup, ASecondStartGivesUpOnAWindowThatDoesNotAnswerWithinItsWaitAndSay
     EXPECT_THAT(said, testing::HasSubstr("did not answer within 0.3 s"));
 }
 
-// Another login session has another runtime folder: its window is met through the queue files' lock alone.
-TEST_F(Startup, AStartFromAnotherLoginSessionGoesToTheWindowThatOwnsTheQueueFilesAndOpensNone)
-{
-    const std::string theirs = m_dir.file("theirs");
-    ASSERT_EQ(::mkdir(theirs.c_str(), 0700), 0);
-    auto owner = OwnerLock::open(m_dir.file("quavero.lock"));
-    ASSERT_TRUE(owner && owner->tryTake());
-    m_windowWait = std::chrono::milliseconds(500);
-    const struct {
-        const char* name;
-        std::string note;
-        bool reached;
-    } cases[] = {{"its window is reached", theirs, true}, {"its window is not", theirs, false}, {"it noted none", "", false}};
-    RequestInbox inbox(RequestInbox::folderBeside(m_dir.file("raw.txt")));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(owner->writeNote(c.note));
-        if (c.reached)
-            publishWindow(theirs);
-        const auto app = start({requestPath()});
-        EXPECT_EQ(app.startPath(), c.reached ? StartPath::HandedOver : StartPath::HandOffFailed);
-        EXPECT_EQ(app.exitStatus(), c.reached ? 0 : CquaveromfcApp::kExitNotHandedOver);
-        EXPECT_EQ(received().size(), c.reached ? 2u : 0u) << "restored, and handed the request";
-        EXPECT_EQ(inbox.pendingLetters().size(), c.reached ? 0u : 1u) << "the owner takes it from there";
-        for (const auto& letter : inbox.pendingLetters())
-            inbox.removeLetter(letter);
-        m_window.reset();
+// Another login session has another runtime folder: its window is met through the
+// queue files' lock alone, which this test holds.
+class AnotherSession : public Startup {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(::mkdir(m_theirs.c_str(), 0700), 0);
+        ASSERT_TRUE(m_owner && m_owner->tryTake());
+        m_windowWait = std::chrono::milliseconds(500);
     }
-    // Once the owner has gone, the next start owns the queue files, and notes where others meet it.
-    owner.reset();
+    const std::string m_theirs = m_dir.file("theirs");
+    std::optional<OwnerLock> m_owner = OwnerLock::open(m_dir.file("quavero.lock"));
+};
+
+TEST_F(AnotherSession, AStartHandsItsRequestToTheWindowOfTheQueueFilesOwner)
+{
+    ASSERT_TRUE(m_owner->writeNote(m_theirs));
+    publishWindow(m_theirs);
+    const auto app = start({requestPath()});
+    EXPECT_EQ(app.startPath(), StartPath::HandedOver);
+    EXPECT_EQ(received(), (std::vector {restoreMessage(), requestMessage(kRequest)}));
+    EXPECT_EQ(lettersLeft(), 0u);
+}
+
+// The note names no folder, or one where no window answers: the owner takes the request
+// from the inbox.
+struct OwnersNote { const char* name; bool namesTheirFolder; };
+class UnreachedOwner : public AnotherSession, public testing::WithParamInterface<OwnersNote> {};
+
+TEST_P(UnreachedOwner, IsLeftTheRequestInTheInbox)
+{
+    ASSERT_TRUE(m_owner->writeNote(GetParam().namesTheirFolder ? m_theirs : ""));
+    const auto app = start({requestPath()});
+    EXPECT_EQ(app.startPath(), StartPath::HandOffFailed);
+    EXPECT_EQ(app.exitStatus(), CquaveromfcApp::kExitNotHandedOver);
+    EXPECT_EQ(lettersLeft(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AnotherSession, UnreachedOwner, testing::Values(
+    OwnersNote {.name = "WhoseWindowIsGone", .namesTheirFolder = true}, OwnersNote {.name = "WhoNotedNone", .namesTheirFolder = false}), test::kByName);
+
+// The next start owns the queue files, and notes where others meet it.
+TEST_F(AnotherSession, OnceTheOwnerHasGoneTheNextStartOwnsTheQueueFiles)
+{
+    m_owner.reset();
     EXPECT_EQ(start({requestPath()}).startPath(), StartPath::MainWindow);
     EXPECT_EQ(OwnerLock::open(m_dir.file("quavero.lock"))->readNote(), m_runtime);
 }
 
-// Another user could plant requests in a folder that is not ours alone, or read those queued there.
-TEST_F(Startup, QueueFilesInAFolderOthersCanWriteInAreNotUsedAndTheWindowIsToldWhy)
+// Another user could plant requests in a folder that is not ours alone, or read those
+// queued there; the window is told why.
+struct SharedFolder { const char* name; mode_t mode; };
+class QueueFolderShared : public Startup, public testing::WithParamInterface<SharedFolder> {};
+
+TEST_P(QueueFolderShared, IsNotUsedForTheQueueFiles)
 {
     const std::string shared = m_dir.file("shared");
     ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), GetParam().mode), 0);
     writeFile(hivePath(), makeHive("", "", "\"RawQueue\"=\"" + shared + "/raw.txt\""));
-    for (const mode_t mode : {01777, 0770}) {
-        SCOPED_TRACE(mode);
-        ASSERT_EQ(::chmod(shared.c_str(), mode), 0);
-        const auto app = start({});
-        EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
-        EXPECT_THAT(app.configuration().queueFolderNotice, testing::HasSubstr(shared));
-    }
+    const auto app = start({});
+    EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
+    EXPECT_THAT(app.configuration().queueFolderNotice, testing::HasSubstr(shared));
 }
+
+INSTANTIATE_TEST_SUITE_P(Startup, QueueFolderShared, testing::Values(
+    SharedFolder {.name = "WithEveryone", .mode = 01777}, SharedFolder {.name = "WithAGroup", .mode = 0770}), test::kByName);
 
 TEST_F(Startup, AnInboxAnotherUserMadeBesideTheQueueFilesIsNotUsed)
 {
@@ -226,7 +256,7 @@ TEST_F(Startup, AnInboxAnotherUserMadeBesideTheQueueFilesIsNotUsed)
 }
 
 // A lock made under sudo, say: taken for none, a second window would run on the same queue files.
-TEST_F(Startup, AnInstanceLockWeMayNotOpenCountsAsAnotherInstanceAndOtherFailuresDoNot)
+TEST_F(Startup, AnInstanceLockWeMayNotOpenCountsAsAnotherInstance)
 {
     ASSERT_TRUE(otherInstance());
     ASSERT_EQ(::chmod((m_runtime + "/" + loadString(IDS_INSTANCE_MUTEX)).c_str(), 0), 0);
@@ -236,51 +266,56 @@ TEST_F(Startup, AnInstanceLockWeMayNotOpenCountsAsAnotherInstanceAndOtherFailure
     const auto path = [&] { return static_cast<int>(start({}).startPath()); };
     // Root opens everything: the user is then played by a child process.
     EXPECT_EQ(::getuid() == 0 ? test::exitCodeAsNobody(path) : path(), static_cast<int>(StartPath::HandedOver));
-    std::filesystem::remove_all(m_runtime);
-    EXPECT_EQ(start({}).startPath(), StartPath::MainWindow) << "a runtime folder that is gone holds no instance";
 }
 
-TEST_F(Startup, ASecondStartReadsOnlyTheFirstLineOfARequestFileAndLeavesTheFile)
+TEST_F(Startup, ARuntimeFolderThatIsGoneHoldsNoInstance)
+{
+    ASSERT_TRUE(otherInstance());
+    std::filesystem::remove_all(m_runtime);
+    EXPECT_EQ(start({}).startPath(), StartPath::MainWindow);
+}
+
+// A request file (none where it has no contents), and the request a second start hands over.
+struct RequestFile { const char* name; const char* file; std::optional<std::string> contents; std::string request; };
+class SecondStartsFile : public Startup, public testing::WithParamInterface<RequestFile> {};
+
+// How the line is read (its end, a CR in it, a locked file) is the request-line fuzz
+// target's and the exclusive read's test. Settings are loaded before the hand-over.
+TEST_P(SecondStartsFile, HandsOverOnlyItsFirstLine)
 {
     const auto running = otherInstance();
     publishWindow();
-    // How the line is read (its end, a CR in it, a locked file) is the request-line fuzz
-    // target's and the exclusive read's test.
-    const std::tuple<const char*, std::optional<std::string>, std::string> cases[] = {
-        {"request.qvr", std::nullopt, "track=42&format=mp3"},
-        {"upper.QVR", "track=1\r\n", ""}, // the marker is case-sensitive
-        {"missing.qvr", std::nullopt, ""},
-        {"nul.qvr", std::string("a=1\0b=2\n", 8), "a=1"},
-        {"request.qvr.txt", "inside=1\n", "inside=1"}, // the marker may stand anywhere in the path
-    };
-    for (const auto& [name, contents, line] : cases) {
-        SCOPED_TRACE(name);
-        if (contents)
-            writeFile(m_dir.file(name), *contents);
-        auto app = start({m_dir.file(name)});
-        EXPECT_EQ(app.startPath(), StartPath::HandedOver);
-        EXPECT_EQ(app.strings().m_strRequest, line);
-        EXPECT_EQ(app.strings().m_strDownloadFolder, "/music") << "settings are loaded before the hand-over";
-    }
-    EXPECT_EQ(readFile(requestPath()), "track=42&format=mp3\r\nsecond line\r\n");
+    const std::string file = m_dir.file(GetParam().file);
+    if (GetParam().contents)
+        writeFile(file, *GetParam().contents);
+    auto app = start({file});
+    EXPECT_EQ(app.startPath(), StartPath::HandedOver);
+    EXPECT_EQ(app.strings().m_strRequest, GetParam().request);
+    EXPECT_EQ(app.strings().m_strDownloadFolder, "/music");
+    EXPECT_EQ(std::filesystem::exists(file) ? readFile(file) : "", GetParam().contents.value_or("")) << "left as it was";
 }
 
+INSTANTIATE_TEST_SUITE_P(Startup, SecondStartsFile, testing::Values(
+    RequestFile {.name = "MarkedInAnotherCase", .file = "upper.QVR", .contents = "track=1\r\n", .request = ""},
+    RequestFile {.name = "Missing", .file = "missing.qvr", .contents = std::nullopt, .request = ""},
+    RequestFile {.name = "WithANul", .file = "nul.qvr", .contents = std::string("a=1\0b=2\n", 8), .request = "a=1"},
+    RequestFile {.name = "MarkedWithinItsPath", .file = "request.qvr.txt", .contents = "inside=1\n", .request = "inside=1"}), test::kByName);
+
 // A request must be kept somewhere, and never where the program happened to start.
-TEST_F(Startup, SettingsThatNameNoQueueFilesGetThoseOfAFirstStart)
+struct NoQueueFiles { const char* name; std::string hive; };
+class SettingsWithoutQueueFiles : public Startup, public testing::WithParamInterface<NoQueueFiles> {};
+
+TEST_P(SettingsWithoutQueueFiles, GetThoseOfAFirstStart)
 {
-    const std::string hives[] = {
-        makeHive("\"Directory\"=\"/x\"", "\"DownloadFolder\"=\"/music\"", ""),
-        makeHive("", "", "\"RawQueue\"=\"raw.txt\"\r\n\"DownloadQueue\"=\"queue.txt\""),
-        "\xff\xfe damaged beyond reading",
-    };
-    for (const std::string& hive : hives) {
-        SCOPED_TRACE(hive);
-        writeFile(hivePath(), hive);
-        const auto app = start({});
-        EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
-        EXPECT_EQ(app.strings().m_strDownloadQueuePath, m_dir.file("data/quavero/downloadqueue.txt"));
-    }
+    writeFile(hivePath(), GetParam().hive);
+    const auto app = start({});
+    EXPECT_EQ(app.strings().m_strRawQueuePath, m_dir.file("data/quavero/rawqueue.txt"));
+    EXPECT_EQ(app.strings().m_strDownloadQueuePath, m_dir.file("data/quavero/downloadqueue.txt"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Startup, SettingsWithoutQueueFiles, testing::Values(
+    NoQueueFiles {.name = "WithoutTheirKey", .hive = makeHive("\"Directory\"=\"/x\"", "\"DownloadFolder\"=\"/music\"", "")},
+    NoQueueFiles {.name = "NamingThemRelatively", .hive = makeHive("", "", "\"RawQueue\"=\"raw.txt\"\r\n\"DownloadQueue\"=\"queue.txt\"")}), test::kByName);
 
 const std::string kKeptId = "0123456789ABCDEF0123456789ABCDEF";
 
@@ -295,7 +330,7 @@ class UnreadableSettings : public Startup, public testing::WithParamInterface<Da
 
 // No earlier kept file is replaced; the user is told once, and where the old file is.
 // A line cut short is no value.
-TEST_P(UnreadableSettings, AreKeptAsideUnchangedAndANewFileKeepsWhatStillReads)
+TEST_P(UnreadableSettings, GiveWayToANewFileOfWhatStillReads)
 {
     const std::string rawQueue = m_dir.file("queues/raw.txt"), kept = m_dir.file("kept");
     const std::string bytes = GetParam().damage(makeHive(
@@ -329,10 +364,9 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedSettings {.name = "OfAMillionLines", .damage = [](const std::string&) { return "REGEDIT4\n" + std::string(1 << 20, '\n'); }}),
     [](const testing::TestParamInfo<DamagedSettings>& test) { return std::string(test.param.name); });
 
-// The real executable first, as the installer runs it.
-TEST_F(Startup, InstallGivesAnIdOnceRemovesTheOldPluginAndIgnoresEverythingElse)
+// The real executable, as the installer runs it.
+TEST_F(Startup, InstallGivesTheInstallationAnId)
 {
-    writeFile(m_dir.file("quavero_ieplug.dll"), "MZ");
     ASSERT_EQ(test::runProcess({QVR_EXECUTABLE, "-INSTALL"}, {"QVR_REGISTRY=" + hivePath(), "XDG_RUNTIME_DIR=" + m_runtime,
                                                                "QT_QPA_PLATFORM=offscreen"}), 0);
     const std::string installed = readFile(hivePath());
@@ -341,20 +375,26 @@ TEST_F(Startup, InstallGivesAnIdOnceRemovesTheOldPluginAndIgnoresEverythingElse)
     const std::string id = installed.substr(at + 8, 32);
     EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{32}"))) << id;
     EXPECT_EQ(installed.substr(at + 40, 3), "\"\r\n");
-    EXPECT_FALSE(std::filesystem::exists(m_dir.file("quavero_ieplug.dll")));
+}
 
-    // Again, with a request, /switch and another instance: none of them counts.
+TEST_F(Startup, InstallRemovesTheOldBrowsersPlugin)
+{
+    writeFile(m_dir.file("quavero_ieplug.dll"), "MZ");
+    EXPECT_EQ(start({"/install"}).startPath(), StartPath::Install);
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("quavero_ieplug.dll")));
+}
+
+// Not a request, /switch or another instance; nor an id there already.
+TEST_F(Startup, InstallIgnoresEverythingElse)
+{
+    writeFile(hivePath(), makeHive("", "\"GUID\"=\"" + std::string(32, 'A') + "\"", ""));
+    const std::string installed = readFile(hivePath());
     const auto running = otherInstance();
-    auto again = start({requestPath(), "/switch", "/install"});
+    const auto again = start({requestPath(), "/switch", "/install"});
     EXPECT_EQ(again.startPath(), StartPath::Install);
     EXPECT_EQ(again.strings().m_strRequest, "");
-    EXPECT_EQ(again.strings().m_strInstallationId, id);
-    EXPECT_EQ(readFile(hivePath()), installed) << "an existing id is never replaced";
-
-    const std::string noClientKey = makeHive("\"Directory\"=\"/nowhere\"", "", "\"RawQueue\"=\"/raw\"");
-    writeFile(hivePath(), noClientKey);
-    EXPECT_EQ(start({"/install"}).strings().m_strInstallationId.size(), 32u) << "the process still has an id";
-    EXPECT_EQ(readFile(hivePath()), noClientKey);
+    EXPECT_EQ(again.strings().m_strInstallationId, std::string(32, 'A'));
+    EXPECT_EQ(readFile(hivePath()), installed);
 }
 
 } // namespace

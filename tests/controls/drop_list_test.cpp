@@ -37,30 +37,43 @@ bool dropUrls(const QList<QUrl>& urls, CDragDropListBox& list)
     return drop.isAccepted();
 }
 
-TEST(DropList, FirstLinesOfLocalFilesBecomeRequestsFromTheLastFileToTheFirstAndEveryFileStartsTheQueue)
-{
-    test::TempDir dir;
-    const auto file = [&](const std::string& name, const char* contents = nullptr) {
+class DropList : public testing::Test {
+protected:
+    DropList() { m_list->DragAcceptFiles(true); }
+    QUrl file(const std::string& name, const char* contents = nullptr)
+    {
         if (contents)
-            test::writeFile(dir.file(name), contents);
-        return QUrl::fromLocalFile(QString::fromStdString(dir.file(name)));
-    };
-    Window window;
-    CDragDropListBox orphan, *list = new CDragDropListBox(new QWidget(&window));
-    list->DragAcceptFiles(true);
-    orphan.DragAcceptFiles(true);
-    ::mkdir(dir.file("folder.qvr").c_str(), 0755);
+            test::writeFile(m_dir.file(name), contents);
+        return QUrl::fromLocalFile(QString::fromStdString(m_dir.file(name)));
+    }
+    test::TempDir m_dir;
+    Window m_window;
+    CDragDropListBox* m_list = new CDragDropListBox(new QWidget(&m_window));
+};
+
+TEST_F(DropList, TakesOnlyLocalFiles)
+{
+    EXPECT_FALSE(dropUrls({QUrl(QStringLiteral("https://example.com/a.qvr"))}, *m_list)) << "a remote file";
+    EXPECT_FALSE(dropUrls({}, *m_list)) << "text";
+}
+
+// A file that cannot be read, or whose first line is empty, only starts the queue; the
+// remote address in the drop is no file.
+TEST_F(DropList, HandsOnTheFirstLineOfEachFileFromTheLastToTheFirst)
+{
+    ::mkdir(m_dir.file("folder.qvr").c_str(), 0755);
     const QUrl locked = file("locked.qvr", "track=9\n");
-    const UniqueFd holder(::open(dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd holder(::open(m_dir.file("locked.qvr").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
-    EXPECT_FALSE(dropUrls({QUrl(QStringLiteral("https://example.com/a.qvr"))}, *list) || dropUrls({}, *list)) << "a remote file, text";
     ASSERT_TRUE(dropUrls({file("a.qvr", "track=1\r\nsecond line\r\n"), file("folder.qvr"), locked, file("empty.qvr", ""),
-                      file("blank.qvr", "\nsecond\n"), file("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr")),
-                      file("b.qvr", "track=2\n"), file("c.qvr", "track=3")}, *list));
-    EXPECT_EQ(window.calls, "add track=3; start; add track=2; start; start; start; start; start; start; add track=1; start; ")
-        << "c, b, missing, blank, empty, locked, folder, a; the remote address is no file";
-    EXPECT_EQ(test::readFile(dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
-    EXPECT_EQ(list->model(), nullptr) << "the window fills the list, not the drop";
+                          file("blank.qvr", "\nsecond\n"), file("missing.qvr"), QUrl(QStringLiteral("sftp://host/remote.qvr")),
+                          file("b.qvr", "track=2\n"), file("c.qvr", "track=3")}, *m_list));
+    EXPECT_EQ(m_window.calls, "add track=3; start; add track=2; start; start; start; start; start; start; add track=1; start; ")
+        << "c, b, missing, blank, empty, locked, folder, a";
+    EXPECT_EQ(test::readFile(m_dir.file("a.qvr")), "track=1\r\nsecond line\r\n") << "left as it was";
+    EXPECT_EQ(m_list->model(), nullptr) << "the window fills the list, not the drop";
+    CDragDropListBox orphan;
+    orphan.DragAcceptFiles(true);
     dropUrls({file("a.qvr")}, orphan); // no window to hand it to: nothing happens, and nothing breaks
 }
 

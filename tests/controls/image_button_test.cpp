@@ -18,7 +18,7 @@ namespace {
 const QColor kPictures[3] = {QColor(200, 0, 0), QColor(0, 200, 0), QColor(0, 0, 200)};
 
 class ImageButtonTest : public testing::Test {
-protected:
+public:
     ImageButtonTest()
     {
         // Three 8 x 6 pictures in one colour each.
@@ -29,6 +29,7 @@ protected:
             pictures.AddMasked(picture, Qt::black);
         }
         m_parent.setGeometry(100, 100, 60, 40);
+        m_elsewhere.setGeometry(300, 300, 20, 20);
         m_button->setGeometry(10, 10, 12, 8); // larger than its pictures
         m_button->SetImages(pictures);
         m_button->setFocusPolicy(Qt::NoFocus); // as in the window, until a test gives it focus
@@ -40,6 +41,15 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowActive(&m_parent));
     }
 
+    // What the user does, at `x` across the button, and halfway down.
+    void press(int x) { QTest::mousePress(m_button, Qt::LeftButton, {}, QPoint(x, 3)); }
+    void release(int x) { QTest::mouseRelease(m_button, Qt::LeftButton, {}, QPoint(x, 3)); }
+    void move(int x) { QTest::mouseMove(m_button, QPoint(x, 3)); }
+    void leave() { QEvent left(QEvent::Leave); QApplication::sendEvent(m_button, &left); }  // as when a popup opens
+    void latch(bool latchable, bool latched) { m_button->setLatchable(latchable); m_button->setLatched(latched); }
+    void activateAnotherWindow() { m_elsewhere.show(); EXPECT_TRUE(QTest::qWaitForWindowActive(&m_elsewhere)); }
+
+protected:
     // What the window last painted there once the events so far have run, not painted anew as grab() would.
     QImage shownPicture()
     {
@@ -49,56 +59,65 @@ protected:
     }
 
     const std::unique_ptr<QStyle> m_style {QStyleFactory::create(QStringLiteral("Windows"))};
-    QWidget m_parent;
+    QWidget m_parent, m_elsewhere;
     CImageButton* m_button = new CImageButton(&m_parent);
     QSignalSpy m_clicks {m_button, &QAbstractButton::clicked};
 };
 
-TEST_F(ImageButtonTest, TheScreenShowsThePictureOfEachMouseStateLatchAndDeactivation)
+// What the user did since the button showed, and which of its pictures is then on the
+// screen: 0 idle, 1 under the mouse or latched, 2 held.
+struct ButtonState { const char* name; void (*done)(ImageButtonTest&); int picture; };
+class ButtonPicture : public ImageButtonTest, public testing::WithParamInterface<ButtonState> {};
+
+TEST_P(ButtonPicture, OnTheScreenFollowsWhatTheUserDid)
 {
-    QWidget elsewhere;
-    elsewhere.setGeometry(300, 300, 20, 20);
-    const auto press = [&](int x) { QTest::mousePress(m_button, Qt::LeftButton, {}, QPoint(x, 3)); };
-    const auto release = [&](int x) { QTest::mouseRelease(m_button, Qt::LeftButton, {}, QPoint(x, 3)); };
-    const auto move = [&](int x) { QTest::mouseMove(m_button, QPoint(x, 3)); };
-    const auto latch = [&](bool latchable, bool latched) { m_button->setLatchable(latchable); m_button->setLatched(latched); };
-    const std::tuple<const char*, std::function<void()>, int> steps[] = {
-        {"at first", [] {}, 0},
-        {"the mouse enters", [&] { move(3); }, 1},
-        {"pressed", [&] { press(3); }, 2},
-        {"a move while held", [&] { move(4); }, 1},
-        {"released: idle until the next move", [&] { release(4); }, 0},
-        {"moved", [&] { move(5); }, 1},
-        {"pressed and dragged off", [&] { press(5); move(30); }, 0},
-        {"released outside", [&] { release(30); }, 0},
-        {"back", [&] { move(3); }, 1},
-        {"left (for instance for a popup)", [&] { QEvent leave(QEvent::Leave); QApplication::sendEvent(m_button, &leave); }, 0},
-        {"latched but not latchable", [&] { latch(false, true); }, 0},
-        {"latchable but not latched", [&] { latch(true, false); }, 0},
-        {"latched while idle", [&] { latch(true, true); }, 1},
-        {"pressed while latched", [&] { move(4); press(4); }, 2},
-        {"released: the latched look", [&] { release(4); }, 1},
-        {"back unlatched", [&] { latch(true, false); move(5); }, 1},
-        {"another window becomes active", [&] { elsewhere.show(); EXPECT_TRUE(QTest::qWaitForWindowActive(&elsewhere)); }, 0},
-    };
-    for (const auto& [what, act, picture] : steps) {
-        SCOPED_TRACE(what);
-        act();
-        EXPECT_EQ(shownPicture().pixelColor(2, 2), kPictures[picture]);
-    }
-    EXPECT_EQ(m_clicks.count(), 2) << "no click for a release outside";
+    GetParam().done(*this);
+    EXPECT_EQ(shownPicture().pixelColor(2, 2), kPictures[GetParam().picture]);
+}
+
+using Button = ImageButtonTest;
+INSTANTIATE_TEST_SUITE_P(ImageButton, ButtonPicture, testing::Values(
+    ButtonState {.name = "AtFirst", .done = [](Button&) {}, .picture = 0},
+    ButtonState {.name = "UnderTheMouse", .done = [](Button& b) { b.move(3); }, .picture = 1},
+    ButtonState {.name = "Held", .done = [](Button& b) { b.move(3); b.press(3); }, .picture = 2},
+    ButtonState {.name = "MovedWhileHeld", .done = [](Button& b) { b.move(3); b.press(3); b.move(4); }, .picture = 1},
+    ButtonState {.name = "ReleasedIdleUntilTheNextMove", .done = [](Button& b) { b.move(3); b.press(3); b.release(3); }, .picture = 0},
+    ButtonState {.name = "ReleasedOutside", .done = [](Button& b) { b.move(5); b.press(5); b.move(30); b.release(30); }, .picture = 0},
+    ButtonState {.name = "LeftForAPopup", .done = [](Button& b) { b.move(3); b.leave(); }, .picture = 0},
+    ButtonState {.name = "LatchedButNotLatchable", .done = [](Button& b) { b.latch(false, true); }, .picture = 0},
+    ButtonState {.name = "Latched", .done = [](Button& b) { b.latch(true, true); }, .picture = 1},
+    ButtonState {.name = "HeldWhileLatched", .done = [](Button& b) { b.latch(true, true); b.move(4); b.press(4); }, .picture = 2},
+    ButtonState {.name = "InAWindowNoLongerActive", .done = [](Button& b) { b.move(3); b.activateAnotherWindow(); }, .picture = 0}),
+    [](const auto& instance) { return std::string(instance.param.name); });
+
+TEST_F(ImageButtonTest, ClicksOnlyOnAReleaseInside)
+{
+    move(3);
+    press(3);
+    release(4);
+    press(5);
+    move(30);
+    release(30);
+    EXPECT_EQ(m_clicks.count(), 1);
 }
 
 // Where the pictures are drawn, and their see-through pixels, the real window test compares on the screen.
-TEST_F(ImageButtonTest, PressedBySpaceReturnOrEnterWhenFocusedWithAVisibleFocusMark)
+TEST_F(ImageButtonTest, AFocusedButtonShowsAFocusMark)
 {
     const QImage unfocused = shownPicture();
     m_button->setFocusPolicy(Qt::TabFocus);
     m_button->setFocus(Qt::TabFocusReason);
     EXPECT_NE(shownPicture(), unfocused);
-    for (const auto& [key, modifiers] : {std::pair(Qt::Key_Space, Qt::KeyboardModifiers()), {Qt::Key_Return, {}},
-                                         {Qt::Key_Enter, Qt::KeypadModifier}, {Qt::Key_Return, Qt::ControlModifier}})
-        QTest::keyClick(m_button, key, modifiers);
+}
+
+TEST_F(ImageButtonTest, AFocusedButtonIsPressedBySpaceReturnOrEnter)
+{
+    m_button->setFocusPolicy(Qt::TabFocus);
+    m_button->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(m_button, Qt::Key_Space);
+    QTest::keyClick(m_button, Qt::Key_Return);
+    QTest::keyClick(m_button, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(m_button, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(m_clicks.count(), 3) << "Space, Return and Enter; not Ctrl+Return";
 }
 

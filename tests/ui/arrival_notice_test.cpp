@@ -29,7 +29,7 @@ struct FakeNotificationService final : QDBusVirtualObject {
     std::vector<std::string> summaries;
 };
 
-TEST_F(WindowTest, ADownloadedTrackIsAnnouncedByNameOnTheSessionBusAndItsNoticeOpensTheFolder)
+TEST_F(WindowTest, ADownloadedTrackIsAnnouncedByANoticeThatOpensTheFolder)
 {
     std::istringstream printed(
         ChildProcess({"/usr/bin/dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"}).readAll());

@@ -6,9 +6,6 @@
 
 #include "tests/ui/window_fixture.h"
 
-#include <QDropEvent>
-#include <QMimeData>
-#include <QUrl>
 
 namespace qvr::test {
 namespace {
@@ -27,118 +24,56 @@ protected:
         return queueList()->selectionModel()->isSelected(current) ? current.data().toString().toStdString() : "";
     }
     void click(int id) { QTest::mouseClick(m_window->controlAs<QAbstractButton>(id), Qt::LeftButton); }
-    std::vector<std::string> rows() const
-    {
-        std::vector<std::string> shown;
-        for (int i = 0; i < queueList()->model()->rowCount(); ++i)
-            shown.push_back(queueList()->model()->index(i, 0).data().toString().toStdString());
-        return shown;
-    }
+    std::vector<std::string> rows() const { return rowsOf(queueList()); }
 };
 
-TEST_F(CommandTest, TheButtonsActOnTheQueueThatTheListShowsAndTheDownloaderStops)
+// A second press finds nothing selected: it asks, and removes nothing more.
+TEST_F(CommandTest, RemoveTakesTheSelectedTrackOnly)
 {
     queueOnDisk({{"a", "Track a", 100000}, {"b", "Track b", 100000}, {"c", "Track c", 100000}});
     m_store.setStallAfter(50000);
     openWindow();
     ASSERT_TRUE(m_store.waitForStalls(1));
-
-    // A second press finds nothing selected: it asks, and removes nothing more.
     select(1);
     click(IDC_REMOVE);
     click(IDC_REMOVE);
     EXPECT_THAT(rows(), ElementsAre("Track a", "Track c"));
-    // Confirmed, the running download stops and its report removes it; what it had
-    // stays on disk.
-    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Track a")) == 50000; }));
-    select(0);
-    click(IDC_REMOVE);
-    ASSERT_TRUE(waitFor([&] { return rows() == std::vector<std::string> {"Track c"}; }));
-    EXPECT_EQ(fs::file_size(trackPath("Track a")), 50000u);
-
-    ASSERT_TRUE(m_store.waitForStalls(1));
-    click(IDC_PAUSE);
-    EXPECT_TRUE(m_window->controlAs<CImageButton>(IDC_PAUSE)->isLatched());
-    EXPECT_FALSE(m_window->controlAs<CImageButton>(IDC_RESUME)->isLatched());
-    ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
-    m_prompts.answer = IDYES;
-    click(IDC_CLEAR);
-    EXPECT_THAT(rows(), ElementsAre());
-    click(IDC_RESUME);
-    EXPECT_EQ(status(), "No Files in Queue");
-    std::vector<std::string> captions;
-    for (const auto& asked : m_prompts.asked)
-        captions.push_back(asked.caption);
-    EXPECT_THAT(captions, ElementsAre("No track selected", "Remove Current Download?", "Clear Download Queue?"));
+    EXPECT_THAT(m_prompts.asked, ElementsAre(::testing::Field(&ScriptedPrompts::Asked::caption, "No track selected")));
 }
 
 // Clear, Remove and Pause stop the track being written within a chunk or so, on a
 // store that sends as fast as it can, not once it is whole: by the downloader's
-// report, a small part of the track has come after the command.
-TEST_F(CommandTest, ACommandStopsTheTrackWhileItIsWritten)
+// report, a small part of the track has come after the command, and what came before stays.
+// A command, the answer to the question it asks, and the status once it stopped the track
+// (none: the list is empty).
+struct StoppingCommand { const char* name; int button; int answer; const char* shownOnceStopped; };
+class StoppingCommandTest : public CommandTest, public ::testing::WithParamInterface<StoppingCommand> {};
+
+TEST_P(StoppingCommandTest, StopsTheTrackWhileItIsWritten)
 {
     // Chunks of 5000 bytes, and room for the window's thread to be slow to click.
     constexpr std::uintmax_t kSize = 16 << 20, kFar = 64 * 5000;
-    const std::tuple<std::string, int, int, std::function<bool()>> cases[] = {
-        {"clear", IDC_CLEAR, IDYES, [&] { return rows().empty(); }},
-        {"remove", IDC_REMOVE, IDOK, [&] { return rows().empty(); }},
-        {"pause", IDC_PAUSE, IDOK, [&] { return status() == "Downloading Paused"; }},
-    };
-    for (const auto& [id, button, answer, reported] : cases) {
-        SCOPED_TRACE(id);
-        queueOnDisk({{id, id, kSize}});
-        openWindow();
-        std::error_code error;
-        ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath(id), error) > 0 && !error; }));
-        select(0);
-        m_prompts.answer = answer;
-        const std::uintmax_t atCommand = fs::file_size(trackPath(id));
-        click(button);
-        const auto written = [&] { return fs::file_size(trackPath(id)) - atCommand; };
-        ASSERT_TRUE(waitFor([&] { return reported() || written() > kFar; }));
-        EXPECT_LE(written(), kFar) << "bytes written after the command";
-        closeWindow();
-    }
-}
-
-// The queue list changes only where the queue did: the user's selection stays on
-// its track, and a removed track's selection goes to no other.
-TEST_F(CommandTest, TheQueueListChangesOnlyWhereTheQueueChanged)
-{
-    queueOnDisk({{"a", "Track a", 100000}, {"b", "Track b", 100000}, {"c", "Track c", 100000}});
-    addTrack("d", "Track d", 100000);
-    m_store.setStallAfter(50000);
+    queueOnDisk({{"t", "Track", kSize}});
     openWindow();
-    ASSERT_TRUE(m_store.waitForStalls(1));
-    select(2);
-    m_window->AddRawEntry("track=d");
-    ASSERT_TRUE(waitFor([&] { return rows().size() == 4; }));
-    EXPECT_EQ(selected(), "Track c");
-    m_store.releaseStalls();
-    ASSERT_TRUE(waitFor([&] { return rows() == std::vector<std::string> {"Track b", "Track c", "Track d"}; }));
-    EXPECT_EQ(selected(), "Track c");
-    click(IDC_PAUSE);
-    click(IDC_REMOVE);
-    EXPECT_THAT(rows(), ElementsAre("Track b", "Track d"));
-    EXPECT_EQ(selected(), "");
+    std::error_code error;
+    ASSERT_TRUE(waitFor([&] { return fs::file_size(trackPath("Track"), error) > 0 && !error; }));
+    select(0);
+    m_prompts.answer = GetParam().answer;
+    const std::uintmax_t atCommand = fs::file_size(trackPath("Track"));
+    click(GetParam().button);
+    const auto stopped = [&] { return GetParam().shownOnceStopped ? status() == GetParam().shownOnceStopped : rows().empty(); };
+    const auto written = [&] { return fs::file_size(trackPath("Track")) - atCommand; };
+    ASSERT_TRUE(waitFor([&] { return stopped() || written() > kFar; }));
+    EXPECT_LE(written(), kFar) << "bytes written after the command";
+    EXPECT_GE(fs::file_size(trackPath("Track")), atCommand) << "what came before it stays";
 }
 
-TEST_F(CommandTest, ARequestFileDroppedOnTheQueueListIsFetched)
-{
-    addTrack("d", "Dropped", 5000);
-    writeFile(m_dir.file("dropped.qvr"), "track=d\r\n");
-    openWindow();
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(m_dir.file("dropped.qvr")))});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(queueList()->viewport(), &enter);
-    QApplication::sendEvent(queueList()->viewport(), &drop);
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && fs::exists(trackPath("Dropped")); }));
-    EXPECT_EQ(readFile(trackPath("Dropped")), expectedContent("d", 5000));
-}
+INSTANTIATE_TEST_SUITE_P(CommandTest, StoppingCommandTest, ::testing::Values(
+    StoppingCommand {.name = "Clear", .button = IDC_CLEAR, .answer = IDYES, .shownOnceStopped = nullptr},
+    StoppingCommand {.name = "Remove", .button = IDC_REMOVE, .answer = IDOK, .shownOnceStopped = nullptr},
+    StoppingCommand {.name = "Pause", .button = IDC_PAUSE, .answer = IDOK, .shownOnceStopped = "Downloading Paused"}), kByName);
 
-TEST_F(CommandTest, AChosenFolderIsStoredShownListedAndWatched)
+TEST_F(CommandTest, EverythingFollowsTheChosenFolder)
 {
     const std::string other = m_dir.file("other music");
     ::mkdir(other.c_str(), 0755);
@@ -224,10 +159,10 @@ TEST_F(CommandTest, ADoubleClickOnAListedFolderOpensTheFolderItself)
     EXPECT_THAT(m_desktop.opened, ElementsAre(album));
 }
 
-// Open Folder and a double click on a track are the chosen folder's test.
-TEST_F(CommandTest, TheStoreAndATrackNamedInAnyBytesOpenOnTheDesktopAndTheWindowMinimizes)
+// Open Folder and a double click on a track are the chosen folder's test. A name that
+// is not valid text is opened, and kept selected, by its bytes.
+TEST_F(CommandTest, TheStoreButtonOrADoubleClickedTrackOpensOnTheDesktop)
 {
-    // A name that is not valid text is opened, and kept selected, by its bytes.
     const std::string latin1 = m_config.strings.m_strDownloadFolder + "/Caf\xe9.mp3";
     writeFile(latin1, "");
     openWindow();
@@ -239,7 +174,11 @@ TEST_F(CommandTest, TheStoreAndATrackNamedInAnyBytesOpenOnTheDesktopAndTheWindow
     ASSERT_EQ(selectedFile(), 0) << "the selection survives the refresh";
     clickFile(0, true);
     EXPECT_THAT(m_desktop.opened, ElementsAre("http://" + m_store.hostPort() + "/", latin1));
+}
 
+TEST_F(CommandTest, TheMinimizeButtonMinimizesTheWindowUntilItIsRestored)
+{
+    openWindow();
     click(IDC_MINIMIZE);
     ASSERT_TRUE(waitFor([&] { return m_window->isMinimized(); }));
     m_window->messageSink().SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);

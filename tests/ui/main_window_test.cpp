@@ -17,54 +17,72 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
-// An answer without a usable track (an error, tags past the first 9999 bytes, an
-// address no request can be made with) consumes its entry, and the user is told which
-// request the store refused; one cut short, or a store too busy to answer, keeps it.
-TEST_F(WindowTest, ATrackInfoAnswerConsumesItsEntryOnlyWhenWholeAndQueuesOnlyAUsableTrack)
-{
-    addTrack("c", "Cut", 1000);
-    m_store.setStallAfter(0);
-    openWindow();
-    const std::string far = "<title>Far</title><url>http://127.0.0.1:1/t?x=1</url>";
-    const std::string cut = "<title>Cut</title><url>" + m_store.trackUrl("c") + "</url>" + std::string(100, ' ');
-    enum Fate { Refused, Kept, Queued };
-    // The answer's status, body and cut; what becomes of the entry; the queue then
-    // and (where it tells) the status.
-    const std::tuple<int, std::string, std::optional<std::size_t>, Fate, std::vector<std::string>, const char*>
-        cases[] = {
-            {404, "<title>T</title><url>http://x/y?z</url>", {}, Refused, {}, "No Files in Queue"},
-            {200, std::string(9999 - far.size() + 1, ' ') + far, {}, Refused, {}, "No Files in Queue"},
-            {200, "<title>Port</title><url>http://127.0.0.1:99999/t?x=1</url>", {}, Refused, {}, "No Files in Queue"},
-            {503, "", {}, Kept, {}, "Store Busy"},
-            {200, cut, cut.size() - 50, Kept, {}, "Network Error"},  // the tags came, but not the whole answer
-            {429, "", {}, Kept, {}, "Store Busy"},                  // too many requests: asked again later
-            {200, cut, {}, Queued, {"Cut"}, nullptr},                // asked again
-            {200, std::string(9999 - far.size(), ' ') + far, {}, Queued, {"Cut", "Far"}, nullptr},
-        };
-    bool retry = false;
-    std::string request;
-    for (const auto& [code, answer, cutAfter, fate, queued, shown] : cases) {
-        SCOPED_TRACE(std::to_string(code) + " " + answer.substr(std::min(answer.size(), answer.find_first_not_of(' ')), 20));
-        m_store.setTrackInfoAnswer(code, answer, cutAfter);
-        const std::size_t asked = requestsTo("/downloader/").size();
-        const std::size_t boxes = m_prompts.asked.size();
-        if (!retry) {
-            request = "track=" + std::to_string(asked);
-            m_window->AddRawEntry(request);
-        }
-        ASSERT_TRUE(waitFor([&] {
-            return (fate == Kept || m_window->rawEntries().IsEmpty()) && (!shown || status() == shown)
-                && (fate != Refused || m_prompts.asked.size() > boxes);
-        })) << status();
-        EXPECT_EQ(m_window->rawEntries().GetCount(), fate == Kept ? 1u : 0u);
-        EXPECT_EQ(linesOf(m_window->queue()), queued);
-        if (fate == Refused) {
-            EXPECT_THAT(m_prompts.asked.back().text, HasSubstr("\n" + request));
-        }
-        EXPECT_TRUE(fate == Kept || retry || requestsTo("/downloader/").size() == asked + 1) << "asked once";
-        EXPECT_EQ(requestsTo("/downloader/").back().header("User-Agent"), "Track Info Session");
-        retry = fate == Kept;
+struct TrackInfoAnswer {
+    const char* name;
+    int status;
+    std::string body;
+    std::optional<std::size_t> cutAfter {};
+    const char* shown = "No Files in Queue";
+};
+const std::string kFarTrack = "<title>Far</title><url>http://127.0.0.1:1/t?x=1</url>";
+
+class TrackInfoTest : public WindowTest, public ::testing::WithParamInterface<TrackInfoAnswer> {
+protected:
+    void askWith(const TrackInfoAnswer& answer)
+    {
+        m_store.setTrackInfoAnswer(answer.status, answer.body, answer.cutAfter);
+        openWindow();
+        m_window->AddRawEntry("track=1");
     }
+};
+
+// An error, tags past the first 9999 bytes, an address no request can be made with:
+// the entry is consumed, and the user is told which request the store refused.
+class AnAnswerWithoutAUsableTrack : public TrackInfoTest {};
+
+TEST_P(AnAnswerWithoutAUsableTrack, RefusesTheRequestForGood)
+{
+    askWith(GetParam());
+    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty() && !m_prompts.asked.empty(); }));
+    EXPECT_THAT(m_prompts.asked[0].text, HasSubstr("\ntrack=1"));
+    EXPECT_TRUE(m_window->queue().IsEmpty());
+    EXPECT_EQ(status(), "No Files in Queue");
+    EXPECT_EQ(requestsTo("/downloader/").size(), 1u) << "asked once";
+    EXPECT_EQ(requestsTo("/downloader/").at(0).header("User-Agent"), "Track Info Session");
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowTest, AnAnswerWithoutAUsableTrack, ::testing::Values(
+    TrackInfoAnswer {.name = "NotFound", .status = 404, .body = "<title>T</title><url>http://x/y?z</url>"},
+    TrackInfoAnswer {.name = "TagsPastTheFirst9999Bytes", .status = 200, .body = std::string(9999 - kFarTrack.size() + 1, ' ') + kFarTrack},
+    TrackInfoAnswer {.name = "APortPastTheLast", .status = 200, .body = "<title>Port</title><url>http://127.0.0.1:99999/t?x=1</url>"}), kByName);
+
+// An answer cut short, or a store too busy to answer: the entry waits for the next ask.
+class AnAnswerCutShortOrBusy : public TrackInfoTest {};
+
+TEST_P(AnAnswerCutShortOrBusy, KeepsTheRequestForTheNextAsk)
+{
+    askWith(GetParam());
+    ASSERT_TRUE(waitFor([&] { return status() == GetParam().shown; }));
+    EXPECT_EQ(m_window->rawEntries().GetCount(), 1u);
+    EXPECT_TRUE(m_prompts.asked.empty());
+    m_store.setTrackInfoAnswer(200, kFarTrack);
+    ASSERT_TRUE(waitFor([&] { return !m_window->queue().IsEmpty(); }));
+    EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Far"));
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowTest, AnAnswerCutShortOrBusy, ::testing::Values(
+    TrackInfoAnswer {.name = "Unavailable", .status = 503, .body = "", .shown = "Store Busy"},
+    TrackInfoAnswer {.name = "TooManyRequests", .status = 429, .body = "", .shown = "Store Busy"},
+    TrackInfoAnswer {.name = "CutAfterItsTags", .status = 200, .body = kFarTrack + std::string(100, ' '),
+                     .cutAfter = kFarTrack.size() + 50, .shown = "Network Error"}), kByName);
+
+TEST_F(WindowTest, AnAnswerWhoseTagsEndWithinTheFirst9999BytesQueuesItsTrack)
+{
+    m_store.setTrackInfoAnswer(200, std::string(9999 - kFarTrack.size(), ' ') + kFarTrack);
+    openWindow();
+    m_window->AddRawEntry("track=1");
+    ASSERT_TRUE(waitFor([&] { return !m_window->queue().IsEmpty(); }));
+    EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Far"));
 }
 
 // The close button ends the window while a box is open and others wait: they go with it.
@@ -84,10 +102,10 @@ TEST_F(WindowTest, TheCloseButtonEndsTheWindowWhateverBoxesWait)
 }
 
 // Whatever the store does with a resume header, a partial file ends as the whole
-// track, and one already whole (its queue entry outlived a crash) is finished as it is.
+// track, and so does one already whole (its queue entry outlived a crash).
 class ResumeTest : public WindowTest, public ::testing::WithParamInterface<sim::ResumeMode> {};
 
-TEST_P(ResumeTest, APartialFileEndsAsTheWholeTrackAndAWholeOneIsNotFetchedAgain)
+TEST_P(ResumeTest, AResumedFileEndsAsTheWholeTrack)
 {
     constexpr std::uint64_t kSize = 400000;
     queueOnDisk({{"w", "Whole", 20000}});
@@ -157,41 +175,49 @@ TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
     EXPECT_EQ(requestsTo("/tracks/").size(), 2u);
 }
 
-// Attempts that fail the same way each time: the status says so, the track stays
-// queued, and the disk holds a true beginning of it no longer than what came whole;
-// once the fault is gone the track is finished from there.
-TEST_F(WindowTest, ARepeatedFailureIsVisibleKeepsTheTrackAndWhatCameWhole)
+struct RepeatedFault {
+    const char* name;
+    rlim_t roomOnDisk = 0;  // 0: what there is
+    sim::ResumeMode resume = sim::ResumeMode::Honour;
+    const char* shown;
+    std::size_t partBefore = 0, partDuring = 0;  // on disk before the first attempt, and while the fault lasts
+};
+class RepeatedFaultTest : public WindowTest, public ::testing::WithParamInterface<RepeatedFault> {};
+
+// The status says so, the track stays queued, and the disk holds a true beginning of
+// it no longer than what came whole; once the fault is gone the track is finished.
+TEST_P(RepeatedFaultTest, KeepsOnlyATrueBeginningOfTheTrack)
 {
+    const RepeatedFault& fault = GetParam();
+    queueOnDisk({{"t", "Track", 30000}});
+    if (fault.partBefore)
+        m_store.setDropAfter(fault.partBefore, 1);  // an earlier attempt that the network cut short
     std::optional<DiskFull> full;
-    // Track id, fault, what the window says, bytes on disk before, and bytes on disk after.
-    const std::tuple<std::string, std::function<void()>, const char*, std::size_t, std::size_t> cases[] = {
-        {"full", [&] { EXPECT_TRUE(full.emplace(10000).active()); }, "Download Folder Full", 0, 10000},
-        // A resume answer that cannot be placed changes nothing.
-        {"misplaced", [&] { m_store.setResumeMode(sim::ResumeMode::MisplacedRange); }, "Network Error", 5000, 5000},
-        {"unplaced", [&] { m_store.setResumeMode(sim::ResumeMode::PartialWithoutRange); }, "Network Error", 5000, 5000},
-    };
-    for (const auto& [id, fault, shown, part, after] : cases) {
-        SCOPED_TRACE(id);
-        const std::string title = "Track " + id;
-        queueOnDisk({{id, title, 30000}});
-        // An earlier attempt that the network cut short left the part.
-        if (part)
-            m_store.setDropAfter(part, 1);
-        fault();
-        openWindow();
-        ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/" + id).size() >= 3 && status() == shown; }));
-        EXPECT_THAT(linesOf(m_window->queue()), ElementsAre(title));
-        const std::string onDisk = readFile(trackPath(title));
-        EXPECT_TRUE(onDisk.size() == after && expectedContent(id, 30000).starts_with(onDisk)) << onDisk.size();
-        full.reset();
-        m_store.setResumeMode(sim::ResumeMode::Honour);
-        ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-        EXPECT_EQ(readFile(trackPath(title)), expectedContent(id, 30000));
-        closeWindow();
+    if (fault.roomOnDisk) {
+        ASSERT_TRUE(full.emplace(fault.roomOnDisk).active());
     }
+    m_store.setResumeMode(fault.resume);
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/t").size() >= 3 && status() == fault.shown; }));
+    EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Track"));
+    const std::string onDisk = readFile(trackPath("Track"));
+    EXPECT_EQ(onDisk.size(), fault.partDuring);
+    EXPECT_TRUE(expectedContent("t", 30000).starts_with(onDisk));
+    full.reset();
+    m_store.setResumeMode(sim::ResumeMode::Honour);
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Track")), expectedContent("t", 30000));
 }
 
-TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
+// A resume answer that cannot be placed changes nothing.
+INSTANTIATE_TEST_SUITE_P(WindowTest, RepeatedFaultTest, ::testing::Values(
+    RepeatedFault {.name = "AFullDisk", .roomOnDisk = 10000, .shown = "Download Folder Full", .partDuring = 10000},
+    RepeatedFault {.name = "AMisplacedResume", .resume = sim::ResumeMode::MisplacedRange, .shown = "Network Error",
+                   .partBefore = 5000, .partDuring = 5000},
+    RepeatedFault {.name = "AResumeWithoutItsRange", .resume = sim::ResumeMode::PartialWithoutRange,
+                   .shown = "Network Error", .partBefore = 5000, .partDuring = 5000}), kByName);
+
+TEST_F(WindowTest, NoCommandWaitsForAStoreThatNeverAnswers)
 {
     // A stall limit far beyond the test's patience: only the interrupt ends the wait.
     m_store.setLatency(std::chrono::hours(1));
@@ -208,7 +234,7 @@ TEST_F(WindowTest, PauseAndCloseDoNotWaitForAStoreThatNeverAnswers)
     closeWindow();
 }
 
-TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
+TEST_F(WindowTest, AWorkerThatDoesNotEndIsLetGoWithTheRequestsKept)
 {
     StuckNetwork network;
     m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
@@ -227,21 +253,6 @@ TEST_F(WindowTest, AWorkerThatDoesNotEndIsReportedAndLetGoWithTheRequestsKept)
     EXPECT_TRUE(network.waitUntilGone());
 }
 
-TEST_F(WindowTest, ATitleThatIsAPathArrivesInsideTheFolderUnderAName)
-{
-    addTrack("p", "../escape", 1000);
-    addTrack("q", "AC/DC", 1000);
-    openWindow();
-    m_window->AddRawEntry("track=p");
-    m_window->AddRawEntry("track=q");
-    // The second file, and no queue: both arrived, one after the other.
-    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("AC_DC")) && m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(readFile(trackPath("_escape")), expectedContent("p", 1000));
-    EXPECT_EQ(readFile(trackPath("AC_DC")), expectedContent("q", 1000));
-    EXPECT_FALSE(fs::exists(m_dir.file("escape.mp3")));
-    EXPECT_TRUE(m_prompts.asked.empty());
-}
-
 // ramfs reports no size at all: only a write that fails would say it is full.
 TEST_F(WindowTest, AFolderOnAFileSystemThatReportsNoSizeTakesTracks)
 {
@@ -254,22 +265,6 @@ TEST_F(WindowTest, AFolderOnAFileSystemThatReportsNoSizeTakesTracks)
     m_window->AddRawEntry("track=r");
     ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Ramfs")) && m_window->queue().IsEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Ramfs")), expectedContent("r", 20000));
-}
-
-// A server that takes the track's connection and never answers, while the store
-// answers: the track waits out a pause of its own, and the one behind it arrives.
-TEST_F(WindowTest, ATrackThatGetsNoAnswerWhileTheStoreAnswersDoesNotHoldTheTrackBehindIt)
-{
-    const LoopbackListener silent = listenOnLoopback();
-    addTrack("plain1", "Plain", 20000);
-    writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://127.0.0.1:" + std::to_string(silent.port)
-                                                           + "/tracks/s.mp3?dl=s\r\nPlain|" + m_store.trackUrl("plain1") + "\r\n");
-    m_adjustEnvironment = [](MainWindowEnvironment& environment) {
-        environment.workers.http = curlHttpClientFactory({.connect = std::chrono::seconds(5), .stall = std::chrono::milliseconds(300)});
-    };
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().GetCount() == 1 && fs::exists(trackPath("Plain")); }));
-    EXPECT_EQ(m_window->queue().GetHead()->title, "Silent");
 }
 
 // However big the download folder, the window shows at once; its list of tracks
@@ -285,64 +280,9 @@ TEST_F(WindowTest, TheDownloadedTracksAreListedAfterTheWindowShows)
     EXPECT_THAT(shownFiles(), ElementsAre("Alpha.mp3", "beta.mp3"));
 }
 
-// The queue folder fills while a request is resolved: the request stays on disk until
-// the download queue that holds its track can be saved.
-TEST_F(WindowTest, AFullQueueFolderKeepsTheRequestUntilItsTrackIsSaved)
-{
-    addTrack("f", "Full", 20000);
-    writeFile(m_config.strings.m_strRawQueuePath, "track=f\r\n");
-    std::optional<DiskFull> full(std::in_place, 10);  // the request's line fits, a track's does not
-    ASSERT_TRUE(full->active());
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().GetCount() == 1; }));
-    ASSERT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=f\r\n");
-    ASSERT_TRUE(waitFor([&] { return !m_prompts.asked.empty(); }));
-    EXPECT_THAT(m_prompts.asked[0].text, HasSubstr(m_dir.path()));
-    closeWindow();
-    EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=f\r\n");
-    full.reset();
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && m_window->rawEntries().IsEmpty(); }));
-    EXPECT_EQ(readFile(trackPath("Full")), expectedContent("f", 20000));
-}
-
-TEST_F(WindowTest, AMissingDownloadFolderKeepsTheQueueUntilTheFolderIsBack)
-{
-    queueOnDisk({{"u", "Unplugged", 20000}});
-    fs::remove(m_config.strings.m_strDownloadFolder);
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return !m_prompts.asked.empty(); }));
-    ASSERT_THAT(linesOf(m_window->queue()), ElementsAre("Unplugged"));
-    EXPECT_THAT(m_prompts.asked[0].text, HasSubstr(m_config.strings.m_strDownloadFolder + "\n"));
-    ASSERT_TRUE(waitFor([&] { return status() == "Folder Unavailable"; }));
-    fs::create_directory(m_config.strings.m_strDownloadFolder);
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(readFile(trackPath("Unplugged")), expectedContent("u", 20000));
-    EXPECT_EQ(m_prompts.asked.size(), 1u) << "told once";
-}
-
-// What the rest of the system needs stays free: a track stops short of the reserve,
-// stays queued, and goes on once there is room.
-TEST_F(WindowTest, ADownloadNeverFillsTheDiskAndGoesOnOnceThereIsRoom)
-{
-    std::atomic<bool> full {true};
-    m_adjustEnvironment = [&](MainWindowEnvironment& environment) {
-        environment.workers.diskReserve = [&](std::uint64_t total) { return full ? total : 0; };
-    };
-    queueOnDisk({{"r", "Roomy", 20000}});
-    openWindow();
-    ASSERT_TRUE(waitFor([&] { return status() == "Download Folder Full" && !m_prompts.asked.empty(); }));
-    EXPECT_THAT(m_prompts.asked[0].text, HasSubstr(m_config.strings.m_strDownloadFolder + "\n"));
-    EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Roomy"));
-    EXPECT_EQ(fs::file_size(trackPath("Roomy")), 0u);
-    full = false;
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-    EXPECT_EQ(readFile(trackPath("Roomy")), expectedContent("r", 20000));
-}
-
 // On a file system that keeps a new name only once its folder is synced, a track
 // that arrived must not vanish after its queue entry went.
-TEST_F(WindowTest, TheFolderIsSyncedWhenATrackFileIsMadeAndBeforeItsItemLeavesTheQueue)
+TEST_F(WindowTest, ATracksFolderIsSyncedBeforeItsItemLeavesTheQueue)
 {
     queueOnDisk({{"s", "Synced", 20000}});
     static_cast<void>(takeDiskEvents());  // those of earlier tests
@@ -372,7 +312,7 @@ TEST_F(WindowTest, TemporariesThatKilledSavesLeftAreRemovedAtTheStart)
 }
 
 // A start that found the window busy, or came from another login session, left its request there.
-TEST_F(WindowTest, ARequestLeftInTheInboxWhileTheWindowRunsIsTakenAndDownloaded)
+TEST_F(WindowTest, ARequestLeftInTheInboxWhileTheWindowRunsIsDownloaded)
 {
     addTrack("i", "Inboxed", 1000);
     openWindow();
@@ -386,7 +326,7 @@ TEST_F(WindowTest, ARequestLeftInTheInboxWhileTheWindowRunsIsTakenAndDownloaded)
 class HostileStoreTest : public WindowTest {};
 
 // Which addresses no request can be made with is the HTTP layer's test.
-TEST_F(HostileStoreTest, AnAddressInTheQueueFileNoRequestCanBeMadeWithIsDroppedWithoutBlockingTheRest)
+TEST_F(HostileStoreTest, AnAddressInTheQueueFileNoRequestCanBeMadeWithHoldsNoTrackUp)
 {
     addTrack("g", "Good", 3000);
     writeFile(m_config.strings.m_strDownloadQueuePath, "Ftp|ftp://127.0.0.1/t?x=1\r\nSpace|http://127.0.0.1/a b?x=1\r\n"
@@ -400,46 +340,55 @@ TEST_F(HostileStoreTest, AnAddressInTheQueueFileNoRequestCanBeMadeWithIsDroppedW
 }
 
 // Where the protocol's counters end, an answer is no track however it is framed.
-TEST_F(HostileStoreTest, ABodyPastTheLargestTrackThereCanBeIsNoTrack)
+struct OversizedBody { const char* name; sim::Framing framing; std::uintmax_t mostOnDisk; };
+class OversizedBodyTest : public HostileStoreTest, public ::testing::WithParamInterface<OversizedBody> {};
+
+TEST_P(OversizedBodyTest, ABodyPastTheLargestTrackThereCanBeIsNoTrack)
 {
     m_adjustEnvironment = [](MainWindowEnvironment& environment) { environment.workers.largestTrack = 20000; };
-    for (const sim::Framing framing : {sim::Framing::Length, sim::Framing::NoLength}) {
-        SCOPED_TRACE(static_cast<int>(framing));
-        m_store.setFraming(framing);
-        queueOnDisk({{"b", "Big", 30000}});
-        openWindow();
-        ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/b").size() >= 2 && status() == "Network Error"; }));
-        EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Big"));
-        EXPECT_LE(fs::file_size(trackPath("Big")), framing == sim::Framing::Length ? 0u : 20000u);
-        closeWindow();
-    }
+    m_store.setFraming(GetParam().framing);
+    queueOnDisk({{"b", "Big", 30000}});
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/b").size() >= 2 && status() == "Network Error"; }));
+    EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Big"));
+    EXPECT_LE(fs::file_size(trackPath("Big")), GetParam().mostOnDisk);
 }
 
+INSTANTIATE_TEST_SUITE_P(HostileStoreTest, OversizedBodyTest, ::testing::Values(
+    OversizedBody {.name = "OfAnnouncedLength", .framing = sim::Framing::Length, .mostOnDisk = 0},
+    OversizedBody {.name = "OfNoLength", .framing = sim::Framing::NoLength, .mostOnDisk = 20000}), kByName);
+
 // A content network's address is followed, with the resume header on every hop.
-TEST_F(HostileStoreTest, ATrackIsFollowedThroughFiveRedirectsAtMostAndOverHttpOnly)
+TEST_F(HostileStoreTest, ATrackIsFollowedThroughFiveRedirectsWithItsResumeHeader)
 {
-    const std::tuple<std::string, int, const char*> cases[] = {{"five", 5, "http"}, {"six", 6, "http"}, {"ftp", 1, "ftp"}};
-    for (const auto& [id, hops, scheme] : cases) {
-        SCOPED_TRACE(id);
-        m_store.setTrackRedirects(hops, scheme);
-        m_store.setDropAfter(5000, 1);  // the first attempt cut short, so that the next resumes
-        queueOnDisk({{id, id, 20000}});
-        openWindow();
-        if (id == "five") {
-            ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
-            EXPECT_EQ(readFile(trackPath(id)), expectedContent(id, 20000));
-            const auto resumed = requestsTo("/tracks/" + id);
-            ASSERT_EQ(resumed.size(), 12u);
-            for (std::size_t hop = 6; hop < 12; ++hop)
-                EXPECT_EQ(resumed[hop].header("RANGE"), "5000-") << hop;
-        } else {
-            ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/" + id).size() >= 2 * std::size_t(hops) && status() == "Network Error"; }));
-            EXPECT_THAT(linesOf(m_window->queue()), ElementsAre(id));
-            EXPECT_EQ(fs::file_size(trackPath(id)), 0u);
-        }
-        closeWindow();
-    }
+    m_store.setTrackRedirects(5, "http");
+    m_store.setDropAfter(5000, 1);  // the first attempt cut short, so that the next resumes
+    queueOnDisk({{"five", "Five", 20000}});
+    openWindow();
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    EXPECT_EQ(readFile(trackPath("Five")), expectedContent("five", 20000));
+    const auto resumed = requestsTo("/tracks/five");
+    ASSERT_EQ(resumed.size(), 12u);
+    for (std::size_t hop = 6; hop < 12; ++hop)
+        EXPECT_EQ(resumed[hop].header("RANGE"), "5000-") << hop;
 }
+
+struct Redirect { const char* name; int hops; const char* scheme; };
+class RedirectTest : public HostileStoreTest, public ::testing::WithParamInterface<Redirect> {};
+
+TEST_P(RedirectTest, ARedirectPastTheFifthOrOffHttpIsNoTrack)
+{
+    m_store.setTrackRedirects(GetParam().hops, GetParam().scheme);
+    queueOnDisk({{"r", "Redirected", 20000}});
+    openWindow();
+    const auto attempts = std::size_t(2 * GetParam().hops);
+    ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/r").size() >= attempts && status() == "Network Error"; }));
+    EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Redirected"));
+    EXPECT_EQ(fs::file_size(trackPath("Redirected")), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(HostileStoreTest, RedirectTest, ::testing::Values(
+    Redirect {.name = "TheSixth", .hops = 6, .scheme = "http"}, Redirect {.name = "ToFtp", .hops = 1, .scheme = "ftp"}), kByName);
 
 TEST_F(HostileStoreTest, ABodyLongerThanItsLengthIsWrittenOnlyAsFarAsItsLengthSaid)
 {

@@ -1,10 +1,7 @@
 // The program's own window on a real X display, driven from outside as a user
 // drives it: xdotool for the mouse and keys, the screen's pixels for what shows.
 // Each test has a virtual display of its own, without a window manager.
-#include "controls/colorref.h"
 #include "res/images.h"
-#include "res/strings.h"
-#include "ui/layout.h"
 
 #include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
@@ -63,7 +60,15 @@ QRect windowGeometry(const std::string& window)
     return QRect(x, y, width, height);
 }
 
+// Places in the window, in pixels at scale 1: bare skin, the radio page (left 134, top
+// 83, right 518, bottom 139), the close button, and the Remove button, at 89, 39 and
+// 52 x 6 dialog units, whose base units are 6 x 13 (133.5, 63.4, 78 x 9.75, rounded).
 constexpr QPoint kBareSkin {10, 73};
+constexpr QRect kRadioPage {134, 83, 384, 56};
+constexpr QRect kCloseButton {755, 3, 10, 9};
+constexpr QRect kRemoveButton {134, 63, 78, 10};
+// The Remove button's pictures: idle, under the mouse, held.
+constexpr unsigned kRemovePictures[] = {161, 165, 166};
 
 class RealWindow : public test::ProgramFolder {
 protected:
@@ -72,6 +77,7 @@ protected:
     void start(qreal scale = 1, const std::vector<std::string>& more = {}, bool errorsToo = false)
     {
         m_scale = scale;
+        m_background = grabScreen(QGuiApplication::primaryScreen()->geometry());
         std::vector<std::string> variables = environment("xcb");
         variables.push_back("QT_SCALE_FACTOR=" + QString::number(scale).toStdString());
         variables.insert(variables.end(), more.begin(), more.end());
@@ -110,15 +116,15 @@ protected:
     bool pageShown(bool wait = false) const
     {
         const auto shown = [this] {
-            return screenPixel(at(kBrowserRect.topLeft())) == sim::kRadioPageBackground
-                && screenPixel(at(kBrowserRect.bottomRight())) == sim::kRadioPageBackground;
+            return screenPixel(at(kRadioPage.topLeft())) == sim::kRadioPageBackground
+                && screenPixel(at(kRadioPage.bottomRight())) == sim::kRadioPageBackground;
         };
         return wait ? QTest::qWaitFor(shown, 30000) : shown();
     }
 
     void closeWithItsButton()
     {
-        mouse({moveTo(at(kCloseButtonRect.center())), {"click", "1"}});
+        mouse({moveTo(at(kCloseButton.center())), {"click", "1"}});
         if (!QTest::qWaitFor([&] { return visibleWindows() == 0; }, 30000)) {
             ADD_FAILURE() << "the window stays";
             m_program->kill(SIGKILL);
@@ -127,6 +133,7 @@ protected:
     }
 
     std::unique_ptr<test::ChildProcess> m_program;
+    QImage m_background;  // the screen before the window came
     qreal m_scale = 1;
     std::string m_pid;
     std::string m_window;
@@ -137,16 +144,17 @@ TEST_F(RealWindow, OnlyItsSkinOpensTheMenuOrDragsTheWindow)
 {
     start();
     ASSERT_TRUE(pageShown(true)) << "the radio page's colour";
-    EXPECT_NE(screenPixel(at(kBrowserRect.topLeft() - QPoint(1, 1))), sim::kRadioPageBackground) << "and only there";
+    EXPECT_NE(screenPixel(at(kRadioPage.topLeft() - QPoint(1, 1))), sim::kRadioPageBackground) << "and only there";
 
     // A right click in the page opens nothing; one on the skin opens the menu, and
     // only that one, whose last item opens the About box.
-    mouse({moveTo(at(kBrowserRect.center())), {"click", "3"}});
+    mouse({moveTo(at(kRadioPage.center())), {"click", "3"}});
     mouse({moveTo(at(kBareSkin)), {"click", "3"}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindows() == 2; }, 30000)) << "the menu";
     runXTool({"xdotool", "key", "Up", "Return"});
     const QRect about = windowGeometry(findWindow(m_pid, "^About Quavero Music Manager$"));
-    mouse({moveTo(about.topLeft() + dialogUnitsToPixels(178, 7, 50, 16).center()), {"click", "1"}});
+    // At 178, 7 and 50 x 16 dialog units: 267, 11.4 and 75 x 26 pixels.
+    mouse({moveTo(about.topLeft() + QRect(267, 11, 75, 26).center()), {"click", "1"}});
     ASSERT_TRUE(QTest::qWaitFor([&] { return visibleWindows() == 1; }, 30000)) << "closed with its OK button";
 
     // Dragged by its skin (here, without a window manager, the window follows the mouse).
@@ -158,6 +166,8 @@ TEST_F(RealWindow, OnlyItsSkinOpensTheMenuOrDragsTheWindow)
     closeWithItsButton();
 }
 
+// No window but the program's own comes up, nor another program (the desktop's opener of mailto:),
+// all the page asks is refused at once, it cannot stay when it leaves, and the close button works.
 // A radio page that tries every way to open a window or ask the user, alone and on a click.
 constexpr const char* kHostilePage = R"(<script>
 const ask = asked => asked.then(() => 'given', () => 'refused');
@@ -178,8 +188,6 @@ addEventListener('click', () => {
 }, {once: true});
 </script><input type=file><input type=color><a href=mailto:a@example.org></a><a download href=data:,tune></a>)";
 
-// No window but the program's own comes up, nor another program (the desktop's opener of mailto:),
-// all the page asks is refused at once, it cannot stay when it leaves, and the close button works.
 // A Wayland session that has an X display (XWayland): without QT_QPA_PLATFORM the
 // window runs on X, where it stays on top, and Qt is never asked for Wayland, which
 // it tries first in such a session (and warns of where its plugin is missing or no
@@ -193,7 +201,7 @@ TEST_F(RealWindow, UnderAWaylandSessionWithAnXDisplayTheWindowRunsOnX)
     EXPECT_THAT(m_program->readAll(), testing::Not(testing::ContainsRegex("[Ww]ayland")));
 }
 
-TEST_F(RealWindow, TheRadioPageOpensNothingAndAsksTheUserNothing)
+TEST_F(RealWindow, TheRadioPageReachesNothingOutsideItsView)
 {
     test::writeFile(m_dir.file("xdg-open"), "#!/bin/sh\necho \"$@\" > " + m_dir.file("opened") + "\n");
     ::chmod(m_dir.file("xdg-open").c_str(), 0755);
@@ -202,7 +210,7 @@ TEST_F(RealWindow, TheRadioPageOpensNothingAndAsksTheUserNothing)
               "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --use-fake-device-for-media-stream"});
     ASSERT_TRUE(m_store.waitForRequests("/radio_2/confirm=false&prompt=null&open=null&notify=denied&media=refused&place=refused", 1))
         << "the page is held up or got other answers, with windows: " << visibleWindows();
-    mouse({moveTo(at(kBrowserRect.bottomRight())), {"click", "1"}});
+    mouse({moveTo(at(kRadioPage.bottomRight())), {"click", "1"}});
     ASSERT_TRUE(m_store.waitForRequests("/radio_2/gone.html", 1)) << "the page is held up, with windows: " << visibleWindows();
     EXPECT_EQ(visibleWindows(), 1);
     closeWithItsButton();
@@ -216,25 +224,27 @@ bool keyLike(QRgb pixel)
     return qGreen(pixel) > qRed(pixel) + 25 && qBlue(pixel) > qRed(pixel) + 25 && std::abs(qGreen(pixel) - qBlue(pixel)) < 12;
 }
 
-// Picture `id` of set 1 ("<id>.bmp") or 2 ("<id>@2x.bmp"), with its ratio.
+// Picture `id` of set 1 ("<id>.bmp") or 2 ("<id>@2x.bmp"), with its ratio, as the artwork made it.
 QImage setPicture(unsigned id, int set)
 {
-    QImage picture(QStringLiteral(":/qvr/bitmaps/%1%2.bmp").arg(id).arg(set == 2 ? QStringLiteral("@2x") : QString()));
+    QImage picture(QStringLiteral(QVR_IMAGES "/%1%2.bmp").arg(id).arg(set == 2 ? QStringLiteral("@2x") : QString()));
     picture.setDevicePixelRatio(set);
     return picture;
 }
 
-// Which of a button's three pictures of either set, over the skin and scaled smoothly
-// to the size shown, `shown` is: 3 * (set - 1) + the picture's number of the nearest,
-// and only an equal one when `exact`.
-int whichPicture(const QImage& shown, const ButtonImages& button, const QRect& place, bool exact)
+// Which of the Remove button's three pictures of either set, over the skin and scaled
+// smoothly to the size shown, `shown` is: 3 * (set - 1) + the picture's number of the
+// nearest, and only an equal one when `exact`.
+int whichPicture(const QImage& shown, bool exact)
 {
     std::array<long, 6> distances {};
     for (std::size_t candidate = 0; candidate < distances.size(); ++candidate) {
         const int set = candidate < 3 ? 1 : 2;
         // The button's picture over the skin beneath it, pixel for pixel, black see-through.
-        QImage picture = setPicture(IDB_SKIN, set).copy(QRect(place.topLeft() * set, place.size() * set)).convertToFormat(QImage::Format_RGB32);
-        const QImage face = setPicture(button.bitmaps[candidate % 3], set).convertToFormat(QImage::Format_RGB32);
+        QImage picture = setPicture(IDB_SKIN, set)
+                             .copy(QRect(kRemoveButton.topLeft() * set, kRemoveButton.size() * set))
+                             .convertToFormat(QImage::Format_RGB32);
+        const QImage face = setPicture(kRemovePictures[candidate % 3], set).convertToFormat(QImage::Format_RGB32);
         for (int y = 0; y < std::min(picture.height(), face.height()); ++y) {
             for (int x = 0; x < std::min(picture.width(), face.width()); ++x) {
                 if ((face.pixel(x, y) & RGB_MASK) != 0)
@@ -254,97 +264,97 @@ int whichPicture(const QImage& shown, const ButtonImages& button, const QRect& p
     return exact && *nearest != 0 ? -1 : static_cast<int>(nearest - distances.begin());
 }
 
-// At 1, 1.25, 1.5 and 2 times the size: the skin of the set for the screen, pixel for
-// pixel where the scale is whole; nowhere its key colour, nowhere a gap in the shape;
-// a button's three pictures of that set; the caption buttons on the screen; and the
-// prompt in the page's place while the store has no radio, which a click on it asks
-// for again.
-TEST_F(RealWindow, AtEveryScaleTheSkinIsSharpShapedAndItsButtonsShowTheirStates)
-{
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const QImage background = grabScreen(screen);
-    const QRgb key = colorFromColorRef(kSkinColorKey).rgb() & RGB_MASK;
-    const ButtonImages& remove = kButtonImages[1];
-    ASSERT_EQ(remove.controlId, IDC_REMOVE);
-    QRect removePlace;
-    for (const DialogControl& control : findDialogTemplate(IDD_MAIN_WINDOW)->controls) {
-        if (control.id == IDC_REMOVE)
-            removePlace = dialogUnitsToPixels(control.x, control.y, control.cx, control.cy);
-    }
-    for (const qreal scale : {1.0, 1.25, 1.5, 2.0}) {
-        SCOPED_TRACE(testing::Message() << "scale " << scale);
-        m_store.setRadioStatus(scale == 1.5 ? 404 : 200);
-        start(scale);
-        // Where it opens on a screen of any size is the layout's test.
-        EXPECT_EQ(m_place.size(), (QSizeF(773, 146) * scale).toSize());
-
-        // Along the edges the skin, or in its corners what lies beneath (at a whole
-        // scale, exactly where the key colour is); across it (down the bare skin
-        // beside the brand, along the middle) never a gap.
+class ScaledWindow : public RealWindow {
+protected:
+    // The first fault of the window on the screen, once it has painted itself; empty when
+    // there is none. Along the edges the skin, or in its corners what lies beneath (at a
+    // whole scale, exactly where the key colour is); across it (down the bare skin beside
+    // the brand, along the middle) never a gap.
+    std::string skinFault() const
+    {
+        const QRect visible = m_place & m_background.rect();
+        const QImage shown = grabScreen(visible);
         // A screen of a device pixel ratio above 1 takes the 2x pictures.
-        const int set = scale > 1 ? 2 : 1;
-        const bool whole = set == scale;
+        const int set = m_scale > 1 ? 2 : 1;
+        const bool whole = set == m_scale;
         const QImage skin = setPicture(IDB_SKIN, set).convertToFormat(QImage::Format_RGB32);
-        const QRect visible = m_place & screen;
-        // The first fault, once the window has painted itself; empty when there is none.
-        const auto fault = [&]() -> std::string {
-            const QImage shown = grabScreen(visible);
-            if (!visible.contains(m_place.topRight())
-                || (shown.pixel(m_place.right() - visible.left(), 0) & RGB_MASK) != (background.pixel(m_place.topRight()) & RGB_MASK))
-                return "the top right corner is not see-through";
-            for (int x = visible.left(); x <= visible.right(); ++x) {
-                for (int y = visible.top(); y <= visible.bottom(); ++y) {
-                    const QPoint in = QPoint(x, y) - m_place.topLeft();
-                    const std::string where = " at " + std::to_string(in.x()) + ", " + std::to_string(in.y());
-                    const QRgb pixel = shown.pixel(x - visible.left(), y - visible.top()) & RGB_MASK;
-                    const QRgb beneath = background.pixel(x, y) & RGB_MASK;
-                    const bool keyed = whole && (skin.pixel(in) & RGB_MASK) == key;
-                    const bool edge = in.x() == 0 || in.y() == 0 || in.x() == m_place.width() - 1 || in.y() == m_place.height() - 1;
-                    if (keyLike(pixel))
-                        return "the key colour" + where;
-                    if (whole && (keyed || edge) && pixel != (keyed ? beneath : skin.pixel(in) & RGB_MASK))
-                        return (keyed ? "not see-through" : "not the skin") + where;
-                    if ((in.x() == int(126.5 * scale) || in.y() == m_place.height() / 2) && pixel == beneath)
-                        return "a gap" + where;
-                }
+        if (!visible.contains(m_place.topRight())
+            || (shown.pixel(m_place.right() - visible.left(), 0) & RGB_MASK) != (m_background.pixel(m_place.topRight()) & RGB_MASK))
+            return "the top right corner is not see-through";
+        for (int x = visible.left(); x <= visible.right(); ++x) {
+            for (int y = visible.top(); y <= visible.bottom(); ++y) {
+                const QPoint in = QPoint(x, y) - m_place.topLeft();
+                const std::string where = " at " + std::to_string(in.x()) + ", " + std::to_string(in.y());
+                const QRgb pixel = shown.pixel(x - visible.left(), y - visible.top()) & RGB_MASK;
+                const QRgb beneath = m_background.pixel(x, y) & RGB_MASK;
+                const bool keyed = whole && (skin.pixel(in) & RGB_MASK) == (qRgb(64, 128, 128) & RGB_MASK);
+                const bool edge = in.x() == 0 || in.y() == 0 || in.x() == m_place.width() - 1 || in.y() == m_place.height() - 1;
+                if (keyLike(pixel))
+                    return "the key colour" + where;
+                if (whole && (keyed || edge) && pixel != (keyed ? beneath : skin.pixel(in) & RGB_MASK))
+                    return (keyed ? "not see-through" : "not the skin") + where;
+                if ((in.x() == int(126.5 * m_scale) || in.y() == m_place.height() / 2) && pixel == beneath)
+                    return "a gap" + where;
             }
-            return {};
-        };
-        std::string found;
-        EXPECT_TRUE(QTest::qWaitFor([&] { return (found = fault()).empty(); }, 10000)) << found;
-
-        // Idle, under the mouse and held: the button's own three pictures. Let go
-        // away from it, it is not clicked (which would open a box, and closing with
-        // the button would fail).
-        const QRect area(m_place.topLeft() + QPoint(int(removePlace.x() * scale), int(removePlace.y() * scale)),
-                         (QSizeF(removePlace.size()) * scale).toSize());
-        const auto expectShows = [&](int state) {
-            const int expected = 3 * (set - 1) + state;
-            EXPECT_TRUE(QTest::qWaitFor([&] { return whichPicture(grabScreen(area), remove, removePlace, whole) == expected; }, 10000))
-                << "picture " << expected << ", not " << whichPicture(grabScreen(area), remove, removePlace, false);
-        };
-        const std::vector<std::string> away = moveTo(QPoint(screen.center().x(), 10));
-        mouse({away});
-        expectShows(0);
-        mouse({moveTo(at(removePlace.center()))});
-        expectShows(1);
-        mouse({{"mousedown", "1"}});
-        expectShows(2);
-        mouse({away, {"mouseup", "1"}});
-        if (scale == 1.5) {
-            const QPoint prompt = at(kBrowserRect.topLeft() + QPoint(2, 2));
-            EXPECT_TRUE(QTest::qWaitFor([&] { return screenPixel(prompt) == (qRgb(255, 255, 255) & RGB_MASK); }, 30000)) << "the prompt";
-            EXPECT_FALSE(pageShown());
-            EXPECT_THAT(test::readFile("/proc/" + m_pid + "/maps"), testing::Not(testing::HasSubstr("libQt6WebEngine")));
-            m_store.setRadioStatus(200);
-            mouse({moveTo(at(kBrowserRect.center())), {"click", "1"}});
         }
-        EXPECT_TRUE(pageShown(true));
-        // The view came after the window was on the screen, and the window stayed as it was.
-        EXPECT_EQ(findWindow(m_pid, "^Quavero$"), m_window);
-        EXPECT_EQ(fault(), "");
-        closeWithItsButton();
+        return {};
     }
+};
+
+struct Scale { const char* name; qreal factor; };
+class EveryScale : public ScaledWindow, public testing::WithParamInterface<Scale> {};
+
+// The skin of the set for the screen, pixel for pixel where the scale is whole; nowhere
+// its key colour, nowhere a gap in the shape; a button's three pictures of that set.
+// Where it opens on a screen of any size is the layout's test.
+TEST_P(EveryScale, TheWindowShowsItsPicturesSharpWithinItsShape)
+{
+    start(GetParam().factor);
+    EXPECT_EQ(m_place.size(), (QSizeF(773, 146) * m_scale).toSize());
+    std::string found;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (found = skinFault()).empty(); }, 10000)) << found;
+
+    // Idle, under the mouse and held: the button's own three pictures. Let go away from
+    // it, it is not clicked (which would open a box, and closing with the button would fail).
+    const int set = m_scale > 1 ? 2 : 1;
+    const QRect area(m_place.topLeft() + QPoint(int(kRemoveButton.x() * m_scale), int(kRemoveButton.y() * m_scale)),
+                     (QSizeF(kRemoveButton.size()) * m_scale).toSize());
+    const auto expectShows = [&](int state) {
+        const int expected = 3 * (set - 1) + state;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return whichPicture(grabScreen(area), set == m_scale) == expected; }, 10000))
+            << "picture " << expected << ", not " << whichPicture(grabScreen(area), false);
+    };
+    const std::vector<std::string> away = moveTo(QPoint(m_background.width() / 2, 10));
+    mouse({away});
+    expectShows(0);
+    mouse({moveTo(at(kRemoveButton.center()))});
+    expectShows(1);
+    mouse({{"mousedown", "1"}});
+    expectShows(2);
+    mouse({away, {"mouseup", "1"}});
+    EXPECT_TRUE(pageShown(true));
+    closeWithItsButton();
+}
+
+INSTANTIATE_TEST_SUITE_P(RealWindow, EveryScale, testing::Values(
+    Scale {.name = "Whole", .factor = 1}, Scale {.name = "OneQuarterMore", .factor = 1.25},
+    Scale {.name = "HalfMore", .factor = 1.5}, Scale {.name = "Double", .factor = 2}), test::kByName);
+
+// The web view comes only then, and the window stays as it was (at a scale that is not whole).
+TEST_F(ScaledWindow, WhileTheStoreHasNoRadioThePromptHoldsThePagesPlaceUntilAClick)
+{
+    m_store.setRadioStatus(404);
+    start(1.5);
+    const QPoint prompt = at(kRadioPage.topLeft() + QPoint(2, 2));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screenPixel(prompt) == (qRgb(255, 255, 255) & RGB_MASK); }, 30000)) << "the prompt";
+    EXPECT_FALSE(pageShown());
+    EXPECT_THAT(test::readFile("/proc/" + m_pid + "/maps"), testing::Not(testing::HasSubstr("libQt6WebEngine")));
+    m_store.setRadioStatus(200);
+    mouse({moveTo(at(kRadioPage.center())), {"click", "1"}});
+    EXPECT_TRUE(pageShown(true));
+    EXPECT_EQ(findWindow(m_pid, "^Quavero$"), m_window);
+    EXPECT_EQ(skinFault(), "");
+    closeWithItsButton();
 }
 
 } // namespace

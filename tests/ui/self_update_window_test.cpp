@@ -80,7 +80,7 @@ QProgressDialog* shownProgressBox()
     return nullptr;
 }
 
-TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTheNewVersionSaysItRuns)
+TEST_F(UpdateWindowTest, AfterAnInstallTheWindowWaitsHiddenUntilTheNewVersionSaysItRuns)
 {
     ::setenv("QVR_TEST_START", "hang", 1);
     writeFile(m_config.strings.m_strRawQueuePath, "track=old\r\n");
@@ -125,48 +125,45 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowStaysHiddenAndIdleUntilTheNewVer
     ::waitpid(m_newVersion, nullptr, 0);
 }
 
-// The new version crashes, ends, or never says that it runs: the old one comes back,
-// with what was handed over meanwhile.
-TEST_F(UpdateWindowTest, ANewVersionThatDoesNotTakeOverIsRolledBackAndTheOldWindowCarriesOn)
-{
-    for (const std::string start : {"crash", "exit1", "hang"}) {
-        SCOPED_TRACE(start);
-        ::setenv("QVR_TEST_START", start.c_str(), 1);
-        m_handedOverLimit = std::chrono::milliseconds(start == "hang" ? 200 : 60000);
-        copyExecutable(QVR_VERSION_PROBE, m_dir.file("install/quavero"));
-        std::filesystem::remove_all(m_dir.file("cache"));
-        addTrack("own-" + start, "Own " + start, 20000);
-        addTrack("during-" + start, "During " + start, 20000);
-        m_config.strings.m_strRequest = "track=own-" + start;
-        m_prompts = {};
-        m_prompts.answer = IDYES;
-        m_store.clearRequests();
-        openWindow();
-        ASSERT_FALSE(m_launched.empty());
-        EXPECT_FALSE(m_window->isVisible());
-        // A handed-over text is its first line, up to a NUL.
-        const std::string handed = "track=during-" + start + std::string("\r\n+more\0+more", 14);
-        EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, handed}), 1);
-        // As the new version publishes its window before it fails.
-        ASSERT_TRUE(publishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD));
+struct FailedTakeOver { const char* name; const char* start; std::chrono::milliseconds limit {60000}; };
+class FailedTakeOverTest : public UpdateWindowTest, public ::testing::WithParamInterface<FailedTakeOver> {};
 
-        ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
-                                          && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
-        EXPECT_TRUE(readFile(m_dir.file("install/quavero")) == readFile(QVR_VERSION_PROBE));
-        EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left, no trial";
-        EXPECT_EQ(m_prompts.asked.back().text, kUndoneText);
-        EXPECT_EQ(readFile(trackPath("During " + start)), expectedContent("during-" + start, 20000));
-        const auto infos = requestsTo("/downloader/downloader_dlm.html");
-        ASSERT_EQ(infos.size(), 2u) << "this start's own request once";
-        EXPECT_TRUE(infos[0].query.starts_with("track=own-" + start + "&"));
-        EXPECT_EQ(sendFromOutside({WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}), 0) << "found again by later starts";
-        // The quit the new version sent before it failed, come in late.
-        QSignalSpy finished(m_window.get(), &QDialog::finished);
-        m_window->WindowProc(WM_SWITCH_QUIT, 0, m_newVersion);
-        EXPECT_EQ(finished.count(), 0);
-        closeWindow();
-    }
+// The new version crashes, ends, or never says that it runs: the old one is put back
+// and its window comes, with what was handed over meanwhile.
+TEST_P(FailedTakeOverTest, TheOldVersionCarriesOn)
+{
+    ::setenv("QVR_TEST_START", GetParam().start, 1);
+    m_handedOverLimit = GetParam().limit;
+    addTrack("own", "Own", 20000);
+    addTrack("during", "During", 20000);
+    m_config.strings.m_strRequest = "track=own";
+    openWindow();
+    ASSERT_FALSE(m_launched.empty());
+    EXPECT_FALSE(m_window->isVisible());
+    // A handed-over text is its first line, up to a NUL.
+    const std::string handed = "track=during" + std::string("\r\n+more\0+more", 14);
+    EXPECT_EQ(sendFromOutside({WM_COPYDATA, 0, 0, COPYDATA_RAW_ENTRY, handed}), 1);
+    // As the new version publishes its window before it fails.
+    ASSERT_TRUE(publishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD));
+
+    ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
+                                      && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
+    EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left, no trial";
+    EXPECT_EQ(m_prompts.asked.back().text, kUndoneText);
+    EXPECT_EQ(readFile(trackPath("During")), expectedContent("during", 20000));
+    const auto infos = requestsTo("/downloader/downloader_dlm.html");
+    ASSERT_EQ(infos.size(), 2u) << "this start's own request once";
+    EXPECT_TRUE(infos[0].query.starts_with("track=own&"));
+    EXPECT_EQ(sendFromOutside({WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}), 0) << "found again by later starts";
+    // The quit the new version sent before it failed, come in late.
+    QSignalSpy finished(m_window.get(), &QDialog::finished);
+    m_window->WindowProc(WM_SWITCH_QUIT, 0, m_newVersion);
+    EXPECT_EQ(finished.count(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(UpdateWindowTest, FailedTakeOverTest, ::testing::Values(
+    FailedTakeOver {.name = "Crashes", .start = "crash"}, FailedTakeOver {.name = "EndsAtOnce", .start = "exit1"},
+    FailedTakeOver {.name = "NeverSaysItRuns", .start = "hang", .limit = std::chrono::milliseconds(200)}), kByName);
 
 // The answer Yes, and the download cancelled in its progress box.
 TEST_F(UpdateWindowTest, ACancelledDownloadStartsTheWindowWithWhatArrivedMeanwhile)
@@ -214,8 +211,8 @@ TEST_F(UpdateWindowTest, ACancelledDownloadStartsTheWindowWithWhatArrivedMeanwhi
     EXPECT_TRUE(infos[1].query.starts_with("track=during&"));
 }
 
-// A version on trial looks for no newer one, and its window's run proves it.
-TEST_F(UpdateWindowTest, AVersionOnTrialAsksForNoUpdateAndItsWindowEndsTheTrial)
+// A version on trial looks for no newer one; its window's run proves it.
+TEST_F(UpdateWindowTest, TheWindowOfAVersionOnTrialEndsTheTrialWithoutAskingForAnUpdate)
 {
     writeFile(m_dir.file("install/update-trial"), "2.1.0.0\n");
     writeFile(m_dir.file("install/OldExecutable.bak"), "the previous version");
@@ -228,7 +225,7 @@ TEST_F(UpdateWindowTest, AVersionOnTrialAsksForNoUpdateAndItsWindowEndsTheTrial)
     EXPECT_TRUE(std::filesystem::exists(m_dir.file("install/OldExecutable.bak")));
 }
 
-TEST_F(UpdateWindowTest, AfterAVersionOnTrialWasUndoneTheNextStartSaysSoOnceAndIsNotOfferedIt)
+TEST_F(UpdateWindowTest, AVersionOnTrialThatWasUndoneIsToldOfOnceButNotOfferedAgain)
 {
     writeFile(m_dir.file("install/update-undone"), "2.1.0.1\n");
     UpdateTrial trial(m_dir.file("install/quavero"), "2.1.0.0");
@@ -258,7 +255,7 @@ protected:
     std::size_t lists() const { return requestsTo("/downloader/app_versions/QVR_DLM/index.html").size(); }
 };
 
-TEST_F(LaterAnswerTest, AVersionListCutByTheBudgetIsAskedAgainAndAYesHandsOverFromTheRunningWindow)
+TEST_F(LaterAnswerTest, AYesToAVersionListAskedAgainHandsOverFromTheRunningWindow)
 {
     ::setenv("QVR_TEST_START", "hang", 1);
     m_store.setVersionListSilence(1);
@@ -306,7 +303,10 @@ TEST_F(LaterAnswerTest, ARadioPageCutByTheBudgetIsAskedAgainOnceTheWindowShows)
 // A quit from a newer start, while a box over the window runs its own loop, ends the
 // window and the box as the box's Cancel would: the folder the user had gone to in
 // the chooser is not taken, nor the queue cleared.
-TEST_F(UpdateWindowTest, ASwitchEndsTheWindowAndCancelsTheBoxOpenOverIt)
+struct OpenBox { const char* name; int button; };
+class BoxOpenAtASwitch : public UpdateWindowTest, public ::testing::WithParamInterface<OpenBox> {};
+
+TEST_P(BoxOpenAtASwitch, EndsWithTheWindowAsItsCancelWould)
 {
     queueOnDisk({{"q", "Queued", 20000}});
     m_store.setStallAfter(0);
@@ -318,24 +318,23 @@ TEST_F(UpdateWindowTest, ASwitchEndsTheWindowAndCancelsTheBoxOpenOverIt)
             return SettingResult::ok();
         };
     };
-    for (const int button : {IDC_CHOOSE_FOLDER, IDC_CLEAR}) {
-        SCOPED_TRACE(button);
-        openWindow();
-        QSignalSpy finished(m_window.get(), &QDialog::finished);
-        bool ended = false;
-        QTimer::singleShot(0, [&] {
-            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
-                chooser->setDirectory(QString::fromStdString(m_dir.path()));  // where the user went
-            EXPECT_EQ(sendFromOutside({WM_SWITCH_QUIT, 0, 1, 0, {}}), 1) << "answered while the box is open";
-            ended = waitFor([&] { return finished.count() == 1 && !QApplication::activeModalWidget(); });
-        });
-        QTest::mouseClick(m_window->controlAs<QAbstractButton>(button), Qt::LeftButton);
-        EXPECT_TRUE(ended);
-        EXPECT_THAT(std::exchange(stored, {}), testing::IsEmpty());
-        EXPECT_EQ(m_window->queue().GetCount(), 1u);
-        closeWindow();
-    }
+    openWindow();
+    QSignalSpy finished(m_window.get(), &QDialog::finished);
+    bool ended = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+            chooser->setDirectory(QString::fromStdString(m_dir.path()));  // where the user went
+        EXPECT_EQ(sendFromOutside({WM_SWITCH_QUIT, 0, 1, 0, {}}), 1) << "answered while the box is open";
+        ended = waitFor([&] { return finished.count() == 1 && !QApplication::activeModalWidget(); });
+    });
+    QTest::mouseClick(m_window->controlAs<QAbstractButton>(GetParam().button), Qt::LeftButton);
+    EXPECT_TRUE(ended);
+    EXPECT_THAT(stored, testing::IsEmpty());
+    EXPECT_EQ(m_window->queue().GetCount(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(UpdateWindowTest, BoxOpenAtASwitch, ::testing::Values(
+    OpenBox {.name = "FolderChooser", .button = IDC_CHOOSE_FOLDER}, OpenBox {.name = "ClearsQuestion", .button = IDC_CLEAR}), kByName);
 
 } // namespace
 } // namespace qvr::test

@@ -64,7 +64,7 @@ TEST_F(UpdateHandoverTest, ANewVersionThatSaysItRunsBeforeTheLimitTakesOverOnce)
     EXPECT_FALSE(m_handover->showAllowed());
 }
 
-TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBackAndTheWindowComesBack)
+TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBack)
 {
     ASSERT_EQ(installed(std::chrono::minutes(1)), UpdateHandover::Next::StayHidden);
     ::kill(m_newVersion, SIGKILL);
@@ -74,7 +74,7 @@ TEST_F(UpdateHandoverTest, ANewVersionThatEndsFirstIsRolledBackAndTheWindowComes
     EXPECT_EQ(readFile(m_dir.file("refused-version")), "2.1.0.1\n");
 }
 
-TEST_F(UpdateHandoverTest, TheTakeOverAndTheQuitOfAVersionGivenUpAtTheLimitAreRefused)
+TEST_F(UpdateHandoverTest, AVersionGivenUpAtTheLimitCanNeitherTakeOverNorQuitTheWindow)
 {
     ASSERT_EQ(installed(std::chrono::milliseconds(1)), UpdateHandover::Next::StayHidden);
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_cameBack == 1; }));
@@ -83,7 +83,7 @@ TEST_F(UpdateHandoverTest, TheTakeOverAndTheQuitOfAVersionGivenUpAtTheLimitAreRe
     EXPECT_FALSE(m_handover->refusesQuitFrom(0)) << "a quit from anyone else";
 }
 
-TEST_F(UpdateHandoverTest, ANewVersionThatCouldNotStartIsUndoneAtOnceAndTheWindowStartsItself)
+TEST_F(UpdateHandoverTest, ANewVersionThatCouldNotStartIsUndoneAtOnce)
 {
     EXPECT_EQ(installed(std::chrono::minutes(1), false), UpdateHandover::Next::RunUndone);
     EXPECT_EQ(m_handover->state(), UpdateHandover::State::CameBack);

@@ -4,6 +4,7 @@
 #include "ui/main_window.h"
 
 #include "tests/support/common.h"
+#include "tests/support/program_fixture.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -71,8 +72,9 @@ protected:
         return sim::trackContent({id, "", size, sim::patternFromId(id)});
     }
     std::string trackPath(const std::string& title) const { return m_config.strings.m_strDownloadFolder + "/" + title + ".mp3"; }
+    struct Track { std::string id, title; std::uint64_t size; };
     // These tracks in the download-queue file, as a last run left them.
-    void queueOnDisk(std::initializer_list<std::tuple<std::string, std::string, std::uint64_t>> tracks)
+    void queueOnDisk(std::initializer_list<Track> tracks)
     {
         std::string lines;
         for (const auto& [id, title, size] : tracks) {
@@ -126,11 +128,12 @@ protected:
     // The downloaded-files list: what it shows, which row is selected (-1: none),
     // and a click or a double click on a row, as the user gives them.
     QListView* files() const { return m_window->controlAs<QListView>(IDC_FILE_LIST); }
-    std::vector<std::string> shownFiles() const
+    std::vector<std::string> shownFiles() const { return rowsOf(files()); }
+    static std::vector<std::string> rowsOf(const QListView* list)
     {
         std::vector<std::string> shown;
-        for (int row = 0; row < files()->model()->rowCount(); ++row)
-            shown.push_back(files()->model()->index(row, 0).data().toString().toStdString());
+        for (int row = 0; row < list->model()->rowCount(); ++row)
+            shown.push_back(list->model()->index(row, 0).data().toString().toStdString());
         return shown;
     }
     int selectedFile() const

@@ -2,7 +2,6 @@
 // window goes without its browser and cannot be shaped). The skin, the buttons'
 // pictures, the size and the place are the real window test's, on the screen.
 #include "controls/color_static.h"
-#include "controls/resources.h"
 #include "engine/status_texts.h"
 #include "res/images.h"
 #include "ui/layout.h"
@@ -21,7 +20,13 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::UnorderedElementsAre;
+
+// What a screen reader reads as the name of `widget`.
+std::string nameRead(QWidget* widget)
+{
+    QAccessibleInterface* accessible = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
+    return accessible ? accessible->text(QAccessible::Name).toStdString() : "(nothing)";
+}
 
 // What a screen reader finds among the window's parts: the names of those of `role`.
 std::vector<std::string> namesRead(QWidget* window, QAccessible::Role role)
@@ -35,37 +40,53 @@ std::vector<std::string> namesRead(QWidget* window, QAccessible::Role role)
     return names;
 }
 
-TEST_F(WindowTest, TheTextsTheFolderAndTheProgressBarShowAsTheyShould)
+// A text of the window: its font's pixel size and weight, and its colours. Arial is
+// found through fontconfig as Liberation Sans.
+struct TextLook {
+    const char* name;
+    int id;
+    int pixelSize;
+    bool bold = false;
+    QColor text = QColor(255, 102, 0), back = Qt::white;
+};
+class WindowTextLook : public WindowTest, public ::testing::WithParamInterface<TextLook> {};
+
+TEST_P(WindowTextLook, MatchesTheSkin)
+{
+    openWindow();
+    const auto* text = m_window->controlAs<CColorStaticST>(GetParam().id);
+    const QFontInfo font(text->font());
+    EXPECT_EQ(font.family(), QStringLiteral("Liberation Sans"));
+    EXPECT_EQ(font.pixelSize(), GetParam().pixelSize);
+    EXPECT_EQ(font.bold(), GetParam().bold);
+    EXPECT_EQ(text->foreColor(), GetParam().text);
+    EXPECT_EQ(text->backColor(), GetParam().back);
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowTest, WindowTextLook, ::testing::Values(
+    TextLook {.name = "Status", .id = IDC_STATUS_TEXT, .pixelSize = 15},
+    TextLook {.name = "Percentage", .id = IDC_PERCENT_TEXT, .pixelSize = 15},
+    TextLook {.name = "Folder", .id = IDC_FOLDER_TEXT, .pixelSize = 11, .text = Qt::black, .back = QColor(254, 226, 207)},
+    TextLook {.name = "RadioPrompt", .id = IDC_RADIO_LABEL, .pixelSize = 19, .bold = true}), kByName);
+
+TEST_F(WindowTest, TheFoldersTipShowsTheWholeFolderAsText)
 {
     m_config.strings.m_strDownloadFolder = m_dir.file("a <i>folder</i> with a long name");
     ::mkdir(m_config.strings.m_strDownloadFolder.c_str(), 0755);
     openWindow();
-    CquaveromfcDlg& window = *m_window;
-    EXPECT_FALSE(window.windowIcon().isNull()) << "all a minimised window shows";
-    // Arial is found through fontconfig as Liberation Sans.
-    const QColor orange(255, 102, 0);
-    const std::tuple<int, int, bool, QColor, QColor> looks[] = {
-        {IDC_STATUS_TEXT, 15, false, orange, Qt::white}, {IDC_PERCENT_TEXT, 15, false, orange, Qt::white},
-        {IDC_FOLDER_TEXT, 11, false, Qt::black, QColor(254, 226, 207)}, {IDC_RADIO_LABEL, 19, true, orange, Qt::white}};
-    for (const auto& [id, pixelSize, bold, textColor, backColor] : looks) {
-        const auto* text = window.controlAs<CColorStaticST>(id);
-        const QFontInfo font(text->font());
-        EXPECT_EQ(std::tuple(font.family(), font.pixelSize(), font.bold(), text->foreColor(), text->backColor()),
-                  std::tuple(QString("Liberation Sans"), pixelSize, bold, textColor, backColor)) << id;
-    }
-    const std::string& folder = m_config.strings.m_strDownloadFolder;
-    EXPECT_EQ(QTextDocumentFragment::fromHtml(window.control(IDC_FOLDER_TEXT)->toolTip()).toPlainText().toStdString(), folder)
-        << "the whole folder, markup and all";
-    EXPECT_EQ(window.controlAs<QLabel>(IDC_RADIO_LABEL)->text(), "Click Here to Load Online Radio");
-    EXPECT_TRUE(window.control(IDC_RADIO_LABEL)->isVisible()) << "no browser here: the prompt stays";
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(m_window->control(IDC_FOLDER_TEXT)->toolTip()).toPlainText().toStdString(),
+              m_config.strings.m_strDownloadFolder);
+}
 
-    // The bar shows its bitmap side by side, as wide as the percentage says.
-    EXPECT_EQ(window.controlAs<QLabel>(IDC_PERCENT_TEXT)->text(), "0%");
-    QWidget* bar = window.control(IDC_PROGRESS_BAR);
+// Its picture (189.bmp, 2 x 10) side by side, 125 pixels wide at 100 percent.
+TEST_F(WindowTest, TheProgressBarTilesItsPictureAsWideAsThePercentageSays)
+{
+    openWindow();
+    QWidget* bar = m_window->control(IDC_PROGRESS_BAR);
     EXPECT_EQ(bar->width(), 0);
-    sendMessage(window.messageSink(), msg::DownloadProgress {50});
-    EXPECT_EQ(bar->width(), 62) << "125 pixels wide at 100 percent";
-    const QImage tile = loadBitmapResource(IDB_PROGRESS);
+    sendMessage(m_window->messageSink(), msg::DownloadProgress {50});
+    EXPECT_EQ(bar->width(), 62);
+    const QImage tile(QStringLiteral(QVR_IMAGES "/189.bmp"));
     const QImage shown = bar->grab().toImage();
     for (int x = 0; x < shown.width(); ++x) {
         for (int y = 0; y < shown.height(); ++y)
@@ -113,46 +134,65 @@ TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommands)
     EXPECT_EQ(m_window->result(), QDialog::Rejected);
 }
 
-TEST_F(WindowTest, TheKeyboardReachesEveryControlThatAssistiveTechnologyNames)
+class KeyboardTest : public WindowTest {
+protected:
+    [[nodiscard]] bool openActive()
+    {
+        openWindow();
+        m_window->activateWindow();
+        return QTest::qWaitForWindowActive(m_window.get());
+    }
+    // A key as the keyboard gives it: to whichever control has the focus.
+    void press(Qt::Key key) { QTest::keyClick(m_window->QWidget::windowHandle(), key); }
+};
+
+TEST_F(KeyboardTest, ReachesEveryControlThatAssistiveTechnologyNames)
 {
-    openWindow();
-    m_window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
-    const auto name = [](QWidget* widget) {
-        QAccessibleInterface* accessible = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
-        return accessible ? accessible->text(QAccessible::Name).toStdString() : "(nothing)";
-    };
+    ASSERT_TRUE(openActive());
     // From the queue, where the keyboard starts, once round the window in its order.
-    std::vector<std::string> walked {name(m_window->focusWidget())};
+    std::vector<std::string> walked {nameRead(m_window->focusWidget())};
     for (int step = 0; step < 12; ++step) {
-        QTest::keyClick(m_window->focusWidget(), Qt::Key_Tab);
-        walked.push_back(name(m_window->focusWidget()));
+        press(Qt::Key_Tab);
+        walked.push_back(nameRead(m_window->focusWidget()));
     }
     EXPECT_THAT(walked, ElementsAre("Download queue", "Downloaded tracks", kRadioPromptText, "Store", "Remove", "Clear",
                                     "Choose Folder", "Open Folder", "Resume", "Pause", "Minimize", "Close",
                                     "Download queue"));
-    m_window->control(IDC_RADIO_LABEL)->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(m_window->isVisible()) << "Return on the radio prompt presses it, and does not end the window";
-    sendMessage(m_window->messageSink(), msg::DownloadProgress {42});
-    EXPECT_EQ(name(m_window->control(IDC_PERCENT_TEXT)), "42%");
-    EXPECT_EQ(name(m_window->control(IDC_STATUS_TEXT)), "No Files in Queue");
+}
 
-    // The keys that press a button are the image button test's; the Menu key on one
-    // opens the window's menu, and Enter elsewhere ends the window as Escape does.
+TEST_F(KeyboardTest, ReturnOnTheRadioPromptPressesItRatherThanEndingTheWindow)
+{
+    ASSERT_TRUE(openActive());
+    m_window->control(IDC_RADIO_LABEL)->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
+    EXPECT_TRUE(m_window->isVisible());
+}
+
+// The keys that press a button are the image button test's.
+TEST_F(KeyboardTest, TheMenuKeyOnAButtonOpensTheWindowsMenu)
+{
+    ASSERT_TRUE(openActive());
     m_window->control(IDC_REMOVE)->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Menu);
+    press(Qt::Key_Menu);
     ASSERT_TRUE(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
     QApplication::activePopupWidget()->close();
-    m_window->control(IDC_QUEUE_LIST)->setFocus();
-    QTest::keyClick(m_window->focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(m_window->result(), QDialog::Accepted);
+}
+
+// A skin button takes no focus from a click: Return then does what it did before the
+// click, rather than pressing the button again.
+TEST_F(KeyboardTest, ReturnAfterAClickOnASkinButtonEndsTheWindow)
+{
+    ASSERT_TRUE(openActive());
+    QTest::mouseClick(m_window->control(IDC_PAUSE), Qt::LeftButton);
+    ASSERT_TRUE(m_window->isVisible());
+    press(Qt::Key_Return);
     EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(m_window->result(), QDialog::Accepted);
 }
 
 // The window's menu, wherever the keyboard is: a list would take the Space for its
 // selection, a button would be pressed by it.
-TEST_F(WindowTest, AltSpaceOpensTheMenuWhereverTheFocusIsAndPressesNoButton)
+TEST_F(WindowTest, AltSpaceOnlyOpensTheMenuWhereverTheFocusIs)
 {
     openWindow();
     int presses = 0;
@@ -179,26 +219,24 @@ TEST_F(WindowTest, AltSpaceOpensTheMenuWhereverTheFocusIsAndPressesNoButton)
     EXPECT_THAT(m_desktop.opened, IsEmpty());
 }
 
-TEST_F(WindowTest, AScreenReaderReadsTheButtonsTheWholeFolderAndTheProgressOfADownload)
+// The buttons' names are read on the walk with the keyboard.
+TEST_F(WindowTest, AScreenReaderReadsWhatTheWindowShows)
 {
     m_config.strings.m_strDownloadFolder = m_dir.file("a folder with a long name");
     ::mkdir(m_config.strings.m_strDownloadFolder.c_str(), 0755);
     queueOnDisk({{"p", "Progress", 200000}});
     m_store.setStallAfter(100000, 1);
     openWindow();
-    EXPECT_THAT(namesRead(m_window.get(), QAccessible::Button),
-                UnorderedElementsAre("Store", "Remove", "Clear", "Choose Folder", "Open Folder", "Resume", "Pause",
-                                     "Minimize", "Close"));
     EXPECT_THAT(namesRead(m_window.get(), QAccessible::StaticText), Contains(m_config.strings.m_strDownloadFolder))
         << "the whole folder, which the label cuts short";
     EXPECT_THAT(namesRead(m_window.get(), QAccessible::ProgressBar), ElementsAre("Download progress"));
-
-    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(m_window->control(IDC_PROGRESS_BAR));
-    QAccessibleValueInterface* value = bar->valueInterface();
+    QAccessibleValueInterface* value = QAccessible::queryAccessibleInterface(m_window->control(IDC_PROGRESS_BAR))->valueInterface();
     ASSERT_TRUE(value);
     EXPECT_EQ(std::pair(value->minimumValue().toInt(), value->maximumValue().toInt()), std::pair(0, 100));
     ASSERT_TRUE(m_store.waitForStalls(1));
     EXPECT_TRUE(waitFor([&] { return value->currentValue().toInt() == 50; })) << "half the track";
+    EXPECT_EQ(nameRead(m_window->control(IDC_PERCENT_TEXT)), "50%");
+    EXPECT_EQ(nameRead(m_window->control(IDC_STATUS_TEXT)), status());
     m_store.releaseStalls();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
     EXPECT_EQ(value->currentValue().toInt(), 0) << "ready for the next track";
