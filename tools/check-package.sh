@@ -13,7 +13,7 @@ deb=${debs[0]}
 failed=0
 
 echo "== lintian $deb"
-lintian --fail-on error --info "$deb" || failed=1
+lintian --fail-on error --display-info --info "$deb" || failed=1
 
 root="$dir/root"
 rm -rf "$root"

@@ -22,7 +22,6 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -142,14 +141,13 @@ constexpr COLORREF kWhite = makeColorRef(255, 255, 255);
 
 // A static that notifies: a left press on it is its click, and the press is its
 // own, so that it does not start a drag of the window. The second press of a
-// double click is no click. Tab reaches it, and Return, Enter or Space press it
-// there, as they would a button, instead of going on to the window.
+// double click is no click. (The keys that press the radio prompt are the radio
+// panel's.)
 class ClickNotifier final : public QObject {
 public:
     ClickNotifier(QWidget* control, std::function<void()> clicked)
         : QObject(control), m_clicked(std::move(clicked))
     {
-        control->setFocusPolicy(Qt::TabFocus);
         control->installEventFilter(this);
     }
 
@@ -157,15 +155,6 @@ protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
         const QEvent::Type type = event->type();
-        if (type == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            const bool press = key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier;
-            if (!press || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter && key->key() != Qt::Key_Space))
-                return false;
-            if (!key->isAutoRepeat())
-                m_clicked();
-            return true;
-        }
         if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
             || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
             return false;

@@ -7,6 +7,8 @@
 #include "ui/right_click_filter.h"
 
 #include <QEvent>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -43,6 +45,46 @@ private:
     std::function<void()> m_action;
 };
 
+// The prompt stands in for a button that the keyboard reaches too: Tab stops on it,
+// and Return, Enter or Space press it there instead of going on to the window (where
+// Return would end it). While it has the keyboard it wears a dotted frame in its own
+// text colour, as the image buttons wear theirs; theirs is white, which the prompt's
+// white ground would hide.
+class PromptKeys final : public QObject {
+public:
+    PromptKeys(QWidget* prompt, std::function<void()> pressed) : QObject(prompt), m_pressed(std::move(pressed))
+    {
+        prompt->setFocusPolicy(Qt::TabFocus);
+        prompt->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* prompt = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const bool plain = key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier;
+            if (!plain || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter && key->key() != Qt::Key_Space))
+                return false;
+            if (!key->isAutoRepeat())
+                m_pressed();
+            return true;
+        }
+        if (event->type() != QEvent::Paint || !prompt->hasFocus())
+            return false;
+        // The prompt paints itself first, so that the frame lies over its ground.
+        static_cast<QObject*>(prompt)->event(event);
+        QPainter painter(prompt);
+        painter.setPen(QPen(prompt->palette().color(prompt->foregroundRole()), 1, Qt::DotLine));
+        painter.drawRect(prompt->rect().adjusted(0, 0, -1, -1));
+        return true;
+    }
+
+private:
+    std::function<void()> m_pressed;
+};
+
 } // namespace
 
 HttpOptions radioCheckOptions()
@@ -71,6 +113,8 @@ int radioPageStatus(const HttpClientFactory& http, const std::string& url, const
 RadioPanel::RadioPanel(QWidget* prompt, SimpleBrowser& browser, HttpClientFactory http, std::string url)
     : m_prompt(prompt), m_browser(browser), m_http(std::move(http)), m_url(std::move(url))
 {
+    if (prompt)
+        new PromptKeys(prompt, [this] { OnRadioPromptClicked(); });
     // Blob addresses that a page keeps grow the engine's store in this process, from
     // what it held at the first measure, once the engine ran; its renderers are this
     // process's children.

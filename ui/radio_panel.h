@@ -48,7 +48,9 @@ using PageMemoryGauge = std::function<std::uint64_t()>;
 
 // The main window's radio panel: the store's radio page in a browser when it answers,
 // otherwise a prompt whose clicks try again. The prompt and the browser belong to the
-// window; the panel only switches between them.
+// window; the panel switches between them, and makes the prompt a stop of the Tab
+// chain that Return, Enter and Space press, marked while it has the keyboard. Mouse
+// clicks on the prompt are the window's to pass on (OnRadioPromptClicked).
 class RadioPanel {
 public:
     // `http` makes the clients of the check, normally curlHttpClientFactory(radioCheckOptions()).

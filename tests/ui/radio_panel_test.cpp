@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QWebEngineView>
 
 namespace qvr {
@@ -33,6 +34,9 @@ protected:
         placeholder->hide();
         window.resize(700, 250);
         window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QApplication::setActiveWindow(&window);  // there is no window manager to make it active
+        other->setFocus();
         panel.placeBrowser(&window, IDC_BROWSER_PLACE, [] { return &qtWebEngineViews(); }, nullptr);
     }
 
@@ -62,6 +66,7 @@ protected:
     const std::string url = loadString(IDS_RADIO_URL, store.hostPort());
     QWidget window;
     QLabel* prompt = new QLabel(kRadioPromptText, &window);
+    QLineEdit* other = new QLineEdit(&window);  // where the keyboard is at first
     SimpleBrowser browser;
     RadioPanel panel {prompt, browser, curlHttpClientFactory(radioCheckOptions()), url};
 };
@@ -70,7 +75,6 @@ protected:
 // on the prompt that asks again, are the real window test's.
 TEST_F(RadioPanelTest, ARedirectEndingIn200ShowsThePageAtTheRadioAddressItself)
 {
-    EXPECT_TRUE(checks().empty()) << "the set-up asks nothing";
     store.setRadioRedirect(302);
     EXPECT_TRUE(panel.LoadRadio());
     ASSERT_TRUE(pageShown());
@@ -82,7 +86,7 @@ TEST_F(RadioPanelTest, ARedirectEndingIn200ShowsThePageAtTheRadioAddressItself)
 }
 
 // A page that keeps what it makes would take the program's memory with it.
-TEST_F(RadioPanelTest, APageThatOutgrowsItsMemoryGivesWayToThePromptWhichLoadsItAgain)
+TEST_F(RadioPanelTest, APageThatOutgrowsItsMemoryGivesWayToThePrompt)
 {
     std::uint64_t used = 0;
     panel.setMemoryGauge([&] { return used; });
@@ -91,10 +95,53 @@ TEST_F(RadioPanelTest, APageThatOutgrowsItsMemoryGivesWayToThePromptWhichLoadsIt
     used = kRadioPageMemoryLimit + 1;
     ASSERT_TRUE(QTest::qWaitFor([&] { return prompt->isVisible(); }, 30000));
     EXPECT_FALSE(browser.widget()->isVisible());
-    used = 0;
-    panel.OnRadioPromptClicked();
+}
+
+TEST_F(RadioPanelTest, TabReachesThePrompt)
+{
+    QTest::keyClick(other, Qt::Key_Tab);
+    EXPECT_EQ(window.focusWidget(), prompt);
+}
+
+// A dotted frame on its edge, in its text colour, like the buttons' own.
+TEST_F(RadioPanelTest, ThePromptIsFramedOnlyWhileItHasTheKeyboard)
+{
+    const QImage before = prompt->grab().toImage();
+    prompt->setFocus(Qt::TabFocusReason);
+    const QImage focused = prompt->grab().toImage();
+    other->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(prompt->grab().toImage(), before);
+    const QColor text = prompt->palette().color(QPalette::WindowText);
+    QRect framed;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x)
+            if (focused.pixel(x, y) != before.pixel(x, y) && focused.pixelColor(x, y) == text)
+                framed |= QRect(x, y, 1, 1);
+    EXPECT_EQ(framed, before.rect()) << "the frame reaches every side";
+    const QRect inside = before.rect().adjusted(1, 1, -1, -1);
+    EXPECT_EQ(focused.copy(inside), before.copy(inside));
+}
+
+struct PromptKey {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+};
+
+class PromptKeyTest : public RadioPanelTest, public ::testing::WithParamInterface<PromptKey> {};
+
+TEST_P(PromptKeyTest, PressesThePromptWhereItHasTheKeyboard)
+{
+    prompt->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(prompt, GetParam().key, GetParam().modifiers);
     EXPECT_TRUE(pageShown());
 }
+
+INSTANTIATE_TEST_SUITE_P(RadioPanelTest, PromptKeyTest,
+    ::testing::Values(PromptKey {.name = "Return", .key = Qt::Key_Return},
+                      PromptKey {.name = "Enter", .key = Qt::Key_Enter, .modifiers = Qt::KeypadModifier},
+                      PromptKey {.name = "Space", .key = Qt::Key_Space}),
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 } // namespace
 } // namespace qvr
