@@ -8,12 +8,12 @@
 # the Debian package; shared-mime-info and gio type files in the install test, where
 # xdg-open opens one, which without a desktop asks mimetype (libfile-mimeinfo-perl);
 # shellcheck checks the scripts; dbus-daemon is the session bus on which a test hears the
-# desktop told of tracks that arrived.
+# desktop told of tracks that arrived; clang-tidy checks the naming rule (make lint).
 PACKAGES := g++ make cmake pkgconf qt6-base-dev qt6-webengine-dev libcurl4-openssl-dev libxcb1-dev \
             libssl-dev openssl libcpp-httplib-dev googletest libgtest-dev libgmock-dev xvfb xauth \
             xdotool fonts-liberation xdg-utils xdg-user-dirs clang libclang-rt-14-dev qt6-svg-dev \
             debhelper dpkg-dev lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin \
-            shellcheck dbus-daemon \
+            shellcheck dbus-daemon clang-tidy \
             libfile-mimeinfo-perl
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX   ?= $(HOME)/.local
@@ -33,7 +33,7 @@ CLEAN_ROOT ?= ON
 # workers against the store simulator.
 TSAN_SUITES := qvr_engine_tests qvr_ui_tests
 
-.PHONY: all deps build test test-tsan demo install uninstall deb package-check artwork clean fuzz crash-test
+.PHONY: all deps build test lint test-tsan demo install uninstall deb package-check artwork clean fuzz crash-test
 
 all: build
 
@@ -54,10 +54,18 @@ build: deps
 test: deps
 	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQVR_SANITIZE=ON -DQVR_BUILD_TESTS=ON -DQVR_WERROR=$(WERROR)
 	cmake --build build-test -j$(JOBS)
+	$(MAKE) --no-print-directory lint
 	# Whatever display this shell has is left alone: widget tests run offscreen, and
 	# tests that need a real display start a virtual one of their own.
 	ctest --test-dir build-test --output-on-failure -j$(JOBS) --timeout 300
 	$(MAKE) --no-print-directory test-tsan
+
+# The naming rule (CONTRIBUTING.md, "Names"): clang-tidy over every source file of the
+# test build's compile database (and its fuzz targets', once built), JOBS files at a
+# time. A finding names the file, the line, the name and the form it should take.
+lint: deps
+	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQVR_SANITIZE=ON -DQVR_BUILD_TESTS=ON -DQVR_WERROR=$(WERROR)
+	tools/lint-names --build build-test -j$(JOBS)
 
 # ThreadSanitizer cannot share a build with the sanitizers above: a build of its own
 # in build-tsan/, of only the programs of TSAN_SUITES, whose tests carry their
