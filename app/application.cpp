@@ -101,7 +101,7 @@ CquaveromfcApp::CquaveromfcApp(AppEnvironment environment)
 
 bool CquaveromfcApp::InitInstance(const CMyCommandLineInfo& cmdInfo)
 {
-    const bool otherInstance = DetectOtherInstance();
+    const bool otherInstance = detectOtherInstance();
 
     // A program installed for every user by a package meets users who never ran an
     // install step: the first start does what that step would have done.
@@ -115,19 +115,19 @@ bool CquaveromfcApp::InitInstance(const CMyCommandLineInfo& cmdInfo)
     // whatever folder the program happened to be started from.
     useDefaultQueueFiles(m_environment.configuration.strings, FirstRunFolders::queuesFromEnvironment());
 
-    std::string fileName = cmdInfo.m_strFileName;
+    std::string fileName = cmdInfo.m_fileName;
     if (fileName.find(loadString(IDS_REQUEST_MARKER)) == std::string::npos)
         fileName.clear();
 
     if (cmdInfo.m_bInstall == 1) {
         m_startPath = StartPath::Install;
-        RunInstallStep();
+        runInstallStep();
         return false;
     }
 
-    UseOnlyOwnQueueFolders();
+    useOnlyOwnQueueFolders();
     if (!fileName.empty())
-        ReadRequestFile(fileName);
+        readRequestFile(fileName);
     m_environment.configuration.switchStart = cmdInfo.m_bSwitch == 1;
 
     const bool switchOver = cmdInfo.m_bSwitch == 1;
@@ -135,12 +135,12 @@ bool CquaveromfcApp::InitInstance(const CMyCommandLineInfo& cmdInfo)
     HandOff handOff = HandOff::NoInstance;
     if (otherInstance && m_environment.configuration.runtimeDir) {
         const auto instanceRuns = [this] { return !m_instanceMutex || m_instanceMutex->openElsewhere(); };
-        handOff = HandOver(*m_environment.configuration.runtimeDir, switchOver, why, instanceRuns);
+        handOff = handOver(*m_environment.configuration.runtimeDir, switchOver, why, instanceRuns);
     }
     // The runtime folder is that of one login session: a window of another session,
     // on the same queue files, is found through them alone.
     if (handOff == HandOff::NoInstance || (handOff == HandOff::Delivered && switchOver))
-        handOff = TakeQueueFiles(switchOver, handOff == HandOff::Delivered, why);
+        handOff = takeQueueFiles(switchOver, handOff == HandOff::Delivered, why);
     if (handOff == HandOff::Failed) {
         m_startPath = StartPath::HandOffFailed;
         m_exitStatus = kExitNotHandedOver;
@@ -173,11 +173,11 @@ bool CquaveromfcApp::InitInstance(const CMyCommandLineInfo& cmdInfo)
 
     m_startPath = StartPath::MainWindow;
     m_environment.configuration.queueOwner = m_queueLock && m_queueLock->owned() ? &*m_queueLock : nullptr;
-    m_exitStatus = RunMainWindow(cmdInfo);
+    m_exitStatus = runMainWindow(cmdInfo);
     return false;
 }
 
-std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow(const std::string& folder,
+std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::waitForWindow(const std::string& folder,
                                                                           Clock::time_point deadline,
                                                                           const std::function<bool()>& ownerRuns)
 {
@@ -195,7 +195,7 @@ std::optional<CquaveromfcApp::FoundWindow> CquaveromfcApp::WaitForWindow(const s
     }
 }
 
-CquaveromfcApp::HandOff CquaveromfcApp::HandOver(const std::string& folder, bool switchOver, std::string& why,
+CquaveromfcApp::HandOff CquaveromfcApp::handOver(const std::string& folder, bool switchOver, std::string& why,
                                                  const std::function<bool()>& ownerRuns)
 {
     // Every message waits for the running window's answer before the next one
@@ -203,7 +203,7 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(const std::string& folder, bool
     // ended meanwhile, this one runs instead, with its request. The whole hand-off
     // shares one limit: a window that does not answer keeps nobody waiting long.
     const auto deadline = Clock::now() + m_environment.windowWait;
-    const auto found = WaitForWindow(folder, deadline, ownerRuns);
+    const auto found = waitForWindow(folder, deadline, ownerRuns);
     if (!found)
         return HandOff::NoInstance;
     const std::uint32_t handle = found->handle;
@@ -227,7 +227,7 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(const std::string& folder, bool
                                                   limits(), &failure);
             // Only a window that said it kept the request has it: one that went away
             // while we waited has not, and then the name is soon free for us.
-            if (!taken && OtherInstanceEnds(ownerRuns, deadline))
+            if (!taken && otherInstanceEnds(ownerRuns, deadline))
                 return HandOff::NoInstance;
             if (!taken || *taken != 1) {
                 why = taken ? "the running Quavero could not save it (is the disk full?)"
@@ -250,7 +250,7 @@ CquaveromfcApp::HandOff CquaveromfcApp::HandOver(const std::string& folder, bool
     return HandOff::Delivered;
 }
 
-bool CquaveromfcApp::OtherInstanceEnds(const std::function<bool()>& ownerRuns, Clock::time_point handOffEnd)
+bool CquaveromfcApp::otherInstanceEnds(const std::function<bool()>& ownerRuns, Clock::time_point handOffEnd)
 {
     // A process that dies closes its files one after another: the socket may be
     // gone a moment before the name is. Within the hand-off's own limit, though.
@@ -263,7 +263,7 @@ bool CquaveromfcApp::OtherInstanceEnds(const std::function<bool()>& ownerRuns, C
     return true;
 }
 
-CquaveromfcApp::HandOff CquaveromfcApp::TakeQueueFiles(bool switchOver, bool quitSent, std::string& why)
+CquaveromfcApp::HandOff CquaveromfcApp::takeQueueFiles(bool switchOver, bool quitSent, std::string& why)
 {
     const std::string& rawQueue = m_environment.configuration.strings.m_strRawQueuePath;
     // Without a queue folder there are no queue files to share.
@@ -284,7 +284,7 @@ CquaveromfcApp::HandOff CquaveromfcApp::TakeQueueFiles(bool switchOver, bool qui
         // window noted where it meets later starts.
         const std::string ownerFolder = m_queueLock->readNote();
         if (isMeetingFolder(ownerFolder) && ownerFolder != m_environment.configuration.runtimeDir.value_or(""))
-            handOff = HandOver(ownerFolder, switchOver, why, [this] { return !m_queueLock->tryTake(); });
+            handOff = handOver(ownerFolder, switchOver, why, [this] { return !m_queueLock->tryTake(); });
         if (handOff == HandOff::Failed || (handOff == HandOff::Delivered && !switchOver))
             return handOff;
         quitSent = handOff == HandOff::Delivered;
@@ -304,7 +304,7 @@ CquaveromfcApp::HandOff CquaveromfcApp::TakeQueueFiles(bool switchOver, bool qui
     return HandOff::Failed;
 }
 
-void CquaveromfcApp::UseOnlyOwnQueueFolders()
+void CquaveromfcApp::useOnlyOwnQueueFolders()
 {
     ApplicationStrings& strings = m_environment.configuration.strings;
     const auto refusal = [&](const ApplicationStrings& paths) -> std::pair<std::string, std::string> {
@@ -344,7 +344,7 @@ void CquaveromfcApp::UseOnlyOwnQueueFolders()
     m_environment.configuration.queueFolderNotice = std::move(notice);
 }
 
-bool CquaveromfcApp::DetectOtherInstance()
+bool CquaveromfcApp::detectOtherInstance()
 {
     if (!m_environment.configuration.runtimeDir)
         return false;
@@ -356,7 +356,7 @@ bool CquaveromfcApp::DetectOtherInstance()
     return m_instanceMutex ? m_instanceMutex->alreadyExisted() : failure == NamedMutex::Failure::AccessDenied;
 }
 
-void CquaveromfcApp::RunInstallStep()
+void CquaveromfcApp::runInstallStep()
 {
     // With no install folder there is no plug-in to look for; the bare name would
     // point at the root of the file system.
@@ -378,7 +378,7 @@ void CquaveromfcApp::RunInstallStep()
     }
 }
 
-void CquaveromfcApp::ReadRequestFile(const std::string& path)
+void CquaveromfcApp::readRequestFile(const std::string& path)
 {
     if (!pathExists(path))
         return;
@@ -400,7 +400,7 @@ bool displayNamed(const std::string& platformOption)
     return false;
 }
 
-std::string CquaveromfcApp::KeepRequestForLater()
+std::string CquaveromfcApp::keepRequestForLater()
 {
     const ApplicationStrings& strings = m_environment.configuration.strings;
     if (strings.m_strRequest.empty())
@@ -412,7 +412,7 @@ std::string CquaveromfcApp::KeepRequestForLater()
             + "): open its file again once the window can open";
 }
 
-int CquaveromfcApp::Probe(const LibrarySource& guiLibrary)
+int CquaveromfcApp::runProbe(const LibrarySource& guiLibrary)
 {
     std::string error;
     const auto gui = LoadedLibrary::load(guiLibrary, error);
@@ -431,18 +431,18 @@ int CquaveromfcApp::Probe(const LibrarySource& guiLibrary)
     return kExitProbeFailed;
 }
 
-int CquaveromfcApp::NoDisplay(const std::string& why)
+int CquaveromfcApp::endForNoDisplay(const std::string& why)
 {
     // Qt would end the process with an abort, and the request with it.
-    const std::string request = KeepRequestForLater();
+    const std::string request = keepRequestForLater();
     std::fprintf(stderr, "quavero: no display to open the window on (%s)%s\n", why.c_str(), request.c_str());
     return kExitNoWindow;
 }
 
-int CquaveromfcApp::RunMainWindow(const CMyCommandLineInfo& commandLine)
+int CquaveromfcApp::runMainWindow(const CMyCommandLineInfo& commandLine)
 {
-    if (!displayNamed(commandLine.m_strPlatform))
-        return NoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
+    if (!displayNamed(commandLine.m_platform))
+        return endForNoDisplay("DISPLAY and WAYLAND_DISPLAY are not set");
     std::string error;
     const auto gui = LoadedLibrary::load(m_environment.gui, error);
     const auto entry = gui ? reinterpret_cast<GuiEntry>(gui->symbol(kGuiEntryName)) : nullptr;
@@ -450,7 +450,7 @@ int CquaveromfcApp::RunMainWindow(const CMyCommandLineInfo& commandLine)
         // The window part needs libraries that this machine may lack or have broken
         // (Qt, libcurl); the loader's message names the one. The request is not lost
         // with this process: the next start that can open its window takes it.
-        const std::string request = KeepRequestForLater();
+        const std::string request = keepRequestForLater();
         std::fprintf(stderr, "quavero: cannot open the window: %s%s\n",
                      gui ? "the window part has no entry" : error.c_str(), request.c_str());
         return kExitNoWindow;
@@ -462,7 +462,7 @@ int CquaveromfcApp::RunMainWindow(const CMyCommandLineInfo& commandLine)
                      noDisplay.c_str());
         return kExitNoWindow;
     }
-    return status == kGuiNoDisplay ? NoDisplay(noDisplay) : status;
+    return status == kGuiNoDisplay ? endForNoDisplay(noDisplay) : status;
 }
 
 } // namespace qvr

@@ -65,7 +65,7 @@ public:
     // (the library it carries loads and has its entry) and reads its own version,
     // without opening a window or touching the settings, the queues, the instance
     // lock or the runtime folder. 0, or kExitProbeFailed with one line on stderr.
-    static int Probe(const LibrarySource& gui);
+    static int runProbe(const LibrarySource& gui);
 
     // The whole life of the process, on the command line main parsed. Always false:
     // there is nothing to run after it.
@@ -79,22 +79,22 @@ public:
 
 protected:
     // Starts the GUI framework and runs the main window to its end; the exit status.
-    virtual int RunMainWindow(const CMyCommandLineInfo& commandLine);
+    virtual int runMainWindow(const CMyCommandLineInfo& commandLine);
 
 private:
     using Clock = std::chrono::steady_clock;
 
-    bool DetectOtherInstance();
+    bool detectOtherInstance();
     enum class HandOff { Delivered, NoInstance, Failed };
     // Hands over to the window published in the runtime folder `folder`, within
     // windowWait all told. NoInstance when there turned out to be no other instance
     // to hand over to (`ownerRuns` said it ended, perhaps while we talked to it);
     // Failed, with `why` said, when the request could not be given to the one that runs.
-    HandOff HandOver(const std::string& folder, bool switchOver, std::string& why,
+    HandOff handOver(const std::string& folder, bool switchOver, std::string& why,
                      const std::function<bool()>& ownerRuns);
     // Whether the other instance has let go within a moment (before `handOffEnd`);
     // one that died while it talked to us is still ending.
-    bool OtherInstanceEnds(const std::function<bool()>& ownerRuns, Clock::time_point handOffEnd);
+    bool otherInstanceEnds(const std::function<bool()>& ownerRuns, Clock::time_point handOffEnd);
     // The handle the running instance published last (0: none) and whether its
     // window answers, once it answers or `deadline` has passed; nothing when that
     // instance has ended meanwhile.
@@ -102,23 +102,23 @@ private:
         std::uint32_t handle = 0;
         bool reachable = false;
     };
-    std::optional<FoundWindow> WaitForWindow(const std::string& folder, Clock::time_point deadline,
+    std::optional<FoundWindow> waitForWindow(const std::string& folder, Clock::time_point deadline,
                                              const std::function<bool()>& ownerRuns);
     // Makes this process the one owner of the queue files, whatever runtime folder
     // the window that owns them now uses: NoInstance once it owns them. Else hands
     // over to that window (Delivered), or Failed with `why`. `quitSent`: this start
     // has told the running window to end.
-    HandOff TakeQueueFiles(bool switchOver, bool quitSent, std::string& why);
+    HandOff takeQueueFiles(bool switchOver, bool quitSent, std::string& why);
     // Queue files in a folder that is not ours alone are not used: those of a first
     // start are, and the window says why.
-    void UseOnlyOwnQueueFolders();
-    void RunInstallStep();
-    void ReadRequestFile(const std::string& path);
+    void useOnlyOwnQueueFolders();
+    void runInstallStep();
+    void readRequestFile(const std::string& path);
     // Puts this start's request into the raw-queue file, for the next start that runs;
     // what became of it, as the end of a line on stderr (empty without a request).
-    std::string KeepRequestForLater();
+    std::string keepRequestForLater();
     // Keeps the request for later and says in a line why no window opens; kExitNoWindow.
-    int NoDisplay(const std::string& why);
+    int endForNoDisplay(const std::string& why);
 
     AppEnvironment m_environment;
     // Held for the life of the process: while it is open, later starts see that

@@ -16,7 +16,7 @@ std::string_view switchText(std::string_view argument)
     return argument.substr(1);
 }
 
-// The switches that ParseParam takes.
+// The switches that parseParam takes.
 bool isOwnSwitch(std::string_view name)
 {
     return equalsIgnoringCase(name, "install") || equalsIgnoringCase(name, "switch") || name == "help" || name == "h"
@@ -28,28 +28,28 @@ bool isOwnSwitch(std::string_view name)
 std::string* qtOptionValue(CMyCommandLineInfo& info, std::string_view name)
 {
     if (name == "platform")
-        return &info.m_strPlatform;
+        return &info.m_platform;
     if (name == "session")
-        return &info.m_strSession;
+        return &info.m_session;
     return nullptr;
 }
 
 } // namespace
 
-void CMyCommandLineInfo::ParseParam(std::string_view param, bool bFlag, bool /*bLast*/)
+void CMyCommandLineInfo::parseParam(std::string_view param, bool bFlag, bool /*bLast*/)
 {
     if (bFlag && equalsIgnoringCase(param, "install")) {
         m_bInstall = 1;
     } else if (bFlag && equalsIgnoringCase(param, "switch")) {
         m_bSwitch = 1;
     } else if (bFlag && (param == "help" || param == "h")) {
-        m_bHelp = true;
+        m_help = true;
     } else if (bFlag && param == "version") {
-        m_bVersion = true;
+        m_version = true;
     } else if (bFlag && param == "probe") {
-        m_bProbe = true;
-    } else if (!bFlag && m_strFileName.empty()) {
-        m_strFileName = param;
+        m_probe = true;
+    } else if (!bFlag && m_fileName.empty()) {
+        m_fileName = param;
     }
 }
 
@@ -63,8 +63,8 @@ bool isSwitchArgument(std::string_view argument)
 void parseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& info)
 {
     const auto refuse = [&info](std::string why) {
-        if (info.m_strUsageError.empty())
-            info.m_strUsageError = std::move(why);
+        if (info.m_usageError.empty())
+            info.m_usageError = std::move(why);
     };
     if (argc > 0 && argv[0])
         info.m_programName = argv[0];
@@ -91,10 +91,10 @@ void parseCommandLine(int argc, const char* const* argv, CMyCommandLineInfo& inf
                 continue;
             }
         }
-        info.ParseParam(isSwitch ? switchText(argument) : argument, isSwitch, i == argc - 1);
+        info.parseParam(isSwitch ? switchText(argument) : argument, isSwitch, i == argc - 1);
     }
     // What an update runs on a new version before it trusts it; it starts nothing.
-    if (info.m_bProbe && argc > 2)
+    if (info.m_probe && argc > 2)
         refuse("--probe takes no other argument");
 }
 
@@ -135,15 +135,15 @@ std::string usageText()
 
 std::optional<int> answerInformationSwitches(const CMyCommandLineInfo& info, const std::string& executable)
 {
-    if (!info.m_strUsageError.empty()) {
-        std::fprintf(stderr, "quavero: %s\n%s", info.m_strUsageError.c_str(), usageText().c_str());
+    if (!info.m_usageError.empty()) {
+        std::fprintf(stderr, "quavero: %s\n%s", info.m_usageError.c_str(), usageText().c_str());
         return kExitUsage;
     }
-    if (info.m_bHelp) {
+    if (info.m_help) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
-    if (!info.m_bVersion)
+    if (!info.m_version)
         return std::nullopt;
     const auto version = readFileVersion(executable);
     if (!version) {

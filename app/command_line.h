@@ -20,22 +20,22 @@ class CMyCommandLineInfo {
 public:
     // Called once per argument, left to right. For a switch, `param` is the text
     // after its leading "/", "-" or "--".
-    void ParseParam(std::string_view param, bool bFlag, bool bLast);
+    void parseParam(std::string_view param, bool bFlag, bool bLast);
 
     // The name the program was started by (argv[0]), which Qt is given as its own.
     std::string m_programName;
     int m_bInstall = 0;
     int m_bSwitch = 0;
-    bool m_bHelp = false;     // --help, -h
-    bool m_bVersion = false;  // --version
-    bool m_bProbe = false;    // --probe
-    std::string m_strFileName;
+    bool m_help = false;     // --help, -h
+    bool m_version = false;  // --version
+    bool m_probe = false;    // --probe
+    std::string m_fileName;
     // Qt's options that the program passes on: -platform NAME and -session ID, which a
     // session manager gives when it restores the window.
-    std::string m_strPlatform;
-    std::string m_strSession;
+    std::string m_platform;
+    std::string m_session;
     // Why the program does not take this command line, in a few words; empty when it does.
-    std::string m_strUsageError;
+    std::string m_usageError;
 };
 
 // An argument is a switch when it starts with "-" (or "--"), or with "/" and holds

@@ -69,7 +69,7 @@ private:
 int runGui(const Configuration& startConfiguration, const CMyCommandLineInfo& commandLine, std::string& noDisplay)
 {
     // Before Qt, which would abort on a platform it cannot open.
-    std::string platform = commandLine.m_strPlatform;
+    std::string platform = commandLine.m_platform;
     DisplayHold display;
     if (auto problem = chooseWindowPlatform(platform, display)) {
         noDisplay = std::move(*problem);
@@ -92,8 +92,8 @@ int runGui(const Configuration& startConfiguration, const CMyCommandLineInfo& co
     std::vector<std::string> qtArguments {commandLine.m_programName.empty() ? "quavero" : commandLine.m_programName};
     if (!platform.empty())
         qtArguments.insert(qtArguments.end(), {"-platform", platform});
-    if (!commandLine.m_strSession.empty())
-        qtArguments.insert(qtArguments.end(), {"-session", commandLine.m_strSession});
+    if (!commandLine.m_session.empty())
+        qtArguments.insert(qtArguments.end(), {"-session", commandLine.m_session});
     std::vector<char*> qtArgv;
     for (std::string& argument : qtArguments)
         qtArgv.push_back(argument.data());
@@ -145,8 +145,8 @@ int runGui(const Configuration& startConfiguration, const CMyCommandLineInfo& co
         environment.selfUpdate = std::move(update);
     }
     CquaveromfcDlg dialog(configuration, std::move(environment));
-    dialog.DoModal();
-    if (!dialog.WorkersEnded()) {
+    dialog.doModal();
+    if (!dialog.workersEnded()) {
         // A worker stuck where no request reaches it still runs code of this
         // library with libcurl and the window's state; unwinding would pull them
         // from under it. What must survive is on disk by now (every file we write

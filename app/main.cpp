@@ -47,8 +47,8 @@ int main(int argc, char** argv)
     if (const auto status = qvr::answerInformationSwitches(commandLine, qvr::modulePath()))
         return *status;
     // Before anything else: the probe reads and writes nothing that a start shares.
-    if (commandLine.m_bProbe)
-        return qvr::CquaveromfcApp::Probe(windowLibrary());
+    if (commandLine.m_probe)
+        return qvr::CquaveromfcApp::runProbe(windowLibrary());
     // Then, before anything that can fail, the trial of a new version: its watch, and
     // the mark that tells later starts how this one ended.
     const std::string executable = qvr::modulePath();

@@ -111,11 +111,11 @@ Guid guidFromBytes(const std::array<std::uint8_t, 16>& bytes)
 {
     // A GUID's first three fields are little-endian in memory.
     Guid guid;
-    guid.Data1 = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8
+    guid.data1 = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8
         | static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-    guid.Data2 = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
-    guid.Data3 = static_cast<std::uint16_t>(bytes[6] | bytes[7] << 8);
-    std::memcpy(guid.Data4.data(), bytes.data() + 8, 8);
+    guid.data2 = static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8);
+    guid.data3 = static_cast<std::uint16_t>(bytes[6] | bytes[7] << 8);
+    std::memcpy(guid.data4.data(), bytes.data() + 8, 8);
     return guid;
 }
 
@@ -123,9 +123,9 @@ std::string formatInstallationId(const Guid& guid)
 {
     char text[33];
     std::snprintf(text, sizeof text, "%08lX%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                  guid.Data4[6], guid.Data4[7]);
+                  static_cast<unsigned long>(guid.data1), guid.data2, guid.data3, guid.data4[0],
+                  guid.data4[1], guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5],
+                  guid.data4[6], guid.data4[7]);
     return text;
 }
 

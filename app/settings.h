@@ -33,10 +33,10 @@ long writeStringValue(const Registry& registry, std::string_view keyPath, std::s
 // The installation's identifier: a GUID written as 32 upper-case hexadecimal
 // digits, Data1, Data2, Data3 and the eight bytes of Data4 in order.
 struct Guid {
-    std::uint32_t Data1 = 0;
-    std::uint16_t Data2 = 0;
-    std::uint16_t Data3 = 0;
-    std::array<std::uint8_t, 8> Data4 {};
+    std::uint32_t data1 = 0;
+    std::uint16_t data2 = 0;
+    std::uint16_t data3 = 0;
+    std::array<std::uint8_t, 8> data4 {};
 };
 Guid guidFromBytes(const std::array<std::uint8_t, 16>& bytes);
 std::string formatInstallationId(const Guid& guid);

@@ -21,22 +21,22 @@ CColorStaticST::CColorStaticST(QWidget* parent)
     setAutoFillBackground(true);
     // What it shows may come from outside (a track's title): never read as markup.
     setTextFormat(Qt::PlainText);
-    ApplyColors();
+    applyColors();
 }
 
 void CColorStaticST::SetForeColor(COLORREF color)
 {
     m_crText = colorOr(color, QPalette::ButtonText);
-    ApplyColors();
+    applyColors();
 }
 
 void CColorStaticST::SetBackColor(COLORREF color)
 {
     m_crBack = colorOr(color, QPalette::Button);
-    ApplyColors();
+    applyColors();
 }
 
-void CColorStaticST::ApplyColors()
+void CColorStaticST::applyColors()
 {
     // The same colours whether the control is enabled or not, as with the
     // platform's own colour query.

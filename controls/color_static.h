@@ -23,7 +23,7 @@ public:
     QColor backColor() const { return m_crBack; }
 
 private:
-    void ApplyColors();
+    void applyColors();
 
     QColor m_crText;
     QColor m_crBack;

@@ -200,7 +200,7 @@ bool CDialogSK::SetSkinBitmap(QImage skin)
     if (!skin.isNull())
         m_skin = skin.convertToFormat(QImage::Format_RGB32);
     update();
-    UpdateMask();
+    updateMask();
     return true;
 }
 
@@ -226,7 +226,7 @@ void CDialogSK::SetSkinLayout(int layout)
             raise();
     }
     update();
-    UpdateMask();
+    updateMask();
 }
 
 bool CDialogSK::SetColorKey(COLORREF color, bool on)
@@ -241,7 +241,7 @@ bool CDialogSK::SetColorKey(COLORREF color, bool on)
         // Only a window made translucent before it first shows can be.
         if (m_translucent)
             setAttribute(Qt::WA_TranslucentBackground);
-        UpdateMask();
+        updateMask();
         update();
     } else {
         m_colorKey.reset();
@@ -268,7 +268,7 @@ KeyColourWay CDialogSK::keyColourWay() const
     return keyColourWayFor(QGuiApplication::platformName());
 }
 
-void CDialogSK::UpdateMask()
+void CDialogSK::updateMask()
 {
     if (!m_colorKey || m_translucent)
         return;
@@ -306,7 +306,7 @@ void CDialogSK::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
     update();
-    UpdateMask();
+    updateMask();
 }
 
 void CDialogSK::mousePressEvent(QMouseEvent* event)

@@ -97,7 +97,7 @@ protected:
     virtual KeyColourWay keyColourWay() const;
 
 private:
-    void UpdateMask();
+    void updateMask();
 
     bool m_bDragAnywhere = false;
     QImage m_skin;

@@ -72,7 +72,7 @@ void CDragDropListBox::dragMoveEvent(QDragMoveEvent* event)
 void CDragDropListBox::dropEvent(QDropEvent* event)
 {
     const std::vector<std::string> paths = acceptLocalFiles(event);
-    DropTarget* target = FindDropTarget();
+    DropTarget* target = findDropTarget();
     if (paths.empty() || !target)
         return;
     // Last to first; a folder, a missing file, a file someone else holds locked or
@@ -85,7 +85,7 @@ void CDragDropListBox::dropEvent(QDropEvent* event)
     }
 }
 
-DropTarget* CDragDropListBox::FindDropTarget() const
+DropTarget* CDragDropListBox::findDropTarget() const
 {
     for (QWidget* widget = parentWidget(); widget; widget = widget->parentWidget()) {
         if (auto* target = dynamic_cast<DropTarget*>(widget))

@@ -38,7 +38,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    DropTarget* FindDropTarget() const;
+    DropTarget* findDropTarget() const;
 };
 
 } // namespace qvr

@@ -33,7 +33,7 @@ void CImageButton::setLatched(bool latched)
         update();
 }
 
-int CImageButton::ImageIndex(int mouseState, bool latchable, bool latched)
+int CImageButton::imageIndex(int mouseState, bool latchable, bool latched)
 {
     switch (mouseState) {
     case BTN_IDLE: return latchable && latched ? 1 : 0;
@@ -56,7 +56,7 @@ void CImageButton::paintEvent(QPaintEvent*)
     // smoothly; at their own ratio they are drawn pixel for pixel.
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    m_images.Draw(painter, ImageIndex(m_nMouseState, m_bLatchable, m_bLatched), QPoint(0, 0));
+    m_images.draw(painter, imageIndex(m_nMouseState, m_bLatchable, m_bLatched), QPoint(0, 0));
     if (hasFocus()) {
         painter.setPen(QPen(Qt::white, 1, Qt::DotLine));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));

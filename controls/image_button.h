@@ -23,7 +23,7 @@ public:
     int mouseState() const { return m_nMouseState; }
 
     // The picture a state shows; -1 (nothing) for a state outside the three.
-    static int ImageIndex(int mouseState, bool latchable, bool latched);
+    static int imageIndex(int mouseState, bool latchable, bool latched);
 
     QSize sizeHint() const override;
 

@@ -4,7 +4,7 @@
 
 namespace qvr {
 
-bool CImageList::AddMasked(const QImage& bitmap, QColor maskColor)
+bool CImageList::addMasked(const QImage& bitmap, QColor maskColor)
 {
     if (bitmap.isNull() || m_size.isEmpty())
         return false;
@@ -23,7 +23,7 @@ bool CImageList::AddMasked(const QImage& bitmap, QColor maskColor)
     return true;
 }
 
-void CImageList::Draw(QPainter& painter, int index, QPoint at) const
+void CImageList::draw(QPainter& painter, int index, QPoint at) const
 {
     if (index < 0 || index >= count())
         return;

@@ -24,7 +24,7 @@ public:
     // another size is cut (or padded with transparent pixels) to the list's size at
     // the bitmap's device pixel ratio.
     // False, and nothing appended, for a null bitmap.
-    bool AddMasked(const QImage& bitmap, QColor maskColor);
+    bool addMasked(const QImage& bitmap, QColor maskColor);
 
     QSize size() const { return m_size; }
     int count() const { return static_cast<int>(m_images.size()); }
@@ -32,7 +32,7 @@ public:
 
     // Draws picture `index` at its logical size with its top-left corner at `at`; an
     // index the list does not have draws nothing.
-    void Draw(QPainter& painter, int index, QPoint at) const;
+    void draw(QPainter& painter, int index, QPoint at) const;
 
 private:
     QSize m_size;

@@ -52,7 +52,7 @@ CImageList loadImageListResource(std::span<const unsigned> ids, qreal devicePixe
             continue;
         if (list.size().isEmpty())
             list = CImageList(bitmap.deviceIndependentSize().toSize());
-        list.AddMasked(bitmap, Qt::black);
+        list.addMasked(bitmap, Qt::black);
     }
     return list;
 }

@@ -272,12 +272,12 @@ QVR_CALLS_WEB_ENGINE void* StandIn::interface_cast(QAccessible::InterfaceType ty
 
 SimpleBrowser::~SimpleBrowser()
 {
-    DestroyWindow();
+    destroyWindow();
 }
 
 bool SimpleBrowser::Create(const QRect& rect, QWidget* parent, int id, const WebViews& views)
 {
-    DestroyWindow();
+    destroyWindow();
     // A widget needs a widget application; without a parent it would be a window of
     // its own.
     if (!parent || !qobject_cast<QApplication*>(QCoreApplication::instance()))
@@ -314,13 +314,13 @@ void SimpleBrowser::NavigateTo(const std::string& url)
         m_views->load(m_view, QString::fromStdString(url));
 }
 
-void SimpleBrowser::ShowWindow(bool visible)
+void SimpleBrowser::showWindow(bool visible)
 {
     if (m_window)
         m_window->setVisible(visible);
 }
 
-void SimpleBrowser::MoveWindow(const QRect& rect)
+void SimpleBrowser::moveWindow(const QRect& rect)
 {
     if (!m_window)
         return;
@@ -330,7 +330,7 @@ void SimpleBrowser::MoveWindow(const QRect& rect)
         m_view->setGeometry(QRect(QPoint(0, 0), rect.size()));
 }
 
-void SimpleBrowser::DestroyWindow()
+void SimpleBrowser::destroyWindow()
 {
     delete m_window.data();
 }

@@ -42,10 +42,10 @@ public:
     // Starts loading `url` (UTF-8); how the load ends is not reported.
     void NavigateTo(const std::string& url);
 
-    void ShowWindow(bool visible);
+    void showWindow(bool visible);
     // In the parent's coordinates; the view follows the new size.
-    void MoveWindow(const QRect& rect);
-    void DestroyWindow();
+    void moveWindow(const QRect& rect);
+    void destroyWindow();
 
     // Null when there is no window.
     QWidget* widget() const { return m_window; }

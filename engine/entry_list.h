@@ -253,7 +253,7 @@ public:
 
     [[nodiscard]] Node* GetHead() noexcept { return m_head.get(); }
     [[nodiscard]] const Node* GetHead() const noexcept { return m_head.get(); }
-    [[nodiscard]] const Node* GetTail() const noexcept { return m_head ? m_tail : nullptr; }
+    [[nodiscard]] const Node* getTail() const noexcept { return m_head ? m_tail : nullptr; }
 
     // The element at `index`, or none when index >= count.
     [[nodiscard]] Node* GetAt(std::uint32_t index) noexcept
@@ -281,13 +281,13 @@ public:
         return node;
     }
 
-    std::uint32_t GetCount() const noexcept { return m_count; }
-    [[nodiscard]] bool IsEmpty() const noexcept { return !m_head; }
+    std::uint32_t getCount() const noexcept { return m_count; }
+    [[nodiscard]] bool isEmpty() const noexcept { return !m_head; }
 
     // Index of the first element for the same track as `url` (trackIdentity), or -1.
     // A track that is not queued is known at once; one that is, by counting back
     // from it to the head (at once for the track in download).
-    [[nodiscard]] std::int64_t FindAddress(std::string_view url) const
+    [[nodiscard]] std::int64_t findAddress(std::string_view url) const
         requires AddressedNode<Node> && DoublyLinkedNode<Node>
     {
         std::int64_t first = -1;

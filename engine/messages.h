@@ -69,14 +69,14 @@ struct MessageParams {
 };
 
 // The receiving end of the messages: the main window. SendMessage returns once the
-// message has been handled (or at once, with 0, when the window is gone); PostMessage
+// message has been handled (or at once, with 0, when the window is gone); postMessage
 // queues it behind those sent or posted before, and returns at once.
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
     // A sink without a queue of its own handles the message at once.
-    virtual void PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+    virtual void postMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
     {
         // Nobody waits for the result of a posted message.
         static_cast<void>(SendMessage(message, wParam, lParam));
@@ -310,7 +310,7 @@ template <class Message>
 void postMessage(MessageSink& window, const Message& message)
 {
     const MessageParams params = message.pack();
-    window.PostMessage(Message::kNumber, params.wParam, params.lParam);
+    window.postMessage(Message::kNumber, params.wParam, params.lParam);
 }
 
 } // namespace qvr

@@ -114,18 +114,18 @@ void QueueController::LoadDownloadQueue()
     // A queue file that is not there is an empty queue; one that could not be read
     // is kept as it is (QueueFiles), and told about when the queue is saved.
     noteLoad(QueueStore::File::DownloadQueue, m_store.LoadDownloadQueue(m_queue));
-    m_nQueueOnDisk = m_queue.GetCount();
-    m_nQueueChanges = 0;
-    m_nQueueUnsavedTail = 0;
-    m_view.ShowQueue(m_queue);
+    m_queueOnDisk = m_queue.getCount();
+    m_queueChanges = 0;
+    m_queueUnsavedTail = 0;
+    m_view.showQueue(m_queue);
 }
 
 void QueueController::LoadRawQueue()
 {
     // As for the download queue.
     noteLoad(QueueStore::File::RawQueue, m_store.LoadRawQueue(m_rawEntries));
-    m_nRawOnDisk = m_rawEntries.GetCount();
-    m_bRawQueueLoaded = true;
+    m_rawOnDisk = m_rawEntries.getCount();
+    m_rawQueueLoaded = true;
 }
 
 void QueueController::noteLoad(QueueStore::File file, FileResult result) const
@@ -138,19 +138,19 @@ void QueueController::noteLoad(QueueStore::File file, FileResult result) const
 void QueueController::SaveDownloadQueue()
 {
     const FileResult saved = m_store.SaveDownloadQueue(m_queue);
-    m_bDownloadQueueUnsaved = !saved;
+    m_downloadQueueUnsaved = !saved;
     logUnsaved(QueueStore::File::DownloadQueue, saved);
     if (saved) {
-        m_nQueueOnDisk = m_queue.GetCount();
-        m_nQueueChanges = 0;
-        m_nQueueUnsavedTail = 0;
-        if (m_nRawRemovals == 0)
+        m_queueOnDisk = m_queue.getCount();
+        m_queueChanges = 0;
+        m_queueUnsavedTail = 0;
+        if (m_rawRemovals == 0)
             m_mergedSaveDue.reset();
     }
-    if (saved && m_nResolvedUnsaved > 0) {
+    if (saved && m_resolvedUnsaved > 0) {
         // Their tracks are on disk now: the requests may go.
-        m_nRawRemovals += m_nResolvedUnsaved;
-        for (; m_nResolvedUnsaved > 0; --m_nResolvedUnsaved)
+        m_rawRemovals += m_resolvedUnsaved;
+        for (; m_resolvedUnsaved > 0; --m_resolvedUnsaved)
             m_rawEntries.RemoveHead();
         saveRawQueueSoon();
     }
@@ -160,12 +160,12 @@ void QueueController::SaveDownloadQueue()
 void QueueController::SaveRawQueue()
 {
     const FileResult saved = m_store.SaveRawQueue(m_rawEntries);
-    m_bRawQueueUnsaved = !saved;
+    m_rawQueueUnsaved = !saved;
     logUnsaved(QueueStore::File::RawQueue, saved);
     if (saved) {
-        m_nRawOnDisk = m_rawEntries.GetCount();
-        m_nRawRemovals = 0;
-        if (m_nQueueChanges == 0)
+        m_rawOnDisk = m_rawEntries.getCount();
+        m_rawRemovals = 0;
+        if (m_queueChanges == 0)
             m_mergedSaveDue.reset();
     }
     noteSave(QueueStore::File::RawQueue, saved);
@@ -179,7 +179,7 @@ bool QueueController::mayWait(std::uint32_t changes, std::uint32_t onDisk)
 void QueueController::saveDownloadQueueSoon()
 {
     // A save that failed is tried again at every change.
-    if (m_bDownloadQueueUnsaved || !mayWait(m_nQueueChanges, m_nQueueOnDisk))
+    if (m_downloadQueueUnsaved || !mayWait(m_queueChanges, m_queueOnDisk))
         SaveDownloadQueue();
     else
         saveLater();
@@ -187,7 +187,7 @@ void QueueController::saveDownloadQueueSoon()
 
 void QueueController::saveRawQueueSoon()
 {
-    if (m_bRawQueueUnsaved || !mayWait(m_nRawRemovals, m_nRawOnDisk))
+    if (m_rawQueueUnsaved || !mayWait(m_rawRemovals, m_rawOnDisk))
         SaveRawQueue();
     else
         saveLater();
@@ -202,57 +202,57 @@ void QueueController::saveLater()
     if (!m_mergedSaveDue)
         m_mergedSaveDue = now + kMergedSavePause;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*m_mergedSaveDue - now);
-    m_view.RetrySavesAfter(std::max(left, std::chrono::milliseconds::zero()));
+    m_view.retrySavesAfter(std::max(left, std::chrono::milliseconds::zero()));
 }
 
 void QueueController::removeQueued(std::uint32_t index)
 {
-    const std::uint32_t count = m_queue.GetCount();
+    const std::uint32_t count = m_queue.getCount();
     if (index >= count)
         return;
-    if (index >= count - m_nQueueUnsavedTail)
-        --m_nQueueUnsavedTail;
-    ++m_nQueueChanges;
+    if (index >= count - m_queueUnsavedTail)
+        --m_queueUnsavedTail;
+    ++m_queueChanges;
     m_queue.RemoveAt(index);
-    m_view.ShowRowsRemoved(index, 1);
+    m_view.showRowsRemoved(index, 1);
 }
 
 void QueueController::removeAllQueued()
 {
-    const std::uint32_t count = m_queue.GetCount();
-    m_nQueueChanges += count;
-    m_nQueueUnsavedTail = 0;
+    const std::uint32_t count = m_queue.getCount();
+    m_queueChanges += count;
+    m_queueUnsavedTail = 0;
     m_queue.RemoveAll();
     if (count > 0)
-        m_view.ShowRowsRemoved(0, count);
+        m_view.showRowsRemoved(0, count);
 }
 
 void QueueController::noteSave(QueueStore::File file, FileResult result)
 {
     if (!result) {
         warnNotWritten(m_store.folderOf(file), result);
-        m_view.RetrySavesAfter(kSaveRetryPause);
-    } else if (!m_bDownloadQueueUnsaved && !m_bRawQueueUnsaved) {
+        m_view.retrySavesAfter(kSaveRetryPause);
+    } else if (!m_downloadQueueUnsaved && !m_rawQueueUnsaved) {
         // All is on disk again: the next failure is news.
-        m_bWarnedNotWritten = false;
+        m_warnedNotWritten = false;
     }
 }
 
 void QueueController::retrySaves()
 {
-    if (m_bDownloadQueueUnsaved || m_nQueueChanges > 0)
+    if (m_downloadQueueUnsaved || m_queueChanges > 0)
         SaveDownloadQueue();
-    if ((m_bRawQueueUnsaved || m_nRawRemovals > 0) && m_bRawQueueLoaded && !m_bSwitchQuit)
+    if ((m_rawQueueUnsaved || m_rawRemovals > 0) && m_rawQueueLoaded && !m_bSwitchQuit)
         SaveRawQueue();
 }
 
 void QueueController::saveAtEnd()
 {
-    m_bEnding = true;
-    if (m_bDownloadQueueUnsaved || m_nQueueChanges > 0)
+    m_ending = true;
+    if (m_downloadQueueUnsaved || m_queueChanges > 0)
         SaveDownloadQueue();
     // A list never loaded is not the file's whole content.
-    if (!m_bSwitchQuit && m_bRawQueueLoaded)
+    if (!m_bSwitchQuit && m_rawQueueLoaded)
         SaveRawQueue();
 }
 
@@ -263,8 +263,8 @@ std::string QueueController::downloadFolder() const
 
 void QueueController::StartNextDownload()
 {
-    if (m_queue.IsEmpty()) {
-        m_view.SetStatus(kNoFilesInQueue);
+    if (m_queue.isEmpty()) {
+        m_view.setStatus(kNoFilesInQueue);
         return;
     }
     if (m_bDownloading || m_shared.m_bPaused || m_bResolverOffline)
@@ -276,7 +276,7 @@ void QueueController::StartNextDownload()
     // Every track waits out a pause after a failure of its own: the title of the last
     // one tried, at its 0 %, would read as a download under way.
     if (index < 0) {
-        m_view.SetStatus(kWaitingToRetry);
+        m_view.setStatus(kWaitingToRetry);
         return;
     }
     const QueueItem* next = m_queue.GetAt(static_cast<std::uint32_t>(index));
@@ -287,7 +287,7 @@ void QueueController::StartNextDownload()
     // A track is fetched only once the download-queue file holds it, so that a kill
     // during its download leaves its part beside its entry. (A file that cannot be
     // saved does not hold the track up: it is tried again later.)
-    if (index >= m_queue.GetCount() - m_nQueueUnsavedTail && !m_bDownloadQueueUnsaved)
+    if (index >= m_queue.getCount() - m_queueUnsavedTail && !m_downloadQueueUnsaved)
         SaveDownloadQueue();
     {
         std::lock_guard job(m_shared.m_jobMutex);
@@ -304,7 +304,7 @@ void QueueController::StartNextResolve()
         return;
     // Entries whose tracks wait to be saved are done with: the next one is behind
     // them, and behind those set aside.
-    std::uint32_t index = m_nResolvedUnsaved;
+    std::uint32_t index = m_resolvedUnsaved;
     const RawEntryItem* next = m_rawEntries.GetAt(index);
     const auto now = m_now();
     for (; next && isWaiting(m_requestWaits, next->text, now); next = next->next.get())
@@ -312,11 +312,11 @@ void QueueController::StartNextResolve()
     scheduleWaits(now);
     if (!next)
         return;
-    if (index != m_nResolvedUnsaved) {
+    if (index != m_resolvedUnsaved) {
         // Entries leave the list at its head once resolved: the one handed over
         // goes ahead of those that wait.
-        moveRawEntry(index, m_nResolvedUnsaved);
-        next = m_rawEntries.GetAt(m_nResolvedUnsaved);
+        moveRawEntry(index, m_resolvedUnsaved);
+        next = m_rawEntries.GetAt(m_resolvedUnsaved);
     }
     {
         std::lock_guard job(m_shared.m_jobMutex);
@@ -332,7 +332,7 @@ bool QueueController::AddRawEntry(const RawEntry& text)
     // with a line break could not be kept in the raw-queue file.
     if (!isStorableRawEntry(text))
         return false;
-    if (!m_bRawQueueLoaded) {
+    if (!m_rawQueueLoaded) {
         const FileResult appended = m_store.appendRawQueue(text);
         if (!appended) {
             logNotTaken(text, appended);
@@ -351,13 +351,13 @@ bool QueueController::AddRawEntry(const RawEntry& text)
         noteSave(QueueStore::File::RawQueue, saved);
         return false;
     }
-    m_bRawQueueUnsaved = false;
-    m_nRawOnDisk = m_rawEntries.GetCount();
-    m_nRawRemovals = 0;
+    m_rawQueueUnsaved = false;
+    m_rawOnDisk = m_rawEntries.getCount();
+    m_rawRemovals = 0;
     noteSave(QueueStore::File::RawQueue, saved);
     // A new request is a reason to try the store again now.
-    m_shared.m_bRetryResolveNow = true;
-    m_shared.m_bRetryDownloadNow = true;
+    m_shared.m_retryResolveNow = true;
+    m_shared.m_retryDownloadNow = true;
     m_shared.m_wake.notify();
     StartNextResolve();
     return true;
@@ -367,7 +367,7 @@ void QueueController::logUnsaved(QueueStore::File file, FileResult result) const
 {
     if (!result)
         logFailure("saving " + queueFileName(file) + " in " + m_store.folderOf(file), errnoText(result.error()),
-                   m_bEnding ? "the file keeps what it held before" : "trying again in " + secondsText(kSaveRetryPause));
+                   m_ending ? "the file keeps what it held before" : "trying again in " + secondsText(kSaveRetryPause));
 }
 
 void QueueController::logNotTaken(const RawEntry& text, FileResult result) const
@@ -387,9 +387,9 @@ void QueueController::dropLastRawEntry()
 
 void QueueController::warnNotWritten(const std::string& folder, FileResult result)
 {
-    if (std::exchange(m_bWarnedNotWritten, true))
+    if (std::exchange(m_warnedNotWritten, true))
         return;
-    m_view.Warn("Quavero cannot write its queue in the folder\n" + folder + "\n(" + result.reason()
+    m_view.warn("Quavero cannot write its queue in the folder\n" + folder + "\n(" + result.reason()
                     + ").\n\nNothing is lost: what could not be written is kept, and written as soon as the "
                       "folder takes it. Track requests opened meanwhile are not taken; open them again then.",
                 "Quavero Music Manager");
@@ -406,7 +406,7 @@ void QueueController::takeHandOvers(const RequestInbox& inbox)
 {
     // They wait where they are until the raw entries are loaded: a window that
     // handed over to a newer executable leaves them to it.
-    if (!m_bRawQueueLoaded)
+    if (!m_rawQueueLoaded)
         return;
     for (const RequestInbox::Letter& letter : inbox.pendingLetters()) {
         if (AddRawEntry(letter.text) || !isStorableRawEntry(letter.text))
@@ -422,11 +422,11 @@ void QueueController::onFolderChanged()
 {
     // A track that waits for room in a full folder is tried at once when room came
     // (the user deleted something): not on the changes its own writes make.
-    if (m_bFolderFull) {
+    if (m_folderFull) {
         const auto space = folderSpace(downloadFolder());
         if (!space || space->available > m_shared.settings.diskReserve(space->total) + kRoomWorthATry) {
-            m_bFolderFull = false;
-            m_shared.m_bRetryDownloadNow = true;
+            m_folderFull = false;
+            m_shared.m_retryDownloadNow = true;
             m_shared.m_wake.notify();
         }
     }
@@ -443,12 +443,12 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
     // A pause the user has lifted again before this report came does not hold
     // the queue up: the report then counts as an ordinary one.
     if (report.paused && m_shared.m_bPaused) {
-        m_view.SetStatus(kDownloadingPaused);
+        m_view.setStatus(kDownloadingPaused);
         return;
     }
     // The queue may have changed while the downloader worked: the report is about
     // the item it was handed, and acts only while that item is still queued.
-    const std::int64_t reported = m_queue.FindAddress(m_shared.m_strCurUrl);
+    const std::int64_t reported = m_queue.findAddress(m_shared.m_strCurUrl);
     bool asked = false;
     bool done = false;
     if (report.cleared) {
@@ -463,7 +463,7 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
         m_cancelTarget.withdraw();
     } else if (report.outcome == DownloadReport::Outcome::Done && reported >= 0) {
         done = true;
-        m_view.TrackArrived(m_queue.GetAt(static_cast<std::uint32_t>(reported))->title);
+        m_view.trackArrived(m_queue.GetAt(static_cast<std::uint32_t>(reported))->title);
         removeQueued(static_cast<std::uint32_t>(reported));
     } else if (report.outcome == DownloadReport::Outcome::SetAside && reported >= 0) {
         // It keeps its place in the queue and its file; the tracks behind it go on.
@@ -471,18 +471,18 @@ void QueueController::onDownloadFinished(const DownloadReport& report)
     }
     // A track that arrived shows the folder works: its next trouble is news.
     if (report.outcome == DownloadReport::Outcome::Done)
-        m_bWarnedFolderUnavailable = false;
+        m_warnedFolderUnavailable = false;
     if (report.outcome != DownloadReport::Outcome::FolderUnavailable)
-        m_bFolderFull = false;
-    if (asked || m_bDownloadQueueUnsaved)
+        m_folderFull = false;
+    if (asked || m_downloadQueueUnsaved)
         SaveDownloadQueue();
     else if (done)
         saveDownloadQueueSoon();
     StartNextDownload();
     // A pause that came too late for this report still shows once the download
     // has stopped.
-    if (m_shared.m_bPaused && !m_queue.IsEmpty())
-        m_view.SetStatus(kDownloadingPaused);
+    if (m_shared.m_bPaused && !m_queue.isEmpty())
+        m_view.setStatus(kDownloadingPaused);
 }
 
 void QueueController::onEntryResolved(ResolveReport report)
@@ -503,32 +503,32 @@ void QueueController::onEntryResolved(ResolveReport report)
         // leaves it in both rather than in neither; resolved again, its track is
         // found queued and it is dropped, as is any track queued already. A track
         // of a queued title but another address is another track.
-        const bool added = report.item && m_queue.FindAddress(report.item->url) < 0;
+        const bool added = report.item && m_queue.findAddress(report.item->url) < 0;
         if (report.outcome == Outcome::Refused && !m_shared.m_strCurRawEntry.empty())
-            m_view.TellRefused(m_shared.m_strCurRawEntry);
+            m_view.tellRefused(m_shared.m_strCurRawEntry);
         {
             std::lock_guard job(m_shared.m_jobMutex);
             m_shared.m_strCurRawEntry.clear();
         }
-        ++m_nResolvedUnsaved;
+        ++m_resolvedUnsaved;
         if (added) {
             m_queue.AddTail(std::make_unique<QueueItem>(std::move(report.item->title), std::move(report.item->url)));
-            ++m_nQueueChanges;
-            ++m_nQueueUnsavedTail;
-            m_view.ShowRowsAdded(m_queue, m_queue.GetCount() - 1, 1);
+            ++m_queueChanges;
+            ++m_queueUnsavedTail;
+            m_view.showRowsAdded(m_queue, m_queue.getCount() - 1, 1);
             saveDownloadQueueSoon();
             StartNextDownload();
-        } else if (m_nResolvedUnsaved == 1) {
+        } else if (m_resolvedUnsaved == 1) {
             // No track of an earlier request waits to be saved, so the download-queue
             // file holds the one this request duplicates.
             m_rawEntries.RemoveHead();
-            m_nResolvedUnsaved = 0;
-            ++m_nRawRemovals;
+            m_resolvedUnsaved = 0;
+            ++m_rawRemovals;
             saveRawQueueSoon();
         }
     }
-    if (!m_bResolverOffline && m_queue.IsEmpty())
-        m_view.SetStatus(kNoFilesInQueue);
+    if (!m_bResolverOffline && m_queue.isEmpty())
+        m_view.setStatus(kNoFilesInQueue);
     // The store answers again: the downloads held back meanwhile go on, whether or
     // not this answer brought a track.
     else if (wasOffline && !m_bResolverOffline)
@@ -539,16 +539,16 @@ void QueueController::onEntryResolved(ResolveReport report)
 void QueueController::onFolderUnavailable(const std::string& folder, int error)
 {
     const bool full = error == ENOSPC || error == EDQUOT;
-    m_bFolderFull = full;
-    m_view.SetStatus(full ? kDownloadFolderFull : kDownloadFolderUnavailable);
-    if (std::exchange(m_bWarnedFolderUnavailable, true))
+    m_folderFull = full;
+    m_view.setStatus(full ? kDownloadFolderFull : kDownloadFolderUnavailable);
+    if (std::exchange(m_warnedFolderUnavailable, true))
         return;
     if (folder.empty()) {
-        m_view.Warn("No download folder is chosen. Choose one: the tracks stay in the queue until then.",
+        m_view.warn("No download folder is chosen. Choose one: the tracks stay in the queue until then.",
                     "Quavero Music Manager");
         return;
     }
-    m_view.Warn("Quavero cannot download into the folder\n" + folder + "\n(" + FileResult::failed(error).reason()
+    m_view.warn("Quavero cannot download into the folder\n" + folder + "\n(" + FileResult::failed(error).reason()
                     + ").\n\nThe tracks stay in the queue, and downloading goes on by itself once "
                     + (full ? "there is room in the folder again." : "the folder can be used again."),
                 "Quavero Music Manager");
@@ -563,7 +563,7 @@ bool QueueController::onThreadExited(std::int32_t bit)
 void QueueController::removeTrack(int selected)
 {
     if (selected < 0) {
-        m_view.Ask("Please choose a track in the download queue to remove.", "No track selected",
+        m_view.ask("Please choose a track in the download queue to remove.", "No track selected",
                    QueueView::Buttons::Ok);
         return;
     }
@@ -579,7 +579,7 @@ void QueueController::removeTrack(int selected)
     // The box runs the window's events: the track may finish, and the next one
     // start, before the answer comes. The answer is about the track that was asked.
     const std::string url = m_queue.GetAt(static_cast<std::uint32_t>(current))->url;
-    const bool confirmed = m_view.Ask(
+    const bool confirmed = m_view.ask(
         "The track that you've chosen to remove is currently in the process of downloading.\n"
         "Are you sure you want to cancel the current download?",
         "Remove Current Download?", QueueView::Buttons::OkCancel);
@@ -592,11 +592,11 @@ void QueueController::removeTrack(int selected)
 
 void QueueController::clearQueue()
 {
-    if (m_queue.IsEmpty())
+    if (m_queue.isEmpty())
         return;
-    const bool confirmed = m_view.Ask("Are you sure you want to remove ALL tracks from the download queue?",
+    const bool confirmed = m_view.ask("Are you sure you want to remove ALL tracks from the download queue?",
                                       "Clear Download Queue?", QueueView::Buttons::YesNo);
-    if (!confirmed || m_queue.IsEmpty())
+    if (!confirmed || m_queue.isEmpty())
         return;
     // With no track in download (all are set aside), nothing needs to stop first.
     const std::int64_t current = inDownload();
@@ -613,7 +613,7 @@ void QueueController::clearQueue()
 void QueueController::chooseDownloadFolder()
 {
     const std::string current = downloadFolder();
-    const std::optional<std::string> chosen = m_view.ChooseFolder("Choose a download folder", current);
+    const std::optional<std::string> chosen = m_view.chooseFolder("Choose a download folder", current);
     if (!chosen || chosen->empty() || *chosen == current)
         return;
     // The user's choice holds for this window whatever becomes of the settings file:
@@ -623,19 +623,19 @@ void QueueController::chooseDownloadFolder()
     if (!written) {
         logFailure("storing the download folder " + *chosen + " in the settings", written.why(),
                    "the folder is used until the window closes");
-        m_view.Warn("Tracks go into the folder\n" + *chosen + "\nfrom now on, but Quavero could not keep it for its next start ("
+        m_view.warn("Tracks go into the folder\n" + *chosen + "\nfrom now on, but Quavero could not keep it for its next start ("
                         + written.why() + ").",
                     "Quavero Music Manager");
     }
     m_shared.m_downloadFolder.set(*chosen);
-    m_view.ShowFolder(*chosen);
+    m_view.showFolder(*chosen);
     m_view.RefreshFileList(*chosen);
     m_shared.m_bFolderChanged = true;
     m_gates.pokeFolderWatcher();
     // A track that waits out a folder that could not take it is tried in this one
     // now, and this folder's own trouble is news.
-    m_bWarnedFolderUnavailable = false;
-    m_shared.m_bRetryDownloadNow = true;
+    m_warnedFolderUnavailable = false;
+    m_shared.m_retryDownloadNow = true;
     m_shared.m_wake.notify();
 }
 
@@ -643,20 +643,20 @@ void QueueController::resumeDownloads()
 {
     // The store is asked again now for the requests too, those that wait out its
     // failure or were set aside, whether or not a track is queued yet.
-    m_shared.m_bRetryResolveNow = true;
+    m_shared.m_retryResolveNow = true;
     m_shared.m_wake.notify();
     for (auto& [request, wait] : m_requestWaits)
         wait.until = {};
     StartNextResolve();
-    if (m_queue.IsEmpty()) {
-        m_view.SetStatus(kNoFilesInQueue);
+    if (m_queue.isEmpty()) {
+        m_view.setStatus(kNoFilesInQueue);
         return;
     }
-    m_view.ShowLatched(true, false);
+    m_view.showLatched(true, false);
     m_shared.m_bPaused = false;
     // A download that waits out a failure is tried again now, as are the tracks
     // set aside.
-    m_shared.m_bRetryDownloadNow = true;
+    m_shared.m_retryDownloadNow = true;
     m_shared.m_wake.notify();
     for (auto& [track, wait] : m_trackWaits)
         wait.until = {};
@@ -665,13 +665,13 @@ void QueueController::resumeDownloads()
 
 void QueueController::pauseDownloads()
 {
-    if (m_queue.IsEmpty())
+    if (m_queue.isEmpty())
         return;
-    m_view.ShowLatched(false, true);
+    m_view.showLatched(false, true);
     m_shared.m_bPaused = true;
     m_shared.m_wake.notify();
     if (!m_bDownloading)
-        m_view.SetStatus(kDownloadingPaused);
+        m_view.setStatus(kDownloadingPaused);
 }
 
 void QueueController::dropStaleRequests()
@@ -704,7 +704,7 @@ bool QueueController::settleRequestsBefore(const QueueItem& next)
 
 void QueueController::retryWaiting()
 {
-    if (!m_queue.IsEmpty())
+    if (!m_queue.isEmpty())
         StartNextDownload();
     StartNextResolve();
 }
@@ -723,7 +723,7 @@ bool QueueController::isWaiting(const Waits& waits, const std::string& key, std:
 
 void QueueController::scheduleWaits(std::chrono::steady_clock::time_point now)
 {
-    std::erase_if(m_trackWaits, [&](const auto& wait) { return m_queue.FindAddress(wait.first) < 0; });
+    std::erase_if(m_trackWaits, [&](const auto& wait) { return m_queue.findAddress(wait.first) < 0; });
     std::erase_if(m_requestWaits, [&](const auto& wait) {
         for (const RawEntryItem* entry = m_rawEntries.GetHead(); entry; entry = entry->next.get())
             if (entry->text == wait.first)
@@ -737,13 +737,13 @@ void QueueController::scheduleWaits(std::chrono::steady_clock::time_point now)
                 earliest = wait.until;
     }
     if (earliest)
-        m_view.RetryWaitingAfter(std::chrono::ceil<std::chrono::milliseconds>(*earliest - now));
+        m_view.retryWaitingAfter(std::chrono::ceil<std::chrono::milliseconds>(*earliest - now));
 }
 
 std::int64_t QueueController::nextDownload(std::chrono::steady_clock::time_point now) const
 {
     if (m_trackWaits.empty())
-        return m_queue.IsEmpty() ? -1 : 0;
+        return m_queue.isEmpty() ? -1 : 0;
     std::int64_t index = 0;
     for (const QueueItem* item = m_queue.GetHead(); item; item = item->next.get(), ++index) {
         if (!isWaiting(m_trackWaits, trackIdentity(item->url), now))
@@ -754,14 +754,14 @@ std::int64_t QueueController::nextDownload(std::chrono::steady_clock::time_point
 
 std::int64_t QueueController::inDownload() const
 {
-    return m_bDownloading ? m_queue.FindAddress(m_shared.m_strCurUrl) : nextDownload(m_now());
+    return m_bDownloading ? m_queue.findAddress(m_shared.m_strCurUrl) : nextDownload(m_now());
 }
 
 void QueueController::moveRawEntry(std::uint32_t from, std::uint32_t to)
 {
     // Moved, not copied: a request may be long.
     std::vector<RawEntry> texts;
-    texts.reserve(m_rawEntries.GetCount());
+    texts.reserve(m_rawEntries.getCount());
     for (RawEntryItem* entry = m_rawEntries.GetHead(); entry; entry = entry->next.get())
         texts.push_back(std::move(entry->text));
     const auto at = [&](std::uint32_t index) { return texts.begin() + static_cast<std::ptrdiff_t>(index); };

@@ -29,44 +29,44 @@ struct WorkerShared;
 class QueueView {
 public:
     virtual ~QueueView() = default;
-    virtual void SetStatus(const std::string& text) = 0;
+    virtual void setStatus(const std::string& text) = 0;
     virtual void ResetProgress() = 0;
     virtual void SetProgress(int percent) = 0;
     // The queue list, in queue order (a row is an index in the queue): shown whole
     // once it is loaded, then told each change as it is made, so that a change of a
     // long queue costs the list only the rows that changed.
-    virtual void ShowQueue(const EntryList<QueueItem>& queue) = 0;
+    virtual void showQueue(const EntryList<QueueItem>& queue) = 0;
     // `count` rows from `row` on came into `queue`.
-    virtual void ShowRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) = 0;
+    virtual void showRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) = 0;
     // `count` rows from `row` on left the queue.
-    virtual void ShowRowsRemoved(std::uint32_t row, std::uint32_t count) = 0;
+    virtual void showRowsRemoved(std::uint32_t row, std::uint32_t count) = 0;
     // The downloaded-files list, read again from `folder`.
     virtual void RefreshFileList(const std::string& folder) = 0;
     // The latched looks of the resume and pause buttons.
-    virtual void ShowLatched(bool resume, bool pause) = 0;
-    virtual void ShowFolder(const std::string& folder) = 0;
+    virtual void showLatched(bool resume, bool pause) = 0;
+    virtual void showFolder(const std::string& folder) = 0;
     // The buttons of a message box of the window.
     enum class Buttons { Ok, OkCancel, YesNo };
     // A message box of the window, waiting for the user; true for OK or Yes (an
     // OK alone is always true).
-    virtual bool Ask(const std::string& text, const std::string& caption, Buttons buttons) = 0;
+    virtual bool ask(const std::string& text, const std::string& caption, Buttons buttons) = 0;
     // Calls the controller's retrySaves() once `pause` has passed (a later call
     // before then moves the time).
-    virtual void RetrySavesAfter(std::chrono::milliseconds pause) = 0;
+    virtual void retrySavesAfter(std::chrono::milliseconds pause) = 0;
     // Calls the controller's retryWaiting() once `pause` has passed (a later call
     // before then moves the time).
-    virtual void RetryWaitingAfter(std::chrono::milliseconds pause) = 0;
+    virtual void retryWaitingAfter(std::chrono::milliseconds pause) = 0;
     // The folder browser; nothing when the user cancelled.
-    [[nodiscard]] virtual std::optional<std::string> ChooseFolder(const std::string& title,
+    [[nodiscard]] virtual std::optional<std::string> chooseFolder(const std::string& title,
                                                                   const std::string& startFolder) = 0;
     // A message box shown once what is being handled now is done: the sender of a
     // message is not kept waiting for the user.
-    virtual void Warn(const std::string& text, const std::string& caption) = 0;
+    virtual void warn(const std::string& text, const std::string& caption) = 0;
     // A request the store gave no track for, which was left out: told as Warn tells,
     // together with the others refused about the same time.
-    virtual void TellRefused(const RawEntry& request) = 0;
+    virtual void tellRefused(const RawEntry& request) = 0;
     // A track left the queue whole in the download folder.
-    virtual void TrackArrived(const std::string& /*title*/) {}
+    virtual void trackArrived(const std::string& /*title*/) {}
 };
 
 // Whether a setting was stored, or why not, in words for the failure log.
@@ -190,7 +190,7 @@ private:
         // no longer queued.
         [[nodiscard]] std::int64_t findIn(const EntryList<QueueItem>& queue) const
         {
-            return m_target ? queue.FindAddress(*m_target) : -1;
+            return m_target ? queue.findAddress(*m_target) : -1;
         }
         [[nodiscard]] bool isSet() const { return m_target.has_value(); }
 
@@ -270,15 +270,15 @@ private:
     EntryList<RawEntryItem> m_rawEntries;
     // Raw entries at the head of m_rawEntries that are done with, but leave it only
     // once the download queue that holds their tracks is on disk.
-    std::uint32_t m_nResolvedUnsaved = 0;
+    std::uint32_t m_resolvedUnsaved = 0;
     // How far each file is behind its list: the lines it held at its last save or
     // load, and the changes since. The download-queue file also lacks the last
-    // m_nQueueUnsavedTail items of m_queue, those added since.
-    std::uint32_t m_nQueueOnDisk = 0;
-    std::uint32_t m_nQueueChanges = 0;
-    std::uint32_t m_nQueueUnsavedTail = 0;
-    std::uint32_t m_nRawOnDisk = 0;
-    std::uint32_t m_nRawRemovals = 0;
+    // m_queueUnsavedTail items of m_queue, those added since.
+    std::uint32_t m_queueOnDisk = 0;
+    std::uint32_t m_queueChanges = 0;
+    std::uint32_t m_queueUnsavedTail = 0;
+    std::uint32_t m_rawOnDisk = 0;
+    std::uint32_t m_rawRemovals = 0;
     // When the changes that wait for a merged save are due on disk; none while none wait.
     std::optional<std::chrono::steady_clock::time_point> m_mergedSaveDue;
     PendingRequest m_cancelTarget;
@@ -290,16 +290,16 @@ private:
     bool m_bResolving = false;
     bool m_bResolverOffline = false;
     bool m_bSwitchQuit = false;
-    bool m_bRawQueueLoaded = false;
-    bool m_bDownloadQueueUnsaved = false;
-    bool m_bRawQueueUnsaved = false;
-    bool m_bWarnedNotWritten = false;
-    bool m_bWarnedFolderUnavailable = false;
+    bool m_rawQueueLoaded = false;
+    bool m_downloadQueueUnsaved = false;
+    bool m_rawQueueUnsaved = false;
+    bool m_warnedNotWritten = false;
+    bool m_warnedFolderUnavailable = false;
     // The downloader waits for room in the folder (WorkerSettings::folderFullPause).
-    bool m_bFolderFull = false;
+    bool m_folderFull = false;
     // Free space past the reserve that is worth a new attempt on a full folder.
     static constexpr std::uint64_t kRoomWorthATry = 1 << 20;
-    bool m_bEnding = false;  // saveAtEnd() has begun: no later save comes
+    bool m_ending = false;  // saveAtEnd() has begun: no later save comes
     std::int32_t m_nExitedThreads = 0;
 };
 

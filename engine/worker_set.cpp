@@ -29,10 +29,10 @@ public:
         return relay([&](MessageSink& window) { return window.SendMessage(message, wParam, lParam); });
     }
 
-    void PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override
+    void postMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override
     {
         relay([&](MessageSink& window) {
-            window.PostMessage(message, wParam, lParam);
+            window.postMessage(message, wParam, lParam);
             return std::intptr_t {0};
         });
     }
@@ -191,7 +191,7 @@ void WorkerSet::pokeFolderWatcher()
 
 void WorkerSet::listDownloadedFiles()
 {
-    m_common->shared.m_bListFiles = true;
+    m_common->shared.m_listFiles = true;
     pokeFolderWatcher();
 }
 

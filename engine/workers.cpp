@@ -509,14 +509,14 @@ int TrackResolver(MessageSink& window, WorkerShared& shared)
             continue;
         }
         // A new request from now on is a reason to ask again at once: the store may be back.
-        shared.m_bRetryResolveNow = false;
+        shared.m_retryResolveNow = false;
         const std::string entry = takeRawEntry(shared);
         ResolveResult result = resolveOne(window, shared, entry, *http, *answer);
         if (result.retry) {
             const auto pause = pauses.after(entry, result.asked);
             if (!shared.m_bStopThreads)
                 logFailure("track info " + trackInfoUrl(shared, entry), result.why, "asking again in " + secondsText(pause));
-            pauseUnless(shared, pause, [&] { return shared.m_bStopThreads || shared.m_bRetryResolveNow.exchange(false); });
+            pauseUnless(shared, pause, [&] { return shared.m_bStopThreads || shared.m_retryResolveNow.exchange(false); });
         } else {
             if (!result.why.empty())
                 logFailure("track info " + trackInfoUrl(shared, entry), result.why,
@@ -558,7 +558,7 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
             continue;
         }
         // Resuming, or a new request, from now on is a reason to try again at once.
-        shared.m_bRetryDownloadNow = false;
+        shared.m_retryDownloadNow = false;
         const TrackJob job = takeTrackJob(shared);
         Attempt attempt = downloadOne(window, shared, job, *http, buffer);
         if (attempt.answered)
@@ -571,7 +571,7 @@ int TrackDownloader(MessageSink& window, WorkerShared& shared)
                 : attempt.next == Attempt::Next::Room              ? roomPauses.after(key)
                                                                    : pauses.after(key, attempt.asked);
             logAttempt(job, attempt, "trying again in " + secondsText(pause));
-            pauseUnless(shared, pause, [&] { return userStopped(shared) || shared.m_bRetryDownloadNow.exchange(false); });
+            pauseUnless(shared, pause, [&] { return userStopped(shared) || shared.m_retryDownloadNow.exchange(false); });
         } else {
             logAttempt(job, attempt, attempt.outcome == Outcome::SetAside
                                          ? "trying it again after a pause of its own; the tracks behind it go on"
@@ -625,14 +625,14 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             // between; this one is read after it.
             readWhole = watching;
         }
-        if (shared.m_bListFiles || readWhole) {
+        if (shared.m_listFiles || readWhole) {
             // Asked for again while changes keep coming: what they change is
             // gathered meanwhile into the next read.
             if (Clock::now() < listNotBefore) {
                 pauseUntil(listNotBefore);
                 continue;
             }
-            shared.m_bListFiles = false;
+            shared.m_listFiles = false;
             readWhole = false;
             // The read takes in every name known to have changed so far.
             static_cast<void>(watch.takeNews());
@@ -662,7 +662,7 @@ int FolderWatcher(MessageSink& window, WorkerShared& shared, FolderWatch& watch)
             readWhole = true;
     }
     // The window's last wish is still met; later ones it meets itself.
-    if (!shared.m_bStopThreads && shared.m_bListFiles.exchange(false))
+    if (!shared.m_bStopThreads && shared.m_listFiles.exchange(false))
         sendListing(window, shared.m_downloadFolder.get());
     sendMessage(window, msg::ThreadExited {THREAD_BIT_WATCHER});
     return 1;

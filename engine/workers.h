@@ -109,11 +109,11 @@ struct WorkerShared {
     std::atomic<bool> m_bFolderChanged {true};
     // The window wants the downloaded-files list read again; the folder watcher reads
     // it and hands it over (WM_FILES_LISTED).
-    std::atomic<bool> m_bListFiles {false};
+    std::atomic<bool> m_listFiles {false};
     // A worker that waits out a failure tries again at once (the user resumed, or a
     // new request came).
-    std::atomic<bool> m_bRetryResolveNow {false};
-    std::atomic<bool> m_bRetryDownloadNow {false};
+    std::atomic<bool> m_retryResolveNow {false};
+    std::atomic<bool> m_retryDownloadNow {false};
     // Notified after any of the flags above is set.
     WakeSignal m_wake;
 

@@ -19,7 +19,7 @@ CAboutDialog::CAboutDialog(VersionSource version, QWidget* parent)
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-int CAboutDialog::DoModal()
+int CAboutDialog::doModal()
 {
     OnInitDialog();
     return exec();
@@ -27,17 +27,17 @@ int CAboutDialog::DoModal()
 
 bool CAboutDialog::OnInitDialog()
 {
-    DoDataExchange(false);
-    DoDataExchange(true);
+    doDataExchange(false);
+    doDataExchange(true);
     const std::string version = m_version ? m_version() : std::string();
     m_strVersion = "Version: " + version;
     m_strProduct = loadString(IDS_PRODUCT_NAME);
     setWindowTitle(QString::fromStdString("About " + m_strProduct));
-    DoDataExchange(false);
+    doDataExchange(false);
     return true;
 }
 
-void CAboutDialog::DoDataExchange(bool saveAndValidate)
+void CAboutDialog::doDataExchange(bool saveAndValidate)
 {
     const std::pair<int, std::string*> texts[] = {
         {IDC_ABOUT_VERSION, &m_strVersion},

@@ -23,12 +23,12 @@ public:
     explicit CAboutDialog(VersionSource version, QWidget* parent = nullptr);
 
     // Fills the texts (the version is read afresh) and runs the box to its end.
-    int DoModal();
+    int doModal();
     bool OnInitDialog();
 
     // Moves the two texts between the members and their controls: from the
     // controls when `saveAndValidate`, to them otherwise.
-    void DoDataExchange(bool saveAndValidate);
+    void doDataExchange(bool saveAndValidate);
 
     std::string m_strVersion;  // control IDC_ABOUT_VERSION
     std::string m_strProduct;  // control IDC_ABOUT_PRODUCT

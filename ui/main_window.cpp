@@ -28,22 +28,22 @@ MessageSink& CquaveromfcDlg::messageSink()
 // that may sit in a network check, a question or a long save, and the second start
 // waits for this answer. Another process may send only what a second start sends;
 // the request text is one line, taken up to its first NUL.
-std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
+std::int64_t CquaveromfcDlg::deliverFromOutside(const HandoffMessage& message)
 {
     switch (message.message) {
     case WM_SYSCOMMAND:
         if (message.wParam == SC_RESTORE)
-            m_pump->PostMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
+            m_pump->postMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
         return 0;
     case WM_SWITCH_QUIT:
         // From the process that takes over, whose pid it carries. Answered at once:
         // what it waits for is this process's end, which the gates tell it.
-        m_pump->PostMessage(WM_SWITCH_QUIT, 0, message.lParam);
+        m_pump->postMessage(WM_SWITCH_QUIT, 0, message.lParam);
         return 1;
     case WM_TAKEN_OVER:
         if (!m_handover.onTakenOver())
             return 0;
-        m_pump->PostMessage(WM_TAKEN_OVER, 0, 0);
+        m_pump->postMessage(WM_TAKEN_OVER, 0, 0);
         return 1;
     case WM_COPYDATA: {
         // A request is one line, as a request file's first line is: what follows
@@ -54,10 +54,10 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
         // Acknowledged once it is on disk: from then on a kill of this process
         // cannot lose it, and the window takes it when it is free.
         if (const FileResult deposited = m_publication.inbox().depositRequest(text); !deposited) {
-            m_pump->PostMessage(WM_HAND_OVER_NOT_KEPT, static_cast<std::uintptr_t>(deposited.error()), 0);
+            m_pump->postMessage(WM_HAND_OVER_NOT_KEPT, static_cast<std::uintptr_t>(deposited.error()), 0);
             return 0;
         }
-        m_pump->PostMessage(WM_HANDED_OVER, 0, 0);
+        m_pump->postMessage(WM_HANDED_OVER, 0, 0);
         return 1;
     }
     default:
@@ -65,20 +65,20 @@ std::int64_t CquaveromfcDlg::DeliverFromOutside(const HandoffMessage& message)
     }
 }
 
-std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+std::intptr_t CquaveromfcDlg::windowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
 {
     const MessageParams params {wParam, lParam};
     switch (message) {
     case WM_FOLDER_CHANGED:
         if (const msg::FolderChange* change = msg::FolderChanged::unpack(params).value; change && change->changes)
-            ChangeFileList(change->folder ? change->folder : "", *change->changes);
+            changeFileList(change->folder ? change->folder : "", *change->changes);
         m_work.controller().onFolderChanged();
         break;
     case WM_SET_STATUS:
-        SetStatus(msg::SetStatus::unpack(params).value);
+        setStatus(msg::SetStatus::unpack(params).value);
         break;
     case WM_DOWNLOAD_PROGRESS:
-        ShowReportedProgress(msg::DownloadProgress::unpack(params).value);
+        showReportedProgress(msg::DownloadProgress::unpack(params).value);
         break;
     case WM_DOWNLOAD_FINISHED:
         // The attempt has ended (its downloader waits for this): no figure of it is
@@ -86,11 +86,11 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         m_progressTimer.stop();
         m_work.shared().m_progress.clear();
         m_work.controller().onDownloadFinished(msg::DownloadFinished::unpack(params).value);
-        m_bFileRefused = false;
+        m_fileRefused = false;
         m_arrivals.settled(m_work.controller().downloading());
         break;
     case WM_FILE_OPEN_FAILED:
-        OnFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
+        onFileOpenFailed(msg::FileOpenFailed::unpack(params).value);
         break;
     case WM_SWITCH_QUIT:
         // After an update the new version says by WM_TAKEN_OVER that it runs. Its quit
@@ -100,7 +100,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         [[fallthrough]];
     case WM_TAKEN_OVER:
         m_work.controller().onSwitchQuit();
-        EndOnQuit();
+        endOnQuit();
         break;
     case WM_ENTRY_RESOLVED: {
         const msg::EntryResolved report = msg::EntryResolved::unpack(params);
@@ -112,18 +112,18 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
         const bool allEnded = m_work.controller().onThreadExited(bit);
         // A list asked of the folder watcher as it ended is read here.
         WorkerShared& shared = m_work.shared();
-        if ((bit & THREAD_BIT_WATCHER) && shared.m_bListFiles.exchange(false) && !shared.m_bStopThreads)
+        if ((bit & THREAD_BIT_WATCHER) && shared.m_listFiles.exchange(false) && !shared.m_bStopThreads)
             RefreshFileList(m_work.controller().downloadFolder());
         // Ended for a newer version: it starts now, and this window waits hidden.
         if (allEnded && m_handover.state() == UpdateHandover::State::Waiting)
-            StartInstalledVersion();
+            startInstalledVersion();
         else if (allEnded)
             done(0);
         break;
     }
     case WM_FILES_LISTED:
         if (msg::FilesListing* listing = msg::FilesListed::unpack(params).value; listing && listing->entries)
-            ShowFileList(listing->folder ? listing->folder : "", *listing->entries);
+            showFileList(listing->folder ? listing->folder : "", *listing->entries);
         break;
     case WM_COPYDATA: {
         // TRUE once the request is kept, which tells the second start it may go.
@@ -143,7 +143,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
             m_work.controller().onFolderUnavailable(trouble->folder ? trouble->folder : "", trouble->error);
         break;
     case WM_SYSCOMMAND:
-        OnSysCommand(msg::SysCommand::unpack(params).command);
+        onSysCommand(msg::SysCommand::unpack(params).command);
         break;
     default:
         break;
@@ -151,7 +151,7 @@ std::intptr_t CquaveromfcDlg::WindowProc(unsigned message, std::uintptr_t wParam
     return 0;
 }
 
-void CquaveromfcDlg::EndOnQuit()
+void CquaveromfcDlg::endOnQuit()
 {
     // A box open over the window (the About box, a question) runs an event loop of its
     // own, inside which this message came, and the window's run ends only once that
@@ -169,10 +169,10 @@ void CquaveromfcDlg::EndOnQuit()
     done(0);
 }
 
-void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
+void CquaveromfcDlg::onSysCommand(std::uintptr_t command)
 {
     if (opensAboutBox(command)) {
-        OnAbout();
+        onAbout();
         return;
     }
     switch (command) {
@@ -197,7 +197,7 @@ void CquaveromfcDlg::OnSysCommand(std::uintptr_t command)
     }
 }
 
-void CquaveromfcDlg::OnFileOpenFailed(const char* path)
+void CquaveromfcDlg::onFileOpenFailed(const char* path)
 {
     const std::string text = formatStrings(
         "Unable to open file: %s for writing!\n\nPlease close any application that currently "
@@ -205,16 +205,16 @@ void CquaveromfcDlg::OnFileOpenFailed(const char* path)
         {path ? path : ""});
     m_waysOut.prompts().messageBox(this, text, "File error!", MB_OK);
     // The track leaves the queue without a file.
-    m_bFileRefused = true;
+    m_fileRefused = true;
 }
 
-void CquaveromfcDlg::TrackArrived(const std::string& title)
+void CquaveromfcDlg::trackArrived(const std::string& title)
 {
-    if (!m_bFileRefused)
+    if (!m_fileRefused)
         m_arrivals.arrived(title);
 }
 
-QListView* CquaveromfcDlg::QueueList()
+QListView* CquaveromfcDlg::queueList()
 {
     auto* list = m_look.controls.control<QListView>(IDC_QUEUE_LIST);
     if (list && list->model() != &m_queueRows) {
@@ -225,25 +225,25 @@ QListView* CquaveromfcDlg::QueueList()
     return list;
 }
 
-void CquaveromfcDlg::ShowQueue(const EntryList<QueueItem>& queue)
+void CquaveromfcDlg::showQueue(const EntryList<QueueItem>& queue)
 {
-    QListView* list = QueueList();
+    QListView* list = queueList();
     m_queueRows.show(queue);
     if (UniformRows* rows = UniformRows::of(list))
         rows->setWidest(m_queueRows.widestRow());
 }
 
-void CquaveromfcDlg::ShowRowsAdded(const EntryList<QueueItem>&, std::uint32_t row, std::uint32_t count)
+void CquaveromfcDlg::showRowsAdded(const EntryList<QueueItem>&, std::uint32_t row, std::uint32_t count)
 {
-    QListView* list = QueueList();
+    QListView* list = queueList();
     m_queueRows.rowsAdded(row, count);
     if (UniformRows* rows = UniformRows::of(list))
         rows->setWidest(m_queueRows.widestRow());
 }
 
-void CquaveromfcDlg::ShowRowsRemoved(std::uint32_t row, std::uint32_t count)
+void CquaveromfcDlg::showRowsRemoved(std::uint32_t row, std::uint32_t count)
 {
-    QListView* list = QueueList();
+    QListView* list = queueList();
     // The list would select the row that takes a removed selected row's place: a
     // second Remove would then take another track without anyone choosing it.
     const QModelIndex current = list ? list->currentIndex() : QModelIndex();
@@ -264,23 +264,23 @@ void CquaveromfcDlg::RefreshFileList(const std::string& folder)
     // nobody else can.
     if (m_work.controller().exitedThreads() & THREAD_BIT_WATCHER) {
         FileList entries = scanDownloadedFiles(folder);
-        ShowFileList(folder, entries);
+        showFileList(folder, entries);
     } else {
         m_work.workers().listDownloadedFiles();
     }
 }
 
-void CquaveromfcDlg::ShowFileList(const std::string& folder, FileList& entries)
+void CquaveromfcDlg::showFileList(const std::string& folder, FileList& entries)
 {
-    UpdateFileList(folder, [&](DownloadedFilesModel& files) { files.show(entries); });
+    updateFileList(folder, [&](DownloadedFilesModel& files) { files.show(entries); });
 }
 
-void CquaveromfcDlg::ChangeFileList(const std::string& folder, const FileListChanges& changes)
+void CquaveromfcDlg::changeFileList(const std::string& folder, const FileListChanges& changes)
 {
-    UpdateFileList(folder, [&](DownloadedFilesModel& files) { files.change(changes); });
+    updateFileList(folder, [&](DownloadedFilesModel& files) { files.change(changes); });
 }
 
-void CquaveromfcDlg::UpdateFileList(const std::string& folder, const std::function<void(DownloadedFilesModel&)>& how)
+void CquaveromfcDlg::updateFileList(const std::string& folder, const std::function<void(DownloadedFilesModel&)>& how)
 {
     auto* view = m_look.controls.control<QListView>(IDC_FILE_LIST);
     DownloadedFilesModel* files = downloadedFilesOf(view);
@@ -307,14 +307,14 @@ void CquaveromfcDlg::UpdateFileList(const std::string& folder, const std::functi
         view->setCurrentIndex(files->index(static_cast<int>(*found)));
 }
 
-void CquaveromfcDlg::ShowReportedProgress(int percent)
+void CquaveromfcDlg::showReportedProgress(int percent)
 {
     SetProgress(percent);
     if (!m_progressTimer.isActive())
         m_progressTimer.start();
 }
 
-void CquaveromfcDlg::ShowNewerProgress()
+void CquaveromfcDlg::showNewerProgress()
 {
     if (const std::optional<std::int32_t> newer = m_work.shared().m_progress.takeNewer(m_shownPercent)) {
         SetProgress(*newer);
@@ -349,13 +349,13 @@ void CquaveromfcDlg::SetProgress(int percent)
     }
 }
 
-void CquaveromfcDlg::SetStatus(const std::string& text)
+void CquaveromfcDlg::setStatus(const std::string& text)
 {
     if (auto* status = m_look.controls.control<QLabel>(IDC_STATUS_TEXT))
         status->setText(QString::fromStdString(text));
 }
 
-bool CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, Buttons buttons)
+bool CquaveromfcDlg::ask(const std::string& text, const std::string& caption, Buttons buttons)
 {
     Prompts& prompts = m_waysOut.prompts();
     switch (buttons) {
@@ -370,27 +370,27 @@ bool CquaveromfcDlg::Ask(const std::string& text, const std::string& caption, Bu
     return true;
 }
 
-void CquaveromfcDlg::Warn(const std::string& text, const std::string& caption)
+void CquaveromfcDlg::warn(const std::string& text, const std::string& caption)
 {
     m_waysOut.notices().post(text, caption);
 }
 
-void CquaveromfcDlg::TellRefused(const RawEntry& request)
+void CquaveromfcDlg::tellRefused(const RawEntry& request)
 {
     m_waysOut.notices().tellRefused(request);
 }
 
-void CquaveromfcDlg::RetrySavesAfter(std::chrono::milliseconds pause)
+void CquaveromfcDlg::retrySavesAfter(std::chrono::milliseconds pause)
 {
     m_work.retrySavesAfter(pause);
 }
 
-void CquaveromfcDlg::RetryWaitingAfter(std::chrono::milliseconds pause)
+void CquaveromfcDlg::retryWaitingAfter(std::chrono::milliseconds pause)
 {
     m_work.retryWaitingAfter(pause);
 }
 
-std::optional<std::string> CquaveromfcDlg::ChooseFolder(const std::string& title, const std::string& startFolder)
+std::optional<std::string> CquaveromfcDlg::chooseFolder(const std::string& title, const std::string& startFolder)
 {
     return m_waysOut.prompts().chooseFolder(this, title, startFolder);
 }

@@ -45,10 +45,10 @@ class MessagePump;
 struct HandoffMessage;
 
 // The program's window: the skinned dialog with its controls, the one entry of every
-// message (WindowProc), and its look. What is decided about the queue, the window
+// message (windowProc), and its look. What is decided about the queue, the window
 // asks its QueueController (beside the workers, in QueueWork), which it shows through
 // QueueView. Workers report through SendMessage; every report, like every message
-// from outside, enters through WindowProc on the window's thread. Request files
+// from outside, enters through windowProc on the window's thread. Request files
 // dropped on its queue list come to it as to any DropTarget. Later starts reach it
 // through its WindowPublication; an update's road through the start is its
 // UpdateHandover's.
@@ -63,22 +63,22 @@ public:
 
     // Runs the window to its end: initialisation, the modal run, and the teardown
     // that lets the workers go and saves the pending requests.
-    int DoModal();
-    // Whether every worker ended by the end of DoModal(). One that did not still
+    int doModal();
+    // Whether every worker ended by the end of doModal(). One that did not still
     // runs: the process must end without unwinding what it may use.
-    bool WorkersEnded() const { return m_bWorkersEnded; }
+    bool workersEnded() const { return m_workersEnded; }
 
-    // The parts of DoModal, for a window that is run by someone else's event loop.
-    // EndWindow() says whether every worker ended within the grace period.
+    // The parts of doModal, for a window that is run by someone else's event loop.
+    // endWindow() says whether every worker ended within the grace period.
     bool OnInitDialog();
-    bool EndWindow();
+    bool endWindow();
 
     // Refuses to show the window while an update keeps it hidden.
     void setVisible(bool visible) override;
     void done(int result) override;
 
     // The one entry for every message, whoever sends it.
-    std::intptr_t WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    std::intptr_t windowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
     MessageSink& messageSink();
 
     // Operations of the window (window's thread only).
@@ -93,20 +93,20 @@ public:
     // Shows the radio page when it answers, else the prompt (the radio panel).
     void LoadRadio();
     // The user's commands.
-    void OnRemove();
-    void OnClear() { m_work.controller().clearQueue(); }
-    void OnChooseFolder() { m_work.controller().chooseDownloadFolder(); }
-    void OnOpenFolder();
-    void OnResume() { m_work.controller().resumeDownloads(); }
-    void OnPause() { m_work.controller().pauseDownloads(); }
-    void OnHomePage();
-    void OnMinimize();
-    void OnOpenFile();
+    void onRemove();
+    void onClear() { m_work.controller().clearQueue(); }
+    void onChooseFolder() { m_work.controller().chooseDownloadFolder(); }
+    void onOpenFolder();
+    void onResume() { m_work.controller().resumeDownloads(); }
+    void onPause() { m_work.controller().pauseDownloads(); }
+    void onHomePage();
+    void onMinimize();
+    void onOpenFile();
     void OnRadioPromptClicked();
     // The window's own menu, as a right click on the skin or Alt+Space opens it.
-    void OpenSystemMenu(const QPoint& at);
+    void openSystemMenu(const QPoint& at);
     // The close command: lets every worker end; the window ends once all have.
-    void OnClose();
+    void onClose();
 
     QWidget* control(int id) const { return m_look.controls.control(id); }
     template <class Widget>
@@ -125,68 +125,68 @@ private:
     UpdateHandover::Next RunSelfUpdate();
     // What the window does when its hand-over says so: the box that says the update
     // was undone, and the window's whole start, shown, as if no update had come.
-    void TellUndone();
-    void ComeBack();
+    void tellUndone();
+    void comeBack();
 
     // The update asked again while the window runs, when the start's check got no
     // answer in time or was asked to wait (main_window_update.cpp). After an install
     // there the window hides, its workers end, and then the new version starts.
-    void ScheduleLaterUpdate();
-    void RunLaterUpdate();
-    void LaterUpdateEnded(SelfUpdateOutcome outcome);
-    void StartInstalledVersion();
+    void scheduleLaterUpdate();
+    void runLaterUpdate();
+    void laterUpdateEnded(SelfUpdateOutcome outcome);
+    void startInstalledVersion();
 
     // The start and the end (main_window_lifecycle.cpp). The window's whole start once
     // it is not handing over:
-    void StartNormally();
-    void StartWorkers();
-    bool LetWorkersGo();
+    void startNormally();
+    void startWorkers();
+    bool letWorkersGo();
     void PostNcDestroy();
 
     // The look (main_window_look.cpp): the controls made and their first state.
-    void SetUpLook();
-    void SetUpControls();
+    void setUpLook();
+    void setUpControls();
 
     // The user's commands bound to their controls (main_window_commands.cpp).
-    void ConnectCommands();
+    void connectCommands();
 
     // What the queue decisions show (main_window.cpp).
-    void SetStatus(const std::string& text) override;
+    void setStatus(const std::string& text) override;
     void ResetProgress() override;
     void SetProgress(int percent) override;
-    void ShowQueue(const EntryList<QueueItem>& queue) override;
-    void ShowRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) override;
-    void ShowRowsRemoved(std::uint32_t row, std::uint32_t count) override;
+    void showQueue(const EntryList<QueueItem>& queue) override;
+    void showRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) override;
+    void showRowsRemoved(std::uint32_t row, std::uint32_t count) override;
     void RefreshFileList(const std::string& folder) override;
-    void ShowLatched(bool resume, bool pause) override;
-    void ShowFolder(const std::string& folder) override;
-    bool Ask(const std::string& text, const std::string& caption, Buttons buttons) override;
-    void RetrySavesAfter(std::chrono::milliseconds pause) override;
-    void RetryWaitingAfter(std::chrono::milliseconds pause) override;
-    std::optional<std::string> ChooseFolder(const std::string& title, const std::string& startFolder) override;
-    void Warn(const std::string& text, const std::string& caption) override;
-    void TellRefused(const RawEntry& request) override;
-    void TrackArrived(const std::string& title) override;
+    void showLatched(bool resume, bool pause) override;
+    void showFolder(const std::string& folder) override;
+    bool ask(const std::string& text, const std::string& caption, Buttons buttons) override;
+    void retrySavesAfter(std::chrono::milliseconds pause) override;
+    void retryWaitingAfter(std::chrono::milliseconds pause) override;
+    std::optional<std::string> chooseFolder(const std::string& title, const std::string& startFolder) override;
+    void warn(const std::string& text, const std::string& caption) override;
+    void tellRefused(const RawEntry& request) override;
+    void trackArrived(const std::string& title) override;
 
     // The reports and messages (main_window.cpp).
-    std::int64_t DeliverFromOutside(const HandoffMessage& message);
+    std::int64_t deliverFromOutside(const HandoffMessage& message);
     // A figure the downloader posted, and the latest one once it has shown a while.
-    void ShowReportedProgress(int percent);
-    void ShowNewerProgress();
+    void showReportedProgress(int percent);
+    void showNewerProgress();
     // The queue list's view, showing m_queueRows from the first show of the queue.
-    QListView* QueueList();
+    QListView* queueList();
     // The window ends on a quit from outside, whatever box it shows meanwhile.
-    void EndOnQuit();
-    void OnSysCommand(std::uintptr_t command);
-    void OnAbout();
-    void OnFileOpenFailed(const char* path);
+    void endOnQuit();
+    void onSysCommand(std::uintptr_t command);
+    void onAbout();
+    void onFileOpenFailed(const char* path);
     // The downloaded-files list read from `folder`, shown unless another folder was
     // chosen meanwhile; `entries` is left with what the list showed before.
-    void ShowFileList(const std::string& folder, FileList& entries);
+    void showFileList(const std::string& folder, FileList& entries);
     // Names that came or went in `folder`, taken into its list in place.
-    void ChangeFileList(const std::string& folder, const FileListChanges& changes);
+    void changeFileList(const std::string& folder, const FileListChanges& changes);
     // Changes the downloaded-files list of `folder` by `how`, keeping the selection.
-    void UpdateFileList(const std::string& folder, const std::function<void(DownloadedFilesModel&)>& how);
+    void updateFileList(const std::string& folder, const std::function<void(DownloadedFilesModel&)>& how);
 
     // What the look made of the window: its controls, the radio panel and the
     // browser it shows the page in, and the window's own menu.
@@ -205,7 +205,7 @@ private:
     // What tells the desktop that tracks arrived; a refused title is none.
     FreedesktopNotices m_sessionNotices;
     ArrivalNotice m_arrivals;
-    bool m_bFileRefused = false;
+    bool m_fileRefused = false;
     std::unique_ptr<MessagePump> m_pump;
 
     // The workers, the queue files and the controller that decides about them.
@@ -221,9 +221,9 @@ private:
     UpdateHandover m_handover;
     // Shared by the network waits before the window shows.
     WaitBudget m_startWaits {std::chrono::milliseconds(0)};
-    bool m_bWorkersEnded = true;
+    bool m_workersEnded = true;
     // The workers ended for a newer version that a check found while the window ran.
-    bool m_bWorkEndedForUpdate = false;
+    bool m_workEndedForUpdate = false;
     // Last, so that its thread ends first.
     struct LaterUpdate;
     struct LaterUpdateDeleter {

@@ -10,28 +10,28 @@
 
 namespace qvr {
 
-void CquaveromfcDlg::ConnectCommands()
+void CquaveromfcDlg::connectCommands()
 {
     const std::pair<int, void (CquaveromfcDlg::*)()> commands[] = {
-        {IDC_REMOVE, &CquaveromfcDlg::OnRemove},
-        {IDC_CLEAR, &CquaveromfcDlg::OnClear},
-        {IDC_CHOOSE_FOLDER, &CquaveromfcDlg::OnChooseFolder},
-        {IDC_OPEN_FOLDER, &CquaveromfcDlg::OnOpenFolder},
-        {IDC_RESUME, &CquaveromfcDlg::OnResume},
-        {IDC_PAUSE, &CquaveromfcDlg::OnPause},
-        {IDC_HOME_PAGE, &CquaveromfcDlg::OnHomePage},
-        {IDC_MINIMIZE, &CquaveromfcDlg::OnMinimize},
-        {IDC_CLOSE, &CquaveromfcDlg::OnClose},
+        {IDC_REMOVE, &CquaveromfcDlg::onRemove},
+        {IDC_CLEAR, &CquaveromfcDlg::onClear},
+        {IDC_CHOOSE_FOLDER, &CquaveromfcDlg::onChooseFolder},
+        {IDC_OPEN_FOLDER, &CquaveromfcDlg::onOpenFolder},
+        {IDC_RESUME, &CquaveromfcDlg::onResume},
+        {IDC_PAUSE, &CquaveromfcDlg::onPause},
+        {IDC_HOME_PAGE, &CquaveromfcDlg::onHomePage},
+        {IDC_MINIMIZE, &CquaveromfcDlg::onMinimize},
+        {IDC_CLOSE, &CquaveromfcDlg::onClose},
     };
     for (const auto& [id, command] : commands) {
         if (auto* button = m_look.controls.control<QAbstractButton>(id))
             connect(button, &QAbstractButton::clicked, this, [this, command = command] { (this->*command)(); });
     }
     if (auto* files = m_look.controls.control<QListView>(IDC_FILE_LIST))
-        connect(files, &QAbstractItemView::doubleClicked, this, [this] { OnOpenFile(); });
+        connect(files, &QAbstractItemView::doubleClicked, this, [this] { onOpenFile(); });
 }
 
-void CquaveromfcDlg::OnRemove()
+void CquaveromfcDlg::onRemove()
 {
     const auto* list = m_look.controls.control<QListView>(IDC_QUEUE_LIST);
     const QModelIndex current = list ? list->currentIndex() : QModelIndex();
@@ -39,23 +39,23 @@ void CquaveromfcDlg::OnRemove()
     m_work.controller().removeTrack(selected ? current.row() : -1);
 }
 
-void CquaveromfcDlg::OnOpenFolder()
+void CquaveromfcDlg::onOpenFolder()
 {
     m_waysOut.desktop().open(m_work.controller().downloadFolder());
 }
 
-void CquaveromfcDlg::OnHomePage()
+void CquaveromfcDlg::onHomePage()
 {
     m_waysOut.desktop().open(loadString(IDS_HOME_URL, m_config.storeHost));
 }
 
-void CquaveromfcDlg::OnMinimize()
+void CquaveromfcDlg::onMinimize()
 {
     // Posted, not sent: the click finishes before the window goes.
     QMetaObject::invokeMethod(this, [this] { sendMessage(*m_pump, msg::SysCommand {SC_MINIMIZE}); }, Qt::QueuedConnection);
 }
 
-void CquaveromfcDlg::OnOpenFile()
+void CquaveromfcDlg::onOpenFile()
 {
     // A name need not be valid text: what opens is the file of the name's bytes.
     const auto* files = m_look.controls.control<QListView>(IDC_FILE_LIST);
@@ -71,7 +71,7 @@ void CquaveromfcDlg::OnOpenFile()
     m_waysOut.desktop().open(m_work.controller().downloadFolder() + "/" + std::string(name));
 }
 
-void CquaveromfcDlg::OnClose()
+void CquaveromfcDlg::onClose()
 {
     m_work.workers().requestStop();
 }

@@ -19,10 +19,10 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
       m_config(configuration),
       m_environment(std::move(environment)),
       m_waysOut(m_environment.prompts, m_environment.desktop, *this),
-      m_arrivals(m_environment.notices ? *m_environment.notices : m_sessionNotices, [this] { OnOpenFolder(); }),
+      m_arrivals(m_environment.notices ? *m_environment.notices : m_sessionNotices, [this] { onOpenFolder(); }),
       m_pump(std::make_unique<MessagePump>(
           [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-              return WindowProc(message, wParam, lParam);
+              return windowProc(message, wParam, lParam);
           })),
       m_work(*m_pump, *this, configuration, m_environment),
       m_publication(configuration),
@@ -31,23 +31,23 @@ CquaveromfcDlg::CquaveromfcDlg(const Configuration& configuration, MainWindowEnv
 {
     // The new version ended, or never said it runs: the previous one is back.
     connect(&m_handover, &UpdateHandover::cameBack, this, [this] {
-        TellUndone();
-        ComeBack();
+        tellUndone();
+        comeBack();
     });
     // However the window ends (its close button once the workers have ended, Escape,
     // a quit from outside), no notice keeps it: what they tell is already done with.
     connect(this, &QDialog::finished, this, [this] { m_waysOut.notices().end(); });
     m_progressTimer.setSingleShot(true);
     m_progressTimer.setInterval(ProgressMailbox::kProgressIntervalMs);
-    connect(&m_progressTimer, &QTimer::timeout, this, [this] { ShowNewerProgress(); });
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { showNewerProgress(); });
 }
 
 CquaveromfcDlg::~CquaveromfcDlg()
 {
-    LetWorkersGo();
+    letWorkersGo();
 }
 
-int CquaveromfcDlg::DoModal()
+int CquaveromfcDlg::doModal()
 {
     OnInitDialog();
     int result = exec();
@@ -62,60 +62,60 @@ int CquaveromfcDlg::DoModal()
         });
         hidden.exec();
     }
-    EndWindow();
+    endWindow();
     return result;
 }
 
-bool CquaveromfcDlg::EndWindow()
+bool CquaveromfcDlg::endWindow()
 {
-    m_bWorkersEnded = LetWorkersGo();
+    m_workersEnded = letWorkersGo();
     PostNcDestroy();
-    return m_bWorkersEnded;
+    return m_workersEnded;
 }
 
 bool CquaveromfcDlg::OnInitDialog()
 {
     m_publication.inbox().removeLeftTemporaries();
     m_work.files().removeLeftTemporaries();
-    m_publication.publishHandle([this](const HandoffMessage& message) { return DeliverFromOutside(message); });
+    m_publication.publishHandle([this](const HandoffMessage& message) { return deliverFromOutside(message); });
     // A version on trial was watched from the start on (app/main.cpp); one that was
     // undone is told about before anything else.
     if (m_handover.openTrial())
-        TellUndone();
+        tellUndone();
     m_startWaits = WaitBudget(m_environment.startWaits);
     m_publication.tellTakenOver();
     switch (RunSelfUpdate()) {
     case UpdateHandover::Next::StayHidden:
         return true;
     case UpdateHandover::Next::RunUndone:
-        TellUndone();
+        tellUndone();
         break;
     case UpdateHandover::Next::Run:
         break;
     }
-    StartNormally();
+    startNormally();
     return true;
 }
 
-void CquaveromfcDlg::StartNormally()
+void CquaveromfcDlg::startNormally()
 {
     // Back from an update that did not take over, another window may own the queue
     // files by now: this one ends without touching them.
     if (!m_publication.takeQueuesBack()) {
         m_work.controller().onSwitchQuit();
-        QTimer::singleShot(0, this, [this] { EndOnQuit(); });
+        QTimer::singleShot(0, this, [this] { endOnQuit(); });
         return;
     }
     if (!m_config.queueFolderNotice.empty())
-        Warn(m_config.queueFolderNotice, loadString(IDS_PRODUCT_NAME));
+        warn(m_config.queueFolderNotice, loadString(IDS_PRODUCT_NAME));
     // The window holds both gates while its workers are idle.
     m_work.workers().takeGates();
     // The proof of a new version: its window has run this long.
     m_handover.startTrialProof();
 
-    SetUpLook();
+    setUpLook();
     m_work.controller().LoadDownloadQueue();
-    SetUpControls();
+    setUpControls();
     // The radio page is on the same host: asked now, it would keep the window from
     // showing as long again. Nor is it asked once the waits before the window have
     // used up their time. Either way it is asked once the window shows, off its thread,
@@ -127,17 +127,17 @@ void CquaveromfcDlg::StartNormally()
     QTimer::singleShot(0, this, [this, radioLater] {
         if (radioLater && m_look.radio)
             m_look.radio->loadInBackground();
-        ScheduleLaterUpdate();
+        scheduleLaterUpdate();
     });
     if (auto* queue = m_look.controls.control<CDragDropListBox>(IDC_QUEUE_LIST))
         queue->DragAcceptFiles(true);
     RefreshFileList(m_work.controller().downloadFolder());
-    StartWorkers();
+    startWorkers();
     if (!m_config.settingsNotice.empty())
-        Warn(m_config.settingsNotice, "Quavero Music Manager");
+        warn(m_config.settingsNotice, "Quavero Music Manager");
 }
 
-void CquaveromfcDlg::StartWorkers()
+void CquaveromfcDlg::startWorkers()
 {
     m_work.workers().start(WorkerSet::Worker::FolderWatcher);
     m_work.workers().start(WorkerSet::Worker::Resolver);
@@ -145,7 +145,7 @@ void CquaveromfcDlg::StartWorkers()
     // What second starts handed over to an instance that was killed, or to this
     // one during its update step, came before this start's own request.
     m_work.controller().takeHandOvers(m_publication.inbox());
-    m_publication.watchInbox([this] { m_pump->PostMessage(WM_HANDED_OVER, 0, 0); });
+    m_publication.watchInbox([this] { m_pump->postMessage(WM_HANDED_OVER, 0, 0); });
     m_work.controller().StartNextResolve();
     // A request that could not be kept has been told about, with the advice to open
     // it again (warnNotWritten); its file is left as it is.
@@ -155,7 +155,7 @@ void CquaveromfcDlg::StartWorkers()
     m_work.controller().StartNextDownload();
 }
 
-bool CquaveromfcDlg::LetWorkersGo()
+bool CquaveromfcDlg::letWorkersGo()
 {
     // Closed first: a report or a message from outside that is being delivered
     // then returns, so the workers are cut off from the window at once and the
@@ -184,9 +184,9 @@ void CquaveromfcDlg::keyPressEvent(QKeyEvent* event)
         return;
     }
     // The window's menu on the Menu key, which no control takes for itself. Alt+Space
-    // never comes here: its shortcut (SetUpLook) answers before any control sees it.
+    // never comes here: its shortcut (setUpLook) answers before any control sees it.
     if (event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier) {
-        OpenSystemMenu(mapToGlobal(QPoint(0, 0)));
+        openSystemMenu(mapToGlobal(QPoint(0, 0)));
         return;
     }
     CDialogSK::keyPressEvent(event);

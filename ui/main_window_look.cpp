@@ -169,7 +169,7 @@ private:
 
 } // namespace
 
-void CquaveromfcDlg::SetUpLook()
+void CquaveromfcDlg::setUpLook()
 {
     if (const DialogTemplate* dialogTemplate = findDialogTemplate(IDD_MAIN_WINDOW))
         m_look.controls.build(*dialogTemplate, this, mainWindowControlFactory);
@@ -179,13 +179,13 @@ void CquaveromfcDlg::SetUpLook()
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setWindowTitle(resourceText(IDS_APP_TITLE));
     // The menu (with its About item, string IDS_ABOUT_MENU) is made as it opens:
-    // see OpenSystemMenu. Alt+Space opens it wherever the focus is: as a shortcut
+    // see openSystemMenu. Alt+Space opens it wherever the focus is: as a shortcut
     // of the window it is answered before the focused control gets the key, which
     // a button would take as Space (and be pressed) and a list as a selection. A
     // window manager may keep Alt+Space for its own menu.
     auto* menuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
     menuKey->setContext(Qt::WindowShortcut);
-    connect(menuKey, &QShortcut::activated, this, [this] { OpenSystemMenu(mapToGlobal(QPoint(0, 0))); });
+    connect(menuKey, &QShortcut::activated, this, [this] { openSystemMenu(mapToGlobal(QPoint(0, 0))); });
     //
     // The icon is all a minimised window shows, and the window system draws it:
     // an iconic window is not mapped on X11, so there is nothing of ours to paint.
@@ -209,7 +209,7 @@ void CquaveromfcDlg::SetUpLook()
         if (auto* imageButton = m_look.controls.control<CImageButton>(button.controlId))
             imageButton->SetImages(loadImageListResource(button.bitmaps, devicePixelRatioF()));
     }
-    ConnectCommands();
+    connectCommands();
 
     // Placed once, before it shows: Qt would centre it and, were it wider than the
     // screen, cut off its right end, where the caption buttons are.
@@ -217,11 +217,11 @@ void CquaveromfcDlg::SetUpLook()
     move(windowPlace((screen ? screen : this->screen())->availableGeometry(), size()));
 }
 
-void CquaveromfcDlg::SetUpControls()
+void CquaveromfcDlg::setUpControls()
 {
     // Not paused at start: resume shows latched.
-    ShowLatched(true, false);
-    ShowFolder(m_work.controller().downloadFolder());
+    showLatched(true, false);
+    showFolder(m_work.controller().downloadFolder());
     ResetProgress();
     // The keyboard starts in the queue, as it always did: Enter there ends the
     // window, and Tab goes on to the tracks and round the buttons.
@@ -240,7 +240,7 @@ void CquaveromfcDlg::SetUpControls()
         m_look.radio->placeBrowser(this, IDC_BROWSER_PLACE, m_environment.webViews, m_environment.rightClicks);
 }
 
-void CquaveromfcDlg::ShowFolder(const std::string& folder)
+void CquaveromfcDlg::showFolder(const std::string& folder)
 {
     auto* text = m_look.controls.control<QLabel>(IDC_FOLDER_TEXT);
     if (!text)
@@ -254,7 +254,7 @@ void CquaveromfcDlg::ShowFolder(const std::string& folder)
     text->setAccessibleName(whole);
 }
 
-void CquaveromfcDlg::ShowLatched(bool resume, bool pause)
+void CquaveromfcDlg::showLatched(bool resume, bool pause)
 {
     for (const auto& [id, latched] : {std::pair(IDC_RESUME, resume), std::pair(IDC_PAUSE, pause)}) {
         if (auto* button = m_look.controls.control<CImageButton>(id))
@@ -277,7 +277,7 @@ void CquaveromfcDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     // The Menu key (which X11 also sends as this request) opens it as Alt+Space does.
     if (event->reason() == QContextMenuEvent::Keyboard) {
-        OpenSystemMenu(mapToGlobal(QPoint(0, 0)));
+        openSystemMenu(mapToGlobal(QPoint(0, 0)));
         return;
     }
     // The skin answers, and so do the texts painted on it; the controls that take
@@ -289,10 +289,10 @@ void CquaveromfcDlg::contextMenuEvent(QContextMenuEvent* event)
         event->ignore();
         return;
     }
-    OpenSystemMenu(event->globalPos());
+    openSystemMenu(event->globalPos());
 }
 
-void CquaveromfcDlg::OpenSystemMenu(const QPoint& at)
+void CquaveromfcDlg::openSystemMenu(const QPoint& at)
 {
     if (!m_look.systemMenu) {
         m_look.systemMenu = new QMenu(this);
@@ -308,11 +308,11 @@ void CquaveromfcDlg::OpenSystemMenu(const QPoint& at)
     m_look.systemMenu->popup(at);
 }
 
-void CquaveromfcDlg::OnAbout()
+void CquaveromfcDlg::onAbout()
 {
     // The version of the executable that runs, read afresh at each opening.
     CAboutDialog box([] { return CAutoUpdater::GetFileVersion(CAutoUpdater().GetModulePath()); }, this);
-    box.DoModal();
+    box.doModal();
 }
 
 } // namespace qvr

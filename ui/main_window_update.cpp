@@ -149,7 +149,7 @@ void CquaveromfcDlg::LaterUpdateDeleter::operator()(LaterUpdate* later) const
     delete later;
 }
 
-void CquaveromfcDlg::ScheduleLaterUpdate()
+void CquaveromfcDlg::scheduleLaterUpdate()
 {
     const int checks = m_laterUpdate ? m_laterUpdate->checks : 0;
     const std::optional<std::chrono::milliseconds> after = m_handover.askAgainAfter(checks);
@@ -160,22 +160,22 @@ void CquaveromfcDlg::ScheduleLaterUpdate()
         m_laterUpdate->next.setSingleShot(true);
         // A store's Retry-After is a floor, and a coarse timer may fire 5 % early.
         m_laterUpdate->next.setTimerType(Qt::PreciseTimer);
-        connect(&m_laterUpdate->next, &QTimer::timeout, this, [this] { RunLaterUpdate(); });
+        connect(&m_laterUpdate->next, &QTimer::timeout, this, [this] { runLaterUpdate(); });
     }
     m_laterUpdate->next.start(*after);
 }
 
-void CquaveromfcDlg::RunLaterUpdate()
+void CquaveromfcDlg::runLaterUpdate()
 {
     LaterUpdate* later = m_laterUpdate.get();
     UpdaterEnvironment environment = m_handover.laterCheckEnvironment(later->threadPrompts, later->work.stopping());
     later->work.start([this, later, environment = std::move(environment), host = m_config.storeHost] {
-        auto outcome = std::make_shared<SelfUpdateOutcome>(CheckAndInstall(environment, host));
-        later->work.post([this, outcome] { LaterUpdateEnded(std::move(*outcome)); });
+        auto outcome = std::make_shared<SelfUpdateOutcome>(checkAndInstall(environment, host));
+        later->work.post([this, outcome] { laterUpdateEnded(std::move(*outcome)); });
     });
 }
 
-void CquaveromfcDlg::LaterUpdateEnded(SelfUpdateOutcome outcome)
+void CquaveromfcDlg::laterUpdateEnded(SelfUpdateOutcome outcome)
 {
     ++m_laterUpdate->checks;
     // Closed meanwhile: the new version, in place and on trial, runs at the next start.
@@ -184,7 +184,7 @@ void CquaveromfcDlg::LaterUpdateEnded(SelfUpdateOutcome outcome)
     const bool installed = outcome.installed;
     m_handover.laterCheckEnded(std::move(outcome));
     if (!installed) {
-        ScheduleLaterUpdate();
+        scheduleLaterUpdate();
         return;
     }
     // The road of an update at the start, but from a running window: hidden, it lets
@@ -194,18 +194,18 @@ void CquaveromfcDlg::LaterUpdateEnded(SelfUpdateOutcome outcome)
     m_work.workers().requestStop();
 }
 
-void CquaveromfcDlg::StartInstalledVersion()
+void CquaveromfcDlg::startInstalledVersion()
 {
     // Everything of this window's for the new version: no later save comes.
     m_work.controller().saveAtEnd();
-    m_bWorkEndedForUpdate = true;
+    m_workEndedForUpdate = true;
     if (m_handover.startInstalled(m_laterUpdate->windowPrompts) == UpdateHandover::Next::StayHidden)
         return;
-    TellUndone();
-    ComeBack();
+    tellUndone();
+    comeBack();
 }
 
-void CquaveromfcDlg::TellUndone()
+void CquaveromfcDlg::tellUndone()
 {
     // This window is not shown yet; the box belongs to whatever is active.
     m_waysOut.prompts().messageBox(QApplication::activeWindow(), kUndoneText, kUpdatedCaption, MB_OK | MB_ICONWARNING);
@@ -217,10 +217,10 @@ UpdateHandover::Next CquaveromfcDlg::RunSelfUpdate()
     return m_handover.runUpdateStep(prompts, m_startWaits);
 }
 
-void CquaveromfcDlg::ComeBack()
+void CquaveromfcDlg::comeBack()
 {
-    if (!m_bWorkEndedForUpdate) {
-        StartNormally();
+    if (!m_workEndedForUpdate) {
+        startNormally();
         show();
         return;
     }
@@ -230,7 +230,7 @@ void CquaveromfcDlg::ComeBack()
     m_work.controller().onSwitchQuit();
     if (!m_handover.startPrevious())
         logFailure("starting the previous version again", errnoText(errno), "it runs at the next start");
-    EndOnQuit();
+    endOnQuit();
 }
 
 void CquaveromfcDlg::setVisible(bool visible)

@@ -35,7 +35,7 @@ std::intptr_t MessagePump::SendMessage(unsigned message, std::uintptr_t wParam, 
     return pending->result;
 }
 
-void MessagePump::PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+void MessagePump::postMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
 {
     std::lock_guard lock(m_mutex);
     if (m_closed)

@@ -27,7 +27,7 @@ public:
     std::intptr_t SendMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     // Queues the message for the window's thread and returns at once, also on that
     // thread; its result goes nowhere. Dropped once closed.
-    void PostMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void postMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     void close();
 
 private:

@@ -148,7 +148,7 @@ void NoticeQueue::post(const std::string& text, const std::string& caption)
     const auto same = [&](const Notice& notice) {
         return !notice.isRefusals() && notice.text == text && notice.caption == caption;
     };
-    if (m_bEnded || (m_open && same(*m_open)) || std::any_of(m_waiting.begin(), m_waiting.end(), same))
+    if (m_ended || (m_open && same(*m_open)) || std::any_of(m_waiting.begin(), m_waiting.end(), same))
         return;
     Notice& notice = m_waiting.emplace_back();
     notice.text = text;
@@ -158,7 +158,7 @@ void NoticeQueue::post(const std::string& text, const std::string& caption)
 
 void NoticeQueue::tellRefused(const std::string& request)
 {
-    if (m_bEnded)
+    if (m_ended)
         return;
     auto waiting = std::find_if(m_waiting.begin(), m_waiting.end(), [](const Notice& notice) { return notice.isRefusals(); });
     if (waiting == m_waiting.end()) {
@@ -176,7 +176,7 @@ void NoticeQueue::tellRefused(const std::string& request)
 
 void NoticeQueue::end()
 {
-    m_bEnded = true;
+    m_ended = true;
     m_timer.stop();
     m_waiting.clear();
     m_open.reset();
@@ -204,7 +204,7 @@ void NoticeQueue::showSoon()
 
 void NoticeQueue::showNext()
 {
-    if (m_bEnded || m_open || m_waiting.empty())
+    if (m_ended || m_open || m_waiting.empty())
         return;
     const auto now = std::chrono::steady_clock::now();
     if (m_waiting.front().due > now) {
@@ -215,16 +215,16 @@ void NoticeQueue::showNext()
     m_waiting.pop_front();
     if (m_open->isRefusals())
         m_open->text = refusalText(*m_open);
-    const std::uint64_t box = ++m_nBoxes;
+    const std::uint64_t box = ++m_boxes;
     std::unique_ptr<ShownNotice> shown = m_prompts->showNotice(&m_owner, m_open->text, m_open->caption,
                                                                [this, box] { onClosed(box); });
-    if (box == m_nBoxes && m_open)
+    if (box == m_boxes && m_open)
         m_shown = std::move(shown);
 }
 
 void NoticeQueue::onClosed(std::uint64_t box)
 {
-    if (box != m_nBoxes || !m_open)
+    if (box != m_boxes || !m_open)
         return;
     m_open.reset();
     showSoon();

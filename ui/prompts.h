@@ -82,8 +82,8 @@ private:
     QTimer m_timer;
     std::unique_ptr<ShownNotice> m_shown;
     std::optional<Notice> m_open;  // the notice of the box on the screen
-    std::uint64_t m_nBoxes = 0;    // boxes shown so far: a late word of an older one is ignored
-    bool m_bEnded = false;
+    std::uint64_t m_boxes = 0;    // boxes shown so far: a late word of an older one is ignored
+    bool m_ended = false;
 };
 
 class QtPrompts : public Prompts {

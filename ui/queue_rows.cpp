@@ -23,15 +23,15 @@ const QueueItem* QueueRows::itemAt(std::uint32_t row) const
 {
     // The queue itself, never the rows the view was told: a view that asks while
     // a change is being told gets a title, or none, but never a freed one.
-    if (!m_queue || row >= m_queue->GetCount())
+    if (!m_queue || row >= m_queue->getCount())
         return nullptr;
     const auto distance = [row](std::uint32_t from) { return from > row ? from - row : row - from; };
-    const std::uint32_t last = m_queue->GetCount() - 1;
+    const std::uint32_t last = m_queue->getCount() - 1;
     std::uint32_t at = 0;
     const QueueItem* item = m_queue->GetHead();
     if (distance(last) < distance(at)) {
         at = last;
-        item = m_queue->GetTail();
+        item = m_queue->getTail();
     }
     if (m_cursor && distance(m_cursorRow) < distance(at)) {
         at = m_cursorRow;
@@ -66,7 +66,7 @@ void QueueRows::show(const EntryList<QueueItem>& queue)
     beginResetModel();
     m_queue = &queue;
     m_cursor = nullptr;
-    m_rows = queue.GetCount();
+    m_rows = queue.getCount();
     m_widths.clear();
     for (const QueueItem* item = queue.GetHead(); item; item = item->next.get())
         m_widths.push_back(widthOf(item));

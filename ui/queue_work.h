@@ -29,10 +29,10 @@ public:
     QueueController& controller() { return m_controller; }
     const QueueController& controller() const { return m_controller; }
 
-    // The saves that failed are tried again after `pause` (QueueView::RetrySavesAfter).
+    // The saves that failed are tried again after `pause` (QueueView::retrySavesAfter).
     void retrySavesAfter(std::chrono::milliseconds pause) { m_saveRetry.start(pause); }
     // Tracks and requests set aside are handed out again after `pause`
-    // (QueueView::RetryWaitingAfter).
+    // (QueueView::retryWaitingAfter).
     void retryWaitingAfter(std::chrono::milliseconds pause) { m_waitRetry.start(pause); }
 
 private:

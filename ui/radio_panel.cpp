@@ -138,7 +138,7 @@ void RadioPanel::showPrompt()
 {
     if (m_memoryCheck)
         m_memoryCheck->stop();
-    m_browser.ShowWindow(false);
+    m_browser.showWindow(false);
     if (m_prompt)
         m_prompt->show();
 }
@@ -210,13 +210,13 @@ void RadioPanel::showPage()
             showPrompt();
             return;
         }
-        m_browser.MoveWindow(kBrowserRect);
+        m_browser.moveWindow(kBrowserRect);
         // A screen reader names the page by this, not by whatever title the store gives it.
         m_browser.widget()->setAccessibleName(QLatin1StringView(kRadioPageName));
         if (m_rightClicks)
             m_rightClicks->setTarget(m_browser.view());
     }
-    m_browser.ShowWindow(true);
+    m_browser.showWindow(true);
     m_browser.NavigateTo(m_url);
     if (!m_memoryCheck) {
         m_memoryCheck = new QTimer(m_window);

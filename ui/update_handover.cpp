@@ -33,7 +33,7 @@ bool UpdateHandover::openTrial()
     logFailure("version " + m_trial->version() + " at " + m_trial->executable(),
                "it failed before its trial was over",
                "the previous version is back; version " + m_trial->version() + " is not asked for again");
-    CAutoUpdater(m_selfUpdate->updater).NoteRefused(m_trial->version());
+    CAutoUpdater(m_selfUpdate->updater).noteRefused(m_trial->version());
     m_trial->acknowledge();
     return true;
 }
@@ -63,7 +63,7 @@ UpdateHandover::Next UpdateHandover::runUpdateStep(UpdatePrompts& prompts, WaitB
         // The newer instance finds the request of this start in the raw-queue file.
         const ApplicationStrings& strings = m_config.strings;
         if (!strings.m_strRequest.empty())
-            m_bRequestHandedOn = static_cast<bool>(appendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath));
+            m_requestHandedOn = static_cast<bool>(appendRawQueue(strings.m_strRequest, strings.m_strRawQueuePath));
         // It takes the queue files over as it starts.
         m_publication.letQueuesGo();
     });
@@ -144,7 +144,7 @@ UpdateHandover::Next UpdateHandover::startInstalled(UpdatePrompts& prompts)
     SelfUpdateEnvironment environment = *m_selfUpdate;
     environment.updater.prompts = &prompts;
     // The new version takes the queue files over as it starts.
-    StartNewVersion(environment, m_update, [this] { m_publication.letQueuesGo(); });
+    startNewVersion(environment, m_update, [this] { m_publication.letQueuesGo(); });
     if (m_update.newVersion)
         m_newVersionPid = static_cast<std::intptr_t>(m_update.newVersion->pid());
     return keepHiddenUntilTakenOver();

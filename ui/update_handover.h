@@ -92,7 +92,7 @@ public:
     // with "/switch": it takes over from this window, whose work has ended.
     [[nodiscard]] bool startPrevious();
     // This start's request went into the raw-queue file for the new version.
-    bool requestHandedOn() const { return m_bRequestHandedOn; }
+    bool requestHandedOn() const { return m_requestHandedOn; }
 
 signals:
     // The new version ended, or did not say in time that it runs: the previous version
@@ -115,7 +115,7 @@ private:
     std::intptr_t m_newVersionPid = 0;  // the process an update started
     QSocketNotifier* m_newVersionEnded = nullptr;  // a child, while the new version is watched
     UpdateTrial* m_trial = nullptr;  // the start's (Configuration::trial), with a self-update
-    bool m_bRequestHandedOn = false;
+    bool m_requestHandedOn = false;
     std::string m_laterInstalled;  // the executable a check while the window ran installed
 };
 

@@ -144,14 +144,14 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
         return Download::Failed;
     }
     std::array<char, kChunk> buffer;
-    while (!Cancelled() && !Stopped()) {
+    while (!cancelled() && !stopped()) {
         const std::int64_t n = request.read(buffer.data(), buffer.size());
         if (n == 0)
             return Download::Whole;
         // A cancel ends the read that waits as well.
         if (n < 0) {
             m_why = "it broke off after " + std::to_string(m_received) + " bytes: " + (m_downloadSession ? m_downloadSession->failure() : "");
-            return m_cancelled && !Stopped() ? Download::Refused : Download::Failed;
+            return m_cancelled && !stopped() ? Download::Refused : Download::Failed;
         }
         m_received += static_cast<std::uint64_t>(n);
         if (m_received > m_environment.largestProgram) {
@@ -168,12 +168,12 @@ CAutoUpdater::Download CAutoUpdater::DownloadToFile(HttpResponse& request, const
     return m_cancelled ? Download::Refused : Download::Failed;
 }
 
-bool CAutoUpdater::Stopped() const
+bool CAutoUpdater::stopped() const
 {
     return m_environment.stopped && m_environment.stopped();
 }
 
-bool CAutoUpdater::Cancelled()
+bool CAutoUpdater::cancelled()
 {
     if (!m_cancelled && m_environment.prompts)
         m_cancelled = !m_environment.prompts->downloadProgress(m_received, m_announced);
@@ -185,7 +185,7 @@ std::string CAutoUpdater::GetModulePath() const
     return m_environment.executable.empty() ? modulePath() : m_environment.executable;
 }
 
-std::string CAutoUpdater::BackupPath(const std::string& exePath)
+std::string CAutoUpdater::backupPath(const std::string& exePath)
 {
     return parentFolder(exePath) + "/" + kBackupName;
 }
@@ -194,14 +194,14 @@ CAutoUpdater::Exchange CAutoUpdater::ReplaceExecutable(const std::string& exePat
                                                        const std::string& version)
 {
     ExecutableFiles& files = *m_environment.files;
-    const std::string backup = BackupPath(exePath);
+    const std::string backup = backupPath(exePath);
     const std::string staged = stagedPath(exePath);
     // A downloaded file is not executable; it runs only with the old one's mode. It
     // is tried where it will run, beside the executable, from the disk it will be
     // started from.
     Exchange exchange;
     if (files.stage(newPath, staged, exePath)) {
-        const Download probe = Probe(staged, version);
+        const Download probe = runProbe(staged, version);
         exchange.probeRefused = probe == Download::Refused;
         if (probe != Download::Whole) {
             m_why = probe == Download::Refused ? "its probe did not answer as the program does" : "its probe did not end in time";
@@ -219,12 +219,12 @@ CAutoUpdater::Exchange CAutoUpdater::ReplaceExecutable(const std::string& exePat
         m_why = "putting it beside the program as " + staged + ": " + errnoText(errno);
     }
     // Often there is nothing to remove; a staged file that stays is removed with the
-    // other remains of an exchange at the next check (RemoveStaleExchangeFiles).
+    // other remains of an exchange at the next check (removeStaleExchangeFiles).
     static_cast<void>(files.remove(staged));
     return exchange;
 }
 
-CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path, const std::string& version)
+CAutoUpdater::Download CAutoUpdater::runProbe(const std::string& path, const std::string& version)
 {
     const std::vector<std::string> args {kProbeSwitch};
     const auto end = m_environment.run
@@ -237,16 +237,16 @@ CAutoUpdater::Download CAutoUpdater::Probe(const std::string& path, const std::s
     return end->status == 0 && end->output == probeAnswer(version) ? Download::Whole : Download::Refused;
 }
 
-bool CAutoUpdater::RestoreBackup(const std::string& exePath)
+bool CAutoUpdater::restoreBackup(const std::string& exePath)
 {
-    if (::rename(BackupPath(exePath).c_str(), exePath.c_str()) != 0)
+    if (::rename(backupPath(exePath).c_str(), exePath.c_str()) != 0)
         return false;
     // As in replace(): the old program is back; only the name's durability is at risk.
     static_cast<void>(syncFolder(parentFolder(exePath)));
     return true;
 }
 
-void CAutoUpdater::RemoveStaleExchangeFiles(const std::string& exePath)
+void CAutoUpdater::removeStaleExchangeFiles(const std::string& exePath)
 {
     // The download, the staged new program, and the halves of copies made for it (or,
     // by earlier versions, for the executable itself): ".NAME.download", ".NAME.update",
@@ -267,7 +267,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     m_installedVersion.clear();
     m_storeUnanswered = false;
     m_retryAfter.reset();
-    RemoveStaleExchangeFiles(GetModulePath());
+    removeStaleExchangeFiles(GetModulePath());
     constexpr std::string_view kNoUpdate = "starting without an update";
     if (!IsInternetConnected(folderUrl)) {
         logFailure("the update check at " + folderUrl, m_hSession ? "no network is up" : "no session for the store", kNoUpdate);
@@ -280,7 +280,7 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
     int status = 0;
     {
         const WaitBudget::Wait wait(m_environment.budget, m_environment.waitLimit);
-        m_hSession->setInterrupt([this, overdue = wait.overdue()] { return overdue() || Stopped(); });
+        m_hSession->setInterrupt([this, overdue = wait.overdue()] { return overdue() || stopped(); });
         Opened opened = OpenUrl(url);
         url = std::move(opened.url);
         const std::unique_ptr<HttpResponse> list = std::move(opened.response);
@@ -313,12 +313,12 @@ int CAutoUpdater::CheckForUpdate(const std::string& folderUrl)
         logFailure("the version list " + url, httpStatusText(status) + " that names no version", kNoUpdate);
     if (newer != 1 || m_retryAfter)
         return UPD_NOT_NEWER;
-    if (WasRefused(published))
+    if (wasRefused(published))
         return UPD_DOWNLOAD_FAILED;
-    return InstallNewer(folderUrl, exePath, local, published);
+    return installNewer(folderUrl, exePath, local, published);
 }
 
-int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
+int CAutoUpdater::installNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
                                const std::string& published)
 {
     const std::string name = fileName(exePath);
@@ -335,7 +335,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     std::unique_ptr<HttpResponse> download;
     {
         const WaitBudget::Wait head(m_environment.budget, m_environment.waitLimit);
-        m_downloadSession->setInterrupt([this, overdue = head.overdue()] { return overdue() || Stopped(); });
+        m_downloadSession->setInterrupt([this, overdue = head.overdue()] { return overdue() || stopped(); });
         Opened opened = openCanonical(m_downloadSession.get(), url);
         url = std::move(opened.url);
         download = std::move(opened.response);
@@ -359,14 +359,14 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     // From here on the user sees the download and may cancel it, also while the
     // store keeps it waiting.
     m_cancelled = false;
-    m_downloadSession->setInterrupt([this] { return Cancelled() || Stopped(); });
+    m_downloadSession->setInterrupt([this] { return cancelled() || stopped(); });
     const std::string target = downloadPath(exePath);
     Download got = DownloadToFile(*download, target, announced);
     download.reset();
     // Only the makers' whole executable may take the program's place: signed with
     // their key, of the version the list named, newer than this one.
     if (got == Download::Whole)
-        got = CheckSignature(url, target);
+        got = checkSignature(url, target);
     const std::string verified = got == Download::Whole ? GetFileVersion(target) : std::string();
     if (got == Download::Whole
         && (CompareVersions(verified, published) != 0 || CompareVersions(verified, local) != 1)) {
@@ -381,7 +381,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
         // signature, a damaged or cut download, a body past the limit are what anyone
         // on the way can cause once, and the honest store may answer next time.
         if (m_cancelled)
-            NoteRefused(published);
+            noteRefused(published);
         else
             logFailure(what, m_why, kAskAgain);
         return UPD_DOWNLOAD_FAILED;
@@ -390,7 +390,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     discard(target);
     // A program that cannot even start will not start next time either.
     if (exchanged.probeRefused)
-        NoteRefused(published);
+        noteRefused(published);
     if (exchanged.result != UPD_INSTALLED)
         logFailure("installing " + what + " as " + exePath, m_why,
                    exchanged.probeRefused ? "keeping the program as it is; version " + published + " is not asked for again"
@@ -402,7 +402,7 @@ int CAutoUpdater::InstallNewer(const std::string& folderUrl, const std::string& 
     return exchanged.result;
 }
 
-CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, const std::string& path)
+CAutoUpdater::Download CAutoUpdater::checkSignature(const std::string& url, const std::string& path)
 {
     Opened opened = openCanonical(m_downloadSession.get(), url + kSignatureSuffix);
     const std::string signatureUrl = std::move(opened.url);
@@ -434,7 +434,7 @@ CAutoUpdater::Download CAutoUpdater::CheckSignature(const std::string& url, cons
     return signedByUs ? Download::Whole : Download::Failed;
 }
 
-std::string CAutoUpdater::RefusedNotePath() const
+std::string CAutoUpdater::refusedNotePath() const
 {
     if (!m_environment.refusedNote.empty())
         return m_environment.refusedNote;
@@ -442,16 +442,16 @@ std::string CAutoUpdater::RefusedNotePath() const
     return folder.empty() ? std::string() : folder + "/" + kRefusedNoteName;
 }
 
-bool CAutoUpdater::WasRefused(const std::string& published) const
+bool CAutoUpdater::wasRefused(const std::string& published) const
 {
-    const UniqueFd file = openRegularFile(RefusedNotePath());
+    const UniqueFd file = openRegularFile(refusedNotePath());
     const auto note = file ? readAll(file.get(), kChunk) : std::nullopt;
     return note && CompareVersions(note->substr(0, note->find('\n')), published) == 0;
 }
 
-void CAutoUpdater::NoteRefused(const std::string& published) const
+void CAutoUpdater::noteRefused(const std::string& published) const
 {
-    const std::string path = RefusedNotePath();
+    const std::string path = refusedNotePath();
     if (path.empty())
         return;
     std::error_code ignored;

@@ -188,15 +188,15 @@ public:
                                              const std::string& version);
 
     // "OldExecutable.bak" beside the executable at `exePath`.
-    static std::string BackupPath(const std::string& exePath);
+    static std::string backupPath(const std::string& exePath);
 
     // Puts "OldExecutable.bak" back under the executable's name at `exePath`, in one
     // step: the program installed there goes. False when there is no backup.
-    [[nodiscard]] static bool RestoreBackup(const std::string& exePath);
+    [[nodiscard]] static bool restoreBackup(const std::string& exePath);
 
     // Removes what an exchange that was cut short (a crash, a kill) left beside the
     // executable at `exePath`.
-    static void RemoveStaleExchangeFiles(const std::string& exePath);
+    static void removeStaleExchangeFiles(const std::string& exePath);
 
     // The whole check-and-install against the update folder `folderUrl` (ending in
     // "/"); one of UpdateResult. The new program is downloaded beside the executable,
@@ -211,10 +211,10 @@ public:
 
     // The version list, or the head of the new program's answer, got no answer in
     // time, or none at all: the store is out of reach for now.
-    [[nodiscard]] bool StoreUnanswered() const { return m_storeUnanswered; }
+    [[nodiscard]] bool storeUnanswered() const { return m_storeUnanswered; }
     // The store said it is busy (503, 429) and asked to be left alone this long
     // (Retry-After) before the version list or the new program are asked for again.
-    [[nodiscard]] std::optional<std::chrono::seconds> RetryAfter() const { return m_retryAfter; }
+    [[nodiscard]] std::optional<std::chrono::seconds> retryAfter() const { return m_retryAfter; }
 
     // The file the last successful CheckForUpdate installed: the executable's path
     // as it was before the exchange (the running program's own path now names the
@@ -224,26 +224,26 @@ public:
     const std::string& installedVersion() const { return m_installedVersion; }
 
     // Notes `published` as the one version whose program is not asked for again.
-    void NoteRefused(const std::string& published) const;
+    void noteRefused(const std::string& published) const;
 
 private:
-    [[nodiscard]] int InstallNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
+    [[nodiscard]] int installNewer(const std::string& folderUrl, const std::string& exePath, const std::string& local,
                                    const std::string& published);
     // Whole when the update folder's "<name>.sig" beside the executable's address
     // `url` answers 200 with exactly 64 bytes that are the Ed25519 signature of the
     // file at `path` by the release key built into the program; failed otherwise.
-    [[nodiscard]] Download CheckSignature(const std::string& url, const std::string& path);
+    [[nodiscard]] Download checkSignature(const std::string& url, const std::string& path);
     // Shows how far the download is; true once the user has cancelled it.
-    [[nodiscard]] bool Cancelled();
+    [[nodiscard]] bool cancelled();
     // The environment's `stopped`.
-    [[nodiscard]] bool Stopped() const;
+    [[nodiscard]] bool stopped() const;
     // The note of the one published version whose program is not asked for again.
-    std::string RefusedNotePath() const;
-    [[nodiscard]] bool WasRefused(const std::string& published) const;
+    std::string refusedNotePath() const;
+    [[nodiscard]] bool wasRefused(const std::string& published) const;
     // Download::Whole when the program at `path` ends its probe with 0 in time and
     // answers probeAnswer(version); Refused when it ends otherwise, Failed when it
     // does not end.
-    [[nodiscard]] Download Probe(const std::string& path, const std::string& version);
+    [[nodiscard]] Download runProbe(const std::string& path, const std::string& version);
 
     UpdaterEnvironment m_environment;
     std::unique_ptr<HttpClient> m_hSession;

@@ -4,13 +4,13 @@
 
 namespace qvr {
 
-SelfUpdateOutcome CheckAndInstall(const UpdaterEnvironment& environment, const std::string& storeHost)
+SelfUpdateOutcome checkAndInstall(const UpdaterEnvironment& environment, const std::string& storeHost)
 {
     CAutoUpdater updater(environment);
     SelfUpdateOutcome outcome;
     if (updater.CheckForUpdate(loadString(IDS_UPDATE_FOLDER_URL, storeHost)) != UPD_INSTALLED) {
-        outcome.storeUnanswered = updater.StoreUnanswered();
-        outcome.retryAfter = updater.RetryAfter();
+        outcome.storeUnanswered = updater.storeUnanswered();
+        outcome.retryAfter = updater.retryAfter();
         return outcome;
     }
     outcome.installed = true;
@@ -19,7 +19,7 @@ SelfUpdateOutcome CheckAndInstall(const UpdaterEnvironment& environment, const s
     return outcome;
 }
 
-void StartNewVersion(const SelfUpdateEnvironment& environment, SelfUpdateOutcome& outcome,
+void startNewVersion(const SelfUpdateEnvironment& environment, SelfUpdateOutcome& outcome,
                      const std::function<void()>& keepHidden)
 {
     // Before the notice: the process may end while it is open, and what the new
@@ -36,9 +36,9 @@ void StartNewVersion(const SelfUpdateEnvironment& environment, SelfUpdateOutcome
 SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
                                 const std::function<void()>& keepHidden)
 {
-    SelfUpdateOutcome outcome = CheckAndInstall(environment.updater, storeHost);
+    SelfUpdateOutcome outcome = checkAndInstall(environment.updater, storeHost);
     if (outcome.installed)
-        StartNewVersion(environment, outcome, keepHidden);
+        startNewVersion(environment, outcome, keepHidden);
     return outcome;
 }
 
@@ -46,8 +46,8 @@ bool rollBackUpdate(const UpdaterEnvironment& environment, SelfUpdateOutcome& ou
 {
     if (outcome.newVersion)
         outcome.newVersion->kill();
-    CAutoUpdater(environment).NoteRefused(outcome.version);
-    const bool restored = CAutoUpdater::RestoreBackup(outcome.executable);
+    CAutoUpdater(environment).noteRefused(outcome.version);
+    const bool restored = CAutoUpdater::restoreBackup(outcome.executable);
     UpdateTrial::forget(outcome.executable);
     return restored;
 }

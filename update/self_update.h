@@ -36,7 +36,7 @@ struct SelfUpdateOutcome {
     // A new executable was installed, and its start tried.
     bool installed = false;
     // The store gave the version list or the new program's head no answer in time
-    // (CAutoUpdater::StoreUnanswered), or said when to ask again (RetryAfter).
+    // (CAutoUpdater::storeUnanswered), or said when to ask again (retryAfter).
     bool storeUnanswered = false;
     std::optional<std::chrono::seconds> retryAfter {};
     // The new version's process, started with "/switch"; none when it could not start.
@@ -49,15 +49,15 @@ struct SelfUpdateOutcome {
 // Checks for a newer release and installs it when the user agrees
 // (CAutoUpdater::CheckForUpdate); `installed` says whether it did. Runs on any one
 // thread, as its environment's prompts allow.
-[[nodiscard]] SelfUpdateOutcome CheckAndInstall(const UpdaterEnvironment& environment, const std::string& storeHost);
+[[nodiscard]] SelfUpdateOutcome checkAndInstall(const UpdaterEnvironment& environment, const std::string& storeHost);
 
 // After an install: calls `keepHidden`, so that this instance never shows itself and
 // hands on what the new one needs, shows the notice, and starts the new executable
 // with "/switch", which takes over from this one.
-void StartNewVersion(const SelfUpdateEnvironment& environment, SelfUpdateOutcome& outcome,
+void startNewVersion(const SelfUpdateEnvironment& environment, SelfUpdateOutcome& outcome,
                      const std::function<void()>& keepHidden);
 
-// The update step of a start: CheckAndInstall, then StartNewVersion after an install.
+// The update step of a start: checkAndInstall, then startNewVersion after an install.
 // `storeHost` ("host" or "host:port") serves the update folder.
 [[nodiscard]] SelfUpdateOutcome RunSelfUpdate(const SelfUpdateEnvironment& environment, const std::string& storeHost,
                                               const std::function<void()>& keepHidden);

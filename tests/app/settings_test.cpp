@@ -38,7 +38,7 @@ TEST_P(CommandLine, ReadsEachArgumentAsASwitchOrAPath)
     parseCommandLine(static_cast<int>(args.size()), args.data(), info);
     EXPECT_EQ(info.m_bInstall != 0, GetParam().install);
     EXPECT_EQ(info.m_bSwitch != 0, GetParam().switchOver);
-    EXPECT_EQ(info.m_strFileName, GetParam().file);
+    EXPECT_EQ(info.m_fileName, GetParam().file);
 }
 
 // Near misses and the framework's own switches change nothing; Qt's option takes its value.

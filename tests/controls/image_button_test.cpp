@@ -26,7 +26,7 @@ public:
         for (const QColor& color : kPictures) {
             QImage picture(QSize(8, 6), QImage::Format_RGB32);
             picture.fill(color);
-            pictures.AddMasked(picture, Qt::black);
+            pictures.addMasked(picture, Qt::black);
         }
         m_parent.setGeometry(100, 100, 60, 40);
         m_elsewhere.setGeometry(300, 300, 20, 20);

@@ -45,11 +45,11 @@ TEST_F(ControllerTest, ATrackIsADuplicateExactlyWhileItIsQueued)
     theResolverReports("T999");
     controller.removeTrack(0);
     theResolverReports("Twice");
-    EXPECT_EQ(controller.queue().GetCount(), 1001u);
+    EXPECT_EQ(controller.queue().getCount(), 1001u);
     controller.removeTrack(1000);
     theResolverReports("Twice");
-    EXPECT_EQ(controller.queue().GetCount(), 1001u);
-    EXPECT_EQ(controller.queue().GetTail()->title, "Twice");
+    EXPECT_EQ(controller.queue().getCount(), 1001u);
+    EXPECT_EQ(controller.queue().getTail()->title, "Twice");
 }
 
 // The queue list is told each change where it is made: its rows stay the queue's.
@@ -138,7 +138,7 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARaw
     EXPECT_FALSE(controller.onCopyData("track=b"));
     EXPECT_FALSE(controller.AddRawEntry("track=c"));
     EXPECT_THAT(store.rawQueue, ElementsAre("track=early"));
-    EXPECT_EQ(controller.rawEntries().GetCount(), 1u) << "nothing lives in memory only";
+    EXPECT_EQ(controller.rawEntries().getCount(), 1u) << "nothing lives in memory only";
     store.failures = 0;
     EXPECT_TRUE(controller.AddRawEntry("track=d"));
     EXPECT_FALSE(controller.AddRawEntry("")) << "an empty request would be asked for forever";
@@ -197,9 +197,9 @@ TEST_F(WhileATrackDownloads, AChangeInAFullFolderThatCannotBeMeasuredTriesTheTra
 {
     controller.onFolderUnavailable("/music", ENOSPC);
     theDownloaderReports({.outcome = Outcome::FolderUnavailable});
-    shared.m_bRetryDownloadNow = false;
+    shared.m_retryDownloadNow = false;
     controller.onFolderChanged();
-    EXPECT_TRUE(shared.m_bRetryDownloadNow);
+    EXPECT_TRUE(shared.m_retryDownloadNow);
 }
 
 TEST_F(WhileATrackDownloads, AFolderThatCannotTakeTheTrackIsToldOnceUntilATrackArrives)

@@ -44,7 +44,7 @@ Items itemsOf(EntryList<QueueItem>& queue)
         EXPECT_EQ(item->prev, before) << item->title;
         items.emplace_back(item->title, item->url);
     }
-    EXPECT_EQ(queue.GetCount(), items.size());
+    EXPECT_EQ(queue.getCount(), items.size());
     EXPECT_EQ(queue.AddTail(std::make_unique<QueueItem>())->prev, before) << "stale tail";
     queue.RemoveAt(static_cast<std::uint32_t>(items.size()));
     return items;

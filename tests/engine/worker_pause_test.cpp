@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
-const CurlGlobal curlGlobal;  // as in main()
+const CurlGlobal kCurlGlobal;  // as in main()
 
 // The real transport, asking each resume from `by` bytes before the part on disk.
 struct EarlierRanges final : HttpClient {
@@ -47,7 +47,7 @@ protected:
         shared.m_bStopThreads = shared.m_bStopThreads || (message == WM_DOWNLOAD_FINISHED && --reportsLeft == 0);
         return 0;
     }
-    void PostMessage(unsigned message, std::uintptr_t, std::intptr_t lParam) override
+    void postMessage(unsigned message, std::uintptr_t, std::intptr_t lParam) override
     {
         if (message == WM_DOWNLOAD_PROGRESS)
             progress.push_back(lParam);

@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 using Reads = std::vector<std::int64_t>;
 
 // As in main(): set up before any thread starts, cleaned up after all have ended.
-const CurlGlobal curlGlobal;
+const CurlGlobal kCurlGlobal;
 
 constexpr std::size_t kBigBody = 64u << 20, kPiece = 5000;
 const sim::Track kBig {"big", "Big", kBigBody, 7}, kShort {"short", "Short", 1000, 8};

@@ -29,46 +29,46 @@ std::vector<std::string> linesOf(const EntryList<Node>& list)
 
 class RecordingView final : public QueueView {
 public:
-    void SetStatus(const std::string& text) override { status = text; }
+    void setStatus(const std::string& text) override { status = text; }
     void ResetProgress() override {}
     void SetProgress(int) override {}
-    void ShowQueue(const EntryList<QueueItem>& queue) override { rows = linesOf(queue); }
-    void ShowRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) override
+    void showQueue(const EntryList<QueueItem>& queue) override { rows = linesOf(queue); }
+    void showRowsAdded(const EntryList<QueueItem>& queue, std::uint32_t row, std::uint32_t count) override
     {
         for (std::uint32_t i = row; i < row + count; ++i)
             rows.insert(rows.begin() + i, queue.GetAt(i)->title);
     }
-    void ShowRowsRemoved(std::uint32_t row, std::uint32_t count) override
+    void showRowsRemoved(std::uint32_t row, std::uint32_t count) override
     {
         rows.erase(rows.begin() + row, rows.begin() + row + count);
     }
     void RefreshFileList(const std::string& folder) override { refreshes.push_back(folder); }
-    void ShowLatched(bool resume, bool pause) override { latched = {resume, pause}; }
-    void ShowFolder(const std::string& folder) override { folderText = folder; }
-    bool Ask(const std::string&, const std::string& caption, Buttons) override
+    void showLatched(bool resume, bool pause) override { latched = {resume, pause}; }
+    void showFolder(const std::string& folder) override { folderText = folder; }
+    bool ask(const std::string&, const std::string& caption, Buttons) override
     {
         asked.push_back(caption);
         if (const std::function<void()> during = std::exchange(whileAsking, nullptr))
             during();
         return answer;
     }
-    std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override { return chosen; }
-    void Warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
-    void TellRefused(const RawEntry& request) override { warnings.push_back(request); }
-    void RetrySavesAfter(std::chrono::milliseconds pause) override
+    std::optional<std::string> chooseFolder(const std::string&, const std::string&) override { return chosen; }
+    void warn(const std::string& text, const std::string&) override { warnings.push_back(text); }
+    void tellRefused(const RawEntry& request) override { warnings.push_back(request); }
+    void retrySavesAfter(std::chrono::milliseconds pause) override
     {
         ++retriesAsked;
         saveRetry = pause;
     }
-    void RetryWaitingAfter(std::chrono::milliseconds pause) override { waitRetry = pause; }
+    void retryWaitingAfter(std::chrono::milliseconds pause) override { waitRetry = pause; }
 
     std::string status, folderText;
     std::vector<std::string> rows, refreshes, asked, warnings;
     std::pair<bool, bool> latched {false, false};
     bool answer = true;  // the box's Yes, or its OK
     int retriesAsked = 0;
-    std::optional<std::chrono::milliseconds> waitRetry;  // the last pause of RetryWaitingAfter
-    std::optional<std::chrono::milliseconds> saveRetry;  // and of RetrySavesAfter
+    std::optional<std::chrono::milliseconds> waitRetry;  // the last pause of retryWaitingAfter
+    std::optional<std::chrono::milliseconds> saveRetry;  // and of retrySavesAfter
     std::function<void()> whileAsking;  // runs while the next box is open, as events would
     std::optional<std::string> chosen;
 };

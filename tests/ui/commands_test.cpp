@@ -121,7 +121,7 @@ TEST_F(CommandTest, WithoutAFolderATrackArrivesInTheOneChosenEvenWhenTheSettings
     ASSERT_TRUE(waitFor([&] { return status() == "Folder Unavailable"; }));
     m_prompts.folder = m_dir.file("music");
     click(IDC_CHOOSE_FOLDER);
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(m_dir.file("music/Track a.mp3")), expectedContent("a", 20000));
     std::vector<std::string> told;
     for (const auto& asked : m_prompts.asked)

@@ -43,9 +43,9 @@ class AnAnswerWithoutAUsableTrack : public TrackInfoTest {};
 TEST_P(AnAnswerWithoutAUsableTrack, RefusesTheRequestForGood)
 {
     askWith(GetParam());
-    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty() && !m_prompts.asked.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().isEmpty() && !m_prompts.asked.empty(); }));
     EXPECT_THAT(m_prompts.asked[0].text, HasSubstr("\ntrack=1"));
-    EXPECT_TRUE(m_window->queue().IsEmpty());
+    EXPECT_TRUE(m_window->queue().isEmpty());
     EXPECT_EQ(status(), "No Files in Queue");
     EXPECT_EQ(requestsTo("/downloader/").size(), 1u) << "asked once";
     EXPECT_EQ(requestsTo("/downloader/").at(0).header("User-Agent"), "Track Info Session");
@@ -63,10 +63,10 @@ TEST_P(AnAnswerCutShortOrBusy, KeepsTheRequestForTheNextAsk)
 {
     askWith(GetParam());
     ASSERT_TRUE(waitFor([&] { return status() == GetParam().shown; }));
-    EXPECT_EQ(m_window->rawEntries().GetCount(), 1u);
+    EXPECT_EQ(m_window->rawEntries().getCount(), 1u);
     EXPECT_TRUE(m_prompts.asked.empty());
     m_store.setTrackInfoAnswer(200, kFarTrack);
-    ASSERT_TRUE(waitFor([&] { return !m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return !m_window->queue().isEmpty(); }));
     EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Far"));
 }
 
@@ -81,7 +81,7 @@ TEST_F(WindowTest, AnAnswerWhoseTagsEndWithinTheFirst9999BytesQueuesItsTrack)
     m_store.setTrackInfoAnswer(200, std::string(9999 - kFarTrack.size(), ' ') + kFarTrack);
     openWindow();
     m_window->AddRawEntry("track=1");
-    ASSERT_TRUE(waitFor([&] { return !m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return !m_window->queue().isEmpty(); }));
     EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Far"));
 }
 
@@ -92,7 +92,7 @@ TEST_F(WindowTest, TheCloseButtonEndsTheWindowWhateverBoxesWait)
     openWindow();
     m_prompts.whileAsking = [&] {
         m_window->AddRawEntry("track=2");
-        ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().IsEmpty(); }));
+        ASSERT_TRUE(waitFor([&] { return m_window->rawEntries().isEmpty(); }));
         QTest::mouseClick(m_window->control(IDC_CLOSE), Qt::LeftButton);
         ASSERT_TRUE(waitFor([&] { return m_window->isHidden(); }));
     };
@@ -110,7 +110,7 @@ TEST_P(ResumeTest, AResumedFileEndsAsTheWholeTrack)
     constexpr std::uint64_t kSize = 400000;
     queueOnDisk({{"w", "Whole", 20000}});
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     closeWindow();
     // The whole track's entry back, as a crash right after its end leaves it, and a
     // track whose first attempt the network cuts short.
@@ -119,7 +119,7 @@ TEST_P(ResumeTest, AResumedFileEndsAsTheWholeTrack)
     m_store.setDropAfter(120000, 1);
     const std::size_t before = requestsTo("/tracks/").size();
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Resumed")), expectedContent("r", kSize));
     EXPECT_EQ(readFile(trackPath("Whole")), expectedContent("w", 20000));
     const auto files = requestsTo("/tracks/");
@@ -160,7 +160,7 @@ TEST_F(WindowTest, APartLongerThanTheTrackTheStoreNowServesIsFetchedAnew)
     m_store.releaseStalls();
     addTrack("s", "Shorter", 100000);
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Shorter")), expectedContent("s", 100000));
 }
 
@@ -170,7 +170,7 @@ TEST_F(WindowTest, ATrackDeletedWhileItIsWrittenIsFetchedAgain)
     ASSERT_NO_FATAL_FAILURE(openWithPartOnDisk("Deleted", 100000));
     fs::remove(trackPath("Deleted"));
     m_store.releaseStalls();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Deleted")), expectedContent("d", 300000));
     EXPECT_EQ(requestsTo("/tracks/").size(), 2u);
 }
@@ -205,7 +205,7 @@ TEST_P(RepeatedFaultTest, KeepsOnlyATrueBeginningOfTheTrack)
     EXPECT_TRUE(expectedContent("t", 30000).starts_with(onDisk));
     full.reset();
     m_store.setResumeMode(sim::ResumeMode::Honour);
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Track")), expectedContent("t", 30000));
 }
 
@@ -227,9 +227,9 @@ TEST_F(WindowTest, NoCommandWaitsForAStoreThatNeverAnswers)
     writeFile(m_config.strings.m_strDownloadQueuePath, "Silent|http://" + m_store.hostPort() + "/t?x=1\r\n");
     openWindow();
     ASSERT_TRUE(m_store.waitForRequests("/t", 1));
-    m_window->OnPause();
+    m_window->onPause();
     ASSERT_TRUE(waitFor([&] { return status() == "Downloading Paused"; }));
-    m_window->OnResume();
+    m_window->onResume();
     ASSERT_TRUE(m_store.waitForRequests("/t", 2));
     closeWindow();
 }
@@ -244,8 +244,8 @@ TEST_F(WindowTest, AWorkerThatDoesNotEndIsLetGoWithTheRequestsKept)
     openWindow();
     m_window->AddRawEntry("track=stuck");
     ASSERT_TRUE(network.waitUntilStuck());
-    m_window->OnClose();
-    EXPECT_FALSE(m_window->EndWindow());
+    m_window->onClose();
+    EXPECT_FALSE(m_window->endWindow());
     EXPECT_EQ(readFile(m_config.strings.m_strRawQueuePath), "track=stuck\r\n");
     // The window goes first; the worker, once free, must not touch it.
     m_window.reset();
@@ -263,7 +263,7 @@ TEST_F(WindowTest, AFolderOnAFileSystemThatReportsNoSizeTakesTracks)
     addTrack("r", "Ramfs", 20000);
     openWindow();
     m_window->AddRawEntry("track=r");
-    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Ramfs")) && m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return fs::exists(trackPath("Ramfs")) && m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Ramfs")), expectedContent("r", 20000));
 }
 
@@ -287,7 +287,7 @@ TEST_F(WindowTest, ATracksFolderIsSyncedBeforeItsItemLeavesTheQueue)
     queueOnDisk({{"s", "Synced", 20000}});
     static_cast<void>(takeDiskEvents());  // those of earlier tests
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     const auto events = takeDiskEvents();
     const auto last = [&](DiskEvent event) { return std::find(events.rbegin(), events.rend(), event) - events.rbegin(); };
     const DiskEvent folder {DiskEvent::Sync, m_config.strings.m_strDownloadFolder};
@@ -317,7 +317,7 @@ TEST_F(WindowTest, ARequestLeftInTheInboxWhileTheWindowRunsIsDownloaded)
     addTrack("i", "Inboxed", 1000);
     openWindow();
     ASSERT_TRUE(RequestInbox(RequestInbox::folderBeside(m_config.strings.m_strRawQueuePath)).depositRequest("track=i"));
-    EXPECT_TRUE(waitFor([&] { return fs::exists(trackPath("Inboxed")) && m_window->queue().IsEmpty(); }));
+    EXPECT_TRUE(waitFor([&] { return fs::exists(trackPath("Inboxed")) && m_window->queue().isEmpty(); }));
 }
 
 // What the window does with answers a broken or hostile store gives: no request is
@@ -332,7 +332,7 @@ TEST_F(HostileStoreTest, AnAddressInTheQueueFileNoRequestCanBeMadeWithHoldsNoTra
     writeFile(m_config.strings.m_strDownloadQueuePath, "Ftp|ftp://127.0.0.1/t?x=1\r\nSpace|http://127.0.0.1/a b?x=1\r\n"
                                                 "Good|" + m_store.trackUrl("g") + "\r\n");
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Good")), expectedContent("g", 3000));
     EXPECT_FALSE(requestsTo("/tracks/g").at(0).header("RANGE")) << "a new file is asked for whole";
     EXPECT_FALSE(fs::exists(trackPath("Ftp")));
@@ -365,7 +365,7 @@ TEST_F(HostileStoreTest, ATrackIsFollowedThroughFiveRedirectsWithItsResumeHeader
     m_store.setDropAfter(5000, 1);  // the first attempt cut short, so that the next resumes
     queueOnDisk({{"five", "Five", 20000}});
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Five")), expectedContent("five", 20000));
     const auto resumed = requestsTo("/tracks/five");
     ASSERT_EQ(resumed.size(), 12u);
@@ -395,7 +395,7 @@ TEST_F(HostileStoreTest, ABodyLongerThanItsLengthIsWrittenOnlyAsFarAsItsLengthSa
     queueOnDisk({{"l", "Long", 20000}});
     m_store.setFraming(sim::Framing::ChunkedUnderstated, 5000);
     openWindow();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Long")), expectedContent("l", 15000));
 }
 

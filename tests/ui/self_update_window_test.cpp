@@ -109,16 +109,16 @@ TEST_F(UpdateWindowTest, AfterAnInstallTheWindowWaitsHiddenUntilTheNewVersionSay
     // Whatever asks, it does not show; the second start's quit does not end it yet.
     m_window->show();
     m_window->showNormal();
-    m_window->WindowProc(WM_SYSCOMMAND, SC_RESTORE, 0);
+    m_window->windowProc(WM_SYSCOMMAND, SC_RESTORE, 0);
     QSignalSpy finished(m_window.get(), &QDialog::finished);
-    m_window->WindowProc(WM_SWITCH_QUIT, 0, 0);
+    m_window->windowProc(WM_SWITCH_QUIT, 0, 0);
     QCoreApplication::processEvents();
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(finished.count(), 0);
 
     EXPECT_EQ(sendFromOutside({WM_TAKEN_OVER, 0, 0, 0, {}}), 1);
     ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
-    m_window->EndWindow();  // a hidden window has no workers to wait for
+    m_window->endWindow();  // a hidden window has no workers to wait for
     m_window.reset();
     // The new version runs on, as it would; here it is a stand-in that waits.
     ::kill(m_newVersion, SIGKILL);
@@ -146,8 +146,8 @@ TEST_P(FailedTakeOverTest, TheOldVersionCarriesOn)
     // As the new version publishes its window before it fails.
     ASSERT_TRUE(publishWindowHandle(*m_config.runtimeDir, loadString(IDS_HANDOFF_MAPPING), 0x0DD));
 
-    ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().IsEmpty()
-                                      && m_window->rawEntries().IsEmpty() && status() == "No Files in Queue"; }));
+    ASSERT_TRUE(waitFor([&] { return m_window->isVisible() && m_window->queue().isEmpty()
+                                      && m_window->rawEntries().isEmpty() && status() == "No Files in Queue"; }));
     EXPECT_EQ(countEntries(m_dir.file("install")), 1u) << "no backup left, no trial";
     EXPECT_EQ(m_prompts.asked.back().text, kUndoneText);
     EXPECT_EQ(readFile(trackPath("During")), expectedContent("during", 20000));
@@ -157,7 +157,7 @@ TEST_P(FailedTakeOverTest, TheOldVersionCarriesOn)
     EXPECT_EQ(sendFromOutside({WM_SYSCOMMAND, SC_RESTORE, 0, 0, {}}), 0) << "found again by later starts";
     // The quit the new version sent before it failed, come in late.
     QSignalSpy finished(m_window.get(), &QDialog::finished);
-    m_window->WindowProc(WM_SWITCH_QUIT, 0, m_newVersion);
+    m_window->windowProc(WM_SWITCH_QUIT, 0, m_newVersion);
     EXPECT_EQ(finished.count(), 0);
 }
 
@@ -202,7 +202,7 @@ TEST_F(UpdateWindowTest, ACancelledDownloadStartsTheWindowWithWhatArrivedMeanwhi
     EXPECT_EQ(shownProgressBox(), nullptr);
     EXPECT_EQ(m_prompts.asked.size(), 1u) << "no notice";
     EXPECT_TRUE(m_launched.empty()) << "the program left alone is the updater's test";
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty() && m_window->rawEntries().IsEmpty()
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty() && m_window->rawEntries().isEmpty()
                                       && status() == "No Files in Queue"; }));
     EXPECT_EQ(readFile(trackPath("Handed Over Meanwhile")), expectedContent("during", 20000));
     const auto infos = requestsTo("/downloader/downloader_dlm.html");
@@ -272,7 +272,7 @@ TEST_F(LaterAnswerTest, AYesToAVersionListAskedAgainHandsOverFromTheRunningWindo
     QSignalSpy finished(m_window.get(), &QDialog::finished);
     EXPECT_EQ(sendFromOutside({WM_TAKEN_OVER, 0, 0, 0, {}}), 1);
     ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
-    m_window->EndWindow();
+    m_window->endWindow();
     m_window.reset();
     ::kill(m_newVersion, SIGKILL);
     ::waitpid(m_newVersion, nullptr, 0);
@@ -330,7 +330,7 @@ TEST_P(BoxOpenAtASwitch, EndsWithTheWindowAsItsCancelWould)
     QTest::mouseClick(m_window->controlAs<QAbstractButton>(GetParam().button), Qt::LeftButton);
     EXPECT_TRUE(ended);
     EXPECT_THAT(stored, testing::IsEmpty());
-    EXPECT_EQ(m_window->queue().GetCount(), 1u);
+    EXPECT_EQ(m_window->queue().getCount(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(UpdateWindowTest, BoxOpenAtASwitch, ::testing::Values(

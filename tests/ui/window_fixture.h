@@ -115,9 +115,9 @@ protected:
     {
         if (!m_window)
             return;
-        m_window->OnClose();
+        m_window->onClose();
         EXPECT_TRUE(waitFor([&] { return m_window->exitedThreads() == THREAD_BITS_ALL; }));
-        m_window->EndWindow();
+        m_window->endWindow();
         m_window.reset();
     }
 

@@ -238,7 +238,7 @@ TEST_F(WindowTest, AScreenReaderReadsWhatTheWindowShows)
     EXPECT_EQ(nameRead(m_window->control(IDC_PERCENT_TEXT)), "50%");
     EXPECT_EQ(nameRead(m_window->control(IDC_STATUS_TEXT)), status());
     m_store.releaseStalls();
-    ASSERT_TRUE(waitFor([&] { return m_window->queue().IsEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(value->currentValue().toInt(), 0) << "ready for the next track";
 }
 

@@ -101,7 +101,7 @@ public:
     {
         CAutoUpdater updater(m_env);
         const int result = updater.CheckForUpdate(url.empty() ? folderUrl() : url);
-        m_unanswered = updater.StoreUnanswered();
+        m_unanswered = updater.storeUnanswered();
         return result;
     }
 

@@ -32,7 +32,7 @@ CImageList buttonList(const std::vector<File>& files, const ButtonImages& button
     const QImage first = bitmapImage(files, button.bitmaps[0], scale);
     CImageList list(first.deviceIndependentSize().toSize());
     for (const unsigned id : button.bitmaps)
-        list.AddMasked(bitmapImage(files, id, scale), Qt::black);
+        list.addMasked(bitmapImage(files, id, scale), Qt::black);
     return list;
 }
 
@@ -82,7 +82,7 @@ QImage windowImage(const std::vector<File>& files, int scale)
     drawStandIns(painter, places, bitmapImage(files, IDB_PROGRESS, scale));
     for (const ButtonImages& button : kButtonImages) {
         const bool latched = button.controlId == IDC_RESUME;
-        buttonList(files, button, scale).Draw(painter, latched ? 1 : 0, places.buttons.at(button.controlId).topLeft());
+        buttonList(files, button, scale).draw(painter, latched ? 1 : 0, places.buttons.at(button.controlId).topLeft());
     }
     painter.end();
     const QRgb key = QColor(64, 128, 128).rgb();
@@ -121,7 +121,7 @@ QImage renderPreview(const std::vector<File>& files)
         for (int state = 0; state < 3; ++state) {
             QImage cell = skin.copy(place).convertToFormat(QImage::Format_ARGB32);
             QPainter cellPainter(&cell);
-            list.Draw(cellPainter, state, QPoint(0, 0));
+            list.draw(cellPainter, state, QPoint(0, 0));
             cellPainter.end();
             painter.drawImage(QRect(margin + state * (78 * 4 + 24), y, place.width() * 3, place.height() * 3), cell);
         }
