@@ -93,9 +93,9 @@ std::string loadString(unsigned id, std::string_view storeHost)
     if (it == kTable.end())
         return {};
     std::string text(it->second);
-    constexpr std::string_view placeholder = "{host}";
-    if (const auto at = text.find(placeholder); at != std::string::npos)
-        text.replace(at, placeholder.size(), storeHost);
+    constexpr std::string_view kPlaceholder = "{host}";
+    if (const auto at = text.find(kPlaceholder); at != std::string::npos)
+        text.replace(at, kPlaceholder.size(), storeHost);
     return text;
 }
 
