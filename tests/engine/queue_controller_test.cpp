@@ -13,9 +13,7 @@ using Outcome = DownloadReport::Outcome;
 // Titles repeat across albums: a track is its address, whatever installation asks.
 TEST_F(WhileATrackDownloads, ATrackIsKnownByItsAddressNotByItsTitle)
 {
-    controller.LoadRawQueue();
-    for (const char* request : {"track=a2", "track=a-again"})
-        ASSERT_TRUE(controller.AddRawEntry(request));
+    givenRequests({"track=a2", "track=a-again"});
     theResolverReports("A", ResolveReport::Outcome::Consumed, "http://store/A?from=album2");
     theResolverReports("A renamed", ResolveReport::Outcome::Consumed, "http://store/A?guid=OLD");
     EXPECT_THAT(store.downloadQueue, ElementsAre("A", "B", "C", "A"));
@@ -39,9 +37,7 @@ TEST_F(ControllerTest, ATrackIsADuplicateExactlyWhileItIsQueued)
     titles.push_back("Twice");
     givenAQueue(titles);
     controller.pauseDownloads();
-    controller.LoadRawQueue();
-    for (const char* request : {"track=1", "track=2", "track=3"})
-        ASSERT_TRUE(controller.AddRawEntry(request));
+    givenRequests({"track=1", "track=2", "track=3"});
     theResolverReports("T999");
     controller.removeTrack(0);
     theResolverReports("Twice");
@@ -55,8 +51,7 @@ TEST_F(ControllerTest, ATrackIsADuplicateExactlyWhileItIsQueued)
 // The queue list is told each change where it is made: its rows stay the queue's.
 TEST_F(WhileATrackDownloads, TheQueueListShowsEveryChangeInItsPlace)
 {
-    controller.LoadRawQueue();
-    ASSERT_TRUE(controller.AddRawEntry("track=d"));
+    givenRequests({"track=d"});
     theResolverReports("D");
     EXPECT_THAT(view.rows, ElementsAre("A", "B", "C", "D"));
     theDownloaderReports({.outcome = Outcome::SetAside});
@@ -115,9 +110,7 @@ TEST_F(ControllerTest, ARetryThatComesAsTheWaitEndsLeavesTheTrackATimerOrTheDown
 
 TEST_F(ControllerTest, ARequestSetAsideHoldsNothingBehindItUntilResume)
 {
-    controller.LoadRawQueue();
-    for (const char* request : {"track=long", "track=b"})
-        ASSERT_TRUE(controller.AddRawEntry(request));
+    givenRequests({"track=long", "track=b"});
     theResolverReports(nullptr, ResolveReport::Outcome::SetAside);
     theResolverReports("B");
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve", "download"));
@@ -155,9 +148,7 @@ TEST_F(ControllerTest, ARequestThatCannotBeSavedIsNotTakenAndTheEndSavesOnlyARaw
 
 TEST_F(ControllerTest, ARequestStaysOnDiskUntilItsTrackIsSaved)
 {
-    controller.LoadRawQueue();
-    ASSERT_TRUE(controller.AddRawEntry("track=a"));
-    ASSERT_TRUE(controller.AddRawEntry("track=b"));
+    givenRequests({"track=a", "track=b"});
     store.failures = 1;  // the download queue's save
     theResolverReports("A");
     EXPECT_THAT(store.rawQueue, ElementsAre("track=a", "track=b"));
@@ -292,8 +283,7 @@ TEST_F(ControllerTest, ADrainMergesItsSavesWithoutLeavingARequestOffDisk)
 TEST_F(ControllerTest, ANetworkErrorOfTheResolverHoldsDownloadsBackUntilItsNextAnswerThoughThatBringsNoTrack)
 {
     givenAQueue({"Queued"});
-    controller.LoadRawQueue();
-    ASSERT_TRUE(controller.AddRawEntry("track=gone"));
+    givenRequests({"track=gone"});
     theResolverReports(nullptr, ResolveReport::Outcome::NetworkError);
     controller.StartNextDownload();
     EXPECT_THAT(gates.handed, ElementsAre("resolve", "resolve"));
@@ -361,14 +351,6 @@ TEST_F(WhileATrackDownloads, ACancelOrClearWhoseTrackWasRemovedWhilePausedAimsAt
     EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_FALSE(shared.m_bClearQueue);
     theDownloaderReports({.cleared = true});
-    EXPECT_THAT(queued(), ElementsAre("B", "C"));
-}
-
-TEST_F(WhileATrackDownloads, TheAnswerToRemoveIsForTheTrackAskedThoughItFinishedMeanwhile)
-{
-    whileTheBoxIsOpen([this] { theDownloaderReports({.outcome = Outcome::Done}); });
-    controller.removeTrack(0);
-    EXPECT_FALSE(shared.m_bCancelCurrent);
     EXPECT_THAT(queued(), ElementsAre("B", "C"));
 }
 

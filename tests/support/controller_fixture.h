@@ -142,6 +142,13 @@ protected:
             report.item.emplace(title, url.empty() ? std::string("http://store/") + title : url);
         controller.onEntryResolved(std::move(report));
     }
+    // The raw entries loaded, then these requests taken, as from second starts.
+    void givenRequests(std::initializer_list<const char*> requests)
+    {
+        controller.LoadRawQueue();
+        for (const char* request : requests)
+            ASSERT_TRUE(controller.AddRawEntry(request));
+    }
     void theDownloaderReports(const DownloadReport& report) { controller.onDownloadFinished(report); }
     void whileTheBoxIsOpen(std::function<void()> act) { view.whileAsking = std::move(act); }
     std::vector<std::string> queued() const { return linesOf(controller.queue()); }
