@@ -125,8 +125,8 @@ protected:
     static bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
 
     std::string status() const { return m_window->controlAs<QLabel>(IDC_STATUS_TEXT)->text().toStdString(); }
-    // The downloaded-files list: what it shows, which row is selected (-1: none),
-    // and a click or a double click on a row, as the user gives them.
+    // The downloaded-files list: what it shows, and a double click on a row as the
+    // user gives it.
     QListView* files() const { return m_window->controlAs<QListView>(IDC_FILE_LIST); }
     std::vector<std::string> shownFiles() const { return rowsOf(files()); }
     static std::vector<std::string> rowsOf(const QListView* list)
@@ -136,20 +136,13 @@ protected:
             shown.push_back(list->model()->index(row, 0).data().toString().toStdString());
         return shown;
     }
-    int selectedFile() const
-    {
-        const QModelIndexList selected = files()->selectionModel()->selectedIndexes();
-        return selected.size() == 1 ? selected[0].row() : -1;
-    }
-    void clickFile(int row, bool twice = false)
+    void doubleClickFile(int row)
     {
         // A double click is a click, then the second press (which QTest sends alone) and its release.
         const QPoint at = files()->visualRect(files()->model()->index(row, 0)).center();
         QTest::mouseClick(files()->viewport(), Qt::LeftButton, {}, at);
-        if (twice) {
-            QTest::mouseDClick(files()->viewport(), Qt::LeftButton, {}, at);
-            QTest::mouseRelease(files()->viewport(), Qt::LeftButton, {}, at);
-        }
+        QTest::mouseDClick(files()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseRelease(files()->viewport(), Qt::LeftButton, {}, at);
     }
     std::vector<sim::RecordedRequest> requestsTo(std::string_view prefix) const
     {
