@@ -21,13 +21,8 @@ constexpr const char* kInstallationId = "0123456789ABCDEF0123456789ABCDEF";
 // the request it is started with answers 503, and the track waiting in its queue 404.
 class FailureLog : public ProgramFolder {
 protected:
-    FailureLog()
+    FailureLog() : ProgramFolder(kInstallationId)
     {
-        writeFile(m_dir.file("registry.reg"),
-                  makeHive("\"Directory\"=\"" + m_dir.file("install") + "\"",
-                           "\"DownloadFolder\"=\"" + m_dir.file("music") + "\"\r\n\"GUID\"=\"" + kInstallationId + "\"",
-                           "\"RawQueue\"=\"" + m_dir.file("queues/raw.txt") + "\"\r\n\"DownloadQueue\"=\""
-                               + m_dir.file("queues/download.txt") + "\""));
         writeFile(m_dir.file("queues/download.txt"), "Lost Song|" + m_store.trackUrl("lost") + "\r\n");
         m_store.setTrackInfoAnswer(503, "");
         m_store.setTrackFileStatus(404);

@@ -12,11 +12,6 @@
 namespace qvr::test {
 namespace {
 
-std::vector<std::string> rowsOf(const FileList& list)
-{
-    return {list.begin(), list.end()};
-}
-
 TEST(FileList, ListsMp3EntriesOfTheFolderItselfSorted)
 {
     TempDir dir;

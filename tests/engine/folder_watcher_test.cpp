@@ -20,11 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAreArray;
 
-std::vector<std::string> rowsOf(const FileList& list)
-{
-    return {list.begin(), list.end()};
-}
-
 // Keeps the list as the window does: whole lists in place of its own, changes taken
 // in. Reports can be held until the test lets them go.
 class ListingWindow final : public MessageSink {

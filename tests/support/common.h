@@ -48,6 +48,12 @@ std::string readFile(const std::string& path);
 std::size_t countEntries(const std::string& folder);
 // The permission bits of the file at `path`; 0 when there is none.
 mode_t modeOf(const std::string& path);
+// The entries of a list (the downloaded files', say), in its order.
+template <class List>
+std::vector<std::string> rowsOf(const List& list)
+{
+    return {list.begin(), list.end()};
+}
 
 // A TCP socket listening on 127.0.0.1, at a port the kernel chose; its connections
 // wait in the backlog until the test accepts them.

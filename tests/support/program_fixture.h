@@ -30,10 +30,10 @@ inline std::string makeHive(const std::string& base, const std::string& client, 
 
 // Settings naming folders of its own ("install", "music", the queue files in
 // "queues"), a private runtime folder "run", "requests", "tmp", the user's cache
-// "cache", and the store.
+// "cache", the store, and the installation id given.
 class ProgramFolder : public ::testing::Test {
 protected:
-    ProgramFolder()
+    explicit ProgramFolder(const std::string& installationId = "G")
     {
         m_store.start();
         for (const char* folder : {"install", "music", "queues", "requests", "tmp"})
@@ -41,7 +41,7 @@ protected:
         ::mkdir(m_dir.file("run").c_str(), 0700);
         writeFile(m_dir.file("registry.reg"),
                   makeHive("\"Directory\"=\"" + m_dir.file("install") + "\"",
-                           "\"DownloadFolder\"=\"" + m_dir.file("music") + "\"\r\n\"GUID\"=\"G\"",
+                           "\"DownloadFolder\"=\"" + m_dir.file("music") + "\"\r\n\"GUID\"=\"" + installationId + "\"",
                            "\"RawQueue\"=\"" + m_dir.file("queues/raw.txt") + "\"\r\n\"DownloadQueue\"=\""
                                + m_dir.file("queues/download.txt") + "\""));
     }
