@@ -49,7 +49,6 @@ TEST_P(UnknownCommandLineTest, EndsWithTheUsageBeforeAnythingIsTouched)
 using Arguments = std::vector<std::string>;
 INSTANTIATE_TEST_SUITE_P(FirstStart, UnknownCommandLineTest, testing::Values(
     UnknownCommandLine {.name = "AskingTheVersion", .arguments = [](const std::string&) { return Arguments {"-V"}; }},
-    UnknownCommandLine {.name = "NamingAFolder", .arguments = [](const std::string& file) { return Arguments {"--download-dir", "/tmp", file}; }},
     UnknownCommandLine {.name = "AfterTheRequest", .arguments = [](const std::string& file) { return Arguments {file, "--verbose"}; }},
     UnknownCommandLine {.name = "AfterASwitch", .arguments = [](const std::string&) { return Arguments {"/switch", "-x"}; }},
     UnknownCommandLine {.name = "ADash", .arguments = [](const std::string&) { return Arguments {"-"}; }},

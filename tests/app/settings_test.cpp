@@ -46,7 +46,6 @@ INSTANTIATE_TEST_SUITE_P(Startup, CommandLine, testing::Values(
     ReadCommandLine {.name = "InstallAfterASlash", .args = {"/install"}, .install = true},
     ReadCommandLine {.name = "InstallAfterTwoDashes", .args = {"--install"}, .install = true},
     ReadCommandLine {.name = "InstallInAnyCase", .args = {"-InStAlL"}, .install = true},
-    ReadCommandLine {.name = "SwitchInCapitals", .args = {"/SWITCH"}, .switchOver = true},
     ReadCommandLine {.name = "ANearMiss", .args = {"/installs"}},
     ReadCommandLine {.name = "TheFrameworksOwn", .args = {"/Embedding"}},
     ReadCommandLine {.name = "LaterPathsUnread", .args = {"/switch", "/tmp/install", "second.qvr", "--install"},

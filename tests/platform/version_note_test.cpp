@@ -90,11 +90,6 @@ TEST_P(DamagedNote, GivesNoVersion)
     EXPECT_EQ(parseFileVersion(bytes), std::nullopt);
 }
 
-TEST(VersionNote, TheUndamagedImageHasTheVersion)
-{
-    EXPECT_EQ(parseFileVersion(elfImage()), std::optional(kVersion));
-}
-
 constexpr std::size_t kNote = kNotesAt, kNoteSection = kTableAt + 128;
 INSTANTIATE_TEST_SUITE_P(Damages, DamagedNote, ::testing::Values(
     Damage {.name = "ALongerSectionName", .at = kNamesAt + 32, .value = 'x'},

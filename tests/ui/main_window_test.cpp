@@ -72,7 +72,6 @@ TEST_P(AnAnswerCutShortOrBusy, KeepsTheRequestForTheNextAsk)
 
 INSTANTIATE_TEST_SUITE_P(WindowTest, AnAnswerCutShortOrBusy, ::testing::Values(
     TrackInfoAnswer {.name = "Unavailable", .status = 503, .body = "", .shown = "Store Busy"},
-    TrackInfoAnswer {.name = "TooManyRequests", .status = 429, .body = "", .shown = "Store Busy"},
     TrackInfoAnswer {.name = "CutAfterItsTags", .status = 200, .body = kFarTrack + std::string(100, ' '),
                      .cutAfter = kFarTrack.size() + 50, .shown = "Network Error"}), kByName);
 
@@ -334,9 +333,7 @@ TEST_F(HostileStoreTest, AnAddressInTheQueueFileNoRequestCanBeMadeWithHoldsNoTra
     openWindow();
     ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));
     EXPECT_EQ(readFile(trackPath("Good")), expectedContent("g", 3000));
-    EXPECT_FALSE(requestsTo("/tracks/g").at(0).header("RANGE")) << "a new file is asked for whole";
-    EXPECT_FALSE(fs::exists(trackPath("Ftp")));
-    EXPECT_FALSE(fs::exists(trackPath("Space")));
+    EXPECT_FALSE(fs::exists(trackPath("Ftp")) || fs::exists(trackPath("Space")));
 }
 
 // Where the protocol's counters end, an answer is no track however it is framed.
