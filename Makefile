@@ -54,10 +54,14 @@ build: deps
 test: deps
 	cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQVR_SANITIZE=ON -DQVR_BUILD_TESTS=ON -DQVR_WERROR=$(WERROR)
 	cmake --build build-test -j$(JOBS)
-	$(MAKE) --no-print-directory lint
 	# Whatever display this shell has is left alone: widget tests run offscreen, and
-	# tests that need a real display start a virtual one of their own.
-	ctest --test-dir build-test --output-on-failure -j$(JOBS) --timeout 300
+	# tests that need a real display start a virtual one of their own. The naming
+	# check runs beside the tests, which mostly wait on their peers and timers; its
+	# findings follow theirs, and either failing fails the run.
+	@tools/lint-names --build build-test -j$(JOBS) > build-test/lint.log 2>&1 & lint=$$!; \
+	  ctest --test-dir build-test --output-on-failure -j$(JOBS) --timeout 300; tests=$$?; \
+	  wait $$lint; linted=$$?; cat build-test/lint.log; \
+	  [ $$tests -eq 0 ] && [ $$linted -eq 0 ]
 	$(MAKE) --no-print-directory test-tsan
 
 # The naming rule (CONTRIBUTING.md, "Names"): clang-tidy over every source file of the

@@ -158,17 +158,17 @@ Payload fromParam(std::uintptr_t param) noexcept
 }
 
 // A message without a payload.
-template <unsigned Number>
+template <unsigned number>
 struct Signal {
-    static constexpr unsigned kNumber = Number;
+    static constexpr unsigned kNumber = number;
     MessageParams pack() const noexcept { return {}; }
     static Signal unpack(MessageParams) noexcept { return {}; }
 };
 
 // A message whose payload travels in lParam: a 32-bit number, or a pointer.
-template <unsigned Number, class Payload>
+template <unsigned number, class Payload>
 struct InLParam {
-    static constexpr unsigned kNumber = Number;
+    static constexpr unsigned kNumber = number;
     Payload value {};
     MessageParams pack() const noexcept { return {0, toLParam(value)}; }
     static InLParam unpack(MessageParams p) noexcept

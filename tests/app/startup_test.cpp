@@ -117,8 +117,8 @@ protected:
 // What the running window does with a second start's request. One that dies while it
 // handles the request sends no answer.
 enum class WindowAnswer { Kept, NotSaved, DiedReleasingTheInstance, DiedHoldingTheInstance };
-struct handOver { const char* name; WindowAnswer answer; StartPath path; };
-class SecondStart : public Startup, public testing::WithParamInterface<handOver> {};
+struct HandOver { const char* name; WindowAnswer answer; StartPath path; };
+class SecondStart : public Startup, public testing::WithParamInterface<HandOver> {};
 
 // A request not handed over waits in the inbox for the next window.
 TEST_P(SecondStart, GoesOnlyOnceTheWindowSaidItKeptTheRequest)
@@ -142,10 +142,10 @@ TEST_P(SecondStart, GoesOnlyOnceTheWindowSaidItKeptTheRequest)
 }
 
 INSTANTIATE_TEST_SUITE_P(Startup, SecondStart, testing::Values(
-    handOver {.name = "Kept", .answer = WindowAnswer::Kept, .path = StartPath::HandedOver},
-    handOver {.name = "NotSaved", .answer = WindowAnswer::NotSaved, .path = StartPath::HandOffFailed},
-    handOver {.name = "DiedReleasingTheInstance", .answer = WindowAnswer::DiedReleasingTheInstance, .path = StartPath::MainWindow},
-    handOver {.name = "DiedHoldingTheInstance", .answer = WindowAnswer::DiedHoldingTheInstance, .path = StartPath::HandOffFailed}), test::kByName);
+    HandOver {.name = "Kept", .answer = WindowAnswer::Kept, .path = StartPath::HandedOver},
+    HandOver {.name = "NotSaved", .answer = WindowAnswer::NotSaved, .path = StartPath::HandOffFailed},
+    HandOver {.name = "DiedReleasingTheInstance", .answer = WindowAnswer::DiedReleasingTheInstance, .path = StartPath::MainWindow},
+    HandOver {.name = "DiedHoldingTheInstance", .answer = WindowAnswer::DiedHoldingTheInstance, .path = StartPath::HandOffFailed}), test::kByName);
 
 // It keeps its request, and only restores and ends the other.
 TEST_F(Startup, AStartThatTakesOverEndsTheRunningWindow)
