@@ -67,7 +67,7 @@ TEST(Handoff, AFrameIsTakenOnlyWhenTheBytesBeginWithAWholeOneWithinTheLimit)
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
         const UniqueFd sender(ends[0]), receiver(ends[1]);
         // The sender is done at once, so a frame cut short shows as such without a wait.
-        std::jthread writer([&] {
+        std::jthread writer([&, &bytes = bytes] {
             for (std::size_t done = 0; done < bytes.size();) {
                 const ssize_t n = ::send(sender.get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
                 done = n > 0 ? done + std::size_t(n) : bytes.size();

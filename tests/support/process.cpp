@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <ranges>
 
 extern char** environ;
 
@@ -37,8 +36,10 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overr
         byName.erase("DISPLAY");
         byName.erase("WAYLAND_DISPLAY");
     }
-    const auto entries = byName | std::views::values;
-    return {entries.begin(), entries.end()};
+    std::vector<std::string> entries;
+    for (auto& [name, entry] : byName)
+        entries.push_back(std::move(entry));
+    return entries;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
