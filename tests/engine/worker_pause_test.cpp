@@ -2,6 +2,8 @@
 // again, and what wakes them: each worker run on the test's thread against the store
 // simulator, handed its job by the window's queue decisions (its reports go nowhere,
 // so it takes the same job again), until the user's acts during its pauses are done.
+#include <sys/statvfs.h>
+
 #include "platform/http.h"
 #include "tools/store-sim/store_sim.h"
 
@@ -67,7 +69,8 @@ protected:
     std::vector<milliseconds> pauses;
     std::vector<std::function<void()>> acts;  // the user's, one during each pause
     std::vector<bool> woken;                  // whether each act ended its pause
-    bool full = false;  // the folder at its reserve
+    bool full = false;              // the folder at its reserve
+    bool oneByteAboveReserve = false;  // the folder with one byte free beyond its reserve
     std::vector<unsigned> sent;          // the messages the worker waited for
     std::vector<std::intptr_t> progress;  // the figures posted
     int reportsLeft = 0;                 // the downloader ends after this many reports; 0: never
@@ -78,7 +81,14 @@ protected:
                                          .http = [this](const std::string& agent) -> std::unique_ptr<HttpClient> {
                                              return std::make_unique<EarlierRanges>(makeCurlHttpClient(agent), askedEarlierBy);
                                          },
-                                         .diskReserve = [this](std::uint64_t total) { return full ? total : 0; },
+                                         .diskReserve = [this](std::uint64_t total) -> std::uint64_t {
+                                             if (full)
+                                                 return total;
+                                             struct statvfs now {};
+                                             return oneByteAboveReserve && ::statvfs(dir.path().c_str(), &now) == 0
+                                                 ? std::uint64_t(now.f_bavail) * now.f_frsize - 1
+                                                 : 0;
+                                         },
                                          .waitOut = [this](milliseconds pause, const std::function<bool()>& wake) {
                                              pauses.push_back(pause);
                                              if (woken.size() < acts.size())
@@ -153,6 +163,22 @@ TEST_F(WorkerPauseTest, AFolderAtItsReserveWaitsThirtySecondsOrMoreWithItsPartKe
     EXPECT_GT(pauses[2], pauses[1]);
     EXPECT_GT(part, 0u);
     EXPECT_EQ(std::filesystem::file_size(dir.file("B.mp3")), part);
+}
+
+// The reserve is kept whole: no write of a track may take from it, however little it
+// would take.
+TEST_F(WorkerPauseTest, AFolderOneByteAboveItsReserveTakesNothingOfATrack)
+{
+    store.addTrack({.id = "b", .title = "B", .size = 100000});
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
+    oneByteAboveReserve = true;
+    acts = {[] {}};
+    reportsLeft = 1;  // or a track downloaded whole
+    TrackDownloader(*this, shared);
+    ASSERT_EQ(pauses.size(), 1u);
+    EXPECT_GE(pauses[0], 30s) << "the pause of a full folder";
+    const std::string track = dir.file("B.mp3");
+    EXPECT_TRUE(!std::filesystem::exists(track) || std::filesystem::file_size(track) == 0) << "nothing of it on disk";
 }
 
 // A write the disk took only in part (here: room for one byte more) leaves nothing of
