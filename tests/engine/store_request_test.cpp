@@ -50,6 +50,16 @@ TEST(ContentRange, IsReadWithin64Bits)
     EXPECT_EQ(unsatisfiedRangeSize("bytes 5-9/10"), std::nullopt);
 }
 
+// "Store Busy": a server error, 408 or 429; the store is asked again later. Any other
+// answer is the store's last word on the request or track.
+TEST(StoreRequest, AServerError408Or429MeansTheStoreIsBusy)
+{
+    for (const int status : {500, 502, 503, 504, 599, 408, 429})
+        EXPECT_TRUE(storeBusy(status)) << status;
+    for (const int status : {400, 403, 404, 410, 416, 499})
+        EXPECT_FALSE(storeBusy(status)) << status;
+}
+
 // Of nothing it is 0; a body longer than its announced length gives large figures,
 // never a wrapped one.
 TEST(Percent, IsCutTowardZeroWithoutWrapping)
