@@ -219,6 +219,26 @@ TEST_F(WorkerPauseTest, APartialAnswerFromBeforeThePartOnDiskIsNotAppendedToIt)
     EXPECT_TRUE(onDisk == sim::trackContent(track).substr(0, onDisk.size())) << onDisk.size() << " bytes";
 }
 
+// A track sent whole again keeps only what came this time, though it broke off short
+// of the part on disk: the store's track may have changed since the part came.
+TEST_F(WorkerPauseTest, AWholeAnswerThatBreaksOffShortOfThePartLeavesOnlyWhatItBrought)
+{
+    store.addTrack({.id = "b", .title = "B", .size = 100000, .pattern = 5});
+    store.setDropAfter(50000, 1);
+    controller.onEntryResolved({ResolveReport::Outcome::Consumed, QueueItem("B", store.trackUrl("b"))});
+    const sim::Track changed {.id = "b", .title = "B", .size = 100000, .pattern = 6};
+    acts = {[&] {
+                store.addTrack(changed);
+                store.setResumeMode(sim::ResumeMode::Ignore);
+                store.setDropAfter(30000, 1);
+            },
+            [] {}};
+    TrackDownloader(*this, shared);
+    const std::string onDisk = readFile(dir.file("B.mp3"));
+    EXPECT_EQ(onDisk.size(), 30000u);
+    EXPECT_TRUE(onDisk == sim::trackContent(changed).substr(0, onDisk.size())) << "a true beginning of the track";
+}
+
 // What a download leaves free: the smaller of 64 MiB and 1 % of the file system.
 TEST(DiskReserve, IsTheSmallerOf64MiBOrOnePercentOfTheFileSystem)
 {
