@@ -4,6 +4,9 @@
 // so it takes the same job again), until the user's acts during its pauses are done.
 #include <sys/statvfs.h>
 
+#include <future>
+#include <latch>
+
 #include "platform/http.h"
 #include "tools/store-sim/store_sim.h"
 
@@ -217,6 +220,29 @@ TEST_F(WorkerPauseTest, APartialAnswerFromBeforeThePartOnDiskIsNotAppendedToIt)
     TrackDownloader(*this, shared);
     const std::string onDisk = readFile(dir.file("B.mp3"));
     EXPECT_TRUE(onDisk == sim::trackContent(track).substr(0, onDisk.size())) << onDisk.size() << " bytes";
+}
+
+// A worker asleep in its pause after a failure hears a new request at once, not when
+// the pause (here an hour) is over.
+TEST_F(WorkerPauseTest, ANewRequestWakesAWorkerAsleepInItsPause)
+{
+    std::latch asleep(1);
+    bool first = true;
+    auto slept = std::async(std::launch::async, [&] {
+        shared.m_wake.waitFor(std::chrono::hours(1), [&] {
+            // Asked first with the lock held, so nobody can notify before it waits.
+            if (std::exchange(first, false)) {
+                asleep.count_down();
+                return false;
+            }
+            return shared.m_retryDownloadNow || shared.m_bStopThreads;
+        });
+    });
+    asleep.wait();
+    EXPECT_TRUE(controller.AddRawEntry("track=b"));
+    EXPECT_TRUE(slept.wait_for(60s) == std::future_status::ready) << "still asleep a minute later";
+    shared.m_bStopThreads = true;
+    shared.m_wake.notify();
 }
 
 // A track sent whole again keeps only what came this time, though it broke off short
