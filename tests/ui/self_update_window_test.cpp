@@ -169,7 +169,7 @@ TEST_P(FailedTakeOverTest, TheOldVersionCarriesOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(UpdateWindowTest, FailedTakeOverTest, ::testing::Values(
-    FailedTakeOver {.name = "Crashes", .start = "crash"}, FailedTakeOver {.name = "EndsAtOnce", .start = "exit1"},
+    FailedTakeOver {.name = "EndsAtOnce", .start = "exit1"},
     FailedTakeOver {.name = "NeverSaysItRuns", .start = "hang", .limit = std::chrono::milliseconds(200)}), kByName);
 
 // The answer Yes, and the download cancelled in its progress box.
