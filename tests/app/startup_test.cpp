@@ -362,7 +362,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedSettings {.name = "Of50MB", .damage = [](const std::string& whole) { return whole + std::string(50 << 20, 'x'); },
                          .keepsValues = true, .keepsRawQueue = true},
         DamagedSettings {.name = "OfAMillionLines", .damage = [](const std::string&) { return "REGEDIT4\n" + std::string(1 << 20, '\n'); }}),
-    [](const testing::TestParamInfo<DamagedSettings>& test) { return std::string(test.param.name); });
+    test::kByName);
 
 // The real executable, as the installer runs it.
 TEST_F(Startup, InstallGivesTheInstallationAnId)

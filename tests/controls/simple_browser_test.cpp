@@ -70,11 +70,6 @@ TEST_F(SimpleBrowserTest, TabPassesTheBrowserBy)
     EXPECT_EQ(window.focusWidget(), next);
 }
 
-TEST_F(SimpleBrowserTest, AClickGivesThePageTheKeyboard)
-{
-    clickIntoThePage();
-}
-
 TEST_F(SimpleBrowserTest, ThePageSaysItHasNoFocusWhileTheKeyboardIsElsewhere)
 {
     EXPECT_FALSE(pageSaysFocused());

@@ -53,8 +53,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, HiveReading, ::testing::Values(
     Reading {.name = "TheLastDuplicate", .file = kMerged, .valueName = "A", .value = sz("2")},
     Reading {.name = "ANameInAnyCase", .file = kMerged, .valueName = "b", .value = sz("b")},
     Reading {.name = "AMarkCommentsAndCrLf", .file = "\xEF\xBB\xBFREGEDIT4 \r\n; note\r\n  ;x=y\r\n" + kSection + "\r\n\"A\"=\"x\"\r\n",
-             .valueName = "A", .value = sz("x")}),
-    [](const auto& instance) { return std::string(instance.param.name); });
+             .valueName = "A", .value = sz("x")}), test::kByName);
 
 TEST(Hive, MalformedFilesAreRefusedWhole)
 {
@@ -121,8 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Edits, HiveEdit, ::testing::Values(
           .key = kKey, .valueName = "B", .value = sz("x"),
           .after = kBare + "\n\"A\"=\"1\"\n\"B\"=\"x\"\n\n; the next key\n[HKEY_LOCAL_MACHINE\\Y]\n"},
     Edit {.name = "ANewValueInAKeyWithoutALineEnd", .before = kBare, .key = kKey, .valueName = "A", .value = sz("x"),
-          .after = kBare + "\n\"A\"=\"x\""}),
-    [](const auto& instance) { return std::string(instance.param.name); });
+          .after = kBare + "\n\"A\"=\"x\""}), test::kByName);
 
 } // namespace
 } // namespace qvr

@@ -103,8 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Damages, DamagedNote, ::testing::Values(
     Damage {.name = "ANoteSectionOfHugeSize", .at = kNoteSection + 32, .width = 8, .value = ~0ULL},
     Damage {.name = "ANoteWhoseNameRunsPastTheSection", .at = kNote, .width = 4, .value = 0xFFFFFFF0u},
     Damage {.name = "ANoteWhoseDescriptorRunsPastTheSection", .at = kNote + 4, .width = 4, .value = 0xFFFFFFFFu},
-    Damage {.name = "ANoteSectionWithoutContents", .at = kNoteSection + 4, .width = 4, .value = 8}),
-    [](const auto& instance) { return std::string(instance.param.name); });
+    Damage {.name = "ANoteSectionWithoutContents", .at = kNoteSection + 4, .width = 4, .value = 8}), test::kByName);
 
 } // namespace
 } // namespace qvr

@@ -25,6 +25,9 @@
 
 namespace qvr::test {
 
+// Names each case of a table by its `name`.
+inline constexpr auto kByName = [](const auto& instance) { return std::string(instance.param.name); };
+
 // A fresh folder under $TMPDIR for one test, removed with everything in it at the
 // end of the test.
 class TempDir {

@@ -11,9 +11,6 @@
 
 namespace qvr::test {
 
-// Names each case of a table by its `name`.
-inline constexpr auto kByName = [](const auto& instance) { return std::string(instance.param.name); };
-
 // A hive file as the installer writes it, with what a test puts in each key. An
 // empty text leaves its key out.
 inline std::string makeHive(const std::string& base, const std::string& client, const std::string& queue)

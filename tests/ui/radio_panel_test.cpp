@@ -140,8 +140,7 @@ TEST_P(PromptKeyTest, PressesThePromptWhereItHasTheKeyboard)
 INSTANTIATE_TEST_SUITE_P(RadioPanelTest, PromptKeyTest,
     ::testing::Values(PromptKey {.name = "Return", .key = Qt::Key_Return},
                       PromptKey {.name = "Enter", .key = Qt::Key_Enter, .modifiers = Qt::KeypadModifier},
-                      PromptKey {.name = "Space", .key = Qt::Key_Space}),
-    [](const auto& instance) { return std::string(instance.param.name); });
+                      PromptKey {.name = "Space", .key = Qt::Key_Space}), test::kByName);
 
 } // namespace
 } // namespace qvr

@@ -270,8 +270,7 @@ INSTANTIATE_TEST_SUITE_P(CheckForUpdate, AFailedCheck, ::testing::Values(
     // The question comes again at every start.
     Failure {.name = "TheAnswerNo", .setUp = [](F& f) { f.m_prompts.answer = false; }, .result = UPD_NOT_INSTALLED, .asked = true},
     Failure {.name = "TheDownloadCancelled", .setUp = [](F& f) { f.m_prompts.cancel = true; }, .result = kFailed,
-             .asked = true, .noted = true}),
-    [](const auto& instance) { return std::string(instance.param.name); });
+             .asked = true, .noted = true}), test::kByName);
 
 TEST_F(CheckForUpdate, AVersionRefusedHereIsNotAskedForAgainButOneTheListNamesAnewIs)
 {
@@ -342,8 +341,7 @@ INSTANTIATE_TEST_SUITE_P(Comparisons, VersionText, ::testing::Values(
     Comparison {.name = "AFieldPast31Bits", .first = "2147483648", .second = "2.1.0.0", .result = VER_BAD_FIRST},
     Comparison {.name = "AFieldPast64Bits", .first = "99999999999999999999.1", .second = "2.1.0.0", .result = VER_BAD_FIRST},
     Comparison {.name = "AMalformedSecond", .first = "2.1.0.0", .second = "2,1", .result = VER_BAD_SECOND},
-    Comparison {.name = "BothMalformed", .first = "x", .second = "y", .result = VER_BAD_FIRST}),
-    [](const auto& instance) { return std::string(instance.param.name); });
+    Comparison {.name = "BothMalformed", .first = "x", .second = "y", .result = VER_BAD_FIRST}), test::kByName);
 
 TEST(Url, CanonicalFormEscapesOnlyBeforeTheQuery)
 {
