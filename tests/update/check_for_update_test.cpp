@@ -113,10 +113,8 @@ public:
     }
     std::size_t requestsFor(const std::string& name) const
     {
-        std::size_t count = 0;
-        for (const auto& request : m_store.requests())
-            count += request.path.ends_with("/QVR_DLM/" + name);
-        return count;
+        return static_cast<std::size_t>(std::ranges::count_if(
+            m_store.requests(), [&](const auto& request) { return request.path.ends_with("/QVR_DLM/" + name); }));
     }
 
     test::TempDir m_dir;
