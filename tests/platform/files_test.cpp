@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <csignal>
@@ -83,6 +84,16 @@ TEST_P(TrackFileTest, ItsPartialFileIsResumed)
 {
     downloaded(kMine, "12345", false);
     expectOpening("T.mp3", 5, 5);
+}
+
+// A track is the user's music: others read it as they read any file the user makes
+// (a media server, another account), so far as the user's umask lets them.
+TEST_P(TrackFileTest, ATrackIsReadableByOthersAsTheUmaskAllows)
+{
+    const mode_t before = ::umask(022);
+    downloaded(kMine, "12345", true);
+    ::umask(before);
+    EXPECT_EQ(test::modeOf(m_dir.file("T.mp3")), 0644u);
 }
 
 TEST_P(TrackFileTest, ItsWholeFileIsResumedFromItsEnd)
