@@ -18,12 +18,11 @@ template <class Node>
 std::vector<std::string> linesOf(const EntryList<Node>& list)
 {
     std::vector<std::string> lines;
-    for (const Node* node = list.GetHead(); node; node = node->next.get()) {
+    for (const Node* node = list.GetHead(); node; node = node->next.get())
         if constexpr (std::is_same_v<Node, QueueItem>)
             lines.push_back(node->title);
         else
             lines.push_back(node->text);
-    }
     return lines;
 }
 

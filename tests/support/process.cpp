@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <ranges>
 
 extern char** environ;
 
@@ -36,18 +37,13 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overr
         byName.erase("DISPLAY");
         byName.erase("WAYLAND_DISPLAY");
     }
-    std::vector<std::string> entries;
-    for (auto& [name, entry] : byName)
-        entries.push_back(std::move(entry));
-    return entries;
+    return rowsOf(std::views::values(byName));
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
-    std::vector<char*> result;
-    for (auto& s : strings)
-        result.push_back(s.data());
-    result.push_back(nullptr);
+    std::vector<char*> result(strings.size() + 1); // the last stays the null pointer that ends the list
+    std::ranges::transform(strings, result.begin(), [](std::string& s) { return s.data(); });
     return result;
 }
 

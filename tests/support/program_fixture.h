@@ -69,10 +69,9 @@ protected:
     std::vector<std::string> trackInfoQueries() const
     {
         std::vector<std::string> queries;
-        for (const auto& r : m_store.requests()) {
+        for (const auto& r : m_store.requests())
             if (r.path == "/downloader/downloader_dlm.html")
                 queries.push_back(r.query);
-        }
         return queries;
     }
 

@@ -25,11 +25,8 @@ bool waitForFiles(const std::string& folder, const std::function<bool()>& condit
             watch.poke();
     });
     bool met = condition();
-    while (!met && std::chrono::steady_clock::now() < deadline) {
-        if (watch.wait() != FolderWatch::Event::Changed)
-            break;
+    while (!met && std::chrono::steady_clock::now() < deadline && watch.wait() == FolderWatch::Event::Changed)
         met = condition();
-    }
     met = met || condition();
     {
         std::lock_guard lock(mutex);
