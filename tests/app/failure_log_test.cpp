@@ -91,10 +91,8 @@ TEST_F(RepeatedFailure, IsWrittenOnceAMinuteWithACountOfTheRepeats)
 {
     std::vector<std::string> written;
     for (int second = 0; second < 150; ++second, m_now += std::chrono::seconds(1))
-        for (std::string& line : m_lines.failed("track", "no folder", "trying again in 1.0 s"))
-            written.push_back(std::move(line));
-    for (std::string& line : m_lines.succeeded("track"))
-        written.push_back(std::move(line));
+        std::ranges::move(m_lines.failed("track", "no folder", "trying again in 1.0 s"), std::back_inserter(written));
+    std::ranges::move(m_lines.succeeded("track"), std::back_inserter(written));
     EXPECT_THAT(written, ElementsAre("track: no folder; trying again in 1.0 s",
                                      "track: no folder; trying again in 1.0 s (60 more times since the line before)",
                                      "track: no folder; trying again in 1.0 s (60 more times since the line before)",

@@ -39,11 +39,9 @@ TEST_P(UnknownCommandLineTest, EndsWithTheUsageBeforeAnythingIsTouched)
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::string errors;
     EXPECT_EQ(runProcess(argv, env, &errors), 64);
-    EXPECT_NE(errors.find("quavero: "), std::string::npos) << errors;
-    EXPECT_NE(errors.find("Usage: quavero"), std::string::npos) << errors;
-    EXPECT_TRUE(std::filesystem::is_empty(home));
-    EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("run")));
-    EXPECT_TRUE(std::filesystem::is_empty(m_dir.file("queues")));
+    EXPECT_THAT(errors, testing::AllOf(testing::HasSubstr("quavero: "), testing::HasSubstr("Usage: quavero")));
+    for (const std::string& folder : {home, m_dir.file("run"), m_dir.file("queues")})
+        EXPECT_TRUE(std::filesystem::is_empty(folder)) << folder;
 }
 
 using Arguments = std::vector<std::string>;
@@ -229,10 +227,8 @@ TEST_F(FirstStart, TheFoldersMadeForAFirstStartAreSyncedIntoTheFoldersThatHoldTh
     ASSERT_TRUE(writeFirstRunSettings(m_dir.file("config/quavero/registry.reg"),
                                       {m_dir.path(), m_dir.file("Music/Quavero"), m_dir.file("data/quavero")}));
     const auto events = takeDiskEvents();
-    for (const char* holder : {"", "/config", "/Music", "/data"}) {
-        const DiskEvent synced {DiskEvent::Sync, m_dir.path() + holder};
-        EXPECT_NE(std::find(events.begin(), events.end(), synced), events.end()) << holder;
-    }
+    for (const char* holder : {"", "/config", "/Music", "/data"})
+        EXPECT_THAT(events, testing::Contains(DiskEvent {DiskEvent::Sync, m_dir.path() + holder})) << holder;
 }
 
 TEST(UserDirs, TheMusicFolderIsTheLastAbsoluteOrHomeNamedOneThatIsNotTheHomeItself)
