@@ -44,10 +44,9 @@ TEST(FileList, NamesThatComeOrGoKeepTheListsOrderAcrossBlocks)
     std::mt19937 random(46);
     FileList list;
     std::vector<std::string> expected;
-    const auto less = [](const std::string& a, const std::string& b) { return listTextLess(a, b); };
     for (int step = 0; step < 6000; ++step) {
         const std::string name = (random() % 2 ? "Track " : "track ") + std::to_string(random() % 2000) + ".mp3";
-        const auto at = std::lower_bound(expected.begin(), expected.end(), name, less);
+        const auto at = std::lower_bound(expected.begin(), expected.end(), name, listTextLess);
         const auto row = static_cast<std::size_t>(at - expected.begin());
         const bool listed = at != expected.end() && *at == name;
         if (step % 3 == 2 && listed) {

@@ -31,10 +31,9 @@ public:
         m_told.notify_all();
         m_told.wait(lock, [&] { return !m_hold; });
         m_holding = false;
-        if (message == WM_FOLDER_CHANGED) {
+        if (message == WM_FOLDER_CHANGED)
             if (const msg::FolderChange* change = msg::FolderChanged::unpack({wParam, lParam}).value; change->changes)
                 change->changes->applyTo(list);
-        }
         if (message == WM_FILES_LISTED) {
             ++wholeReads;
             list = *msg::FilesListed::unpack({wParam, lParam}).value->entries;

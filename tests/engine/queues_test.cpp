@@ -15,6 +15,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include <ranges>
+
 namespace qvr {
 namespace {
 
@@ -63,8 +65,7 @@ TEST(EntryList, RemovalAnywhereLeavesAWellLinkedList)
     }
     auto queue = makeQueue({{"Song", "1"}, {"song", "2"}, {"Song", "3"}});
     queue.RemoveHead();
-    EXPECT_EQ(queue.GetAt(0)->url, "2");
-    EXPECT_EQ(queue.GetAt(1)->url, "3");
+    EXPECT_EQ(itemsOf(queue), (Items {{"song", "2"}, {"Song", "3"}}));
     queue.RemoveAt(1);
     queue.RemoveHead(); // the only element: head and tail at once
     queue.RemoveHead(); // already empty
@@ -156,10 +157,7 @@ TEST(RequestInbox, RequestsHandedOverInTheSameSecondAreTakenInTheOrderSent)
         sent.push_back("track=" + std::to_string(sent.size()));
         ASSERT_TRUE(sent.size() % 2 ? window.depositRequest(sent.back()) : RequestInbox(folder).depositRequest(sent.back()));
     }
-    Texts taken;
-    for (const RequestInbox::Letter& letter : window.pendingLetters())
-        taken.push_back(letter.text);
-    EXPECT_EQ(taken, sent);
+    EXPECT_EQ(test::rowsOf(window.pendingLetters() | std::views::transform(&RequestInbox::Letter::text)), sent);
 }
 
 } // namespace
