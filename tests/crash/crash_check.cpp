@@ -114,12 +114,11 @@ int main(int argc, char** argv)
     for (int i = 1; i + 1 < argc; ++i)
         if (const std::string name = argv[i]; name != "--final")
             option[name] = argv[++i];
-    for (const char* needed : {"--store", "--hive", "--download-queue", "--raw-queue", "--music", "--tracks", "--requests"}) {
+    for (const char* needed : {"--store", "--hive", "--download-queue", "--raw-queue", "--music", "--tracks", "--requests"})
         if (!option.count(needed)) {
             std::cerr << "qvr_crash_check: " << needed << " is missing\n";
             return 2;
         }
-    }
     std::map<std::string, Track> byId, byAddress;  // a track is its address; its title may be another's too
     for (const auto& row : readTable(option["--tracks"]))
         if (row.size() == 3)

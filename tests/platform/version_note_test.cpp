@@ -53,9 +53,7 @@ TEST(VersionNote, OnlyAWholeProgramOfOurBuildCarriesTheConfiguredVersion)
     // Each cut of the first 4 KiB (the headers and the note) and one in 61 bytes of the
     // last 8 KiB (the section table); between them one a kibibyte, since each cut copies
     // the whole program and one every 61 bytes took minutes under the sanitizers.
-    const auto nextCut = [&](std::size_t size) -> std::size_t {
-        return size < 4096 ? 1 : whole.size() - size < 8192 ? 61 : 1021;
-    };
+    const auto nextCut = [&](std::size_t cut) -> std::size_t { return cut < 4096 ? 1 : whole.size() - cut < 8192 ? 61 : 1021; };
     for (std::size_t size = 0; size < whole.size(); size += nextCut(size))
         EXPECT_FALSE(parseFileVersion(whole.substr(0, size))) << size; // a copy: a read past its end is caught
 
@@ -72,13 +70,7 @@ TEST(VersionNote, OnlyAWholeProgramOfOurBuildCarriesTheConfiguredVersion)
 }
 
 // Damage to the file: where it goes, how many bytes it writes and what.
-struct Damage {
-    const char* name;
-    std::size_t at;
-    std::size_t width = 1;
-    std::uint64_t value;
-};
-
+struct Damage { const char* name; std::size_t at; std::size_t width = 1; std::uint64_t value; };
 class DamagedNote : public ::testing::TestWithParam<Damage> {};
 
 // Where damage would make a reader look outside the file, the reads fail on their own: the

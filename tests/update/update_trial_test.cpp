@@ -43,12 +43,7 @@ protected:
     test::TempDir m_dir;
 };
 
-struct FailedEnd {
-    const char* name;
-    int signal;
-    int status;
-};
-
+struct FailedEnd { const char* name; int signal; int status; };
 class FailedStartTest : public UpdateTrialTest, public ::testing::WithParamInterface<FailedEnd> {};
 
 // The version fails without a crash at the start that took over and at the next one:
@@ -67,10 +62,9 @@ TEST_P(FailedStartTest, TwoStartsThatEndedWithoutTheProofPutThePreviousVersionBa
     EXPECT_EQ(previous.version(), "2.1.0.1");
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, FailedStartTest,
-                         testing::Values(FailedEnd {.name = "ExitStatus1", .signal = 0, .status = 1},
-                                         FailedEnd {.name = "KilledAsAHangTheUserEnded", .signal = SIGKILL, .status = 0}),
-                         [](const auto& instance) { return std::string(instance.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ends, FailedStartTest, testing::Values(
+    FailedEnd {.name = "ExitStatus1", .signal = 0, .status = 1},
+    FailedEnd {.name = "KilledAsAHangTheUserEnded", .signal = SIGKILL, .status = 0}), test::kByName);
 
 // One failed start; then, while the window of the version runs, a second start hands
 // its request to it, and another is ended at a logout: neither counts.
