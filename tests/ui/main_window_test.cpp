@@ -193,9 +193,7 @@ TEST_P(RepeatedFaultTest, KeepsOnlyATrueBeginningOfTheTrack)
     openWindow();
     ASSERT_TRUE(waitFor([&] { return requestsTo("/tracks/t").size() >= 3 && status() == fault.shown; }));
     EXPECT_THAT(linesOf(m_window->queue()), ElementsAre("Track"));
-    const std::string onDisk = readFile(trackPath("Track"));
-    EXPECT_EQ(onDisk.size(), fault.partDuring);
-    EXPECT_TRUE(expectedContent("t", 30000).starts_with(onDisk));
+    EXPECT_EQ(readFile(trackPath("Track")), expectedContent("t", 30000).substr(0, fault.partDuring));
     full.reset();
     m_store.setResumeMode(sim::ResumeMode::Honour);
     ASSERT_TRUE(waitFor([&] { return m_window->queue().isEmpty(); }));

@@ -86,10 +86,9 @@ protected:
 
 QProgressDialog* shownProgressBox()
 {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
+    for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QProgressDialog*>(widget); box && box->isVisible())
             return box;
-    }
     return nullptr;
 }
 
@@ -240,8 +239,7 @@ TEST_F(UpdateWindowTest, AVersionOnTrialThatWasUndoneIsToldOfOnceButNotOfferedAg
     openWindow();
     closeWindow();
     openWindow();
-    ASSERT_EQ(m_prompts.asked.size(), 1u);
-    EXPECT_EQ(m_prompts.asked[0].text, kUndoneText);
+    EXPECT_THAT(m_prompts.asked, ::testing::ElementsAre(::testing::Field(&ScriptedPrompts::Asked::text, kUndoneText)));
     EXPECT_TRUE(requestsTo("/downloader/app_versions/QVR_DLM/quavero").empty());
 }
 

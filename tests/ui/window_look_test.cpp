@@ -32,10 +32,9 @@ std::vector<std::string> namesRead(QWidget* window, QAccessible::Role role)
 {
     std::vector<std::string> names;
     QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(window);
-    for (int i = 0; i < tree->childCount(); ++i) {
+    for (int i = 0; i < tree->childCount(); ++i)
         if (tree->child(i)->role() == role)
             names.push_back(tree->child(i)->text(QAccessible::Name).toStdString());
-    }
     return names;
 }
 
@@ -89,10 +88,9 @@ TEST_F(WindowTest, TheProgressBarTilesItsPictureAsWideAsThePercentageSays)
     EXPECT_EQ(bar->width(), 62);
     const QImage tile(QStringLiteral(QVR_IMAGES "/189.bmp"));
     const QImage shown = bar->grab().toImage();
-    for (int x = 0; x < shown.width(); ++x) {
+    for (int x = 0; x < shown.width(); ++x)
         for (int y = 0; y < shown.height(); ++y)
             ASSERT_EQ(shown.pixel(x, y), tile.pixel(x % tile.width(), y)) << x << ", " << y;
-    }
 }
 
 // The About box the menu opens is the real window test's; Alt+Space, the test below.
@@ -126,10 +124,9 @@ TEST_F(WindowTest, TheMenuOnTheSkinOffersTheWindowsCommands)
         items.push_back(action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
     EXPECT_THAT(items, ElementsAre("&Restore (off)", "&Move (off)", "Mi&nimize", "&Close", "", "About Quavero Music Manager..."));
 
-    for (QAction* action : popup()->actions()) {
+    for (QAction* action : popup()->actions())
         if (action->data().toUInt() == SC_CLOSE && !action->isSeparator())
             popup()->setActiveAction(action);
-    }
     QTest::keyClick(popup(), Qt::Key_Return);
     EXPECT_FALSE(m_window->isVisible());
     EXPECT_EQ(m_window->result(), QDialog::Rejected);
