@@ -4,8 +4,6 @@
 
 #include "platform/failure_log.h"
 
-#include <gmock/gmock.h>
-
 #include <sstream>
 
 namespace qvr::test {

@@ -6,8 +6,6 @@
 #include "engine/request_inbox.h"
 #include "platform/paths.h"
 
-#include "platform/unique_fd.h"
-
 #include "tests/support/program_fixture.h"
 #include "tests/support/sync_log.h"
 

@@ -5,7 +5,6 @@
 #include "platform/named_mutex.h"
 #include "res/strings.h"
 
-#include "tests/support/process.h"
 #include "tests/support/program_fixture.h"
 
 #include <future>

@@ -4,9 +4,6 @@
 
 #include "tests/support/common.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <random>
 
 namespace qvr::test {

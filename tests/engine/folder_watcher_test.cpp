@@ -7,10 +7,8 @@
 #include "tests/support/controller_fixture.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <condition_variable>
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 

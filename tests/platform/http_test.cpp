@@ -5,7 +5,6 @@
 
 #include "tests/support/common.h"
 
-#include <gtest/gtest.h>
 #include <httplib.h>
 #include <curl/curl.h>
 

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <ranges>
 
 extern char** environ;

@@ -1,11 +1,8 @@
 #include "tests/ui/window_fixture.h"
 
-#include "tests/support/process.h"
-
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QScopeGuard>
-#include <gmock/gmock.h>
 
 #include <csignal>
 #include <sstream>

@@ -3,14 +3,11 @@
 #include "ui/layout.h"
 #include "ui/prompts.h"
 
-#include "tests/support/common.h"
 #include "tests/ui/window_fixture.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTest>
 #include <QTimer>
 
 namespace qvr {

@@ -6,7 +6,6 @@
 #include "res/strings.h"
 #include "ui/system_menu.h"
 
-#include "tests/support/process.h"
 #include "tests/ui/window_fixture.h"
 
 #include <QFileDialog>

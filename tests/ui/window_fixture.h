@@ -1,9 +1,7 @@
 #pragma once
 
-#include "tools/store-sim/store_sim.h"
 #include "ui/main_window.h"
 
-#include "tests/support/common.h"
 #include "tests/support/program_fixture.h"
 
 #include <QApplication>
