@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
-#include <ranges>
 
 namespace qvr {
 namespace {
@@ -157,7 +156,10 @@ TEST(RequestInbox, RequestsHandedOverInTheSameSecondAreTakenInTheOrderSent)
         sent.push_back("track=" + std::to_string(sent.size()));
         ASSERT_TRUE(sent.size() % 2 ? window.depositRequest(sent.back()) : RequestInbox(folder).depositRequest(sent.back()));
     }
-    EXPECT_EQ(test::rowsOf(window.pendingLetters() | std::views::transform(&RequestInbox::Letter::text)), sent);
+    Texts taken;
+    for (const RequestInbox::Letter& letter : window.pendingLetters())
+        taken.push_back(letter.text);
+    EXPECT_EQ(taken, sent);
 }
 
 } // namespace

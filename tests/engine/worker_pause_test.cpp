@@ -85,12 +85,10 @@ protected:
                                              return std::make_unique<EarlierRanges>(makeCurlHttpClient(agent), askedEarlierBy);
                                          },
                                          .diskReserve = [this](std::uint64_t total) -> std::uint64_t {
-                                             if (full)
-                                                 return total;
                                              struct statvfs now {};
-                                             return oneByteAboveReserve && ::statvfs(dir.path().c_str(), &now) == 0
-                                                 ? std::uint64_t(now.f_bavail) * now.f_frsize - 1
-                                                 : 0;
+                                             if (oneByteAboveReserve && ::statvfs(dir.path().c_str(), &now) == 0)
+                                                 return std::uint64_t(now.f_bavail) * now.f_frsize - 1;
+                                             return full ? total : 0;
                                          },
                                          .waitOut = [this](milliseconds pause, const std::function<bool()>& wake) {
                                              pauses.push_back(pause);

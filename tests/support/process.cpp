@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ranges>
 
 extern char** environ;
 
@@ -36,7 +35,10 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overr
         byName.erase("DISPLAY");
         byName.erase("WAYLAND_DISPLAY");
     }
-    return rowsOf(std::views::values(byName));
+    std::vector<std::string> entries;
+    for (auto& [name, entry] : byName)
+        entries.push_back(std::move(entry));
+    return entries;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
