@@ -2,16 +2,16 @@
 // again, and what wakes them: each worker run on the test's thread against the store
 // simulator, handed its job by the window's queue decisions (its reports go nowhere,
 // so it takes the same job again), until the user's acts during its pauses are done.
-#include <sys/statvfs.h>
-
-#include <future>
-#include <latch>
-
 #include "platform/http.h"
 #include "tools/store-sim/store_sim.h"
 
 #include "tests/support/controller_fixture.h"
 #include "tests/support/disk_full.h"
+
+#include <sys/statvfs.h>
+
+#include <future>
+#include <latch>
 
 namespace qvr::test {
 namespace {
